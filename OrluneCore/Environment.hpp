@@ -1,0 +1,32 @@
+#pragma once
+// The process facts that default paths depend on, read through one seam so
+// that tests can point them at temporary folders.
+
+#include <optional>
+#include <string>
+
+namespace orlune::core {
+
+class Environment {
+public:
+    virtual ~Environment() = default;
+
+    // The value of `name` exactly as set (an empty value included), or absent.
+    virtual std::optional<std::string> variable(const std::string& name) const = 0;
+    // The home folder of the user running the process.
+    virtual std::string homeDirectory() const = 0;
+    // The per-user data folder: ~/Library/Application Support on macOS,
+    // $XDG_DATA_HOME (when set to an absolute path) or ~/.local/share elsewhere.
+    virtual std::string applicationSupportDirectory() const = 0;
+
+    // The real process environment. Lives for the whole program.
+    static const Environment& process();
+};
+
+// Joins two path pieces with exactly one '/'.
+std::string joinPath(const std::string& base, const std::string& relative);
+
+// True when any file-system entry (file, folder, link target) exists at `path`.
+bool pathExists(const std::string& path);
+
+} // namespace orlune::core

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orlune::core {
+
+// The one normalised form of a message: what the reader produces from the
+// messaging store, what the benchmark produces from a corpus, and what the
+// shadow database stores as one row of `messages`. An immutable value.
+class ShadowMessage {
+public:
+    ShadowMessage(std::string guid, std::string chatId, std::optional<std::string> chatName,
+                  std::string sender, std::string text, int64_t timestamp, bool isFromMe,
+                  bool isGroup, bool hasAttachments, std::vector<std::string> attachmentTypes,
+                  int64_t sourceRowid);
+
+    const std::string& guid() const { return guid_; }
+    // The chat's guid, or "unknown" for a message in no chat.
+    const std::string& chatId() const { return chatId_; }
+    // Absent when the source has no name; may be present and empty.
+    const std::optional<std::string>& chatName() const { return chatName_; }
+    // "me", the sender's handle, or "unknown".
+    const std::string& sender() const { return sender_; }
+    const std::string& text() const { return text_; }
+    // The store's own `date` value: compared and ordered, never converted.
+    int64_t timestamp() const { return timestamp_; }
+    bool isFromMe() const { return isFromMe_; }
+    bool isGroup() const { return isGroup_; }
+    bool hasAttachments() const { return hasAttachments_; }
+    const std::vector<std::string>& attachmentTypes() const { return attachmentTypes_; }
+    int64_t sourceRowid() const { return sourceRowid_; }
+
+    // 16 lower-case hex digits: the first 8 bytes of SHA-256 over
+    // text + "|" + the attachment kinds sorted and joined with ",".
+    // Computed on each call.
+    std::string contentHash() const;
+
+private:
+    std::string guid_;
+    std::string chatId_;
+    std::optional<std::string> chatName_;
+    std::string sender_;
+    std::string text_;
+    int64_t timestamp_;
+    bool isFromMe_;
+    bool isGroup_;
+    bool hasAttachments_;
+    std::vector<std::string> attachmentTypes_;
+    int64_t sourceRowid_;
+};
+
+} // namespace orlune::core

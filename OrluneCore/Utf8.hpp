@@ -1,0 +1,20 @@
+#pragma once
+// UTF-8 helpers shared by the readers of both databases and the decoder.
+
+#include <string>
+#include <string_view>
+
+namespace orlune::core::utf8 {
+
+// `bytes` as well-formed UTF-8: every ill-formed sequence becomes U+FFFD.
+// Well-formed input comes back unchanged.
+std::string sanitize(std::string_view bytes);
+
+// True when `bytes` is well-formed UTF-8.
+bool isValid(std::string_view bytes);
+
+// True when at least one user-perceived character (extended grapheme cluster)
+// of `text` starts with a scalar that is Alphabetic or has a Numeric_Type.
+bool hasLetterOrNumber(std::string_view text);
+
+} // namespace orlune::core::utf8

@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Installs every tool and library Orlune needs to build, test and run.
+# Debian/Ubuntu: apt-get (as root, or through sudo). macOS: Homebrew.
+# Safe to run again: installed packages are left as they are.
+set -euo pipefail
+
+debian_packages=(
+    build-essential cmake ninja-build pkg-config ccache git
+    libsqlite3-dev sqlite3
+    libicu-dev
+    libssl-dev
+    nlohmann-json3-dev
+    qt6-base-dev libgl-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    libcurl4-openssl-dev
+    clang libclang-rt-14-dev
+    python3
+)
+
+brew_packages=(cmake ninja pkg-config sqlite icu4c openssl nlohmann-json qt
+               googletest google-benchmark curl llvm)
+
+missing_debian_packages() {
+    local pkg
+    for pkg in "${debian_packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || echo "$pkg"
+    done
+}
+
+case "$(uname -s)" in
+Linux)
+    if ! command -v apt-get >/dev/null; then
+        echo "bootstrap: this script knows apt-get (Debian, Ubuntu); install the packages by hand:" >&2
+        echo "  ${debian_packages[*]}" >&2
+        exit 1
+    fi
+    mapfile -t missing < <(missing_debian_packages)
+    if [ "${#missing[@]}" -eq 0 ]; then
+        echo "bootstrap: all packages present"
+        exit 0
+    fi
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    echo "bootstrap: installing ${missing[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    ;;
+Darwin)
+    command -v brew >/dev/null || { echo "bootstrap: Homebrew is needed on macOS" >&2; exit 1; }
+    brew install "${brew_packages[@]}"
+    ;;
+*)
+    echo "bootstrap: unsupported system $(uname -s)" >&2
+    exit 1
+    ;;
+esac
