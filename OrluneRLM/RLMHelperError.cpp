@@ -13,8 +13,8 @@ RLMHelperError RLMHelperError::processFailure(std::int32_t code, std::string sta
 }
 
 RLMHelperError RLMHelperError::decodeFailure(std::string message) {
-    return RLMHelperError(Kind::decodeFailure, "RLM helper response decode failed: " + message, 0,
-                          std::move(message));
+    const std::string description = "RLM helper response decode failed: " + message;
+    return RLMHelperError(Kind::decodeFailure, description, 0, std::move(message));
 }
 
 RLMHelperError RLMHelperError::missingHelperCommand() {
