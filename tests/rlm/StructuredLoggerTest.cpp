@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
+#include <vector>
 
 namespace orlune::rlm {
 namespace {
@@ -106,6 +108,27 @@ TEST_F(StructuredLoggerTest, LevelsReachTheDescriptorAsWholeLines) {
     EXPECT_EQ(entries[2]["level"], "error");
     EXPECT_EQ(entries[2]["category"], "full-disk-access");
     EXPECT_EQ(entries[2]["subsystem"], StructuredLogger::kBundleIdentifier);
+}
+
+TEST_F(StructuredLoggerTest, LinesFromManyThreadsNeverInterleave) {
+    const StructuredLogger out = folder.logger("chat");
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&out, t] {
+            for (int i = 0; i < 300; ++i) {
+                out.info("chat_event", {{"thread", std::to_string(t)}, {"payload", std::string(3000, 'a' + t)}});
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    const auto entries = folder.loggedEntries(); // throws on a torn line
+    ASSERT_EQ(entries.size(), 1200u);
+    for (const json& entry : entries) {
+        const int t = std::stoi(entry["thread"].get<std::string>());
+        EXPECT_EQ(entry["payload"], std::string(3000, 'a' + t));
+    }
 }
 
 TEST_F(StructuredLoggerTest, WritingToAClosedDescriptorIsSilent) {
