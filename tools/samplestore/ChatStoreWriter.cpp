@@ -186,32 +186,54 @@ ChatStoreWriter::ChatStoreWriter(const std::string& path) {
     if (core::pathExists(path)) {
         throw ChatStoreError("A file already exists at " + path);
     }
-    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
-        SQLITE_OK) {
-        std::string message = core::sqlite::errorMessage(db_);
-        sqlite3_close_v2(db_);
-        db_ = nullptr;
-        throw ChatStoreError("Cannot create " + path + ": " + message);
-    }
+    open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     try {
         execute(kSchema);
-        statements_ = std::make_unique<Statements>();
-        auto prepare = [this](Statement& statement, const char* sql) {
-            if (statement.prepare(db_, sql) != SQLITE_OK) {
-                throw ChatStoreError(core::sqlite::errorMessage(db_));
-            }
-        };
-        prepare(statements_->handle, kInsertHandle);
-        prepare(statements_->chat, kInsertChat);
-        prepare(statements_->message, kInsertMessage);
-        prepare(statements_->join, kInsertJoin);
-        prepare(statements_->member, kInsertMember);
+        prepareStatements();
     } catch (...) {
         statements_.reset();
         sqlite3_close_v2(db_);
         db_ = nullptr;
         throw;
     }
+}
+
+ChatStoreWriter::ChatStoreWriter(const std::string& path, OpenExisting) {
+    if (!core::pathExists(path)) {
+        throw ChatStoreError("No store at " + path);
+    }
+    open(path, SQLITE_OPEN_READWRITE);
+    try {
+        prepareStatements();
+    } catch (...) {
+        statements_.reset();
+        sqlite3_close_v2(db_);
+        db_ = nullptr;
+        throw;
+    }
+}
+
+void ChatStoreWriter::open(const std::string& path, int flags) {
+    if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+        std::string message = core::sqlite::errorMessage(db_);
+        sqlite3_close_v2(db_);
+        db_ = nullptr;
+        throw ChatStoreError("Cannot open " + path + ": " + message);
+    }
+}
+
+void ChatStoreWriter::prepareStatements() {
+    statements_ = std::make_unique<Statements>();
+    auto prepare = [this](Statement& statement, const char* sql) {
+        if (statement.prepare(db_, sql) != SQLITE_OK) {
+            throw ChatStoreError(core::sqlite::errorMessage(db_));
+        }
+    };
+    prepare(statements_->handle, kInsertHandle);
+    prepare(statements_->chat, kInsertChat);
+    prepare(statements_->message, kInsertMessage);
+    prepare(statements_->join, kInsertJoin);
+    prepare(statements_->member, kInsertMember);
 }
 
 ChatStoreWriter::~ChatStoreWriter() {

@@ -62,6 +62,9 @@ public:
     // Creates the store at `path` with the full schema. Throws when a file
     // already exists there.
     explicit ChatStoreWriter(const std::string& path);
+    // Opens an existing store (made by this writer) to add rows to it.
+    struct OpenExisting {};
+    ChatStoreWriter(const std::string& path, OpenExisting);
     ~ChatStoreWriter();
     ChatStoreWriter(const ChatStoreWriter&) = delete;
     ChatStoreWriter& operator=(const ChatStoreWriter&) = delete;
@@ -96,6 +99,8 @@ public:
 
 private:
     struct Statements;
+    void open(const std::string& path, int flags);
+    void prepareStatements();
 
     sqlite3* db_ = nullptr;
     std::unique_ptr<Statements> statements_;
