@@ -158,8 +158,8 @@ CREATE INDEX chat_idx_chat_identifier ON chat(chat_identifier);
 INSERT INTO _SqliteDatabaseProperties (key, value) VALUES ('_ClientVersion', '17000');
 )sql";
 
-constexpr const char* kInsertHandle =
-    "INSERT INTO handle (ROWID, id, country, service, uncanonicalized_id) VALUES (?, ?, 'us', ?, ?)";
+constexpr const char* kInsertHandle = "INSERT INTO handle (ROWID, id, country, service, "
+                                      "uncanonicalized_id) VALUES (?, ?, 'us', ?, ?)";
 constexpr const char* kInsertChat =
     "INSERT INTO chat (ROWID, guid, style, state, account_id, chat_identifier, service_name, "
     "display_name, group_id) VALUES (?, ?, ?, 3, 'E:me@example.org', ?, ?, ?, ?)";
@@ -167,10 +167,12 @@ constexpr const char* kInsertMessage =
     "INSERT INTO message (ROWID, guid, text, handle_id, attributedBody, version, type, service, "
     "account, account_guid, date, date_read, date_delivered, is_delivered, is_finished, "
     "is_from_me, is_read, is_sent, part_count) "
-    "VALUES (?, ?, ?, ?, ?, 10, 0, ?, 'E:me@example.org', 'ACCOUNT-0001', ?, ?, ?, 1, 1, ?, ?, ?, 1)";
+    "VALUES (?, ?, ?, ?, ?, 10, 0, ?, 'E:me@example.org', 'ACCOUNT-0001', ?, ?, ?, 1, 1, ?, ?, ?, "
+    "1)";
 constexpr const char* kInsertJoin =
     "INSERT INTO chat_message_join (chat_id, message_id, message_date) VALUES (?, ?, ?)";
-constexpr const char* kInsertMember = "INSERT INTO chat_handle_join (chat_id, handle_id) VALUES (?, ?)";
+constexpr const char* kInsertMember =
+    "INSERT INTO chat_handle_join (chat_id, handle_id) VALUES (?, ?)";
 
 } // namespace
 
@@ -333,7 +335,8 @@ void ChatStoreWriter::addMessage(const MessageRow& message) {
     run(db_, s);
 }
 
-void ChatStoreWriter::joinMessageToChat(int64_t messageRowid, int64_t chatRowid, int64_t messageDate) {
+void ChatStoreWriter::joinMessageToChat(int64_t messageRowid, int64_t chatRowid,
+                                        int64_t messageDate) {
     auto& s = statements_->join;
     s.bindInt64(1, chatRowid);
     s.bindInt64(2, messageRowid);
@@ -348,6 +351,8 @@ void ChatStoreWriter::addChatMember(int64_t chatRowid, int64_t handleRowid) {
     run(db_, s);
 }
 
-const char* ChatStoreWriter::schemaSql() { return kSchema; }
+const char* ChatStoreWriter::schemaSql() {
+    return kSchema;
+}
 
 } // namespace orlune::samplestore

@@ -8,11 +8,10 @@
 // handle.service accept NULL so that readers' handling of missing values can
 // be exercised; the journal mode is SQLite's default (rollback journal).
 
-#include <sqlite3.h>
-
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <sqlite3.h>
 #include <stdexcept>
 #include <string>
 
@@ -20,7 +19,7 @@ namespace orlune::samplestore {
 
 struct HandleRow {
     int64_t rowid = 0;
-    std::optional<std::string> id;                    // the address: phone number or e-mail
+    std::optional<std::string> id;                   // the address: phone number or e-mail
     std::optional<std::string> service = "iMessage"; // "iMessage", "SMS", ...
 };
 
@@ -30,10 +29,10 @@ inline constexpr int64_t kDirectChatStyle = 45;
 
 struct ChatRow {
     int64_t rowid = 0;
-    std::string guid;                        // e.g. "iMessage;-;+15551230000" or "iMessage;+;chat1234"
+    std::string guid; // e.g. "iMessage;-;+15551230000" or "iMessage;+;chat1234"
     std::optional<std::string> displayName; // NULL for most one-to-one chats
     int64_t style = kDirectChatStyle;
-    std::string chatIdentifier;             // the address or "chat<number>"
+    std::string chatIdentifier; // the address or "chat<number>"
     std::string serviceName = "iMessage";
 };
 
