@@ -236,15 +236,27 @@ TEST_F(ChatDBReaderTest, ReadingLeavesTheStoreByteIdentical) {
     message(2, 2, std::nullopt, body("b"));
     open();
     const std::string before = testing::readFile(path_);
-    {
+    auto readEverything = [this] {
         ChatDBReader reader(path_);
-        reader.fetchMessages(0, 0, 100);
+        EXPECT_EQ(reader.fetchMessages(0, 0, 100).messages.size(), 2u);
         reader.fetchChatParticipants();
         reader.totalMessageCount();
-    }
+    };
+    readEverything();
     EXPECT_EQ(testing::readFile(path_), before);
     EXPECT_FALSE(pathExists(path_ + "-journal"));
     EXPECT_FALSE(pathExists(path_ + "-wal"));
+
+    // The operating system keeps its store in WAL mode.
+    {
+        sqlite::Connection db;
+        ASSERT_EQ(db.open(path_, SQLITE_OPEN_READWRITE), SQLITE_OK);
+        std::string error;
+        ASSERT_EQ(sqlite::exec(db.get(), "PRAGMA journal_mode = WAL", error), SQLITE_OK) << error;
+    }
+    const std::string walBefore = testing::readFile(path_);
+    readEverything();
+    EXPECT_EQ(testing::readFile(path_), walBefore);
 }
 
 TEST_F(ChatDBReaderTest, OpeningFailures) {
