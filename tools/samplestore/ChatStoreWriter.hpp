@@ -61,6 +61,12 @@ public:
     // Creates the store at `path` with the full schema. Throws when a file
     // already exists there.
     explicit ChatStoreWriter(const std::string& path);
+    struct CreateOptions {
+        // Leave out the secondary indexes until createIndexes(): much faster
+        // when many rows follow.
+        bool deferIndexes = false;
+    };
+    ChatStoreWriter(const std::string& path, CreateOptions options);
     // Opens an existing store (made by this writer) to add rows to it.
     struct OpenExisting {};
     ChatStoreWriter(const std::string& path, OpenExisting);
@@ -92,6 +98,10 @@ public:
     // Commits an open transaction and closes the connection; later calls do
     // nothing, other methods must not be called after it.
     void close();
+
+    // Creates the secondary indexes left out with deferIndexes (nothing when
+    // they exist).
+    void createIndexes();
 
     // The schema written by the constructor, as one SQL script.
     static const char* schemaSql();

@@ -453,7 +453,7 @@ void prepareForBulkWrites(ChatStoreWriter& writer) {
 
 SampleStoreSummary buildSampleStore(const std::string& path, const SampleStoreOptions& options) {
     const Cast cast = makeCast();
-    ChatStoreWriter writer(path);
+    ChatStoreWriter writer(path, ChatStoreWriter::CreateOptions{.deferIndexes = true});
     prepareForBulkWrites(writer);
     writer.beginTransaction();
     SampleStoreSummary summary;
@@ -494,6 +494,7 @@ SampleStoreSummary buildSampleStore(const std::string& path, const SampleStoreOp
     const int64_t withinBursts = (kMeanBurstLength - 1) * 120;
     writeMessages(writer, cast, options, kHistoryEnd - span * kSecond,
                   std::max<int64_t>(1, span / bursts - withinBursts), summary);
+    writer.createIndexes();
     writer.commit();
     writer.close();
     return summary;
