@@ -17,7 +17,7 @@ struct PragmaRule {
     bool takesArgument; // a table or index name; without it, no argument is allowed
 };
 
-constexpr std::array<PragmaRule, 15> kAllowedPragmas = {{
+constexpr std::array<PragmaRule, 16> kAllowedPragmas = {{
     {"table_info", true},
     {"table_xinfo", true},
     {"table_list", true},
@@ -33,6 +33,8 @@ constexpr std::array<PragmaRule, 15> kAllowedPragmas = {{
     {"freelist_count", false},
     {"compile_options", false},
     {"encoding", false},
+    // FTS5 reads it on this connection while a statement on its tables runs.
+    {"data_version", false},
 }};
 
 std::string lower(std::string_view text) {
