@@ -5,9 +5,10 @@
 // Usage: bench_search [MESSAGES] [ROUNDS]   (default 1000000 messages, 5 rounds)
 //
 // Builds a sample messaging store in a temporary folder and syncs it into a
-// shadow database with ShadowSync, appending to the store and syncing again
-// until the shadow database holds at least MESSAGES messages (some store rows
-// carry no text or belong to no chat, so the store needs more). Then runs a fixed set of
+// shadow database with ShadowSync; when that leaves fewer than MESSAGES
+// messages (some store rows yield none), tops the shadow database up with
+// copies of synced messages under new guids through ShadowDB::insertBatch.
+// Then runs a fixed set of
 // queries ROUNDS times through both paths (alternating which goes first) and
 // prints p50 and p95 of each path and their ratio. The folder is removed at
 // the end.
@@ -23,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -129,33 +131,62 @@ int main(int argc, char** argv) {
     try {
         auto start = Clock::now();
         orlune::samplestore::SampleStoreOptions options;
-        options.messageCount = messageCount + messageCount / 4;
+        options.messageCount = messageCount;
         options.seed = 42;
         orlune::samplestore::buildSampleStore(chatPath, options);
         int64_t storeRows = options.messageCount;
         double buildSeconds = millisecondsSince(start) / 1000;
-
-        orlune::core::ShadowSync sync(chatPath, shadowPath);
-        double syncSeconds = 0;
-        int64_t stored = 0;
-        for (uint64_t pass = 1;; ++pass) {
-            start = Clock::now();
-            sync.performSync();
-            syncSeconds += millisecondsSince(start) / 1000;
-            stored = sync.messageCount();
-            if (stored >= messageCount) {
-                break;
-            }
-            start = Clock::now();
-            int64_t more = (messageCount - stored) + (messageCount - stored) / 4 + 100;
-            orlune::samplestore::appendSampleMessages(chatPath, more, 42 + pass);
-            storeRows += more;
-            buildSeconds += millisecondsSince(start) / 1000;
-        }
         std::printf("sample store: %lld rows in %.1f s\n", static_cast<long long>(storeRows),
                     buildSeconds);
-        std::printf("sync: %lld messages in the shadow database, %.1f s\n",
-                    static_cast<long long>(stored), syncSeconds);
+        std::fflush(stdout);
+
+        orlune::core::ShadowSync sync(chatPath, shadowPath);
+        start = Clock::now();
+        sync.performSync();
+        double syncSeconds = millisecondsSince(start) / 1000;
+        int64_t synced = sync.messageCount();
+        int64_t stored = synced;
+        if (stored < messageCount) {
+            // Some store rows yield no message; top up with copies of synced
+            // messages under new guids, written through the same batch insert.
+            start = Clock::now();
+            orlune::core::ShadowDB writer(shadowPath);
+            sqlite3* source = nullptr;
+            sqlite3_open_v2(shadowPath.c_str(), &source, SQLITE_OPEN_READONLY, nullptr);
+            sqlite3_stmt* read = nullptr;
+            sqlite3_prepare_v2(source,
+                               "SELECT chat_id, chat_name, sender, text, timestamp, is_from_me, "
+                               "is_group FROM messages ORDER BY rowid LIMIT ?",
+                               -1, &read, nullptr);
+            sqlite3_bind_int64(read, 1, messageCount - stored);
+            std::vector<orlune::core::ShadowMessage> batch;
+            int64_t copy = 0;
+            auto flush = [&] {
+                writer.insertBatch(batch);
+                batch.clear();
+            };
+            while (sqlite3_step(read) == SQLITE_ROW) {
+                std::optional<std::string> chatName;
+                if (sqlite3_column_type(read, 1) != SQLITE_NULL) {
+                    chatName = text(read, 1);
+                }
+                batch.emplace_back("copy-" + std::to_string(++copy), text(read, 0), chatName,
+                                   text(read, 2), text(read, 3), sqlite3_column_int64(read, 4) + 1,
+                                   sqlite3_column_int(read, 5) != 0, sqlite3_column_int(read, 6) != 0,
+                                   false, std::vector<std::string>{}, copy);
+                if (batch.size() == 10000) {
+                    flush();
+                }
+            }
+            flush();
+            sqlite3_finalize(read);
+            sqlite3_close_v2(source);
+            stored = writer.messageCount();
+            std::printf("topped up with %lld copies in %.1f s\n", static_cast<long long>(copy),
+                        millisecondsSince(start) / 1000);
+        }
+        std::printf("sync: %lld messages synced in %.1f s; %lld in the shadow database\n",
+                    static_cast<long long>(synced), syncSeconds, static_cast<long long>(stored));
         std::fflush(stdout);
 
         orlune::core::ShadowDB shadow(shadowPath);
