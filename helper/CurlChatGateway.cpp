@@ -82,6 +82,8 @@ json CurlChatGateway::complete(const json& request, std::chrono::milliseconds ti
     headers = curl_slist_append(headers, "Content-Type: application/json");
     headers = curl_slist_append(headers, "Accept: application/json");
     headers = curl_slist_append(headers, authorization.c_str());
+    // No "Expect: 100-continue" round trip before the body.
+    headers = curl_slist_append(headers, "Expect:");
     std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headerList(headers,
                                                                           curl_slist_free_all);
     Body body;

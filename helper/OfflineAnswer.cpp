@@ -115,7 +115,12 @@ std::string answerFromIndex(ShadowTools& tools, std::string_view question,
     }
     std::string quoted;
     for (const std::string& word : words) {
-        quoted += (quoted.empty() ? "" : ", ") + ("\"" + word + "\"");
+        if (!quoted.empty()) {
+            quoted += ", ";
+        }
+        quoted += '"';
+        quoted += word;
+        quoted += '"';
     }
 
     std::vector<MessageHit> hits = tools.search(matchExpression(words), limit);
@@ -124,7 +129,10 @@ std::string answerFromIndex(ShadowTools& tools, std::string_view question,
     }
     answer += "The messages that best match " + quoted + ":";
     for (size_t i = 0; i < hits.size(); ++i) {
-        answer += "\n" + std::to_string(i + 1) + ". " + describeMessage(hits[i]);
+        answer += '\n';
+        answer += std::to_string(i + 1);
+        answer += ". ";
+        answer += describeMessage(hits[i]);
     }
     return answer;
 }
