@@ -89,7 +89,7 @@ json HelperProgram::respond(std::string_view requestDocument, const core::Enviro
             CurlChatGateway gateway(baseUrl, *request.apiKey);
             AgentLimits limits{request.maxDepth, request.maxCalls, deadline, millis(callSeconds)};
             RecursiveAgent agent(gateway, *tools, request.model.value_or(RecursiveAgent::kDefaultModel),
-                                 limits, &diagnostics);
+                                 limits, request.verbose ? &diagnostics : nullptr);
             try {
                 AgentAnswer answer = agent.answer(request);
                 return answerResponse(answer.answer, answer.summary);

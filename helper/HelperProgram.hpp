@@ -24,8 +24,10 @@ public:
     static constexpr double kDefaultDeadlineSeconds = 300;
 
     // Returns the response object: {"answer", "conversationSummary"} or
-    // {"error": {"type", "message"}}. Never throws. Diagnostics (no content,
-    // never the key) go to `diagnostics`.
+    // {"error": {"type", "message"}}. Never throws. Diagnostics go to
+    // `diagnostics`: the mode and any failure's type always, each completion
+    // and tool call when the request asks for "verbose"; never content or
+    // the key.
     static nlohmann::json respond(std::string_view requestDocument, const core::Environment& env,
                                   std::ostream& diagnostics);
 };

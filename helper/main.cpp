@@ -23,15 +23,32 @@ int main() {
         return 1;
     }
 
-    std::string request((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+    // A request is a few kilobytes; anything past the cap is read and dropped,
+    // so that the writer never blocks, and the request is refused.
+    constexpr size_t kMaxRequestBytes = 16 * 1024 * 1024;
+    std::string request;
+    bool tooLarge = false;
+    char buffer[65536];
+    while (std::cin.read(buffer, sizeof buffer) || std::cin.gcount() > 0) {
+        size_t count = static_cast<size_t>(std::cin.gcount());
+        if (request.size() + count > kMaxRequestBytes) {
+            tooLarge = true;
+        } else {
+            request.append(buffer, count);
+        }
+    }
     if (std::cin.bad()) {
         std::cerr << "orlune-rlm-helper: could not read the request from standard input\n";
         curl_global_cleanup();
         return 1;
     }
 
-    nlohmann::json response = orlune::helper::HelperProgram::respond(
-        request, orlune::core::Environment::process(), std::cerr);
+    nlohmann::json response =
+        tooLarge ? nlohmann::json{{"error",
+                                   {{"type", "invalid_request"},
+                                    {"message", "The request is larger than 16 MB."}}}}
+                 : orlune::helper::HelperProgram::respond(
+                       request, orlune::core::Environment::process(), std::cerr);
     std::string output =
         response.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
     curl_global_cleanup();
