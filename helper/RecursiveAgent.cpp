@@ -420,7 +420,7 @@ std::string RecursiveAgent::citedMessages(const json& sources) {
         table = tools_.query("SELECT guid, chat_id, chat_name, sender, text, timestamp, is_from_me "
                              "FROM messages WHERE guid IN (" + list + ") ORDER BY timestamp",
                              static_cast<int>(kMaxSources));
-    } catch (const ShadowToolError& error) {
+    } catch (const ShadowToolError&) {
         note("could not read the cited messages");
         return "";
     }
