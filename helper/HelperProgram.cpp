@@ -5,7 +5,7 @@
 #include "helper/HelperRequest.hpp"
 #include "helper/OfflineAnswer.hpp"
 #include "helper/RecursiveAgent.hpp"
-#include "helper/SqliteShadowTools.hpp"
+#include "helper/ShadowDBTools.hpp"
 
 #include <chrono>
 #include <cmath>
@@ -63,9 +63,9 @@ json HelperProgram::respond(std::string_view requestDocument, const core::Enviro
     try {
         HelperRequest request = HelperRequest::parse(requestDocument);
 
-        std::unique_ptr<SqliteShadowTools> tools;
+        std::unique_ptr<ShadowDBTools> tools;
         try {
-            tools = std::make_unique<SqliteShadowTools>(request.dbPath);
+            tools = std::make_unique<ShadowDBTools>(request.dbPath);
         } catch (const ShadowToolError& error) {
             throw HelperError(HelperError::Kind::database, error.what());
         }

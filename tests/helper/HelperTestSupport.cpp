@@ -1,6 +1,7 @@
 #include "tests/helper/HelperTestSupport.hpp"
 
 #include "OrluneCore/SQLite.hpp"
+#include "OrluneCore/ShadowDB.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <arpa/inet.h>
@@ -19,26 +20,6 @@ namespace orlune::testing {
 namespace {
 
 using nlohmann::json;
-
-const char* const kSchema[] = {
-    "PRAGMA journal_mode = WAL",
-    "CREATE TABLE IF NOT EXISTS messages (\n    rowid INTEGER PRIMARY KEY,\n    guid TEXT UNIQUE NOT NULL,\n"
-    "    chat_id TEXT NOT NULL,\n    chat_name TEXT,\n    sender TEXT NOT NULL,\n    text TEXT NOT NULL,\n"
-    "    timestamp INTEGER NOT NULL,\n    is_from_me INTEGER NOT NULL,\n    is_group INTEGER NOT NULL,\n"
-    "    has_attachments INTEGER DEFAULT 0,\n    attachment_types TEXT,\n    content_hash TEXT,\n"
-    "    edited_at INTEGER,\n    deleted_at INTEGER\n)",
-    "CREATE VIRTUAL TABLE IF NOT EXISTS messages_fts USING fts5(\n    text,\n    chat_name,\n    sender,\n"
-    "    content='messages',\n    content_rowid='rowid'\n)",
-    "CREATE TRIGGER IF NOT EXISTS messages_fts_insert AFTER INSERT ON messages BEGIN\n"
-    "    INSERT INTO messages_fts(rowid, text, chat_name, sender)\n"
-    "    VALUES (new.rowid, new.text, new.chat_name, new.sender);\nEND",
-    "CREATE TABLE IF NOT EXISTS chat_participants (\n    chat_id TEXT NOT NULL,\n    handle_id INTEGER NOT NULL,\n"
-    "    handle TEXT NOT NULL,\n    service TEXT,\n    PRIMARY KEY (chat_id, handle_id)\n)",
-    "CREATE TABLE IF NOT EXISTS sync_state (\n    id INTEGER PRIMARY KEY CHECK (id = 1),\n"
-    "    last_timestamp INTEGER NOT NULL DEFAULT 0,\n    last_rowid INTEGER NOT NULL DEFAULT 0,\n"
-    "    message_count INTEGER NOT NULL DEFAULT 0,\n    updated_at INTEGER NOT NULL\n)",
-    "INSERT OR IGNORE INTO sync_state (id, last_timestamp, last_rowid, updated_at) VALUES (1, 0, 0, 0)",
-};
 
 void check(int rc, sqlite3* db, const char* what) {
     if (rc != SQLITE_OK && rc != SQLITE_DONE) {
@@ -108,31 +89,15 @@ std::vector<SampleMessage> sampleMessages() {
 }
 
 void writeShadowDatabase(const std::string& path, const std::vector<SampleMessage>& messages) {
-    core::sqlite::Connection db;
-    check(db.open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE), db.get(), "open");
-    std::string error;
-    for (const char* statement : kSchema) {
-        if (core::sqlite::exec(db.get(), statement, error) != SQLITE_OK) {
-            throw std::runtime_error("schema: " + error);
-        }
-    }
-    core::sqlite::Statement insert;
-    check(insert.prepare(db.get(),
-                         "INSERT INTO messages (guid, chat_id, chat_name, sender, text, timestamp, "
-                         "is_from_me, is_group) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"),
-          db.get(), "prepare");
+    core::ShadowDB db(path);
+    db.createSchemaIfNeeded();
+    std::vector<core::ShadowMessage> rows;
+    int64_t sourceRowid = 0;
     for (const SampleMessage& m : messages) {
-        insert.reset();
-        insert.bindText(1, m.guid);
-        insert.bindText(2, m.chatId);
-        insert.bindOptionalText(3, m.chatName);
-        insert.bindText(4, m.sender);
-        insert.bindText(5, m.text);
-        insert.bindInt64(6, m.timestamp);
-        insert.bindInt(7, m.isFromMe ? 1 : 0);
-        insert.bindInt(8, m.chatName ? 1 : 0);
-        check(insert.step(), db.get(), "insert");
+        rows.emplace_back(m.guid, m.chatId, m.chatName, m.sender, m.text, m.timestamp, m.isFromMe,
+                          m.chatName.has_value(), false, std::vector<std::string>{}, ++sourceRowid);
     }
+    db.insertBatch(rows);
 }
 
 int64_t countMessages(const std::string& path) {

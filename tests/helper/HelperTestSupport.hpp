@@ -30,8 +30,8 @@ struct SampleMessage {
 // dentist appointment, a hiking trip.
 std::vector<SampleMessage> sampleMessages();
 
-// Writes a shadow database with the real schema (WAL, FTS5 index and
-// triggers) holding `messages`.
+// Writes a shadow database through ShadowDB (schema, WAL, FTS5 index)
+// holding `messages`.
 void writeShadowDatabase(const std::string& path, const std::vector<SampleMessage>& messages);
 
 // Number of rows in `messages` of the database at `path`.
