@@ -2,10 +2,9 @@
 // The model gateway as the agent sees it: one chat completion per call, in the
 // common chat-completions format (request and response as JSON documents).
 
-#include <nlohmann/json.hpp>
-
 #include <chrono>
 #include <exception>
+#include <nlohmann/json.hpp>
 #include <string>
 
 namespace orlune::helper {

@@ -1,8 +1,7 @@
 #include "helper/CurlChatGateway.hpp"
 
-#include <curl/curl.h>
-
 #include <algorithm>
+#include <curl/curl.h>
 #include <memory>
 
 namespace orlune::helper {
@@ -64,8 +63,7 @@ std::string CurlChatGateway::redact(std::string text) const {
     if (apiKey_.empty()) {
         return text;
     }
-    for (size_t at = text.find(apiKey_); at != std::string::npos;
-         at = text.find(apiKey_, at)) {
+    for (size_t at = text.find(apiKey_); at != std::string::npos; at = text.find(apiKey_, at)) {
         text.replace(at, apiKey_.size(), "[redacted]");
     }
     return text;
@@ -85,7 +83,7 @@ json CurlChatGateway::complete(const json& request, std::chrono::milliseconds ti
     // No "Expect: 100-continue" round trip before the body.
     headers = curl_slist_append(headers, "Expect:");
     std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headerList(headers,
-                                                                          curl_slist_free_all);
+                                                                           curl_slist_free_all);
     Body body;
     char errorBuffer[CURL_ERROR_SIZE] = {0};
     long timeoutMs = std::max<long>(1, static_cast<long>(timeout.count()));

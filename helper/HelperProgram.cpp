@@ -33,7 +33,8 @@ double secondsFrom(const core::Environment& env, const char* name, double fallba
         }
     } catch (const std::exception&) {
     }
-    diagnostics << "orlune-rlm-helper: ignoring " << name << " (not a positive number of seconds)\n";
+    diagnostics << "orlune-rlm-helper: ignoring " << name
+                << " (not a positive number of seconds)\n";
     return fallback;
 }
 
@@ -88,15 +89,18 @@ json HelperProgram::respond(std::string_view requestDocument, const core::Enviro
             }
             CurlChatGateway gateway(baseUrl, *request.apiKey);
             AgentLimits limits{request.maxDepth, request.maxCalls, deadline, millis(callSeconds)};
-            RecursiveAgent agent(gateway, *tools, request.model.value_or(RecursiveAgent::kDefaultModel),
-                                 limits, request.verbose ? &diagnostics : nullptr);
+            RecursiveAgent agent(gateway, *tools,
+                                 request.model.value_or(RecursiveAgent::kDefaultModel), limits,
+                                 request.verbose ? &diagnostics : nullptr);
             try {
                 AgentAnswer answer = agent.answer(request);
                 return answerResponse(answer.answer, answer.summary);
             } catch (const GatewayError& error) {
                 if (error.kind() == GatewayError::Kind::unreachable && agent.callsMade() <= 1) {
-                    diagnostics << "orlune-rlm-helper: gateway unreachable; answering from the index\n";
-                    return offlineResponse(*tools, request, "the model gateway could not be reached");
+                    diagnostics
+                        << "orlune-rlm-helper: gateway unreachable; answering from the index\n";
+                    return offlineResponse(*tools, request,
+                                           "the model gateway could not be reached");
                 }
                 throw HelperError(error.kind() == GatewayError::Kind::timeout
                                       ? HelperError::Kind::timeout

@@ -12,7 +12,6 @@
 #include "OrluneCore/Environment.hpp"
 
 #include <nlohmann/json.hpp>
-
 #include <ostream>
 #include <string_view>
 

@@ -2,9 +2,8 @@
 
 #include "helper/HelperError.hpp"
 
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
+#include <nlohmann/json.hpp>
 
 namespace orlune::helper {
 

@@ -2,11 +2,10 @@
 
 #include "helper/MessageFormat.hpp"
 
-#include <unicode/uchar.h>
-#include <unicode/utf8.h>
-
 #include <algorithm>
 #include <set>
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
 
 namespace orlune::helper {
 
@@ -16,20 +15,29 @@ constexpr size_t kMaxWords = 16;
 
 const std::set<std::string>& stopWords() {
     static const std::set<std::string> words = {
-        "a", "about", "above", "aren", "couldn", "didn", "doesn", "hasn", "haven", "isn",
-        "shouldn", "wasn", "weren", "won", "wouldn", "after", "again", "against", "all", "am", "an", "and", "any",
-        "anything", "are", "as", "at", "be", "because", "been", "before", "being", "below",
-        "between", "both", "but", "by", "can", "could", "did", "do", "does", "doing", "don",
-        "down", "during", "each", "ever", "every", "few", "for", "from", "further", "get", "got",
-        "had", "has", "have", "having", "he", "her", "here", "hers", "herself", "him", "himself",
-        "his", "how", "i", "if", "in", "into", "is", "it", "its", "itself", "just", "know", "let",
-        "ll", "me", "more", "most", "my", "myself", "no", "nor", "not", "now", "of", "off", "on",
-        "once", "only", "or", "other", "our", "ours", "ourselves", "out", "over", "own", "re",
-        "s", "same", "she", "should", "so", "some", "something", "such", "t", "tell", "than",
-        "that", "the", "their", "theirs", "them", "themselves", "then", "there", "these", "they",
-        "this", "those", "through", "to", "too", "under", "until", "up", "us", "ve", "very", "was",
-        "we", "were", "what", "whats", "when", "where", "which", "while", "who", "whom", "why",
-        "will", "with", "would", "you", "your", "yours", "yourself", "yourselves"};
+        "a",        "about",    "above",   "anybody",   "anyone",  "aren",     "everybody",
+        "everyone", "somebody", "someone", "couldn",    "didn",    "doesn",    "hasn",
+        "haven",    "isn",      "shouldn", "wasn",      "weren",   "won",      "wouldn",
+        "after",    "again",    "against", "all",       "am",      "an",       "and",
+        "any",      "anything", "are",     "as",        "at",      "be",       "because",
+        "been",     "before",   "being",   "below",     "between", "both",     "but",
+        "by",       "can",      "could",   "did",       "do",      "does",     "doing",
+        "don",      "down",     "during",  "each",      "ever",    "every",    "few",
+        "for",      "from",     "further", "get",       "got",     "had",      "has",
+        "have",     "having",   "he",      "her",       "here",    "hers",     "herself",
+        "him",      "himself",  "his",     "how",       "i",       "if",       "in",
+        "into",     "is",       "it",      "its",       "itself",  "just",     "know",
+        "let",      "ll",       "me",      "more",      "most",    "my",       "myself",
+        "no",       "nor",      "not",     "now",       "of",      "off",      "on",
+        "once",     "only",     "or",      "other",     "our",     "ours",     "ourselves",
+        "out",      "over",     "own",     "re",        "s",       "same",     "she",
+        "should",   "so",       "some",    "something", "such",    "t",        "tell",
+        "than",     "that",     "the",     "their",     "theirs",  "them",     "themselves",
+        "then",     "there",    "these",   "they",      "this",    "those",    "through",
+        "to",       "too",      "under",   "until",     "up",      "us",       "ve",
+        "very",     "was",      "we",      "were",      "what",    "whats",    "when",
+        "where",    "which",    "while",   "who",       "whom",    "why",      "will",
+        "with",     "would",    "you",     "your",      "yours",   "yourself", "yourselves"};
     return words;
 }
 

@@ -76,12 +76,13 @@ std::optional<std::string> stringArgument(const json& arguments, const char* key
 
 json functionTool(const char* name, const char* description, json properties,
                   std::vector<std::string> required) {
-    return json{{"type", "function"},
-                {"function",
-                 {{"name", name},
-                  {"description", description},
-                  {"parameters",
-                   {{"type", "object"}, {"properties", std::move(properties)}, {"required", required}}}}}};
+    return json{
+        {"type", "function"},
+        {"function",
+         {{"name", name},
+          {"description", description},
+          {"parameters",
+           {{"type", "object"}, {"properties", std::move(properties)}, {"required", required}}}}}};
 }
 
 // The assistant message as it goes back into the conversation.
@@ -161,7 +162,8 @@ std::string fallbackSummary(const std::optional<std::string>& previous, const st
     summary += "Q: " + snippet(question, 300) + "\nA: " + snippet(answer, 400);
     if (summary.size() > kMaxSummaryBytes) {
         size_t start = summary.size() - kMaxSummaryBytes;
-        while (start < summary.size() && (static_cast<unsigned char>(summary[start]) & 0xC0) == 0x80) {
+        while (start < summary.size() &&
+               (static_cast<unsigned char>(summary[start]) & 0xC0) == 0x80) {
             ++start;
         }
         summary = "..." + summary.substr(start);
@@ -225,6 +227,9 @@ json RecursiveAgent::complete(const json& messages, const json& tools, int depth
                           "The question took too long to answer and was stopped.");
     }
     auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(limits_.deadline - now);
+    // When the deadline is nearer than a call's own limit, a call that times
+    // out has run into the deadline, even if the clock reads a hair before it.
+    const bool boundByDeadline = remaining <= limits_.callTimeout;
     auto timeout = std::min(limits_.callTimeout, remaining);
 
     json request = {{"model", model_}, {"messages", messages}, {"temperature", 0}};
@@ -238,7 +243,8 @@ json RecursiveAgent::complete(const json& messages, const json& tools, int depth
     try {
         return gateway_.complete(request, timeout);
     } catch (const GatewayError& error) {
-        if (error.kind() == GatewayError::Kind::timeout && Clock::now() >= limits_.deadline) {
+        if (error.kind() == GatewayError::Kind::timeout &&
+            (boundByDeadline || Clock::now() >= limits_.deadline)) {
             throw HelperError(HelperError::Kind::timeout,
                               "The question took too long to answer and was stopped.");
         }
@@ -274,7 +280,8 @@ std::string RecursiveAgent::schemaDescription() {
     try {
         QueryTable count = tools_.query("SELECT COUNT(*) FROM messages", 1);
         if (!count.rows.empty() && count.rows[0][0].is_number_integer()) {
-            description += "The messages table holds " + dumpJson(count.rows[0][0]) + " messages.\n";
+            description +=
+                "The messages table holds " + dumpJson(count.rows[0][0]) + " messages.\n";
         }
     } catch (const ShadowToolError&) {
         // The count is a courtesy; the schema above is what matters.
@@ -287,12 +294,14 @@ std::string RecursiveAgent::runSql(const json& arguments) {
     if (!sql) {
         return toolError("run_sql needs a \"sql\" string.");
     }
-    QueryTable table = tools_.query(*sql, boundedLimit(arguments, "limit", kDefaultSqlRows, kMaxSqlRows));
+    QueryTable table =
+        tools_.query(*sql, boundedLimit(arguments, "limit", kDefaultSqlRows, kMaxSqlRows));
     json rows = json::array();
     for (auto& row : table.rows) {
         json cells = json::array();
         for (auto& cell : row) {
-            cells.push_back(cell.is_string() ? json(clip(cell.get<std::string>(), kMaxCellBytes)) : cell);
+            cells.push_back(cell.is_string() ? json(clip(cell.get<std::string>(), kMaxCellBytes))
+                                             : cell);
         }
         rows.push_back(std::move(cells));
     }
@@ -311,7 +320,8 @@ std::string RecursiveAgent::runSearch(const json& arguments) {
     if (!query) {
         return toolError("search_messages needs a \"query\" string.");
     }
-    auto hits = tools_.search(*query, boundedLimit(arguments, "limit", kDefaultSearchHits, kMaxSearchHits));
+    auto hits =
+        tools_.search(*query, boundedLimit(arguments, "limit", kDefaultSearchHits, kMaxSearchHits));
     json matches = json::array();
     for (const MessageHit& hit : hits) {
         matches.push_back({{"guid", hit.guid},
@@ -341,16 +351,19 @@ std::string RecursiveAgent::askSubmodel(const json& arguments, int depth) {
     }
     const int subDepth = depth + 1;
     json messages = json::array();
-    messages.push_back({{"role", "system"}, {"content", std::string(kSubPrompt) + "\n\n" + schemaDescription()}});
-    messages.push_back({{"role", "user"},
-                        {"content", "Question: " + *question + "\n\nText:\n" + clip(*slice, kMaxSliceBytes)}});
+    messages.push_back(
+        {{"role", "system"}, {"content", std::string(kSubPrompt) + "\n\n" + schemaDescription()}});
+    messages.push_back(
+        {{"role", "user"},
+         {"content", "Question: " + *question + "\n\nText:\n" + clip(*slice, kMaxSliceBytes)}});
     while (true) {
         // The last completion is always kept for the root's answer.
         if (calls_ + 1 >= limits_.maxCalls) {
             return toolError("The sub-model could not answer: no model calls are left.");
         }
         bool withTools = calls_ + 2 < limits_.maxCalls;
-        json message = complete(messages, withTools ? toolDefinitions(subDepth, false) : json::array(), subDepth);
+        json message = complete(
+            messages, withTools ? toolDefinitions(subDepth, false) : json::array(), subDepth);
         const json* calls = toolCallsOf(message);
         if (calls == nullptr) {
             std::string content = contentOf(message);
@@ -364,20 +377,23 @@ std::string RecursiveAgent::askSubmodel(const json& arguments, int depth) {
         messages.push_back(echoAssistant(message));
         int index = 0;
         for (const json& call : *calls) {
-            std::string id = call.contains("id") && call["id"].is_string() ? call["id"].get<std::string>()
-                                                                           : "call_" + std::to_string(index);
+            std::string id = call.contains("id") && call["id"].is_string()
+                                 ? call["id"].get<std::string>()
+                                 : "call_" + std::to_string(index);
             ++index;
             auto parsedArguments = parseArguments(call);
             std::string name = callName(call);
-            std::string result = parsedArguments ? runTool(name, *parsedArguments, subDepth)
-                                                 : toolError("The arguments are not a JSON object.");
+            std::string result = parsedArguments
+                                     ? runTool(name, *parsedArguments, subDepth)
+                                     : toolError("The arguments are not a JSON object.");
             messages.push_back({{"role", "tool"}, {"tool_call_id", id}, {"content", result}});
         }
     }
 }
 
 std::string RecursiveAgent::runTool(const std::string& name, const json& arguments, int depth) {
-    note("tool " + (name.empty() ? std::string("(unnamed)") : name) + " (depth " + std::to_string(depth) + ")");
+    note("tool " + (name.empty() ? std::string("(unnamed)") : name) + " (depth " +
+         std::to_string(depth) + ")");
     try {
         if (name == "run_sql") {
             return runSql(arguments);
@@ -418,7 +434,8 @@ std::string RecursiveAgent::citedMessages(const json& sources) {
     QueryTable table;
     try {
         table = tools_.query("SELECT guid, chat_id, chat_name, sender, text, timestamp, is_from_me "
-                             "FROM messages WHERE guid IN (" + list + ") ORDER BY timestamp",
+                             "FROM messages WHERE guid IN (" +
+                                 list + ") ORDER BY timestamp",
                              static_cast<int>(kMaxSources));
     } catch (const ShadowToolError&) {
         note("could not read the cited messages");
@@ -477,7 +494,8 @@ AgentAnswer RecursiveAgent::answer(const HelperRequest& request) {
         if (calls == nullptr) {
             std::string content = contentOf(message);
             if (content.empty()) {
-                throw GatewayError(GatewayError::Kind::malformed, "The model gave an empty answer.");
+                throw GatewayError(GatewayError::Kind::malformed,
+                                   "The model gave an empty answer.");
             }
             return {content, fallbackSummary(request.summary, request.question, content)};
         }
@@ -490,15 +508,17 @@ AgentAnswer RecursiveAgent::answer(const HelperRequest& request) {
         messages.push_back(echoAssistant(message));
         int index = 0;
         for (const json& call : *calls) {
-            std::string id = call.contains("id") && call["id"].is_string() ? call["id"].get<std::string>()
-                                                                           : "call_" + std::to_string(index);
+            std::string id = call.contains("id") && call["id"].is_string()
+                                 ? call["id"].get<std::string>()
+                                 : "call_" + std::to_string(index);
             ++index;
             std::string name = callName(call);
             auto arguments = parseArguments(call);
             if (!arguments) {
-                messages.push_back({{"role", "tool"},
-                                    {"tool_call_id", id},
-                                    {"content", toolError("The arguments are not a JSON object.")}});
+                messages.push_back(
+                    {{"role", "tool"},
+                     {"tool_call_id", id},
+                     {"content", toolError("The arguments are not a JSON object.")}});
                 continue;
             }
             if (name == "final_answer") {
@@ -506,21 +526,25 @@ AgentAnswer RecursiveAgent::answer(const HelperRequest& request) {
                 if (text && !trimmed(*text).empty()) {
                     std::string answerText = trimmed(*text);
                     auto summary = stringArgument(*arguments, "summary");
-                    std::string newSummary = summary && !trimmed(*summary).empty()
-                                                 ? *summary
-                                                 : fallbackSummary(request.summary, request.question, answerText);
+                    std::string newSummary =
+                        summary && !trimmed(*summary).empty()
+                            ? *summary
+                            : fallbackSummary(request.summary, request.question, answerText);
                     auto sources = arguments->find("sources");
                     if (sources != arguments->end()) {
                         answerText += citedMessages(*sources);
                     }
                     return {answerText, newSummary};
                 }
-                messages.push_back({{"role", "tool"},
-                                    {"tool_call_id", id},
-                                    {"content", toolError("final_answer needs a non-empty \"answer\".")}});
+                messages.push_back(
+                    {{"role", "tool"},
+                     {"tool_call_id", id},
+                     {"content", toolError("final_answer needs a non-empty \"answer\".")}});
                 continue;
             }
-            messages.push_back({{"role", "tool"}, {"tool_call_id", id}, {"content", runTool(name, *arguments, 0)}});
+            messages.push_back({{"role", "tool"},
+                                {"tool_call_id", id},
+                                {"content", runTool(name, *arguments, 0)}});
         }
     }
 }

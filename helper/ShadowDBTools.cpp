@@ -23,8 +23,7 @@ nlohmann::json cell(const core::SQLiteValue& value) {
 }
 
 // Runs `operation`, turning the database's errors into ShadowToolError.
-template <typename Operation>
-auto translated(Operation&& operation) -> decltype(operation()) {
+template <typename Operation> auto translated(Operation&& operation) -> decltype(operation()) {
     try {
         return operation();
     } catch (const core::ShadowDB::Error& error) {
@@ -44,7 +43,8 @@ QueryTable ShadowDBTools::query(const std::string& sql, int limit) {
         auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - now);
         budget = std::clamp(remaining, std::chrono::milliseconds(1), kStatementBudget);
     }
-    core::ShadowQueryResult result = translated([&] { return db_->executeReadOnly(sql, limit, budget); });
+    core::ShadowQueryResult result =
+        translated([&] { return db_->executeReadOnly(sql, limit, budget); });
     QueryTable table;
     table.columns = result.columns;
     for (const auto& row : result.rows) {

@@ -6,9 +6,8 @@
 //
 // One instance, one connection, used from one thread; closed on destruction.
 
-#include "helper/ShadowTools.hpp"
-
 #include "OrluneCore/ShadowDB.hpp"
+#include "helper/ShadowTools.hpp"
 
 #include <chrono>
 #include <memory>

@@ -3,9 +3,8 @@
 // full-text search, and the table list and column descriptions that tell the
 // model what is there. Implementations never change the database.
 
-#include <nlohmann/json.hpp>
-
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <stdexcept>
 #include <string>

@@ -3,14 +3,12 @@
 // one response object on standard output and diagnostics on standard error.
 // Exits 0 when it wrote a response, 1 otherwise.
 
-#include "helper/HelperProgram.hpp"
-
 #include "OrluneCore/Environment.hpp"
-
-#include <curl/curl.h>
+#include "helper/HelperProgram.hpp"
 
 #include <csignal>
 #include <cstdio>
+#include <curl/curl.h>
 #include <iostream>
 #include <iterator>
 #include <string>

@@ -33,9 +33,8 @@ protected:
                       const std::optional<std::string>& baseUrl = std::nullopt) {
         // The first entry of a name wins, so the test's own entries come first.
         std::vector<std::string> env = extraEnv;
-        env.insert(env.end(), {"HOME=" + dir.path().string(),
-                                        "XDG_DATA_HOME=" + dir.file("data"), "PATH=/usr/bin:/bin",
-                                        "ORLUNE_RLM_DEADLINE_SECONDS=30"});
+        env.insert(env.end(), {"HOME=" + dir.path().string(), "XDG_DATA_HOME=" + dir.file("data"),
+                               "PATH=/usr/bin:/bin", "ORLUNE_RLM_DEADLINE_SECONDS=30"});
         if (baseUrl) {
             env.push_back("VEYRLINK_BASE_URL=" + *baseUrl);
         }
@@ -55,12 +54,14 @@ protected:
     }
 
     static std::string answerOf(const json& response) {
-        EXPECT_TRUE(response.contains("answer") && response["answer"].is_string()) << response.dump();
+        EXPECT_TRUE(response.contains("answer") && response["answer"].is_string())
+            << response.dump();
         EXPECT_FALSE(response.contains("error")) << response.dump();
         return response.value("answer", "");
     }
 
-    static void expectError(const json& response, const std::string& type, const std::string& fragment) {
+    static void expectError(const json& response, const std::string& type,
+                            const std::string& fragment) {
         ASSERT_TRUE(response.contains("error")) << response.dump();
         EXPECT_FALSE(response.contains("answer")) << response.dump();
         EXPECT_EQ(response["error"].value("type", ""), type) << response.dump();
@@ -121,7 +122,9 @@ TEST_F(HelperProcessTest, OfflineAnswersFromTheIndex) {
         {"Who is going on the hike on Saturday?",
          {"Trail crew", "Hiking Saturday", "You in Trail crew"},
          {"Dinner"}},
-        {"Anything from alice?", {"alice@example.com in chat-alice", "dentist appointment"}, {"Family"}},
+        {"Anything from alice?",
+         {"alice@example.com in chat-alice", "dentist appointment"},
+         {"Family"}},
         {"What did they say about penguins?",
          {"No language model was used", "No messages were found for \"say\", \"penguins\"."},
          {"1. "}},
@@ -144,13 +147,15 @@ TEST_F(HelperProcessTest, OfflineWhenTheGatewayCannotBeReached) {
     std::string base = "http://127.0.0.1:" + std::to_string(unusedPort()) + "/v1";
     json result = response(run(gatewayRequest("dinner tomorrow?"), {}, base));
     std::string answer = answerOf(result);
-    EXPECT_TRUE(contains(answer, "No language model was used (the model gateway could not be reached)"))
+    EXPECT_TRUE(
+        contains(answer, "No language model was used (the model gateway could not be reached)"))
         << answer;
     EXPECT_TRUE(contains(answer, "Dinner tomorrow at 7")) << answer;
 }
 
 TEST_F(HelperProcessTest, OfflineKeepsTheRunningSummary) {
-    json result = response(run(request("dentist?", {{"conversation_summary", "Earlier: dinner plans."}})));
+    json result =
+        response(run(request("dentist?", {{"conversation_summary", "Earlier: dinner plans."}})));
     std::string summary = result.value("conversationSummary", "");
     EXPECT_TRUE(contains(summary, "Earlier: dinner plans.")) << summary;
     EXPECT_TRUE(contains(summary, "dentist?")) << summary;
@@ -167,14 +172,16 @@ TEST_F(HelperProcessTest, UnusableRequestsComeBackAsErrorObjects) {
         {"{\"question\": ", "invalid_request", "not valid JSON"},
         {"[]", "invalid_request", "JSON object"},
         {json{{"db_path", dbPath}}.dump(), "invalid_request", "no question"},
-        {json{{"question", "q"}, {"db_path", dbPath}, {"max_calls", 0}}.dump(), "invalid_request", "max_calls"},
+        {json{{"question", "q"}, {"db_path", dbPath}, {"max_calls", 0}}.dump(), "invalid_request",
+         "max_calls"},
         {json{{"question", "q"}, {"db_path", dir.file("missing.db")}}.dump(), "database_error",
          "Failed to open database"},
         {json{{"question", "q"}, {"db_path", dir.path().string()}}.dump(), "database_error", ""},
         {std::string(17 * 1024 * 1024, ' '), "invalid_request", "larger than 16 MB"},
     };
     for (const Case& c : cases) {
-        ProcessResult result = runHelperProcess(c.input, {"HOME=" + dir.path().string()}, dir.path().string());
+        ProcessResult result =
+            runHelperProcess(c.input, {"HOME=" + dir.path().string()}, dir.path().string());
         SCOPED_TRACE(c.input.substr(0, 100));
         expectError(response(result), c.type, c.fragment);
     }
@@ -192,8 +199,10 @@ TEST_F(HelperProcessTest, ANonShadowDatabaseIsADatabaseError) {
 
 TEST_F(HelperProcessTest, ToolCallsRunAgainstTheDatabaseAndTheAnswerNamesItsMessages) {
     FakeGateway gateway({
-        toolCallReply({{"search_messages", R"({"query":"\"dinner\" OR \"dessert\"","limit":5})"},
-                       {"run_sql", R"({"sql":"SELECT sender, text FROM messages WHERE guid = 'g-dentist'"})"}}),
+        toolCallReply(
+            {{"search_messages", R"({"query":"\"dinner\" OR \"dessert\"","limit":5})"},
+             {"run_sql",
+              R"({"sql":"SELECT sender, text FROM messages WHERE guid = 'g-dentist'"})"}}),
         toolCallReply({{"run_sql", R"({"sql":"DELETE FROM messages"})"},
                        {"run_sql", "{not json"},
                        {"no_such_tool", "{}"}}),
@@ -202,20 +211,25 @@ TEST_F(HelperProcessTest, ToolCallsRunAgainstTheDatabaseAndTheAnswerNamesItsMess
                         R"("sources":["g-dinner-1","g-dinner-2","not-a-guid' OR '1'='1"],)"
                         R"("summary":"User asked about dinner: tomorrow 7pm, Luigi's."})"}}),
     });
-    json document = gatewayRequest("When is dinner?", {{"model", "test-model"},
-                                                      {"conversation_summary", "Earlier we spoke of hikes."},
-                                                      {"conversation_messages",
-                                                       {{{"role", "user"}, {"text", "Any hikes?"}},
-                                                        {{"role", "assistant"}, {"text", "Saturday."}}}}});
+    json document =
+        gatewayRequest("When is dinner?", {{"model", "test-model"},
+                                           {"conversation_summary", "Earlier we spoke of hikes."},
+                                           {"conversation_messages",
+                                            {{{"role", "user"}, {"text", "Any hikes?"}},
+                                             {{"role", "assistant"}, {"text", "Saturday."}}}}});
     ProcessResult process = run(document, {}, gateway.baseUrl());
     EXPECT_FALSE(contains(process.err, "tool search_messages")) << process.err; // not verbose
     json result = response(process);
     std::string answer = answerOf(result);
-    EXPECT_TRUE(contains(answer, "Dinner is tomorrow at 7 at Luigi's; you bring dessert.")) << answer;
-    EXPECT_TRUE(contains(answer, "+15550001 in Family, 2023-03-08 20:26 UTC: \"Dinner tomorrow at 7")) << answer;
+    EXPECT_TRUE(contains(answer, "Dinner is tomorrow at 7 at Luigi's; you bring dessert."))
+        << answer;
+    EXPECT_TRUE(
+        contains(answer, "+15550001 in Family, 2023-03-08 20:26 UTC: \"Dinner tomorrow at 7"))
+        << answer;
     EXPECT_TRUE(contains(answer, "You in Family")) << answer;
     EXPECT_FALSE(contains(answer, "dentist")) << answer; // only the cited messages are named
-    EXPECT_EQ(result.value("conversationSummary", ""), "User asked about dinner: tomorrow 7pm, Luigi's.");
+    EXPECT_EQ(result.value("conversationSummary", ""),
+              "User asked about dinner: tomorrow 7pm, Luigi's.");
 
     auto received = gateway.received();
     ASSERT_EQ(received.size(), 3u);
@@ -226,8 +240,8 @@ TEST_F(HelperProcessTest, ToolCallsRunAgainstTheDatabaseAndTheAnswerNamesItsMess
         EXPECT_EQ(call.body.value("model", ""), "test-model");
     }
     const json& first = received[0].body;
-    EXPECT_EQ(toolNames(first),
-              (std::vector<std::string>{"search_messages", "run_sql", "ask_submodel", "final_answer"}));
+    EXPECT_EQ(toolNames(first), (std::vector<std::string>{"search_messages", "run_sql",
+                                                          "ask_submodel", "final_answer"}));
     const json& messages = first["messages"];
     ASSERT_EQ(messages.size(), 4u);
     std::string system = messages[0]["content"];
@@ -259,13 +273,16 @@ TEST_F(HelperProcessTest, ToolCallsRunAgainstTheDatabaseAndTheAnswerNamesItsMess
 
 TEST_F(HelperProcessTest, SubModelsRecurseDownToTheDepthLimit) {
     FakeGateway gateway({
-        toolCallReply({{"ask_submodel", R"({"question":"Who brings dessert?","text":"me: I will bring dessert"})"}}),
+        toolCallReply(
+            {{"ask_submodel",
+              R"({"question":"Who brings dessert?","text":"me: I will bring dessert"})"}}),
         toolCallReply({{"ask_submodel", R"({"question":"Is 'me' the user?","text":"me"})"}}),
         contentReply("Yes, 'me' is the user."),
         contentReply("The user brings dessert."),
         contentReply("You are bringing dessert."),
     });
-    json result = response(run(gatewayRequest("Who brings dessert?", {{"max_depth", 2}}), {}, gateway.baseUrl()));
+    json result = response(
+        run(gatewayRequest("Who brings dessert?", {{"max_depth", 2}}), {}, gateway.baseUrl()));
     EXPECT_EQ(answerOf(result), "You are bringing dessert.");
     EXPECT_TRUE(contains(result.value("conversationSummary", ""), "Who brings dessert?"));
 
@@ -274,7 +291,8 @@ TEST_F(HelperProcessTest, SubModelsRecurseDownToTheDepthLimit) {
     // Root, then a sub-model at depth 1 (may still recurse), then depth 2 (may not).
     EXPECT_EQ(toolNames(received[1].body),
               (std::vector<std::string>{"search_messages", "run_sql", "ask_submodel"}));
-    EXPECT_EQ(toolNames(received[2].body), (std::vector<std::string>{"search_messages", "run_sql"}));
+    EXPECT_EQ(toolNames(received[2].body),
+              (std::vector<std::string>{"search_messages", "run_sql"}));
     std::string deepest = received[2].body["messages"][1]["content"];
     EXPECT_TRUE(contains(deepest, "Is 'me' the user?")) << deepest;
     EXPECT_TRUE(contains(toolResults(received[3].body).at(0), "Yes, 'me' is the user."));
@@ -287,7 +305,8 @@ TEST_F(HelperProcessTest, ZeroDepthOffersNoSubModel) {
         contentReply("Done."),
     });
     ProcessResult process =
-        run(gatewayRequest("Secret plans?", {{"max_depth", 0}, {"verbose", true}}), {}, gateway.baseUrl());
+        run(gatewayRequest("Secret plans?", {{"max_depth", 0}, {"verbose", true}}), {},
+            gateway.baseUrl());
     EXPECT_EQ(answerOf(response(process)), "Done.");
     // Verbose diagnostics name the calls, never the content.
     EXPECT_TRUE(contains(process.err, "tool ask_submodel")) << process.err;
@@ -307,13 +326,15 @@ TEST_F(HelperProcessTest, TheCallLimitIsKept) {
             toolCallReply({{"search_messages", R"({"query":"dinner"})"}}),
             toolCallReply({{"search_messages", R"({"query":"dinner"})"}}),
         });
-        json result = response(run(gatewayRequest("dinner?", {{"max_calls", 2}}), {}, gateway.baseUrl()));
+        json result =
+            response(run(gatewayRequest("dinner?", {{"max_calls", 2}}), {}, gateway.baseUrl()));
         expectError(result, "limit_exceeded", "2 calls");
         auto received = gateway.received();
         ASSERT_EQ(received.size(), 2u);
         // The last call is the root's, without tools and told to answer.
         EXPECT_FALSE(received[1].body.contains("tools"));
-        EXPECT_TRUE(contains(received[1].body["messages"].back()["content"], "No tool calls are left"));
+        EXPECT_TRUE(
+            contains(received[1].body["messages"].back()["content"], "No tool calls are left"));
     }
     {
         SCOPED_TRACE("a sub-model may not use the root's last call");
@@ -321,7 +342,8 @@ TEST_F(HelperProcessTest, TheCallLimitIsKept) {
             toolCallReply({{"ask_submodel", R"({"question":"q","text":"t"})"}}),
             contentReply("Answered without the sub-model."),
         });
-        json result = response(run(gatewayRequest("dinner?", {{"max_calls", 2}}), {}, gateway.baseUrl()));
+        json result =
+            response(run(gatewayRequest("dinner?", {{"max_calls", 2}}), {}, gateway.baseUrl()));
         EXPECT_EQ(answerOf(result), "Answered without the sub-model.");
         auto received = gateway.received();
         ASSERT_EQ(received.size(), 2u);
@@ -348,7 +370,8 @@ TEST_F(HelperProcessTest, GatewayFailuresComeBackAsErrorObjects) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         FakeGateway gateway({c.reply});
-        expectError(response(run(gatewayRequest("dinner?"), {}, gateway.baseUrl())), c.type, c.fragment);
+        expectError(response(run(gatewayRequest("dinner?"), {}, gateway.baseUrl())), c.type,
+                    c.fragment);
     }
 }
 
@@ -365,7 +388,8 @@ TEST_F(HelperProcessTest, ASlowAnswerPastTheDeadlineIsATimeout) {
     ScriptedReply slow = contentReply("too late");
     slow.delay = std::chrono::seconds(30);
     FakeGateway gateway({slow});
-    ProcessResult result = run(gatewayRequest("dinner?"), {"ORLUNE_RLM_DEADLINE_SECONDS=2"}, gateway.baseUrl());
+    ProcessResult result =
+        run(gatewayRequest("dinner?"), {"ORLUNE_RLM_DEADLINE_SECONDS=2"}, gateway.baseUrl());
     expectError(response(result), "timeout", "took too long");
     EXPECT_LE(gateway.received().size(), 1u);
 }

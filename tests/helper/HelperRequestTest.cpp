@@ -1,5 +1,6 @@
-#include "helper/HelperError.hpp"
 #include "helper/HelperRequest.hpp"
+
+#include "helper/HelperError.hpp"
 
 #include <gtest/gtest.h>
 

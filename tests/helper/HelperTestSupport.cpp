@@ -5,15 +5,14 @@
 #include "tests/support/TempDir.hpp"
 
 #include <arpa/inet.h>
+#include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <stdexcept>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <cstring>
-#include <stdexcept>
 
 namespace orlune::testing {
 
@@ -129,10 +128,11 @@ ScriptedReply toolCallReply(const std::vector<std::pair<std::string, std::string
                              {"type", "function"},
                              {"function", {{"name", name}, {"arguments", arguments}}}});
     }
-    json body = {{"choices",
-                  {{{"index", 0},
-                    {"message", {{"role", "assistant"}, {"content", nullptr}, {"tool_calls", toolCalls}}},
-                    {"finish_reason", "tool_calls"}}}}};
+    json body = {
+        {"choices",
+         {{{"index", 0},
+           {"message", {{"role", "assistant"}, {"content", nullptr}, {"tool_calls", toolCalls}}},
+           {"finish_reason", "tool_calls"}}}}};
     return {200, body.dump(), std::chrono::milliseconds(0)};
 }
 
@@ -239,14 +239,16 @@ void FakeGateway::handle(int client) {
     request.authorization = headerValue(head + "\r\n", "authorization");
     request.body = json::parse(data.substr(headEnd + 4, contentLength), nullptr, false);
 
-    ScriptedReply reply{500, R"({"error":{"message":"script used up"}})", std::chrono::milliseconds(0)};
+    ScriptedReply reply{500, R"({"error":{"message":"script used up"}})",
+                        std::chrono::milliseconds(0)};
     {
         std::unique_lock<std::mutex> lock(mutex_);
         received_.push_back(std::move(request));
         if (next_ < script_.size()) {
             reply = script_[next_++];
         }
-        if (reply.delay.count() > 0 && stopped_.wait_for(lock, reply.delay, [this] { return stop_; })) {
+        if (reply.delay.count() > 0 &&
+            stopped_.wait_for(lock, reply.delay, [this] { return stop_; })) {
             return;
         }
     }

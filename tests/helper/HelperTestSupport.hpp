@@ -3,12 +3,11 @@
 // gateway on 127.0.0.1 that replays scripted completions, and a runner that
 // starts the built helper as a process.
 
-#include <nlohmann/json.hpp>
-
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <thread>

@@ -1,5 +1,6 @@
-#include "helper/MessageFormat.hpp"
 #include "helper/OfflineAnswer.hpp"
+
+#include "helper/MessageFormat.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +14,8 @@ TEST(QuestionWords, KeepsTheWordsWorthSearching) {
     };
     const Case cases[] = {
         {"When is dinner tomorrow?", {"dinner", "tomorrow"}},
-        {"What did Alice say about the DENTIST, and the dentist's time?", {"alice", "say", "dentist", "time"}},
+        {"What did Alice say about the DENTIST, and the dentist's time?",
+         {"alice", "say", "dentist", "time"}},
         {"Who's bringing \"dessert\" (or cake) -- at 7?", {"bringing", "dessert", "cake", "7"}},
         {"Où est le café? Ünïcode Straße", {"où", "est", "le", "café", "ünïcode", "straße"}},
         {"what is it?", {}},

@@ -12,7 +12,9 @@ using orlune::testing::TempDir;
 
 class ShadowDBToolsTest : public ::testing::Test {
 protected:
-    void SetUp() override { orlune::testing::writeShadowDatabase(path, orlune::testing::sampleMessages()); }
+    void SetUp() override {
+        orlune::testing::writeShadowDatabase(path, orlune::testing::sampleMessages());
+    }
 
     TempDir dir;
     std::string path = dir.file("shadow.db");
@@ -21,16 +23,19 @@ protected:
 TEST_F(ShadowDBToolsTest, RunsReadOnlyQueriesWithTypedCells) {
     ShadowDBTools tools(path);
     QueryTable table = tools.query(
-        "  SELECT guid, is_from_me, chat_name, 1.5, 1, 1, x'00' FROM messages ORDER BY rowid ;; \n", 2);
-    EXPECT_EQ(table.columns,
-              (std::vector<std::string>{"guid", "is_from_me", "chat_name", "1.5", "1", "1_2", "x'00'"}));
+        "  SELECT guid, is_from_me, chat_name, 1.5, 1, 1, x'00' FROM messages ORDER BY rowid ;; \n",
+        2);
+    EXPECT_EQ(table.columns, (std::vector<std::string>{"guid", "is_from_me", "chat_name", "1.5",
+                                                       "1", "1_2", "x'00'"}));
     ASSERT_EQ(table.rows.size(), 2u);
     EXPECT_EQ(table.rows[0][0], "g-dinner-1");
     EXPECT_EQ(table.rows[0][1], 0);
     EXPECT_EQ(table.rows[0][2], "Family");
     EXPECT_EQ(table.rows[0][3], 1.5);
     EXPECT_EQ(table.rows[0][6], "<blob of 1 bytes>");
-    EXPECT_TRUE(tools.query("SELECT chat_name FROM messages WHERE guid = 'g-dentist'", 0).rows[0][0].is_null());
+    EXPECT_TRUE(tools.query("SELECT chat_name FROM messages WHERE guid = 'g-dentist'", 0)
+                    .rows[0][0]
+                    .is_null());
     EXPECT_EQ(tools.query("SELECT guid FROM messages", 0).rows.size(), 5u);
 }
 
@@ -115,7 +120,8 @@ TEST(ShadowDBToolsOpen, MissingFileIsNotCreated) {
         ShadowDBTools tools(dir.file("absent.db"));
         ADD_FAILURE() << "opened a missing file";
     } catch (const ShadowToolError& error) {
-        EXPECT_EQ(std::string(error.what()).rfind("Failed to open database: ", 0), 0u) << error.what();
+        EXPECT_EQ(std::string(error.what()).rfind("Failed to open database: ", 0), 0u)
+            << error.what();
     }
     EXPECT_FALSE(std::filesystem::exists(dir.file("absent.db")));
 }
