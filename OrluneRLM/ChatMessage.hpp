@@ -1,0 +1,28 @@
+#pragma once
+// One chat bubble.
+
+#include "OrluneRLM/ChatDate.hpp"
+#include "OrluneRLM/ChatRole.hpp"
+
+#include <QUuid>
+#include <string>
+
+namespace orlune::rlm {
+
+// An immutable value identified by `id`; equal when all four fields are.
+struct ChatMessage {
+    QUuid id;
+    ChatRole role = ChatRole::user;
+    std::string text; // questions and answers are stored trimmed
+    ChatDate timestamp;
+
+    // A new message with a random id, stamped now.
+    static ChatMessage make(ChatRole role, std::string text);
+
+    // `id` as canonical 8-4-4-4-12 text with upper-case letters.
+    std::string idText() const;
+
+    bool operator==(const ChatMessage&) const = default;
+};
+
+} // namespace orlune::rlm

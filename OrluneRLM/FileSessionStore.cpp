@@ -1,0 +1,201 @@
+#include "OrluneRLM/FileSessionStore.hpp"
+
+#include "OrluneCore/Environment.hpp"
+#include "OrluneRLM/FileError.hpp"
+#include "OrluneRLM/PrivateFiles.hpp"
+
+#include <cctype>
+#include <cmath>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+
+namespace orlune::rlm {
+
+namespace {
+
+using Json = nlohmann::json;
+using OrderedJson = nlohmann::ordered_json;
+
+[[noreturn]] void fail(const std::string& where, const std::string& what) {
+    throw std::invalid_argument(where + ": " + what);
+}
+
+const Json& required(const Json& object, const char* key, const std::string& where) {
+    const auto found = object.find(key);
+    if (found == object.end() || found->is_null()) {
+        fail(where, std::string("missing key \"") + key + "\"");
+    }
+    return *found;
+}
+
+std::string requiredString(const Json& object, const char* key, const std::string& where) {
+    const Json& value = required(object, key, where);
+    if (!value.is_string()) {
+        fail(where, std::string("\"") + key + "\" is not a string");
+    }
+    return value.get<std::string>();
+}
+
+ChatDate requiredDate(const Json& object, const char* key, const std::string& where) {
+    const Json& value = required(object, key, where);
+    if (!value.is_number()) {
+        fail(where, std::string("\"") + key + "\" is not a number");
+    }
+    return ChatDate{value.get<double>()};
+}
+
+std::int64_t requiredInteger(const Json& object, const char* key, const std::string& where) {
+    const Json& value = required(object, key, where);
+    if (value.is_number_integer() && !value.is_number_unsigned()) {
+        return value.get<std::int64_t>();
+    }
+    if (value.is_number_unsigned() &&
+        value.get<std::uint64_t>() <=
+            static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+        return static_cast<std::int64_t>(value.get<std::uint64_t>());
+    }
+    // A whole number written with a fraction (3.0) is still that integer.
+    if (value.is_number_float()) {
+        const double number = value.get<double>();
+        if (std::isfinite(number) && std::trunc(number) == number && std::fabs(number) < 9.0e18) {
+            return static_cast<std::int64_t>(number);
+        }
+    }
+    fail(where, std::string("\"") + key + "\" is not an integer");
+}
+
+// Canonical 8-4-4-4-12 hexadecimal text, either case, nothing else.
+QUuid parseUuid(const std::string& text, const std::string& where) {
+    bool wellFormed = text.size() == 36;
+    for (size_t i = 0; wellFormed && i < text.size(); ++i) {
+        const bool dashPosition = i == 8 || i == 13 || i == 18 || i == 23;
+        wellFormed =
+            dashPosition ? text[i] == '-' : std::isxdigit(static_cast<unsigned char>(text[i])) != 0;
+    }
+    const QUuid uuid =
+        wellFormed ? QUuid::fromString(QString::fromLatin1(text.data(), 36)) : QUuid();
+    if (!wellFormed || (uuid.isNull() && text != "00000000-0000-0000-0000-000000000000")) {
+        fail(where, "\"id\" is not a UUID: " + text);
+    }
+    return uuid;
+}
+
+ChatMessage decodeMessage(const Json& object, const std::string& where) {
+    if (!object.is_object()) {
+        fail(where, "not an object");
+    }
+    ChatMessage message;
+    message.id = parseUuid(requiredString(object, "id", where), where);
+    const std::string role = requiredString(object, "role", where);
+    const auto parsedRole = chatRoleFromRawValue(role);
+    if (!parsedRole) {
+        fail(where, "unknown role \"" + role + "\"");
+    }
+    message.role = *parsedRole;
+    message.text = requiredString(object, "text", where);
+    message.timestamp = requiredDate(object, "timestamp", where);
+    return message;
+}
+
+ChatSession decodeSession(const Json& object, const std::string& where) {
+    if (!object.is_object()) {
+        fail(where, "not an object");
+    }
+    ChatSession session;
+    session.id = requiredString(object, "id", where);
+    session.createdAt = requiredDate(object, "createdAt", where);
+    session.lastMessageAt = requiredDate(object, "lastMessageAt", where);
+    session.title = requiredString(object, "title", where);
+    session.messageCount = requiredInteger(object, "messageCount", where);
+    const Json& messages = required(object, "messages", where);
+    if (!messages.is_array()) {
+        fail(where, "\"messages\" is not an array");
+    }
+    session.messages.reserve(messages.size());
+    for (size_t i = 0; i < messages.size(); ++i) {
+        session.messages.push_back(
+            decodeMessage(messages[i], where + " message " + std::to_string(i)));
+    }
+    const auto summary = object.find("summary");
+    if (summary != object.end() && !summary->is_null()) {
+        if (!summary->is_string()) {
+            fail(where, "\"summary\" is not a string");
+        }
+        session.summary = summary->get<std::string>();
+    }
+    return session;
+}
+
+} // namespace
+
+FileSessionStore::FileSessionStore(std::string filePath) : filePath_(std::move(filePath)) {}
+
+std::string FileSessionStore::defaultSessionsURL() {
+    return core::joinPath(core::joinPath(PrivateFiles::dataFolder(), "Orlune"), "sessions.json");
+}
+
+std::string FileSessionStore::encode(const std::vector<ChatSession>& sessions) {
+    OrderedJson array = OrderedJson::array();
+    for (const ChatSession& session : sessions) {
+        OrderedJson messages = OrderedJson::array();
+        for (const ChatMessage& message : session.messages) {
+            OrderedJson item = OrderedJson::object();
+            item["id"] = message.idText();
+            item["role"] = toRawValue(message.role);
+            item["text"] = message.text;
+            item["timestamp"] = message.timestamp.secondsSinceReferenceDate;
+            messages.push_back(std::move(item));
+        }
+        OrderedJson object = OrderedJson::object();
+        object["id"] = session.id;
+        object["createdAt"] = session.createdAt.secondsSinceReferenceDate;
+        object["lastMessageAt"] = session.lastMessageAt.secondsSinceReferenceDate;
+        object["title"] = session.title;
+        object["messageCount"] = session.messageCount;
+        object["messages"] = std::move(messages);
+        if (session.summary) {
+            object["summary"] = *session.summary;
+        }
+        array.push_back(std::move(object));
+    }
+    // Text that is not UTF-8 cannot be stored as JSON; it is written with U+FFFD.
+    return array.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::vector<ChatSession> FileSessionStore::decode(const std::string& text) {
+    Json document;
+    try {
+        document = Json::parse(text);
+    } catch (const Json::parse_error& error) {
+        throw std::invalid_argument(error.what());
+    }
+    if (!document.is_array()) {
+        throw std::invalid_argument("the sessions file does not hold a JSON array");
+    }
+    std::vector<ChatSession> sessions;
+    sessions.reserve(document.size());
+    for (size_t i = 0; i < document.size(); ++i) {
+        sessions.push_back(decodeSession(document[i], "session " + std::to_string(i)));
+    }
+    return sessions;
+}
+
+std::vector<ChatSession> FileSessionStore::load() const {
+    if (!core::pathExists(filePath_)) {
+        return {};
+    }
+    const std::string text = PrivateFiles::read(filePath_);
+    try {
+        return decode(text);
+    } catch (const std::invalid_argument& error) {
+        throw FileError(FileError::Kind::decode, filePath_, error.what());
+    }
+}
+
+void FileSessionStore::save(const std::vector<ChatSession>& sessions) const {
+    PrivateFiles::createFolders(PrivateFiles::folderOf(filePath_));
+    PrivateFiles::writeAtomically(filePath_, encode(sessions));
+}
+
+} // namespace orlune::rlm

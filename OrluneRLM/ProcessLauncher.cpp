@@ -1,0 +1,284 @@
+#include "OrluneRLM/ProcessLauncher.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace orlune::rlm {
+
+namespace {
+
+// Closes the descriptor it owns, once.
+class Descriptor {
+public:
+    Descriptor() = default;
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() { close(); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+
+    int get() const { return fd_; }
+    bool isOpen() const { return fd_ >= 0; }
+    void close() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+    void reset(int fd) {
+        close();
+        fd_ = fd;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+struct Pipe {
+    Descriptor read;
+    Descriptor write;
+};
+
+void openPipe(Pipe& pipe) {
+    int fds[2];
+    // Close-on-exec, so that a child started at the same time by another
+    // thread does not inherit (and hold open) our ends.
+#ifdef __APPLE__
+    // No pipe2 here; posix_spawn is started with POSIX_SPAWN_CLOEXEC_DEFAULT
+    // below, which closes every descriptor the file actions do not name.
+    if (::pipe(fds) != 0) {
+        throw ProcessLauncher::LaunchError("pipe", errno);
+    }
+    ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+    ::fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+#else
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        throw ProcessLauncher::LaunchError("pipe", errno);
+    }
+#endif
+    pipe.read.reset(fds[0]);
+    pipe.write.reset(fds[1]);
+}
+
+void setNonBlocking(int fd) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) {
+        ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    }
+}
+
+void ignoreSigpipeOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction current {};
+        if (::sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL &&
+            !(current.sa_flags & SA_SIGINFO)) {
+            struct sigaction ignore {};
+            ignore.sa_handler = SIG_IGN;
+            sigemptyset(&ignore.sa_mask);
+            ::sigaction(SIGPIPE, &ignore, nullptr);
+        }
+    });
+}
+
+// Reads what is available now; returns false at end of file or on error.
+bool drain(int fd, std::string& into) {
+    char buffer[65536];
+    for (;;) {
+        const ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count > 0) {
+            into.append(buffer, static_cast<size_t>(count));
+            continue;
+        }
+        if (count == 0) {
+            return false;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        return errno == EAGAIN || errno == EWOULDBLOCK;
+    }
+}
+
+class SystemLauncher final : public ProcessLauncher {
+public:
+    ProcessOutcome run(const ProcessSpec& spec, const std::string& input) const override {
+        ignoreSigpipeOnce();
+
+        Pipe in, out, err;
+        openPipe(in);
+        openPipe(out);
+        openPipe(err);
+
+        std::vector<std::string> argvStorage;
+        argvStorage.reserve(spec.arguments.size() + 1);
+        argvStorage.push_back(spec.executable);
+        argvStorage.insert(argvStorage.end(), spec.arguments.begin(), spec.arguments.end());
+        std::vector<char*> argv;
+        for (std::string& argument : argvStorage) {
+            argv.push_back(argument.data());
+        }
+        argv.push_back(nullptr);
+        std::vector<std::string> envStorage;
+        envStorage.reserve(spec.environment.size());
+        for (const auto& [name, value] : spec.environment) {
+            envStorage.push_back(name + "=" + value);
+        }
+        std::vector<char*> envp;
+        for (std::string& entry : envStorage) {
+            envp.push_back(entry.data());
+        }
+        envp.push_back(nullptr);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in.read.get(), STDIN_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, out.write.get(), STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, err.write.get(), STDERR_FILENO);
+
+        // The child starts with SIGPIPE at its default action and no blocked
+        // signals, whatever this process chose for itself.
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGPIPE);
+        posix_spawnattr_setsigdefault(&attributes, &defaults);
+        sigset_t noneBlocked;
+        sigemptyset(&noneBlocked);
+        posix_spawnattr_setsigmask(&attributes, &noneBlocked);
+        short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+#ifdef __APPLE__
+        flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;
+#endif
+        posix_spawnattr_setflags(&attributes, flags);
+
+        pid_t pid = -1;
+        const int spawned = ::posix_spawn(&pid, spec.executable.c_str(), &actions, &attributes,
+                                          argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+        in.read.close();
+        out.write.close();
+        err.write.close();
+        if (spawned != 0) {
+            throw LaunchError(spec.executable, spawned);
+        }
+
+        ProcessOutcome outcome;
+        int status = 0;
+        try {
+            exchange(in.write, out.read, err.read, input, outcome);
+        } catch (...) {
+            // Out of memory while collecting: still reap the child, which
+            // sees its pipes closed.
+            in.write.close();
+            out.read.close();
+            err.read.close();
+            waitFor(pid, status);
+            throw;
+        }
+        waitFor(pid, status);
+        if (WIFEXITED(status)) {
+            outcome.exitStatus = WEXITSTATUS(status);
+        } else if (WIFSIGNALED(status)) {
+            outcome.exitStatus = 128 + WTERMSIG(status);
+        }
+        return outcome;
+    }
+
+private:
+    static void waitFor(pid_t pid, int& status) {
+        while (::waitpid(pid, &status, 0) < 0) {
+            if (errno != EINTR) {
+                status = 0;
+                break;
+            }
+        }
+    }
+
+    // Feeds `input` and drains both output streams at the same time, so that
+    // neither side ever waits on a full pipe. Returns when both output
+    // streams are at end of file and the input is written or refused.
+    static void exchange(Descriptor& input, Descriptor& output, Descriptor& error,
+                         const std::string& bytes, ProcessOutcome& outcome) {
+        setNonBlocking(input.get());
+        setNonBlocking(output.get());
+        setNonBlocking(error.get());
+        size_t written = 0;
+        if (bytes.empty()) {
+            input.close();
+        }
+        while (input.isOpen() || output.isOpen() || error.isOpen()) {
+            pollfd fds[3];
+            nfds_t count = 0;
+            int inputIndex = -1, outputIndex = -1, errorIndex = -1;
+            if (input.isOpen()) {
+                inputIndex = static_cast<int>(count);
+                fds[count++] = pollfd{input.get(), POLLOUT, 0};
+            }
+            if (output.isOpen()) {
+                outputIndex = static_cast<int>(count);
+                fds[count++] = pollfd{output.get(), POLLIN, 0};
+            }
+            if (error.isOpen()) {
+                errorIndex = static_cast<int>(count);
+                fds[count++] = pollfd{error.get(), POLLIN, 0};
+            }
+            if (::poll(fds, count, -1) < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                break;
+            }
+            if (inputIndex >= 0 && fds[inputIndex].revents != 0) {
+                // POLLERR/POLLHUP: nobody reads any more; the rest of the
+                // request is dropped and the exit status decides.
+                if (fds[inputIndex].revents & (POLLERR | POLLHUP | POLLNVAL)) {
+                    input.close();
+                } else {
+                    const ssize_t sent =
+                        ::write(input.get(), bytes.data() + written, bytes.size() - written);
+                    if (sent > 0) {
+                        written += static_cast<size_t>(sent);
+                        if (written == bytes.size()) {
+                            input.close();
+                        }
+                    } else if (sent < 0 && errno != EINTR && errno != EAGAIN &&
+                               errno != EWOULDBLOCK) {
+                        input.close(); // EPIPE and the like
+                    }
+                }
+            }
+            if (outputIndex >= 0 && fds[outputIndex].revents != 0 &&
+                !drain(output.get(), outcome.standardOutput)) {
+                output.close();
+            }
+            if (errorIndex >= 0 && fds[errorIndex].revents != 0 &&
+                !drain(error.get(), outcome.standardError)) {
+                error.close();
+            }
+        }
+        input.close();
+        output.close();
+        error.close();
+    }
+};
+
+} // namespace
+
+ProcessLauncher::LaunchError::LaunchError(const std::string& executable, int error)
+    : std::runtime_error(executable + ": " + std::strerror(error)), error_(error) {}
+
+const ProcessLauncher& ProcessLauncher::system() {
+    static const SystemLauncher launcher;
+    return launcher;
+}
+
+} // namespace orlune::rlm

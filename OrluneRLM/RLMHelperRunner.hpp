@@ -1,0 +1,129 @@
+#pragma once
+// The application's side of the helper boundary: one helper process per
+// question, one JSON request in, one JSON response out.
+
+#include "OrluneRLM/ProcessLauncher.hpp"
+#include "OrluneRLM/StructuredLogger.hpp"
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace orlune::rlm {
+
+// One earlier turn passed to the helper: the role's raw value and the text.
+struct HostConversationMessage {
+    std::string role;
+    std::string text;
+    bool operator==(const HostConversationMessage&) const = default;
+};
+
+struct HelperResult {
+    std::string answer;                             // trimmed; never empty
+    std::optional<std::string> conversationSummary; // as received
+    bool operator==(const HelperResult&) const = default;
+};
+
+// An immutable value, built once and copied freely; run() may be called any
+// number of times, from any thread (including several at once), each call
+// with its own process and pipes. The helper command, resource folder and API
+// key are fixed at construction.
+class RLMHelperRunner {
+public:
+    using EnvironmentMap = std::map<std::string, std::string>;
+
+    // What tests (and benchmarks) replace. Every member has a default.
+    struct Seams {
+        // The resources folder holding "rlm/orlune-rlm-helper"; when absent,
+        // defaultResourcesFolder() is asked.
+        std::optional<std::string> resourcesFolder;
+        // The application's live environment, read at every run() (for
+        // ORLUNE_RLM_MODEL and as the helper's base environment); the
+        // process environment when empty.
+        std::function<EnvironmentMap()> liveEnvironment;
+        // Starts the helper; ProcessLauncher::system() when null.
+        std::shared_ptr<const ProcessLauncher> launcher;
+        // Where "rlm_helper_start" goes.
+        StructuredLogger logger{StructuredLogger::kBundleIdentifier,
+                                StructuredLogger::kHelperCategory};
+    };
+
+    // Resolves the helper and the key from `env` (the process environment at
+    // the chat model's construction): the key is `apiKey` when given (even if
+    // blank), else VEYRLINK_API_KEY, else none. A non-blank
+    // ORLUNE_RLM_HELPER_CMD is run through a login shell, with
+    // ORLUNE_RLM_RESOURCE_ROOT (trimmed) as resource folder; otherwise the
+    // resource helper rlm/orlune-rlm-helper is used. Throws RLMHelperError
+    // (missingBundledHelper) when there is neither.
+    RLMHelperRunner(std::optional<std::string> apiKey, const EnvironmentMap& env);
+    RLMHelperRunner(std::optional<std::string> apiKey, const EnvironmentMap& env, Seams seams);
+
+    // Answers one question about the shadow database at `dbPath`, given the
+    // earlier turns (oldest first) and the running summary. Blocks the
+    // calling thread until the helper has exited; call it off the GUI thread
+    // (e.g. through QtConcurrent::run). Throws RLMHelperError,
+    // ProcessLauncher::LaunchError when the helper cannot start, or
+    // nlohmann::json's error when the request cannot be encoded.
+    HelperResult run(const std::string& question, const std::string& dbPath,
+                     const std::vector<HostConversationMessage>& conversationMessages = {},
+                     const std::optional<std::string>& conversationSummary = std::nullopt) const;
+
+    // Introspection of what construction resolved.
+    bool usesShellCommand() const { return std::holds_alternative<ShellCommand>(command_); }
+    // The helper file (direct mode) or the command line (shell mode).
+    std::string commandText() const;
+    const std::optional<std::string>& resourceRoot() const { return resourceRoot_; }
+    const std::optional<std::string>& apiKey() const { return apiKey_; }
+
+    // The request document: compact JSON, keys in the order api_key,
+    // question, db_path, model, verbose, conversation_messages,
+    // conversation_summary; api_key, model, the turns (when empty) and the
+    // summary are left out when absent.
+    static std::string
+    encodeRequest(const std::optional<std::string>& apiKey, const std::string& question,
+                  const std::string& dbPath, const std::optional<std::string>& model,
+                  const std::vector<HostConversationMessage>& conversationMessages,
+                  const std::optional<std::string>& conversationSummary);
+
+    // Turns the helper's trimmed standard output into a result. Throws
+    // RLMHelperError (decodeFailure, processFailure for an "error" object,
+    // emptyOutput).
+    static HelperResult decodeResponse(const std::string& output);
+
+    // Fills in the variables the bundled Python runtime under
+    // `resourceRoot`/python needs, each only when not already set: on macOS
+    // DYLD_FRAMEWORK_PATH and DYLD_LIBRARY_PATH, elsewhere LD_LIBRARY_PATH
+    // (following DYLD_LIBRARY_PATH's rule); PYTHONHOME; PYTHONPATH.
+    static void applyBundledPythonEnv(const std::string& resourceRoot, EnvironmentMap& environment);
+
+    // The first of these folders holding rlm/orlune-rlm-helper: on macOS the
+    // bundle's Contents/Resources; "../share/orlune" beside the executable;
+    // the build tree's resources folder. Absent when none does.
+    static std::optional<std::string> defaultResourcesFolder();
+
+    // The shell for ORLUNE_RLM_HELPER_CMD: /bin/zsh where present, else the
+    // user's login shell, else /bin/sh. It is started with "-lc".
+    static std::string loginShell();
+
+    // The process environment as a map.
+    static EnvironmentMap processEnvironment();
+
+private:
+    struct DirectCommand {
+        std::string executable;
+    };
+    struct ShellCommand {
+        std::string commandLine;
+    };
+
+    std::variant<DirectCommand, ShellCommand> command_;
+    std::optional<std::string> resourceRoot_;
+    std::optional<std::string> apiKey_;
+    Seams seams_;
+};
+
+} // namespace orlune::rlm

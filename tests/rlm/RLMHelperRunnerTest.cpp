@@ -1,0 +1,457 @@
+#include "OrluneRLM/RLMHelperRunner.hpp"
+
+#include "OrluneRLM/RLMHelperError.hpp"
+#include "tests/rlm/RlmTestFolder.hpp"
+
+#include <QtConcurrent/QtConcurrent>
+#include <atomic>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace orlune::rlm {
+namespace {
+
+using testing::readFile;
+using testing::RlmTestFolder;
+using testing::ScopedEnv;
+using testing::writeFile;
+using Env = RLMHelperRunner::EnvironmentMap;
+
+class RLMHelperRunnerTest : public ::testing::Test {
+protected:
+    RLMHelperRunnerTest() {
+        writeFile(dbPath(), "");
+        std::filesystem::create_directories(helperFolder());
+        liveEnv = {{"PATH", "/usr/bin:/bin"},
+                   {"HOME", folder.dir().path().string()},
+                   {"OUT", folder.file("")}};
+    }
+
+    std::string dbPath() const { return folder.file("shadow.db"); }
+    std::string resources() const { return folder.file("resources"); }
+    std::string helperFolder() const { return resources() + "/rlm"; }
+    std::string helperPath() const { return helperFolder() + "/orlune-rlm-helper"; }
+    std::string requestPath() const { return folder.file("request.json"); }
+
+    RLMHelperRunner::Seams seams() const {
+        RLMHelperRunner::Seams seams;
+        seams.resourcesFolder = resources();
+        seams.liveEnvironment = [this] { return liveEnv; };
+        seams.logger = folder.logger("rlm-helper");
+        return seams;
+    }
+    // A runner whose resource helper is a shell script with `body`.
+    RLMHelperRunner directRunner(const std::string& body,
+                                 std::optional<std::string> key = "key") const {
+        RlmTestFolder::writeScript(helperPath(), body);
+        return RLMHelperRunner(std::move(key), Env{}, seams());
+    }
+    RLMHelperRunner shellRunner(const std::string& command, Env env = {}) const {
+        env["ORLUNE_RLM_HELPER_CMD"] = command;
+        return RLMHelperRunner("key", env, seams());
+    }
+    // The child's environment, as written by `env` into OUT/env.txt.
+    Env childEnvironment() const {
+        Env result;
+        const std::string text = readFile(folder.file("env.txt"));
+        size_t start = 0;
+        while (start < text.size()) {
+            const size_t end = text.find('\n', start);
+            const std::string line = text.substr(start, end - start);
+            if (const size_t equals = line.find('='); equals != std::string::npos) {
+                result[line.substr(0, equals)] = line.substr(equals + 1);
+            }
+            start = end == std::string::npos ? text.size() : end + 1;
+        }
+        return result;
+    }
+
+    RlmTestFolder folder;
+    Env liveEnv;
+};
+
+std::string describe(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return "(no error)";
+}
+
+TEST_F(RLMHelperRunnerTest, ResponsesAndFailures) {
+    const struct {
+        const char* name;
+        const char* script;
+        std::optional<HelperResult> result;
+        std::string error; // the whole description, or its start when it ends in "..."
+    } cases[] = {
+        {"answer, trimmed; summary as sent",
+         R"(cat >/dev/null; printf '%s' '{"answer":"  It was Saturday.\n\t","conversationSummary":" sum \n"}')",
+         HelperResult{"It was Saturday.", " sum \n"}, ""},
+        {"answer without summary", R"(printf '%s' '{"answer":"yes","conversationSummary":null}')",
+         HelperResult{"yes", std::nullopt}, ""},
+        {"summary under the request's key",
+         R"(printf '%s' '{"answer":"yes","conversation_summary":"s"}')",
+         HelperResult{"yes", std::nullopt}, ""},
+        {"blank lines around the response", R"(printf '\n\n  {"answer":"ok"}\n\n')",
+         HelperResult{"ok", std::nullopt}, ""},
+        {"null error", R"(printf '%s' '{"answer":"ok","error":null,"extra":[1]}')",
+         HelperResult{"ok", std::nullopt}, ""},
+        {"error object wins over the answer",
+         R"(printf '%s' '{"answer":"x","error":{"type":"RateLimit","message":"slow down"}}')",
+         std::nullopt, "RLM helper failed: RateLimit: slow down"},
+        {"non-zero exit with standard error", "cat >/dev/null; echo '  boom\n' >&2; exit 3",
+         std::nullopt, "RLM helper failed: boom"},
+        {"non-zero exit, a response and no standard error",
+         R"(printf '%s' '{"answer":"x"}'; exit 2)", std::nullopt,
+         "RLM helper failed with exit code 2."},
+        {"non-zero exit with blank standard error", "echo '   ' >&2; exit 1", std::nullopt,
+         "RLM helper failed with exit code 1."},
+        {"non-zero exit with standard error that is not UTF-8", R"(printf 'bad \377' >&2; exit 5)",
+         std::nullopt, "RLM helper failed with exit code 5."},
+        {"killed by a signal", "kill -9 $$", std::nullopt, "RLM helper failed with exit code 137."},
+        {"nothing on standard output", "cat >/dev/null", std::nullopt,
+         "RLM helper returned no output."},
+        {"blank output", R"(printf '  \n\t\n')", std::nullopt, "RLM helper returned no output."},
+        {"output that is not UTF-8", R"(printf '{"answer":"\377"}')", std::nullopt,
+         "RLM helper returned no output."},
+        {"answer of two spaces", R"(printf '%s' '{"answer":"  "}')", std::nullopt,
+         "RLM helper returned no output."},
+        {"empty object", "printf '{}'", std::nullopt, "RLM helper returned no output."},
+        {"text around the JSON", R"(printf 'Thinking...\n{"answer":"x"}\nDone.\n')", std::nullopt,
+         "RLM helper response decode failed: ..."},
+        {"two objects", R"(printf '%s' '{"answer":"x"}{"answer":"y"}')", std::nullopt,
+         "RLM helper response decode failed: ..."},
+        {"error without message", R"(printf '%s' '{"error":{"type":"T"}}')", std::nullopt,
+         "RLM helper response decode failed: ..."},
+        {"answer that is not text", R"(printf '%s' '{"answer":42}')", std::nullopt,
+         "RLM helper response decode failed: ..."},
+        {"not an object", R"(printf '%s' '["x"]')", std::nullopt,
+         "RLM helper response decode failed: ..."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const RLMHelperRunner runner = directRunner(c.script);
+        if (c.result) {
+            EXPECT_EQ(runner.run("Q", dbPath()), *c.result);
+            continue;
+        }
+        const std::string description = describe([&] { runner.run("Q", dbPath()); });
+        if (c.error.ends_with("...")) {
+            const std::string start = c.error.substr(0, c.error.size() - 3);
+            EXPECT_TRUE(description.starts_with(start) && description.size() > start.size())
+                << description;
+        } else {
+            EXPECT_EQ(description, c.error);
+        }
+    }
+}
+
+TEST_F(RLMHelperRunnerTest, ErrorKindsCarryTheirDetails) {
+    try {
+        directRunner(R"(printf '%s' '{"error":{"type":"Gateway","message":"down"}}')")
+            .run("Q", dbPath());
+        FAIL();
+    } catch (const RLMHelperError& error) {
+        EXPECT_EQ(error.kind(), RLMHelperError::Kind::processFailure);
+        EXPECT_EQ(error.code(), 1);
+        EXPECT_EQ(error.detail(), "Gateway: down");
+    }
+    EXPECT_STREQ(RLMHelperError::missingHelperCommand().what(),
+                 "RLM helper command not set. Set ORLUNE_RLM_HELPER_CMD.");
+}
+
+TEST_F(RLMHelperRunnerTest, TheHelperReceivesTheExactRequest) {
+    const std::string copy = R"(cat > "$OUT/request.json"; printf '%s' '{"answer":"ok"}')";
+    const std::string db = dbPath();
+
+    directRunner(copy, "k/ey").run("When is the party?", db);
+    EXPECT_EQ(readFile(requestPath()),
+              R"({"api_key":"k/ey","question":"When is the party?","db_path":")" + db +
+                  R"(","verbose":false})");
+
+    liveEnv["ORLUNE_RLM_MODEL"] = "";
+    directRunner(copy, std::nullopt)
+        .run("Q \"quoted\"", db, {{"user", "a"}, {"assistant", "b\nc"}, {"system", "ü"}},
+             "the summary");
+    EXPECT_EQ(
+        readFile(requestPath()),
+        R"({"question":"Q \"quoted\"","db_path":")" + db +
+            R"(","model":"","verbose":false,"conversation_messages":[{"role":"user","text":"a"},)"
+            R"({"role":"assistant","text":"b\nc"},{"role":"system","text":"ü"}],)"
+            R"("conversation_summary":"the summary"})");
+
+    // The model variable is read afresh on every run; an empty summary is still sent.
+    liveEnv["ORLUNE_RLM_MODEL"] = "small-model";
+    directRunner(copy, "").run("Q", db, {}, "");
+    EXPECT_EQ(readFile(requestPath()),
+              R"({"api_key":"","question":"Q","db_path":")" + db +
+                  R"(","model":"small-model","verbose":false,"conversation_summary":""})");
+}
+
+TEST_F(RLMHelperRunnerTest, TheKeyComesFromTheConfigurationThenTheEnvironment) {
+    RlmTestFolder::writeScript(helperPath(), "exit 0");
+    const struct {
+        std::optional<std::string> given;
+        std::optional<std::string> variable;
+        std::optional<std::string> expected;
+    } cases[] = {
+        {"cfg", "env", "cfg"},
+        {"", "env", ""},     // an empty stored key is sent; the variable is not consulted
+        {"  ", "env", "  "}, // nor trimmed
+        {std::nullopt, "env", "env"},
+        {std::nullopt, std::nullopt, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        Env env;
+        if (c.variable) {
+            env["VEYRLINK_API_KEY"] = *c.variable;
+        }
+        EXPECT_EQ(RLMHelperRunner(c.given, env, seams()).apiKey(), c.expected);
+    }
+}
+
+TEST_F(RLMHelperRunnerTest, ResolvingTheHelper) {
+    // No resource helper, no command.
+    EXPECT_EQ(describe([&] { RLMHelperRunner("k", Env{}, seams()); }),
+              "Bundled RLM helper not found in app resources.");
+    EXPECT_EQ(describe([&] {
+                  RLMHelperRunner("k", Env{{"ORLUNE_RLM_HELPER_CMD", " \n\t"}}, seams());
+              }),
+              "Bundled RLM helper not found in app resources.");
+    RLMHelperRunner::Seams noResources = seams();
+    noResources.resourcesFolder = folder.file("nowhere");
+    EXPECT_THROW(RLMHelperRunner("k", Env{}, noResources), RLMHelperError);
+
+    RlmTestFolder::writeScript(helperPath(), "exit 0");
+    const RLMHelperRunner blankCommand("k", Env{{"ORLUNE_RLM_HELPER_CMD", "  "}}, seams());
+    EXPECT_FALSE(blankCommand.usesShellCommand());
+    EXPECT_EQ(blankCommand.commandText(), helperPath());
+    EXPECT_EQ(blankCommand.resourceRoot(), helperFolder());
+
+    const RLMHelperRunner command = shellRunner("  my-helper --fast \n");
+    EXPECT_TRUE(command.usesShellCommand());
+    EXPECT_EQ(command.commandText(), "my-helper --fast");
+    EXPECT_EQ(command.resourceRoot(), std::nullopt);
+    EXPECT_EQ(shellRunner("h", {{"ORLUNE_RLM_RESOURCE_ROOT", " /r \n"}}).resourceRoot(), "/r");
+    EXPECT_EQ(shellRunner("h", {{"ORLUNE_RLM_RESOURCE_ROOT", "  "}}).resourceRoot(), "");
+}
+
+TEST_F(RLMHelperRunnerTest, ShellCommandsRunThroughALoginShell) {
+    const RLMHelperRunner runner = shellRunner(
+        R"(cat | tee "$OUT/request.json" >/dev/null && printf '{"answer":"%s"}' "$0 $-" )");
+    const HelperResult result = runner.run("Q", dbPath());
+    EXPECT_EQ(result.answer.substr(0, RLMHelperRunner::loginShell().size()),
+              RLMHelperRunner::loginShell());
+    EXPECT_NE(readFile(requestPath()).find(R"("question":"Q")"), std::string::npos);
+}
+
+TEST_F(RLMHelperRunnerTest, ShellModeEnvironment) {
+    const std::string dumpEnv = R"(env > "$OUT/env.txt"; printf '{"answer":"ok"}')";
+
+    // No resource folder: nothing is added.
+    shellRunner(dumpEnv).run("Q", dbPath());
+    Env child = childEnvironment();
+    EXPECT_EQ(child.count("ORLUNE_RLM_RESOURCE_ROOT"), 0u);
+    EXPECT_EQ(child.count("PYTHONPATH"), 0u);
+    EXPECT_EQ(child.count("PYTHONHOME"), 0u);
+    EXPECT_EQ(child["OUT"], liveEnv["OUT"]);
+
+    // A blank folder counts as none; the inherited value stays untrimmed.
+    liveEnv["ORLUNE_RLM_RESOURCE_ROOT"] = "   ";
+    shellRunner(dumpEnv, {{"ORLUNE_RLM_RESOURCE_ROOT", "   "}}).run("Q", dbPath());
+    child = childEnvironment();
+    EXPECT_EQ(child["ORLUNE_RLM_RESOURCE_ROOT"], "   ");
+    EXPECT_EQ(child.count("PYTHONPATH"), 0u);
+
+    // A folder given to the runner replaces the inherited one.
+    std::filesystem::create_directories(folder.file("root/vendor"));
+    shellRunner(dumpEnv, {{"ORLUNE_RLM_RESOURCE_ROOT", folder.file("root")}}).run("Q", dbPath());
+    child = childEnvironment();
+    EXPECT_EQ(child["ORLUNE_RLM_RESOURCE_ROOT"], folder.file("root"));
+    EXPECT_EQ(child["PYTHONPATH"], folder.file("root") + "/vendor");
+}
+
+TEST_F(RLMHelperRunnerTest, ResourceHelperGetsThePythonRuntime) {
+    const std::string versions = helperFolder() + "/python/Python.framework/Versions";
+    for (const char* name : {"Current", "3.12", "3.11", "lib"}) {
+        std::filesystem::create_directories(versions + "/" + name);
+    }
+    std::filesystem::create_directories(helperFolder() + "/vendor");
+    std::filesystem::create_directories(helperFolder() + "/orl-rlm/src");
+    const RLMHelperRunner runner =
+        directRunner(R"(env > "$OUT/env.txt"; printf '{"answer":"ok"}')");
+
+    runner.run("Q", dbPath());
+    Env child = childEnvironment();
+    EXPECT_EQ(child["ORLUNE_RLM_RESOURCE_ROOT"], helperFolder());
+    EXPECT_EQ(child["PYTHONHOME"], versions + "/3.11");
+    EXPECT_EQ(child["PYTHONPATH"], helperFolder() + "/orl-rlm/src:" + helperFolder() + "/vendor");
+#ifdef __APPLE__
+    EXPECT_EQ(child["DYLD_LIBRARY_PATH"], versions + "/3.11/lib");
+    EXPECT_EQ(child["DYLD_FRAMEWORK_PATH"], helperFolder() + "/python");
+#else
+    EXPECT_EQ(child["LD_LIBRARY_PATH"], versions + "/3.11/lib");
+    EXPECT_EQ(child.count("DYLD_FRAMEWORK_PATH"), 0u);
+#endif
+
+    // What the user set wins, even when empty.
+    liveEnv["PYTHONPATH"] = "";
+    liveEnv["PYTHONHOME"] = "/mine";
+    liveEnv["LD_LIBRARY_PATH"] = "/my/lib";
+    liveEnv["ORLUNE_RLM_RESOURCE_ROOT"] = "/inherited";
+    runner.run("Q", dbPath());
+    child = childEnvironment();
+    EXPECT_EQ(child["PYTHONPATH"], "");
+    EXPECT_EQ(child["PYTHONHOME"], "/mine");
+    EXPECT_EQ(child["LD_LIBRARY_PATH"], "/my/lib");
+    EXPECT_EQ(child["ORLUNE_RLM_RESOURCE_ROOT"], helperFolder());
+}
+
+TEST(ApplyBundledPythonEnvTest, VersionChoiceAndSearchPath) {
+    testing::TempDir dir;
+    const std::string root = dir.file("rlm");
+    const std::string versions = root + "/python/Python.framework/Versions";
+#ifdef __APPLE__
+    const char* libraryVariable = "DYLD_LIBRARY_PATH";
+#else
+    const char* libraryVariable = "LD_LIBRARY_PATH";
+#endif
+
+    Env env;
+    RLMHelperRunner::applyBundledPythonEnv(root, env); // nothing there
+#ifdef __APPLE__
+    EXPECT_EQ(env, (Env{{"DYLD_FRAMEWORK_PATH", root + "/python"}}));
+#else
+    EXPECT_TRUE(env.empty());
+#endif
+
+    std::filesystem::create_directories(versions + "/Current");
+    std::filesystem::create_directories(versions + "/3.12");
+    std::filesystem::create_directories(root + "/python/site-packages");
+    env.clear();
+    RLMHelperRunner::applyBundledPythonEnv(root, env);
+    EXPECT_EQ(env["PYTHONHOME"], versions + "/3.12");
+    EXPECT_EQ(env[libraryVariable], versions + "/3.12/lib");
+    EXPECT_EQ(env["PYTHONPATH"], root + "/python/site-packages");
+}
+
+TEST_F(RLMHelperRunnerTest, FloodsOnBothStreamsNeverDeadlock) {
+    // Several megabytes on each stream before the request is even read, while
+    // the request itself is larger than a pipe holds.
+    const RLMHelperRunner runner = directRunner(R"(
+head -c 3000000 /dev/zero | tr '\0' 'e' >&2
+printf '{"answer":"'
+head -c 3000000 /dev/zero | tr '\0' 'a'
+cat > "$OUT/request.json"
+head -c 3000000 /dev/zero | tr '\0' 'e' >&2
+printf '"}'
+)");
+    const std::string question(2000000, 'q');
+    const HelperResult result = runner.run(question, dbPath());
+    EXPECT_EQ(result.answer, std::string(3000000, 'a'));
+    EXPECT_NE(readFile(requestPath()).find(question), std::string::npos);
+}
+
+TEST_F(RLMHelperRunnerTest, HelpersThatDoNotReadTheRequestDoNotHurtTheCaller) {
+    const std::string question(8000000, 'q');
+    EXPECT_EQ(directRunner(R"(printf '{"answer":"quick"}')").run(question, dbPath()).answer,
+              "quick");
+    EXPECT_EQ(describe([&] { directRunner("exit 4").run(question, dbPath()); }),
+              "RLM helper failed with exit code 4.");
+    EXPECT_EQ(directRunner(R"(exec 0<&-; sleep 0.1; printf '{"answer":"closed"}')")
+                  .run(question, dbPath())
+                  .answer,
+              "closed");
+    EXPECT_EQ(describe([&] {
+                  directRunner("head -c 10 >/dev/null; echo 'gave up' >&2; exit 9")
+                      .run(question, dbPath());
+              }),
+              "RLM helper failed: gave up");
+}
+
+class RecordingLauncher final : public ProcessLauncher {
+public:
+    ProcessOutcome run(const ProcessSpec& spec, const std::string& input) const override {
+        ++calls;
+        lastSpec = spec;
+        lastInput = input;
+        return ProcessOutcome{0, R"({"answer":"faked"})", ""};
+    }
+    mutable std::atomic<int> calls{0};
+    mutable ProcessSpec lastSpec;
+    mutable std::string lastInput;
+};
+
+TEST_F(RLMHelperRunnerTest, AMissingDatabaseStartsNoProcess) {
+    auto launcher = std::make_shared<RecordingLauncher>();
+    RLMHelperRunner::Seams withLauncher = seams();
+    withLauncher.launcher = launcher;
+    RlmTestFolder::writeScript(helperPath(), "exit 0");
+    const RLMHelperRunner runner("k", Env{}, withLauncher);
+    EXPECT_EQ(describe([&] { runner.run("Q", folder.file("missing.db")); }),
+              "shadow.db not found. Run sync first.");
+    EXPECT_EQ(launcher->calls, 0);
+    EXPECT_TRUE(folder.loggedEntries().empty());
+
+    EXPECT_EQ(runner.run("Q", dbPath()).answer, "faked");
+    EXPECT_EQ(launcher->calls, 1);
+    EXPECT_EQ(launcher->lastSpec.executable, helperPath());
+    EXPECT_TRUE(launcher->lastSpec.arguments.empty());
+}
+
+TEST_F(RLMHelperRunnerTest, ShellModeLaunchesTheLoginShellWithDashLc) {
+    auto launcher = std::make_shared<RecordingLauncher>();
+    RLMHelperRunner::Seams withLauncher = seams();
+    withLauncher.launcher = launcher;
+    RLMHelperRunner("k", Env{{"ORLUNE_RLM_HELPER_CMD", "helper --x | tee log"}}, withLauncher)
+        .run("Q", dbPath());
+    EXPECT_EQ(launcher->lastSpec.executable, RLMHelperRunner::loginShell());
+    EXPECT_EQ(launcher->lastSpec.arguments,
+              (std::vector<std::string>{"-lc", "helper --x | tee log"}));
+}
+
+TEST_F(RLMHelperRunnerTest, LogsTheStartWithoutSecrets) {
+    directRunner(R"(printf '{"answer":"ok"}')", "secret-key").run("private question", dbPath());
+    const auto entries = folder.loggedEntries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0]["message"], "rlm_helper_start");
+    EXPECT_EQ(entries[0]["level"], "info");
+    EXPECT_EQ(entries[0]["category"], "rlm-helper");
+    EXPECT_EQ(entries[0]["command_configured"], "true");
+    const std::string log = readFile(folder.file("log.jsonl"));
+    EXPECT_EQ(log.find("secret-key"), std::string::npos);
+    EXPECT_EQ(log.find("private question"), std::string::npos);
+}
+
+TEST_F(RLMHelperRunnerTest, LaunchFailuresAreThePlatformsError) {
+    RlmTestFolder::writeScript(helperPath(), "exit 0");
+    ::chmod(helperPath().c_str(), 0644);
+    const RLMHelperRunner runner("k", Env{}, seams());
+    try {
+        runner.run("Q", dbPath());
+        FAIL();
+    } catch (const ProcessLauncher::LaunchError& error) {
+        EXPECT_EQ(error.error(), EACCES);
+        EXPECT_EQ(std::string(error.what()), helperPath() + ": " + std::strerror(EACCES));
+    }
+}
+
+TEST_F(RLMHelperRunnerTest, RunsConcurrentlyOnPoolThreads) {
+    // Each helper answers with its own question, slowly enough to overlap.
+    const RLMHelperRunner runner = directRunner(
+        R"sh(request=$(cat); sleep 0.2; printf '{"answer":"%s"}' "$(printf '%s' "$request" | sed 's/.*"question":"\([^"]*\)".*/\1/')")sh");
+    QList<QFuture<HelperResult>> futures;
+    for (int i = 0; i < 4; ++i) {
+        const std::string question = "question " + std::to_string(i);
+        futures.append(
+            QtConcurrent::run([runner, question, this] { return runner.run(question, dbPath()); }));
+    }
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(futures[i].result().answer, "question " + std::to_string(i));
+    }
+}
+
+} // namespace
+} // namespace orlune::rlm
