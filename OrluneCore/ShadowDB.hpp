@@ -297,6 +297,10 @@ private:
 
     sqlite::Connection db_;
     std::string path_;
+    // Live rows deleted by REPLACE during the current batch, counted by a
+    // temporary trigger of this connection (set up on first use).
+    int64_t replacedLiveRows_ = 0;
+    bool replacedCounterReady_ = false;
 };
 
 } // namespace orlune::core
