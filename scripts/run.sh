@@ -46,7 +46,7 @@ shadow="$work/shadow.db"
 echo "run: syncing into $shadow"
 "$orlune" sync --chat-db "$store" --shadow-db "$shadow"
 
-question="${ORLUNE_RUN_QUESTION:-Where are we meeting for dinner?}"
+question="${ORLUNE_RUN_QUESTION:-Where should we meet for dinner?}"
 echo
 echo "run: asking the bundled helper: $question"
 "$orlune" ask --shadow-db "$shadow" "$question"
