@@ -154,6 +154,11 @@ json CurlChatGateway::complete(const json& request, std::chrono::milliseconds ti
                            "The model gateway sent a completion that is not valid JSON.");
     }
     auto choices = document.find("choices");
+    if (choices == document.end() && document.contains("error")) {
+        // Some gateways report failures with status 200 and an error body.
+        throw GatewayError(GatewayError::Kind::http, "The model gateway reported an error: " +
+                                                         redact(errorDetail(body.bytes)));
+    }
     if (choices == document.end() || !choices->is_array() || choices->empty() ||
         !(*choices)[0].is_object() || !(*choices)[0].contains("message") ||
         !(*choices)[0]["message"].is_object()) {

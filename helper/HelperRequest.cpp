@@ -88,6 +88,12 @@ HelperRequest HelperRequest::parse(std::string_view document) {
 
     HelperRequest request;
     request.apiKey = nonBlank(optionalString(root, "api_key"));
+    if (request.apiKey && std::any_of(request.apiKey->begin(), request.apiKey->end(), [](char c) {
+            return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+        })) {
+        // It goes into an HTTP header, where a line break would start another.
+        throw invalid("The API key contains control characters; enter it again.");
+    }
 
     auto question = nonBlank(optionalString(root, "question"));
     if (!question) {

@@ -146,12 +146,25 @@ const json* toolCallsOf(const json& message) {
     return &*calls;
 }
 
+// The message's text: a string, or (as some gateways send it) a list of
+// parts whose "text" pieces are joined.
 std::string contentOf(const json& message) {
     auto content = message.find("content");
-    if (content == message.end() || !content->is_string()) {
+    if (content == message.end()) {
         return "";
     }
-    return trimmed(content->get<std::string>());
+    if (content->is_string()) {
+        return trimmed(content->get<std::string>());
+    }
+    std::string text;
+    if (content->is_array()) {
+        for (const json& part : *content) {
+            if (part.is_object() && part.contains("text") && part["text"].is_string()) {
+                text += part["text"].get<std::string>();
+            }
+        }
+    }
+    return trimmed(text);
 }
 
 } // namespace

@@ -279,7 +279,11 @@ TEST_F(HelperProcessTest, SubModelsRecurseDownToTheDepthLimit) {
         toolCallReply({{"ask_submodel", R"({"question":"Is 'me' the user?","text":"me"})"}}),
         contentReply("Yes, 'me' is the user."),
         contentReply("The user brings dessert."),
-        contentReply("You are bringing dessert."),
+        // The root's answer as a list of parts, as some gateways send it.
+        httpReply(
+            200,
+            R"({"choices":[{"message":{"role":"assistant","content":)"
+            R"([{"type":"text","text":"You are "},{"type":"text","text":"bringing dessert."}]}}]})"),
     });
     json result = response(
         run(gatewayRequest("Who brings dessert?", {{"max_depth", 2}}), {}, gateway.baseUrl()));
@@ -362,6 +366,8 @@ TEST_F(HelperProcessTest, GatewayFailuresComeBackAsErrorObjects) {
         {"body not JSON", httpReply(200, "<html>oops</html>"), "gateway_error", "not valid JSON"},
         {"no choices", httpReply(200, R"({"choices":[]})"), "gateway_error", "without a message"},
         {"empty answer", contentReply("   "), "gateway_error", "empty answer"},
+        {"error body with status 200", httpReply(200, R"({"error":{"message":"model not found"}})"),
+         "gateway_error", "reported an error: model not found"},
         {"HTTP 401 echoing the key",
          httpReply(401, std::string(R"({"error":{"message":"invalid key )") + kApiKey + "\"}}"),
          "gateway_error", "HTTP status 401: invalid key [redacted]"},

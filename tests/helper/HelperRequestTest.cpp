@@ -66,6 +66,7 @@ TEST(HelperRequest, UnusableDocumentsAreInvalidRequests) {
         R"({"question":"q","db_path":"d","conversation_messages":[{"role":"user"}]})",
         R"({"question":"q","db_path":"d","conversation_messages":{"role":"user","text":"t"}})",
         R"({"question":"q","db_path":"d","api_key":5})",
+        R"({"question":"q","db_path":"d","api_key":"sk-1\r\nX-Injected: 1"})",
     };
     for (const char* document : documents) {
         try {
