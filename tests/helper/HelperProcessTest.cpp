@@ -217,7 +217,9 @@ TEST_F(HelperProcessTest, ToolCallsRunAgainstTheDatabaseAndTheAnswerNamesItsMess
                                            {"conversation_messages",
                                             {{{"role", "user"}, {"text", "Any hikes?"}},
                                              {{"role", "assistant"}, {"text", "Saturday."}}}}});
+    const std::string databaseBefore = readFile(dbPath);
     ProcessResult process = run(document, {}, gateway.baseUrl());
+    EXPECT_EQ(readFile(dbPath), databaseBefore); // only read, byte for byte
     EXPECT_FALSE(contains(process.err, "tool search_messages")) << process.err; // not verbose
     json result = response(process);
     std::string answer = answerOf(result);
