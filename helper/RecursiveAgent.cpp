@@ -239,13 +239,18 @@ json RecursiveAgent::complete(const json& messages, const json& tools, int depth
         throw HelperError(HelperError::Kind::timeout,
                           "The question took too long to answer and was stopped.");
     }
-    auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(limits_.deadline - now);
+    auto remaining =
+        limits_.deadline == Clock::time_point::max()
+            ? limits_.callTimeout
+            : std::chrono::duration_cast<std::chrono::milliseconds>(limits_.deadline - now);
     // When the deadline is nearer than a call's own limit, a call that times
     // out has run into the deadline, even if the clock reads a hair before it.
-    const bool boundByDeadline = remaining <= limits_.callTimeout;
+    const bool boundByDeadline =
+        limits_.deadline != Clock::time_point::max() && remaining <= limits_.callTimeout;
     auto timeout = std::min(limits_.callTimeout, remaining);
 
-    json request = {{"model", model_}, {"messages", messages}, {"temperature", 0}};
+    // No sampling options: not every model behind a gateway accepts them.
+    json request = {{"model", model_}, {"messages", messages}};
     if (!tools.empty()) {
         request["tools"] = tools;
         request["tool_choice"] = "auto";
