@@ -41,25 +41,19 @@ TEST_F(ShadowDBToolsTest, RunsReadOnlyQueriesWithTypedCells) {
 
 TEST_F(ShadowDBToolsTest, RefusesEverythingThatCouldWrite) {
     ShadowDBTools tools(path);
-    const char* refused[] = {
+    // The core's guards decide; these show that every query of the helper
+    // passes through them on its read-only connection.
+    const std::string refused[] = {
         "DELETE FROM messages",
-        "UPDATE messages SET text = 'x'",
-        "INSERT INTO sync_state (id, updated_at) VALUES (2, 0)",
-        "DROP TABLE messages",
         "SELECT 1; DELETE FROM messages",
-        "SELECT 1; SELECT 2",
-        "PRAGMA journal_mode = DELETE",
-        "PRAGMA user_version = 5",
         "PRAGMA query_only = 0",
-        "PRAGMA writable_schema = 1",
-        "ATTACH DATABASE 'other.db' AS other",
+        "PRAGMA journal_mode = DELETE",
+        "ATTACH DATABASE '" + dir.file("other.db") + "' AS other",
+        "VACUUM INTO '" + dir.file("copy.db") + "'",
         "BEGIN IMMEDIATE",
-        "SELECT load_extension('x')",
         "   \n ",
-        "-- nothing",
-        "VACUUM INTO 'copy.db'",
     };
-    for (const char* sql : refused) {
+    for (const std::string& sql : refused) {
         EXPECT_THROW(tools.query(sql, 10), ShadowToolError) << sql;
     }
     EXPECT_EQ(orlune::testing::countMessages(path), 5);
