@@ -242,6 +242,28 @@ TEST(TypedStreamDecoder, TruncatedArchivesNeverReadPastTheEnd) {
     }
 }
 
+TEST(TypedStreamDecoder, DeepClassChains) {
+    // A root class with many superclasses before the text. The archive
+    // reader keeps a bounded number of classes; past that it leaves the
+    // body to the scan, which must still stop safely.
+    for (int classes : {20, 40, 200}) {
+        std::string blob = kHeader + bytes({0x84, 0x01, 0x40, 0x84, 0x84, 0x84, 0x12}) +
+                           "NSAttributedString" + bytes({0x00});
+        for (int i = 0; i < classes; ++i) {
+            const std::string name = "Class" + std::to_string(i);
+            blob += bytes({0x84, 0x84, static_cast<int>(name.size())}) + name + bytes({0x00});
+        }
+        blob += bytes({0x85, 0x92, 0x84, 0x84, 0x84, 0x08}) + "NSString" +
+                bytes({0x01, 0x85, 0x84, 0x01, 0x2B, 0x04}) + "text" + bytes({0x86, 0x86});
+        auto decoded = decodeExactCopy(blob);
+        if (classes == 20) {
+            EXPECT_EQ(decoded, "text");
+        } else if (decoded) {
+            EXPECT_FALSE(decoded->empty());
+        }
+    }
+}
+
 TEST(TypedStreamDecoder, ArbitraryBytesNeverCrash) {
     std::mt19937 rng(12345);
     const std::string base = TypedStreamWriter::attributedBody("Random 🎲 input");
