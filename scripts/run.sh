@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Orlune's main job: installs the dependencies, builds Orlune (Release), then
-# syncs a messaging store into a shadow database and says what it did.
+# syncs a messaging store into a shadow database, says what it did, and asks
+# the bundled helper one question about it ($ORLUNE_RUN_QUESTION).
 #
 # The store is the one at the default path ($CHAT_DB_PATH, else
 # ~/Library/Messages/chat.db) when there is one; otherwise a built-in sample
@@ -44,6 +45,11 @@ shadow="$work/shadow.db"
 
 echo "run: syncing into $shadow"
 "$orlune" sync --chat-db "$store" --shadow-db "$shadow"
+
+question="${ORLUNE_RUN_QUESTION:-Where should we meet for dinner?}"
+echo
+echo "run: asking the bundled helper: $question"
+"$orlune" ask --shadow-db "$shadow" "$question"
 
 echo
 echo "run: done. The messaging store was only read; the shadow database is $shadow."
