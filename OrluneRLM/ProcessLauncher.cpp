@@ -108,7 +108,7 @@ bool drain(int fd, std::string& into) {
 
 class SystemLauncher final : public ProcessLauncher {
 public:
-    ProcessOutcome run(const ProcessSpec& spec, const std::string& input) const override {
+    ProcessOutcome run(const ProcessSpec& launch, const std::string& input) const override {
         ignoreSigpipeOnce();
 
         Pipe in, out, err;
@@ -117,17 +117,17 @@ public:
         openPipe(err);
 
         std::vector<std::string> argvStorage;
-        argvStorage.reserve(spec.arguments.size() + 1);
-        argvStorage.push_back(spec.executable);
-        argvStorage.insert(argvStorage.end(), spec.arguments.begin(), spec.arguments.end());
+        argvStorage.reserve(launch.arguments.size() + 1);
+        argvStorage.push_back(launch.executable);
+        argvStorage.insert(argvStorage.end(), launch.arguments.begin(), launch.arguments.end());
         std::vector<char*> argv;
         for (std::string& argument : argvStorage) {
             argv.push_back(argument.data());
         }
         argv.push_back(nullptr);
         std::vector<std::string> envStorage;
-        envStorage.reserve(spec.environment.size());
-        for (const auto& [name, value] : spec.environment) {
+        envStorage.reserve(launch.environment.size());
+        for (const auto& [name, value] : launch.environment) {
             envStorage.push_back(name + "=" + value);
         }
         std::vector<char*> envp;
@@ -160,7 +160,7 @@ public:
         posix_spawnattr_setflags(&attributes, flags);
 
         pid_t pid = -1;
-        const int spawned = ::posix_spawn(&pid, spec.executable.c_str(), &actions, &attributes,
+        const int spawned = ::posix_spawn(&pid, launch.executable.c_str(), &actions, &attributes,
                                           argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
         posix_spawnattr_destroy(&attributes);
@@ -168,7 +168,7 @@ public:
         out.write.close();
         err.write.close();
         if (spawned != 0) {
-            throw LaunchError(spec.executable, spawned);
+            throw LaunchError(launch.executable, spawned);
         }
 
         ProcessOutcome outcome;

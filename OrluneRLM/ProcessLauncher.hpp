@@ -37,13 +37,13 @@ public:
 
     virtual ~ProcessLauncher() = default;
 
-    // Starts `spec`, writes `input` to its standard input and closes it,
+    // Starts `launch`, writes `input` to its standard input and closes it,
     // drains standard output and standard error while the child runs, and
     // returns once the child has exited and both streams reached end of file.
     // Blocks the calling thread (any thread; no event loop is needed). A child
     // that exits or closes its input early only cuts the input short.
     // Throws LaunchError when the child cannot be started.
-    virtual ProcessOutcome run(const ProcessSpec& spec, const std::string& input) const = 0;
+    virtual ProcessOutcome run(const ProcessSpec& launch, const std::string& input) const = 0;
 
     // The real launcher (posix_spawn with three pipes). Lives for the whole
     // program. Its first use makes the process ignore SIGPIPE if it did not

@@ -124,22 +124,22 @@ HelperResult RLMHelperRunner::run(const std::string& question, const std::string
 
     seams_.logger.info("rlm_helper_start", {{"command_configured", "true"}});
 
-    ProcessSpec spec;
+    ProcessSpec launch;
     if (const auto* shell = std::get_if<ShellCommand>(&command_)) {
-        spec.executable = loginShell();
-        spec.arguments = {"-lc", shell->commandLine};
+        launch.executable = loginShell();
+        launch.arguments = {"-lc", shell->commandLine};
     } else {
-        spec.executable = std::get<DirectCommand>(command_).executable;
+        launch.executable = std::get<DirectCommand>(command_).executable;
     }
     if (resourceRoot_ && !resourceRoot_->empty()) {
         environment["ORLUNE_RLM_RESOURCE_ROOT"] = *resourceRoot_;
         applyBundledPythonEnv(*resourceRoot_, environment);
     }
-    spec.environment = std::move(environment);
+    launch.environment = std::move(environment);
 
     const ProcessLauncher& launcher =
         seams_.launcher ? *seams_.launcher : ProcessLauncher::system();
-    const ProcessOutcome outcome = launcher.run(spec, request);
+    const ProcessOutcome outcome = launcher.run(launch, request);
 
     // The exit status is judged before the output: a failed helper's output
     // is never read, even when it looks like a response.

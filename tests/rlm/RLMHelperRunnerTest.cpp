@@ -373,9 +373,9 @@ TEST_F(RLMHelperRunnerTest, HelpersThatDoNotReadTheRequestDoNotHurtTheCaller) {
 
 class RecordingLauncher final : public ProcessLauncher {
 public:
-    ProcessOutcome run(const ProcessSpec& spec, const std::string& input) const override {
+    ProcessOutcome run(const ProcessSpec& launch, const std::string& input) const override {
         ++calls;
-        lastSpec = spec;
+        lastSpec = launch;
         lastInput = input;
         return ProcessOutcome{0, R"({"answer":"faked"})", ""};
     }
