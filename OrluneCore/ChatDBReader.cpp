@@ -1,0 +1,176 @@
+#include "OrluneCore/ChatDBReader.hpp"
+
+#include "OrluneCore/TypedStreamDecoder.hpp"
+
+namespace orlune::core {
+
+namespace {
+
+constexpr std::string_view kRelativeStorePath = "Library/Messages/chat.db";
+constexpr int kGroupChatStyle = 43;
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+// Column positions of kFetchMessages.
+enum MessageColumn {
+    kRowid = 0,
+    kGuid,
+    kText,
+    kBodyHex,
+    kDate,
+    kIsFromMe,
+    kSenderId,
+    kChatGuid,
+    kDisplayName,
+    kStyle,
+};
+
+} // namespace
+
+ChatDBReader::Error::Error(Kind kind, std::string message)
+    : kind_(kind), message_(std::move(message)) {
+    switch (kind_) {
+    case Kind::failedToOpen:
+        description_ = "Failed to open database: " + message_;
+        break;
+    case Kind::queryFailed:
+        description_ = "Query failed: " + message_;
+        break;
+    case Kind::databaseNotFound:
+        description_ = "chat.db not found";
+        break;
+    }
+}
+
+std::string ChatDBReader::defaultChatDBPath(const Environment& environment) {
+    if (auto path = environment.variable("CHAT_DB_PATH")) {
+        return *path;
+    }
+    return joinPath(environment.homeDirectory(), std::string(kRelativeStorePath));
+}
+
+ChatDBReader::ChatDBReader(const std::optional<std::string>& path, const Environment& environment)
+    : path_(path ? *path : defaultChatDBPath(environment)) {
+    if (!pathExists(path_)) {
+        throw Error::databaseNotFound();
+    }
+    const std::string uri = "file:" + path_ + "?mode=ro";
+    if (db_.open(uri, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI) != SQLITE_OK) {
+        throw Error::failedToOpen(db_.errorMessage());
+    }
+}
+
+FetchResult ChatDBReader::fetchMessages(int64_t afterTimestamp, int64_t afterRowid, int limit) {
+    sqlite::Statement statement;
+    if (statement.prepare(db_.get(), chat_db_sql::kFetchMessages) != SQLITE_OK) {
+        throw Error::queryFailed(db_.errorMessage());
+    }
+    statement.bindInt64(1, afterTimestamp);
+    statement.bindInt64(2, afterTimestamp);
+    statement.bindInt64(3, afterRowid);
+    statement.bindInt(4, limit);
+
+    FetchResult result;
+    result.lastRawTimestamp = afterTimestamp;
+    result.lastRawRowid = afterRowid;
+    for (;;) {
+        const int rc = statement.step();
+        if (rc != SQLITE_ROW) {
+            // A busy or locked store ends the page quietly: the short page
+            // ends the caller's pass and the next pass resumes after the rows
+            // returned. Any other failure would silently stop every later
+            // pass at the same row, so it is reported.
+            const int primary = rc & 0xFF;
+            if (rc != SQLITE_DONE && primary != SQLITE_BUSY && primary != SQLITE_LOCKED) {
+                throw Error::queryFailed(db_.errorMessage());
+            }
+            break;
+        }
+        ++result.rawRowCount;
+        const int64_t rowid = statement.columnInt64(kRowid);
+        const int64_t date = statement.columnInt64(kDate);
+        result.lastRawRowid = rowid;
+        result.lastRawTimestamp = date;
+
+        auto guid = statement.columnOptionalText(kGuid);
+        if (!guid) {
+            continue;
+        }
+        std::string text = statement.columnText(kText);
+        if (text.empty() && !statement.isNull(kBodyHex)) {
+            const auto* hex = reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), kBodyHex));
+            const auto hexLength = static_cast<size_t>(sqlite3_column_bytes(statement.get(), kBodyHex));
+            if (auto body = decodeHex(std::string_view(hex == nullptr ? "" : hex, hex == nullptr ? 0 : hexLength))) {
+                text = TypedStreamDecoder::decodeToString(*body).value_or(std::string());
+            }
+        }
+        if (text.empty()) {
+            continue;
+        }
+        const bool isFromMe = statement.columnInt64(kIsFromMe) != 0;
+        std::string sender = isFromMe ? std::string("me")
+                                      : statement.columnOptionalText(kSenderId).value_or("unknown");
+        std::string chatId = statement.columnOptionalText(kChatGuid).value_or("unknown");
+        std::optional<std::string> chatName = statement.columnOptionalText(kDisplayName);
+        const bool isGroup = statement.columnInt64(kStyle) == kGroupChatStyle;
+        result.messages.emplace_back(std::move(*guid), std::move(chatId), std::move(chatName),
+                                     std::move(sender), std::move(text), date, isFromMe, isGroup,
+                                     false, std::vector<std::string>{}, rowid);
+    }
+    return result;
+}
+
+std::vector<ChatParticipant> ChatDBReader::fetchChatParticipants() {
+    sqlite::Statement statement;
+    if (statement.prepare(db_.get(), chat_db_sql::kFetchChatParticipants) != SQLITE_OK) {
+        throw Error::queryFailed(db_.errorMessage());
+    }
+    std::vector<ChatParticipant> participants;
+    while (statement.step() == SQLITE_ROW) {
+        if (statement.isNull(0) || statement.isNull(2)) {
+            continue;
+        }
+        participants.push_back(ChatParticipant{statement.columnText(0), statement.columnInt64(1),
+                                               statement.columnText(2),
+                                               statement.columnOptionalText(3)});
+    }
+    return participants;
+}
+
+int64_t ChatDBReader::totalMessageCount() {
+    sqlite::Statement statement;
+    if (statement.prepare(db_.get(), chat_db_sql::kCountMessages) != SQLITE_OK) {
+        throw Error::queryFailed(db_.errorMessage());
+    }
+    if (statement.step() == SQLITE_ROW) {
+        return statement.columnInt64(0);
+    }
+    return 0;
+}
+
+std::optional<std::string> decodeHex(std::string_view hex) {
+    std::string bytes;
+    bytes.resize(hex.size() / 2);
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const int high = hexDigit(hex[2 * i]);
+        const int low = hexDigit(hex[2 * i + 1]);
+        if (high < 0 || low < 0) {
+            return std::nullopt;
+        }
+        bytes[i] = static_cast<char>((high << 4) | low);
+    }
+    return bytes;
+}
+
+} // namespace orlune::core

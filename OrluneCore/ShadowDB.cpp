@@ -1,0 +1,308 @@
+#include "OrluneCore/ShadowDB.hpp"
+
+#include <chrono>
+#include <filesystem>
+
+namespace orlune::core {
+
+namespace {
+
+constexpr std::string_view kBeginTransaction = "BEGIN TRANSACTION";
+constexpr std::string_view kCommit = "COMMIT";
+constexpr std::string_view kRollback = "ROLLBACK";
+
+constexpr std::string_view kInsertMessage =
+    "INSERT OR REPLACE INTO messages\n"
+    "(guid, chat_id, chat_name, sender, text, timestamp, is_from_me, is_group,\n"
+    " has_attachments, attachment_types, content_hash)\n"
+    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+
+// Whether a live copy of a guid is stored (1), a deleted one (0), or none (no row).
+constexpr std::string_view kLookupLiveGuid =
+    "SELECT deleted_at IS NULL FROM messages WHERE guid = ?";
+
+constexpr std::string_view kSelectWatermark =
+    "SELECT last_timestamp, last_rowid FROM sync_state WHERE id = 1";
+
+constexpr std::string_view kUpdateSyncState =
+    "UPDATE sync_state\n"
+    "SET last_timestamp = ?, last_rowid = ?, message_count = ?, updated_at = ?\n"
+    "WHERE id = 1";
+
+constexpr std::string_view kCountMessages =
+    "SELECT COUNT(*) FROM messages WHERE deleted_at IS NULL";
+
+constexpr std::string_view kDeleteParticipants = "DELETE FROM chat_participants";
+
+constexpr std::string_view kInsertParticipant =
+    "INSERT INTO chat_participants (chat_id, handle_id, handle, service)\n"
+    "VALUES (?, ?, ?, ?)";
+
+constexpr std::string_view kSelectParticipants =
+    "SELECT chat_id, handle_id, handle, service\n"
+    "FROM chat_participants\n"
+    "WHERE chat_id = ?\n"
+    "ORDER BY handle_id ASC";
+
+constexpr const char* kDatabaseClosed = "Database is closed";
+
+std::string descriptionFor(ShadowDB::Error::Kind kind, const std::string& message) {
+    switch (kind) {
+    case ShadowDB::Error::Kind::failedToOpen:
+        return "Failed to open database: " + message;
+    case ShadowDB::Error::Kind::queryFailed:
+        return "Query failed: " + message;
+    case ShadowDB::Error::Kind::prepareFailed:
+        return "Statement preparation failed: " + message;
+    case ShadowDB::Error::Kind::insertFailed:
+        return "Insert failed: " + message;
+    }
+    return message;
+}
+
+// The kinds as a JSON-looking array, in list order, each kind in double
+// quotes and nothing escaped. The helper reads this text as stored, so the
+// rendering stays exactly this even though a quote in a kind makes it
+// ill-formed JSON.
+std::string renderAttachmentTypes(const std::vector<std::string>& kinds) {
+    std::string text = "[";
+    for (size_t i = 0; i < kinds.size(); ++i) {
+        if (i > 0) {
+            text += ',';
+        }
+        text += '"';
+        text += kinds[i];
+        text += '"';
+    }
+    text += ']';
+    return text;
+}
+
+int64_t nowInWholeSeconds() {
+    using namespace std::chrono;
+    return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
+}
+
+} // namespace
+
+ShadowDB::Error::Error(Kind kind, std::string message)
+    : kind_(kind), message_(std::move(message)), description_(descriptionFor(kind_, message_)) {}
+
+std::string ShadowDB::defaultShadowDBPath(const Environment& environment) {
+    if (auto path = environment.variable("SHADOW_DB_PATH")) {
+        return *path;
+    }
+    std::string folder = joinPath(environment.applicationSupportDirectory(), "Orlune");
+    std::error_code ignored;
+    std::filesystem::create_directories(folder, ignored);
+    return joinPath(folder, "shadow.db");
+}
+
+ShadowDB::ShadowDB(const std::optional<std::string>& path, const Environment& environment)
+    : path_(path ? *path : defaultShadowDBPath(environment)) {
+    int rc = db_.open(path_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX);
+    if (rc != SQLITE_OK) {
+        std::string message = db_.errorMessage();
+        db_.close();
+        throw Error(Error::Kind::failedToOpen, message);
+    }
+    for (std::string_view pragma : shadow_schema::kOpenPragmas) {
+        execute(pragma); // db_ closes itself if this throws
+    }
+}
+
+ShadowDB::~ShadowDB() = default;
+
+void ShadowDB::close() { db_.close(); }
+
+void ShadowDB::execute(std::string_view sql) {
+    if (handle() == nullptr) {
+        throw Error(Error::Kind::queryFailed, kDatabaseClosed);
+    }
+    std::string error;
+    if (sqlite::exec(handle(), std::string(sql).c_str(), error) != SQLITE_OK) {
+        throw Error(Error::Kind::queryFailed, error);
+    }
+}
+
+sqlite::Statement ShadowDB::prepare(std::string_view sql) {
+    if (handle() == nullptr) {
+        throw Error(Error::Kind::prepareFailed, kDatabaseClosed);
+    }
+    sqlite::Statement statement;
+    if (statement.prepare(handle(), sql) != SQLITE_OK) {
+        throw Error(Error::Kind::prepareFailed, db_.errorMessage());
+    }
+    return statement;
+}
+
+void ShadowDB::rollbackAfterFailure() { execute(kRollback); }
+
+void ShadowDB::createSchemaIfNeeded() {
+    for (std::string_view statement : shadow_schema::kStatements) {
+        execute(statement);
+    }
+}
+
+int ShadowDB::insertBatch(const std::vector<ShadowMessage>& messages) {
+    return insertMessages(messages, false).written;
+}
+
+ShadowDB::BatchResult ShadowDB::insertBatchCountingGrowth(const std::vector<ShadowMessage>& messages) {
+    return insertMessages(messages, true);
+}
+
+ShadowDB::BatchResult ShadowDB::insertMessages(const std::vector<ShadowMessage>& messages,
+                                               bool countGrowth) {
+    BatchResult result;
+    if (messages.empty()) {
+        return result;
+    }
+    execute(kBeginTransaction);
+
+    sqlite::Statement insert;
+    sqlite::Statement lookup;
+    if (insert.prepare(handle(), kInsertMessage) != SQLITE_OK ||
+        (countGrowth && lookup.prepare(handle(), kLookupLiveGuid) != SQLITE_OK)) {
+        std::string message = db_.errorMessage();
+        insert.finalize();
+        rollbackAfterFailure();
+        throw Error(Error::Kind::prepareFailed, message);
+    }
+
+    for (const ShadowMessage& message : messages) {
+        if (countGrowth) {
+            // One probe of the guid index; the row it finds is the one the
+            // insert below is about to replace.
+            lookup.reset();
+            lookup.bindText(1, message.guid());
+            int rc = lookup.step();
+            if (rc == SQLITE_DONE || (rc == SQLITE_ROW && lookup.columnInt(0) == 0)) {
+                ++result.countGrowth;
+            } else if (rc != SQLITE_ROW) {
+                std::string sqliteMessage = db_.errorMessage();
+                insert.finalize();
+                lookup.finalize();
+                rollbackAfterFailure();
+                throw Error(Error::Kind::insertFailed,
+                            "Failed on guid=" + message.guid() + ": " + sqliteMessage);
+            }
+            lookup.reset();
+        }
+        insert.reset();
+        insert.clearBindings();
+        insert.bindText(1, message.guid());
+        insert.bindText(2, message.chatId());
+        insert.bindOptionalText(3, message.chatName());
+        insert.bindText(4, message.sender());
+        insert.bindText(5, message.text());
+        insert.bindInt64(6, message.timestamp());
+        insert.bindInt(7, message.isFromMe() ? 1 : 0);
+        insert.bindInt(8, message.isGroup() ? 1 : 0);
+        insert.bindInt(9, message.hasAttachments() ? 1 : 0);
+        if (message.attachmentTypes().empty()) {
+            insert.bindNull(10);
+        } else {
+            insert.bindText(10, renderAttachmentTypes(message.attachmentTypes()));
+        }
+        insert.bindText(11, message.contentHash());
+
+        if (insert.step() != SQLITE_DONE) {
+            std::string sqliteMessage = db_.errorMessage();
+            insert.finalize();
+            lookup.finalize();
+            rollbackAfterFailure();
+            throw Error(Error::Kind::insertFailed,
+                        "Failed on guid=" + message.guid() + ": " + sqliteMessage);
+        }
+    }
+
+    // A statement that has stepped is still active until reset; resetting it
+    // before COMMIT lets the commit release every lock.
+    insert.reset();
+    lookup.finalize();
+    try {
+        execute(kCommit);
+    } catch (const Error&) {
+        // A COMMIT that fails (a busy or full disk, for instance) can leave
+        // the transaction open, which would make every later call on this
+        // connection fail; end it so the batch is not half-kept, and report
+        // the commit's own failure.
+        insert.finalize();
+        if (sqlite3_get_autocommit(handle()) == 0) {
+            std::string ignored;
+            sqlite::exec(handle(), "ROLLBACK", ignored);
+        }
+        throw;
+    }
+    result.written = static_cast<int>(messages.size());
+    return result;
+}
+
+ShadowDB::Watermark ShadowDB::lastSyncWatermark() {
+    sqlite::Statement query = prepare(kSelectWatermark);
+    Watermark watermark;
+    if (query.step() == SQLITE_ROW) {
+        watermark.timestamp = query.columnInt64(0);
+        watermark.rowid = query.columnInt64(1);
+    }
+    return watermark;
+}
+
+void ShadowDB::updateSyncState(int64_t lastTimestamp, int64_t lastRowid, int64_t messageCount) {
+    sqlite::Statement update = prepare(kUpdateSyncState);
+    update.bindInt64(1, lastTimestamp);
+    update.bindInt64(2, lastRowid);
+    update.bindInt64(3, messageCount);
+    update.bindInt64(4, nowInWholeSeconds());
+    if (update.step() != SQLITE_DONE) {
+        throw Error(Error::Kind::queryFailed, db_.errorMessage());
+    }
+}
+
+int64_t ShadowDB::messageCount() {
+    sqlite::Statement query = prepare(kCountMessages);
+    if (query.step() == SQLITE_ROW) {
+        return query.columnInt64(0);
+    }
+    return 0;
+}
+
+void ShadowDB::replaceChatParticipants(const std::vector<ChatParticipant>& participants) {
+    execute(kBeginTransaction);
+    sqlite::Statement insert;
+    try {
+        execute(kDeleteParticipants);
+        insert = prepare(kInsertParticipant);
+        for (const ChatParticipant& participant : participants) {
+            insert.reset();
+            insert.clearBindings();
+            insert.bindText(1, participant.chatId);
+            insert.bindInt64(2, participant.handleId);
+            insert.bindText(3, participant.handle);
+            insert.bindOptionalText(4, participant.service);
+            if (insert.step() != SQLITE_DONE) {
+                throw Error(Error::Kind::insertFailed, db_.errorMessage());
+            }
+        }
+        insert.reset();
+        execute(kCommit);
+    } catch (const Error&) {
+        insert.finalize();
+        rollbackAfterFailure();
+        throw;
+    }
+}
+
+std::vector<ChatParticipant> ShadowDB::fetchChatParticipants(const std::string& chatId) {
+    sqlite::Statement query = prepare(kSelectParticipants);
+    query.bindText(1, chatId);
+    std::vector<ChatParticipant> participants;
+    while (query.step() == SQLITE_ROW) {
+        participants.emplace_back(query.columnText(0), query.columnInt64(1), query.columnText(2),
+                                  query.columnOptionalText(3));
+    }
+    return participants;
+}
+
+} // namespace orlune::core

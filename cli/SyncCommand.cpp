@@ -1,0 +1,125 @@
+// `orlune sync`: one sync pass from the messaging store into the shadow
+// database.
+
+#include "Command.hpp"
+
+#include "OrluneCore/ShadowSync.hpp"
+
+#include <unistd.h>
+
+#include <exception>
+#include <iostream>
+#include <optional>
+#include <string>
+
+namespace orlune::cli {
+
+namespace {
+
+constexpr const char* kHelp =
+    "Usage: orlune sync [--chat-db PATH] [--shadow-db PATH]\n"
+    "\n"
+    "Copies the messages that are new since the last sync from the messaging\n"
+    "store into the shadow database (Orlune's private, searchable copy), in one\n"
+    "pass. The messaging store is only read, never written. A new shadow\n"
+    "database is created with its schema on the first sync.\n"
+    "\n"
+    "Options:\n"
+    "  --chat-db PATH    the messaging store to read (default: $CHAT_DB_PATH,\n"
+    "                    else ~/Library/Messages/chat.db)\n"
+    "  --shadow-db PATH  the shadow database to write (default: $SHADOW_DB_PATH,\n"
+    "                    else Orlune/shadow.db in your per-user data folder)\n"
+    "  -h, --help        show this help\n"
+    "\n"
+    "Prints how many messages were written and how many the shadow database\n"
+    "holds. On a terminal it shows the rows read so far during long passes.\n"
+    "On failure it prints the reason on standard error and exits with status 1;\n"
+    "pages written before the failure are kept and the next sync resumes after\n"
+    "them. Wrong arguments exit with status 2.\n";
+
+struct Options {
+    std::optional<std::string> chatDB;
+    std::optional<std::string> shadowDB;
+};
+
+// Accepts "--name VALUE" and "--name=VALUE". Returns false (after printing
+// why) on anything else.
+bool parse(const std::vector<std::string>& args, Options& options) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        std::optional<std::string>* target = nullptr;
+        std::string name = arg.substr(0, arg.find('='));
+        if (name == "--chat-db") {
+            target = &options.chatDB;
+        } else if (name == "--shadow-db") {
+            target = &options.shadowDB;
+        } else {
+            std::cerr << "orlune sync: unknown argument '" << arg << "'\n"
+                      << "Run `orlune sync --help` for usage.\n";
+            return false;
+        }
+        if (name.size() < arg.size()) {
+            *target = arg.substr(name.size() + 1);
+        } else if (i + 1 < args.size()) {
+            *target = args[++i];
+        } else {
+            std::cerr << "orlune sync: " << name << " needs a path\n";
+            return false;
+        }
+        if ((*target)->empty()) {
+            std::cerr << "orlune sync: " << name << " needs a non-empty path\n";
+            return false;
+        }
+    }
+    return true;
+}
+
+int runSync(const std::vector<std::string>& args) {
+    Options options;
+    if (!parse(args, options)) {
+        return 2;
+    }
+    const bool showProgress = isatty(STDERR_FILENO) == 1;
+    bool progressShown = false;
+    auto progress = [&](int64_t rowsRead) {
+        if (showProgress) {
+            std::cerr << "\rRead " << rowsRead << " rows from the messaging store..."
+                      << std::flush;
+            progressShown = true;
+        }
+    };
+    auto endProgressLine = [&] {
+        if (progressShown) {
+            std::cerr << "\n";
+            progressShown = false;
+        }
+    };
+
+    try {
+        core::ShadowSync sync(options.chatDB, options.shadowDB);
+        std::cout << "Syncing " << sync.sourceDatabasePath() << " into "
+                  << sync.databasePath() << "\n"
+                  << std::flush;
+        int64_t written = sync.performSync(progress);
+        endProgressLine();
+        int64_t count = sync.messageCount();
+        std::cout << "Messages written: " << written << "\n"
+                  << "Messages in the shadow database: " << count << "\n";
+        return 0;
+    } catch (const std::exception& error) {
+        endProgressLine();
+        std::cerr << error.what() << "\n";
+        return 1;
+    }
+}
+
+const CommandRegistration registration(Command{
+    "sync",
+    "copy new messages from the messaging store into the shadow database",
+    kHelp,
+    runSync,
+});
+
+} // namespace
+
+} // namespace orlune::cli

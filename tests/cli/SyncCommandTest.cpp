@@ -1,0 +1,193 @@
+// Runs the built `orlune` binary on fixture stores.
+
+#include "tests/support/TempDir.hpp"
+#include "tools/samplestore/ChatStoreWriter.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <map>
+
+extern char** environ;
+
+namespace orlune::cli {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using orlune::testing::readFile;
+using orlune::testing::TempDir;
+
+struct Result {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs orlune with `args`, HOME and the data folder inside `dir`, and the
+// given extra environment variables (nullopt removes one). Standard input is
+// /dev/null; standard output and error are files, so not terminals.
+Result runOrlune(const TempDir& dir, const std::vector<std::string>& args,
+                 const std::map<std::string, std::optional<std::string>>& extra = {}) {
+    std::map<std::string, std::optional<std::string>> variables;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        std::string text = *entry;
+        auto equals = text.find('=');
+        variables[text.substr(0, equals)] = text.substr(equals + 1);
+    }
+    variables["HOME"] = dir.path().string();
+    variables["XDG_DATA_HOME"] = dir.file("data");
+    variables["CHAT_DB_PATH"] = std::nullopt;
+    variables["SHADOW_DB_PATH"] = std::nullopt;
+    for (const auto& [name, value] : extra) {
+        variables[name] = value;
+    }
+    std::vector<std::string> environment;
+    for (const auto& [name, value] : variables) {
+        if (value) {
+            environment.push_back(name + "=" + *value);
+        }
+    }
+    std::vector<std::string> argv = {ORLUNE_CLI_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> argvPointers, envPointers;
+    for (auto& arg : argv) argvPointers.push_back(arg.data());
+    argvPointers.push_back(nullptr);
+    for (auto& entry : environment) envPointers.push_back(entry.data());
+    envPointers.push_back(nullptr);
+
+    std::string outPath = dir.file("stdout.txt");
+    std::string errPath = dir.file("stderr.txt");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = 0;
+    int rc = posix_spawn(&pid, argvPointers[0], &actions, nullptr, argvPointers.data(),
+                         envPointers.data());
+    posix_spawn_file_actions_destroy(&actions);
+    Result result;
+    if (rc != 0) {
+        ADD_FAILURE() << "cannot start " << ORLUNE_CLI_PATH;
+        return result;
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = readFile(outPath);
+    result.err = readFile(errPath);
+    return result;
+}
+
+void makeStore(const std::string& path, int messages) {
+    samplestore::ChatStoreWriter store(path);
+    store.addHandle({1, std::string("+15550001"), std::string("iMessage")});
+    store.addChat({1, "iMessage;-;+15550001", std::nullopt, samplestore::kDirectChatStyle,
+                   "+15550001"});
+    store.addChatMember(1, 1);
+    store.beginTransaction();
+    for (int rowid = 1; rowid <= messages; ++rowid) {
+        samplestore::MessageRow row;
+        row.rowid = rowid;
+        row.guid = "guid-" + std::to_string(rowid);
+        row.text = "hello " + std::to_string(rowid);
+        row.date = rowid;
+        row.handleId = 1;
+        store.addMessage(row);
+        store.joinMessageToChat(rowid, 1, rowid);
+    }
+    store.commit();
+}
+
+TEST(OrluneCli, HelpExplainsTheToolAndTheSyncVerb) {
+    TempDir dir;
+    Result top = runOrlune(dir, {"--help"});
+    EXPECT_EQ(top.exitCode, 0);
+    EXPECT_THAT(top.out, HasSubstr("sync"));
+    EXPECT_THAT(top.out, HasSubstr("orlune VERB --help"));
+
+    Result sync = runOrlune(dir, {"sync", "--help"});
+    EXPECT_EQ(sync.exitCode, 0);
+    EXPECT_THAT(sync.out, HasSubstr("Usage: orlune sync [--chat-db PATH] [--shadow-db PATH]"));
+    EXPECT_THAT(sync.out, HasSubstr("CHAT_DB_PATH"));
+    EXPECT_THAT(sync.out, HasSubstr("SHADOW_DB_PATH"));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("data/Orlune"))) << "help syncs nothing";
+}
+
+TEST(OrluneCli, SyncPrintsWhatItWroteAndTheCount) {
+    TempDir dir;
+    makeStore(dir.file("chat.db"), 12);
+    std::string shadow = dir.file("out/shadow.db");
+    std::filesystem::create_directories(dir.file("out"));
+
+    Result first = runOrlune(dir, {"sync", "--chat-db", dir.file("chat.db"), "--shadow-db", shadow});
+    EXPECT_EQ(first.exitCode, 0) << first.err;
+    EXPECT_THAT(first.out, HasSubstr("Messages written: 12\n"));
+    EXPECT_THAT(first.out, HasSubstr("Messages in the shadow database: 12\n"));
+    EXPECT_EQ(first.err, "") << "no progress when standard error is not a terminal";
+
+    Result second = runOrlune(dir, {"sync", "--chat-db=" + dir.file("chat.db"), "--shadow-db=" + shadow});
+    EXPECT_EQ(second.exitCode, 0) << second.err;
+    EXPECT_THAT(second.out, HasSubstr("Messages written: 0\n"));
+    EXPECT_THAT(second.out, HasSubstr("Messages in the shadow database: 12\n"));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("data/Orlune/shadow.db")))
+        << "an explicit --shadow-db leaves the default place alone";
+}
+
+TEST(OrluneCli, SyncUsesTheDefaultPathsFromTheEnvironment) {
+    TempDir dir;
+    makeStore(dir.file("store.db"), 3);
+    Result viaVariables = runOrlune(dir, {"sync"}, {{"CHAT_DB_PATH", dir.file("store.db")},
+                                                    {"SHADOW_DB_PATH", dir.file("s.db")}});
+    EXPECT_EQ(viaVariables.exitCode, 0) << viaVariables.err;
+    EXPECT_THAT(viaVariables.out, HasSubstr("Messages in the shadow database: 3\n"));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("s.db")));
+
+    // Without variables: the home folder's store and the data folder's shadow.
+    std::filesystem::create_directories(dir.file("Library/Messages"));
+    makeStore(dir.file("Library/Messages/chat.db"), 5);
+    Result viaHome = runOrlune(dir, {"sync"});
+    EXPECT_EQ(viaHome.exitCode, 0) << viaHome.err;
+    EXPECT_THAT(viaHome.out, HasSubstr("Messages written: 5\n"));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("data/Orlune/shadow.db")));
+}
+
+TEST(OrluneCli, SyncFailuresGoToStandardErrorWithAFailingStatus) {
+    TempDir dir;
+    makeStore(dir.file("chat.db"), 2);
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        int exitCode;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"missing store",
+         {"sync", "--chat-db", dir.file("none/chat.db"), "--shadow-db", dir.file("s.db")},
+         1,
+         "iMessage database not found. Ensure Full Disk Access is granted.\n"},
+        {"unopenable shadow database",
+         {"sync", "--chat-db", dir.file("chat.db"), "--shadow-db", dir.file("no/such/s.db")},
+         1,
+         "Failed to open database: unable to open database file\n"},
+        {"unknown argument", {"sync", "--fast"}, 2,
+         "orlune sync: unknown argument '--fast'\nRun `orlune sync --help` for usage.\n"},
+        {"option without its path", {"sync", "--chat-db"}, 2,
+         "orlune sync: --chat-db needs a path\n"},
+    };
+    for (const Case& c : cases) {
+        Result result = runOrlune(dir, c.args);
+        EXPECT_EQ(result.exitCode, c.exitCode) << c.name;
+        EXPECT_EQ(result.err, c.err) << c.name;
+        EXPECT_THAT(result.out, Not(HasSubstr("Messages written"))) << c.name;
+    }
+}
+
+} // namespace
+} // namespace orlune::cli

@@ -1,0 +1,405 @@
+#include "OrluneCore/ShadowDB.hpp"
+
+#include "tests/support/TempDir.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <set>
+
+namespace orlune::core {
+namespace {
+
+using ::testing::ElementsAre;
+using orlune::testing::TempDir;
+
+ShadowMessage message(std::string guid, std::string text = "hello",
+                      std::optional<std::string> chatName = std::nullopt,
+                      std::vector<std::string> kinds = {}, int64_t timestamp = 100) {
+    bool hasAttachments = !kinds.empty();
+    return ShadowMessage(std::move(guid), "chat-1", std::move(chatName), "+15550001",
+                         std::move(text), timestamp, false, true, hasAttachments,
+                         std::move(kinds), 1);
+}
+
+// A second, independent connection to the file, for looking at what the
+// ShadowDB under test wrote (WAL lets it read committed data at any time).
+class Inspector {
+public:
+    explicit Inspector(const std::string& path) {
+        if (db_.open(path, SQLITE_OPEN_READWRITE) != SQLITE_OK) {
+            throw std::runtime_error("cannot open " + path);
+        }
+    }
+    // Every row of `sql`, each column as text ("NULL" for SQL NULL).
+    std::vector<std::vector<std::string>> rows(const std::string& sql) {
+        sqlite::Statement statement;
+        if (statement.prepare(db_.get(), sql) != SQLITE_OK) {
+            throw std::runtime_error(db_.errorMessage());
+        }
+        std::vector<std::vector<std::string>> result;
+        int rc;
+        while ((rc = statement.step()) == SQLITE_ROW) {
+            std::vector<std::string> row;
+            for (int i = 0; i < statement.columnCount(); ++i) {
+                row.push_back(statement.isNull(i) ? "NULL" : statement.columnText(i));
+            }
+            result.push_back(row);
+        }
+        if (rc != SQLITE_DONE) {
+            throw std::runtime_error(db_.errorMessage());
+        }
+        return result;
+    }
+    std::string value(const std::string& sql) {
+        auto all = rows(sql);
+        return all.empty() ? std::string("<no row>") : all.front().front();
+    }
+    void exec(const std::string& sql) {
+        std::string error;
+        if (sqlite::exec(db_.get(), sql.c_str(), error) != SQLITE_OK) {
+            throw std::runtime_error(error);
+        }
+    }
+    // FTS5's own consistency check, comparing the index with the content
+    // table; returns SQLite's error text, or "ok".
+    std::string ftsIntegrity() {
+        std::string error;
+        int rc = sqlite::exec(
+            db_.get(), "INSERT INTO messages_fts(messages_fts, rank) VALUES('integrity-check', 1)",
+            error);
+        return rc == SQLITE_OK ? "ok" : error;
+    }
+
+private:
+    sqlite::Connection db_;
+};
+
+class FakeEnvironment : public Environment {
+public:
+    std::map<std::string, std::string> variables;
+    std::string home = "/nonexistent-home";
+    std::string dataFolder;
+
+    std::optional<std::string> variable(const std::string& name) const override {
+        auto found = variables.find(name);
+        if (found == variables.end()) {
+            return std::nullopt;
+        }
+        return found->second;
+    }
+    std::string homeDirectory() const override { return home; }
+    std::string applicationSupportDirectory() const override { return dataFolder; }
+};
+
+class ShadowDBTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string path = dir.file("shadow.db");
+
+    std::unique_ptr<ShadowDB> openWithSchema() {
+        auto db = std::make_unique<ShadowDB>(path);
+        db->createSchemaIfNeeded();
+        return db;
+    }
+};
+
+TEST_F(ShadowDBTest, OpeningCreatesTheFileAndSetsTheConnectionUp) {
+    ShadowDB db(path);
+    EXPECT_TRUE(std::filesystem::exists(path));
+    EXPECT_EQ(db.databasePath(), path);
+    Inspector inspect(path);
+    // WAL is stored in the file, so another connection sees it.
+    EXPECT_EQ(inspect.value("PRAGMA journal_mode"), "wal");
+    EXPECT_EQ(inspect.value("SELECT count(*) FROM sqlite_master"), "0");
+}
+
+TEST_F(ShadowDBTest, SchemaCreatesEveryObjectAndAFreshCursor) {
+    auto db = openWithSchema();
+    Inspector inspect(path);
+    std::set<std::pair<std::string, std::string>> objects;
+    for (const auto& row : inspect.rows("SELECT type, name FROM sqlite_master "
+                                        "WHERE name NOT LIKE 'sqlite_%' "
+                                        "AND NOT (type = 'table' AND name GLOB 'messages_fts_*')")) {
+        objects.emplace(row[0], row[1]);
+    }
+    std::set<std::pair<std::string, std::string>> expected = {
+        {"table", "messages"},
+        {"table", "messages_fts"},
+        {"trigger", "messages_fts_insert"},
+        {"trigger", "messages_fts_delete"},
+        {"trigger", "messages_fts_update"},
+        {"index", "idx_messages_chat"},
+        {"index", "idx_messages_timestamp"},
+        {"index", "idx_messages_sender"},
+        {"index", "idx_messages_chat_time"},
+        {"index", "idx_messages_guid"},
+        {"table", "chat_participants"},
+        {"index", "idx_chat_participants_chat"},
+        {"index", "idx_chat_participants_handle"},
+        {"table", "sync_state"},
+    };
+    EXPECT_EQ(objects, expected);
+    EXPECT_THAT(inspect.rows("SELECT id, last_timestamp, last_rowid, message_count, updated_at "
+                             "FROM sync_state"),
+                ElementsAre(ElementsAre("1", "0", "0", "0", "0")));
+    auto watermark = db->lastSyncWatermark();
+    EXPECT_EQ(watermark.timestamp, 0);
+    EXPECT_EQ(watermark.rowid, 0);
+    EXPECT_EQ(db->messageCount(), 0);
+}
+
+TEST_F(ShadowDBTest, CreatingTheSchemaAgainChangesNothing) {
+    auto db = openWithSchema();
+    db->insertBatch({message("a")});
+    db->updateSyncState(500, 7, 1);
+    Inspector inspect(path);
+    auto before = inspect.rows("SELECT type, name, sql FROM sqlite_master ORDER BY name");
+    auto stateBefore = inspect.rows("SELECT * FROM sync_state");
+
+    db->createSchemaIfNeeded();
+    ShadowDB reopened(path);
+    reopened.createSchemaIfNeeded();
+
+    EXPECT_EQ(inspect.rows("SELECT type, name, sql FROM sqlite_master ORDER BY name"), before);
+    EXPECT_EQ(inspect.rows("SELECT * FROM sync_state"), stateBefore);
+    EXPECT_EQ(reopened.messageCount(), 1);
+}
+
+TEST_F(ShadowDBTest, WritingAGuidTwiceKeepsOneRowAndOneIndexEntry) {
+    auto db = openWithSchema();
+    std::vector<ShadowMessage> batch = {message("g1", "zebra crossing"),
+                                        message("g2", "zebra stripes"), message("g3", "lion")};
+    EXPECT_EQ(db->insertBatch(batch), 3);
+    Inspector inspect(path);
+    auto firstRowids = inspect.rows("SELECT rowid FROM messages ORDER BY guid");
+
+    EXPECT_EQ(db->insertBatch(batch), 3);
+    EXPECT_EQ(db->messageCount(), 3);
+    EXPECT_EQ(inspect.value("SELECT count(DISTINCT guid) || '/' || count(*) FROM messages"),
+              "3/3");
+    EXPECT_NE(inspect.rows("SELECT rowid FROM messages ORDER BY guid"), firstRowids)
+        << "REPLACE gives each row a new rowid";
+    // The replaced rows' entries are gone from the index: every hit is a live
+    // row, and the index agrees with the content table.
+    EXPECT_EQ(inspect.value("SELECT count(*) FROM messages_fts WHERE messages_fts MATCH 'zebra'"),
+              "2");
+    EXPECT_EQ(inspect.value("SELECT count(*) FROM messages_fts WHERE messages_fts MATCH 'zebra' "
+                            "AND rowid NOT IN (SELECT rowid FROM messages)"),
+              "0");
+    EXPECT_EQ(inspect.ftsIntegrity(), "ok");
+}
+
+TEST_F(ShadowDBTest, EmptyBatchTouchesNothing) {
+    auto db = openWithSchema();
+    db->close();
+    // A closed connection would fail any statement, so 0 here shows that no
+    // transaction was opened.
+    EXPECT_EQ(db->insertBatch({}), 0);
+    EXPECT_EQ(db->insertBatchCountingGrowth({}).written, 0);
+}
+
+TEST_F(ShadowDBTest, StoresEachFieldAsItsColumn) {
+    auto db = openWithSchema();
+    ShadowMessage fromMe("g-me", "chat-9", std::string("Family"), "me", "Dinner at 8 🍝",
+                         -42, true, false, false, {}, 77);
+    ShadowMessage kinds = message("g-kinds", "photo", std::nullopt, {"b", "a", "x\"y"});
+    db->insertBatch({fromMe, kinds, message("g-empty-name", "hi", std::string(""))});
+
+    Inspector inspect(path);
+    EXPECT_THAT(
+        inspect.rows("SELECT guid, chat_id, chat_name, sender, text, timestamp, is_from_me, "
+                     "is_group, has_attachments, attachment_types, content_hash, edited_at, "
+                     "deleted_at FROM messages ORDER BY guid"),
+        ElementsAre(
+            ElementsAre("g-empty-name", "chat-1", "", "+15550001", "hi", "100", "0", "1", "0",
+                        "NULL", message("", "hi").contentHash(), "NULL", "NULL"),
+            // Kinds in list order, nothing escaped; the hash sorts them.
+            ElementsAre("g-kinds", "chat-1", "NULL", "+15550001", "photo", "100", "0", "1", "1",
+                        "[\"b\",\"a\",\"x\"y\"]", kinds.contentHash(), "NULL", "NULL"),
+            ElementsAre("g-me", "chat-9", "Family", "me", "Dinner at 8 🍝", "-42", "1", "0", "0",
+                        "NULL", fromMe.contentHash(), "NULL", "NULL")));
+    EXPECT_EQ(inspect.value("SELECT typeof(chat_name) FROM messages WHERE guid = 'g-empty-name'"),
+              "text");
+    EXPECT_EQ(inspect.value("SELECT typeof(chat_name) FROM messages WHERE guid = 'g-kinds'"),
+              "null");
+    EXPECT_EQ(kinds.contentHash(),
+              message("", "photo", std::nullopt, {"a", "b", "x\"y"}).contentHash());
+}
+
+TEST_F(ShadowDBTest, FailedInsertRollsTheWholeBatchBack) {
+    auto db = openWithSchema();
+    db->insertBatch({message("kept")});
+    Inspector inspect(path);
+    inspect.exec("CREATE TRIGGER refuse BEFORE INSERT ON messages WHEN new.guid = 'bad' "
+                 "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    try {
+        db->insertBatch({message("first"), message("bad"), message("last")});
+        FAIL() << "expected insertFailed";
+    } catch (const ShadowDB::Error& error) {
+        EXPECT_EQ(error.kind(), ShadowDB::Error::Kind::insertFailed);
+        EXPECT_STREQ(error.what(), "Insert failed: Failed on guid=bad: refused");
+    }
+    EXPECT_THAT(inspect.rows("SELECT guid FROM messages"), ElementsAre(ElementsAre("kept")));
+    EXPECT_EQ(inspect.ftsIntegrity(), "ok");
+    // The connection is usable again: the failed batch left no transaction.
+    EXPECT_EQ(db->insertBatch({message("after")}), 1);
+    EXPECT_EQ(db->messageCount(), 2);
+}
+
+TEST_F(ShadowDBTest, CountGrowthSeparatesNewFromReplacedRows) {
+    auto db = openWithSchema();
+    db->insertBatch({message("live"), message("gone")});
+    Inspector inspect(path);
+    inspect.exec("UPDATE messages SET deleted_at = 1 WHERE guid = 'gone'");
+    ASSERT_EQ(db->messageCount(), 1);
+
+    // "live" replaces a live copy (no growth), "gone" brings a deleted one
+    // back, "new" appears twice in the batch (a message in two chats).
+    auto result = db->insertBatchCountingGrowth(
+        {message("live"), message("gone"), message("new"), message("new")});
+    EXPECT_EQ(result.written, 4);
+    EXPECT_EQ(result.countGrowth, 2);
+    EXPECT_EQ(db->messageCount(), 1 + result.countGrowth);
+}
+
+TEST_F(ShadowDBTest, CountIgnoresDeletedRows) {
+    auto db = openWithSchema();
+    db->insertBatch({message("a"), message("b"), message("c")});
+    Inspector(path).exec("UPDATE messages SET deleted_at = 5 WHERE guid = 'b'");
+    EXPECT_EQ(db->messageCount(), 2);
+}
+
+TEST_F(ShadowDBTest, SyncStateHoldsTheCursorAndWholeSeconds) {
+    auto db = openWithSchema();
+    using namespace std::chrono;
+    auto now = [] { return duration_cast<seconds>(system_clock::now().time_since_epoch()).count(); };
+    int64_t before = now();
+    db->updateSyncState(INT64_C(700000000000000000), 42, 9);
+    int64_t after = now();
+
+    auto watermark = db->lastSyncWatermark();
+    EXPECT_EQ(watermark.timestamp, INT64_C(700000000000000000));
+    EXPECT_EQ(watermark.rowid, 42);
+    Inspector inspect(path);
+    EXPECT_EQ(inspect.value("SELECT typeof(updated_at) FROM sync_state"), "integer");
+    int64_t updatedAt = std::stoll(inspect.value("SELECT updated_at FROM sync_state"));
+    EXPECT_GE(updatedAt, before);
+    EXPECT_LE(updatedAt, after);
+    EXPECT_EQ(inspect.value("SELECT message_count FROM sync_state"), "9");
+}
+
+TEST_F(ShadowDBTest, ChatParticipantsAreReplacedWhole) {
+    auto db = openWithSchema();
+    db->replaceChatParticipants({
+        ChatParticipant("chat-a", 7, "+1555007", std::string("iMessage")),
+        ChatParticipant("chat-a", 3, "pat@example.com", std::nullopt),
+        ChatParticipant("chat-b", 3, "pat@example.com", std::string("SMS")),
+    });
+    EXPECT_THAT(db->fetchChatParticipants("chat-a"),
+                ElementsAre(ChatParticipant("chat-a", 3, "pat@example.com", std::nullopt),
+                            ChatParticipant("chat-a", 7, "+1555007", std::string("iMessage"))));
+    EXPECT_TRUE(db->fetchChatParticipants("chat-zzz").empty());
+
+    db->replaceChatParticipants({ChatParticipant("chat-c", 1, "x", std::nullopt)});
+    EXPECT_TRUE(db->fetchChatParticipants("chat-a").empty());
+    EXPECT_EQ(db->fetchChatParticipants("chat-c").size(), 1u);
+
+    db->replaceChatParticipants({});
+    EXPECT_EQ(Inspector(path).value("SELECT count(*) FROM chat_participants"), "0");
+}
+
+TEST_F(ShadowDBTest, DuplicateParticipantFailsAndKeepsTheOldMembership) {
+    auto db = openWithSchema();
+    std::vector<ChatParticipant> old = {ChatParticipant("chat-a", 1, "one", std::nullopt)};
+    db->replaceChatParticipants(old);
+    try {
+        db->replaceChatParticipants({ChatParticipant("chat-b", 2, "two", std::nullopt),
+                                     ChatParticipant("chat-b", 2, "two again", std::nullopt)});
+        FAIL() << "expected insertFailed";
+    } catch (const ShadowDB::Error& error) {
+        EXPECT_EQ(error.kind(), ShadowDB::Error::Kind::insertFailed);
+        EXPECT_EQ(std::string(error.what()),
+                  "Insert failed: UNIQUE constraint failed: chat_participants.chat_id, "
+                  "chat_participants.handle_id");
+    }
+    EXPECT_EQ(db->fetchChatParticipants("chat-a"), old);
+    EXPECT_TRUE(db->fetchChatParticipants("chat-b").empty());
+    db->replaceChatParticipants({}); // no transaction was left open
+}
+
+TEST_F(ShadowDBTest, ErrorsCarryTheirKindAndDescription) {
+    struct Case {
+        const char* name;
+        std::function<void()> run;
+        ShadowDB::Error::Kind kind;
+        std::string description;
+    };
+    std::string unschemed = dir.file("never-synced.db");
+    Case cases[] = {
+        {"open in a missing folder",
+         [&] { ShadowDB db(dir.file("missing/folder/shadow.db")); },
+         ShadowDB::Error::Kind::failedToOpen,
+         "Failed to open database: unable to open database file"},
+        {"count without schema", [&] { ShadowDB(unschemed).messageCount(); },
+         ShadowDB::Error::Kind::prepareFailed,
+         "Statement preparation failed: no such table: messages"},
+        {"cursor without schema", [&] { ShadowDB(unschemed).lastSyncWatermark(); },
+         ShadowDB::Error::Kind::prepareFailed,
+         "Statement preparation failed: no such table: sync_state"},
+        {"insert without schema", [&] { ShadowDB(unschemed).insertBatch({message("a")}); },
+         ShadowDB::Error::Kind::prepareFailed,
+         "Statement preparation failed: no such table: messages"},
+        {"participants without schema",
+         [&] { ShadowDB(unschemed).replaceChatParticipants({}); },
+         ShadowDB::Error::Kind::queryFailed, "Query failed: no such table: chat_participants"},
+        {"not a database",
+         [&] {
+             orlune::testing::writeFile(dir.file("text.db"), std::string(8192, 'x'));
+             ShadowDB(dir.file("text.db"));
+         },
+         ShadowDB::Error::Kind::queryFailed, "Query failed: file is not a database"},
+        {"closed",
+         [&] {
+             ShadowDB db(path);
+             db.close();
+             db.close();
+             db.messageCount();
+         },
+         ShadowDB::Error::Kind::prepareFailed, "Statement preparation failed: Database is closed"},
+    };
+    for (const Case& c : cases) {
+        try {
+            c.run();
+            ADD_FAILURE() << c.name << ": nothing thrown";
+        } catch (const ShadowDB::Error& error) {
+            EXPECT_EQ(error.kind(), c.kind) << c.name;
+            EXPECT_EQ(std::string(error.what()), c.description) << c.name;
+        }
+    }
+}
+
+TEST(ShadowDBDefaultPath, HonoursTheVariableElseTheDataFolder) {
+    TempDir dir;
+    FakeEnvironment environment;
+    environment.dataFolder = dir.file("data");
+
+    environment.variables["SHADOW_DB_PATH"] = "";
+    EXPECT_EQ(ShadowDB::defaultShadowDBPath(environment), "") << "taken exactly as set";
+    environment.variables["SHADOW_DB_PATH"] = "relative/x.db";
+    EXPECT_EQ(ShadowDB::defaultShadowDBPath(environment), "relative/x.db");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("data")));
+
+    environment.variables.clear();
+    EXPECT_EQ(ShadowDB::defaultShadowDBPath(environment), dir.file("data") + "/Orlune/shadow.db");
+    EXPECT_TRUE(std::filesystem::is_directory(dir.file("data") + "/Orlune"));
+
+    ShadowDB db(std::nullopt, environment);
+    EXPECT_EQ(db.databasePath(), dir.file("data") + "/Orlune/shadow.db");
+}
+
+} // namespace
+} // namespace orlune::core

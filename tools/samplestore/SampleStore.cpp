@@ -1,0 +1,504 @@
+#include "tools/samplestore/SampleStore.hpp"
+
+#include "OrluneCore/SQLite.hpp"
+#include "OrluneCore/Utf8.hpp"
+#include "tools/samplestore/ChatStoreWriter.hpp"
+#include "tools/samplestore/TypedStreamWriter.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <random>
+#include <string_view>
+#include <vector>
+
+namespace orlune::samplestore {
+
+namespace {
+
+// 2022-01-01 00:00:00 UTC in the store's unit (nanoseconds since 2001-01-01).
+constexpr int64_t kFirstDate = 662688000LL * 1000000000LL;
+constexpr int64_t kSecond = 1000000000LL;
+constexpr std::string_view kAttachmentCharacter = "\xEF\xBF\xBC"; // U+FFFC
+
+// The people, chats and memberships are the same in every store (their own
+// fixed seed), so that messages appended later find the chats they belong to.
+constexpr uint64_t kCastSeed = 20260101;
+
+struct Contact {
+    std::string name;
+    std::string address;
+    std::string service;
+    int64_t handleRowid;
+};
+
+struct Chat {
+    int64_t rowid;
+    std::string guid;
+    std::vector<size_t> members; // indexes into contacts
+    bool group;
+};
+
+constexpr std::array<std::string_view, 48> kFirstNames = {
+    "Alice",  "Ben",    "Chloé",  "Daniel", "Emma",   "Farid",  "Grace",  "Hiroshi",
+    "Ines",   "Jonas",  "Kavya",  "Liam",   "María",  "Noah",   "Olivia", "Pedro",
+    "Quinn",  "Rosa",   "Søren",  "Tom",    "Uma",    "Victor", "Wen",    "Xavier",
+    "Yasmin", "Zoë",    "Amir",   "Björn",  "Camille", "Dmitri", "Elif",  "François",
+    "Gabriel", "Hana",  "Ivan",   "José",   "Kenji",  "Lucía",  "Mateus", "Nadia",
+    "Oskar",  "Priya",  "Renée",  "Sam",    "Tariq",  "Ayşe",   "Leo",    "Mia",
+};
+
+constexpr std::array<std::string_view, 10> kGroupNames = {
+    "Family", "Hiking crew", "Book club", "", "Office lunch", "Roommates 🏠",
+    "Soccer Sundays ⚽", "Wedding planning", "Climbing", "Trip to Lisbon",
+};
+
+struct Cast {
+    std::vector<Contact> contacts;
+    std::vector<Chat> chats;
+};
+
+Cast makeCast() {
+    std::mt19937_64 rng(kCastSeed);
+    Cast cast;
+    int64_t handleRowid = 1;
+    for (size_t i = 0; i < kFirstNames.size(); ++i) {
+        Contact c;
+        c.name = std::string(kFirstNames[i]);
+        if (i % 3 == 2) {
+            std::string local;
+            for (char ch : c.name) {
+                if (static_cast<unsigned char>(ch) < 0x80) {
+                    local += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+                }
+            }
+            c.address = local + "." + std::to_string(100 + i) + "@example.com";
+        } else {
+            c.address = "+1555" + std::to_string(1000000 + rng() % 9000000);
+        }
+        c.service = (i % 7 == 6) ? "SMS" : "iMessage";
+        c.handleRowid = handleRowid++;
+        cast.contacts.push_back(std::move(c));
+    }
+    int64_t chatRowid = 1;
+    for (size_t i = 0; i < cast.contacts.size(); ++i) {
+        const auto& c = cast.contacts[i];
+        cast.chats.push_back({chatRowid++, c.service + ";-;" + c.address, {i}, false});
+    }
+    for (size_t g = 0; g < kGroupNames.size(); ++g) {
+        Chat chat{chatRowid++, "iMessage;+;chat" + std::to_string(100000000 + rng() % 900000000), {}, true};
+        const size_t size = 2 + rng() % 5;
+        while (chat.members.size() < size) {
+            size_t m = rng() % cast.contacts.size();
+            if (std::find(chat.members.begin(), chat.members.end(), m) == chat.members.end()) {
+                chat.members.push_back(m);
+            }
+        }
+        cast.chats.push_back(std::move(chat));
+    }
+    return cast;
+}
+
+constexpr std::array<std::string_view, 24> kPlaces = {
+    "the station", "Café Müller", "the park", "Tesco", "the gym", "Lisbon", "the office",
+    "Zürich", "São Paulo", "the airport", "Joe's pizza", "the library", "Kraków", "the beach",
+    "the farmers market", "Mom's place", "the dentist", "the cinema", "IKEA", "the bakery",
+    "the climbing gym", "the pub on Queen St", "Shibuya", "the hospital",
+};
+constexpr std::array<std::string_view, 12> kTimes = {
+    "7:30", "8", "noon", "half past 5", "6pm", "9:15", "10ish", "3:45", "after lunch",
+    "around 7", "11:30", "first thing tomorrow",
+};
+constexpr std::array<std::string_view, 9> kDays = {
+    "tonight", "tomorrow", "on Saturday", "on Sunday", "this weekend", "next week", "on Friday",
+    "Monday morning", "on Thursday",
+};
+constexpr std::array<std::string_view, 12> kFoods = {
+    "ramen", "tacos", "pizza", "sushi", "dumplings", "pho", "curry", "crêpes", "falafel",
+    "pasta", "bibimbap", "pastéis de nata",
+};
+constexpr std::array<std::string_view, 12> kItems = {
+    "milk", "the keys", "my charger", "bread", "the tickets", "a birthday card", "batteries",
+    "the blue folder", "oat milk", "coffee beans", "the umbrella", "dog food",
+};
+constexpr std::array<std::string_view, 9> kEmoji = {
+    "😂", "👍", "❤️", "🎉", "🙏", "😅", "🍕", "👨‍👩‍👧", "🔥",
+};
+
+// Short messages; {name} {place} {time} {day} {food} {item} {n} {emoji} are
+// filled in.
+constexpr std::array<std::string_view, 52> kTemplates = {
+    "Are we still on for {food} {day}?",
+    "Running {n} minutes late, sorry!",
+    "Can you pick up {item} on the way home?",
+    "Happy birthday {name}! {emoji}",
+    "I'll be at {place} around {time}",
+    "Flight lands at {time}, terminal {n}",
+    "Thanks for dinner last night, the {food} was amazing",
+    "Did you talk to {name} about {day}?",
+    "On my way",
+    "ok",
+    "Sounds good {emoji}",
+    "haha yes",
+    "Where are you?",
+    "Just left {place}",
+    "Don't forget {item}!",
+    "Meet at {place} at {time}?",
+    "Can we move it to {time}? Something came up",
+    "{name} says hi",
+    "Call me when you get a chance",
+    "Got the tickets for {day} {emoji}",
+    "Who's bringing {food}?",
+    "I left {item} at {place}, can you grab it?",
+    "Traffic is terrible, {n} more minutes",
+    "Love you, drive safe",
+    "Did you see the game?",
+    "Good morning! ☀️",
+    "Yes please",
+    "No worries at all",
+    "What time does {place} close?",
+    "Booked a table for {n} at {time}",
+    "Is {name} coming {day}?",
+    "Let me check and get back to you",
+    "The {food} place near {place} is closed {day}",
+    "Can't wait {emoji}",
+    "Remind me to buy {item}",
+    "Parking at {place} now",
+    "Sorry, missed your call",
+    "Perfect, see you then",
+    "How was {place}?",
+    "Bring {item} if you can",
+    "We need a new plan for {day}",
+    "I'm outside",
+    "Thank you so much {emoji}",
+    "That's hilarious",
+    "Does {time} work for everyone?",
+    "Mom wants to know if you're coming {day}",
+    "Just landed!",
+    "Almost done here, {n} minutes",
+    "Want to get {food} {day}?",
+    "Can you send me the address of {place}?",
+    "Good luck today, you'll be great",
+    "Home safe {emoji}",
+};
+
+constexpr std::array<std::string_view, 8> kForeign = {
+    "¿Vienes a la fiesta el sábado?",
+    "On se retrouve au café à 18h ?",
+    "Bis später! Ich bringe Kuchen mit.",
+    "今夜は何時に帰る？",
+    "مرحبا، كيف حالك؟",
+    "Привет! Как дела?",
+    "Obrigado pela ajuda ontem 🙏",
+    "Dziękuję, do zobaczenia jutro!",
+};
+
+constexpr std::array<std::string_view, 14> kLongSentences = {
+    "So the landlord finally called back about the heating and said someone can come on "
+    "Thursday between 9 and 1.",
+    "I told him that doesn't really work because I'm at the office all day, but he said it's "
+    "the only slot they have this month.",
+    "Honestly the trip was exhausting but so worth it, the old town at night was beautiful and "
+    "the food was unreal.",
+    "We took the train up the coast on the second day and stopped at every tiny village on the "
+    "way.",
+    "Can you remind everyone that the deposit for the cabin is due by the end of the month?",
+    "If we don't pay it by then they'll give the booking to the next people on the list.",
+    "The doctor said it's nothing serious, just rest for a week and no running until it stops "
+    "hurting.",
+    "Also, Grandma wants everyone at her place for lunch on Sunday, she's making her famous "
+    "lasagne.",
+    "I finished the book last night, the ending completely surprised me and I still can't stop "
+    "thinking about it.",
+    "The meeting ran over again so I'm going to miss the start of the film, save me a seat?",
+    "Quick update on the move: the van is booked for 8am Saturday and we still need two more "
+    "people to help carry the sofa.",
+    "Ça marche pour moi, mais je dois partir avant 22h parce que je travaille tôt demain matin.",
+    "Lo siento, no puedo ir esta noche, pero el domingo estoy libre si quieres quedar.",
+    "The kids loved the museum, especially the dinosaur hall, we were there for almost four "
+    "hours 🦕",
+};
+
+// One piece of a message text with the attributes of its run.
+struct Piece {
+    std::string text;
+    TextAttributes attributes;
+};
+
+class Generator {
+public:
+    Generator(const Cast& cast, uint64_t seed) : cast_(cast), rng_(seed) {}
+
+    size_t below(size_t n) { return static_cast<size_t>(rng_() % n); }
+    int percent() { return static_cast<int>(rng_() % 100); }
+
+    template <size_t N> std::string_view pick(const std::array<std::string_view, N>& list) {
+        return list[below(N)];
+    }
+
+    std::string uuid() {
+        static constexpr char kHex[] = "0123456789ABCDEF";
+        std::string out;
+        for (int i = 0; i < 32; ++i) {
+            if (i == 8 || i == 12 || i == 16 || i == 20) {
+                out += '-';
+            }
+            out += kHex[rng_() & 0xF];
+        }
+        return out;
+    }
+
+    std::string fill(std::string_view pattern) {
+        std::string out;
+        size_t i = 0;
+        while (i < pattern.size()) {
+            if (pattern[i] == '{') {
+                size_t close = pattern.find('}', i);
+                std::string_view slot = pattern.substr(i + 1, close - i - 1);
+                if (slot == "name") {
+                    out += cast_.contacts[below(cast_.contacts.size())].name;
+                } else if (slot == "place") {
+                    out += pick(kPlaces);
+                } else if (slot == "time") {
+                    out += pick(kTimes);
+                } else if (slot == "day") {
+                    out += pick(kDays);
+                } else if (slot == "food") {
+                    out += pick(kFoods);
+                } else if (slot == "item") {
+                    out += pick(kItems);
+                } else if (slot == "n") {
+                    out += std::to_string(2 + below(40));
+                } else if (slot == "emoji") {
+                    out += pick(kEmoji);
+                }
+                i = close + 1;
+            } else {
+                out += pattern[i++];
+            }
+        }
+        return out;
+    }
+
+    // The pieces of one message's text in chat `chat`.
+    std::vector<Piece> message(const Chat& chat) {
+        std::vector<Piece> pieces;
+        const int kind = percent();
+        if (kind < 3) { // long: several sentences, often past 255 bytes
+            std::string text;
+            const size_t sentences = 2 + below(6);
+            for (size_t s = 0; s < sentences; ++s) {
+                if (!text.empty()) {
+                    text += ' ';
+                }
+                text += pick(kLongSentences);
+            }
+            pieces.push_back({std::move(text), {}});
+        } else if (kind < 6) {
+            pieces.push_back({std::string(pick(kForeign)), {}});
+        } else if (kind < 8) {
+            pieces.push_back({std::string(pick(kEmoji)), {}});
+        } else if (kind < 11) { // a link inside the text
+            std::string url = "https://www.example.com/articles/" + std::to_string(1000 + below(9000));
+            pieces.push_back({"Look at this ", {}});
+            TextAttributes link;
+            link.link = url;
+            pieces.push_back({url, link});
+        } else if (kind < 14 && chat.group) { // a mention
+            TextAttributes mention;
+            const auto& member = cast_.contacts[chat.members[below(chat.members.size())]];
+            mention.mention = member.address;
+            pieces.push_back({member.name, mention});
+            pieces.push_back({" " + fill(pick(kTemplates)), {}});
+        } else if (kind < 18) { // an attachment with a caption
+            TextAttributes attachment;
+            attachment.fileTransferGuid = "at_0_" + uuid();
+            pieces.push_back({std::string(kAttachmentCharacter), attachment});
+            TextAttributes caption;
+            caption.messagePart = 1;
+            pieces.push_back({fill(pick(kTemplates)), caption});
+        } else {
+            pieces.push_back({fill(pick(kTemplates)), {}});
+        }
+        return pieces;
+    }
+
+    const Cast& cast_;
+    std::mt19937_64 rng_;
+};
+
+std::string joinPieces(const std::vector<Piece>& pieces) {
+    std::string text;
+    for (const auto& p : pieces) {
+        text += p.text;
+    }
+    return text;
+}
+
+std::string archive(const std::vector<Piece>& pieces, bool mutableClasses) {
+    AttributedBodyOptions options;
+    options.mutableClasses = mutableClasses;
+    for (const auto& p : pieces) {
+        options.runs.push_back({TypedStreamWriter::utf16Length(p.text), p.attributes});
+    }
+    return TypedStreamWriter::attributedBody(joinPieces(pieces), options);
+}
+
+void writeMessages(ChatStoreWriter& writer, const Cast& cast, const SampleStoreOptions& options,
+                   int64_t firstDate, SampleStoreSummary& summary) {
+    Generator gen(cast, options.seed);
+    const int archiveOnly = std::clamp(options.archiveOnlyPercent, 0, 100);
+    const int neither = std::min(4, 100 - archiveOnly);
+    const int textOnly = (100 - archiveOnly - neither) * 45 / 100;
+
+    int64_t date = firstDate;
+    int64_t rowid = options.firstRowid;
+    int64_t remaining = options.messageCount;
+    while (remaining > 0) {
+        // A burst of messages in one chat, minutes apart, then a longer pause.
+        const Chat& chat = cast.chats[gen.below(cast.chats.size())];
+        const int64_t burst = std::min<int64_t>(remaining, 1 + static_cast<int64_t>(gen.below(8)));
+        date += static_cast<int64_t>(600 + gen.below(86400)) * kSecond;
+        for (int64_t b = 0; b < burst; ++b, ++rowid, --remaining) {
+            if (gen.percent() >= 4) { // otherwise the same date as the previous message
+                date += static_cast<int64_t>(1 + gen.below(600)) * kSecond + static_cast<int64_t>(gen.below(1000000));
+            }
+            const bool fromMe = gen.percent() < 45;
+            const Contact& sender = cast.contacts[chat.members[gen.below(chat.members.size())]];
+            const int placement = gen.percent();
+            const int category = gen.percent();
+            const bool mutableClasses = gen.percent() < 30;
+            std::vector<Piece> pieces = gen.message(chat);
+            std::string guid = gen.uuid();
+
+            MessageRow row;
+            row.rowid = rowid;
+            row.guid = std::move(guid);
+            row.date = date;
+            row.isFromMe = fromMe;
+            row.handleId = (fromMe && chat.group) ? 0 : sender.handleRowid;
+            row.service = chat.group ? "iMessage" : sender.service;
+            const std::string text = joinPieces(pieces);
+            if (category < archiveOnly) {
+                row.attributedBody = archive(pieces, mutableClasses);
+                if (options.textAlwaysInTextColumn && core::utf8::hasLetterOrNumber(text)) {
+                    row.text = text;
+                }
+                ++summary.archiveOnly;
+            } else if (category < archiveOnly + neither) {
+                if (category % 2 == 0) {
+                    TextAttributes attachment;
+                    attachment.fileTransferGuid = "at_0_" + *row.guid;
+                    row.attributedBody = archive({{std::string(kAttachmentCharacter), attachment}}, mutableClasses);
+                }
+                ++summary.neither;
+            } else if (category < archiveOnly + neither + textOnly) {
+                row.text = text;
+                ++summary.textOnly;
+            } else {
+                row.text = text;
+                row.attributedBody = archive(pieces, mutableClasses);
+                ++summary.both;
+            }
+            writer.addMessage(row);
+
+            if (placement == 0) {
+                ++summary.inNoChat;
+            } else {
+                writer.joinMessageToChat(rowid, chat.rowid, date);
+                if (placement == 1) {
+                    const Chat& other = cast.chats[(static_cast<size_t>(chat.rowid) + 3) % cast.chats.size()];
+                    writer.joinMessageToChat(rowid, other.rowid, date);
+                    ++summary.inTwoChats;
+                }
+            }
+            ++summary.messages;
+        }
+    }
+    summary.lastDate = date;
+}
+
+void prepareForBulkWrites(ChatStoreWriter& writer) {
+    writer.execute("PRAGMA synchronous = OFF");
+    writer.execute("PRAGMA cache_size = -65536");
+}
+
+} // namespace
+
+SampleStoreSummary buildSampleStore(const std::string& path, const SampleStoreOptions& options) {
+    const Cast cast = makeCast();
+    ChatStoreWriter writer(path);
+    prepareForBulkWrites(writer);
+    writer.beginTransaction();
+    SampleStoreSummary summary;
+    for (const auto& c : cast.contacts) {
+        writer.addHandle({c.handleRowid, c.address, c.service});
+    }
+    size_t groupIndex = 0;
+    for (const auto& chat : cast.chats) {
+        ChatRow row;
+        row.rowid = chat.rowid;
+        row.guid = chat.guid;
+        row.style = chat.group ? kGroupChatStyle : kDirectChatStyle;
+        if (chat.group) {
+            // One group has no name at all, one an empty name.
+            const auto name = kGroupNames[groupIndex++ % kGroupNames.size()];
+            if (groupIndex != kGroupNames.size()) {
+                row.displayName = std::string(name);
+            }
+            row.chatIdentifier = chat.guid.substr(chat.guid.rfind(';') + 1);
+        } else {
+            const auto& contact = cast.contacts[chat.members.front()];
+            row.chatIdentifier = contact.address;
+            row.serviceName = contact.service;
+            if (chat.rowid % 11 == 0) {
+                row.displayName = std::string();
+            }
+        }
+        writer.addChat(row);
+        for (size_t m : chat.members) {
+            writer.addChatMember(chat.rowid, cast.contacts[m].handleRowid);
+        }
+    }
+    summary.handles = static_cast<int64_t>(cast.contacts.size());
+    summary.chats = static_cast<int64_t>(cast.chats.size());
+    writeMessages(writer, cast, options, kFirstDate, summary);
+    writer.commit();
+    writer.close();
+    return summary;
+}
+
+SampleStoreSummary appendSampleMessages(const std::string& path, int64_t count, uint64_t seed,
+                                        int archiveOnlyPercent) {
+    const Cast cast = makeCast();
+    ChatStoreWriter writer(path, ChatStoreWriter::OpenExisting{});
+    int64_t lastRowid = 0;
+    int64_t lastDate = kFirstDate;
+    {
+        core::sqlite::Statement statement;
+        if (statement.prepare(writer.connection(),
+                              "SELECT COALESCE(MAX(ROWID), 0), COALESCE(MAX(date), 0) FROM message") !=
+                SQLITE_OK ||
+            statement.step() != SQLITE_ROW) {
+            throw ChatStoreError(core::sqlite::errorMessage(writer.connection()));
+        }
+        lastRowid = statement.columnInt64(0);
+        lastDate = std::max(lastDate, statement.columnInt64(1));
+    }
+    prepareForBulkWrites(writer);
+    writer.beginTransaction();
+    SampleStoreOptions options;
+    options.messageCount = count;
+    options.seed = seed;
+    options.archiveOnlyPercent = archiveOnlyPercent;
+    options.firstRowid = lastRowid + 1;
+    SampleStoreSummary summary;
+    summary.handles = static_cast<int64_t>(cast.contacts.size());
+    summary.chats = static_cast<int64_t>(cast.chats.size());
+    writeMessages(writer, cast, options, lastDate, summary);
+    writer.commit();
+    writer.close();
+    return summary;
+}
+
+} // namespace orlune::samplestore
