@@ -50,9 +50,19 @@ void openPipe(Pipe& pipe) {
     int fds[2];
     // Close-on-exec, so that a child started at the same time by another
     // thread does not inherit (and hold open) our ends.
+#ifdef __APPLE__
+    // No pipe2 here; posix_spawn is started with POSIX_SPAWN_CLOEXEC_DEFAULT
+    // below, which closes every descriptor the file actions do not name.
+    if (::pipe(fds) != 0) {
+        throw ProcessLauncher::LaunchError("pipe", errno);
+    }
+    ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+    ::fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+#else
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         throw ProcessLauncher::LaunchError("pipe", errno);
     }
+#endif
     pipe.read.reset(fds[0]);
     pipe.write.reset(fds[1]);
 }
@@ -144,7 +154,11 @@ public:
         sigset_t noneBlocked;
         sigemptyset(&noneBlocked);
         posix_spawnattr_setsigmask(&attributes, &noneBlocked);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+        short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+#ifdef __APPLE__
+        flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;
+#endif
+        posix_spawnattr_setflags(&attributes, flags);
 
         pid_t pid = -1;
         const int spawned = ::posix_spawn(&pid, spec.executable.c_str(), &actions, &attributes,
@@ -159,15 +173,19 @@ public:
         }
 
         ProcessOutcome outcome;
-        exchange(in.write, out.read, err.read, input, outcome);
-
         int status = 0;
-        while (::waitpid(pid, &status, 0) < 0) {
-            if (errno != EINTR) {
-                status = 0;
-                break;
-            }
+        try {
+            exchange(in.write, out.read, err.read, input, outcome);
+        } catch (...) {
+            // Out of memory while collecting: still reap the child, which
+            // sees its pipes closed.
+            in.write.close();
+            out.read.close();
+            err.read.close();
+            waitFor(pid, status);
+            throw;
         }
+        waitFor(pid, status);
         if (WIFEXITED(status)) {
             outcome.exitStatus = WEXITSTATUS(status);
         } else if (WIFSIGNALED(status)) {
@@ -177,6 +195,15 @@ public:
     }
 
 private:
+    static void waitFor(pid_t pid, int& status) {
+        while (::waitpid(pid, &status, 0) < 0) {
+            if (errno != EINTR) {
+                status = 0;
+                break;
+            }
+        }
+    }
+
     // Feeds `input` and drains both output streams at the same time, so that
     // neither side ever waits on a full pipe. Returns when both output
     // streams are at end of file and the input is written or refused.
