@@ -1,0 +1,72 @@
+#include "OrluneRLM/views/OrluneIcon.hpp"
+
+#include <QPainter>
+#include <QPainterPath>
+
+namespace orlune::rlm {
+
+namespace {
+
+// The mark on a 64-unit grid; OrluneIcon.svg in the packaging folder draws
+// the same shapes.
+QPainterPath bubblePath() {
+    QPainterPath bubble;
+    bubble.addRoundedRect(QRectF(4, 6, 56, 42), 14, 14);
+    QPainterPath tail;
+    tail.moveTo(16, 44);
+    tail.lineTo(12, 60);
+    tail.lineTo(30, 46);
+    tail.closeSubpath();
+    return bubble.united(tail);
+}
+
+QPainterPath moonPath() {
+    QPainterPath disc;
+    disc.addEllipse(QPointF(32, 27), 14, 14);
+    QPainterPath bite;
+    bite.addEllipse(QPointF(39, 22), 12, 12);
+    return disc.subtracted(bite);
+}
+
+} // namespace
+
+QPixmap OrluneIcon::draw(int size, bool mask) {
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(size / 64.0, size / 64.0);
+    if (mask) {
+        painter.fillPath(bubblePath().subtracted(moonPath()), Qt::black);
+    } else {
+        QLinearGradient fill(0, 6, 0, 60);
+        fill.setColorAt(0, QColor(0x5b, 0x4b, 0xe0));
+        fill.setColorAt(1, QColor(0x34, 0x27, 0xa8));
+        painter.fillPath(bubblePath(), fill);
+        painter.fillPath(moonPath(), QColor(0xf6, 0xd8, 0x6b));
+    }
+    return pixmap;
+}
+
+QIcon OrluneIcon::trayIcon() {
+#ifdef Q_OS_MACOS
+    QIcon icon;
+    for (int size : {16, 18, 32, 36}) {
+        icon.addPixmap(draw(size, true));
+    }
+    icon.setIsMask(true);
+    return icon;
+#else
+    return applicationIcon();
+#endif
+}
+
+QIcon OrluneIcon::applicationIcon() {
+    QIcon icon;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        icon.addPixmap(draw(size, false));
+    }
+    return icon;
+}
+
+} // namespace orlune::rlm
