@@ -115,7 +115,7 @@ ChatView::ChatView(const QString& shadowDBPath, bool isReady, const ModelFactory
     layout->addLayout(inputRow);
 
     ChatViewModel* model = model_.get();
-    connect(questionField_, &QLineEdit::textEdited, model, &ChatViewModel::setInputText);
+    connect(questionField_, &QLineEdit::textChanged, model, &ChatViewModel::setInputText);
     connect(questionField_, &QLineEdit::returnPressed, model, &ChatViewModel::send);
     connect(sendButton_, &QPushButton::clicked, model, &ChatViewModel::send);
     connect(newSessionButton_, &QPushButton::clicked, model, [model] { model->startNewSession(true); });
@@ -172,6 +172,9 @@ void ChatView::syncMessages() {
     for (size_t index = kept; index < messages.size(); ++index) {
         auto* row = new MessageRow(messages[index], conversationContent_);
         rowsLayout_->insertWidget(rowsLayout_->count() - 1, row);
+        // Shown now rather than when the event loop next runs, so that the
+        // height below counts it.
+        row->show();
         rows_.push_back(row);
     }
     updateConversationHeight();
@@ -207,6 +210,7 @@ void ChatView::updateConversationHeight() {
     const int content = rows->hasHeightForWidth() ? rows->totalHeightForWidth(width)
                                                   : conversationContent_->sizeHint().height();
     conversation_->setFixedHeight(std::min(content, kConversationMaxHeight));
+
 }
 
 } // namespace orlune::rlm

@@ -34,11 +34,13 @@ public:
         return {std::max(width, wrapped.width() / 4), heightForWidth(width)};
     }
 
+    // Narrow, and one line high: the height actually needed comes from
+    // heightForWidth once the layout knows the width.
     QSize minimumSizeHint() const override {
         const QMargins margins = contentsMargins();
         const int width = std::min(sizeHint().width(), fontMetrics().averageCharWidth() * 6 + margins.left() +
                                                            margins.right());
-        return {width, heightForWidth(width)};
+        return {width, fontMetrics().height() + margins.top() + margins.bottom()};
     }
 };
 
@@ -48,7 +50,6 @@ MessageRow::MessageRow(const ChatMessage& message, QWidget* parent) : QWidget(pa
     setObjectName(QStringLiteral("messageRow"));
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->setAlignment(Qt::AlignTop);
 
     bubble_ = new BubbleLabel(this);
     bubble_->setObjectName(QStringLiteral("messageBubble"));
@@ -58,13 +59,12 @@ MessageRow::MessageRow(const ChatMessage& message, QWidget* parent) : QWidget(pa
     bubble_->setFont(ViewStyle::font(ViewStyle::TextStyle::body));
     bubble_->setContentsMargins(kBubbleInset, kBubbleInset, kBubbleInset, kBubbleInset);
     bubble_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    bubble_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
 
     const bool isUser = message_.role == ChatRole::user;
     if (isUser) {
         layout->addStretch(1);
     }
-    layout->addWidget(bubble_, 0, Qt::AlignTop);
+    layout->addWidget(bubble_);
     if (!isUser) {
         layout->addStretch(1);
     }

@@ -10,7 +10,6 @@
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimer>
-#include <QVBoxLayout>
 
 #include <cstdio>
 
@@ -33,15 +32,10 @@ OrluneRLMApp::Options OrluneRLMApp::optionsFromCommandLine(const QStringList& ar
 
 OrluneRLMApp::OrluneRLMApp(Options options, OrluneRLMMenu::Seams seams, QObject* parent)
     : QObject(parent), options_(options) {
-    window_ = std::make_unique<QWidget>();
-    window_->setObjectName(QStringLiteral("menuWindow"));
+    window_ = std::make_unique<OrluneRLMMenu>(std::move(seams));
     window_->setWindowTitle(QString::fromLatin1(kTitle));
     window_->setWindowIcon(OrluneIcon::applicationIcon());
-    auto* layout = new QVBoxLayout(window_.get());
-    layout->setContentsMargins(0, 0, 0, 0);
-    menu_ = new OrluneRLMMenu(std::move(seams), window_.get());
-    layout->addWidget(menu_);
-    connect(menu_, &OrluneRLMMenu::quitRequested, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    connect(window_.get(), &OrluneRLMMenu::quitRequested, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
     window_->installEventFilter(this);
 }
 
@@ -56,7 +50,7 @@ void OrluneRLMApp::start() {
         window_->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
         // The popup follows its content's size as screens change and the
         // conversation grows.
-        window_->layout()->setSizeConstraint(QLayout::SetFixedSize);
+        window_->setFittedToContent(true);
         tray_ = new QSystemTrayIcon(OrluneIcon::trayIcon(), this);
         tray_->setToolTip(QString::fromLatin1(kTitle));
         connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
@@ -77,7 +71,7 @@ void OrluneRLMApp::start() {
             showMenuWindow();
         }
     } else {
-        window_->layout()->setSizeConstraint(QLayout::SetMinimumSize);
+        window_->setFittedToContent(false);
         window_->show();
     }
 }
@@ -100,8 +94,7 @@ void OrluneRLMApp::togglePopup() {
 }
 
 void OrluneRLMApp::placePopup() {
-    window_->adjustSize();
-    const QSize size = window_->sizeHint().expandedTo(window_->minimumSizeHint());
+    const QSize size = window_->size();
     QRect anchor = tray_ ? tray_->geometry() : QRect();
     if (!anchor.isValid()) {
         anchor = QRect(QCursor::pos(), QSize(1, 1));

@@ -46,9 +46,8 @@ public:
     // Creates the tray item (or shows the window).
     void start();
 
-    // The top-level widget holding the menu (popup or window).
-    QWidget* menuWindow() const { return window_.get(); }
-    OrluneRLMMenu* menu() const { return menu_; }
+    // The menu, which is the popup or the window itself.
+    OrluneRLMMenu* menu() const { return window_.get(); }
     bool usesTray() const { return tray_ != nullptr; }
 
     // Shows the popup under the tray item (or raises the window).
@@ -63,8 +62,7 @@ private:
     void hideIfInactive();
 
     Options options_;
-    std::unique_ptr<QWidget> window_;
-    OrluneRLMMenu* menu_ = nullptr;
+    std::unique_ptr<OrluneRLMMenu> window_;
     QSystemTrayIcon* tray_ = nullptr;
     std::unique_ptr<QMenu> trayMenu_;
     bool firstFrameReported_ = false;

@@ -8,14 +8,18 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QShowEvent>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace orlune::rlm {
 
 namespace {
 
 constexpr int kInset = 12;
+constexpr int kMinimumWidth = 300;
 
 } // namespace
 
@@ -27,7 +31,7 @@ OrluneRLMMenu::OrluneRLMMenu(Seams seams, QWidget* parent)
       openUrl_(seams.access.urlOpener ? seams.access.urlOpener : FullDiskAccessViewModel::defaultUrlOpener()),
       makeChatModel_(std::move(seams.makeChatModel)) {
     setObjectName(QStringLiteral("orluneMenu"));
-    setMinimumWidth(300);
+    setMinimumWidth(kMinimumWidth);
     seams.access.urlOpener = openUrl_;
     accessModel_ = new FullDiskAccessViewModel(std::move(seams.access), this);
     syncModel_ = new ShadowSyncViewModel(std::move(seams.sync), this);
@@ -63,6 +67,58 @@ OrluneRLMMenu::~OrluneRLMMenu() {
 void OrluneRLMMenu::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     appear();
+}
+
+bool OrluneRLMMenu::event(QEvent* event) {
+    // The layout has been activated by the time the widget sees the request.
+    const bool handled = QWidget::event(event);
+    if (event->type() == QEvent::LayoutRequest) {
+        fitWindowToContent();
+    }
+    return handled;
+}
+
+void OrluneRLMMenu::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (!fittedToContent_ && event->size().width() != event->oldSize().width()) {
+        fitWindowToContent();
+    }
+}
+
+void OrluneRLMMenu::setFittedToContent(bool fitted) {
+    fittedToContent_ = fitted;
+    if (fitted) {
+        setFixedWidth(std::clamp(layout()->totalSizeHint().width(), kMinimumWidth, kFittedMaximumWidth));
+    } else {
+        setMinimumSize(kMinimumWidth, 0);
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        resize(std::clamp(layout()->totalSizeHint().width(), kMinimumWidth, kFittedMaximumWidth), height());
+    }
+    fitWindowToContent();
+}
+
+void OrluneRLMMenu::fitWindowToContent() {
+    // Top-level layouts size windows by their items' size hints, which for
+    // wrapped text are a guess; the height the text needs at the window's
+    // width is asked for here instead.
+    if (!isWindow() || fitting_) {
+        return;
+    }
+    fitting_ = true;
+    QLayout* content = layout();
+    const int width = fittedToContent_ ? std::clamp(content->totalSizeHint().width(), kMinimumWidth, kFittedMaximumWidth)
+                                       : std::max(this->width(), kMinimumWidth);
+    const int height = content->hasHeightForWidth() ? content->totalHeightForWidth(width)
+                                                    : content->totalSizeHint().height();
+    if (fittedToContent_) {
+        setFixedSize(width, height);
+    } else {
+        setMinimumHeight(height);
+        if (this->height() < height) {
+            resize(width, height);
+        }
+    }
+    fitting_ = false;
 }
 
 void OrluneRLMMenu::appear() {

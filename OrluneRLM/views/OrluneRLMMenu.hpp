@@ -54,15 +54,28 @@ public:
     // The chat view, once the working screen has been shown.
     ChatView* chatView() const { return chatView_; }
 
+    // The widest a window fitted to its content grows, in points.
+    static constexpr int kFittedMaximumWidth = 360;
+
+    // How the menu sizes itself when it is a window of its own. Fitted (the
+    // default, for the popup): its size follows its content, wrapped text
+    // included, between its minimum width and kFittedMaximumWidth.
+    // Otherwise (a normal window) the user sets the size and only the
+    // height needed by the content at the current width is enforced.
+    void setFittedToContent(bool fitted);
+
 signals:
     // "Quit" was pressed; the application ends.
     void quitRequested();
 
 protected:
+    bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void appear();
+    void fitWindowToContent();
     void setHasApiKey(bool value);
     void showSettings();
     void updateScreen();
@@ -80,6 +93,9 @@ private:
     ShadowSyncViewModel* syncModel_ = nullptr;
     bool hasApiKey_ = false;
     QPointer<SettingsView> settingsSheet_;
+
+    bool fittedToContent_ = true;
+    bool fitting_ = false;
 
     QWidget* screens_ = nullptr;
     APIKeySetupView* setupScreen_ = nullptr;
