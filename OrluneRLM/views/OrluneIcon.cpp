@@ -7,7 +7,7 @@ namespace orlune::rlm {
 
 namespace {
 
-// The mark on a 64-unit grid; OrluneIcon.svg in the packaging folder draws
+// The mark on a 64-unit grid; packaging/orlune.svg draws
 // the same shapes.
 QPainterPath bubblePath() {
     QPainterPath bubble;
