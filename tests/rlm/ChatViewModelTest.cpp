@@ -5,6 +5,7 @@
 #include "tests/rlm/ModelTestSupport.hpp"
 
 #include <QSignalSpy>
+#include <QThreadPool>
 
 #include <gtest/gtest.h>
 
@@ -488,6 +489,18 @@ TEST_F(ChatViewModelTest, AnUnreadableSessionsFileIsMovedAsideNotOverwritten) {
     EXPECT_EQ(moved[0]["level"], "warning");
     EXPECT_EQ(moved[0]["path"], sessionsPath);
     EXPECT_EQ(moved[0]["moved_to"], folderPath + "/" + movedName);
+}
+
+TEST_F(ChatViewModelTest, AModelDestroyedWithAQuestionInFlightDropsTheAnswer) {
+    auto model = makeModel();
+    model->setInputText("anyone there?");
+    model->send();
+    model.reset();
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(requestCount(), 1);
+    ASSERT_FALSE(store->stored.empty());
+    EXPECT_EQ(store->stored[0].messages.size(), 1u) << "nothing stored after the model is gone";
 }
 
 TEST(FileSessionStoreSetAsideTest, NamesSayUnreadableAndNeverCollide) {

@@ -7,6 +7,7 @@
 #include "tools/samplestore/SampleStore.hpp"
 
 #include <QSignalSpy>
+#include <QThreadPool>
 
 #include <gtest/gtest.h>
 
@@ -180,6 +181,17 @@ TEST_F(ShadowSyncViewModelTest, AFailedSyncKeepsCountAndHasSyncedAndTheNextOneCl
     EXPECT_EQ(model.messageCount(), count);
     EXPECT_FALSE(model.lastError().isEmpty());
     EXPECT_EQ(eventsNamed(folder, "shadow_sync_failed").back()["error"], model.lastError().toStdString());
+}
+
+TEST_F(ShadowSyncViewModelTest, AModelDestroyedDuringASyncLetsTheSyncFinish) {
+    makeStore();
+    auto model = std::make_unique<ShadowSyncViewModel>(seams());
+    model->syncIfPossible();
+    model.reset();
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    EXPECT_GT(shadowCount(), 0);
+    EXPECT_TRUE(eventsNamed(folder, "shadow_sync_complete").empty());
 }
 
 TEST_F(ShadowSyncViewModelTest, AnUnresolvablePathDisablesSyncing) {
