@@ -62,6 +62,11 @@ public:
     // with setDefaultUrlOpener(), else one that opens nothing (so
     // openSettings() then logs "fda_open_settings_failed"). Set it on the GUI
     // thread before the first model is built.
+    //
+    // Only macOS handles these addresses. Elsewhere QDesktopServices::openUrl
+    // hands them to xdg-open and reports success as soon as that starts, so
+    // an application there should install no opener (or one that declines
+    // the "x-apple.systempreferences" scheme) to get the failure event.
     static void setDefaultUrlOpener(UrlOpener opener);
     static UrlOpener defaultUrlOpener();
 
