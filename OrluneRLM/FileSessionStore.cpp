@@ -7,10 +7,10 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <cmath>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
@@ -208,7 +208,8 @@ std::vector<ChatSession> FileSessionStore::load() const {
     }
 }
 
-std::string FileSessionStore::setAsidePath(const std::string& filePath, std::chrono::system_clock::time_point time) {
+std::string FileSessionStore::setAsidePath(const std::string& filePath,
+                                           std::chrono::system_clock::time_point time) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
     std::tm utc{};
     gmtime_r(&seconds, &utc);
@@ -242,7 +243,8 @@ void FileSessionStore::save(const std::vector<ChatSession>& sessions) const {
     if (unreadableInPlace_) {
         if (core::pathExists(filePath_) && setAside().empty()) {
             throw FileError(FileError::Kind::write, filePath_,
-                            std::string("the unreadable file there could not be moved aside: ") + std::strerror(errno));
+                            std::string("the unreadable file there could not be moved aside: ") +
+                                std::strerror(errno));
         }
         unreadableInPlace_ = false;
     }

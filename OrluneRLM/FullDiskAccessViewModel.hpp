@@ -2,15 +2,13 @@
 // The state behind the access request screen: whether the messaging store
 // may be read, and the way to the system's privacy settings.
 
+#include "OrluneCore/Environment.hpp"
 #include "OrluneRLM/FullDiskAccessResult.hpp"
 #include "OrluneRLM/StructuredLogger.hpp"
-
-#include "OrluneCore/Environment.hpp"
 
 #include <QObject>
 #include <QString>
 #include <QUrl>
-
 #include <array>
 #include <functional>
 
@@ -51,7 +49,8 @@ public:
         // Where the store's path comes from; the process environment when null.
         // Must outlive the model.
         const core::Environment* environment = nullptr;
-        StructuredLogger logger{StructuredLogger::kBundleIdentifier, StructuredLogger::kFullDiskAccessCategory};
+        StructuredLogger logger{StructuredLogger::kBundleIdentifier,
+                                StructuredLogger::kFullDiskAccessCategory};
     };
 
     // Sets the initial values only; runs no test.

@@ -1,17 +1,14 @@
-#include "OrluneRLM/FileError.hpp"
 #include "OrluneRLM/ShadowSyncViewModel.hpp"
 
 #include "OrluneCore/ShadowSync.hpp"
-
+#include "OrluneRLM/FileError.hpp"
 #include "tests/rlm/ModelTestSupport.hpp"
 #include "tools/samplestore/SampleStore.hpp"
 
 #include <QSignalSpy>
 #include <QThreadPool>
-
-#include <gtest/gtest.h>
-
 #include <filesystem>
+#include <gtest/gtest.h>
 
 namespace orlune::rlm {
 namespace {
@@ -23,11 +20,14 @@ using testing::ScopedEnv;
 using testing::SignalRecorder;
 using testing::writeFile;
 
-constexpr const char* kStoreMissing = "iMessage database not found. Ensure Full Disk Access is granted.";
+constexpr const char* kStoreMissing =
+    "iMessage database not found. Ensure Full Disk Access is granted.";
 
 class ShadowSyncViewModelTest : public ::testing::Test {
 protected:
-    ShadowSyncViewModelTest() : chatDBPath_("CHAT_DB_PATH", chatDB()) { testing::coreApplication(); }
+    ShadowSyncViewModelTest() : chatDBPath_("CHAT_DB_PATH", chatDB()) {
+        testing::coreApplication();
+    }
 
     std::string chatDB() const { return folder.file("chat.db"); }
     std::string expectedShadowDB() const { return folder.dataFolder() + "/OrluneRLM/shadow.db"; }
@@ -37,7 +37,9 @@ protected:
         samplestore::buildSampleStore(chatDB(), options);
     }
     // What the shadow database holds, counted apart from the model.
-    int64_t shadowCount() const { return core::ShadowSync(chatDB(), expectedShadowDB()).messageCount(); }
+    int64_t shadowCount() const {
+        return core::ShadowSync(chatDB(), expectedShadowDB()).messageCount();
+    }
 
     ShadowSyncViewModel::Seams seams() const {
         ShadowSyncViewModel::Seams seams;
@@ -108,7 +110,8 @@ TEST_F(ShadowSyncViewModelTest, ASuccessfulSyncPublishesInOrderAndASecondRequest
     EXPECT_EQ(model.messageCount(), shadowCount());
     EXPECT_GT(model.messageCount(), 0);
     EXPECT_TRUE(model.lastError().isEmpty());
-    EXPECT_EQ(eventNames(folder), (std::vector<std::string>{"shadow_sync_start", "shadow_sync_complete"}));
+    EXPECT_EQ(eventNames(folder),
+              (std::vector<std::string>{"shadow_sync_start", "shadow_sync_complete"}));
     const auto complete = eventsNamed(folder, "shadow_sync_complete")[0];
     EXPECT_EQ(complete["level"], "info");
     EXPECT_EQ(complete["message_count"], std::to_string(model.messageCount()));
@@ -180,7 +183,8 @@ TEST_F(ShadowSyncViewModelTest, AFailedSyncKeepsCountAndHasSyncedAndTheNextOneCl
     EXPECT_TRUE(model.hasSynced());
     EXPECT_EQ(model.messageCount(), count);
     EXPECT_FALSE(model.lastError().isEmpty());
-    EXPECT_EQ(eventsNamed(folder, "shadow_sync_failed").back()["error"], model.lastError().toStdString());
+    EXPECT_EQ(eventsNamed(folder, "shadow_sync_failed").back()["error"],
+              model.lastError().toStdString());
 }
 
 TEST_F(ShadowSyncViewModelTest, AModelDestroyedDuringASyncLetsTheSyncFinish) {
