@@ -1,5 +1,7 @@
 #include "OrluneCore/ShadowDB.hpp"
 
+#include "OrluneCore/ShadowBatchTable.hpp"
+
 #include <chrono>
 #include <filesystem>
 
@@ -17,9 +19,32 @@ constexpr std::string_view kInsertMessage =
     " has_attachments, attachment_types, content_hash)\n"
     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
 
-// Whether a live copy of a guid is stored (1), a deleted one (0), or none (no row).
-constexpr std::string_view kLookupLiveGuid =
-    "SELECT deleted_at IS NULL FROM messages WHERE guid = ?";
+// The batch, from the table-valued function over the caller's list, in list
+// order.
+constexpr std::string_view kWriteBatch =
+    "INSERT OR REPLACE INTO messages\n"
+    "(guid, chat_id, chat_name, sender, text, timestamp, is_from_me, is_group,\n"
+    " has_attachments, attachment_types, content_hash)\n"
+    "SELECT guid, chat_id, chat_name, sender, text, timestamp, is_from_me, is_group,\n"
+    "       has_attachments, attachment_types, content_hash\n"
+    "FROM orlune_shadow_batch(?) ORDER BY seq";
+
+// Counts, on this connection only, the live rows that INSERT OR REPLACE
+// deletes (recursive triggers are on, so REPLACE's deletes fire triggers):
+// the growth of the live count is then the batch size minus that number,
+// with no per-message probe. A row replaced by a later copy in the same batch
+// counts too, as it should.
+constexpr const char* kCountReplacedFunction = "orlune_shadow_note_replaced";
+constexpr const char* kCreateReplacedTrigger =
+    "CREATE TEMP TRIGGER IF NOT EXISTS orlune_shadow_replaced\n"
+    "AFTER DELETE ON main.messages WHEN old.deleted_at IS NULL BEGIN\n"
+    "    SELECT orlune_shadow_note_replaced();\n"
+    "END";
+
+void noteReplaced(sqlite3_context* context, int, sqlite3_value**) {
+    ++*static_cast<int64_t*>(sqlite3_user_data(context));
+    sqlite3_result_null(context);
+}
 
 constexpr std::string_view kSelectWatermark =
     "SELECT last_timestamp, last_rowid FROM sync_state WHERE id = 1";
@@ -60,24 +85,6 @@ std::string descriptionFor(ShadowDB::Error::Kind kind, const std::string& messag
     return message;
 }
 
-// The kinds as a JSON-looking array, in list order, each kind in double
-// quotes and nothing escaped. The helper reads this text as stored, so the
-// rendering stays exactly this even though a quote in a kind makes it
-// ill-formed JSON.
-std::string renderAttachmentTypes(const std::vector<std::string>& kinds) {
-    std::string text = "[";
-    for (size_t i = 0; i < kinds.size(); ++i) {
-        if (i > 0) {
-            text += ',';
-        }
-        text += '"';
-        text += kinds[i];
-        text += '"';
-    }
-    text += ']';
-    return text;
-}
-
 int64_t nowInWholeSeconds() {
     using namespace std::chrono;
     return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
@@ -108,6 +115,9 @@ ShadowDB::ShadowDB(const std::optional<std::string>& path, const Environment& en
     }
     for (std::string_view pragma : shadow_schema::kOpenPragmas) {
         execute(pragma); // db_ closes itself if this throws
+    }
+    if (ShadowBatchTable::registerModule(handle()) != SQLITE_OK) {
+        throw Error(Error::Kind::failedToOpen, db_.errorMessage());
     }
 }
 
@@ -152,6 +162,36 @@ ShadowDB::BatchResult ShadowDB::insertBatchCountingGrowth(const std::vector<Shad
     return insertMessages(messages, true);
 }
 
+namespace {
+
+// Binds one message to the eleven parameters of kInsertMessage.
+void bindMessage(sqlite::Statement& statement, const ShadowMessage& message) {
+    statement.bindText(1, message.guid());
+    statement.bindText(2, message.chatId());
+    statement.bindOptionalText(3, message.chatName());
+    statement.bindText(4, message.sender());
+    statement.bindText(5, message.text());
+    statement.bindInt64(6, message.timestamp());
+    statement.bindInt(7, message.isFromMe() ? 1 : 0);
+    statement.bindInt(8, message.isGroup() ? 1 : 0);
+    statement.bindInt(9, message.hasAttachments() ? 1 : 0);
+    if (message.attachmentTypes().empty()) {
+        statement.bindNull(10);
+    } else {
+        statement.bindText(10, ShadowBatchTable::renderAttachmentTypes(message.attachmentTypes()));
+    }
+    statement.bindText(11, message.contentHash());
+}
+
+} // namespace
+
+// A batch is written with one INSERT OR REPLACE ... SELECT over the list.
+// Each statement that writes through the full-text triggers runs in a
+// statement savepoint, and FTS5 flushes its pending index data to disk at
+// every savepoint, so writing row by row turns every message into its own
+// index segment and makes a sync several times slower. One statement per
+// batch writes the same rows, in the same order, with the same rowids and
+// trigger effects.
 ShadowDB::BatchResult ShadowDB::insertMessages(const std::vector<ShadowMessage>& messages,
                                                bool countGrowth) {
     BatchResult result;
@@ -160,67 +200,45 @@ ShadowDB::BatchResult ShadowDB::insertMessages(const std::vector<ShadowMessage>&
     }
     execute(kBeginTransaction);
 
-    sqlite::Statement insert;
-    sqlite::Statement lookup;
-    if (insert.prepare(handle(), kInsertMessage) != SQLITE_OK ||
-        (countGrowth && lookup.prepare(handle(), kLookupLiveGuid) != SQLITE_OK)) {
-        std::string message = db_.errorMessage();
-        insert.finalize();
+    sqlite::Statement write;
+    auto abandon = [&] {
+        write.finalize();
         rollbackAfterFailure();
+    };
+
+    if (countGrowth && !replacedCounterReady_) {
+        std::string error;
+        if (sqlite3_create_function_v2(handle(), kCountReplacedFunction, 0, SQLITE_UTF8,
+                                       &replacedLiveRows_, noteReplaced, nullptr, nullptr,
+                                       nullptr) != SQLITE_OK) {
+            error = db_.errorMessage();
+        } else if (sqlite::exec(handle(), kCreateReplacedTrigger, error) == SQLITE_OK) {
+            replacedCounterReady_ = true;
+        }
+        if (!replacedCounterReady_) {
+            abandon();
+            throw Error(Error::Kind::prepareFailed, error);
+        }
+    }
+    if (write.prepare(handle(), kWriteBatch) != SQLITE_OK) {
+        std::string message = db_.errorMessage();
+        abandon();
         throw Error(Error::Kind::prepareFailed, message);
     }
 
-    for (const ShadowMessage& message : messages) {
-        if (countGrowth) {
-            // One probe of the guid index; the row it finds is the one the
-            // insert below is about to replace.
-            lookup.reset();
-            lookup.bindText(1, message.guid());
-            int rc = lookup.step();
-            if (rc == SQLITE_DONE || (rc == SQLITE_ROW && lookup.columnInt(0) == 0)) {
-                ++result.countGrowth;
-            } else if (rc != SQLITE_ROW) {
-                std::string sqliteMessage = db_.errorMessage();
-                insert.finalize();
-                lookup.finalize();
-                rollbackAfterFailure();
-                throw Error(Error::Kind::insertFailed,
-                            "Failed on guid=" + message.guid() + ": " + sqliteMessage);
-            }
-            lookup.reset();
-        }
-        insert.reset();
-        insert.clearBindings();
-        insert.bindText(1, message.guid());
-        insert.bindText(2, message.chatId());
-        insert.bindOptionalText(3, message.chatName());
-        insert.bindText(4, message.sender());
-        insert.bindText(5, message.text());
-        insert.bindInt64(6, message.timestamp());
-        insert.bindInt(7, message.isFromMe() ? 1 : 0);
-        insert.bindInt(8, message.isGroup() ? 1 : 0);
-        insert.bindInt(9, message.hasAttachments() ? 1 : 0);
-        if (message.attachmentTypes().empty()) {
-            insert.bindNull(10);
-        } else {
-            insert.bindText(10, renderAttachmentTypes(message.attachmentTypes()));
-        }
-        insert.bindText(11, message.contentHash());
-
-        if (insert.step() != SQLITE_DONE) {
-            std::string sqliteMessage = db_.errorMessage();
-            insert.finalize();
-            lookup.finalize();
-            rollbackAfterFailure();
-            throw Error(Error::Kind::insertFailed,
-                        "Failed on guid=" + message.guid() + ": " + sqliteMessage);
-        }
+    replacedLiveRows_ = 0;
+    ShadowBatchTable::bind(write, 1, messages);
+    if (write.step() != SQLITE_DONE) {
+        std::string sqliteMessage = db_.errorMessage();
+        abandon();
+        // Find the message that fails, and SQLite's own words for it.
+        auto [guid, reason] = diagnoseFailedBatch(messages);
+        throw Error(Error::Kind::insertFailed,
+                    "Failed on guid=" + (guid.empty() ? messages.front().guid() : guid) + ": " +
+                        (reason.empty() ? sqliteMessage : reason));
     }
+    write.finalize();
 
-    // A statement that has stepped is still active until reset; resetting it
-    // before COMMIT lets the commit release every lock.
-    insert.reset();
-    lookup.finalize();
     try {
         execute(kCommit);
     } catch (const Error&) {
@@ -228,7 +246,6 @@ ShadowDB::BatchResult ShadowDB::insertMessages(const std::vector<ShadowMessage>&
         // the transaction open, which would make every later call on this
         // connection fail; end it so the batch is not half-kept, and report
         // the commit's own failure.
-        insert.finalize();
         if (sqlite3_get_autocommit(handle()) == 0) {
             std::string ignored;
             sqlite::exec(handle(), "ROLLBACK", ignored);
@@ -236,7 +253,39 @@ ShadowDB::BatchResult ShadowDB::insertMessages(const std::vector<ShadowMessage>&
         throw;
     }
     result.written = static_cast<int>(messages.size());
+    if (countGrowth) {
+        result.countGrowth = result.written - replacedLiveRows_;
+    }
     return result;
+}
+
+std::pair<std::string, std::string>
+ShadowDB::diagnoseFailedBatch(const std::vector<ShadowMessage>& messages) {
+    // Replays the batch row by row in a transaction that is always rolled
+    // back; only used after a batch has failed and been rolled back.
+    std::string error;
+    if (sqlite::exec(handle(), "BEGIN TRANSACTION", error) != SQLITE_OK) {
+        return {};
+    }
+    std::pair<std::string, std::string> found;
+    {
+        sqlite::Statement insert;
+        if (insert.prepare(handle(), kInsertMessage) == SQLITE_OK) {
+            for (const ShadowMessage& message : messages) {
+                insert.reset();
+                insert.clearBindings();
+                bindMessage(insert, message);
+                if (insert.step() != SQLITE_DONE) {
+                    found = {message.guid(), db_.errorMessage()};
+                    break;
+                }
+            }
+        }
+    }
+    if (sqlite3_get_autocommit(handle()) == 0) {
+        sqlite::exec(handle(), "ROLLBACK", error);
+    }
+    return found;
 }
 
 ShadowDB::Watermark ShadowDB::lastSyncWatermark() {

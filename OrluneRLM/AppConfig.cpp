@@ -1,7 +1,6 @@
 #include "OrluneRLM/AppConfig.hpp"
 
 #include <nlohmann/json.hpp>
-
 #include <stdexcept>
 
 namespace orlune::rlm {

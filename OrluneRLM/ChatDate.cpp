@@ -14,7 +14,8 @@ ChatDate ChatDate::fromSystemTime(std::chrono::system_clock::time_point time) {
 }
 
 std::chrono::system_clock::time_point ChatDate::toSystemTime() const {
-    const std::chrono::duration<double> unixSeconds(secondsSinceReferenceDate + kReferenceUnixSeconds);
+    const std::chrono::duration<double> unixSeconds(secondsSinceReferenceDate +
+                                                    kReferenceUnixSeconds);
     return std::chrono::system_clock::time_point(
         std::chrono::duration_cast<std::chrono::system_clock::duration>(unixSeconds));
 }

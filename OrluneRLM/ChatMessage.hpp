@@ -5,7 +5,6 @@
 #include "OrluneRLM/ChatRole.hpp"
 
 #include <QUuid>
-
 #include <string>
 
 namespace orlune::rlm {

@@ -8,7 +8,6 @@
 #include <QFutureWatcher>
 #include <QTextBoundaryFinder>
 #include <QtConcurrent/QtConcurrentRun>
-
 #include <algorithm>
 #include <exception>
 
@@ -33,19 +32,19 @@ std::string describeCurrentException() {
 
 } // namespace
 
-ChatViewModel::ChatViewModel(const QString& shadowDBPath, std::shared_ptr<SessionStore> sessionStore, QObject* parent)
+ChatViewModel::ChatViewModel(const QString& shadowDBPath,
+                             std::shared_ptr<SessionStore> sessionStore, QObject* parent)
     : ChatViewModel(shadowDBPath, std::move(sessionStore), Seams{}, parent) {}
 
-ChatViewModel::ChatViewModel(const QString& shadowDBPath, std::shared_ptr<SessionStore> sessionStore, Seams seams,
+ChatViewModel::ChatViewModel(const QString& shadowDBPath,
+                             std::shared_ptr<SessionStore> sessionStore, Seams seams,
                              QObject* parent)
-    : QObject(parent),
-      sessionTitle_(QString::fromLatin1(kNewConversationTitle)),
-      shadowDBPath_(shadowDBPath),
-      sessionStore_(std::move(sessionStore)),
-      logger_(std::move(seams.logger)),
-      currentSessionID_(ChatSession::newID()),
+    : QObject(parent), sessionTitle_(QString::fromLatin1(kNewConversationTitle)),
+      shadowDBPath_(shadowDBPath), sessionStore_(std::move(sessionStore)),
+      logger_(std::move(seams.logger)), currentSessionID_(ChatSession::newID()),
       currentSessionCreatedAt_(ChatDate::now()) {
-    const AppConfig config = seams.loadConfiguration ? seams.loadConfiguration() : ConfigManager::shared().load();
+    const AppConfig config =
+        seams.loadConfiguration ? seams.loadConfiguration() : ConfigManager::shared().load();
     const RLMHelperRunner::EnvironmentMap environment =
         seams.environment ? seams.environment() : RLMHelperRunner::processEnvironment();
     try {
@@ -82,8 +81,8 @@ void ChatViewModel::send() {
     appendMessage(ChatMessage::make(ChatRole::user, question));
     persistCurrentSession();
     setIsSending(true);
-    logger_.info("chat_send_started",
-                 {{"message_count", std::to_string(messages_.size())}, {"session_id", currentSessionID_}});
+    logger_.info("chat_send_started", {{"message_count", std::to_string(messages_.size())},
+                                       {"session_id", currentSessionID_}});
 
     // The task works on copies only; the watcher, a child of this model,
     // brings the outcome back to the GUI thread (and is gone with the model).
@@ -93,16 +92,17 @@ void ChatViewModel::send() {
         watcher->deleteLater();
         handleOutcome(outcome);
     });
-    watcher->setFuture(QtConcurrent::run([runner = *helperRunner_, question, dbPath = shadowDBPath_.toStdString(),
-                                          turns = contextMessages(question), summary = sessionSummary_] {
-        RunOutcome outcome;
-        try {
-            outcome.result = runner.run(question, dbPath, turns, summary);
-        } catch (...) {
-            outcome.error = describeCurrentException();
-        }
-        return outcome;
-    }));
+    watcher->setFuture(
+        QtConcurrent::run([runner = *helperRunner_, question, dbPath = shadowDBPath_.toStdString(),
+                           turns = contextMessages(question), summary = sessionSummary_] {
+            RunOutcome outcome;
+            try {
+                outcome.result = runner.run(question, dbPath, turns, summary);
+            } catch (...) {
+                outcome.error = describeCurrentException();
+            }
+            return outcome;
+        }));
 }
 
 void ChatViewModel::handleOutcome(const RunOutcome& outcome) {
@@ -117,7 +117,8 @@ void ChatViewModel::handleOutcome(const RunOutcome& outcome) {
     if (summary && !trimmedText(*summary).empty()) {
         if (sessionSummary_ != summary) {
             logger_.info("session_summary_updated",
-                         {{"session_id", currentSessionID_}, {"chars", std::to_string(graphemeCount(*summary))}});
+                         {{"session_id", currentSessionID_},
+                          {"chars", std::to_string(graphemeCount(*summary))}});
         }
         sessionSummary_ = summary;
     }
@@ -125,9 +126,11 @@ void ChatViewModel::handleOutcome(const RunOutcome& outcome) {
     setIsSending(false);
 }
 
-std::vector<HostConversationMessage> ChatViewModel::contextMessages(const std::string& question) const {
+std::vector<HostConversationMessage>
+ChatViewModel::contextMessages(const std::string& question) const {
     std::vector<ChatMessage> earlier = messages_;
-    if (!earlier.empty() && earlier.back().role == ChatRole::user && earlier.back().text == question) {
+    if (!earlier.empty() && earlier.back().role == ChatRole::user &&
+        earlier.back().text == question) {
         earlier.pop_back();
     }
     std::vector<HostConversationMessage> turns;
@@ -139,10 +142,12 @@ std::vector<HostConversationMessage> ChatViewModel::contextMessages(const std::s
 }
 
 void ChatViewModel::persistCurrentSession() {
-    const auto firstQuestion = std::find_if(messages_.begin(), messages_.end(),
-                                            [](const ChatMessage& message) { return message.role == ChatRole::user; });
-    const std::string title = firstQuestion != messages_.end() ? truncatedToGraphemes(firstQuestion->text, kTitleLength)
-                                                                : std::string(kNewConversationTitle);
+    const auto firstQuestion =
+        std::find_if(messages_.begin(), messages_.end(),
+                     [](const ChatMessage& message) { return message.role == ChatRole::user; });
+    const std::string title = firstQuestion != messages_.end()
+                                  ? truncatedToGraphemes(firstQuestion->text, kTitleLength)
+                                  : std::string(kNewConversationTitle);
 
     ChatSession session;
     session.id = currentSessionID_;
@@ -153,8 +158,9 @@ void ChatViewModel::persistCurrentSession() {
     session.messages = messages_;
     session.summary = sessionSummary_;
 
-    const auto existing = std::find_if(sessions_.begin(), sessions_.end(),
-                                       [this](const ChatSession& stored) { return stored.id == currentSessionID_; });
+    const auto existing =
+        std::find_if(sessions_.begin(), sessions_.end(),
+                     [this](const ChatSession& stored) { return stored.id == currentSessionID_; });
     if (existing != sessions_.end()) {
         sessions_.erase(existing);
     }
@@ -163,10 +169,11 @@ void ChatViewModel::persistCurrentSession() {
 
     try {
         sessionStore_->save(sessions_);
-        logger_.info("session_saved",
-                     {{"session_id", currentSessionID_}, {"message_count", std::to_string(messages_.size())}});
+        logger_.info("session_saved", {{"session_id", currentSessionID_},
+                                       {"message_count", std::to_string(messages_.size())}});
     } catch (...) {
-        logger_.warning("session_save_failed", {{"session_id", currentSessionID_}, {"error", describeCurrentException()}});
+        logger_.warning("session_save_failed",
+                        {{"session_id", currentSessionID_}, {"error", describeCurrentException()}});
     }
 }
 
@@ -190,7 +197,8 @@ void ChatViewModel::loadSessions() {
     } catch (const UnreadableSessionsError& error) {
         logger_.warning("session_load_failed", {{"error", error.what()}});
         if (!error.movedTo().empty()) {
-            logger_.warning("session_file_moved_aside", {{"path", error.path()}, {"moved_to", error.movedTo()}});
+            logger_.warning("session_file_moved_aside",
+                            {{"path", error.path()}, {"moved_to", error.movedTo()}});
         }
         startNewSession(false);
         return;
@@ -213,7 +221,8 @@ void ChatViewModel::loadSessions() {
     }
     const ChatSession chosen = *latest;
     applySession(chosen);
-    logger_.info("session_loaded", {{"session_id", chosen.id}, {"message_count", std::to_string(chosen.messageCount)}});
+    logger_.info("session_loaded", {{"session_id", chosen.id},
+                                    {"message_count", std::to_string(chosen.messageCount)}});
 }
 
 void ChatViewModel::applySession(const ChatSession& session) {

@@ -11,7 +11,6 @@
 
 #include <QObject>
 #include <QString>
-
 #include <functional>
 #include <memory>
 #include <optional>
@@ -69,7 +68,8 @@ public:
         // environment, the runner's logger).
         RLMHelperRunner::Seams runner;
         // Where this model's events go.
-        StructuredLogger logger{StructuredLogger::kBundleIdentifier, StructuredLogger::kChatCategory};
+        StructuredLogger logger{StructuredLogger::kBundleIdentifier,
+                                StructuredLogger::kChatCategory};
     };
 
     // Reads the configuration once, builds the helper runner (on failure
@@ -81,8 +81,8 @@ public:
     // and calls it only on the GUI thread.
     ChatViewModel(const QString& shadowDBPath, std::shared_ptr<SessionStore> sessionStore,
                   QObject* parent = nullptr);
-    ChatViewModel(const QString& shadowDBPath, std::shared_ptr<SessionStore> sessionStore, Seams seams,
-                  QObject* parent = nullptr);
+    ChatViewModel(const QString& shadowDBPath, std::shared_ptr<SessionStore> sessionStore,
+                  Seams seams, QObject* parent = nullptr);
     ~ChatViewModel() override;
 
     const std::vector<ChatMessage>& messages() const { return messages_; }

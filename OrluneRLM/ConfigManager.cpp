@@ -1,10 +1,9 @@
 #include "OrluneRLM/ConfigManager.hpp"
 
+#include "OrluneCore/Environment.hpp"
 #include "OrluneRLM/FileError.hpp"
 #include "OrluneRLM/PrivateFiles.hpp"
 #include "OrluneRLM/TextTrimming.hpp"
-
-#include "OrluneCore/Environment.hpp"
 
 #include <stdexcept>
 
@@ -23,9 +22,9 @@ std::string sharedConfigPath() {
 } // namespace
 
 ConfigManager& ConfigManager::shared() {
-    static ConfigManager instance(sharedConfigPath(),
-                                  StructuredLogger(StructuredLogger::kBundleIdentifier,
-                                                   StructuredLogger::kConfigCategory));
+    static ConfigManager instance(
+        sharedConfigPath(),
+        StructuredLogger(StructuredLogger::kBundleIdentifier, StructuredLogger::kConfigCategory));
     return instance;
 }
 

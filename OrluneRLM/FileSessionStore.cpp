@@ -1,20 +1,18 @@
 #include "OrluneRLM/FileSessionStore.hpp"
 
+#include "OrluneCore/Environment.hpp"
 #include "OrluneRLM/FileError.hpp"
 #include "OrluneRLM/PrivateFiles.hpp"
 #include "OrluneRLM/UnreadableSessionsError.hpp"
 
-#include "OrluneCore/Environment.hpp"
-
-#include <nlohmann/json.hpp>
-
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <cmath>
 #include <limits>
+#include <nlohmann/json.hpp>
 #include <stdexcept>
 
 namespace orlune::rlm {
@@ -58,7 +56,8 @@ std::int64_t requiredInteger(const Json& object, const char* key, const std::str
         return value.get<std::int64_t>();
     }
     if (value.is_number_unsigned() &&
-        value.get<std::uint64_t>() <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+        value.get<std::uint64_t>() <=
+            static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
         return static_cast<std::int64_t>(value.get<std::uint64_t>());
     }
     // A whole number written with a fraction (3.0) is still that integer.
@@ -76,9 +75,11 @@ QUuid parseUuid(const std::string& text, const std::string& where) {
     bool wellFormed = text.size() == 36;
     for (size_t i = 0; wellFormed && i < text.size(); ++i) {
         const bool dashPosition = i == 8 || i == 13 || i == 18 || i == 23;
-        wellFormed = dashPosition ? text[i] == '-' : std::isxdigit(static_cast<unsigned char>(text[i])) != 0;
+        wellFormed =
+            dashPosition ? text[i] == '-' : std::isxdigit(static_cast<unsigned char>(text[i])) != 0;
     }
-    const QUuid uuid = wellFormed ? QUuid::fromString(QString::fromLatin1(text.data(), 36)) : QUuid();
+    const QUuid uuid =
+        wellFormed ? QUuid::fromString(QString::fromLatin1(text.data(), 36)) : QUuid();
     if (!wellFormed || (uuid.isNull() && text != "00000000-0000-0000-0000-000000000000")) {
         fail(where, "\"id\" is not a UUID: " + text);
     }
@@ -118,7 +119,8 @@ ChatSession decodeSession(const Json& object, const std::string& where) {
     }
     session.messages.reserve(messages.size());
     for (size_t i = 0; i < messages.size(); ++i) {
-        session.messages.push_back(decodeMessage(messages[i], where + " message " + std::to_string(i)));
+        session.messages.push_back(
+            decodeMessage(messages[i], where + " message " + std::to_string(i)));
     }
     const auto summary = object.find("summary");
     if (summary != object.end() && !summary->is_null()) {
@@ -206,7 +208,8 @@ std::vector<ChatSession> FileSessionStore::load() const {
     }
 }
 
-std::string FileSessionStore::setAsidePath(const std::string& filePath, std::chrono::system_clock::time_point time) {
+std::string FileSessionStore::setAsidePath(const std::string& filePath,
+                                           std::chrono::system_clock::time_point time) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
     std::tm utc{};
     gmtime_r(&seconds, &utc);
@@ -240,7 +243,8 @@ void FileSessionStore::save(const std::vector<ChatSession>& sessions) const {
     if (unreadableInPlace_) {
         if (core::pathExists(filePath_) && setAside().empty()) {
             throw FileError(FileError::Kind::write, filePath_,
-                            std::string("the unreadable file there could not be moved aside: ") + std::strerror(errno));
+                            std::string("the unreadable file there could not be moved aside: ") +
+                                std::strerror(errno));
         }
         unreadableInPlace_ = false;
     }

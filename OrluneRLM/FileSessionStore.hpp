@@ -45,7 +45,8 @@ public:
     static std::vector<ChatSession> decode(const std::string& text);
 
     // Where an unreadable `filePath` is moved when set aside at `time`.
-    static std::string setAsidePath(const std::string& filePath, std::chrono::system_clock::time_point time);
+    static std::string setAsidePath(const std::string& filePath,
+                                    std::chrono::system_clock::time_point time);
 
 private:
     // Moves the file aside; returns its new path, or empty when it could not.

@@ -9,8 +9,9 @@ std::string FullDiskAccessChecker::chatDatabasePath(const core::Environment& env
     return core::ChatDBReader::defaultChatDBPath(environment);
 }
 
-FullDiskAccessResult FullDiskAccessChecker::checkChatDatabaseAccess(const StructuredLogger& logger,
-                                                                    const core::Environment& environment) {
+FullDiskAccessResult
+FullDiskAccessChecker::checkChatDatabaseAccess(const StructuredLogger& logger,
+                                               const core::Environment& environment) {
     const std::string path = chatDatabasePath(environment);
     if (!core::pathExists(path)) {
         logger.warning("fda_chat_db_missing", {{"path", path}});
@@ -24,8 +25,9 @@ FullDiskAccessResult FullDiskAccessChecker::checkChatDatabaseAccess(const Struct
         // The library's fixed text for the code, not the connection's message.
         const std::string description = sqlite3_errstr(code);
         connection.close();
-        logger.warning("fda_chat_db_open_failed",
-                       {{"path", path}, {"sqlite_code", std::to_string(code)}, {"sqlite_error", description}});
+        logger.warning(
+            "fda_chat_db_open_failed",
+            {{"path", path}, {"sqlite_code", std::to_string(code)}, {"sqlite_error", description}});
         return {false, description};
     }
     connection.close();

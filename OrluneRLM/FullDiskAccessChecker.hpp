@@ -1,10 +1,9 @@
 #pragma once
 // Whether this process may read the messaging store.
 
+#include "OrluneCore/Environment.hpp"
 #include "OrluneRLM/FullDiskAccessResult.hpp"
 #include "OrluneRLM/StructuredLogger.hpp"
-
-#include "OrluneCore/Environment.hpp"
 
 #include <string>
 
@@ -19,7 +18,8 @@ public:
     // The store the sync reads: ChatDBReader's default path, i.e. CHAT_DB_PATH
     // exactly as set when present, else the home folder's
     // "Library/Messages/chat.db".
-    static std::string chatDatabasePath(const core::Environment& environment = core::Environment::process());
+    static std::string
+    chatDatabasePath(const core::Environment& environment = core::Environment::process());
 
     // Tests the store at chatDatabasePath(): when nothing exists there, logs
     // the warning "fda_chat_db_missing" {"path"} and reports "chat.db not
@@ -29,8 +29,9 @@ public:
     // failure logs the warning "fda_chat_db_open_failed" {"path",
     // "sqlite_code", "sqlite_error"} and reports sqlite3_errstr(code).
     // Exactly one event per call; never throws; never leaves a handle open.
-    static FullDiskAccessResult checkChatDatabaseAccess(
-        const StructuredLogger& logger, const core::Environment& environment = core::Environment::process());
+    static FullDiskAccessResult
+    checkChatDatabaseAccess(const StructuredLogger& logger,
+                            const core::Environment& environment = core::Environment::process());
 };
 
 } // namespace orlune::rlm

@@ -13,7 +13,8 @@ FullDiskAccessViewModel::UrlOpener& installedOpener() {
 
 } // namespace
 
-FullDiskAccessViewModel::FullDiskAccessViewModel(QObject* parent) : FullDiskAccessViewModel(Seams{}, parent) {}
+FullDiskAccessViewModel::FullDiskAccessViewModel(QObject* parent)
+    : FullDiskAccessViewModel(Seams{}, parent) {}
 
 FullDiskAccessViewModel::FullDiskAccessViewModel(Seams seams, QObject* parent)
     : QObject(parent),
@@ -33,12 +34,14 @@ FullDiskAccessViewModel::UrlOpener FullDiskAccessViewModel::defaultUrlOpener() {
 }
 
 void FullDiskAccessViewModel::refresh() {
-    const FullDiskAccessResult result = FullDiskAccessChecker::checkChatDatabaseAccess(logger_, *environment_);
+    const FullDiskAccessResult result =
+        FullDiskAccessChecker::checkChatDatabaseAccess(logger_, *environment_);
     if (hasAccess_ != result.hasAccess) {
         hasAccess_ = result.hasAccess;
         emit hasAccessChanged();
     }
-    const QString error = result.errorMessage ? QString::fromStdString(*result.errorMessage) : QString();
+    const QString error =
+        result.errorMessage ? QString::fromStdString(*result.errorMessage) : QString();
     if (lastError_ != error) {
         lastError_ = error;
         emit lastErrorChanged();

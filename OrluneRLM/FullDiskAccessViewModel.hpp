@@ -2,15 +2,13 @@
 // The state behind the access request screen: whether the messaging store
 // may be read, and the way to the system's privacy settings.
 
+#include "OrluneCore/Environment.hpp"
 #include "OrluneRLM/FullDiskAccessResult.hpp"
 #include "OrluneRLM/StructuredLogger.hpp"
-
-#include "OrluneCore/Environment.hpp"
 
 #include <QObject>
 #include <QString>
 #include <QUrl>
-
 #include <array>
 #include <functional>
 
@@ -51,7 +49,8 @@ public:
         // Where the store's path comes from; the process environment when null.
         // Must outlive the model.
         const core::Environment* environment = nullptr;
-        StructuredLogger logger{StructuredLogger::kBundleIdentifier, StructuredLogger::kFullDiskAccessCategory};
+        StructuredLogger logger{StructuredLogger::kBundleIdentifier,
+                                StructuredLogger::kFullDiskAccessCategory};
     };
 
     // Sets the initial values only; runs no test.
@@ -62,6 +61,11 @@ public:
     // with setDefaultUrlOpener(), else one that opens nothing (so
     // openSettings() then logs "fda_open_settings_failed"). Set it on the GUI
     // thread before the first model is built.
+    //
+    // Only macOS handles these addresses. Elsewhere QDesktopServices::openUrl
+    // hands them to xdg-open and reports success as soon as that starts, so
+    // an application there should install no opener (or one that declines
+    // the "x-apple.systempreferences" scheme) to get the failure event.
     static void setDefaultUrlOpener(UrlOpener opener);
     static UrlOpener defaultUrlOpener();
 

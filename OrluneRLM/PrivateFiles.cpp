@@ -4,13 +4,11 @@
 
 #include <QSaveFile>
 #include <QStandardPaths>
-
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 
 namespace orlune::rlm {
 
@@ -62,7 +60,8 @@ void PrivateFiles::writeAtomically(const std::string& path, const std::string& b
         file.cancelWriting();
         throw FileError(FileError::Kind::write, path, reason);
     }
-    if (file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size())) {
+    if (file.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
+        static_cast<qint64>(bytes.size())) {
         const std::string reason = file.errorString().toStdString();
         file.cancelWriting();
         throw FileError(FileError::Kind::write, path, reason);

@@ -1,15 +1,14 @@
 #include "OrluneRLM/ProcessLauncher.hpp"
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#include <mutex>
 
 namespace orlune::rlm {
 
@@ -207,8 +206,8 @@ private:
     // Feeds `input` and drains both output streams at the same time, so that
     // neither side ever waits on a full pipe. Returns when both output
     // streams are at end of file and the input is written or refused.
-    static void exchange(Descriptor& input, Descriptor& output, Descriptor& error, const std::string& bytes,
-                         ProcessOutcome& outcome) {
+    static void exchange(Descriptor& input, Descriptor& output, Descriptor& error,
+                         const std::string& bytes, ProcessOutcome& outcome) {
         setNonBlocking(input.get());
         setNonBlocking(output.get());
         setNonBlocking(error.get());
@@ -244,21 +243,25 @@ private:
                 if (fds[inputIndex].revents & (POLLERR | POLLHUP | POLLNVAL)) {
                     input.close();
                 } else {
-                    const ssize_t sent = ::write(input.get(), bytes.data() + written, bytes.size() - written);
+                    const ssize_t sent =
+                        ::write(input.get(), bytes.data() + written, bytes.size() - written);
                     if (sent > 0) {
                         written += static_cast<size_t>(sent);
                         if (written == bytes.size()) {
                             input.close();
                         }
-                    } else if (sent < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+                    } else if (sent < 0 && errno != EINTR && errno != EAGAIN &&
+                               errno != EWOULDBLOCK) {
                         input.close(); // EPIPE and the like
                     }
                 }
             }
-            if (outputIndex >= 0 && fds[outputIndex].revents != 0 && !drain(output.get(), outcome.standardOutput)) {
+            if (outputIndex >= 0 && fds[outputIndex].revents != 0 &&
+                !drain(output.get(), outcome.standardOutput)) {
                 output.close();
             }
-            if (errorIndex >= 0 && fds[errorIndex].revents != 0 && !drain(error.get(), outcome.standardError)) {
+            if (errorIndex >= 0 && fds[errorIndex].revents != 0 &&
+                !drain(error.get(), outcome.standardError)) {
                 error.close();
             }
         }

@@ -10,8 +10,8 @@
 namespace orlune::rlm {
 
 struct ProcessSpec {
-    std::string executable;             // absolute path, run as is (no PATH search)
-    std::vector<std::string> arguments; // after argv[0] (which is `executable`)
+    std::string executable;                         // absolute path, run as is (no PATH search)
+    std::vector<std::string> arguments;             // after argv[0] (which is `executable`)
     std::map<std::string, std::string> environment; // the child's whole environment
 };
 

@@ -2,7 +2,8 @@
 
 namespace orlune::rlm {
 
-RLMHelperError::RLMHelperError(Kind kind, const std::string& description, std::int32_t code, std::string detail)
+RLMHelperError::RLMHelperError(Kind kind, const std::string& description, std::int32_t code,
+                               std::string detail)
     : std::runtime_error(description), kind_(kind), code_(code), detail_(std::move(detail)) {}
 
 RLMHelperError RLMHelperError::processFailure(std::int32_t code, std::string standardError) {
@@ -18,11 +19,13 @@ RLMHelperError RLMHelperError::decodeFailure(std::string message) {
 }
 
 RLMHelperError RLMHelperError::missingHelperCommand() {
-    return RLMHelperError(Kind::missingHelperCommand, "RLM helper command not set. Set ORLUNE_RLM_HELPER_CMD.", 0, {});
+    return RLMHelperError(Kind::missingHelperCommand,
+                          "RLM helper command not set. Set ORLUNE_RLM_HELPER_CMD.", 0, {});
 }
 
 RLMHelperError RLMHelperError::missingBundledHelper() {
-    return RLMHelperError(Kind::missingBundledHelper, "Bundled RLM helper not found in app resources.", 0, {});
+    return RLMHelperError(Kind::missingBundledHelper,
+                          "Bundled RLM helper not found in app resources.", 0, {});
 }
 
 RLMHelperError RLMHelperError::shadowDBMissing() {

@@ -40,7 +40,8 @@ public:
     const std::string& detail() const { return detail_; }
 
 private:
-    RLMHelperError(Kind kind, const std::string& description, std::int32_t code, std::string detail);
+    RLMHelperError(Kind kind, const std::string& description, std::int32_t code,
+                   std::string detail);
 
     Kind kind_;
     std::int32_t code_;

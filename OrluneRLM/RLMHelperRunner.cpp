@@ -1,13 +1,11 @@
 #include "OrluneRLM/RLMHelperRunner.hpp"
 
+#include "OrluneCore/Environment.hpp"
+#include "OrluneCore/Utf8.hpp"
 #include "OrluneRLM/RLMHelperError.hpp"
 #include "OrluneRLM/TextTrimming.hpp"
 
-#include "OrluneCore/Environment.hpp"
-#include "OrluneCore/Utf8.hpp"
-
 #include <nlohmann/json.hpp>
-
 #include <pwd.h>
 #include <unistd.h>
 
@@ -29,7 +27,8 @@ namespace {
 constexpr const char* kHelperFolder = "rlm";
 constexpr const char* kHelperName = "orlune-rlm-helper";
 
-std::optional<std::string> lookup(const RLMHelperRunner::EnvironmentMap& env, const std::string& name) {
+std::optional<std::string> lookup(const RLMHelperRunner::EnvironmentMap& env,
+                                  const std::string& name) {
     const auto found = env.find(name);
     if (found == env.end()) {
         return std::nullopt;
@@ -63,7 +62,8 @@ std::string optionalText(const nlohmann::json& object, const char* key) {
         return {};
     }
     if (!found->is_string()) {
-        throw RLMHelperError::decodeFailure(std::string("the value of \"") + key + "\" is not a string");
+        throw RLMHelperError::decodeFailure(std::string("the value of \"") + key +
+                                            "\" is not a string");
     }
     return found->get<std::string>();
 }
@@ -73,7 +73,8 @@ std::string optionalText(const nlohmann::json& object, const char* key) {
 RLMHelperRunner::RLMHelperRunner(std::optional<std::string> apiKey, const EnvironmentMap& env)
     : RLMHelperRunner(std::move(apiKey), env, Seams()) {}
 
-RLMHelperRunner::RLMHelperRunner(std::optional<std::string> apiKey, const EnvironmentMap& env, Seams seams)
+RLMHelperRunner::RLMHelperRunner(std::optional<std::string> apiKey, const EnvironmentMap& env,
+                                 Seams seams)
     : seams_(std::move(seams)) {
     apiKey_ = apiKey ? std::move(apiKey) : lookup(env, "VEYRLINK_API_KEY");
 
@@ -115,7 +116,8 @@ HelperResult RLMHelperRunner::run(const std::string& question, const std::string
     if (!core::pathExists(dbPath)) {
         throw RLMHelperError::shadowDBMissing();
     }
-    EnvironmentMap environment = seams_.liveEnvironment ? seams_.liveEnvironment() : processEnvironment();
+    EnvironmentMap environment =
+        seams_.liveEnvironment ? seams_.liveEnvironment() : processEnvironment();
     const std::optional<std::string> model = lookup(environment, "ORLUNE_RLM_MODEL");
     const std::string request =
         encodeRequest(apiKey_, question, dbPath, model, conversationMessages, conversationSummary);
@@ -135,28 +137,33 @@ HelperResult RLMHelperRunner::run(const std::string& question, const std::string
     }
     spec.environment = std::move(environment);
 
-    const ProcessLauncher& launcher = seams_.launcher ? *seams_.launcher : ProcessLauncher::system();
+    const ProcessLauncher& launcher =
+        seams_.launcher ? *seams_.launcher : ProcessLauncher::system();
     const ProcessOutcome outcome = launcher.run(spec, request);
 
     // The exit status is judged before the output: a failed helper's output
     // is never read, even when it looks like a response.
     if (outcome.exitStatus != 0) {
-        const std::string standardError =
-            core::utf8::isValid(outcome.standardError) ? trimmedText(outcome.standardError) : std::string();
+        const std::string standardError = core::utf8::isValid(outcome.standardError)
+                                              ? trimmedText(outcome.standardError)
+                                              : std::string();
         throw RLMHelperError::processFailure(outcome.exitStatus, standardError);
     }
-    const std::string output =
-        core::utf8::isValid(outcome.standardOutput) ? trimmedText(outcome.standardOutput) : std::string();
+    const std::string output = core::utf8::isValid(outcome.standardOutput)
+                                   ? trimmedText(outcome.standardOutput)
+                                   : std::string();
     if (output.empty()) {
         throw RLMHelperError::emptyOutput();
     }
     return decodeResponse(output);
 }
 
-std::string RLMHelperRunner::encodeRequest(const std::optional<std::string>& apiKey, const std::string& question,
-                                           const std::string& dbPath, const std::optional<std::string>& model,
-                                           const std::vector<HostConversationMessage>& conversationMessages,
-                                           const std::optional<std::string>& conversationSummary) {
+std::string
+RLMHelperRunner::encodeRequest(const std::optional<std::string>& apiKey,
+                               const std::string& question, const std::string& dbPath,
+                               const std::optional<std::string>& model,
+                               const std::vector<HostConversationMessage>& conversationMessages,
+                               const std::optional<std::string>& conversationSummary) {
     nlohmann::ordered_json request = nlohmann::ordered_json::object();
     if (apiKey) {
         request["api_key"] = *apiKey;
@@ -210,11 +217,13 @@ HelperResult RLMHelperRunner::decodeResponse(const std::string& output) {
                                                     "\" is not a string");
             }
         }
-        helperError.emplace((*error)["type"].get<std::string>(), (*error)["message"].get<std::string>());
+        helperError.emplace((*error)["type"].get<std::string>(),
+                            (*error)["message"].get<std::string>());
     }
     const std::string answer = optionalText(response, "answer");
     std::optional<std::string> summary;
-    if (const auto found = response.find("conversationSummary"); found != response.end() && !found->is_null()) {
+    if (const auto found = response.find("conversationSummary");
+        found != response.end() && !found->is_null()) {
         summary = optionalText(response, "conversationSummary");
     }
 
@@ -228,15 +237,18 @@ HelperResult RLMHelperRunner::decodeResponse(const std::string& output) {
     return HelperResult{std::move(trimmedAnswer), std::move(summary)};
 }
 
-void RLMHelperRunner::applyBundledPythonEnv(const std::string& resourceRoot, EnvironmentMap& environment) {
+void RLMHelperRunner::applyBundledPythonEnv(const std::string& resourceRoot,
+                                            EnvironmentMap& environment) {
     const std::string python = core::joinPath(resourceRoot, "python");
-    const std::string versions = core::joinPath(core::joinPath(python, "Python.framework"), "Versions");
+    const std::string versions =
+        core::joinPath(core::joinPath(python, "Python.framework"), "Versions");
 
     std::optional<std::string> home;
     std::optional<std::string> library;
     std::error_code error;
     std::vector<std::string> names;
-    for (std::filesystem::directory_iterator it(versions, error), end; !error && it != end; it.increment(error)) {
+    for (std::filesystem::directory_iterator it(versions, error), end; !error && it != end;
+         it.increment(error)) {
         names.push_back(it->path().filename().string());
     }
     if (!error) {
@@ -266,9 +278,9 @@ void RLMHelperRunner::applyBundledPythonEnv(const std::string& resourceRoot, Env
         return;
     }
     std::string pythonPath;
-    for (const std::string& candidate : {core::joinPath(resourceRoot, "orl-rlm/src"),
-                                         core::joinPath(resourceRoot, "vendor"),
-                                         core::joinPath(python, "site-packages")}) {
+    for (const std::string& candidate :
+         {core::joinPath(resourceRoot, "orl-rlm/src"), core::joinPath(resourceRoot, "vendor"),
+          core::joinPath(python, "site-packages")}) {
         if (core::pathExists(candidate)) {
             if (!pythonPath.empty()) {
                 pythonPath += ':';
@@ -293,7 +305,8 @@ std::optional<std::string> RLMHelperRunner::defaultResourcesFolder() {
     candidates.emplace_back(ORLUNE_BUILD_RESOURCES_DIR);
 #endif
     for (const std::string& candidate : candidates) {
-        if (core::pathExists(core::joinPath(core::joinPath(candidate, kHelperFolder), kHelperName))) {
+        if (core::pathExists(
+                core::joinPath(core::joinPath(candidate, kHelperFolder), kHelperName))) {
             std::error_code error;
             const auto canonical = std::filesystem::weakly_canonical(candidate, error);
             return error ? candidate : canonical.string();
@@ -306,9 +319,9 @@ std::string RLMHelperRunner::loginShell() {
     if (::access("/bin/zsh", X_OK) == 0) {
         return "/bin/zsh";
     }
-    if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_shell != nullptr &&
-                                                       entry->pw_shell[0] == '/' &&
-                                                       ::access(entry->pw_shell, X_OK) == 0) {
+    if (const passwd* entry = ::getpwuid(::getuid());
+        entry != nullptr && entry->pw_shell != nullptr && entry->pw_shell[0] == '/' &&
+        ::access(entry->pw_shell, X_OK) == 0) {
         return entry->pw_shell;
     }
     return "/bin/sh";

@@ -48,7 +48,8 @@ public:
         // Starts the helper; ProcessLauncher::system() when null.
         std::shared_ptr<const ProcessLauncher> launcher;
         // Where "rlm_helper_start" goes.
-        StructuredLogger logger{StructuredLogger::kBundleIdentifier, StructuredLogger::kHelperCategory};
+        StructuredLogger logger{StructuredLogger::kBundleIdentifier,
+                                StructuredLogger::kHelperCategory};
     };
 
     // Resolves the helper and the key from `env` (the process environment at
@@ -82,10 +83,11 @@ public:
     // question, db_path, model, verbose, conversation_messages,
     // conversation_summary; api_key, model, the turns (when empty) and the
     // summary are left out when absent.
-    static std::string encodeRequest(const std::optional<std::string>& apiKey, const std::string& question,
-                                     const std::string& dbPath, const std::optional<std::string>& model,
-                                     const std::vector<HostConversationMessage>& conversationMessages,
-                                     const std::optional<std::string>& conversationSummary);
+    static std::string
+    encodeRequest(const std::optional<std::string>& apiKey, const std::string& question,
+                  const std::string& dbPath, const std::optional<std::string>& model,
+                  const std::vector<HostConversationMessage>& conversationMessages,
+                  const std::optional<std::string>& conversationSummary);
 
     // Turns the helper's trimmed standard output into a result. Throws
     // RLMHelperError (decodeFailure, processFailure for an "error" object,

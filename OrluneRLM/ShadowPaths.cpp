@@ -1,8 +1,7 @@
 #include "OrluneRLM/ShadowPaths.hpp"
 
-#include "OrluneRLM/PrivateFiles.hpp"
-
 #include "OrluneCore/Environment.hpp"
+#include "OrluneRLM/PrivateFiles.hpp"
 
 namespace orlune::rlm {
 

@@ -1,12 +1,10 @@
 #include "OrluneRLM/ShadowSyncViewModel.hpp"
 
-#include "OrluneRLM/ShadowPaths.hpp"
-
 #include "OrluneCore/ShadowSync.hpp"
+#include "OrluneRLM/ShadowPaths.hpp"
 
 #include <QFutureWatcher>
 #include <QtConcurrent/QtConcurrentRun>
-
 #include <exception>
 #include <optional>
 
@@ -38,8 +36,8 @@ ShadowSyncViewModel::ShadowSyncViewModel(QObject* parent) : ShadowSyncViewModel(
 ShadowSyncViewModel::ShadowSyncViewModel(Seams seams, QObject* parent)
     : QObject(parent), logger_(std::move(seams.logger)) {
     try {
-        shadowDBPath_ = QString::fromStdString(seams.resolveShadowDBPath ? seams.resolveShadowDBPath()
-                                                                         : ShadowPaths::shadowDBPath());
+        shadowDBPath_ = QString::fromStdString(
+            seams.resolveShadowDBPath ? seams.resolveShadowDBPath() : ShadowPaths::shadowDBPath());
     } catch (...) {
         const std::string description = describeCurrentException();
         shadowDBPath_.clear();
@@ -93,8 +91,8 @@ void ShadowSyncViewModel::handleOutcome(const SyncOutcome& outcome) {
             emit hasSyncedChanged();
         }
         setIsSyncing(false);
-        logger_.info("shadow_sync_complete",
-                     {{"inserted", std::to_string(outcome.inserted)}, {"message_count", std::to_string(outcome.count)}});
+        logger_.info("shadow_sync_complete", {{"inserted", std::to_string(outcome.inserted)},
+                                              {"message_count", std::to_string(outcome.count)}});
         return;
     }
     setLastError(QString::fromStdString(outcome.error));

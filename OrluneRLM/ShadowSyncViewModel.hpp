@@ -6,7 +6,6 @@
 
 #include <QObject>
 #include <QString>
-
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -46,7 +45,8 @@ public:
         // Resolves (and prepares the folder of) the shadow database;
         // ShadowPaths::shadowDBPath() when empty. May throw.
         std::function<std::string()> resolveShadowDBPath;
-        StructuredLogger logger{StructuredLogger::kBundleIdentifier, StructuredLogger::kShadowSyncCategory};
+        StructuredLogger logger{StructuredLogger::kBundleIdentifier,
+                                StructuredLogger::kShadowSyncCategory};
     };
 
     // Resolves the shadow database's path. On failure the path is empty,

@@ -1,16 +1,15 @@
 #include "OrluneRLM/StructuredLogger.hpp"
 
-#include <nlohmann/json.hpp>
-
-#include <unistd.h>
-
 #include <cerrno>
 #include <ctime>
+#include <nlohmann/json.hpp>
+#include <unistd.h>
 
 namespace orlune::rlm {
 
 StructuredLogger::StructuredLogger(std::string subsystem, std::string category, int fd, Clock clock)
-    : subsystem_(std::move(subsystem)), category_(std::move(category)), fd_(fd), clock_(std::move(clock)) {}
+    : subsystem_(std::move(subsystem)), category_(std::move(category)), fd_(fd),
+      clock_(std::move(clock)) {}
 
 void StructuredLogger::info(const std::string& message, const Metadata& metadata) const {
     write("info", message, metadata);
@@ -25,8 +24,8 @@ void StructuredLogger::error(const std::string& message, const Metadata& metadat
 }
 
 std::string StructuredLogger::formatTimestamp(std::chrono::system_clock::time_point time) {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(
-        std::chrono::floor<std::chrono::seconds>(time));
+    const std::time_t seconds =
+        std::chrono::system_clock::to_time_t(std::chrono::floor<std::chrono::seconds>(time));
     std::tm utc{};
     if (gmtime_r(&seconds, &utc) == nullptr) {
         return {};
@@ -50,7 +49,8 @@ std::string StructuredLogger::formatLine(const std::string& level, const std::st
         entry["timestamp"] = formatTimestamp(clock_ ? clock_() : std::chrono::system_clock::now());
 
         // Text that is not UTF-8 becomes U+FFFD rather than losing the event.
-        const std::string compact = entry.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        const std::string compact =
+            entry.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
         std::string line;
         line.reserve(compact.size() + 16);
         // A solidus can only occur inside a string of the serialised object,

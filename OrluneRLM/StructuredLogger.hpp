@@ -55,7 +55,8 @@ public:
     static std::string formatTimestamp(std::chrono::system_clock::time_point time);
 
 private:
-    void write(const std::string& level, const std::string& message, const Metadata& metadata) const;
+    void write(const std::string& level, const std::string& message,
+               const Metadata& metadata) const;
 
     std::string subsystem_;
     std::string category_;

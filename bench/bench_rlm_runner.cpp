@@ -5,20 +5,19 @@
 
 #include "OrluneRLM/RLMHelperRunner.hpp"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <spawn.h>
 #include <stdexcept>
 #include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 extern char** environ;
@@ -82,7 +81,8 @@ int main(int argc, char** argv) {
     const std::filesystem::path folder = pattern;
     std::filesystem::create_directories(folder / "rlm");
     const std::string helper = (folder / "rlm" / "orlune-rlm-helper").string();
-    std::ofstream(helper) << "#!/bin/sh\ncat >/dev/null\nprintf '%s' '{\"answer\":\"Saturday.\"}'\n";
+    std::ofstream(helper)
+        << "#!/bin/sh\ncat >/dev/null\nprintf '%s' '{\"answer\":\"Saturday.\"}'\n";
     chmod(helper.c_str(), 0755);
     const std::string db = (folder / "shadow.db").string();
     std::ofstream(db).put('\0');
@@ -90,12 +90,13 @@ int main(int argc, char** argv) {
 
     RLMHelperRunner::Seams seams;
     seams.resourcesFolder = folder.string();
-    seams.logger = orlune::rlm::StructuredLogger(orlune::rlm::StructuredLogger::kBundleIdentifier,
-                                                 orlune::rlm::StructuredLogger::kHelperCategory, devNull);
+    seams.logger =
+        orlune::rlm::StructuredLogger(orlune::rlm::StructuredLogger::kBundleIdentifier,
+                                      orlune::rlm::StructuredLogger::kHelperCategory, devNull);
     const RLMHelperRunner runner("bench-key", RLMHelperRunner::processEnvironment(), seams);
     const std::string question = "When is the party?";
-    const std::string request = RLMHelperRunner::encodeRequest(std::string("bench-key"), question, db, std::nullopt,
-                                                               {}, std::nullopt);
+    const std::string request = RLMHelperRunner::encodeRequest(std::string("bench-key"), question,
+                                                               db, std::nullopt, {}, std::nullopt);
 
     auto timeOnce = [](auto&& work) {
         const auto start = Clock::now();
@@ -121,10 +122,12 @@ int main(int argc, char** argv) {
     }
     const double runnerMedian = median(runnerTimes);
     const double directMedian = median(directTimes);
-    std::printf("helper round trip, median of %d runs each (sh helper that answers at once)\n", runs);
+    std::printf("helper round trip, median of %d runs each (sh helper that answers at once)\n",
+                runs);
     std::printf("  RLMHelperRunner::run       %8.3f ms\n", runnerMedian);
     std::printf("  posix_spawn + pipes        %8.3f ms\n", directMedian);
-    std::printf("  ratio run / direct         %8.2f   (target <= 2)\n", runnerMedian / directMedian);
+    std::printf("  ratio run / direct         %8.2f   (target <= 2)\n",
+                runnerMedian / directMedian);
 
     close(devNull);
     std::error_code ignored;

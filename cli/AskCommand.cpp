@@ -1,7 +1,6 @@
 // `orlune ask`: one question to the helper, answered on standard output.
 
 #include "Command.hpp"
-
 #include "OrluneRLM/ConfigManager.hpp"
 #include "OrluneRLM/RLMHelperRunner.hpp"
 #include "OrluneRLM/ShadowPaths.hpp"
@@ -50,7 +49,8 @@ int runAsk(const std::vector<std::string>& args) {
         // The same runner the chat model builds: the stored key first, then
         // VEYRLINK_API_KEY; ORLUNE_RLM_HELPER_CMD, else the resource helper.
         const rlm::AppConfig config = rlm::ConfigManager::shared().load();
-        const rlm::RLMHelperRunner runner(config.veyrlinkApiKey, rlm::RLMHelperRunner::processEnvironment());
+        const rlm::RLMHelperRunner runner(config.veyrlinkApiKey,
+                                          rlm::RLMHelperRunner::processEnvironment());
         const std::string path = shadowDB ? *shadowDB : rlm::ShadowPaths::shadowDBPath();
         const rlm::HelperResult result = runner.run(question, path);
         std::cout << result.answer << "\n";

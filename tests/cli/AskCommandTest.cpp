@@ -2,13 +2,11 @@
 
 #include "tests/support/TempDir.hpp"
 
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
-#include <sys/wait.h>
-
 #include <cstdlib>
 #include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 namespace orlune::testing {
 namespace {
@@ -86,11 +84,13 @@ TEST_F(AskCommandTest, FailuresGoToStandardErrorWithANonZeroStatus) {
     outcome = ask({"--shadow-db", dir.file("shadow.db"), "Q"});
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.out, "");
-    EXPECT_NE(outcome.err.find("RLM helper failed: gateway unreachable\n"), std::string::npos) << outcome.err;
+    EXPECT_NE(outcome.err.find("RLM helper failed: gateway unreachable\n"), std::string::npos)
+        << outcome.err;
 }
 
 TEST_F(AskCommandTest, UsageErrors) {
-    for (const auto& args : std::vector<std::vector<std::string>>{{}, {"   "}, {"--shadow-db"}, {"--bogus", "Q"}}) {
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{}, {"   "}, {"--shadow-db"}, {"--bogus", "Q"}}) {
         const Outcome outcome = ask(args);
         EXPECT_EQ(outcome.status, 2);
         EXPECT_NE(outcome.err.find("Usage: orlune ask"), std::string::npos);

@@ -1,14 +1,13 @@
 #include "OrluneRLM/ChatViewModel.hpp"
+
 #include "OrluneRLM/FileSessionStore.hpp"
 #include "OrluneRLM/UnreadableSessionsError.hpp"
-
 #include "tests/rlm/ModelTestSupport.hpp"
 
 #include <QSignalSpy>
-
-#include <gtest/gtest.h>
-
+#include <QThreadPool>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <stdexcept>
 
 namespace orlune::rlm {
@@ -93,7 +92,8 @@ if [ -f "$dir/response-$n.json" ]; then cat "$dir/response-$n.json"; else printf
         };
         seams.runner.resourcesFolder = folder.file("no-resources");
         seams.runner.liveEnvironment = [this] {
-            return RLMHelperRunner::EnvironmentMap{{"PATH", "/usr/bin:/bin"}, {"HOME", folder.file("")}};
+            return RLMHelperRunner::EnvironmentMap{{"PATH", "/usr/bin:/bin"},
+                                                   {"HOME", folder.file("")}};
         };
         seams.runner.logger = folder.logger("rlm-helper");
         seams.logger = folder.logger("chat");
@@ -101,7 +101,8 @@ if [ -f "$dir/response-$n.json" ]; then cat "$dir/response-$n.json"; else printf
     }
     std::unique_ptr<ChatViewModel> makeModel(std::shared_ptr<SessionStore> withStore = nullptr,
                                              bool withHelperCommand = true) {
-        return std::make_unique<ChatViewModel>(QString::fromStdString(dbPath()), withStore ? withStore : store,
+        return std::make_unique<ChatViewModel>(QString::fromStdString(dbPath()),
+                                               withStore ? withStore : store,
                                                seams(withHelperCommand));
     }
 
@@ -111,9 +112,13 @@ if [ -f "$dir/response-$n.json" ]; then cat "$dir/response-$n.json"; else printf
     void failWith(int request, const std::string& standardError) {
         writeFile(folder.file("stderr-" + std::to_string(request)), standardError);
     }
-    json request(int n) const { return json::parse(readFile(folder.file("request-" + std::to_string(n) + ".json"))); }
+    json request(int n) const {
+        return json::parse(readFile(folder.file("request-" + std::to_string(n) + ".json")));
+    }
     int requestCount() const {
-        return std::filesystem::exists(folder.file("count")) ? std::stoi(readFile(folder.file("count"))) : 0;
+        return std::filesystem::exists(folder.file("count"))
+                   ? std::stoi(readFile(folder.file("count")))
+                   : 0;
     }
 
     static void waitUntilIdle(ChatViewModel& model) {
@@ -160,14 +165,16 @@ TEST_F(ChatViewModelTest, FirstStartWithNoSessionsFileStoresOneNewConversation) 
     EXPECT_EQ(sessions[0].messageCount, 0);
     EXPECT_FALSE(sessions[0].summary);
     EXPECT_EQ(chatEvents(), (std::vector<std::string>{"session_saved", "session_new_started"}));
-    EXPECT_EQ(eventsNamed(folder, "session_new_started")[0]["session_id"], model->currentSessionID());
+    EXPECT_EQ(eventsNamed(folder, "session_new_started")[0]["session_id"],
+              model->currentSessionID());
     EXPECT_EQ(eventsNamed(folder, "session_saved")[0]["message_count"], "0");
 }
 
 TEST_F(ChatViewModelTest, ResumesTheLatestSessionWithoutSaving) {
     const auto older = session("A", 100, {message(ChatRole::user, "old", 90)});
-    const auto latest = session("B", 300, {message(ChatRole::user, "q", 250), message(ChatRole::assistant, "a", 300)},
-                                "what we said");
+    const auto latest = session(
+        "B", 300, {message(ChatRole::user, "q", 250), message(ChatRole::assistant, "a", 300)},
+        "what we said");
     const auto tied = session("C", 300, {message(ChatRole::user, "tied", 300)});
     store->stored = {older, latest, tied};
 
@@ -245,8 +252,10 @@ TEST_F(ChatViewModelTest, TheSecondQuestionCarriesTheEarlierTurnsAndTheSummary) 
 
     const json second = request(2);
     EXPECT_EQ(second["question"], "Second?");
-    EXPECT_EQ(second["conversation_messages"],
-              json::parse(R"([{"role":"user","text":"First?"},{"role":"assistant","text":"First answer"}])"));
+    EXPECT_EQ(
+        second["conversation_messages"],
+        json::parse(
+            R"([{"role":"user","text":"First?"},{"role":"assistant","text":"First answer"}])"));
     // The summary is kept exactly as the helper sent it.
     EXPECT_EQ(second["conversation_summary"], "  they met in May \n");
     EXPECT_EQ(model->messages().size(), 4u);
@@ -264,14 +273,16 @@ TEST_F(ChatViewModelTest, AFailedRunKeepsTheQuestionAndShowsTheError) {
     ASSERT_EQ(model->messages().size(), 1u);
     EXPECT_EQ(model->messages()[0].text, "Will it fail?");
     EXPECT_EQ(store->stored[0].messages, model->messages());
-    EXPECT_EQ(store->saves.size(), 2u); // the new session, then the question; nothing after the failure
+    EXPECT_EQ(store->saves.size(),
+              2u); // the new session, then the question; nothing after the failure
 
     // The next question clears the error and carries the unanswered one.
     model->setInputText("Again?");
     model->send();
     EXPECT_TRUE(model->lastError().isEmpty());
     waitUntilIdle(*model);
-    EXPECT_EQ(request(2)["conversation_messages"], json::parse(R"([{"role":"user","text":"Will it fail?"}])"));
+    EXPECT_EQ(request(2)["conversation_messages"],
+              json::parse(R"([{"role":"user","text":"Will it fail?"}])"));
     EXPECT_EQ(model->messages().size(), 3u);
 }
 
@@ -285,7 +296,8 @@ TEST_F(ChatViewModelTest, AMissingShadowDatabaseIsReportedAndStartsNoHelper) {
 
 TEST_F(ChatViewModelTest, ARepeatedSummaryIsLoggedOnceAndAMissingOneIsKept) {
     auto model = makeModel();
-    const std::string summary = "\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD ok"; // a thumbs-up with skin tone, then " ok"
+    const std::string summary =
+        "\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD ok"; // a thumbs-up with skin tone, then " ok"
     respond(1, json{{"answer", "1"}, {"conversationSummary", summary}}.dump());
     respond(2, json{{"answer", "2"}, {"conversationSummary", summary}}.dump());
     respond(3, R"({"answer":"3"})");
@@ -358,14 +370,16 @@ TEST_F(ChatViewModelTest, FieldsChangeInOrder) {
     model->setInputText("q1");
     EXPECT_EQ(changes.take(), std::vector<std::string>{"inputText"});
     model->send();
-    EXPECT_EQ(changes.take(), (std::vector<std::string>{"inputText", "messages", "sessionTitle", "isSending"}));
+    EXPECT_EQ(changes.take(),
+              (std::vector<std::string>{"inputText", "messages", "sessionTitle", "isSending"}));
     waitUntilIdle(*model);
     EXPECT_EQ(changes.take(), (std::vector<std::string>{"lastError", "isSending"}));
 
     model->setInputText("q2");
     changes.take();
     model->send();
-    EXPECT_EQ(changes.take(), (std::vector<std::string>{"lastError", "inputText", "messages", "isSending"}));
+    EXPECT_EQ(changes.take(),
+              (std::vector<std::string>{"lastError", "inputText", "messages", "isSending"}));
     waitUntilIdle(*model);
     EXPECT_EQ(changes.take(), (std::vector<std::string>{"messages", "isSending"}));
 
@@ -374,8 +388,9 @@ TEST_F(ChatViewModelTest, FieldsChangeInOrder) {
 }
 
 TEST_F(ChatViewModelTest, TitlesAreCutAtEightyUserPerceivedCharacters) {
-    const std::string accented = "e\xCC\x81";                                  // e + combining acute: one character
-    const std::string family = "\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7"; // woman ZWJ girl: one character
+    const std::string accented = "e\xCC\x81"; // e + combining acute: one character
+    const std::string family =
+        "\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7"; // woman ZWJ girl: one character
     const struct {
         const char* name;
         std::string text;
@@ -384,15 +399,19 @@ TEST_F(ChatViewModelTest, TitlesAreCutAtEightyUserPerceivedCharacters) {
         {"short", "Hello", "Hello"},
         {"exactly eighty", std::string(80, 'x'), std::string(80, 'x')},
         {"a hundred", std::string(100, 'y'), std::string(80, 'y')},
-        {"combining mark at the cut", std::string(79, 'a') + accented + "bbb", std::string(79, 'a') + accented},
-        {"emoji sequences", [&] {
+        {"combining mark at the cut", std::string(79, 'a') + accented + "bbb",
+         std::string(79, 'a') + accented},
+        {"emoji sequences",
+         [&] {
              std::string text;
-             for (int i = 0; i < 85; ++i) text += family;
+             for (int i = 0; i < 85; ++i)
+                 text += family;
              return text;
          }(),
          [&] {
              std::string text;
-             for (int i = 0; i < 80; ++i) text += family;
+             for (int i = 0; i < 80; ++i)
+                 text += family;
              return text;
          }()},
     };
@@ -473,7 +492,8 @@ TEST_F(ChatViewModelTest, AnUnreadableSessionsFileIsMovedAsideNotOverwritten) {
     const std::string movedName = besides[1];
     EXPECT_TRUE(movedName.starts_with("sessions.unreadable-")) << movedName;
     EXPECT_TRUE(movedName.ends_with("Z.json")) << movedName;
-    EXPECT_EQ(movedName.size(), std::string("sessions.unreadable-20261210T013000Z.json").size()) << movedName;
+    EXPECT_EQ(movedName.size(), std::string("sessions.unreadable-20261210T013000Z.json").size())
+        << movedName;
     EXPECT_EQ(readFile(folderPath + "/" + movedName), damaged);
 
     const auto sessions = FileSessionStore::decode(readFile(sessionsPath));
@@ -490,14 +510,28 @@ TEST_F(ChatViewModelTest, AnUnreadableSessionsFileIsMovedAsideNotOverwritten) {
     EXPECT_EQ(moved[0]["moved_to"], folderPath + "/" + movedName);
 }
 
+TEST_F(ChatViewModelTest, AModelDestroyedWithAQuestionInFlightDropsTheAnswer) {
+    auto model = makeModel();
+    model->setInputText("anyone there?");
+    model->send();
+    model.reset();
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(requestCount(), 1);
+    ASSERT_FALSE(store->stored.empty());
+    EXPECT_EQ(store->stored[0].messages.size(), 1u) << "nothing stored after the model is gone";
+}
+
 TEST(FileSessionStoreSetAsideTest, NamesSayUnreadableAndNeverCollide) {
     RlmTestFolder folder;
-    const auto time = std::chrono::sys_days{std::chrono::year{2026} / 12 / 10} + std::chrono::hours{1} +
-                      std::chrono::minutes{30};
+    const auto time = std::chrono::sys_days{std::chrono::year{2026} / 12 / 10} +
+                      std::chrono::hours{1} + std::chrono::minutes{30};
     const std::string path = folder.file("sessions.json");
-    EXPECT_EQ(FileSessionStore::setAsidePath(path, time), folder.file("sessions.unreadable-20261210T013000Z.json"));
+    EXPECT_EQ(FileSessionStore::setAsidePath(path, time),
+              folder.file("sessions.unreadable-20261210T013000Z.json"));
     writeFile(folder.file("sessions.unreadable-20261210T013000Z.json"), "earlier");
-    EXPECT_EQ(FileSessionStore::setAsidePath(path, time), folder.file("sessions.unreadable-20261210T013000Z-2.json"));
+    EXPECT_EQ(FileSessionStore::setAsidePath(path, time),
+              folder.file("sessions.unreadable-20261210T013000Z-2.json"));
     EXPECT_EQ(FileSessionStore::setAsidePath(folder.file("dir.d/sessions"), time),
               folder.file("dir.d/sessions.unreadable-20261210T013000Z"));
 

@@ -1,15 +1,13 @@
 #include "OrluneRLM/ConfigManager.hpp"
+
 #include "OrluneRLM/FileError.hpp"
 #include "OrluneRLM/FileSessionStore.hpp"
 #include "OrluneRLM/ShadowPaths.hpp"
-
 #include "tests/rlm/RlmTestFolder.hpp"
 
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
-
 #include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace orlune::rlm {
 namespace {
@@ -152,7 +150,8 @@ TEST(DataFolderTest, WithoutXdgDataHomeTheHomeFolderDecides) {
 
 TEST(DataFolderTest, SessionsLiveInTheirOwnFolder) {
     RlmTestFolder folder;
-    EXPECT_EQ(FileSessionStore::defaultSessionsURL(), folder.dataFolder() + "/Orlune/sessions.json");
+    EXPECT_EQ(FileSessionStore::defaultSessionsURL(),
+              folder.dataFolder() + "/Orlune/sessions.json");
     EXPECT_FALSE(std::filesystem::exists(folder.dataFolder()));
 }
 

@@ -1,13 +1,11 @@
-#include "OrluneRLM/FileError.hpp"
 #include "OrluneRLM/FileSessionStore.hpp"
 
+#include "OrluneRLM/FileError.hpp"
 #include "tests/rlm/RlmTestFolder.hpp"
 
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
-
 #include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace orlune::rlm {
 namespace {
@@ -25,9 +23,10 @@ ChatSession sampleSession() {
     session.lastMessageAt = ChatDate{780000123.123456789};
     session.title = "When is \"the party\"? / 🎉";
     session.messages = {
-        ChatMessage{QUuid::fromString(QStringLiteral("6ba7b810-9dad-11d1-80b4-00c04fd430c8")), ChatRole::user,
-                    "When is the party?", ChatDate{780000100.5}},
-        ChatMessage{QUuid::createUuid(), ChatRole::assistant, "Saturday.", ChatDate{780000123.123456789}},
+        ChatMessage{QUuid::fromString(QStringLiteral("6ba7b810-9dad-11d1-80b4-00c04fd430c8")),
+                    ChatRole::user, "When is the party?", ChatDate{780000100.5}},
+        ChatMessage{QUuid::createUuid(), ChatRole::assistant, "Saturday.",
+                    ChatDate{780000123.123456789}},
         ChatMessage{QUuid::createUuid(), ChatRole::system, "note", ChatDate{-5}},
     };
     session.messageCount = 3;
@@ -68,12 +67,16 @@ TEST_F(FileSessionStoreTest, WritesTheExactFormat) {
     session.lastMessageAt = ChatDate{765432100.5};
     session.title = "a/b";
     session.messageCount = 1;
-    session.messages = {ChatMessage{QUuid::fromString(QStringLiteral("6ba7b810-9dad-11d1-80b4-00c04fd430c8")),
-                                    ChatRole::assistant, "hi", ChatDate{12.25}}};
+    session.messages = {
+        ChatMessage{QUuid::fromString(QStringLiteral("6ba7b810-9dad-11d1-80b4-00c04fd430c8")),
+                    ChatRole::assistant, "hi", ChatDate{12.25}}};
     store().save({session});
-    EXPECT_EQ(readFile(path()),
-              std::string(R"([{"id":"S","createdAt":0.0,"lastMessageAt":765432100.5,"title":"a/b","messageCount":1,)") +
-                  R"("messages":[{"id":")" + kMessageID + R"(","role":"assistant","text":"hi","timestamp":12.25}]}])");
+    EXPECT_EQ(
+        readFile(path()),
+        std::string(
+            R"([{"id":"S","createdAt":0.0,"lastMessageAt":765432100.5,"title":"a/b","messageCount":1,)") +
+            R"("messages":[{"id":")" + kMessageID +
+            R"(","role":"assistant","text":"hi","timestamp":12.25}]}])");
     session.summary = "sum";
     store().save({session});
     EXPECT_NE(readFile(path()).find(R"(,"summary":"sum"})"), std::string::npos);
@@ -111,31 +114,62 @@ std::string sessionWith(const std::string& messageJSON, const std::string& extra
 }
 
 TEST_F(FileSessionStoreTest, ReadingIsStrict) {
-    const std::string goodMessage = std::string(R"({"id":")") + kMessageID + R"(","role":"user","text":"x","timestamp":3})";
+    const std::string goodMessage =
+        std::string(R"({"id":")") + kMessageID + R"(","role":"user","text":"x","timestamp":3})";
     const struct {
         const char* name;
         std::string contents;
         bool readable;
     } cases[] = {
         {"good", sessionWith(goodMessage), true},
-        {"extra keys", sessionWith(R"({"extra":[1],"id":")" + std::string(kMessageID) +
-                                   R"(","role":"user","text":"x","timestamp":3})", R"(,"other":{})"), true},
+        {"extra keys",
+         sessionWith(R"({"extra":[1],"id":")" + std::string(kMessageID) +
+                         R"(","role":"user","text":"x","timestamp":3})",
+                     R"(,"other":{})"),
+         true},
         {"null summary", sessionWith(goodMessage, R"(,"summary":null)"), true},
-        {"integral count written as float", R"([{"id":"S","createdAt":1,"lastMessageAt":2,"title":"t","messageCount":1.0,"messages":[]}])", true},
-        {"wrong role", sessionWith(std::string(R"({"id":")") + kMessageID + R"(","role":"bot","text":"x","timestamp":3})"), false},
-        {"role in capitals", sessionWith(std::string(R"({"id":")") + kMessageID + R"(","role":"User","text":"x","timestamp":3})"), false},
-        {"no timestamp", sessionWith(std::string(R"({"id":")") + kMessageID + R"(","role":"user","text":"x"})"), false},
-        {"timestamp as text", sessionWith(std::string(R"({"id":")") + kMessageID + R"(","role":"user","text":"x","timestamp":"3"})"), false},
-        {"not a UUID", sessionWith(R"({"id":"6BA7B810-9DAD-11D1-80B4","role":"user","text":"x","timestamp":3})"), false},
-        {"UUID in braces", sessionWith(R"({"id":"{6BA7B810-9DAD-11D1-80B4-00C04FD430C8}","role":"user","text":"x","timestamp":3})"), false},
-        {"no title", R"([{"id":"S","createdAt":1,"lastMessageAt":2,"messageCount":0,"messages":[]}])", false},
-        {"fractional count", R"([{"id":"S","createdAt":1,"lastMessageAt":2,"title":"t","messageCount":1.5,"messages":[]}])", false},
+        {"integral count written as float",
+         R"([{"id":"S","createdAt":1,"lastMessageAt":2,"title":"t","messageCount":1.0,"messages":[]}])",
+         true},
+        {"wrong role",
+         sessionWith(std::string(R"({"id":")") + kMessageID +
+                     R"(","role":"bot","text":"x","timestamp":3})"),
+         false},
+        {"role in capitals",
+         sessionWith(std::string(R"({"id":")") + kMessageID +
+                     R"(","role":"User","text":"x","timestamp":3})"),
+         false},
+        {"no timestamp",
+         sessionWith(std::string(R"({"id":")") + kMessageID + R"(","role":"user","text":"x"})"),
+         false},
+        {"timestamp as text",
+         sessionWith(std::string(R"({"id":")") + kMessageID +
+                     R"(","role":"user","text":"x","timestamp":"3"})"),
+         false},
+        {"not a UUID",
+         sessionWith(R"({"id":"6BA7B810-9DAD-11D1-80B4","role":"user","text":"x","timestamp":3})"),
+         false},
+        {"UUID in braces",
+         sessionWith(
+             R"({"id":"{6BA7B810-9DAD-11D1-80B4-00C04FD430C8}","role":"user","text":"x","timestamp":3})"),
+         false},
+        {"no title",
+         R"([{"id":"S","createdAt":1,"lastMessageAt":2,"messageCount":0,"messages":[]}])", false},
+        {"fractional count",
+         R"([{"id":"S","createdAt":1,"lastMessageAt":2,"title":"t","messageCount":1.5,"messages":[]}])",
+         false},
         {"summary not text", sessionWith(goodMessage, R"(,"summary":5)"), false},
-        {"one bad session of two", "[" + sessionWith(goodMessage).substr(1, sessionWith(goodMessage).size() - 2) + R"(,{"id":"T"}])", false},
+        {"one bad session of two",
+         "[" + sessionWith(goodMessage).substr(1, sessionWith(goodMessage).size() - 2) +
+             R"(,{"id":"T"}])",
+         false},
         {"not JSON", "sessions", false},
         {"empty file", "", false},
         {"object instead of array", "{}", false},
-        {"not UTF-8", sessionWith(std::string(R"({"id":")") + kMessageID + "\",\"role\":\"user\",\"text\":\"\xff\",\"timestamp\":3}"), false},
+        {"not UTF-8",
+         sessionWith(std::string(R"({"id":")") + kMessageID +
+                     "\",\"role\":\"user\",\"text\":\"\xff\",\"timestamp\":3}"),
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -155,7 +189,8 @@ TEST_F(FileSessionStoreTest, ReadingIsStrict) {
 }
 
 TEST_F(FileSessionStoreTest, LowerCaseIdsComeBackUpperCase) {
-    storeBytes(sessionWith(R"({"id":"6ba7b810-9dad-11d1-80b4-00c04fd430c8","role":"system","text":"x","timestamp":3})"));
+    storeBytes(sessionWith(
+        R"({"id":"6ba7b810-9dad-11d1-80b4-00c04fd430c8","role":"system","text":"x","timestamp":3})"));
     const auto sessions = store().load();
     ASSERT_EQ(sessions.size(), 1u);
     EXPECT_EQ(sessions[0].messages.at(0).idText(), kMessageID);
@@ -166,7 +201,8 @@ TEST_F(FileSessionStoreTest, LowerCaseIdsComeBackUpperCase) {
 }
 
 TEST_F(FileSessionStoreTest, DatesCountFromTheStartOf2001) {
-    storeBytes(R"([{"id":"S","createdAt":0,"lastMessageAt":7.6e8,"title":"t","messageCount":0,"messages":[]}])");
+    storeBytes(
+        R"([{"id":"S","createdAt":0,"lastMessageAt":7.6e8,"title":"t","messageCount":0,"messages":[]}])");
     const auto sessions = store().load();
     ASSERT_EQ(sessions.size(), 1u);
     EXPECT_EQ(sessions[0].createdAt.toSystemTime(),

@@ -6,9 +6,7 @@
 #include "tests/rlm/RlmTestFolder.hpp"
 
 #include <QObject>
-
 #include <nlohmann/json.hpp>
-
 #include <string>
 #include <vector>
 
@@ -35,7 +33,8 @@ private:
 };
 
 // The entries of `folder`'s log whose event name is `message`.
-inline std::vector<nlohmann::json> eventsNamed(const RlmTestFolder& folder, const std::string& message) {
+inline std::vector<nlohmann::json> eventsNamed(const RlmTestFolder& folder,
+                                               const std::string& message) {
     std::vector<nlohmann::json> found;
     for (const auto& entry : folder.loggedEntries()) {
         if (entry.value("message", "") == message) {

@@ -1,14 +1,12 @@
-#include "OrluneRLM/RLMHelperError.hpp"
 #include "OrluneRLM/RLMHelperRunner.hpp"
 
+#include "OrluneRLM/RLMHelperError.hpp"
 #include "tests/rlm/RlmTestFolder.hpp"
 
 #include <QtConcurrent/QtConcurrent>
-
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <filesystem>
+#include <gtest/gtest.h>
 
 namespace orlune::rlm {
 namespace {
@@ -24,7 +22,9 @@ protected:
     RLMHelperRunnerTest() {
         writeFile(dbPath(), "");
         std::filesystem::create_directories(helperFolder());
-        liveEnv = {{"PATH", "/usr/bin:/bin"}, {"HOME", folder.dir().path().string()}, {"OUT", folder.file("")}};
+        liveEnv = {{"PATH", "/usr/bin:/bin"},
+                   {"HOME", folder.dir().path().string()},
+                   {"OUT", folder.file("")}};
     }
 
     std::string dbPath() const { return folder.file("shadow.db"); }
@@ -41,7 +41,8 @@ protected:
         return seams;
     }
     // A runner whose resource helper is a shell script with `body`.
-    RLMHelperRunner directRunner(const std::string& body, std::optional<std::string> key = "key") const {
+    RLMHelperRunner directRunner(const std::string& body,
+                                 std::optional<std::string> key = "key") const {
         RlmTestFolder::writeScript(helperPath(), body);
         return RLMHelperRunner(std::move(key), Env{}, seams());
     }
@@ -90,28 +91,33 @@ TEST_F(RLMHelperRunnerTest, ResponsesAndFailures) {
          HelperResult{"It was Saturday.", " sum \n"}, ""},
         {"answer without summary", R"(printf '%s' '{"answer":"yes","conversationSummary":null}')",
          HelperResult{"yes", std::nullopt}, ""},
-        {"summary under the request's key", R"(printf '%s' '{"answer":"yes","conversation_summary":"s"}')",
+        {"summary under the request's key",
+         R"(printf '%s' '{"answer":"yes","conversation_summary":"s"}')",
          HelperResult{"yes", std::nullopt}, ""},
-        {"blank lines around the response", R"(printf '\n\n  {"answer":"ok"}\n\n')", HelperResult{"ok", std::nullopt},
-         ""},
-        {"null error", R"(printf '%s' '{"answer":"ok","error":null,"extra":[1]}')", HelperResult{"ok", std::nullopt},
-         ""},
+        {"blank lines around the response", R"(printf '\n\n  {"answer":"ok"}\n\n')",
+         HelperResult{"ok", std::nullopt}, ""},
+        {"null error", R"(printf '%s' '{"answer":"ok","error":null,"extra":[1]}')",
+         HelperResult{"ok", std::nullopt}, ""},
         {"error object wins over the answer",
-         R"(printf '%s' '{"answer":"x","error":{"type":"RateLimit","message":"slow down"}}')", std::nullopt,
-         "RLM helper failed: RateLimit: slow down"},
-        {"non-zero exit with standard error", "cat >/dev/null; echo '  boom\n' >&2; exit 3", std::nullopt,
-         "RLM helper failed: boom"},
-        {"non-zero exit, a response and no standard error", R"(printf '%s' '{"answer":"x"}'; exit 2)", std::nullopt,
+         R"(printf '%s' '{"answer":"x","error":{"type":"RateLimit","message":"slow down"}}')",
+         std::nullopt, "RLM helper failed: RateLimit: slow down"},
+        {"non-zero exit with standard error", "cat >/dev/null; echo '  boom\n' >&2; exit 3",
+         std::nullopt, "RLM helper failed: boom"},
+        {"non-zero exit, a response and no standard error",
+         R"(printf '%s' '{"answer":"x"}'; exit 2)", std::nullopt,
          "RLM helper failed with exit code 2."},
         {"non-zero exit with blank standard error", "echo '   ' >&2; exit 1", std::nullopt,
          "RLM helper failed with exit code 1."},
-        {"non-zero exit with standard error that is not UTF-8", R"(printf 'bad \377' >&2; exit 5)", std::nullopt,
-         "RLM helper failed with exit code 5."},
+        {"non-zero exit with standard error that is not UTF-8", R"(printf 'bad \377' >&2; exit 5)",
+         std::nullopt, "RLM helper failed with exit code 5."},
         {"killed by a signal", "kill -9 $$", std::nullopt, "RLM helper failed with exit code 137."},
-        {"nothing on standard output", "cat >/dev/null", std::nullopt, "RLM helper returned no output."},
+        {"nothing on standard output", "cat >/dev/null", std::nullopt,
+         "RLM helper returned no output."},
         {"blank output", R"(printf '  \n\t\n')", std::nullopt, "RLM helper returned no output."},
-        {"output that is not UTF-8", R"(printf '{"answer":"\377"}')", std::nullopt, "RLM helper returned no output."},
-        {"answer of two spaces", R"(printf '%s' '{"answer":"  "}')", std::nullopt, "RLM helper returned no output."},
+        {"output that is not UTF-8", R"(printf '{"answer":"\377"}')", std::nullopt,
+         "RLM helper returned no output."},
+        {"answer of two spaces", R"(printf '%s' '{"answer":"  "}')", std::nullopt,
+         "RLM helper returned no output."},
         {"empty object", "printf '{}'", std::nullopt, "RLM helper returned no output."},
         {"text around the JSON", R"(printf 'Thinking...\n{"answer":"x"}\nDone.\n')", std::nullopt,
          "RLM helper response decode failed: ..."},
@@ -121,7 +127,8 @@ TEST_F(RLMHelperRunnerTest, ResponsesAndFailures) {
          "RLM helper response decode failed: ..."},
         {"answer that is not text", R"(printf '%s' '{"answer":42}')", std::nullopt,
          "RLM helper response decode failed: ..."},
-        {"not an object", R"(printf '%s' '["x"]')", std::nullopt, "RLM helper response decode failed: ..."},
+        {"not an object", R"(printf '%s' '["x"]')", std::nullopt,
+         "RLM helper response decode failed: ..."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -133,7 +140,8 @@ TEST_F(RLMHelperRunnerTest, ResponsesAndFailures) {
         const std::string description = describe([&] { runner.run("Q", dbPath()); });
         if (c.error.ends_with("...")) {
             const std::string start = c.error.substr(0, c.error.size() - 3);
-            EXPECT_TRUE(description.starts_with(start) && description.size() > start.size()) << description;
+            EXPECT_TRUE(description.starts_with(start) && description.size() > start.size())
+                << description;
         } else {
             EXPECT_EQ(description, c.error);
         }
@@ -142,7 +150,8 @@ TEST_F(RLMHelperRunnerTest, ResponsesAndFailures) {
 
 TEST_F(RLMHelperRunnerTest, ErrorKindsCarryTheirDetails) {
     try {
-        directRunner(R"(printf '%s' '{"error":{"type":"Gateway","message":"down"}}')").run("Q", dbPath());
+        directRunner(R"(printf '%s' '{"error":{"type":"Gateway","message":"down"}}')")
+            .run("Q", dbPath());
         FAIL();
     } catch (const RLMHelperError& error) {
         EXPECT_EQ(error.kind(), RLMHelperError::Kind::processFailure);
@@ -159,22 +168,26 @@ TEST_F(RLMHelperRunnerTest, TheHelperReceivesTheExactRequest) {
 
     directRunner(copy, "k/ey").run("When is the party?", db);
     EXPECT_EQ(readFile(requestPath()),
-              R"({"api_key":"k/ey","question":"When is the party?","db_path":")" + db + R"(","verbose":false})");
+              R"({"api_key":"k/ey","question":"When is the party?","db_path":")" + db +
+                  R"(","verbose":false})");
 
     liveEnv["ORLUNE_RLM_MODEL"] = "";
     directRunner(copy, std::nullopt)
-        .run("Q \"quoted\"", db, {{"user", "a"}, {"assistant", "b\nc"}, {"system", "ü"}}, "the summary");
-    EXPECT_EQ(readFile(requestPath()),
-              R"({"question":"Q \"quoted\"","db_path":")" + db +
-                  R"(","model":"","verbose":false,"conversation_messages":[{"role":"user","text":"a"},)"
-                  R"({"role":"assistant","text":"b\nc"},{"role":"system","text":"ü"}],)"
-                  R"("conversation_summary":"the summary"})");
+        .run("Q \"quoted\"", db, {{"user", "a"}, {"assistant", "b\nc"}, {"system", "ü"}},
+             "the summary");
+    EXPECT_EQ(
+        readFile(requestPath()),
+        R"({"question":"Q \"quoted\"","db_path":")" + db +
+            R"(","model":"","verbose":false,"conversation_messages":[{"role":"user","text":"a"},)"
+            R"({"role":"assistant","text":"b\nc"},{"role":"system","text":"ü"}],)"
+            R"("conversation_summary":"the summary"})");
 
     // The model variable is read afresh on every run; an empty summary is still sent.
     liveEnv["ORLUNE_RLM_MODEL"] = "small-model";
     directRunner(copy, "").run("Q", db, {}, "");
-    EXPECT_EQ(readFile(requestPath()), R"({"api_key":"","question":"Q","db_path":")" + db +
-                                           R"(","model":"small-model","verbose":false,"conversation_summary":""})");
+    EXPECT_EQ(readFile(requestPath()),
+              R"({"api_key":"","question":"Q","db_path":")" + db +
+                  R"(","model":"small-model","verbose":false,"conversation_summary":""})");
 }
 
 TEST_F(RLMHelperRunnerTest, TheKeyComesFromTheConfigurationThenTheEnvironment) {
@@ -185,8 +198,8 @@ TEST_F(RLMHelperRunnerTest, TheKeyComesFromTheConfigurationThenTheEnvironment) {
         std::optional<std::string> expected;
     } cases[] = {
         {"cfg", "env", "cfg"},
-        {"", "env", ""},      // an empty stored key is sent; the variable is not consulted
-        {"  ", "env", "  "},  // nor trimmed
+        {"", "env", ""},     // an empty stored key is sent; the variable is not consulted
+        {"  ", "env", "  "}, // nor trimmed
         {std::nullopt, "env", "env"},
         {std::nullopt, std::nullopt, std::nullopt},
     };
@@ -203,7 +216,9 @@ TEST_F(RLMHelperRunnerTest, ResolvingTheHelper) {
     // No resource helper, no command.
     EXPECT_EQ(describe([&] { RLMHelperRunner("k", Env{}, seams()); }),
               "Bundled RLM helper not found in app resources.");
-    EXPECT_EQ(describe([&] { RLMHelperRunner("k", Env{{"ORLUNE_RLM_HELPER_CMD", " \n\t"}}, seams()); }),
+    EXPECT_EQ(describe([&] {
+                  RLMHelperRunner("k", Env{{"ORLUNE_RLM_HELPER_CMD", " \n\t"}}, seams());
+              }),
               "Bundled RLM helper not found in app resources.");
     RLMHelperRunner::Seams noResources = seams();
     noResources.resourcesFolder = folder.file("nowhere");
@@ -224,10 +239,11 @@ TEST_F(RLMHelperRunnerTest, ResolvingTheHelper) {
 }
 
 TEST_F(RLMHelperRunnerTest, ShellCommandsRunThroughALoginShell) {
-    const RLMHelperRunner runner =
-        shellRunner(R"(cat | tee "$OUT/request.json" >/dev/null && printf '{"answer":"%s"}' "$0 $-" )");
+    const RLMHelperRunner runner = shellRunner(
+        R"(cat | tee "$OUT/request.json" >/dev/null && printf '{"answer":"%s"}' "$0 $-" )");
     const HelperResult result = runner.run("Q", dbPath());
-    EXPECT_EQ(result.answer.substr(0, RLMHelperRunner::loginShell().size()), RLMHelperRunner::loginShell());
+    EXPECT_EQ(result.answer.substr(0, RLMHelperRunner::loginShell().size()),
+              RLMHelperRunner::loginShell());
     EXPECT_NE(readFile(requestPath()).find(R"("question":"Q")"), std::string::npos);
 }
 
@@ -264,7 +280,8 @@ TEST_F(RLMHelperRunnerTest, ResourceHelperGetsThePythonRuntime) {
     }
     std::filesystem::create_directories(helperFolder() + "/vendor");
     std::filesystem::create_directories(helperFolder() + "/orl-rlm/src");
-    const RLMHelperRunner runner = directRunner(R"(env > "$OUT/env.txt"; printf '{"answer":"ok"}')");
+    const RLMHelperRunner runner =
+        directRunner(R"(env > "$OUT/env.txt"; printf '{"answer":"ok"}')");
 
     runner.run("Q", dbPath());
     Env child = childEnvironment();
@@ -339,12 +356,18 @@ printf '"}'
 
 TEST_F(RLMHelperRunnerTest, HelpersThatDoNotReadTheRequestDoNotHurtTheCaller) {
     const std::string question(8000000, 'q');
-    EXPECT_EQ(directRunner(R"(printf '{"answer":"quick"}')").run(question, dbPath()).answer, "quick");
+    EXPECT_EQ(directRunner(R"(printf '{"answer":"quick"}')").run(question, dbPath()).answer,
+              "quick");
     EXPECT_EQ(describe([&] { directRunner("exit 4").run(question, dbPath()); }),
               "RLM helper failed with exit code 4.");
-    EXPECT_EQ(directRunner(R"(exec 0<&-; sleep 0.1; printf '{"answer":"closed"}')").run(question, dbPath()).answer,
+    EXPECT_EQ(directRunner(R"(exec 0<&-; sleep 0.1; printf '{"answer":"closed"}')")
+                  .run(question, dbPath())
+                  .answer,
               "closed");
-    EXPECT_EQ(describe([&] { directRunner("head -c 10 >/dev/null; echo 'gave up' >&2; exit 9").run(question, dbPath()); }),
+    EXPECT_EQ(describe([&] {
+                  directRunner("head -c 10 >/dev/null; echo 'gave up' >&2; exit 9")
+                      .run(question, dbPath());
+              }),
               "RLM helper failed: gave up");
 }
 
@@ -367,7 +390,8 @@ TEST_F(RLMHelperRunnerTest, AMissingDatabaseStartsNoProcess) {
     withLauncher.launcher = launcher;
     RlmTestFolder::writeScript(helperPath(), "exit 0");
     const RLMHelperRunner runner("k", Env{}, withLauncher);
-    EXPECT_EQ(describe([&] { runner.run("Q", folder.file("missing.db")); }), "shadow.db not found. Run sync first.");
+    EXPECT_EQ(describe([&] { runner.run("Q", folder.file("missing.db")); }),
+              "shadow.db not found. Run sync first.");
     EXPECT_EQ(launcher->calls, 0);
     EXPECT_TRUE(folder.loggedEntries().empty());
 
@@ -381,9 +405,11 @@ TEST_F(RLMHelperRunnerTest, ShellModeLaunchesTheLoginShellWithDashLc) {
     auto launcher = std::make_shared<RecordingLauncher>();
     RLMHelperRunner::Seams withLauncher = seams();
     withLauncher.launcher = launcher;
-    RLMHelperRunner("k", Env{{"ORLUNE_RLM_HELPER_CMD", "helper --x | tee log"}}, withLauncher).run("Q", dbPath());
+    RLMHelperRunner("k", Env{{"ORLUNE_RLM_HELPER_CMD", "helper --x | tee log"}}, withLauncher)
+        .run("Q", dbPath());
     EXPECT_EQ(launcher->lastSpec.executable, RLMHelperRunner::loginShell());
-    EXPECT_EQ(launcher->lastSpec.arguments, (std::vector<std::string>{"-lc", "helper --x | tee log"}));
+    EXPECT_EQ(launcher->lastSpec.arguments,
+              (std::vector<std::string>{"-lc", "helper --x | tee log"}));
 }
 
 TEST_F(RLMHelperRunnerTest, LogsTheStartWithoutSecrets) {
@@ -419,7 +445,8 @@ TEST_F(RLMHelperRunnerTest, RunsConcurrentlyOnPoolThreads) {
     QList<QFuture<HelperResult>> futures;
     for (int i = 0; i < 4; ++i) {
         const std::string question = "question " + std::to_string(i);
-        futures.append(QtConcurrent::run([runner, question, this] { return runner.run(question, dbPath()); }));
+        futures.append(
+            QtConcurrent::run([runner, question, this] { return runner.run(question, dbPath()); }));
     }
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(futures[i].result().answer, "question " + std::to_string(i));

@@ -2,17 +2,14 @@
 // A temporary home for one test: HOME and the data folder (XDG_DATA_HOME)
 // point inside it, and a file there collects log lines.
 
+#include "OrluneRLM/StructuredLogger.hpp"
 #include "tests/support/TempDir.hpp"
 
-#include "OrluneRLM/StructuredLogger.hpp"
-
-#include <nlohmann/json.hpp>
-
 #include <fcntl.h>
+#include <nlohmann/json.hpp>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <string>
 #include <vector>
 
 namespace orlune::testing {
@@ -21,7 +18,8 @@ class RlmTestFolder {
 public:
     RlmTestFolder() : env_("HOME", dir_.path().string()) {
         env_.set("XDG_DATA_HOME", dataFolder());
-        logFd_ = ::open(dir_.file("log.jsonl").c_str(), O_CREAT | O_RDWR | O_APPEND | O_CLOEXEC, 0600);
+        logFd_ =
+            ::open(dir_.file("log.jsonl").c_str(), O_CREAT | O_RDWR | O_APPEND | O_CLOEXEC, 0600);
     }
     ~RlmTestFolder() { ::close(logFd_); }
 

@@ -2,9 +2,10 @@
 
 #include "tests/rlm/RlmTestFolder.hpp"
 
-#include <gtest/gtest.h>
-
 #include <chrono>
+#include <gtest/gtest.h>
+#include <thread>
+#include <vector>
 
 namespace orlune::rlm {
 namespace {
@@ -27,16 +28,18 @@ protected:
 
 TEST_F(StructuredLoggerTest, EmptyMetadataGivesExactlyTheFiveKeys) {
     const std::string line = logger("config").formatLine("info", "config_saved", {});
-    EXPECT_EQ(line,
-              "{\"category\":\"config\",\"level\":\"info\",\"message\":\"config_saved\","
-              "\"subsystem\":\"app.test\",\"timestamp\":\"2026-03-04T09:15:27Z\"}\n");
+    EXPECT_EQ(line, "{\"category\":\"config\",\"level\":\"info\",\"message\":\"config_saved\","
+                    "\"subsystem\":\"app.test\",\"timestamp\":\"2026-03-04T09:15:27Z\"}\n");
 }
 
 TEST_F(StructuredLoggerTest, ReservedKeysWinAndSolidiAreEscaped) {
-    const std::string line = logger("config").formatLine(
-        "info", "config_saved",
-        {{"message", "x"}, {"path", "/tmp/a"}, {"level", "l"}, {"subsystem", "s"}, {"category", "c"},
-         {"timestamp", "t"}});
+    const std::string line = logger("config").formatLine("info", "config_saved",
+                                                         {{"message", "x"},
+                                                          {"path", "/tmp/a"},
+                                                          {"level", "l"},
+                                                          {"subsystem", "s"},
+                                                          {"category", "c"},
+                                                          {"timestamp", "t"}});
     EXPECT_NE(line.find("\"path\":\"\\/tmp\\/a\""), std::string::npos) << line;
     const json entry = json::parse(line);
     EXPECT_EQ(entry.size(), 6u);
@@ -50,7 +53,8 @@ TEST_F(StructuredLoggerTest, ReservedKeysWinAndSolidiAreEscaped) {
 
 TEST_F(StructuredLoggerTest, OneLinePerEntryWhateverTheValues) {
     const std::string line = logger("chat").formatLine(
-        "error", "chat_failed", {{"error", "line one\nline two\r\t\"quoted\" \\ end"}, {"name", "Zoë 😀 名前"}});
+        "error", "chat_failed",
+        {{"error", "line one\nline two\r\t\"quoted\" \\ end"}, {"name", "Zoë 😀 名前"}});
     ASSERT_FALSE(line.empty());
     EXPECT_EQ(line.back(), '\n');
     EXPECT_EQ(line.find('\n'), line.size() - 1);
@@ -60,9 +64,12 @@ TEST_F(StructuredLoggerTest, OneLinePerEntryWhateverTheValues) {
 }
 
 TEST_F(StructuredLoggerTest, TextThatIsNotUtf8StillGivesAValidLine) {
-    const std::string line = logger("chat").formatLine("info", "e", {{"bad", std::string("a\xff" "b")}});
+    const std::string line = logger("chat").formatLine("info", "e",
+                                                       {{"bad", std::string("a\xff"
+                                                                            "b")}});
     ASSERT_FALSE(line.empty());
-    EXPECT_EQ(json::parse(line)["bad"], "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(json::parse(line)["bad"], "a\xEF\xBF\xBD"
+                                        "b");
 }
 
 TEST_F(StructuredLoggerTest, CategoriesDifferOnlyInCategory) {
@@ -86,8 +93,8 @@ TEST_F(StructuredLoggerTest, TimestampFormat) {
         {4102444799000LL, "2099-12-31T23:59:59Z"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(StructuredLogger::formatTimestamp(
-                      std::chrono::system_clock::time_point(std::chrono::milliseconds(c.unixMilliseconds))),
+        EXPECT_EQ(StructuredLogger::formatTimestamp(std::chrono::system_clock::time_point(
+                      std::chrono::milliseconds(c.unixMilliseconds))),
                   c.expected);
     }
 }
@@ -106,6 +113,28 @@ TEST_F(StructuredLoggerTest, LevelsReachTheDescriptorAsWholeLines) {
     EXPECT_EQ(entries[2]["level"], "error");
     EXPECT_EQ(entries[2]["category"], "full-disk-access");
     EXPECT_EQ(entries[2]["subsystem"], StructuredLogger::kBundleIdentifier);
+}
+
+TEST_F(StructuredLoggerTest, LinesFromManyThreadsNeverInterleave) {
+    const StructuredLogger out = folder.logger("chat");
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&out, t] {
+            for (int i = 0; i < 300; ++i) {
+                out.info("chat_event",
+                         {{"thread", std::to_string(t)}, {"payload", std::string(3000, 'a' + t)}});
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    const auto entries = folder.loggedEntries(); // throws on a torn line
+    ASSERT_EQ(entries.size(), 1200u);
+    for (const json& entry : entries) {
+        const int t = std::stoi(entry["thread"].get<std::string>());
+        EXPECT_EQ(entry["payload"], std::string(3000, 'a' + t));
+    }
 }
 
 TEST_F(StructuredLoggerTest, WritingToAClosedDescriptorIsSilent) {

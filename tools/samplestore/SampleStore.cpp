@@ -16,9 +16,16 @@ namespace orlune::samplestore {
 
 namespace {
 
-// 2022-01-01 00:00:00 UTC in the store's unit (nanoseconds since 2001-01-01).
-constexpr int64_t kFirstDate = 662688000LL * 1000000000LL;
+// The store's time unit: nanoseconds since 2001-01-01 00:00:00 UTC.
 constexpr int64_t kSecond = 1000000000LL;
+// 2024-01-01 00:00:00 UTC: where a new store's history ends (roughly).
+constexpr int64_t kHistoryEnd = 725846400LL * kSecond;
+constexpr int64_t kDay = 86400;
+// A history spans about five minutes per message, from 30 days to 10 years,
+// so that dates stay far from overflowing whatever the message count.
+constexpr int64_t kMinSpanSeconds = 30 * kDay;
+constexpr int64_t kMaxSpanSeconds = 3652 * kDay;
+constexpr int64_t kMeanBurstLength = 4; // messages per burst, on average (1 to 8)
 constexpr std::string_view kAttachmentCharacter = "\xEF\xBF\xBC"; // U+FFFC
 
 // The people, chats and memberships are the same in every store (their own
@@ -344,8 +351,18 @@ std::string archive(const std::vector<Piece>& pieces, bool mutableClasses) {
     return TypedStreamWriter::attributedBody(joinPieces(pieces), options);
 }
 
+int64_t spanSeconds(int64_t messageCount) {
+    const int64_t perMessage = 300;
+    if (messageCount > kMaxSpanSeconds / perMessage) {
+        return kMaxSpanSeconds;
+    }
+    return std::clamp(messageCount * perMessage, kMinSpanSeconds, kMaxSpanSeconds);
+}
+
+// Writes the messages with dates after `firstDate`, bursts of messages a few
+// minutes apart separated by pauses of about `meanPauseSeconds`.
 void writeMessages(ChatStoreWriter& writer, const Cast& cast, const SampleStoreOptions& options,
-                   int64_t firstDate, SampleStoreSummary& summary) {
+                   int64_t firstDate, int64_t meanPauseSeconds, SampleStoreSummary& summary) {
     Generator gen(cast, options.seed);
     const int archiveOnly = std::clamp(options.archiveOnlyPercent, 0, 100);
     const int neither = std::min(4, 100 - archiveOnly);
@@ -358,10 +375,11 @@ void writeMessages(ChatStoreWriter& writer, const Cast& cast, const SampleStoreO
         // A burst of messages in one chat, minutes apart, then a longer pause.
         const Chat& chat = cast.chats[gen.below(cast.chats.size())];
         const int64_t burst = std::min<int64_t>(remaining, 1 + static_cast<int64_t>(gen.below(8)));
-        date += static_cast<int64_t>(600 + gen.below(86400)) * kSecond;
+        date += static_cast<int64_t>(1 + gen.below(static_cast<size_t>(2 * meanPauseSeconds))) * kSecond;
         for (int64_t b = 0; b < burst; ++b, ++rowid, --remaining) {
             if (gen.percent() >= 4) { // otherwise the same date as the previous message
-                date += static_cast<int64_t>(1 + gen.below(600)) * kSecond + static_cast<int64_t>(gen.below(1000000));
+                date += static_cast<int64_t>(1 + gen.below(240)) * kSecond +
+                        static_cast<int64_t>(gen.below(1000000));
             }
             const bool fromMe = gen.percent() < 45;
             const Contact& sender = cast.contacts[chat.members[gen.below(chat.members.size())]];
@@ -462,7 +480,12 @@ SampleStoreSummary buildSampleStore(const std::string& path, const SampleStoreOp
     }
     summary.handles = static_cast<int64_t>(cast.contacts.size());
     summary.chats = static_cast<int64_t>(cast.chats.size());
-    writeMessages(writer, cast, options, kFirstDate, summary);
+    const int64_t span = spanSeconds(options.messageCount);
+    const int64_t bursts = std::max<int64_t>(1, options.messageCount / kMeanBurstLength);
+    // Messages inside a burst are two minutes apart on average.
+    const int64_t withinBursts = (kMeanBurstLength - 1) * 120;
+    writeMessages(writer, cast, options, kHistoryEnd - span * kSecond,
+                  std::max<int64_t>(1, span / bursts - withinBursts), summary);
     writer.commit();
     writer.close();
     return summary;
@@ -473,7 +496,7 @@ SampleStoreSummary appendSampleMessages(const std::string& path, int64_t count, 
     const Cast cast = makeCast();
     ChatStoreWriter writer(path, ChatStoreWriter::OpenExisting{});
     int64_t lastRowid = 0;
-    int64_t lastDate = kFirstDate;
+    int64_t lastDate = kHistoryEnd;
     {
         core::sqlite::Statement statement;
         if (statement.prepare(writer.connection(),
@@ -483,7 +506,9 @@ SampleStoreSummary appendSampleMessages(const std::string& path, int64_t count, 
             throw ChatStoreError(core::sqlite::errorMessage(writer.connection()));
         }
         lastRowid = statement.columnInt64(0);
-        lastDate = std::max(lastDate, statement.columnInt64(1));
+        if (lastRowid > 0) {
+            lastDate = statement.columnInt64(1);
+        }
     }
     prepareForBulkWrites(writer);
     writer.beginTransaction();
@@ -495,7 +520,7 @@ SampleStoreSummary appendSampleMessages(const std::string& path, int64_t count, 
     SampleStoreSummary summary;
     summary.handles = static_cast<int64_t>(cast.contacts.size());
     summary.chats = static_cast<int64_t>(cast.chats.size());
-    writeMessages(writer, cast, options, lastDate, summary);
+    writeMessages(writer, cast, options, lastDate, 30 * 60, summary);
     writer.commit();
     writer.close();
     return summary;
