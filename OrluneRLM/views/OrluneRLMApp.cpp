@@ -118,7 +118,11 @@ void OrluneRLMApp::hideIfInactive() {
     if (!tray_ || !window_->isVisible()) {
         return;
     }
-    // The settings sheet and other windows of ours keep the popup open.
+    // The settings sheet and other windows of ours keep the popup open (the
+    // sheet may not be the active window yet when the popup loses focus).
+    if (window_->settingsSheet() && window_->settingsSheet()->isVisible()) {
+        return;
+    }
     for (QWidget* active = QApplication::activeWindow(); active; active = active->parentWidget()) {
         if (active == window_.get()) {
             return;

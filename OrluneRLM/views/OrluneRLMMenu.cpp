@@ -92,7 +92,8 @@ void OrluneRLMMenu::setFittedToContent(bool fitted) {
     } else {
         setMinimumSize(kMinimumWidth, 0);
         setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-        resize(std::clamp(layout()->totalSizeHint().width(), kMinimumWidth, kFittedMaximumWidth), height());
+        // Starts as small as its content allows; the user may enlarge it.
+        resize(std::clamp(layout()->totalSizeHint().width(), kMinimumWidth, kFittedMaximumWidth), 1);
     }
     fitWindowToContent();
 }

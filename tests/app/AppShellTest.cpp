@@ -31,6 +31,9 @@ TEST_F(AppShellTest, WithoutATrayOrWhenAskedTheMenuOpensAsANormalWindow) {
         EXPECT_EQ(window->windowTitle(), "OrluneRLM");
         EXPECT_TRUE(showsChild(window, "setupScreen"));
         EXPECT_GE(window->width(), 300);
+        if (forceWindow) {
+            saveScreenshot(window, "window");
+        }
     }
 }
 
