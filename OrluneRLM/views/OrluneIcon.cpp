@@ -1,7 +1,10 @@
 #include "OrluneRLM/views/OrluneIcon.hpp"
 
+#include <QIconEngine>
 #include <QPainter>
 #include <QPainterPath>
+
+#include <algorithm>
 
 namespace orlune::rlm {
 
@@ -48,12 +51,34 @@ QPixmap OrluneIcon::draw(int size, bool mask) {
     return pixmap;
 }
 
+namespace {
+
+// Draws the mark at whatever size is asked for, when it is asked for, so that
+// start-up pays only for the sizes actually shown.
+class DrawnIconEngine final : public QIconEngine {
+public:
+    explicit DrawnIconEngine(bool mask) : mask_(mask) {}
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode, QIcon::State) override {
+        painter->drawPixmap(rect, OrluneIcon::draw(std::min(rect.width(), rect.height()), mask_));
+    }
+    QPixmap pixmap(const QSize& size, QIcon::Mode, QIcon::State) override {
+        return OrluneIcon::draw(std::min(size.width(), size.height()), mask_);
+    }
+    QIconEngine* clone() const override { return new DrawnIconEngine(mask_); }
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override {
+        return {{16, 16}, {22, 22}, {32, 32}, {48, 48}, {64, 64}, {128, 128}, {256, 256}};
+    }
+
+private:
+    bool mask_;
+};
+
+} // namespace
+
 QIcon OrluneIcon::trayIcon() {
 #ifdef Q_OS_MACOS
-    QIcon icon;
-    for (int size : {16, 18, 32, 36}) {
-        icon.addPixmap(draw(size, true));
-    }
+    QIcon icon(new DrawnIconEngine(true));
     icon.setIsMask(true);
     return icon;
 #else
@@ -62,11 +87,7 @@ QIcon OrluneIcon::trayIcon() {
 }
 
 QIcon OrluneIcon::applicationIcon() {
-    QIcon icon;
-    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
-        icon.addPixmap(draw(size, false));
-    }
-    return icon;
+    return QIcon(new DrawnIconEngine(false));
 }
 
 } // namespace orlune::rlm
