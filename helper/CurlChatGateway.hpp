@@ -1,0 +1,36 @@
+#pragma once
+// ChatGateway over HTTP with libcurl: POST {baseUrl}/chat/completions with the
+// API key as a bearer token. Redirects are not followed (the key is sent to
+// the configured address only) and only http and https are spoken. curl's
+// global initialisation is the caller's (main) duty.
+
+#include "helper/ChatGateway.hpp"
+
+#include <string>
+
+namespace orlune::helper {
+
+class CurlChatGateway : public ChatGateway {
+public:
+    // The address used when VEYRLINK_BASE_URL is not set.
+    static constexpr const char* kDefaultBaseUrl = "https://api.veyrlink.com/v1";
+
+    // `baseUrl` without the trailing "/chat/completions"; trailing slashes are
+    // dropped.
+    CurlChatGateway(std::string baseUrl, std::string apiKey);
+
+    nlohmann::json complete(const nlohmann::json& request,
+                            std::chrono::milliseconds timeout) override;
+
+    // Largest response body accepted.
+    static constexpr size_t kMaxResponseBytes = 8 * 1024 * 1024;
+
+private:
+    // `text` with every occurrence of the API key replaced.
+    std::string redact(std::string text) const;
+
+    std::string endpoint_;
+    std::string apiKey_;
+};
+
+} // namespace orlune::helper

@@ -1,0 +1,76 @@
+#include "helper/MessageFormat.hpp"
+
+#include <cstdio>
+#include <ctime>
+
+namespace orlune::helper {
+
+namespace {
+
+// Seconds from 1970-01-01 to 2001-01-01, both UTC.
+constexpr int64_t kStoreEpochOffset = 978307200;
+// Beyond this many seconds (about 3170 years) a date must be in nanoseconds.
+constexpr int64_t kLargestSecondsDate = 100000000000LL;
+
+} // namespace
+
+std::string formatMessageTime(int64_t storeDate) {
+    int64_t seconds = storeDate;
+    if (seconds > kLargestSecondsDate || seconds < -kLargestSecondsDate) {
+        seconds /= 1000000000LL;
+    }
+    std::time_t unixTime = static_cast<std::time_t>(seconds + kStoreEpochOffset);
+    std::tm parts{};
+    if (gmtime_r(&unixTime, &parts) == nullptr) {
+        return "an unknown time";
+    }
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d UTC", parts.tm_year + 1900,
+                  parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min);
+    return buffer;
+}
+
+std::string senderLabel(const MessageHit& message) {
+    if (message.isFromMe || message.sender == "me") {
+        return "You";
+    }
+    return message.sender.empty() ? "unknown" : message.sender;
+}
+
+std::string chatLabel(const MessageHit& message) {
+    if (message.chatName && !message.chatName->empty()) {
+        return *message.chatName;
+    }
+    return message.chatId;
+}
+
+std::string snippet(std::string_view text, size_t maxBytes) {
+    std::string out;
+    size_t end = text.size();
+    bool cut = false;
+    if (end > maxBytes) {
+        end = maxBytes;
+        // Step back to the start of a UTF-8 character.
+        while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+            --end;
+        }
+        cut = true;
+    }
+    out.reserve(end + 3);
+    for (size_t i = 0; i < end; ++i) {
+        char c = text[i];
+        out.push_back(c == '\n' || c == '\r' ? ' ' : c);
+    }
+    if (cut) {
+        out += "...";
+    }
+    return out;
+}
+
+std::string describeMessage(const MessageHit& message, size_t maxTextBytes) {
+    return senderLabel(message) + " in " + chatLabel(message) + ", " +
+           formatMessageTime(message.timestamp) + ": \"" + snippet(message.text, maxTextBytes) +
+           "\"";
+}
+
+} // namespace orlune::helper

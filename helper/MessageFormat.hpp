@@ -1,0 +1,31 @@
+#pragma once
+// How the helper names a message to the user: who sent it, in which chat, and
+// when.
+
+#include "helper/ShadowTools.hpp"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace orlune::helper {
+
+// A messaging-store date as "YYYY-MM-DD HH:MM UTC". The store counts from
+// 2001-01-01 00:00:00 UTC, in nanoseconds on current systems and in seconds on
+// old ones; values too large to be seconds are read as nanoseconds.
+std::string formatMessageTime(int64_t storeDate);
+
+// "You" for the user's own messages, otherwise the sender's handle.
+std::string senderLabel(const MessageHit& message);
+
+// The chat's name when it has one, otherwise its identifier.
+std::string chatLabel(const MessageHit& message);
+
+// `text` cut to at most `maxBytes` bytes on a UTF-8 character boundary, with
+// "..." appended when something was cut; line breaks become spaces.
+std::string snippet(std::string_view text, size_t maxBytes);
+
+// One line naming the message: sender in chat, time: "snippet".
+std::string describeMessage(const MessageHit& message, size_t maxTextBytes = 200);
+
+} // namespace orlune::helper

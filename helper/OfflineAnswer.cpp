@@ -1,0 +1,148 @@
+#include "helper/OfflineAnswer.hpp"
+
+#include "helper/MessageFormat.hpp"
+
+#include <algorithm>
+#include <set>
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+
+namespace orlune::helper {
+
+namespace {
+
+constexpr size_t kMaxWords = 16;
+
+const std::set<std::string>& stopWords() {
+    static const std::set<std::string> words = {
+        "a",        "about",    "above",   "anybody",   "anyone",  "aren",     "everybody",
+        "everyone", "somebody", "someone", "couldn",    "didn",    "doesn",    "hasn",
+        "haven",    "isn",      "shouldn", "wasn",      "weren",   "won",      "wouldn",
+        "after",    "again",    "against", "all",       "am",      "an",       "and",
+        "any",      "anything", "are",     "as",        "at",      "be",       "because",
+        "been",     "before",   "being",   "below",     "between", "both",     "but",
+        "by",       "can",      "could",   "did",       "do",      "does",     "doing",
+        "don",      "down",     "during",  "each",      "ever",    "every",    "few",
+        "for",      "from",     "further", "get",       "got",     "had",      "has",
+        "have",     "having",   "he",      "her",       "here",    "hers",     "herself",
+        "him",      "himself",  "his",     "how",       "i",       "if",       "in",
+        "into",     "is",       "it",      "its",       "itself",  "just",     "know",
+        "let",      "ll",       "me",      "more",      "most",    "my",       "myself",
+        "no",       "nor",      "not",     "now",       "of",      "off",      "on",
+        "once",     "only",     "or",      "other",     "our",     "ours",     "ourselves",
+        "out",      "over",     "own",     "re",        "s",       "same",     "she",
+        "should",   "so",       "some",    "something", "such",    "t",        "tell",
+        "than",     "that",     "the",     "their",     "theirs",  "them",     "themselves",
+        "then",     "there",    "these",   "they",      "this",    "those",    "through",
+        "to",       "too",      "under",   "until",     "up",      "us",       "ve",
+        "very",     "was",      "we",      "were",      "what",    "whats",    "when",
+        "where",    "which",    "while",   "who",       "whom",    "why",      "will",
+        "with",     "would",    "you",     "your",      "yours",   "yourself", "yourselves"};
+    return words;
+}
+
+bool isWordCodePoint(UChar32 c) {
+    return u_isalnum(c) || u_hasBinaryProperty(c, UCHAR_ALPHABETIC);
+}
+
+void appendCodePoint(std::string& out, UChar32 c) {
+    char buffer[U8_MAX_LENGTH];
+    int32_t length = 0;
+    UBool error = false;
+    U8_APPEND(buffer, length, U8_MAX_LENGTH, c, error);
+    if (!error) {
+        out.append(buffer, static_cast<size_t>(length));
+    }
+}
+
+bool isSingleLetter(const std::string& word) {
+    if (word.empty()) {
+        return true;
+    }
+    int32_t index = 0;
+    UChar32 c = 0;
+    U8_NEXT(word.data(), index, static_cast<int32_t>(word.size()), c);
+    return index == static_cast<int32_t>(word.size()) && !u_isdigit(c);
+}
+
+} // namespace
+
+std::vector<std::string> questionWords(std::string_view question) {
+    std::vector<std::string> words;
+    std::set<std::string> seen;
+    std::string current;
+    auto finish = [&] {
+        if (!current.empty() && !isSingleLetter(current) && stopWords().count(current) == 0 &&
+            seen.insert(current).second && words.size() < kMaxWords) {
+            words.push_back(current);
+        }
+        current.clear();
+    };
+    const auto* bytes = reinterpret_cast<const uint8_t*>(question.data());
+    const auto length = static_cast<int32_t>(question.size());
+    int32_t index = 0;
+    while (index < length) {
+        UChar32 c = 0;
+        U8_NEXT(bytes, index, length, c);
+        if (c >= 0 && isWordCodePoint(c)) {
+            appendCodePoint(current, u_tolower(c));
+        } else {
+            finish();
+        }
+    }
+    finish();
+    return words;
+}
+
+std::string matchExpression(const std::vector<std::string>& words) {
+    std::string expression;
+    for (const std::string& word : words) {
+        if (!expression.empty()) {
+            expression += " OR ";
+        }
+        expression += '"';
+        for (char c : word) {
+            expression += c;
+            if (c == '"') {
+                expression += '"';
+            }
+        }
+        expression += '"';
+    }
+    return expression;
+}
+
+std::string answerFromIndex(ShadowTools& tools, std::string_view question,
+                            const std::string& reason, int limit) {
+    std::string answer = "No language model was used (" + reason +
+                         "), so this answer comes from the message index alone.\n\n";
+    std::vector<std::string> words = questionWords(question);
+    if (words.empty()) {
+        return answer + "Your question has no words to search for. Try naming a person, a "
+                        "place or a topic.";
+    }
+    std::string quoted;
+    for (const std::string& word : words) {
+        if (!quoted.empty()) {
+            quoted += ", ";
+        }
+        quoted += '"';
+        quoted += word;
+        quoted += '"';
+    }
+
+    std::vector<MessageHit> hits = tools.search(matchExpression(words), limit);
+    if (hits.empty()) {
+        return answer + "No messages were found for " + quoted + ".";
+    }
+    answer += "The messages that best match " + quoted + ":";
+    for (size_t i = 0; i < hits.size(); ++i) {
+        answer += '\n';
+        answer += std::to_string(i + 1);
+        answer += ". ";
+        answer += describeMessage(hits[i]);
+    }
+    return answer;
+}
+
+} // namespace orlune::helper

@@ -1,0 +1,29 @@
+#pragma once
+// Answers a question from the full-text index alone, for when no model can be
+// used: the question's words become an FTS5 query and the best-matching
+// messages are listed with sender, chat and time.
+
+#include "helper/ShadowTools.hpp"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orlune::helper {
+
+// The question's words worth searching for: letters and digits split at
+// everything else, lower-cased, common English words and single letters
+// dropped, each word once, in order of first appearance, at most 16.
+std::vector<std::string> questionWords(std::string_view question);
+
+// The words as a safe FTS5 MATCH expression: each one a double-quoted string
+// (quotes inside doubled), joined by " OR ". Empty for no words.
+std::string matchExpression(const std::vector<std::string>& words);
+
+// The answer text. `reason` says why no model was used (e.g. "no API key is
+// configured") and is shown to the user. Lists at most `limit` messages.
+// Throws ShadowToolError when the index cannot be read.
+std::string answerFromIndex(ShadowTools& tools, std::string_view question,
+                            const std::string& reason, int limit = 8);
+
+} // namespace orlune::helper

@@ -1,0 +1,570 @@
+#include "helper/RecursiveAgent.hpp"
+
+#include "helper/HelperError.hpp"
+#include "helper/MessageFormat.hpp"
+
+#include <algorithm>
+
+namespace orlune::helper {
+
+namespace {
+
+using nlohmann::json;
+using Clock = std::chrono::steady_clock;
+
+constexpr size_t kMaxToolResultBytes = 16000;
+constexpr size_t kMaxCellBytes = 1000;
+constexpr size_t kMaxSliceBytes = 24000;
+constexpr size_t kMaxSummaryBytes = 2000;
+constexpr int kDefaultSqlRows = 50;
+constexpr int kMaxSqlRows = 200;
+constexpr int kDefaultSearchHits = 20;
+constexpr int kMaxSearchHits = 50;
+constexpr size_t kMaxSources = 20;
+
+constexpr const char* kRootPrompt =
+    "You answer questions about the user's own text messages. They are stored in a SQLite "
+    "database described below, which you explore with tools:\n"
+    "- search_messages: ranked full-text search (SQLite FTS5 MATCH syntax: put each word or "
+    "phrase in double quotes, join alternatives with OR).\n"
+    "- run_sql: one read-only SQL statement (SQLite dialect).\n"
+    "- ask_submodel: have a helper model read a slice of text you pass it and answer a narrower "
+    "question about it.\n"
+    "Base the answer only on messages you found. When you are done, call final_answer with the "
+    "answer, the guids of the messages it relies on, and a short summary of the whole "
+    "conversation so far (it is given back to you with the next question).\n"
+    "Message times (messages.timestamp) are the messaging store's dates: nanoseconds since "
+    "2001-01-01 00:00:00 UTC (seconds in very old stores). A sender of 'me' (is_from_me = 1) is "
+    "the user. Tool calls are limited, so prefer few, well-aimed queries.";
+
+constexpr const char* kSubPrompt =
+    "You help another model answer a question about the user's text messages. Answer the "
+    "question about the text you are given, briefly and only from that text and from what the "
+    "tools (if offered) find in the message database described below. Name the messages you "
+    "rely on by sender, chat and time.";
+
+constexpr const char* kLastCallNote =
+    "No tool calls are left. Answer the question now, in plain text, from what you have found.";
+
+std::string clip(const std::string& text, size_t maxBytes) {
+    return text.size() <= maxBytes ? text : snippet(text, maxBytes);
+}
+
+std::string dumpJson(const json& value) {
+    return value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+std::string toolError(const std::string& message) {
+    return dumpJson(json{{"error", message}});
+}
+
+int boundedLimit(const json& arguments, const char* key, int fallback, int ceiling) {
+    auto it = arguments.find(key);
+    if (it == arguments.end() || !it->is_number_integer()) {
+        return fallback;
+    }
+    return static_cast<int>(std::clamp<int64_t>(it->get<int64_t>(), 1, ceiling));
+}
+
+std::optional<std::string> stringArgument(const json& arguments, const char* key) {
+    auto it = arguments.find(key);
+    if (it == arguments.end() || !it->is_string()) {
+        return std::nullopt;
+    }
+    return it->get<std::string>();
+}
+
+json functionTool(const char* name, const char* description, json properties,
+                  std::vector<std::string> required) {
+    return json{
+        {"type", "function"},
+        {"function",
+         {{"name", name},
+          {"description", description},
+          {"parameters",
+           {{"type", "object"}, {"properties", std::move(properties)}, {"required", required}}}}}};
+}
+
+// The assistant message as it goes back into the conversation.
+json echoAssistant(const json& message) {
+    json echo = {{"role", "assistant"}};
+    auto content = message.find("content");
+    echo["content"] = (content != message.end() && content->is_string()) ? *content : json(nullptr);
+    echo["tool_calls"] = message["tool_calls"];
+    return echo;
+}
+
+// The tool call's arguments: a JSON text (the common form) or an object.
+std::optional<json> parseArguments(const json& call) {
+    auto function = call.find("function");
+    if (function == call.end() || !function->is_object()) {
+        return std::nullopt;
+    }
+    auto arguments = function->find("arguments");
+    if (arguments == function->end() || arguments->is_null()) {
+        return json::object();
+    }
+    if (arguments->is_object()) {
+        return *arguments;
+    }
+    if (arguments->is_string()) {
+        json parsed = json::parse(arguments->get<std::string>(), nullptr, false);
+        if (!parsed.is_discarded() && parsed.is_object()) {
+            return parsed;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string callName(const json& call) {
+    auto function = call.find("function");
+    if (function != call.end() && function->is_object()) {
+        auto name = function->find("name");
+        if (name != function->end() && name->is_string()) {
+            return name->get<std::string>();
+        }
+    }
+    return "";
+}
+
+std::string sqlQuote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        quoted += c;
+        if (c == '\'') {
+            quoted += '\'';
+        }
+    }
+    return quoted + "'";
+}
+
+const json* toolCallsOf(const json& message) {
+    auto calls = message.find("tool_calls");
+    if (calls == message.end() || !calls->is_array() || calls->empty()) {
+        return nullptr;
+    }
+    return &*calls;
+}
+
+// The message's text: a string, or (as some gateways send it) a list of
+// parts whose "text" pieces are joined.
+std::string contentOf(const json& message) {
+    auto content = message.find("content");
+    if (content == message.end()) {
+        return "";
+    }
+    if (content->is_string()) {
+        return trimmed(content->get<std::string>());
+    }
+    std::string text;
+    if (content->is_array()) {
+        for (const json& part : *content) {
+            if (part.is_object() && part.contains("text") && part["text"].is_string()) {
+                text += part["text"].get<std::string>();
+            }
+        }
+    }
+    return trimmed(text);
+}
+
+} // namespace
+
+std::string fallbackSummary(const std::optional<std::string>& previous, const std::string& question,
+                            const std::string& answer) {
+    std::string summary = previous ? *previous + "\n" : std::string();
+    summary += "Q: " + snippet(question, 300) + "\nA: " + snippet(answer, 400);
+    if (summary.size() > kMaxSummaryBytes) {
+        size_t start = summary.size() - kMaxSummaryBytes;
+        while (start < summary.size() &&
+               (static_cast<unsigned char>(summary[start]) & 0xC0) == 0x80) {
+            ++start;
+        }
+        summary = "..." + summary.substr(start);
+    }
+    return summary;
+}
+
+RecursiveAgent::RecursiveAgent(ChatGateway& gateway, ShadowTools& tools, std::string model,
+                               AgentLimits limits, std::ostream* diagnostics)
+    : gateway_(gateway), tools_(tools), model_(std::move(model)), limits_(limits),
+      diagnostics_(diagnostics) {}
+
+void RecursiveAgent::note(const std::string& line) {
+    if (diagnostics_ != nullptr) {
+        *diagnostics_ << "orlune-rlm-helper: " << line << "\n";
+    }
+}
+
+json RecursiveAgent::toolDefinitions(int depth, bool root) const {
+    json tools = json::array();
+    tools.push_back(functionTool(
+        "search_messages",
+        "Ranked full-text search over message text, chat names and senders. Returns the best "
+        "matches with guid, sender, chat, time and text.",
+        {{"query", {{"type", "string"}, {"description", "An FTS5 MATCH expression."}}},
+         {"limit", {{"type", "integer"}, {"description", "Most matches to return (1-50)."}}}},
+        {"query"}));
+    tools.push_back(functionTool(
+        "run_sql", "Runs one read-only SQLite statement on the message database.",
+        {{"sql", {{"type", "string"}}},
+         {"limit", {{"type", "integer"}, {"description", "Most rows to return (1-200)."}}}},
+        {"sql"}));
+    if (depth < limits_.maxDepth) {
+        tools.push_back(functionTool(
+            "ask_submodel",
+            "Asks a helper model a question about a slice of text (for example messages you "
+            "found) and returns its answer.",
+            {{"question", {{"type", "string"}}}, {"text", {{"type", "string"}}}},
+            {"question", "text"}));
+    }
+    if (root) {
+        tools.push_back(functionTool(
+            "final_answer", "Finishes with the answer to the user's question.",
+            {{"answer", {{"type", "string"}, {"description", "The answer, for the user."}}},
+             {"sources",
+              {{"type", "array"},
+               {"items", {{"type", "string"}}},
+               {"description", "guids of the messages the answer relies on."}}},
+             {"summary",
+              {{"type", "string"},
+               {"description", "A short summary of the whole conversation so far."}}}},
+            {"answer"}));
+    }
+    return tools;
+}
+
+json RecursiveAgent::complete(const json& messages, const json& tools, int depth) {
+    auto now = Clock::now();
+    if (now >= limits_.deadline) {
+        throw HelperError(HelperError::Kind::timeout,
+                          "The question took too long to answer and was stopped.");
+    }
+    auto remaining =
+        limits_.deadline == Clock::time_point::max()
+            ? limits_.callTimeout
+            : std::chrono::duration_cast<std::chrono::milliseconds>(limits_.deadline - now);
+    // When the deadline is nearer than a call's own limit, a call that times
+    // out has run into the deadline, even if the clock reads a hair before it.
+    const bool boundByDeadline =
+        limits_.deadline != Clock::time_point::max() && remaining <= limits_.callTimeout;
+    auto timeout = std::min(limits_.callTimeout, remaining);
+
+    // No sampling options: not every model behind a gateway accepts them.
+    json request = {{"model", model_}, {"messages", messages}};
+    if (!tools.empty()) {
+        request["tools"] = tools;
+        request["tool_choice"] = "auto";
+    }
+    ++calls_;
+    note("completion " + std::to_string(calls_) + " of at most " +
+         std::to_string(limits_.maxCalls) + " (depth " + std::to_string(depth) + ")");
+    try {
+        return gateway_.complete(request, timeout);
+    } catch (const GatewayError& error) {
+        if (error.kind() == GatewayError::Kind::timeout &&
+            (boundByDeadline || Clock::now() >= limits_.deadline)) {
+            throw HelperError(HelperError::Kind::timeout,
+                              "The question took too long to answer and was stopped.");
+        }
+        throw;
+    }
+}
+
+std::string RecursiveAgent::schemaDescription() {
+    std::string description = "Database tables:\n";
+    for (const std::string& table : tools_.listTables()) {
+        // FTS5's own storage tables are noise to the model.
+        if (table.rfind("messages_fts_", 0) == 0) {
+            continue;
+        }
+        description += "- " + table + "(";
+        bool first = true;
+        for (const TableColumn& column : tools_.describeTable(table)) {
+            description += (first ? "" : ", ") + column.name;
+            if (!column.type.empty()) {
+                description += " " + column.type;
+            }
+            if (column.notNull) {
+                description += " NOT NULL";
+            }
+            first = false;
+        }
+        description += ")\n";
+    }
+    description +=
+        "messages_fts is an FTS5 index over messages(text, chat_name, sender) with "
+        "content_rowid = messages.rowid; rank with bm25(messages_fts) (lower is better). "
+        "chat_participants lists the members of each chat.\n";
+    try {
+        QueryTable count = tools_.query("SELECT COUNT(*) FROM messages", 1);
+        if (!count.rows.empty() && count.rows[0][0].is_number_integer()) {
+            description +=
+                "The messages table holds " + dumpJson(count.rows[0][0]) + " messages.\n";
+        }
+    } catch (const ShadowToolError&) {
+        // The count is a courtesy; the schema above is what matters.
+    }
+    return description;
+}
+
+std::string RecursiveAgent::runSql(const json& arguments) {
+    auto sql = stringArgument(arguments, "sql");
+    if (!sql) {
+        return toolError("run_sql needs a \"sql\" string.");
+    }
+    QueryTable table =
+        tools_.query(*sql, boundedLimit(arguments, "limit", kDefaultSqlRows, kMaxSqlRows));
+    json rows = json::array();
+    for (auto& row : table.rows) {
+        json cells = json::array();
+        for (auto& cell : row) {
+            cells.push_back(cell.is_string() ? json(clip(cell.get<std::string>(), kMaxCellBytes))
+                                             : cell);
+        }
+        rows.push_back(std::move(cells));
+    }
+    json result = {{"columns", table.columns}, {"rows", rows}};
+    std::string text = dumpJson(result);
+    while (text.size() > kMaxToolResultBytes && !result["rows"].empty()) {
+        result["rows"].erase(result["rows"].size() - 1);
+        result["truncated"] = true;
+        text = dumpJson(result);
+    }
+    return text;
+}
+
+std::string RecursiveAgent::runSearch(const json& arguments) {
+    auto query = stringArgument(arguments, "query");
+    if (!query) {
+        return toolError("search_messages needs a \"query\" string.");
+    }
+    auto hits =
+        tools_.search(*query, boundedLimit(arguments, "limit", kDefaultSearchHits, kMaxSearchHits));
+    json matches = json::array();
+    for (const MessageHit& hit : hits) {
+        matches.push_back({{"guid", hit.guid},
+                           {"sender", senderLabel(hit)},
+                           {"chat", chatLabel(hit)},
+                           {"when", formatMessageTime(hit.timestamp)},
+                           {"text", clip(hit.text, kMaxCellBytes)}});
+    }
+    json result = {{"matches", matches}};
+    if (matches.empty()) {
+        result["note"] = "No matches. An expression FTS5 cannot parse also finds nothing: quote "
+                         "words that contain punctuation.";
+    }
+    std::string text = dumpJson(result);
+    while (text.size() > kMaxToolResultBytes && !result["matches"].empty()) {
+        result["matches"].erase(result["matches"].size() - 1);
+        text = dumpJson(result);
+    }
+    return text;
+}
+
+std::string RecursiveAgent::askSubmodel(const json& arguments, int depth) {
+    auto question = stringArgument(arguments, "question");
+    auto slice = stringArgument(arguments, "text");
+    if (!question || !slice) {
+        return toolError("ask_submodel needs \"question\" and \"text\" strings.");
+    }
+    const int subDepth = depth + 1;
+    json messages = json::array();
+    messages.push_back(
+        {{"role", "system"}, {"content", std::string(kSubPrompt) + "\n\n" + schemaDescription()}});
+    messages.push_back(
+        {{"role", "user"},
+         {"content", "Question: " + *question + "\n\nText:\n" + clip(*slice, kMaxSliceBytes)}});
+    while (true) {
+        // The last completion is always kept for the root's answer.
+        if (calls_ + 1 >= limits_.maxCalls) {
+            return toolError("The sub-model could not answer: no model calls are left.");
+        }
+        bool withTools = calls_ + 2 < limits_.maxCalls;
+        json message = complete(
+            messages, withTools ? toolDefinitions(subDepth, false) : json::array(), subDepth);
+        const json* calls = toolCallsOf(message);
+        if (calls == nullptr) {
+            std::string content = contentOf(message);
+            return content.empty() ? toolError("The sub-model gave an empty answer.")
+                                   : dumpJson(json{{"answer", content}});
+        }
+        if (!withTools) {
+            return toolError("The sub-model did not answer before its calls ran out.");
+        }
+        message["tool_calls"] = *calls;
+        messages.push_back(echoAssistant(message));
+        int index = 0;
+        for (const json& call : *calls) {
+            std::string id = call.contains("id") && call["id"].is_string()
+                                 ? call["id"].get<std::string>()
+                                 : "call_" + std::to_string(index);
+            ++index;
+            auto parsedArguments = parseArguments(call);
+            std::string name = callName(call);
+            std::string result = parsedArguments
+                                     ? runTool(name, *parsedArguments, subDepth)
+                                     : toolError("The arguments are not a JSON object.");
+            messages.push_back({{"role", "tool"}, {"tool_call_id", id}, {"content", result}});
+        }
+    }
+}
+
+std::string RecursiveAgent::runTool(const std::string& name, const json& arguments, int depth) {
+    note("tool " + (name.empty() ? std::string("(unnamed)") : name) + " (depth " +
+         std::to_string(depth) + ")");
+    try {
+        if (name == "run_sql") {
+            return runSql(arguments);
+        }
+        if (name == "search_messages") {
+            return runSearch(arguments);
+        }
+        if (name == "ask_submodel") {
+            if (depth >= limits_.maxDepth) {
+                return toolError("ask_submodel is not available at this depth.");
+            }
+            return askSubmodel(arguments, depth);
+        }
+    } catch (const ShadowToolError& error) {
+        return toolError(error.what());
+    }
+    return toolError("Unknown tool \"" + name + "\".");
+}
+
+std::string RecursiveAgent::citedMessages(const json& sources) {
+    if (!sources.is_array()) {
+        return "";
+    }
+    std::vector<std::string> guids;
+    for (const json& source : sources) {
+        if (source.is_string() && guids.size() < kMaxSources &&
+            std::find(guids.begin(), guids.end(), source.get<std::string>()) == guids.end()) {
+            guids.push_back(source.get<std::string>());
+        }
+    }
+    if (guids.empty()) {
+        return "";
+    }
+    std::string list;
+    for (const std::string& guid : guids) {
+        list += (list.empty() ? "" : ", ") + sqlQuote(guid);
+    }
+    QueryTable table;
+    try {
+        table = tools_.query("SELECT guid, chat_id, chat_name, sender, text, timestamp, is_from_me "
+                             "FROM messages WHERE guid IN (" +
+                                 list + ") ORDER BY timestamp",
+                             static_cast<int>(kMaxSources));
+    } catch (const ShadowToolError&) {
+        note("could not read the cited messages");
+        return "";
+    }
+    std::string cited;
+    for (const auto& row : table.rows) {
+        if (row.size() != 7 || !row[0].is_string() || !row[3].is_string() || !row[4].is_string()) {
+            continue;
+        }
+        MessageHit hit;
+        hit.guid = row[0].get<std::string>();
+        hit.chatId = row[1].is_string() ? row[1].get<std::string>() : "";
+        if (row[2].is_string()) {
+            hit.chatName = row[2].get<std::string>();
+        }
+        hit.sender = row[3].get<std::string>();
+        hit.text = row[4].get<std::string>();
+        hit.timestamp = row[5].is_number_integer() ? row[5].get<int64_t>() : 0;
+        hit.isFromMe = row[6].is_number_integer() && row[6].get<int64_t>() != 0;
+        cited += "- " + describeMessage(hit, 160) + "\n";
+    }
+    return cited.empty() ? "" : "\n\nMessages this answer relies on:\n" + cited;
+}
+
+AgentAnswer RecursiveAgent::answer(const HelperRequest& request) {
+    std::string system = std::string(kRootPrompt) + "\n\n";
+    try {
+        system += schemaDescription();
+    } catch (const ShadowToolError& error) {
+        throw HelperError(HelperError::Kind::database,
+                          std::string("The message database cannot be read: ") + error.what());
+    }
+    system += "\nLimits: at most " + std::to_string(limits_.maxCalls) +
+              " model calls in all; sub-models may nest " + std::to_string(limits_.maxDepth) +
+              " level(s) deep.\n";
+    if (request.summary) {
+        system += "\nSummary of the conversation so far:\n" + *request.summary + "\n";
+    }
+
+    json messages = json::array();
+    messages.push_back({{"role", "system"}, {"content", system}});
+    for (const ConversationTurn& turn : request.conversation) {
+        std::string role = (turn.role == "assistant" || turn.role == "system") ? turn.role : "user";
+        messages.push_back({{"role", role}, {"content", turn.text}});
+    }
+    messages.push_back({{"role", "user"}, {"content", request.question}});
+
+    while (true) {
+        const bool last = calls_ + 1 >= limits_.maxCalls;
+        if (last) {
+            messages.push_back({{"role", "system"}, {"content", kLastCallNote}});
+        }
+        json message = complete(messages, last ? json::array() : toolDefinitions(0, true), 0);
+        const json* calls = toolCallsOf(message);
+        if (calls == nullptr) {
+            std::string content = contentOf(message);
+            if (content.empty()) {
+                throw GatewayError(GatewayError::Kind::malformed,
+                                   "The model gave an empty answer.");
+            }
+            return {content, fallbackSummary(request.summary, request.question, content)};
+        }
+        if (last) {
+            throw HelperError(HelperError::Kind::limit,
+                              "The model did not finish its answer within " +
+                                  std::to_string(limits_.maxCalls) + " calls.");
+        }
+        message["tool_calls"] = *calls;
+        messages.push_back(echoAssistant(message));
+        int index = 0;
+        for (const json& call : *calls) {
+            std::string id = call.contains("id") && call["id"].is_string()
+                                 ? call["id"].get<std::string>()
+                                 : "call_" + std::to_string(index);
+            ++index;
+            std::string name = callName(call);
+            auto arguments = parseArguments(call);
+            if (!arguments) {
+                messages.push_back(
+                    {{"role", "tool"},
+                     {"tool_call_id", id},
+                     {"content", toolError("The arguments are not a JSON object.")}});
+                continue;
+            }
+            if (name == "final_answer") {
+                auto text = stringArgument(*arguments, "answer");
+                if (text && !trimmed(*text).empty()) {
+                    std::string answerText = trimmed(*text);
+                    auto summary = stringArgument(*arguments, "summary");
+                    std::string newSummary =
+                        summary && !trimmed(*summary).empty()
+                            ? *summary
+                            : fallbackSummary(request.summary, request.question, answerText);
+                    auto sources = arguments->find("sources");
+                    if (sources != arguments->end()) {
+                        answerText += citedMessages(*sources);
+                    }
+                    return {answerText, newSummary};
+                }
+                messages.push_back(
+                    {{"role", "tool"},
+                     {"tool_call_id", id},
+                     {"content", toolError("final_answer needs a non-empty \"answer\".")}});
+                continue;
+            }
+            messages.push_back({{"role", "tool"},
+                                {"tool_call_id", id},
+                                {"content", runTool(name, *arguments, 0)}});
+        }
+    }
+}
+
+} // namespace orlune::helper

@@ -1,0 +1,79 @@
+#pragma once
+// The recursive language-model loop. The root model gets the question, the
+// earlier turns, the running summary and a description of the shadow
+// database's tables, and may call tools: read-only SQL, full-text search, and
+// a sub-model asked about a slice of text (which has the same tools and may
+// itself ask a deeper sub-model, down to the depth limit). The root finishes
+// with an answer that names the messages it relied on and a new summary.
+//
+// Limits: at most `maxCalls` completions in all (the last one always left to
+// the root, which must then answer without tools), sub-models at most
+// `maxDepth` levels below the root, each completion bounded by `callTimeout`
+// and everything by `deadline`.
+//
+// The agent borrows the gateway and the tools for its lifetime; one thread.
+
+#include "helper/ChatGateway.hpp"
+#include "helper/HelperRequest.hpp"
+#include "helper/ShadowTools.hpp"
+
+#include <chrono>
+#include <ostream>
+#include <string>
+
+namespace orlune::helper {
+
+struct AgentLimits {
+    int maxDepth = HelperRequest::kDefaultMaxDepth;
+    int maxCalls = HelperRequest::kDefaultMaxCalls;
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
+    std::chrono::milliseconds callTimeout{60000};
+};
+
+struct AgentAnswer {
+    std::string answer;  // never empty
+    std::string summary; // the new running summary
+};
+
+class RecursiveAgent {
+public:
+    static constexpr const char* kDefaultModel = "openai/gpt-4o-mini";
+
+    // `diagnostics` receives one line per completion and tool call (names and
+    // counts only, never content or the key); may be null.
+    RecursiveAgent(ChatGateway& gateway, ShadowTools& tools, std::string model, AgentLimits limits,
+                   std::ostream* diagnostics = nullptr);
+
+    // Answers the request's question. Throws GatewayError when the gateway
+    // fails (the caller decides whether an unreachable gateway on the first
+    // call means "answer offline"), HelperError (timeout, limit, database).
+    AgentAnswer answer(const HelperRequest& request);
+
+    // Completions requested so far (including one that failed).
+    int callsMade() const { return calls_; }
+
+private:
+    nlohmann::json complete(const nlohmann::json& messages, const nlohmann::json& tools, int depth);
+    nlohmann::json toolDefinitions(int depth, bool root) const;
+    std::string runTool(const std::string& name, const nlohmann::json& arguments, int depth);
+    std::string runSql(const nlohmann::json& arguments);
+    std::string runSearch(const nlohmann::json& arguments);
+    std::string askSubmodel(const nlohmann::json& arguments, int depth);
+    std::string schemaDescription();
+    std::string citedMessages(const nlohmann::json& sources);
+    void note(const std::string& line);
+
+    ChatGateway& gateway_;
+    ShadowTools& tools_;
+    std::string model_;
+    AgentLimits limits_;
+    std::ostream* diagnostics_;
+    int calls_ = 0;
+};
+
+// The running summary kept when the model gives none: the previous summary
+// followed by this exchange, cut to a bounded size (the most recent part kept).
+std::string fallbackSummary(const std::optional<std::string>& previous, const std::string& question,
+                            const std::string& answer);
+
+} // namespace orlune::helper

@@ -1,0 +1,91 @@
+#include "helper/ShadowDBTools.hpp"
+
+#include <algorithm>
+
+namespace orlune::helper {
+
+namespace {
+
+nlohmann::json cell(const core::SQLiteValue& value) {
+    switch (value.kind()) {
+    case core::SQLiteValue::Kind::integer:
+        return value.asInteger();
+    case core::SQLiteValue::Kind::real:
+        return value.asReal();
+    case core::SQLiteValue::Kind::text:
+        return value.asText();
+    case core::SQLiteValue::Kind::blob:
+        return "<blob of " + std::to_string(value.asBlob().size()) + " bytes>";
+    case core::SQLiteValue::Kind::null:
+        break;
+    }
+    return nullptr;
+}
+
+// Runs `operation`, turning the database's errors into ShadowToolError.
+template <typename Operation> auto translated(Operation&& operation) -> decltype(operation()) {
+    try {
+        return operation();
+    } catch (const core::ShadowDB::Error& error) {
+        throw ShadowToolError(error.what());
+    }
+}
+
+} // namespace
+
+ShadowDBTools::ShadowDBTools(const std::string& path)
+    : db_(translated([&] { return core::ShadowDB::openReadOnly(path); })) {}
+
+QueryTable ShadowDBTools::query(const std::string& sql, int limit) {
+    auto now = Clock::now();
+    auto budget = kStatementBudget;
+    if (deadline_ != Clock::time_point::max()) {
+        auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - now);
+        budget = std::clamp(remaining, std::chrono::milliseconds(1), kStatementBudget);
+    }
+    core::ShadowQueryResult result =
+        translated([&] { return db_->executeReadOnly(sql, limit, budget); });
+    QueryTable table;
+    table.columns = result.columns;
+    for (const auto& row : result.rows) {
+        std::vector<nlohmann::json> cells;
+        cells.reserve(table.columns.size());
+        for (const std::string& column : table.columns) {
+            auto it = row.find(column);
+            cells.push_back(it == row.end() ? nlohmann::json(nullptr) : cell(it->second));
+        }
+        table.rows.push_back(std::move(cells));
+    }
+    return table;
+}
+
+std::vector<MessageHit> ShadowDBTools::search(const std::string& match, int limit) {
+    std::vector<MessageHit> hits;
+    for (core::SearchResult& result : translated([&] { return db_->search(match, limit); })) {
+        MessageHit hit;
+        hit.guid = std::move(result.guid);
+        hit.chatId = std::move(result.chatId);
+        hit.chatName = std::move(result.chatName);
+        hit.sender = std::move(result.sender);
+        hit.text = std::move(result.text);
+        hit.timestamp = result.timestamp;
+        hit.isFromMe = result.isFromMe;
+        hit.rank = result.rank;
+        hits.push_back(std::move(hit));
+    }
+    return hits;
+}
+
+std::vector<std::string> ShadowDBTools::listTables() {
+    return translated([&] { return db_->listTables(); });
+}
+
+std::vector<TableColumn> ShadowDBTools::describeTable(const std::string& table) {
+    std::vector<TableColumn> columns;
+    for (const core::ColumnInfo& info : translated([&] { return db_->describeTable(table); })) {
+        columns.push_back({info.name, info.type, info.notNull});
+    }
+    return columns;
+}
+
+} // namespace orlune::helper

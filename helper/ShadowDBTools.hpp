@@ -1,0 +1,41 @@
+#pragma once
+// ShadowTools on the shadow database opened read-only (ShadowDB::openReadOnly):
+// the file is never created or written, and every statement goes through the
+// core's read-only query surface, which refuses anything that could change the
+// file or the connection and stops statements that run too long.
+//
+// One instance, one connection, used from one thread; closed on destruction.
+
+#include "OrluneCore/ShadowDB.hpp"
+#include "helper/ShadowTools.hpp"
+
+#include <chrono>
+#include <memory>
+
+namespace orlune::helper {
+
+class ShadowDBTools : public ShadowTools {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // Longest time one statement may run.
+    static constexpr std::chrono::milliseconds kStatementBudget{10000};
+
+    // Opens `path` read-only. Throws ShadowToolError ("Failed to open
+    // database: " and SQLite's message) when the file is missing or unreadable.
+    explicit ShadowDBTools(const std::string& path);
+
+    // Statements still running at `deadline` are stopped and fail.
+    void setDeadline(Clock::time_point deadline) { deadline_ = deadline; }
+
+    QueryTable query(const std::string& sql, int limit) override;
+    std::vector<MessageHit> search(const std::string& match, int limit) override;
+    std::vector<std::string> listTables() override;
+    std::vector<TableColumn> describeTable(const std::string& table) override;
+
+private:
+    std::unique_ptr<core::ShadowDB> db_;
+    Clock::time_point deadline_ = Clock::time_point::max();
+};
+
+} // namespace orlune::helper

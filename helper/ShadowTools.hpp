@@ -1,0 +1,68 @@
+#pragma once
+// What the helper may do with the shadow database: read-only SQL, ranked
+// full-text search, and the table list and column descriptions that tell the
+// model what is there. Implementations never change the database.
+
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace orlune::helper {
+
+// A refused or failed tool operation. what() is SQLite's or the guard's
+// message; the agent hands it back to the model as the tool's result.
+class ShadowToolError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct QueryTable {
+    std::vector<std::string> columns;
+    // One entry per row, one JSON value per column: number, string, null, or
+    // for a blob a short "<blob of N bytes>" text.
+    std::vector<std::vector<nlohmann::json>> rows;
+};
+
+struct TableColumn {
+    std::string name;
+    std::string type;
+    bool notNull = false;
+};
+
+struct MessageHit {
+    std::string guid;
+    std::string chatId;
+    std::optional<std::string> chatName;
+    std::string sender;
+    std::string text;
+    int64_t timestamp = 0;
+    bool isFromMe = false;
+    double rank = 0; // bm25: lower is better
+};
+
+class ShadowTools {
+public:
+    virtual ~ShadowTools() = default;
+
+    // Runs one read-only statement and returns at most `limit` rows (100 when
+    // `limit` is 0 or less). Throws ShadowToolError when the statement is
+    // empty, not read-only, more than one statement, or fails.
+    virtual QueryTable query(const std::string& sql, int limit) = 0;
+
+    // The best `limit` messages for an FTS5 MATCH expression, best first. An
+    // expression FTS5 rejects gives no messages. Throws ShadowToolError when
+    // the index cannot be read.
+    virtual std::vector<MessageHit> search(const std::string& match, int limit) = 0;
+
+    // Tables and views, by name. Throws ShadowToolError.
+    virtual std::vector<std::string> listTables() = 0;
+
+    // The columns of `table` (empty for no such table). Throws ShadowToolError
+    // for a name that is not one plain identifier.
+    virtual std::vector<TableColumn> describeTable(const std::string& table) = 0;
+};
+
+} // namespace orlune::helper

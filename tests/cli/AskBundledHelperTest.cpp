@@ -1,0 +1,97 @@
+// `orlune ask` end to end: with no helper command set, the bundled helper from
+// the build tree's resources answers from a real shadow database.
+
+#include "OrluneCore/ShadowDB.hpp"
+#include "tests/support/TempDir.hpp"
+
+#include <arpa/inet.h>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace orlune::testing {
+namespace {
+
+// A port on 127.0.0.1 where nothing listens (bound, then released).
+int closedPort() {
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(s);
+    return ntohs(address.sin_port);
+}
+
+class AskBundledHelperTest : public ::testing::Test {
+protected:
+    AskBundledHelperTest() : env_("HOME", dir.path().string()) {
+        env_.set("XDG_DATA_HOME", dir.file("data"));
+        env_.set("ORLUNE_RLM_HELPER_CMD", std::nullopt);
+        env_.set("ORLUNE_RLM_RESOURCE_ROOT", std::nullopt);
+        env_.set("VEYRLINK_API_KEY", std::nullopt);
+        env_.set("ORLUNE_RLM_MODEL", std::nullopt);
+
+        core::ShadowDB db(dir.file("shadow.db"));
+        db.createSchemaIfNeeded();
+        db.insertBatch({
+            core::ShadowMessage("g1", "chat-family", std::string("Family"), "+15550001",
+                                "Dinner tomorrow at 7 at Luigi's?", 700000000000000000, false, true,
+                                false, {}, 1),
+            core::ShadowMessage("g2", "chat-alice", std::nullopt, "alice@example.com",
+                                "The dentist appointment moved to Friday.", 700000100000000000,
+                                false, false, false, {}, 2),
+        });
+    }
+
+    struct Outcome {
+        int status;
+        std::string out;
+        std::string err;
+    };
+
+    Outcome ask(const std::string& question) {
+        std::string command = std::string("'") + ORLUNE_CLI_PATH + "' ask --shadow-db '" +
+                              dir.file("shadow.db") + "' '" + question + "' >'" +
+                              dir.file("stdout") + "' 2>'" + dir.file("stderr") + "' </dev/null";
+        const int status = std::system(command.c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir.file("stdout")),
+                readFile(dir.file("stderr"))};
+    }
+
+    TempDir dir;
+    ScopedEnv env_;
+};
+
+TEST_F(AskBundledHelperTest, AnswersFromTheIndexWithoutAKey) {
+    const Outcome outcome = ask("When is dinner tomorrow?");
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_NE(outcome.out.find("No language model was used (no API key is configured)"),
+              std::string::npos)
+        << outcome.out;
+    EXPECT_NE(outcome.out.find("+15550001 in Family"), std::string::npos) << outcome.out;
+    EXPECT_NE(outcome.out.find("Dinner tomorrow at 7 at Luigi's?"), std::string::npos)
+        << outcome.out;
+    EXPECT_EQ(outcome.out.find("dentist"), std::string::npos) << outcome.out;
+}
+
+TEST_F(AskBundledHelperTest, AnswersFromTheIndexWhenTheGatewayCannotBeReached) {
+    env_.set("VEYRLINK_API_KEY", "sk-e2e-key-never-printed");
+    env_.set("VEYRLINK_BASE_URL", "http://127.0.0.1:" + std::to_string(closedPort()) + "/v1");
+    const Outcome outcome = ask("Anything about the dentist?");
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_NE(outcome.out.find("the model gateway could not be reached"), std::string::npos)
+        << outcome.out;
+    EXPECT_NE(outcome.out.find("alice@example.com in chat-alice"), std::string::npos)
+        << outcome.out;
+    EXPECT_EQ(outcome.out.find("sk-e2e-key-never-printed"), std::string::npos);
+    EXPECT_EQ(outcome.err.find("sk-e2e-key-never-printed"), std::string::npos);
+}
+
+} // namespace
+} // namespace orlune::testing

@@ -1,0 +1,73 @@
+#include "helper/OfflineAnswer.hpp"
+
+#include "helper/MessageFormat.hpp"
+
+#include <gtest/gtest.h>
+
+namespace orlune::helper {
+namespace {
+
+TEST(QuestionWords, KeepsTheWordsWorthSearching) {
+    struct Case {
+        const char* question;
+        std::vector<std::string> words;
+    };
+    const Case cases[] = {
+        {"When is dinner tomorrow?", {"dinner", "tomorrow"}},
+        {"What did Alice say about the DENTIST, and the dentist's time?",
+         {"alice", "say", "dentist", "time"}},
+        {"Who's bringing \"dessert\" (or cake) -- at 7?", {"bringing", "dessert", "cake", "7"}},
+        {"Où est le café? Ünïcode Straße", {"où", "est", "le", "café", "ünïcode", "straße"}},
+        {"what is it?", {}},
+        {"  ?!  ", {}},
+        {"didn't she know", {}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(questionWords(c.question), c.words) << c.question;
+    }
+}
+
+TEST(QuestionWords, KeepsAtMostSixteenWords) {
+    std::string question;
+    for (int i = 0; i < 30; ++i) {
+        question += "word" + std::to_string(i) + " ";
+    }
+    EXPECT_EQ(questionWords(question).size(), 16u);
+}
+
+TEST(MatchExpression, QuotesEachWordAndJoinsWithOr) {
+    EXPECT_EQ(matchExpression({}), "");
+    EXPECT_EQ(matchExpression({"dinner"}), "\"dinner\"");
+    EXPECT_EQ(matchExpression({"dinner", "or", "7"}), "\"dinner\" OR \"or\" OR \"7\"");
+    EXPECT_EQ(matchExpression({"a\"b"}), "\"a\"\"b\"");
+}
+
+TEST(MessageFormat, StoreDatesInBothUnits) {
+    EXPECT_EQ(formatMessageTime(0), "2001-01-01 00:00 UTC");
+    EXPECT_EQ(formatMessageTime(700000000000000000), "2023-03-08 20:26 UTC");
+    EXPECT_EQ(formatMessageTime(700000000), "2023-03-08 20:26 UTC");
+    EXPECT_EQ(formatMessageTime(-86400), "2000-12-31 00:00 UTC");
+}
+
+TEST(MessageFormat, SnippetCutsOnCharacterBoundaries) {
+    EXPECT_EQ(snippet("short", 10), "short");
+    EXPECT_EQ(snippet("two\nlines", 20), "two lines");
+    EXPECT_EQ(snippet("abcdef", 3), "abc...");
+    // "é" is two bytes; cutting inside it keeps the whole character out.
+    EXPECT_EQ(snippet("aé", 2), "a...");
+}
+
+TEST(MessageFormat, NamesSenderChatAndTime) {
+    MessageHit hit;
+    hit.chatId = "chat-7";
+    hit.sender = "+15550001";
+    hit.text = "See you";
+    hit.timestamp = 0;
+    EXPECT_EQ(describeMessage(hit), "+15550001 in chat-7, 2001-01-01 00:00 UTC: \"See you\"");
+    hit.chatName = "Family";
+    hit.isFromMe = true;
+    EXPECT_EQ(describeMessage(hit), "You in Family, 2001-01-01 00:00 UTC: \"See you\"");
+}
+
+} // namespace
+} // namespace orlune::helper

@@ -1,0 +1,104 @@
+// Offline answers on the built-in sample store, synced into a shadow database
+// the way the application does it.
+
+#include "OrluneCore/SQLite.hpp"
+#include "OrluneCore/ShadowSync.hpp"
+#include "tests/helper/HelperTestSupport.hpp"
+#include "tests/support/TempDir.hpp"
+#include "tools/samplestore/SampleStore.hpp"
+
+#include <gtest/gtest.h>
+#include <sstream>
+
+namespace orlune::testing {
+namespace {
+
+using nlohmann::json;
+
+class SampleStoreOfflineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        samplestore::SampleStoreOptions options;
+        options.messageCount = 600;
+        samplestore::buildSampleStore(dir.file("chat.db"), options);
+        core::ShadowSync(dir.file("chat.db"), shadowPath).performSync();
+    }
+
+    std::string ask(const std::string& question) {
+        json request = {{"question", question}, {"db_path", shadowPath}, {"verbose", false}};
+        ProcessResult result =
+            runHelperProcess(request.dump(), {"HOME=" + dir.path().string()}, dir.path().string());
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        json response = json::parse(result.out, nullptr, false);
+        EXPECT_TRUE(response.is_object() && response.contains("answer")) << result.out;
+        return response.is_object() ? response.value("answer", "") : "";
+    }
+
+    // Messages whose text holds `word`, ignoring case (ASCII).
+    int64_t messagesWith(const std::string& word) {
+        core::sqlite::Connection db;
+        db.open(shadowPath, SQLITE_OPEN_READONLY);
+        core::sqlite::Statement count;
+        count.prepare(db.get(), "SELECT COUNT(*) FROM messages WHERE lower(text) LIKE ?");
+        count.bindText(1, "%" + word + "%");
+        return count.step() == SQLITE_ROW ? count.columnInt64(0) : -1;
+    }
+
+    TempDir dir;
+    std::string shadowPath = dir.file("shadow.db");
+};
+
+// The numbered lines of an offline answer.
+std::vector<std::string> listedMessages(const std::string& answer) {
+    std::vector<std::string> lines;
+    std::istringstream in(answer);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && std::isdigit(static_cast<unsigned char>(line[0]))) {
+            lines.push_back(line);
+        }
+    }
+    return lines;
+}
+
+std::string lowerAscii(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+TEST_F(SampleStoreOfflineTest, ATopicInTheStoreFindsItsMessages) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"ramen", "Where did we get ramen?"},
+        {"tickets", "Who has the tickets?"},
+        {"dentist", "When was the dentist?"},
+    };
+    for (const auto& [word, question] : cases) {
+        const int64_t present = messagesWith(word);
+        ASSERT_GT(present, 0) << word << " should be in the sample store";
+        std::string answer = ask(question);
+        EXPECT_NE(answer.find("No language model was used (no API key is configured)"),
+                  std::string::npos)
+            << answer;
+        auto lines = listedMessages(answer);
+        EXPECT_EQ(static_cast<int64_t>(lines.size()), std::min<int64_t>(present, 8)) << answer;
+        for (const std::string& line : lines) {
+            EXPECT_NE(lowerAscii(line).find(word), std::string::npos) << line;
+            EXPECT_NE(line.find(" in "), std::string::npos) << line;
+            EXPECT_NE(line.find(" UTC: \""), std::string::npos) << line;
+        }
+    }
+}
+
+TEST_F(SampleStoreOfflineTest, AnAbsentTopicSaysNothingWasFound) {
+    ASSERT_EQ(messagesWith("submarine"), 0);
+    ASSERT_EQ(messagesWith("mention"), 0);
+    std::string answer = ask("Did anyone mention the submarine?");
+    EXPECT_NE(answer.find("No messages were found for \"mention\", \"submarine\"."),
+              std::string::npos)
+        << answer;
+    EXPECT_TRUE(listedMessages(answer).empty()) << answer;
+}
+
+} // namespace
+} // namespace orlune::testing
