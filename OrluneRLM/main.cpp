@@ -7,7 +7,6 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QUrl>
-
 #include <csignal>
 
 int main(int argc, char* argv[]) {
@@ -23,7 +22,8 @@ int main(int argc, char* argv[]) {
     orlune::rlm::FullDiskAccessViewModel::setDefaultUrlOpener(
         [](const QUrl& address) { return QDesktopServices::openUrl(address); });
 
-    orlune::rlm::OrluneRLMApp app(orlune::rlm::OrluneRLMApp::optionsFromCommandLine(QApplication::arguments()));
+    orlune::rlm::OrluneRLMApp app(
+        orlune::rlm::OrluneRLMApp::optionsFromCommandLine(QApplication::arguments()));
     app.start();
     return QApplication::exec();
 }

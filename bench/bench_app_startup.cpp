@@ -21,21 +21,19 @@
 #include <QLabel>
 #include <QTimer>
 #include <QWidget>
-
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <map>
+#include <spawn.h>
 #include <stdexcept>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 extern char** environ;
@@ -198,10 +196,22 @@ int main(int argc, char** argv) {
         std::vector<double> times;
     };
     std::vector<Program> programs = {
-        {"minimal Qt Widgets window (baseline)", self, {kBaselineFlag}, homeEnvironment(freshHome), {}},
-        {"minimal window with one line of text", self, {kTextBaselineFlag}, homeEnvironment(freshHome), {}},
+        {"minimal Qt Widgets window (baseline)",
+         self,
+         {kBaselineFlag},
+         homeEnvironment(freshHome),
+         {}},
+        {"minimal window with one line of text",
+         self,
+         {kTextBaselineFlag},
+         homeEnvironment(freshHome),
+         {}},
         {"OrluneRLM, first run (setup screen)", app, {}, homeEnvironment(freshHome), {}},
-        {"OrluneRLM, set up (working screen, sync starting)", app, {}, homeEnvironment(readyHome), {}},
+        {"OrluneRLM, set up (working screen, sync starting)",
+         app,
+         {},
+         homeEnvironment(readyHome),
+         {}},
     };
 
     for (Program& program : programs) { // warm-up: caches, fonts, the first sync
@@ -209,11 +219,13 @@ int main(int argc, char** argv) {
     }
     for (int round = 0; round < starts; ++round) {
         for (Program& program : programs) {
-            program.times.push_back(timeToFirstFrame(program.path, program.arguments, program.environment));
+            program.times.push_back(
+                timeToFirstFrame(program.path, program.arguments, program.environment));
         }
     }
 
-    std::printf("Start to first frame, median of %d starts each (platform %s):\n", starts, platform.c_str());
+    std::printf("Start to first frame, median of %d starts each (platform %s):\n", starts,
+                platform.c_str());
     const double baseline = median(programs[0].times);
     for (const Program& program : programs) {
         const double value = median(program.times);

@@ -8,7 +8,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
-
 #include <exception>
 
 namespace orlune::rlm {
@@ -18,15 +17,16 @@ APIKeySetupView::APIKeySetupView(ConfigManager& config, UrlOpener openUrl, QWidg
     setObjectName(QStringLiteral("setupScreen"));
     setMinimumWidth(300);
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(ViewStyle::kDefaultInset, ViewStyle::kDefaultInset, ViewStyle::kDefaultInset,
-                               ViewStyle::kDefaultInset);
+    layout->setContentsMargins(ViewStyle::kDefaultInset, ViewStyle::kDefaultInset,
+                               ViewStyle::kDefaultInset, ViewStyle::kDefaultInset);
     layout->setSpacing(16);
 
-    layout->addWidget(ViewStyle::label(QStringLiteral("Setup Required"), ViewStyle::TextStyle::headline,
-                                       ViewStyle::Tint::primary, QStringLiteral("setupTitle"), this));
-    layout->addWidget(ViewStyle::label(QStringLiteral("Enter your Veyrlink API key to get started."),
-                                       ViewStyle::TextStyle::body, ViewStyle::Tint::secondary,
-                                       QStringLiteral("setupPrompt"), this));
+    layout->addWidget(ViewStyle::label(QStringLiteral("Setup Required"),
+                                       ViewStyle::TextStyle::headline, ViewStyle::Tint::primary,
+                                       QStringLiteral("setupTitle"), this));
+    layout->addWidget(ViewStyle::label(
+        QStringLiteral("Enter your Veyrlink API key to get started."), ViewStyle::TextStyle::body,
+        ViewStyle::Tint::secondary, QStringLiteral("setupPrompt"), this));
     layout->addWidget(ViewStyle::gatewayLinkRow(openUrl, this));
 
     keyField_ = new QLineEdit(this);

@@ -6,7 +6,6 @@
 #include <QString>
 #include <QUrl>
 #include <QWidget>
-
 #include <functional>
 
 class QLabel;

@@ -14,7 +14,6 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QVBoxLayout>
-
 #include <algorithm>
 
 namespace orlune::rlm {
@@ -54,7 +53,8 @@ protected:
 ChatView::ChatView(const QString& shadowDBPath, bool isReady, QWidget* parent)
     : ChatView(shadowDBPath, isReady, ModelFactory{}, parent) {}
 
-ChatView::ChatView(const QString& shadowDBPath, bool isReady, const ModelFactory& makeModel, QWidget* parent)
+ChatView::ChatView(const QString& shadowDBPath, bool isReady, const ModelFactory& makeModel,
+                   QWidget* parent)
     : QWidget(parent), isReady_(isReady) {
     setObjectName(QStringLiteral("chatView"));
     model_ = makeModel ? makeModel(shadowDBPath) : defaultModel(shadowDBPath);
@@ -67,9 +67,11 @@ ChatView::ChatView(const QString& shadowDBPath, bool isReady, const ModelFactory
     auto* titles = new QVBoxLayout;
     titles->setSpacing(2);
     titles->addWidget(ViewStyle::label(QStringLiteral("Chat"), ViewStyle::TextStyle::subheadline,
-                                       ViewStyle::Tint::primary, QStringLiteral("chatHeading"), this));
-    sessionTitleLabel_ = ViewStyle::label(QString(), ViewStyle::TextStyle::caption, ViewStyle::Tint::secondary,
-                                          QStringLiteral("sessionTitleLabel"), this);
+                                       ViewStyle::Tint::primary, QStringLiteral("chatHeading"),
+                                       this));
+    sessionTitleLabel_ =
+        ViewStyle::label(QString(), ViewStyle::TextStyle::caption, ViewStyle::Tint::secondary,
+                         QStringLiteral("sessionTitleLabel"), this);
     titles->addWidget(sessionTitleLabel_);
     header->addLayout(titles, 1);
     newSessionButton_ = new QPushButton(QStringLiteral("New Session"), this);
@@ -118,7 +120,8 @@ ChatView::ChatView(const QString& shadowDBPath, bool isReady, const ModelFactory
     connect(questionField_, &QLineEdit::textChanged, model, &ChatViewModel::setInputText);
     connect(questionField_, &QLineEdit::returnPressed, model, &ChatViewModel::send);
     connect(sendButton_, &QPushButton::clicked, model, &ChatViewModel::send);
-    connect(newSessionButton_, &QPushButton::clicked, model, [model] { model->startNewSession(true); });
+    connect(newSessionButton_, &QPushButton::clicked, model,
+            [model] { model->startNewSession(true); });
 
     connect(model, &ChatViewModel::messagesChanged, this, &ChatView::syncMessages);
     connect(model, &ChatViewModel::inputTextChanged, this, &ChatView::syncInput);
@@ -160,7 +163,8 @@ void ChatView::syncMessages() {
     // one message appended); otherwise the list is rebuilt. The scroll
     // position is kept either way.
     size_t kept = 0;
-    while (kept < rows_.size() && kept < messages.size() && rows_[kept]->message() == messages[kept]) {
+    while (kept < rows_.size() && kept < messages.size() &&
+           rows_[kept]->message() == messages[kept]) {
         ++kept;
     }
     const int scrollValue = conversation_->verticalScrollBar()->value();
@@ -210,7 +214,6 @@ void ChatView::updateConversationHeight() {
     const int content = rows->hasHeightForWidth() ? rows->totalHeightForWidth(width)
                                                   : conversationContent_->sizeHint().height();
     conversation_->setFixedHeight(std::min(content, kConversationMaxHeight));
-
 }
 
 } // namespace orlune::rlm

@@ -6,7 +6,6 @@
 
 #include <QString>
 #include <QWidget>
-
 #include <functional>
 #include <memory>
 #include <vector>
@@ -43,7 +42,8 @@ public:
     // Builds the model with defaultModel().
     ChatView(const QString& shadowDBPath, bool isReady, QWidget* parent = nullptr);
     // Builds the model with `makeModel` (defaultModel() when empty).
-    ChatView(const QString& shadowDBPath, bool isReady, const ModelFactory& makeModel, QWidget* parent = nullptr);
+    ChatView(const QString& shadowDBPath, bool isReady, const ModelFactory& makeModel,
+             QWidget* parent = nullptr);
     ~ChatView() override;
 
     // The application's model: a FileSessionStore on the default sessions

@@ -7,7 +7,6 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
-
 #include <algorithm>
 #include <climits>
 
@@ -27,8 +26,8 @@ public:
 
     QSize sizeHint() const override {
         const QSize wrapped = QLabel::sizeHint();
-        const QRect natural =
-            fontMetrics().boundingRect(QRect(0, 0, INT_MAX / 4, INT_MAX / 4), Qt::TextExpandTabs, text());
+        const QRect natural = fontMetrics().boundingRect(QRect(0, 0, INT_MAX / 4, INT_MAX / 4),
+                                                         Qt::TextExpandTabs, text());
         const QMargins margins = contentsMargins();
         const int width = natural.width() + margins.left() + margins.right() + 2;
         return {std::max(width, wrapped.width() / 4), heightForWidth(width)};
@@ -38,15 +37,16 @@ public:
     // heightForWidth once the layout knows the width.
     QSize minimumSizeHint() const override {
         const QMargins margins = contentsMargins();
-        const int width = std::min(sizeHint().width(), fontMetrics().averageCharWidth() * 6 + margins.left() +
-                                                           margins.right());
+        const int width = std::min(sizeHint().width(), fontMetrics().averageCharWidth() * 6 +
+                                                           margins.left() + margins.right());
         return {width, fontMetrics().height() + margins.top() + margins.bottom()};
     }
 };
 
 } // namespace
 
-MessageRow::MessageRow(const ChatMessage& message, QWidget* parent) : QWidget(parent), message_(message) {
+MessageRow::MessageRow(const ChatMessage& message, QWidget* parent)
+    : QWidget(parent), message_(message) {
     setObjectName(QStringLiteral("messageRow"));
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

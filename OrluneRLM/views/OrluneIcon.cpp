@@ -3,7 +3,6 @@
 #include <QIconEngine>
 #include <QPainter>
 #include <QPainterPath>
-
 #include <algorithm>
 
 namespace orlune::rlm {

@@ -10,7 +10,6 @@
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimer>
-
 #include <cstdio>
 
 namespace orlune::rlm {
@@ -35,7 +34,8 @@ OrluneRLMApp::OrluneRLMApp(Options options, OrluneRLMMenu::Seams seams, QObject*
     window_ = std::make_unique<OrluneRLMMenu>(std::move(seams));
     window_->setWindowTitle(QString::fromLatin1(kTitle));
     window_->setWindowIcon(OrluneIcon::applicationIcon());
-    connect(window_.get(), &OrluneRLMMenu::quitRequested, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    connect(window_.get(), &OrluneRLMMenu::quitRequested, qApp, &QCoreApplication::quit,
+            Qt::QueuedConnection);
     window_->installEventFilter(this);
 }
 
@@ -53,11 +53,13 @@ void OrluneRLMApp::start() {
         window_->setFittedToContent(true);
         tray_ = new QSystemTrayIcon(OrluneIcon::trayIcon(), this);
         tray_->setToolTip(QString::fromLatin1(kTitle));
-        connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-            if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
-                togglePopup();
-            }
-        });
+        connect(tray_, &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason reason) {
+                    if (reason == QSystemTrayIcon::Trigger ||
+                        reason == QSystemTrayIcon::DoubleClick) {
+                        togglePopup();
+                    }
+                });
 #ifndef Q_OS_MACOS
         // Some Linux panels deliver only the context menu, never a click.
         trayMenu_ = std::make_unique<QMenu>();
@@ -109,8 +111,10 @@ void OrluneRLMApp::placePopup() {
     if (position.y() + size.height() > available.bottom()) {
         position.setY(anchor.top() - kPopupGap - size.height());
     }
-    position.setX(qBound(available.left(), position.x(), std::max(available.left(), available.right() - size.width())));
-    position.setY(qBound(available.top(), position.y(), std::max(available.top(), available.bottom() - size.height())));
+    position.setX(qBound(available.left(), position.x(),
+                         std::max(available.left(), available.right() - size.width())));
+    position.setY(qBound(available.top(), position.y(),
+                         std::max(available.top(), available.bottom() - size.height())));
     window_->move(position);
 }
 
@@ -138,7 +142,8 @@ bool OrluneRLMApp::eventFilter(QObject* watched, QEvent* event) {
     if (watched == window_.get()) {
         if (event->type() == QEvent::WindowDeactivate && tray_) {
             QTimer::singleShot(0, this, &OrluneRLMApp::hideIfInactive);
-        } else if (event->type() == QEvent::Paint && options_.exitAfterFirstFrame && !firstFrameReported_) {
+        } else if (event->type() == QEvent::Paint && options_.exitAfterFirstFrame &&
+                   !firstFrameReported_) {
             firstFrameReported_ = true;
             // Queued, so that it runs once this frame has been painted and flushed.
             QTimer::singleShot(0, this, [] {

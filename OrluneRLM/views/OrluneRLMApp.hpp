@@ -7,7 +7,6 @@
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
-
 #include <memory>
 
 class QSystemTrayIcon;
@@ -40,7 +39,8 @@ public:
     // ORLUNE_EXIT_AFTER_FIRST_FRAME set to anything but empty or "0".
     static Options optionsFromCommandLine(const QStringList& arguments);
 
-    explicit OrluneRLMApp(Options options, OrluneRLMMenu::Seams seams = {}, QObject* parent = nullptr);
+    explicit OrluneRLMApp(Options options, OrluneRLMMenu::Seams seams = {},
+                          QObject* parent = nullptr);
     ~OrluneRLMApp() override;
 
     // Creates the tray item (or shows the window).

@@ -11,7 +11,6 @@
 #include <QResizeEvent>
 #include <QShowEvent>
 #include <QVBoxLayout>
-
 #include <algorithm>
 
 namespace orlune::rlm {
@@ -26,9 +25,9 @@ constexpr int kMinimumWidth = 300;
 OrluneRLMMenu::OrluneRLMMenu(QWidget* parent) : OrluneRLMMenu(Seams{}, parent) {}
 
 OrluneRLMMenu::OrluneRLMMenu(Seams seams, QWidget* parent)
-    : QWidget(parent),
-      config_(seams.config ? *seams.config : ConfigManager::shared()),
-      openUrl_(seams.access.urlOpener ? seams.access.urlOpener : FullDiskAccessViewModel::defaultUrlOpener()),
+    : QWidget(parent), config_(seams.config ? *seams.config : ConfigManager::shared()),
+      openUrl_(seams.access.urlOpener ? seams.access.urlOpener
+                                      : FullDiskAccessViewModel::defaultUrlOpener()),
       makeChatModel_(std::move(seams.makeChatModel)) {
     setObjectName(QStringLiteral("orluneMenu"));
     setMinimumWidth(kMinimumWidth);
@@ -41,7 +40,8 @@ OrluneRLMMenu::OrluneRLMMenu(Seams seams, QWidget* parent)
     layout->setContentsMargins(kInset, kInset, kInset, kInset);
     layout->setSpacing(12);
     layout->addWidget(ViewStyle::label(QStringLiteral("OrluneRLM"), ViewStyle::TextStyle::headline,
-                                       ViewStyle::Tint::primary, QStringLiteral("menuTitle"), this));
+                                       ViewStyle::Tint::primary, QStringLiteral("menuTitle"),
+                                       this));
     screens_ = new QWidget(this);
     auto* screensLayout = new QVBoxLayout(screens_);
     screensLayout->setContentsMargins(0, 0, 0, 0);
@@ -49,10 +49,13 @@ OrluneRLMMenu::OrluneRLMMenu(Seams seams, QWidget* parent)
     layout->addWidget(screens_);
     layout->addStretch(1);
 
-    connect(accessModel_, &FullDiskAccessViewModel::hasAccessChanged, this, &OrluneRLMMenu::updateScreen);
-    connect(accessModel_, &FullDiskAccessViewModel::lastErrorChanged, this, &OrluneRLMMenu::updateAccessScreen);
-    for (auto signal : {&ShadowSyncViewModel::isSyncingChanged, &ShadowSyncViewModel::lastErrorChanged,
-                        &ShadowSyncViewModel::messageCountChanged, &ShadowSyncViewModel::hasSyncedChanged}) {
+    connect(accessModel_, &FullDiskAccessViewModel::hasAccessChanged, this,
+            &OrluneRLMMenu::updateScreen);
+    connect(accessModel_, &FullDiskAccessViewModel::lastErrorChanged, this,
+            &OrluneRLMMenu::updateAccessScreen);
+    for (auto signal :
+         {&ShadowSyncViewModel::isSyncingChanged, &ShadowSyncViewModel::lastErrorChanged,
+          &ShadowSyncViewModel::messageCountChanged, &ShadowSyncViewModel::hasSyncedChanged}) {
         connect(syncModel_, signal, this, &OrluneRLMMenu::updateWorkingScreen);
     }
     updateScreen();
@@ -88,12 +91,14 @@ void OrluneRLMMenu::resizeEvent(QResizeEvent* event) {
 void OrluneRLMMenu::setFittedToContent(bool fitted) {
     fittedToContent_ = fitted;
     if (fitted) {
-        setFixedWidth(std::clamp(layout()->totalSizeHint().width(), kMinimumWidth, kFittedMaximumWidth));
+        setFixedWidth(
+            std::clamp(layout()->totalSizeHint().width(), kMinimumWidth, kFittedMaximumWidth));
     } else {
         setMinimumSize(kMinimumWidth, 0);
         setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
         // Starts as small as its content allows; the user may enlarge it.
-        resize(std::clamp(layout()->totalSizeHint().width(), kMinimumWidth, kFittedMaximumWidth), 1);
+        resize(std::clamp(layout()->totalSizeHint().width(), kMinimumWidth, kFittedMaximumWidth),
+               1);
     }
     fitWindowToContent();
 }
@@ -107,7 +112,8 @@ void OrluneRLMMenu::fitWindowToContent() {
     }
     fitting_ = true;
     QLayout* content = layout();
-    const int width = fittedToContent_ ? std::clamp(content->totalSizeHint().width(), kMinimumWidth, kFittedMaximumWidth)
+    const int width = fittedToContent_ ? std::clamp(content->totalSizeHint().width(), kMinimumWidth,
+                                                    kFittedMaximumWidth)
                                        : std::max(this->width(), kMinimumWidth);
     const int height = content->hasHeightForWidth() ? content->totalHeightForWidth(width)
                                                     : content->totalSizeHint().height();
@@ -166,7 +172,8 @@ void OrluneRLMMenu::updateScreen() {
         if (!setupScreen_) {
             setupScreen_ = new APIKeySetupView(config_, openUrl_, screens_);
             screens_->layout()->addWidget(setupScreen_);
-            connect(setupScreen_, &APIKeySetupView::completed, this, [this] { setHasApiKey(true); });
+            connect(setupScreen_, &APIKeySetupView::completed, this,
+                    [this] { setHasApiKey(true); });
         }
         shown = setupScreen_;
     } else if (accessModel_->hasAccess()) {
@@ -197,13 +204,16 @@ QWidget* OrluneRLMMenu::buildAccessScreen() {
     auto* layout = new QVBoxLayout(screen);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(12);
-    layout->addWidget(ViewStyle::label(QStringLiteral("Grant Full Disk Access"), ViewStyle::TextStyle::subheadline,
-                                       ViewStyle::Tint::primary, QStringLiteral("accessHeading"), screen));
+    layout->addWidget(ViewStyle::label(QStringLiteral("Grant Full Disk Access"),
+                                       ViewStyle::TextStyle::subheadline, ViewStyle::Tint::primary,
+                                       QStringLiteral("accessHeading"), screen));
     layout->addWidget(ViewStyle::label(
-        QStringLiteral("OrluneRLM needs Full Disk Access to read your Messages database."), ViewStyle::TextStyle::body,
-        ViewStyle::Tint::secondary, QStringLiteral("accessExplanation"), screen));
-    accessErrorLabel_ = ViewStyle::label(QString(), ViewStyle::TextStyle::caption, ViewStyle::Tint::secondary,
-                                         QStringLiteral("accessErrorLabel"), screen);
+        QStringLiteral("OrluneRLM needs Full Disk Access to read your Messages database."),
+        ViewStyle::TextStyle::body, ViewStyle::Tint::secondary, QStringLiteral("accessExplanation"),
+        screen));
+    accessErrorLabel_ =
+        ViewStyle::label(QString(), ViewStyle::TextStyle::caption, ViewStyle::Tint::secondary,
+                         QStringLiteral("accessErrorLabel"), screen);
     layout->addWidget(accessErrorLabel_);
 
     auto* buttons = new QHBoxLayout;
@@ -216,7 +226,8 @@ QWidget* OrluneRLMMenu::buildAccessScreen() {
     buttons->addStretch(1);
     layout->addLayout(buttons);
 
-    connect(openButton, &QPushButton::clicked, accessModel_, &FullDiskAccessViewModel::openSettings);
+    connect(openButton, &QPushButton::clicked, accessModel_,
+            &FullDiskAccessViewModel::openSettings);
     connect(checkButton, &QPushButton::clicked, accessModel_, &FullDiskAccessViewModel::refresh);
     return screen;
 }
@@ -227,15 +238,18 @@ QWidget* OrluneRLMMenu::buildWorkingScreen() {
     auto* layout = new QVBoxLayout(screen);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(12);
-    layout->addWidget(ViewStyle::label(QStringLiteral("Full Disk Access granted."), ViewStyle::TextStyle::body,
-                                       ViewStyle::Tint::secondary, QStringLiteral("accessGrantedLabel"), screen));
+    layout->addWidget(ViewStyle::label(QStringLiteral("Full Disk Access granted."),
+                                       ViewStyle::TextStyle::body, ViewStyle::Tint::secondary,
+                                       QStringLiteral("accessGrantedLabel"), screen));
     layout->addWidget(ViewStyle::divider(screen));
     ShadowSyncViewModel* sync = syncModel_;
-    syncStatus_ = new SyncStatusView(sync->messageCount(), sync->isSyncing(), sync->lastError(),
-                                     [sync] { sync->syncIfPossible(); }, screen);
+    syncStatus_ = new SyncStatusView(
+        sync->messageCount(), sync->isSyncing(), sync->lastError(),
+        [sync] { sync->syncIfPossible(); }, screen);
     layout->addWidget(syncStatus_);
     layout->addWidget(ViewStyle::divider(screen));
-    chatView_ = new ChatView(sync->shadowDBPath(), sync->hasSynced() && !sync->isSyncing(), makeChatModel_, screen);
+    chatView_ = new ChatView(sync->shadowDBPath(), sync->hasSynced() && !sync->isSyncing(),
+                             makeChatModel_, screen);
     layout->addWidget(chatView_);
     layout->addWidget(ViewStyle::divider(screen));
 
@@ -267,7 +281,8 @@ void OrluneRLMMenu::updateWorkingScreen() {
     if (!syncStatus_) {
         return;
     }
-    syncStatus_->setState(syncModel_->messageCount(), syncModel_->isSyncing(), syncModel_->lastError());
+    syncStatus_->setState(syncModel_->messageCount(), syncModel_->isSyncing(),
+                          syncModel_->lastError());
     chatView_->setReady(syncModel_->hasSynced() && !syncModel_->isSyncing());
 }
 

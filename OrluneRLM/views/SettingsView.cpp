@@ -10,7 +10,6 @@
 #include <QShowEvent>
 #include <QTimer>
 #include <QVBoxLayout>
-
 #include <exception>
 
 namespace orlune::rlm {
@@ -23,18 +22,20 @@ SettingsView::SettingsView(ConfigManager& config, UrlOpener openUrl, QWidget* pa
     setFixedWidth(350);
 
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(ViewStyle::kDefaultInset, ViewStyle::kDefaultInset, ViewStyle::kDefaultInset,
-                               ViewStyle::kDefaultInset);
+    layout->setContentsMargins(ViewStyle::kDefaultInset, ViewStyle::kDefaultInset,
+                               ViewStyle::kDefaultInset, ViewStyle::kDefaultInset);
     layout->setSpacing(16);
     layout->setSizeConstraint(QLayout::SetMinAndMaxSize);
 
     layout->addWidget(ViewStyle::label(QStringLiteral("Settings"), ViewStyle::TextStyle::headline,
-                                       ViewStyle::Tint::primary, QStringLiteral("settingsTitle"), this));
+                                       ViewStyle::Tint::primary, QStringLiteral("settingsTitle"),
+                                       this));
 
     auto* keyGroup = new QVBoxLayout;
     keyGroup->setSpacing(8);
-    keyGroup->addWidget(ViewStyle::label(QStringLiteral("Veyrlink API Key"), ViewStyle::TextStyle::subheadline,
-                                         ViewStyle::Tint::primary, QStringLiteral("settingsKeyHeading"), this));
+    keyGroup->addWidget(
+        ViewStyle::label(QStringLiteral("Veyrlink API Key"), ViewStyle::TextStyle::subheadline,
+                         ViewStyle::Tint::primary, QStringLiteral("settingsKeyHeading"), this));
     keyField_ = new QLineEdit(this);
     keyField_->setObjectName(QStringLiteral("settingsApiKeyField"));
     keyField_->setPlaceholderText(QStringLiteral("API Key"));
@@ -46,8 +47,9 @@ SettingsView::SettingsView(ConfigManager& config, UrlOpener openUrl, QWidget* pa
     errorLabel_ = ViewStyle::label(QString(), ViewStyle::TextStyle::caption, ViewStyle::Tint::red,
                                    QStringLiteral("settingsErrorLabel"), this);
     layout->addWidget(errorLabel_);
-    savedLabel_ = ViewStyle::label(QStringLiteral("Saved!"), ViewStyle::TextStyle::caption, ViewStyle::Tint::green,
-                                   QStringLiteral("settingsSavedLabel"), this);
+    savedLabel_ =
+        ViewStyle::label(QStringLiteral("Saved!"), ViewStyle::TextStyle::caption,
+                         ViewStyle::Tint::green, QStringLiteral("settingsSavedLabel"), this);
     layout->addWidget(savedLabel_);
 
     auto* buttonRow = new QHBoxLayout;
@@ -82,7 +84,8 @@ void SettingsView::showEvent(QShowEvent* event) {
         return;
     }
     const AppConfig configuration = config_.load();
-    keyField_->setText(QString::fromStdString(configuration.veyrlinkApiKey.value_or(std::string())));
+    keyField_->setText(
+        QString::fromStdString(configuration.veyrlinkApiKey.value_or(std::string())));
 }
 
 void SettingsView::saveApiKey() {

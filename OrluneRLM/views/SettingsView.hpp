@@ -6,7 +6,6 @@
 #include <QDialog>
 #include <QString>
 #include <QUrl>
-
 #include <functional>
 
 class QLabel;

@@ -16,10 +16,12 @@ SyncStatusView::SyncStatusView(qint64 messageCount, bool isSyncing, const QStrin
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(6);
-    layout->addWidget(ViewStyle::label(QStringLiteral("Shadow DB"), ViewStyle::TextStyle::subheadline,
-                                       ViewStyle::Tint::primary, QStringLiteral("syncHeading"), this));
-    statusLine_ = ViewStyle::label(QString(), ViewStyle::TextStyle::body, ViewStyle::Tint::secondary,
-                                   QStringLiteral("syncStatusLine"), this);
+    layout->addWidget(ViewStyle::label(QStringLiteral("Shadow DB"),
+                                       ViewStyle::TextStyle::subheadline, ViewStyle::Tint::primary,
+                                       QStringLiteral("syncHeading"), this));
+    statusLine_ =
+        ViewStyle::label(QString(), ViewStyle::TextStyle::body, ViewStyle::Tint::secondary,
+                         QStringLiteral("syncStatusLine"), this);
     layout->addWidget(statusLine_);
 
     auto* buttonRow = new QHBoxLayout;

@@ -3,7 +3,6 @@
 
 #include <QString>
 #include <QWidget>
-
 #include <functional>
 
 class QLabel;
@@ -18,8 +17,8 @@ class SyncStatusView : public QWidget {
 
 public:
     // `onSync` runs when "Sync Now" is pressed.
-    SyncStatusView(qint64 messageCount, bool isSyncing, const QString& lastError, std::function<void()> onSync,
-                   QWidget* parent = nullptr);
+    SyncStatusView(qint64 messageCount, bool isSyncing, const QString& lastError,
+                   std::function<void()> onSync, QWidget* parent = nullptr);
 
     // `lastError` empty means no error.
     void setState(qint64 messageCount, bool isSyncing, const QString& lastError);

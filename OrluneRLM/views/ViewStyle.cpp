@@ -9,7 +9,6 @@
 #include <QPalette>
 #include <QPushButton>
 #include <QUrl>
-
 #include <algorithm>
 
 namespace orlune::rlm {
@@ -92,7 +91,9 @@ QFrame* ViewStyle::divider(QWidget* parent) {
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Plain);
     QPalette palette = line->palette();
-    palette.setColor(QPalette::WindowText, blended(colour(Tint::primary), QApplication::palette().color(QPalette::Window), 0.2));
+    palette.setColor(
+        QPalette::WindowText,
+        blended(colour(Tint::primary), QApplication::palette().color(QPalette::Window), 0.2));
     line->setPalette(palette);
     return line;
 }
@@ -100,12 +101,13 @@ QFrame* ViewStyle::divider(QWidget* parent) {
 void ViewStyle::makeProminent(QPushButton* button) {
     const QColor accentColour = accent();
     const QColor text = QApplication::palette().color(QPalette::HighlightedText);
-    button->setStyleSheet(QStringLiteral("QPushButton { background-color: %1; color: %2; border: none;"
-                                         " border-radius: 5px; padding: 4px 14px; }"
-                                         "QPushButton:pressed { background-color: %3; }"
-                                         "QPushButton:disabled { background-color: rgba(128, 128, 128, 60);"
-                                         " color: rgba(128, 128, 128, 200); }")
-                              .arg(accentColour.name(), text.name(), accentColour.darker(120).name()));
+    button->setStyleSheet(
+        QStringLiteral("QPushButton { background-color: %1; color: %2; border: none;"
+                       " border-radius: 5px; padding: 4px 14px; }"
+                       "QPushButton:pressed { background-color: %3; }"
+                       "QPushButton:disabled { background-color: rgba(128, 128, 128, 60);"
+                       " color: rgba(128, 128, 128, 200); }")
+            .arg(accentColour.name(), text.name(), accentColour.darker(120).name()));
 }
 
 QWidget* ViewStyle::gatewayLinkRow(const std::function<bool(const QUrl&)>& open, QWidget* parent) {
@@ -121,9 +123,10 @@ QWidget* ViewStyle::gatewayLinkRow(const std::function<bool(const QUrl&)>& open,
     link->setObjectName(QStringLiteral("gatewayLink"));
     link->setFont(font(TextStyle::caption));
     link->setTextFormat(Qt::RichText);
-    link->setText(QStringLiteral("<a href=\"%1\" style=\"color: %2; text-decoration: none;\">%3</a>")
-                      .arg(QString::fromLatin1(kGatewayLink.signUpAddress), colour(Tint::blue).name(),
-                           QString::fromLatin1(kGatewayLink.domainName)));
+    link->setText(
+        QStringLiteral("<a href=\"%1\" style=\"color: %2; text-decoration: none;\">%3</a>")
+            .arg(QString::fromLatin1(kGatewayLink.signUpAddress), colour(Tint::blue).name(),
+                 QString::fromLatin1(kGatewayLink.domainName)));
     link->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     link->setCursor(Qt::PointingHandCursor);
     QObject::connect(link, &QLabel::linkActivated, link, [open](const QString& address) {

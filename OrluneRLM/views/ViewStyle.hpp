@@ -5,7 +5,6 @@
 #include <QColor>
 #include <QFont>
 #include <QString>
-
 #include <functional>
 
 class QFrame;
@@ -47,7 +46,8 @@ public:
 
     // The caption row "Get an API key at <domain>": the domain in blue, which
     // calls `open` with the gateway's sign-up address when activated.
-    static QWidget* gatewayLinkRow(const std::function<bool(const QUrl&)>& open, QWidget* parent = nullptr);
+    static QWidget* gatewayLinkRow(const std::function<bool(const QUrl&)>& open,
+                                   QWidget* parent = nullptr);
 };
 
 } // namespace orlune::rlm

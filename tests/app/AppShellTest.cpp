@@ -1,14 +1,12 @@
 // The application shell: where the menu lives when there is no tray, the
 // start-up options, and the icon.
 
-#include "tests/app/AppTestSupport.hpp"
-
 #include "OrluneRLM/views/OrluneIcon.hpp"
 #include "OrluneRLM/views/OrluneRLMApp.hpp"
+#include "tests/app/AppTestSupport.hpp"
 
 #include <QImage>
 #include <QSystemTrayIcon>
-
 #include <gtest/gtest.h>
 
 namespace orlune::testing {
@@ -56,7 +54,8 @@ TEST(AppShellOptionsTest, CommandLineAndEnvironmentChooseTheOptions) {
         ScopedEnv flag("ORLUNE_EXIT_AFTER_FIRST_FRAME", item.exitFlag);
         const OrluneRLMApp::Options options = OrluneRLMApp::optionsFromCommandLine(item.arguments);
         EXPECT_EQ(options.forceWindow, item.forceWindow) << item.arguments.join(' ').toStdString();
-        EXPECT_EQ(options.exitAfterFirstFrame, item.exitAfterFirstFrame) << item.exitFlag.value_or("(unset)");
+        EXPECT_EQ(options.exitAfterFirstFrame, item.exitAfterFirstFrame)
+            << item.exitFlag.value_or("(unset)");
     }
 }
 
@@ -67,7 +66,8 @@ TEST(OrluneIconTest, MaskIsOneColourWithTheMoonCutOut) {
     for (int y = 0; y < mask.height(); ++y) {
         for (int x = 0; x < mask.width(); ++x) {
             const QColor pixel = mask.pixelColor(x, y);
-            ASSERT_TRUE(pixel.alpha() == 0 || (pixel.red() == 0 && pixel.green() == 0 && pixel.blue() == 0))
+            ASSERT_TRUE(pixel.alpha() == 0 ||
+                        (pixel.red() == 0 && pixel.green() == 0 && pixel.blue() == 0))
                 << x << "," << y;
         }
     }

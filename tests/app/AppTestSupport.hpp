@@ -3,14 +3,13 @@
 // with the application's seams pointed into it, a sample messaging store, a
 // fake helper, widget look-up by object name and screenshots of screens.
 
-#include "tests/rlm/ModelTestSupport.hpp"
-#include "tests/rlm/RlmTestFolder.hpp"
-#include "tests/support/TempDir.hpp"
-
 #include "OrluneRLM/ChatViewModel.hpp"
 #include "OrluneRLM/ConfigManager.hpp"
 #include "OrluneRLM/FileSessionStore.hpp"
 #include "OrluneRLM/views/OrluneRLMMenu.hpp"
+#include "tests/rlm/ModelTestSupport.hpp"
+#include "tests/rlm/RlmTestFolder.hpp"
+#include "tests/support/TempDir.hpp"
 #include "tools/samplestore/SampleStore.hpp"
 
 #include <QApplication>
@@ -20,11 +19,9 @@
 #include <QTest>
 #include <QUrl>
 #include <QWidget>
-
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -54,8 +51,7 @@ inline QApplication& guiApplication() {
 }
 
 // The child of `root` named `name`, or a test failure.
-template <typename Widget = QWidget>
-Widget* child(const QWidget* root, const char* name) {
+template <typename Widget = QWidget> Widget* child(const QWidget* root, const char* name) {
     Widget* found = root->findChild<Widget*>(QString::fromLatin1(name));
     EXPECT_NE(found, nullptr) << "no widget named " << name;
     return found;
@@ -95,10 +91,12 @@ class AppTest : public ::testing::Test {
 protected:
     AppTest()
         : clearedEnvironment_("CHAT_DB_PATH", std::nullopt),
-          config_(rlm::ConfigManager::defaultConfigPath(), folder_.logger(rlm::StructuredLogger::kConfigCategory)) {
+          config_(rlm::ConfigManager::defaultConfigPath(),
+                  folder_.logger(rlm::StructuredLogger::kConfigCategory)) {
         guiApplication();
-        for (const char* name : {"SHADOW_DB_PATH", "ORLUNE_RLM_HELPER_CMD", "ORLUNE_RLM_RESOURCE_ROOT",
-                                 "ORLUNE_RLM_MODEL", "VEYRLINK_API_KEY"}) {
+        for (const char* name :
+             {"SHADOW_DB_PATH", "ORLUNE_RLM_HELPER_CMD", "ORLUNE_RLM_RESOURCE_ROOT",
+              "ORLUNE_RLM_MODEL", "VEYRLINK_API_KEY"}) {
             clearedEnvironment_.set(name, std::nullopt);
         }
     }
@@ -138,7 +136,9 @@ protected:
         };
         seams.access.logger = folder_.logger(rlm::StructuredLogger::kFullDiskAccessCategory);
         seams.sync.logger = folder_.logger(rlm::StructuredLogger::kShadowSyncCategory);
-        seams.makeChatModel = [this](const QString& shadowDBPath) { return makeChatModel(shadowDBPath); };
+        seams.makeChatModel = [this](const QString& shadowDBPath) {
+            return makeChatModel(shadowDBPath);
+        };
         return seams;
     }
 
@@ -150,12 +150,15 @@ protected:
         seams.logger = folder_.logger(rlm::StructuredLogger::kChatCategory);
         seams.runner.logger = folder_.logger(rlm::StructuredLogger::kHelperCategory);
         return std::make_unique<rlm::ChatViewModel>(
-            shadowDBPath, std::make_shared<rlm::FileSessionStore>(rlm::FileSessionStore::defaultSessionsURL()),
+            shadowDBPath,
+            std::make_shared<rlm::FileSessionStore>(rlm::FileSessionStore::defaultSessionsURL()),
             std::move(seams));
     }
 
     // The number of logged events named `message`.
-    size_t eventCount(const std::string& message) const { return eventsNamed(folder_, message).size(); }
+    size_t eventCount(const std::string& message) const {
+        return eventsNamed(folder_, message).size();
+    }
     // Whether any logged event's name starts with `prefix`.
     bool loggedAnyStartingWith(const std::string& prefix) const {
         for (const std::string& name : eventNames(folder_)) {

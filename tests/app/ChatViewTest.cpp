@@ -1,17 +1,16 @@
 // The chat panel: when "Send" and "New Session" can be pressed, what return
 // does, where bubbles sit, the error line and the conversation's scrolling.
 
-#include "tests/app/AppTestSupport.hpp"
-
 #include "OrluneRLM/views/ChatView.hpp"
+
 #include "OrluneRLM/views/MessageRow.hpp"
 #include "OrluneRLM/views/ViewStyle.hpp"
+#include "tests/app/AppTestSupport.hpp"
 
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
-
 #include <gtest/gtest.h>
 
 namespace orlune::testing {
@@ -25,9 +24,9 @@ protected:
     // helpers never read it).
     std::unique_ptr<ChatView> makeView(bool isReady) {
         writeFile(shadowPath(), "");
-        auto view = std::make_unique<ChatView>(
-            QString::fromStdString(shadowPath()), isReady,
-            [this](const QString& path) { return makeChatModel(path); });
+        auto view =
+            std::make_unique<ChatView>(QString::fromStdString(shadowPath()), isReady,
+                                       [this](const QString& path) { return makeChatModel(path); });
         view->resize(360, view->sizeHint().height());
         view->show();
         return view;
@@ -35,8 +34,12 @@ protected:
     std::string shadowPath() const { return folder_.file("shadow.db"); }
 
     static QLineEdit* field(ChatView& view) { return child<QLineEdit>(&view, "questionField"); }
-    static QPushButton* sendButton(ChatView& view) { return child<QPushButton>(&view, "sendButton"); }
-    static QPushButton* newSessionButton(ChatView& view) { return child<QPushButton>(&view, "newSessionButton"); }
+    static QPushButton* sendButton(ChatView& view) {
+        return child<QPushButton>(&view, "sendButton");
+    }
+    static QPushButton* newSessionButton(ChatView& view) {
+        return child<QPushButton>(&view, "newSessionButton");
+    }
 
     static void type(ChatView& view, const QString& text) {
         field(view)->clear();
@@ -70,7 +73,8 @@ TEST_F(ChatViewTest, SendIsEnabledOnlyWhenReadyWithAQuestionAndIdle) {
     for (const Case& item : cases) {
         view->setReady(item.ready);
         type(*view, item.text);
-        EXPECT_EQ(sendButton(*view)->isEnabled(), item.sendEnabled) << item.ready << " '" << item.text.toStdString() << "'";
+        EXPECT_EQ(sendButton(*view)->isEnabled(), item.sendEnabled)
+            << item.ready << " '" << item.text.toStdString() << "'";
     }
 }
 
@@ -123,10 +127,14 @@ TEST_F(ChatViewTest, UserBubblesSitTrailingOnTheAccentOthersLeadingOnGrey) {
             EXPECT_LT(bubble.right(), row->width() / 2);
         }
         // A pixel in the bubble's padding: the tint laid over the window.
-        const QColor pixel = row->grab().toImage().pixelColor(bubble.left() + 4, bubble.center().y());
-        const auto expected = [&](qreal over, qreal under) { return over * item.opacity + under * (1 - item.opacity); };
+        const QColor pixel =
+            row->grab().toImage().pixelColor(bubble.left() + 4, bubble.center().y());
+        const auto expected = [&](qreal over, qreal under) {
+            return over * item.opacity + under * (1 - item.opacity);
+        };
         EXPECT_NEAR(pixel.redF(), expected(item.tint.redF(), window.redF()), 0.02) << item.row;
-        EXPECT_NEAR(pixel.greenF(), expected(item.tint.greenF(), window.greenF()), 0.02) << item.row;
+        EXPECT_NEAR(pixel.greenF(), expected(item.tint.greenF(), window.greenF()), 0.02)
+            << item.row;
         EXPECT_NEAR(pixel.blueF(), expected(item.tint.blueF(), window.blueF()), 0.02) << item.row;
     }
 }
@@ -143,14 +151,16 @@ TEST_F(ChatViewTest, FailedHelperShowsItsErrorInRedAndKeepsTheQuestion) {
     EXPECT_EQ(view->rows().size(), 1u);
     EXPECT_TRUE(error->isVisible());
     EXPECT_EQ(error->text(), view->model().lastError());
-    EXPECT_TRUE(error->text().contains("the gateway refused the key")) << error->text().toStdString();
+    EXPECT_TRUE(error->text().contains("the gateway refused the key"))
+        << error->text().toStdString();
     EXPECT_EQ(textColour(error), rlm::ViewStyle::colour(rlm::ViewStyle::Tint::red));
     saveScreenshot(view.get(), "chat-error");
 }
 
 TEST_F(ChatViewTest, WhileAnsweringSendAndNewSessionWaitButTheFieldStaysEditable) {
     const std::string release = folder_.file("release");
-    installHelper("while [ ! -e '" + release + "' ]; do sleep 0.05; done\nprintf '%s' '{\"answer\": \"done\"}'\n");
+    installHelper("while [ ! -e '" + release +
+                  "' ]; do sleep 0.05; done\nprintf '%s' '{\"answer\": \"done\"}'\n");
     auto view = makeView(true);
     type(*view, "Slow question");
     QTest::mouseClick(sendButton(*view), Qt::LeftButton);
@@ -177,8 +187,9 @@ TEST_F(ChatViewTest, LongConversationScrollsWithinItsHeightAndNeverJumps) {
     session.id = rlm::ChatSession::newID();
     session.createdAt = rlm::ChatDate::now();
     for (int index = 0; index < 30; ++index) {
-        session.messages.push_back(rlm::ChatMessage::make(index % 2 ? rlm::ChatRole::assistant : rlm::ChatRole::user,
-                                                          "Message number " + std::to_string(index)));
+        session.messages.push_back(
+            rlm::ChatMessage::make(index % 2 ? rlm::ChatRole::assistant : rlm::ChatRole::user,
+                                   "Message number " + std::to_string(index)));
     }
     session.lastMessageAt = session.messages.back().timestamp;
     session.title = session.messages.front().text;

@@ -1,18 +1,16 @@
 // The API-key setup view, the settings sheet on its own, and the sync status
 // block.
 
-#include "tests/app/AppTestSupport.hpp"
-
 #include "OrluneRLM/views/APIKeySetupView.hpp"
 #include "OrluneRLM/views/GatewayLink.hpp"
 #include "OrluneRLM/views/SettingsView.hpp"
 #include "OrluneRLM/views/SyncStatusView.hpp"
 #include "OrluneRLM/views/ViewStyle.hpp"
+#include "tests/app/AppTestSupport.hpp"
 
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
-
 #include <gtest/gtest.h>
 
 namespace orlune::testing {
@@ -33,7 +31,9 @@ protected:
         std::filesystem::create_directories(folder_.dataFolder());
         writeFile(folder_.dataFolder() + "/OrluneRLM", "not a folder");
     }
-    void unblockConfigurationFolder() { std::filesystem::remove(folder_.dataFolder() + "/OrluneRLM"); }
+    void unblockConfigurationFolder() {
+        std::filesystem::remove(folder_.dataFolder() + "/OrluneRLM");
+    }
 };
 
 TEST_F(KeyViewsTest, SetupStoresTheKeyTrimmedAndCompletes) {
@@ -41,7 +41,8 @@ TEST_F(KeyViewsTest, SetupStoresTheKeyTrimmedAndCompletes) {
     QSignalSpy completed(&view, &rlm::APIKeySetupView::completed);
     view.show();
     EXPECT_EQ(child<QLabel>(&view, "setupTitle")->text(), "Setup Required");
-    EXPECT_EQ(child<QLabel>(&view, "setupPrompt")->text(), "Enter your Veyrlink API key to get started.");
+    EXPECT_EQ(child<QLabel>(&view, "setupPrompt")->text(),
+              "Enter your Veyrlink API key to get started.");
     auto* field = child<QLineEdit>(&view, "apiKeyField");
     auto* save = child<QPushButton>(&view, "setupSaveButton");
     EXPECT_EQ(field->placeholderText(), "API Key");

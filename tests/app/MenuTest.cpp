@@ -1,18 +1,16 @@
 // The menu window: which screen shows when, what each appearance tests and
 // starts, and the settings sheet.
 
-#include "tests/app/AppTestSupport.hpp"
-
 #include "OrluneRLM/views/ChatView.hpp"
 #include "OrluneRLM/views/MessageRow.hpp"
 #include "OrluneRLM/views/SettingsView.hpp"
 #include "OrluneRLM/views/ViewStyle.hpp"
+#include "tests/app/AppTestSupport.hpp"
 
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
-
 #include <gtest/gtest.h>
 
 namespace orlune::testing {
@@ -22,7 +20,9 @@ using rlm::OrluneRLMMenu;
 
 class MenuTest : public AppTest {
 protected:
-    std::unique_ptr<OrluneRLMMenu> makeMenu() { return std::make_unique<OrluneRLMMenu>(menuSeams()); }
+    std::unique_ptr<OrluneRLMMenu> makeMenu() {
+        return std::make_unique<OrluneRLMMenu>(menuSeams());
+    }
 
     // Hides and shows the menu again, as closing and reopening the popup does.
     static void reopen(OrluneRLMMenu& menu) {
@@ -30,7 +30,9 @@ protected:
         menu.show();
     }
 
-    static QString statusLine(const OrluneRLMMenu& menu) { return child<QLabel>(&menu, "syncStatusLine")->text(); }
+    static QString statusLine(const OrluneRLMMenu& menu) {
+        return child<QLabel>(&menu, "syncStatusLine")->text();
+    }
 };
 
 TEST_F(MenuTest, WithoutKeyShowsOnlyTheSetupAndTestsNothing) {
@@ -59,7 +61,8 @@ TEST_F(MenuTest, SavingAKeyMovesOnAndTestsAccessWithoutOpeningSettingsOrSyncing)
     EXPECT_TRUE(menu->hasApiKey());
     EXPECT_FALSE(showsChild(menu.get(), "setupScreen"));
     EXPECT_TRUE(showsChild(menu.get(), "accessScreen"));
-    EXPECT_EQ(child<QLabel>(menu.get(), "accessErrorLabel")->text(), "Last error: chat.db not found");
+    EXPECT_EQ(child<QLabel>(menu.get(), "accessErrorLabel")->text(),
+              "Last error: chat.db not found");
     EXPECT_EQ(eventCount("fda_chat_db_missing"), 1u);
     EXPECT_TRUE(openedAddresses_.empty());
 
@@ -82,7 +85,8 @@ TEST_F(MenuTest, WithoutAccessOpensTheSettingsOnceAndCheckAccessTestsAgain) {
     EXPECT_EQ(child<QLabel>(menu.get(), "accessHeading")->text(), "Grant Full Disk Access");
     EXPECT_EQ(child<QLabel>(menu.get(), "accessExplanation")->text(),
               "OrluneRLM needs Full Disk Access to read your Messages database.");
-    EXPECT_EQ(child<QLabel>(menu.get(), "accessErrorLabel")->text(), "Last error: chat.db not found");
+    EXPECT_EQ(child<QLabel>(menu.get(), "accessErrorLabel")->text(),
+              "Last error: chat.db not found");
     EXPECT_EQ(openedAddresses_,
               std::vector<std::string>{rlm::FullDiskAccessViewModel::kSettingsAddresses[0]});
     saveScreenshot(menu.get(), "access-request");
@@ -197,7 +201,8 @@ TEST_F(MenuTest, SettingsSheetShowsTheStoredKeyAndClosesAfterSaving) {
     EXPECT_EQ(child<QLabel>(sheet, "settingsSavedLabel")->text(), "Saved!");
     EXPECT_TRUE(sheet->isVisible());
     QPointer<rlm::SettingsView> watched(sheet);
-    EXPECT_TRUE(waitUntil([&] { return !watched || !watched->isVisible(); })) << "closes itself after a second";
+    EXPECT_TRUE(waitUntil([&] { return !watched || !watched->isVisible(); }))
+        << "closes itself after a second";
     EXPECT_TRUE(menu->hasApiKey());
     EXPECT_TRUE(showsChild(menu.get(), "workingScreen"));
 }
