@@ -25,7 +25,6 @@ SettingsView::SettingsView(ConfigManager& config, UrlOpener openUrl, QWidget* pa
     layout->setContentsMargins(ViewStyle::kDefaultInset, ViewStyle::kDefaultInset,
                                ViewStyle::kDefaultInset, ViewStyle::kDefaultInset);
     layout->setSpacing(16);
-    layout->setSizeConstraint(QLayout::SetMinAndMaxSize);
 
     layout->addWidget(ViewStyle::label(QStringLiteral("Settings"), ViewStyle::TextStyle::headline,
                                        ViewStyle::Tint::primary, QStringLiteral("settingsTitle"),
@@ -111,6 +110,10 @@ void SettingsView::updateWidgets() {
     errorLabel_->setVisible(!errorMessage_.isEmpty());
     savedLabel_->setVisible(isSaved_);
     saveButton_->setEnabled(!trimmedText(apiKey_.toStdString()).empty());
+    // The width is fixed; the height follows the lines shown, wrapped.
+    if (isWindow()) {
+        adjustSize();
+    }
 }
 
 } // namespace orlune::rlm

@@ -182,6 +182,7 @@ TEST_F(MenuTest, SettingsSheetShowsTheStoredKeyAndClosesAfterSaving) {
     ASSERT_NE(sheet, nullptr);
     EXPECT_TRUE(sheet->isVisible());
     EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
+    EXPECT_EQ(sheet->width(), 350);
     auto* keyField = child<QLineEdit>(sheet, "settingsApiKeyField");
     EXPECT_EQ(keyField->text(), "sk-old");
     EXPECT_EQ(keyField->echoMode(), QLineEdit::Password);
