@@ -600,7 +600,8 @@ std::optional<std::string> TypedStreamDecoder::decodeToString(std::string_view d
     }
 }
 
-std::optional<std::string> TypedStreamDecoder::decodeToString(std::span<const uint8_t> data) noexcept {
+std::optional<std::string>
+TypedStreamDecoder::decodeToString(std::span<const uint8_t> data) noexcept {
     return decodeToString(
         std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
 }

@@ -1,9 +1,10 @@
+#include "tools/samplestore/SampleStore.hpp"
+
 #include "OrluneCore/ChatDBReader.hpp"
 #include "OrluneCore/SQLite.hpp"
 #include "OrluneCore/TypedStreamDecoder.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/samplestore/ChatStoreWriter.hpp"
-#include "tools/samplestore/SampleStore.hpp"
 
 #include <gtest/gtest.h>
 
@@ -56,25 +57,40 @@ TEST_F(SampleStoreTest, HoldsTheMixReadersMustHandle) {
     EXPECT_EQ(scalar(path, "SELECT COUNT(*) FROM message"), 4000);
 
     // Where the text lives.
-    EXPECT_GE(scalar(path, "SELECT COUNT(*) FROM message WHERE text IS NULL AND attributedBody IS NOT NULL"),
-              summary.archiveOnly);
+    EXPECT_GE(
+        scalar(path,
+               "SELECT COUNT(*) FROM message WHERE text IS NULL AND attributedBody IS NOT NULL"),
+        summary.archiveOnly);
     EXPECT_GE(summary.archiveOnly * 100, summary.messages * 35);
-    EXPECT_GT(scalar(path, "SELECT COUNT(*) FROM message WHERE text IS NOT NULL AND attributedBody IS NULL"), 0);
-    EXPECT_GT(scalar(path, "SELECT COUNT(*) FROM message WHERE text IS NOT NULL AND attributedBody IS NOT NULL"), 0);
-    EXPECT_GT(scalar(path, "SELECT COUNT(*) FROM message WHERE text IS NULL AND attributedBody IS NULL"), 0);
+    EXPECT_GT(
+        scalar(path,
+               "SELECT COUNT(*) FROM message WHERE text IS NOT NULL AND attributedBody IS NULL"),
+        0);
+    EXPECT_GT(
+        scalar(
+            path,
+            "SELECT COUNT(*) FROM message WHERE text IS NOT NULL AND attributedBody IS NOT NULL"),
+        0);
+    EXPECT_GT(
+        scalar(path, "SELECT COUNT(*) FROM message WHERE text IS NULL AND attributedBody IS NULL"),
+        0);
 
     // Chats: groups and one-to-one, messages in none and in two, equal dates.
     EXPECT_GT(scalar(path, "SELECT COUNT(*) FROM chat WHERE style = 43"), 0);
     EXPECT_GT(scalar(path, "SELECT COUNT(*) FROM chat WHERE style = 45"), 0);
     EXPECT_GT(scalar(path, "SELECT COUNT(*) FROM chat WHERE display_name = ''"), 0);
     EXPECT_GT(scalar(path, "SELECT COUNT(*) FROM message WHERE ROWID NOT IN "
-                           "(SELECT message_id FROM chat_message_join)"), 0);
+                           "(SELECT message_id FROM chat_message_join)"),
+              0);
     EXPECT_GT(scalar(path, "SELECT COUNT(*) FROM (SELECT message_id FROM chat_message_join "
-                           "GROUP BY message_id HAVING COUNT(*) = 2)"), 0);
+                           "GROUP BY message_id HAVING COUNT(*) = 2)"),
+              0);
     EXPECT_GT(scalar(path, "SELECT COUNT(*) FROM (SELECT date FROM message GROUP BY date "
-                           "HAVING COUNT(*) > 1)"), 0);
+                           "HAVING COUNT(*) > 1)"),
+              0);
     EXPECT_EQ(scalar(path, "SELECT COUNT(*) FROM message a JOIN message b ON b.ROWID = a.ROWID + 1 "
-                           "WHERE b.date < a.date"), 0);
+                           "WHERE b.date < a.date"),
+              0);
 
     // The texts readers get: long ones, non-ASCII and emoji, from archives too.
     bool over127 = false, over255 = false, nonAscii = false, emoji = false, archiveOver255 = false;
@@ -124,8 +140,10 @@ TEST_F(SampleStoreTest, SameSeedSameStore) {
     buildSampleStore(dir_.file("b.db"), options);
     options.seed = 4;
     buildSampleStore(dir_.file("c.db"), options);
-    EXPECT_EQ(orlune::testing::readFile(dir_.file("a.db")), orlune::testing::readFile(dir_.file("b.db")));
-    EXPECT_NE(orlune::testing::readFile(dir_.file("a.db")), orlune::testing::readFile(dir_.file("c.db")));
+    EXPECT_EQ(orlune::testing::readFile(dir_.file("a.db")),
+              orlune::testing::readFile(dir_.file("b.db")));
+    EXPECT_NE(orlune::testing::readFile(dir_.file("a.db")),
+              orlune::testing::readFile(dir_.file("c.db")));
 }
 
 TEST_F(SampleStoreTest, AppendedMessagesComeAfterTheCursor) {
@@ -144,8 +162,10 @@ TEST_F(SampleStoreTest, AppendedMessagesComeAfterTheCursor) {
 
     ChatDBReader reader(path);
     FetchResult page = reader.fetchMessages(lastDate, lastRowid, 1000);
-    EXPECT_EQ(page.rawRowCount, scalar(path, "SELECT COUNT(*) FROM message LEFT JOIN chat_message_join "
-                                             "ON ROWID = message_id" + newRows));
+    EXPECT_EQ(page.rawRowCount,
+              scalar(path, "SELECT COUNT(*) FROM message LEFT JOIN chat_message_join "
+                           "ON ROWID = message_id" +
+                               newRows));
 }
 
 TEST_F(SampleStoreTest, WriterRefusesAnExistingFile) {

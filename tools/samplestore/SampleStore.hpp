@@ -43,7 +43,8 @@ struct SampleStoreSummary {
 
 // Writes a new store at `path` (which must not exist) in one transaction.
 // Throws ChatStoreError on failure.
-SampleStoreSummary buildSampleStore(const std::string& path, const SampleStoreOptions& options = {});
+SampleStoreSummary buildSampleStore(const std::string& path,
+                                    const SampleStoreOptions& options = {});
 
 // Appends `count` messages to a store made by buildSampleStore (same chats and
 // handles), after its last ROWID and with dates from its last date on, in one
