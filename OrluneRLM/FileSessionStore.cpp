@@ -3,9 +3,14 @@
 #include "OrluneCore/Environment.hpp"
 #include "OrluneRLM/FileError.hpp"
 #include "OrluneRLM/PrivateFiles.hpp"
+#include "OrluneRLM/UnreadableSessionsError.hpp"
 
 #include <cctype>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
@@ -183,17 +188,66 @@ std::vector<ChatSession> FileSessionStore::decode(const std::string& text) {
 
 std::vector<ChatSession> FileSessionStore::load() const {
     if (!core::pathExists(filePath_)) {
+        unreadableInPlace_ = false;
         return {};
     }
-    const std::string text = PrivateFiles::read(filePath_);
     try {
-        return decode(text);
-    } catch (const std::invalid_argument& error) {
-        throw FileError(FileError::Kind::decode, filePath_, error.what());
+        const std::string text = PrivateFiles::read(filePath_);
+        try {
+            auto sessions = decode(text);
+            unreadableInPlace_ = false;
+            return sessions;
+        } catch (const std::invalid_argument& error) {
+            throw FileError(FileError::Kind::decode, filePath_, error.what());
+        }
+    } catch (const FileError& error) {
+        // Whatever the caller saves next must not replace what could not be read.
+        const std::string movedTo = setAside();
+        unreadableInPlace_ = movedTo.empty();
+        throw UnreadableSessionsError(error, movedTo);
     }
 }
 
+std::string FileSessionStore::setAsidePath(const std::string& filePath,
+                                           std::chrono::system_clock::time_point time) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
+
+    const size_t slash = filePath.find_last_of('/');
+    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    size_t dot = filePath.find_last_of('.');
+    if (dot == std::string::npos || dot <= nameStart) {
+        dot = filePath.size();
+    }
+    const std::string stem = filePath.substr(0, dot) + ".unreadable-" + stamp;
+    const std::string extension = filePath.substr(dot);
+    std::string candidate = stem + extension;
+    for (int n = 2; core::pathExists(candidate); ++n) {
+        candidate = stem + "-" + std::to_string(n) + extension;
+    }
+    return candidate;
+}
+
+std::string FileSessionStore::setAside() const {
+    const std::string target = setAsidePath(filePath_, std::chrono::system_clock::now());
+    if (std::rename(filePath_.c_str(), target.c_str()) != 0) {
+        return {};
+    }
+    return target;
+}
+
 void FileSessionStore::save(const std::vector<ChatSession>& sessions) const {
+    if (unreadableInPlace_) {
+        if (core::pathExists(filePath_) && setAside().empty()) {
+            throw FileError(FileError::Kind::write, filePath_,
+                            std::string("the unreadable file there could not be moved aside: ") +
+                                std::strerror(errno));
+        }
+        unreadableInPlace_ = false;
+    }
     PrivateFiles::createFolders(PrivateFiles::folderOf(filePath_));
     PrivateFiles::writeAtomically(filePath_, encode(sessions));
 }

@@ -3,6 +3,7 @@
 
 #include "OrluneRLM/SessionStore.hpp"
 
+#include <chrono>
 #include <string>
 
 namespace orlune::rlm {
@@ -18,6 +19,13 @@ namespace orlune::rlm {
 // Holds nothing in memory: every load reads the file, every save rewrites it
 // whole, atomically and owner-only (0600), in a folder created owner-only
 // (0700) when missing. Failures are thrown as FileError.
+//
+// A file that exists but cannot be read or decoded is never overwritten:
+// load() moves it aside beside itself, as
+// "<name>.unreadable-<yyyyMMdd'T'HHmmss'Z'>[-N]<.ext>" (UTC), and throws
+// UnreadableSessionsError saying where it went. If it cannot be moved, it
+// stays in place and every save() of this store throws (after trying to move
+// it again) rather than replace it. Used by one thread at a time.
 class FileSessionStore final : public SessionStore {
 public:
     explicit FileSessionStore(std::string filePath);
@@ -36,8 +44,17 @@ public:
     static std::string encode(const std::vector<ChatSession>& sessions);
     static std::vector<ChatSession> decode(const std::string& text);
 
+    // Where an unreadable `filePath` is moved when set aside at `time`.
+    static std::string setAsidePath(const std::string& filePath,
+                                    std::chrono::system_clock::time_point time);
+
 private:
+    // Moves the file aside; returns its new path, or empty when it could not.
+    std::string setAside() const;
+
     std::string filePath_;
+    // An unreadable file that could not be moved aside is still at filePath_.
+    mutable bool unreadableInPlace_ = false;
 };
 
 } // namespace orlune::rlm

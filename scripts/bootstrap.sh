@@ -10,7 +10,7 @@ debian_packages=(
     libicu-dev
     libssl-dev
     nlohmann-json3-dev
-    qt6-base-dev libgl-dev
+    qt6-base-dev libgl-dev qt6-qpa-plugins fonts-dejavu-core
     libgtest-dev libgmock-dev libbenchmark-dev
     libcurl4-openssl-dev
     clang libclang-rt-14-dev

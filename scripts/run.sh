@@ -1,15 +1,25 @@
 #!/usr/bin/env bash
 # Orlune's main job: installs the dependencies, builds Orlune (Release), then
-# syncs a messaging store into a shadow database, says what it did, and asks
-# the bundled helper one question about it ($ORLUNE_RUN_QUESTION).
+# starts the menu-bar application OrluneRLM on a messaging store.
 #
 # The store is the one at the default path ($CHAT_DB_PATH, else
 # ~/Library/Messages/chat.db) when there is one; otherwise a built-in sample
-# store, made once and kept in a folder of its own. The shadow database always
-# goes to a folder of its own, never to Orlune's real data folder:
-#   sample store:  ${XDG_CACHE_HOME:-~/.cache}/orlune-sample/{chat.db,shadow.db}
-#   your store:    ${XDG_CACHE_HOME:-~/.cache}/orlune-run/shadow.db
+# store, made once and kept in a folder of its own. Everything this script
+# writes goes to folders of its own, never to Orlune's real data folder:
+#   sample store:  ${XDG_CACHE_HOME:-~/.cache}/orlune-sample/{chat.db,shadow.db,home/}
+#   your store:    ${XDG_CACHE_HOME:-~/.cache}/orlune-run/{shadow.db,home/}
 # Set ORLUNE_RUN_DIR to put both folders' contents somewhere else.
+#
+# The application runs with HOME and XDG_DATA_HOME pointed at home/ in that
+# folder, so its configuration (the API key you type), sessions and shadow
+# database stay there, for the next run; start build/release/OrluneRLM/OrluneRLM
+# directly to use your real ones. Arguments go to the application (--window
+# asks for a normal window instead of the tray item).
+#
+# Without a display (Linux with neither DISPLAY nor WAYLAND_DISPLAY), or with
+# ORLUNE_RUN_CLI=1, the same flow runs through the command-line tool instead:
+# a sync into shadow.db, a search (when the tool has that verb) and a
+# question ($ORLUNE_RUN_QUESTION) to the bundled helper (when it is built).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,15 +27,33 @@ bash scripts/bootstrap.sh
 cmake --preset release
 cmake --build --preset release
 
-build=build/release
+build="$PWD/build/release"
 orlune="$build/cli/orlune"
 make_sample="$build/tools/orlune-make-sample-store"
+helper="$build/share/orlune/rlm/orlune-rlm-helper"
+case "$(uname -s)" in
+Darwin) app="$build/OrluneRLM/OrluneRLM.app/Contents/MacOS/OrluneRLM" ;;
+*) app="$build/OrluneRLM/OrluneRLM" ;;
+esac
 cache="${XDG_CACHE_HOME:-$HOME/.cache}"
+
+# Runs a command with a time limit where the system offers one, so that the
+# command-line flow never hangs a script that runs unattended.
+limited() {
+    local seconds="$1"
+    shift
+    if command -v timeout >/dev/null; then
+        timeout "$seconds" "$@"
+    else
+        "$@"
+    fi
+}
 
 store="${CHAT_DB_PATH-$HOME/Library/Messages/chat.db}"
 if [ -n "$store" ] && [ -e "$store" ]; then
     work="${ORLUNE_RUN_DIR:-$cache/orlune-run}"
     mkdir -p "$work"
+    store="$(cd "$(dirname "$store")" && pwd)/$(basename "$store")"
     echo "run: using your messaging store at $store (read-only)"
 else
     work="${ORLUNE_RUN_DIR:-$cache/orlune-sample}"
@@ -41,15 +69,53 @@ else
         mv "$store.partial" "$store"
     fi
 fi
+work="$(cd "$work" && pwd)"
+# The application and the tool read the store from here.
+export CHAT_DB_PATH="$store"
+
+# A home of its own for the application.
+app_home="$work/home"
+mkdir -p "$app_home/data"
+chmod 700 "$app_home"
+export HOME="$app_home"
+export XDG_DATA_HOME="$app_home/data"
+unset SHADOW_DB_PATH
+
+use_cli=0
+if [ "${ORLUNE_RUN_CLI:-0}" = 1 ]; then
+    use_cli=1
+elif [ "$(uname -s)" = Linux ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    echo "run: there is no display (neither DISPLAY nor WAYLAND_DISPLAY is set), so the application"
+    echo "run: cannot show its window; running the same flow with the command-line tool instead."
+    use_cli=1
+fi
+
+if [ "$use_cli" = 0 ]; then
+    echo "run: starting OrluneRLM with its configuration, sessions and shadow database in $app_home"
+    echo "run: its item is in the menu bar (system tray), or in a window where there is no tray."
+    echo "run: enter an API key, let the first sync finish, and ask away; \"Quit\" ends it."
+    exec "$app" "$@"
+fi
+
 shadow="$work/shadow.db"
-
-echo "run: syncing into $shadow"
-"$orlune" sync --chat-db "$store" --shadow-db "$shadow"
-
-question="${ORLUNE_RUN_QUESTION:-Where should we meet for dinner?}"
 echo
-echo "run: asking the bundled helper: $question"
-"$orlune" ask --shadow-db "$shadow" "$question"
+echo "run: syncing into $shadow"
+limited 900 "$orlune" sync --chat-db "$store" --shadow-db "$shadow"
+
+if "$orlune" --help 2>&1 | grep -E '^ +search ' >/dev/null; then
+    echo
+    echo "run: searching for \"sushi\""
+    SHADOW_DB_PATH="$shadow" limited 120 "$orlune" search sushi || echo "run: the search failed (status $?)"
+fi
+
+if [ -x "$helper" ] || [ -n "${ORLUNE_RLM_HELPER_CMD:-}" ]; then
+    question="${ORLUNE_RUN_QUESTION:-When are we getting sushi?}"
+    echo
+    echo "run: asking the bundled helper: $question"
+    [ -n "${VEYRLINK_API_KEY:-}" ] ||
+        echo "run: (no VEYRLINK_API_KEY is set: the helper answers from the full-text index alone)"
+    limited 600 "$orlune" ask --shadow-db "$shadow" "$question" || echo "run: the question failed (status $?)"
+fi
 
 echo
 echo "run: done. The messaging store was only read; the shadow database is $shadow."

@@ -1,0 +1,73 @@
+#include "OrluneRLM/FullDiskAccessViewModel.hpp"
+
+#include "OrluneRLM/FullDiskAccessChecker.hpp"
+
+namespace orlune::rlm {
+
+namespace {
+
+FullDiskAccessViewModel::UrlOpener& installedOpener() {
+    static FullDiskAccessViewModel::UrlOpener opener;
+    return opener;
+}
+
+} // namespace
+
+FullDiskAccessViewModel::FullDiskAccessViewModel(QObject* parent)
+    : FullDiskAccessViewModel(Seams{}, parent) {}
+
+FullDiskAccessViewModel::FullDiskAccessViewModel(Seams seams, QObject* parent)
+    : QObject(parent),
+      urlOpener_(seams.urlOpener ? std::move(seams.urlOpener) : defaultUrlOpener()),
+      environment_(seams.environment ? seams.environment : &core::Environment::process()),
+      logger_(std::move(seams.logger)) {}
+
+void FullDiskAccessViewModel::setDefaultUrlOpener(UrlOpener opener) {
+    installedOpener() = std::move(opener);
+}
+
+FullDiskAccessViewModel::UrlOpener FullDiskAccessViewModel::defaultUrlOpener() {
+    if (installedOpener()) {
+        return installedOpener();
+    }
+    return [](const QUrl&) { return false; };
+}
+
+void FullDiskAccessViewModel::refresh() {
+    const FullDiskAccessResult result =
+        FullDiskAccessChecker::checkChatDatabaseAccess(logger_, *environment_);
+    if (hasAccess_ != result.hasAccess) {
+        hasAccess_ = result.hasAccess;
+        emit hasAccessChanged();
+    }
+    const QString error =
+        result.errorMessage ? QString::fromStdString(*result.errorMessage) : QString();
+    if (lastError_ != error) {
+        lastError_ = error;
+        emit lastErrorChanged();
+    }
+}
+
+void FullDiskAccessViewModel::autoOpenSettingsIfNeeded() {
+    if (didAutoOpenSettings_) {
+        return;
+    }
+    didAutoOpenSettings_ = true;
+    openSettings();
+}
+
+void FullDiskAccessViewModel::openSettings() {
+    for (const char* address : kSettingsAddresses) {
+        const QUrl url(QString::fromLatin1(address), QUrl::StrictMode);
+        if (!url.isValid()) {
+            continue;
+        }
+        if (urlOpener_ && urlOpener_(url)) {
+            logger_.info("fda_open_settings", {{"url", address}});
+            return;
+        }
+    }
+    logger_.warning("fda_open_settings_failed");
+}
+
+} // namespace orlune::rlm

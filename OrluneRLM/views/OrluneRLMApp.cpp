@@ -1,0 +1,159 @@
+#include "OrluneRLM/views/OrluneRLMApp.hpp"
+
+#include "OrluneRLM/views/OrluneIcon.hpp"
+
+#include <QApplication>
+#include <QCursor>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <cstdio>
+
+namespace orlune::rlm {
+
+namespace {
+
+constexpr const char* kTitle = "OrluneRLM";
+constexpr int kPopupGap = 4;
+
+} // namespace
+
+OrluneRLMApp::Options OrluneRLMApp::optionsFromCommandLine(const QStringList& arguments) {
+    Options options;
+    options.forceWindow = arguments.contains(QStringLiteral("--window"));
+    const QByteArray exitFlag = qgetenv("ORLUNE_EXIT_AFTER_FIRST_FRAME");
+    options.exitAfterFirstFrame = !exitFlag.isEmpty() && exitFlag != "0";
+    return options;
+}
+
+OrluneRLMApp::OrluneRLMApp(Options options, OrluneRLMMenu::Seams seams, QObject* parent)
+    : QObject(parent), options_(options) {
+    window_ = std::make_unique<OrluneRLMMenu>(std::move(seams));
+    window_->setWindowTitle(QString::fromLatin1(kTitle));
+    window_->setWindowIcon(OrluneIcon::applicationIcon());
+    connect(window_.get(), &OrluneRLMMenu::quitRequested, qApp, &QCoreApplication::quit,
+            Qt::QueuedConnection);
+    window_->installEventFilter(this);
+}
+
+OrluneRLMApp::~OrluneRLMApp() {
+    if (tray_) {
+        tray_->hide();
+    }
+}
+
+void OrluneRLMApp::start() {
+    if (!options_.forceWindow && QSystemTrayIcon::isSystemTrayAvailable()) {
+        window_->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+        // The popup follows its content's size as screens change and the
+        // conversation grows.
+        window_->setFittedToContent(true);
+        tray_ = new QSystemTrayIcon(OrluneIcon::trayIcon(), this);
+        tray_->setToolTip(QString::fromLatin1(kTitle));
+        connect(tray_, &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason reason) {
+                    if (reason == QSystemTrayIcon::Trigger ||
+                        reason == QSystemTrayIcon::DoubleClick) {
+                        togglePopup();
+                    }
+                });
+#ifndef Q_OS_MACOS
+        // Some Linux panels deliver only the context menu, never a click.
+        trayMenu_ = std::make_unique<QMenu>();
+        trayMenu_->addAction(QString::fromLatin1(kTitle), this, &OrluneRLMApp::showMenuWindow);
+        trayMenu_->addAction(QStringLiteral("Quit"), qApp, &QCoreApplication::quit);
+        tray_->setContextMenu(trayMenu_.get());
+#endif
+        tray_->show();
+        QApplication::setQuitOnLastWindowClosed(false);
+        if (options_.exitAfterFirstFrame) {
+            showMenuWindow();
+        }
+    } else {
+        window_->setFittedToContent(false);
+        window_->show();
+    }
+}
+
+void OrluneRLMApp::showMenuWindow() {
+    if (tray_) {
+        placePopup();
+    }
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+}
+
+void OrluneRLMApp::togglePopup() {
+    if (window_->isVisible()) {
+        window_->hide();
+    } else {
+        showMenuWindow();
+    }
+}
+
+void OrluneRLMApp::placePopup() {
+    const QSize size = window_->size();
+    QRect anchor = tray_ ? tray_->geometry() : QRect();
+    if (!anchor.isValid()) {
+        anchor = QRect(QCursor::pos(), QSize(1, 1));
+    }
+    QScreen* screen = QGuiApplication::screenAt(anchor.center());
+    if (!screen) {
+        screen = QGuiApplication::primaryScreen();
+    }
+    const QRect available = screen ? screen->availableGeometry() : QRect(QPoint(0, 0), size);
+    QPoint position(anchor.center().x() - size.width() / 2, anchor.bottom() + kPopupGap);
+    // A panel at the bottom of the screen: open upwards instead.
+    if (position.y() + size.height() > available.bottom()) {
+        position.setY(anchor.top() - kPopupGap - size.height());
+    }
+    position.setX(qBound(available.left(), position.x(),
+                         std::max(available.left(), available.right() - size.width())));
+    position.setY(qBound(available.top(), position.y(),
+                         std::max(available.top(), available.bottom() - size.height())));
+    window_->move(position);
+}
+
+void OrluneRLMApp::hideIfInactive() {
+    if (!tray_ || !window_->isVisible()) {
+        return;
+    }
+    // The settings sheet and other windows of ours keep the popup open (the
+    // sheet may not be the active window yet when the popup loses focus).
+    if (window_->settingsSheet() && window_->settingsSheet()->isVisible()) {
+        return;
+    }
+    for (QWidget* active = QApplication::activeWindow(); active; active = active->parentWidget()) {
+        if (active == window_.get()) {
+            return;
+        }
+    }
+    if (QApplication::activeModalWidget() || QApplication::activePopupWidget()) {
+        return;
+    }
+    window_->hide();
+}
+
+bool OrluneRLMApp::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == window_.get()) {
+        if (event->type() == QEvent::WindowDeactivate && tray_) {
+            QTimer::singleShot(0, this, &OrluneRLMApp::hideIfInactive);
+        } else if (event->type() == QEvent::Paint && options_.exitAfterFirstFrame &&
+                   !firstFrameReported_) {
+            firstFrameReported_ = true;
+            // Queued, so that it runs once this frame has been painted and flushed.
+            QTimer::singleShot(0, this, [] {
+                std::fputs("orlune-first-frame\n", stdout);
+                std::fflush(stdout);
+                QCoreApplication::exit(0);
+            });
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+} // namespace orlune::rlm

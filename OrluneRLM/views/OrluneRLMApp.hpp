@@ -1,0 +1,71 @@
+#pragma once
+// The application shell: the menu-bar (tray) item and the window that holds
+// the menu content.
+
+#include "OrluneRLM/views/OrluneRLMMenu.hpp"
+
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+#include <memory>
+
+class QSystemTrayIcon;
+class QMenu;
+
+namespace orlune::rlm {
+
+// GUI thread only; needs a QApplication. Owns one OrluneRLMMenu for its
+// whole life (so the models and the conversation survive the popup being
+// closed) and the window around it:
+// - with a system tray: a tray item titled "OrluneRLM" whose activation
+//   toggles a frameless popup under the item; the popup hides when another
+//   application takes the focus;
+// - without a tray, or when asked for (--window): a normal window, shown at once.
+// "Quit" in the menu ends the application.
+class OrluneRLMApp : public QObject {
+    Q_OBJECT
+
+public:
+    struct Options {
+        // Use a normal window even when a tray exists.
+        bool forceWindow = false;
+        // Show the popup at start as if the tray item had been activated, print
+        // "orlune-first-frame" on standard output once its first frame has been
+        // painted, and quit (start-up measurements).
+        bool exitAfterFirstFrame = false;
+    };
+
+    // The options the command line and environment ask for: --window, and
+    // ORLUNE_EXIT_AFTER_FIRST_FRAME set to anything but empty or "0".
+    static Options optionsFromCommandLine(const QStringList& arguments);
+
+    explicit OrluneRLMApp(Options options, OrluneRLMMenu::Seams seams = {},
+                          QObject* parent = nullptr);
+    ~OrluneRLMApp() override;
+
+    // Creates the tray item (or shows the window).
+    void start();
+
+    // The menu, which is the popup or the window itself.
+    OrluneRLMMenu* menu() const { return window_.get(); }
+    bool usesTray() const { return tray_ != nullptr; }
+
+    // Shows the popup under the tray item (or raises the window).
+    void showMenuWindow();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void togglePopup();
+    void placePopup();
+    void hideIfInactive();
+
+    Options options_;
+    std::unique_ptr<OrluneRLMMenu> window_;
+    QSystemTrayIcon* tray_ = nullptr;
+    std::unique_ptr<QMenu> trayMenu_;
+    bool firstFrameReported_ = false;
+};
+
+} // namespace orlune::rlm

@@ -1,0 +1,289 @@
+#include "OrluneRLM/views/OrluneRLMMenu.hpp"
+
+#include "OrluneRLM/views/APIKeySetupView.hpp"
+#include "OrluneRLM/views/SettingsView.hpp"
+#include "OrluneRLM/views/SyncStatusView.hpp"
+#include "OrluneRLM/views/ViewStyle.hpp"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QShowEvent>
+#include <QVBoxLayout>
+#include <algorithm>
+
+namespace orlune::rlm {
+
+namespace {
+
+constexpr int kInset = 12;
+constexpr int kMinimumWidth = 300;
+
+} // namespace
+
+OrluneRLMMenu::OrluneRLMMenu(QWidget* parent) : OrluneRLMMenu(Seams{}, parent) {}
+
+OrluneRLMMenu::OrluneRLMMenu(Seams seams, QWidget* parent)
+    : QWidget(parent), config_(seams.config ? *seams.config : ConfigManager::shared()),
+      openUrl_(seams.access.urlOpener ? seams.access.urlOpener
+                                      : FullDiskAccessViewModel::defaultUrlOpener()),
+      makeChatModel_(std::move(seams.makeChatModel)) {
+    setObjectName(QStringLiteral("orluneMenu"));
+    setMinimumWidth(kMinimumWidth);
+    seams.access.urlOpener = openUrl_;
+    accessModel_ = new FullDiskAccessViewModel(std::move(seams.access), this);
+    syncModel_ = new ShadowSyncViewModel(std::move(seams.sync), this);
+    hasApiKey_ = config_.hasApiKey();
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(kInset, kInset, kInset, kInset);
+    layout->setSpacing(12);
+    layout->addWidget(ViewStyle::label(QStringLiteral("OrluneRLM"), ViewStyle::TextStyle::headline,
+                                       ViewStyle::Tint::primary, QStringLiteral("menuTitle"),
+                                       this));
+    screens_ = new QWidget(this);
+    auto* screensLayout = new QVBoxLayout(screens_);
+    screensLayout->setContentsMargins(0, 0, 0, 0);
+    screensLayout->setSpacing(0);
+    layout->addWidget(screens_);
+    layout->addStretch(1);
+
+    connect(accessModel_, &FullDiskAccessViewModel::hasAccessChanged, this,
+            &OrluneRLMMenu::updateScreen);
+    connect(accessModel_, &FullDiskAccessViewModel::lastErrorChanged, this,
+            &OrluneRLMMenu::updateAccessScreen);
+    for (auto signal :
+         {&ShadowSyncViewModel::isSyncingChanged, &ShadowSyncViewModel::lastErrorChanged,
+          &ShadowSyncViewModel::messageCountChanged, &ShadowSyncViewModel::hasSyncedChanged}) {
+        connect(syncModel_, signal, this, &OrluneRLMMenu::updateWorkingScreen);
+    }
+    updateScreen();
+}
+
+OrluneRLMMenu::~OrluneRLMMenu() {
+    // The views go before the models they read.
+    delete screens_;
+    screens_ = nullptr;
+}
+
+void OrluneRLMMenu::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    appear();
+}
+
+bool OrluneRLMMenu::event(QEvent* event) {
+    // The layout has been activated by the time the widget sees the request.
+    const bool handled = QWidget::event(event);
+    if (event->type() == QEvent::LayoutRequest) {
+        fitWindowToContent();
+    }
+    return handled;
+}
+
+void OrluneRLMMenu::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (!fittedToContent_ && event->size().width() != event->oldSize().width()) {
+        fitWindowToContent();
+    }
+}
+
+void OrluneRLMMenu::setFittedToContent(bool fitted) {
+    fittedToContent_ = fitted;
+    if (fitted) {
+        setFixedWidth(
+            std::clamp(layout()->totalSizeHint().width(), kMinimumWidth, kFittedMaximumWidth));
+    } else {
+        setMinimumSize(kMinimumWidth, 0);
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        // Starts as small as its content allows; the user may enlarge it.
+        resize(std::clamp(layout()->totalSizeHint().width(), kMinimumWidth, kFittedMaximumWidth),
+               1);
+    }
+    fitWindowToContent();
+}
+
+void OrluneRLMMenu::fitWindowToContent() {
+    // Top-level layouts size windows by their items' size hints, which for
+    // wrapped text are a guess; the height the text needs at the window's
+    // width is asked for here instead.
+    if (!isWindow() || fitting_) {
+        return;
+    }
+    fitting_ = true;
+    QLayout* content = layout();
+    const int width = fittedToContent_ ? std::clamp(content->totalSizeHint().width(), kMinimumWidth,
+                                                    kFittedMaximumWidth)
+                                       : std::max(this->width(), kMinimumWidth);
+    const int height = content->hasHeightForWidth() ? content->totalHeightForWidth(width)
+                                                    : content->totalSizeHint().height();
+    if (fittedToContent_) {
+        setFixedSize(width, height);
+    } else {
+        setMinimumHeight(height);
+        if (this->height() < height) {
+            resize(width, height);
+        }
+    }
+    fitting_ = false;
+}
+
+void OrluneRLMMenu::appear() {
+    if (!hasApiKey_) {
+        return;
+    }
+    accessModel_->refresh();
+    if (accessModel_->hasAccess()) {
+        if (syncModel_->hasSynced() || syncModel_->isSyncing()) {
+            return;
+        }
+        syncModel_->syncIfPossible();
+    } else {
+        accessModel_->autoOpenSettingsIfNeeded();
+    }
+}
+
+void OrluneRLMMenu::setHasApiKey(bool value) {
+    if (hasApiKey_ == value) {
+        return;
+    }
+    hasApiKey_ = value;
+    updateScreen();
+    if (hasApiKey_) {
+        accessModel_->refresh();
+    }
+}
+
+void OrluneRLMMenu::showSettings() {
+    if (settingsSheet_) {
+        return;
+    }
+    settingsSheet_ = new SettingsView(config_, openUrl_, this);
+    connect(settingsSheet_, &QDialog::finished, settingsSheet_, &QObject::deleteLater);
+    settingsSheet_->open();
+}
+
+void OrluneRLMMenu::updateScreen() {
+    if (!screens_) {
+        return;
+    }
+    QWidget* shown = nullptr;
+    if (!hasApiKey_) {
+        if (!setupScreen_) {
+            setupScreen_ = new APIKeySetupView(config_, openUrl_, screens_);
+            screens_->layout()->addWidget(setupScreen_);
+            connect(setupScreen_, &APIKeySetupView::completed, this,
+                    [this] { setHasApiKey(true); });
+        }
+        shown = setupScreen_;
+    } else if (accessModel_->hasAccess()) {
+        if (!workingScreen_) {
+            workingScreen_ = buildWorkingScreen();
+            screens_->layout()->addWidget(workingScreen_);
+        }
+        shown = workingScreen_;
+    } else {
+        if (!accessScreen_) {
+            accessScreen_ = buildAccessScreen();
+            screens_->layout()->addWidget(accessScreen_);
+        }
+        shown = accessScreen_;
+    }
+    for (QWidget* screen : {static_cast<QWidget*>(setupScreen_), accessScreen_, workingScreen_}) {
+        if (screen) {
+            screen->setVisible(screen == shown);
+        }
+    }
+    updateAccessScreen();
+    updateWorkingScreen();
+}
+
+QWidget* OrluneRLMMenu::buildAccessScreen() {
+    auto* screen = new QWidget(screens_);
+    screen->setObjectName(QStringLiteral("accessScreen"));
+    auto* layout = new QVBoxLayout(screen);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(12);
+    layout->addWidget(ViewStyle::label(QStringLiteral("Grant Full Disk Access"),
+                                       ViewStyle::TextStyle::subheadline, ViewStyle::Tint::primary,
+                                       QStringLiteral("accessHeading"), screen));
+    layout->addWidget(ViewStyle::label(
+        QStringLiteral("OrluneRLM needs Full Disk Access to read your Messages database."),
+        ViewStyle::TextStyle::body, ViewStyle::Tint::secondary, QStringLiteral("accessExplanation"),
+        screen));
+    accessErrorLabel_ =
+        ViewStyle::label(QString(), ViewStyle::TextStyle::caption, ViewStyle::Tint::secondary,
+                         QStringLiteral("accessErrorLabel"), screen);
+    layout->addWidget(accessErrorLabel_);
+
+    auto* buttons = new QHBoxLayout;
+    auto* openButton = new QPushButton(QStringLiteral("Open System Settings"), screen);
+    openButton->setObjectName(QStringLiteral("openSettingsButton"));
+    auto* checkButton = new QPushButton(QStringLiteral("Check Access"), screen);
+    checkButton->setObjectName(QStringLiteral("checkAccessButton"));
+    buttons->addWidget(openButton, 0, Qt::AlignVCenter);
+    buttons->addWidget(checkButton, 0, Qt::AlignVCenter);
+    buttons->addStretch(1);
+    layout->addLayout(buttons);
+
+    connect(openButton, &QPushButton::clicked, accessModel_,
+            &FullDiskAccessViewModel::openSettings);
+    connect(checkButton, &QPushButton::clicked, accessModel_, &FullDiskAccessViewModel::refresh);
+    return screen;
+}
+
+QWidget* OrluneRLMMenu::buildWorkingScreen() {
+    auto* screen = new QWidget(screens_);
+    screen->setObjectName(QStringLiteral("workingScreen"));
+    auto* layout = new QVBoxLayout(screen);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(12);
+    layout->addWidget(ViewStyle::label(QStringLiteral("Full Disk Access granted."),
+                                       ViewStyle::TextStyle::body, ViewStyle::Tint::secondary,
+                                       QStringLiteral("accessGrantedLabel"), screen));
+    layout->addWidget(ViewStyle::divider(screen));
+    ShadowSyncViewModel* sync = syncModel_;
+    syncStatus_ = new SyncStatusView(
+        sync->messageCount(), sync->isSyncing(), sync->lastError(),
+        [sync] { sync->syncIfPossible(); }, screen);
+    layout->addWidget(syncStatus_);
+    layout->addWidget(ViewStyle::divider(screen));
+    chatView_ = new ChatView(sync->shadowDBPath(), sync->hasSynced() && !sync->isSyncing(),
+                             makeChatModel_, screen);
+    layout->addWidget(chatView_);
+    layout->addWidget(ViewStyle::divider(screen));
+
+    auto* buttons = new QHBoxLayout;
+    auto* settingsButton = new QPushButton(QStringLiteral("Settings"), screen);
+    settingsButton->setObjectName(QStringLiteral("settingsButton"));
+    auto* quitButton = new QPushButton(QStringLiteral("Quit"), screen);
+    quitButton->setObjectName(QStringLiteral("quitButton"));
+    buttons->addWidget(settingsButton);
+    buttons->addStretch(1);
+    buttons->addWidget(quitButton);
+    layout->addLayout(buttons);
+
+    connect(settingsButton, &QPushButton::clicked, this, &OrluneRLMMenu::showSettings);
+    connect(quitButton, &QPushButton::clicked, this, &OrluneRLMMenu::quitRequested);
+    return screen;
+}
+
+void OrluneRLMMenu::updateAccessScreen() {
+    if (!accessErrorLabel_) {
+        return;
+    }
+    const QString& error = accessModel_->lastError();
+    accessErrorLabel_->setText(QStringLiteral("Last error: ") + error);
+    accessErrorLabel_->setVisible(!error.isEmpty());
+}
+
+void OrluneRLMMenu::updateWorkingScreen() {
+    if (!syncStatus_) {
+        return;
+    }
+    syncStatus_->setState(syncModel_->messageCount(), syncModel_->isSyncing(),
+                          syncModel_->lastError());
+    chatView_->setReady(syncModel_->hasSynced() && !syncModel_->isSyncing());
+}
+
+} // namespace orlune::rlm

@@ -1,0 +1,109 @@
+#pragma once
+// The content of the menu-bar window: the title and one of three screens
+// (API-key setup, access request, or the working screen with sync status,
+// chat, "Settings" and "Quit"), and the settings sheet.
+
+#include "OrluneRLM/ConfigManager.hpp"
+#include "OrluneRLM/FullDiskAccessViewModel.hpp"
+#include "OrluneRLM/ShadowSyncViewModel.hpp"
+#include "OrluneRLM/views/ChatView.hpp"
+#include "OrluneRLM/views/SettingsView.hpp"
+
+#include <QPointer>
+#include <QWidget>
+
+class QLabel;
+
+namespace orlune::rlm {
+
+class APIKeySetupView;
+class SyncStatusView;
+
+// GUI thread only. Owns the access and sync models for its whole life and
+// builds each screen the first time it is needed (the chat view, and so the
+// chat model, when the working screen is first shown), keeping it afterwards.
+//
+// Each time the widget is shown ("appears") with an API key configured, access
+// is tested; with access and no sync succeeded or running, one sync starts;
+// without access, the privacy settings are opened (the first time only).
+class OrluneRLMMenu : public QWidget {
+    Q_OBJECT
+
+public:
+    // What tests replace. Every member has a default.
+    struct Seams {
+        // The configuration the key is read from and saved to;
+        // ConfigManager::shared() when null. Must outlive the menu.
+        ConfigManager* config = nullptr;
+        // Passed to the access model; its urlOpener also opens the gateway link.
+        FullDiskAccessViewModel::Seams access;
+        ShadowSyncViewModel::Seams sync;
+        // Makes the chat model; ChatView::defaultModel when empty.
+        ChatView::ModelFactory makeChatModel;
+    };
+
+    explicit OrluneRLMMenu(QWidget* parent = nullptr);
+    explicit OrluneRLMMenu(Seams seams, QWidget* parent = nullptr);
+    ~OrluneRLMMenu() override;
+
+    FullDiskAccessViewModel& accessModel() { return *accessModel_; }
+    ShadowSyncViewModel& syncModel() { return *syncModel_; }
+    bool hasApiKey() const { return hasApiKey_; }
+    // The open settings sheet, or null.
+    SettingsView* settingsSheet() const { return settingsSheet_; }
+    // The chat view, once the working screen has been shown.
+    ChatView* chatView() const { return chatView_; }
+
+    // The widest a window fitted to its content grows, in points.
+    static constexpr int kFittedMaximumWidth = 360;
+
+    // How the menu sizes itself when it is a window of its own. Fitted (the
+    // default, for the popup): its size follows its content, wrapped text
+    // included, between its minimum width and kFittedMaximumWidth.
+    // Otherwise (a normal window) the user sets the size and only the
+    // height needed by the content at the current width is enforced.
+    void setFittedToContent(bool fitted);
+
+signals:
+    // "Quit" was pressed; the application ends.
+    void quitRequested();
+
+protected:
+    bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void appear();
+    void fitWindowToContent();
+    void setHasApiKey(bool value);
+    void showSettings();
+    void updateScreen();
+    void updateAccessScreen();
+    void updateWorkingScreen();
+    QWidget* buildAccessScreen();
+    QWidget* buildWorkingScreen();
+
+    ConfigManager& config_;
+    FullDiskAccessViewModel::UrlOpener openUrl_;
+    ChatView::ModelFactory makeChatModel_;
+
+    // In the order they are made.
+    FullDiskAccessViewModel* accessModel_ = nullptr;
+    ShadowSyncViewModel* syncModel_ = nullptr;
+    bool hasApiKey_ = false;
+    QPointer<SettingsView> settingsSheet_;
+
+    bool fittedToContent_ = true;
+    bool fitting_ = false;
+
+    QWidget* screens_ = nullptr;
+    APIKeySetupView* setupScreen_ = nullptr;
+    QWidget* accessScreen_ = nullptr;
+    QLabel* accessErrorLabel_ = nullptr;
+    QWidget* workingScreen_ = nullptr;
+    SyncStatusView* syncStatus_ = nullptr;
+    ChatView* chatView_ = nullptr;
+};
+
+} // namespace orlune::rlm

@@ -1,0 +1,52 @@
+#pragma once
+// The settings sheet: shows the stored API key (masked) and replaces it.
+
+#include "OrluneRLM/ConfigManager.hpp"
+
+#include <QDialog>
+#include <QString>
+#include <QUrl>
+#include <functional>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace orlune::rlm {
+
+// GUI thread only; a window-modal dialog over its parent's window (a sheet
+// on macOS). Saves through `config`, which must outlive the dialog. Each
+// time it is shown it loads the stored key into the field, untrimmed.
+// "Cancel" rejects it without saving; a successful save shows "Saved!" and
+// accepts it one second later (that close is dropped if the dialog is
+// destroyed first). Return in the field does nothing.
+class SettingsView : public QDialog {
+    Q_OBJECT
+
+public:
+    using UrlOpener = std::function<bool(const QUrl&)>;
+
+    // How long "Saved!" stays before the sheet closes itself.
+    static constexpr int kCloseDelayMilliseconds = 1000;
+
+    SettingsView(ConfigManager& config, UrlOpener openUrl, QWidget* parent = nullptr);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void saveApiKey();
+    void updateWidgets();
+
+    ConfigManager& config_;
+    QString apiKey_;
+    bool isSaved_ = false;
+    QString errorMessage_;
+
+    QLineEdit* keyField_ = nullptr;
+    QLabel* errorLabel_ = nullptr;
+    QLabel* savedLabel_ = nullptr;
+    QPushButton* saveButton_ = nullptr;
+};
+
+} // namespace orlune::rlm

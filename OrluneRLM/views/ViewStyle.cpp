@@ -1,0 +1,143 @@
+#include "OrluneRLM/views/ViewStyle.hpp"
+
+#include "OrluneRLM/views/GatewayLink.hpp"
+
+#include <QApplication>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPalette>
+#include <QPushButton>
+#include <QUrl>
+#include <algorithm>
+
+namespace orlune::rlm {
+
+namespace {
+
+// The platform's text sizes relative to its body text (13, 11 and 10 points
+// on the Mac), never below what stays legible on small Linux default fonts.
+qreal scaled(qreal base, qreal numerator) {
+    return std::max<qreal>(8.0, base * numerator / 13.0);
+}
+
+QColor blended(const QColor& over, const QColor& under, qreal amount) {
+    return QColor::fromRgbF(over.redF() * amount + under.redF() * (1 - amount),
+                            over.greenF() * amount + under.greenF() * (1 - amount),
+                            over.blueF() * amount + under.blueF() * (1 - amount));
+}
+
+} // namespace
+
+QFont ViewStyle::font(TextStyle style) {
+    QFont font = QApplication::font();
+    const qreal base = font.pointSizeF() > 0 ? font.pointSizeF() : 10.0;
+    switch (style) {
+    case TextStyle::body:
+        break;
+    case TextStyle::headline:
+        font.setBold(true);
+        break;
+    case TextStyle::subheadline:
+        font.setPointSizeF(scaled(base, 11.5));
+        break;
+    case TextStyle::caption:
+        font.setPointSizeF(scaled(base, 10.5));
+        break;
+    }
+    return font;
+}
+
+QColor ViewStyle::colour(Tint tint) {
+    const QPalette palette = QApplication::palette();
+    switch (tint) {
+    case Tint::primary:
+        return palette.color(QPalette::WindowText);
+    case Tint::secondary:
+        return blended(palette.color(QPalette::WindowText), palette.color(QPalette::Window), 0.6);
+    case Tint::red:
+        return QColor(215, 38, 38);
+    case Tint::green:
+        return QColor(30, 142, 62);
+    case Tint::blue:
+        return QColor(0, 110, 230);
+    }
+    return palette.color(QPalette::WindowText);
+}
+
+QColor ViewStyle::accent() {
+    return QApplication::palette().color(QPalette::Highlight);
+}
+
+void ViewStyle::apply(QLabel* label, TextStyle style, Tint tint) {
+    label->setFont(font(style));
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour(tint));
+    label->setPalette(palette);
+}
+
+QLabel* ViewStyle::label(const QString& text, TextStyle style, Tint tint, const QString& objectName,
+                         QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(objectName);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    apply(label, style, tint);
+    return label;
+}
+
+QFrame* ViewStyle::divider(QWidget* parent) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Plain);
+    QPalette palette = line->palette();
+    palette.setColor(
+        QPalette::WindowText,
+        blended(colour(Tint::primary), QApplication::palette().color(QPalette::Window), 0.2));
+    line->setPalette(palette);
+    return line;
+}
+
+void ViewStyle::makeProminent(QPushButton* button) {
+    const QColor accentColour = accent();
+    const QColor text = QApplication::palette().color(QPalette::HighlightedText);
+    button->setStyleSheet(
+        QStringLiteral("QPushButton { background-color: %1; color: %2; border: none;"
+                       " border-radius: 5px; padding: 4px 14px; }"
+                       "QPushButton:pressed { background-color: %3; }"
+                       "QPushButton:disabled { background-color: rgba(128, 128, 128, 60);"
+                       " color: rgba(128, 128, 128, 200); }")
+            .arg(accentColour.name(), text.name(), accentColour.darker(120).name()));
+}
+
+QWidget* ViewStyle::gatewayLinkRow(const std::function<bool(const QUrl&)>& open, QWidget* parent) {
+    auto* row = new QWidget(parent);
+    row->setObjectName(QStringLiteral("gatewayLinkRow"));
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(4);
+    QLabel* prompt = label(QStringLiteral("Get an API key at"), TextStyle::caption, Tint::secondary,
+                           QStringLiteral("gatewayLinkPrompt"), row);
+    prompt->setWordWrap(false);
+    auto* link = new QLabel(row);
+    link->setObjectName(QStringLiteral("gatewayLink"));
+    link->setFont(font(TextStyle::caption));
+    link->setTextFormat(Qt::RichText);
+    link->setText(
+        QStringLiteral("<a href=\"%1\" style=\"color: %2; text-decoration: none;\">%3</a>")
+            .arg(QString::fromLatin1(kGatewayLink.signUpAddress), colour(Tint::blue).name(),
+                 QString::fromLatin1(kGatewayLink.domainName)));
+    link->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    link->setCursor(Qt::PointingHandCursor);
+    QObject::connect(link, &QLabel::linkActivated, link, [open](const QString& address) {
+        if (open) {
+            open(QUrl(address));
+        }
+    });
+    layout->addWidget(prompt);
+    layout->addWidget(link);
+    layout->addStretch(1);
+    return row;
+}
+
+} // namespace orlune::rlm

@@ -1,0 +1,53 @@
+#pragma once
+// The few text styles, colours and widgets the screens share, so that every
+// view draws a headline, a caption or a prominent button the same way.
+
+#include <QColor>
+#include <QFont>
+#include <QString>
+#include <functional>
+
+class QFrame;
+class QLabel;
+class QPushButton;
+class QUrl;
+class QWidget;
+
+namespace orlune::rlm {
+
+// Stateless; GUI thread only (it reads the application's font and palette).
+class ViewStyle {
+public:
+    ViewStyle() = delete;
+
+    enum class TextStyle { body, headline, subheadline, caption };
+    enum class Tint { primary, secondary, red, green, blue };
+
+    // Spacing and insets, in points.
+    static constexpr int kDefaultInset = 16;
+
+    static QFont font(TextStyle style);
+    // `tint` against the application's palette (primary: the normal text colour).
+    static QColor colour(Tint tint);
+    // The accent colour (the palette's highlight).
+    static QColor accent();
+
+    // A plain-text label in `style` and `tint`, word-wrapped.
+    static QLabel* label(const QString& text, TextStyle style, Tint tint, const QString& objectName,
+                         QWidget* parent = nullptr);
+    // Gives an existing label `style` and `tint`.
+    static void apply(QLabel* label, TextStyle style, Tint tint);
+
+    // A thin horizontal line between blocks.
+    static QFrame* divider(QWidget* parent = nullptr);
+
+    // The filled ("prominent") button look: accent background, light text.
+    static void makeProminent(QPushButton* button);
+
+    // The caption row "Get an API key at <domain>": the domain in blue, which
+    // calls `open` with the gateway's sign-up address when activated.
+    static QWidget* gatewayLinkRow(const std::function<bool(const QUrl&)>& open,
+                                   QWidget* parent = nullptr);
+};
+
+} // namespace orlune::rlm

@@ -1,0 +1,88 @@
+// The application shell: where the menu lives when there is no tray, the
+// start-up options, and the icon.
+
+#include "OrluneRLM/views/OrluneIcon.hpp"
+#include "OrluneRLM/views/OrluneRLMApp.hpp"
+#include "tests/app/AppTestSupport.hpp"
+
+#include <QImage>
+#include <QSystemTrayIcon>
+#include <gtest/gtest.h>
+
+namespace orlune::testing {
+namespace {
+
+using rlm::OrluneRLMApp;
+
+class AppShellTest : public AppTest {};
+
+TEST_F(AppShellTest, WithoutATrayOrWhenAskedTheMenuOpensAsANormalWindow) {
+    ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable()) << "the offscreen platform has no tray";
+    for (bool forceWindow : {false, true}) {
+        OrluneRLMApp app(OrluneRLMApp::Options{forceWindow, false}, menuSeams());
+        app.start();
+        rlm::OrluneRLMMenu* window = app.menu();
+        EXPECT_FALSE(app.usesTray());
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_TRUE(window->isWindow());
+        EXPECT_FALSE(window->windowFlags().testFlag(Qt::FramelessWindowHint));
+        EXPECT_EQ(window->windowTitle(), "OrluneRLM");
+        EXPECT_TRUE(showsChild(window, "setupScreen"));
+        EXPECT_GE(window->width(), 300);
+        if (forceWindow) {
+            saveScreenshot(window, "window");
+        }
+    }
+}
+
+TEST(AppShellOptionsTest, CommandLineAndEnvironmentChooseTheOptions) {
+    struct Case {
+        QStringList arguments;
+        std::optional<std::string> exitFlag;
+        bool forceWindow;
+        bool exitAfterFirstFrame;
+    };
+    const Case cases[] = {
+        {{"OrluneRLM"}, std::nullopt, false, false},
+        {{"OrluneRLM", "--window"}, std::nullopt, true, false},
+        {{"OrluneRLM"}, "1", false, true},
+        {{"OrluneRLM", "--window"}, "yes", true, true},
+        {{"OrluneRLM"}, "0", false, false},
+        {{"OrluneRLM"}, "", false, false},
+    };
+    for (const Case& item : cases) {
+        ScopedEnv flag("ORLUNE_EXIT_AFTER_FIRST_FRAME", item.exitFlag);
+        const OrluneRLMApp::Options options = OrluneRLMApp::optionsFromCommandLine(item.arguments);
+        EXPECT_EQ(options.forceWindow, item.forceWindow) << item.arguments.join(' ').toStdString();
+        EXPECT_EQ(options.exitAfterFirstFrame, item.exitAfterFirstFrame)
+            << item.exitFlag.value_or("(unset)");
+    }
+}
+
+TEST(OrluneIconTest, MaskIsOneColourWithTheMoonCutOut) {
+    guiApplication();
+    const QImage mask = rlm::OrluneIcon::draw(64, true).toImage();
+    const QImage colour = rlm::OrluneIcon::draw(64, false).toImage();
+    for (int y = 0; y < mask.height(); ++y) {
+        for (int x = 0; x < mask.width(); ++x) {
+            const QColor pixel = mask.pixelColor(x, y);
+            ASSERT_TRUE(pixel.alpha() == 0 ||
+                        (pixel.red() == 0 && pixel.green() == 0 && pixel.blue() == 0))
+                << x << "," << y;
+        }
+    }
+    const QPoint bubble(10, 40), moon(22, 30), outside(1, 1);
+    EXPECT_EQ(mask.pixelColor(bubble).alpha(), 255);
+    EXPECT_EQ(mask.pixelColor(moon).alpha(), 0) << "the moon is cut out of the mask";
+    EXPECT_EQ(mask.pixelColor(outside).alpha(), 0);
+    EXPECT_EQ(colour.pixelColor(moon).alpha(), 255) << "and painted on the coloured icon";
+    EXPECT_NE(colour.pixelColor(moon), colour.pixelColor(bubble));
+
+    const QString folder = QStringLiteral(ORLUNE_BINARY_DIR "/screenshots");
+    QDir().mkpath(folder);
+    EXPECT_TRUE(rlm::OrluneIcon::draw(128, false).save(folder + "/icon.png"));
+    EXPECT_TRUE(rlm::OrluneIcon::draw(128, true).save(folder + "/icon-mask.png"));
+}
+
+} // namespace
+} // namespace orlune::testing
