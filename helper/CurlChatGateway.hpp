@@ -4,6 +4,7 @@
 // the configured address only) and only http and https are spoken. curl's
 // global initialisation is the caller's (main) duty.
 
+#include "OrluneCore/Gateway.hpp"
 #include "helper/ChatGateway.hpp"
 
 #include <string>
@@ -13,7 +14,7 @@ namespace orlune::helper {
 class CurlChatGateway : public ChatGateway {
 public:
     // The address used when VEYRLINK_BASE_URL is not set.
-    static constexpr const char* kDefaultBaseUrl = "https://api.veyrlink.com/v1";
+    static constexpr const char* kDefaultBaseUrl = core::gateway::kDefaultAPIBaseURL;
 
     // `baseUrl` without the trailing "/chat/completions"; trailing slashes are
     // dropped.

@@ -2,6 +2,8 @@
 // Where users get a Veyrlink API key: the one place that names the gateway's
 // web site in the user interface.
 
+#include "OrluneCore/Gateway.hpp"
+
 namespace orlune::rlm {
 
 struct GatewayLink {
@@ -9,6 +11,7 @@ struct GatewayLink {
     const char* signUpAddress; // where the link leads
 };
 
-inline constexpr GatewayLink kGatewayLink{"veyrlink.com", "https://veyrlink.com/signup"};
+inline constexpr GatewayLink kGatewayLink{core::gateway::kDomainName,
+                                          core::gateway::kSignUpAddress};
 
 } // namespace orlune::rlm
