@@ -142,6 +142,9 @@ void ShadowDB::createSchemaIfNeeded() {
     for (std::string_view statement : shadow_schema::kStatements) {
         execute(statement);
     }
+    for (std::string_view statement : shadow_schema::kSyncMarksStatements) {
+        execute(statement);
+    }
 }
 
 int ShadowDB::insertBatch(const std::vector<ShadowMessage>& messages) {
@@ -153,9 +156,10 @@ ShadowDB::BatchResult ShadowDB::insertBatchCountingGrowth(const std::vector<Shad
 }
 
 ShadowDB::BatchResult ShadowDB::insertMessages(const std::vector<ShadowMessage>& messages,
-                                               bool countGrowth) {
+                                               bool countGrowth,
+                                               const std::function<void(const BatchResult&)>& beforeCommit) {
     BatchResult result;
-    if (messages.empty()) {
+    if (messages.empty() && !beforeCommit) {
         return result;
     }
     execute(kBeginTransaction);
@@ -221,6 +225,16 @@ ShadowDB::BatchResult ShadowDB::insertMessages(const std::vector<ShadowMessage>&
     // before COMMIT lets the commit release every lock.
     insert.reset();
     lookup.finalize();
+    result.written = static_cast<int>(messages.size());
+    if (beforeCommit) {
+        try {
+            beforeCommit(result);
+        } catch (const Error&) {
+            insert.finalize();
+            rollbackAfterFailure();
+            throw;
+        }
+    }
     try {
         execute(kCommit);
     } catch (const Error&) {

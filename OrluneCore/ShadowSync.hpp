@@ -39,6 +39,12 @@ class ShadowSync {
 public:
     // Rows read from the store per page.
     static constexpr int kBatchSize = 10000;
+    // How many of the newest store rows each pass reads again to catch text
+    // that arrived or changed after the row was first read.
+    static constexpr int kRecheckWindow = 2000;
+    // How far below the join mark the joins are looked at again when the
+    // store has reused the mark's rowid.
+    static constexpr int64_t kJoinRecheckWindow = 1000;
 
     // Called after each committed page with the number of store rows read so
     // far in this pass (kept or dropped). It must not throw.
