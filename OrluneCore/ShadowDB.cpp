@@ -17,9 +17,37 @@ constexpr std::string_view kInsertMessage =
     " has_attachments, attachment_types, content_hash)\n"
     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
 
-// Whether a live copy of a guid is stored (1), a deleted one (0), or none (no row).
-constexpr std::string_view kLookupLiveGuid =
-    "SELECT deleted_at IS NULL FROM messages WHERE guid = ?";
+// A batch on its way into `messages`: a temporary table of this connection,
+// never part of the file.
+constexpr const char* kCreateStaging =
+    "CREATE TEMP TABLE IF NOT EXISTS shadow_batch (\n"
+    "    guid, chat_id, chat_name, sender, text, timestamp, is_from_me, is_group,\n"
+    "    has_attachments, attachment_types, content_hash\n"
+    ")";
+constexpr const char* kClearStaging = "DELETE FROM temp.shadow_batch";
+
+constexpr std::string_view kStageMessage =
+    "INSERT INTO temp.shadow_batch\n"
+    "(guid, chat_id, chat_name, sender, text, timestamp, is_from_me, is_group,\n"
+    " has_attachments, attachment_types, content_hash)\n"
+    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+
+// The staged rows, in the order they were given.
+constexpr std::string_view kWriteStaged =
+    "INSERT OR REPLACE INTO messages\n"
+    "(guid, chat_id, chat_name, sender, text, timestamp, is_from_me, is_group,\n"
+    " has_attachments, attachment_types, content_hash)\n"
+    "SELECT guid, chat_id, chat_name, sender, text, timestamp, is_from_me, is_group,\n"
+    "       has_attachments, attachment_types, content_hash\n"
+    "FROM temp.shadow_batch ORDER BY rowid";
+
+// How much the live count grows when the staged rows are written: each guid
+// counts once (a second copy in the batch replaces the first), and only when
+// no live copy is stored yet. One probe of the guid index per staged row.
+constexpr std::string_view kCountStagedGrowth =
+    "SELECT count(DISTINCT s.guid) FROM temp.shadow_batch s\n"
+    "WHERE NOT EXISTS (SELECT 1 FROM messages m\n"
+    "                  WHERE m.guid = s.guid AND m.deleted_at IS NULL)";
 
 constexpr std::string_view kSelectWatermark =
     "SELECT last_timestamp, last_rowid FROM sync_state WHERE id = 1";
@@ -155,6 +183,37 @@ ShadowDB::BatchResult ShadowDB::insertBatchCountingGrowth(const std::vector<Shad
     return insertMessages(messages, true);
 }
 
+namespace {
+
+// Binds one message to the eleven parameters shared by kInsertMessage and
+// kStageMessage.
+void bindMessage(sqlite::Statement& statement, const ShadowMessage& message) {
+    statement.bindText(1, message.guid());
+    statement.bindText(2, message.chatId());
+    statement.bindOptionalText(3, message.chatName());
+    statement.bindText(4, message.sender());
+    statement.bindText(5, message.text());
+    statement.bindInt64(6, message.timestamp());
+    statement.bindInt(7, message.isFromMe() ? 1 : 0);
+    statement.bindInt(8, message.isGroup() ? 1 : 0);
+    statement.bindInt(9, message.hasAttachments() ? 1 : 0);
+    if (message.attachmentTypes().empty()) {
+        statement.bindNull(10);
+    } else {
+        statement.bindText(10, renderAttachmentTypes(message.attachmentTypes()));
+    }
+    statement.bindText(11, message.contentHash());
+}
+
+} // namespace
+
+// A batch is staged in a temporary table and written with one INSERT OR
+// REPLACE ... SELECT. Each statement that writes through the full-text
+// triggers runs in a statement savepoint, and FTS5 flushes its pending index
+// data to disk at every savepoint, so writing row by row turns every message
+// into its own index segment and triples the cost of a sync. One statement per
+// batch writes the same rows, in the same order, with the same rowids and
+// trigger effects.
 ShadowDB::BatchResult ShadowDB::insertMessages(const std::vector<ShadowMessage>& messages,
                                                bool countGrowth,
                                                const std::function<void(const BatchResult&)>& beforeCommit) {
@@ -164,73 +223,77 @@ ShadowDB::BatchResult ShadowDB::insertMessages(const std::vector<ShadowMessage>&
     }
     execute(kBeginTransaction);
 
-    sqlite::Statement insert;
-    sqlite::Statement lookup;
-    if (insert.prepare(handle(), kInsertMessage) != SQLITE_OK ||
-        (countGrowth && lookup.prepare(handle(), kLookupLiveGuid) != SQLITE_OK)) {
-        std::string message = db_.errorMessage();
-        insert.finalize();
+    sqlite::Statement stage;
+    sqlite::Statement growth;
+    sqlite::Statement write;
+    auto abandon = [&] {
+        stage.finalize();
+        growth.finalize();
+        write.finalize();
         rollbackAfterFailure();
+    };
+
+    std::string error;
+    if (sqlite::exec(handle(), kCreateStaging, error) != SQLITE_OK ||
+        sqlite::exec(handle(), kClearStaging, error) != SQLITE_OK) {
+        abandon();
+        throw Error(Error::Kind::prepareFailed, error);
+    }
+    if (stage.prepare(handle(), kStageMessage) != SQLITE_OK ||
+        (countGrowth && growth.prepare(handle(), kCountStagedGrowth) != SQLITE_OK) ||
+        write.prepare(handle(), kWriteStaged) != SQLITE_OK) {
+        std::string message = db_.errorMessage();
+        abandon();
         throw Error(Error::Kind::prepareFailed, message);
     }
 
     for (const ShadowMessage& message : messages) {
-        if (countGrowth) {
-            // One probe of the guid index; the row it finds is the one the
-            // insert below is about to replace.
-            lookup.reset();
-            lookup.bindText(1, message.guid());
-            int rc = lookup.step();
-            if (rc == SQLITE_DONE || (rc == SQLITE_ROW && lookup.columnInt(0) == 0)) {
-                ++result.countGrowth;
-            } else if (rc != SQLITE_ROW) {
-                std::string sqliteMessage = db_.errorMessage();
-                insert.finalize();
-                lookup.finalize();
-                rollbackAfterFailure();
-                throw Error(Error::Kind::insertFailed,
-                            "Failed on guid=" + message.guid() + ": " + sqliteMessage);
-            }
-            lookup.reset();
-        }
-        insert.reset();
-        insert.clearBindings();
-        insert.bindText(1, message.guid());
-        insert.bindText(2, message.chatId());
-        insert.bindOptionalText(3, message.chatName());
-        insert.bindText(4, message.sender());
-        insert.bindText(5, message.text());
-        insert.bindInt64(6, message.timestamp());
-        insert.bindInt(7, message.isFromMe() ? 1 : 0);
-        insert.bindInt(8, message.isGroup() ? 1 : 0);
-        insert.bindInt(9, message.hasAttachments() ? 1 : 0);
-        if (message.attachmentTypes().empty()) {
-            insert.bindNull(10);
-        } else {
-            insert.bindText(10, renderAttachmentTypes(message.attachmentTypes()));
-        }
-        insert.bindText(11, message.contentHash());
-
-        if (insert.step() != SQLITE_DONE) {
+        stage.reset();
+        stage.clearBindings();
+        bindMessage(stage, message);
+        if (stage.step() != SQLITE_DONE) {
             std::string sqliteMessage = db_.errorMessage();
-            insert.finalize();
-            lookup.finalize();
-            rollbackAfterFailure();
+            abandon();
             throw Error(Error::Kind::insertFailed,
                         "Failed on guid=" + message.guid() + ": " + sqliteMessage);
         }
     }
+    stage.reset();
 
-    // A statement that has stepped is still active until reset; resetting it
-    // before COMMIT lets the commit release every lock.
-    insert.reset();
-    lookup.finalize();
+    if (countGrowth) {
+        if (growth.step() != SQLITE_ROW) {
+            std::string sqliteMessage = db_.errorMessage();
+            abandon();
+            throw Error(Error::Kind::queryFailed, sqliteMessage);
+        }
+        result.countGrowth = growth.columnInt64(0);
+        growth.reset();
+    }
+
+    if (write.step() != SQLITE_DONE) {
+        std::string sqliteMessage = db_.errorMessage();
+        abandon();
+        // Find the message that fails, and SQLite's own words for it.
+        auto [guid, reason] = diagnoseFailedBatch(messages);
+        throw Error(Error::Kind::insertFailed,
+                    "Failed on guid=" + (guid.empty() && !messages.empty() ? messages.front().guid() : guid) + ": " +
+                        (reason.empty() ? sqliteMessage : reason));
+    }
+    write.reset();
+
+    if (sqlite::exec(handle(), kClearStaging, error) != SQLITE_OK) {
+        abandon();
+        throw Error(Error::Kind::queryFailed, error);
+    }
+    stage.finalize();
+    growth.finalize();
+    write.finalize();
+
     result.written = static_cast<int>(messages.size());
     if (beforeCommit) {
         try {
             beforeCommit(result);
         } catch (const Error&) {
-            insert.finalize();
             rollbackAfterFailure();
             throw;
         }
@@ -242,7 +305,6 @@ ShadowDB::BatchResult ShadowDB::insertMessages(const std::vector<ShadowMessage>&
         // the transaction open, which would make every later call on this
         // connection fail; end it so the batch is not half-kept, and report
         // the commit's own failure.
-        insert.finalize();
         if (sqlite3_get_autocommit(handle()) == 0) {
             std::string ignored;
             sqlite::exec(handle(), "ROLLBACK", ignored);
@@ -251,6 +313,35 @@ ShadowDB::BatchResult ShadowDB::insertMessages(const std::vector<ShadowMessage>&
     }
     result.written = static_cast<int>(messages.size());
     return result;
+}
+
+std::pair<std::string, std::string>
+ShadowDB::diagnoseFailedBatch(const std::vector<ShadowMessage>& messages) {
+    // Replays the batch row by row in a transaction that is always rolled
+    // back; only used after a batch has failed and been rolled back.
+    std::string error;
+    if (sqlite::exec(handle(), "BEGIN TRANSACTION", error) != SQLITE_OK) {
+        return {};
+    }
+    std::pair<std::string, std::string> found;
+    {
+        sqlite::Statement insert;
+        if (insert.prepare(handle(), kInsertMessage) == SQLITE_OK) {
+            for (const ShadowMessage& message : messages) {
+                insert.reset();
+                insert.clearBindings();
+                bindMessage(insert, message);
+                if (insert.step() != SQLITE_DONE) {
+                    found = {message.guid(), db_.errorMessage()};
+                    break;
+                }
+            }
+        }
+    }
+    if (sqlite3_get_autocommit(handle()) == 0) {
+        sqlite::exec(handle(), "ROLLBACK", error);
+    }
+    return found;
 }
 
 ShadowDB::Watermark ShadowDB::lastSyncWatermark() {

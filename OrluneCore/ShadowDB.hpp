@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace orlune::core {
@@ -141,11 +142,13 @@ inline constexpr std::array<std::string_view, 2> kSyncMarksStatements = {kCreate
 // triggers are set explicitly, whatever the SQLite build's default: with
 // them on, the row that INSERT OR REPLACE deletes fires messages_fts_delete,
 // so the full-text index keeps exactly one entry per stored message.
-inline constexpr std::array<std::string_view, 4> kOpenPragmas = {
+inline constexpr std::array<std::string_view, 6> kOpenPragmas = {
     "PRAGMA journal_mode = WAL",
     "PRAGMA synchronous = NORMAL",
     "PRAGMA foreign_keys = ON",
     "PRAGMA recursive_triggers = ON",
+    "PRAGMA cache_size = -65536",
+    "PRAGMA temp_store = MEMORY",
 };
 
 } // namespace shadow_schema
@@ -284,6 +287,9 @@ private:
     // runs inside it after the last message (and even for an empty list).
     BatchResult insertMessages(const std::vector<ShadowMessage>& messages, bool countGrowth,
                                const std::function<void(const BatchResult&)>& beforeCommit = {});
+    // After a failed batch: the guid of the first message that cannot be
+    // written on its own and SQLite's message for it (empty when none fails).
+    std::pair<std::string, std::string> diagnoseFailedBatch(const std::vector<ShadowMessage>& messages);
     // Runs one or more statements through sqlite3_exec; throws queryFailed.
     void execute(std::string_view sql);
     // Prepares `sql` on the connection; throws prepareFailed.
