@@ -7,12 +7,18 @@
 // below are the whole of it.
 
 #include "OrluneCore/ChatParticipant.hpp"
+#include "OrluneCore/ColumnInfo.hpp"
+#include "OrluneCore/ReadOnlyQuery.hpp"
+#include "OrluneCore/SearchResult.hpp"
+#include "OrluneCore/ShadowQueryResult.hpp"
 #include "OrluneCore/Environment.hpp"
 #include "OrluneCore/SQLite.hpp"
 #include "OrluneCore/ShadowMessage.hpp"
 
 #include <array>
+#include <chrono>
 #include <cstdint>
+#include <memory>
 #include <exception>
 #include <functional>
 #include <optional>
@@ -282,7 +288,53 @@ public:
     // database throw (prepareFailed or queryFailed, "Database is closed").
     void close();
 
+    // ---- Read-only access (ShadowDBQuery.cpp) ----
+
+    // Opens an existing shadow database for reading only: the file is never
+    // created or written (no pragmas are set, no schema is made), so another
+    // process may keep syncing into it. executeReadOnly, listTables,
+    // describeTable, schemaVersion, search and messageCount work on it; write
+    // operations fail. Throws failedToOpen (for instance when the file does
+    // not exist).
+    static std::unique_ptr<ShadowDB> openReadOnly(const std::string& path);
+
+    // Runs one statement that cannot change the database or this connection
+    // and returns at most `limit` rows (100 when `limit` <= 0). Refusals throw
+    // queryFailed: "SQL query must not be empty", "Only read-only SQL
+    // statements are allowed", "Only a single SQL statement is allowed", or a
+    // reason for ATTACH/DETACH, transaction or savepoint control, REINDEX,
+    // ANALYZE, VACUUM, load_extension and pragmas other than a few that only
+    // read. A statement still running after `timeLimit` is stopped with
+    // queryFailed. A statement that does not prepare throws prepareFailed;
+    // SQLite's step errors throw queryFailed. Holds the connection's mutex
+    // for the whole call.
+    ShadowQueryResult executeReadOnly(
+        const std::string& sql, int limit,
+        std::chrono::milliseconds timeLimit = ReadOnlyQuery::kDefaultTimeLimit);
+    // Tables and views by name (FTS5's own tables included, SQLite's left
+    // out). Throws prepareFailed.
+    std::vector<std::string> listTables();
+    // The columns of `table`; an empty list for a well-formed name of no
+    // table. Throws queryFailed ("Invalid table name: <as passed>") for a
+    // name that is not one plain identifier, or prepareFailed.
+    std::vector<ColumnInfo> describeTable(const std::string& table);
+    // PRAGMA schema_version (0 when it gives no row). Throws prepareFailed.
+    int64_t schemaVersion();
+
+    // ---- Full-text search (ShadowDBSearch.cpp) ----
+
+    // At most `limit` messages matching the FTS5 expression `query` (handed
+    // to FTS5 unchanged, up to its first NUL), best bm25 rank first; a
+    // negative limit means no limit. An expression FTS5 rejects gives an
+    // empty list, and a failure while stepping ends the list early; only a
+    // statement that cannot be prepared (no schema, closed database) throws
+    // prepareFailed.
+    std::vector<SearchResult> search(const std::string& query, int limit);
+
 private:
+    struct ReadOnlyTag {};
+    ShadowDB(ReadOnlyTag, std::string path);
+
     // Writes the messages in one transaction; `beforeCommit`, when given,
     // runs inside it after the last message (and even for an empty list).
     BatchResult insertMessages(const std::vector<ShadowMessage>& messages, bool countGrowth,

@@ -4,12 +4,14 @@
 // keeps.
 
 #include "OrluneCore/Environment.hpp"
+#include "OrluneCore/SearchResult.hpp"
 
 #include <cstdint>
 #include <exception>
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace orlune::core {
 
@@ -72,6 +74,11 @@ public:
     // create the schema: a file never synced throws ShadowDB::Error
     // (prepareFailed).
     int64_t messageCount() const;
+
+    // Opens the shadow database, returns ShadowDB::search(query, limit) on it
+    // and closes it (ShadowSyncSearch.cpp). Creates no schema: a file never
+    // synced throws ShadowDB::Error (prepareFailed).
+    std::vector<SearchResult> search(const std::string& query, int limit) const;
 
     const std::string& databasePath() const { return shadowDBPath_; }
     const std::string& sourceDatabasePath() const { return chatDBPath_; }

@@ -1,0 +1,114 @@
+#pragma once
+// A retrieval benchmark corpus: a small, self-contained message history and
+// graded queries naming the messages a good search returns. Read from and
+// written to one JSON document; every record is a plain value.
+//
+// Decoding is strict: a required key that is missing or null, a value of the
+// wrong JSON type (1 for a boolean, 2.5 for an integer) or an unknown category
+// fails with BenchmarkCorpus::Error. Optional keys may be missing or null;
+// keys not listed are ignored. Written documents leave absent optional fields
+// out and keep the key order of each record.
+
+#include "OrluneCore/ShadowMessage.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <exception>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orlune::core {
+
+enum class QueryCategory { keyword, semantic, temporal, multiHop, negation };
+
+// "keyword", "semantic", "temporal", "multi-hop", "negation".
+std::string toString(QueryCategory category);
+// The category written exactly as one of those strings, or absent.
+std::optional<QueryCategory> queryCategoryFromString(const std::string& text);
+// Every category, in declaration order.
+const std::vector<QueryCategory>& allQueryCategories();
+
+struct CorpusMessage {
+    std::string guid;
+    std::string chatId;
+    std::optional<std::string> chatName;
+    std::string sender;
+    std::string text;
+    int64_t timestamp = 0; // in the unit of ShadowMessage::timestamp, never converted
+    bool isFromMe = false;
+    bool isGroup = false;
+
+    // The record the benchmark indexes: fields copied unchanged, no
+    // attachments, and a source row id made from a hash of the guid (stable
+    // within one process only).
+    ShadowMessage toShadowMessage() const;
+
+    static CorpusMessage fromJson(const nlohmann::ordered_json& json);
+    nlohmann::ordered_json toJson() const;
+    friend bool operator==(const CorpusMessage&, const CorpusMessage&) = default;
+};
+
+struct CorpusChat {
+    std::string id;
+    std::string name;
+    bool isGroup = false;
+    std::optional<std::vector<std::string>> participants;
+
+    static CorpusChat fromJson(const nlohmann::ordered_json& json);
+    nlohmann::ordered_json toJson() const;
+    friend bool operator==(const CorpusChat&, const CorpusChat&) = default;
+};
+
+struct CorpusQuery {
+    std::string id;
+    // Handed to the search engine unchanged (an FTS5 MATCH expression for the
+    // full-text engine).
+    std::string text;
+    QueryCategory category = QueryCategory::keyword;
+    std::optional<std::string> description;
+    // May be empty; duplicates are kept as written.
+    std::vector<std::string> expectedGuids;
+    // Carried, never used in scoring.
+    std::optional<std::map<std::string, std::vector<std::string>>> expectedAtK;
+    std::optional<std::string> notes;
+
+    static CorpusQuery fromJson(const nlohmann::ordered_json& json);
+    // Keys in the order id, text, category, description, notes,
+    // expected_guids, expected_at_k.
+    nlohmann::ordered_json toJson() const;
+    friend bool operator==(const CorpusQuery&, const CorpusQuery&) = default;
+};
+
+struct BenchmarkCorpus {
+    // Why a corpus could not be loaded; what() is the whole description.
+    class Error : public std::exception {
+    public:
+        enum class Kind { readFailed, invalidJson, decodingFailed };
+        Error(Kind kind, std::string message) : kind_(kind), message_(std::move(message)) {}
+        Kind kind() const { return kind_; }
+        const char* what() const noexcept override { return message_.c_str(); }
+
+    private:
+        Kind kind_;
+        std::string message_;
+    };
+
+    std::string version;
+    std::optional<std::string> description;
+    std::vector<CorpusMessage> messages;
+    std::optional<std::vector<CorpusChat>> chats;
+    std::vector<CorpusQuery> queries;
+
+    // Reads and decodes the file at `path`. Throws Error: readFailed (with the
+    // system's reason), invalidJson (with the parser's), decodingFailed (with
+    // the offending key).
+    static BenchmarkCorpus load(const std::string& path);
+    static BenchmarkCorpus fromJson(const nlohmann::ordered_json& json);
+    nlohmann::ordered_json toJson() const;
+    friend bool operator==(const BenchmarkCorpus&, const BenchmarkCorpus&) = default;
+};
+
+} // namespace orlune::core

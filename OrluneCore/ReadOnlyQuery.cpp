@@ -1,0 +1,227 @@
+#include "OrluneCore/ReadOnlyQuery.hpp"
+
+#include "OrluneCore/ReadOnlyGuard.hpp"
+#include "OrluneCore/SQLite.hpp"
+#include "OrluneCore/Utf8.hpp"
+
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <regex>
+
+namespace orlune::core {
+
+namespace {
+
+constexpr std::string_view kListTablesSql = "SELECT name\n"
+                                            "FROM sqlite_master\n"
+                                            "WHERE type IN ('table', 'view')\n"
+                                            "  AND name NOT LIKE 'sqlite_%'\n"
+                                            "ORDER BY name";
+constexpr std::string_view kSchemaVersionSql = "PRAGMA schema_version";
+
+using Kind = ReadOnlyQuery::Error::Kind;
+
+std::string prefixFor(Kind kind) {
+    return kind == Kind::queryFailed ? "Query failed: " : "Statement preparation failed: ";
+}
+
+void requireOpen(sqlite3* db) {
+    if (db == nullptr) {
+        throw ReadOnlyQuery::Error(Kind::prepareFailed, "Database is closed");
+    }
+}
+
+sqlite::Statement prepareOrThrow(sqlite3* db, std::string_view sql) {
+    requireOpen(db);
+    sqlite::Statement statement;
+    if (statement.prepare(db, sql) != SQLITE_OK) {
+        throw ReadOnlyQuery::Error(Kind::prepareFailed, sqlite::errorMessage(db));
+    }
+    return statement;
+}
+
+bool isTrimmedAway(UChar32 c, bool semicolons) {
+    return u_isUWhiteSpace(c) || (semicolons && c == ';');
+}
+
+// Trims code points for which isTrimmedAway holds from both ends. Ill-formed
+// bytes are never trimmed.
+std::string trim(std::string_view text, bool semicolons) {
+    const auto* s = reinterpret_cast<const uint8_t*>(text.data());
+    int32_t length = static_cast<int32_t>(text.size());
+    int32_t start = 0;
+    while (start < length) {
+        int32_t next = start;
+        UChar32 c;
+        U8_NEXT(s, next, length, c);
+        if (c < 0 || !isTrimmedAway(c, semicolons)) {
+            break;
+        }
+        start = next;
+    }
+    int32_t end = length;
+    while (end > start) {
+        int32_t previous = end;
+        UChar32 c;
+        U8_PREV(s, start, previous, c);
+        if (c < 0 || !isTrimmedAway(c, semicolons)) {
+            break;
+        }
+        end = previous;
+    }
+    return std::string(text.substr(static_cast<size_t>(start), static_cast<size_t>(end - start)));
+}
+
+std::vector<std::string> columnNames(sqlite3_stmt* statement) {
+    int count = sqlite3_column_count(statement);
+    std::vector<std::string> names;
+    names.reserve(static_cast<size_t>(count));
+    std::map<std::string, int> seen;
+    for (int i = 0; i < count; ++i) {
+        const char* raw = sqlite3_column_name(statement, i);
+        if (raw == nullptr || *raw == '\0') {
+            names.push_back("column_" + std::to_string(i));
+            continue;
+        }
+        std::string name(raw);
+        int occurrence = ++seen[name];
+        names.push_back(occurrence == 1 ? name : name + "_" + std::to_string(occurrence));
+    }
+    return names;
+}
+
+SQLiteValue readValue(sqlite3_stmt* statement, int column) {
+    switch (sqlite3_column_type(statement, column)) {
+    case SQLITE_INTEGER:
+        return SQLiteValue::integer(sqlite3_column_int64(statement, column));
+    case SQLITE_FLOAT:
+        return SQLiteValue::real(sqlite3_column_double(statement, column));
+    case SQLITE_TEXT: {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+        if (text == nullptr) {
+            return SQLiteValue::null();
+        }
+        return SQLiteValue::text(utf8::sanitize(std::string_view(text, std::strlen(text))));
+    }
+    case SQLITE_BLOB: {
+        const void* data = sqlite3_column_blob(statement, column);
+        int size = sqlite3_column_bytes(statement, column);
+        if (data == nullptr || size < 1) {
+            return SQLiteValue::null();
+        }
+        return SQLiteValue::blob(std::string(static_cast<const char*>(data), static_cast<size_t>(size)));
+    }
+    default:
+        return SQLiteValue::null();
+    }
+}
+
+} // namespace
+
+ReadOnlyQuery::Error::Error(Kind kind, std::string message)
+    : kind_(kind), message_(std::move(message)), description_(prefixFor(kind_) + message_) {}
+
+std::string ReadOnlyQuery::trimWhitespace(std::string_view text) { return trim(text, false); }
+
+ShadowQueryResult ReadOnlyQuery::execute(sqlite3* db, std::string_view sql, int limit,
+                                         std::chrono::milliseconds timeLimit) {
+    std::string trimmed = trim(sql, false);
+    if (trimmed.empty()) {
+        throw Error(Kind::queryFailed, "SQL query must not be empty");
+    }
+    requireOpen(db);
+    // SQLite reads the text up to its first NUL; so does the rest check.
+    trimmed.resize(std::min(trimmed.size(), trimmed.find('\0')));
+
+    ReadOnlyGuard guard(db, timeLimit);
+    sqlite::Statement statement;
+    size_t unread = 0;
+    if (statement.prepare(db, trimmed, &unread) != SQLITE_OK) {
+        if (guard.refusal()) {
+            throw Error(Kind::queryFailed, *guard.refusal());
+        }
+        throw Error(Kind::prepareFailed, sqlite::errorMessage(db));
+    }
+    // Only blank text or comments: nothing was prepared.
+    if (!statement) {
+        throw Error(Kind::queryFailed, "SQL query must not be empty");
+    }
+    if (auto refusal = ReadOnlyGuard::refusalForStatementText(trimmed)) {
+        throw Error(Kind::queryFailed, *refusal);
+    }
+    if (sqlite3_stmt_readonly(statement.get()) == 0) {
+        throw Error(Kind::queryFailed, "Only read-only SQL statements are allowed");
+    }
+    std::string rest = trim(std::string_view(trimmed).substr(trimmed.size() - unread), true);
+    if (!rest.empty()) {
+        throw Error(Kind::queryFailed, "Only a single SQL statement is allowed");
+    }
+
+    ShadowQueryResult result;
+    result.columns = columnNames(statement.get());
+    size_t rowLimit = static_cast<size_t>(limit > 0 ? limit : kDefaultRowLimit);
+    result.rows.reserve(std::min<size_t>(rowLimit, 50));
+    while (true) {
+        int rc = statement.step();
+        if (rc != SQLITE_ROW) {
+            if (rc == SQLITE_DONE) {
+                return result;
+            }
+            if (guard.timedOut()) {
+                throw Error(Kind::queryFailed, guard.timeLimitMessage());
+            }
+            if (guard.refusal()) {
+                throw Error(Kind::queryFailed, *guard.refusal());
+            }
+            throw Error(Kind::queryFailed, sqlite::errorMessage(db));
+        }
+        std::map<std::string, SQLiteValue> row;
+        for (size_t i = 0; i < result.columns.size(); ++i) {
+            row.insert_or_assign(result.columns[i], readValue(statement.get(), static_cast<int>(i)));
+        }
+        result.rows.push_back(std::move(row));
+        if (result.rows.size() >= rowLimit) {
+            return result;
+        }
+    }
+}
+
+std::vector<std::string> ReadOnlyQuery::listTables(sqlite3* db) {
+    sqlite::Statement statement = prepareOrThrow(db, kListTablesSql);
+    std::vector<std::string> names;
+    while (statement.step() == SQLITE_ROW) {
+        if (!statement.isNull(0)) {
+            names.push_back(statement.columnText(0));
+        }
+    }
+    return names;
+}
+
+std::vector<ColumnInfo> ReadOnlyQuery::describeTable(sqlite3* db, std::string_view table) {
+    std::string name = trim(table, false);
+    static const std::regex identifier("^[A-Za-z_][A-Za-z0-9_]*$");
+    if (!std::regex_match(name, identifier)) {
+        throw Error(Kind::queryFailed, "Invalid table name: " + std::string(table));
+    }
+    sqlite::Statement statement = prepareOrThrow(db, "PRAGMA table_info(" + name + ")");
+    std::vector<ColumnInfo> columns;
+    while (statement.step() == SQLITE_ROW) {
+        columns.push_back(ColumnInfo{statement.columnText(1), statement.columnText(2),
+                                     statement.columnInt64(3) != 0});
+    }
+    return columns;
+}
+
+int64_t ReadOnlyQuery::schemaVersion(sqlite3* db) {
+    sqlite::Statement statement = prepareOrThrow(db, kSchemaVersionSql);
+    if (statement.step() == SQLITE_ROW) {
+        return statement.columnInt64(0);
+    }
+    return 0;
+}
+
+} // namespace orlune::core

@@ -1,0 +1,204 @@
+// Search latency on a large shadow database: ShadowDB::search against the
+// same statement prepared, bound, stepped and read directly with the SQLite
+// API, on the same file, in the same run.
+//
+// Usage: bench_search [MESSAGES] [ROUNDS]   (default 1000000 messages, 5 rounds)
+//
+// Builds a sample messaging store of MESSAGES messages in a temporary folder,
+// syncs it into a shadow database with ShadowSync, then runs a fixed set of
+// queries ROUNDS times through both paths (alternating which goes first) and
+// prints p50 and p95 of each path and their ratio. The folder is removed at
+// the end.
+
+#include "OrluneCore/ShadowDB.hpp"
+#include "OrluneCore/ShadowSync.hpp"
+#include "tools/samplestore/SampleStore.hpp"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kLimit = 20;
+
+const char* kSearchSql = "SELECT\n"
+                         "    m.guid,\n"
+                         "    m.chat_id,\n"
+                         "    m.chat_name,\n"
+                         "    m.sender,\n"
+                         "    m.text,\n"
+                         "    m.timestamp,\n"
+                         "    m.is_from_me,\n"
+                         "    m.is_group,\n"
+                         "    bm25(messages_fts) as rank\n"
+                         "FROM messages_fts\n"
+                         "JOIN messages m ON messages_fts.rowid = m.rowid\n"
+                         "WHERE messages_fts MATCH ?\n"
+                         "ORDER BY rank\n"
+                         "LIMIT ?";
+
+// Rare and common words, phrases, boolean operators, prefixes, column
+// filters, accented words, and queries that find nothing or do not parse.
+const std::vector<std::string> kQueries = {
+    "ramen", "tacos tomorrow", "\"birthday card\"", "pizza OR sushi", "falafel NOT tonight",
+    "lisbon", "kraków", "zürich", "müller", "dent*", "chat_name:climbing", "sender:example",
+    "terminal", "dumplings saturday", "\"half past 5\"", "charger", "umbrella", "\"blue folder\"",
+    "ikea", "bakery", "hospital", "shibuya", "airport terminal", "\"coffee beans\"", "\"oat milk\"",
+    "pho", "bibimbap", "pastéis", "crêpes", "curry friday", "tickets weekend", "keys", "batteries",
+    "\"dog food\"", "library", "beach", "\"farmers market\"", "cinema", "gym", "\"climbing gym\"",
+    "\"pub on queen\"", "station", "tesco", "noon", "10ish", "hilarious", "landed", "traffic",
+    "chloé", "søren", "priya", "\"happy birthday\"", "chat_name:wedding", "roommates",
+    "lisbon NOT trip", "nonexistentword", "what's up", "pasta AND (monday OR thursday)",
+};
+
+struct Hit {
+    std::string guid, chatId, chatName, sender, text;
+    int64_t timestamp;
+    bool isFromMe, isGroup, hasChatName;
+    double rank;
+};
+
+std::string text(sqlite3_stmt* statement, int column) {
+    const auto* value = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+    return value == nullptr ? std::string() : std::string(value);
+}
+
+// The baseline: what a caller writing straight against SQLite would do for
+// one search: prepare, bind, step, copy the columns out, finalize.
+size_t directSearch(sqlite3* db, const std::string& query, int limit) {
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, kSearchSql, -1, &statement, nullptr) != SQLITE_OK) {
+        std::fprintf(stderr, "prepare failed: %s\n", sqlite3_errmsg(db));
+        std::exit(1);
+    }
+    sqlite3_bind_text(statement, 1, query.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int(statement, 2, limit);
+    std::vector<Hit> hits;
+    while (sqlite3_step(statement) == SQLITE_ROW) {
+        hits.push_back(Hit{text(statement, 0), text(statement, 1), text(statement, 2),
+                           text(statement, 3), text(statement, 4),
+                           sqlite3_column_int64(statement, 5), sqlite3_column_int(statement, 6) != 0,
+                           sqlite3_column_int(statement, 7) != 0,
+                           sqlite3_column_type(statement, 2) != SQLITE_NULL,
+                           sqlite3_column_double(statement, 8)});
+    }
+    sqlite3_finalize(statement);
+    return hits.size();
+}
+
+double percentile(std::vector<double> values, double p) {
+    std::sort(values.begin(), values.end());
+    return values[static_cast<size_t>(static_cast<double>(values.size() - 1) * p)];
+}
+
+double millisecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int64_t messageCount = argc > 1 ? std::atoll(argv[1]) : 1000000;
+    int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
+    if (messageCount < 1 || rounds < 1) {
+        std::fprintf(stderr, "usage: bench_search [MESSAGES] [ROUNDS]\n");
+        return 2;
+    }
+
+    std::string pattern = (std::filesystem::temp_directory_path() / "bench-search-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    std::filesystem::path folder = pattern;
+    std::string chatPath = (folder / "chat.db").string();
+    std::string shadowPath = (folder / "shadow.db").string();
+
+    int status = 0;
+    try {
+        auto start = Clock::now();
+        orlune::samplestore::SampleStoreOptions options;
+        options.messageCount = messageCount;
+        options.seed = 42;
+        orlune::samplestore::buildSampleStore(chatPath, options);
+        std::printf("sample store: %lld messages in %.1f s\n", static_cast<long long>(messageCount),
+                    millisecondsSince(start) / 1000);
+
+        start = Clock::now();
+        orlune::core::ShadowSync sync(chatPath, shadowPath);
+        int64_t written = sync.performSync();
+        std::printf("sync: %lld messages written, %lld in the shadow database, %.1f s\n",
+                    static_cast<long long>(written), static_cast<long long>(sync.messageCount()),
+                    millisecondsSince(start) / 1000);
+
+        orlune::core::ShadowDB shadow(shadowPath);
+        sqlite3* direct = nullptr;
+        if (sqlite3_open_v2(shadowPath.c_str(), &direct,
+                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK) {
+            std::fprintf(stderr, "cannot open %s\n", shadowPath.c_str());
+            return 1;
+        }
+
+        // Warm both connections' caches and check that both paths agree.
+        size_t totalHits = 0;
+        for (const auto& query : kQueries) {
+            size_t viaShadow = shadow.search(query, kLimit).size();
+            size_t viaDirect = directSearch(direct, query, kLimit);
+            if (viaShadow != viaDirect) {
+                std::fprintf(stderr, "paths disagree on %s: %zu vs %zu\n", query.c_str(), viaShadow,
+                             viaDirect);
+                status = 1;
+            }
+            totalHits += viaShadow;
+        }
+
+        std::vector<double> shadowTimes, directTimes;
+        for (int round = 0; round < rounds; ++round) {
+            for (const auto& query : kQueries) {
+                auto timeShadow = [&] {
+                    auto t = Clock::now();
+                    auto hits = shadow.search(query, kLimit);
+                    shadowTimes.push_back(millisecondsSince(t));
+                };
+                auto timeDirect = [&] {
+                    auto t = Clock::now();
+                    directSearch(direct, query, kLimit);
+                    directTimes.push_back(millisecondsSince(t));
+                };
+                if (round % 2 == 0) {
+                    timeShadow();
+                    timeDirect();
+                } else {
+                    timeDirect();
+                    timeShadow();
+                }
+            }
+        }
+        sqlite3_close_v2(direct);
+
+        double shadowP50 = percentile(shadowTimes, 0.5), shadowP95 = percentile(shadowTimes, 0.95);
+        double directP50 = percentile(directTimes, 0.5), directP95 = percentile(directTimes, 0.95);
+        std::printf("%zu queries x %d rounds, limit %d, %zu hits per round\n", kQueries.size(), rounds,
+                    kLimit, totalHits);
+        std::printf("%-22s %10s %10s\n", "path", "p50 (ms)", "p95 (ms)");
+        std::printf("%-22s %10.3f %10.3f\n", "ShadowDB::search", shadowP50, shadowP95);
+        std::printf("%-22s %10.3f %10.3f\n", "SQLite API directly", directP50, directP95);
+        std::printf("%-22s %10.3f %10.3f   (target <= 1.1)\n", "ratio", shadowP50 / directP50,
+                    shadowP95 / directP95);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        status = 1;
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+    return status;
+}

@@ -1,0 +1,83 @@
+// `orlune describe`: the columns of one table of the shadow database.
+
+#include "Command.hpp"
+#include "OptionParser.hpp"
+#include "ShadowAccess.hpp"
+#include "TextTable.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <exception>
+#include <iostream>
+
+namespace orlune::cli {
+
+namespace {
+
+constexpr const char* kHelp =
+    "Usage: orlune describe [--shadow-db PATH] [--json] TABLE\n"
+    "\n"
+    "Shows the columns of TABLE in the shadow database: name, declared type,\n"
+    "and whether it may hold NULL. TABLE must be one plain name (letters,\n"
+    "digits, underscores).\n"
+    "\n"
+    "Options:\n"
+    "  --shadow-db PATH  the shadow database (default: the one `orlune sync`\n"
+    "                    writes). It is opened read-only.\n"
+    "  --json            one JSON object per column with the keys name, type\n"
+    "                    and not_null\n"
+    "  -h, --help        show this help\n"
+    "\n"
+    "A table that does not exist is an error (exit status 1).\n";
+
+int runDescribe(const std::vector<std::string>& args) {
+    OptionParser options("describe", {"--shadow-db"}, {"--json"});
+    if (!options.parse(args)) {
+        return 2;
+    }
+    if (options.positional().size() != 1) {
+        options.complain(options.positional().empty() ? "a TABLE name is needed"
+                                                      : "give exactly one TABLE name");
+        return 2;
+    }
+    const std::string& name = options.positional()[0];
+    try {
+        auto db = openShadowForReading(options.value("--shadow-db"));
+        auto columns = db->describeTable(name);
+        if (columns.empty()) {
+            std::cerr << "No table named '" << name << "' in the shadow database. "
+                      << "Run `orlune tables` to list them.\n";
+            return 1;
+        }
+        if (options.flag("--json")) {
+            for (const auto& column : columns) {
+                nlohmann::ordered_json line;
+                line["name"] = column.name;
+                line["type"] = column.type;
+                line["not_null"] = column.notNull;
+                std::cout << line.dump() << "\n";
+            }
+            return 0;
+        }
+        TextTable table({"name", "type", "not_null"});
+        for (const auto& column : columns) {
+            table.addRow({column.name, column.type, column.notNull ? "yes" : "no"});
+        }
+        table.print(std::cout);
+        return 0;
+    } catch (const std::exception& error) {
+        std::cerr << error.what() << "\n";
+        return 1;
+    }
+}
+
+const CommandRegistration registration(Command{
+    "describe",
+    "show the columns of a table of the shadow database",
+    kHelp,
+    runDescribe,
+});
+
+} // namespace
+
+} // namespace orlune::cli

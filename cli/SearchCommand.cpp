@@ -1,0 +1,109 @@
+// `orlune search`: ranked full-text search over the shadow database.
+
+#include "Command.hpp"
+#include "OptionParser.hpp"
+#include "ShadowAccess.hpp"
+#include "TextTable.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <exception>
+#include <iostream>
+
+namespace orlune::cli {
+
+namespace {
+
+constexpr int kDefaultLimit = 10;
+
+constexpr const char* kHelp =
+    "Usage: orlune search [--shadow-db PATH] [--limit N] [--json] QUERY\n"
+    "\n"
+    "Searches the shadow database's full-text index and lists the best matches,\n"
+    "best first. QUERY is an FTS5 expression, used as written: words must all\n"
+    "appear (in the text, the chat's name or the sender), \"quoted words\" form a\n"
+    "phrase, and OR, NOT, parentheses, prefix* and column filters such as\n"
+    "sender:alice work. Quote punctuation (\"what's up\", \"PLAT-2291\"): FTS5\n"
+    "rejects it outside quotes, and a rejected query finds nothing.\n"
+    "\n"
+    "Options:\n"
+    "  --shadow-db PATH  the shadow database (default: the one `orlune sync`\n"
+    "                    writes: $SHADOW_DB_PATH, else Orlune/shadow.db in your\n"
+    "                    per-user data folder). It is opened read-only.\n"
+    "  --limit N         at most N hits (default 10)\n"
+    "  --json            one JSON object per hit, with the keys guid, chat_id,\n"
+    "                    chat_name, sender, text, timestamp, is_from_me,\n"
+    "                    is_group and rank (lower rank is better)\n"
+    "  -h, --help        show this help\n"
+    "\n"
+    "Errors are described on standard error, with exit status 1 (2 for wrong\n"
+    "arguments).\n";
+
+std::string formatRank(double rank) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", rank);
+    return text;
+}
+
+int runSearch(const std::vector<std::string>& args) {
+    OptionParser options("search", {"--shadow-db", "--limit"}, {"--json"});
+    if (!options.parse(args)) {
+        return 2;
+    }
+    std::optional<int> limit;
+    if (!options.positiveInteger("--limit", limit)) {
+        return 2;
+    }
+    if (options.positional().size() != 1) {
+        options.complain(options.positional().empty() ? "a QUERY is needed"
+                                                      : "give the QUERY as one argument (quote it)");
+        return 2;
+    }
+    try {
+        auto db = openShadowForReading(options.value("--shadow-db"));
+        auto results = db->search(options.positional()[0], limit.value_or(kDefaultLimit));
+        if (options.flag("--json")) {
+            for (const auto& hit : results) {
+                nlohmann::ordered_json line;
+                line["guid"] = hit.guid;
+                line["chat_id"] = hit.chatId;
+                line["chat_name"] = hit.chatName ? nlohmann::ordered_json(*hit.chatName) : nullptr;
+                line["sender"] = hit.sender;
+                line["text"] = hit.text;
+                line["timestamp"] = hit.timestamp;
+                line["is_from_me"] = hit.isFromMe;
+                line["is_group"] = hit.isGroup;
+                line["rank"] = hit.rank;
+                std::cout << line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
+                          << "\n";
+            }
+            return 0;
+        }
+        if (results.empty()) {
+            std::cout << "No messages match.\n";
+            return 0;
+        }
+        TextTable table({"sender", "chat", "text", "rank"});
+        for (const auto& hit : results) {
+            table.addRow({hit.sender, hit.chatName && !hit.chatName->empty() ? *hit.chatName : hit.chatId,
+                          hit.text, formatRank(hit.rank)});
+        }
+        table.print(std::cout);
+        return 0;
+    } catch (const std::exception& error) {
+        std::cerr << error.what() << "\n";
+        return 1;
+    }
+}
+
+const CommandRegistration registration(Command{
+    "search",
+    "full-text search of the shadow database",
+    kHelp,
+    runSearch,
+});
+
+} // namespace
+
+} // namespace orlune::cli

@@ -1,0 +1,71 @@
+// `orlune sql`: one read-only SQL statement on the shadow database.
+
+#include "Command.hpp"
+#include "OptionParser.hpp"
+#include "ShadowAccess.hpp"
+#include "SqlOutput.hpp"
+
+#include <exception>
+#include <iostream>
+
+namespace orlune::cli {
+
+namespace {
+
+constexpr const char* kHelp =
+    "Usage: orlune sql [--shadow-db PATH] [--limit N] [--json] SQL\n"
+    "\n"
+    "Runs one SQL statement that only reads (SELECT, WITH, EXPLAIN, and a few\n"
+    "pragmas such as table_info) on the shadow database and prints its rows.\n"
+    "Statements that write, ATTACH, transactions, VACUUM, REINDEX, ANALYZE and\n"
+    "other pragmas are refused, and a statement running longer than 5 seconds\n"
+    "is stopped. Tables: messages (with the full-text index messages_fts),\n"
+    "chat_participants and sync_state; see `orlune tables` and\n"
+    "`orlune describe TABLE`.\n"
+    "\n"
+    "Options:\n"
+    "  --shadow-db PATH  the shadow database (default: the one `orlune sync`\n"
+    "                    writes). It is opened read-only.\n"
+    "  --limit N         at most N rows (default 100)\n"
+    "  --json            one JSON object per row, keyed by column name (blobs as\n"
+    "                    hexadecimal text)\n"
+    "  -h, --help        show this help\n"
+    "\n"
+    "Errors are described on standard error, with exit status 1 (2 for wrong\n"
+    "arguments).\n";
+
+int runSql(const std::vector<std::string>& args) {
+    OptionParser options("sql", {"--shadow-db", "--limit"}, {"--json"});
+    if (!options.parse(args)) {
+        return 2;
+    }
+    std::optional<int> limit;
+    if (!options.positiveInteger("--limit", limit)) {
+        return 2;
+    }
+    if (options.positional().size() != 1) {
+        options.complain(options.positional().empty() ? "an SQL statement is needed"
+                                                      : "give the SQL as one argument (quote it)");
+        return 2;
+    }
+    try {
+        auto db = openShadowForReading(options.value("--shadow-db"));
+        auto result = db->executeReadOnly(options.positional()[0], limit.value_or(0));
+        printQueryResult(result, options.flag("--json"), std::cout);
+        return 0;
+    } catch (const std::exception& error) {
+        std::cerr << error.what() << "\n";
+        return 1;
+    }
+}
+
+const CommandRegistration registration(Command{
+    "sql",
+    "run one read-only SQL statement on the shadow database",
+    kHelp,
+    runSql,
+});
+
+} // namespace
+
+} // namespace orlune::cli

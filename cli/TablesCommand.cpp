@@ -1,0 +1,68 @@
+// `orlune tables`: the tables and views of the shadow database.
+
+#include "Command.hpp"
+#include "OptionParser.hpp"
+#include "ShadowAccess.hpp"
+#include "TextTable.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <exception>
+#include <iostream>
+
+namespace orlune::cli {
+
+namespace {
+
+constexpr const char* kHelp =
+    "Usage: orlune tables [--shadow-db PATH] [--json]\n"
+    "\n"
+    "Lists the tables and views of the shadow database by name, the full-text\n"
+    "index messages_fts and its internal tables included.\n"
+    "\n"
+    "Options:\n"
+    "  --shadow-db PATH  the shadow database (default: the one `orlune sync`\n"
+    "                    writes). It is opened read-only.\n"
+    "  --json            one JSON object per table: {\"name\": ...}\n"
+    "  -h, --help        show this help\n";
+
+int runTables(const std::vector<std::string>& args) {
+    OptionParser options("tables", {"--shadow-db"}, {"--json"});
+    if (!options.parse(args)) {
+        return 2;
+    }
+    if (!options.positional().empty()) {
+        options.complain("unexpected argument '" + options.positional()[0] + "'");
+        return 2;
+    }
+    try {
+        auto db = openShadowForReading(options.value("--shadow-db"));
+        auto tables = db->listTables();
+        if (options.flag("--json")) {
+            for (const auto& name : tables) {
+                std::cout << nlohmann::ordered_json{{"name", name}}.dump() << "\n";
+            }
+            return 0;
+        }
+        TextTable table({"name"});
+        for (const auto& name : tables) {
+            table.addRow({name});
+        }
+        table.print(std::cout);
+        return 0;
+    } catch (const std::exception& error) {
+        std::cerr << error.what() << "\n";
+        return 1;
+    }
+}
+
+const CommandRegistration registration(Command{
+    "tables",
+    "list the tables of the shadow database",
+    kHelp,
+    runTables,
+});
+
+} // namespace
+
+} // namespace orlune::cli

@@ -1,0 +1,309 @@
+// Runs the built `orlune` binary's read-only verbs (search, sql, tables,
+// describe) on a shadow database, and its benchmark verb on a corpus file.
+
+#include "tests/support/TempDir.hpp"
+#include "OrluneCore/BenchmarkMetrics.hpp"
+#include "OrluneCore/ShadowDB.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <map>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+extern char** environ;
+
+namespace orlune::cli {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using orlune::testing::readFile;
+using orlune::testing::TempDir;
+using orlune::testing::writeFile;
+
+struct Result {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs orlune with `args`, HOME and the data folder inside `dir`, and the
+// given extra environment variables (nullopt removes one). Standard input is
+// /dev/null; standard output and error are files, so not terminals.
+Result runOrlune(const TempDir& dir, const std::vector<std::string>& args,
+                 const std::map<std::string, std::optional<std::string>>& extra = {}) {
+    std::map<std::string, std::optional<std::string>> variables;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        std::string text = *entry;
+        auto equals = text.find('=');
+        variables[text.substr(0, equals)] = text.substr(equals + 1);
+    }
+    variables["HOME"] = dir.path().string();
+    variables["XDG_DATA_HOME"] = dir.file("data");
+    variables["CHAT_DB_PATH"] = std::nullopt;
+    variables["SHADOW_DB_PATH"] = std::nullopt;
+    for (const auto& [name, value] : extra) {
+        variables[name] = value;
+    }
+    std::vector<std::string> environment;
+    for (const auto& [name, value] : variables) {
+        if (value) {
+            environment.push_back(name + "=" + *value);
+        }
+    }
+    std::vector<std::string> argv = {ORLUNE_CLI_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> argvPointers, envPointers;
+    for (auto& arg : argv) argvPointers.push_back(arg.data());
+    argvPointers.push_back(nullptr);
+    for (auto& entry : environment) envPointers.push_back(entry.data());
+    envPointers.push_back(nullptr);
+
+    std::string outPath = dir.file("stdout.txt");
+    std::string errPath = dir.file("stderr.txt");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = 0;
+    int rc = posix_spawn(&pid, argvPointers[0], &actions, nullptr, argvPointers.data(),
+                         envPointers.data());
+    posix_spawn_file_actions_destroy(&actions);
+    Result result;
+    if (rc != 0) {
+        ADD_FAILURE() << "cannot start " << ORLUNE_CLI_PATH;
+        return result;
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = readFile(outPath);
+    result.err = readFile(errPath);
+    return result;
+}
+
+std::vector<nlohmann::ordered_json> jsonLines(const std::string& text) {
+    std::vector<nlohmann::ordered_json> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        lines.push_back(nlohmann::ordered_json::parse(line));
+    }
+    return lines;
+}
+
+std::vector<std::string> keys(const nlohmann::ordered_json& object) {
+    std::vector<std::string> out;
+    for (const auto& [key, value] : object.items()) {
+        out.push_back(key);
+    }
+    return out;
+}
+
+core::ShadowMessage message(std::string guid, std::string text, std::optional<std::string> chatName,
+                            std::string sender, int64_t timestamp) {
+    bool fromMe = sender == "me";
+    return core::ShadowMessage(std::move(guid), "chat-1", std::move(chatName), std::move(sender),
+                               std::move(text), timestamp, fromMe, true, false, {}, 1);
+}
+
+// A synced shadow database where `orlune sync` would put it: the default
+// path inside the test's own data folder.
+class ReadVerbs : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::filesystem::create_directories(dir.file("data/Orlune"));
+        shadowPath = dir.file("data/Orlune/shadow.db");
+        core::ShadowDB db(shadowPath);
+        db.createSchemaIfNeeded();
+        db.insertBatch({message("g1", "Dinner tomorrow at 7?", std::string("Family"), "+15550100", 700),
+                        message("g2", "dinner was lovely\nthank you", std::nullopt, "me", 800),
+                        message("g3", "parking permit renewed", std::string("Flat"), "+15550177", 900)});
+    }
+
+    std::string databaseBytes() { return readFile(shadowPath); }
+
+    TempDir dir;
+    std::string shadowPath;
+};
+
+TEST_F(ReadVerbs, SearchPrintsATableOrJsonLines) {
+    Result table = runOrlune(dir, {"search", "dinner"});
+    ASSERT_EQ(table.exitCode, 0) << table.err;
+    EXPECT_THAT(table.out, HasSubstr("sender"));
+    EXPECT_THAT(table.out, HasSubstr("rank"));
+    EXPECT_THAT(table.out, HasSubstr("Dinner tomorrow at 7?"));
+    EXPECT_THAT(table.out, HasSubstr("dinner was lovely thank you")); // one line per hit
+    EXPECT_THAT(table.out, Not(HasSubstr("parking")));
+
+    Result json = runOrlune(dir, {"search", "--json", "--limit", "5", "dinner"});
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    auto hits = jsonLines(json.out);
+    ASSERT_EQ(hits.size(), 2u);
+    EXPECT_EQ(keys(hits[0]), (std::vector<std::string>{"guid", "chat_id", "chat_name", "sender", "text",
+                                                       "timestamp", "is_from_me", "is_group", "rank"}));
+    for (const auto& hit : hits) {
+        if (hit["guid"] == "g2") {
+            EXPECT_TRUE(hit["chat_name"].is_null());
+            EXPECT_EQ(hit["is_from_me"], true);
+            EXPECT_EQ(hit["timestamp"], 800);
+        }
+    }
+    EXPECT_LE(hits[0]["rank"].get<double>(), hits[1]["rank"].get<double>());
+
+    Result limited = runOrlune(dir, {"search", "--json", "--limit=1", "dinner"});
+    EXPECT_EQ(jsonLines(limited.out).size(), 1u);
+
+    Result other = runOrlune(dir, {"search", "--shadow-db", shadowPath, "sender:15550177"});
+    EXPECT_THAT(other.out, HasSubstr("parking permit renewed"));
+}
+
+TEST_F(ReadVerbs, SearchWithAQueryFTS5RejectsFindsNothing) {
+    Result result = runOrlune(dir, {"search", "what's up?"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_THAT(result.out, HasSubstr("No messages match."));
+}
+
+TEST_F(ReadVerbs, SqlTablesAndDescribe) {
+    Result rows = runOrlune(dir, {"sql", "--json", "SELECT guid, timestamp, chat_name FROM messages ORDER BY guid"});
+    ASSERT_EQ(rows.exitCode, 0) << rows.err;
+    auto lines = jsonLines(rows.out);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].dump(), R"({"guid":"g1","timestamp":700,"chat_name":"Family"})");
+    EXPECT_TRUE(lines[1]["chat_name"].is_null());
+
+    Result limited = runOrlune(dir, {"sql", "--limit", "2", "SELECT guid FROM messages"});
+    ASSERT_EQ(limited.exitCode, 0) << limited.err;
+    EXPECT_THAT(limited.out, HasSubstr("guid"));
+    EXPECT_THAT(limited.out, Not(HasSubstr("g3")));
+
+    Result tables = runOrlune(dir, {"tables", "--json"});
+    ASSERT_EQ(tables.exitCode, 0) << tables.err;
+    EXPECT_THAT(tables.out, HasSubstr(R"({"name":"messages"})"));
+    EXPECT_THAT(tables.out, HasSubstr(R"({"name":"messages_fts"})"));
+    EXPECT_THAT(runOrlune(dir, {"tables"}).out, HasSubstr("sync_state"));
+
+    Result columns = runOrlune(dir, {"describe", "--json", "messages"});
+    ASSERT_EQ(columns.exitCode, 0) << columns.err;
+    auto described = jsonLines(columns.out);
+    ASSERT_EQ(described.size(), 14u);
+    EXPECT_EQ(described[1].dump(), R"({"name":"guid","type":"TEXT","not_null":true})");
+    Result shown = runOrlune(dir, {"describe", "sync_state"});
+    EXPECT_THAT(shown.out, HasSubstr("last_rowid"));
+    EXPECT_THAT(shown.out, HasSubstr("not_null"));
+}
+
+TEST_F(ReadVerbs, ErrorsGoToStandardErrorAndNothingIsWritten) {
+    { core::ShadowDB checkpoint(shadowPath); } // the last close folds the log into the file
+    std::string before = databaseBytes();
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string error;
+    };
+    const Case cases[] = {
+        {{"sql", "DELETE FROM messages"}, 1, "Query failed: Only read-only SQL statements are allowed"},
+        {{"sql", "SELECT 1; SELECT 2"}, 1, "Query failed: Only a single SQL statement is allowed"},
+        {{"sql", "ATTACH '" + dir.file("x.db") + "' AS y"}, 1, "Query failed: Attaching"},
+        {{"sql", "PRAGMA user_version = 9"}, 1, "Query failed: PRAGMA user_version"},
+        {{"sql", "SELECT nope FROM messages"}, 1, "Statement preparation failed: no such column: nope"},
+        {{"sql", "   "}, 1, "Query failed: SQL query must not be empty"},
+        {{"describe", "messages; DROP TABLE messages"}, 1, "Invalid table name: messages; DROP TABLE messages"},
+        {{"describe", "no_such_table"}, 1, "No table named 'no_such_table'"},
+        {{"search"}, 2, "a QUERY is needed"},
+        {{"search", "--limit", "0", "x"}, 2, "--limit needs a whole number"},
+        {{"sql", "--limit", "ten", "SELECT 1"}, 2, "--limit needs a whole number"},
+        {{"search", "--frobnicate", "x"}, 2, "unknown option '--frobnicate'"},
+        {{"tables", "extra"}, 2, "unexpected argument 'extra'"},
+        {{"search", "--shadow-db", dir.file("absent.db"), "x"}, 1, "No shadow database at"},
+    };
+    for (const auto& c : cases) {
+        Result result = runOrlune(dir, c.args);
+        EXPECT_EQ(result.exitCode, c.exitCode) << c.args[0] << " " << c.args.back();
+        EXPECT_THAT(result.err, HasSubstr(c.error)) << c.args.back();
+        EXPECT_EQ(result.out, "") << c.args.back();
+    }
+    EXPECT_EQ(databaseBytes(), before);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("x.db")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("absent.db")));
+}
+
+TEST(ReadVerbsWithoutDatabase, TheDefaultPathIsNamedAndNotCreated) {
+    TempDir dir;
+    Result result = runOrlune(dir, {"tables"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_THAT(result.err, HasSubstr("No shadow database at " + dir.file("data/Orlune/shadow.db")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("data/Orlune/shadow.db")));
+    Result fromEnv = runOrlune(dir, {"search", "x"}, {{"SHADOW_DB_PATH", dir.file("env.db")}});
+    EXPECT_THAT(fromEnv.err, HasSubstr("No shadow database at " + dir.file("env.db")));
+}
+
+const char* kSmallCorpus = R"({
+  "version": "t",
+  "messages": [
+    {"guid": "a", "chat_id": "c", "sender": "+1", "text": "parking permit", "timestamp": 1, "is_from_me": false, "is_group": false},
+    {"guid": "b", "chat_id": "c", "sender": "me", "text": "dinner tomorrow", "timestamp": 2, "is_from_me": true, "is_group": false}
+  ],
+  "queries": [
+    {"id": "q1", "text": "parking", "category": "keyword", "expected_guids": ["a"]},
+    {"id": "q2", "text": "cinema", "category": "semantic", "expected_guids": ["b"]}
+  ]
+})";
+
+TEST(BenchVerb, PrintsScoresWritesMetricsAndCleansUp) {
+    TempDir dir;
+    writeFile(dir.file("corpus.json"), kSmallCorpus);
+    std::filesystem::create_directory(dir.file("tmp"));
+    Result result = runOrlune(dir, {"bench", "--verbose", "--json", dir.file("out.json"), dir.file("corpus.json")},
+                              {{"TMPDIR", dir.file("tmp")}});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_THAT(result.out, HasSubstr("  \u2713 q1: R@5=100%\n  \u2717 q2: R@5=0%\n"));
+    EXPECT_THAT(result.out, HasSubstr("Overall (2 queries)"));
+    EXPECT_THAT(result.out, HasSubstr("recall     0.500  0.500  0.500"));
+    EXPECT_THAT(result.out, HasSubstr("keyword   1        1.000     1.000        1.000"));
+    EXPECT_THAT(result.out, HasSubstr("semantic"));
+    EXPECT_THAT(result.out, HasSubstr("p95 (ms)"));
+    auto metrics = core::BenchmarkMetrics::fromJson(nlohmann::ordered_json::parse(readFile(dir.file("out.json"))));
+    EXPECT_EQ(metrics.queryCount, 2);
+    EXPECT_DOUBLE_EQ(metrics.recallAt5, 0.5);
+    EXPECT_EQ(metrics.perCategoryMetrics.size(), 2u);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.file("tmp")));
+
+    Result quiet = runOrlune(dir, {"bench", dir.file("corpus.json")}, {{"TMPDIR", dir.file("tmp")}});
+    EXPECT_THAT(quiet.out, Not(HasSubstr("q1:")));
+}
+
+TEST(BenchVerb, Failures) {
+    TempDir dir;
+    writeFile(dir.file("bad.json"), R"({"version": "t", "messages": [], "queries": [{"id": "q"}]})");
+    writeFile(dir.file("corpus.json"), kSmallCorpus);
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string error;
+    };
+    const Case cases[] = {
+        {{"bench", dir.file("missing.json")}, 1, "Cannot read benchmark corpus"},
+        {{"bench", dir.file("bad.json")}, 1, "Invalid benchmark corpus"},
+        {{"bench", "--json", dir.file("no/such/dir/out.json"), dir.file("corpus.json")}, 1,
+         "Cannot write the metrics to"},
+        {{"bench"}, 2, "a CORPUS.json file is needed"},
+    };
+    for (const auto& c : cases) {
+        Result result = runOrlune(dir, c.args);
+        EXPECT_EQ(result.exitCode, c.exitCode) << c.args.back();
+        EXPECT_THAT(result.err, HasSubstr(c.error)) << c.args.back();
+    }
+}
+
+} // namespace
+} // namespace orlune::cli
