@@ -167,11 +167,23 @@ sqlite::Statement ShadowDB::prepare(std::string_view sql) {
 void ShadowDB::rollbackAfterFailure() { execute(kRollback); }
 
 void ShadowDB::createSchemaIfNeeded() {
-    for (std::string_view statement : shadow_schema::kStatements) {
-        execute(statement);
-    }
-    for (std::string_view statement : shadow_schema::kSyncMarksStatements) {
-        execute(statement);
+    // One transaction, so that a process stopped part-way never leaves a file
+    // with the messages table but without its index or triggers.
+    execute(kBeginTransaction);
+    try {
+        for (std::string_view statement : shadow_schema::kStatements) {
+            execute(statement);
+        }
+        for (std::string_view statement : shadow_schema::kSyncMarksStatements) {
+            execute(statement);
+        }
+        execute(kCommit);
+    } catch (const Error&) {
+        if (sqlite3_get_autocommit(handle()) == 0) {
+            std::string ignored;
+            sqlite::exec(handle(), "ROLLBACK", ignored);
+        }
+        throw;
     }
 }
 

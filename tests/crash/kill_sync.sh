@@ -44,6 +44,12 @@ check_integrity() {
     local result
     result=$(sqlite3 "$shadow" "PRAGMA integrity_check") || fail "$what: integrity_check could not run"
     [ "$result" = "ok" ] || fail "$what: integrity_check says: $result"
+    # The schema is made in one transaction: all of it or none.
+    local tables
+    tables=$(sqlite3 "$shadow" "SELECT count(*) FROM sqlite_master WHERE name IN
+        ('messages', 'messages_fts', 'messages_fts_insert', 'chat_participants', 'sync_state', 'sync_marks')")
+    [ "$tables" = 0 ] && return 0
+    [ "$tables" = 6 ] || fail "$what: a schema made in part ($tables of 6 objects)"
     sqlite3 "$shadow" "INSERT INTO messages_fts(messages_fts) VALUES ('integrity-check')" ||
         fail "$what: FTS5 integrity-check failed"
 }
