@@ -416,8 +416,9 @@ std::vector<ChatParticipant> ShadowDB::fetchChatParticipants(const std::string& 
     query.bindText(1, chatId);
     std::vector<ChatParticipant> participants;
     while (query.step() == SQLITE_ROW) {
-        participants.emplace_back(query.columnText(0), query.columnInt64(1), query.columnText(2),
-                                  query.columnOptionalText(3));
+        // Braces: clang before 16 has no parenthesized aggregate initialisation.
+        participants.push_back(ChatParticipant{query.columnText(0), query.columnInt64(1),
+                                               query.columnText(2), query.columnOptionalText(3)});
     }
     return participants;
 }
