@@ -11,7 +11,7 @@ set -euo pipefail
 
 orlune=$1
 make_store=$2
-messages=${3:-30000}
+messages=${3:-20000}
 kills=${4:-50}
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/orlune-kill-sync.XXXXXX")
