@@ -382,9 +382,12 @@ void ChatDBReader::readMessageRows(sqlite::Statement& statement, FetchResult& re
         }
         std::string text = statement.columnText(kText);
         if (text.empty() && !statement.isNull(kBodyHex)) {
-            const auto* hex = reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), kBodyHex));
-            const auto hexLength = static_cast<size_t>(sqlite3_column_bytes(statement.get(), kBodyHex));
-            if (auto body = decodeHex(std::string_view(hex == nullptr ? "" : hex, hex == nullptr ? 0 : hexLength))) {
+            const auto* hex =
+                reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), kBodyHex));
+            const auto hexLength =
+                static_cast<size_t>(sqlite3_column_bytes(statement.get(), kBodyHex));
+            if (auto body = decodeHex(
+                    std::string_view(hex == nullptr ? "" : hex, hex == nullptr ? 0 : hexLength))) {
                 text = TypedStreamDecoder::decodeToString(*body).value_or(std::string());
             }
         }

@@ -133,8 +133,12 @@ public:
     public:
         enum class Kind { failedToOpen, queryFailed, databaseNotFound };
 
-        static Error failedToOpen(std::string message) { return {Kind::failedToOpen, std::move(message)}; }
-        static Error queryFailed(std::string message) { return {Kind::queryFailed, std::move(message)}; }
+        static Error failedToOpen(std::string message) {
+            return {Kind::failedToOpen, std::move(message)};
+        }
+        static Error queryFailed(std::string message) {
+            return {Kind::queryFailed, std::move(message)};
+        }
         static Error databaseNotFound() { return {Kind::databaseNotFound, {}}; }
 
         Kind kind() const { return kind_; }

@@ -1,5 +1,7 @@
 #include "OrluneCore/ShadowDB.hpp"
 
+#include "OrluneCore/ShadowBatchTable.hpp"
+
 #include <chrono>
 #include <filesystem>
 
@@ -17,37 +19,32 @@ constexpr std::string_view kInsertMessage =
     " has_attachments, attachment_types, content_hash)\n"
     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
 
-// A batch on its way into `messages`: a temporary table of this connection,
-// never part of the file.
-constexpr const char* kCreateStaging =
-    "CREATE TEMP TABLE IF NOT EXISTS shadow_batch (\n"
-    "    guid, chat_id, chat_name, sender, text, timestamp, is_from_me, is_group,\n"
-    "    has_attachments, attachment_types, content_hash\n"
-    ")";
-constexpr const char* kClearStaging = "DELETE FROM temp.shadow_batch";
-
-constexpr std::string_view kStageMessage =
-    "INSERT INTO temp.shadow_batch\n"
-    "(guid, chat_id, chat_name, sender, text, timestamp, is_from_me, is_group,\n"
-    " has_attachments, attachment_types, content_hash)\n"
-    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
-
-// The staged rows, in the order they were given.
-constexpr std::string_view kWriteStaged =
+// The batch, from the table-valued function over the caller's list, in list
+// order.
+constexpr std::string_view kWriteBatch =
     "INSERT OR REPLACE INTO messages\n"
     "(guid, chat_id, chat_name, sender, text, timestamp, is_from_me, is_group,\n"
     " has_attachments, attachment_types, content_hash)\n"
     "SELECT guid, chat_id, chat_name, sender, text, timestamp, is_from_me, is_group,\n"
     "       has_attachments, attachment_types, content_hash\n"
-    "FROM temp.shadow_batch ORDER BY rowid";
+    "FROM orlune_shadow_batch(?) ORDER BY seq";
 
-// How much the live count grows when the staged rows are written: each guid
-// counts once (a second copy in the batch replaces the first), and only when
-// no live copy is stored yet. One probe of the guid index per staged row.
-constexpr std::string_view kCountStagedGrowth =
-    "SELECT count(DISTINCT s.guid) FROM temp.shadow_batch s\n"
-    "WHERE NOT EXISTS (SELECT 1 FROM messages m\n"
-    "                  WHERE m.guid = s.guid AND m.deleted_at IS NULL)";
+// Counts, on this connection only, the live rows that INSERT OR REPLACE
+// deletes (recursive triggers are on, so REPLACE's deletes fire triggers):
+// the growth of the live count is then the batch size minus that number,
+// with no per-message probe. A row replaced by a later copy in the same batch
+// counts too, as it should.
+constexpr const char* kCountReplacedFunction = "orlune_shadow_note_replaced";
+constexpr const char* kCreateReplacedTrigger =
+    "CREATE TEMP TRIGGER IF NOT EXISTS orlune_shadow_replaced\n"
+    "AFTER DELETE ON main.messages WHEN old.deleted_at IS NULL BEGIN\n"
+    "    SELECT orlune_shadow_note_replaced();\n"
+    "END";
+
+void noteReplaced(sqlite3_context* context, int, sqlite3_value**) {
+    ++*static_cast<int64_t*>(sqlite3_user_data(context));
+    sqlite3_result_null(context);
+}
 
 constexpr std::string_view kSelectWatermark =
     "SELECT last_timestamp, last_rowid FROM sync_state WHERE id = 1";
@@ -88,24 +85,6 @@ std::string descriptionFor(ShadowDB::Error::Kind kind, const std::string& messag
     return message;
 }
 
-// The kinds as a JSON-looking array, in list order, each kind in double
-// quotes and nothing escaped. The helper reads this text as stored, so the
-// rendering stays exactly this even though a quote in a kind makes it
-// ill-formed JSON.
-std::string renderAttachmentTypes(const std::vector<std::string>& kinds) {
-    std::string text = "[";
-    for (size_t i = 0; i < kinds.size(); ++i) {
-        if (i > 0) {
-            text += ',';
-        }
-        text += '"';
-        text += kinds[i];
-        text += '"';
-    }
-    text += ']';
-    return text;
-}
-
 int64_t nowInWholeSeconds() {
     using namespace std::chrono;
     return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
@@ -136,6 +115,9 @@ ShadowDB::ShadowDB(const std::optional<std::string>& path, const Environment& en
     }
     for (std::string_view pragma : shadow_schema::kOpenPragmas) {
         execute(pragma); // db_ closes itself if this throws
+    }
+    if (ShadowBatchTable::registerModule(handle()) != SQLITE_OK) {
+        throw Error(Error::Kind::failedToOpen, db_.errorMessage());
     }
 }
 
@@ -197,8 +179,7 @@ ShadowDB::BatchResult ShadowDB::insertBatchCountingGrowth(const std::vector<Shad
 
 namespace {
 
-// Binds one message to the eleven parameters shared by kInsertMessage and
-// kStageMessage.
+// Binds one message to the eleven parameters of kInsertMessage.
 void bindMessage(sqlite::Statement& statement, const ShadowMessage& message) {
     statement.bindText(1, message.guid());
     statement.bindText(2, message.chatId());
@@ -212,18 +193,18 @@ void bindMessage(sqlite::Statement& statement, const ShadowMessage& message) {
     if (message.attachmentTypes().empty()) {
         statement.bindNull(10);
     } else {
-        statement.bindText(10, renderAttachmentTypes(message.attachmentTypes()));
+        statement.bindText(10, ShadowBatchTable::renderAttachmentTypes(message.attachmentTypes()));
     }
     statement.bindText(11, message.contentHash());
 }
 
 } // namespace
 
-// A batch is staged in a temporary table and written with one INSERT OR
-// REPLACE ... SELECT. Each statement that writes through the full-text
-// triggers runs in a statement savepoint, and FTS5 flushes its pending index
-// data to disk at every savepoint, so writing row by row turns every message
-// into its own index segment and triples the cost of a sync. One statement per
+// A batch is written with one INSERT OR REPLACE ... SELECT over the list.
+// Each statement that writes through the full-text triggers runs in a
+// statement savepoint, and FTS5 flushes its pending index data to disk at
+// every savepoint, so writing row by row turns every message into its own
+// index segment and makes a sync several times slower. One statement per
 // batch writes the same rows, in the same order, with the same rowids and
 // trigger effects.
 ShadowDB::BatchResult ShadowDB::insertMessages(const std::vector<ShadowMessage>& messages,
@@ -235,53 +216,34 @@ ShadowDB::BatchResult ShadowDB::insertMessages(const std::vector<ShadowMessage>&
     }
     execute(kBeginTransaction);
 
-    sqlite::Statement stage;
-    sqlite::Statement growth;
     sqlite::Statement write;
     auto abandon = [&] {
-        stage.finalize();
-        growth.finalize();
         write.finalize();
         rollbackAfterFailure();
     };
 
-    std::string error;
-    if (sqlite::exec(handle(), kCreateStaging, error) != SQLITE_OK ||
-        sqlite::exec(handle(), kClearStaging, error) != SQLITE_OK) {
-        abandon();
-        throw Error(Error::Kind::prepareFailed, error);
+    if (countGrowth && !replacedCounterReady_) {
+        std::string error;
+        if (sqlite3_create_function_v2(handle(), kCountReplacedFunction, 0, SQLITE_UTF8,
+                                       &replacedLiveRows_, noteReplaced, nullptr, nullptr,
+                                       nullptr) != SQLITE_OK) {
+            error = db_.errorMessage();
+        } else if (sqlite::exec(handle(), kCreateReplacedTrigger, error) == SQLITE_OK) {
+            replacedCounterReady_ = true;
+        }
+        if (!replacedCounterReady_) {
+            abandon();
+            throw Error(Error::Kind::prepareFailed, error);
+        }
     }
-    if (stage.prepare(handle(), kStageMessage) != SQLITE_OK ||
-        (countGrowth && growth.prepare(handle(), kCountStagedGrowth) != SQLITE_OK) ||
-        write.prepare(handle(), kWriteStaged) != SQLITE_OK) {
+    if (write.prepare(handle(), kWriteBatch) != SQLITE_OK) {
         std::string message = db_.errorMessage();
         abandon();
         throw Error(Error::Kind::prepareFailed, message);
     }
 
-    for (const ShadowMessage& message : messages) {
-        stage.reset();
-        stage.clearBindings();
-        bindMessage(stage, message);
-        if (stage.step() != SQLITE_DONE) {
-            std::string sqliteMessage = db_.errorMessage();
-            abandon();
-            throw Error(Error::Kind::insertFailed,
-                        "Failed on guid=" + message.guid() + ": " + sqliteMessage);
-        }
-    }
-    stage.reset();
-
-    if (countGrowth) {
-        if (growth.step() != SQLITE_ROW) {
-            std::string sqliteMessage = db_.errorMessage();
-            abandon();
-            throw Error(Error::Kind::queryFailed, sqliteMessage);
-        }
-        result.countGrowth = growth.columnInt64(0);
-        growth.reset();
-    }
-
+    replacedLiveRows_ = 0;
+    ShadowBatchTable::bind(write, 1, messages);
     if (write.step() != SQLITE_DONE) {
         std::string sqliteMessage = db_.errorMessage();
         abandon();
@@ -291,17 +253,12 @@ ShadowDB::BatchResult ShadowDB::insertMessages(const std::vector<ShadowMessage>&
                     "Failed on guid=" + (guid.empty() && !messages.empty() ? messages.front().guid() : guid) + ": " +
                         (reason.empty() ? sqliteMessage : reason));
     }
-    write.reset();
-
-    if (sqlite::exec(handle(), kClearStaging, error) != SQLITE_OK) {
-        abandon();
-        throw Error(Error::Kind::queryFailed, error);
-    }
-    stage.finalize();
-    growth.finalize();
     write.finalize();
 
     result.written = static_cast<int>(messages.size());
+    if (countGrowth) {
+        result.countGrowth = result.written - replacedLiveRows_;
+    }
     if (beforeCommit) {
         try {
             beforeCommit(result);
@@ -324,6 +281,9 @@ ShadowDB::BatchResult ShadowDB::insertMessages(const std::vector<ShadowMessage>&
         throw;
     }
     result.written = static_cast<int>(messages.size());
+    if (countGrowth) {
+        result.countGrowth = result.written - replacedLiveRows_;
+    }
     return result;
 }
 

@@ -22,6 +22,7 @@ constexpr uint8_t kFirstReference = 0x92;
 constexpr int64_t kReferenceBias = 110;
 
 constexpr std::string_view kSignature = "streamtyped";
+constexpr size_t kTableCapacity = 32;
 
 // Reads fixed-width little-endian values from a byte range, refusing any read
 // that would pass its end.
@@ -88,14 +89,14 @@ public:
         if (!rootType || *rootType != "@") {
             return std::nullopt;
         }
-        if (!newObject({"NSAttributedString"})) {
+        if (!newObject("NSAttributedString")) {
             return std::nullopt;
         }
         auto memberType = sharedString();
         if (!memberType || *memberType != "@") {
             return std::nullopt;
         }
-        if (!newObject({"NSString"})) {
+        if (!newObject("NSString")) {
             return std::nullopt;
         }
         auto runType = sharedString();
@@ -199,8 +200,8 @@ private:
                 return std::nullopt;
             }
             auto bytes = in_.take(*length);
-            if (bytes) {
-                sharedStrings_.push_back(*bytes);
+            if (!bytes || !sharedStrings_.push(*bytes)) {
+                return std::nullopt;
             }
             return bytes;
         }
@@ -215,64 +216,87 @@ private:
     // members are left to the caller.
     bool newObject(std::string_view requiredClass) {
         auto head = in_.next();
-        if (!head || *head != kNew) {
+        if (!head || *head != kNew || !objects_.push({})) {
             return false;
         }
-        objects_.push_back({}); // the object itself
-        auto chain = classChain();
-        if (!chain) {
-            return false;
-        }
-        for (auto name : *chain) {
-            if (name == requiredClass) {
+        auto cls = classChain();
+        for (size_t steps = 0; cls && steps < kTableCapacity; ++steps) {
+            const Entry& entry = objects_[*cls];
+            if (entry.name == requiredClass) {
                 return true;
             }
+            cls = entry.superclass;
         }
         return false;
     }
 
-    // A class and its superclasses, nearest first, up to NIL or a reference
-    // to a class defined earlier (whose own chain is then appended).
-    std::optional<std::vector<std::string_view>> classChain() {
-        std::vector<std::string_view> names;
-        std::vector<size_t> defined; // object-table entries of the classes defined here
+    // A class and its superclasses up to NIL or a reference to a class
+    // defined earlier. Returns the entry of the nearest class, absent when
+    // the chain is NIL at once or cannot be read (then newObject fails).
+    std::optional<size_t> classChain() {
+        std::optional<size_t> first;
+        std::optional<size_t> previous;
+        auto link = [&](size_t index) {
+            if (previous) {
+                objects_[*previous].superclass = index;
+            } else {
+                first = index;
+            }
+        };
         for (;;) {
             auto head = in_.next();
-            if (!head) {
-                return std::nullopt;
-            }
-            if (*head == kNil) {
-                break;
+            if (!head || *head == kNil) {
+                return head ? first : std::nullopt;
             }
             if (*head == kNew) {
                 auto name = sharedString();
-                if (!name || !signedInteger()) {
+                if (!name || !signedInteger() || !objects_.push({*name, std::nullopt})) {
                     return std::nullopt;
                 }
-                names.push_back(*name);
-                defined.push_back(objects_.size());
-                objects_.push_back({});
+                const size_t index = objects_.size() - 1;
+                link(index);
+                previous = index;
                 continue;
             }
             auto index = reference(*head, objects_.size());
             if (!index) {
                 return std::nullopt;
             }
-            const auto& inherited = objects_[*index];
-            names.insert(names.end(), inherited.begin(), inherited.end());
-            break;
+            link(*index);
+            return first;
         }
-        for (size_t i = 0; i < defined.size(); ++i) {
-            objects_[defined[i]].assign(names.begin() + static_cast<std::ptrdiff_t>(i), names.end());
-        }
-        return names;
     }
 
+    // A table of fixed capacity: the root and string objects of a message
+    // body need a handful of entries, and an archive needing more before
+    // its text is not one this reader takes.
+    template <typename T> class Table {
+    public:
+        bool push(T item) {
+            if (size_ == kTableCapacity) {
+                return false;
+            }
+            items_[size_++] = std::move(item);
+            return true;
+        }
+        size_t size() const { return size_; }
+        T& operator[](size_t i) { return items_[i]; }
+
+    private:
+        std::array<T, kTableCapacity> items_{};
+        size_t size_ = 0;
+    };
+
+    // An entry of the objects table: a class (its name and superclass) or an
+    // object (no name).
+    struct Entry {
+        std::string_view name;
+        std::optional<size_t> superclass;
+    };
+
     Cursor in_;
-    std::vector<std::string_view> sharedStrings_;
-    // Objects and classes share one numbering; a class entry holds its chain
-    // of names, an object entry nothing.
-    std::vector<std::vector<std::string_view>> objects_;
+    Table<std::string_view> sharedStrings_;
+    Table<Entry> objects_; // objects and classes share one numbering
 };
 
 // ---------------------------------------------------------------------------
@@ -576,7 +600,8 @@ std::optional<std::string> TypedStreamDecoder::decodeToString(std::string_view d
     }
 }
 
-std::optional<std::string> TypedStreamDecoder::decodeToString(std::span<const uint8_t> data) noexcept {
+std::optional<std::string>
+TypedStreamDecoder::decodeToString(std::span<const uint8_t> data) noexcept {
     return decodeToString(
         std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
 }

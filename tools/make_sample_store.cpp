@@ -69,8 +69,8 @@ int main(int argc, char** argv) {
             }
         } else if (arg == "--archive-only-percent") {
             auto v = value();
-            if (!v || !parseNumber(*v, options.archiveOnlyPercent) || options.archiveOnlyPercent < 0 ||
-                options.archiveOnlyPercent > 100) {
+            if (!v || !parseNumber(*v, options.archiveOnlyPercent) ||
+                options.archiveOnlyPercent < 0 || options.archiveOnlyPercent > 100) {
                 return usageError("--archive-only-percent needs a number from 0 to 100");
             }
         } else if (!arg.empty() && arg.front() == '-') {
@@ -103,10 +103,10 @@ int main(int argc, char** argv) {
     try {
         const auto summary = orlune::samplestore::buildSampleStore(path, options);
         std::cout << "Wrote " << summary.messages << " messages to " << path << " ("
-                  << summary.archiveOnly << " with text only in attributedBody, " << summary.textOnly
-                  << " only in text, " << summary.both << " in both, " << summary.neither
-                  << " without text; " << summary.chats << " chats, " << summary.handles
-                  << " handles)\n";
+                  << summary.archiveOnly << " with text only in attributedBody, "
+                  << summary.textOnly << " only in text, " << summary.both << " in both, "
+                  << summary.neither << " without text; " << summary.chats << " chats, "
+                  << summary.handles << " handles)\n";
     } catch (const std::exception& e) {
         std::cerr << "orlune-make-sample-store: " << e.what() << "\n";
         return 1;

@@ -1,12 +1,12 @@
 #include "OrluneCore/ChatDBReader.hpp"
+
 #include "tests/support/TempDir.hpp"
 #include "tools/samplestore/ChatStoreWriter.hpp"
 #include "tools/samplestore/SampleStore.hpp"
 #include "tools/samplestore/TypedStreamWriter.hpp"
 
-#include <gtest/gtest.h>
-
 #include <fstream>
+#include <gtest/gtest.h>
 #include <map>
 
 namespace orlune::core {
@@ -20,13 +20,14 @@ using samplestore::TypedStreamWriter;
 using testing::ScopedEnv;
 using testing::TempDir;
 
-std::string body(std::string_view text) { return TypedStreamWriter::attributedBody(text); }
+std::string body(std::string_view text) {
+    return TypedStreamWriter::attributedBody(text);
+}
 
 // A store in a temporary folder, with HOME and the data folder pointed there.
 class ChatDBReaderTest : public ::testing::Test {
 protected:
-    ChatDBReaderTest()
-        : env_("HOME", dir_.path().string()), path_(dir_.file("chat.db")) {
+    ChatDBReaderTest() : env_("HOME", dir_.path().string()), path_(dir_.file("chat.db")) {
         env_.set("XDG_DATA_HOME", dir_.file("data"));
         env_.set("CHAT_DB_PATH", std::nullopt);
     }
@@ -39,8 +40,10 @@ protected:
             writer_ = std::make_unique<ChatStoreWriter>(path_);
             writer_->addHandle({1, "+15550001", "iMessage"});
             writer_->addHandle({2, "bob@example.com", std::nullopt});
-            writer_->addChat({1, "iMessage;-;+15550001", std::nullopt, samplestore::kDirectChatStyle, "+15550001"});
-            writer_->addChat({2, "iMessage;+;chat42", "Trip", samplestore::kGroupChatStyle, "chat42"});
+            writer_->addChat({1, "iMessage;-;+15550001", std::nullopt,
+                              samplestore::kDirectChatStyle, "+15550001"});
+            writer_->addChat(
+                {2, "iMessage;+;chat42", "Trip", samplestore::kGroupChatStyle, "chat42"});
             writer_->addChat({3, "iMessage;+;chat7", "", 0, "chat7"});
             writer_->addChatMember(2, 2);
             writer_->addChatMember(2, 1);
@@ -104,10 +107,10 @@ TEST_F(ChatDBReaderTest, CursorOrdersByDateThenRowid) {
     };
     const Case cases[] = {
         {0, 0, 10, {5, 2, 3, 4, 1}, 200, 1},
-        {100, 3, 10, {4, 1}, 200, 1},  // equal date: only higher ROWIDs
-        {100, 4, 10, {1}, 200, 1},     // greater date: whatever its ROWID
-        {50, 5, 2, {2, 3}, 100, 3},    // limit cuts the page
-        {200, 1, 10, {}, 200, 1},      // nothing after: the cursor comes back unchanged
+        {100, 3, 10, {4, 1}, 200, 1}, // equal date: only higher ROWIDs
+        {100, 4, 10, {1}, 200, 1},    // greater date: whatever its ROWID
+        {50, 5, 2, {2, 3}, 100, 3},   // limit cuts the page
+        {200, 1, 10, {}, 200, 1},     // nothing after: the cursor comes back unchanged
         {300, 0, 10, {}, 300, 0},
     };
     for (const auto& c : cases) {
@@ -132,9 +135,9 @@ TEST_F(ChatDBReaderTest, TextComesFromTheColumnOrElseTheArchive) {
     for (const auto& m : page.messages) {
         texts.push_back(m.text());
     }
-    EXPECT_EQ(texts, (std::vector<std::string>{"plain", "column wins", "only in the archive",
-                                               "empty column, archive text", std::string(300, 'x'),
-                                               "👍"}));
+    EXPECT_EQ(texts,
+              (std::vector<std::string>{"plain", "column wins", "only in the archive",
+                                        "empty column, archive text", std::string(300, 'x'), "👍"}));
 }
 
 TEST_F(ChatDBReaderTest, PageOfDroppedRowsStillMovesTheCursor) {
@@ -147,7 +150,7 @@ TEST_F(ChatDBReaderTest, PageOfDroppedRowsStillMovesTheCursor) {
     message(3, 12, std::nullopt, std::string("\x01\x02", 2)); // body the decoder cannot read
     message(4, 13, std::nullopt,
             TypedStreamWriter::attributedBody("\xEF\xBF\xBC", attachmentOnly)); // attachment only
-    message(5, 14, std::nullopt, body("🎉🎉"));              // no letter or number
+    message(5, 14, std::nullopt, body("🎉🎉")); // no letter or number
     ChatDBReader reader = open();
     store(); // keep the writer closed; rows with no guid need raw SQL
     {
@@ -233,15 +236,27 @@ TEST_F(ChatDBReaderTest, ReadingLeavesTheStoreByteIdentical) {
     message(2, 2, std::nullopt, body("b"));
     open();
     const std::string before = testing::readFile(path_);
-    {
+    auto readEverything = [this] {
         ChatDBReader reader(path_);
-        reader.fetchMessages(0, 0, 100);
+        EXPECT_EQ(reader.fetchMessages(0, 0, 100).messages.size(), 2u);
         reader.fetchChatParticipants();
         reader.totalMessageCount();
-    }
+    };
+    readEverything();
     EXPECT_EQ(testing::readFile(path_), before);
     EXPECT_FALSE(pathExists(path_ + "-journal"));
     EXPECT_FALSE(pathExists(path_ + "-wal"));
+
+    // The operating system keeps its store in WAL mode.
+    {
+        sqlite::Connection db;
+        ASSERT_EQ(db.open(path_, SQLITE_OPEN_READWRITE), SQLITE_OK);
+        std::string error;
+        ASSERT_EQ(sqlite::exec(db.get(), "PRAGMA journal_mode = WAL", error), SQLITE_OK) << error;
+    }
+    const std::string walBefore = testing::readFile(path_);
+    readEverything();
+    EXPECT_EQ(testing::readFile(path_), walBefore);
 }
 
 TEST_F(ChatDBReaderTest, OpeningFailures) {
@@ -314,10 +329,11 @@ TEST_F(ChatDBReaderTest, CorruptionPartWayThrowsAfterTheEarlierPages) {
         ASSERT_EQ(s.prepare(store().connection(), "PRAGMA page_size"), SQLITE_OK);
         ASSERT_EQ(s.step(), SQLITE_ROW);
         pageSize = s.columnInt64(0);
-        ASSERT_EQ(s.prepare(store().connection(),
-                            "SELECT pageno FROM dbstat WHERE name = 'message' AND pagetype = 'leaf' "
-                            "ORDER BY path"),
-                  SQLITE_OK);
+        ASSERT_EQ(
+            s.prepare(store().connection(),
+                      "SELECT pageno FROM dbstat WHERE name = 'message' AND pagetype = 'leaf' "
+                      "ORDER BY path"),
+            SQLITE_OK);
         std::vector<int64_t> leaves;
         while (s.step() == SQLITE_ROW) {
             leaves.push_back(s.columnInt64(0));

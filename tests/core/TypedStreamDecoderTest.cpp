@@ -1,9 +1,9 @@
 #include "OrluneCore/TypedStreamDecoder.hpp"
+
 #include "OrluneCore/Utf8.hpp"
 #include "tools/samplestore/TypedStreamWriter.hpp"
 
 #include <gtest/gtest.h>
-
 #include <random>
 #include <string>
 #include <vector>
@@ -43,21 +43,22 @@ std::string fromHex(std::string_view hex) {
 }
 
 // The body of "Hi there" as the operating system's archiver writes it.
-const std::string kHiThere = fromHex(
-    "04 0b 73 74 72 65 61 6d 74 79 70 65 64 81 e8 03 84 01 40 84 84 84 12 4e"
-    "53 41 74 74 72 69 62 75 74 65 64 53 74 72 69 6e 67 00 84 84 08 4e 53 4f"
-    "62 6a 65 63 74 00 85 92 84 84 84 08 4e 53 53 74 72 69 6e 67 01 94 84 01"
-    "2b 08 48 69 20 74 68 65 72 65 86 84 02 69 49 01 08 92 84 84 84 0c 4e 53"
-    "44 69 63 74 69 6f 6e 61 72 79 00 94 84 01 69 01 92 84 96 96 1d 5f 5f 6b"
-    "49 4d 4d 65 73 73 61 67 65 50 61 72 74 41 74 74 72 69 62 75 74 65 4e 61"
-    "6d 65 86 92 84 84 84 08 4e 53 4e 75 6d 62 65 72 00 84 84 07 4e 53 56 61"
-    "6c 75 65 00 94 84 01 2a 84 99 99 00 86 86 86");
+const std::string kHiThere =
+    fromHex("04 0b 73 74 72 65 61 6d 74 79 70 65 64 81 e8 03 84 01 40 84 84 84 12 4e"
+            "53 41 74 74 72 69 62 75 74 65 64 53 74 72 69 6e 67 00 84 84 08 4e 53 4f"
+            "62 6a 65 63 74 00 85 92 84 84 84 08 4e 53 53 74 72 69 6e 67 01 94 84 01"
+            "2b 08 48 69 20 74 68 65 72 65 86 84 02 69 49 01 08 92 84 84 84 0c 4e 53"
+            "44 69 63 74 69 6f 6e 61 72 79 00 94 84 01 69 01 92 84 96 96 1d 5f 5f 6b"
+            "49 4d 4d 65 73 73 61 67 65 50 61 72 74 41 74 74 72 69 62 75 74 65 4e 61"
+            "6d 65 86 92 84 84 84 08 4e 53 4e 75 6d 62 65 72 00 84 84 07 4e 53 56 61"
+            "6c 75 65 00 94 84 01 2a 84 99 99 00 86 86 86");
 
 // Version 4, "streamtyped", system version 1000.
-std::string utf8Sanitized(std::string_view text) { return utf8::sanitize(text); }
+std::string utf8Sanitized(std::string_view text) {
+    return utf8::sanitize(text);
+}
 
-const std::string kHeader =
-    bytes({0x04, 0x0B}) + "streamtyped" + bytes({0x81, 0xE8, 0x03});
+const std::string kHeader = bytes({0x04, 0x0B}) + "streamtyped" + bytes({0x81, 0xE8, 0x03});
 
 TEST(TypedStreamDecoder, ReadsTheArchiversExample) {
     ASSERT_EQ(kHiThere.size(), 183u);
@@ -82,8 +83,8 @@ TEST(TypedStreamDecoder, BodiesOutsideTheArchiveFormFallBackToTheScan) {
         {"bare length after the header", kHeader + bytes({0x05}) + "Hello", std::nullopt},
         {"empty", "", std::nullopt},
         {"header only", kHeader, std::nullopt},
-        {"framework names only are dropped",
-         kHeader + bytes({0x84, 0x2B, 0x0D}) + "NSURL is here", std::nullopt},
+        {"framework names only are dropped", kHeader + bytes({0x84, 0x2B, 0x0D}) + "NSURL is here",
+         std::nullopt},
         {"two strings joined by a line feed",
          kHeader + bytes({0x84, 0x2B, 0x03}) + "one" + bytes({0x84, 0x2B, 0x03}) + "two",
          "one\ntwo"},
@@ -153,7 +154,8 @@ TEST(TypedStreamDecoder, ReadsWriterArchives) {
         AttributedBodyOptions options;
         std::optional<std::string> expected;
     };
-    auto runs = [](std::vector<std::pair<std::string, TextAttributes>> pieces, bool mutableClasses) {
+    auto runs = [](std::vector<std::pair<std::string, TextAttributes>> pieces,
+                   bool mutableClasses) {
         AttributedBodyOptions options;
         options.mutableClasses = mutableClasses;
         for (auto& [text, attributes] : pieces) {
@@ -174,8 +176,8 @@ TEST(TypedStreamDecoder, ReadsWriterArchives) {
         {"arabic", arabic, {}, arabic},
         {"link run", "Look at this " + url, runs({{"Look at this ", {}}, {url, link}}, false),
          "Look at this " + url},
-        {"mention run", "Bob are you coming?", runs({{"Bob", mention}, {" are you coming?", {}}}, true),
-         "Bob are you coming?"},
+        {"mention run", "Bob are you coming?",
+         runs({{"Bob", mention}, {" are you coming?", {}}}, true), "Bob are you coming?"},
         {"attachment with caption", attachmentCharacter + "Look",
          runs({{attachmentCharacter, attachment}, {"Look", caption}}, false),
          attachmentCharacter + "Look"},
@@ -183,7 +185,9 @@ TEST(TypedStreamDecoder, ReadsWriterArchives) {
          std::nullopt},
         {"emoji only", "😂😂", {}, std::nullopt},
         {"punctuation and spaces", " ?! ", {}, std::nullopt},
-        {"framework words typed by the user", "Is NSURL an Attribute of __kIM?", {},
+        {"framework words typed by the user",
+         "Is NSURL an Attribute of __kIM?",
+         {},
          "Is NSURL an Attribute of __kIM?"},
         {"digits only", "42", {}, "42"},
     };
@@ -231,8 +235,31 @@ TEST(TypedStreamDecoder, TruncatedArchivesNeverReadPastTheEnd) {
                 // The attribute runs after the text are not needed.
                 EXPECT_EQ(decoded, text) << "cut at " << cut;
             } else if (decoded) {
-                EXPECT_EQ(decoded->find("NS"), std::string::npos) << "cut at " << cut << ": " << *decoded;
+                EXPECT_EQ(decoded->find("NS"), std::string::npos)
+                    << "cut at " << cut << ": " << *decoded;
             }
+        }
+    }
+}
+
+TEST(TypedStreamDecoder, DeepClassChains) {
+    // A root class with many superclasses before the text. The archive
+    // reader keeps a bounded number of classes; past that it leaves the
+    // body to the scan, which must still stop safely.
+    for (int classes : {20, 40, 200}) {
+        std::string blob = kHeader + bytes({0x84, 0x01, 0x40, 0x84, 0x84, 0x84, 0x12}) +
+                           "NSAttributedString" + bytes({0x00});
+        for (int i = 0; i < classes; ++i) {
+            const std::string name = "Class" + std::to_string(i);
+            blob += bytes({0x84, 0x84, static_cast<int>(name.size())}) + name + bytes({0x00});
+        }
+        blob += bytes({0x85, 0x92, 0x84, 0x84, 0x84, 0x08}) + "NSString" +
+                bytes({0x01, 0x85, 0x84, 0x01, 0x2B, 0x04}) + "text" + bytes({0x86, 0x86});
+        auto decoded = decodeExactCopy(blob);
+        if (classes == 20) {
+            EXPECT_EQ(decoded, "text");
+        } else if (decoded) {
+            EXPECT_FALSE(decoded->empty());
         }
     }
 }

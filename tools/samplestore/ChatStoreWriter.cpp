@@ -148,18 +148,22 @@ CREATE TABLE chat_handle_join (
     handle_id INTEGER REFERENCES handle (ROWID) ON DELETE CASCADE,
     UNIQUE(chat_id, handle_id)
 );
-CREATE INDEX message_idx_date ON message(date);
-CREATE INDEX message_idx_handle ON message(handle_id, date);
-CREATE INDEX message_idx_is_read ON message(is_read, is_from_me, is_finished);
-CREATE INDEX chat_message_join_idx_message_id_only ON chat_message_join(message_id);
-CREATE INDEX chat_message_join_idx_message_date_id_chat_id ON chat_message_join(chat_id, message_date, message_id);
-CREATE INDEX chat_handle_join_idx_handle_id ON chat_handle_join(handle_id);
-CREATE INDEX chat_idx_chat_identifier ON chat(chat_identifier);
 INSERT INTO _SqliteDatabaseProperties (key, value) VALUES ('_ClientVersion', '17000');
 )sql";
 
-constexpr const char* kInsertHandle =
-    "INSERT INTO handle (ROWID, id, country, service, uncanonicalized_id) VALUES (?, ?, 'us', ?, ?)";
+// The store's secondary indexes (the UNIQUE constraints above make their own).
+constexpr const char* kIndexes = R"sql(
+CREATE INDEX IF NOT EXISTS message_idx_date ON message(date);
+CREATE INDEX IF NOT EXISTS message_idx_handle ON message(handle_id, date);
+CREATE INDEX IF NOT EXISTS message_idx_is_read ON message(is_read, is_from_me, is_finished);
+CREATE INDEX IF NOT EXISTS chat_message_join_idx_message_id_only ON chat_message_join(message_id);
+CREATE INDEX IF NOT EXISTS chat_message_join_idx_message_date_id_chat_id ON chat_message_join(chat_id, message_date, message_id);
+CREATE INDEX IF NOT EXISTS chat_handle_join_idx_handle_id ON chat_handle_join(handle_id);
+CREATE INDEX IF NOT EXISTS chat_idx_chat_identifier ON chat(chat_identifier);
+)sql";
+
+constexpr const char* kInsertHandle = "INSERT INTO handle (ROWID, id, country, service, "
+                                      "uncanonicalized_id) VALUES (?, ?, 'us', ?, ?)";
 constexpr const char* kInsertChat =
     "INSERT INTO chat (ROWID, guid, style, state, account_id, chat_identifier, service_name, "
     "display_name, group_id) VALUES (?, ?, ?, 3, 'E:me@example.org', ?, ?, ?, ?)";
@@ -167,10 +171,12 @@ constexpr const char* kInsertMessage =
     "INSERT INTO message (ROWID, guid, text, handle_id, attributedBody, version, type, service, "
     "account, account_guid, date, date_read, date_delivered, is_delivered, is_finished, "
     "is_from_me, is_read, is_sent, part_count) "
-    "VALUES (?, ?, ?, ?, ?, 10, 0, ?, 'E:me@example.org', 'ACCOUNT-0001', ?, ?, ?, 1, 1, ?, ?, ?, 1)";
+    "VALUES (?, ?, ?, ?, ?, 10, 0, ?, 'E:me@example.org', 'ACCOUNT-0001', ?, ?, ?, 1, 1, ?, ?, ?, "
+    "1)";
 constexpr const char* kInsertJoin =
     "INSERT INTO chat_message_join (chat_id, message_id, message_date) VALUES (?, ?, ?)";
-constexpr const char* kInsertMember = "INSERT INTO chat_handle_join (chat_id, handle_id) VALUES (?, ?)";
+constexpr const char* kInsertMember =
+    "INSERT INTO chat_handle_join (chat_id, handle_id) VALUES (?, ?)";
 
 } // namespace
 
@@ -182,13 +188,19 @@ struct ChatStoreWriter::Statements {
     Statement member;
 };
 
-ChatStoreWriter::ChatStoreWriter(const std::string& path) {
+ChatStoreWriter::ChatStoreWriter(const std::string& path)
+    : ChatStoreWriter(path, CreateOptions{}) {}
+
+ChatStoreWriter::ChatStoreWriter(const std::string& path, CreateOptions options) {
     if (core::pathExists(path)) {
         throw ChatStoreError("A file already exists at " + path);
     }
     open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     try {
         execute(kSchema);
+        if (!options.deferIndexes) {
+            execute(kIndexes);
+        }
         prepareStatements();
     } catch (...) {
         statements_.reset();
@@ -333,7 +345,8 @@ void ChatStoreWriter::addMessage(const MessageRow& message) {
     run(db_, s);
 }
 
-void ChatStoreWriter::joinMessageToChat(int64_t messageRowid, int64_t chatRowid, int64_t messageDate) {
+void ChatStoreWriter::joinMessageToChat(int64_t messageRowid, int64_t chatRowid,
+                                        int64_t messageDate) {
     auto& s = statements_->join;
     s.bindInt64(1, chatRowid);
     s.bindInt64(2, messageRowid);
@@ -348,6 +361,13 @@ void ChatStoreWriter::addChatMember(int64_t chatRowid, int64_t handleRowid) {
     run(db_, s);
 }
 
-const char* ChatStoreWriter::schemaSql() { return kSchema; }
+void ChatStoreWriter::createIndexes() {
+    execute(kIndexes);
+}
+
+const char* ChatStoreWriter::schemaSql() {
+    static const std::string whole = std::string(kSchema) + kIndexes;
+    return whole.c_str();
+}
 
 } // namespace orlune::samplestore

@@ -8,11 +8,10 @@
 // handle.service accept NULL so that readers' handling of missing values can
 // be exercised; the journal mode is SQLite's default (rollback journal).
 
-#include <sqlite3.h>
-
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <sqlite3.h>
 #include <stdexcept>
 #include <string>
 
@@ -20,7 +19,7 @@ namespace orlune::samplestore {
 
 struct HandleRow {
     int64_t rowid = 0;
-    std::optional<std::string> id;                    // the address: phone number or e-mail
+    std::optional<std::string> id;                   // the address: phone number or e-mail
     std::optional<std::string> service = "iMessage"; // "iMessage", "SMS", ...
 };
 
@@ -30,10 +29,10 @@ inline constexpr int64_t kDirectChatStyle = 45;
 
 struct ChatRow {
     int64_t rowid = 0;
-    std::string guid;                        // e.g. "iMessage;-;+15551230000" or "iMessage;+;chat1234"
+    std::string guid; // e.g. "iMessage;-;+15551230000" or "iMessage;+;chat1234"
     std::optional<std::string> displayName; // NULL for most one-to-one chats
     int64_t style = kDirectChatStyle;
-    std::string chatIdentifier;             // the address or "chat<number>"
+    std::string chatIdentifier; // the address or "chat<number>"
     std::string serviceName = "iMessage";
 };
 
@@ -62,6 +61,12 @@ public:
     // Creates the store at `path` with the full schema. Throws when a file
     // already exists there.
     explicit ChatStoreWriter(const std::string& path);
+    struct CreateOptions {
+        // Leave out the secondary indexes until createIndexes(): much faster
+        // when many rows follow.
+        bool deferIndexes = false;
+    };
+    ChatStoreWriter(const std::string& path, CreateOptions options);
     // Opens an existing store (made by this writer) to add rows to it.
     struct OpenExisting {};
     ChatStoreWriter(const std::string& path, OpenExisting);
@@ -93,6 +98,10 @@ public:
     // Commits an open transaction and closes the connection; later calls do
     // nothing, other methods must not be called after it.
     void close();
+
+    // Creates the secondary indexes left out with deferIndexes (nothing when
+    // they exist).
+    void createIndexes();
 
     // The schema written by the constructor, as one SQL script.
     static const char* schemaSql();

@@ -16,9 +16,16 @@ namespace orlune::samplestore {
 
 namespace {
 
-// 2022-01-01 00:00:00 UTC in the store's unit (nanoseconds since 2001-01-01).
-constexpr int64_t kFirstDate = 662688000LL * 1000000000LL;
+// The store's time unit: nanoseconds since 2001-01-01 00:00:00 UTC.
 constexpr int64_t kSecond = 1000000000LL;
+// 2024-01-01 00:00:00 UTC: where a new store's history ends (roughly).
+constexpr int64_t kHistoryEnd = 725846400LL * kSecond;
+constexpr int64_t kDay = 86400;
+// A history spans about five minutes per message, from 30 days to 10 years,
+// so that dates stay far from overflowing whatever the message count.
+constexpr int64_t kMinSpanSeconds = 30 * kDay;
+constexpr int64_t kMaxSpanSeconds = 3652 * kDay;
+constexpr int64_t kMeanBurstLength = 4; // messages per burst, on average (1 to 8)
 constexpr std::string_view kAttachmentCharacter = "\xEF\xBF\xBC"; // U+FFFC
 
 // The people, chats and memberships are the same in every store (their own
@@ -40,17 +47,17 @@ struct Chat {
 };
 
 constexpr std::array<std::string_view, 48> kFirstNames = {
-    "Alice",  "Ben",    "Chloé",  "Daniel", "Emma",   "Farid",  "Grace",  "Hiroshi",
-    "Ines",   "Jonas",  "Kavya",  "Liam",   "María",  "Noah",   "Olivia", "Pedro",
-    "Quinn",  "Rosa",   "Søren",  "Tom",    "Uma",    "Victor", "Wen",    "Xavier",
-    "Yasmin", "Zoë",    "Amir",   "Björn",  "Camille", "Dmitri", "Elif",  "François",
-    "Gabriel", "Hana",  "Ivan",   "José",   "Kenji",  "Lucía",  "Mateus", "Nadia",
-    "Oskar",  "Priya",  "Renée",  "Sam",    "Tariq",  "Ayşe",   "Leo",    "Mia",
+    "Alice",   "Ben",   "Chloé", "Daniel", "Emma",    "Farid",  "Grace",  "Hiroshi",
+    "Ines",    "Jonas", "Kavya", "Liam",   "María",   "Noah",   "Olivia", "Pedro",
+    "Quinn",   "Rosa",  "Søren", "Tom",    "Uma",     "Victor", "Wen",    "Xavier",
+    "Yasmin",  "Zoë",   "Amir",  "Björn",  "Camille", "Dmitri", "Elif",   "François",
+    "Gabriel", "Hana",  "Ivan",  "José",   "Kenji",   "Lucía",  "Mateus", "Nadia",
+    "Oskar",   "Priya", "Renée", "Sam",    "Tariq",   "Ayşe",   "Leo",    "Mia",
 };
 
 constexpr std::array<std::string_view, 10> kGroupNames = {
-    "Family", "Hiking crew", "Book club", "", "Office lunch", "Roommates 🏠",
-    "Soccer Sundays ⚽", "Wedding planning", "Climbing", "Trip to Lisbon",
+    "Family",      "Hiking crew",      "Book club",        "",         "Office lunch",
+    "Roommates 🏠", "Soccer Sundays ⚽", "Wedding planning", "Climbing", "Trip to Lisbon",
 };
 
 struct Cast {
@@ -86,7 +93,10 @@ Cast makeCast() {
         cast.chats.push_back({chatRowid++, c.service + ";-;" + c.address, {i}, false});
     }
     for (size_t g = 0; g < kGroupNames.size(); ++g) {
-        Chat chat{chatRowid++, "iMessage;+;chat" + std::to_string(100000000 + rng() % 900000000), {}, true};
+        Chat chat{chatRowid++,
+                  "iMessage;+;chat" + std::to_string(100000000 + rng() % 900000000),
+                  {},
+                  true};
         const size_t size = 2 + rng() % 5;
         while (chat.members.size() < size) {
             size_t m = rng() % cast.contacts.size();
@@ -100,26 +110,27 @@ Cast makeCast() {
 }
 
 constexpr std::array<std::string_view, 24> kPlaces = {
-    "the station", "Café Müller", "the park", "Tesco", "the gym", "Lisbon", "the office",
-    "Zürich", "São Paulo", "the airport", "Joe's pizza", "the library", "Kraków", "the beach",
-    "the farmers market", "Mom's place", "the dentist", "the cinema", "IKEA", "the bakery",
-    "the climbing gym", "the pub on Queen St", "Shibuya", "the hospital",
+    "the station",      "Café Müller",         "the park",   "Tesco",        "the gym",
+    "Lisbon",           "the office",          "Zürich",     "São Paulo",    "the airport",
+    "Joe's pizza",      "the library",         "Kraków",     "the beach",    "the farmers market",
+    "Mom's place",      "the dentist",         "the cinema", "IKEA",         "the bakery",
+    "the climbing gym", "the pub on Queen St", "Shibuya",    "the hospital",
 };
 constexpr std::array<std::string_view, 12> kTimes = {
-    "7:30", "8", "noon", "half past 5", "6pm", "9:15", "10ish", "3:45", "after lunch",
-    "around 7", "11:30", "first thing tomorrow",
+    "7:30",  "8",    "noon",        "half past 5", "6pm",   "9:15",
+    "10ish", "3:45", "after lunch", "around 7",    "11:30", "first thing tomorrow",
 };
 constexpr std::array<std::string_view, 9> kDays = {
-    "tonight", "tomorrow", "on Saturday", "on Sunday", "this weekend", "next week", "on Friday",
-    "Monday morning", "on Thursday",
+    "tonight",   "tomorrow",  "on Saturday",    "on Sunday",   "this weekend",
+    "next week", "on Friday", "Monday morning", "on Thursday",
 };
 constexpr std::array<std::string_view, 12> kFoods = {
-    "ramen", "tacos", "pizza", "sushi", "dumplings", "pho", "curry", "crêpes", "falafel",
-    "pasta", "bibimbap", "pastéis de nata",
+    "ramen", "tacos",  "pizza",   "sushi", "dumplings", "pho",
+    "curry", "crêpes", "falafel", "pasta", "bibimbap",  "pastéis de nata",
 };
 constexpr std::array<std::string_view, 12> kItems = {
-    "milk", "the keys", "my charger", "bread", "the tickets", "a birthday card", "batteries",
-    "the blue folder", "oat milk", "coffee beans", "the umbrella", "dog food",
+    "milk",      "the keys",        "my charger", "bread",        "the tickets",  "a birthday card",
+    "batteries", "the blue folder", "oat milk",   "coffee beans", "the umbrella", "dog food",
 };
 constexpr std::array<std::string_view, 9> kEmoji = {
     "😂", "👍", "❤️", "🎉", "🙏", "😅", "🍕", "👨‍👩‍👧", "🔥",
@@ -299,7 +310,8 @@ public:
         } else if (kind < 8) {
             pieces.push_back({std::string(pick(kEmoji)), {}});
         } else if (kind < 11) { // a link inside the text
-            std::string url = "https://www.example.com/articles/" + std::to_string(1000 + below(9000));
+            std::string url =
+                "https://www.example.com/articles/" + std::to_string(1000 + below(9000));
             pieces.push_back({"Look at this ", {}});
             TextAttributes link;
             link.link = url;
@@ -344,8 +356,18 @@ std::string archive(const std::vector<Piece>& pieces, bool mutableClasses) {
     return TypedStreamWriter::attributedBody(joinPieces(pieces), options);
 }
 
+int64_t spanSeconds(int64_t messageCount) {
+    const int64_t perMessage = 300;
+    if (messageCount > kMaxSpanSeconds / perMessage) {
+        return kMaxSpanSeconds;
+    }
+    return std::clamp(messageCount * perMessage, kMinSpanSeconds, kMaxSpanSeconds);
+}
+
+// Writes the messages with dates after `firstDate`, bursts of messages a few
+// minutes apart separated by pauses of about `meanPauseSeconds`.
 void writeMessages(ChatStoreWriter& writer, const Cast& cast, const SampleStoreOptions& options,
-                   int64_t firstDate, SampleStoreSummary& summary) {
+                   int64_t firstDate, int64_t meanPauseSeconds, SampleStoreSummary& summary) {
     Generator gen(cast, options.seed);
     const int archiveOnly = std::clamp(options.archiveOnlyPercent, 0, 100);
     const int neither = std::min(4, 100 - archiveOnly);
@@ -358,10 +380,12 @@ void writeMessages(ChatStoreWriter& writer, const Cast& cast, const SampleStoreO
         // A burst of messages in one chat, minutes apart, then a longer pause.
         const Chat& chat = cast.chats[gen.below(cast.chats.size())];
         const int64_t burst = std::min<int64_t>(remaining, 1 + static_cast<int64_t>(gen.below(8)));
-        date += static_cast<int64_t>(600 + gen.below(86400)) * kSecond;
+        date += static_cast<int64_t>(1 + gen.below(static_cast<size_t>(2 * meanPauseSeconds))) *
+                kSecond;
         for (int64_t b = 0; b < burst; ++b, ++rowid, --remaining) {
             if (gen.percent() >= 4) { // otherwise the same date as the previous message
-                date += static_cast<int64_t>(1 + gen.below(600)) * kSecond + static_cast<int64_t>(gen.below(1000000));
+                date += static_cast<int64_t>(1 + gen.below(240)) * kSecond +
+                        static_cast<int64_t>(gen.below(1000000));
             }
             const bool fromMe = gen.percent() < 45;
             const Contact& sender = cast.contacts[chat.members[gen.below(chat.members.size())]];
@@ -389,7 +413,8 @@ void writeMessages(ChatStoreWriter& writer, const Cast& cast, const SampleStoreO
                 if (category % 2 == 0) {
                     TextAttributes attachment;
                     attachment.fileTransferGuid = "at_0_" + *row.guid;
-                    row.attributedBody = archive({{std::string(kAttachmentCharacter), attachment}}, mutableClasses);
+                    row.attributedBody =
+                        archive({{std::string(kAttachmentCharacter), attachment}}, mutableClasses);
                 }
                 ++summary.neither;
             } else if (category < archiveOnly + neither + textOnly) {
@@ -407,7 +432,8 @@ void writeMessages(ChatStoreWriter& writer, const Cast& cast, const SampleStoreO
             } else {
                 writer.joinMessageToChat(rowid, chat.rowid, date);
                 if (placement == 1) {
-                    const Chat& other = cast.chats[(static_cast<size_t>(chat.rowid) + 3) % cast.chats.size()];
+                    const Chat& other =
+                        cast.chats[(static_cast<size_t>(chat.rowid) + 3) % cast.chats.size()];
                     writer.joinMessageToChat(rowid, other.rowid, date);
                     ++summary.inTwoChats;
                 }
@@ -427,7 +453,7 @@ void prepareForBulkWrites(ChatStoreWriter& writer) {
 
 SampleStoreSummary buildSampleStore(const std::string& path, const SampleStoreOptions& options) {
     const Cast cast = makeCast();
-    ChatStoreWriter writer(path);
+    ChatStoreWriter writer(path, ChatStoreWriter::CreateOptions{.deferIndexes = true});
     prepareForBulkWrites(writer);
     writer.beginTransaction();
     SampleStoreSummary summary;
@@ -462,7 +488,13 @@ SampleStoreSummary buildSampleStore(const std::string& path, const SampleStoreOp
     }
     summary.handles = static_cast<int64_t>(cast.contacts.size());
     summary.chats = static_cast<int64_t>(cast.chats.size());
-    writeMessages(writer, cast, options, kFirstDate, summary);
+    const int64_t span = spanSeconds(options.messageCount);
+    const int64_t bursts = std::max<int64_t>(1, options.messageCount / kMeanBurstLength);
+    // Messages inside a burst are two minutes apart on average.
+    const int64_t withinBursts = (kMeanBurstLength - 1) * 120;
+    writeMessages(writer, cast, options, kHistoryEnd - span * kSecond,
+                  std::max<int64_t>(1, span / bursts - withinBursts), summary);
+    writer.createIndexes();
     writer.commit();
     writer.close();
     return summary;
@@ -473,17 +505,20 @@ SampleStoreSummary appendSampleMessages(const std::string& path, int64_t count, 
     const Cast cast = makeCast();
     ChatStoreWriter writer(path, ChatStoreWriter::OpenExisting{});
     int64_t lastRowid = 0;
-    int64_t lastDate = kFirstDate;
+    int64_t lastDate = kHistoryEnd;
     {
         core::sqlite::Statement statement;
-        if (statement.prepare(writer.connection(),
-                              "SELECT COALESCE(MAX(ROWID), 0), COALESCE(MAX(date), 0) FROM message") !=
+        if (statement.prepare(
+                writer.connection(),
+                "SELECT COALESCE(MAX(ROWID), 0), COALESCE(MAX(date), 0) FROM message") !=
                 SQLITE_OK ||
             statement.step() != SQLITE_ROW) {
             throw ChatStoreError(core::sqlite::errorMessage(writer.connection()));
         }
         lastRowid = statement.columnInt64(0);
-        lastDate = std::max(lastDate, statement.columnInt64(1));
+        if (lastRowid > 0) {
+            lastDate = statement.columnInt64(1);
+        }
     }
     prepareForBulkWrites(writer);
     writer.beginTransaction();
@@ -495,7 +530,7 @@ SampleStoreSummary appendSampleMessages(const std::string& path, int64_t count, 
     SampleStoreSummary summary;
     summary.handles = static_cast<int64_t>(cast.contacts.size());
     summary.chats = static_cast<int64_t>(cast.chats.size());
-    writeMessages(writer, cast, options, lastDate, summary);
+    writeMessages(writer, cast, options, lastDate, 30 * 60, summary);
     writer.commit();
     writer.close();
     return summary;

@@ -1,7 +1,9 @@
 #pragma once
 // Builds a messaging store full of plausible conversations, for tests,
 // benchmarks and the built-in sample store. The same options and seed always
-// give the same store.
+// give the same store. Message dates are in the store's unit (nanoseconds
+// since 2001-01-01), about five minutes apart on average, ending around the
+// start of 2024; some messages share the date of the one before.
 
 #include <cstdint>
 #include <string>
@@ -20,8 +22,8 @@ struct SampleStoreOptions {
     // stay as they are), so that the store holds exactly the same messages
     // but needs no decoding. Nothing else changes for the same seed.
     bool textAlwaysInTextColumn = false;
-    // Number given to the first message row and first message date offset;
-    // appendSampleMessages uses them to continue an existing store.
+    // ROWID of the first message (appendSampleMessages continues a store
+    // after its last one).
     int64_t firstRowid = 1;
 };
 
@@ -41,7 +43,8 @@ struct SampleStoreSummary {
 
 // Writes a new store at `path` (which must not exist) in one transaction.
 // Throws ChatStoreError on failure.
-SampleStoreSummary buildSampleStore(const std::string& path, const SampleStoreOptions& options = {});
+SampleStoreSummary buildSampleStore(const std::string& path,
+                                    const SampleStoreOptions& options = {});
 
 // Appends `count` messages to a store made by buildSampleStore (same chats and
 // handles), after its last ROWID and with dates from its last date on, in one

@@ -217,7 +217,8 @@ private:
 
 } // namespace
 
-std::string TypedStreamWriter::attributedBody(std::string_view text, const AttributedBodyOptions& options) {
+std::string TypedStreamWriter::attributedBody(std::string_view text,
+                                              const AttributedBodyOptions& options) {
     return BodyWriter().write(text, options);
 }
 

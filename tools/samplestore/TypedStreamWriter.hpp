@@ -45,7 +45,8 @@ struct AttributedBodyOptions {
 class TypedStreamWriter {
 public:
     // The archive of `text` (UTF-8 bytes, written unchanged) with `options`.
-    static std::string attributedBody(std::string_view text, const AttributedBodyOptions& options = {});
+    static std::string attributedBody(std::string_view text,
+                                      const AttributedBodyOptions& options = {});
 
     // The number of UTF-16 units of `text` (well-formed UTF-8): the unit that
     // attribute runs count in.

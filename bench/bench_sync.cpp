@@ -1,0 +1,227 @@
+// Sync speed and memory, against a pure-SQL copy measured in the same run.
+//
+//   bench_sync [--messages N] [--dir PATH] [--keep]
+//
+// Builds a sample messaging store of N messages (default 1,000,000; 40% with
+// their text only in the attributedBody archive) and a second store with the
+// same messages whose text is all in the `text` column. Then:
+//   (a) times a first ShadowSync::performSync into a fresh shadow database;
+//   (b) times a pure-SQL copy of the same rows into a fresh database with the
+//       same schema, triggers, indexes and connection settings: ATTACH the
+//       text-only store and INSERT ... SELECT (the reader's joins and rules
+//       written in SQL);
+// and prints both and their ratio (target <= 1.15). Then appends 1,000
+// messages to the store and times the incremental pass that finds them
+// (target <= 1% of the first sync). Peak memory of the first sync is the
+// process's VmHWM, reset just before the pass (target < 200 MB, and not
+// growing with N: compare a run with --messages 250000).
+
+#include "OrluneCore/ShadowDB.hpp"
+#include "OrluneCore/ShadowSync.hpp"
+#include "tools/samplestore/SampleStore.hpp"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+namespace {
+
+using namespace orlune;
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// User + system CPU time of this process so far, in seconds. The machines
+// are shared, so CPU time is printed beside wall time: it is the steadier of
+// the two when other work competes for the cores.
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+struct Stopwatch {
+    Clock::time_point wall = Clock::now();
+    double cpu = cpuSeconds();
+};
+
+struct Figures {
+    double wall = 0;
+    double cpu = 0;
+    int64_t rows = 0;
+};
+
+Figures stop(const Stopwatch& watch, int64_t rows) {
+    return Figures{secondsSince(watch.wall), cpuSeconds() - watch.cpu, rows};
+}
+
+std::string describe(const Figures& figures) {
+    char text[160];
+    std::snprintf(text, sizeof text, "%.2f s wall, %.2f s CPU, %lld rows", figures.wall,
+                  figures.cpu, static_cast<long long>(figures.rows));
+    return text;
+}
+
+// A field of /proc/self/status in kB (VmRSS, VmHWM), or -1.
+long statusKilobytes(const std::string& field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field + ":", 0) == 0) {
+            return std::strtol(line.c_str() + field.size() + 1, nullptr, 10);
+        }
+    }
+    return -1;
+}
+
+// Resets VmHWM to the current RSS (Linux 4.0+); false where unsupported.
+bool resetPeakMemory() {
+    std::ofstream clearRefs("/proc/self/clear_refs");
+    clearRefs << "5";
+    clearRefs.flush();
+    return static_cast<bool>(clearRefs);
+}
+
+void check(int rc, sqlite3* db, const char* what) {
+    if (rc != SQLITE_OK) {
+        std::cerr << what << ": " << core::sqlite::errorMessage(db) << "\n";
+        std::exit(1);
+    }
+}
+
+// The pure-SQL copy: the reader's query and normalisation rules as one
+// INSERT ... SELECT. The content hash (SHA-256 in the real path) has no SQL
+// counterpart; a random 16-hex-digit text of the same size stands in.
+constexpr const char* kBaselineCopy =
+    "INSERT OR REPLACE INTO messages\n"
+    "(guid, chat_id, chat_name, sender, text, timestamp, is_from_me, is_group,\n"
+    " has_attachments, attachment_types, content_hash)\n"
+    "SELECT m.guid, ifnull(c.guid, 'unknown'), c.display_name,\n"
+    "       CASE WHEN m.is_from_me <> 0 THEN 'me' ELSE ifnull(h.id, 'unknown') END,\n"
+    "       m.text, m.date, m.is_from_me <> 0, ifnull(c.style, 0) = 43, 0, NULL,\n"
+    "       lower(hex(randomblob(8)))\n"
+    "FROM store.message m\n"
+    "LEFT JOIN store.handle h ON m.handle_id = h.ROWID\n"
+    "LEFT JOIN store.chat_message_join cmj ON m.ROWID = cmj.message_id\n"
+    "LEFT JOIN store.chat c ON cmj.chat_id = c.ROWID\n"
+    "WHERE m.guid IS NOT NULL AND ifnull(m.text, '') <> ''\n"
+    "ORDER BY m.date ASC, m.ROWID ASC";
+
+Figures runBaseline(const std::string& textStore, const std::string& target) {
+    {
+        core::ShadowDB shadow(target);
+        shadow.createSchemaIfNeeded();
+    }
+    core::sqlite::Connection db;
+    check(db.open(target, SQLITE_OPEN_READWRITE), db.get(), "open baseline");
+    std::string error;
+    for (auto pragma : core::shadow_schema::kOpenPragmas) {
+        check(core::sqlite::exec(db.get(), std::string(pragma).c_str(), error), db.get(),
+              "pragma");
+    }
+    check(core::sqlite::exec(db.get(), ("ATTACH DATABASE '" + textStore + "' AS store").c_str(),
+                             error),
+          db.get(), "attach");
+
+    Stopwatch watch;
+    check(core::sqlite::exec(db.get(), kBaselineCopy, error), db.get(), "copy");
+    return stop(watch, sqlite3_changes64(db.get()));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int64_t messages = 1000000;
+    std::string folder;
+    bool keep = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--messages" && i + 1 < argc) {
+            messages = std::atoll(argv[++i]);
+        } else if (arg == "--dir" && i + 1 < argc) {
+            folder = argv[++i];
+        } else if (arg == "--keep") {
+            keep = true;
+        } else {
+            std::cerr << "usage: bench_sync [--messages N] [--dir PATH] [--keep]\n";
+            return 2;
+        }
+    }
+    namespace fs = std::filesystem;
+    if (folder.empty()) {
+        folder = (fs::temp_directory_path() / ("orlune-bench-sync-" + std::to_string(getpid())))
+                     .string();
+    }
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    std::string store = folder + "/chat.db";
+    std::string textStore = folder + "/chat-text-only.db";
+    std::string shadow = folder + "/shadow.db";
+    std::string baseline = folder + "/baseline.db";
+
+    std::cout << "bench_sync: " << messages << " messages in " << folder << "\n" << std::flush;
+
+    samplestore::SampleStoreOptions options;
+    options.messageCount = messages;
+    options.seed = 20261210;
+    options.archiveOnlyPercent = 40;
+    Stopwatch build;
+    samplestore::SampleStoreSummary summary = samplestore::buildSampleStore(store, options);
+    std::cout << "store built in " << secondsSince(build.wall) << " s: " << summary.messages
+              << " messages, archive only " << summary.archiveOnly << " ("
+              << 100.0 * summary.archiveOnly / summary.messages << "%), text only "
+              << summary.textOnly << ", both " << summary.both << ", neither " << summary.neither
+              << ", in two chats " << summary.inTwoChats << "\n"
+              << std::flush;
+    options.textAlwaysInTextColumn = true;
+    samplestore::buildSampleStore(textStore, options);
+
+    // (a) the first sync.
+    bool peakReset = resetPeakMemory();
+    long rssBefore = statusKilobytes("VmRSS");
+    core::ShadowSync sync(store, shadow);
+    Stopwatch watch;
+    Figures first = stop(watch, sync.performSync());
+    long peak = statusKilobytes("VmHWM");
+    std::cout << "(a) first sync:    " << describe(first) << " written, " << sync.messageCount()
+              << " in the shadow database\n"
+              << std::flush;
+
+    // (b) the pure-SQL copy.
+    Figures copy = runBaseline(textStore, baseline);
+    std::cout << "(b) pure-SQL copy: " << describe(copy) << "\n";
+    std::printf("ratio (a)/(b): %.3f wall, %.3f CPU (target <= 1.15)\n", first.wall / copy.wall,
+                first.cpu / copy.cpu);
+    std::fflush(stdout);
+
+    // The incremental pass.
+    samplestore::appendSampleMessages(store, 1000, options.seed + 1);
+    watch = Stopwatch();
+    Figures incremental = stop(watch, sync.performSync());
+    std::cout << "incremental pass:  " << describe(incremental) << " written\n";
+    std::printf("incremental / first: %.2f%% wall, %.2f%% CPU (target <= 1%%)\n",
+                100.0 * incremental.wall / first.wall, 100.0 * incremental.cpu / first.cpu);
+    std::fflush(stdout);
+
+    std::cout << "memory: RSS before the first sync " << rssBefore / 1024 << " MB, peak during it "
+              << (peakReset ? "" : "(process peak, reset unsupported) ") << peak / 1024
+              << " MB (target < 200 MB)\n";
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::cout << "process maxrss " << usage.ru_maxrss / 1024 << " MB (includes building the stores)\n";
+
+    if (!keep) {
+        fs::remove_all(folder);
+    }
+    return 0;
+}
