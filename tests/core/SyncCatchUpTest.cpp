@@ -97,6 +97,17 @@ protected:
         }
     }
 
+    // Adds more newer rows (ROWIDs from `firstRowid`) than each pass reads
+    // again, so that the rows before them are left to the other checks.
+    static constexpr int kPushCount = ShadowSync::kRecheckWindow + 10;
+    static void pushOutOfTheRecheckWindow(ChatStoreWriter& store, int64_t firstRowid) {
+        store.beginTransaction();
+        for (int64_t rowid = firstRowid; rowid < firstRowid + kPushCount; ++rowid) {
+            addMessage(store, rowid, 100000 + rowid, "newer " + std::to_string(rowid), 2);
+        }
+        store.commit();
+    }
+
     ChatStoreWriter openStore() { return ChatStoreWriter(storePath, ChatStoreWriter::OpenExisting{}); }
 
     // guid, chat_id, chat_name, is_group, text of one stored message.
@@ -121,19 +132,21 @@ TEST_F(SyncCatchUpTest, RowsRestoredWithOldDatesAreCopiedOnTheNextPass) {
     {
         ChatStoreWriter store = openStore();
         // New, higher ROWIDs with dates the cursor passed long ago: before the
-        // first message, in the middle, and equal to the cursor's date.
-        addMessage(store, 21, 5, "restored oldest", 2);
+        // first message (in no chat, so that no new join points at it), in
+        // the middle, and equal to the cursor's date.
+        addMessage(store, 21, 5, "restored oldest", std::nullopt);
         addMessage(store, 22, 1010, "restored middle", 1);
         addMessage(store, 23, 1019, "restored at the cursor date", std::nullopt);
         addMessage(store, 24, 2000, "new", 2);
+        pushOutOfTheRecheckWindow(store, 100);
     }
-    EXPECT_EQ(sync.performSync(), 4);
-    EXPECT_THAT(stored("guid-21"), ElementsAre("guid-21", "iMessage;-;+15550001", "NULL", "0", "restored oldest"));
+    EXPECT_EQ(sync.performSync(), 4 + kPushCount);
+    EXPECT_THAT(stored("guid-21"), ElementsAre("guid-21", "unknown", "NULL", "0", "restored oldest"));
     EXPECT_THAT(stored("guid-22"), ElementsAre("guid-22", "iMessage;+;chat100", "Climbing", "1", "restored middle"));
     EXPECT_THAT(stored("guid-23"), ElementsAre("guid-23", "unknown", "NULL", "0", "restored at the cursor date"));
     // The cursor keeps its meaning: the last row in (date, ROWID) order.
     EXPECT_THAT(query(shadowPath, "SELECT last_timestamp, last_rowid FROM sync_state"),
-                ElementsAre(ElementsAre("2000", "24")));
+                ElementsAre(ElementsAre(std::to_string(100000 + 99 + kPushCount), std::to_string(99 + kPushCount))));
     EXPECT_EQ(sync.performSync(), 0);
     expectConsistent();
 }
@@ -142,8 +155,9 @@ TEST_F(SyncCatchUpTest, AChatJoinWrittenAfterItsMessageMovesTheMessageIntoTheCha
     {
         ChatStoreWriter store = openStore();
         addMessage(store, 21, 1100, "joined later", std::nullopt);
+        pushOutOfTheRecheckWindow(store, 100);
     }
-    ASSERT_EQ(sync.performSync(), 21);
+    ASSERT_EQ(sync.performSync(), 21 + kPushCount);
     ASSERT_THAT(stored("guid-21"), ElementsAre("guid-21", "unknown", "NULL", "0", "joined later"));
 
     openStore().joinMessageToChat(21, 1, 1100);
@@ -156,19 +170,25 @@ TEST_F(SyncCatchUpTest, AChatJoinWrittenAfterItsMessageMovesTheMessageIntoTheCha
 }
 
 TEST_F(SyncCatchUpTest, ALateJoinIsFoundWhenTheStoreReusesTheRowidOfADeletedJoin) {
-    ASSERT_EQ(sync.performSync(), 20);
-    const std::string lastJoin = query(storePath, "SELECT max(rowid) FROM chat_message_join").at(0).at(0);
     {
         ChatStoreWriter store = openStore();
-        // The newest message is deleted with its join; a new one arrives
-        // without its join yet.
-        store.execute("DELETE FROM chat_message_join WHERE message_id = 20; DELETE FROM message WHERE ROWID = 20");
         addMessage(store, 21, 1100, "joined into a reused rowid", std::nullopt);
+        pushOutOfTheRecheckWindow(store, 100);
     }
-    ASSERT_EQ(sync.performSync(), 1);
+    ASSERT_EQ(sync.performSync(), 21 + kPushCount);
+    const int64_t newest = 99 + kPushCount;
     ASSERT_EQ(stored("guid-21").at(1), "unknown");
+    const std::string lastJoin = query(storePath, "SELECT max(rowid) FROM chat_message_join").at(0).at(0);
 
-    openStore().joinMessageToChat(21, 1, 1100);
+    {
+        // Between two passes the newest join goes (with its message) and the
+        // late join of message 21 takes its rowid: the join rowid mark alone
+        // would see nothing new.
+        ChatStoreWriter store = openStore();
+        store.execute("DELETE FROM chat_message_join WHERE message_id = " + std::to_string(newest) +
+                      "; DELETE FROM message WHERE ROWID = " + std::to_string(newest));
+        store.joinMessageToChat(21, 1, 1100);
+    }
     ASSERT_EQ(query(storePath, "SELECT rowid FROM chat_message_join WHERE message_id = 21").at(0).at(0), lastJoin);
     EXPECT_EQ(sync.performSync(), 1);
     EXPECT_EQ(stored("guid-21").at(1), "iMessage;+;chat100");
