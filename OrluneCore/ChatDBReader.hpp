@@ -17,6 +17,11 @@ namespace orlune::core {
 
 namespace chat_db_sql {
 
+// The leading "m.date >= ?1" changes no result (both alternatives imply it)
+// but lets SQLite seek the date index to the cursor: with the cursor as a
+// bound parameter, the bare OR makes it walk the index from the oldest row on
+// every page, so a pass over an unchanged store, and each page of a first
+// sync, cost time in proportion to the whole store.
 inline constexpr std::string_view kFetchMessages =
     "SELECT\n"
     "    m.ROWID,\n"
@@ -33,9 +38,9 @@ inline constexpr std::string_view kFetchMessages =
     "LEFT JOIN handle h ON m.handle_id = h.ROWID\n"
     "LEFT JOIN chat_message_join cmj ON m.ROWID = cmj.message_id\n"
     "LEFT JOIN chat c ON cmj.chat_id = c.ROWID\n"
-    "WHERE (m.date > ?) OR (m.date = ? AND m.ROWID > ?)\n"
+    "WHERE m.date >= ?1 AND ((m.date > ?1) OR (m.date = ?2 AND m.ROWID > ?3))\n"
     "ORDER BY m.date ASC, m.ROWID ASC\n"
-    "LIMIT ?";
+    "LIMIT ?4";
 
 inline constexpr std::string_view kFetchChatParticipants =
     "SELECT\n"
