@@ -223,7 +223,8 @@ void ChatDBReader::checkSchema() {
             throw Error::queryFailed(db_.errorMessage());
         }
         if (present.empty()) {
-            throw Error::queryFailed(std::string("the messaging store has no table ") + table.table);
+            throw Error::queryFailed(std::string("the messaging store has no table ") +
+                                     table.table);
         }
         for (const char* column : table.columns) {
             if (std::string_view(column) == "ROWID") {
@@ -275,7 +276,8 @@ FetchResult ChatDBReader::fetchMessagesByRowidBehindCursor(int64_t afterRowid, i
     return result;
 }
 
-FetchResult ChatDBReader::fetchMessagesJoinedBetween(int64_t afterJoinRowid, int64_t throughJoinRowid,
+FetchResult ChatDBReader::fetchMessagesJoinedBetween(int64_t afterJoinRowid,
+                                                     int64_t throughJoinRowid,
                                                      int64_t cursorTimestamp, int64_t cursorRowid) {
     sqlite::Statement statement;
     if (statement.prepare(db_.get(), chat_db_sql::kFetchMessagesJoinedBetween) != SQLITE_OK) {
@@ -319,9 +321,13 @@ int64_t ChatDBReader::singleInteger(std::string_view sql) {
     return 0;
 }
 
-int64_t ChatDBReader::maxMessageRowid() { return singleInteger(chat_db_sql::kMaxMessageRowid); }
+int64_t ChatDBReader::maxMessageRowid() {
+    return singleInteger(chat_db_sql::kMaxMessageRowid);
+}
 
-int64_t ChatDBReader::maxJoinRowid() { return singleInteger(chat_db_sql::kMaxJoinRowid); }
+int64_t ChatDBReader::maxJoinRowid() {
+    return singleInteger(chat_db_sql::kMaxJoinRowid);
+}
 
 std::optional<int64_t> ChatDBReader::nthRowidAfter(int64_t afterRowid, int n) {
     sqlite::Statement statement;

@@ -95,9 +95,9 @@ std::vector<ShadowMessage> ShadowDB::messagesToWrite(const std::vector<ShadowMes
             toWrite.push_back(*rows.back());
             continue;
         }
-        Stored stored{lookup.columnText(0),           lookup.columnOptionalText(1),
-                      lookup.columnText(2),           lookup.columnText(3),
-                      lookup.columnInt64(4),          lookup.columnInt64(5) != 0,
+        Stored stored{lookup.columnText(0),      lookup.columnOptionalText(1),
+                      lookup.columnText(2),      lookup.columnText(3),
+                      lookup.columnInt64(4),     lookup.columnInt64(5) != 0,
                       lookup.columnInt64(6) != 0};
         const ShadowMessage* sameChat = nullptr;
         for (const ShadowMessage* row : rows) {

@@ -89,8 +89,10 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
     //    dates are positive), so a first pass skips the sweep.
     const bool cursorAtStart = cursor.timestamp == 0 && cursor.rowid == 0;
     for (int64_t from = cursorAtStart ? storeMaxRowid : marks.messageRowid; from < storeMaxRowid;) {
-        const int64_t to = std::min(storeMaxRowid, reader.nthRowidAfter(from, kBatchSize).value_or(storeMaxRowid));
-        FetchResult rows = reader.fetchMessagesByRowidBehindCursor(from, to, cursor.timestamp, cursor.rowid);
+        const int64_t to =
+            std::min(storeMaxRowid, reader.nthRowidAfter(from, kBatchSize).value_or(storeMaxRowid));
+        FetchResult rows =
+            reader.fetchMessagesByRowidBehindCursor(from, to, cursor.timestamp, cursor.rowid);
         marks.messageRowid = to;
         marksStored = false;
         std::vector<ShadowMessage> changed = shadow.messagesToWrite(rows.messages);
@@ -112,12 +114,14 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
     if (!freshMarks && marks.joinRowid > 0) {
         const auto atMark = reader.joinAt(marks.joinRowid);
         if (!atMark || !(*atMark == ChatDBReader::JoinRow{marks.joinMessageId, marks.joinChatId})) {
-            joinFrom = std::max<int64_t>(0, std::min(marks.joinRowid, storeMaxJoin) - kJoinRecheckWindow);
+            joinFrom =
+                std::max<int64_t>(0, std::min(marks.joinRowid, storeMaxJoin) - kJoinRecheckWindow);
         }
     }
     for (int64_t from = joinFrom; from < storeMaxJoin;) {
         const int64_t to = std::min(storeMaxJoin, from + kBatchSize);
-        FetchResult rows = reader.fetchMessagesJoinedBetween(from, to, cursor.timestamp, cursor.rowid);
+        FetchResult rows =
+            reader.fetchMessagesJoinedBetween(from, to, cursor.timestamp, cursor.rowid);
         std::vector<ShadowMessage> changed = shadow.messagesToWrite(rows.messages);
         if (!changed.empty()) {
             commit(changed);
@@ -152,7 +156,8 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
     //    after the row, an edit): the newest rows behind the cursor are read
     //    again and the ones that differ from their stored copy written.
     {
-        FetchResult rows = reader.fetchNewestMessagesBehindCursor(kRecheckWindow, cursor.timestamp, cursor.rowid);
+        FetchResult rows =
+            reader.fetchNewestMessagesBehindCursor(kRecheckWindow, cursor.timestamp, cursor.rowid);
         std::vector<ShadowMessage> changed = shadow.messagesToWrite(rows.messages);
         if (!changed.empty()) {
             commit(changed);

@@ -78,14 +78,15 @@ int main(int argc, char** argv) {
     auto start = Clock::now();
     const int64_t firstWritten = sync.performSync();
     const double first = secondsSince(start);
-    std::printf("first sync:          %9.3f s, %lld written\n", first, static_cast<long long>(firstWritten));
+    std::printf("first sync:          %9.3f s, %lld written\n", first,
+                static_cast<long long>(firstWritten));
 
     auto timePass = [&](const char* name) {
         auto passStart = Clock::now();
         const int64_t written = sync.performSync();
         const double seconds = secondsSince(passStart);
-        std::printf("%-20s %9.2f ms, %5lld written, %.4f%% of the first sync\n", name, seconds * 1000,
-                    static_cast<long long>(written), 100.0 * seconds / first);
+        std::printf("%-20s %9.2f ms, %5lld written, %.4f%% of the first sync\n", name,
+                    seconds * 1000, static_cast<long long>(written), 100.0 * seconds / first);
     };
 
     timePass("unchanged store:");
@@ -94,22 +95,31 @@ int main(int argc, char** argv) {
     // Restored rows: copies of 1,000 early messages under new guids and
     // ROWIDs above every other, keeping their old dates.
     const int64_t top = summary.messages + 1000000;
-    exec(store, "INSERT INTO message (ROWID, guid, text, attributedBody, date, is_from_me, handle_id) "
-                "SELECT ROWID + " + std::to_string(top) + ", 'restored-' || guid, text, attributedBody, "
-                "date, is_from_me, handle_id FROM message WHERE ROWID <= 1000; "
-                "INSERT INTO chat_message_join (chat_id, message_id, message_date) "
-                "SELECT chat_id, message_id + " + std::to_string(top) + ", message_date "
-                "FROM chat_message_join WHERE message_id <= 1000");
+    exec(store,
+         "INSERT INTO message (ROWID, guid, text, attributedBody, date, is_from_me, handle_id) "
+         "SELECT ROWID + " +
+             std::to_string(top) +
+             ", 'restored-' || guid, text, attributedBody, "
+             "date, is_from_me, handle_id FROM message WHERE ROWID <= 1000; "
+             "INSERT INTO chat_message_join (chat_id, message_id, message_date) "
+             "SELECT chat_id, message_id + " +
+             std::to_string(top) +
+             ", message_date "
+             "FROM chat_message_join WHERE message_id <= 1000");
     timePass("1000 restored rows:");
 
     // Late joins: 1,000 new messages in no chat, synced, then joined.
     const int64_t lateBase = top + 10000;
     exec(store, "INSERT INTO message (ROWID, guid, text, date, is_from_me, handle_id) "
-                "SELECT ROWID + " + std::to_string(lateBase) + ", 'late-' || guid, 'late join ' || ROWID, "
-                "(SELECT max(date) FROM message) + ROWID, 0, handle_id FROM message WHERE ROWID <= 1000");
+                "SELECT ROWID + " +
+                    std::to_string(lateBase) +
+                    ", 'late-' || guid, 'late join ' || ROWID, "
+                    "(SELECT max(date) FROM message) + ROWID, 0, handle_id FROM message WHERE "
+                    "ROWID <= 1000");
     timePass("1000 chatless rows:");
-    exec(store, "INSERT INTO chat_message_join (chat_id, message_id, message_date) "
-                "SELECT (SELECT min(ROWID) FROM chat), ROWID, date FROM message WHERE guid LIKE 'late-%'");
+    exec(store,
+         "INSERT INTO chat_message_join (chat_id, message_id, message_date) "
+         "SELECT (SELECT min(ROWID) FROM chat), ROWID, date FROM message WHERE guid LIKE 'late-%'");
     timePass("1000 late joins:");
 
     // Edits among the newest rows.

@@ -6,14 +6,13 @@
 
 #include "OrluneCore/ShadowDB.hpp"
 
-#include <sqlite3.h>
-
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <sqlite3.h>
 #include <string>
 
 namespace {
@@ -50,8 +49,9 @@ Fixture& fixture() {
             messages.emplace_back("guid-" + std::to_string(i), i % 3 ? "chat-a" : "chat-b",
                                   i % 2 ? std::optional<std::string>("Climbing") : std::nullopt,
                                   i % 4 ? "+15550001" : "me",
-                                  "message " + std::to_string(i) + " about pizza, café and 🎉", 1000 + i,
-                                  i % 4 == 0, i % 3 == 0, false, std::vector<std::string>{}, i + 1);
+                                  "message " + std::to_string(i) + " about pizza, café and 🎉",
+                                  1000 + i, i % 4 == 0, i % 3 == 0, false,
+                                  std::vector<std::string>{}, i + 1);
         }
         f->db->insertBatch(messages);
         f->db->updateSyncState(1049, 50, 50);

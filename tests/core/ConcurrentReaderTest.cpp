@@ -8,9 +8,8 @@
 #include "tests/support/TempDir.hpp"
 #include "tools/samplestore/SampleStore.hpp"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
+#include <gtest/gtest.h>
 #include <set>
 #include <thread>
 
@@ -42,11 +41,13 @@ public:
         Snapshot snapshot;
         snapshot.rows = integer("SELECT count(*) FROM messages");
         snapshot.storedCount = integer("SELECT message_count FROM sync_state WHERE id = 1");
-        snapshot.hits = integer("SELECT count(*) FROM messages_fts WHERE messages_fts MATCH 'pizza OR tomorrow'");
+        snapshot.hits = integer(
+            "SELECT count(*) FROM messages_fts WHERE messages_fts MATCH 'pizza OR tomorrow'");
         snapshot.hitsWithRow = integer(
             "SELECT count(*) FROM messages_fts JOIN messages m ON m.rowid = messages_fts.rowid "
             "WHERE messages_fts MATCH 'pizza OR tomorrow' ORDER BY bm25(messages_fts)");
-        integer("SELECT count(*) FROM (SELECT guid, text FROM messages ORDER BY timestamp DESC LIMIT 50)");
+        integer("SELECT count(*) FROM (SELECT guid, text FROM messages ORDER BY timestamp DESC "
+                "LIMIT 50)");
         run("COMMIT");
         return snapshot;
     }

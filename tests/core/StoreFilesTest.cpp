@@ -11,17 +11,16 @@
 #include "tools/samplestore/ChatStoreWriter.hpp"
 #include "tools/samplestore/SampleStore.hpp"
 
+#include <filesystem>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <filesystem>
 #include <map>
 
 namespace orlune::core {
 namespace {
 
-using ::testing::HasSubstr;
 using samplestore::ChatStoreWriter;
+using ::testing::HasSubstr;
 using testing::readFile;
 using testing::ScopedEnv;
 using testing::TempDir;
@@ -98,9 +97,10 @@ TEST_F(StoreFilesTest, AWalStoreIsReadWithTheRowsOnlyInItsWalFileAndNothingBesid
     sqlite::Connection service;
     ASSERT_EQ(service.open(storePath, SQLITE_OPEN_READWRITE), SQLITE_OK);
     exec(service.get(), "PRAGMA wal_autocheckpoint = 0");
-    exec(service.get(), "BEGIN; INSERT INTO message (ROWID, guid, text, date, is_from_me, handle_id) "
-                        "SELECT 100000 + ROWID, 'wal-' || ROWID, 'only in the wal ' || ROWID, "
-                        "date + 1000000000000, 0, handle_id FROM message WHERE ROWID <= 50; COMMIT");
+    exec(service.get(),
+         "BEGIN; INSERT INTO message (ROWID, guid, text, date, is_from_me, handle_id) "
+         "SELECT 100000 + ROWID, 'wal-' || ROWID, 'only in the wal ' || ROWID, "
+         "date + 1000000000000, 0, handle_id FROM message WHERE ROWID <= 50; COMMIT");
     ASSERT_TRUE(std::filesystem::exists(storePath + "-wal"));
     ASSERT_TRUE(std::filesystem::exists(storePath + "-shm"));
     const auto filesBefore = folderContents(storeFolder);
@@ -137,8 +137,9 @@ TEST_F(StoreFilesTest, ASnapshotThatCannotBeReadSaysWhatWasTried) {
     } catch (const ChatDBReader::Error& error) {
         EXPECT_EQ(error.kind(), ChatDBReader::Error::Kind::failedToOpen);
         EXPECT_THAT(error.what(), HasSubstr("the file is truncated"));
-        EXPECT_THAT(error.what(), HasSubstr("the store is in WAL mode without its -wal and -shm files; "
-                                            "it was opened as an immutable snapshot"));
+        EXPECT_THAT(error.what(),
+                    HasSubstr("the store is in WAL mode without its -wal and -shm files; "
+                              "it was opened as an immutable snapshot"));
     }
     EXPECT_EQ(names(folderContents(storeFolder)), std::vector<std::string>{"chat.db"});
 }
@@ -182,34 +183,43 @@ void runOnStore(const std::string& path, const std::string& sql) {
 INSTANTIATE_TEST_SUITE_P(
     Stores, BrokenStoreTest,
     ::testing::Values(
-        BrokenStore{"MissingColumn",
-                    [](const std::string& path) { runOnStore(path, "ALTER TABLE message DROP COLUMN attributedBody"); },
-                    ChatDBReader::Error::Kind::queryFailed,
-                    [](const std::string&) {
-                        return std::string("Query failed: the messaging store has no column message.attributedBody");
-                    }},
-        BrokenStore{"MissingTable",
-                    [](const std::string& path) { runOnStore(path, "DROP TABLE chat_handle_join"); },
-                    ChatDBReader::Error::Kind::queryFailed,
-                    [](const std::string&) {
-                        return std::string("Query failed: the messaging store has no table chat_handle_join");
-                    }},
-        BrokenStore{"TruncatedFile",
-                    [](const std::string& path) {
-                        std::string bytes = readFile(path);
-                        writeFile(path, bytes.substr(0, 8192));
-                    },
-                    ChatDBReader::Error::Kind::failedToOpen,
-                    [](const std::string& path) {
-                        // The size the header announces: page size x page count.
-                        std::string header = readFile(path).substr(0, 100);
-                        auto byte = [&](int i) { return static_cast<uint64_t>(static_cast<unsigned char>(header[i])); };
-                        uint64_t pageSize = (byte(16) << 8) | byte(17);
-                        uint64_t pages = (byte(28) << 24) | (byte(29) << 16) | (byte(30) << 8) | byte(31);
-                        return "Failed to open database: database disk image is malformed: the file is "
-                               "truncated (8192 bytes where its header announces " +
-                               std::to_string(pageSize * pages) + ")";
-                    }},
+        BrokenStore{
+            "MissingColumn",
+            [](const std::string& path) {
+                runOnStore(path, "ALTER TABLE message DROP COLUMN attributedBody");
+            },
+            ChatDBReader::Error::Kind::queryFailed,
+            [](const std::string&) {
+                return std::string(
+                    "Query failed: the messaging store has no column message.attributedBody");
+            }},
+        BrokenStore{
+            "MissingTable",
+            [](const std::string& path) { runOnStore(path, "DROP TABLE chat_handle_join"); },
+            ChatDBReader::Error::Kind::queryFailed,
+            [](const std::string&) {
+                return std::string(
+                    "Query failed: the messaging store has no table chat_handle_join");
+            }},
+        BrokenStore{
+            "TruncatedFile",
+            [](const std::string& path) {
+                std::string bytes = readFile(path);
+                writeFile(path, bytes.substr(0, 8192));
+            },
+            ChatDBReader::Error::Kind::failedToOpen,
+            [](const std::string& path) {
+                // The size the header announces: page size x page count.
+                std::string header = readFile(path).substr(0, 100);
+                auto byte = [&](int i) {
+                    return static_cast<uint64_t>(static_cast<unsigned char>(header[i]));
+                };
+                uint64_t pageSize = (byte(16) << 8) | byte(17);
+                uint64_t pages = (byte(28) << 24) | (byte(29) << 16) | (byte(30) << 8) | byte(31);
+                return "Failed to open database: database disk image is malformed: the file is "
+                       "truncated (8192 bytes where its header announces " +
+                       std::to_string(pageSize * pages) + ")";
+            }},
         BrokenStore{"NotADatabase",
                     [](const std::string& path) { writeFile(path, std::string(8192, '\x5a')); },
                     ChatDBReader::Error::Kind::failedToOpen,

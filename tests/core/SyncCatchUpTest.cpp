@@ -3,10 +3,9 @@
 // arrives or changes after the row was read. Each test builds the situation in
 // a store between two passes.
 
-#include "OrluneCore/ShadowSync.hpp"
-
 #include "OrluneCore/SQLite.hpp"
 #include "OrluneCore/ShadowDB.hpp"
+#include "OrluneCore/ShadowSync.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/samplestore/ChatStoreWriter.hpp"
 #include "tools/samplestore/TypedStreamWriter.hpp"
@@ -17,11 +16,11 @@
 namespace orlune::core {
 namespace {
 
-using ::testing::ElementsAre;
 using samplestore::ChatRow;
 using samplestore::ChatStoreWriter;
 using samplestore::HandleRow;
 using samplestore::MessageRow;
+using ::testing::ElementsAre;
 using testing::ScopedEnv;
 using testing::TempDir;
 
@@ -72,8 +71,8 @@ protected:
         store.addHandle(HandleRow{1, std::string("+15550001"), std::string("iMessage")});
         store.addChat(ChatRow{1, "iMessage;+;chat100", std::string("Climbing"),
                               samplestore::kGroupChatStyle, "chat100"});
-        store.addChat(ChatRow{2, "iMessage;-;+15550001", std::nullopt, samplestore::kDirectChatStyle,
-                              "+15550001"});
+        store.addChat(ChatRow{2, "iMessage;-;+15550001", std::nullopt,
+                              samplestore::kDirectChatStyle, "+15550001"});
         store.addChatMember(1, 1);
         store.addChatMember(2, 1);
         for (int64_t rowid = 1; rowid <= 20; ++rowid) {
@@ -108,12 +107,16 @@ protected:
         store.commit();
     }
 
-    ChatStoreWriter openStore() { return ChatStoreWriter(storePath, ChatStoreWriter::OpenExisting{}); }
+    ChatStoreWriter openStore() {
+        return ChatStoreWriter(storePath, ChatStoreWriter::OpenExisting{});
+    }
 
     // guid, chat_id, chat_name, is_group, text of one stored message.
     std::vector<std::string> stored(const std::string& guid) {
-        Rows rows = query(shadowPath, "SELECT guid, chat_id, chat_name, is_group, text FROM messages "
-                                      "WHERE guid = '" + guid + "'");
+        Rows rows =
+            query(shadowPath, "SELECT guid, chat_id, chat_name, is_group, text FROM messages "
+                              "WHERE guid = '" +
+                                  guid + "'");
         return rows.empty() ? std::vector<std::string>{} : rows.front();
     }
     std::string value(const std::string& sql) { return query(shadowPath, sql).at(0).at(0); }
@@ -121,9 +124,12 @@ protected:
     // The shadow database holds exactly one row per guid and its full-text
     // index agrees with it.
     void expectConsistent() {
-        EXPECT_EQ(value("SELECT count(*) FROM messages"), value("SELECT count(DISTINCT guid) FROM messages"));
-        EXPECT_EQ(value("SELECT message_count FROM sync_state"), value("SELECT count(*) FROM messages"));
-        EXPECT_NO_THROW(exec(shadowPath, "INSERT INTO messages_fts(messages_fts) VALUES ('integrity-check')"));
+        EXPECT_EQ(value("SELECT count(*) FROM messages"),
+                  value("SELECT count(DISTINCT guid) FROM messages"));
+        EXPECT_EQ(value("SELECT message_count FROM sync_state"),
+                  value("SELECT count(*) FROM messages"));
+        EXPECT_NO_THROW(
+            exec(shadowPath, "INSERT INTO messages_fts(messages_fts) VALUES ('integrity-check')"));
     }
 };
 
@@ -141,12 +147,16 @@ TEST_F(SyncCatchUpTest, RowsRestoredWithOldDatesAreCopiedOnTheNextPass) {
         pushOutOfTheRecheckWindow(store, 100);
     }
     EXPECT_EQ(sync.performSync(), 4 + kPushCount);
-    EXPECT_THAT(stored("guid-21"), ElementsAre("guid-21", "unknown", "NULL", "0", "restored oldest"));
-    EXPECT_THAT(stored("guid-22"), ElementsAre("guid-22", "iMessage;+;chat100", "Climbing", "1", "restored middle"));
-    EXPECT_THAT(stored("guid-23"), ElementsAre("guid-23", "unknown", "NULL", "0", "restored at the cursor date"));
+    EXPECT_THAT(stored("guid-21"),
+                ElementsAre("guid-21", "unknown", "NULL", "0", "restored oldest"));
+    EXPECT_THAT(stored("guid-22"),
+                ElementsAre("guid-22", "iMessage;+;chat100", "Climbing", "1", "restored middle"));
+    EXPECT_THAT(stored("guid-23"),
+                ElementsAre("guid-23", "unknown", "NULL", "0", "restored at the cursor date"));
     // The cursor keeps its meaning: the last row in (date, ROWID) order.
     EXPECT_THAT(query(shadowPath, "SELECT last_timestamp, last_rowid FROM sync_state"),
-                ElementsAre(ElementsAre(std::to_string(100000 + 99 + kPushCount), std::to_string(99 + kPushCount))));
+                ElementsAre(ElementsAre(std::to_string(100000 + 99 + kPushCount),
+                                        std::to_string(99 + kPushCount))));
     EXPECT_EQ(sync.performSync(), 0);
     expectConsistent();
 }
@@ -162,9 +172,12 @@ TEST_F(SyncCatchUpTest, AChatJoinWrittenAfterItsMessageMovesTheMessageIntoTheCha
 
     openStore().joinMessageToChat(21, 1, 1100);
     EXPECT_EQ(sync.performSync(), 1);
-    EXPECT_THAT(stored("guid-21"), ElementsAre("guid-21", "iMessage;+;chat100", "Climbing", "1", "joined later"));
+    EXPECT_THAT(stored("guid-21"),
+                ElementsAre("guid-21", "iMessage;+;chat100", "Climbing", "1", "joined later"));
     // The full-text index follows the new chat name.
-    EXPECT_EQ(value("SELECT count(*) FROM messages_fts WHERE messages_fts MATCH 'chat_name:climbing'"), "1");
+    EXPECT_EQ(
+        value("SELECT count(*) FROM messages_fts WHERE messages_fts MATCH 'chat_name:climbing'"),
+        "1");
     EXPECT_EQ(sync.performSync(), 0);
     expectConsistent();
 }
@@ -178,7 +191,8 @@ TEST_F(SyncCatchUpTest, ALateJoinIsFoundWhenTheStoreReusesTheRowidOfADeletedJoin
     ASSERT_EQ(sync.performSync(), 21 + kPushCount);
     const int64_t newest = 99 + kPushCount;
     ASSERT_EQ(stored("guid-21").at(1), "unknown");
-    const std::string lastJoin = query(storePath, "SELECT max(rowid) FROM chat_message_join").at(0).at(0);
+    const std::string lastJoin =
+        query(storePath, "SELECT max(rowid) FROM chat_message_join").at(0).at(0);
 
     {
         // Between two passes the newest join goes (with its message) and the
@@ -189,7 +203,9 @@ TEST_F(SyncCatchUpTest, ALateJoinIsFoundWhenTheStoreReusesTheRowidOfADeletedJoin
                       "; DELETE FROM message WHERE ROWID = " + std::to_string(newest));
         store.joinMessageToChat(21, 1, 1100);
     }
-    ASSERT_EQ(query(storePath, "SELECT rowid FROM chat_message_join WHERE message_id = 21").at(0).at(0), lastJoin);
+    ASSERT_EQ(
+        query(storePath, "SELECT rowid FROM chat_message_join WHERE message_id = 21").at(0).at(0),
+        lastJoin);
     EXPECT_EQ(sync.performSync(), 1);
     EXPECT_EQ(stored("guid-21").at(1), "iMessage;+;chat100");
     expectConsistent();
@@ -207,10 +223,14 @@ TEST_F(SyncCatchUpTest, TextThatArrivesOrChangesAfterTheRowWasReadIsCopied) {
     {
         ChatStoreWriter store = openStore();
         store.execute("UPDATE message SET text = 'arrived later' WHERE ROWID = 21");
-        const std::string body = samplestore::TypedStreamWriter::attributedBody("body written later");
+        const std::string body =
+            samplestore::TypedStreamWriter::attributedBody("body written later");
         sqlite::Statement update;
-        ASSERT_EQ(update.prepare(store.connection(), "UPDATE message SET attributedBody = ? WHERE ROWID = 22"), SQLITE_OK);
-        sqlite3_bind_blob(update.get(), 1, body.data(), static_cast<int>(body.size()), SQLITE_TRANSIENT);
+        ASSERT_EQ(update.prepare(store.connection(),
+                                 "UPDATE message SET attributedBody = ? WHERE ROWID = 22"),
+                  SQLITE_OK);
+        sqlite3_bind_blob(update.get(), 1, body.data(), static_cast<int>(body.size()),
+                          SQLITE_TRANSIENT);
         ASSERT_EQ(update.step(), SQLITE_DONE);
         // An edit of a message already copied.
         store.execute("UPDATE message SET text = 'edited afterwards' WHERE ROWID = 19");
@@ -221,7 +241,8 @@ TEST_F(SyncCatchUpTest, TextThatArrivesOrChangesAfterTheRowWasReadIsCopied) {
     EXPECT_EQ(stored("guid-19").at(4), "edited afterwards");
     // The index holds the new words and no longer the old ones.
     EXPECT_EQ(value("SELECT count(*) FROM messages_fts WHERE messages_fts MATCH 'edited'"), "1");
-    EXPECT_EQ(value("SELECT count(*) FROM messages_fts WHERE messages_fts MATCH '\"message 19\"'"), "0");
+    EXPECT_EQ(value("SELECT count(*) FROM messages_fts WHERE messages_fts MATCH '\"message 19\"'"),
+              "0");
     EXPECT_EQ(sync.performSync(), 0);
     expectConsistent();
 }
@@ -234,12 +255,14 @@ TEST_F(SyncCatchUpTest, PassesOverAnUnchangedStoreWriteNothing) {
         store.joinMessageToChat(21, 2, 1100);
     }
     ASSERT_EQ(sync.performSync(), 22);
-    const Rows before = query(shadowPath, "SELECT rowid, guid, chat_id FROM messages ORDER BY rowid");
+    const Rows before =
+        query(shadowPath, "SELECT rowid, guid, chat_id FROM messages ORDER BY rowid");
     const Rows marks = query(shadowPath, "SELECT * FROM sync_marks");
     for (int pass = 0; pass < 3; ++pass) {
         EXPECT_EQ(sync.performSync(), 0);
     }
-    EXPECT_EQ(query(shadowPath, "SELECT rowid, guid, chat_id FROM messages ORDER BY rowid"), before);
+    EXPECT_EQ(query(shadowPath, "SELECT rowid, guid, chat_id FROM messages ORDER BY rowid"),
+              before);
     EXPECT_EQ(query(shadowPath, "SELECT * FROM sync_marks"), marks);
 }
 
