@@ -207,9 +207,8 @@ int ShadowBatchTable::registerModule(sqlite3* db) {
 
 void ShadowBatchTable::bind(sqlite::Statement& statement, int index,
                             const std::vector<ShadowMessage>& messages) {
-    sqlite3_bind_pointer(statement.get(), index,
-                         const_cast<std::vector<ShadowMessage>*>(&messages), kPointerType,
-                         nullptr);
+    sqlite3_bind_pointer(statement.get(), index, const_cast<std::vector<ShadowMessage>*>(&messages),
+                         kPointerType, nullptr);
 }
 
 std::string ShadowBatchTable::renderAttachmentTypes(const std::vector<std::string>& kinds) {

@@ -63,11 +63,10 @@ constexpr std::string_view kInsertParticipant =
     "INSERT INTO chat_participants (chat_id, handle_id, handle, service)\n"
     "VALUES (?, ?, ?, ?)";
 
-constexpr std::string_view kSelectParticipants =
-    "SELECT chat_id, handle_id, handle, service\n"
-    "FROM chat_participants\n"
-    "WHERE chat_id = ?\n"
-    "ORDER BY handle_id ASC";
+constexpr std::string_view kSelectParticipants = "SELECT chat_id, handle_id, handle, service\n"
+                                                 "FROM chat_participants\n"
+                                                 "WHERE chat_id = ?\n"
+                                                 "ORDER BY handle_id ASC";
 
 constexpr const char* kDatabaseClosed = "Database is closed";
 
@@ -123,7 +122,9 @@ ShadowDB::ShadowDB(const std::optional<std::string>& path, const Environment& en
 
 ShadowDB::~ShadowDB() = default;
 
-void ShadowDB::close() { db_.close(); }
+void ShadowDB::close() {
+    db_.close();
+}
 
 void ShadowDB::execute(std::string_view sql) {
     if (handle() == nullptr) {
@@ -146,7 +147,9 @@ sqlite::Statement ShadowDB::prepare(std::string_view sql) {
     return statement;
 }
 
-void ShadowDB::rollbackAfterFailure() { execute(kRollback); }
+void ShadowDB::rollbackAfterFailure() {
+    execute(kRollback);
+}
 
 void ShadowDB::createSchemaIfNeeded() {
     // One transaction, so that a process stopped part-way never leaves a file
@@ -173,7 +176,8 @@ int ShadowDB::insertBatch(const std::vector<ShadowMessage>& messages) {
     return insertMessages(messages, false).written;
 }
 
-ShadowDB::BatchResult ShadowDB::insertBatchCountingGrowth(const std::vector<ShadowMessage>& messages) {
+ShadowDB::BatchResult
+ShadowDB::insertBatchCountingGrowth(const std::vector<ShadowMessage>& messages) {
     return insertMessages(messages, true);
 }
 

@@ -31,23 +31,22 @@ namespace orlune::core {
 
 namespace shadow_schema {
 
-inline constexpr std::string_view kCreateMessages =
-    "CREATE TABLE IF NOT EXISTS messages (\n"
-    "    rowid INTEGER PRIMARY KEY,\n"
-    "    guid TEXT UNIQUE NOT NULL,\n"
-    "    chat_id TEXT NOT NULL,\n"
-    "    chat_name TEXT,\n"
-    "    sender TEXT NOT NULL,\n"
-    "    text TEXT NOT NULL,\n"
-    "    timestamp INTEGER NOT NULL,\n"
-    "    is_from_me INTEGER NOT NULL,\n"
-    "    is_group INTEGER NOT NULL,\n"
-    "    has_attachments INTEGER DEFAULT 0,\n"
-    "    attachment_types TEXT,\n"
-    "    content_hash TEXT,\n"
-    "    edited_at INTEGER,\n"
-    "    deleted_at INTEGER\n"
-    ")";
+inline constexpr std::string_view kCreateMessages = "CREATE TABLE IF NOT EXISTS messages (\n"
+                                                    "    rowid INTEGER PRIMARY KEY,\n"
+                                                    "    guid TEXT UNIQUE NOT NULL,\n"
+                                                    "    chat_id TEXT NOT NULL,\n"
+                                                    "    chat_name TEXT,\n"
+                                                    "    sender TEXT NOT NULL,\n"
+                                                    "    text TEXT NOT NULL,\n"
+                                                    "    timestamp INTEGER NOT NULL,\n"
+                                                    "    is_from_me INTEGER NOT NULL,\n"
+                                                    "    is_group INTEGER NOT NULL,\n"
+                                                    "    has_attachments INTEGER DEFAULT 0,\n"
+                                                    "    attachment_types TEXT,\n"
+                                                    "    content_hash TEXT,\n"
+                                                    "    edited_at INTEGER,\n"
+                                                    "    deleted_at INTEGER\n"
+                                                    ")";
 
 inline constexpr std::string_view kCreateMessagesFts =
     "CREATE VIRTUAL TABLE IF NOT EXISTS messages_fts USING fts5(\n"
@@ -116,11 +115,21 @@ inline constexpr std::string_view kSeedSyncState =
 
 // The whole schema, in the order it is created.
 inline constexpr std::array<std::string_view, 15> kStatements = {
-    kCreateMessages,         kCreateMessagesFts,         kCreateFtsInsertTrigger,
-    kCreateFtsDeleteTrigger, kCreateFtsUpdateTrigger,    kCreateIndexChat,
-    kCreateIndexTimestamp,   kCreateIndexSender,         kCreateIndexChatTime,
-    kCreateIndexGuid,        kCreateChatParticipants,    kCreateIndexParticipantsChat,
-    kCreateIndexParticipantsHandle, kCreateSyncState,    kSeedSyncState,
+    kCreateMessages,
+    kCreateMessagesFts,
+    kCreateFtsInsertTrigger,
+    kCreateFtsDeleteTrigger,
+    kCreateFtsUpdateTrigger,
+    kCreateIndexChat,
+    kCreateIndexTimestamp,
+    kCreateIndexSender,
+    kCreateIndexChatTime,
+    kCreateIndexGuid,
+    kCreateChatParticipants,
+    kCreateIndexParticipantsChat,
+    kCreateIndexParticipantsHandle,
+    kCreateSyncState,
+    kSeedSyncState,
 };
 
 // Added to the schema above, never changing it: where the sync engine's
@@ -153,12 +162,8 @@ inline constexpr std::array<std::string_view, 2> kSyncMarksStatements = {kCreate
 // which makes a batch write about an eighth faster than with a temporary
 // file.
 inline constexpr std::array<std::string_view, 6> kOpenPragmas = {
-    "PRAGMA journal_mode = WAL",
-    "PRAGMA synchronous = NORMAL",
-    "PRAGMA foreign_keys = ON",
-    "PRAGMA recursive_triggers = ON",
-    "PRAGMA cache_size = -65536",
-    "PRAGMA temp_store = MEMORY",
+    "PRAGMA journal_mode = WAL",      "PRAGMA synchronous = NORMAL", "PRAGMA foreign_keys = ON",
+    "PRAGMA recursive_triggers = ON", "PRAGMA cache_size = -65536",  "PRAGMA temp_store = MEMORY",
 };
 
 } // namespace shadow_schema
@@ -345,7 +350,8 @@ private:
                                const std::function<void(const BatchResult&)>& beforeCommit = {});
     // After a failed batch: the guid of the first message that cannot be
     // written on its own and SQLite's message for it (empty when none fails).
-    std::pair<std::string, std::string> diagnoseFailedBatch(const std::vector<ShadowMessage>& messages);
+    std::pair<std::string, std::string>
+    diagnoseFailedBatch(const std::vector<ShadowMessage>& messages);
     // Runs one or more statements through sqlite3_exec; throws queryFailed.
     void execute(std::string_view sql);
     // Prepares `sql` on the connection; throws prepareFailed.

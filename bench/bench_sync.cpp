@@ -20,9 +20,6 @@
 #include "OrluneCore/ShadowSync.hpp"
 #include "tools/samplestore/SampleStore.hpp"
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -30,6 +27,8 @@
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -126,8 +125,7 @@ Figures runBaseline(const std::string& textStore, const std::string& target) {
     check(db.open(target, SQLITE_OPEN_READWRITE), db.get(), "open baseline");
     std::string error;
     for (auto pragma : core::shadow_schema::kOpenPragmas) {
-        check(core::sqlite::exec(db.get(), std::string(pragma).c_str(), error), db.get(),
-              "pragma");
+        check(core::sqlite::exec(db.get(), std::string(pragma).c_str(), error), db.get(), "pragma");
     }
     check(core::sqlite::exec(db.get(), ("ATTACH DATABASE '" + textStore + "' AS store").c_str(),
                              error),
@@ -218,7 +216,8 @@ int main(int argc, char** argv) {
               << " MB (target < 200 MB)\n";
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    std::cout << "process maxrss " << usage.ru_maxrss / 1024 << " MB (includes building the stores)\n";
+    std::cout << "process maxrss " << usage.ru_maxrss / 1024
+              << " MB (includes building the stores)\n";
 
     if (!keep) {
         fs::remove_all(folder);

@@ -2,15 +2,13 @@
 // database.
 
 #include "Command.hpp"
-
 #include "OrluneCore/ShadowSync.hpp"
-
-#include <unistd.h>
 
 #include <exception>
 #include <iostream>
 #include <optional>
 #include <string>
+#include <unistd.h>
 
 namespace orlune::cli {
 
@@ -83,8 +81,7 @@ int runSync(const std::vector<std::string>& args) {
     bool progressShown = false;
     auto progress = [&](int64_t rowsRead) {
         if (showProgress) {
-            std::cerr << "\rRead " << rowsRead << " rows from the messaging store..."
-                      << std::flush;
+            std::cerr << "\rRead " << rowsRead << " rows from the messaging store..." << std::flush;
             progressShown = true;
         }
     };
@@ -97,8 +94,8 @@ int runSync(const std::vector<std::string>& args) {
 
     try {
         core::ShadowSync sync(options.chatDB, options.shadowDB);
-        std::cout << "Syncing " << sync.sourceDatabasePath() << " into "
-                  << sync.databasePath() << "\n"
+        std::cout << "Syncing " << sync.sourceDatabasePath() << " into " << sync.databasePath()
+                  << "\n"
                   << std::flush;
         int64_t written = sync.performSync(progress);
         endProgressLine();

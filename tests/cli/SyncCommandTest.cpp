@@ -3,25 +3,23 @@
 #include "tests/support/TempDir.hpp"
 #include "tools/samplestore/ChatStoreWriter.hpp"
 
+#include <fcntl.h>
+#include <filesystem>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
+#include <map>
 #include <spawn.h>
 #include <sys/wait.h>
-
-#include <filesystem>
-#include <map>
 
 extern char** environ;
 
 namespace orlune::cli {
 namespace {
 
-using ::testing::HasSubstr;
-using ::testing::Not;
 using orlune::testing::readFile;
 using orlune::testing::TempDir;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 struct Result {
     int exitCode = -1;
@@ -56,9 +54,11 @@ Result runOrlune(const TempDir& dir, const std::vector<std::string>& args,
     std::vector<std::string> argv = {ORLUNE_CLI_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> argvPointers, envPointers;
-    for (auto& arg : argv) argvPointers.push_back(arg.data());
+    for (auto& arg : argv)
+        argvPointers.push_back(arg.data());
     argvPointers.push_back(nullptr);
-    for (auto& entry : environment) envPointers.push_back(entry.data());
+    for (auto& entry : environment)
+        envPointers.push_back(entry.data());
     envPointers.push_back(nullptr);
 
     std::string outPath = dir.file("stdout.txt");
@@ -66,8 +66,10 @@ Result runOrlune(const TempDir& dir, const std::vector<std::string>& args,
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
     pid_t pid = 0;
     int rc = posix_spawn(&pid, argvPointers[0], &actions, nullptr, argvPointers.data(),
                          envPointers.data());
@@ -88,8 +90,8 @@ Result runOrlune(const TempDir& dir, const std::vector<std::string>& args,
 void makeStore(const std::string& path, int messages) {
     samplestore::ChatStoreWriter store(path);
     store.addHandle({1, std::string("+15550001"), std::string("iMessage")});
-    store.addChat({1, "iMessage;-;+15550001", std::nullopt, samplestore::kDirectChatStyle,
-                   "+15550001"});
+    store.addChat(
+        {1, "iMessage;-;+15550001", std::nullopt, samplestore::kDirectChatStyle, "+15550001"});
     store.addChatMember(1, 1);
     store.beginTransaction();
     for (int rowid = 1; rowid <= messages; ++rowid) {
@@ -126,13 +128,15 @@ TEST(OrluneCli, SyncPrintsWhatItWroteAndTheCount) {
     std::string shadow = dir.file("out/shadow.db");
     std::filesystem::create_directories(dir.file("out"));
 
-    Result first = runOrlune(dir, {"sync", "--chat-db", dir.file("chat.db"), "--shadow-db", shadow});
+    Result first =
+        runOrlune(dir, {"sync", "--chat-db", dir.file("chat.db"), "--shadow-db", shadow});
     EXPECT_EQ(first.exitCode, 0) << first.err;
     EXPECT_THAT(first.out, HasSubstr("Messages written: 12\n"));
     EXPECT_THAT(first.out, HasSubstr("Messages in the shadow database: 12\n"));
     EXPECT_EQ(first.err, "") << "no progress when standard error is not a terminal";
 
-    Result second = runOrlune(dir, {"sync", "--chat-db=" + dir.file("chat.db"), "--shadow-db=" + shadow});
+    Result second =
+        runOrlune(dir, {"sync", "--chat-db=" + dir.file("chat.db"), "--shadow-db=" + shadow});
     EXPECT_EQ(second.exitCode, 0) << second.err;
     EXPECT_THAT(second.out, HasSubstr("Messages written: 0\n"));
     EXPECT_THAT(second.out, HasSubstr("Messages in the shadow database: 12\n"));
@@ -143,8 +147,9 @@ TEST(OrluneCli, SyncPrintsWhatItWroteAndTheCount) {
 TEST(OrluneCli, SyncUsesTheDefaultPathsFromTheEnvironment) {
     TempDir dir;
     makeStore(dir.file("store.db"), 3);
-    Result viaVariables = runOrlune(dir, {"sync"}, {{"CHAT_DB_PATH", dir.file("store.db")},
-                                                    {"SHADOW_DB_PATH", dir.file("s.db")}});
+    Result viaVariables =
+        runOrlune(dir, {"sync"},
+                  {{"CHAT_DB_PATH", dir.file("store.db")}, {"SHADOW_DB_PATH", dir.file("s.db")}});
     EXPECT_EQ(viaVariables.exitCode, 0) << viaVariables.err;
     EXPECT_THAT(viaVariables.out, HasSubstr("Messages in the shadow database: 3\n"));
     EXPECT_TRUE(std::filesystem::exists(dir.file("s.db")));
@@ -176,9 +181,13 @@ TEST(OrluneCli, SyncFailuresGoToStandardErrorWithAFailingStatus) {
          {"sync", "--chat-db", dir.file("chat.db"), "--shadow-db", dir.file("no/such/s.db")},
          1,
          "Failed to open database: unable to open database file\n"},
-        {"unknown argument", {"sync", "--fast"}, 2,
+        {"unknown argument",
+         {"sync", "--fast"},
+         2,
          "orlune sync: unknown argument '--fast'\nRun `orlune sync --help` for usage.\n"},
-        {"option without its path", {"sync", "--chat-db"}, 2,
+        {"option without its path",
+         {"sync", "--chat-db"},
+         2,
          "orlune sync: --chat-db needs a path\n"},
     };
     for (const Case& c : cases) {

@@ -2,27 +2,26 @@
 
 #include "tests/support/TempDir.hpp"
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <filesystem>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <map>
 #include <set>
 
 namespace orlune::core {
 namespace {
 
-using ::testing::ElementsAre;
 using orlune::testing::TempDir;
+using ::testing::ElementsAre;
 
 ShadowMessage message(std::string guid, std::string text = "hello",
                       std::optional<std::string> chatName = std::nullopt,
                       std::vector<std::string> kinds = {}, int64_t timestamp = 100) {
     bool hasAttachments = !kinds.empty();
     return ShadowMessage(std::move(guid), "chat-1", std::move(chatName), "+15550001",
-                         std::move(text), timestamp, false, true, hasAttachments,
-                         std::move(kinds), 1);
+                         std::move(text), timestamp, false, true, hasAttachments, std::move(kinds),
+                         1);
 }
 
 // A second, independent connection to the file, for looking at what the
@@ -121,9 +120,10 @@ TEST_F(ShadowDBTest, SchemaCreatesEveryObjectAndAFreshCursor) {
     auto db = openWithSchema();
     Inspector inspect(path);
     std::set<std::pair<std::string, std::string>> objects;
-    for (const auto& row : inspect.rows("SELECT type, name FROM sqlite_master "
-                                        "WHERE name NOT LIKE 'sqlite_%' "
-                                        "AND NOT (type = 'table' AND name GLOB 'messages_fts_*')")) {
+    for (const auto& row :
+         inspect.rows("SELECT type, name FROM sqlite_master "
+                      "WHERE name NOT LIKE 'sqlite_%' "
+                      "AND NOT (type = 'table' AND name GLOB 'messages_fts_*')")) {
         objects.emplace(row[0], row[1]);
     }
     std::set<std::pair<std::string, std::string>> expected = {
@@ -182,8 +182,7 @@ TEST_F(ShadowDBTest, WritingAGuidTwiceKeepsOneRowAndOneIndexEntry) {
 
     EXPECT_EQ(db->insertBatch(batch), 3);
     EXPECT_EQ(db->messageCount(), 3);
-    EXPECT_EQ(inspect.value("SELECT count(DISTINCT guid) || '/' || count(*) FROM messages"),
-              "3/3");
+    EXPECT_EQ(inspect.value("SELECT count(DISTINCT guid) || '/' || count(*) FROM messages"), "3/3");
     EXPECT_NE(inspect.rows("SELECT rowid FROM messages ORDER BY guid"), firstRowids)
         << "REPLACE gives each row a new rowid";
     // The replaced rows' entries are gone from the index: every hit is a live
@@ -207,8 +206,8 @@ TEST_F(ShadowDBTest, EmptyBatchTouchesNothing) {
 
 TEST_F(ShadowDBTest, StoresEachFieldAsItsColumn) {
     auto db = openWithSchema();
-    ShadowMessage fromMe("g-me", "chat-9", std::string("Family"), "me", "Dinner at 8 🍝",
-                         -42, true, false, false, {}, 77);
+    ShadowMessage fromMe("g-me", "chat-9", std::string("Family"), "me", "Dinner at 8 🍝", -42, true,
+                         false, false, {}, 77);
     ShadowMessage kinds = message("g-kinds", "photo", std::nullopt, {"b", "a", "x\"y"});
     db->insertBatch({fromMe, kinds, message("g-empty-name", "hi", std::string(""))});
 
@@ -217,14 +216,13 @@ TEST_F(ShadowDBTest, StoresEachFieldAsItsColumn) {
         inspect.rows("SELECT guid, chat_id, chat_name, sender, text, timestamp, is_from_me, "
                      "is_group, has_attachments, attachment_types, content_hash, edited_at, "
                      "deleted_at FROM messages ORDER BY guid"),
-        ElementsAre(
-            ElementsAre("g-empty-name", "chat-1", "", "+15550001", "hi", "100", "0", "1", "0",
-                        "NULL", message("", "hi").contentHash(), "NULL", "NULL"),
-            // Kinds in list order, nothing escaped; the hash sorts them.
-            ElementsAre("g-kinds", "chat-1", "NULL", "+15550001", "photo", "100", "0", "1", "1",
-                        "[\"b\",\"a\",\"x\"y\"]", kinds.contentHash(), "NULL", "NULL"),
-            ElementsAre("g-me", "chat-9", "Family", "me", "Dinner at 8 🍝", "-42", "1", "0", "0",
-                        "NULL", fromMe.contentHash(), "NULL", "NULL")));
+        ElementsAre(ElementsAre("g-empty-name", "chat-1", "", "+15550001", "hi", "100", "0", "1",
+                                "0", "NULL", message("", "hi").contentHash(), "NULL", "NULL"),
+                    // Kinds in list order, nothing escaped; the hash sorts them.
+                    ElementsAre("g-kinds", "chat-1", "NULL", "+15550001", "photo", "100", "0", "1",
+                                "1", "[\"b\",\"a\",\"x\"y\"]", kinds.contentHash(), "NULL", "NULL"),
+                    ElementsAre("g-me", "chat-9", "Family", "me", "Dinner at 8 🍝", "-42", "1", "0",
+                                "0", "NULL", fromMe.contentHash(), "NULL", "NULL")));
     EXPECT_EQ(inspect.value("SELECT typeof(chat_name) FROM messages WHERE guid = 'g-empty-name'"),
               "text");
     EXPECT_EQ(inspect.value("SELECT typeof(chat_name) FROM messages WHERE guid = 'g-kinds'"),
@@ -279,7 +277,9 @@ TEST_F(ShadowDBTest, CountIgnoresDeletedRows) {
 TEST_F(ShadowDBTest, SyncStateHoldsTheCursorAndWholeSeconds) {
     auto db = openWithSchema();
     using namespace std::chrono;
-    auto now = [] { return duration_cast<seconds>(system_clock::now().time_since_epoch()).count(); };
+    auto now = [] {
+        return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
+    };
     int64_t before = now();
     db->updateSyncState(INT64_C(700000000000000000), 42, 9);
     int64_t after = now();
@@ -343,8 +343,7 @@ TEST_F(ShadowDBTest, ErrorsCarryTheirKindAndDescription) {
     };
     std::string unschemed = dir.file("never-synced.db");
     Case cases[] = {
-        {"open in a missing folder",
-         [&] { ShadowDB db(dir.file("missing/folder/shadow.db")); },
+        {"open in a missing folder", [&] { ShadowDB db(dir.file("missing/folder/shadow.db")); },
          ShadowDB::Error::Kind::failedToOpen,
          "Failed to open database: unable to open database file"},
         {"count without schema", [&] { ShadowDB(unschemed).messageCount(); },
@@ -356,8 +355,7 @@ TEST_F(ShadowDBTest, ErrorsCarryTheirKindAndDescription) {
         {"insert without schema", [&] { ShadowDB(unschemed).insertBatch({message("a")}); },
          ShadowDB::Error::Kind::prepareFailed,
          "Statement preparation failed: no such table: messages"},
-        {"participants without schema",
-         [&] { ShadowDB(unschemed).replaceChatParticipants({}); },
+        {"participants without schema", [&] { ShadowDB(unschemed).replaceChatParticipants({}); },
          ShadowDB::Error::Kind::queryFailed, "Query failed: no such table: chat_participants"},
         {"not a database",
          [&] {

@@ -6,16 +6,14 @@
 #include "tools/samplestore/ChatStoreWriter.hpp"
 #include "tools/samplestore/TypedStreamWriter.hpp"
 
+#include <filesystem>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <filesystem>
 #include <map>
 
 namespace orlune::core {
 namespace {
 
-using ::testing::ElementsAre;
 using orlune::samplestore::ChatRow;
 using orlune::samplestore::ChatStoreWriter;
 using orlune::samplestore::HandleRow;
@@ -23,6 +21,7 @@ using orlune::samplestore::MessageRow;
 using orlune::samplestore::TypedStreamWriter;
 using orlune::testing::ScopedEnv;
 using orlune::testing::TempDir;
+using ::testing::ElementsAre;
 
 // Looks at a database file through its own connection.
 class Inspector {
@@ -154,16 +153,21 @@ TEST_F(ShadowSyncTest, FirstPassCopiesEveryKeptMessageAndTheMembership) {
         addPeopleAndChats(store);
         // text only; archive only; both (text wins); neither (dropped); from
         // me; in no chat; in two chats; unknown handle.
-        store.addMessage({1, std::string("m1"), std::string("plain text"), std::nullopt, 10, false, 1});
+        store.addMessage(
+            {1, std::string("m1"), std::string("plain text"), std::nullopt, 10, false, 1});
         store.addMessage({2, std::string("m2"), std::nullopt,
-                          TypedStreamWriter::attributedBody("only in the archive 🧗"), 20, false, 2});
+                          TypedStreamWriter::attributedBody("only in the archive 🧗"), 20, false,
+                          2});
         store.addMessage({3, std::string("m3"), std::string("the text column"),
                           TypedStreamWriter::attributedBody("the archive"), 30, false, 1});
         store.addMessage({4, std::string("m4"), std::nullopt, std::nullopt, 40, false, 1});
         store.addMessage({5, std::string("m5"), std::string("from me"), std::nullopt, 50, true, 1});
-        store.addMessage({6, std::string("m6"), std::string("no chat"), std::nullopt, 60, false, 1});
-        store.addMessage({7, std::string("m7"), std::string("two chats"), std::nullopt, 70, false, 2});
-        store.addMessage({8, std::string("m8"), std::string("nobody"), std::nullopt, 80, false, 99});
+        store.addMessage(
+            {6, std::string("m6"), std::string("no chat"), std::nullopt, 60, false, 1});
+        store.addMessage(
+            {7, std::string("m7"), std::string("two chats"), std::nullopt, 70, false, 2});
+        store.addMessage(
+            {8, std::string("m8"), std::string("nobody"), std::nullopt, 80, false, 99});
         store.addMessage({9, std::string("m9"), std::nullopt, std::nullopt, 90, false, 1});
         for (int64_t rowid : {1, 2, 3, 4, 5, 8, 9}) {
             store.joinMessageToChat(rowid, rowid % 2 == 0 ? 1 : 2);
@@ -178,29 +182,29 @@ TEST_F(ShadowSyncTest, FirstPassCopiesEveryKeptMessageAndTheMembership) {
     EXPECT_EQ(sync.messageCount(), 7);
 
     Inspector shadow(shadowPath);
-    EXPECT_THAT(shadow.rows("SELECT guid, chat_id, ifnull(chat_name, 'NULL'), sender, text, "
-                            "timestamp, is_from_me, is_group FROM messages ORDER BY guid"),
-                ElementsAre(ElementsAre("m1", "iMessage;-;+15550001", "NULL", "+15550001",
-                                        "plain text", "10", "0", "0"),
-                            ElementsAre("m2", "iMessage;+;chat100", "Climbing", "pat@example.com",
-                                        "only in the archive 🧗", "20", "0", "1"),
-                            ElementsAre("m3", "iMessage;-;+15550001", "NULL", "+15550001",
-                                        "the text column", "30", "0", "0"),
-                            ElementsAre("m5", "iMessage;-;+15550001", "NULL", "me", "from me",
-                                        "50", "1", "0"),
-                            ElementsAre("m6", "unknown", "NULL", "+15550001", "no chat", "60",
-                                        "0", "0"),
-                            ::testing::SizeIs(8), // m7: whichever chat row came last
-                            ElementsAre("m8", "iMessage;+;chat100", "Climbing", "unknown",
-                                        "nobody", "80", "0", "1")));
+    EXPECT_THAT(
+        shadow.rows("SELECT guid, chat_id, ifnull(chat_name, 'NULL'), sender, text, "
+                    "timestamp, is_from_me, is_group FROM messages ORDER BY guid"),
+        ElementsAre(
+            ElementsAre("m1", "iMessage;-;+15550001", "NULL", "+15550001", "plain text", "10", "0",
+                        "0"),
+            ElementsAre("m2", "iMessage;+;chat100", "Climbing", "pat@example.com",
+                        "only in the archive 🧗", "20", "0", "1"),
+            ElementsAre("m3", "iMessage;-;+15550001", "NULL", "+15550001", "the text column", "30",
+                        "0", "0"),
+            ElementsAre("m5", "iMessage;-;+15550001", "NULL", "me", "from me", "50", "1", "0"),
+            ElementsAre("m6", "unknown", "NULL", "+15550001", "no chat", "60", "0", "0"),
+            ::testing::SizeIs(8), // m7: whichever chat row came last
+            ElementsAre("m8", "iMessage;+;chat100", "Climbing", "unknown", "nobody", "80", "0",
+                        "1")));
     // The cursor is the last row read, even though that row was dropped.
     EXPECT_THAT(syncState(), ElementsAre("90", "9", "7"));
 
     ShadowDB db(shadowPath);
-    EXPECT_THAT(db.fetchChatParticipants("iMessage;+;chat100"),
-                ElementsAre(ChatParticipant{"iMessage;+;chat100", 1, "+15550001", "iMessage"},
-                            ChatParticipant{"iMessage;+;chat100", 2, "pat@example.com",
-                                            std::nullopt}));
+    EXPECT_THAT(
+        db.fetchChatParticipants("iMessage;+;chat100"),
+        ElementsAre(ChatParticipant{"iMessage;+;chat100", 1, "+15550001", "iMessage"},
+                    ChatParticipant{"iMessage;+;chat100", 2, "pat@example.com", std::nullopt}));
 }
 
 TEST_F(ShadowSyncTest, SecondPassWritesNothingButRefreshesMembership) {
@@ -247,8 +251,9 @@ TEST_F(ShadowSyncTest, CursorFollowsDateThenRowid) {
     }
     EXPECT_EQ(sync.performSync(), 3);
     EXPECT_THAT(syncState(), ElementsAre("501", "11", "7"));
-    EXPECT_EQ(Inspector(shadowPath).value("SELECT count(*) FROM messages WHERE guid = 'earlier-date'"),
-              "1");
+    EXPECT_EQ(
+        Inspector(shadowPath).value("SELECT count(*) FROM messages WHERE guid = 'earlier-date'"),
+        "1");
 }
 
 TEST_F(ShadowSyncTest, PagesOfTenThousandRowsEndOnAShortPage) {
@@ -268,8 +273,9 @@ TEST_F(ShadowSyncTest, PagesOfTenThousandRowsEndOnAShortPage) {
         ShadowSync sync(store, shadow);
         EXPECT_EQ(sync.performSync([&](int64_t rows) { progress.push_back(rows); }), size);
         EXPECT_EQ(sync.messageCount(), size);
-        EXPECT_EQ(Inspector(shadow).value("SELECT last_rowid || '/' || message_count FROM sync_state"),
-                  std::to_string(size) + "/" + std::to_string(size));
+        EXPECT_EQ(
+            Inspector(shadow).value("SELECT last_rowid || '/' || message_count FROM sync_state"),
+            std::to_string(size) + "/" + std::to_string(size));
         // One report per page written; a full last page is followed by an
         // empty fetch, which writes and reports nothing.
         std::vector<int64_t> expected;
@@ -301,10 +307,11 @@ TEST_F(ShadowSyncTest, APageOfOnlyDroppedRowsStillMovesTheCursor) {
     }
     ShadowSync empty(other.file("chat.db"), other.file("shadow.db"));
     EXPECT_EQ(empty.performSync(), 0);
-    EXPECT_EQ(Inspector(other.file("shadow.db"))
-                  .value("SELECT last_timestamp || '/' || last_rowid || '/' || message_count || '/' "
-                         "|| (updated_at > 0) FROM sync_state"),
-              "10/5/0/1");
+    EXPECT_EQ(
+        Inspector(other.file("shadow.db"))
+            .value("SELECT last_timestamp || '/' || last_rowid || '/' || message_count || '/' "
+                   "|| (updated_at > 0) FROM sync_state"),
+        "10/5/0/1");
 }
 
 TEST_F(ShadowSyncTest, AnInterruptedPassResumesAfterTheLastCommittedPage) {
@@ -375,7 +382,8 @@ TEST_F(ShadowSyncTest, TheStoreIsLeftByteForByteAsItWas) {
     EXPECT_TRUE(orlune::testing::readFile(storePath) == before);
     EXPECT_EQ(std::filesystem::last_write_time(storePath), modified);
     for (const auto& name : listing()) {
-        EXPECT_EQ(name.rfind("chat.db-", 0), std::string::npos) << "left beside the store: " << name;
+        EXPECT_EQ(name.rfind("chat.db-", 0), std::string::npos)
+            << "left beside the store: " << name;
     }
 }
 
@@ -386,7 +394,8 @@ TEST_F(ShadowSyncTest, MissingStoreIsReportedBeforeAnythingIsTouched) {
         FAIL() << "expected chatDBNotFound";
     } catch (const ShadowSyncError& error) {
         EXPECT_EQ(error.kind(), ShadowSyncError::Kind::chatDBNotFound);
-        EXPECT_STREQ(error.what(), "iMessage database not found. Ensure Full Disk Access is granted.");
+        EXPECT_STREQ(error.what(),
+                     "iMessage database not found. Ensure Full Disk Access is granted.");
     }
     EXPECT_FALSE(std::filesystem::exists(shadowPath));
     EXPECT_STREQ(ShadowSyncError(ShadowSyncError::Kind::syncFailed, "boom").what(),
@@ -419,8 +428,8 @@ TEST_F(ShadowSyncTest, AStoreCorruptedPartWayKeepsThePagesBeforeTheDamage) {
     {
         ChatStoreWriter store(storePath);
         addPeopleAndChats(store);
-        addTextMessages(store, 1, 30000, [](int64_t rowid) { return rowid; },
-                        std::string(200, 'x'));
+        addTextMessages(
+            store, 1, 30000, [](int64_t rowid) { return rowid; }, std::string(200, 'x'));
     }
     // Overwrite one leaf page of the message table far into the ROWID order.
     int64_t pageSize = 0;
@@ -449,8 +458,8 @@ TEST_F(ShadowSyncTest, AStoreCorruptedPartWayKeepsThePagesBeforeTheDamage) {
     int64_t kept = sync.messageCount();
     EXPECT_GT(kept, 0);
     EXPECT_EQ(kept % 10000, 0);
-    EXPECT_THAT(syncState(), ElementsAre(std::to_string(kept), std::to_string(kept),
-                                         std::to_string(kept)));
+    EXPECT_THAT(syncState(),
+                ElementsAre(std::to_string(kept), std::to_string(kept), std::to_string(kept)));
 }
 
 TEST(ShadowSyncPaths, AbsentPathsTakeTheDefaultsOnceAtConstruction) {
