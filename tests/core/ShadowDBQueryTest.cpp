@@ -98,6 +98,16 @@ TEST_F(ShadowDBQueryTest, SchemaTablesAndColumns) {
     auto rows = db.executeReadOnly("SELECT guid, text FROM messages ORDER BY guid", 0);
     ASSERT_EQ(rows.rows.size(), 2u);
     EXPECT_EQ(rows.rows[0].at("text"), SQLiteValue::text("dinner tomorrow at 7"));
+
+    // Full-text queries run under the guard too: FTS5 reads its own tables
+    // and pragmas on this connection while they step.
+    auto matched = db.executeReadOnly(
+        "SELECT m.guid, highlight(messages_fts, 0, '[', ']') AS marked, bm25(messages_fts) AS rank "
+        "FROM messages_fts JOIN messages m ON m.rowid = messages_fts.rowid "
+        "WHERE messages_fts MATCH 'dinner' ORDER BY rank",
+        0);
+    ASSERT_EQ(matched.rows.size(), 1u);
+    EXPECT_EQ(matched.rows[0].at("marked"), SQLiteValue::text("[dinner] tomorrow at 7"));
 }
 
 TEST_F(ShadowDBQueryTest, ReadOnlyOpenReadsAndSearchesButNeverWrites) {
