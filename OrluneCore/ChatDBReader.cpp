@@ -2,6 +2,9 @@
 
 #include "OrluneCore/TypedStreamDecoder.hpp"
 
+#include <algorithm>
+#include <fstream>
+
 namespace orlune::core {
 
 namespace {
@@ -20,6 +23,62 @@ int hexDigit(char c) {
         return c - 'A' + 10;
     }
     return -1;
+}
+
+// What the first 100 bytes of a store file say, read without SQLite so that
+// a failed open can be explained.
+struct StoreFileFacts {
+    bool sqliteHeader = false; // starts with "SQLite format 3\0"
+    bool walMode = false;      // read and write versions are 2 (WAL)
+    uint64_t size = 0;
+    uint64_t announcedSize = 0; // page size x page count from the header, 0 when unknown
+};
+
+StoreFileFacts inspectStoreFile(const std::string& path) {
+    StoreFileFacts facts;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return facts;
+    }
+    unsigned char header[100] = {};
+    in.read(reinterpret_cast<char*>(header), sizeof header);
+    const auto got = static_cast<size_t>(in.gcount());
+    in.clear();
+    in.seekg(0, std::ios::end);
+    const auto end = in.tellg();
+    facts.size = end < 0 ? 0 : static_cast<uint64_t>(end);
+    static constexpr char kMagic[] = "SQLite format 3";
+    facts.sqliteHeader = got >= 16 && std::equal(kMagic, kMagic + 16, header);
+    if (!facts.sqliteHeader || got < 100) {
+        if (facts.sqliteHeader) {
+            facts.announcedSize = 100; // even the header is cut off
+        }
+        return facts;
+    }
+    facts.walMode = header[18] == 2 && header[19] == 2;
+    auto be32 = [&](int at) {
+        return (uint32_t{header[at]} << 24) | (uint32_t{header[at + 1]} << 16) |
+               (uint32_t{header[at + 2]} << 8) | uint32_t{header[at + 3]};
+    };
+    uint64_t pageSize = (uint64_t{header[16]} << 8) | header[17];
+    if (pageSize == 1) {
+        pageSize = 65536;
+    }
+    // The page count in the header is valid only when the change counter
+    // matches the version-valid-for number.
+    const uint32_t pageCount = be32(28);
+    if (pageCount != 0 && be32(24) == be32(92)) {
+        facts.announcedSize = pageSize * pageCount;
+    }
+    return facts;
+}
+
+// Failures of a plain read-only open of a WAL store that an immutable open
+// avoids: the -wal/-shm files missing and not creatable, or not writable.
+bool isWalAccessFailure(int code) {
+    const int primary = code & 0xFF;
+    return primary == SQLITE_CANTOPEN || primary == SQLITE_READONLY || primary == SQLITE_IOERR ||
+           primary == SQLITE_BUSY;
 }
 
 // Column positions of kFetchMessages.
@@ -66,8 +125,120 @@ ChatDBReader::ChatDBReader(const std::optional<std::string>& path, const Environ
         throw Error::databaseNotFound();
     }
     const std::string uri = "file:" + path_ + "?mode=ro";
-    if (db_.open(uri, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI) != SQLITE_OK) {
-        throw Error::failedToOpen(db_.errorMessage());
+    const std::string immutableUri = uri + "&immutable=1";
+    const StoreFileFacts facts = inspectStoreFile(path_);
+
+    // Why a failed open failed, in words, after SQLite's own message.
+    auto explain = [&](int code, const std::string& message) {
+        const int primary = code & 0xFF;
+        if (primary == SQLITE_NOTADB) {
+            return message + ": " + path_ + " is not an SQLite database";
+        }
+        if (facts.sqliteHeader && facts.announcedSize > facts.size) {
+            return message + ": the file is truncated (" + std::to_string(facts.size) +
+                   " bytes where its header announces " + std::to_string(facts.announcedSize) + ")";
+        }
+        return message;
+    };
+
+    std::string message;
+    const bool snapshot =
+        facts.walMode && (!pathExists(path_ + "-wal") || !pathExists(path_ + "-shm"));
+    if (snapshot) {
+        const int code = openAndProbe(immutableUri, message);
+        if (code != SQLITE_OK) {
+            db_.close();
+            throw Error::failedToOpen(explain(code, message) +
+                                      " (the store is in WAL mode without its -wal and -shm files; "
+                                      "it was opened as an immutable snapshot)");
+        }
+    } else {
+        const int code = openAndProbe(uri, message);
+        if (code != SQLITE_OK) {
+            if (!facts.walMode || !isWalAccessFailure(code)) {
+                db_.close();
+                throw Error::failedToOpen(explain(code, message));
+            }
+            std::string immutableMessage;
+            const int immutableCode = openAndProbe(immutableUri, immutableMessage);
+            if (immutableCode != SQLITE_OK) {
+                db_.close();
+                throw Error::failedToOpen(
+                    explain(code, message) +
+                    " (the store is in WAL mode and its -wal or -shm file cannot be used; "
+                    "opening it as an immutable snapshot failed too: " +
+                    explain(immutableCode, immutableMessage) + ")");
+            }
+        }
+    }
+}
+
+int ChatDBReader::openAndProbe(const std::string& uri, std::string& message) {
+    int rc = db_.open(uri, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+    if (rc != SQLITE_OK) {
+        message = db_.errorMessage();
+        return rc;
+    }
+    sqlite3_extended_result_codes(db_.get(), 1);
+    // A read-only connection must never checkpoint the owner's WAL, even
+    // when it happens to be the last one to close.
+    sqlite3_db_config(db_.get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    sqlite::Statement probe;
+    rc = probe.prepare(db_.get(), chat_db_sql::kProbe);
+    if (rc == SQLITE_OK) {
+        rc = probe.step();
+        if (rc == SQLITE_ROW) {
+            return SQLITE_OK;
+        }
+    }
+    message = db_.errorMessage();
+    return rc;
+}
+
+void ChatDBReader::checkSchema() {
+    struct Needed {
+        const char* table;
+        std::vector<const char*> columns;
+    };
+    const Needed needed[] = {
+        {"message", {"ROWID", "guid", "text", "attributedBody", "date", "is_from_me", "handle_id"}},
+        {"handle", {"ROWID", "id", "service"}},
+        {"chat_message_join", {"message_id", "chat_id"}},
+        {"chat", {"ROWID", "guid", "display_name", "style"}},
+        {"chat_handle_join", {"chat_id", "handle_id"}},
+    };
+    sqlite::Statement columns;
+    if (columns.prepare(db_.get(), chat_db_sql::kTableColumns) != SQLITE_OK) {
+        throw Error::queryFailed(db_.errorMessage());
+    }
+    for (const Needed& table : needed) {
+        columns.reset();
+        columns.bindText(1, table.table);
+        std::vector<std::string> present;
+        int rc;
+        while ((rc = columns.step()) == SQLITE_ROW) {
+            present.push_back(columns.columnText(0));
+        }
+        if (rc != SQLITE_DONE) {
+            throw Error::queryFailed(db_.errorMessage());
+        }
+        if (present.empty()) {
+            throw Error::queryFailed(std::string("the messaging store has no table ") +
+                                     table.table);
+        }
+        for (const char* column : table.columns) {
+            if (std::string_view(column) == "ROWID") {
+                continue; // every ordinary table has one
+            }
+            bool found = false;
+            for (const std::string& name : present) {
+                found = found || sqlite3_stricmp(name.c_str(), column) == 0;
+            }
+            if (!found) {
+                throw Error::queryFailed(std::string("the messaging store has no column ") +
+                                         table.table + "." + column);
+            }
+        }
     }
 }
 
@@ -84,6 +255,114 @@ FetchResult ChatDBReader::fetchMessages(int64_t afterTimestamp, int64_t afterRow
     FetchResult result;
     result.lastRawTimestamp = afterTimestamp;
     result.lastRawRowid = afterRowid;
+    readMessageRows(statement, result);
+    return result;
+}
+
+FetchResult ChatDBReader::fetchMessagesByRowidBehindCursor(int64_t afterRowid, int64_t throughRowid,
+                                                           int64_t cursorTimestamp,
+                                                           int64_t cursorRowid) {
+    sqlite::Statement statement;
+    if (statement.prepare(db_.get(), chat_db_sql::kFetchMessagesByRowidBehindCursor) != SQLITE_OK) {
+        throw Error::queryFailed(db_.errorMessage());
+    }
+    statement.bindInt64(1, afterRowid);
+    statement.bindInt64(2, throughRowid);
+    statement.bindInt64(3, cursorTimestamp);
+    statement.bindInt64(4, cursorRowid);
+    FetchResult result;
+    result.lastRawRowid = afterRowid;
+    readMessageRows(statement, result);
+    return result;
+}
+
+FetchResult ChatDBReader::fetchMessagesJoinedBetween(int64_t afterJoinRowid,
+                                                     int64_t throughJoinRowid,
+                                                     int64_t cursorTimestamp, int64_t cursorRowid) {
+    sqlite::Statement statement;
+    if (statement.prepare(db_.get(), chat_db_sql::kFetchMessagesJoinedBetween) != SQLITE_OK) {
+        throw Error::queryFailed(db_.errorMessage());
+    }
+    statement.bindInt64(1, afterJoinRowid);
+    statement.bindInt64(2, throughJoinRowid);
+    statement.bindInt64(3, cursorTimestamp);
+    statement.bindInt64(4, cursorRowid);
+    FetchResult result;
+    readMessageRows(statement, result);
+    return result;
+}
+
+FetchResult ChatDBReader::fetchNewestMessagesBehindCursor(int count, int64_t cursorTimestamp,
+                                                          int64_t cursorRowid) {
+    sqlite::Statement statement;
+    if (statement.prepare(db_.get(), chat_db_sql::kFetchNewestMessagesBehindCursor) != SQLITE_OK) {
+        throw Error::queryFailed(db_.errorMessage());
+    }
+    statement.bindInt(1, count);
+    statement.bindInt64(2, cursorTimestamp);
+    statement.bindInt64(3, cursorRowid);
+    FetchResult result;
+    readMessageRows(statement, result);
+    return result;
+}
+
+int64_t ChatDBReader::singleInteger(std::string_view sql) {
+    sqlite::Statement statement;
+    if (statement.prepare(db_.get(), sql) != SQLITE_OK) {
+        throw Error::queryFailed(db_.errorMessage());
+    }
+    const int rc = statement.step();
+    if (rc == SQLITE_ROW) {
+        return statement.columnInt64(0);
+    }
+    if (rc != SQLITE_DONE) {
+        throw Error::queryFailed(db_.errorMessage());
+    }
+    return 0;
+}
+
+int64_t ChatDBReader::maxMessageRowid() {
+    return singleInteger(chat_db_sql::kMaxMessageRowid);
+}
+
+int64_t ChatDBReader::maxJoinRowid() {
+    return singleInteger(chat_db_sql::kMaxJoinRowid);
+}
+
+std::optional<int64_t> ChatDBReader::nthRowidAfter(int64_t afterRowid, int n) {
+    sqlite::Statement statement;
+    if (statement.prepare(db_.get(), chat_db_sql::kNthRowidAfter) != SQLITE_OK) {
+        throw Error::queryFailed(db_.errorMessage());
+    }
+    statement.bindInt64(1, afterRowid);
+    statement.bindInt(2, n - 1);
+    const int rc = statement.step();
+    if (rc == SQLITE_ROW) {
+        return statement.columnInt64(0);
+    }
+    if (rc != SQLITE_DONE) {
+        throw Error::queryFailed(db_.errorMessage());
+    }
+    return std::nullopt;
+}
+
+std::optional<ChatDBReader::JoinRow> ChatDBReader::joinAt(int64_t joinRowid) {
+    sqlite::Statement statement;
+    if (statement.prepare(db_.get(), chat_db_sql::kJoinAt) != SQLITE_OK) {
+        throw Error::queryFailed(db_.errorMessage());
+    }
+    statement.bindInt64(1, joinRowid);
+    const int rc = statement.step();
+    if (rc == SQLITE_ROW) {
+        return JoinRow{statement.columnInt64(0), statement.columnInt64(1)};
+    }
+    if (rc != SQLITE_DONE) {
+        throw Error::queryFailed(db_.errorMessage());
+    }
+    return std::nullopt;
+}
+
+void ChatDBReader::readMessageRows(sqlite::Statement& statement, FetchResult& result) {
     for (;;) {
         const int rc = statement.step();
         if (rc != SQLITE_ROW) {
@@ -131,7 +410,6 @@ FetchResult ChatDBReader::fetchMessages(int64_t afterTimestamp, int64_t afterRow
                                      std::move(sender), std::move(text), date, isFromMe, isGroup,
                                      false, std::vector<std::string>{}, rowid);
     }
-    return result;
 }
 
 std::vector<ChatParticipant> ChatDBReader::fetchChatParticipants() {

@@ -17,6 +17,11 @@ namespace orlune::core {
 
 namespace chat_db_sql {
 
+// The leading "m.date >= ?1" changes no result (both alternatives imply it)
+// but lets SQLite seek the date index to the cursor: with the cursor as a
+// bound parameter, the bare OR makes it walk the index from the oldest row on
+// every page, so a pass over an unchanged store, and each page of a first
+// sync, cost time in proportion to the whole store.
 inline constexpr std::string_view kFetchMessages =
     "SELECT\n"
     "    m.ROWID,\n"
@@ -33,9 +38,9 @@ inline constexpr std::string_view kFetchMessages =
     "LEFT JOIN handle h ON m.handle_id = h.ROWID\n"
     "LEFT JOIN chat_message_join cmj ON m.ROWID = cmj.message_id\n"
     "LEFT JOIN chat c ON cmj.chat_id = c.ROWID\n"
-    "WHERE (m.date > ?) OR (m.date = ? AND m.ROWID > ?)\n"
+    "WHERE m.date >= ?1 AND ((m.date > ?1) OR (m.date = ?2 AND m.ROWID > ?3))\n"
     "ORDER BY m.date ASC, m.ROWID ASC\n"
-    "LIMIT ?";
+    "LIMIT ?4";
 
 inline constexpr std::string_view kFetchChatParticipants =
     "SELECT\n"
@@ -49,6 +54,65 @@ inline constexpr std::string_view kFetchChatParticipants =
     "ORDER BY c.guid ASC, h.ROWID ASC";
 
 inline constexpr std::string_view kCountMessages = "SELECT COUNT(*) FROM message";
+
+// The catch-up reads. They return the same columns as kFetchMessages (so rows
+// are normalised the same way), select rows by ROWID instead of by the
+// (date, ROWID) cursor, and order a message's chat rows by the join's own
+// rowid, so that for a message in several chats the most recent join comes
+// last.
+#define ORLUNE_CHAT_DB_MESSAGE_COLUMNS                                                   \
+    "SELECT\n"                                                                          \
+    "    m.ROWID,\n"                                                                    \
+    "    m.guid,\n"                                                                     \
+    "    m.text,\n"                                                                     \
+    "    HEX(m.attributedBody),\n"                                                      \
+    "    m.date,\n"                                                                     \
+    "    m.is_from_me,\n"                                                               \
+    "    h.id as sender_id,\n"                                                          \
+    "    c.guid as chat_guid,\n"                                                        \
+    "    c.display_name,\n"                                                             \
+    "    c.style\n"                                                                     \
+    "FROM message m\n"                                                                  \
+    "LEFT JOIN handle h ON m.handle_id = h.ROWID\n"                                     \
+    "LEFT JOIN chat_message_join cmj ON m.ROWID = cmj.message_id\n"                     \
+    "LEFT JOIN chat c ON cmj.chat_id = c.ROWID\n"
+
+// Rows with ROWID in (?1, ?2] that lie at or behind the cursor (?3, ?4): rows
+// the (date, ROWID) cursor has already passed.
+inline constexpr std::string_view kFetchMessagesByRowidBehindCursor =
+    ORLUNE_CHAT_DB_MESSAGE_COLUMNS
+    "WHERE m.ROWID > ?1 AND m.ROWID <= ?2\n"
+    "  AND (m.date < ?3 OR (m.date = ?3 AND m.ROWID <= ?4))\n"
+    "ORDER BY m.ROWID ASC, cmj.rowid ASC";
+
+// The messages joined to a chat by a join row with rowid in (?1, ?2] that lie
+// at or behind the cursor (?3, ?4).
+inline constexpr std::string_view kFetchMessagesJoinedBetween =
+    ORLUNE_CHAT_DB_MESSAGE_COLUMNS
+    "WHERE m.ROWID IN (SELECT message_id FROM chat_message_join WHERE rowid > ?1 AND rowid <= ?2)\n"
+    "  AND (m.date < ?3 OR (m.date = ?3 AND m.ROWID <= ?4))\n"
+    "ORDER BY m.ROWID ASC, cmj.rowid ASC";
+
+// The ?1 newest rows by ROWID that lie at or behind the cursor (?2, ?3).
+inline constexpr std::string_view kFetchNewestMessagesBehindCursor =
+    ORLUNE_CHAT_DB_MESSAGE_COLUMNS
+    "WHERE m.ROWID IN (SELECT ROWID FROM message ORDER BY ROWID DESC LIMIT ?1)\n"
+    "  AND (m.date < ?2 OR (m.date = ?2 AND m.ROWID <= ?3))\n"
+    "ORDER BY m.ROWID ASC, cmj.rowid ASC";
+
+#undef ORLUNE_CHAT_DB_MESSAGE_COLUMNS
+
+inline constexpr std::string_view kMaxMessageRowid = "SELECT MAX(ROWID) FROM message";
+inline constexpr std::string_view kMaxJoinRowid = "SELECT MAX(rowid) FROM chat_message_join";
+inline constexpr std::string_view kNthRowidAfter =
+    "SELECT ROWID FROM message WHERE ROWID > ? ORDER BY ROWID ASC LIMIT 1 OFFSET ?";
+inline constexpr std::string_view kJoinAt =
+    "SELECT message_id, chat_id FROM chat_message_join WHERE rowid = ?";
+
+// The first read of a newly opened store: makes SQLite read the file header,
+// the schema and (in WAL mode) the -wal and -shm files.
+inline constexpr std::string_view kProbe = "SELECT COUNT(*) FROM sqlite_master";
+inline constexpr std::string_view kTableColumns = "SELECT name FROM pragma_table_info(?)";
 
 } // namespace chat_db_sql
 
@@ -102,9 +166,22 @@ public:
     static std::string defaultChatDBPath(const Environment& environment = Environment::process());
 
     // Opens the store at `path` (defaultChatDBPath() when absent) read-only
-    // through the URI "file:<path>?mode=ro", the path inserted verbatim.
+    // through the URI "file:<path>?mode=ro", the path inserted verbatim, and
+    // reads its schema once so that a store that cannot be read fails here.
+    //
+    // Nothing beside the store is ever created, changed or deleted. A store in
+    // WAL mode is read with its -wal and -shm files when both are present
+    // (rows committed only to the -wal are seen). A copy in WAL mode without
+    // them (a snapshot) is opened immutable ("&immutable=1"): a plain
+    // read-only open would create the two files beside it, or fail where the
+    // folder is not writable. The immutable open is also the fallback when
+    // the plain open cannot read the store for want of those files or of
+    // write access to them. The connection never checkpoints on close.
+    //
     // Throws databaseNotFound when nothing exists at the path (SQLite is not
-    // called), failedToOpen with SQLite's message when opening fails.
+    // called), failedToOpen when the store cannot be opened or read: SQLite's
+    // message, with what was tried and why ("file is not a database", a
+    // truncated file, both opens failing).
     explicit ChatDBReader(const std::optional<std::string>& path = std::nullopt,
                           const Environment& environment = Environment::process());
     ChatDBReader(const ChatDBReader&) = delete;
@@ -134,7 +211,59 @@ public:
     // The number of rows of `message`. Throws queryFailed.
     int64_t totalMessageCount();
 
+    // Checks that every table and column this reader reads exists, so that a
+    // caller can refuse a foreign or damaged store before writing anything.
+    // Throws queryFailed naming the first missing table or column.
+    void checkSchema();
+
+    // --- Catch-up reads --------------------------------------------------
+    // They find the rows that the (date, ROWID) cursor passes over: rows
+    // inserted with an old date (restored from a backup: new, higher
+    // ROWIDs), chat joins written after their message, and text that
+    // arrived or changed after the row was read. Each returns rows
+    // normalised as fetchMessages does, with the same error rules, and with
+    // rawRowCount/lastRaw* describing the rows returned (lastRawRowid is the
+    // highest ROWID returned, or the first argument when none).
+
+    // The highest message ROWID, 0 for an empty table. The store's message
+    // table is AUTOINCREMENT, so a row inserted later always has a higher
+    // ROWID, whatever its date. Throws queryFailed.
+    int64_t maxMessageRowid();
+    // The highest rowid of chat_message_join, 0 for an empty table. Throws
+    // queryFailed.
+    int64_t maxJoinRowid();
+    // The `n`-th message ROWID after `afterRowid` (n from 1), absent when
+    // fewer rows follow. Throws queryFailed.
+    std::optional<int64_t> nthRowidAfter(int64_t afterRowid, int n);
+    struct JoinRow {
+        int64_t messageId = 0;
+        int64_t chatId = 0;
+        bool operator==(const JoinRow&) const = default;
+    };
+    // The join row with that rowid, absent when there is none. Throws
+    // queryFailed.
+    std::optional<JoinRow> joinAt(int64_t joinRowid);
+
+    // Rows with ROWID in (afterRowid, throughRowid] at or behind the cursor.
+    FetchResult fetchMessagesByRowidBehindCursor(int64_t afterRowid, int64_t throughRowid,
+                                                 int64_t cursorTimestamp, int64_t cursorRowid);
+    // Messages at or behind the cursor joined to a chat by a join row with
+    // rowid in (afterJoinRowid, throughJoinRowid].
+    FetchResult fetchMessagesJoinedBetween(int64_t afterJoinRowid, int64_t throughJoinRowid,
+                                           int64_t cursorTimestamp, int64_t cursorRowid);
+    // Those of the `count` newest message rows (by ROWID) that lie at or
+    // behind the cursor.
+    FetchResult fetchNewestMessagesBehindCursor(int count, int64_t cursorTimestamp,
+                                                int64_t cursorRowid);
+
 private:
+    // Opens the connection on `uri` and runs the probe read. Returns SQLite's
+    // result code (SQLITE_OK on success) and its message in `message`.
+    int openAndProbe(const std::string& uri, std::string& message);
+    // Steps a prepared statement through every row into `result`.
+    void readMessageRows(sqlite::Statement& statement, FetchResult& result);
+    int64_t singleInteger(std::string_view sql);
+
     std::string path_;
     sqlite::Connection db_;
 };

@@ -152,8 +152,23 @@ void ShadowDB::rollbackAfterFailure() {
 }
 
 void ShadowDB::createSchemaIfNeeded() {
-    for (std::string_view statement : shadow_schema::kStatements) {
-        execute(statement);
+    // One transaction, so that a process stopped part-way never leaves a file
+    // with the messages table but without its index or triggers.
+    execute(kBeginTransaction);
+    try {
+        for (std::string_view statement : shadow_schema::kStatements) {
+            execute(statement);
+        }
+        for (std::string_view statement : shadow_schema::kSyncMarksStatements) {
+            execute(statement);
+        }
+        execute(kCommit);
+    } catch (const Error&) {
+        if (sqlite3_get_autocommit(handle()) == 0) {
+            std::string ignored;
+            sqlite::exec(handle(), "ROLLBACK", ignored);
+        }
+        throw;
     }
 }
 
@@ -197,9 +212,10 @@ void bindMessage(sqlite::Statement& statement, const ShadowMessage& message) {
 // batch writes the same rows, in the same order, with the same rowids and
 // trigger effects.
 ShadowDB::BatchResult ShadowDB::insertMessages(const std::vector<ShadowMessage>& messages,
-                                               bool countGrowth) {
+                                               bool countGrowth,
+                                               const std::function<void(const BatchResult&)>& beforeCommit) {
     BatchResult result;
-    if (messages.empty()) {
+    if (messages.empty() && !beforeCommit) {
         return result;
     }
     execute(kBeginTransaction);
@@ -238,11 +254,23 @@ ShadowDB::BatchResult ShadowDB::insertMessages(const std::vector<ShadowMessage>&
         // Find the message that fails, and SQLite's own words for it.
         auto [guid, reason] = diagnoseFailedBatch(messages);
         throw Error(Error::Kind::insertFailed,
-                    "Failed on guid=" + (guid.empty() ? messages.front().guid() : guid) + ": " +
+                    "Failed on guid=" + (guid.empty() && !messages.empty() ? messages.front().guid() : guid) + ": " +
                         (reason.empty() ? sqliteMessage : reason));
     }
     write.finalize();
 
+    result.written = static_cast<int>(messages.size());
+    if (countGrowth) {
+        result.countGrowth = result.written - replacedLiveRows_;
+    }
+    if (beforeCommit) {
+        try {
+            beforeCommit(result);
+        } catch (const Error&) {
+            rollbackAfterFailure();
+            throw;
+        }
+    }
     try {
         execute(kCommit);
     } catch (const Error&) {
@@ -352,8 +380,9 @@ std::vector<ChatParticipant> ShadowDB::fetchChatParticipants(const std::string& 
     query.bindText(1, chatId);
     std::vector<ChatParticipant> participants;
     while (query.step() == SQLITE_ROW) {
-        participants.emplace_back(query.columnText(0), query.columnInt64(1), query.columnText(2),
-                                  query.columnOptionalText(3));
+        // Braces: clang before 16 has no parenthesized aggregate initialisation.
+        participants.push_back(ChatParticipant{query.columnText(0), query.columnInt64(1),
+                                               query.columnText(2), query.columnOptionalText(3)});
     }
     return participants;
 }

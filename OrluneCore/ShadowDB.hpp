@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <memory>
 #include <exception>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -131,6 +132,27 @@ inline constexpr std::array<std::string_view, 15> kStatements = {
     kSeedSyncState,
 };
 
+// Added to the schema above, never changing it: where the sync engine's
+// catch-up checks stand in the store (see ShadowSync). One row, id = 1.
+//   message_rowid    every store message row with a ROWID up to this one has
+//                    been read, or still lies ahead of the sync cursor
+//   join_rowid       chat_message_join rows up to this rowid have been seen
+//   join_message_id, join_chat_id
+//                    the join row at join_rowid when it was seen, to notice
+//                    the store reusing that rowid after deleting the row
+inline constexpr std::string_view kCreateSyncMarks =
+    "CREATE TABLE IF NOT EXISTS sync_marks (\n"
+    "    id INTEGER PRIMARY KEY CHECK (id = 1),\n"
+    "    message_rowid INTEGER NOT NULL DEFAULT 0,\n"
+    "    join_rowid INTEGER NOT NULL DEFAULT 0,\n"
+    "    join_message_id INTEGER NOT NULL DEFAULT 0,\n"
+    "    join_chat_id INTEGER NOT NULL DEFAULT 0\n"
+    ")";
+inline constexpr std::string_view kSeedSyncMarks =
+    "INSERT OR IGNORE INTO sync_marks (id) VALUES (1)";
+inline constexpr std::array<std::string_view, 2> kSyncMarksStatements = {kCreateSyncMarks,
+                                                                         kSeedSyncMarks};
+
 // Run on every connection when it is opened, in this order. Recursive
 // triggers are set explicitly, whatever the SQLite build's default: with
 // them on, the row that INSERT OR REPLACE deletes fires messages_fts_delete,
@@ -179,6 +201,16 @@ public:
         int64_t rowid = 0;
     };
 
+    // The row of sync_marks (all 0 for a new database, or one synced before
+    // the table existed).
+    struct SyncMarks {
+        int64_t messageRowid = 0;
+        int64_t joinRowid = 0;
+        int64_t joinMessageId = 0;
+        int64_t joinChatId = 0;
+        bool operator==(const SyncMarks&) const = default;
+    };
+
     // SHADOW_DB_PATH exactly as set when present; otherwise "shadow.db" in the
     // folder "Orlune" of the per-user data folder, which is created (with its
     // parents) when missing; a failure to create it is ignored here and shows
@@ -197,8 +229,9 @@ public:
 
     const std::string& databasePath() const { return path_; }
 
-    // Creates whatever part of the schema is missing; never alters an existing
-    // table. Throws queryFailed at the first statement that fails.
+    // Creates whatever part of the schema (and of sync_marks) is missing;
+    // never alters an existing table. Throws queryFailed at the first
+    // statement that fails.
     void createSchemaIfNeeded();
 
     // Inserts or replaces (by guid) every message in one transaction and
@@ -218,6 +251,27 @@ public:
     // after every batch: a message whose guid was not stored (or was stored
     // with deleted_at set) adds one, replacing a live copy adds none.
     BatchResult insertBatchCountingGrowth(const std::vector<ShadowMessage>& messages);
+
+    // One page of a sync pass in one transaction: inserts or replaces the
+    // messages (as insertBatchCountingGrowth), then stores the cursor, the
+    // count `countBefore` plus the batch's growth, the current time and
+    // `marks`. A process stopped at any moment leaves either the whole page
+    // with its cursor or neither. An empty list still stores cursor and marks.
+    // Throws as insertBatch; on failure nothing of the page is kept.
+    BatchResult commitSyncPage(const std::vector<ShadowMessage>& messages, const Watermark& cursor,
+                               int64_t countBefore, const SyncMarks& marks);
+
+    // The catch-up marks. Throws prepareFailed.
+    SyncMarks syncMarks();
+
+    // Of `candidates` (rows read from the store, several per guid for a
+    // message in several chats, the most recent chat last), the ones to write
+    // so that the stored copy of each guid matches the store: none when the
+    // stored row has the chat of one of the guid's rows and that row's name,
+    // sender, text, time and flags; otherwise that row when its chat matches,
+    // else the guid's last row. Order of first appearance. Throws
+    // prepareFailed.
+    std::vector<ShadowMessage> messagesToWrite(const std::vector<ShadowMessage>& candidates);
 
     // The sync cursor; (0, 0) for a fresh database. Throws prepareFailed.
     Watermark lastSyncWatermark();
@@ -290,7 +344,10 @@ private:
     struct ReadOnlyTag {};
     ShadowDB(ReadOnlyTag, std::string path);
 
-    BatchResult insertMessages(const std::vector<ShadowMessage>& messages, bool countGrowth);
+    // Writes the messages in one transaction; `beforeCommit`, when given,
+    // runs inside it after the last message (and even for an empty list).
+    BatchResult insertMessages(const std::vector<ShadowMessage>& messages, bool countGrowth,
+                               const std::function<void(const BatchResult&)>& beforeCommit = {});
     // After a failed batch: the guid of the first message that cannot be
     // written on its own and SQLite's message for it (empty when none fails).
     std::pair<std::string, std::string>

@@ -3,6 +3,8 @@
 #include "OrluneCore/ChatDBReader.hpp"
 #include "OrluneCore/ShadowDB.hpp"
 
+#include <algorithm>
+
 namespace orlune::core {
 
 namespace {
@@ -33,45 +35,139 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
         throw ShadowSyncError(ShadowSyncError::Kind::chatDBNotFound);
     }
 
+    // The store is opened, checked and read for membership before the shadow
+    // database is touched: a store that cannot be opened or lacks a table or
+    // column leaves the shadow database exactly as it was.
+    ChatDBReader reader(chatDBPath_);
+    reader.checkSchema();
+    const std::vector<ChatParticipant> participants = reader.fetchChatParticipants();
+    // Where the store stood when the pass began; rows and joins added later
+    // are left to the next pass.
+    const int64_t storeMaxRowid = reader.maxMessageRowid();
+    const int64_t storeMaxJoin = reader.maxJoinRowid();
+
     ShadowDB shadow(shadowDBPath_);
     shadow.createSchemaIfNeeded();
-    ChatDBReader reader(chatDBPath_);
-
-    shadow.replaceChatParticipants(reader.fetchChatParticipants());
+    shadow.replaceChatParticipants(participants);
 
     ShadowDB::Watermark cursor = shadow.lastSyncWatermark();
+    const ShadowDB::SyncMarks storedMarks = shadow.syncMarks();
+    ShadowDB::SyncMarks marks = storedMarks;
+    bool marksStored = true;
     int64_t written = 0;
     int64_t rowsRead = 0;
-    // The live message count, read once when the first page arrives and then
-    // kept up to date from each batch's growth, instead of counting the whole
+    // The live message count, read once before the first write and then kept
+    // up to date from each batch's growth, instead of counting the whole
     // table after every page (which makes a first sync quadratic).
     std::optional<int64_t> count;
-
-    for (;;) {
-        FetchResult page = reader.fetchMessages(cursor.timestamp, cursor.rowid, kBatchSize);
-        if (page.rawRowCount < 1) {
-            return written;
-        }
+    // Every write of the pass goes through here: the messages, the cursor,
+    // the count and the marks in one transaction.
+    auto commit = [&](const std::vector<ShadowMessage>& messages) {
         if (!count) {
             count = shadow.messageCount();
         }
-        cursor.timestamp = page.lastRawTimestamp;
-        cursor.rowid = page.lastRawRowid;
-        if (!page.messages.empty()) {
-            ShadowDB::BatchResult batch = shadow.insertBatchCountingGrowth(page.messages);
-            written += batch.written;
-            *count += batch.countGrowth;
-        }
-        shadow.updateSyncState(cursor.timestamp, cursor.rowid, *count);
-
-        rowsRead += page.rawRowCount;
-        if (progress) {
+        ShadowDB::BatchResult batch = shadow.commitSyncPage(messages, cursor, *count, marks);
+        written += batch.written;
+        *count += batch.countGrowth;
+        marksStored = true;
+    };
+    auto reportProgress = [&](int64_t rows) {
+        rowsRead += rows;
+        if (progress && rows > 0) {
             progress(rowsRead);
         }
-        if (page.rawRowCount < kBatchSize) {
-            return written;
+    };
+    // A shadow database without marks (new, or synced before they existed):
+    // the sweep below reads every row behind the cursor again with its
+    // current chats, so the joins written so far need no separate look.
+    const bool freshMarks = storedMarks == ShadowDB::SyncMarks{};
+
+    // 1. Rows the cursor has passed that were never read: ROWIDs above the
+    //    mark lying behind the cursor (messages restored with their old
+    //    dates). Each chunk covers kBatchSize message rows.
+    //    Nothing real lies behind the starting cursor (0, 0) (the store's
+    //    dates are positive), so a first pass skips the sweep.
+    const bool cursorAtStart = cursor.timestamp == 0 && cursor.rowid == 0;
+    for (int64_t from = cursorAtStart ? storeMaxRowid : marks.messageRowid; from < storeMaxRowid;) {
+        const int64_t to =
+            std::min(storeMaxRowid, reader.nthRowidAfter(from, kBatchSize).value_or(storeMaxRowid));
+        FetchResult rows =
+            reader.fetchMessagesByRowidBehindCursor(from, to, cursor.timestamp, cursor.rowid);
+        marks.messageRowid = to;
+        marksStored = false;
+        std::vector<ShadowMessage> changed = shadow.messagesToWrite(rows.messages);
+        if (!changed.empty()) {
+            commit(changed);
+        }
+        reportProgress(rows.rawRowCount);
+        from = to;
+    }
+    if (marks.messageRowid < storeMaxRowid) {
+        marks.messageRowid = storeMaxRowid; // nothing to sweep, but never step back
+    }
+
+    // 2. Chats joined after their message was read: join rows above the join
+    //    mark whose message lies behind the cursor. Should the store have
+    //    deleted the join row at the mark and given its rowid to a new join,
+    //    the rows just below the mark are looked at again.
+    int64_t joinFrom = freshMarks ? storeMaxJoin : marks.joinRowid;
+    if (!freshMarks && marks.joinRowid > 0) {
+        const auto atMark = reader.joinAt(marks.joinRowid);
+        if (!atMark || !(*atMark == ChatDBReader::JoinRow{marks.joinMessageId, marks.joinChatId})) {
+            joinFrom =
+                std::max<int64_t>(0, std::min(marks.joinRowid, storeMaxJoin) - kJoinRecheckWindow);
         }
     }
+    for (int64_t from = joinFrom; from < storeMaxJoin;) {
+        const int64_t to = std::min(storeMaxJoin, from + kBatchSize);
+        FetchResult rows =
+            reader.fetchMessagesJoinedBetween(from, to, cursor.timestamp, cursor.rowid);
+        std::vector<ShadowMessage> changed = shadow.messagesToWrite(rows.messages);
+        if (!changed.empty()) {
+            commit(changed);
+        }
+        reportProgress(rows.rawRowCount);
+        from = to;
+    }
+    if (marks.joinRowid != storeMaxJoin || joinFrom != marks.joinRowid) {
+        const auto atMax = storeMaxJoin > 0 ? reader.joinAt(storeMaxJoin) : std::nullopt;
+        marks.joinRowid = storeMaxJoin;
+        marks.joinMessageId = atMax ? atMax->messageId : 0;
+        marks.joinChatId = atMax ? atMax->chatId : 0;
+        marksStored = false;
+    }
+
+    // 3. New rows after the (date, ROWID) cursor, in pages.
+    for (;;) {
+        FetchResult page = reader.fetchMessages(cursor.timestamp, cursor.rowid, kBatchSize);
+        if (page.rawRowCount < 1) {
+            break;
+        }
+        cursor.timestamp = page.lastRawTimestamp;
+        cursor.rowid = page.lastRawRowid;
+        commit(page.messages);
+        reportProgress(page.rawRowCount);
+        if (page.rawRowCount < kBatchSize) {
+            break;
+        }
+    }
+
+    // 4. Text that arrived or changed after its row was read (a body written
+    //    after the row, an edit): the newest rows behind the cursor are read
+    //    again and the ones that differ from their stored copy written.
+    {
+        FetchResult rows =
+            reader.fetchNewestMessagesBehindCursor(kRecheckWindow, cursor.timestamp, cursor.rowid);
+        std::vector<ShadowMessage> changed = shadow.messagesToWrite(rows.messages);
+        if (!changed.empty()) {
+            commit(changed);
+        }
+    }
+
+    if (!marksStored && !(marks == storedMarks)) {
+        commit({});
+    }
+    return written;
 }
 
 int64_t ShadowSync::messageCount() const {

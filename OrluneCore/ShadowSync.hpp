@@ -32,6 +32,40 @@ private:
     std::string description_;
 };
 
+// What a pass copies. The (date, ROWID) cursor in sync_state finds new rows
+// cheaply, but on its own it misses rows the store writes "behind" it. A pass
+// therefore also looks where the store itself says something changed, at a
+// cost that grows with what changed, not with the size of the store:
+//
+// - Rows inserted with an old date (messages restored from a backup get new,
+//   higher ROWIDs and keep their original dates). The message table is
+//   AUTOINCREMENT, so every row added since the last pass has a ROWID above
+//   the highest one the store had then. sync_marks.message_rowid holds that
+//   mark; a pass reads the rows above it that lie behind the cursor (a range
+//   scan on the primary key), then raises the mark to the store's highest
+//   ROWID at the start of the pass. Every row at or below the mark has been
+//   read or still lies ahead of the cursor.
+// - Chat joins written after their message (the message was copied with chat
+//   "unknown"). chat_message_join's own rowid grows with each join; joins above
+//   sync_marks.join_rowid whose message lies behind the cursor have their
+//   message read again. The store may delete its newest join and give that
+//   rowid to the next one: the mark's row (message_id, chat_id) is kept and
+//   checked, and when it no longer matches, the kJoinRecheckWindow joins below
+//   the mark are looked at too.
+// - Text that arrives or changes after its row was read (a body written after
+//   the row, an edit): nothing in the row announces it, so the kRecheckWindow
+//   newest rows are read again every pass. An edit of an older message is
+//   caught only once a later pass over its rows happens for another reason.
+//
+// Rows read again are compared with the stored copy (chat, name, sender,
+// text, time, flags) and written only when they differ, so a pass over an
+// unchanged store writes no message; a message in several chats keeps the
+// chat it is stored with while it is still in it, and otherwise takes its
+// most recent join. Every write of a pass (messages, cursor, count, marks)
+// is one transaction per page, so a pass stopped at any moment loses nothing
+// and copies nothing twice. The store is opened and checked (every table and
+// column read) before the shadow database is opened.
+//
 // Holds only the two paths; every pass opens and closes its own connections,
 // so an engine may be kept and used again. One pass at a time per shadow
 // database is the caller's duty (no busy timeout is set, so a second writer
@@ -41,6 +75,12 @@ class ShadowSync {
 public:
     // Rows read from the store per page.
     static constexpr int kBatchSize = 10000;
+    // How many of the newest store rows each pass reads again to catch text
+    // that arrived or changed after the row was first read.
+    static constexpr int kRecheckWindow = 2000;
+    // How far below the join mark the joins are looked at again when the
+    // store has reused the mark's rowid.
+    static constexpr int64_t kJoinRecheckWindow = 1000;
 
     // Called after each committed page with the number of store rows read so
     // far in this pass (kept or dropped). It must not throw.
@@ -54,9 +94,12 @@ public:
                         const std::optional<std::string>& shadowDBPath = std::nullopt,
                         const Environment& environment = Environment::process());
 
-    // One pass: refreshes chat membership, then copies the store's rows after
-    // the cursor in pages of kBatchSize, committing each page and then moving
-    // the cursor, until a short page. Returns the number of messages written
+    // One pass: checks the store, refreshes chat membership, catches up the
+    // rows the cursor passed (see above), then copies the store's rows after
+    // the cursor in pages of kBatchSize, each page committed with its cursor,
+    // until a short page, and finally re-reads the newest rows. A store that
+    // cannot be opened or lacks a table or column is reported before the
+    // shadow database is opened. Returns the number of messages written
     // (new or replacing a copy with the same guid), not the growth of the
     // shadow database. Throws ShadowSyncError (chatDBNotFound when the store
     // file is missing; nothing else is touched then), ChatDBReader::Error or

@@ -74,10 +74,16 @@ bool hasLetterOrNumber(std::string_view text) {
     }
     icu::UnicodeString ustr = icu::UnicodeString::fromUTF8(
         icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::BreakIterator> clusters(
-        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-    if (U_FAILURE(status)) {
+    // Making a character break iterator costs far more than using one, and
+    // the reader asks once per non-ASCII message: keep one per thread.
+    thread_local const std::unique_ptr<icu::BreakIterator> cached = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<icu::BreakIterator> made(
+            icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+        return U_FAILURE(status) ? nullptr : std::move(made);
+    }();
+    icu::BreakIterator* clusters = cached.get();
+    if (clusters == nullptr) {
         for (int32_t i = 0; i < ustr.length(); i = ustr.moveIndex32(i, 1)) {
             if (isLetterOrNumber(ustr.char32At(i))) {
                 return true;

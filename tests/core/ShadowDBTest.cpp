@@ -141,8 +141,11 @@ TEST_F(ShadowDBTest, SchemaCreatesEveryObjectAndAFreshCursor) {
         {"index", "idx_chat_participants_chat"},
         {"index", "idx_chat_participants_handle"},
         {"table", "sync_state"},
+        {"table", "sync_marks"},
     };
     EXPECT_EQ(objects, expected);
+    EXPECT_THAT(inspect.rows("SELECT * FROM sync_marks"),
+                ElementsAre(ElementsAre("1", "0", "0", "0", "0")));
     EXPECT_THAT(inspect.rows("SELECT id, last_timestamp, last_rowid, message_count, updated_at "
                              "FROM sync_state"),
                 ElementsAre(ElementsAre("1", "0", "0", "0", "0")));

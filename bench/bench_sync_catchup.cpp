@@ -1,0 +1,134 @@
+// What the sync's catch-up checks cost, against the first sync of the same
+// store measured in the same run.
+//
+//   bench_sync_catchup [--messages N] [--dir PATH]
+//
+// Builds a sample messaging store of N messages (default 1,000,000), times a
+// first ShadowSync::performSync, then times passes that find:
+//   - nothing (an unchanged store): the re-check window, the ROWID and join
+//     marks and an empty page, with no write;
+//   - 1,000 rows restored with old dates (higher ROWIDs, dates long passed);
+//   - 1,000 late chat joins (messages copied in no chat, then joined);
+//   - 200 edits among the newest rows;
+// and prints each as a time and as a share of the first sync. Every pass
+// after the first should stay in milliseconds, whatever N.
+
+#include "OrluneCore/SQLite.hpp"
+#include "OrluneCore/ShadowSync.hpp"
+#include "tools/samplestore/SampleStore.hpp"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <string>
+
+namespace {
+
+using namespace orlune;
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+void exec(const std::string& path, const std::string& sql) {
+    core::sqlite::Connection db;
+    std::string error;
+    if (db.open(path, SQLITE_OPEN_READWRITE) != SQLITE_OK ||
+        core::sqlite::exec(db.get(), sql.c_str(), error) != SQLITE_OK) {
+        std::cerr << "bench_sync_catchup: " << error << "\n";
+        std::exit(1);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int64_t messages = 1000000;
+    std::string folder;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--messages" && i + 1 < argc) {
+            messages = std::atoll(argv[++i]);
+        } else if (arg == "--dir" && i + 1 < argc) {
+            folder = argv[++i];
+        } else {
+            std::cerr << "usage: bench_sync_catchup [--messages N] [--dir PATH]\n";
+            return 2;
+        }
+    }
+    const bool ownFolder = folder.empty();
+    if (ownFolder) {
+        char pattern[] = "/tmp/orlune-bench-catchup.XXXXXX";
+        folder = mkdtemp(pattern);
+    }
+    const std::string store = folder + "/chat.db";
+    const std::string shadow = folder + "/shadow.db";
+    std::filesystem::remove(store);
+    std::filesystem::remove(shadow);
+
+    samplestore::SampleStoreOptions options;
+    options.messageCount = messages;
+    auto summary = samplestore::buildSampleStore(store, options);
+    std::cout << "bench_sync_catchup: " << summary.messages << " messages in " << folder << "\n";
+
+    core::ShadowSync sync(store, shadow);
+    auto start = Clock::now();
+    const int64_t firstWritten = sync.performSync();
+    const double first = secondsSince(start);
+    std::printf("first sync:          %9.3f s, %lld written\n", first,
+                static_cast<long long>(firstWritten));
+
+    auto timePass = [&](const char* name) {
+        auto passStart = Clock::now();
+        const int64_t written = sync.performSync();
+        const double seconds = secondsSince(passStart);
+        std::printf("%-20s %9.2f ms, %5lld written, %.4f%% of the first sync\n", name,
+                    seconds * 1000, static_cast<long long>(written), 100.0 * seconds / first);
+    };
+
+    timePass("unchanged store:");
+    timePass("unchanged again:");
+
+    // Restored rows: copies of 1,000 early messages under new guids and
+    // ROWIDs above every other, keeping their old dates.
+    const int64_t top = summary.messages + 1000000;
+    exec(store,
+         "INSERT INTO message (ROWID, guid, text, attributedBody, date, is_from_me, handle_id) "
+         "SELECT ROWID + " +
+             std::to_string(top) +
+             ", 'restored-' || guid, text, attributedBody, "
+             "date, is_from_me, handle_id FROM message WHERE ROWID <= 1000; "
+             "INSERT INTO chat_message_join (chat_id, message_id, message_date) "
+             "SELECT chat_id, message_id + " +
+             std::to_string(top) +
+             ", message_date "
+             "FROM chat_message_join WHERE message_id <= 1000");
+    timePass("1000 restored rows:");
+
+    // Late joins: 1,000 new messages in no chat, synced, then joined.
+    const int64_t lateBase = top + 10000;
+    exec(store, "INSERT INTO message (ROWID, guid, text, date, is_from_me, handle_id) "
+                "SELECT ROWID + " +
+                    std::to_string(lateBase) +
+                    ", 'late-' || guid, 'late join ' || ROWID, "
+                    "(SELECT max(date) FROM message) + ROWID, 0, handle_id FROM message WHERE "
+                    "ROWID <= 1000");
+    timePass("1000 chatless rows:");
+    exec(store,
+         "INSERT INTO chat_message_join (chat_id, message_id, message_date) "
+         "SELECT (SELECT min(ROWID) FROM chat), ROWID, date FROM message WHERE guid LIKE 'late-%'");
+    timePass("1000 late joins:");
+
+    // Edits among the newest rows.
+    exec(store, "UPDATE message SET text = 'edited ' || ROWID WHERE ROWID IN "
+                "(SELECT ROWID FROM message ORDER BY ROWID DESC LIMIT 200)");
+    timePass("200 edits:");
+
+    if (ownFolder) {
+        std::filesystem::remove_all(folder);
+    }
+    return 0;
+}
