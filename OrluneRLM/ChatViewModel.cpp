@@ -1,6 +1,7 @@
 #include "OrluneRLM/ChatViewModel.hpp"
 
 #include "OrluneRLM/ConfigManager.hpp"
+#include "OrluneRLM/CurrentException.hpp"
 #include "OrluneRLM/PropertyChange.hpp"
 #include "OrluneRLM/RLMHelperError.hpp"
 #include "OrluneRLM/TextTrimming.hpp"
@@ -18,20 +19,6 @@ struct ChatViewModel::RunOutcome {
     std::optional<HelperResult> result;
     std::string error; // the failure's description when there is no result
 };
-
-namespace {
-
-std::string describeCurrentException() {
-    try {
-        throw;
-    } catch (const std::exception& error) {
-        return error.what();
-    } catch (...) {
-        return "Unknown error";
-    }
-}
-
-} // namespace
 
 ChatViewModel::ChatViewModel(const QString& shadowDBPath,
                              std::shared_ptr<SessionStore> sessionStore, QObject* parent)

@@ -1,6 +1,7 @@
 #include "OrluneRLM/ShadowSyncViewModel.hpp"
 
 #include "OrluneCore/ShadowSync.hpp"
+#include "OrluneRLM/CurrentException.hpp"
 #include "OrluneRLM/PropertyChange.hpp"
 #include "OrluneRLM/ShadowPaths.hpp"
 
@@ -17,20 +18,6 @@ struct ShadowSyncViewModel::SyncOutcome {
     std::int64_t count = 0;
     std::string error; // the failure's description when !succeeded
 };
-
-namespace {
-
-std::string describeCurrentException() {
-    try {
-        throw;
-    } catch (const std::exception& error) {
-        return error.what();
-    } catch (...) {
-        return "Unknown error";
-    }
-}
-
-} // namespace
 
 ShadowSyncViewModel::ShadowSyncViewModel(QObject* parent) : ShadowSyncViewModel(Seams{}, parent) {}
 
