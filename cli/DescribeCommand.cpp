@@ -3,6 +3,7 @@
 #include "Command.hpp"
 #include "OptionParser.hpp"
 #include "ShadowAccess.hpp"
+#include "SqlOutput.hpp"
 #include "TextTable.hpp"
 
 #include <nlohmann/json.hpp>
@@ -51,7 +52,7 @@ int runDescribe(const std::vector<std::string>& args) {
                 line["name"] = column.name;
                 line["type"] = column.type;
                 line["not_null"] = column.notNull;
-                std::cout << line.dump() << "\n";
+                printJsonLine(line, std::cout);
             }
             return 0;
         }

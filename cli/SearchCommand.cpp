@@ -3,6 +3,7 @@
 #include "Command.hpp"
 #include "OptionParser.hpp"
 #include "ShadowAccess.hpp"
+#include "SqlOutput.hpp"
 #include "TextTable.hpp"
 
 #include <nlohmann/json.hpp>
@@ -71,8 +72,7 @@ int runSearch(const std::vector<std::string>& args) {
                 line["is_from_me"] = hit.isFromMe;
                 line["is_group"] = hit.isGroup;
                 line["rank"] = hit.rank;
-                std::cout << line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
-                          << "\n";
+                printJsonLine(line, std::cout);
             }
             return 0;
         }

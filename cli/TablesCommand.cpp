@@ -3,6 +3,7 @@
 #include "Command.hpp"
 #include "OptionParser.hpp"
 #include "ShadowAccess.hpp"
+#include "SqlOutput.hpp"
 #include "TextTable.hpp"
 
 #include <nlohmann/json.hpp>
@@ -37,7 +38,7 @@ int runTables(const std::vector<std::string>& args) {
         auto tables = db.listTables();
         if (options.flag("--json")) {
             for (const auto& name : tables) {
-                std::cout << nlohmann::ordered_json{{"name", name}}.dump() << "\n";
+                printJsonLine(nlohmann::ordered_json{{"name", name}}, std::cout);
             }
             return 0;
         }
