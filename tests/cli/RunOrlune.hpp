@@ -11,8 +11,9 @@ namespace orlune::testing {
 // CHAT_DB_PATH nor SHADOW_DB_PATH set, and the given extra environment
 // variables (nullopt removes one). Standard input is /dev/null; standard
 // output and error are files, so not terminals.
-inline ProcessResult runOrlune(const TempDir& dir, const std::vector<std::string>& args,
-                               const std::map<std::string, std::optional<std::string>>& extra = {}) {
+inline ProcessResult
+runOrlune(const TempDir& dir, const std::vector<std::string>& args,
+          const std::map<std::string, std::optional<std::string>>& extra = {}) {
     std::map<std::string, std::optional<std::string>> changes = {
         {"HOME", dir.path().string()},
         {"XDG_DATA_HOME", dir.file("data")},
