@@ -1,33 +1,14 @@
 // ShadowDB::search: one ranked FTS5 query joined back to the messages.
 
+#include "OrluneCore/SearchResult.hpp"
 #include "OrluneCore/ShadowDB.hpp"
 
 #include <cstring>
 
 namespace orlune::core {
 
-namespace {
-
-constexpr std::string_view kSearchSql = "SELECT\n"
-                                        "    m.guid,\n"
-                                        "    m.chat_id,\n"
-                                        "    m.chat_name,\n"
-                                        "    m.sender,\n"
-                                        "    m.text,\n"
-                                        "    m.timestamp,\n"
-                                        "    m.is_from_me,\n"
-                                        "    m.is_group,\n"
-                                        "    bm25(messages_fts) as rank\n"
-                                        "FROM messages_fts\n"
-                                        "JOIN messages m ON messages_fts.rowid = m.rowid\n"
-                                        "WHERE messages_fts MATCH ?\n"
-                                        "ORDER BY rank\n"
-                                        "LIMIT ?";
-
-} // namespace
-
 std::vector<SearchResult> ShadowDB::search(const std::string& query, int limit) {
-    sqlite::Statement statement = prepare(kSearchSql);
+    sqlite::Statement statement = prepare(kSearchResultSql);
     statement.bindText(1, std::string_view(query.c_str(), std::strlen(query.c_str())));
     statement.bindInt(2, limit);
 

@@ -1,6 +1,8 @@
 #include "OrluneRLM/ChatViewModel.hpp"
 
 #include "OrluneRLM/ConfigManager.hpp"
+#include "OrluneRLM/CurrentException.hpp"
+#include "OrluneRLM/PropertyChange.hpp"
 #include "OrluneRLM/RLMHelperError.hpp"
 #include "OrluneRLM/TextTrimming.hpp"
 #include "OrluneRLM/UnreadableSessionsError.hpp"
@@ -17,20 +19,6 @@ struct ChatViewModel::RunOutcome {
     std::optional<HelperResult> result;
     std::string error; // the failure's description when there is no result
 };
-
-namespace {
-
-std::string describeCurrentException() {
-    try {
-        throw;
-    } catch (const std::exception& error) {
-        return error.what();
-    } catch (...) {
-        return "Unknown error";
-    }
-}
-
-} // namespace
 
 ChatViewModel::ChatViewModel(const QString& shadowDBPath,
                              std::shared_ptr<SessionStore> sessionStore, QObject* parent)
@@ -58,10 +46,7 @@ ChatViewModel::ChatViewModel(const QString& shadowDBPath,
 ChatViewModel::~ChatViewModel() = default;
 
 void ChatViewModel::setInputText(const QString& text) {
-    if (inputText_ != text) {
-        inputText_ = text;
-        emit inputTextChanged();
-    }
+    assignIfChanged(inputText_, text, [this] { emit inputTextChanged(); });
 }
 
 void ChatViewModel::send() {
@@ -262,10 +247,7 @@ qsizetype ChatViewModel::graphemeCount(const std::string& text) {
 }
 
 void ChatViewModel::setMessages(std::vector<ChatMessage> messages) {
-    if (messages_ != messages) {
-        messages_ = std::move(messages);
-        emit messagesChanged();
-    }
+    assignIfChanged(messages_, std::move(messages), [this] { emit messagesChanged(); });
 }
 
 void ChatViewModel::appendMessage(ChatMessage message) {
@@ -274,24 +256,15 @@ void ChatViewModel::appendMessage(ChatMessage message) {
 }
 
 void ChatViewModel::setIsSending(bool value) {
-    if (isSending_ != value) {
-        isSending_ = value;
-        emit isSendingChanged();
-    }
+    assignIfChanged(isSending_, value, [this] { emit isSendingChanged(); });
 }
 
 void ChatViewModel::setLastError(const QString& value) {
-    if (lastError_ != value) {
-        lastError_ = value;
-        emit lastErrorChanged();
-    }
+    assignIfChanged(lastError_, value, [this] { emit lastErrorChanged(); });
 }
 
 void ChatViewModel::setSessionTitle(const QString& value) {
-    if (sessionTitle_ != value) {
-        sessionTitle_ = value;
-        emit sessionTitleChanged();
-    }
+    assignIfChanged(sessionTitle_, value, [this] { emit sessionTitleChanged(); });
 }
 
 } // namespace orlune::rlm

@@ -1,6 +1,7 @@
 #include "OrluneRLM/FullDiskAccessViewModel.hpp"
 
 #include "OrluneRLM/FullDiskAccessChecker.hpp"
+#include "OrluneRLM/PropertyChange.hpp"
 
 namespace orlune::rlm {
 
@@ -36,16 +37,10 @@ FullDiskAccessViewModel::UrlOpener FullDiskAccessViewModel::defaultUrlOpener() {
 void FullDiskAccessViewModel::refresh() {
     const FullDiskAccessResult result =
         FullDiskAccessChecker::checkChatDatabaseAccess(logger_, *environment_);
-    if (hasAccess_ != result.hasAccess) {
-        hasAccess_ = result.hasAccess;
-        emit hasAccessChanged();
-    }
+    assignIfChanged(hasAccess_, result.hasAccess, [this] { emit hasAccessChanged(); });
     const QString error =
         result.errorMessage ? QString::fromStdString(*result.errorMessage) : QString();
-    if (lastError_ != error) {
-        lastError_ = error;
-        emit lastErrorChanged();
-    }
+    assignIfChanged(lastError_, error, [this] { emit lastErrorChanged(); });
 }
 
 void FullDiskAccessViewModel::autoOpenSettingsIfNeeded() {

@@ -1,6 +1,8 @@
 #include "OrluneRLM/ShadowSyncViewModel.hpp"
 
 #include "OrluneCore/ShadowSync.hpp"
+#include "OrluneRLM/CurrentException.hpp"
+#include "OrluneRLM/PropertyChange.hpp"
 #include "OrluneRLM/ShadowPaths.hpp"
 
 #include <QFutureWatcher>
@@ -16,20 +18,6 @@ struct ShadowSyncViewModel::SyncOutcome {
     std::int64_t count = 0;
     std::string error; // the failure's description when !succeeded
 };
-
-namespace {
-
-std::string describeCurrentException() {
-    try {
-        throw;
-    } catch (const std::exception& error) {
-        return error.what();
-    } catch (...) {
-        return "Unknown error";
-    }
-}
-
-} // namespace
 
 ShadowSyncViewModel::ShadowSyncViewModel(QObject* parent) : ShadowSyncViewModel(Seams{}, parent) {}
 
@@ -82,14 +70,8 @@ void ShadowSyncViewModel::syncIfPossible() {
 
 void ShadowSyncViewModel::handleOutcome(const SyncOutcome& outcome) {
     if (outcome.succeeded) {
-        if (messageCount_ != outcome.count) {
-            messageCount_ = outcome.count;
-            emit messageCountChanged();
-        }
-        if (!hasSynced_) {
-            hasSynced_ = true;
-            emit hasSyncedChanged();
-        }
+        assignIfChanged(messageCount_, outcome.count, [this] { emit messageCountChanged(); });
+        assignIfChanged(hasSynced_, true, [this] { emit hasSyncedChanged(); });
         setIsSyncing(false);
         logger_.info("shadow_sync_complete", {{"inserted", std::to_string(outcome.inserted)},
                                               {"message_count", std::to_string(outcome.count)}});
@@ -101,17 +83,11 @@ void ShadowSyncViewModel::handleOutcome(const SyncOutcome& outcome) {
 }
 
 void ShadowSyncViewModel::setIsSyncing(bool value) {
-    if (isSyncing_ != value) {
-        isSyncing_ = value;
-        emit isSyncingChanged();
-    }
+    assignIfChanged(isSyncing_, value, [this] { emit isSyncingChanged(); });
 }
 
 void ShadowSyncViewModel::setLastError(const QString& value) {
-    if (lastError_ != value) {
-        lastError_ = value;
-        emit lastErrorChanged();
-    }
+    assignIfChanged(lastError_, value, [this] { emit lastErrorChanged(); });
 }
 
 } // namespace orlune::rlm

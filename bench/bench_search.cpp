@@ -13,6 +13,7 @@
 // prints p50 and p95 of each path and their ratio. The folder is removed at
 // the end.
 
+#include "OrluneCore/SearchResult.hpp"
 #include "OrluneCore/ShadowDB.hpp"
 #include "OrluneCore/ShadowSync.hpp"
 #include "tools/samplestore/SampleStore.hpp"
@@ -33,22 +34,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kLimit = 20;
-
-const char* kSearchSql = "SELECT\n"
-                         "    m.guid,\n"
-                         "    m.chat_id,\n"
-                         "    m.chat_name,\n"
-                         "    m.sender,\n"
-                         "    m.text,\n"
-                         "    m.timestamp,\n"
-                         "    m.is_from_me,\n"
-                         "    m.is_group,\n"
-                         "    bm25(messages_fts) as rank\n"
-                         "FROM messages_fts\n"
-                         "JOIN messages m ON messages_fts.rowid = m.rowid\n"
-                         "WHERE messages_fts MATCH ?\n"
-                         "ORDER BY rank\n"
-                         "LIMIT ?";
 
 // Rare and common words, phrases, boolean operators, prefixes, column
 // filters, accented words, and queries that find nothing or do not parse.
@@ -80,7 +65,9 @@ std::string text(sqlite3_stmt* statement, int column) {
 // one search: prepare, bind, step, copy the columns out, finalize.
 size_t directSearch(sqlite3* db, const std::string& query, int limit) {
     sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db, kSearchSql, -1, &statement, nullptr) != SQLITE_OK) {
+    const std::string_view sql = orlune::core::kSearchResultSql;
+    if (sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &statement, nullptr) !=
+        SQLITE_OK) {
         std::fprintf(stderr, "prepare failed: %s\n", sqlite3_errmsg(db));
         std::exit(1);
     }

@@ -84,9 +84,7 @@ int runBench(const std::vector<std::string>& args) {
     if (!options.parse(args)) {
         return 2;
     }
-    if (options.positional().size() != 1) {
-        options.complain(options.positional().empty() ? "a CORPUS.json file is needed"
-                                                      : "give exactly one corpus file");
+    if (!options.onePositional("a CORPUS.json file is needed", "give exactly one corpus file")) {
         return 2;
     }
     std::string databasePath;

@@ -3,11 +3,11 @@
 #include "Command.hpp"
 #include "OptionParser.hpp"
 #include "ShadowAccess.hpp"
+#include "SqlOutput.hpp"
 #include "TextTable.hpp"
 
 #include <nlohmann/json.hpp>
 
-#include <exception>
 #include <iostream>
 
 namespace orlune::cli {
@@ -35,15 +35,12 @@ int runDescribe(const std::vector<std::string>& args) {
     if (!options.parse(args)) {
         return 2;
     }
-    if (options.positional().size() != 1) {
-        options.complain(options.positional().empty() ? "a TABLE name is needed"
-                                                      : "give exactly one TABLE name");
+    if (!options.onePositional("a TABLE name is needed", "give exactly one TABLE name")) {
         return 2;
     }
     const std::string& name = options.positional()[0];
-    try {
-        auto db = openShadowForReading(options.value("--shadow-db"));
-        auto columns = db->describeTable(name);
+    return withShadowForReading(options.value("--shadow-db"), [&](core::ShadowDB& db) {
+        auto columns = db.describeTable(name);
         if (columns.empty()) {
             std::cerr << "No table named '" << name << "' in the shadow database. "
                       << "Run `orlune tables` to list them.\n";
@@ -55,7 +52,7 @@ int runDescribe(const std::vector<std::string>& args) {
                 line["name"] = column.name;
                 line["type"] = column.type;
                 line["not_null"] = column.notNull;
-                std::cout << line.dump() << "\n";
+                printJsonLine(line, std::cout);
             }
             return 0;
         }
@@ -65,10 +62,7 @@ int runDescribe(const std::vector<std::string>& args) {
         }
         table.print(std::cout);
         return 0;
-    } catch (const std::exception& error) {
-        std::cerr << error.what() << "\n";
-        return 1;
-    }
+    });
 }
 
 const CommandRegistration registration(Command{

@@ -77,4 +77,21 @@ bool OptionParser::positiveInteger(const std::string& name, std::optional<int>& 
     return true;
 }
 
+bool OptionParser::onePositional(const std::string& whenMissing,
+                                 const std::string& whenMore) const {
+    if (positional_.size() == 1) {
+        return true;
+    }
+    complain(positional_.empty() ? whenMissing : whenMore);
+    return false;
+}
+
+bool OptionParser::noPositional() const {
+    if (positional_.empty()) {
+        return true;
+    }
+    complain("unexpected argument '" + positional_[0] + "'");
+    return false;
+}
+
 } // namespace orlune::cli

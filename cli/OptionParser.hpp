@@ -29,6 +29,13 @@ public:
     // not such a number.
     bool positiveInteger(const std::string& name, std::optional<int>& out) const;
 
+    // True when exactly one positional argument was given; otherwise
+    // complains with `whenMissing` (none given) or `whenMore` and returns false.
+    bool onePositional(const std::string& whenMissing, const std::string& whenMore) const;
+    // True when no positional argument was given; otherwise complains about
+    // the first one and returns false.
+    bool noPositional() const;
+
     // Prints "orlune VERB: <message>" and the --help hint on standard error.
     void complain(const std::string& message) const;
 

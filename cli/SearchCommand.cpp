@@ -3,12 +3,12 @@
 #include "Command.hpp"
 #include "OptionParser.hpp"
 #include "ShadowAccess.hpp"
+#include "SqlOutput.hpp"
 #include "TextTable.hpp"
 
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
-#include <exception>
 #include <iostream>
 
 namespace orlune::cli {
@@ -55,14 +55,11 @@ int runSearch(const std::vector<std::string>& args) {
     if (!options.positiveInteger("--limit", limit)) {
         return 2;
     }
-    if (options.positional().size() != 1) {
-        options.complain(options.positional().empty() ? "a QUERY is needed"
-                                                      : "give the QUERY as one argument (quote it)");
+    if (!options.onePositional("a QUERY is needed", "give the QUERY as one argument (quote it)")) {
         return 2;
     }
-    try {
-        auto db = openShadowForReading(options.value("--shadow-db"));
-        auto results = db->search(options.positional()[0], limit.value_or(kDefaultLimit));
+    return withShadowForReading(options.value("--shadow-db"), [&](core::ShadowDB& db) {
+        auto results = db.search(options.positional()[0], limit.value_or(kDefaultLimit));
         if (options.flag("--json")) {
             for (const auto& hit : results) {
                 nlohmann::ordered_json line;
@@ -75,8 +72,7 @@ int runSearch(const std::vector<std::string>& args) {
                 line["is_from_me"] = hit.isFromMe;
                 line["is_group"] = hit.isGroup;
                 line["rank"] = hit.rank;
-                std::cout << line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
-                          << "\n";
+                printJsonLine(line, std::cout);
             }
             return 0;
         }
@@ -91,10 +87,7 @@ int runSearch(const std::vector<std::string>& args) {
         }
         table.print(std::cout);
         return 0;
-    } catch (const std::exception& error) {
-        std::cerr << error.what() << "\n";
-        return 1;
-    }
+    });
 }
 
 const CommandRegistration registration(Command{

@@ -2,6 +2,8 @@
 
 #include "OrluneCore/Environment.hpp"
 
+#include <exception>
+#include <iostream>
 #include <stdexcept>
 
 namespace orlune::cli {
@@ -13,6 +15,17 @@ std::unique_ptr<core::ShadowDB> openShadowForReading(const std::optional<std::st
                                  ". Run `orlune sync` first, or pass --shadow-db PATH.");
     }
     return core::ShadowDB::openReadOnly(resolved);
+}
+
+int withShadowForReading(const std::optional<std::string>& path,
+                         const std::function<int(core::ShadowDB&)>& body) {
+    try {
+        auto db = openShadowForReading(path);
+        return body(*db);
+    } catch (const std::exception& error) {
+        std::cerr << error.what() << "\n";
+        return 1;
+    }
 }
 
 } // namespace orlune::cli

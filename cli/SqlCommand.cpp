@@ -5,7 +5,6 @@
 #include "ShadowAccess.hpp"
 #include "SqlOutput.hpp"
 
-#include <exception>
 #include <iostream>
 
 namespace orlune::cli {
@@ -43,20 +42,15 @@ int runSql(const std::vector<std::string>& args) {
     if (!options.positiveInteger("--limit", limit)) {
         return 2;
     }
-    if (options.positional().size() != 1) {
-        options.complain(options.positional().empty() ? "an SQL statement is needed"
-                                                      : "give the SQL as one argument (quote it)");
+    if (!options.onePositional("an SQL statement is needed",
+                               "give the SQL as one argument (quote it)")) {
         return 2;
     }
-    try {
-        auto db = openShadowForReading(options.value("--shadow-db"));
-        auto result = db->executeReadOnly(options.positional()[0], limit.value_or(0));
+    return withShadowForReading(options.value("--shadow-db"), [&](core::ShadowDB& db) {
+        auto result = db.executeReadOnly(options.positional()[0], limit.value_or(0));
         printQueryResult(result, options.flag("--json"), std::cout);
         return 0;
-    } catch (const std::exception& error) {
-        std::cerr << error.what() << "\n";
-        return 1;
-    }
+    });
 }
 
 const CommandRegistration registration(Command{

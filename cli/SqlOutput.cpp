@@ -64,6 +64,10 @@ nlohmann::ordered_json cellJson(const SQLiteValue& value) {
 
 } // namespace
 
+void printJsonLine(const nlohmann::ordered_json& line, std::ostream& out) {
+    out << line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+}
+
 void printQueryResult(const core::ShadowQueryResult& result, bool json, std::ostream& out) {
     if (json) {
         for (const auto& row : result.rows) {
@@ -72,7 +76,7 @@ void printQueryResult(const core::ShadowQueryResult& result, bool json, std::ost
                 auto found = row.find(column);
                 line[column] = found == row.end() ? nullptr : cellJson(found->second);
             }
-            out << line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+            printJsonLine(line, out);
         }
         return;
     }

@@ -3,6 +3,8 @@
 
 #include "OrluneCore/ShadowQueryResult.hpp"
 
+#include <nlohmann/json_fwd.hpp>
+
 #include <iosfwd>
 
 namespace orlune::cli {
@@ -11,5 +13,9 @@ namespace orlune::cli {
 // row keyed by column name: integers and reals as numbers (a non-finite real
 // as null), text as strings, blobs as hexadecimal text, NULL as null.
 void printQueryResult(const core::ShadowQueryResult& result, bool json, std::ostream& out);
+
+// `line` as one compact line of JSON: what every verb's --json prints per
+// row. Ill-formed UTF-8 in its strings comes out as U+FFFD.
+void printJsonLine(const nlohmann::ordered_json& line, std::ostream& out);
 
 } // namespace orlune::cli

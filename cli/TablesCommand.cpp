@@ -3,11 +3,11 @@
 #include "Command.hpp"
 #include "OptionParser.hpp"
 #include "ShadowAccess.hpp"
+#include "SqlOutput.hpp"
 #include "TextTable.hpp"
 
 #include <nlohmann/json.hpp>
 
-#include <exception>
 #include <iostream>
 
 namespace orlune::cli {
@@ -31,16 +31,14 @@ int runTables(const std::vector<std::string>& args) {
     if (!options.parse(args)) {
         return 2;
     }
-    if (!options.positional().empty()) {
-        options.complain("unexpected argument '" + options.positional()[0] + "'");
+    if (!options.noPositional()) {
         return 2;
     }
-    try {
-        auto db = openShadowForReading(options.value("--shadow-db"));
-        auto tables = db->listTables();
+    return withShadowForReading(options.value("--shadow-db"), [&](core::ShadowDB& db) {
+        auto tables = db.listTables();
         if (options.flag("--json")) {
             for (const auto& name : tables) {
-                std::cout << nlohmann::ordered_json{{"name", name}}.dump() << "\n";
+                printJsonLine(nlohmann::ordered_json{{"name", name}}, std::cout);
             }
             return 0;
         }
@@ -50,10 +48,7 @@ int runTables(const std::vector<std::string>& args) {
         }
         table.print(std::cout);
         return 0;
-    } catch (const std::exception& error) {
-        std::cerr << error.what() << "\n";
-        return 1;
-    }
+    });
 }
 
 const CommandRegistration registration(Command{

@@ -54,6 +54,22 @@ std::string dumpJson(const json& value) {
     return value.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
+// `result` as JSON text of at most kMaxToolResultBytes where dropping entries
+// from the end of its array `listKey` gets it there (an emptied array stops
+// the dropping). With `markTruncated`, a result that lost entries says so in
+// "truncated": true.
+std::string dumpWithinLimit(json& result, const char* listKey, bool markTruncated) {
+    std::string text = dumpJson(result);
+    while (text.size() > kMaxToolResultBytes && !result[listKey].empty()) {
+        result[listKey].erase(result[listKey].size() - 1);
+        if (markTruncated) {
+            result["truncated"] = true;
+        }
+        text = dumpJson(result);
+    }
+    return text;
+}
+
 std::string toolError(const std::string& message) {
     return dumpJson(json{{"error", message}});
 }
@@ -324,13 +340,7 @@ std::string RecursiveAgent::runSql(const json& arguments) {
         rows.push_back(std::move(cells));
     }
     json result = {{"columns", table.columns}, {"rows", rows}};
-    std::string text = dumpJson(result);
-    while (text.size() > kMaxToolResultBytes && !result["rows"].empty()) {
-        result["rows"].erase(result["rows"].size() - 1);
-        result["truncated"] = true;
-        text = dumpJson(result);
-    }
-    return text;
+    return dumpWithinLimit(result, "rows", true);
 }
 
 std::string RecursiveAgent::runSearch(const json& arguments) {
@@ -353,12 +363,7 @@ std::string RecursiveAgent::runSearch(const json& arguments) {
         result["note"] = "No matches. An expression FTS5 cannot parse also finds nothing: quote "
                          "words that contain punctuation.";
     }
-    std::string text = dumpJson(result);
-    while (text.size() > kMaxToolResultBytes && !result["matches"].empty()) {
-        result["matches"].erase(result["matches"].size() - 1);
-        text = dumpJson(result);
-    }
-    return text;
+    return dumpWithinLimit(result, "matches", false);
 }
 
 std::string RecursiveAgent::askSubmodel(const json& arguments, int depth) {

@@ -2,31 +2,13 @@
 // the build tree's resources answers from a real shadow database.
 
 #include "OrluneCore/ShadowDB.hpp"
+#include "tests/support/ProcessRun.hpp"
 #include "tests/support/TempDir.hpp"
 
-#include <arpa/inet.h>
-#include <cstdlib>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace orlune::testing {
 namespace {
-
-// A port on 127.0.0.1 where nothing listens (bound, then released).
-int closedPort() {
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(s);
-    return ntohs(address.sin_port);
-}
 
 class AskBundledHelperTest : public ::testing::Test {
 protected:
@@ -49,19 +31,11 @@ protected:
         });
     }
 
-    struct Outcome {
-        int status;
-        std::string out;
-        std::string err;
-    };
+    using Outcome = ProcessResult;
 
     Outcome ask(const std::string& question) {
-        std::string command = std::string("'") + ORLUNE_CLI_PATH + "' ask --shadow-db '" +
-                              dir.file("shadow.db") + "' '" + question + "' >'" +
-                              dir.file("stdout") + "' 2>'" + dir.file("stderr") + "' </dev/null";
-        const int status = std::system(command.c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir.file("stdout")),
-                readFile(dir.file("stderr"))};
+        return runProcess(ORLUNE_CLI_PATH, {"ask", "--shadow-db", dir.file("shadow.db"), question},
+                          environmentWith({}));
     }
 
     TempDir dir;
@@ -70,7 +44,7 @@ protected:
 
 TEST_F(AskBundledHelperTest, AnswersFromTheIndexWithoutAKey) {
     const Outcome outcome = ask("When is dinner tomorrow?");
-    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
     EXPECT_NE(outcome.out.find("No language model was used (no API key is configured)"),
               std::string::npos)
         << outcome.out;
@@ -82,9 +56,9 @@ TEST_F(AskBundledHelperTest, AnswersFromTheIndexWithoutAKey) {
 
 TEST_F(AskBundledHelperTest, AnswersFromTheIndexWhenTheGatewayCannotBeReached) {
     env_.set("VEYRLINK_API_KEY", "sk-e2e-key-never-printed");
-    env_.set("VEYRLINK_BASE_URL", "http://127.0.0.1:" + std::to_string(closedPort()) + "/v1");
+    env_.set("VEYRLINK_BASE_URL", "http://127.0.0.1:" + std::to_string(unusedPort()) + "/v1");
     const Outcome outcome = ask("Anything about the dentist?");
-    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
     EXPECT_NE(outcome.out.find("the model gateway could not be reached"), std::string::npos)
         << outcome.out;
     EXPECT_NE(outcome.out.find("alice@example.com in chat-alice"), std::string::npos)

@@ -1,21 +1,16 @@
 // `orlune ask`, run as a real process against helper scripts.
 
+#include "tests/support/ProcessRun.hpp"
 #include "tests/support/TempDir.hpp"
 
-#include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 namespace orlune::testing {
 namespace {
 
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
+using Outcome = ProcessResult;
 
 class AskCommandTest : public ::testing::Test {
 protected:
@@ -35,16 +30,11 @@ protected:
         env_.set("ORLUNE_RLM_HELPER_CMD", dir.file("helper.sh"));
     }
 
-    // Runs `orlune ask` with `args` (each passed single-quoted).
+    // Runs `orlune ask` with `args` in this process's environment.
     Outcome ask(const std::vector<std::string>& args) {
-        std::string command = std::string("'") + ORLUNE_CLI_PATH + "' ask";
-        for (const std::string& arg : args) {
-            command += " '" + arg + "'";
-        }
-        command += " >'" + dir.file("stdout") + "' 2>'" + dir.file("stderr") + "' </dev/null";
-        const int status = std::system(command.c_str());
-        return Outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir.file("stdout")),
-                       readFile(dir.file("stderr"))};
+        std::vector<std::string> argv = {"ask"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return runProcess(ORLUNE_CLI_PATH, argv, environmentWith({}));
     }
 
     std::string request() const { return readFile(dir.file("request.json")); }
@@ -56,7 +46,7 @@ protected:
 TEST_F(AskCommandTest, PrintsTheAnswer) {
     env_.set("VEYRLINK_API_KEY", "env-key");
     const Outcome outcome = ask({"--shadow-db", dir.file("shadow.db"), "When", "is the party?"});
-    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
     EXPECT_EQ(outcome.out, "Saturday.\n");
     EXPECT_EQ(request(), R"({"api_key":"env-key","question":"When is the party?","db_path":")" +
                              dir.file("shadow.db") + R"(","verbose":false})");
@@ -69,20 +59,20 @@ TEST_F(AskCommandTest, TheStoredKeyComesFirstAndTheDefaultDatabaseIsTheApplicati
     writeFile(dir.file("data/OrluneRLM/config.json"), R"({"veyrlinkApiKey":"stored-key"})");
     writeFile(dir.file("data/OrluneRLM/shadow.db"), "");
     const Outcome outcome = ask({"--", "--odd question"});
-    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
     EXPECT_EQ(request(), R"({"api_key":"stored-key","question":"--odd question","db_path":")" +
                              dir.file("data/OrluneRLM/shadow.db") + R"(","verbose":false})");
 }
 
 TEST_F(AskCommandTest, FailuresGoToStandardErrorWithANonZeroStatus) {
     Outcome outcome = ask({"--shadow-db", dir.file("missing.db"), "Q"});
-    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.exitCode, 1);
     EXPECT_EQ(outcome.out, "");
     EXPECT_EQ(outcome.err, "shadow.db not found. Run sync first.\n");
 
     useHelper("echo 'gateway unreachable' >&2; exit 3");
     outcome = ask({"--shadow-db", dir.file("shadow.db"), "Q"});
-    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.exitCode, 1);
     EXPECT_EQ(outcome.out, "");
     EXPECT_NE(outcome.err.find("RLM helper failed: gateway unreachable\n"), std::string::npos)
         << outcome.err;
@@ -92,7 +82,7 @@ TEST_F(AskCommandTest, UsageErrors) {
     for (const auto& args :
          std::vector<std::vector<std::string>>{{}, {"   "}, {"--shadow-db"}, {"--bogus", "Q"}}) {
         const Outcome outcome = ask(args);
-        EXPECT_EQ(outcome.status, 2);
+        EXPECT_EQ(outcome.exitCode, 2);
         EXPECT_NE(outcome.err.find("Usage: orlune ask"), std::string::npos);
     }
 }

@@ -1,6 +1,7 @@
 // Runs the built `orlune` binary's read-only verbs (search, sql, tables,
 // describe) on a shadow database, and its benchmark verb on a corpus file.
 
+#include "tests/cli/RunOrlune.hpp"
 #include "tests/support/TempDir.hpp"
 #include "OrluneCore/BenchmarkMetrics.hpp"
 #include "OrluneCore/ShadowDB.hpp"
@@ -8,17 +9,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
 #include <filesystem>
-#include <map>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
-
-extern char** environ;
 
 namespace orlune::cli {
 namespace {
@@ -29,67 +23,8 @@ using orlune::testing::readFile;
 using orlune::testing::TempDir;
 using orlune::testing::writeFile;
 
-struct Result {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-// Runs orlune with `args`, HOME and the data folder inside `dir`, and the
-// given extra environment variables (nullopt removes one). Standard input is
-// /dev/null; standard output and error are files, so not terminals.
-Result runOrlune(const TempDir& dir, const std::vector<std::string>& args,
-                 const std::map<std::string, std::optional<std::string>>& extra = {}) {
-    std::map<std::string, std::optional<std::string>> variables;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        std::string text = *entry;
-        auto equals = text.find('=');
-        variables[text.substr(0, equals)] = text.substr(equals + 1);
-    }
-    variables["HOME"] = dir.path().string();
-    variables["XDG_DATA_HOME"] = dir.file("data");
-    variables["CHAT_DB_PATH"] = std::nullopt;
-    variables["SHADOW_DB_PATH"] = std::nullopt;
-    for (const auto& [name, value] : extra) {
-        variables[name] = value;
-    }
-    std::vector<std::string> environment;
-    for (const auto& [name, value] : variables) {
-        if (value) {
-            environment.push_back(name + "=" + *value);
-        }
-    }
-    std::vector<std::string> argv = {ORLUNE_CLI_PATH};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> argvPointers, envPointers;
-    for (auto& arg : argv) argvPointers.push_back(arg.data());
-    argvPointers.push_back(nullptr);
-    for (auto& entry : environment) envPointers.push_back(entry.data());
-    envPointers.push_back(nullptr);
-
-    std::string outPath = dir.file("stdout.txt");
-    std::string errPath = dir.file("stderr.txt");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = 0;
-    int rc = posix_spawn(&pid, argvPointers[0], &actions, nullptr, argvPointers.data(),
-                         envPointers.data());
-    posix_spawn_file_actions_destroy(&actions);
-    Result result;
-    if (rc != 0) {
-        ADD_FAILURE() << "cannot start " << ORLUNE_CLI_PATH;
-        return result;
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = readFile(outPath);
-    result.err = readFile(errPath);
-    return result;
-}
+using Result = orlune::testing::ProcessResult;
+using orlune::testing::runOrlune;
 
 std::vector<nlohmann::ordered_json> jsonLines(const std::string& text) {
     std::vector<nlohmann::ordered_json> lines;

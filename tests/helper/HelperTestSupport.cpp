@@ -6,12 +6,10 @@
 
 #include <arpa/inet.h>
 #include <cstring>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace orlune::testing {
@@ -258,58 +256,9 @@ void FakeGateway::handle(int client) {
                         reply.body);
 }
 
-int unusedPort() {
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(s);
-    return ntohs(address.sin_port);
-}
-
 ProcessResult runHelperProcess(const std::string& input, const std::vector<std::string>& env,
                                const std::string& workDir) {
-    TempDir io;
-    const std::string inPath = io.file("in"), outPath = io.file("out"), errPath = io.file("err");
-    writeFile(inPath, input);
-
-    std::vector<std::string> environment = env;
-    std::vector<char*> envp;
-    for (std::string& entry : environment) {
-        envp.push_back(entry.data());
-    }
-    envp.push_back(nullptr);
-    std::string program = ORLUNE_RLM_HELPER_PATH;
-    char* argv[] = {program.data(), nullptr};
-
-    pid_t pid = ::fork();
-    if (pid < 0) {
-        throw std::runtime_error("fork");
-    }
-    if (pid == 0) {
-        int in = ::open(inPath.c_str(), O_RDONLY);
-        int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (in < 0 || out < 0 || err < 0 || ::chdir(workDir.c_str()) != 0) {
-            _exit(127);
-        }
-        ::dup2(in, 0);
-        ::dup2(out, 1);
-        ::dup2(err, 2);
-        ::execve(program.c_str(), argv, envp.data());
-        _exit(127);
-    }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    ProcessResult result;
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = readFile(outPath);
-    result.err = readFile(errPath);
-    return result;
+    return runProcess(ORLUNE_RLM_HELPER_PATH, {}, env, input, workDir);
 }
 
 } // namespace orlune::testing

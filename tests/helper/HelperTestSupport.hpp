@@ -3,6 +3,8 @@
 // gateway on 127.0.0.1 that replays scripted completions, and a runner that
 // starts the built helper as a process.
 
+#include "tests/support/ProcessRun.hpp"
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -84,15 +86,6 @@ private:
     bool stop_ = false;
     std::vector<Received> received_;
     std::thread thread_;
-};
-
-// A port on 127.0.0.1 where nothing listens (bound, then released).
-int unusedPort();
-
-struct ProcessResult {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
 };
 
 // Runs the built helper with `input` on standard input, in `workDir`, with

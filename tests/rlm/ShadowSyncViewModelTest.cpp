@@ -56,6 +56,25 @@ protected:
         ASSERT_FALSE(model.isSyncing());
     }
 
+    // Records each of `model`'s change signals under its property's name.
+    static void watchAll(SignalRecorder& changes, ShadowSyncViewModel& model) {
+        changes.watch(&model, &ShadowSyncViewModel::isSyncingChanged, "isSyncing");
+        changes.watch(&model, &ShadowSyncViewModel::lastErrorChanged, "lastError");
+        changes.watch(&model, &ShadowSyncViewModel::messageCountChanged, "messageCount");
+        changes.watch(&model, &ShadowSyncViewModel::hasSyncedChanged, "hasSynced");
+    }
+    // Appends to `counts`, each time isSyncing drops, how many `event`
+    // entries the log holds at that moment; `counts` is held by reference.
+    void countEventsWhenIdle(ShadowSyncViewModel& model, const std::string& event,
+                             std::vector<size_t>& counts) {
+        QObject::connect(&model, &ShadowSyncViewModel::isSyncingChanged, &model,
+                         [this, &model, event, &counts] {
+                             if (!model.isSyncing()) {
+                                 counts.push_back(eventsNamed(folder, event).size());
+                             }
+                         });
+    }
+
     RlmTestFolder folder;
     ScopedEnv chatDBPath_;
 };
@@ -81,17 +100,10 @@ TEST_F(ShadowSyncViewModelTest, ASuccessfulSyncPublishesInOrderAndASecondRequest
     makeStore();
     ShadowSyncViewModel model(seams());
     SignalRecorder changes;
-    changes.watch(&model, &ShadowSyncViewModel::isSyncingChanged, "isSyncing");
-    changes.watch(&model, &ShadowSyncViewModel::lastErrorChanged, "lastError");
-    changes.watch(&model, &ShadowSyncViewModel::messageCountChanged, "messageCount");
-    changes.watch(&model, &ShadowSyncViewModel::hasSyncedChanged, "hasSynced");
+    watchAll(changes, model);
     // The event comes after the fields: when isSyncing drops, it is not logged yet.
     std::vector<size_t> completeEventsWhenIdle;
-    QObject::connect(&model, &ShadowSyncViewModel::isSyncingChanged, &model, [&] {
-        if (!model.isSyncing()) {
-            completeEventsWhenIdle.push_back(eventsNamed(folder, "shadow_sync_complete").size());
-        }
-    });
+    countEventsWhenIdle(model, "shadow_sync_complete", completeEventsWhenIdle);
 
     model.syncIfPossible();
     EXPECT_TRUE(model.isSyncing());
@@ -139,16 +151,9 @@ TEST_F(ShadowSyncViewModelTest, ASuccessfulSyncPublishesInOrderAndASecondRequest
 TEST_F(ShadowSyncViewModelTest, AFailedSyncKeepsCountAndHasSyncedAndTheNextOneClearsTheError) {
     ShadowSyncViewModel model(seams());
     SignalRecorder changes;
-    changes.watch(&model, &ShadowSyncViewModel::isSyncingChanged, "isSyncing");
-    changes.watch(&model, &ShadowSyncViewModel::lastErrorChanged, "lastError");
-    changes.watch(&model, &ShadowSyncViewModel::messageCountChanged, "messageCount");
-    changes.watch(&model, &ShadowSyncViewModel::hasSyncedChanged, "hasSynced");
+    watchAll(changes, model);
     std::vector<size_t> failedEventsWhenIdle;
-    QObject::connect(&model, &ShadowSyncViewModel::isSyncingChanged, &model, [&] {
-        if (!model.isSyncing()) {
-            failedEventsWhenIdle.push_back(eventsNamed(folder, "shadow_sync_failed").size());
-        }
-    });
+    countEventsWhenIdle(model, "shadow_sync_failed", failedEventsWhenIdle);
 
     // No store yet.
     model.syncIfPossible();
