@@ -1,5 +1,6 @@
 #include "OrluneCore/ShadowDB.hpp"
 
+#include "tests/support/DatabaseInspector.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <chrono>
@@ -24,75 +25,8 @@ ShadowMessage message(std::string guid, std::string text = "hello",
                          1);
 }
 
-// A second, independent connection to the file, for looking at what the
-// ShadowDB under test wrote (WAL lets it read committed data at any time).
-class Inspector {
-public:
-    explicit Inspector(const std::string& path) {
-        if (db_.open(path, SQLITE_OPEN_READWRITE) != SQLITE_OK) {
-            throw std::runtime_error("cannot open " + path);
-        }
-    }
-    // Every row of `sql`, each column as text ("NULL" for SQL NULL).
-    std::vector<std::vector<std::string>> rows(const std::string& sql) {
-        sqlite::Statement statement;
-        if (statement.prepare(db_.get(), sql) != SQLITE_OK) {
-            throw std::runtime_error(db_.errorMessage());
-        }
-        std::vector<std::vector<std::string>> result;
-        int rc;
-        while ((rc = statement.step()) == SQLITE_ROW) {
-            std::vector<std::string> row;
-            for (int i = 0; i < statement.columnCount(); ++i) {
-                row.push_back(statement.isNull(i) ? "NULL" : statement.columnText(i));
-            }
-            result.push_back(row);
-        }
-        if (rc != SQLITE_DONE) {
-            throw std::runtime_error(db_.errorMessage());
-        }
-        return result;
-    }
-    std::string value(const std::string& sql) {
-        auto all = rows(sql);
-        return all.empty() ? std::string("<no row>") : all.front().front();
-    }
-    void exec(const std::string& sql) {
-        std::string error;
-        if (sqlite::exec(db_.get(), sql.c_str(), error) != SQLITE_OK) {
-            throw std::runtime_error(error);
-        }
-    }
-    // FTS5's own consistency check, comparing the index with the content
-    // table; returns SQLite's error text, or "ok".
-    std::string ftsIntegrity() {
-        std::string error;
-        int rc = sqlite::exec(
-            db_.get(), "INSERT INTO messages_fts(messages_fts, rank) VALUES('integrity-check', 1)",
-            error);
-        return rc == SQLITE_OK ? "ok" : error;
-    }
-
-private:
-    sqlite::Connection db_;
-};
-
-class FakeEnvironment : public Environment {
-public:
-    std::map<std::string, std::string> variables;
-    std::string home = "/nonexistent-home";
-    std::string dataFolder;
-
-    std::optional<std::string> variable(const std::string& name) const override {
-        auto found = variables.find(name);
-        if (found == variables.end()) {
-            return std::nullopt;
-        }
-        return found->second;
-    }
-    std::string homeDirectory() const override { return home; }
-    std::string applicationSupportDirectory() const override { return dataFolder; }
-};
+using Inspector = orlune::testing::DatabaseInspector;
+using orlune::testing::FakeEnvironment;
 
 class ShadowDBTest : public ::testing::Test {
 protected:

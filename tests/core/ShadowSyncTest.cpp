@@ -2,6 +2,7 @@
 
 #include "OrluneCore/ChatDBReader.hpp"
 #include "OrluneCore/ShadowDB.hpp"
+#include "tests/support/DatabaseInspector.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/samplestore/ChatStoreWriter.hpp"
 #include "tools/samplestore/TypedStreamWriter.hpp"
@@ -23,57 +24,8 @@ using orlune::testing::ScopedEnv;
 using orlune::testing::TempDir;
 using ::testing::ElementsAre;
 
-// Looks at a database file through its own connection.
-class Inspector {
-public:
-    explicit Inspector(const std::string& path) {
-        if (db_.open(path, SQLITE_OPEN_READWRITE) != SQLITE_OK) {
-            throw std::runtime_error("cannot open " + path);
-        }
-    }
-    std::vector<std::vector<std::string>> rows(const std::string& sql) {
-        sqlite::Statement statement;
-        if (statement.prepare(db_.get(), sql) != SQLITE_OK) {
-            throw std::runtime_error(db_.errorMessage());
-        }
-        std::vector<std::vector<std::string>> result;
-        while (statement.step() == SQLITE_ROW) {
-            std::vector<std::string> row;
-            for (int i = 0; i < statement.columnCount(); ++i) {
-                row.push_back(statement.isNull(i) ? "NULL" : statement.columnText(i));
-            }
-            result.push_back(row);
-        }
-        return result;
-    }
-    std::string value(const std::string& sql) {
-        auto all = rows(sql);
-        return all.empty() ? std::string("<no row>") : all.front().front();
-    }
-    void exec(const std::string& sql) {
-        std::string error;
-        if (sqlite::exec(db_.get(), sql.c_str(), error) != SQLITE_OK) {
-            throw std::runtime_error(error);
-        }
-    }
-
-private:
-    sqlite::Connection db_;
-};
-
-class FakeEnvironment : public Environment {
-public:
-    std::map<std::string, std::string> variables;
-    std::string home;
-    std::string dataFolder;
-
-    std::optional<std::string> variable(const std::string& name) const override {
-        auto found = variables.find(name);
-        return found == variables.end() ? std::nullopt : std::optional(found->second);
-    }
-    std::string homeDirectory() const override { return home; }
-    std::string applicationSupportDirectory() const override { return dataFolder; }
-};
+using Inspector = orlune::testing::DatabaseInspector;
+using orlune::testing::FakeEnvironment;
 
 // Handles 1 and 2; chat 1 a named group of both, chat 2 a one-to-one chat
 // with handle 1.

@@ -1,0 +1,47 @@
+#pragma once
+// Test support: looking at a database file through a connection of its own,
+// independent of the component under test, and a scripted environment.
+
+#include "OrluneCore/Environment.hpp"
+#include "OrluneCore/SQLite.hpp"
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orlune::testing {
+
+// A second connection to a database file (read-write, never creating it).
+// With WAL it sees what other connections have committed at any time.
+// Every failure throws std::runtime_error with SQLite's message.
+class DatabaseInspector {
+public:
+    explicit DatabaseInspector(const std::string& path);
+
+    // Every row of `sql`, each column as text ("NULL" for SQL NULL).
+    std::vector<std::vector<std::string>> rows(const std::string& sql);
+    // The first column of the first row, or "<no row>".
+    std::string value(const std::string& sql);
+    void exec(const std::string& sql);
+    // FTS5's consistency check of `messages_fts` against its content table:
+    // "ok", or SQLite's error text.
+    std::string ftsIntegrity();
+
+private:
+    core::sqlite::Connection db_;
+};
+
+// An environment whose variables, home and data folder the test sets.
+class FakeEnvironment : public core::Environment {
+public:
+    std::map<std::string, std::string> variables;
+    std::string home = "/nonexistent-home";
+    std::string dataFolder;
+
+    std::optional<std::string> variable(const std::string& name) const override;
+    std::string homeDirectory() const override { return home; }
+    std::string applicationSupportDirectory() const override { return dataFolder; }
+};
+
+} // namespace orlune::testing
