@@ -1,6 +1,6 @@
 #include "OrluneCore/ShadowDB.hpp"
 
-#include "tests/support/DatabaseInspector.hpp"
+#include "tests/support/DatabaseProbe.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <chrono>
@@ -25,7 +25,7 @@ ShadowMessage message(std::string guid, std::string text = "hello",
                          1);
 }
 
-using Inspector = orlune::testing::DatabaseInspector;
+using Inspector = orlune::testing::DatabaseProbe;
 using orlune::testing::FakeEnvironment;
 
 class ShadowDBTest : public ::testing::Test {

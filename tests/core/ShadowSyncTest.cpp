@@ -2,7 +2,7 @@
 
 #include "OrluneCore/ChatDBReader.hpp"
 #include "OrluneCore/ShadowDB.hpp"
-#include "tests/support/DatabaseInspector.hpp"
+#include "tests/support/DatabaseProbe.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/samplestore/ChatStoreWriter.hpp"
 #include "tools/samplestore/TypedStreamWriter.hpp"
@@ -24,7 +24,7 @@ using orlune::testing::ScopedEnv;
 using orlune::testing::TempDir;
 using ::testing::ElementsAre;
 
-using Inspector = orlune::testing::DatabaseInspector;
+using Inspector = orlune::testing::DatabaseProbe;
 using orlune::testing::FakeEnvironment;
 
 // Handles 1 and 2; chat 1 a named group of both, chat 2 a one-to-one chat

@@ -1,4 +1,4 @@
-#include "tests/support/DatabaseInspector.hpp"
+#include "tests/support/DatabaseProbe.hpp"
 
 #include <stdexcept>
 
@@ -6,13 +6,13 @@ namespace orlune::testing {
 
 namespace sqlite = core::sqlite;
 
-DatabaseInspector::DatabaseInspector(const std::string& path) {
+DatabaseProbe::DatabaseProbe(const std::string& path) {
     if (db_.open(path, SQLITE_OPEN_READWRITE) != SQLITE_OK) {
         throw std::runtime_error("cannot open " + path + ": " + db_.errorMessage());
     }
 }
 
-std::vector<std::vector<std::string>> DatabaseInspector::rows(const std::string& sql) {
+std::vector<std::vector<std::string>> DatabaseProbe::rows(const std::string& sql) {
     sqlite::Statement statement;
     if (statement.prepare(db_.get(), sql) != SQLITE_OK) {
         throw std::runtime_error(db_.errorMessage());
@@ -32,19 +32,19 @@ std::vector<std::vector<std::string>> DatabaseInspector::rows(const std::string&
     return result;
 }
 
-std::string DatabaseInspector::value(const std::string& sql) {
+std::string DatabaseProbe::value(const std::string& sql) {
     auto all = rows(sql);
     return all.empty() ? std::string("<no row>") : all.front().front();
 }
 
-void DatabaseInspector::exec(const std::string& sql) {
+void DatabaseProbe::exec(const std::string& sql) {
     std::string error;
     if (sqlite::exec(db_.get(), sql.c_str(), error) != SQLITE_OK) {
         throw std::runtime_error(error);
     }
 }
 
-std::string DatabaseInspector::ftsIntegrity() {
+std::string DatabaseProbe::ftsIntegrity() {
     std::string error;
     int rc = sqlite::exec(db_.get(),
                           "INSERT INTO messages_fts(messages_fts, rank) VALUES('integrity-check', 1)",

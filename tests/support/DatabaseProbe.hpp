@@ -15,9 +15,9 @@ namespace orlune::testing {
 // A second connection to a database file (read-write, never creating it).
 // With WAL it sees what other connections have committed at any time.
 // Every failure throws std::runtime_error with SQLite's message.
-class DatabaseInspector {
+class DatabaseProbe {
 public:
-    explicit DatabaseInspector(const std::string& path);
+    explicit DatabaseProbe(const std::string& path);
 
     // Every row of `sql`, each column as text ("NULL" for SQL NULL).
     std::vector<std::vector<std::string>> rows(const std::string& sql);
