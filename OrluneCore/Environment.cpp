@@ -31,6 +31,10 @@ public:
     }
 
     std::string applicationSupportDirectory() const override {
+        if (auto override = variable(kDataFolderOverride);
+            override && !override->empty() && override->front() == '/') {
+            return *override;
+        }
 #ifdef __APPLE__
         return joinPath(homeDirectory(), "Library/Application Support");
 #else

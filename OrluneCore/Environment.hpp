@@ -15,9 +15,15 @@ public:
     virtual std::optional<std::string> variable(const std::string& name) const = 0;
     // The home folder of the user running the process.
     virtual std::string homeDirectory() const = 0;
-    // The per-user data folder: ~/Library/Application Support on macOS,
-    // $XDG_DATA_HOME (when set to an absolute path) or ~/.local/share elsewhere.
+    // The per-user data folder under which every Orlune file lives:
+    // $ORLUNE_DATA_DIR when set to an absolute path (tests and scripts use it
+    // so that nothing touches the person's real folders, on every system);
+    // otherwise ~/Library/Application Support on macOS, $XDG_DATA_HOME (when
+    // set to an absolute path) or ~/.local/share elsewhere.
     virtual std::string applicationSupportDirectory() const = 0;
+
+    // The variable that overrides the data folder.
+    static constexpr const char* kDataFolderOverride = "ORLUNE_DATA_DIR";
 
     // The real process environment. Lives for the whole program.
     static const Environment& process();

@@ -1,9 +1,9 @@
 #include "OrluneRLM/PrivateFiles.hpp"
 
+#include "OrluneCore/Environment.hpp"
 #include "OrluneRLM/FileError.hpp"
 
 #include <QSaveFile>
-#include <QStandardPaths>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -13,11 +13,13 @@
 namespace orlune::rlm {
 
 std::string PrivateFiles::dataFolder() {
-    const QString location = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    if (location.isEmpty()) {
+    // One rule for the application, the command-line tool and the helper,
+    // with the ORLUNE_DATA_DIR override (QStandardPaths ignores HOME on macOS).
+    std::string location = core::Environment::process().applicationSupportDirectory();
+    if (location.empty()) {
         throw FileError(FileError::Kind::noDataFolder, {}, {});
     }
-    return location.toStdString();
+    return location;
 }
 
 void PrivateFiles::createFolders(const std::string& path) {

@@ -9,10 +9,10 @@ namespace orlune::rlm {
 
 class PrivateFiles {
 public:
-    // The per-user data folder (QStandardPaths::GenericDataLocation: on Linux
-    // $XDG_DATA_HOME or ~/.local/share, on macOS ~/Library/Application
-    // Support), read afresh on every call. Creates nothing. Throws FileError
-    // (noDataFolder) when the platform reports none.
+    // The per-user data folder (core::Environment::applicationSupportDirectory:
+    // $ORLUNE_DATA_DIR, else on Linux $XDG_DATA_HOME or ~/.local/share, on
+    // macOS ~/Library/Application Support), read afresh on every call.
+    // Creates nothing. Throws FileError (noDataFolder) when none is known.
     static std::string dataFolder();
 
     // Creates `path` and every missing parent folder, each new one with mode

@@ -185,6 +185,7 @@ int main(int argc, char** argv) {
     const auto homeEnvironment = [&](const std::filesystem::path& home) {
         return environmentWith({{"HOME", home.string()},
                                 {"XDG_DATA_HOME", (home / "data").string()},
+                                {"ORLUNE_DATA_DIR", (home / "data").string()},
                                 {"QT_QPA_PLATFORM", platform},
                                 {"ORLUNE_EXIT_AFTER_FIRST_FRAME", "1"}});
     };

@@ -10,7 +10,8 @@
 #   your store:    ${XDG_CACHE_HOME:-~/.cache}/orlune-run/{shadow.db,home/}
 # Set ORLUNE_RUN_DIR to put both folders' contents somewhere else.
 #
-# The application runs with HOME and XDG_DATA_HOME pointed at home/ in that
+# The application runs with HOME, XDG_DATA_HOME and ORLUNE_DATA_DIR (the data
+# folder override, which also holds on macOS) pointed at home/ in that
 # folder, so its configuration (the API key you type), sessions and shadow
 # database stay there, for the next run; start build/release/OrluneRLM/OrluneRLM
 # directly to use your real ones. Arguments go to the application (--window
@@ -79,6 +80,7 @@ mkdir -p "$app_home/data"
 chmod 700 "$app_home"
 export HOME="$app_home"
 export XDG_DATA_HOME="$app_home/data"
+export ORLUNE_DATA_DIR="$app_home/data"
 unset SHADOW_DB_PATH
 
 use_cli=0

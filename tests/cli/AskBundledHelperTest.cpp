@@ -14,6 +14,7 @@ class AskBundledHelperTest : public ::testing::Test {
 protected:
     AskBundledHelperTest() : env_("HOME", dir.path().string()) {
         env_.set("XDG_DATA_HOME", dir.file("data"));
+        env_.set("ORLUNE_DATA_DIR", dir.file("data"));
         env_.set("ORLUNE_RLM_HELPER_CMD", std::nullopt);
         env_.set("ORLUNE_RLM_RESOURCE_ROOT", std::nullopt);
         env_.set("VEYRLINK_API_KEY", std::nullopt);

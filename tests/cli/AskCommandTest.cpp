@@ -16,6 +16,7 @@ class AskCommandTest : public ::testing::Test {
 protected:
     AskCommandTest() : env_("HOME", dir.path().string()) {
         env_.set("XDG_DATA_HOME", dir.file("data"));
+        env_.set("ORLUNE_DATA_DIR", dir.file("data"));
         env_.set("VEYRLINK_API_KEY", std::nullopt);
         env_.set("ORLUNE_RLM_MODEL", std::nullopt);
         env_.set("ORLUNE_RLM_RESOURCE_ROOT", std::nullopt);

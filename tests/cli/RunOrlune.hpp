@@ -17,6 +17,7 @@ runOrlune(const TempDir& dir, const std::vector<std::string>& args,
     std::map<std::string, std::optional<std::string>> changes = {
         {"HOME", dir.path().string()},
         {"XDG_DATA_HOME", dir.file("data")},
+        {"ORLUNE_DATA_DIR", dir.file("data")},
         {"CHAT_DB_PATH", std::nullopt},
         {"SHADOW_DB_PATH", std::nullopt},
     };

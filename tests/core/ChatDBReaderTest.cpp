@@ -29,6 +29,7 @@ class ChatDBReaderTest : public ::testing::Test {
 protected:
     ChatDBReaderTest() : env_("HOME", dir_.path().string()), path_(dir_.file("chat.db")) {
         env_.set("XDG_DATA_HOME", dir_.file("data"));
+        env_.set("ORLUNE_DATA_DIR", dir_.file("data"));
         env_.set("CHAT_DB_PATH", std::nullopt);
     }
 

@@ -84,6 +84,7 @@ TEST(ConcurrentReaderTest, AReaderDuringASyncNeverFailsAndSeesWholePagesOnly) {
     TempDir dir;
     ScopedEnv env("HOME", dir.path().string());
     env.set("XDG_DATA_HOME", dir.file("data"));
+    env.set("ORLUNE_DATA_DIR", dir.file("data"));
     const std::string storePath = dir.file("chat.db");
     const std::string shadowPath = dir.file("shadow.db");
     samplestore::SampleStoreOptions options;

@@ -85,6 +85,7 @@ protected:
     void SetUp() override {
         env.set("HOME", dir.path().string());
         env.set("XDG_DATA_HOME", dir.file("data"));
+        env.set("ORLUNE_DATA_DIR", dir.file("data"));
         env.set("CHAT_DB_PATH", std::nullopt);
         env.set("SHADOW_DB_PATH", std::nullopt);
     }

@@ -60,6 +60,7 @@ protected:
 
     void SetUp() override {
         env.set("XDG_DATA_HOME", dir.file("data"));
+        env.set("ORLUNE_DATA_DIR", dir.file("data"));
         std::filesystem::create_directories(storeFolder);
     }
 

@@ -67,6 +67,7 @@ protected:
     // dates 1000..1019, text "message <rowid>", in chat 2.
     void SetUp() override {
         env.set("XDG_DATA_HOME", dir.file("data"));
+        env.set("ORLUNE_DATA_DIR", dir.file("data"));
         ChatStoreWriter store(storePath);
         store.addHandle(HandleRow{1, std::string("+15550001"), std::string("iMessage")});
         store.addChat(ChatRow{1, "iMessage;+;chat100", std::string("Climbing"),

@@ -16,7 +16,7 @@ kills=${4:-50}
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/orlune-kill-sync.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-export HOME="$work/home" XDG_DATA_HOME="$work/data"
+export HOME="$work/home" XDG_DATA_HOME="$work/data" ORLUNE_DATA_DIR="$work/data"
 mkdir -p "$HOME" "$XDG_DATA_HOME"
 unset CHAT_DB_PATH SHADOW_DB_PATH
 

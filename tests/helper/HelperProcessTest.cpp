@@ -34,6 +34,7 @@ protected:
         // The first entry of a name wins, so the test's own entries come first.
         std::vector<std::string> env = extraEnv;
         env.insert(env.end(), {"HOME=" + dir.path().string(), "XDG_DATA_HOME=" + dir.file("data"),
+                               "ORLUNE_DATA_DIR=" + dir.file("data"),
                                "PATH=/usr/bin:/bin", "ORLUNE_RLM_DEADLINE_SECONDS=30"});
         if (baseUrl) {
             env.push_back("VEYRLINK_BASE_URL=" + *baseUrl);

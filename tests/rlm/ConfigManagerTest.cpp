@@ -142,10 +142,32 @@ TEST(ShadowPathsTest, AFileInTheWayIsAnError) {
 TEST(DataFolderTest, WithoutXdgDataHomeTheHomeFolderDecides) {
     RlmTestFolder folder;
     testing::ScopedEnv unset("XDG_DATA_HOME", std::nullopt);
+    unset.set("ORLUNE_DATA_DIR", std::nullopt);
     const std::string share = folder.file(".local/share");
     EXPECT_EQ(FileSessionStore::defaultSessionsURL(), share + "/Orlune/sessions.json");
     EXPECT_EQ(ConfigManager::defaultConfigPath(), share + "/OrluneRLM/config.json");
     EXPECT_FALSE(std::filesystem::exists(share));
+}
+
+TEST(DataFolderTest, TheOverrideDecidesEveryPathWhenAbsolute) {
+    RlmTestFolder folder;
+    const std::string override = folder.file("override");
+    struct Case {
+        std::optional<std::string> value;
+        std::string expectedFolder;
+    };
+    const Case cases[] = {
+        {override, override},
+        {std::string("relative/folder"), folder.dataFolder()},
+        {std::string(), folder.dataFolder()},
+    };
+    for (const Case& c : cases) {
+        testing::ScopedEnv env("ORLUNE_DATA_DIR", c.value);
+        EXPECT_EQ(ConfigManager::defaultConfigPath(), c.expectedFolder + "/OrluneRLM/config.json");
+        EXPECT_EQ(FileSessionStore::defaultSessionsURL(),
+                  c.expectedFolder + "/Orlune/sessions.json");
+        EXPECT_EQ(ShadowPaths::shadowDBPath(), c.expectedFolder + "/OrluneRLM/shadow.db");
+    }
 }
 
 TEST(DataFolderTest, SessionsLiveInTheirOwnFolder) {

@@ -1,5 +1,6 @@
 #pragma once
-// A temporary home for one test: HOME and the data folder (XDG_DATA_HOME)
+// A temporary home for one test: HOME and the data folder (ORLUNE_DATA_DIR,
+// and XDG_DATA_HOME for what reads it directly)
 // point inside it, and a file there collects log lines.
 
 #include "OrluneRLM/StructuredLogger.hpp"
@@ -18,6 +19,7 @@ class RlmTestFolder {
 public:
     RlmTestFolder() : env_("HOME", dir_.path().string()) {
         env_.set("XDG_DATA_HOME", dataFolder());
+        env_.set("ORLUNE_DATA_DIR", dataFolder());
         logFd_ =
             ::open(dir_.file("log.jsonl").c_str(), O_CREAT | O_RDWR | O_APPEND | O_CLOEXEC, 0600);
     }

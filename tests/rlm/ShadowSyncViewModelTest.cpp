@@ -207,7 +207,7 @@ TEST_F(ShadowSyncViewModelTest, AnUnresolvablePathDisablesSyncing) {
     makeStore();
     // The data folder lies under a plain file, so its folders cannot be made.
     writeFile(folder.file("blocker"), "a file");
-    ScopedEnv dataFolder("XDG_DATA_HOME", folder.file("blocker/data"));
+    ScopedEnv dataFolder("ORLUNE_DATA_DIR", folder.file("blocker/data"));
 
     ShadowSyncViewModel model(seams());
 
