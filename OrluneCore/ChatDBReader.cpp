@@ -1,9 +1,7 @@
 #include "OrluneCore/ChatDBReader.hpp"
 
+#include "OrluneCore/StoreConnection.hpp"
 #include "OrluneCore/TypedStreamDecoder.hpp"
-
-#include <algorithm>
-#include <fstream>
 
 namespace orlune::core {
 
@@ -23,62 +21,6 @@ int hexDigit(char c) {
         return c - 'A' + 10;
     }
     return -1;
-}
-
-// What the first 100 bytes of a store file say, read without SQLite so that
-// a failed open can be explained.
-struct StoreFileFacts {
-    bool sqliteHeader = false; // starts with "SQLite format 3\0"
-    bool walMode = false;      // read and write versions are 2 (WAL)
-    uint64_t size = 0;
-    uint64_t announcedSize = 0; // page size x page count from the header, 0 when unknown
-};
-
-StoreFileFacts inspectStoreFile(const std::string& path) {
-    StoreFileFacts facts;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return facts;
-    }
-    unsigned char header[100] = {};
-    in.read(reinterpret_cast<char*>(header), sizeof header);
-    const auto got = static_cast<size_t>(in.gcount());
-    in.clear();
-    in.seekg(0, std::ios::end);
-    const auto end = in.tellg();
-    facts.size = end < 0 ? 0 : static_cast<uint64_t>(end);
-    static constexpr char kMagic[] = "SQLite format 3";
-    facts.sqliteHeader = got >= 16 && std::equal(kMagic, kMagic + 16, header);
-    if (!facts.sqliteHeader || got < 100) {
-        if (facts.sqliteHeader) {
-            facts.announcedSize = 100; // even the header is cut off
-        }
-        return facts;
-    }
-    facts.walMode = header[18] == 2 && header[19] == 2;
-    auto be32 = [&](int at) {
-        return (uint32_t{header[at]} << 24) | (uint32_t{header[at + 1]} << 16) |
-               (uint32_t{header[at + 2]} << 8) | uint32_t{header[at + 3]};
-    };
-    uint64_t pageSize = (uint64_t{header[16]} << 8) | header[17];
-    if (pageSize == 1) {
-        pageSize = 65536;
-    }
-    // The page count in the header is valid only when the change counter
-    // matches the version-valid-for number.
-    const uint32_t pageCount = be32(28);
-    if (pageCount != 0 && be32(24) == be32(92)) {
-        facts.announcedSize = pageSize * pageCount;
-    }
-    return facts;
-}
-
-// Failures of a plain read-only open of a WAL store that an immutable open
-// avoids: the -wal/-shm files missing and not creatable, or not writable.
-bool isWalAccessFailure(int code) {
-    const int primary = code & 0xFF;
-    return primary == SQLITE_CANTOPEN || primary == SQLITE_READONLY || primary == SQLITE_IOERR ||
-           primary == SQLITE_BUSY;
 }
 
 // Column positions of kFetchMessages.
@@ -124,75 +66,11 @@ ChatDBReader::ChatDBReader(const std::optional<std::string>& path, const Environ
     if (!pathExists(path_)) {
         throw Error::databaseNotFound();
     }
-    const std::string uri = "file:" + path_ + "?mode=ro";
-    const std::string immutableUri = uri + "&immutable=1";
-    const StoreFileFacts facts = inspectStoreFile(path_);
-
-    // Why a failed open failed, in words, after SQLite's own message.
-    auto explain = [&](int code, const std::string& message) {
-        const int primary = code & 0xFF;
-        if (primary == SQLITE_NOTADB) {
-            return message + ": " + path_ + " is not an SQLite database";
-        }
-        if (facts.sqliteHeader && facts.announcedSize > facts.size) {
-            return message + ": the file is truncated (" + std::to_string(facts.size) +
-                   " bytes where its header announces " + std::to_string(facts.announcedSize) + ")";
-        }
-        return message;
-    };
-
-    std::string message;
-    const bool snapshot =
-        facts.walMode && (!pathExists(path_ + "-wal") || !pathExists(path_ + "-shm"));
-    if (snapshot) {
-        const int code = openAndProbe(immutableUri, message);
-        if (code != SQLITE_OK) {
-            db_.close();
-            throw Error::failedToOpen(explain(code, message) +
-                                      " (the store is in WAL mode without its -wal and -shm files; "
-                                      "it was opened as an immutable snapshot)");
-        }
-    } else {
-        const int code = openAndProbe(uri, message);
-        if (code != SQLITE_OK) {
-            if (!facts.walMode || !isWalAccessFailure(code)) {
-                db_.close();
-                throw Error::failedToOpen(explain(code, message));
-            }
-            std::string immutableMessage;
-            const int immutableCode = openAndProbe(immutableUri, immutableMessage);
-            if (immutableCode != SQLITE_OK) {
-                db_.close();
-                throw Error::failedToOpen(
-                    explain(code, message) +
-                    " (the store is in WAL mode and its -wal or -shm file cannot be used; "
-                    "opening it as an immutable snapshot failed too: " +
-                    explain(immutableCode, immutableMessage) + ")");
-            }
-        }
+    std::string failure;
+    db_ = openStoreReadOnly(path_, failure);
+    if (!db_) {
+        throw Error::failedToOpen(failure);
     }
-}
-
-int ChatDBReader::openAndProbe(const std::string& uri, std::string& message) {
-    int rc = db_.open(uri, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
-    if (rc != SQLITE_OK) {
-        message = db_.errorMessage();
-        return rc;
-    }
-    sqlite3_extended_result_codes(db_.get(), 1);
-    // A read-only connection must never checkpoint the owner's WAL, even
-    // when it happens to be the last one to close.
-    sqlite3_db_config(db_.get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-    sqlite::Statement probe;
-    rc = probe.prepare(db_.get(), chat_db_sql::kProbe);
-    if (rc == SQLITE_OK) {
-        rc = probe.step();
-        if (rc == SQLITE_ROW) {
-            return SQLITE_OK;
-        }
-    }
-    message = db_.errorMessage();
-    return rc;
 }
 
 void ChatDBReader::checkSchema() {

@@ -60,42 +60,39 @@ inline constexpr std::string_view kCountMessages = "SELECT COUNT(*) FROM message
 // (date, ROWID) cursor, and order a message's chat rows by the join's own
 // rowid, so that for a message in several chats the most recent join comes
 // last.
-#define ORLUNE_CHAT_DB_MESSAGE_COLUMNS                                                   \
-    "SELECT\n"                                                                          \
-    "    m.ROWID,\n"                                                                    \
-    "    m.guid,\n"                                                                     \
-    "    m.text,\n"                                                                     \
-    "    HEX(m.attributedBody),\n"                                                      \
-    "    m.date,\n"                                                                     \
-    "    m.is_from_me,\n"                                                               \
-    "    h.id as sender_id,\n"                                                          \
-    "    c.guid as chat_guid,\n"                                                        \
-    "    c.display_name,\n"                                                             \
-    "    c.style\n"                                                                     \
-    "FROM message m\n"                                                                  \
-    "LEFT JOIN handle h ON m.handle_id = h.ROWID\n"                                     \
-    "LEFT JOIN chat_message_join cmj ON m.ROWID = cmj.message_id\n"                     \
+#define ORLUNE_CHAT_DB_MESSAGE_COLUMNS                                                             \
+    "SELECT\n"                                                                                     \
+    "    m.ROWID,\n"                                                                               \
+    "    m.guid,\n"                                                                                \
+    "    m.text,\n"                                                                                \
+    "    HEX(m.attributedBody),\n"                                                                 \
+    "    m.date,\n"                                                                                \
+    "    m.is_from_me,\n"                                                                          \
+    "    h.id as sender_id,\n"                                                                     \
+    "    c.guid as chat_guid,\n"                                                                   \
+    "    c.display_name,\n"                                                                        \
+    "    c.style\n"                                                                                \
+    "FROM message m\n"                                                                             \
+    "LEFT JOIN handle h ON m.handle_id = h.ROWID\n"                                                \
+    "LEFT JOIN chat_message_join cmj ON m.ROWID = cmj.message_id\n"                                \
     "LEFT JOIN chat c ON cmj.chat_id = c.ROWID\n"
 
 // Rows with ROWID in (?1, ?2] that lie at or behind the cursor (?3, ?4): rows
 // the (date, ROWID) cursor has already passed.
 inline constexpr std::string_view kFetchMessagesByRowidBehindCursor =
-    ORLUNE_CHAT_DB_MESSAGE_COLUMNS
-    "WHERE m.ROWID > ?1 AND m.ROWID <= ?2\n"
-    "  AND (m.date < ?3 OR (m.date = ?3 AND m.ROWID <= ?4))\n"
-    "ORDER BY m.ROWID ASC, cmj.rowid ASC";
+    ORLUNE_CHAT_DB_MESSAGE_COLUMNS "WHERE m.ROWID > ?1 AND m.ROWID <= ?2\n"
+                                   "  AND (m.date < ?3 OR (m.date = ?3 AND m.ROWID <= ?4))\n"
+                                   "ORDER BY m.ROWID ASC, cmj.rowid ASC";
 
 // The messages joined to a chat by a join row with rowid in (?1, ?2] that lie
 // at or behind the cursor (?3, ?4).
-inline constexpr std::string_view kFetchMessagesJoinedBetween =
-    ORLUNE_CHAT_DB_MESSAGE_COLUMNS
+inline constexpr std::string_view kFetchMessagesJoinedBetween = ORLUNE_CHAT_DB_MESSAGE_COLUMNS
     "WHERE m.ROWID IN (SELECT message_id FROM chat_message_join WHERE rowid > ?1 AND rowid <= ?2)\n"
     "  AND (m.date < ?3 OR (m.date = ?3 AND m.ROWID <= ?4))\n"
     "ORDER BY m.ROWID ASC, cmj.rowid ASC";
 
 // The ?1 newest rows by ROWID that lie at or behind the cursor (?2, ?3).
-inline constexpr std::string_view kFetchNewestMessagesBehindCursor =
-    ORLUNE_CHAT_DB_MESSAGE_COLUMNS
+inline constexpr std::string_view kFetchNewestMessagesBehindCursor = ORLUNE_CHAT_DB_MESSAGE_COLUMNS
     "WHERE m.ROWID IN (SELECT ROWID FROM message ORDER BY ROWID DESC LIMIT ?1)\n"
     "  AND (m.date < ?2 OR (m.date = ?2 AND m.ROWID <= ?3))\n"
     "ORDER BY m.ROWID ASC, cmj.rowid ASC";
@@ -109,9 +106,6 @@ inline constexpr std::string_view kNthRowidAfter =
 inline constexpr std::string_view kJoinAt =
     "SELECT message_id, chat_id FROM chat_message_join WHERE rowid = ?";
 
-// The first read of a newly opened store: makes SQLite read the file header,
-// the schema and (in WAL mode) the -wal and -shm files.
-inline constexpr std::string_view kProbe = "SELECT COUNT(*) FROM sqlite_master";
 inline constexpr std::string_view kTableColumns = "SELECT name FROM pragma_table_info(?)";
 
 } // namespace chat_db_sql
@@ -166,17 +160,11 @@ public:
     static std::string defaultChatDBPath(const Environment& environment = Environment::process());
 
     // Opens the store at `path` (defaultChatDBPath() when absent) read-only
-    // through the URI "file:<path>?mode=ro", the path inserted verbatim, and
-    // reads its schema once so that a store that cannot be read fails here.
-    //
-    // Nothing beside the store is ever created, changed or deleted. A store in
-    // WAL mode is read with its -wal and -shm files when both are present
-    // (rows committed only to the -wal are seen). A copy in WAL mode without
-    // them (a snapshot) is opened immutable ("&immutable=1"): a plain
-    // read-only open would create the two files beside it, or fail where the
-    // folder is not writable. The immutable open is also the fallback when
-    // the plain open cannot read the store for want of those files or of
-    // write access to them. The connection never checkpoints on close.
+    // with openStoreReadOnly (the path percent-encoded into a "file:" URI, so
+    // it is read literally; WAL stores with or without their -wal and -shm
+    // files; nothing beside the store is ever created, changed or deleted),
+    // which reads its schema once so that a store that cannot be read fails
+    // here.
     //
     // Throws databaseNotFound when nothing exists at the path (SQLite is not
     // called), failedToOpen when the store cannot be opened or read: SQLite's
@@ -257,9 +245,6 @@ public:
                                                 int64_t cursorRowid);
 
 private:
-    // Opens the connection on `uri` and runs the probe read. Returns SQLite's
-    // result code (SQLITE_OK on success) and its message in `message`.
-    int openAndProbe(const std::string& uri, std::string& message);
     // Steps a prepared statement through every row into `result`.
     void readMessageRows(sqlite::Statement& statement, FetchResult& result);
     int64_t singleInteger(std::string_view sql);

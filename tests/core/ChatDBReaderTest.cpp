@@ -268,13 +268,12 @@ TEST_F(ChatDBReaderTest, OpeningFailures) {
         EXPECT_EQ(e.kind(), ChatDBReader::Error::Kind::databaseNotFound);
         EXPECT_STREQ(e.what(), "chat.db not found");
     }
-    // The path goes into the URI verbatim, so a '?' in it ends the file name
-    // and SQLite is asked to open a file that is not there.
-    const std::string questionMark = dir_.file("odd?name.db");
-    testing::writeFile(questionMark, "");
+    // A file that is there but is no database.
+    const std::string notADatabase = dir_.file("odd?name.db");
+    testing::writeFile(notADatabase, std::string(4096, 'x'));
     try {
-        ChatDBReader reader(questionMark);
-        FAIL() << "opened " << questionMark;
+        ChatDBReader reader(notADatabase);
+        FAIL() << "opened " << notADatabase;
     } catch (const ChatDBReader::Error& e) {
         EXPECT_EQ(e.kind(), ChatDBReader::Error::Kind::failedToOpen);
         EXPECT_EQ(std::string(e.what()), "Failed to open database: " + e.message());

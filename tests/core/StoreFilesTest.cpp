@@ -145,6 +145,53 @@ TEST_F(StoreFilesTest, ASnapshotThatCannotBeReadSaysWhatWasTried) {
     EXPECT_EQ(names(folderContents(storeFolder)), std::vector<std::string>{"chat.db"});
 }
 
+// Folder names that mean something else inside a "file:" URI: each store is
+// read from exactly the folder named, with a decoy store at the path a
+// careless URI would name instead, and neither is changed.
+TEST_F(StoreFilesTest, AStoreIsReadFromExactlyTheFolderNamed) {
+    struct Case {
+        std::string folder;
+        std::string decoyFolder; // where the unescaped URI would point; "" for none
+    };
+    const Case cases[] = {
+        {"a%20b", "a b"},
+        {"x#y?z", "x"},
+        {"Nachrichten von J\u00fcrgen \u00e9t\u00e9", ""},
+        {"%41%", "A%"},
+    };
+    int index = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder);
+        const std::filesystem::path folder =
+            dir.path() / ("case" + std::to_string(index++)) / c.folder;
+        std::filesystem::create_directories(folder);
+        const std::string store = (folder / "chat.db").string();
+        ChatStoreWriter writer(store);
+        writer.addHandle({1, std::string("+15550001"), std::string("iMessage")});
+        writer.addMessage(
+            {1, std::string("right-1"), std::string("from the named folder"), {}, 10, 0, 1});
+        std::string decoy;
+        if (!c.decoyFolder.empty()) {
+            const auto decoyFolder = folder.parent_path() / c.decoyFolder;
+            std::filesystem::create_directories(decoyFolder);
+            decoy = (decoyFolder / "chat.db").string();
+            ChatStoreWriter decoyWriter(decoy);
+            decoyWriter.addMessage(
+                {1, std::string("decoy-1"), std::string("from the decoy"), {}, 10, 0, 0});
+        }
+        const std::string storeBytes = readFile(store);
+        const std::string shadow = (folder.parent_path() / "shadow.db").string();
+
+        ShadowSync(store, shadow).performSync();
+
+        const auto hits = ShadowSync(store, shadow).search("named", 10);
+        ASSERT_EQ(hits.size(), 1u);
+        EXPECT_EQ(hits[0].guid, "right-1");
+        EXPECT_TRUE(ShadowSync(store, shadow).search("decoy", 10).empty());
+        EXPECT_EQ(readFile(store), storeBytes);
+    }
+}
+
 // A store that cannot be read, and how it is broken.
 struct BrokenStore {
     const char* name;

@@ -1,0 +1,39 @@
+#pragma once
+// Read-only connections to SQLite files that belong to other programs: the
+// messaging store and the address books. Such a file may be in use by its
+// owner while it is read, may be in WAL mode, and may be a copy without its
+// -wal and -shm files; nothing beside it may ever be created or changed.
+
+#include "OrluneCore/SQLite.hpp"
+
+#include <string>
+
+namespace orlune::core {
+
+// The "file:" URI that names exactly `path` for sqlite3_open_v2 with
+// SQLITE_OPEN_URI, with "mode=ro" and, when `immutable`, "immutable=1".
+// Every byte of the path other than letters, digits, "-._~" and "/" is
+// percent-encoded, so that "%", "?", "#", spaces and non-ASCII letters in
+// folder names are read literally; repeated leading slashes become one (a
+// "file://" URI would name a host).
+std::string readOnlyFileUri(const std::string& path, bool immutable);
+
+// Opens the file at `path` read-only and reads its schema, so that a file
+// that cannot be read fails here rather than at the first query. The
+// connection never writes, never checkpoints on close and reports extended
+// result codes.
+//
+// A file in WAL mode is read with its -wal and -shm files when both are
+// present, so rows committed only to the -wal are seen. A copy in WAL mode
+// without them (a snapshot) is opened immutable: a plain read-only open would
+// create the two files beside it, or fail where the folder is not writable.
+// The immutable open is also the fallback when the plain open cannot read the
+// file for want of those files or of write access to them.
+//
+// Returns the open connection, or an empty one with `failure` set to SQLite's
+// message followed by what was tried and why ("... is not an SQLite
+// database", a truncated file, both opens failing). `path` must exist; the
+// caller checks that first. Any thread; the connection is the caller's.
+sqlite::Connection openStoreReadOnly(const std::string& path, std::string& failure);
+
+} // namespace orlune::core
