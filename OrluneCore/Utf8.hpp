@@ -13,6 +13,10 @@ std::string sanitize(std::string_view bytes);
 // True when `bytes` is well-formed UTF-8.
 bool isValid(std::string_view bytes);
 
+// The longest start of `text` of at most `maxBytes` bytes that does not end
+// inside a UTF-8 character (the whole text when it fits).
+std::string_view prefixWithin(std::string_view text, size_t maxBytes);
+
 // True when at least one user-perceived character (extended grapheme cluster)
 // of `text` starts with a scalar that is Alphabetic or has a Numeric_Type.
 bool hasLetterOrNumber(std::string_view text);
