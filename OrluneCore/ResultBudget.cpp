@@ -10,13 +10,9 @@ namespace orlune::core {
 ResultBudget::ResultBudget(size_t maxCellBytes, size_t maxResultBytes)
     : maxCellBytes_(maxCellBytes), maxResultBytes_(maxResultBytes) {}
 
-size_t ResultBudget::keep(size_t available) {
+size_t ResultBudget::room() const {
     const size_t left = maxResultBytes_ > used_ ? maxResultBytes_ - used_ : 0;
-    const size_t kept = std::min({available, maxCellBytes_, left});
-    if (kept < available) {
-        ++cutCells_;
-    }
-    return kept;
+    return std::min(maxCellBytes_, left);
 }
 
 void ResultBudget::charge(size_t bytes) {
@@ -36,10 +32,20 @@ std::string ResultBudget::textPayload(sqlite3_stmt* statement, int column) {
     // The text ends at its first NUL; sqlite3_column_bytes bounds the search.
     const size_t size = static_cast<size_t>(sqlite3_column_bytes(statement, column));
     const std::string_view whole(text, strnlen(text, size));
-    const size_t kept = keep(whole.size());
-    const std::string_view part = kept < whole.size() ? utf8::prefixWithin(whole, kept) : whole;
-    charge(part.size());
-    return utf8::sanitize(part);
+    const size_t room = this->room();
+    // Replacing ill-formed bytes can lengthen the text, so it is cut again
+    // after that.
+    bool cut = whole.size() > room;
+    std::string kept = utf8::sanitize(utf8::prefixWithin(whole, room));
+    if (kept.size() > room) {
+        kept.resize(utf8::prefixWithin(kept, room).size());
+        cut = true;
+    }
+    if (cut) {
+        ++cutCells_;
+    }
+    charge(kept.size());
+    return kept;
 }
 
 SQLiteValue ResultBudget::read(sqlite3_stmt* statement, int column, std::string_view name) {
@@ -60,7 +66,10 @@ SQLiteValue ResultBudget::read(sqlite3_stmt* statement, int column, std::string_
         if (data == nullptr || size < 1) {
             return SQLiteValue::null();
         }
-        const size_t kept = keep(static_cast<size_t>(size));
+        const size_t kept = std::min(static_cast<size_t>(size), room());
+        if (kept < static_cast<size_t>(size)) {
+            ++cutCells_;
+        }
         charge(kept);
         if (kept == 0) {
             return SQLiteValue::null();

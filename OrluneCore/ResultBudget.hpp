@@ -41,8 +41,8 @@ public:
     size_t cutCells() const { return cutCells_; }
 
 private:
-    // How many of `available` payload bytes may be kept; counts a cut.
-    size_t keep(size_t available);
+    // The most payload bytes the next cell may keep.
+    size_t room() const;
     void charge(size_t bytes);
     // The text of the column, cut, with only its kept bytes charged.
     std::string textPayload(sqlite3_stmt* statement, int column);

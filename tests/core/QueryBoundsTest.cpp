@@ -108,6 +108,9 @@ TEST_F(QueryBoundsTest, CellsAreCutAsTheyAreRead) {
         // Five two-byte characters fill ten bytes; six are cut after the fifth.
         {"at a character boundary", "SELECT 'éééééé' AS v", SQLiteValue::text("ééééé"), 1},
         {"inside a character", "SELECT 'aéééééé' AS v", SQLiteValue::text("aéééé"), 1},
+        // Each ill-formed byte becomes a three-byte U+FFFD, cut again to fit.
+        {"ill-formed bytes", "SELECT CAST(x'ffffffffff' AS TEXT) AS v",
+         SQLiteValue::text("\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"), 1},
         {"text up to its NUL", "SELECT 'ab' || char(0) || 'cdefghijklmn' AS v",
          SQLiteValue::text("ab"), 0},
         {"long blob", "SELECT zeroblob(64) AS v", SQLiteValue::blob(std::string(10, '\0')), 1},
