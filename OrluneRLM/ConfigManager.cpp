@@ -56,11 +56,8 @@ void ConfigManager::save(const AppConfig& config) const {
     if (configPath_.empty()) {
         throw FileError(FileError::Kind::noDataFolder, {}, {});
     }
-    const std::string folder = PrivateFiles::folderOf(configPath_);
-    if (!core::pathExists(folder)) {
-        PrivateFiles::createFolders(folder);
-    }
-    PrivateFiles::writeAtomically(configPath_, config.toJSON());
+    PrivateFiles::preparePrivateFolder(PrivateFiles::folderOf(configPath_), logger_);
+    PrivateFiles::writeAtomically(configPath_, config.toJSON(), logger_);
     logger_.info("config_saved", {{"path", configPath_}});
 }
 

@@ -35,8 +35,11 @@ public:
     AppConfig load() const;
 
     // Writes `config` atomically as compact JSON, creating the folder (0700)
-    // when missing; the file is owner-only (0600) after every save. Throws
-    // FileError; the previous file is then intact. Logs "config_saved".
+    // when missing and tightening or refusing one others could reach
+    // (PrivateFiles::preparePrivateFolder); the file is owner-only (0600)
+    // after every save, and a symbolic link in its place is replaced, never
+    // written through. Throws FileError; the previous file is then intact.
+    // Logs "config_saved".
     void save(const AppConfig& config) const;
 
     // Whether load() yields a key that is not blank after trimming.
