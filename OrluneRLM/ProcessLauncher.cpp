@@ -217,8 +217,16 @@ public:
 
         ProcessOutcome outcome;
         int status = 0;
+        const bool timed = launch.timeLimit > std::chrono::milliseconds::zero();
+        const Clock::time_point deadline = Clock::now() + launch.timeLimit;
         try {
-            outcome.ending = exchange(in.write, out.read, err.read, input, outcome, launch);
+            outcome.ending =
+                exchange(in.write, out.read, err.read, input, outcome, launch, timed, deadline);
+            // A child may close its streams and go on running: the bounds
+            // hold until it has exited.
+            if (outcome.ending == Ending::exited && (timed || launch.stop)) {
+                outcome.ending = awaitExit(pid, status, launch, timed, deadline);
+            }
         } catch (...) {
             // Out of memory while collecting: still end and reap the child.
             killGroup(pid);
@@ -230,8 +238,10 @@ public:
         }
         if (outcome.ending != Ending::exited) {
             killGroup(pid);
+            waitFor(pid, status);
+        } else if (!timed && !launch.stop) {
+            waitFor(pid, status);
         }
-        waitFor(pid, status);
         if (WIFEXITED(status)) {
             outcome.exitStatus = WEXITSTATUS(status);
         } else if (WIFSIGNALED(status)) {
@@ -256,6 +266,32 @@ private:
         }
     }
 
+    // Reaps the child, watching its deadline and its stop meanwhile. Returns
+    // `exited` with `status` set once it has exited, or why it must be ended
+    // (then it is still to be killed and reaped).
+    static Ending awaitExit(pid_t pid, int& status, const ProcessSpec& launch, bool timed,
+                            Clock::time_point deadline) {
+        for (;;) {
+            const pid_t reaped = ::waitpid(pid, &status, WNOHANG);
+            if (reaped == pid || (reaped < 0 && errno != EINTR)) {
+                if (reaped < 0) {
+                    status = 0;
+                }
+                return Ending::exited;
+            }
+            if (launch.stop && launch.stop->requested()) {
+                return Ending::stopped;
+            }
+            if (timed && Clock::now() >= deadline) {
+                return Ending::timeLimit;
+            }
+            // Woken at once by a stop; otherwise a look every few milliseconds.
+            pollfd stop{launch.stop ? launch.stop->descriptor() : -1, POLLIN, 0};
+            const int wait = timed ? std::min(pollTimeout(deadline), 10) : 10;
+            ::poll(&stop, launch.stop ? 1 : 0, wait);
+        }
+    }
+
     // Feeds `input` and drains both output streams at the same time, so that
     // neither side ever waits on a full pipe. Returns `exited` when both
     // output streams are at end of file and the input is written or refused,
@@ -263,12 +299,10 @@ private:
     // descriptor is closed either way.
     static Ending exchange(Descriptor& input, Descriptor& output, Descriptor& error,
                            const std::string& bytes, ProcessOutcome& outcome,
-                           const ProcessSpec& launch) {
+                           const ProcessSpec& launch, bool timed, Clock::time_point deadline) {
         setNonBlocking(input.get());
         setNonBlocking(output.get());
         setNonBlocking(error.get());
-        const bool timed = launch.timeLimit > std::chrono::milliseconds::zero();
-        const Clock::time_point deadline = Clock::now() + launch.timeLimit;
         const int stopDescriptor = launch.stop ? launch.stop->descriptor() : -1;
         Ending ending = Ending::exited;
         size_t written = 0;

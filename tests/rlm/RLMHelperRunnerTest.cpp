@@ -433,6 +433,8 @@ TEST_F(RLMHelperRunnerTest, HelpersPastTheirBoundsAreEndedWithWhatTheyStarted) {
         {"floods standard error", child + "head -c 20000000 /dev/zero >&2; sleep 30",
          "RLM helper wrote more than 16 MB of diagnostics, so the helper was stopped.",
          "error_output_limit"},
+        {"closes its streams and runs on", child + "exec <&- >&- 2>&-; sleep 30",
+         "RLM helper did not answer within 0.4 seconds and was stopped.", "time_limit"},
         {"keeps its output open through a child",
          R"(sleep 30 & echo $! > "$OUT/child.pid"; printf '{"answer":"early"}')",
          "RLM helper did not answer within 0.4 seconds and was stopped.", "time_limit"},
