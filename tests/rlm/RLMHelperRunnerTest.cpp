@@ -2,6 +2,7 @@
 
 #include "OrluneRLM/RLMHelperError.hpp"
 #include "tests/rlm/RlmTestFolder.hpp"
+#include "tests/support/ProcessRun.hpp"
 
 #include <QtConcurrent/QtConcurrent>
 #include <atomic>
@@ -395,28 +396,6 @@ TEST_F(RLMHelperRunnerTest, SkippedProfileOutputIsLoggedBySizeOnly) {
     EXPECT_EQ(readFile(folder.file("log.jsonl")).find("motd"), std::string::npos);
 }
 
-// Whether `pid` is a live process (a zombie waiting to be reaped is not).
-bool isRunning(pid_t pid) {
-    if (::kill(pid, 0) != 0) {
-        return false;
-    }
-#ifdef __linux__
-    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
-    const size_t close = stat.rfind(')');
-    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
-#else
-    return true;
-#endif
-}
-
-// Whether `pid` stops running within a few seconds.
-bool ends(pid_t pid) {
-    for (int i = 0; i < 200 && isRunning(pid); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return !isRunning(pid);
-}
-
 TEST_F(RLMHelperRunnerTest, HelpersPastTheirBoundsAreEndedWithWhatTheyStarted) {
     // Each helper leaves a child behind first, which must die with it.
     const std::string child = R"(sleep 30 & echo $! > "$OUT/child.pid"; )";
@@ -448,7 +427,7 @@ TEST_F(RLMHelperRunnerTest, HelpersPastTheirBoundsAreEndedWithWhatTheyStarted) {
         const RLMHelperRunner runner("key", Env{}, limited);
         EXPECT_EQ(describe([&] { runner.run("Q", dbPath()); }), c.error);
         const pid_t pid = std::stoi(readFile(folder.file("child.pid")));
-        EXPECT_TRUE(ends(pid)) << "the helper's child " << pid << " still runs";
+        EXPECT_TRUE(testing::processEnds(pid)) << "the helper's child " << pid << " still runs";
         const auto stopped = folder.loggedEntries().back();
         EXPECT_EQ(stopped["message"], "rlm_helper_stopped");
         EXPECT_EQ(stopped["reason"], c.reason);
@@ -469,8 +448,8 @@ TEST_F(RLMHelperRunnerTest, AStopEndsTheHelperAtOnceOrKeepsItFromStarting) {
     EXPECT_EQ(describe([&] { runner.run("Q", dbPath(), {}, std::nullopt, stop); }),
               "The question was cancelled and the helper stopped.");
     canceller.join();
-    EXPECT_TRUE(ends(std::stoi(readFile(folder.file("helper.pid")))));
-    EXPECT_TRUE(ends(std::stoi(readFile(folder.file("child.pid")))));
+    EXPECT_TRUE(testing::processEnds(std::stoi(readFile(folder.file("helper.pid")))));
+    EXPECT_TRUE(testing::processEnds(std::stoi(readFile(folder.file("child.pid")))));
     EXPECT_EQ(folder.loggedEntries().back()["reason"], "cancelled");
 
     // Requested before the run: nothing starts.
