@@ -11,13 +11,14 @@ debian_packages=(
     libssl-dev
     nlohmann-json3-dev
     qt6-base-dev libgl-dev qt6-qpa-plugins fonts-dejavu-core
+    qtkeychain-qt6-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libcurl4-openssl-dev
     clang libclang-rt-14-dev
     python3
 )
 
-brew_packages=(cmake ninja pkg-config sqlite icu4c openssl nlohmann-json qt
+brew_packages=(cmake ninja pkg-config sqlite icu4c openssl nlohmann-json qt qtkeychain
                googletest google-benchmark curl llvm)
 
 missing_debian_packages() {
