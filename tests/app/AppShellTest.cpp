@@ -35,6 +35,48 @@ TEST_F(AppShellTest, WithoutATrayOrWhenAskedTheMenuOpensAsANormalWindow) {
     }
 }
 
+TEST_F(AppShellTest, ShowingTheMenuPutsTheFocusWhereThePersonTypes) {
+    const struct {
+        const char* name;
+        bool ready; // a key and a readable store: the working screen
+        const char* field;
+    } cases[] = {
+        {"setup screen", false, "apiKeyField"},
+        {"working screen", true, "questionField"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.ready) {
+            storeKey("sk-test");
+            makeStore();
+        }
+        OrluneRLMApp app(OrluneRLMApp::Options{true, false}, menuSeams());
+        app.start();
+        app.menu()->setFocus();
+        app.showMenuWindow();
+        QWidget* field = app.menu()->findChild<QWidget*>(c.field);
+        ASSERT_NE(field, nullptr);
+        EXPECT_EQ(app.menu()->focusWidget(), field);
+        ASSERT_TRUE(waitUntil([&] { return !app.menu()->syncModel().isSyncing(); }));
+    }
+}
+
+TEST(AppShellTrayTest, OnlyAPlainClickTogglesThePopup) {
+    // A double click delivers a click first; toggling on both would open the
+    // popup and close it at once.
+    const struct {
+        QSystemTrayIcon::ActivationReason reason;
+        bool toggles;
+    } cases[] = {
+        {QSystemTrayIcon::Trigger, true},  {QSystemTrayIcon::DoubleClick, false},
+        {QSystemTrayIcon::Context, false}, {QSystemTrayIcon::MiddleClick, false},
+        {QSystemTrayIcon::Unknown, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(OrluneRLMApp::togglesPopup(c.reason), c.toggles) << c.reason;
+    }
+}
+
 TEST(AppShellOptionsTest, CommandLineAndEnvironmentChooseTheOptions) {
     struct Case {
         QStringList arguments;
