@@ -71,8 +71,7 @@ struct People {
 };
 
 // `defaultRegion`: ISO 3166 code for numbers written without a country code
-// (localeRegion(systemLocale(...)) by default at the call site). Pure; any
-// thread.
+// (systemPhoneRegion() at the call site). Pure; any thread.
 People matchPeople(const std::vector<ContactCard>& cards, const std::vector<HandleRecord>& handles,
                    const std::string& defaultRegion);
 

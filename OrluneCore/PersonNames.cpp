@@ -61,6 +61,17 @@ struct IndexedName {
     NameKind kind = NameKind::full;
 };
 
+// ASCII digits of `text`.
+std::string digitsOf(std::string_view text) {
+    std::string digits;
+    for (const char c : text) {
+        if (c >= '0' && c <= '9') {
+            digits += c;
+        }
+    }
+    return digits;
+}
+
 } // namespace
 
 NameQuery::NameQuery(std::string_view typed) : words_(nameWords(typed)) {}
@@ -123,9 +134,21 @@ NamedPeople findNamed(std::string_view typed, const People& people,
     }
     const std::string typedText = text::foldCase(typed);
     const AddressKey typedKey = addressKey(typed, defaultRegion);
-    const bool typedIsAddress = typedKey.exact.rfind("p:", 0) == 0 ||
-                                typedKey.exact.rfind("e:", 0) == 0 ||
-                                typedKey.exact.rfind("d:", 0) == 0;
+    const bool typedIsEmail = typedKey.exact.rfind("e:", 0) == 0;
+    const bool typedIsNumber =
+        typedKey.exact.rfind("p:", 0) == 0 || typedKey.exact.rfind("d:", 0) == 0;
+    // Any writing of the typed number holds its last digits: only handles
+    // that do are worth parsing.
+    const std::string typedDigits = digitsOf(typedKey.exact);
+    const std::string lastDigits =
+        typedDigits.substr(typedDigits.size() - std::min<size_t>(typedDigits.size(), 7));
+    auto sameAddress = [&](const std::string& id) {
+        if (typedIsEmail) {
+            return id.find('@') != std::string::npos && addressKey(id, {}).exact == typedKey.exact;
+        }
+        return typedIsNumber && digitsOf(id).find(lastDigits) != std::string::npos &&
+               addressKey(id, defaultRegion).exact == typedKey.exact;
+    };
     std::unordered_set<std::string> added;
     auto add = [&](const std::string& id) {
         if (added.insert(id).second) {
@@ -133,11 +156,9 @@ NamedPeople findNamed(std::string_view typed, const People& people,
         }
     };
     for (const std::string& id : handleIds) {
-        const bool sameAddress =
-            typedIsAddress && addressKey(id, defaultRegion).exact == typedKey.exact;
         const bool containsTyped =
             !query.empty() && text::foldCase(id).find(typedText) != std::string::npos;
-        if (linked.count(id) != 0 || sameAddress || containsTyped) {
+        if (linked.count(id) != 0 || containsTyped || sameAddress(id)) {
             add(id);
         }
     }

@@ -90,4 +90,8 @@ std::string localeRegion(const std::string& locale) {
     return parsed.getCountry();
 }
 
+std::string systemPhoneRegion(const Environment& environment) {
+    return localeRegion(systemLocale(environment, "LC_TELEPHONE"));
+}
+
 } // namespace orlune::core

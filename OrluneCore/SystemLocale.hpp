@@ -26,4 +26,8 @@ std::string systemLocale(const Environment& environment, const char* category);
 // gives "US"); "" when none can be told.
 std::string localeRegion(const std::string& locale);
 
+// The region that phone numbers written without a country code are read in:
+// localeRegion(systemLocale(environment, "LC_TELEPHONE")); "" when none.
+std::string systemPhoneRegion(const Environment& environment);
+
 } // namespace orlune::core

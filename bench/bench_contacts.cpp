@@ -17,6 +17,7 @@
 
 #include "OrluneCore/AddressBookReader.hpp"
 #include "OrluneCore/PeopleMatcher.hpp"
+#include "OrluneCore/PersonNames.hpp"
 #include "OrluneCore/ShadowSync.hpp"
 #include "tools/samplestore/AddressBookWriter.hpp"
 #include "tools/samplestore/SampleStore.hpp"
@@ -240,12 +241,13 @@ int main(int argc, char** argv) {
         // (a) read and match, R times.
         std::vector<Figures> passes, readings;
         size_t people = 0, links = 0;
+        core::People matched;
         for (int r = 0; r < rounds; ++r) {
             core::ContactScan scan;
             readings.push_back(
                 measure([&] { scan = core::AddressBookReader::readAll(environment); }));
             const Figures matching = measure([&] {
-                const core::People matched = core::matchPeople(scan.cards, work.handles, "US");
+                matched = core::matchPeople(scan.cards, work.handles, "US");
                 people = matched.people.size();
                 links = matched.links.size();
             });
@@ -260,6 +262,27 @@ int main(int argc, char** argv) {
                     "reading the books %.3f s; %zu people, %zu of %zu handles matched\n",
                     best.wall, best.cpu, passes[passes.size() / 2].wall, readings.front().wall,
                     people, links, work.handles.size());
+
+        // Looking people up, as `--from NAME` and a question do, over all of
+        // them and every handle.
+        std::vector<std::string> handleIds;
+        for (const auto& handle : work.handles) {
+            handleIds.push_back(handle.id);
+        }
+        size_t found = 0;
+        const Figures byName = measure(
+            [&] { found += core::findNamed("jess", matched, handleIds, "US").handleIds.size(); });
+        const Figures byNumber = measure([&] {
+            found += core::findNamed("(415) 555-0134", matched, handleIds, "US").handleIds.size();
+        });
+        const Figures inQuestion = measure([&] {
+            found +=
+                core::findPeopleMentioned("what did Jess Day say about Chloé yesterday?", matched)
+                    .size();
+        });
+        std::printf("lookups: --from name %.1f ms, --from number %.1f ms, names in a question "
+                    "%.1f ms (%zu found)\n",
+                    byName.wall * 1e3, byNumber.wall * 1e3, inQuestion.wall * 1e3, found);
 
         // (b) the first sync it sits beside.
         const std::string store = (folder / "chat.db").string();

@@ -72,11 +72,22 @@ TEST(LocalTimeSystem, TheZoneComesFromTzAndTheLocaleFromTheEnvironment) {
     }
 }
 
-TEST(LocalTimeSystem, ALocaleGivesItsRegionOrTheLikeliestOne) {
-    EXPECT_EQ(localeRegion("en_GB"), "GB");
-    EXPECT_EQ(localeRegion("en"), "US");
-    EXPECT_EQ(localeRegion("de"), "DE");
-    EXPECT_EQ(localeRegion("pt_BR"), "BR");
+TEST(LocalTimeSystem, PhoneNumbersAreReadInTheRegionOfTheLocale) {
+    struct Case {
+        std::map<std::string, std::string> variables;
+        const char* region;
+    };
+    const Case cases[] = {
+        {{{"LANG", "en_GB.UTF-8"}}, "GB"},
+        {{{"LANG", "en_GB.UTF-8"}, {"LC_TELEPHONE", "fr_CA.UTF-8"}}, "CA"},
+        {{{"LANG", "de.UTF-8"}}, "DE"}, // no region: the likeliest for the language
+        {{{"LC_ALL", "pt_BR.UTF-8"}, {"LC_TELEPHONE", "en_US.UTF-8"}}, "BR"},
+    };
+    for (const Case& c : cases) {
+        FakeEnvironment environment;
+        environment.variables = c.variables;
+        EXPECT_EQ(systemPhoneRegion(environment), c.region);
+    }
 }
 
 } // namespace
