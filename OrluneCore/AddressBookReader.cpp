@@ -175,6 +175,12 @@ std::vector<ContactCard> AddressBookReader::readBook(const std::string& path, in
         throw Error(Kind::cannotOpen, path, failure);
     }
     sqlite3* db = connection.get();
+    // One read transaction: the records and their numbers and addresses come
+    // from one snapshot of a book that the Contacts app may be writing. It
+    // ends with the connection.
+    if (std::string error; sqlite::exec(db, "BEGIN", error) != SQLITE_OK) {
+        throw Error(Kind::queryFailed, path, error);
+    }
 
     sqlite::Statement entity;
     if (!prepareOptional(entity, db, address_book_sql::kContactEntity, path)) {
