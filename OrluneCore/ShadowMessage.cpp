@@ -1,10 +1,6 @@
 #include "OrluneCore/ShadowMessage.hpp"
 
-#ifdef __APPLE__
-#include <CommonCrypto/CommonDigest.h>
-#else
-#include <openssl/evp.h>
-#endif
+#include "OrluneCore/Sha256.hpp"
 
 #include <algorithm>
 #include <array>
@@ -62,29 +58,7 @@ std::string ShadowMessage::contentHash() const {
         input += *kinds[i].second;
     }
 
-    std::array<unsigned char, 32> digest{};
-#ifdef __APPLE__
-    // The system's SHA-256, so that the Mac build needs no OpenSSL.
-    CC_SHA256_CTX context;
-    CC_SHA256_Init(&context);
-    constexpr size_t kChunk = size_t{1} << 30; // CC_LONG is 32 bits
-    for (size_t at = 0; at < input.size(); at += kChunk) {
-        CC_SHA256_Update(&context, input.data() + at,
-                         static_cast<CC_LONG>(std::min(kChunk, input.size() - at)));
-    }
-    CC_SHA256_Final(digest.data(), &context);
-#else
-    unsigned int digestLength = 0;
-    EVP_Digest(input.data(), input.size(), digest.data(), &digestLength, EVP_sha256(), nullptr);
-#endif
-
-    static constexpr char hex[] = "0123456789abcdef";
-    std::string out(16, '0');
-    for (size_t i = 0; i < 8; ++i) {
-        out[2 * i] = hex[digest[i] >> 4];
-        out[2 * i + 1] = hex[digest[i] & 0x0F];
-    }
-    return out;
+    return sha256HexPrefix(input, 8);
 }
 
 } // namespace orlune::core

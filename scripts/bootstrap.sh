@@ -8,6 +8,7 @@ debian_packages=(
     build-essential cmake ninja-build pkg-config ccache git
     libsqlite3-dev sqlite3
     libicu-dev
+    libphonenumber-dev
     libssl-dev
     nlohmann-json3-dev
     qt6-base-dev libgl-dev qt6-qpa-plugins fonts-dejavu-core
@@ -23,7 +24,8 @@ debian_packages=(
 # formula pulls in every module). icu4c is keg-only: CMake finds it through
 # `brew --prefix icu4c` (cmake/Homebrew.cmake); llvm is the clang with
 # libFuzzer that the fuzz-mac preset uses.
-brew_packages=(cmake ninja ccache icu4c nlohmann-json qtbase qtkeychain googletest llvm)
+brew_packages=(cmake ninja ccache icu4c nlohmann-json qtbase qtkeychain googletest llvm
+               libphonenumber)
 
 missing_debian_packages() {
     local pkg
