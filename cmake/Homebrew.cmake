@@ -1,7 +1,8 @@
 # Where Homebrew put what the macOS build uses. Its prefix (/opt/homebrew on
 # Apple silicon, /usr/local on Intel) holds qtbase, qtkeychain, nlohmann-json,
-# libphonenumber and googletest; icu4c is "keg-only" (the SDK has no public ICU, and Homebrew
-# keeps its own out of the prefix), so it is found through `brew --prefix`.
+# libphonenumber and googletest; icu4c is "keg-only" (the SDK has no public
+# ICU, and Homebrew keeps its own out of the prefix), so it is found through
+# `brew --prefix`.
 # SQLite and libcurl come from the SDK, SHA-256 from CommonCrypto.
 # Values given on the command line (CMAKE_PREFIX_PATH, ICU_ROOT) win.
 
