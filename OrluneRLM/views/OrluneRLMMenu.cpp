@@ -335,7 +335,10 @@ void OrluneRLMMenu::updateAccessScreen() {
 }
 
 void OrluneRLMMenu::updateWorkingScreen() {
-    if (!syncStatus_) {
+    // The chat view is made after the status block, and making it reads the
+    // configuration, which may wait for the Keychain in a local event loop
+    // where a sync result can arrive.
+    if (!syncStatus_ || !chatView_) {
         return;
     }
     syncStatus_->setState(syncModel_->messageCount(), syncModel_->isSyncing(),
