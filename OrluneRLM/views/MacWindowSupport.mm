@@ -1,5 +1,6 @@
 #include "OrluneRLM/views/MacWindowSupport.hpp"
 
+#include <QGuiApplication>
 #include <QWidget>
 
 #import <AppKit/AppKit.h>
@@ -20,6 +21,10 @@ void activateApplication() {
 }
 
 void keepPopupVisible(QWidget* window) {
+    // Only Cocoa windows are NSViews (not those of the offscreen platform).
+    if (QGuiApplication::platformName() != QLatin1String("cocoa")) {
+        return;
+    }
     // winId() is the window's NSView; its NSWindow exists once it is shown.
     auto* view = reinterpret_cast<NSView*>(window->winId());
     NSWindow* nsWindow = view.window;
