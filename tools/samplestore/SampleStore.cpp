@@ -405,7 +405,7 @@ void writeMessages(ChatStoreWriter& writer, const Cast& cast, const SampleStoreO
             const std::string text = joinPieces(pieces);
             if (category < archiveOnly) {
                 row.attributedBody = archive(pieces, mutableClasses);
-                if (options.textAlwaysInTextColumn && core::utf8::hasLetterOrNumber(text)) {
+                if (options.textAlwaysInTextColumn && core::utf8::hasContent(text)) {
                     row.text = text;
                 }
                 ++summary.archiveOnly;
