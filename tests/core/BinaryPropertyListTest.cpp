@@ -3,11 +3,11 @@
 #include "tools/samplestore/BinaryPropertyListWriter.hpp"
 
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <memory>
 #include <ostream>
-#include <variant>
-#include <gtest/gtest.h>
 #include <string>
+#include <variant>
 #include <vector>
 
 namespace orlune::core {
