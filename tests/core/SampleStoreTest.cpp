@@ -365,6 +365,15 @@ TEST_F(SampleStoreTest, TheSummaryDescribesTheRealContentWritten) {
     for (int64_t type : {0, 1000, 2000, 2001, 2003, 2004, 2005, 2006, 2007, 3004, 3005, 4000}) {
         EXPECT_EQ(types.count(type), 1u) << type;
     }
+    for (const char* form : {"p:0/%", "p:1/%", "bp:%"}) {
+        EXPECT_NE(store.value("SELECT COUNT(*) FROM message WHERE associated_message_guid LIKE " +
+                              q(form)),
+                  "0")
+            << form;
+    }
+    EXPECT_NE(
+        store.value("SELECT COUNT(*) FROM message WHERE length(associated_message_guid) = 36"),
+        "0");
     // A reaction stands when the last row of its sender, kind and target is
     // not a removal.
     std::map<std::string, int64_t> last;

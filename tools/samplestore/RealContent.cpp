@@ -123,7 +123,8 @@ struct Target {
     const Chat* chat = nullptr;
     int64_t part = 0;
     bool attachmentOnly = false;
-    bool balloon = false;
+    bool balloon = false; // a link preview or app balloon: "bp:GUID"
+    bool bare = false;    // named by its guid alone, as older clients do
 };
 
 } // namespace
@@ -374,7 +375,7 @@ private:
         row.service = serviceOf(chat);
         w_.addMessage(row);
         w_.joinMessageToChat(row.rowid, chat.rowid, row.date);
-        rowids_[*row.guid] = row.rowid;
+        lastRowid_ = row.rowid;
         lastDate_ = row.date;
         return *row.guid;
     }
@@ -425,9 +426,9 @@ private:
         return write(textRow(text, chance(4000)), chat, who, gap);
     }
 
-    void change(StoreChange::Kind kind, const std::string& guid, int64_t dateNs,
-                std::string text = {}, bool flag = false) {
-        changes_.push_back({kind, rowids_.at(guid), store(dateNs), std::move(text), flag});
+    void change(StoreChange::Kind kind, int64_t rowid, int64_t dateNs, std::string text = {},
+                bool flag = false) {
+        changes_.push_back({kind, rowid, store(dateNs), std::move(text), flag});
     }
 
     // ---------------------------------------------------------------------
@@ -462,7 +463,7 @@ private:
         if (t.balloon) {
             return "bp:" + t.guid;
         }
-        if (era_ <= E::BeforeEdits && chance(3000)) {
+        if (t.bare || (era_ <= E::BeforeEdits && chance(3000))) {
             return t.guid;
         }
         return "p:" + std::to_string(t.part) + "/" + t.guid;
@@ -490,11 +491,12 @@ private:
         row.associatedMessageRangeLength =
             static_cast<int64_t>(TypedStreamWriter::utf16Length(t.text));
         const std::string guid = write(row, *t.chat, who, gap);
+        const int64_t rowid = lastRowid_;
         reacted_.insert(t.guid);
         if (sticker) {
             AttachmentRow a = attachment(kStickerImage, file, true, false, false, true);
             w_.addAttachment(a);
-            w_.attachToMessage(rowids_.at(guid), a.rowid);
+            w_.attachToMessage(rowid, a.rowid);
             ++s_.counts.attachments;
         }
         record(guid, t.guid, type, who, emoji);
@@ -532,15 +534,13 @@ private:
     // is deleted when the removal comes.
     void reactThenRemove(const Target& t, int64_t type, Person who, bool deleteRow,
                          std::optional<std::string> emoji = std::nullopt) {
-        const std::string first = react(t, type, who, emoji);
+        react(t, type, who, emoji);
+        const int64_t first = lastRowid_;
+        const size_t recorded = s_.reactionRows.size() - 1;
         react(t, type + kRemoval, who, emoji, 40);
         if (deleteRow) {
             change(StoreChange::Kind::Delete, first, *dateNs_);
-            for (auto& r : s_.reactionRows) {
-                if (r.guid == first) {
-                    r.rowDeleted = true;
-                }
-            }
+            s_.reactionRows[recorded].rowDeleted = true;
             ++s_.counts.reactionRowsDeleted;
         }
     }
@@ -683,11 +683,11 @@ private:
         MessageRow row = textRow(text, chance(5000), guids);
         row.isAudioMessage = files.size() == 1 && files.front().spec == &kVoice;
         const std::string guid = write(row, chat, who, gap);
-        describeAttachments(guid, text, guids, files);
+        describeAttachments(guid, lastRowid_, text, guids, files);
         return guid;
     }
 
-    void describeAttachments(const std::string& guid, const std::string& text,
+    void describeAttachments(const std::string& guid, int64_t rowid, const std::string& text,
                              const std::vector<std::string>& guids,
                              const std::vector<File>& files) {
         SampleStoreSummary::AttachmentMessage described;
@@ -698,7 +698,7 @@ private:
             AttachmentRow a = attachment(*files[i].spec, guids[i], files[i].downloaded,
                                          files[i].onDisk, false, false, &info);
             w_.addAttachment(a);
-            w_.attachToMessage(rowids_.at(guid), a.rowid);
+            w_.attachToMessage(rowid, a.rowid);
             described.attachments.push_back(info);
             ++s_.counts.attachments;
         }
@@ -765,6 +765,7 @@ private:
         row.balloonBundleId = std::string(kUrlBalloon);
         row.payloadData = linkPayload(url, title, summary);
         const std::string guid = write(row, chat, who, 70);
+        const int64_t rowid = lastRowid_;
         SampleStoreSummary::AttachmentMessage described;
         described.guid = guid;
         described.text = url;
@@ -772,7 +773,7 @@ private:
             SampleStoreSummary::Attachment info;
             AttachmentRow a = attachment(kPreviewPart, uuid(), true, false, true, false, &info);
             w_.addAttachment(a);
-            w_.attachToMessage(rowids_.at(guid), a.rowid);
+            w_.attachToMessage(rowid, a.rowid);
             described.attachments.push_back(info);
             ++s_.counts.attachments;
             ++s_.counts.hiddenAttachments;
@@ -821,7 +822,7 @@ private:
                 for (size_t i = 0; i < m.fileTransferGuids.size(); ++i) {
                     files.push_back(randomFile());
                 }
-                describeAttachments(m.guid, m.text, m.fileTransferGuids, files);
+                describeAttachments(m.guid, m.rowid, m.text, m.fileTransferGuids, files);
             }
         }
         if (c.reactions && (hasText || target.attachmentOnly) && chance(600)) {
@@ -874,21 +875,21 @@ private:
         const bool mineOnIMessage = m.fromMe && m.service == "iMessage";
         if (c.edits && era_ >= E::Recent && mineOnIMessage && chance(20)) {
             const std::string edited = "Correction: " + clean;
-            change(StoreChange::Kind::Edit, m.guid, m.dateNs + 90 * kNanosecond, edited);
+            change(StoreChange::Kind::Edit, m.rowid, m.dateNs + 90 * kNanosecond, edited);
             s_.edits.push_back(
                 {m.guid, clean, edited, store(m.dateNs + 90 * kNanosecond), false, true, 2});
             ++s_.counts.edited;
         } else if (c.unsends && era_ >= E::Recent && mineOnIMessage && chance(5)) {
-            change(StoreChange::Kind::Unsend, m.guid, m.dateNs + 30 * kNanosecond, {}, true);
+            change(StoreChange::Kind::Unsend, m.rowid, m.dateNs + 30 * kNanosecond, {}, true);
             s_.removed.push_back({m.guid, SampleStoreSummary::Removal::Unsent, std::nullopt});
             ++s_.counts.unsent;
         } else if (c.deletions && era_ >= E::Recent && chance(5)) {
-            change(StoreChange::Kind::MoveToRecentlyDeleted, m.guid, lastNs());
+            change(StoreChange::Kind::MoveToRecentlyDeleted, m.rowid, lastNs());
             s_.removed.push_back(
                 {m.guid, SampleStoreSummary::Removal::RecentlyDeleted, std::nullopt});
             ++s_.counts.recentlyDeleted;
         } else if (c.deletions && chance(5)) {
-            change(StoreChange::Kind::Delete, m.guid, lastNs());
+            change(StoreChange::Kind::Delete, m.rowid, lastNs());
             s_.removed.push_back({m.guid, SampleStoreSummary::Removal::Deleted, std::nullopt});
             ++s_.counts.deleted;
         }
@@ -976,6 +977,9 @@ private:
         react(t, kLove, member(chat, 1));
         react(t, kLaugh, member(chat, 2));
         react(t, kLike, Person{});
+        Target bare = t;
+        bare.bare = true;
+        react(bare, kLove, member(chat, 3));
         reactThenRemove(t, kEmphasize, member(chat, 3), false);
         reactThenRemove(t, kQuestion, member(chat, 4), true);
         if (era_ >= E::Recent) {
@@ -1041,7 +1045,11 @@ private:
         if (o_.content.reactions) {
             react({photo, "", &chat, 0, true, false}, kLove, Person{});
         }
-        attachmentMessage(chat, them, {{&kPhoto}}, "View from the cabin 🏔️");
+        const std::string caption = "View from the cabin 🏔️";
+        const std::string view = attachmentMessage(chat, them, {{&kPhoto}}, caption);
+        if (o_.content.reactions) {
+            react({view, caption, &chat, 1, false, false}, kLove, Person{}); // the caption, part 1
+        }
         attachmentMessage(chat, Person{}, {{&kPdf}}, "here's the signed lease");
         attachmentMessage(chat, them, {{&kPhoto}, {&kScreenshot}}, "");
         attachmentMessage(chat, them, {{&kPhoto, false, false}}, "");
@@ -1053,8 +1061,12 @@ private:
         attachmentMessage(chat, them, {{&kLocation}}, "");
         attachmentMessage(chat, Person{}, {{&kArchive}}, "all the photos from the trip");
         attachmentMessage(chat, them, {{&kGif}}, "");
-        linkPreview(chat, Person{}, "https://www.example.com/cabins/4417", "Lakeside cabin for six",
-                    "Two bedrooms, a wood stove and a jetty");
+        const std::string url = "https://www.example.com/cabins/4417";
+        const std::string preview = linkPreview(chat, Person{}, url, "Lakeside cabin for six",
+                                                "Two bedrooms, a wood stove and a jetty");
+        if (o_.content.reactions) {
+            react({preview, url, &chat, 0, false, true}, kLike, them);
+        }
     }
 
     void threadScene() {
@@ -1079,6 +1091,7 @@ private:
             const std::string oldWord = word("draft");
             const std::string original = "Dinner is at " + oldWord + " at 7";
             const std::string guid = write(textRow(original), chat, Person{}, 60);
+            const int64_t rowid = lastRowid_;
             const int64_t sent = *dateNs_;
             std::string current;
             int64_t when = sent;
@@ -1087,7 +1100,7 @@ private:
                 when += (60 + 60 * i) * kNanosecond;
                 change(plan.stamp ? StoreChange::Kind::Edit
                                   : StoreChange::Kind::EditKeepingDateEditedZero,
-                       guid, when, current, plan.historyOnly);
+                       rowid, when, current, plan.historyOnly);
             }
             s_.edits.push_back({guid, original, current, store(when), plan.historyOnly, plan.stamp,
                                 plan.edits + 1});
@@ -1101,7 +1114,7 @@ private:
             const std::string secret = word("vanish");
             const std::string guid =
                 write(textRow("The garage code is 4417 " + secret), chat, Person{}, 60);
-            change(StoreChange::Kind::Unsend, guid, *dateNs_ + 40 * kNanosecond, {}, stamp);
+            change(StoreChange::Kind::Unsend, lastRowid_, *dateNs_ + 40 * kNanosecond, {}, stamp);
             s_.removed.push_back({guid, SampleStoreSummary::Removal::Unsent, secret});
             ++s_.counts.unsent;
         }
@@ -1114,14 +1127,14 @@ private:
                 const std::string secret = word("vanish");
                 const std::string guid =
                     say(chat, i == 0 ? Person{} : member(chat, 0), "Locker combination " + secret);
-                change(StoreChange::Kind::MoveToRecentlyDeleted, guid, lastNs());
+                change(StoreChange::Kind::MoveToRecentlyDeleted, lastRowid_, lastNs());
                 s_.removed.push_back({guid, SampleStoreSummary::Removal::RecentlyDeleted, secret});
                 ++s_.counts.recentlyDeleted;
             }
             const std::string kept = word("phoenix");
             const std::string guid = say(chat, member(chat, 1), "Meet at the " + kept + " cafe");
-            change(StoreChange::Kind::MoveToRecentlyDeleted, guid, lastNs());
-            change(StoreChange::Kind::Restore, guid, lastNs());
+            change(StoreChange::Kind::MoveToRecentlyDeleted, lastRowid_, lastNs());
+            change(StoreChange::Kind::Restore, lastRowid_, lastNs());
             s_.restored.push_back({guid, SampleStoreSummary::Removal::RecentlyDeleted, kept});
             ++s_.counts.restored;
         }
@@ -1129,7 +1142,7 @@ private:
             const std::string secret = word("vanish");
             const std::string guid =
                 say(chat, i == 0 ? Person{} : member(chat, 1), "Alarm code " + secret);
-            change(StoreChange::Kind::Delete, guid, lastNs());
+            change(StoreChange::Kind::Delete, lastRowid_, lastNs());
             s_.removed.push_back({guid, SampleStoreSummary::Removal::Deleted, secret});
             ++s_.counts.deleted;
         }
@@ -1193,7 +1206,7 @@ private:
         const Chat& second = *groupChat(6);
         const std::string guid =
             write(textRow("Forwarding the " + word("ferry") + " times"), first, Person{}, 60);
-        w_.joinMessageToChat(rowids_.at(guid), second.rowid, lastDate_);
+        w_.joinMessageToChat(lastRowid_, second.rowid, lastDate_);
         s_.twoChats = SampleStoreSummary::TwoChats{guid, {first.guid, second.guid}};
     }
 
@@ -1213,7 +1226,7 @@ private:
     int64_t* rowid_ = nullptr;
     int64_t* dateNs_ = nullptr;
     int64_t lastDate_ = 0;
-    std::map<std::string, int64_t> rowids_; // ROWIDs of the rows written here and of plain ones
+    int64_t lastRowid_ = 0; // of the row written last
     std::map<std::string, SampleStoreSummary::Reaction> current_;
     std::set<std::string> reacted_; // targets of the reactions written
     std::vector<StoreChange> changes_;
@@ -1231,9 +1244,6 @@ private:
     const Chat* deletedChat_ = nullptr;
     const Chat* junkChat_ = nullptr;
     const Chat* blockedChat_ = nullptr;
-
-public:
-    void remember(const WrittenMessage& m) { rowids_[m.guid] = m.rowid; }
 };
 
 RealContent::RealContent(ChatStoreWriter& writer, const Cast& cast,
@@ -1248,7 +1258,6 @@ void RealContent::writeCast(int64_t nextHandleRowid, int64_t nextChatRowid) {
 
 void RealContent::after(const WrittenMessage& m, int64_t index, int64_t count, int64_t& rowid,
                         int64_t& dateNs) {
-    impl_->remember(m);
     impl_->after(m, index, count, rowid, dateNs);
 }
 
