@@ -151,9 +151,9 @@ public:
             offsets[0] = *firstOffset_;
         }
         const uint64_t table = out.size();
-        auto bigEndian = [&out](uint64_t v, int width) {
+        auto bigEndian = [&out](uint64_t v, int width) { // wider than 8: zeros first
             for (int i = width - 1; i >= 0; --i) {
-                out += static_cast<char>((v >> (8 * i)) & 0xFF);
+                out += static_cast<char>(i >= 8 ? 0 : (v >> (8 * i)) & 0xFF);
             }
         };
         for (uint64_t offset : offsets) {

@@ -162,7 +162,7 @@ struct SampleStoreSummary {
         int64_t hiddenAttachments = 0;
         int64_t edited = 0;
         int64_t unsent = 0;
-        int64_t recentlyDeleted = 0; // still there, in conversations still there
+        int64_t recentlyDeleted = 0; // messages moved there one by one and left there
         int64_t restored = 0;
         int64_t deleted = 0;      // messages deleted for good
         int64_t deletedChats = 0; // conversations deleted (either way)
