@@ -8,6 +8,7 @@ debian_packages=(
     build-essential cmake ninja-build pkg-config ccache git
     libsqlite3-dev sqlite3
     libicu-dev
+    libphonenumber-dev
     libssl-dev
     nlohmann-json3-dev
     qt6-base-dev libgl-dev qt6-qpa-plugins fonts-dejavu-core
@@ -18,7 +19,8 @@ debian_packages=(
 )
 
 brew_packages=(cmake ninja pkg-config sqlite icu4c openssl nlohmann-json qt
-               googletest google-benchmark curl llvm)
+               googletest google-benchmark curl llvm
+               libphonenumber)
 
 missing_debian_packages() {
     local pkg
