@@ -86,7 +86,7 @@ std::string_view removalWhat(int64_t type) {
 }
 
 // An attachment's file type.
-struct Spec {
+struct FileType {
     std::string_view name; // {n}: a number
     std::string_view uti;
     std::optional<std::string_view> mime;
@@ -94,21 +94,22 @@ struct Spec {
     int64_t maxKb;
 };
 
-constexpr Spec kPhoto{"IMG_{n}.HEIC", "public.heic", "image/heic", 800, 4000};
-constexpr Spec kJpegWithoutMime{"IMG_{n}.JPG", "public.jpeg", std::nullopt, 300, 3000};
-constexpr Spec kScreenshot{"Screenshot {n}.png", "public.png", "image/png", 100, 2000};
-constexpr Spec kGif{"party.gif", "com.compuserve.gif", "image/gif", 200, 5000};
-constexpr Spec kVideo{"IMG_{n}.MOV", "com.apple.quicktime-movie", "video/quicktime", 2000, 60000};
-constexpr Spec kVoice{"Audio Message.caf", "com.apple.coreaudio-format", std::nullopt, 20, 400};
-constexpr Spec kSong{"song.mp3", "public.mp3", "audio/mpeg", 2000, 8000};
-constexpr Spec kPdf{"Lease.pdf", "com.adobe.pdf", "application/pdf", 100, 900};
-constexpr Spec kCard{"Alex Kim.vcf", "public.vcard", "text/vcard", 1, 40};
-constexpr Spec kLocation{"CL.loc.vcf", "public.vcard", "text/vcard", 1, 2};
-constexpr Spec kArchive{"photos.zip", "public.zip-archive", "application/zip", 500, 20000};
-constexpr Spec kStickerImage{"sticker.heic", "public.heic", "image/heic", 20, 200};
-constexpr Spec kPreviewPart{"{n}.pluginPayloadAttachment",
-                            "dyn.ah62d4rv4gu8yc6durvwwa3xmrvw1gkdusm1044pxqyuha2pxsvw0e55bsmwca7",
-                            std::nullopt, 5, 300};
+constexpr FileType kPhoto{"IMG_{n}.HEIC", "public.heic", "image/heic", 800, 4000};
+constexpr FileType kJpegWithoutMime{"IMG_{n}.JPG", "public.jpeg", std::nullopt, 300, 3000};
+constexpr FileType kScreenshot{"Screenshot {n}.png", "public.png", "image/png", 100, 2000};
+constexpr FileType kGif{"party.gif", "com.compuserve.gif", "image/gif", 200, 5000};
+constexpr FileType kVideo{"IMG_{n}.MOV", "com.apple.quicktime-movie", "video/quicktime", 2000,
+                          60000};
+constexpr FileType kVoice{"Audio Message.caf", "com.apple.coreaudio-format", std::nullopt, 20, 400};
+constexpr FileType kSong{"song.mp3", "public.mp3", "audio/mpeg", 2000, 8000};
+constexpr FileType kPdf{"Lease.pdf", "com.adobe.pdf", "application/pdf", 100, 900};
+constexpr FileType kCard{"Alex Kim.vcf", "public.vcard", "text/vcard", 1, 40};
+constexpr FileType kLocation{"CL.loc.vcf", "public.vcard", "text/vcard", 1, 2};
+constexpr FileType kArchive{"photos.zip", "public.zip-archive", "application/zip", 500, 20000};
+constexpr FileType kStickerImage{"sticker.heic", "public.heic", "image/heic", 20, 200};
+constexpr FileType kPreviewPart{
+    "{n}.pluginPayloadAttachment",
+    "dyn.ah62d4rv4gu8yc6durvwwa3xmrvw1gkdusm1044pxqyuha2pxsvw0e55bsmwca7", std::nullopt, 5, 300};
 
 // Who wrote a row: me, or a contact.
 struct Person {
@@ -611,20 +612,20 @@ private:
         return name;
     }
 
-    AttachmentRow attachment(const Spec& spec, const std::string& guid, bool downloaded,
+    AttachmentRow attachment(const FileType& type, const std::string& guid, bool downloaded,
                              bool onDisk, bool hidden, bool sticker,
                              SampleStoreSummary::Attachment* described = nullptr) {
         AttachmentRow a;
         a.rowid = attachmentRowid_++;
         a.guid = guid;
         a.createdDate = *dateNs_ / kNanosecond;
-        a.transferName = nameFrom(spec.name, guid);
-        a.uti = std::string(spec.uti);
-        if (spec.mime) {
-            a.mimeType = std::string(*spec.mime);
+        a.transferName = nameFrom(type.name, guid);
+        a.uti = std::string(type.uti);
+        if (type.mime) {
+            a.mimeType = std::string(*type.mime);
         }
-        a.totalBytes = (spec.minKb + static_cast<int64_t>(
-                                         below(static_cast<size_t>(spec.maxKb - spec.minKb + 1)))) *
+        a.totalBytes = (type.minKb + static_cast<int64_t>(
+                                         below(static_cast<size_t>(type.maxKb - type.minKb + 1)))) *
                        1024;
         a.isSticker = sticker;
         a.hideAttachment = hidden;
@@ -658,14 +659,14 @@ private:
             }
             facts.name = *a.transferName;
             facts.isSticker = sticker;
-            facts.isAudioMessage = spec.uti == kVoice.uti;
+            facts.isAudioMessage = type.uti == kVoice.uti;
             described->kind = std::string(core::attachmentKindName(core::attachmentKind(facts)));
         }
         return a;
     }
 
     struct File {
-        const Spec* spec;
+        const FileType* type;
         bool downloaded = true;
         bool onDisk = true;
     };
@@ -681,7 +682,7 @@ private:
         }
         text += caption;
         MessageRow row = textRow(text, chance(5000), guids);
-        row.isAudioMessage = files.size() == 1 && files.front().spec == &kVoice;
+        row.isAudioMessage = files.size() == 1 && files.front().type == &kVoice;
         const std::string guid = write(row, chat, who, gap);
         describeAttachments(guid, lastRowid_, text, guids, files);
         return guid;
@@ -695,7 +696,7 @@ private:
         described.text = core::withoutPlaceholders(text);
         for (size_t i = 0; i < files.size(); ++i) {
             SampleStoreSummary::Attachment info;
-            AttachmentRow a = attachment(*files[i].spec, guids[i], files[i].downloaded,
+            AttachmentRow a = attachment(*files[i].type, guids[i], files[i].downloaded,
                                          files[i].onDisk, false, false, &info);
             w_.addAttachment(a);
             w_.attachToMessage(rowid, a.rowid);
@@ -708,15 +709,15 @@ private:
 
     File randomFile() {
         const int r = static_cast<int>(below(100));
-        const Spec* spec = r < 55   ? &kPhoto
-                           : r < 65 ? &kJpegWithoutMime
-                           : r < 75 ? &kScreenshot
-                           : r < 80 ? &kGif
-                           : r < 88 ? &kVideo
-                           : r < 94 ? &kPdf
-                           : r < 97 ? &kCard
-                                    : &kArchive;
-        return File{spec, chance(8500), chance(7000)};
+        const FileType* type = r < 55   ? &kPhoto
+                               : r < 65 ? &kJpegWithoutMime
+                               : r < 75 ? &kScreenshot
+                               : r < 80 ? &kGif
+                               : r < 88 ? &kVideo
+                               : r < 94 ? &kPdf
+                               : r < 97 ? &kCard
+                                        : &kArchive;
+        return File{type, chance(8500), chance(7000)};
     }
 
     // A keyed archive of a link preview's metadata, as payload_data holds it.
