@@ -1,12 +1,12 @@
 #include "OrluneCore/PeopleMatcher.hpp"
 
 #include "OrluneCore/AddressKey.hpp"
+#include "OrluneCore/Sha256.hpp"
 #include "OrluneCore/TextFold.hpp"
 
 #include <algorithm>
 #include <array>
 #include <numeric>
-#include <openssl/evp.h>
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
@@ -42,16 +42,7 @@ private:
 };
 
 std::string personId(const std::string& uid) {
-    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
-    unsigned int length = 0;
-    EVP_Digest(uid.data(), uid.size(), digest.data(), &length, EVP_sha256(), nullptr);
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string id;
-    for (size_t i = 0; i < 8; ++i) {
-        id += kHex[digest[i] >> 4];
-        id += kHex[digest[i] & 0x0F];
-    }
-    return id;
+    return sha256HexPrefix(uid, 8);
 }
 
 // The keys of one card's addresses.
