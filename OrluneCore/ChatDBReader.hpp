@@ -169,7 +169,8 @@ public:
     // Throws databaseNotFound when nothing exists at the path (SQLite is not
     // called), failedToOpen when the store cannot be opened or read: SQLite's
     // message, with what was tried and why ("file is not a database", a
-    // truncated file, both opens failing).
+    // truncated file, both opens failing, the system refusing access, which
+    // a path it refuses even to examine also gets).
     explicit ChatDBReader(const std::optional<std::string>& path = std::nullopt,
                           const Environment& environment = Environment::process());
     ChatDBReader(const ChatDBReader&) = delete;

@@ -1,10 +1,10 @@
 #include "OrluneCore/Environment.hpp"
 
+#include <cerrno>
+#include <cstdlib>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <cstdlib>
 
 namespace orlune::core {
 
@@ -72,6 +72,11 @@ std::string joinPath(const std::string& base, const std::string& relative) {
 bool pathExists(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0;
+}
+
+bool pathIsMissing(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR);
 }
 
 } // namespace orlune::core

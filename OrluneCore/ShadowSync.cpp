@@ -31,7 +31,7 @@ ShadowSync::ShadowSync(const std::optional<std::string>& chatDBPath,
       shadowDBPath_(shadowDBPath ? *shadowDBPath : ShadowDB::defaultShadowDBPath(environment)) {}
 
 int64_t ShadowSync::performSync(const ProgressCallback& progress) {
-    if (!pathExists(chatDBPath_)) {
+    if (pathIsMissing(chatDBPath_)) {
         throw ShadowSyncError(ShadowSyncError::Kind::chatDBNotFound);
     }
 

@@ -102,7 +102,8 @@ public:
     // shadow database is opened. Returns the number of messages written
     // (new or replacing a copy with the same guid), not the growth of the
     // shadow database. Throws ShadowSyncError (chatDBNotFound when the store
-    // file is missing; nothing else is touched then), ChatDBReader::Error or
+    // file is missing, not when the system refuses to examine it; nothing
+    // else is touched then), ChatDBReader::Error or
     // ShadowDB::Error; pages committed before a failure stay, with the cursor
     // after them.
     int64_t performSync(const ProgressCallback& progress = {});

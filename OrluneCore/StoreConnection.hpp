@@ -18,6 +18,25 @@ namespace orlune::core {
 // "file://" URI would name a host).
 std::string readOnlyFileUri(const std::string& path, bool immutable);
 
+// Whether a failed open or read was the operating system refusing this
+// process the file rather than a fault of the file: SQLite's SQLITE_AUTH
+// (what the Mac's privacy protection of ~/Library/Messages gives a program
+// without Full Disk Access) or SQLITE_PERM, or any failure whose system error
+// (sqlite3_system_errno) is EPERM or EACCES. `code` may be an extended code.
+bool isAccessDenial(int code, int systemErrno);
+
+// The failure of openStoreReadOnly, for callers that act on its cause.
+struct StoreOpenFailure {
+    // As openStoreReadOnly's `failure` text.
+    std::string message;
+    // SQLite's extended result code and the system error of the first
+    // attempt that failed.
+    int code = SQLITE_OK;
+    int systemErrno = 0;
+    // Whether any attempt was refused by the system (isAccessDenial).
+    bool accessDenied = false;
+};
+
 // Opens the file at `path` read-only and reads its schema, so that a file
 // that cannot be read fails here rather than at the first query. The
 // connection never writes, never checkpoints on close and reports extended
@@ -28,12 +47,15 @@ std::string readOnlyFileUri(const std::string& path, bool immutable);
 // without them (a snapshot) is opened immutable: a plain read-only open would
 // create the two files beside it, or fail where the folder is not writable.
 // The immutable open is also the fallback when the plain open cannot read the
-// file for want of those files or of write access to them.
+// file for want of those files or of access to them.
 //
 // Returns the open connection, or an empty one with `failure` set to SQLite's
 // message followed by what was tried and why ("... is not an SQLite
-// database", a truncated file, both opens failing). `path` must exist; the
-// caller checks that first. Any thread; the connection is the caller's.
+// database", a truncated file, both opens failing, access refused by the
+// system). `path` must exist; the caller checks that first. Any thread; the
+// connection is the caller's.
 sqlite::Connection openStoreReadOnly(const std::string& path, std::string& failure);
+// The same, with the failure's codes as well as its text.
+sqlite::Connection openStoreReadOnly(const std::string& path, StoreOpenFailure& failure);
 
 } // namespace orlune::core
