@@ -108,7 +108,7 @@ int runAsk(const std::vector<std::string>& args) {
                                           rlm::RLMHelperRunner::processEnvironment());
         const std::string path = shadowDB ? *shadowDB : rlm::ShadowPaths::shadowDBPath();
         auto stop = std::make_shared<rlm::ProcessStop>();
-        const StopOnSignals signals(*stop);
+        const StopOnSignals stopOnSignals(*stop);
         const rlm::HelperResult result = runner.run(question, path, {}, std::nullopt, stop);
         std::cout << result.answer << "\n";
         return 0;
