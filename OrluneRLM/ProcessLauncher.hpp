@@ -60,8 +60,8 @@ public:
     // returns once the child has exited and both streams reached end of file.
     // Blocks the calling thread (any thread; no event loop is needed). A child
     // that exits or closes its input early only cuts the input short.
-    // The child leads a process group of its own; when it passes a bound of
-    // the spec or its stop is requested, the whole group is killed (SIGKILL),
+    // The child leads a process group of its own; when it passes a bound set
+    // in `launch` or its stop is requested, the whole group is killed (SIGKILL),
     // the output read so far is returned with the reason in `ending`, and the
     // launcher returns without waiting for end of file from anything the
     // child left behind. A stop requested before the launch starts nothing.
