@@ -1,5 +1,7 @@
 #include "OrluneCore/ReadOnlyGuard.hpp"
 
+#include "OrluneCore/BoundedPrintf.hpp"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -7,10 +9,6 @@
 namespace orlune::core {
 
 namespace {
-
-// Virtual-machine instructions between two looks at the clock: small enough
-// to stop a runaway statement promptly, large enough to cost nothing.
-constexpr int kProgressInterval = 1000;
 
 struct PragmaRule {
     std::string_view name;
@@ -57,25 +55,22 @@ std::string allowedPragmaList() {
 
 } // namespace
 
-ReadOnlyGuard::ReadOnlyGuard(sqlite3* db, std::chrono::milliseconds timeLimit)
-    : db_(db), timeLimit_(timeLimit), deadline_(std::chrono::steady_clock::now() + timeLimit) {
-    // The connection is in serialized mode, so its mutex is recursive: holding
-    // it keeps another thread's statements on the same connection from being
-    // judged by this authorizer or stopped by this deadline.
-    sqlite3_mutex_enter(sqlite3_db_mutex(db_));
+ReadOnlyGuard::ReadOnlyGuard(sqlite3* db, std::chrono::milliseconds timeLimit,
+                             int64_t maxValueBytes)
+    : limits_(db, timeLimit, maxValueBytes), db_(db) {
+    // The limits hold the connection's mutex, so another thread's statements
+    // on the same connection are not judged by this authorizer.
+    BoundedPrintf::install(db_);
     sqlite3_set_authorizer(db_, &ReadOnlyGuard::authorize, this);
-    sqlite3_progress_handler(db_, kProgressInterval, &ReadOnlyGuard::progress, this);
 }
 
 ReadOnlyGuard::~ReadOnlyGuard() {
-    sqlite3_progress_handler(db_, 0, nullptr, nullptr);
     sqlite3_set_authorizer(db_, nullptr, nullptr);
-    sqlite3_mutex_leave(sqlite3_db_mutex(db_));
 }
 
 std::string ReadOnlyGuard::timeLimitMessage() const {
     return "Query stopped after running longer than its time limit of " +
-           std::to_string(timeLimit_.count()) + " ms";
+           std::to_string(limits_.timeLimit().count()) + " ms";
 }
 
 bool ReadOnlyGuard::isAllowedPragma(std::string_view name, bool hasArgument) {
@@ -143,7 +138,8 @@ int ReadOnlyGuard::authorize(void* self, int action, const char* arg1, const cha
         }
         for (const auto& rule : kAllowedPragmas) {
             if (rule.name == name) {
-                return refuse("PRAGMA " + name + " with a value is not allowed on the read-only surface");
+                return refuse("PRAGMA " + name +
+                              " with a value is not allowed on the read-only surface");
             }
         }
         return refuse("PRAGMA " + name + " is not allowed on the read-only surface (allowed: " +
@@ -186,15 +182,6 @@ int ReadOnlyGuard::authorize(void* self, int action, const char* arg1, const cha
     default:
         return refuse("This kind of statement is not allowed on the read-only surface");
     }
-}
-
-int ReadOnlyGuard::progress(void* self) {
-    auto* guard = static_cast<ReadOnlyGuard*>(self);
-    if (std::chrono::steady_clock::now() >= guard->deadline_) {
-        guard->timedOut_ = true;
-        return 1;
-    }
-    return 0;
 }
 
 } // namespace orlune::core

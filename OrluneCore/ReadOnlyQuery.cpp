@@ -1,16 +1,16 @@
 #include "OrluneCore/ReadOnlyQuery.hpp"
 
 #include "OrluneCore/ReadOnlyGuard.hpp"
+#include "OrluneCore/ResultBudget.hpp"
 #include "OrluneCore/SQLite.hpp"
 #include "OrluneCore/Utf8.hpp"
-
-#include <unicode/uchar.h>
-#include <unicode/utf8.h>
 
 #include <algorithm>
 #include <cstring>
 #include <map>
 #include <regex>
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
 
 namespace orlune::core {
 
@@ -94,41 +94,29 @@ std::vector<std::string> columnNames(sqlite3_stmt* statement) {
     return names;
 }
 
-SQLiteValue readValue(sqlite3_stmt* statement, int column) {
-    switch (sqlite3_column_type(statement, column)) {
-    case SQLITE_INTEGER:
-        return SQLiteValue::integer(sqlite3_column_int64(statement, column));
-    case SQLITE_FLOAT:
-        return SQLiteValue::real(sqlite3_column_double(statement, column));
-    case SQLITE_TEXT: {
-        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
-        if (text == nullptr) {
-            return SQLiteValue::null();
-        }
-        return SQLiteValue::text(utf8::sanitize(std::string_view(text, std::strlen(text))));
-    }
-    case SQLITE_BLOB: {
-        const void* data = sqlite3_column_blob(statement, column);
-        int size = sqlite3_column_bytes(statement, column);
-        if (data == nullptr || size < 1) {
-            return SQLiteValue::null();
-        }
-        return SQLiteValue::blob(std::string(static_cast<const char*>(data), static_cast<size_t>(size)));
-    }
-    default:
-        return SQLiteValue::null();
-    }
-}
-
 } // namespace
 
 ReadOnlyQuery::Error::Error(Kind kind, std::string message)
     : kind_(kind), message_(std::move(message)), description_(prefixFor(kind_) + message_) {}
 
-std::string ReadOnlyQuery::trimWhitespace(std::string_view text) { return trim(text, false); }
+std::string ReadOnlyQuery::trimWhitespace(std::string_view text) {
+    return trim(text, false);
+}
+
+std::string ReadOnlyQuery::valueTooLargeMessage(int64_t maxValueBytes) {
+    return "A value in the result would be larger than " + std::to_string(maxValueBytes) +
+           " bytes, the most one value may hold here (string or blob too big)";
+}
 
 ShadowQueryResult ReadOnlyQuery::execute(sqlite3* db, std::string_view sql, int limit,
                                          std::chrono::milliseconds timeLimit) {
+    QueryBounds bounds;
+    bounds.timeLimit = timeLimit;
+    return execute(db, sql, limit, bounds);
+}
+
+ShadowQueryResult ReadOnlyQuery::execute(sqlite3* db, std::string_view sql, int limit,
+                                         const QueryBounds& bounds) {
     std::string trimmed = trim(sql, false);
     if (trimmed.empty()) {
         throw Error(Kind::queryFailed, "SQL query must not be empty");
@@ -137,7 +125,7 @@ ShadowQueryResult ReadOnlyQuery::execute(sqlite3* db, std::string_view sql, int 
     // SQLite reads the text up to its first NUL; so does the rest check.
     trimmed.resize(std::min(trimmed.size(), trimmed.find('\0')));
 
-    ReadOnlyGuard guard(db, timeLimit);
+    ReadOnlyGuard guard(db, bounds.timeLimit, bounds.maxValueBytes);
     sqlite::Statement statement;
     size_t unread = 0;
     if (statement.prepare(db, trimmed, &unread) != SQLITE_OK) {
@@ -165,6 +153,7 @@ ShadowQueryResult ReadOnlyQuery::execute(sqlite3* db, std::string_view sql, int 
     result.columns = columnNames(statement.get());
     size_t rowLimit = static_cast<size_t>(limit > 0 ? limit : kDefaultRowLimit);
     result.rows.reserve(std::min<size_t>(rowLimit, 50));
+    ResultBudget budget(bounds.maxCellBytes, bounds.maxResultBytes);
     while (true) {
         int rc = statement.step();
         if (rc != SQLITE_ROW) {
@@ -177,14 +166,30 @@ ShadowQueryResult ReadOnlyQuery::execute(sqlite3* db, std::string_view sql, int 
             if (guard.refusal()) {
                 throw Error(Kind::queryFailed, *guard.refusal());
             }
+            if (rc == SQLITE_TOOBIG) {
+                throw Error(Kind::queryFailed,
+                            valueTooLargeMessage(guard.limits().maxValueBytes()));
+            }
             throw Error(Kind::queryFailed, sqlite::errorMessage(db));
         }
         std::map<std::string, SQLiteValue> row;
         for (size_t i = 0; i < result.columns.size(); ++i) {
-            row.insert_or_assign(result.columns[i], readValue(statement.get(), static_cast<int>(i)));
+            row.insert_or_assign(
+                result.columns[i],
+                budget.read(statement.get(), static_cast<int>(i), result.columns[i]));
         }
         result.rows.push_back(std::move(row));
+        result.cutCells = budget.cutCells();
+        // The deadline covers the reading of the rows too, which no progress
+        // handler watches.
+        if (guard.limits().expired()) {
+            throw Error(Kind::queryFailed, guard.timeLimitMessage());
+        }
         if (result.rows.size() >= rowLimit) {
+            return result;
+        }
+        if (budget.exhausted()) {
+            result.stoppedAtSizeLimit = true;
             return result;
         }
     }

@@ -10,13 +10,13 @@
 // fails with prepareFailed, "Database is closed").
 
 #include "OrluneCore/ColumnInfo.hpp"
+#include "OrluneCore/QueryBounds.hpp"
 #include "OrluneCore/ShadowQueryResult.hpp"
-
-#include <sqlite3.h>
 
 #include <chrono>
 #include <cstdint>
 #include <exception>
+#include <sqlite3.h>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,7 +43,7 @@ public:
     };
 
     // How long one statement of executeReadOnly may run before it is stopped.
-    static constexpr std::chrono::milliseconds kDefaultTimeLimit{5000};
+    static constexpr std::chrono::milliseconds kDefaultTimeLimit = QueryBounds::kDefaultTimeLimit;
     // Rows returned when the caller passes a limit of 0 or less.
     static constexpr int kDefaultRowLimit = 100;
 
@@ -55,8 +55,21 @@ public:
     // ANALYZE, VACUUM, load_extension and any pragma outside a short list of
     // pragmas that only read; a statement still running after `timeLimit` is
     // stopped. A statement that does not prepare fails with prepareFailed.
+    // The other bounds are QueryBounds' defaults.
     static ShadowQueryResult execute(sqlite3* db, std::string_view sql, int limit,
                                      std::chrono::milliseconds timeLimit = kDefaultTimeLimit);
+
+    // As above, within `bounds`: the time limit covers every step and the
+    // reading of the rows; a value SQLite would make or read larger than
+    // maxValueBytes fails the statement with queryFailed ("A value in the
+    // result would be larger than ..."); texts and blobs are cut to
+    // maxCellBytes, and reading stops once the result holds maxResultBytes,
+    // both reported in the result (cutCells, stoppedAtSizeLimit).
+    static ShadowQueryResult execute(sqlite3* db, std::string_view sql, int limit,
+                                     const QueryBounds& bounds);
+
+    // The text of queryFailed for a value larger than `maxValueBytes`.
+    static std::string valueTooLargeMessage(int64_t maxValueBytes);
 
     // Tables and views by name, those of SQLite itself left out.
     static std::vector<std::string> listTables(sqlite3* db);

@@ -8,6 +8,7 @@
 
 #include "OrluneCore/ChatParticipant.hpp"
 #include "OrluneCore/ColumnInfo.hpp"
+#include "OrluneCore/QueryBounds.hpp"
 #include "OrluneCore/ReadOnlyQuery.hpp"
 #include "OrluneCore/SearchResult.hpp"
 #include "OrluneCore/ShadowQueryResult.hpp"
@@ -320,6 +321,10 @@ public:
     ShadowQueryResult executeReadOnly(
         const std::string& sql, int limit,
         std::chrono::milliseconds timeLimit = ReadOnlyQuery::kDefaultTimeLimit);
+    // As above within `bounds` (ReadOnlyQuery::execute): a value larger than
+    // bounds.maxValueBytes fails with queryFailed, cells and the result are
+    // cut to their sizes and the result says so.
+    ShadowQueryResult executeReadOnly(const std::string& sql, int limit, const QueryBounds& bounds);
     // Tables and views by name (FTS5's own tables included, SQLite's left
     // out). Throws prepareFailed.
     std::vector<std::string> listTables();
@@ -338,7 +343,31 @@ public:
     // empty list, and a failure while stepping ends the list early; only a
     // statement that cannot be prepared (no schema, closed database) throws
     // prepareFailed.
+    // Runs within QueryBounds' defaults (see the overload below) and drops
+    // what it says about cuts.
     std::vector<SearchResult> search(const std::string& query, int limit);
+
+    // What a bounded search found, and what its size bounds left out.
+    struct SearchOutcome {
+        std::vector<SearchResult> results;
+        // Texts (message texts, senders, chat names) cut to
+        // bounds.maxCellBytes.
+        size_t cutTexts = 0;
+        // True when the results reached bounds.maxResultBytes and no further
+        // row was read.
+        bool stoppedAtSizeLimit = false;
+    };
+    // search() within `bounds`: an expression longer than maxMatchBytes, or
+    // with more terms or prefix terms than allowed, is refused with
+    // queryFailed before anything runs; a search still running after
+    // timeLimit is stopped with queryFailed ("The search took longer than
+    // N s and was stopped"); texts are cut to maxCellBytes, and reading stops
+    // once the results hold maxResultBytes. Holds the connection's mutex for
+    // the whole call.
+    SearchOutcome search(const std::string& query, int limit, const QueryBounds& bounds);
+
+    // The text of the queryFailed thrown when a search runs out of time.
+    static std::string searchTimeLimitMessage(const QueryBounds& bounds);
 
 private:
     struct ReadOnlyTag {};

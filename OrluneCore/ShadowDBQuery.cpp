@@ -8,8 +8,7 @@ namespace orlune::core {
 namespace {
 
 // Runs `operation` and reports its failure as ShadowDB's own error.
-template <typename Operation>
-auto translated(Operation&& operation) {
+template <typename Operation> auto translated(Operation&& operation) {
     try {
         return operation();
     } catch (const ReadOnlyQuery::Error& error) {
@@ -38,6 +37,11 @@ std::unique_ptr<ShadowDB> ShadowDB::openReadOnly(const std::string& path) {
 ShadowQueryResult ShadowDB::executeReadOnly(const std::string& sql, int limit,
                                             std::chrono::milliseconds timeLimit) {
     return translated([&] { return ReadOnlyQuery::execute(handle(), sql, limit, timeLimit); });
+}
+
+ShadowQueryResult ShadowDB::executeReadOnly(const std::string& sql, int limit,
+                                            const QueryBounds& bounds) {
+    return translated([&] { return ReadOnlyQuery::execute(handle(), sql, limit, bounds); });
 }
 
 std::vector<std::string> ShadowDB::listTables() {

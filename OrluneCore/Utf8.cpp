@@ -46,6 +46,23 @@ bool isValid(std::string_view bytes) {
     return true;
 }
 
+std::string_view prefixWithin(std::string_view text, size_t maxBytes) {
+    if (text.size() <= maxBytes) {
+        return text;
+    }
+    size_t end = maxBytes;
+    // Step back over continuation bytes to the start of the cut character,
+    // at most three of them: ill-formed input is cut where it is.
+    for (int i = 0; i < 3 && end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80;
+         ++i) {
+        --end;
+    }
+    if ((static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+        end = maxBytes;
+    }
+    return text.substr(0, end);
+}
+
 namespace {
 
 bool startsContent(UChar32 c) {

@@ -13,6 +13,10 @@ std::string sanitize(std::string_view bytes);
 // True when `bytes` is well-formed UTF-8.
 bool isValid(std::string_view bytes);
 
+// The longest start of `text` of at most `maxBytes` bytes that does not end
+// inside a UTF-8 character (the whole text when it fits).
+std::string_view prefixWithin(std::string_view text, size_t maxBytes);
+
 // True when at least one user-perceived character (extended grapheme cluster)
 // of `text` is content a person wrote: its first scalar is Alphabetic, has a
 // Numeric_Type, is Extended_Pictographic (emoji such as 😂 ❤️ 🙏) or is a

@@ -73,11 +73,8 @@ void ConfigManager::writeFile(const AppConfig& config) const {
     if (configPath_.empty()) {
         throw FileError(FileError::Kind::noDataFolder, {}, {});
     }
-    const std::string folder = PrivateFiles::folderOf(configPath_);
-    if (!core::pathExists(folder)) {
-        PrivateFiles::createFolders(folder);
-    }
-    PrivateFiles::writeAtomically(configPath_, config.toJSON());
+    PrivateFiles::preparePrivateFolder(PrivateFiles::folderOf(configPath_), logger_);
+    PrivateFiles::writeAtomically(configPath_, config.toJSON(), logger_);
 }
 
 void ConfigManager::reportUnavailable(const std::string& why) const {

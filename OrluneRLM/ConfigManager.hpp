@@ -60,11 +60,13 @@ public:
     AppConfig load() const;
 
     // Writes `config` atomically as compact JSON, creating the folder (0700)
-    // when missing; the file is owner-only (0600) after every save. With a
-    // credential store that can be used, the key is written there first (or
-    // removed there, for a configuration without one) and the file is saved
-    // without it. Throws FileError; the previous file is then intact. Logs
-    // "config_saved".
+    // when missing and tightening or refusing one others could reach
+    // (PrivateFiles::preparePrivateFolder); the file is owner-only (0600)
+    // after every save, and a symbolic link in its place is replaced, never
+    // written through. With a credential store that can be used, the key is
+    // written there first (or removed there, for a configuration without one)
+    // and the file is saved without it. Throws FileError; the previous file
+    // is then intact. Logs "config_saved".
     void save(const AppConfig& config) const;
 
     // Whether load() yields a key that is not blank after trimming.

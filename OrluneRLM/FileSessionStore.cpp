@@ -135,7 +135,8 @@ ChatSession decodeSession(const Json& object, const std::string& where) {
 
 } // namespace
 
-FileSessionStore::FileSessionStore(std::string filePath) : filePath_(std::move(filePath)) {}
+FileSessionStore::FileSessionStore(std::string filePath, StructuredLogger logger)
+    : filePath_(std::move(filePath)), logger_(std::move(logger)) {}
 
 std::string FileSessionStore::defaultSessionsURL() {
     return core::joinPath(core::joinPath(PrivateFiles::dataFolder(), "Orlune"), "sessions.json");
@@ -249,8 +250,8 @@ void FileSessionStore::save(const std::vector<ChatSession>& sessions) const {
         }
         unreadableInPlace_ = false;
     }
-    PrivateFiles::createFolders(PrivateFiles::folderOf(filePath_));
-    PrivateFiles::writeAtomically(filePath_, encode(sessions));
+    PrivateFiles::preparePrivateFolder(PrivateFiles::folderOf(filePath_), logger_);
+    PrivateFiles::writeAtomically(filePath_, encode(sessions), logger_);
 }
 
 } // namespace orlune::rlm

@@ -2,6 +2,7 @@
 // The sessions file: one JSON array holding every conversation.
 
 #include "OrluneRLM/SessionStore.hpp"
+#include "OrluneRLM/StructuredLogger.hpp"
 
 #include <chrono>
 #include <string>
@@ -17,8 +18,10 @@ namespace orlune::rlm {
 // file unreadable) but ignores extra keys.
 //
 // Holds nothing in memory: every load reads the file, every save rewrites it
-// whole, atomically and owner-only (0600), in a folder created owner-only
-// (0700) when missing. Failures are thrown as FileError.
+// whole, atomically and owner-only (0600), never through a symbolic link, in
+// a folder created owner-only (0700) when missing and tightened or refused
+// when others could reach it (PrivateFiles). Failures are thrown as
+// FileError; what PrivateFiles repairs is logged through the store's logger.
 //
 // A file that exists but cannot be read or decoded is never overwritten:
 // load() moves it aside beside itself, as
@@ -28,7 +31,9 @@ namespace orlune::rlm {
 // it again) rather than replace it. Used by one thread at a time.
 class FileSessionStore final : public SessionStore {
 public:
-    explicit FileSessionStore(std::string filePath);
+    explicit FileSessionStore(std::string filePath, StructuredLogger logger = StructuredLogger(
+                                                        StructuredLogger::kBundleIdentifier,
+                                                        StructuredLogger::kChatCategory));
 
     // <data folder>/Orlune/sessions.json. Creates nothing. Throws FileError
     // (noDataFolder).
@@ -53,6 +58,7 @@ private:
     std::string setAside() const;
 
     std::string filePath_;
+    StructuredLogger logger_;
     // An unreadable file that could not be moved aside is still at filePath_.
     mutable bool unreadableInPlace_ = false;
 };

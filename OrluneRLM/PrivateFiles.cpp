@@ -3,8 +3,9 @@
 #include "OrluneCore/Environment.hpp"
 #include "OrluneRLM/FileError.hpp"
 
-#include <QSaveFile>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -50,26 +51,92 @@ void PrivateFiles::createFolders(const std::string& path) {
     }
 }
 
-void PrivateFiles::writeAtomically(const std::string& path, const std::string& bytes) {
-    QSaveFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::WriteOnly)) {
-        throw FileError(FileError::Kind::write, path, file.errorString().toStdString());
+void PrivateFiles::preparePrivateFolder(const std::string& path, const StructuredLogger& logger) {
+    if (path.empty()) {
+        return; // the current folder, which is not Orlune's to judge
     }
-    // The temporary file becomes the file on commit, so its mode is the
-    // final mode: owner-only, whatever the old file or the umask allowed.
-    if (::fchmod(file.handle(), S_IRUSR | S_IWUSR) != 0) {
+    createFolders(path);
+    struct stat entry {};
+    if (::lstat(path.c_str(), &entry) != 0) {
+        throw FileError(FileError::Kind::createFolder, path, std::strerror(errno));
+    }
+    const bool link = S_ISLNK(entry.st_mode);
+    struct stat folder = entry;
+    if (link && ::stat(path.c_str(), &folder) != 0) {
+        throw FileError(FileError::Kind::createFolder, path, std::strerror(errno));
+    }
+    if (folder.st_uid != ::geteuid()) {
+        throw FileError(FileError::Kind::createFolder, path,
+                        "it belongs to another user, who could read or replace what is saved "
+                        "there");
+    }
+    const mode_t mode = folder.st_mode & 07777;
+    if (link) {
+        // A folder elsewhere is not tightened through a link; it is only
+        // refused when others could replace what is saved in it.
+        if ((mode & (S_IWGRP | S_IWOTH)) != 0) {
+            throw FileError(FileError::Kind::createFolder, path,
+                            "it is a symbolic link to a folder other users can write to");
+        }
+        return;
+    }
+    if ((mode & (S_IRWXG | S_IRWXO)) != 0) {
+        if (::chmod(path.c_str(), S_IRWXU) != 0) {
+            throw FileError(FileError::Kind::createFolder, path, std::strerror(errno));
+        }
+        char octal[8];
+        std::snprintf(octal, sizeof octal, "%04o", static_cast<unsigned>(mode));
+        logger.warning("private_folder_repaired", {{"path", path}, {"old_mode", octal}});
+    }
+}
+
+void PrivateFiles::writeAtomically(const std::string& path, const std::string& bytes,
+                                   const StructuredLogger& logger) {
+    // A new file made beside the target (O_EXCL: never an existing file or
+    // link) and renamed over it: rename() replaces a link at `path` itself
+    // rather than what it points to.
+    std::string temporary = path + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) {
+        throw FileError(FileError::Kind::write, path, std::strerror(errno));
+    }
+    auto fail = [&](const std::string& reason) {
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        throw FileError(FileError::Kind::write, path, reason);
+    };
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    if (::fchmod(fd, S_IRUSR | S_IWUSR) != 0) {
+        fail(std::strerror(errno));
+    }
+    size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t count = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (count < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            fail(std::strerror(errno));
+        }
+        written += static_cast<size_t>(count);
+    }
+    if (::fsync(fd) != 0) {
+        fail(std::strerror(errno));
+    }
+    if (::close(fd) != 0) {
         const std::string reason = std::strerror(errno);
-        file.cancelWriting();
+        ::unlink(temporary.c_str());
         throw FileError(FileError::Kind::write, path, reason);
     }
-    if (file.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
-        static_cast<qint64>(bytes.size())) {
-        const std::string reason = file.errorString().toStdString();
-        file.cancelWriting();
+    struct stat entry {};
+    const bool replacesLink = ::lstat(path.c_str(), &entry) == 0 && S_ISLNK(entry.st_mode);
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        const std::string reason = std::strerror(errno);
+        ::unlink(temporary.c_str());
         throw FileError(FileError::Kind::write, path, reason);
     }
-    if (!file.commit()) {
-        throw FileError(FileError::Kind::write, path, file.errorString().toStdString());
+    if (replacesLink) {
+        logger.warning("private_file_link_replaced", {{"path", path}});
     }
 }
 

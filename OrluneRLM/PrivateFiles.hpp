@@ -3,6 +3,8 @@
 // shadow database's path: the per-user data folder, owner-only folders and
 // owner-only atomic writes. Callable from any thread.
 
+#include "OrluneRLM/StructuredLogger.hpp"
+
 #include <string>
 
 namespace orlune::rlm {
@@ -20,11 +22,26 @@ public:
     // the folder already exists; throws FileError (createFolder) otherwise.
     static void createFolders(const std::string& path);
 
-    // Replaces `path` with `bytes` in one step (temporary file beside it, then
-    // renamed over it), so readers see the old or the new file, never a part.
-    // The file ends up with mode 0600 whatever it had before. Throws
-    // FileError (write); the previous file is then untouched.
-    static void writeAtomically(const std::string& path, const std::string& bytes);
+    // Makes `path` the private folder of Orlune's own files before one is
+    // saved there: creates it (and its parents) owner-only when missing. An
+    // existing folder must belong to this user; one that other users may
+    // read or write is tightened to 0700 and "private_folder_repaired" is
+    // logged (warning, with the path and the old mode). A folder of another
+    // user, or a symbolic link to a folder that is not this user's or that
+    // others may write to, is refused with FileError (createFolder): what is
+    // saved there could be read or replaced by others.
+    static void preparePrivateFolder(const std::string& path, const StructuredLogger& logger);
+
+    // Replaces `path` with `bytes` in one step (a new temporary file beside
+    // it, then renamed over it), so readers see the old or the new file,
+    // never a part. Never writes through a symbolic link: a link at `path`
+    // (to another file, or dangling) is itself replaced by the file, what it
+    // pointed to is left alone, and "private_file_link_replaced" is logged
+    // (warning, with the path). The file ends up with mode 0600 whatever it
+    // had before. Throws FileError (write); the previous file is then
+    // untouched.
+    static void writeAtomically(const std::string& path, const std::string& bytes,
+                                const StructuredLogger& logger);
 
     // The whole file. Throws FileError (read).
     static std::string read(const std::string& path);

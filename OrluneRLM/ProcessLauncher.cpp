@@ -1,6 +1,11 @@
 #include "OrluneRLM/ProcessLauncher.hpp"
 
+#include "OrluneRLM/ProcessStop.hpp"
+
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
@@ -87,29 +92,57 @@ void ignoreSigpipeOnce() {
     });
 }
 
-// Reads what is available now; returns false at end of file or on error.
-bool drain(int fd, std::string& into) {
+using Clock = std::chrono::steady_clock;
+using Ending = ProcessOutcome::Ending;
+
+enum class Drained { open, closed, overflow };
+
+// Reads what is available now, a bounded number of times so that a child
+// writing without pause cannot keep the caller from its other duties, and
+// keeps at most `cap` bytes in `into` (no cap when 0).
+Drained drain(int fd, std::string& into, size_t cap) {
     char buffer[65536];
-    for (;;) {
+    for (int reads = 0; reads < 64; ++reads) {
         const ssize_t count = ::read(fd, buffer, sizeof buffer);
         if (count > 0) {
-            into.append(buffer, static_cast<size_t>(count));
+            const size_t size = static_cast<size_t>(count);
+            if (cap != 0 && into.size() + size > cap) {
+                into.append(buffer, cap - into.size());
+                return Drained::overflow;
+            }
+            into.append(buffer, size);
             continue;
         }
         if (count == 0) {
-            return false;
+            return Drained::closed;
         }
         if (errno == EINTR) {
             continue;
         }
-        return errno == EAGAIN || errno == EWOULDBLOCK;
+        return errno == EAGAIN || errno == EWOULDBLOCK ? Drained::open : Drained::closed;
     }
+    return Drained::open;
+}
+
+// Milliseconds from now until `deadline` for poll(): at least 0, rounded up.
+int pollTimeout(Clock::time_point deadline) {
+    const auto left = deadline - Clock::now();
+    if (left <= Clock::duration::zero()) {
+        return 0;
+    }
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    return static_cast<int>(std::min<int64_t>(ms, 60 * 60 * 1000));
 }
 
 class SystemLauncher final : public ProcessLauncher {
 public:
     ProcessOutcome run(const ProcessSpec& launch, const std::string& input) const override {
         ignoreSigpipeOnce();
+        if (launch.stop && launch.stop->requested()) {
+            ProcessOutcome stopped;
+            stopped.ending = Ending::stopped;
+            return stopped;
+        }
 
         Pipe in, out, err;
         openPipe(in);
@@ -157,6 +190,17 @@ public:
 #ifdef __APPLE__
         flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;
 #endif
+        // The child leads a process group of its own, so that ending it ends
+        // whatever it started too. Where it can, it gets a session of its own
+        // as well: without a controlling terminal, a login shell's profile
+        // that touches the terminal fails instead of being stopped as a
+        // background job.
+#ifdef POSIX_SPAWN_SETSID
+        flags |= POSIX_SPAWN_SETSID;
+#else
+        flags |= POSIX_SPAWN_SETPGROUP;
+        posix_spawnattr_setpgroup(&attributes, 0);
+#endif
         posix_spawnattr_setflags(&attributes, flags);
 
         pid_t pid = -1;
@@ -173,18 +217,31 @@ public:
 
         ProcessOutcome outcome;
         int status = 0;
+        const bool timed = launch.timeLimit > std::chrono::milliseconds::zero();
+        const Clock::time_point deadline = Clock::now() + launch.timeLimit;
         try {
-            exchange(in.write, out.read, err.read, input, outcome);
+            outcome.ending =
+                exchange(in.write, out.read, err.read, input, outcome, launch, timed, deadline);
+            // A child may close its streams and go on running: the bounds
+            // hold until it has exited.
+            if (outcome.ending == Ending::exited && (timed || launch.stop)) {
+                outcome.ending = awaitExit(pid, status, launch, timed, deadline);
+            }
         } catch (...) {
-            // Out of memory while collecting: still reap the child, which
-            // sees its pipes closed.
+            // Out of memory while collecting: still end and reap the child.
+            killGroup(pid);
             in.write.close();
             out.read.close();
             err.read.close();
             waitFor(pid, status);
             throw;
         }
-        waitFor(pid, status);
+        if (outcome.ending != Ending::exited) {
+            killGroup(pid);
+            waitFor(pid, status);
+        } else if (!timed && !launch.stop) {
+            waitFor(pid, status);
+        }
         if (WIFEXITED(status)) {
             outcome.exitStatus = WEXITSTATUS(status);
         } else if (WIFSIGNALED(status)) {
@@ -194,6 +251,12 @@ public:
     }
 
 private:
+    // The child and everything in its process group, at once.
+    static void killGroup(pid_t pid) {
+        ::kill(-pid, SIGKILL);
+        ::kill(pid, SIGKILL);
+    }
+
     static void waitFor(pid_t pid, int& status) {
         while (::waitpid(pid, &status, 0) < 0) {
             if (errno != EINTR) {
@@ -203,20 +266,59 @@ private:
         }
     }
 
+    // Reaps the child, watching its deadline and its stop meanwhile. Returns
+    // `exited` with `status` set once it has exited, or why it must be ended
+    // (then it is still to be killed and reaped).
+    static Ending awaitExit(pid_t pid, int& status, const ProcessSpec& launch, bool timed,
+                            Clock::time_point deadline) {
+        for (;;) {
+            const pid_t reaped = ::waitpid(pid, &status, WNOHANG);
+            if (reaped == pid || (reaped < 0 && errno != EINTR)) {
+                if (reaped < 0) {
+                    status = 0;
+                }
+                return Ending::exited;
+            }
+            if (launch.stop && launch.stop->requested()) {
+                return Ending::stopped;
+            }
+            if (timed && Clock::now() >= deadline) {
+                return Ending::timeLimit;
+            }
+            // Woken at once by a stop; otherwise a look every few milliseconds.
+            pollfd stop{launch.stop ? launch.stop->descriptor() : -1, POLLIN, 0};
+            const int wait = timed ? std::min(pollTimeout(deadline), 10) : 10;
+            ::poll(&stop, launch.stop ? 1 : 0, wait);
+        }
+    }
+
     // Feeds `input` and drains both output streams at the same time, so that
-    // neither side ever waits on a full pipe. Returns when both output
-    // streams are at end of file and the input is written or refused.
-    static void exchange(Descriptor& input, Descriptor& output, Descriptor& error,
-                         const std::string& bytes, ProcessOutcome& outcome) {
+    // neither side ever waits on a full pipe. Returns `exited` when both
+    // output streams are at end of file and the input is written or refused,
+    // or the bound the child passed (or its stop) as soon as it does; every
+    // descriptor is closed either way.
+    static Ending exchange(Descriptor& input, Descriptor& output, Descriptor& error,
+                           const std::string& bytes, ProcessOutcome& outcome,
+                           const ProcessSpec& launch, bool timed, Clock::time_point deadline) {
         setNonBlocking(input.get());
         setNonBlocking(output.get());
         setNonBlocking(error.get());
+        const int stopDescriptor = launch.stop ? launch.stop->descriptor() : -1;
+        Ending ending = Ending::exited;
         size_t written = 0;
         if (bytes.empty()) {
             input.close();
         }
         while (input.isOpen() || output.isOpen() || error.isOpen()) {
-            pollfd fds[3];
+            if (launch.stop && launch.stop->requested()) {
+                ending = Ending::stopped;
+                break;
+            }
+            if (timed && Clock::now() >= deadline) {
+                ending = Ending::timeLimit;
+                break;
+            }
+            pollfd fds[4];
             nfds_t count = 0;
             int inputIndex = -1, outputIndex = -1, errorIndex = -1;
             if (input.isOpen()) {
@@ -231,7 +333,10 @@ private:
                 errorIndex = static_cast<int>(count);
                 fds[count++] = pollfd{error.get(), POLLIN, 0};
             }
-            if (::poll(fds, count, -1) < 0) {
+            if (stopDescriptor >= 0) {
+                fds[count++] = pollfd{stopDescriptor, POLLIN, 0};
+            }
+            if (::poll(fds, count, timed ? pollTimeout(deadline) : -1) < 0) {
                 if (errno == EINTR) {
                     continue;
                 }
@@ -256,18 +361,33 @@ private:
                     }
                 }
             }
-            if (outputIndex >= 0 && fds[outputIndex].revents != 0 &&
-                !drain(output.get(), outcome.standardOutput)) {
-                output.close();
+            if (outputIndex >= 0 && fds[outputIndex].revents != 0) {
+                const Drained drained =
+                    drain(output.get(), outcome.standardOutput, launch.maxOutputBytes);
+                if (drained == Drained::overflow) {
+                    ending = Ending::outputLimit;
+                    break;
+                }
+                if (drained == Drained::closed) {
+                    output.close();
+                }
             }
-            if (errorIndex >= 0 && fds[errorIndex].revents != 0 &&
-                !drain(error.get(), outcome.standardError)) {
-                error.close();
+            if (errorIndex >= 0 && fds[errorIndex].revents != 0) {
+                const Drained drained =
+                    drain(error.get(), outcome.standardError, launch.maxOutputBytes);
+                if (drained == Drained::overflow) {
+                    ending = Ending::errorOutputLimit;
+                    break;
+                }
+                if (drained == Drained::closed) {
+                    error.close();
+                }
             }
         }
         input.close();
         output.close();
         error.close();
+        return ending;
     }
 };
 

@@ -1,5 +1,7 @@
 #include "OrluneRLM/RLMHelperError.hpp"
 
+#include <cstdio>
+
 namespace orlune::rlm {
 
 RLMHelperError::RLMHelperError(Kind kind, const std::string& description, std::int32_t code,
@@ -34,6 +36,30 @@ RLMHelperError RLMHelperError::shadowDBMissing() {
 
 RLMHelperError RLMHelperError::emptyOutput() {
     return RLMHelperError(Kind::emptyOutput, "RLM helper returned no output.", 0, {});
+}
+
+RLMHelperError RLMHelperError::timedOut(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", seconds);
+    return RLMHelperError(Kind::timedOut,
+                          std::string("RLM helper did not answer within ") + text +
+                              " seconds and was stopped.",
+                          0, {});
+}
+
+RLMHelperError RLMHelperError::outputTooLarge(std::size_t limitBytes, bool diagnostics) {
+    const std::string size = std::to_string(limitBytes / (1024 * 1024)) + " MB";
+    return RLMHelperError(
+        Kind::outputTooLarge,
+        diagnostics
+            ? "RLM helper wrote more than " + size + " of diagnostics, so the helper was stopped."
+            : "RLM helper's reply was larger than " + size + ", so the helper was stopped.",
+        0, {});
+}
+
+RLMHelperError RLMHelperError::cancelled() {
+    return RLMHelperError(Kind::cancelled, "The question was cancelled and the helper stopped.", 0,
+                          {});
 }
 
 } // namespace orlune::rlm

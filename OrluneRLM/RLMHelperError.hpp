@@ -1,6 +1,7 @@
 #pragma once
 // The failures of the helper runner; what() is the text the chat shows.
 
+#include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -16,6 +17,9 @@ public:
         missingBundledHelper, // no resource helper and no usable command variable
         shadowDBMissing,      // the shadow database file does not exist
         emptyOutput,          // nothing usable on standard output, or no answer
+        timedOut,             // the helper ran past its time limit and was ended
+        outputTooLarge,       // the helper wrote more than the runner holds and was ended
+        cancelled,            // a stop was requested and the helper was ended
     };
 
     // "RLM helper failed: <stderr>", or without standard-error text
@@ -31,6 +35,14 @@ public:
     static RLMHelperError shadowDBMissing();
     // "RLM helper returned no output."
     static RLMHelperError emptyOutput();
+    // "RLM helper did not answer within <seconds> seconds and was stopped."
+    static RLMHelperError timedOut(double seconds);
+    // "RLM helper's reply was larger than <N> MB, so the helper was stopped."
+    // or, for standard error, "RLM helper wrote more than <N> MB of
+    // diagnostics, so the helper was stopped."
+    static RLMHelperError outputTooLarge(std::size_t limitBytes, bool diagnostics);
+    // "The question was cancelled and the helper stopped."
+    static RLMHelperError cancelled();
 
     Kind kind() const { return kind_; }
     // processFailure only: the exit status (1 for an error object).

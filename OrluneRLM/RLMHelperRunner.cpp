@@ -14,6 +14,7 @@
 #endif
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -122,7 +123,8 @@ std::string RLMHelperRunner::commandText() const {
 
 HelperResult RLMHelperRunner::run(const std::string& question, const std::string& dbPath,
                                   const std::vector<HostConversationMessage>& conversationMessages,
-                                  const std::optional<std::string>& conversationSummary) const {
+                                  const std::optional<std::string>& conversationSummary,
+                                  std::shared_ptr<ProcessStop> stop) const {
     if (!core::pathExists(dbPath)) {
         throw RLMHelperError::shadowDBMissing();
     }
@@ -145,11 +147,33 @@ HelperResult RLMHelperRunner::run(const std::string& question, const std::string
         environment["ORLUNE_RLM_RESOURCE_ROOT"] = *resourceRoot_;
         applyBundledPythonEnv(*resourceRoot_, environment);
     }
+    launch.timeLimit = seams_.timeLimit ? *seams_.timeLimit : helperTimeLimit(environment);
+    launch.maxOutputBytes = kMaxOutputBytes;
+    launch.stop = std::move(stop);
     launch.environment = std::move(environment);
 
     const ProcessLauncher& launcher =
         seams_.launcher ? *seams_.launcher : ProcessLauncher::system();
     const ProcessOutcome outcome = launcher.run(launch, request);
+
+    using Ending = ProcessOutcome::Ending;
+    if (outcome.ending != Ending::exited) {
+        const char* reason = outcome.ending == Ending::timeLimit          ? "time_limit"
+                             : outcome.ending == Ending::outputLimit      ? "output_limit"
+                             : outcome.ending == Ending::errorOutputLimit ? "error_output_limit"
+                                                                          : "cancelled";
+        seams_.logger.warning("rlm_helper_stopped", {{"reason", reason}});
+        switch (outcome.ending) {
+        case Ending::timeLimit:
+            throw RLMHelperError::timedOut(static_cast<double>(launch.timeLimit.count()) / 1000.0);
+        case Ending::outputLimit:
+        case Ending::errorOutputLimit:
+            throw RLMHelperError::outputTooLarge(kMaxOutputBytes,
+                                                 outcome.ending == Ending::errorOutputLimit);
+        default:
+            throw RLMHelperError::cancelled();
+        }
+    }
 
     // The exit status is judged before the output: a failed helper's output
     // is never read, even when it looks like a response.
@@ -165,7 +189,56 @@ HelperResult RLMHelperRunner::run(const std::string& question, const std::string
     if (output.empty()) {
         throw RLMHelperError::emptyOutput();
     }
-    return decodeResponse(output);
+    const size_t start = responseStart(output);
+    if (start > 0) {
+        const auto lines =
+            std::count(output.begin(), output.begin() + static_cast<long>(start), '\n');
+        seams_.logger.warning(
+            "rlm_helper_output_skipped",
+            {{"skipped_bytes", std::to_string(start)}, {"skipped_lines", std::to_string(lines)}});
+    }
+    return decodeResponse(start > 0 ? output.substr(start) : output);
+}
+
+size_t RLMHelperRunner::responseStart(const std::string& output) {
+    if (nlohmann::json::accept(output)) {
+        return 0;
+    }
+    // The response is what the helper wrote last, so it is looked for from
+    // the end; a few candidates are enough for any profile's chatter.
+    constexpr int kMaxCandidates = 32;
+    size_t newline = output.rfind("\n{");
+    for (int tried = 0; newline != std::string::npos && tried < kMaxCandidates; ++tried) {
+        const size_t start = newline + 1;
+        const nlohmann::json document = nlohmann::json::parse(
+            output.begin() + static_cast<long>(start), output.end(), nullptr, false);
+        if (!document.is_discarded() && document.is_object()) {
+            return start;
+        }
+        if (newline == 0) {
+            break;
+        }
+        newline = output.rfind("\n{", newline - 1);
+    }
+    return 0;
+}
+
+std::chrono::milliseconds RLMHelperRunner::helperTimeLimit(const EnvironmentMap& environment) {
+    double seconds = kDefaultHelperDeadlineSeconds;
+    // Read as the helper reads it, so that both agree on the deadline.
+    if (const auto value = lookup(environment, "ORLUNE_RLM_DEADLINE_SECONDS")) {
+        try {
+            size_t used = 0;
+            const double given = std::stod(*value, &used);
+            if (used == value->size() && std::isfinite(given) && given > 0) {
+                seconds = given;
+            }
+        } catch (const std::exception&) {
+            // Not a number: the helper ignores it too.
+        }
+    }
+    seconds = std::min(seconds, 86400.0);
+    return std::chrono::milliseconds(static_cast<int64_t>((seconds * 1.1 + 2.0) * 1000.0));
 }
 
 std::string

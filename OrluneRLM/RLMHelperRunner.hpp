@@ -3,8 +3,11 @@
 // question, one JSON request in, one JSON response out.
 
 #include "OrluneRLM/ProcessLauncher.hpp"
+#include "OrluneRLM/ProcessStop.hpp"
 #include "OrluneRLM/StructuredLogger.hpp"
 
+#include <chrono>
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <memory>
@@ -47,10 +50,20 @@ public:
         std::function<EnvironmentMap()> liveEnvironment;
         // Starts the helper; ProcessLauncher::system() when null.
         std::shared_ptr<const ProcessLauncher> launcher;
-        // Where "rlm_helper_start" goes.
+        // Where the runner's events go.
         StructuredLogger logger{StructuredLogger::kBundleIdentifier,
                                 StructuredLogger::kHelperCategory};
+        // How long a helper may run; helperTimeLimit() of the live
+        // environment when absent.
+        std::optional<std::chrono::milliseconds> timeLimit;
     };
+
+    // The most the runner holds of each of the helper's standard output and
+    // standard error, as the helper bounds the request it reads.
+    static constexpr std::size_t kMaxOutputBytes = 16 * 1024 * 1024;
+    // The helper's own deadline when ORLUNE_RLM_DEADLINE_SECONDS does not set
+    // one.
+    static constexpr double kDefaultHelperDeadlineSeconds = 300;
 
     // Resolves the helper and the key from `env` (the process environment at
     // the chat model's construction): the key is `apiKey` when given (even if
@@ -70,9 +83,18 @@ public:
     // (e.g. through QtConcurrent::run). Throws RLMHelperError,
     // ProcessLauncher::LaunchError when the helper cannot start, or
     // nlohmann::json's error when the request cannot be encoded.
+    //
+    // The helper is ended, with everything it started (its process group),
+    // and the run fails with an RLMHelperError saying why, when it runs past
+    // the time limit (timedOut), writes more than kMaxOutputBytes to either
+    // stream (outputTooLarge), or `stop` is requested (cancelled: the user's
+    // Cancel, or a signal); each of these also logs "rlm_helper_stopped".
+    // Text a login shell printed before the response is skipped and logged
+    // as "rlm_helper_output_skipped" (its size, never its content).
     HelperResult run(const std::string& question, const std::string& dbPath,
                      const std::vector<HostConversationMessage>& conversationMessages = {},
-                     const std::optional<std::string>& conversationSummary = std::nullopt) const;
+                     const std::optional<std::string>& conversationSummary = std::nullopt,
+                     std::shared_ptr<ProcessStop> stop = nullptr) const;
 
     // Introspection of what construction resolved.
     bool usesShellCommand() const { return std::holds_alternative<ShellCommand>(command_); }
@@ -95,6 +117,20 @@ public:
     // RLMHelperError (decodeFailure, processFailure for an "error" object,
     // emptyOutput).
     static HelperResult decodeResponse(const std::string& output);
+
+    // Where the response object starts in the helper's trimmed standard
+    // output: after the lines a login shell's profile printed before it, the
+    // start of the last line that begins with '{' from which the rest is one
+    // JSON object. 0 when the whole output is the response, and when no
+    // response is found (decoding then fails on the whole output).
+    static std::size_t responseStart(const std::string& output);
+
+    // How long a helper may run before the runner ends it: the helper's own
+    // deadline (ORLUNE_RLM_DEADLINE_SECONDS in `environment` when it is a
+    // positive number of seconds, else kDefaultHelperDeadlineSeconds; at most
+    // a day) plus a tenth of it and 2 s, time for a helper that stopped
+    // itself to write its reply.
+    static std::chrono::milliseconds helperTimeLimit(const EnvironmentMap& environment);
 
     // Fills in the variables the bundled Python runtime under
     // `resourceRoot`/python needs, each only when not already set: on macOS

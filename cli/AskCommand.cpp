@@ -2,12 +2,18 @@
 
 #include "Command.hpp"
 #include "OrluneRLM/ConfigManager.hpp"
+#include "OrluneRLM/ProcessStop.hpp"
+#include "OrluneRLM/RLMHelperError.hpp"
 #include "OrluneRLM/RLMHelperRunner.hpp"
 #include "OrluneRLM/ShadowPaths.hpp"
 #include "OrluneRLM/TextTrimming.hpp"
 
 #include <QCoreApplication>
+#include <array>
+#include <atomic>
+#include <csignal>
 #include <iostream>
+#include <memory>
 #include <optional>
 
 namespace orlune::cli {
@@ -15,6 +21,46 @@ namespace orlune::cli {
 namespace {
 
 constexpr const char* kUsage = "Usage: orlune ask [--shadow-db PATH] QUESTION\n";
+
+// The helper runs in a process group of its own, out of reach of the
+// terminal's Ctrl-C: while a question runs, SIGINT, SIGTERM and SIGHUP stop
+// it through its ProcessStop, and ask then exits with 128 + the signal.
+std::atomic<rlm::ProcessStop*> activeStop{nullptr};
+std::atomic<int> stoppingSignal{0};
+
+extern "C" void stopHelper(int signal) {
+    stoppingSignal.store(signal);
+    if (rlm::ProcessStop* stop = activeStop.load()) {
+        stop->request();
+    }
+}
+
+// Routes the stopping signals to `stop` while it lives, then puts the
+// previous handlers back.
+class StopOnSignals {
+public:
+    explicit StopOnSignals(rlm::ProcessStop& stop) {
+        activeStop.store(&stop);
+        struct sigaction action {};
+        action.sa_handler = &stopHelper;
+        sigemptyset(&action.sa_mask);
+        for (size_t i = 0; i < kSignals.size(); ++i) {
+            ::sigaction(kSignals[i], &action, &previous_[i]);
+        }
+    }
+    ~StopOnSignals() {
+        for (size_t i = 0; i < kSignals.size(); ++i) {
+            ::sigaction(kSignals[i], &previous_[i], nullptr);
+        }
+        activeStop.store(nullptr);
+    }
+    StopOnSignals(const StopOnSignals&) = delete;
+    StopOnSignals& operator=(const StopOnSignals&) = delete;
+
+private:
+    static constexpr std::array<int, 3> kSignals = {SIGINT, SIGTERM, SIGHUP};
+    std::array<struct sigaction, 3> previous_{};
+};
 
 int runAsk(const std::vector<std::string>& args) {
     std::optional<std::string> shadowDB;
@@ -61,9 +107,17 @@ int runAsk(const std::vector<std::string>& args) {
         const rlm::RLMHelperRunner runner(config.veyrlinkApiKey,
                                           rlm::RLMHelperRunner::processEnvironment());
         const std::string path = shadowDB ? *shadowDB : rlm::ShadowPaths::shadowDBPath();
-        const rlm::HelperResult result = runner.run(question, path);
+        auto stop = std::make_shared<rlm::ProcessStop>();
+        const StopOnSignals stopOnSignals(*stop);
+        const rlm::HelperResult result = runner.run(question, path, {}, std::nullopt, stop);
         std::cout << result.answer << "\n";
         return 0;
+    } catch (const rlm::RLMHelperError& error) {
+        std::cerr << error.what() << "\n";
+        if (error.kind() == rlm::RLMHelperError::Kind::cancelled && stoppingSignal.load() != 0) {
+            return 128 + stoppingSignal.load();
+        }
+        return 1;
     } catch (const std::exception& error) {
         std::cerr << error.what() << "\n";
         return 1;
@@ -77,7 +131,10 @@ const CommandRegistration registration(Command{
         "\n"
         "Hands QUESTION to the assistant's helper program, which explores the shadow\n"
         "database and answers; the answer is printed on standard output. On failure\n"
-        "the reason is printed on standard error and the exit status is 1.\n"
+        "the reason is printed on standard error and the exit status is 1. A helper\n"
+        "that runs past its deadline (ORLUNE_RLM_DEADLINE_SECONDS, default 300 s, plus\n"
+        "a tenth and 2 s) or writes more than 16 MB is stopped with everything it\n"
+        "started; so is one interrupted by Ctrl-C (exit status 128 + the signal).\n"
         "\n"
         "Options:\n"
         "  --shadow-db PATH  the shadow database to ask about (default: the\n"

@@ -6,10 +6,9 @@
 #include "SqlOutput.hpp"
 #include "TextTable.hpp"
 
-#include <nlohmann/json.hpp>
-
 #include <cstdio>
 #include <iostream>
+#include <nlohmann/json.hpp>
 
 namespace orlune::cli {
 
@@ -25,7 +24,9 @@ constexpr const char* kHelp =
     "appear (in the text, the chat's name or the sender), \"quoted words\" form a\n"
     "phrase, and OR, NOT, parentheses, prefix* and column filters such as\n"
     "sender:alice work. Quote punctuation (\"what's up\", \"PLAT-2291\"): FTS5\n"
-    "rejects it outside quotes, and a rejected query finds nothing.\n"
+    "rejects it outside quotes, and a rejected query finds nothing. A query\n"
+    "longer than 4096 bytes, or with more than 64 words or 16 prefix* words,\n"
+    "is refused, and a search running longer than 5 seconds is stopped.\n"
     "\n"
     "Options:\n"
     "  --shadow-db PATH  the shadow database (default: the one `orlune sync`\n"
@@ -59,7 +60,11 @@ int runSearch(const std::vector<std::string>& args) {
         return 2;
     }
     return withShadowForReading(options.value("--shadow-db"), [&](core::ShadowDB& db) {
-        auto results = db.search(options.positional()[0], limit.value_or(kDefaultLimit));
+        const core::QueryBounds bounds;
+        auto outcome = db.search(options.positional()[0], limit.value_or(kDefaultLimit), bounds);
+        const auto& results = outcome.results;
+        printCutNote(
+            bounds.describeCut(outcome.cutTexts, outcome.stoppedAtSizeLimit, results.size()));
         if (options.flag("--json")) {
             for (const auto& hit : results) {
                 nlohmann::ordered_json line;
@@ -82,7 +87,8 @@ int runSearch(const std::vector<std::string>& args) {
         }
         TextTable table({"sender", "chat", "text", "rank"});
         for (const auto& hit : results) {
-            table.addRow({hit.sender, hit.chatName && !hit.chatName->empty() ? *hit.chatName : hit.chatId,
+            table.addRow({hit.sender,
+                          hit.chatName && !hit.chatName->empty() ? *hit.chatName : hit.chatId,
                           hit.text, formatRank(hit.rank)});
         }
         table.print(std::cout);

@@ -19,6 +19,7 @@ std::unique_ptr<core::ShadowDB> openShadowForReading(const std::optional<std::st
 
 int withShadowForReading(const std::optional<std::string>& path,
                          const std::function<int(core::ShadowDB&)>& body) {
+    sqlite3_hard_heap_limit64(core::QueryBounds::kReaderHeapLimit);
     try {
         auto db = openShadowForReading(path);
         return body(*db);

@@ -18,7 +18,9 @@ std::unique_ptr<core::ShadowDB> openShadowForReading(const std::optional<std::st
 
 // Opens the shadow database as openShadowForReading does and returns what
 // `body` returns on it: the verb's exit status. Any std::exception thrown on
-// the way is described on standard error, and the status is then 1.
+// the way is described on standard error, and the status is then 1. Caps
+// what SQLite may allocate in this process at QueryBounds::kReaderHeapLimit
+// first: the read verbs do nothing else.
 int withShadowForReading(const std::optional<std::string>& path,
                          const std::function<int(core::ShadowDB&)>& body);
 

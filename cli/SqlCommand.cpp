@@ -18,7 +18,10 @@ constexpr const char* kHelp =
     "pragmas such as table_info) on the shadow database and prints its rows.\n"
     "Statements that write, ATTACH, transactions, VACUUM, REINDEX, ANALYZE and\n"
     "other pragmas are refused, and a statement running longer than 5 seconds\n"
-    "is stopped. Tables: messages (with the full-text index messages_fts),\n"
+    "is stopped, as is one that would make a value larger than 16 MiB. Texts\n"
+    "and blobs longer than 1 MiB are cut, and a result stops at 64 MiB; a note\n"
+    "on standard error says what was cut. Tables: messages (with the full-text index "
+    "messages_fts),\n"
     "chat_participants and sync_state; see `orlune tables` and\n"
     "`orlune describe TABLE`.\n"
     "\n"
@@ -47,8 +50,11 @@ int runSql(const std::vector<std::string>& args) {
         return 2;
     }
     return withShadowForReading(options.value("--shadow-db"), [&](core::ShadowDB& db) {
-        auto result = db.executeReadOnly(options.positional()[0], limit.value_or(0));
+        const core::QueryBounds bounds;
+        auto result = db.executeReadOnly(options.positional()[0], limit.value_or(0), bounds);
         printQueryResult(result, options.flag("--json"), std::cout);
+        printCutNote(
+            bounds.describeCut(result.cutCells, result.stoppedAtSizeLimit, result.rows.size()));
         return 0;
     });
 }

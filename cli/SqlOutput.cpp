@@ -2,10 +2,10 @@
 
 #include "TextTable.hpp"
 
-#include <nlohmann/json.hpp>
-
 #include <cmath>
 #include <cstdio>
+#include <iostream>
+#include <nlohmann/json.hpp>
 #include <ostream>
 
 namespace orlune::cli {
@@ -63,6 +63,12 @@ nlohmann::ordered_json cellJson(const SQLiteValue& value) {
 }
 
 } // namespace
+
+void printCutNote(const std::string& note) {
+    if (!note.empty()) {
+        std::cerr << "Note: " << note << "\n";
+    }
+}
 
 void printJsonLine(const nlohmann::ordered_json& line, std::ostream& out) {
     out << line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";

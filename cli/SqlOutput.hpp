@@ -3,9 +3,9 @@
 
 #include "OrluneCore/ShadowQueryResult.hpp"
 
-#include <nlohmann/json_fwd.hpp>
-
 #include <iosfwd>
+#include <nlohmann/json_fwd.hpp>
+#include <string>
 
 namespace orlune::cli {
 
@@ -13,6 +13,10 @@ namespace orlune::cli {
 // row keyed by column name: integers and reals as numbers (a non-finite real
 // as null), text as strings, blobs as hexadecimal text, NULL as null.
 void printQueryResult(const core::ShadowQueryResult& result, bool json, std::ostream& out);
+
+// `note` (what the size bounds cut from a result) on standard error,
+// prefixed "Note: "; nothing when it is empty.
+void printCutNote(const std::string& note);
 
 // `line` as one compact line of JSON: what every verb's --json prints per
 // row. Ill-formed UTF-8 in its strings comes out as U+FFFD.

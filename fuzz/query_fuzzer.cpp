@@ -1,8 +1,10 @@
 // libFuzzer target: the read-only query surface of the shadow database on
-// arbitrary SQL text and table names, run on the read-write connection that
-// ShadowDB keeps. Whatever the text, it must fail cleanly or read: the
-// database must not change (no row, no schema, no change count) and the
-// connection must stay usable.
+// arbitrary SQL text and table names, and full-text search on arbitrary MATCH
+// expressions, run on the read-write connection that ShadowDB keeps. Whatever
+// the text, it must fail cleanly or read within its bounds (no cell longer
+// than the cell size, no more rows or hits than asked for): the database must
+// not change (no row, no schema, no change count) and the connection must
+// stay usable.
 
 #include "OrluneCore/ShadowDB.hpp"
 
@@ -19,6 +21,7 @@ namespace {
 
 using orlune::core::ShadowDB;
 using orlune::core::ShadowMessage;
+using orlune::core::SQLiteValue;
 
 struct Fixture {
     std::unique_ptr<ShadowDB> db;
@@ -71,9 +74,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Fixture& f = fixture();
     const std::string text(reinterpret_cast<const char*>(data), size);
     const int limit = size > 0 ? static_cast<int>(data[0] % 8) - 1 : 0;
+    orlune::core::QueryBounds bounds;
+    bounds.timeLimit = std::chrono::milliseconds(200);
+    bounds.maxCellBytes = 4096;
     try {
-        auto result = f.db->executeReadOnly(text, limit, std::chrono::milliseconds(200));
+        auto result = f.db->executeReadOnly(text, limit, bounds);
         if (result.rows.size() > static_cast<size_t>(limit > 0 ? limit : 100)) {
+            std::abort();
+        }
+        for (const auto& row : result.rows) {
+            for (const auto& [column, value] : row) {
+                if ((value.kind() == SQLiteValue::Kind::text &&
+                     value.asText().size() > bounds.maxCellBytes) ||
+                    (value.kind() == SQLiteValue::Kind::blob &&
+                     value.asBlob().size() > bounds.maxCellBytes)) {
+                    std::abort();
+                }
+            }
+        }
+    } catch (const ShadowDB::Error&) {
+    }
+    try {
+        auto outcome = f.db->search(text, limit, bounds);
+        if (limit >= 0 && outcome.results.size() > static_cast<size_t>(limit)) {
             std::abort();
         }
     } catch (const ShadowDB::Error&) {

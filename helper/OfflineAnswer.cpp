@@ -12,6 +12,9 @@ namespace orlune::helper {
 namespace {
 
 constexpr size_t kMaxWords = 16;
+// A longer run of letters is a pasted token or hash, not a word to search
+// for; leaving it out keeps the expression well within the search bounds.
+constexpr size_t kMaxWordBytes = 64;
 
 const std::set<std::string>& stopWords() {
     static const std::set<std::string> words = {
@@ -72,8 +75,9 @@ std::vector<std::string> questionWords(std::string_view question) {
     std::set<std::string> seen;
     std::string current;
     auto finish = [&] {
-        if (!current.empty() && !isSingleLetter(current) && stopWords().count(current) == 0 &&
-            seen.insert(current).second && words.size() < kMaxWords) {
+        if (!current.empty() && current.size() <= kMaxWordBytes && !isSingleLetter(current) &&
+            stopWords().count(current) == 0 && seen.insert(current).second &&
+            words.size() < kMaxWords) {
             words.push_back(current);
         }
         current.clear();

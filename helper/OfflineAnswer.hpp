@@ -13,7 +13,8 @@ namespace orlune::helper {
 
 // The question's words worth searching for: letters and digits split at
 // everything else, lower-cased, common English words and single letters
-// dropped, each word once, in order of first appearance, at most 16.
+// dropped, and so are words longer than 64 bytes, each word once, in order of
+// first appearance, at most 16.
 std::vector<std::string> questionWords(std::string_view question);
 
 // The words as a safe FTS5 MATCH expression: each one a double-quoted string

@@ -340,6 +340,10 @@ std::string RecursiveAgent::runSql(const json& arguments) {
         rows.push_back(std::move(cells));
     }
     json result = {{"columns", table.columns}, {"rows", rows}};
+    if (!table.cut.empty()) {
+        result["truncated"] = true;
+        result["note"] = table.cut;
+    }
     return dumpWithinLimit(result, "rows", true);
 }
 

@@ -36,17 +36,26 @@ template <typename Operation> auto translated(Operation&& operation) -> decltype
 ShadowDBTools::ShadowDBTools(const std::string& path)
     : db_(translated([&] { return core::ShadowDB::openReadOnly(path); })) {}
 
-QueryTable ShadowDBTools::query(const std::string& sql, int limit) {
-    auto now = Clock::now();
-    auto budget = kStatementBudget;
+core::QueryBounds ShadowDBTools::bounds() const {
+    core::QueryBounds bounds;
+    bounds.timeLimit = kStatementBudget;
     if (deadline_ != Clock::time_point::max()) {
-        auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - now);
-        budget = std::clamp(remaining, std::chrono::milliseconds(1), kStatementBudget);
+        auto remaining =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now());
+        bounds.timeLimit = std::clamp(remaining, std::chrono::milliseconds(0), kStatementBudget);
     }
+    bounds.maxCellBytes = kCellBytes;
+    bounds.maxResultBytes = kResultBytes;
+    return bounds;
+}
+
+QueryTable ShadowDBTools::query(const std::string& sql, int limit) {
+    const core::QueryBounds limits = bounds();
     core::ShadowQueryResult result =
-        translated([&] { return db_->executeReadOnly(sql, limit, budget); });
+        translated([&] { return db_->executeReadOnly(sql, limit, limits); });
     QueryTable table;
     table.columns = result.columns;
+    table.cut = limits.describeCut(result.cutCells, result.stoppedAtSizeLimit, result.rows.size());
     for (const auto& row : result.rows) {
         std::vector<nlohmann::json> cells;
         cells.reserve(table.columns.size());
@@ -61,7 +70,9 @@ QueryTable ShadowDBTools::query(const std::string& sql, int limit) {
 
 std::vector<MessageHit> ShadowDBTools::search(const std::string& match, int limit) {
     std::vector<MessageHit> hits;
-    for (core::SearchResult& result : translated([&] { return db_->search(match, limit); })) {
+    const core::QueryBounds limits = bounds();
+    for (core::SearchResult& result :
+         translated([&] { return db_->search(match, limit, limits).results; })) {
         MessageHit hit;
         hit.guid = std::move(result.guid);
         hit.chatId = std::move(result.chatId);

@@ -18,14 +18,19 @@ class ShadowDBTools : public ShadowTools {
 public:
     using Clock = std::chrono::steady_clock;
 
-    // Longest time one statement may run.
+    // Longest time one statement or search may run.
     static constexpr std::chrono::milliseconds kStatementBudget{10000};
+    // The most of one text kept (the agent shows far less of it) and of one
+    // result; QueryBounds' defaults otherwise.
+    static constexpr size_t kCellBytes = 4096;
+    static constexpr size_t kResultBytes = 1024 * 1024;
 
     // Opens `path` read-only. Throws ShadowToolError ("Failed to open
     // database: " and SQLite's message) when the file is missing or unreadable.
     explicit ShadowDBTools(const std::string& path);
 
-    // Statements still running at `deadline` are stopped and fail.
+    // Statements and searches still running at `deadline` are stopped and
+    // fail.
     void setDeadline(Clock::time_point deadline) { deadline_ = deadline; }
 
     QueryTable query(const std::string& sql, int limit) override;
@@ -34,6 +39,11 @@ public:
     std::vector<TableColumn> describeTable(const std::string& table) override;
 
 private:
+    // The bounds of the next statement: its time is kStatementBudget or what
+    // is left before the deadline, whichever is less (none once it has
+    // passed).
+    core::QueryBounds bounds() const;
+
     std::unique_ptr<core::ShadowDB> db_;
     Clock::time_point deadline_ = Clock::time_point::max();
 };

@@ -24,6 +24,9 @@ struct QueryTable {
     // One entry per row, one JSON value per column: number, string, null, or
     // for a blob a short "<blob of N bytes>" text.
     std::vector<std::vector<nlohmann::json>> rows;
+    // What the size bounds of the query left out, as a sentence; empty when
+    // nothing was cut.
+    std::string cut;
 };
 
 struct TableColumn {
@@ -48,13 +51,16 @@ public:
     virtual ~ShadowTools() = default;
 
     // Runs one read-only statement and returns at most `limit` rows (100 when
-    // `limit` is 0 or less). Throws ShadowToolError when the statement is
-    // empty, not read-only, more than one statement, or fails.
+    // `limit` is 0 or less), within bounds of time and size. Throws
+    // ShadowToolError when the statement is empty, not read-only, more than
+    // one statement, runs out of time, would make too large a value, or
+    // fails.
     virtual QueryTable query(const std::string& sql, int limit) = 0;
 
     // The best `limit` messages for an FTS5 MATCH expression, best first. An
     // expression FTS5 rejects gives no messages. Throws ShadowToolError when
-    // the index cannot be read.
+    // the expression is too large, the search runs out of time, or the index
+    // cannot be read.
     virtual std::vector<MessageHit> search(const std::string& match, int limit) = 0;
 
     // Tables and views, by name. Throws ShadowToolError.

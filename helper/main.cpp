@@ -4,6 +4,7 @@
 // Exits 0 when it wrote a response, 1 otherwise.
 
 #include "OrluneCore/Environment.hpp"
+#include "OrluneCore/QueryBounds.hpp"
 #include "helper/HelperProgram.hpp"
 
 #include <csignal>
@@ -11,10 +12,14 @@
 #include <curl/curl.h>
 #include <iostream>
 #include <iterator>
+#include <sqlite3.h>
 #include <string>
 
 int main() {
     std::signal(SIGPIPE, SIG_IGN);
+    // The helper only reads the shadow database: whatever the model's SQL
+    // asks for, SQLite holds no more than this.
+    sqlite3_hard_heap_limit64(orlune::core::QueryBounds::kReaderHeapLimit);
     std::ios::sync_with_stdio(false);
     if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
         std::cerr << "orlune-rlm-helper: the HTTP client could not start\n";

@@ -79,6 +79,50 @@ TEST_F(AskCommandTest, FailuresGoToStandardErrorWithANonZeroStatus) {
         << outcome.err;
 }
 
+TEST_F(AskCommandTest, HelpersPastTheirBoundsAreEndedAndTheFailureSaysWhy) {
+    const struct {
+        const char* name;
+        std::string helper;
+        std::string deadline;
+        int exitCode;
+        std::string out;
+        std::string error; // a part of standard error
+    } cases[] = {
+        {"never answers", "sleep 60", "0.1", 1, "",
+         "RLM helper did not answer within 2.11 seconds and was stopped.\n"},
+        {"prints a gigabyte", "cat >/dev/null; head -c 1000000000 /dev/zero", "", 1, "",
+         "RLM helper's reply was larger than 16 MB, so the helper was stopped.\n"},
+        {"a profile prints before the reply",
+         R"(echo 'Last login: today'; printf '%s' '{"answer":"ok"}')", "", 0, "ok\n",
+         "\"rlm_helper_output_skipped\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        useHelper(c.helper);
+        env_.set("ORLUNE_RLM_DEADLINE_SECONDS",
+                 c.deadline.empty() ? std::nullopt : std::optional<std::string>(c.deadline));
+        const Outcome outcome = ask({"--shadow-db", dir.file("shadow.db"), "Q"});
+        EXPECT_EQ(outcome.exitCode, c.exitCode) << outcome.err;
+        EXPECT_EQ(outcome.out, c.out);
+        EXPECT_NE(outcome.err.find(c.error), std::string::npos) << outcome.err;
+    }
+}
+
+TEST_F(AskCommandTest, ASignalStopsTheHelperAndEverythingItStarted) {
+    useHelper(R"(sleep 60 & echo $! > "$OUT/child.pid"; sleep 60)");
+    // ask in the background, then SIGTERM once the helper's child runs.
+    const std::string script = "\"$0\" ask --shadow-db \"$1\" Q & ask=$!\n"
+                               "while [ ! -s \"$OUT/child.pid\" ]; do sleep 0.05; done\n"
+                               "kill -TERM $ask; wait $ask; echo \"status $?\"\n";
+    const Outcome outcome = runProcess(
+        "/bin/sh", {"-c", script, ORLUNE_CLI_PATH, dir.file("shadow.db")}, environmentWith({}));
+    EXPECT_EQ(outcome.out, "status 143\n");
+    EXPECT_TRUE(processEnds(std::stoi(readFile(dir.file("child.pid")))));
+    EXPECT_NE(outcome.err.find("The question was cancelled and the helper stopped.\n"),
+              std::string::npos)
+        << outcome.err;
+}
+
 TEST_F(AskCommandTest, UsageErrors) {
     for (const auto& args :
          std::vector<std::vector<std::string>>{{}, {"   "}, {"--shadow-db"}, {"--bogus", "Q"}}) {

@@ -1,27 +1,25 @@
 // Runs the built `orlune` binary's read-only verbs (search, sql, tables,
 // describe) on a shadow database, and its benchmark verb on a corpus file.
 
-#include "tests/cli/RunOrlune.hpp"
-#include "tests/support/TempDir.hpp"
 #include "OrluneCore/BenchmarkMetrics.hpp"
 #include "OrluneCore/ShadowDB.hpp"
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
+#include "tests/cli/RunOrlune.hpp"
+#include "tests/support/TempDir.hpp"
 
 #include <filesystem>
-#include <sstream>
-
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 namespace orlune::cli {
 namespace {
 
-using ::testing::HasSubstr;
-using ::testing::Not;
 using orlune::testing::readFile;
 using orlune::testing::TempDir;
 using orlune::testing::writeFile;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 using Result = orlune::testing::ProcessResult;
 using orlune::testing::runOrlune;
@@ -60,9 +58,10 @@ protected:
         shadowPath = dir.file("data/Orlune/shadow.db");
         core::ShadowDB db(shadowPath);
         db.createSchemaIfNeeded();
-        db.insertBatch({message("g1", "Dinner tomorrow at 7?", std::string("Family"), "+15550100", 700),
-                        message("g2", "dinner was lovely\nthank you", std::nullopt, "me", 800),
-                        message("g3", "parking permit renewed", std::string("Flat"), "+15550177", 900)});
+        db.insertBatch(
+            {message("g1", "Dinner tomorrow at 7?", std::string("Family"), "+15550100", 700),
+             message("g2", "dinner was lovely\nthank you", std::nullopt, "me", 800),
+             message("g3", "parking permit renewed", std::string("Flat"), "+15550177", 900)});
     }
 
     std::string databaseBytes() { return readFile(shadowPath); }
@@ -84,8 +83,9 @@ TEST_F(ReadVerbs, SearchPrintsATableOrJsonLines) {
     ASSERT_EQ(json.exitCode, 0) << json.err;
     auto hits = jsonLines(json.out);
     ASSERT_EQ(hits.size(), 2u);
-    EXPECT_EQ(keys(hits[0]), (std::vector<std::string>{"guid", "chat_id", "chat_name", "sender", "text",
-                                                       "timestamp", "is_from_me", "is_group", "rank"}));
+    EXPECT_EQ(keys(hits[0]),
+              (std::vector<std::string>{"guid", "chat_id", "chat_name", "sender", "text",
+                                        "timestamp", "is_from_me", "is_group", "rank"}));
     for (const auto& hit : hits) {
         if (hit["guid"] == "g2") {
             EXPECT_TRUE(hit["chat_name"].is_null());
@@ -109,7 +109,8 @@ TEST_F(ReadVerbs, SearchWithAQueryFTS5RejectsFindsNothing) {
 }
 
 TEST_F(ReadVerbs, SqlTablesAndDescribe) {
-    Result rows = runOrlune(dir, {"sql", "--json", "SELECT guid, timestamp, chat_name FROM messages ORDER BY guid"});
+    Result rows = runOrlune(
+        dir, {"sql", "--json", "SELECT guid, timestamp, chat_name FROM messages ORDER BY guid"});
     ASSERT_EQ(rows.exitCode, 0) << rows.err;
     auto lines = jsonLines(rows.out);
     ASSERT_EQ(lines.size(), 3u);
@@ -140,19 +141,29 @@ TEST_F(ReadVerbs, SqlTablesAndDescribe) {
 TEST_F(ReadVerbs, ErrorsGoToStandardErrorAndNothingIsWritten) {
     { core::ShadowDB checkpoint(shadowPath); } // the last close folds the log into the file
     std::string before = databaseBytes();
+    std::string pAndP5000 = "p*";
+    for (int i = 1; i < 5000; ++i) {
+        pAndP5000 += " AND p*";
+    }
     struct Case {
         std::vector<std::string> args;
         int exitCode;
         std::string error;
     };
     const Case cases[] = {
-        {{"sql", "DELETE FROM messages"}, 1, "Query failed: Only read-only SQL statements are allowed"},
+        {{"sql", "DELETE FROM messages"},
+         1,
+         "Query failed: Only read-only SQL statements are allowed"},
         {{"sql", "SELECT 1; SELECT 2"}, 1, "Query failed: Only a single SQL statement is allowed"},
         {{"sql", "ATTACH '" + dir.file("x.db") + "' AS y"}, 1, "Query failed: Attaching"},
         {{"sql", "PRAGMA user_version = 9"}, 1, "Query failed: PRAGMA user_version"},
-        {{"sql", "SELECT nope FROM messages"}, 1, "Statement preparation failed: no such column: nope"},
+        {{"sql", "SELECT nope FROM messages"},
+         1,
+         "Statement preparation failed: no such column: nope"},
         {{"sql", "   "}, 1, "Query failed: SQL query must not be empty"},
-        {{"describe", "messages; DROP TABLE messages"}, 1, "Invalid table name: messages; DROP TABLE messages"},
+        {{"describe", "messages; DROP TABLE messages"},
+         1,
+         "Invalid table name: messages; DROP TABLE messages"},
         {{"describe", "no_such_table"}, 1, "No table named 'no_such_table'"},
         {{"search"}, 2, "a QUERY is needed"},
         {{"search", "--limit", "0", "x"}, 2, "--limit needs a whole number"},
@@ -160,6 +171,15 @@ TEST_F(ReadVerbs, ErrorsGoToStandardErrorAndNothingIsWritten) {
         {{"search", "--frobnicate", "x"}, 2, "unknown option '--frobnicate'"},
         {{"tables", "extra"}, 2, "unexpected argument 'extra'"},
         {{"search", "--shadow-db", dir.file("absent.db"), "x"}, 1, "No shadow database at"},
+        // Values and searches too large to run are refused at once.
+        {{"sql", "--limit", "5", "SELECT printf('%.*c',999999999,'x') FROM messages"},
+         1,
+         "Query failed: A value in the result would be larger than 16777216 bytes"},
+        {{"sql", "SELECT zeroblob(999999999)"}, 1, "larger than 16777216 bytes"},
+        {{"search", pAndP5000}, 1, "The search expression is 34995 bytes long; at most 4096"},
+        {{"search", "NEAR(a* b* c* d* e* f* g* h* i* j* k* l* m* n* o* p* q*, 1000000)"},
+         1,
+         "The search expression has 17 prefix terms (word*); at most 16 are allowed"},
     };
     for (const auto& c : cases) {
         Result result = runOrlune(dir, c.args);
@@ -172,11 +192,28 @@ TEST_F(ReadVerbs, ErrorsGoToStandardErrorAndNothingIsWritten) {
     EXPECT_FALSE(std::filesystem::exists(dir.file("absent.db")));
 }
 
+TEST_F(ReadVerbs, SqlAndSearchSayWhatTheSizeBoundsCut) {
+    Result sql = runOrlune(dir, {"sql", "--json",
+                                 "SELECT printf('%.*c', 2000000, 'x') AS v, "
+                                 "printf('%.*c', 3, 'y') AS w"});
+    ASSERT_EQ(sql.exitCode, 0) << sql.err;
+    auto lines = jsonLines(sql.out);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0]["v"], std::string(1024 * 1024, 'x'));
+    EXPECT_EQ(lines[0]["w"], "yyy");
+    EXPECT_EQ(sql.err, "Note: 1 value was cut to its first 1 MiB.\n");
+
+    Result whole = runOrlune(dir, {"sql", "SELECT guid FROM messages"});
+    ASSERT_EQ(whole.exitCode, 0) << whole.err;
+    EXPECT_EQ(whole.err, "");
+}
+
 TEST(ReadVerbsWithoutDatabase, TheDefaultPathIsNamedAndNotCreated) {
     TempDir dir;
     Result result = runOrlune(dir, {"tables"});
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_THAT(result.err, HasSubstr("No shadow database at " + dir.file("data/Orlune/shadow.db")));
+    EXPECT_THAT(result.err,
+                HasSubstr("No shadow database at " + dir.file("data/Orlune/shadow.db")));
     EXPECT_FALSE(std::filesystem::exists(dir.file("data/Orlune/shadow.db")));
     Result fromEnv = runOrlune(dir, {"search", "x"}, {{"SHADOW_DB_PATH", dir.file("env.db")}});
     EXPECT_THAT(fromEnv.err, HasSubstr("No shadow database at " + dir.file("env.db")));
@@ -198,8 +235,9 @@ TEST(BenchVerb, PrintsScoresWritesMetricsAndCleansUp) {
     TempDir dir;
     writeFile(dir.file("corpus.json"), kSmallCorpus);
     std::filesystem::create_directory(dir.file("tmp"));
-    Result result = runOrlune(dir, {"bench", "--verbose", "--json", dir.file("out.json"), dir.file("corpus.json")},
-                              {{"TMPDIR", dir.file("tmp")}});
+    Result result = runOrlune(
+        dir, {"bench", "--verbose", "--json", dir.file("out.json"), dir.file("corpus.json")},
+        {{"TMPDIR", dir.file("tmp")}});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_THAT(result.out, HasSubstr("  \u2713 q1: R@5=100%\n  \u2717 q2: R@5=0%\n"));
     EXPECT_THAT(result.out, HasSubstr("Overall (2 queries)"));
@@ -207,19 +245,22 @@ TEST(BenchVerb, PrintsScoresWritesMetricsAndCleansUp) {
     EXPECT_THAT(result.out, HasSubstr("keyword   1        1.000     1.000        1.000"));
     EXPECT_THAT(result.out, HasSubstr("semantic"));
     EXPECT_THAT(result.out, HasSubstr("p95 (ms)"));
-    auto metrics = core::BenchmarkMetrics::fromJson(nlohmann::ordered_json::parse(readFile(dir.file("out.json"))));
+    auto metrics = core::BenchmarkMetrics::fromJson(
+        nlohmann::ordered_json::parse(readFile(dir.file("out.json"))));
     EXPECT_EQ(metrics.queryCount, 2);
     EXPECT_DOUBLE_EQ(metrics.recallAt5, 0.5);
     EXPECT_EQ(metrics.perCategoryMetrics.size(), 2u);
     EXPECT_TRUE(std::filesystem::is_empty(dir.file("tmp")));
 
-    Result quiet = runOrlune(dir, {"bench", dir.file("corpus.json")}, {{"TMPDIR", dir.file("tmp")}});
+    Result quiet =
+        runOrlune(dir, {"bench", dir.file("corpus.json")}, {{"TMPDIR", dir.file("tmp")}});
     EXPECT_THAT(quiet.out, Not(HasSubstr("q1:")));
 }
 
 TEST(BenchVerb, Failures) {
     TempDir dir;
-    writeFile(dir.file("bad.json"), R"({"version": "t", "messages": [], "queries": [{"id": "q"}]})");
+    writeFile(dir.file("bad.json"),
+              R"({"version": "t", "messages": [], "queries": [{"id": "q"}]})");
     writeFile(dir.file("corpus.json"), kSmallCorpus);
     struct Case {
         std::vector<std::string> args;
@@ -229,7 +270,8 @@ TEST(BenchVerb, Failures) {
     const Case cases[] = {
         {{"bench", dir.file("missing.json")}, 1, "Cannot read benchmark corpus"},
         {{"bench", dir.file("bad.json")}, 1, "Invalid benchmark corpus"},
-        {{"bench", "--json", dir.file("no/such/dir/out.json"), dir.file("corpus.json")}, 1,
+        {{"bench", "--json", dir.file("no/such/dir/out.json"), dir.file("corpus.json")},
+         1,
          "Cannot write the metrics to"},
         {{"bench"}, 2, "a CORPUS.json file is needed"},
     };

@@ -34,8 +34,8 @@ protected:
         // The first entry of a name wins, so the test's own entries come first.
         std::vector<std::string> env = extraEnv;
         env.insert(env.end(), {"HOME=" + dir.path().string(), "XDG_DATA_HOME=" + dir.file("data"),
-                               "ORLUNE_DATA_DIR=" + dir.file("data"),
-                               "PATH=/usr/bin:/bin", "ORLUNE_RLM_DEADLINE_SECONDS=30"});
+                               "ORLUNE_DATA_DIR=" + dir.file("data"), "PATH=/usr/bin:/bin",
+                               "ORLUNE_RLM_DEADLINE_SECONDS=30"});
         if (baseUrl) {
             env.push_back("VEYRLINK_BASE_URL=" + *baseUrl);
         }
@@ -271,6 +271,50 @@ TEST_F(HelperProcessTest, ToolCallsRunAgainstTheDatabaseAndTheAnswerNamesItsMess
     EXPECT_TRUE(contains(third[2], "Only read-only SQL statements are allowed")) << third[2];
     EXPECT_TRUE(contains(third[3], "not a JSON object")) << third[3];
     EXPECT_TRUE(contains(third[4], "Unknown tool")) << third[4];
+    EXPECT_EQ(countMessages(dbPath), 5);
+}
+
+TEST_F(HelperProcessTest, HugeToolCallsAreRefusedOrCutAndTheModelIsTold) {
+    std::string near = "NEAR(";
+    for (int i = 0; i < 30000; ++i) {
+        near += "a* ";
+    }
+    near += ", 1000000)";
+    std::string pizzas = "pizza";
+    while (pizzas.size() < 1000000) {
+        pizzas += " OR pizza";
+    }
+    FakeGateway gateway({
+        toolCallReply({
+            {"run_sql",
+             R"j({"sql":"SELECT printf('%.*c',999999999,'x') FROM messages","limit":5})j"},
+            {"run_sql", R"j({"sql":"SELECT zeroblob(999999999)"})j"},
+            {"search_messages", json{{"query", near}}.dump()},
+            {"search_messages", json{{"query", pizzas}}.dump()},
+            {"run_sql", R"j({"sql":"SELECT printf('%.*c', 600000, 'x') AS v"})j"},
+        }),
+        contentReply("Nothing to report."),
+    });
+    ProcessResult process = run(gatewayRequest("Anything?"), {}, gateway.baseUrl());
+    EXPECT_EQ(answerOf(response(process)), "Nothing to report.");
+
+    auto received = gateway.received();
+    ASSERT_EQ(received.size(), 2u);
+    auto results = toolResults(received[1].body);
+    ASSERT_EQ(results.size(), 5u);
+    const char* expected[] = {
+        "would be larger than 16777216 bytes",
+        "would be larger than 16777216 bytes",
+        "The search expression is 90015 bytes long; at most 4096 bytes are allowed",
+        "The search expression is 1000004 bytes long; at most 4096 bytes are allowed",
+    };
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_TRUE(contains(json::parse(results[i]).value("error", ""), expected[i]))
+            << results[i];
+    }
+    json cut = json::parse(results[4]);
+    EXPECT_EQ(cut.value("note", ""), "1 value was cut to its first 4 KiB.");
+    EXPECT_EQ(cut.value("truncated", false), true);
     EXPECT_EQ(countMessages(dbPath), 5);
 }
 

@@ -9,7 +9,7 @@ namespace {
 
 TEST(QuestionWords, KeepsTheWordsWorthSearching) {
     struct Case {
-        const char* question;
+        std::string question;
         std::vector<std::string> words;
     };
     const Case cases[] = {
@@ -21,6 +21,8 @@ TEST(QuestionWords, KeepsTheWordsWorthSearching) {
         {"what is it?", {}},
         {"  ?!  ", {}},
         {"didn't she know", {}},
+        {"dinner " + std::string(65, 'x') + " " + std::string(64, 'y'),
+         {"dinner", std::string(64, 'y')}},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(questionWords(c.question), c.words) << c.question;

@@ -3,6 +3,7 @@
 #include "tests/helper/HelperTestSupport.hpp"
 #include "tests/support/TempDir.hpp"
 
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace orlune::helper {
@@ -67,17 +68,38 @@ TEST_F(ShadowDBToolsTest, AllowsPragmasThatOnlyReadTheSchema) {
     EXPECT_EQ(tools.query("PRAGMA user_version", 0).rows.size(), 1u);
 }
 
-TEST_F(ShadowDBToolsTest, StopsAStatementPastTheDeadline) {
+TEST_F(ShadowDBToolsTest, StopsStatementsAndSearchesPastTheDeadline) {
     ShadowDBTools tools(path);
     tools.setDeadline(ShadowDBTools::Clock::now());
-    try {
-        tools.query("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n) "
-                    "SELECT count(*) FROM n",
-                    1);
-        ADD_FAILURE() << "the endless query finished";
-    } catch (const ShadowToolError& error) {
-        EXPECT_NE(std::string(error.what()).find("time limit"), std::string::npos) << error.what();
+    const std::pair<std::function<void()>, const char*> cases[] = {
+        {[&] {
+             tools.query("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n) "
+                         "SELECT count(*) FROM n",
+                         1);
+         },
+         "time limit"},
+        {[&] { tools.query("SELECT guid FROM messages", 10); }, "time limit"},
+        {[&] { tools.search("\"dinner\"", 10); }, "The search took longer than 0 s"},
+    };
+    for (const auto& [call, fragment] : cases) {
+        try {
+            call();
+            ADD_FAILURE() << "finished past the deadline: " << fragment;
+        } catch (const ShadowToolError& error) {
+            EXPECT_NE(std::string(error.what()).find(fragment), std::string::npos) << error.what();
+        }
     }
+}
+
+TEST_F(ShadowDBToolsTest, ValuesAndResultsAreBounded) {
+    ShadowDBTools tools(path);
+    EXPECT_THROW(tools.query("SELECT printf('%.*c', 999999999, 'x') FROM messages", 5),
+                 ShadowToolError);
+    QueryTable cut = tools.query("SELECT printf('%.*c', 5000, 'x'), guid FROM messages", 2);
+    ASSERT_EQ(cut.rows.size(), 2u);
+    EXPECT_EQ(cut.rows[0][0].get<std::string>().size(), ShadowDBTools::kCellBytes);
+    EXPECT_EQ(cut.cut, "2 values were cut to their first 4 KiB.");
+    EXPECT_EQ(tools.query("SELECT guid FROM messages", 0).cut, "");
 }
 
 TEST_F(ShadowDBToolsTest, SearchRanksAndToleratesBadSyntax) {

@@ -2,11 +2,14 @@
 
 #include "OrluneRLM/RLMHelperError.hpp"
 #include "tests/rlm/RlmTestFolder.hpp"
+#include "tests/support/ProcessRun.hpp"
 
 #include <QtConcurrent/QtConcurrent>
 #include <atomic>
+#include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace orlune::rlm {
 namespace {
@@ -119,7 +122,18 @@ TEST_F(RLMHelperRunnerTest, ResponsesAndFailures) {
         {"answer of two spaces", R"(printf '%s' '{"answer":"  "}')", std::nullopt,
          "RLM helper returned no output."},
         {"empty object", "printf '{}'", std::nullopt, "RLM helper returned no output."},
+        // What a login shell's profile prints before the helper runs is skipped.
+        {"profile output before the response",
+         R"(printf 'Welcome to zsh\n{ not json\n{"answer":"ok"}\n')",
+         HelperResult{"ok", std::nullopt}, ""},
+        {"profile output before a pretty-printed response",
+         R"(printf 'nvm: using node 20\n{\n  "answer": "ok",\n  "error": null\n}\n')",
+         HelperResult{"ok", std::nullopt}, ""},
+        {"profile output and no response", R"(printf 'Welcome\n{ not json\n')", std::nullopt,
+         "RLM helper response decode failed: ..."},
         {"text around the JSON", R"(printf 'Thinking...\n{"answer":"x"}\nDone.\n')", std::nullopt,
+         "RLM helper response decode failed: ..."},
+        {"text before the JSON on its line", R"(printf 'noise {"answer":"x"}')", std::nullopt,
          "RLM helper response decode failed: ..."},
         {"two objects", R"(printf '%s' '{"answer":"x"}{"answer":"y"}')", std::nullopt,
          "RLM helper response decode failed: ..."},
@@ -393,6 +407,106 @@ TEST_F(RLMHelperRunnerTest, HelpersThatDoNotReadTheRequestDoNotHurtTheCaller) {
                       .run(question, dbPath());
               }),
               "RLM helper failed: gave up");
+}
+
+TEST_F(RLMHelperRunnerTest, SkippedProfileOutputIsLoggedBySizeOnly) {
+    directRunner(R"(printf 'secret motd line\nsecond line\n{"answer":"ok"}')").run("Q", dbPath());
+    const auto entries = folder.loggedEntries();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[1]["message"], "rlm_helper_output_skipped");
+    EXPECT_EQ(entries[1]["level"], "warning");
+    EXPECT_EQ(entries[1]["skipped_bytes"], "29");
+    EXPECT_EQ(entries[1]["skipped_lines"], "2");
+    EXPECT_EQ(readFile(folder.file("log.jsonl")).find("motd"), std::string::npos);
+}
+
+TEST_F(RLMHelperRunnerTest, HelpersPastTheirBoundsAreEndedWithWhatTheyStarted) {
+    // Each helper leaves a child behind first, which must die with it.
+    const std::string child = R"(sleep 30 & echo $! > "$OUT/child.pid"; )";
+    const struct {
+        const char* name;
+        std::string script;
+        std::string error;
+        const char* reason;
+    } cases[] = {
+        {"runs past the time limit", child + "sleep 30",
+         "RLM helper did not answer within 0.4 seconds and was stopped.", "time_limit"},
+        {"floods standard output", child + "cat >/dev/null; exec head -c 20000000 /dev/zero",
+         "RLM helper's reply was larger than 16 MB, so the helper was stopped.", "output_limit"},
+        {"floods standard error", child + "head -c 20000000 /dev/zero >&2; sleep 30",
+         "RLM helper wrote more than 16 MB of diagnostics, so the helper was stopped.",
+         "error_output_limit"},
+        {"closes its streams and runs on", child + "exec <&- >&- 2>&-; sleep 30",
+         "RLM helper did not answer within 0.4 seconds and was stopped.", "time_limit"},
+        {"keeps its output open through a child",
+         R"(sleep 30 & echo $! > "$OUT/child.pid"; printf '{"answer":"early"}')",
+         "RLM helper did not answer within 0.4 seconds and was stopped.", "time_limit"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(folder.file("child.pid"));
+        RlmTestFolder::writeScript(helperPath(), c.script);
+        RLMHelperRunner::Seams limited = seams();
+        limited.timeLimit = std::chrono::milliseconds(400);
+        const RLMHelperRunner runner("key", Env{}, limited);
+        EXPECT_EQ(describe([&] { runner.run("Q", dbPath()); }), c.error);
+        const pid_t pid = std::stoi(readFile(folder.file("child.pid")));
+        EXPECT_TRUE(testing::processEnds(pid)) << "the helper's child " << pid << " still runs";
+        const auto stopped = folder.loggedEntries().back();
+        EXPECT_EQ(stopped["message"], "rlm_helper_stopped");
+        EXPECT_EQ(stopped["reason"], c.reason);
+    }
+}
+
+TEST_F(RLMHelperRunnerTest, AStopEndsTheHelperAtOnceOrKeepsItFromStarting) {
+    const RLMHelperRunner runner = directRunner(
+        R"(echo $$ > "$OUT/helper.pid"; sleep 30 & echo $! > "$OUT/child.pid"; sleep 30)");
+    auto stop = std::make_shared<ProcessStop>();
+    std::thread canceller([&] {
+        while (!std::filesystem::exists(folder.file("child.pid"))) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        stop->request();
+        stop->request(); // again: harmless
+    });
+    EXPECT_EQ(describe([&] { runner.run("Q", dbPath(), {}, std::nullopt, stop); }),
+              "The question was cancelled and the helper stopped.");
+    canceller.join();
+    EXPECT_TRUE(testing::processEnds(std::stoi(readFile(folder.file("helper.pid")))));
+    EXPECT_TRUE(testing::processEnds(std::stoi(readFile(folder.file("child.pid")))));
+    EXPECT_EQ(folder.loggedEntries().back()["reason"], "cancelled");
+
+    // Requested before the run: nothing starts.
+    std::filesystem::remove(folder.file("helper.pid"));
+    EXPECT_EQ(describe([&] { runner.run("Q", dbPath(), {}, std::nullopt, stop); }),
+              "The question was cancelled and the helper stopped.");
+    EXPECT_FALSE(std::filesystem::exists(folder.file("helper.pid")));
+}
+
+TEST(RLMHelperRunnerTimeLimit, FollowsTheHelpersOwnDeadline) {
+    using std::chrono::milliseconds;
+    const struct {
+        std::optional<std::string> deadline;
+        milliseconds expected;
+    } cases[] = {
+        {std::nullopt, milliseconds(332000)},
+        {"10", milliseconds(13000)},
+        {"0.5", milliseconds(2550)},
+        {" 20", milliseconds(24000)},  // read as the helper reads it
+        {"20 ", milliseconds(332000)}, // which ignores this
+        {"soon", milliseconds(332000)},
+        {"-5", milliseconds(332000)},
+        {"0", milliseconds(332000)},
+        {"1e9", milliseconds(95042000)}, // at most a day, plus its share
+    };
+    for (const auto& c : cases) {
+        Env env;
+        if (c.deadline) {
+            env["ORLUNE_RLM_DEADLINE_SECONDS"] = *c.deadline;
+        }
+        EXPECT_EQ(RLMHelperRunner::helperTimeLimit(env), c.expected)
+            << c.deadline.value_or("unset");
+    }
 }
 
 class RecordingLauncher final : public ProcessLauncher {

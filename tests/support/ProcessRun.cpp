@@ -1,13 +1,17 @@
 #include "tests/support/ProcessRun.hpp"
+
 #include "tests/support/TempDir.hpp"
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -96,6 +100,30 @@ int unusedPort() {
     ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
     ::close(s);
     return ntohs(address.sin_port);
+}
+
+namespace {
+
+bool isRunning(int pid) {
+    if (::kill(pid, 0) != 0) {
+        return false;
+    }
+#ifdef __linux__
+    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    const size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+#else
+    return true;
+#endif
+}
+
+} // namespace
+
+bool processEnds(int pid) {
+    for (int i = 0; i < 300 && isRunning(pid); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return !isRunning(pid);
 }
 
 } // namespace orlune::testing

@@ -34,4 +34,8 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
 // A port on 127.0.0.1 where nothing listens (bound, then released).
 int unusedPort();
 
+// Whether the process `pid` has stopped running within a few seconds: it is
+// gone, or a zombie its new parent has not reaped yet.
+bool processEnds(int pid);
+
 } // namespace orlune::testing
