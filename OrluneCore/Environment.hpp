@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <system_error>
 
 namespace orlune::core {
 
@@ -34,5 +35,11 @@ std::string joinPath(const std::string& base, const std::string& relative);
 
 // True when any file-system entry (file, folder, link target) exists at `path`.
 bool pathExists(const std::string& path);
+
+// Creates the folder `path` and every missing parent, each new one with mode
+// 0700 (owner only); existing folders are left as they are. Returns the
+// system's error (ENOTDIR when a file is in the way), or no error when the
+// folder exists afterwards.
+std::error_code createPrivateFolders(const std::string& path);
 
 } // namespace orlune::core

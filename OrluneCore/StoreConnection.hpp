@@ -6,9 +6,20 @@
 
 #include "OrluneCore/SQLite.hpp"
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace orlune::core {
+
+// The "file:" URI that names exactly `path`, followed by "?" and `query`
+// when `query` is not empty, for sqlite3_open_v2 with SQLITE_OPEN_URI. Every
+// byte of the path other than letters, digits, "-._~" and "/" is
+// percent-encoded, so that "%", "?", "#", spaces and non-ASCII letters in
+// folder names are read literally and a relative path that begins "file:" is
+// a file name; repeated leading slashes become one (a "file://" URI would
+// name a host).
+std::string fileUri(const std::string& path, std::string_view query);
 
 // The "file:" URI that names exactly `path` for sqlite3_open_v2 with
 // SQLITE_OPEN_URI, with "mode=ro" and, when `immutable`, "immutable=1".
@@ -17,6 +28,17 @@ namespace orlune::core {
 // folder names are read literally; repeated leading slashes become one (a
 // "file://" URI would name a host).
 std::string readOnlyFileUri(const std::string& path, bool immutable);
+
+// True when nothing exists at `path`, nor at the end of its symbolic links:
+// the only case in which a database file is "not found".
+bool fileMissing(const std::string& path);
+
+// Why the entry at `path` cannot be read as a database file: a folder, a
+// FIFO, socket or device (reading a FIFO would wait for ever), symbolic links
+// that loop, or the reason the system gives for not reaching it. Each text
+// names the path. Absent for a regular file (links followed) and when nothing
+// is there.
+std::optional<std::string> fileProblem(const std::string& path);
 
 // Opens the file at `path` read-only and reads its schema, so that a file
 // that cannot be read fails here rather than at the first query. The
@@ -30,10 +52,12 @@ std::string readOnlyFileUri(const std::string& path, bool immutable);
 // The immutable open is also the fallback when the plain open cannot read the
 // file for want of those files or of write access to them.
 //
-// Returns the open connection, or an empty one with `failure` set to SQLite's
-// message followed by what was tried and why ("... is not an SQLite
-// database", a truncated file, both opens failing). `path` must exist; the
-// caller checks that first. Any thread; the connection is the caller's.
+// Returns the open connection, or an empty one with `failure` set to the
+// fileProblem() of the path (a folder, a FIFO, looping links: SQLite is not
+// called), or to SQLite's message followed by what was tried and why ("...
+// is not an SQLite database", a truncated file, both opens failing). `path`
+// must exist; the caller checks that first (fileMissing). Any thread; the
+// connection is the caller's.
 sqlite::Connection openStoreReadOnly(const std::string& path, std::string& failure);
 
 } // namespace orlune::core

@@ -28,9 +28,10 @@ constexpr const char* kHelp =
     "rejects it outside quotes, and a rejected query finds nothing.\n"
     "\n"
     "Options:\n"
-    "  --shadow-db PATH  the shadow database (default: the one `orlune sync`\n"
-    "                    writes: $SHADOW_DB_PATH, else Orlune/shadow.db in your\n"
-    "                    per-user data folder). It is opened read-only.\n"
+    "  --shadow-db PATH  the shadow database (default: $SHADOW_DB_PATH, else\n"
+    "                    OrluneRLM/shadow.db in your per-user data folder: the\n"
+    "                    one `orlune sync`, `orlune ask` and the app use). It\n"
+    "                    is opened read-only.\n"
     "  --limit N         at most N hits (default 10)\n"
     "  --json            one JSON object per hit, with the keys guid, chat_id,\n"
     "                    chat_name, sender, text, timestamp, is_from_me,\n"
@@ -58,7 +59,7 @@ int runSearch(const std::vector<std::string>& args) {
     if (!options.onePositional("a QUERY is needed", "give the QUERY as one argument (quote it)")) {
         return 2;
     }
-    return withShadowForReading(options.value("--shadow-db"), [&](core::ShadowDB& db) {
+    return withShadowForReading(options.value("--shadow-db"), [&](core::ShadowDBReader& db) {
         auto results = db.search(options.positional()[0], limit.value_or(kDefaultLimit));
         if (options.flag("--json")) {
             for (const auto& hit : results) {

@@ -22,19 +22,10 @@ nlohmann::json cell(const core::SQLiteValue& value) {
     return nullptr;
 }
 
-// Runs `operation`, turning the database's errors into ShadowToolError.
-template <typename Operation> auto translated(Operation&& operation) -> decltype(operation()) {
-    try {
-        return operation();
-    } catch (const core::ShadowDB::Error& error) {
-        throw ShadowToolError(error.what());
-    }
-}
-
 } // namespace
 
 ShadowDBTools::ShadowDBTools(const std::string& path)
-    : db_(translated([&] { return core::ShadowDB::openReadOnly(path); })) {}
+    : db_(std::make_unique<core::ShadowDBReader>(path)) {}
 
 QueryTable ShadowDBTools::query(const std::string& sql, int limit) {
     auto now = Clock::now();
@@ -43,8 +34,7 @@ QueryTable ShadowDBTools::query(const std::string& sql, int limit) {
         auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - now);
         budget = std::clamp(remaining, std::chrono::milliseconds(1), kStatementBudget);
     }
-    core::ShadowQueryResult result =
-        translated([&] { return db_->executeReadOnly(sql, limit, budget); });
+    core::ShadowQueryResult result = db_->executeReadOnly(sql, limit, budget);
     QueryTable table;
     table.columns = result.columns;
     for (const auto& row : result.rows) {
@@ -61,7 +51,7 @@ QueryTable ShadowDBTools::query(const std::string& sql, int limit) {
 
 std::vector<MessageHit> ShadowDBTools::search(const std::string& match, int limit) {
     std::vector<MessageHit> hits;
-    for (core::SearchResult& result : translated([&] { return db_->search(match, limit); })) {
+    for (core::SearchResult& result : db_->search(match, limit)) {
         MessageHit hit;
         hit.guid = std::move(result.guid);
         hit.chatId = std::move(result.chatId);
@@ -77,12 +67,12 @@ std::vector<MessageHit> ShadowDBTools::search(const std::string& match, int limi
 }
 
 std::vector<std::string> ShadowDBTools::listTables() {
-    return translated([&] { return db_->listTables(); });
+    return db_->listTables();
 }
 
 std::vector<TableColumn> ShadowDBTools::describeTable(const std::string& table) {
     std::vector<TableColumn> columns;
-    for (const core::ColumnInfo& info : translated([&] { return db_->describeTable(table); })) {
+    for (const core::ColumnInfo& info : db_->describeTable(table)) {
         columns.push_back({info.name, info.type, info.notNull});
     }
     return columns;

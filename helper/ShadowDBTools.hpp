@@ -1,12 +1,12 @@
 #pragma once
-// ShadowTools on the shadow database opened read-only (ShadowDB::openReadOnly):
+// ShadowTools on the shadow database opened read-only (core::ShadowDBReader):
 // the file is never created or written, and every statement goes through the
 // core's read-only query surface, which refuses anything that could change the
 // file or the connection and stops statements that run too long.
 //
 // One instance, one connection, used from one thread; closed on destruction.
 
-#include "OrluneCore/ShadowDB.hpp"
+#include "OrluneCore/ShadowDBReader.hpp"
 #include "helper/ShadowTools.hpp"
 
 #include <chrono>
@@ -21,8 +21,9 @@ public:
     // Longest time one statement may run.
     static constexpr std::chrono::milliseconds kStatementBudget{10000};
 
-    // Opens `path` read-only. Throws ShadowToolError ("Failed to open
-    // database: " and SQLite's message) when the file is missing or unreadable.
+    // Opens `path` read-only. Throws core::ShadowDBError (failedToOpen) when
+    // the file is missing or unreadable, is not a shadow database or was
+    // written by a newer version.
     explicit ShadowDBTools(const std::string& path);
 
     // Statements still running at `deadline` are stopped and fail.
@@ -34,7 +35,7 @@ public:
     std::vector<TableColumn> describeTable(const std::string& table) override;
 
 private:
-    std::unique_ptr<core::ShadowDB> db_;
+    std::unique_ptr<core::ShadowDBReader> db_;
     Clock::time_point deadline_ = Clock::time_point::max();
 };
 

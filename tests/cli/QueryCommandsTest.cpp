@@ -56,8 +56,8 @@ core::ShadowMessage message(std::string guid, std::string text, std::optional<st
 class ReadVerbs : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::filesystem::create_directories(dir.file("data/Orlune"));
-        shadowPath = dir.file("data/Orlune/shadow.db");
+        std::filesystem::create_directories(dir.file("data/OrluneRLM"));
+        shadowPath = dir.file("data/OrluneRLM/shadow.db");
         core::ShadowDB db(shadowPath);
         db.createSchemaIfNeeded();
         db.insertBatch({message("g1", "Dinner tomorrow at 7?", std::string("Family"), "+15550100", 700),
@@ -176,8 +176,9 @@ TEST(ReadVerbsWithoutDatabase, TheDefaultPathIsNamedAndNotCreated) {
     TempDir dir;
     Result result = runOrlune(dir, {"tables"});
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_THAT(result.err, HasSubstr("No shadow database at " + dir.file("data/Orlune/shadow.db")));
-    EXPECT_FALSE(std::filesystem::exists(dir.file("data/Orlune/shadow.db")));
+    EXPECT_THAT(result.err,
+                HasSubstr("No shadow database at " + dir.file("data/OrluneRLM/shadow.db")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("data/OrluneRLM/shadow.db")));
     Result fromEnv = runOrlune(dir, {"search", "x"}, {{"SHADOW_DB_PATH", dir.file("env.db")}});
     EXPECT_THAT(fromEnv.err, HasSubstr("No shadow database at " + dir.file("env.db")));
 }

@@ -53,27 +53,14 @@ public:
     }
 
 private:
-    void run(const char* sql) {
-        std::string error;
-        if (sqlite::exec(db_.get(), sql, error) != SQLITE_OK) {
-            throw std::runtime_error(error);
-        }
-    }
+    void run(const char* sql) { db_.exec(sql); }
     int64_t integer(const std::string& sql) {
-        sqlite::Statement statement;
-        if (statement.prepare(db_.get(), sql) != SQLITE_OK) {
-            throw std::runtime_error(db_.errorMessage());
+        sqlite::Statement statement = db_.prepare(sql);
+        if (!statement.step()) {
+            throw std::runtime_error("no row: " + sql);
         }
-        int rc = statement.step();
-        if (rc != SQLITE_ROW) {
-            throw std::runtime_error(db_.errorMessage());
-        }
-        int64_t value = statement.columnInt64(0);
-        while ((rc = statement.step()) == SQLITE_ROW) {
-        }
-        if (rc != SQLITE_DONE) {
-            throw std::runtime_error(db_.errorMessage());
-        }
+        const int64_t value = statement.columnInt64(0);
+        statement.run();
         return value;
     }
 

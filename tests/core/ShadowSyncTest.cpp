@@ -423,15 +423,15 @@ TEST(ShadowSyncPaths, AbsentPathsTakeTheDefaultsOnceAtConstruction) {
 
     ShadowSync defaults(std::nullopt, std::nullopt, environment);
     EXPECT_EQ(defaults.sourceDatabasePath(), dir.file("home") + "/Library/Messages/chat.db");
-    EXPECT_EQ(defaults.databasePath(), dir.file("data") + "/Orlune/shadow.db");
-    EXPECT_TRUE(std::filesystem::is_directory(dir.file("data") + "/Orlune"));
+    EXPECT_EQ(defaults.databasePath(), dir.file("data") + "/OrluneRLM/shadow.db");
+    EXPECT_TRUE(std::filesystem::is_directory(dir.file("data") + "/OrluneRLM"));
 
     environment.variables = {{"CHAT_DB_PATH", "/elsewhere/chat.db"},
                              {"SHADOW_DB_PATH", "/elsewhere/shadow.db"}};
     ShadowSync fromVariables(std::nullopt, std::nullopt, environment);
     EXPECT_EQ(fromVariables.sourceDatabasePath(), "/elsewhere/chat.db");
     EXPECT_EQ(fromVariables.databasePath(), "/elsewhere/shadow.db");
-    EXPECT_EQ(defaults.databasePath(), dir.file("data") + "/Orlune/shadow.db");
+    EXPECT_EQ(defaults.databasePath(), dir.file("data") + "/OrluneRLM/shadow.db");
 
     ShadowSync given("a.db", "b.db", environment);
     EXPECT_EQ(given.sourceDatabasePath(), "a.db");

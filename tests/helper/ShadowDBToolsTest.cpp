@@ -54,7 +54,7 @@ TEST_F(ShadowDBToolsTest, RefusesEverythingThatCouldWrite) {
         "   \n ",
     };
     for (const std::string& sql : refused) {
-        EXPECT_THROW(tools.query(sql, 10), ShadowToolError) << sql;
+        EXPECT_THROW(tools.query(sql, 10), core::ShadowDBError) << sql;
     }
     EXPECT_EQ(orlune::testing::countMessages(path), 5);
     EXPECT_FALSE(std::filesystem::exists(dir.file("other.db")));
@@ -75,7 +75,7 @@ TEST_F(ShadowDBToolsTest, StopsAStatementPastTheDeadline) {
                     "SELECT count(*) FROM n",
                     1);
         ADD_FAILURE() << "the endless query finished";
-    } catch (const ShadowToolError& error) {
+    } catch (const core::ShadowDBError& error) {
         EXPECT_NE(std::string(error.what()).find("time limit"), std::string::npos) << error.what();
     }
 }
@@ -105,7 +105,7 @@ TEST_F(ShadowDBToolsTest, DescribesTables) {
     EXPECT_EQ(columns[1].type, "TEXT");
     EXPECT_TRUE(columns[1].notNull);
     EXPECT_TRUE(tools.describeTable("no_such_table").empty());
-    EXPECT_THROW(tools.describeTable("messages); DROP TABLE messages"), ShadowToolError);
+    EXPECT_THROW(tools.describeTable("messages); DROP TABLE messages"), core::ShadowDBError);
 }
 
 TEST(ShadowDBToolsOpen, MissingFileIsNotCreated) {
@@ -113,7 +113,7 @@ TEST(ShadowDBToolsOpen, MissingFileIsNotCreated) {
     try {
         ShadowDBTools tools(dir.file("absent.db"));
         ADD_FAILURE() << "opened a missing file";
-    } catch (const ShadowToolError& error) {
+    } catch (const core::ShadowDBError& error) {
         EXPECT_EQ(std::string(error.what()).rfind("Failed to open database: ", 0), 0u)
             << error.what();
     }

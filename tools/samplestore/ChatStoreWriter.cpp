@@ -237,8 +237,10 @@ void ChatStoreWriter::open(const std::string& path, int flags) {
 void ChatStoreWriter::prepareStatements() {
     statements_ = std::make_unique<Statements>();
     auto prepare = [this](Statement& statement, const char* sql) {
-        if (statement.prepare(db_, sql) != SQLITE_OK) {
-            throw ChatStoreError(core::sqlite::errorMessage(db_));
+        try {
+            statement.prepare(db_, sql);
+        } catch (const core::sqlite::Error& error) {
+            throw ChatStoreError(error.what());
         }
     };
     prepare(statements_->handle, kInsertHandle);
@@ -270,9 +272,10 @@ void ChatStoreWriter::close() {
 }
 
 void ChatStoreWriter::execute(const std::string& sql) {
-    std::string error;
-    if (core::sqlite::exec(db_, sql.c_str(), error) != SQLITE_OK) {
-        throw ChatStoreError(error);
+    try {
+        core::sqlite::exec(db_, sql);
+    } catch (const core::sqlite::Error& error) {
+        throw ChatStoreError(error.what());
     }
 }
 
@@ -288,13 +291,16 @@ void ChatStoreWriter::commit() {
 
 namespace {
 
-void run(sqlite3* db, Statement& statement) {
-    const int rc = statement.step();
+void run(sqlite3*, Statement& statement) {
+    try {
+        statement.run();
+    } catch (const core::sqlite::Error& error) {
+        statement.reset();
+        statement.clearBindings();
+        throw ChatStoreError(error.what());
+    }
     statement.reset();
     statement.clearBindings();
-    if (rc != SQLITE_DONE) {
-        throw ChatStoreError(core::sqlite::errorMessage(db));
-    }
 }
 
 void bindOptionalBlob(Statement& statement, int index, const std::optional<std::string>& bytes) {

@@ -508,12 +508,15 @@ SampleStoreSummary appendSampleMessages(const std::string& path, int64_t count, 
     int64_t lastDate = kHistoryEnd;
     {
         core::sqlite::Statement statement;
-        if (statement.prepare(
+        try {
+            statement.prepare(
                 writer.connection(),
-                "SELECT COALESCE(MAX(ROWID), 0), COALESCE(MAX(date), 0) FROM message") !=
-                SQLITE_OK ||
-            statement.step() != SQLITE_ROW) {
-            throw ChatStoreError(core::sqlite::errorMessage(writer.connection()));
+                "SELECT COALESCE(MAX(ROWID), 0), COALESCE(MAX(date), 0) FROM message");
+            if (!statement.step()) {
+                throw ChatStoreError("the store's message table gave no row");
+            }
+        } catch (const core::sqlite::Error& error) {
+            throw ChatStoreError(error.what());
         }
         lastRowid = statement.columnInt64(0);
         if (lastRowid > 0) {
