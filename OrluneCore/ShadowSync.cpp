@@ -91,8 +91,11 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
                                       storeMaxRowid > 0 ? reader.guidAt(storeMaxRowid)
                                                         : std::nullopt};
 
-    PassLock lock(shadowDBPath_);
+    // Opening checks the file by reading only (another program's file is
+    // refused before the lock file is made beside it); everything written
+    // from the schema on is written under the lock.
     ShadowDB shadow(shadowDBPath_);
+    PassLock lock(shadowDBPath_);
     shadow.createSchemaIfNeeded();
 
     // Which store the database copies. Another store is refused before

@@ -1,18 +1,17 @@
 // Runs the built `orlune` binary's read-only verbs (search, sql, tables,
 // describe) on a shadow database, and its benchmark verb on a corpus file.
 
-#include "tests/cli/RunOrlune.hpp"
-#include "tests/support/TempDir.hpp"
 #include "OrluneCore/BenchmarkMetrics.hpp"
 #include "OrluneCore/ShadowDB.hpp"
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
+#include "tests/cli/RunOrlune.hpp"
+#include "tests/support/DatabaseProbe.hpp"
+#include "tests/support/TempDir.hpp"
 
 #include <filesystem>
-#include <sstream>
-
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 namespace orlune::cli {
 namespace {
@@ -170,6 +169,23 @@ TEST_F(ReadVerbs, ErrorsGoToStandardErrorAndNothingIsWritten) {
     EXPECT_EQ(databaseBytes(), before);
     EXPECT_FALSE(std::filesystem::exists(dir.file("x.db")));
     EXPECT_FALSE(std::filesystem::exists(dir.file("absent.db")));
+}
+
+// A damaged shadow database is an error naming the damage, never "No
+// messages match.".
+TEST_F(ReadVerbs, ADamagedDatabaseIsAnErrorThatNamesTheDamage) {
+    { core::ShadowDB checkpoint(shadowPath); } // the last close folds the log into the file
+    orlune::testing::damagePage(
+        shadowPath, orlune::testing::DatabaseProbe(shadowPath).leafPages("messages").at(0));
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"search", "dinner"},
+          std::vector<std::string>{"sql", "SELECT text FROM messages"}}) {
+        Result result = runOrlune(dir, args);
+        EXPECT_EQ(result.exitCode, 1) << args[0];
+        EXPECT_THAT(result.err, HasSubstr("database disk image is malformed")) << args[0];
+        EXPECT_THAT(result.err, HasSubstr(shadowPath + " is damaged")) << args[0];
+        EXPECT_EQ(result.out, "") << args[0];
+    }
 }
 
 TEST(ReadVerbsWithoutDatabase, TheDefaultPathIsNamedAndNotCreated) {

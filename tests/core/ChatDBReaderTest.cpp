@@ -7,6 +7,7 @@
 #include "tools/samplestore/TypedStreamWriter.hpp"
 
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 
@@ -297,6 +298,47 @@ TEST_F(ChatDBReaderTest, BusyStoreEndsThePageQuietly) {
     EXPECT_EQ(page.lastRawRowid, 0);
     other.exec("ROLLBACK");
     EXPECT_EQ(reader.fetchMessages(0, 0, 10).rawRowCount, 1);
+}
+
+// Reads that used to end quietly at a failed step, answering with the rows
+// (or the count of 0) they had: on a damaged store each one fails.
+TEST_F(ChatDBReaderTest, ReadsOfADamagedStoreFailInsteadOfAnsweringShort) {
+    store().beginTransaction();
+    for (int64_t i = 1; i <= 600; ++i) {
+        message(i, i, "message number " + std::to_string(i) + " " + std::string(200, 'x'));
+    }
+    for (int64_t handle = 10; handle < 3000; ++handle) {
+        store().addHandle(
+            {handle, "member" + std::to_string(handle) + "@example.com", std::string("iMessage")});
+        store().addChatMember(2, handle);
+    }
+    store().commit();
+    store().close();
+    {
+        testing::DatabaseProbe probe(path_);
+        for (const auto& row : probe.rows("SELECT name FROM sqlite_master WHERE type IN "
+                                          "('table', 'index') AND tbl_name IN "
+                                          "('message', 'chat_handle_join')")) {
+            const std::vector<int64_t> leaves = probe.leafPages(row.at(0));
+            if (leaves.size() > 1) {
+                testing::damagePage(path_, leaves[leaves.size() / 2]);
+            }
+        }
+    }
+    ChatDBReader reader(path_);
+    const std::pair<const char*, std::function<void()>> reads[] = {
+        {"fetchChatParticipants", [&] { reader.fetchChatParticipants(); }},
+        {"totalMessageCount", [&] { reader.totalMessageCount(); }},
+    };
+    for (const auto& [name, read] : reads) {
+        try {
+            read();
+            ADD_FAILURE() << name << " answered";
+        } catch (const ChatDBReader::Error& e) {
+            EXPECT_EQ(e.kind(), ChatDBReader::Error::Kind::queryFailed) << name;
+            EXPECT_STREQ(e.what(), "Query failed: database disk image is malformed") << name;
+        }
+    }
 }
 
 TEST_F(ChatDBReaderTest, CorruptionPartWayThrowsAfterTheEarlierPages) {

@@ -1,10 +1,9 @@
 #include "OrluneCore/ShadowDB.hpp"
-
 #include "tests/support/TempDir.hpp"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace orlune::core {
 namespace {
@@ -111,6 +110,7 @@ TEST_F(ShadowDBQueryTest, SchemaTablesAndColumns) {
 }
 
 TEST_F(ShadowDBQueryTest, ReadOnlyOpenReadsAndSearchesButNeverWrites) {
+    const mode_t previousMask = ::umask(022);
     {
         ShadowDB writer(path);
         writer.executeReadOnly("SELECT 1", 1);
@@ -126,7 +126,7 @@ TEST_F(ShadowDBQueryTest, ReadOnlyOpenReadsAndSearchesButNeverWrites) {
         EXPECT_FALSE(db.listTables().empty());
         EXPECT_THROW(db.executeReadOnly("PRAGMA journal_mode = DELETE", 0), ShadowDB::Error);
     }
-    // The database is untouched. A reader of a WAL database may leave the
+    // The database is untouched. A reader of a WAL database leaves the
     // (empty) write-ahead log and shared-memory index behind, as any SQLite
     // reader does; nothing else appears.
     auto after = snapshot();
@@ -134,9 +134,18 @@ TEST_F(ShadowDBQueryTest, ReadOnlyOpenReadsAndSearchesButNeverWrites) {
     if (after.count("shadow.db-wal")) {
         EXPECT_EQ(std::filesystem::file_size(dir.file("shadow.db-wal")), 0u);
     }
+    // Those two take the database's own mode: owner-only, whatever the umask.
+    for (const char* sidecar : {"shadow.db-wal", "shadow.db-shm"}) {
+        ASSERT_TRUE(after.count(sidecar)) << sidecar;
+        EXPECT_EQ(std::filesystem::status(dir.file(sidecar)).permissions(),
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
+            << sidecar;
+    }
     after.erase("shadow.db-wal");
     after.erase("shadow.db-shm");
     EXPECT_EQ(after, before);
+
+    ::umask(previousMask);
 
     // A writer keeps going while a read-only connection is open.
     ShadowDBReader reader(path);

@@ -324,6 +324,58 @@ TEST_F(ShadowDBTest, ErrorsCarryTheirKindAndDescription) {
     }
 }
 
+// Reads that used to stop at a failed step and answer with what they had (a
+// count of 0, a cursor of (0, 0), a short member list, fewer hits): on a
+// damaged file each one is an error that names the damage.
+TEST_F(ShadowDBTest, EveryReadOfADamagedFileFailsInsteadOfAnsweringShort) {
+    {
+        auto db = openWithSchema();
+        std::vector<ShadowMessage> batch;
+        for (int i = 0; i < 2000; ++i) {
+            batch.push_back(message(std::to_string(i), "some words " + std::string(300, 'w')));
+        }
+        db->insertBatch(batch);
+        std::vector<ChatParticipant> members;
+        for (int i = 0; i < 600; ++i) {
+            members.emplace_back(
+                "big-chat", i, "member" + std::to_string(i) + std::string(100, 'm'), std::nullopt);
+        }
+        db->replaceChatParticipants(members);
+        db->updateSyncState(500, 7, 2000);
+    }
+    {
+        Inspector inspect(path);
+        for (const char* btree : {"messages", "chat_participants", "sync_state", "sync_marks"}) {
+            const std::vector<int64_t> leaves = inspect.leafPages(btree);
+            ASSERT_FALSE(leaves.empty()) << btree;
+            orlune::testing::damagePage(path, leaves[leaves.size() / 2]);
+        }
+    }
+    ShadowDBReader db(path);
+    const std::pair<const char*, std::function<void()>> reads[] = {
+        {"messageCount", [&] { db.messageCount(); }},
+        {"lastSyncWatermark", [&] { db.lastSyncWatermark(); }},
+        {"syncMarks", [&] { db.syncMarks(); }},
+        {"fetchChatParticipants", [&] { db.fetchChatParticipants("big-chat"); }},
+        {"search", [&] { db.search("words", -1); }},
+        {"executeReadOnly", [&] { db.executeReadOnly("SELECT guid, text FROM messages", 5000); }},
+    };
+    for (const auto& [name, read] : reads) {
+        try {
+            read();
+            ADD_FAILURE() << name << " answered";
+        } catch (const ShadowDB::Error& error) {
+            EXPECT_EQ(error.kind(), ShadowDB::Error::Kind::queryFailed) << name;
+            EXPECT_THAT(error.what(), ::testing::HasSubstr("database disk image is malformed"))
+                << name;
+            EXPECT_THAT(error.what(), ::testing::HasSubstr("(the shadow database " + path +
+                                                           " is damaged; delete it and sync "
+                                                           "again to rebuild it)"))
+                << name;
+        }
+    }
+}
+
 mode_t modeOf(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
