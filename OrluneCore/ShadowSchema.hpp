@@ -18,8 +18,11 @@
 //      the version before (tests/core/ShadowSchemaTest.cpp).
 // Each step runs in one transaction together with its version bump, so a
 // process stopped during an upgrade leaves the version before or after the
-// step, never a mix. Steps never read the messaging store; anything a new
-// column needs from it is filled by the next sync.
+// step, never a mix. Steps never read the messaging store: what a new column
+// needs from it is filled by the next sync. A step that needs every stored
+// message read again sets the cursor back in SQL (sync_state's
+// last_timestamp and last_rowid and every sync_marks column to 0); the next
+// sync then copies the whole store, replacing each message by guid.
 
 #include "OrluneCore/SQLite.hpp"
 
