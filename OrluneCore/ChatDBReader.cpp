@@ -65,7 +65,7 @@ std::string ChatDBReader::defaultChatDBPath(const Environment& environment) {
 
 ChatDBReader::ChatDBReader(const std::optional<std::string>& path, const Environment& environment)
     : path_(path ? *path : defaultChatDBPath(environment)) {
-    if (fileMissing(path_)) {
+    if (pathIsMissing(path_)) {
         throw Error::databaseNotFound();
     }
     std::string failure;

@@ -178,7 +178,8 @@ public:
     // called), failedToOpen when the store cannot be opened or read: a folder,
     // a FIFO or device, symbolic links that loop (each named as such, without
     // calling SQLite), or SQLite's message, with what was tried and why ("file
-    // is not a database", a truncated file, both opens failing).
+    // is not a database", a truncated file, both opens failing, the system
+    // refusing access, which a path it refuses even to examine also gets).
     explicit ChatDBReader(const std::optional<std::string>& path = std::nullopt,
                           const Environment& environment = Environment::process());
     ChatDBReader(const ChatDBReader&) = delete;

@@ -1,11 +1,10 @@
 #include "OrluneCore/Environment.hpp"
 
+#include <cerrno>
+#include <cstdlib>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
 
 namespace orlune::core {
 
@@ -75,9 +74,10 @@ bool pathExists(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0;
 }
 
-} // namespace orlune::core
-
-namespace orlune::core {
+bool pathIsMissing(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR);
+}
 
 std::error_code createPrivateFolders(const std::string& path) {
     if (path.empty()) {

@@ -36,6 +36,12 @@ std::string joinPath(const std::string& base, const std::string& relative);
 // True when any file-system entry (file, folder, link target) exists at `path`.
 bool pathExists(const std::string& path);
 
+// True when nothing is at `path` (stat fails with ENOENT or ENOTDIR). Unlike
+// !pathExists, false when the system refuses to say (EPERM, EACCES: on macOS,
+// files under ~/Library/Messages for a program without Full Disk Access), so
+// that such a path is reported as refused rather than as missing.
+bool pathIsMissing(const std::string& path);
+
 // Creates the folder `path` and every missing parent, each new one with mode
 // 0700 (owner only); existing folders are left as they are. Returns the
 // system's error (ENOTDIR when a file is in the way), or no error when the

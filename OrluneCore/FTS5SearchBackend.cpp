@@ -1,6 +1,10 @@
 #include "OrluneCore/FTS5SearchBackend.hpp"
 
+#ifdef __APPLE__
+#include <CommonCrypto/CommonRandom.h>
+#else
 #include <openssl/rand.h>
+#endif
 
 #include <cstdio>
 #include <filesystem>
@@ -13,7 +17,12 @@ namespace {
 // A random (version 4) UUID in upper-case canonical form.
 std::string randomUuid() {
     unsigned char bytes[16];
-    if (RAND_bytes(bytes, sizeof bytes) != 1) {
+#ifdef __APPLE__
+    const bool random = CCRandomGenerateBytes(bytes, sizeof bytes) == kCCSuccess;
+#else
+    const bool random = RAND_bytes(bytes, sizeof bytes) == 1;
+#endif
+    if (!random) {
         std::random_device device;
         for (auto& byte : bytes) {
             byte = static_cast<unsigned char>(device());

@@ -96,11 +96,11 @@ void makeOwnerOnly(const std::string& path) {
 // database, or `target` has -wal/-shm files of its own. Returns why it was
 // not moved, or "" (also when there is nothing to move).
 std::string adoptOldDatabase(const std::string& oldPath, const std::string& target) {
-    if (fileMissing(oldPath) || !fileMissing(target) || fileProblem(oldPath)) {
+    if (pathIsMissing(oldPath) || !pathIsMissing(target) || fileProblem(oldPath)) {
         return {};
     }
     for (const char* sidecar : kSidecars) {
-        if (!fileMissing(target + sidecar)) {
+        if (!pathIsMissing(target + sidecar)) {
             return target + sidecar + " exists without its database";
         }
     }
@@ -122,7 +122,7 @@ std::string adoptOldDatabase(const std::string& oldPath, const std::string& targ
     }
     // Closing the last connection removes the -wal; one still there belongs
     // to a connection of another process.
-    if (!fileMissing(oldPath + kSidecars[0])) {
+    if (!pathIsMissing(oldPath + kSidecars[0])) {
         return oldPath + " is in use";
     }
     if (std::rename(oldPath.c_str(), target.c_str()) != 0) {
@@ -161,7 +161,7 @@ ShadowDB::ShadowDB(const std::optional<std::string>& path, const Environment& en
     if (auto problem = fileProblem(path_)) {
         throw Error(Error::Kind::failedToOpen, *problem);
     }
-    if (fileMissing(path_)) {
+    if (pathIsMissing(path_)) {
         createOwnerOnlyFile(path_);
     }
     if (db_.open(fileUri(path_, ""), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI |

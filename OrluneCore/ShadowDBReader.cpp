@@ -1,5 +1,6 @@
 #include "OrluneCore/ShadowDBReader.hpp"
 
+#include "OrluneCore/Environment.hpp"
 #include "OrluneCore/ShadowSchema.hpp"
 #include "OrluneCore/StoreConnection.hpp"
 
@@ -26,7 +27,7 @@ constexpr std::string_view kSelectParticipants = "SELECT chat_id, handle_id, han
 ShadowDBReader::ShadowDBReader(Unopened, std::string path) : path_(std::move(path)) {}
 
 ShadowDBReader::ShadowDBReader(const std::string& path) : path_(path) {
-    if (fileMissing(path_)) {
+    if (pathIsMissing(path_)) {
         throw Error(Error::Kind::failedToOpen, "unable to open database file: nothing at " + path_);
     }
     if (auto problem = fileProblem(path_)) {

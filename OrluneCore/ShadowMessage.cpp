@@ -1,6 +1,6 @@
 #include "OrluneCore/ShadowMessage.hpp"
 
-#include <openssl/evp.h>
+#include "OrluneCore/Sha256.hpp"
 
 #include <algorithm>
 #include <array>
@@ -58,17 +58,7 @@ std::string ShadowMessage::contentHash() const {
         input += *kinds[i].second;
     }
 
-    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
-    unsigned int digestLength = 0;
-    EVP_Digest(input.data(), input.size(), digest.data(), &digestLength, EVP_sha256(), nullptr);
-
-    static constexpr char hex[] = "0123456789abcdef";
-    std::string out(16, '0');
-    for (size_t i = 0; i < 8; ++i) {
-        out[2 * i] = hex[digest[i] >> 4];
-        out[2 * i + 1] = hex[digest[i] & 0x0F];
-    }
-    return out;
+    return sha256HexPrefix(input, 8);
 }
 
 } // namespace orlune::core

@@ -72,7 +72,7 @@ ShadowSync::ShadowSync(const std::optional<std::string>& chatDBPath,
       shadowDBPath_(shadowDBPath ? *shadowDBPath : ShadowDB::defaultShadowDBPath(environment)) {}
 
 int64_t ShadowSync::performSync(const ProgressCallback& progress) {
-    if (fileMissing(chatDBPath_)) {
+    if (pathIsMissing(chatDBPath_)) {
         throw ShadowSyncError(ShadowSyncError::Kind::chatDBNotFound);
     }
 

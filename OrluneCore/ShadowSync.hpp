@@ -110,12 +110,13 @@ public:
     // shadow database is opened. Returns the number of messages written
     // (new or replacing a copy with the same guid), not the growth of the
     // shadow database. Throws ShadowSyncError (chatDBNotFound when nothing is
-    // at the store's path, and nothing else is touched then; syncFailed when
-    // another pass into the same shadow database is running or the shadow
-    // database copies another store), ChatDBReader::Error or ShadowDB::Error
-    // (a shadow database that is another program's file or was written by a
-    // newer version is refused untouched; an older one is upgraded first);
-    // pages committed before a failure stay, with the cursor after them.
+    // at the store's path, not when the system refuses to examine it, and
+    // nothing else is touched then; syncFailed when another pass into the
+    // same shadow database is running or the shadow database copies another
+    // store), ChatDBReader::Error or ShadowDB::Error (a shadow database that
+    // is another program's file or was written by a newer version is refused
+    // untouched; an older one is upgraded first); pages committed before a
+    // failure stay, with the cursor after them.
     int64_t performSync(const ProgressCallback& progress = {});
 
     // Opens the shadow database read-only (ShadowDBReader), counts its

@@ -65,19 +65,23 @@ StoreFileFacts inspectStoreFile(const std::string& path) {
 }
 
 // Failures of a plain read-only open of a WAL store that an immutable open
-// avoids: the -wal/-shm files missing and not creatable, or not writable.
-bool isWalAccessFailure(int code) {
+// avoids: the -wal/-shm files missing and not creatable, or not writable, or
+// refused to this process.
+bool isWalAccessFailure(int code, int systemErrno) {
     const int primary = code & 0xFF;
     return primary == SQLITE_CANTOPEN || primary == SQLITE_READONLY || primary == SQLITE_IOERR ||
-           primary == SQLITE_BUSY;
+           primary == SQLITE_BUSY || isAccessDenial(code, systemErrno);
 }
 
 // Opens `connection` on `uri` and runs the probe read. Returns SQLite's result
-// code (SQLITE_OK on success) and its message in `message`.
-int openAndProbe(sqlite::Connection& connection, const std::string& uri, std::string& message) {
+// code (SQLITE_OK on success), its message in `message` and the system error
+// behind it in `systemErrno`.
+int openAndProbe(sqlite::Connection& connection, const std::string& uri, std::string& message,
+                 int& systemErrno) {
     int rc = connection.open(uri, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
     if (rc != SQLITE_OK) {
         message = connection.errorMessage();
+        systemErrno = sqlite3_system_errno(connection.get());
         return rc;
     }
     sqlite3_extended_result_codes(connection.get(), 1);
@@ -93,6 +97,7 @@ int openAndProbe(sqlite::Connection& connection, const std::string& uri, std::st
         return SQLITE_ERROR;
     } catch (const sqlite::Error& error) {
         message = error.what();
+        systemErrno = sqlite3_system_errno(connection.get());
         return error.code();
     }
 }
@@ -132,22 +137,14 @@ std::string readOnlyFileUri(const std::string& path, bool immutable) {
     return fileUri(path, immutable ? "mode=ro&immutable=1" : "mode=ro");
 }
 
-bool fileMissing(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR);
-}
-
 std::optional<std::string> fileProblem(const std::string& path) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
-        const int error = errno;
-        if (error == ENOENT || error == ENOTDIR) {
-            return std::nullopt;
-        }
-        if (error == ELOOP) {
-            return path + " cannot be reached: its symbolic links form a loop";
-        }
-        return path + " cannot be reached: " + std::strerror(error);
+        // Nothing there, or the system refusing to say: the open that follows
+        // reports those with its own words.
+        return errno == ELOOP ? std::optional<std::string>(
+                                    path + " cannot be reached: its symbolic links form a loop")
+                              : std::nullopt;
     }
     if (S_ISREG(info.st_mode)) {
         return std::nullopt;
@@ -161,16 +158,34 @@ std::optional<std::string> fileProblem(const std::string& path) {
     return path + " is " + kind + ", not a regular file; only a database file can be read";
 }
 
+bool isAccessDenial(int code, int systemErrno) {
+    const int primary = code & 0xFF;
+    return primary == SQLITE_AUTH || primary == SQLITE_PERM || systemErrno == EPERM ||
+           systemErrno == EACCES;
+}
+
 sqlite::Connection openStoreReadOnly(const std::string& path, std::string& failure) {
+    StoreOpenFailure details;
+    sqlite::Connection connection = openStoreReadOnly(path, details);
+    failure = std::move(details.message);
+    return connection;
+}
+
+sqlite::Connection openStoreReadOnly(const std::string& path, StoreOpenFailure& failure) {
     if (auto problem = fileProblem(path)) {
-        failure = *problem;
+        failure.message = std::move(*problem);
+        failure.code = SQLITE_CANTOPEN;
         return {};
     }
     const StoreFileFacts facts = inspectStoreFile(path);
 
     // Why a failed open failed, in words, after SQLite's own message.
-    auto explain = [&](int code, const std::string& message) {
+    auto explain = [&](int code, int systemErrno, const std::string& message) {
         const int primary = code & 0xFF;
+        if (isAccessDenial(code, systemErrno)) {
+            return message + ": the system refused access to " + path +
+                   " (on macOS, the program reading it needs Full Disk Access)";
+        }
         if (primary == SQLITE_NOTADB) {
             return message + ": " + path + " is not an SQLite database";
         }
@@ -180,38 +195,48 @@ sqlite::Connection openStoreReadOnly(const std::string& path, std::string& failu
         }
         return message;
     };
+    auto fail = [&](int code, int systemErrno, std::string message) {
+        failure.message = std::move(message);
+        failure.code = code;
+        failure.systemErrno = systemErrno;
+        failure.accessDenied = failure.accessDenied || isAccessDenial(code, systemErrno);
+        return sqlite::Connection();
+    };
 
     sqlite::Connection connection;
     std::string message;
+    int systemErrno = 0;
     const bool snapshot =
         facts.walMode && (!pathExists(path + "-wal") || !pathExists(path + "-shm"));
     if (snapshot) {
-        const int code = openAndProbe(connection, readOnlyFileUri(path, true), message);
+        const int code =
+            openAndProbe(connection, readOnlyFileUri(path, true), message, systemErrno);
         if (code != SQLITE_OK) {
-            failure = explain(code, message) +
-                      " (the store is in WAL mode without its -wal and -shm files; "
-                      "it was opened as an immutable snapshot)";
-            return {};
+            return fail(code, systemErrno,
+                        explain(code, systemErrno, message) +
+                            " (the store is in WAL mode without its -wal and -shm files; "
+                            "it was opened as an immutable snapshot)");
         }
         return connection;
     }
-    const int code = openAndProbe(connection, readOnlyFileUri(path, false), message);
+    const int code = openAndProbe(connection, readOnlyFileUri(path, false), message, systemErrno);
     if (code == SQLITE_OK) {
         return connection;
     }
-    if (!facts.walMode || !isWalAccessFailure(code)) {
-        failure = explain(code, message);
-        return {};
+    if (!facts.walMode || !isWalAccessFailure(code, systemErrno)) {
+        return fail(code, systemErrno, explain(code, systemErrno, message));
     }
     std::string immutableMessage;
+    int immutableErrno = 0;
     const int immutableCode =
-        openAndProbe(connection, readOnlyFileUri(path, true), immutableMessage);
+        openAndProbe(connection, readOnlyFileUri(path, true), immutableMessage, immutableErrno);
     if (immutableCode != SQLITE_OK) {
-        failure = explain(code, message) +
-                  " (the store is in WAL mode and its -wal or -shm file cannot be used; "
-                  "opening it as an immutable snapshot failed too: " +
-                  explain(immutableCode, immutableMessage) + ")";
-        return {};
+        failure.accessDenied = isAccessDenial(immutableCode, immutableErrno);
+        return fail(code, systemErrno,
+                    explain(code, systemErrno, message) +
+                        " (the store is in WAL mode and its -wal or -shm file cannot be used; "
+                        "opening it as an immutable snapshot failed too: " +
+                        explain(immutableCode, immutableErrno, immutableMessage) + ")");
     }
     return connection;
 }

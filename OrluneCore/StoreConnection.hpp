@@ -22,23 +22,35 @@ namespace orlune::core {
 std::string fileUri(const std::string& path, std::string_view query);
 
 // The "file:" URI that names exactly `path` for sqlite3_open_v2 with
-// SQLITE_OPEN_URI, with "mode=ro" and, when `immutable`, "immutable=1".
-// Every byte of the path other than letters, digits, "-._~" and "/" is
-// percent-encoded, so that "%", "?", "#", spaces and non-ASCII letters in
-// folder names are read literally; repeated leading slashes become one (a
-// "file://" URI would name a host).
+// SQLITE_OPEN_URI (as fileUri), with "mode=ro" and, when `immutable`,
+// "immutable=1".
 std::string readOnlyFileUri(const std::string& path, bool immutable);
 
-// True when nothing exists at `path`, nor at the end of its symbolic links:
-// the only case in which a database file is "not found".
-bool fileMissing(const std::string& path);
-
 // Why the entry at `path` cannot be read as a database file: a folder, a
-// FIFO, socket or device (reading a FIFO would wait for ever), symbolic links
-// that loop, or the reason the system gives for not reaching it. Each text
-// names the path. Absent for a regular file (links followed) and when nothing
-// is there.
+// FIFO, socket or device (reading a FIFO would wait for ever), or symbolic
+// links that loop. Each text names the path. Absent for a regular file (links
+// followed), when nothing is there (pathIsMissing) and when the system
+// refuses to examine the path (the open reports that).
 std::optional<std::string> fileProblem(const std::string& path);
+
+// Whether a failed open or read was the operating system refusing this
+// process the file rather than a fault of the file: SQLite's SQLITE_AUTH
+// (what the Mac's privacy protection of ~/Library/Messages gives a program
+// without Full Disk Access) or SQLITE_PERM, or any failure whose system error
+// (sqlite3_system_errno) is EPERM or EACCES. `code` may be an extended code.
+bool isAccessDenial(int code, int systemErrno);
+
+// The failure of openStoreReadOnly, for callers that act on its cause.
+struct StoreOpenFailure {
+    // As openStoreReadOnly's `failure` text.
+    std::string message;
+    // SQLite's extended result code and the system error of the first
+    // attempt that failed.
+    int code = SQLITE_OK;
+    int systemErrno = 0;
+    // Whether any attempt was refused by the system (isAccessDenial).
+    bool accessDenied = false;
+};
 
 // Opens the file at `path` read-only and reads its schema, so that a file
 // that cannot be read fails here rather than at the first query. The
@@ -50,14 +62,16 @@ std::optional<std::string> fileProblem(const std::string& path);
 // without them (a snapshot) is opened immutable: a plain read-only open would
 // create the two files beside it, or fail where the folder is not writable.
 // The immutable open is also the fallback when the plain open cannot read the
-// file for want of those files or of write access to them.
+// file for want of those files or of access to them.
 //
 // Returns the open connection, or an empty one with `failure` set to the
 // fileProblem() of the path (a folder, a FIFO, looping links: SQLite is not
 // called), or to SQLite's message followed by what was tried and why ("...
-// is not an SQLite database", a truncated file, both opens failing). `path`
-// must exist; the caller checks that first (fileMissing). Any thread; the
-// connection is the caller's.
+// is not an SQLite database", a truncated file, both opens failing, access
+// refused by the system). `path` must exist; the caller checks that first
+// (pathIsMissing). Any thread; the connection is the caller's.
 sqlite::Connection openStoreReadOnly(const std::string& path, std::string& failure);
+// The same, with the failure's codes as well as its text.
+sqlite::Connection openStoreReadOnly(const std::string& path, StoreOpenFailure& failure);
 
 } // namespace orlune::core

@@ -574,7 +574,7 @@ private:
                 return false;
             }
         }
-        return utf8::hasLetterOrNumber(s);
+        return utf8::hasContent(s);
     }
 
     std::string_view bytes_;
@@ -588,7 +588,7 @@ std::optional<std::string> TypedStreamDecoder::decodeToString(std::string_view d
     try {
         if (auto run = ArchiveReader(data).textRun()) {
             std::string text = utf8::sanitize(*run);
-            if (!utf8::hasLetterOrNumber(text)) {
+            if (!utf8::hasContent(text)) {
                 return std::nullopt;
             }
             return text;

@@ -19,12 +19,13 @@ public:
     // NSString or NSMutableString holding the text as one `+` byte run) gives
     // that byte run as UTF-8, ill-formed sequences replaced by U+FFFD; the
     // attribute runs after it are not read. The text is absent when no
-    // character of it is a letter or a number (an attachment-only body of
-    // U+FFFC, say).
+    // character of it is a letter, a number or an emoji (an attachment-only
+    // body of U+FFFC, say, or one of punctuation alone); a body of emoji alone
+    // is a message like any other.
     //
     // Anything else (another layout, a truncated archive) is read by a lenient
     // scan that collects the length-prefixed strings it meets, keeps those with
-    // a letter or number that do not name framework classes or attribute keys,
+    // a letter, number or emoji that do not name framework classes or attribute keys,
     // and joins them with line feeds.
     //
     // Never throws and never reads outside `data`, whatever its bytes; no

@@ -1,11 +1,10 @@
 #include "OrluneCore/Utf8.hpp"
 
+#include <memory>
 #include <unicode/brkiter.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 #include <unicode/utf8.h>
-
-#include <memory>
 
 namespace orlune::core::utf8 {
 
@@ -49,15 +48,18 @@ bool isValid(std::string_view bytes) {
 
 namespace {
 
-bool isLetterOrNumber(UChar32 c) {
+bool startsContent(UChar32 c) {
     return u_hasBinaryProperty(c, UCHAR_ALPHABETIC) ||
-           u_getIntPropertyValue(c, UCHAR_NUMERIC_TYPE) != U_NT_NONE;
+           u_getIntPropertyValue(c, UCHAR_NUMERIC_TYPE) != U_NT_NONE ||
+           u_hasBinaryProperty(c, UCHAR_EXTENDED_PICTOGRAPHIC) ||
+           u_hasBinaryProperty(c, UCHAR_REGIONAL_INDICATOR);
 }
 
 } // namespace
 
-bool hasLetterOrNumber(std::string_view text) {
-    // Fast path for pure ASCII, where every character is a cluster of its own.
+bool hasContent(std::string_view text) {
+    // Fast path for pure ASCII, where every character is a cluster of its own
+    // and none is an emoji.
     bool ascii = true;
     for (char ch : text) {
         auto c = static_cast<unsigned char>(ch);
@@ -85,7 +87,7 @@ bool hasLetterOrNumber(std::string_view text) {
     icu::BreakIterator* clusters = cached.get();
     if (clusters == nullptr) {
         for (int32_t i = 0; i < ustr.length(); i = ustr.moveIndex32(i, 1)) {
-            if (isLetterOrNumber(ustr.char32At(i))) {
+            if (startsContent(ustr.char32At(i))) {
                 return true;
             }
         }
@@ -97,7 +99,7 @@ bool hasLetterOrNumber(std::string_view text) {
         if (start >= ustr.length()) {
             break;
         }
-        if (isLetterOrNumber(ustr.char32At(start))) {
+        if (startsContent(ustr.char32At(start))) {
             return true;
         }
     }

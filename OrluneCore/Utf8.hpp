@@ -14,7 +14,11 @@ std::string sanitize(std::string_view bytes);
 bool isValid(std::string_view bytes);
 
 // True when at least one user-perceived character (extended grapheme cluster)
-// of `text` starts with a scalar that is Alphabetic or has a Numeric_Type.
-bool hasLetterOrNumber(std::string_view text);
+// of `text` is content a person wrote: its first scalar is Alphabetic, has a
+// Numeric_Type, is Extended_Pictographic (emoji such as 😂 ❤️ 🙏) or is a
+// Regional_Indicator (the halves of a flag such as 🇫🇷). Punctuation, spaces,
+// symbols such as U+FFFC, and emoji parts that never start a character (skin
+// tones, variation selectors, joiners) are not.
+bool hasContent(std::string_view text);
 
 } // namespace orlune::core::utf8

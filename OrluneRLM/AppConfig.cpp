@@ -1,5 +1,7 @@
 #include "OrluneRLM/AppConfig.hpp"
 
+#include "OrluneRLM/JsonErrorText.hpp"
+
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
@@ -22,7 +24,7 @@ AppConfig AppConfig::fromJSON(const std::string& text) {
     try {
         document = nlohmann::json::parse(text);
     } catch (const nlohmann::json::parse_error& error) {
-        throw std::invalid_argument(error.what());
+        throw std::invalid_argument(describeJsonParseError(error));
     }
     if (!document.is_object()) {
         throw std::invalid_argument("the configuration is not a JSON object");

@@ -15,7 +15,8 @@ struct AppConfig {
     std::string toJSON() const;
     // Reads the configuration file format: a JSON object whose
     // "veyrlinkApiKey" is a string, null or missing; other keys are ignored.
-    // Throws std::invalid_argument with the parser's message otherwise.
+    // Throws std::invalid_argument otherwise, with a message that holds no
+    // part of the file (it may be the key).
     static AppConfig fromJSON(const std::string& text);
 
     bool operator==(const AppConfig&) const = default;

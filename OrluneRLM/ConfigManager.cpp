@@ -2,6 +2,7 @@
 
 #include "OrluneCore/Environment.hpp"
 #include "OrluneRLM/FileError.hpp"
+#include "OrluneRLM/KeychainCredentialStore.hpp"
 #include "OrluneRLM/PrivateFiles.hpp"
 #include "OrluneRLM/TextTrimming.hpp"
 
@@ -19,23 +20,39 @@ std::string sharedConfigPath() {
     }
 }
 
+std::shared_ptr<const CredentialStore> sharedCredentials() {
+    if (core::Environment::process().variable(core::Environment::kDataFolderOverride)) {
+        return nullptr;
+    }
+    return std::make_shared<KeychainCredentialStore>(KeychainCredentialStore::kService,
+                                                     KeychainCredentialStore::kApiKeyAccount);
+}
+
+bool isBlank(const std::optional<std::string>& key) {
+    return !key || trimmedText(*key).empty();
+}
+
 } // namespace
 
 ConfigManager& ConfigManager::shared() {
     static ConfigManager instance(
         sharedConfigPath(),
-        StructuredLogger(StructuredLogger::kBundleIdentifier, StructuredLogger::kConfigCategory));
+        StructuredLogger(StructuredLogger::kBundleIdentifier, StructuredLogger::kConfigCategory),
+        sharedCredentials());
     return instance;
 }
 
-ConfigManager::ConfigManager(std::string configPath, StructuredLogger logger)
-    : configPath_(std::move(configPath)), logger_(std::move(logger)) {}
+ConfigManager::ConfigManager(std::string configPath, StructuredLogger logger,
+                             std::shared_ptr<const CredentialStore> credentials)
+    : configPath_(std::move(configPath)), logger_(std::move(logger)),
+      credentials_(std::move(credentials)),
+      reportedUnavailable_(std::make_shared<std::atomic<bool>>(false)) {}
 
 std::string ConfigManager::defaultConfigPath() {
     return core::joinPath(core::joinPath(PrivateFiles::dataFolder(), "OrluneRLM"), "config.json");
 }
 
-AppConfig ConfigManager::load() const {
+AppConfig ConfigManager::loadFile() const {
     if (configPath_.empty() || !core::pathExists(configPath_)) {
         return {};
     }
@@ -52,7 +69,7 @@ AppConfig ConfigManager::load() const {
     }
 }
 
-void ConfigManager::save(const AppConfig& config) const {
+void ConfigManager::writeFile(const AppConfig& config) const {
     if (configPath_.empty()) {
         throw FileError(FileError::Kind::noDataFolder, {}, {});
     }
@@ -61,6 +78,62 @@ void ConfigManager::save(const AppConfig& config) const {
         PrivateFiles::createFolders(folder);
     }
     PrivateFiles::writeAtomically(configPath_, config.toJSON());
+}
+
+void ConfigManager::reportUnavailable(const std::string& why) const {
+    if (!reportedUnavailable_->exchange(true)) {
+        logger_.warning("config_keychain_unavailable", {{"error", why}});
+    }
+}
+
+AppConfig ConfigManager::load() const {
+    AppConfig config = loadFile();
+    if (!credentials_) {
+        return config;
+    }
+    if (!isBlank(config.veyrlinkApiKey)) {
+        const CredentialStore::Result moved = credentials_->write(*config.veyrlinkApiKey);
+        if (!moved.available) {
+            reportUnavailable(moved.error);
+            return config;
+        }
+        // The key is safe in the store; a file that cannot be rewritten now
+        // is tried again at the next load.
+        try {
+            writeFile(AppConfig{});
+            logger_.info("config_key_moved_to_keychain", {{"path", configPath_}});
+        } catch (const FileError& error) {
+            logger_.warning("config_key_move_failed", {{"error", error.what()}});
+        }
+        return config;
+    }
+    const CredentialStore::Result stored = credentials_->read();
+    if (!stored.available) {
+        reportUnavailable(stored.error);
+        return config;
+    }
+    if (stored.secret) {
+        config.veyrlinkApiKey = stored.secret;
+    }
+    return config;
+}
+
+void ConfigManager::save(const AppConfig& config) const {
+    if (configPath_.empty()) {
+        throw FileError(FileError::Kind::noDataFolder, {}, {});
+    }
+    AppConfig fileConfig = config;
+    if (credentials_) {
+        const CredentialStore::Result stored = config.veyrlinkApiKey
+                                                   ? credentials_->write(*config.veyrlinkApiKey)
+                                                   : credentials_->remove();
+        if (stored.available) {
+            fileConfig.veyrlinkApiKey.reset();
+        } else {
+            reportUnavailable(stored.error);
+        }
+    }
+    writeFile(fileConfig);
     logger_.info("config_saved", {{"path", configPath_}});
 }
 

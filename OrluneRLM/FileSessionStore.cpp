@@ -2,6 +2,7 @@
 
 #include "OrluneCore/Environment.hpp"
 #include "OrluneRLM/FileError.hpp"
+#include "OrluneRLM/JsonErrorText.hpp"
 #include "OrluneRLM/PrivateFiles.hpp"
 #include "OrluneRLM/UnreadableSessionsError.hpp"
 
@@ -173,7 +174,7 @@ std::vector<ChatSession> FileSessionStore::decode(const std::string& text) {
     try {
         document = Json::parse(text);
     } catch (const Json::parse_error& error) {
-        throw std::invalid_argument(error.what());
+        throw std::invalid_argument(describeJsonParseError(error));
     }
     if (!document.is_array()) {
         throw std::invalid_argument("the sessions file does not hold a JSON array");

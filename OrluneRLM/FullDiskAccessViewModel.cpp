@@ -21,7 +21,7 @@ FullDiskAccessViewModel::FullDiskAccessViewModel(Seams seams, QObject* parent)
     : QObject(parent),
       urlOpener_(seams.urlOpener ? std::move(seams.urlOpener) : defaultUrlOpener()),
       environment_(seams.environment ? seams.environment : &core::Environment::process()),
-      logger_(std::move(seams.logger)) {}
+      storeAccess_(std::move(seams.storeAccess)), logger_(std::move(seams.logger)) {}
 
 void FullDiskAccessViewModel::setDefaultUrlOpener(UrlOpener opener) {
     installedOpener() = std::move(opener);
@@ -36,33 +36,43 @@ FullDiskAccessViewModel::UrlOpener FullDiskAccessViewModel::defaultUrlOpener() {
 
 void FullDiskAccessViewModel::refresh() {
     const FullDiskAccessResult result =
-        FullDiskAccessChecker::checkChatDatabaseAccess(logger_, *environment_);
+        FullDiskAccessChecker::checkChatDatabaseAccess(logger_, *environment_, storeAccess_);
     assignIfChanged(hasAccess_, result.hasAccess, [this] { emit hasAccessChanged(); });
     const QString error =
         result.errorMessage ? QString::fromStdString(*result.errorMessage) : QString();
     assignIfChanged(lastError_, error, [this] { emit lastErrorChanged(); });
 }
 
-void FullDiskAccessViewModel::autoOpenSettingsIfNeeded() {
-    if (didAutoOpenSettings_) {
-        return;
-    }
-    didAutoOpenSettings_ = true;
-    openSettings();
+void FullDiskAccessViewModel::openSettings() {
+    openSettingsFrom(0);
 }
 
-void FullDiskAccessViewModel::openSettings() {
-    for (const char* address : kSettingsAddresses) {
+void FullDiskAccessViewModel::openOtherSettingsAddress() {
+    if (canOpenOtherSettingsAddress()) {
+        openSettingsFrom(nextAddress_);
+    }
+}
+
+void FullDiskAccessViewModel::openSettingsFrom(size_t first) {
+    size_t next = kSettingsAddresses.size();
+    bool opened = false;
+    for (size_t i = first; i < kSettingsAddresses.size() && !opened; ++i) {
+        const char* address = kSettingsAddresses[i];
         const QUrl url(QString::fromLatin1(address), QUrl::StrictMode);
-        if (!url.isValid()) {
-            continue;
-        }
-        if (urlOpener_ && urlOpener_(url)) {
+        if (url.isValid() && urlOpener_ && urlOpener_(url)) {
             logger_.info("fda_open_settings", {{"url", address}});
-            return;
+            next = i + 1;
+            opened = true;
         }
     }
-    logger_.warning("fda_open_settings_failed");
+    if (!opened) {
+        logger_.warning("fda_open_settings_failed");
+    }
+    const bool couldOpenOther = canOpenOtherSettingsAddress();
+    nextAddress_ = next;
+    if (couldOpenOther != canOpenOtherSettingsAddress()) {
+        emit canOpenOtherSettingsAddressChanged();
+    }
 }
 
 } // namespace orlune::rlm

@@ -3,6 +3,7 @@
 // may be read, and the way to the system's privacy settings.
 
 #include "OrluneCore/Environment.hpp"
+#include "OrluneRLM/FullDiskAccessChecker.hpp"
 #include "OrluneRLM/FullDiskAccessResult.hpp"
 #include "OrluneRLM/StructuredLogger.hpp"
 
@@ -19,7 +20,9 @@ namespace orlune::rlm {
 // (only when its value really changed). Nothing here throws; events go to
 // the log with category "full-disk-access".
 //
-// Access is tested only by refresh(): nothing re-tests it by itself.
+// Access is tested only by refresh(): nothing re-tests it by itself, and
+// nothing opens the privacy settings unless asked to (they would cover the
+// instructions on the access screen).
 class FullDiskAccessViewModel : public QObject {
     Q_OBJECT
     // Outcome of the last test; false until the first.
@@ -27,6 +30,9 @@ class FullDiskAccessViewModel : public QObject {
     // Reason of the last failed test; empty when the last test succeeded or
     // none has run.
     Q_PROPERTY(QString lastError READ lastError NOTIFY lastErrorChanged)
+    // Whether openOtherSettingsAddress() has an address left to try.
+    Q_PROPERTY(bool canOpenOtherSettingsAddress READ canOpenOtherSettingsAddress NOTIFY
+                   canOpenOtherSettingsAddressChanged)
 
 public:
     // Asks the platform to open an address; returns whether it did. The
@@ -34,12 +40,12 @@ public:
     // library stays free of QtGui).
     using UrlOpener = std::function<bool(const QUrl& address)>;
 
-    // The privacy settings' Full Disk Access list, in the order tried.
-    static constexpr std::array<const char*, 4> kSettingsAddresses = {
+    // The privacy settings' Full Disk Access list, in the order tried: the
+    // System Settings address of macOS 13 and later, then the System
+    // Preferences one of earlier versions (which later ones still accept).
+    static constexpr std::array<const char*, 2> kSettingsAddresses = {
+        "x-apple.systempreferences:com.apple.settings.PrivacySecurity.extension?Privacy_AllFiles",
         "x-apple.systempreferences:com.apple.preference.security?Privacy_AllFiles",
-        "x-apple.systempreferences:com.apple.preference.security?Privacy_FullDiskAccess",
-        "x-apple.systempreferences:com.apple.settings.PrivacySecurity?Privacy_AllFiles",
-        "x-apple.systempreferences:com.apple.settings.PrivacySecurity?Privacy_FullDiskAccess",
     };
 
     // What tests replace. Every member has a default.
@@ -49,6 +55,9 @@ public:
         // Where the store's path comes from; the process environment when null.
         // Must outlive the model.
         const core::Environment* environment = nullptr;
+        // How the access test reaches the store.
+        FullDiskAccessChecker::StoreAccess storeAccess =
+            FullDiskAccessChecker::StoreAccess::system();
         StructuredLogger logger{StructuredLogger::kBundleIdentifier,
                                 StructuredLogger::kFullDiskAccessCategory};
     };
@@ -71,31 +80,42 @@ public:
 
     bool hasAccess() const { return hasAccess_; }
     const QString& lastError() const { return lastError_; }
+    bool canOpenOtherSettingsAddress() const { return nextAddress_ < kSettingsAddresses.size(); }
 
     // Runs the access test, then sets hasAccess and, after it, lastError
     // (so a successful test clears an earlier error).
     Q_INVOKABLE void refresh();
 
-    // Opens the settings the first time it is called in the model's life;
-    // afterwards does nothing.
-    Q_INVOKABLE void autoOpenSettingsIfNeeded();
-
-    // Tries the four settings addresses in order until one opens, logging
-    // "fda_open_settings" {"url"} for it, or "fda_open_settings_failed" when
-    // none does. Changes no published field and shows nothing.
+    // Opens the first settings address, logging "fda_open_settings" {"url"}.
+    // An address the opener declines is skipped for the next at once; when
+    // none is accepted, "fda_open_settings_failed" is logged. An accepted
+    // address only means it was handed over (macOS reports success for any
+    // settings address, even one that shows another pane), so the next one
+    // is not tried by itself: canOpenOtherSettingsAddress offers it to the
+    // person instead. Changes neither hasAccess nor lastError.
     Q_INVOKABLE void openSettings();
+
+    // Opens the address after the one opened last, in the same way; does
+    // nothing when canOpenOtherSettingsAddress is false.
+    Q_INVOKABLE void openOtherSettingsAddress();
 
 signals:
     void hasAccessChanged();
     void lastErrorChanged();
+    void canOpenOtherSettingsAddressChanged();
 
 private:
+    void openSettingsFrom(size_t first);
+
     UrlOpener urlOpener_;
     const core::Environment* environment_;
+    FullDiskAccessChecker::StoreAccess storeAccess_;
     StructuredLogger logger_;
     bool hasAccess_ = false;
     QString lastError_;
-    bool didAutoOpenSettings_ = false;
+    // The address the next openOtherSettingsAddress() starts from; the
+    // array's size when there is none left (or none has been opened).
+    size_t nextAddress_ = kSettingsAddresses.size();
 };
 
 } // namespace orlune::rlm

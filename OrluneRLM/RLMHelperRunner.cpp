@@ -89,6 +89,16 @@ RLMHelperRunner::RLMHelperRunner(std::optional<std::string> apiKey, const Enviro
         }
     }
 
+#ifdef __APPLE__
+    if (!seams_.resourcesFolder) {
+        const std::optional<std::string> folder = executableFolder();
+        if (const auto helper = folder ? helperInBundle(*folder) : std::nullopt) {
+            command_ = DirectCommand{*helper};
+            resourceRoot_ = core::joinPath(core::joinPath(*folder, "../Resources"), kHelperFolder);
+            return;
+        }
+    }
+#endif
     const std::optional<std::string> resources =
         seams_.resourcesFolder ? seams_.resourcesFolder : defaultResourcesFolder();
     if (!resources) {
@@ -313,6 +323,23 @@ std::optional<std::string> RLMHelperRunner::defaultResourcesFolder() {
         }
     }
     return std::nullopt;
+}
+
+std::optional<std::string> RLMHelperRunner::helperInBundle(const std::string& executableFolder) {
+    std::filesystem::path folder = std::filesystem::path(executableFolder).lexically_normal();
+    if (!folder.has_filename()) {
+        folder = folder.parent_path(); // a trailing '/'
+    }
+    const std::filesystem::path contents = folder.parent_path();
+    if (folder.filename() != "MacOS" || contents.filename() != "Contents" ||
+        contents.parent_path().extension() != ".app") {
+        return std::nullopt;
+    }
+    const std::string helper = (folder / kHelperName).string();
+    if (!core::pathExists(helper)) {
+        return std::nullopt;
+    }
+    return helper;
 }
 
 std::string RLMHelperRunner::loginShell() {

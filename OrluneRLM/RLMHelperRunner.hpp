@@ -56,9 +56,11 @@ public:
     // the chat model's construction): the key is `apiKey` when given (even if
     // blank), else VEYRLINK_API_KEY, else none. A non-blank
     // ORLUNE_RLM_HELPER_CMD is run through a login shell, with
-    // ORLUNE_RLM_RESOURCE_ROOT (trimmed) as resource folder; otherwise the
-    // resource helper rlm/orlune-rlm-helper is used. Throws RLMHelperError
-    // (missingBundledHelper) when there is neither.
+    // ORLUNE_RLM_RESOURCE_ROOT (trimmed) as resource folder; otherwise, in a
+    // macOS app bundle, the helper beside the executable in Contents/MacOS
+    // (where signing expects programs; the application and the command-line
+    // tool both live there), else the resource helper rlm/orlune-rlm-helper.
+    // Throws RLMHelperError (missingBundledHelper) when there is none.
     RLMHelperRunner(std::optional<std::string> apiKey, const EnvironmentMap& env);
     RLMHelperRunner(std::optional<std::string> apiKey, const EnvironmentMap& env, Seams seams);
 
@@ -104,6 +106,11 @@ public:
     // bundle's Contents/Resources; "../share/orlune" beside the executable;
     // the build tree's resources folder. Absent when none does.
     static std::optional<std::string> defaultResourcesFolder();
+
+    // "<executableFolder>/orlune-rlm-helper" when `executableFolder` is the
+    // Contents/MacOS folder of an app bundle and the helper is there; absent
+    // otherwise. Used on macOS only.
+    static std::optional<std::string> helperInBundle(const std::string& executableFolder);
 
     // The shell for ORLUNE_RLM_HELPER_CMD: /bin/zsh where present, else the
     // user's login shell, else /bin/sh. It is started with "-lc".

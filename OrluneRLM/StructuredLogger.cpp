@@ -1,5 +1,7 @@
 #include "OrluneRLM/StructuredLogger.hpp"
 
+#include "OrluneRLM/LogFile.hpp"
+
 #include <cerrno>
 #include <ctime>
 #include <nlohmann/json.hpp>
@@ -78,6 +80,11 @@ void StructuredLogger::write(const std::string& level, const std::string& messag
     do {
         written = ::write(fd_, line.data(), line.size());
     } while (written < 0 && errno == EINTR);
+    if (fd_ == STDERR_FILENO) {
+        if (const std::shared_ptr<LogFile> file = LogFile::installed()) {
+            file->append(line);
+        }
+    }
 }
 
 } // namespace orlune::rlm

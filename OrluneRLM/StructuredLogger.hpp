@@ -14,7 +14,9 @@ namespace orlune::rlm {
 //
 // Every entry is one compact JSON object followed by one line feed, written
 // with a single write() call so that lines from different threads never
-// interleave. The object holds the caller's metadata plus the five keys
+// interleave. Lines for standard error also go, each in one write, to the
+// application's log file when one is installed (LogFile::install). The
+// object holds the caller's metadata plus the five keys
 // "level", "message", "subsystem", "category" and "timestamp", which always
 // win over caller keys of the same name. Every value is a string; the solidus
 // is written escaped ("\/"). Nothing is buffered, filtered or reported back:

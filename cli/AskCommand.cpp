@@ -6,6 +6,7 @@
 #include "OrluneRLM/ShadowPaths.hpp"
 #include "OrluneRLM/TextTrimming.hpp"
 
+#include <QCoreApplication>
 #include <iostream>
 #include <optional>
 
@@ -46,6 +47,14 @@ int runAsk(const std::vector<std::string>& args) {
     }
 
     try {
+        // The platform's credential store answers through Qt's event loop.
+        static char name[] = "orlune";
+        static char* argv[] = {name, nullptr};
+        static int argc = 1;
+        std::optional<QCoreApplication> application;
+        if (QCoreApplication::instance() == nullptr) {
+            application.emplace(argc, argv);
+        }
         // The same runner the chat model builds: the stored key first, then
         // VEYRLINK_API_KEY; ORLUNE_RLM_HELPER_CMD, else the resource helper.
         const rlm::AppConfig config = rlm::ConfigManager::shared().load();

@@ -1,5 +1,6 @@
 #include "ShadowAccess.hpp"
 
+#include "OrluneCore/Environment.hpp"
 #include "OrluneCore/ShadowDB.hpp"
 #include "OrluneCore/StoreConnection.hpp"
 
@@ -12,7 +13,7 @@ int withShadowForReading(const std::optional<std::string>& path,
                          const std::function<int(core::ShadowDBReader&)>& body) {
     try {
         const std::string resolved = path ? *path : core::ShadowDB::defaultShadowDBPath();
-        if (core::fileMissing(resolved)) {
+        if (core::pathIsMissing(resolved)) {
             std::cerr << "No shadow database at " << resolved
                       << ". Run `orlune sync` first, or pass --shadow-db PATH.\n";
             return 1;

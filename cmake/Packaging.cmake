@@ -1,23 +1,43 @@
 # Installation layout and packages. Each folder installs its own programs:
-#   bin/OrluneRLM, bin/orlune               (macOS: OrluneRLM.app at the top)
-#   share/orlune/rlm/                        the resources folder and its helper
-#   share/applications, share/icons          Linux desktop entry and icon
+#   Linux: bin/OrluneRLM, bin/orlune, share/orlune/rlm/orlune-rlm-helper,
+#          share/applications, share/icons (desktop entry and icon)
+#   macOS: OrluneRLM.app at the top, holding the application, the command-line
+#          tool and the helper in Contents/MacOS, Qt and the other libraries
+#          they need in Contents/Frameworks and Contents/PlugIns
 # Included last from the top level, once every target exists.
 
 # The resources folder exists in the build tree and in every installation,
 # with its rlm folder, even before a helper has been put there.
 file(MAKE_DIRECTORY "${ORLUNE_BUILD_RESOURCES_DIR}/rlm")
-install(DIRECTORY DESTINATION share/orlune/rlm)
+if(NOT APPLE)
+    install(DIRECTORY DESTINATION share/orlune/rlm)
+endif()
 
-if(APPLE AND TARGET OrluneRLM)
-    # The bundle carries the resources in Contents/Resources.
-    if(TARGET orlune-rlm-helper)
-        add_dependencies(OrluneRLM orlune-rlm-helper)
-    endif()
-    add_custom_command(TARGET OrluneRLM POST_BUILD
-        COMMAND ${CMAKE_COMMAND} -E copy_directory "${ORLUNE_BUILD_RESOURCES_DIR}"
-                "$<TARGET_BUNDLE_CONTENT_DIR:OrluneRLM>/Resources"
+if(APPLE AND TARGET OrluneRLM AND TARGET orlune AND TARGET orlune-rlm-helper)
+    # The helper and the command-line tool go beside the application in
+    # Contents/MacOS, also in the build tree: code signing seals whatever is
+    # in Contents/Resources as data, and the runner looks there first.
+    add_custom_target(OrluneRLM_bundled_programs ALL
+        COMMAND ${CMAKE_COMMAND} -E copy_if_different
+                $<TARGET_FILE:orlune> $<TARGET_FILE:orlune-rlm-helper>
+                "$<TARGET_BUNDLE_CONTENT_DIR:OrluneRLM>/MacOS/"
+        DEPENDS OrluneRLM orlune orlune-rlm-helper
+        COMMENT "Putting the helper and the command-line tool into OrluneRLM.app"
         VERBATIM)
+
+    # Installing copies the bundle; then Qt, ICU and the other libraries from
+    # Homebrew are copied into it (macdeployqt), every search path outside it
+    # is removed, it is signed ad hoc (scripts/macos/sign.sh signs it again
+    # with an identity) and checked (scripts/macos/check-bundle.sh).
+    find_program(ORLUNE_MACDEPLOYQT macdeployqt
+                 HINTS "${QT6_INSTALL_PREFIX}/${QT6_INSTALL_BINS}" "${QT6_INSTALL_PREFIX}/bin")
+    set(ORLUNE_QT_LIBRARY_DIR "${QT6_INSTALL_PREFIX}/${QT6_INSTALL_LIBS}")
+    install(CODE "
+        execute_process(
+            COMMAND bash \"${PROJECT_SOURCE_DIR}/scripts/macos/deploy-bundle.sh\"
+                    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/OrluneRLM.app\"
+                    \"${ORLUNE_MACDEPLOYQT}\" \"${ORLUNE_QT_LIBRARY_DIR}\"
+            COMMAND_ERROR_IS_FATAL ANY)")
 endif()
 
 set(CPACK_PACKAGE_NAME "orlune")

@@ -8,17 +8,24 @@ debian_packages=(
     build-essential cmake ninja-build pkg-config ccache git
     libsqlite3-dev sqlite3
     libicu-dev
+    libphonenumber-dev
     libssl-dev
     nlohmann-json3-dev
     qt6-base-dev libgl-dev qt6-qpa-plugins fonts-dejavu-core
+    qtkeychain-qt6-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libcurl4-openssl-dev
     clang libclang-rt-14-dev
     python3
 )
 
-brew_packages=(cmake ninja pkg-config sqlite icu4c openssl nlohmann-json qt
-               googletest google-benchmark curl llvm)
+# Only what the macOS build uses: SQLite, libcurl and SHA-256 (CommonCrypto)
+# come with the system. qtbase is the part of Qt the project needs (the "qt"
+# formula pulls in every module). icu4c is keg-only: CMake finds it through
+# `brew --prefix icu4c` (cmake/Homebrew.cmake); llvm is the clang with
+# libFuzzer that the fuzz-mac preset uses.
+brew_packages=(cmake ninja ccache icu4c nlohmann-json qtbase qtkeychain googletest llvm
+               libphonenumber)
 
 missing_debian_packages() {
     local pkg
@@ -47,7 +54,21 @@ Linux)
     ;;
 Darwin)
     command -v brew >/dev/null || { echo "bootstrap: Homebrew is needed on macOS" >&2; exit 1; }
-    brew install "${brew_packages[@]}"
+    xcode-select -p >/dev/null 2>&1 || {
+        echo "bootstrap: the Xcode command-line tools are needed: xcode-select --install" >&2
+        exit 1
+    }
+    # macOS's own bash is 3.2: no mapfile.
+    missing=()
+    for pkg in "${brew_packages[@]}"; do
+        brew list --formula "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
+    done
+    if [ "${#missing[@]}" -eq 0 ]; then
+        echo "bootstrap: all packages present"
+        exit 0
+    fi
+    echo "bootstrap: installing ${missing[*]}"
+    brew install --formula "${missing[@]}"
     ;;
 *)
     echo "bootstrap: unsupported system $(uname -s)" >&2

@@ -4,26 +4,30 @@
 #
 #   scripts/fuzz.sh [SECONDS] [TARGET...]
 #
-# SECONDS: time per target (default 600). TARGET: decoder, query (default
-# both). New inputs go to build/fuzz/corpus/<target>, seeded from the
-# committed corpus in fuzz/corpus/<target>, which is only read. A crash,
-# leak or sanitizer report is written to build/fuzz/findings/ and makes the
-# script fail. Prints each target's executions and findings.
+# SECONDS: time per target (default 600). TARGET: decoder, plist, query,
+# text, vcard (default all). On macOS the "fuzz-mac" preset (Homebrew's LLVM)
+# is used. New inputs go to build/fuzz/corpus/<target>, seeded from the
+# committed corpus in fuzz/corpus/<target>, which is only read. A crash, leak
+# or sanitizer report is written to build/fuzz/findings/ and makes the script
+# fail. Prints each target's executions and findings.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${1:-600}
 shift || true
 targets=("$@")
-[ "${#targets[@]}" -gt 0 ] || targets=(decoder query)
+[ "${#targets[@]}" -gt 0 ] || targets=(decoder plist query text vcard)
 
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz
+# Apple's clang has no libFuzzer: on macOS the preset uses Homebrew's LLVM.
+preset=fuzz
+[ "$(uname -s)" = Darwin ] && preset=fuzz-mac
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset"
 
 status=0
 mkdir -p build/fuzz/findings
 for target in "${targets[@]}"; do
-    binary=build/fuzz/fuzz/orlune_fuzz_$target
+    binary=build/$preset/fuzz/orlune_fuzz_$target
     [ -x "$binary" ] || { echo "fuzz: no target '$target'" >&2; exit 2; }
     work=build/fuzz/corpus/$target
     mkdir -p "$work"

@@ -12,10 +12,17 @@
 #
 # The application runs with HOME, XDG_DATA_HOME and ORLUNE_DATA_DIR (the data
 # folder override, which also holds on macOS) pointed at home/ in that
-# folder, so its configuration (the API key you type), sessions and shadow
+# folder, so its configuration (the API key you type: kept in that folder,
+# not in the Keychain, which holds only the real configuration's), sessions and shadow
 # database stay there, for the next run; start build/release/OrluneRLM/OrluneRLM
 # directly to use your real ones. Arguments go to the application (--window
 # asks for a normal window instead of the tray item).
+#
+# On macOS the application bundle is started through Launch Services
+# (`open -n -W OrluneRLM.app --env ... --args ...`), so that the application,
+# not Terminal, is the process macOS asks about Full Disk Access: grant it to
+# build/release/OrluneRLM/OrluneRLM.app. Its log lines go to
+# home/data/Logs/Orlune/OrluneRLM.log in that folder (and to this terminal).
 #
 # Without a display (Linux with neither DISPLAY nor WAYLAND_DISPLAY), or with
 # ORLUNE_RUN_CLI=1, the same flow runs through the command-line tool instead:
@@ -32,10 +39,9 @@ build="$PWD/build/release"
 orlune="$build/cli/orlune"
 make_sample="$build/tools/orlune-make-sample-store"
 helper="$build/share/orlune/rlm/orlune-rlm-helper"
-case "$(uname -s)" in
-Darwin) app="$build/OrluneRLM/OrluneRLM.app/Contents/MacOS/OrluneRLM" ;;
-*) app="$build/OrluneRLM/OrluneRLM" ;;
-esac
+system="$(uname -s)"
+app="$build/OrluneRLM/OrluneRLM"
+bundle="$build/OrluneRLM/OrluneRLM.app"
 cache="${XDG_CACHE_HOME:-$HOME/.cache}"
 
 # Runs a command with a time limit where the system offers one, so that the
@@ -51,10 +57,21 @@ limited() {
 }
 
 store="${CHAT_DB_PATH-$HOME/Library/Messages/chat.db}"
+# On macOS this script (Terminal) may not see inside ~/Library/Messages
+# without Full Disk Access; the application, which gets its own, may.
+your_store=0
 if [ -n "$store" ] && [ -e "$store" ]; then
+    your_store=1
+elif [ "$system" = Darwin ] && [ -z "${CHAT_DB_PATH+set}" ] && [ -d "$HOME/Library/Messages" ]; then
+    your_store=1
+fi
+if [ "$your_store" = 1 ]; then
     work="${ORLUNE_RUN_DIR:-$cache/orlune-run}"
     mkdir -p "$work"
-    store="$(cd "$(dirname "$store")" && pwd)/$(basename "$store")"
+    case "$store" in
+    /*) ;;
+    *) store="$(cd "$(dirname "$store")" && pwd)/$(basename "$store")" ;;
+    esac
     echo "run: using your messaging store at $store (read-only)"
 else
     work="${ORLUNE_RUN_DIR:-$cache/orlune-sample}"
@@ -86,7 +103,7 @@ unset SHADOW_DB_PATH
 use_cli=0
 if [ "${ORLUNE_RUN_CLI:-0}" = 1 ]; then
     use_cli=1
-elif [ "$(uname -s)" = Linux ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+elif [ "$system" = Linux ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "run: there is no display (neither DISPLAY nor WAYLAND_DISPLAY is set), so the application"
     echo "run: cannot show its window; running the same flow with the command-line tool instead."
     use_cli=1
@@ -96,7 +113,30 @@ if [ "$use_cli" = 0 ]; then
     echo "run: starting OrluneRLM with its configuration, sessions and shadow database in $app_home"
     echo "run: its item is in the menu bar (system tray), or in a window where there is no tray."
     echo "run: enter an API key, let the first sync finish, and ask away; \"Quit\" ends it."
-    exec "$app" "$@"
+    if [ "$system" != Darwin ]; then
+        exec "$app" "$@"
+    fi
+    # Launch Services starts the bundle with the session's environment plus
+    # what --env names; -W waits until it quits. The API key is not passed
+    # (it would show in the process list): type it into the application.
+    launch=(open -n -W "$bundle")
+    for name in HOME XDG_DATA_HOME ORLUNE_DATA_DIR CHAT_DB_PATH ORLUNE_RLM_HELPER_CMD \
+        ORLUNE_RLM_RESOURCE_ROOT ORLUNE_RLM_MODEL ORLUNE_RLM_CALL_TIMEOUT_SECONDS \
+        ORLUNE_RLM_DEADLINE_SECONDS VEYRLINK_BASE_URL; do
+        if [ -n "${!name+set}" ]; then
+            launch+=(--env "$name=${!name}")
+        fi
+    done
+    if terminal="$(tty 2>/dev/null)"; then
+        launch+=(--stderr "$terminal")
+    fi
+    echo "run: its log: $ORLUNE_DATA_DIR/Logs/Orlune/OrluneRLM.log"
+    [ -z "${VEYRLINK_API_KEY:-}" ] ||
+        echo "run: (VEYRLINK_API_KEY is not passed to the application on macOS; enter the key in it)"
+    if [ "$#" -gt 0 ]; then
+        launch+=(--args "$@")
+    fi
+    exec "${launch[@]}"
 fi
 
 shadow="$work/shadow.db"

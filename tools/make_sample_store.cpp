@@ -17,7 +17,7 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: orlune-make-sample-store [--messages N] [--seed S] [--archive-only-percent P] "
-    "[--force] PATH\n"
+    "[--real] [--era ERA] [--attachment-home DIR] [--force] PATH\n"
     "\n"
     "Writes a sample messaging store (chat.db) at PATH.\n"
     "\n"
@@ -25,6 +25,14 @@ constexpr const char* kUsage =
     "  --seed S                   random seed; the same seed gives the same store (default 1)\n"
     "  --archive-only-percent P   share of messages whose text is only in attributedBody,\n"
     "                             0 to 100 (default 40)\n"
+    "  --real                     also write what real stores hold besides plain messages:\n"
+    "                             reactions, group events, attachments, edits, unsent and\n"
+    "                             deleted messages, junk, threads, more handles\n"
+    "  --era ERA                  the store's version: very-old (before macOS 10.13, dates\n"
+    "                             in seconds), before-edits (macOS 10.13 to 12), recent\n"
+    "                             (macOS 14 and 15, the default) or newest (macOS 26)\n"
+    "  --attachment-home DIR      write the files of attachments that are on disk under\n"
+    "                             DIR, as if DIR were the home folder\n"
     "  --force                    replace a file already at PATH\n"
     "  -h, --help                 show this help\n";
 
@@ -73,6 +81,28 @@ int main(int argc, char** argv) {
                 options.archiveOnlyPercent < 0 || options.archiveOnlyPercent > 100) {
                 return usageError("--archive-only-percent needs a number from 0 to 100");
             }
+        } else if (arg == "--real") {
+            options.content = orlune::samplestore::RealStoreContent::everything();
+        } else if (arg == "--era") {
+            using orlune::samplestore::StoreEra;
+            auto v = value();
+            if (v && *v == "very-old") {
+                options.era = StoreEra::VeryOld;
+            } else if (v && *v == "before-edits") {
+                options.era = StoreEra::BeforeEdits;
+            } else if (v && *v == "recent") {
+                options.era = StoreEra::Recent;
+            } else if (v && *v == "newest") {
+                options.era = StoreEra::Newest;
+            } else {
+                return usageError("--era needs very-old, before-edits, recent or newest");
+            }
+        } else if (arg == "--attachment-home") {
+            auto v = value();
+            if (!v || v->empty()) {
+                return usageError("--attachment-home needs a folder");
+            }
+            options.attachmentHome = std::string(*v);
         } else if (!arg.empty() && arg.front() == '-') {
             return usageError("unknown option " + std::string(arg));
         } else if (path.empty()) {
@@ -107,6 +137,18 @@ int main(int argc, char** argv) {
                   << summary.textOnly << " only in text, " << summary.both << " in both, "
                   << summary.neither << " without text; " << summary.chats << " chats, "
                   << summary.handles << " handles)\n";
+        if (options.content.any()) {
+            const auto& c = summary.counts;
+            std::cout << "Besides them: " << c.tapbacks << " tapbacks, " << c.removals
+                      << " removals, " << c.stickers << " stickers, " << c.pollVotes
+                      << " poll votes, " << c.smsReactions << " reactions by SMS, " << c.groupEvents
+                      << " group events, " << c.attachmentMessages << " messages with "
+                      << c.attachments << " attachments, " << c.edited << " edited, " << c.unsent
+                      << " unsent, " << c.recentlyDeleted << " in Recently Deleted, " << c.deleted
+                      << " deleted, " << c.deletedChats << " deleted conversations, "
+                      << c.junkMessages << " junk, " << c.threadReplies << " thread replies ("
+                      << summary.messageRows << " message rows in all)\n";
+        }
     } catch (const std::exception& e) {
         std::cerr << "orlune-make-sample-store: " << e.what() << "\n";
         return 1;

@@ -1,5 +1,6 @@
 #include "OrluneRLM/views/OrluneIcon.hpp"
 
+#include <QDir>
 #include <QIconEngine>
 #include <QPainter>
 #include <QPainterPath>
@@ -87,6 +88,23 @@ QIcon OrluneIcon::trayIcon() {
 
 QIcon OrluneIcon::applicationIcon() {
     return QIcon(new DrawnIconEngine(false));
+}
+
+bool OrluneIcon::writeIconset(const QString& folder) {
+    if (!QDir().mkpath(folder)) {
+        return false;
+    }
+    for (const int points : {16, 32, 128, 256, 512}) {
+        for (const int scale : {1, 2}) {
+            const QString name = QStringLiteral("icon_%1x%1%2.png")
+                                     .arg(points)
+                                     .arg(scale == 2 ? QStringLiteral("@2x") : QString());
+            if (!draw(points * scale, false).save(folder + QLatin1Char('/') + name, "PNG")) {
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 } // namespace orlune::rlm

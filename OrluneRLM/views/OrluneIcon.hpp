@@ -4,6 +4,7 @@
 #include <QColor>
 #include <QIcon>
 #include <QPixmap>
+#include <QString>
 
 namespace orlune::rlm {
 
@@ -22,6 +23,12 @@ public:
     static QIcon trayIcon();
     // The coloured icon, for windows.
     static QIcon applicationIcon();
+
+    // Writes the coloured mark into `folder` (created when missing) as the
+    // PNG files of a macOS icon set (icon_16x16.png, icon_16x16@2x.png, ...
+    // icon_512x512@2x.png), from which iconutil makes the bundle's .icns.
+    // Returns false when a file cannot be written.
+    static bool writeIconset(const QString& folder);
 };
 
 } // namespace orlune::rlm

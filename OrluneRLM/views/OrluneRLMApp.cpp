@@ -1,5 +1,9 @@
 #include "OrluneRLM/views/OrluneRLMApp.hpp"
 
+#include "OrluneRLM/AppRelauncher.hpp"
+#include "OrluneRLM/RLMHelperRunner.hpp"
+#include "OrluneRLM/StructuredLogger.hpp"
+#include "OrluneRLM/views/MacWindowSupport.hpp"
 #include "OrluneRLM/views/OrluneIcon.hpp"
 
 #include <QApplication>
@@ -36,6 +40,7 @@ OrluneRLMApp::OrluneRLMApp(Options options, OrluneRLMMenu::Seams seams, QObject*
     window_->setWindowIcon(OrluneIcon::applicationIcon());
     connect(window_.get(), &OrluneRLMMenu::quitRequested, qApp, &QCoreApplication::quit,
             Qt::QueuedConnection);
+    connect(window_.get(), &OrluneRLMMenu::relaunchRequested, this, &OrluneRLMApp::relaunch);
     window_->installEventFilter(this);
 }
 
@@ -48,6 +53,9 @@ OrluneRLMApp::~OrluneRLMApp() {
 void OrluneRLMApp::start() {
     if (!options_.forceWindow && QSystemTrayIcon::isSystemTrayAvailable()) {
         window_->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+        // A tool window of an inactive application would otherwise be hidden
+        // on the Mac, before activateApplication() has taken effect.
+        window_->setAttribute(Qt::WA_MacAlwaysShowToolWindow);
         // The popup follows its content's size as screens change and the
         // conversation grows.
         window_->setFittedToContent(true);
@@ -55,8 +63,7 @@ void OrluneRLMApp::start() {
         tray_->setToolTip(QString::fromLatin1(kTitle));
         connect(tray_, &QSystemTrayIcon::activated, this,
                 [this](QSystemTrayIcon::ActivationReason reason) {
-                    if (reason == QSystemTrayIcon::Trigger ||
-                        reason == QSystemTrayIcon::DoubleClick) {
+                    if (togglesPopup(reason)) {
                         togglePopup();
                     }
                 });
@@ -78,13 +85,42 @@ void OrluneRLMApp::start() {
     }
 }
 
+bool OrluneRLMApp::togglesPopup(QSystemTrayIcon::ActivationReason reason) {
+    return reason == QSystemTrayIcon::Trigger;
+}
+
 void OrluneRLMApp::showMenuWindow() {
     if (tray_) {
         placePopup();
     }
+    macsupport::activateApplication();
     window_->show();
+    if (tray_) {
+        macsupport::keepPopupVisible(window_.get());
+    }
     window_->raise();
     window_->activateWindow();
+    window_->focusInput();
+}
+
+void OrluneRLMApp::relaunch() {
+    const AppRelauncher::Command command = AppRelauncher::command(
+        QCoreApplication::applicationFilePath(), QCoreApplication::arguments().mid(1),
+        QCoreApplication::applicationPid(), RLMHelperRunner::processEnvironment(),
+#ifdef Q_OS_MACOS
+        true
+#else
+        false
+#endif
+    );
+    if (!AppRelauncher::start(command)) {
+        // Quitting now would leave the person without the application.
+        StructuredLogger(StructuredLogger::kBundleIdentifier,
+                         StructuredLogger::kFullDiskAccessCategory)
+            .error("app_relaunch_failed", {{"program", command.program.toStdString()}});
+        return;
+    }
+    QCoreApplication::quit();
 }
 
 void OrluneRLMApp::togglePopup() {

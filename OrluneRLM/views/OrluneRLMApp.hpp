@@ -7,9 +7,9 @@
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
+#include <QSystemTrayIcon>
 #include <memory>
 
-class QSystemTrayIcon;
 class QMenu;
 
 namespace orlune::rlm {
@@ -17,11 +17,15 @@ namespace orlune::rlm {
 // GUI thread only; needs a QApplication. Owns one OrluneRLMMenu for its
 // whole life (so the models and the conversation survive the popup being
 // closed) and the window around it:
-// - with a system tray: a tray item titled "OrluneRLM" whose activation
-//   toggles a frameless popup under the item; the popup hides when another
+// - with a system tray: a tray item titled "OrluneRLM" whose click (Trigger;
+//   a double click is two clicks, not a third action) toggles a frameless
+//   popup under the item; showing it activates the application (on the Mac
+//   a menu-bar click does not), keeps it over full-screen applications and
+//   puts the keyboard focus in its input field; the popup hides when another
 //   application takes the focus;
 // - without a tray, or when asked for (--window): a normal window, shown at once.
-// "Quit" in the menu ends the application.
+// "Quit" in the menu ends the application; "Quit & Reopen" also starts a new
+// copy once this one has ended (AppRelauncher).
 class OrluneRLMApp : public QObject {
     Q_OBJECT
 
@@ -53,6 +57,11 @@ public:
     // Shows the popup under the tray item (or raises the window).
     void showMenuWindow();
 
+    // Whether a tray activation of this kind shows or hides the popup: only a
+    // plain click. Double clicks also deliver a click first, so acting on
+    // both would open the popup and close it again.
+    static bool togglesPopup(QSystemTrayIcon::ActivationReason reason);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -60,6 +69,7 @@ private:
     void togglePopup();
     void placePopup();
     void hideIfInactive();
+    void relaunch();
 
     Options options_;
     std::unique_ptr<OrluneRLMMenu> window_;

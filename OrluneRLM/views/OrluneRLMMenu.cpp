@@ -1,10 +1,12 @@
 #include "OrluneRLM/views/OrluneRLMMenu.hpp"
 
+#include "OrluneRLM/AppRelauncher.hpp"
 #include "OrluneRLM/views/APIKeySetupView.hpp"
 #include "OrluneRLM/views/SettingsView.hpp"
 #include "OrluneRLM/views/SyncStatusView.hpp"
 #include "OrluneRLM/views/ViewStyle.hpp"
 
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -53,6 +55,8 @@ OrluneRLMMenu::OrluneRLMMenu(Seams seams, QWidget* parent)
             &OrluneRLMMenu::updateScreen);
     connect(accessModel_, &FullDiskAccessViewModel::lastErrorChanged, this,
             &OrluneRLMMenu::updateAccessScreen);
+    connect(accessModel_, &FullDiskAccessViewModel::canOpenOtherSettingsAddressChanged, this,
+            &OrluneRLMMenu::updateAccessScreen);
     for (auto signal :
          {&ShadowSyncViewModel::isSyncingChanged, &ShadowSyncViewModel::lastErrorChanged,
           &ShadowSyncViewModel::messageCountChanged, &ShadowSyncViewModel::hasSyncedChanged}) {
@@ -79,6 +83,29 @@ bool OrluneRLMMenu::event(QEvent* event) {
         fitWindowToContent();
     }
     return handled;
+}
+
+void OrluneRLMMenu::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // Colours taken from the palette when the screens were built would stay
+    // those of the old appearance (light or dark).
+    if (ViewStyle::changesStyle(event)) {
+        ViewStyle::restyle(this);
+    }
+}
+
+void OrluneRLMMenu::focusInput() {
+    const char* field = nullptr;
+    if (workingScreen_ && workingScreen_->isVisibleTo(this)) {
+        field = "questionField";
+    } else if (setupScreen_ && setupScreen_->isVisibleTo(this)) {
+        field = "apiKeyField";
+    }
+    if (field != nullptr) {
+        if (auto* input = findChild<QWidget*>(QString::fromLatin1(field))) {
+            input->setFocus(Qt::ActiveWindowFocusReason);
+        }
+    }
 }
 
 void OrluneRLMMenu::resizeEvent(QResizeEvent* event) {
@@ -133,13 +160,8 @@ void OrluneRLMMenu::appear() {
         return;
     }
     accessModel_->refresh();
-    if (accessModel_->hasAccess()) {
-        if (syncModel_->hasSynced() || syncModel_->isSyncing()) {
-            return;
-        }
+    if (accessModel_->hasAccess() && !syncModel_->hasSynced() && !syncModel_->isSyncing()) {
         syncModel_->syncIfPossible();
-    } else {
-        accessModel_->autoOpenSettingsIfNeeded();
     }
 }
 
@@ -211,6 +233,20 @@ QWidget* OrluneRLMMenu::buildAccessScreen() {
         QStringLiteral("OrluneRLM needs Full Disk Access to read your Messages database."),
         ViewStyle::TextStyle::body, ViewStyle::Tint::secondary, QStringLiteral("accessExplanation"),
         screen));
+    // The system adds nothing to the list by itself, and a grant reaches only
+    // a copy of the app started after it.
+    layout->addWidget(ViewStyle::label(
+        QStringLiteral("1. Open System Settings, then Privacy & Security, then Full Disk Access.\n"
+                       "2. Click +, choose OrluneRLM and turn it on.\n"
+                       "3. Press Quit & Reopen: the access applies from the next start."),
+        ViewStyle::TextStyle::body, ViewStyle::Tint::primary, QStringLiteral("accessSteps"),
+        screen));
+    // Which copy to choose after +: a grant to another copy does not count.
+    layout->addWidget(ViewStyle::label(
+        QStringLiteral("This copy of OrluneRLM: ") +
+            AppRelauncher::applicationLocation(QCoreApplication::applicationFilePath()),
+        ViewStyle::TextStyle::caption, ViewStyle::Tint::secondary,
+        QStringLiteral("accessAppLocation"), screen));
     accessErrorLabel_ =
         ViewStyle::label(QString(), ViewStyle::TextStyle::caption, ViewStyle::Tint::secondary,
                          QStringLiteral("accessErrorLabel"), screen);
@@ -226,9 +262,29 @@ QWidget* OrluneRLMMenu::buildAccessScreen() {
     buttons->addStretch(1);
     layout->addLayout(buttons);
 
+    // The settings may open on another pane: macOS reports success for any
+    // settings address, so the other one is offered rather than tried.
+    auto* otherButton =
+        new QPushButton(QStringLiteral("Not the Full Disk Access list? Try Again"), screen);
+    otherButton->setObjectName(QStringLiteral("otherSettingsButton"));
+    otherButton->setFlat(true);
+    otherSettingsButton_ = otherButton;
+    layout->addWidget(otherButton, 0, Qt::AlignLeft);
+
+    auto* reopenRow = new QHBoxLayout;
+    auto* reopenButton = new QPushButton(QStringLiteral("Quit & Reopen"), screen);
+    reopenButton->setObjectName(QStringLiteral("quitAndReopenButton"));
+    ViewStyle::makeProminent(reopenButton);
+    reopenRow->addStretch(1);
+    reopenRow->addWidget(reopenButton);
+    layout->addLayout(reopenRow);
+
     connect(openButton, &QPushButton::clicked, accessModel_,
             &FullDiskAccessViewModel::openSettings);
     connect(checkButton, &QPushButton::clicked, accessModel_, &FullDiskAccessViewModel::refresh);
+    connect(otherButton, &QPushButton::clicked, accessModel_,
+            &FullDiskAccessViewModel::openOtherSettingsAddress);
+    connect(reopenButton, &QPushButton::clicked, this, &OrluneRLMMenu::relaunchRequested);
     return screen;
 }
 
@@ -275,10 +331,14 @@ void OrluneRLMMenu::updateAccessScreen() {
     const QString& error = accessModel_->lastError();
     accessErrorLabel_->setText(QStringLiteral("Last error: ") + error);
     accessErrorLabel_->setVisible(!error.isEmpty());
+    otherSettingsButton_->setVisible(accessModel_->canOpenOtherSettingsAddress());
 }
 
 void OrluneRLMMenu::updateWorkingScreen() {
-    if (!syncStatus_) {
+    // The chat view is made after the status block, and making it reads the
+    // configuration, which may wait for the Keychain in a local event loop
+    // where a sync result can arrive.
+    if (!syncStatus_ || !chatView_) {
         return;
     }
     syncStatus_->setState(syncModel_->messageCount(), syncModel_->isSyncing(),

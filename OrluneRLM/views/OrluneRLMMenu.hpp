@@ -24,8 +24,10 @@ class SyncStatusView;
 // chat model, when the working screen is first shown), keeping it afterwards.
 //
 // Each time the widget is shown ("appears") with an API key configured, access
-// is tested; with access and no sync succeeded or running, one sync starts;
-// without access, the privacy settings are opened (the first time only).
+// is tested; with access and no sync succeeded or running, one sync starts.
+// Without access the access screen explains how to grant it; the privacy
+// settings open only from its button (opened by themselves they would hide
+// the popup and its instructions).
 class OrluneRLMMenu : public QWidget {
     Q_OBJECT
 
@@ -64,12 +66,20 @@ public:
     // height needed by the content at the current width is enforced.
     void setFittedToContent(bool fitted);
 
+    // Puts the keyboard focus where the person types next: the question
+    // field on the working screen, the key field on the setup screen.
+    void focusInput();
+
 signals:
     // "Quit" was pressed; the application ends.
     void quitRequested();
+    // "Quit & Reopen" was pressed on the access screen: the application ends
+    // and starts again, which a new Full Disk Access grant needs.
+    void relaunchRequested();
 
 protected:
     bool event(QEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
@@ -101,6 +111,7 @@ private:
     APIKeySetupView* setupScreen_ = nullptr;
     QWidget* accessScreen_ = nullptr;
     QLabel* accessErrorLabel_ = nullptr;
+    QWidget* otherSettingsButton_ = nullptr;
     QWidget* workingScreen_ = nullptr;
     SyncStatusView* syncStatus_ = nullptr;
     ChatView* chatView_ = nullptr;

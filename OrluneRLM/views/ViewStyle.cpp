@@ -3,6 +3,7 @@
 #include "OrluneRLM/views/GatewayLink.hpp"
 
 #include <QApplication>
+#include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -25,6 +26,20 @@ QColor blended(const QColor& over, const QColor& under, qreal amount) {
     return QColor::fromRgbF(over.redF() * amount + under.redF() * (1 - amount),
                             over.greenF() * amount + under.greenF() * (1 - amount),
                             over.blueF() * amount + under.blueF() * (1 - amount));
+}
+
+// What each styled widget remembers, for restyle().
+constexpr const char* kTextStyleProperty = "orluneTextStyle";
+constexpr const char* kTintProperty = "orluneTint";
+constexpr const char* kProminentProperty = "orluneProminent";
+constexpr const char* kDividerProperty = "orluneDivider";
+
+void paintDivider(QFrame* line) {
+    QPalette palette = line->palette();
+    palette.setColor(QPalette::WindowText,
+                     blended(ViewStyle::colour(ViewStyle::Tint::primary),
+                             QApplication::palette().color(QPalette::Window), 0.2));
+    line->setPalette(palette);
 }
 
 } // namespace
@@ -70,6 +85,8 @@ QColor ViewStyle::accent() {
 }
 
 void ViewStyle::apply(QLabel* label, TextStyle style, Tint tint) {
+    label->setProperty(kTextStyleProperty, static_cast<int>(style));
+    label->setProperty(kTintProperty, static_cast<int>(tint));
     label->setFont(font(style));
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, colour(tint));
@@ -90,15 +107,13 @@ QFrame* ViewStyle::divider(QWidget* parent) {
     auto* line = new QFrame(parent);
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Plain);
-    QPalette palette = line->palette();
-    palette.setColor(
-        QPalette::WindowText,
-        blended(colour(Tint::primary), QApplication::palette().color(QPalette::Window), 0.2));
-    line->setPalette(palette);
+    line->setProperty(kDividerProperty, true);
+    paintDivider(line);
     return line;
 }
 
 void ViewStyle::makeProminent(QPushButton* button) {
+    button->setProperty(kProminentProperty, true);
     const QColor accentColour = accent();
     const QColor text = QApplication::palette().color(QPalette::HighlightedText);
     button->setStyleSheet(
@@ -108,6 +123,36 @@ void ViewStyle::makeProminent(QPushButton* button) {
                        "QPushButton:disabled { background-color: rgba(128, 128, 128, 60);"
                        " color: rgba(128, 128, 128, 200); }")
             .arg(accentColour.name(), text.name(), accentColour.darker(120).name()));
+}
+
+void ViewStyle::restyle(QWidget* root) {
+    QList<QWidget*> widgets = root->findChildren<QWidget*>();
+    widgets.prepend(root);
+    for (QWidget* widget : widgets) {
+        if (auto* label = qobject_cast<QLabel*>(widget);
+            label && label->property(kTextStyleProperty).isValid()) {
+            apply(label, static_cast<TextStyle>(label->property(kTextStyleProperty).toInt()),
+                  static_cast<Tint>(label->property(kTintProperty).toInt()));
+        } else if (auto* button = qobject_cast<QPushButton*>(widget);
+                   button && button->property(kProminentProperty).toBool()) {
+            makeProminent(button);
+        } else if (auto* line = qobject_cast<QFrame*>(widget);
+                   line && line->property(kDividerProperty).toBool()) {
+            paintDivider(line);
+        }
+    }
+}
+
+bool ViewStyle::changesStyle(const QEvent* event) {
+    switch (event->type()) {
+    case QEvent::ApplicationPaletteChange:
+    case QEvent::PaletteChange:
+    case QEvent::StyleChange:
+    case QEvent::ThemeChange:
+        return true;
+    default:
+        return false;
+    }
 }
 
 QWidget* ViewStyle::gatewayLinkRow(const std::function<bool(const QUrl&)>& open, QWidget* parent) {

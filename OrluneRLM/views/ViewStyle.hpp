@@ -10,12 +10,16 @@
 class QFrame;
 class QLabel;
 class QPushButton;
+class QEvent;
 class QUrl;
 class QWidget;
 
 namespace orlune::rlm {
 
 // Stateless; GUI thread only (it reads the application's font and palette).
+// What it applies is derived from the palette of that moment; each widget
+// remembers what it was given, so that restyle() can apply it again when the
+// palette changes (a switch between light and dark mode).
 class ViewStyle {
 public:
     ViewStyle() = delete;
@@ -43,6 +47,13 @@ public:
 
     // The filled ("prominent") button look: accent background, light text.
     static void makeProminent(QPushButton* button);
+
+    // Applies again, from the application's current palette, every style
+    // given through this class to `root` and the widgets inside it. Top-level
+    // views call it when they see a palette, style or theme change.
+    static void restyle(QWidget* root);
+    // Whether `event` is one of those changes.
+    static bool changesStyle(const QEvent* event);
 
     // The caption row "Get an API key at <domain>": the domain in blue, which
     // calls `open` with the gateway's sign-up address when activated.

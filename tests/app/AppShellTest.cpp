@@ -5,6 +5,7 @@
 #include "OrluneRLM/views/OrluneRLMApp.hpp"
 #include "tests/app/AppTestSupport.hpp"
 
+#include <QDir>
 #include <QImage>
 #include <QSystemTrayIcon>
 #include <gtest/gtest.h>
@@ -35,6 +36,48 @@ TEST_F(AppShellTest, WithoutATrayOrWhenAskedTheMenuOpensAsANormalWindow) {
     }
 }
 
+TEST_F(AppShellTest, ShowingTheMenuPutsTheFocusWhereThePersonTypes) {
+    const struct {
+        const char* name;
+        bool ready; // a key and a readable store: the working screen
+        const char* field;
+    } cases[] = {
+        {"setup screen", false, "apiKeyField"},
+        {"working screen", true, "questionField"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.ready) {
+            storeKey("sk-test");
+            makeStore();
+        }
+        OrluneRLMApp app(OrluneRLMApp::Options{true, false}, menuSeams());
+        app.start();
+        app.menu()->setFocus();
+        app.showMenuWindow();
+        QWidget* field = app.menu()->findChild<QWidget*>(c.field);
+        ASSERT_NE(field, nullptr);
+        EXPECT_EQ(app.menu()->focusWidget(), field);
+        ASSERT_TRUE(waitUntil([&] { return !app.menu()->syncModel().isSyncing(); }));
+    }
+}
+
+TEST(AppShellTrayTest, OnlyAPlainClickTogglesThePopup) {
+    // A double click delivers a click first; toggling on both would open the
+    // popup and close it at once.
+    const struct {
+        QSystemTrayIcon::ActivationReason reason;
+        bool toggles;
+    } cases[] = {
+        {QSystemTrayIcon::Trigger, true},  {QSystemTrayIcon::DoubleClick, false},
+        {QSystemTrayIcon::Context, false}, {QSystemTrayIcon::MiddleClick, false},
+        {QSystemTrayIcon::Unknown, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(OrluneRLMApp::togglesPopup(c.reason), c.toggles) << c.reason;
+    }
+}
+
 TEST(AppShellOptionsTest, CommandLineAndEnvironmentChooseTheOptions) {
     struct Case {
         QStringList arguments;
@@ -57,6 +100,31 @@ TEST(AppShellOptionsTest, CommandLineAndEnvironmentChooseTheOptions) {
         EXPECT_EQ(options.exitAfterFirstFrame, item.exitAfterFirstFrame)
             << item.exitFlag.value_or("(unset)");
     }
+}
+
+TEST(OrluneIconTest, TheIconSetHasEverySizeIconutilExpects) {
+    guiApplication();
+    TempDir dir;
+    const QString folder = QString::fromStdString(dir.file("OrluneRLM.iconset"));
+    ASSERT_TRUE(rlm::OrluneIcon::writeIconset(folder));
+    QStringList names;
+    for (const QString& name : QDir(folder).entryList(QDir::Files, QDir::Name)) {
+        names << name;
+        const QImage image(folder + "/" + name);
+        const int points = name.section('_', 1).section('x', 0, 0).toInt();
+        const int pixels = name.contains("@2x") ? 2 * points : points;
+        EXPECT_EQ(image.size(), QSize(pixels, pixels)) << name.toStdString();
+        EXPECT_EQ(image.pixelColor(pixels * 22 / 64, pixels * 30 / 64).alpha(), 255)
+            << "the mark is drawn: " << name.toStdString();
+    }
+    EXPECT_EQ(names, (QStringList{"icon_128x128.png", "icon_128x128@2x.png", "icon_16x16.png",
+                                  "icon_16x16@2x.png", "icon_256x256.png", "icon_256x256@2x.png",
+                                  "icon_32x32.png", "icon_32x32@2x.png", "icon_512x512.png",
+                                  "icon_512x512@2x.png"}));
+
+    // A folder that cannot be made.
+    testing::writeFile(dir.file("a file"), "");
+    EXPECT_FALSE(rlm::OrluneIcon::writeIconset(QString::fromStdString(dir.file("a file/set"))));
 }
 
 TEST(OrluneIconTest, MaskIsOneColourWithTheMoonCutOut) {

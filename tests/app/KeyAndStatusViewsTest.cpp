@@ -7,6 +7,7 @@
 #include "OrluneRLM/views/SyncStatusView.hpp"
 #include "OrluneRLM/views/ViewStyle.hpp"
 #include "tests/app/AppTestSupport.hpp"
+#include "tests/rlm/FakeCredentialStore.hpp"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -61,6 +62,29 @@ TEST_F(KeyViewsTest, SetupStoresTheKeyTrimmedAndCompletes) {
     EXPECT_EQ(completed.count(), 1);
     EXPECT_TRUE(view.isComplete());
     EXPECT_FALSE(save->isEnabled()) << "stays disabled once saved";
+}
+
+TEST_F(KeyViewsTest, WithACredentialStoreTheViewsKeepTheKeyThereNotInTheFile) {
+    auto store = std::make_shared<FakeCredentialStore>();
+    rlm::ConfigManager config(rlm::ConfigManager::defaultConfigPath(),
+                              folder_.logger(rlm::StructuredLogger::kConfigCategory), store);
+    rlm::APIKeySetupView setup(config, opener());
+    setup.show();
+    child<QLineEdit>(&setup, "apiKeyField")->setText(" sk-kept \n");
+    QTest::mouseClick(child<QPushButton>(&setup, "setupSaveButton"), Qt::LeftButton);
+    EXPECT_TRUE(setup.isComplete());
+    EXPECT_EQ(store->secret, "sk-kept");
+    EXPECT_EQ(readFile(config.configPath()), "{}");
+
+    rlm::SettingsView settings(config, opener());
+    settings.show();
+    auto* field = child<QLineEdit>(&settings, "settingsApiKeyField");
+    EXPECT_EQ(field->text(), "sk-kept");
+    field->setText("sk-replaced");
+    QTest::mouseClick(child<QPushButton>(&settings, "settingsSaveButton"), Qt::LeftButton);
+    EXPECT_TRUE(showsChild(&settings, "settingsSavedLabel"));
+    EXPECT_EQ(store->secret, "sk-replaced");
+    EXPECT_EQ(readFile(config.configPath()), "{}");
 }
 
 TEST_F(KeyViewsTest, SetupShowsAFailedSaveAndCanSaveAgain) {

@@ -11,6 +11,8 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <cerrno>
+#include <cstring>
 #include <gtest/gtest.h>
 
 namespace orlune::testing {
@@ -77,27 +79,42 @@ TEST_F(MenuTest, SavingAKeyMovesOnAndTestsAccessWithoutOpeningSettingsOrSyncing)
     EXPECT_TRUE(waitUntil([&] { return menu->syncModel().hasSynced(); }));
 }
 
-TEST_F(MenuTest, WithoutAccessOpensTheSettingsOnceAndCheckAccessTestsAgain) {
+TEST_F(MenuTest, WithoutAccessExplainsTheWayAndOpensTheSettingsOnlyWhenAsked) {
     storeKey("sk-test");
     auto menu = makeMenu();
+    QSignalSpy relaunch(menu.get(), &OrluneRLMMenu::relaunchRequested);
     menu->show();
     ASSERT_TRUE(showsChild(menu.get(), "accessScreen"));
     EXPECT_EQ(child<QLabel>(menu.get(), "accessHeading")->text(), "Grant Full Disk Access");
     EXPECT_EQ(child<QLabel>(menu.get(), "accessExplanation")->text(),
               "OrluneRLM needs Full Disk Access to read your Messages database.");
+    const QString steps = child<QLabel>(menu.get(), "accessSteps")->text();
+    EXPECT_TRUE(steps.contains("Click +")) << steps.toStdString();
+    EXPECT_TRUE(steps.contains("Quit & Reopen")) << steps.toStdString();
+    EXPECT_EQ(child<QLabel>(menu.get(), "accessAppLocation")->text(),
+              "This copy of OrluneRLM: " + QCoreApplication::applicationFilePath());
     EXPECT_EQ(child<QLabel>(menu.get(), "accessErrorLabel")->text(),
               "Last error: chat.db not found");
-    EXPECT_EQ(openedAddresses_,
-              std::vector<std::string>{rlm::FullDiskAccessViewModel::kSettingsAddresses[0]});
+    EXPECT_TRUE(openedAddresses_.empty()) << "the settings would hide these instructions";
+    EXPECT_FALSE(showsChild(menu.get(), "otherSettingsButton"));
     saveScreenshot(menu.get(), "access-request");
 
     reopen(*menu);
-    EXPECT_EQ(openedAddresses_.size(), 1u) << "the settings open by themselves only once";
+    EXPECT_TRUE(openedAddresses_.empty());
     EXPECT_EQ(eventCount("fda_chat_db_missing"), 2u) << "each appearance tests again";
 
+    // The button opens the first address and offers the other one, which
+    // opens only when asked for.
     QTest::mouseClick(child<QPushButton>(menu.get(), "openSettingsButton"), Qt::LeftButton);
-    QTest::mouseClick(child<QPushButton>(menu.get(), "openSettingsButton"), Qt::LeftButton);
-    EXPECT_EQ(openedAddresses_.size(), 3u) << "the button opens them every time";
+    EXPECT_EQ(openedAddresses_,
+              std::vector<std::string>{rlm::FullDiskAccessViewModel::kSettingsAddresses[0]});
+    ASSERT_TRUE(showsChild(menu.get(), "otherSettingsButton"));
+    QTest::mouseClick(child<QPushButton>(menu.get(), "otherSettingsButton"), Qt::LeftButton);
+    EXPECT_EQ(openedAddresses_.back(), rlm::FullDiskAccessViewModel::kSettingsAddresses[1]);
+    EXPECT_FALSE(showsChild(menu.get(), "otherSettingsButton"));
+
+    QTest::mouseClick(child<QPushButton>(menu.get(), "quitAndReopenButton"), Qt::LeftButton);
+    EXPECT_EQ(relaunch.count(), 1);
 
     makeStore();
     QTest::mouseClick(child<QPushButton>(menu.get(), "checkAccessButton"), Qt::LeftButton);
@@ -107,6 +124,49 @@ TEST_F(MenuTest, WithoutAccessOpensTheSettingsOnceAndCheckAccessTestsAgain) {
     EXPECT_EQ(child<QLabel>(menu.get(), "accessGrantedLabel")->text(), "Full Disk Access granted.");
     EXPECT_EQ(eventCount("shadow_sync_start"), 0u) << "Check Access starts no sync";
     EXPECT_EQ(statusLine(*menu), "No messages indexed yet.");
+}
+
+TEST_F(MenuTest, ARefusedStoreShowsTheRefusal) {
+    storeKey("sk-test");
+    makeStore();
+    auto seams = menuSeams();
+    seams.access.storeAccess.statError = [](const std::string&) { return EPERM; };
+    OrluneRLMMenu menu(std::move(seams));
+    menu.show();
+    ASSERT_TRUE(showsChild(&menu, "accessScreen"));
+    EXPECT_EQ(child<QLabel>(&menu, "accessErrorLabel")->text(),
+              QString::fromStdString("Last error: " + std::string(std::strerror(EPERM)) + ": " +
+                                     rlm::FullDiskAccessChecker::kRefusedMessage));
+    EXPECT_EQ(eventCount("fda_chat_db_denied"), 1u);
+    EXPECT_EQ(eventCount("shadow_sync_start"), 0u);
+}
+
+TEST_F(MenuTest, ColoursFollowAPaletteChange) {
+    storeKey("sk-test");
+    makeStore();
+    auto menu = makeMenu();
+    menu->show();
+    ASSERT_TRUE(showsChild(menu.get(), "workingScreen"));
+    auto* secondary = child<QLabel>(menu.get(), "accessGrantedLabel");
+    auto* title = child<QLabel>(menu.get(), "menuTitle");
+    const QColor lightSecondary = textColour(secondary);
+
+    // A switch to dark mode: the platform hands the application a new palette.
+    const QPalette light = QApplication::palette();
+    QPalette dark = light;
+    dark.setColor(QPalette::Window, QColor(30, 30, 30));
+    dark.setColor(QPalette::WindowText, QColor(235, 235, 235));
+    dark.setColor(QPalette::Highlight, QColor(10, 132, 255));
+    QApplication::setPalette(dark);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(textColour(title), QColor(235, 235, 235));
+    EXPECT_EQ(textColour(secondary), rlm::ViewStyle::colour(rlm::ViewStyle::Tint::secondary));
+    EXPECT_NE(textColour(secondary), lightSecondary);
+
+    QApplication::setPalette(light);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(textColour(secondary), lightSecondary);
+    ASSERT_TRUE(waitUntil([&] { return !menu->syncModel().isSyncing(); }));
 }
 
 TEST_F(MenuTest, AccessStartsOneSyncAndSyncNowWaitsForIt) {

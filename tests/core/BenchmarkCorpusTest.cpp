@@ -54,7 +54,8 @@ TEST(BenchmarkCorpusDecoding, StrictTypesAndRequiredKeysFail) {
         {"is_from_me as 1", [](Json& j) { j["messages"][0]["is_from_me"] = 1; }},
         {"is_group as string", [](Json& j) { j["messages"][0]["is_group"] = "true"; }},
         {"timestamp as float", [](Json& j) { j["messages"][0]["timestamp"] = 2.5; }},
-        {"timestamp too large", [](Json& j) { j["messages"][0]["timestamp"] = 18446744073709551615ull; }},
+        {"timestamp too large",
+         [](Json& j) { j["messages"][0]["timestamp"] = 18446744073709551615ull; }},
         {"timestamp as string", [](Json& j) { j["messages"][0]["timestamp"] = "5"; }},
         {"guid missing", [](Json& j) { j["messages"][0].erase("guid"); }},
         {"sender null", [](Json& j) { j["messages"][0]["sender"] = nullptr; }},
@@ -63,12 +64,16 @@ TEST(BenchmarkCorpusDecoding, StrictTypesAndRequiredKeysFail) {
         {"category without hyphen", [](Json& j) { j["queries"][0]["category"] = "multihop"; }},
         {"expected_guids missing", [](Json& j) { j["queries"][0].erase("expected_guids"); }},
         {"expected guid not a string", [](Json& j) { j["queries"][0]["expected_guids"][1] = 4; }},
-        {"expected_at_k not an object", [](Json& j) { j["queries"][0]["expected_at_k"] = Json::array(); }},
+        {"expected_at_k not an object",
+         [](Json& j) { j["queries"][0]["expected_at_k"] = Json::array(); }},
         {"version missing", [](Json& j) { j.erase("version"); }},
         {"queries missing", [](Json& j) { j.erase("queries"); }},
         {"messages not an array", [](Json& j) { j["messages"] = Json::object(); }},
         {"chat without name", [](Json& j) { j["chats"][0].erase("name"); }},
-        {"participants of numbers", [](Json& j) { j["chats"][0]["participants"] = {1, 2}; }},
+        {"participants of numbers",
+         [](Json& j) {
+             j["chats"][0]["participants"] = {1, 2};
+         }},
     };
     for (const auto& c : cases) {
         Json json = Json::parse(kMinimal);
@@ -79,10 +84,11 @@ TEST(BenchmarkCorpusDecoding, StrictTypesAndRequiredKeysFail) {
 }
 
 TEST(BenchmarkCorpusDecoding, EveryCategoryString) {
-    const std::pair<const char*, QueryCategory> cases[] = {
-        {"keyword", QueryCategory::keyword},   {"semantic", QueryCategory::semantic},
-        {"temporal", QueryCategory::temporal}, {"multi-hop", QueryCategory::multiHop},
-        {"negation", QueryCategory::negation}};
+    const std::pair<const char*, QueryCategory> cases[] = {{"keyword", QueryCategory::keyword},
+                                                           {"semantic", QueryCategory::semantic},
+                                                           {"temporal", QueryCategory::temporal},
+                                                           {"multi-hop", QueryCategory::multiHop},
+                                                           {"negation", QueryCategory::negation}};
     for (const auto& [text, category] : cases) {
         EXPECT_EQ(queryCategoryFromString(text), category);
         EXPECT_EQ(toString(category), text);
@@ -90,8 +96,8 @@ TEST(BenchmarkCorpusDecoding, EveryCategoryString) {
 }
 
 TEST(BenchmarkCorpusWriting, KeyOrderAndAbsentFieldsLeftOut) {
-    CorpusQuery query{"q1", "dinner", QueryCategory::multiHop, "desc", {"a"}, std::nullopt,
-                      "a note"};
+    CorpusQuery query{"q1",         "dinner", QueryCategory::multiHop, "desc", {"a"},
+                      std::nullopt, "a note"};
     std::vector<std::string> keys;
     const Json written = query.toJson();
     for (const auto& [key, value] : written.items()) {
@@ -101,8 +107,8 @@ TEST(BenchmarkCorpusWriting, KeyOrderAndAbsentFieldsLeftOut) {
                                               "expected_guids"}));
     EXPECT_EQ(query.toJson()["category"], "multi-hop");
 
-    CorpusQuery bare{"q2", "x", QueryCategory::keyword, std::nullopt, {}, std::nullopt,
-                     std::nullopt};
+    CorpusQuery bare{"q2",         "x",         QueryCategory::keyword, std::nullopt, {},
+                     std::nullopt, std::nullopt};
     EXPECT_EQ(bare.toJson().dump(),
               R"({"id":"q2","text":"x","category":"keyword","expected_guids":[]})");
     EXPECT_EQ(CorpusQuery::fromJson(Json::parse(bare.toJson().dump())), bare);

@@ -1,7 +1,6 @@
 #include "OrluneCore/BenchmarkRunner.hpp"
 
 #include <gtest/gtest.h>
-
 #include <map>
 #include <sstream>
 #include <stdexcept>
@@ -159,23 +158,25 @@ BenchmarkCorpus corpusWith(std::vector<CorpusQuery> queries) {
 
 CorpusQuery query(std::string id, std::string text, QueryCategory category,
                   std::vector<std::string> expected) {
-    return CorpusQuery{id, text, category, std::nullopt, std::move(expected), std::nullopt,
-                       std::nullopt};
+    return CorpusQuery{id,           text,        category, std::nullopt, std::move(expected),
+                       std::nullopt, std::nullopt};
 }
 
 TEST(BenchmarkRunnerRun, ScoresQueriesAndPrintsOneLineEach) {
     auto backend = std::make_shared<ScriptedBackend>();
     backend->answers["found"] = {"x", "m2", "m1"};
-    BenchmarkRunner runner(backend, corpusWith({query("q1", "found", QueryCategory::keyword, {"m1", "m2", "m9"}),
-                                                query("q2", "missed", QueryCategory::temporal, {"m1"}),
-                                                query("q3", "empty", QueryCategory::negation, {})}));
+    BenchmarkRunner runner(
+        backend, corpusWith({query("q1", "found", QueryCategory::keyword, {"m1", "m2", "m9"}),
+                             query("q2", "missed", QueryCategory::temporal, {"m1"}),
+                             query("q3", "empty", QueryCategory::negation, {})}));
     std::ostringstream out;
     auto metrics = runner.run(true, out);
     EXPECT_EQ(out.str(), "  \u2713 q1: R@5=67%\n  \u2717 q2: R@5=0%\n  \u2713 q3: R@5=100%\n");
     EXPECT_EQ(backend->ingested, (std::vector<std::string>{"m1", "m2"}));
     EXPECT_EQ(backend->limitSeen, 5);
     EXPECT_EQ(metrics.queryCount, 3);
-    EXPECT_EQ(metrics.perQueryResults[0].retrievedGuids, (std::vector<std::string>{"x", "m2", "m1"}));
+    EXPECT_EQ(metrics.perQueryResults[0].retrievedGuids,
+              (std::vector<std::string>{"x", "m2", "m1"}));
     EXPECT_DOUBLE_EQ(metrics.perQueryResults[0].reciprocalRank, 0.5);
     EXPECT_EQ(metrics.perQueryResults[0].category, "keyword");
     EXPECT_EQ(metrics.perCategoryMetrics.size(), 3u);

@@ -131,16 +131,17 @@ TEST_F(ChatDBReaderTest, TextComesFromTheColumnOrElseTheArchive) {
     message(3, 3, std::nullopt, body("only in the archive"));
     message(4, 4, "", body("empty column, archive text"));
     message(5, 5, std::nullopt, body(std::string(300, 'x')));
-    message(6, 6, "👍"); // no letter, but the column is taken as it is
+    message(6, 6, "👍");
+    message(7, 7, std::nullopt, body("😂 🙏")); // emoji alone, only in the archive
     ChatDBReader reader = open();
     FetchResult page = reader.fetchMessages(0, 0, 100);
     std::vector<std::string> texts;
     for (const auto& m : page.messages) {
         texts.push_back(m.text());
     }
-    EXPECT_EQ(texts,
-              (std::vector<std::string>{"plain", "column wins", "only in the archive",
-                                        "empty column, archive text", std::string(300, 'x'), "👍"}));
+    EXPECT_EQ(texts, (std::vector<std::string>{"plain", "column wins", "only in the archive",
+                                               "empty column, archive text", std::string(300, 'x'),
+                                               "👍", "😂 🙏"}));
 }
 
 TEST_F(ChatDBReaderTest, PageOfDroppedRowsStillMovesTheCursor) {
@@ -153,7 +154,7 @@ TEST_F(ChatDBReaderTest, PageOfDroppedRowsStillMovesTheCursor) {
     message(3, 12, std::nullopt, std::string("\x01\x02", 2)); // body the decoder cannot read
     message(4, 13, std::nullopt,
             TypedStreamWriter::attributedBody("\xEF\xBF\xBC", attachmentOnly)); // attachment only
-    message(5, 14, std::nullopt, body("🎉🎉")); // no letter or number
+    message(5, 14, std::nullopt, body(" ?! ")); // no letter, number or emoji
     ChatDBReader reader = open();
     store(); // keep the writer closed; rows with no guid need raw SQL
     testing::DatabaseProbe(path_).exec("INSERT INTO message (ROWID, guid, text, date, handle_id) "

@@ -1,7 +1,6 @@
 #include "OrluneCore/BenchmarkCorpus.hpp"
 
 #include <gtest/gtest.h>
-
 #include <set>
 
 namespace orlune::core {
@@ -10,7 +9,8 @@ namespace {
 // The corpus shipped in bench/corpora must stay loadable and consistent: every
 // expected guid names one of its messages, and every category is exercised.
 TEST(ShippedCorpus, EverydayCorpusIsConsistent) {
-    auto corpus = BenchmarkCorpus::load(std::string(ORLUNE_SOURCE_DIR) + "/bench/corpora/everyday.json");
+    auto corpus =
+        BenchmarkCorpus::load(std::string(ORLUNE_SOURCE_DIR) + "/bench/corpora/everyday.json");
     EXPECT_GE(corpus.messages.size(), 300u);
     EXPECT_GE(corpus.queries.size(), 60u);
     std::set<std::string> guids;

@@ -3,10 +3,9 @@
 #include "OrluneCore/SQLite.hpp"
 #include "tests/support/TempDir.hpp"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <set>
 
 namespace orlune::core {
@@ -18,11 +17,21 @@ using testing::TempDir;
 
 void PrintTo(const SQLiteValue& value, std::ostream* out) {
     switch (value.kind()) {
-    case SQLiteValue::Kind::integer: *out << "integer(" << value.asInteger() << ")"; break;
-    case SQLiteValue::Kind::real: *out << "real(" << value.asReal() << ")"; break;
-    case SQLiteValue::Kind::text: *out << "text(\"" << value.asText() << "\")"; break;
-    case SQLiteValue::Kind::blob: *out << "blob(" << value.asBlob().size() << " bytes)"; break;
-    case SQLiteValue::Kind::null: *out << "null"; break;
+    case SQLiteValue::Kind::integer:
+        *out << "integer(" << value.asInteger() << ")";
+        break;
+    case SQLiteValue::Kind::real:
+        *out << "real(" << value.asReal() << ")";
+        break;
+    case SQLiteValue::Kind::text:
+        *out << "text(\"" << value.asText() << "\")";
+        break;
+    case SQLiteValue::Kind::blob:
+        *out << "blob(" << value.asBlob().size() << " bytes)";
+        break;
+    case SQLiteValue::Kind::null:
+        *out << "null";
+        break;
     }
 }
 
@@ -52,8 +61,9 @@ protected:
     }
 
     // The error a refused statement raises.
-    ReadOnlyQuery::Error failure(const std::string& sql,
-                                 std::chrono::milliseconds limit = ReadOnlyQuery::kDefaultTimeLimit) {
+    ReadOnlyQuery::Error
+    failure(const std::string& sql,
+            std::chrono::milliseconds limit = ReadOnlyQuery::kDefaultTimeLimit) {
         try {
             ReadOnlyQuery::execute(db.get(), sql, 0, limit);
         } catch (const ReadOnlyQuery::Error& error) {
@@ -137,7 +147,8 @@ TEST_F(ReadOnlyQueryTest, ValuesKeepTheirStorageClass) {
     EXPECT_EQ(row.at("n"), SQLiteValue::null());
     EXPECT_EQ(row.at("empty_blob"), SQLiteValue::null());
     EXPECT_EQ(row.at("b"), SQLiteValue::blob(std::string("\0\xff", 2)));
-    EXPECT_EQ(row.at("bad_text"), SQLiteValue::text("\xEF\xBF\xBD" "A"));
+    EXPECT_EQ(row.at("bad_text"), SQLiteValue::text("\xEF\xBF\xBD"
+                                                    "A"));
 }
 
 TEST_F(ReadOnlyQueryTest, RowLimit) {
@@ -238,7 +249,8 @@ TEST_F(ReadOnlyQueryTest, ARunawayQueryIsStoppedAndTheConnectionStaysUsable) {
     exec("WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < 200000) "
          "SELECT COUNT(*) FROM c");
     exec("BEGIN; COMMIT;");
-    EXPECT_EQ(run("SELECT COUNT(*) AS n FROM messages").rows.at(0).at("n"), SQLiteValue::integer(2));
+    EXPECT_EQ(run("SELECT COUNT(*) AS n FROM messages").rows.at(0).at("n"),
+              SQLiteValue::integer(2));
 }
 
 TEST_F(ReadOnlyQueryTest, ListTablesIncludesTheFullTextTables) {
@@ -246,9 +258,13 @@ TEST_F(ReadOnlyQueryTest, ListTablesIncludesTheFullTextTables) {
          "content_rowid='rowid')");
     exec("CREATE VIEW recent AS SELECT * FROM messages");
     auto tables = ReadOnlyQuery::listTables(db.get());
-    std::vector<std::string> expected = {"messages",          "messages_fts",
-                                         "messages_fts_config", "messages_fts_data",
-                                         "messages_fts_docsize", "messages_fts_idx", "recent"};
+    std::vector<std::string> expected = {"messages",
+                                         "messages_fts",
+                                         "messages_fts_config",
+                                         "messages_fts_data",
+                                         "messages_fts_docsize",
+                                         "messages_fts_idx",
+                                         "recent"};
     EXPECT_EQ(tables, expected);
 }
 

@@ -1,23 +1,22 @@
 #include "OrluneCore/FTS5SearchBackend.hpp"
 #include "OrluneCore/ShadowDB.hpp"
 #include "OrluneCore/ShadowSync.hpp"
-
 #include "tests/support/TempDir.hpp"
 
+#include <filesystem>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <filesystem>
 
 namespace orlune::core {
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::UnorderedElementsAre;
 using orlune::testing::ScopedEnv;
 using orlune::testing::TempDir;
+using ::testing::ElementsAre;
+using ::testing::UnorderedElementsAre;
 
-ShadowMessage message(std::string guid, std::string text, std::optional<std::string> chatName = "Book club",
+ShadowMessage message(std::string guid, std::string text,
+                      std::optional<std::string> chatName = "Book club",
                       std::string sender = "+15550001", int64_t timestamp = 100) {
     std::string chatId = "chat-" + (chatName ? *chatName : std::string("none"));
     bool fromMe = sender == "me";
@@ -78,14 +77,16 @@ TEST_F(ShadowSearchTest, ChatNameAndSenderAreSearchedAndFieldsJoined) {
 }
 
 TEST_F(ShadowSearchTest, SyntaxFTS5RejectsGivesNothingAndNoError) {
-    for (const char* query : {"", "\"dinner", "dinner?", "what's up", "book-club", "lovely.",
-                              "AND", "(dinner"}) {
+    for (const char* query :
+         {"", "\"dinner", "dinner?", "what's up", "book-club", "lovely.", "AND", "(dinner"}) {
         EXPECT_TRUE(db->search(query, 10).empty()) << query;
     }
-    EXPECT_EQ(guids(db->search("\"dinner was lovely\"", 10)), std::vector<std::string>{"dinner-only"});
+    EXPECT_EQ(guids(db->search("\"dinner was lovely\"", 10)),
+              std::vector<std::string>{"dinner-only"});
     EXPECT_EQ(guids(db->search("\"lovely.\"", 10)), std::vector<std::string>{"dinner-only"});
     EXPECT_THAT(guids(db->search("din*", 10)), ::testing::SizeIs(4));
-    EXPECT_THAT(guids(db->search("dinner NOT tomorrow", 10)), UnorderedElementsAre("dinner-only", "in-name"));
+    EXPECT_THAT(guids(db->search("dinner NOT tomorrow", 10)),
+                UnorderedElementsAre("dinner-only", "in-name"));
 }
 
 TEST_F(ShadowSearchTest, Limits) {
@@ -153,7 +154,10 @@ TEST(FTS5SearchBackendTest, TemporaryFileIngestSearchAndReset) {
     EXPECT_EQ(engine.search("parking", 5), std::vector<std::string>{"c"});
 
     std::string path = engine.databasePath();
-    { FTS5SearchBackend other(std::nullopt); EXPECT_NE(other.databasePath(), path); }
+    {
+        FTS5SearchBackend other(std::nullopt);
+        EXPECT_NE(other.databasePath(), path);
+    }
     // The engine's file stays behind it.
     EXPECT_TRUE(std::filesystem::exists(path));
 }

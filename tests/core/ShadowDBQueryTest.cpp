@@ -32,8 +32,10 @@ protected:
         std::map<std::string, std::string> files;
         for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
             std::string name = entry.path().filename().string();
-            std::string bytes = name.ends_with("-shm") ? "" : testing::readFile(entry.path().string());
-            files[name] = std::to_string(bytes.size()) + ":" + std::to_string(std::hash<std::string>{}(bytes));
+            std::string bytes =
+                name.ends_with("-shm") ? "" : testing::readFile(entry.path().string());
+            files[name] = std::to_string(bytes.size()) + ":" +
+                          std::to_string(std::hash<std::string>{}(bytes));
         }
         return files;
     }
@@ -73,7 +75,8 @@ TEST_F(ShadowDBQueryTest, ErrorsCarryShadowDBKindsAndTexts) {
         db.describeTable("messages; DROP TABLE messages");
         ADD_FAILURE();
     } catch (const ShadowDB::Error& error) {
-        EXPECT_STREQ(error.what(), "Query failed: Invalid table name: messages; DROP TABLE messages");
+        EXPECT_STREQ(error.what(),
+                     "Query failed: Invalid table name: messages; DROP TABLE messages");
     }
     db.close();
     EXPECT_THROW(db.listTables(), ShadowDB::Error);
@@ -83,8 +86,8 @@ TEST_F(ShadowDBQueryTest, ErrorsCarryShadowDBKindsAndTexts) {
 TEST_F(ShadowDBQueryTest, SchemaTablesAndColumns) {
     ShadowDB db(path);
     auto tables = db.listTables();
-    for (const char* name : {"chat_participants", "messages", "messages_fts", "messages_fts_data",
-                             "sync_state"}) {
+    for (const char* name :
+         {"chat_participants", "messages", "messages_fts", "messages_fts_data", "sync_state"}) {
         EXPECT_NE(std::find(tables.begin(), tables.end(), name), tables.end()) << name;
     }
     EXPECT_TRUE(std::is_sorted(tables.begin(), tables.end()));
@@ -170,11 +173,11 @@ TEST_F(ShadowDBQueryTest, RefusedStatementsLeaveTheShadowFilesAlone) {
     db.executeReadOnly("SELECT 1", 1);
     std::string error;
     auto before = snapshot();
-    for (const char* sql :
-         {"ATTACH 'x.db' AS y", "VACUUM INTO 'copy.db'", "REINDEX", "PRAGMA optimize",
-          "PRAGMA writable_schema = ON", "SAVEPOINT a", "PRAGMA user_version = 3",
-          "PRAGMA journal_mode = DELETE", "INSERT INTO messages_fts(messages_fts) VALUES ('rebuild')",
-          "UPDATE sync_state SET last_rowid = 9"}) {
+    for (const char* sql : {"ATTACH 'x.db' AS y", "VACUUM INTO 'copy.db'", "REINDEX",
+                            "PRAGMA optimize", "PRAGMA writable_schema = ON", "SAVEPOINT a",
+                            "PRAGMA user_version = 3", "PRAGMA journal_mode = DELETE",
+                            "INSERT INTO messages_fts(messages_fts) VALUES ('rebuild')",
+                            "UPDATE sync_state SET last_rowid = 9"}) {
         EXPECT_THROW(db.executeReadOnly(sql, 0), ShadowDB::Error) << sql;
     }
     EXPECT_EQ(snapshot(), before);

@@ -9,8 +9,8 @@ ShadowMessage message(std::string text, std::vector<std::string> kinds = {},
                       std::string guid = "g1", std::string chat = "chat1",
                       std::string sender = "me", int64_t timestamp = 1) {
     return ShadowMessage(std::move(guid), std::move(chat), std::nullopt, std::move(sender),
-                         std::move(text), timestamp, true, false, !kinds.empty(),
-                         std::move(kinds), 7);
+                         std::move(text), timestamp, true, false, !kinds.empty(), std::move(kinds),
+                         7);
 }
 
 TEST(ShadowMessageContentHash, KnownDigests) {
@@ -38,7 +38,8 @@ TEST(ShadowMessageContentHash, OnlyTextAndKindsEnterTheHash) {
     auto base = message("same text");
     EXPECT_EQ(base.contentHash(), message("same text", {}, "other-guid").contentHash());
     EXPECT_EQ(base.contentHash(), message("same text", {}, "g1", "other-chat").contentHash());
-    EXPECT_EQ(base.contentHash(), message("same text", {}, "g1", "chat1", "+15551234").contentHash());
+    EXPECT_EQ(base.contentHash(),
+              message("same text", {}, "g1", "chat1", "+15551234").contentHash());
     EXPECT_EQ(base.contentHash(), message("same text", {}, "g1", "chat1", "me", 99).contentHash());
 }
 

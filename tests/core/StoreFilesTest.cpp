@@ -7,16 +7,19 @@
 #include "OrluneCore/SQLite.hpp"
 #include "OrluneCore/ShadowDB.hpp"
 #include "OrluneCore/ShadowSync.hpp"
+#include "OrluneCore/StoreConnection.hpp"
 #include "tests/support/DatabaseProbe.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/samplestore/ChatStoreWriter.hpp"
 #include "tools/samplestore/SampleStore.hpp"
 
+#include <cerrno>
 #include <filesystem>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <map>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace orlune::core {
 namespace {
@@ -196,6 +199,61 @@ TEST_F(StoreFilesTest, AStoreIsReadFromExactlyTheFolderNamed) {
 }
 
 // A store that cannot be read, and how it is broken.
+TEST(StoreAccessDenialTest, TheSystemsRefusalsAreToldFromOtherFailures) {
+    const struct {
+        const char* name;
+        int code;
+        int systemErrno;
+        bool denied;
+    } cases[] = {
+        {"privacy protection (Apple's SQLite)", SQLITE_AUTH, 0, true},
+        {"authorization, extended code", SQLITE_AUTH_USER, 0, true},
+        {"permission", SQLITE_PERM, 0, true},
+        {"open refused by the system", SQLITE_CANTOPEN, EPERM, true},
+        {"open refused by file modes", SQLITE_CANTOPEN, EACCES, true},
+        {"read refused, extended code", SQLITE_IOERR_READ, EPERM, true},
+        {"missing file", SQLITE_CANTOPEN, ENOENT, false},
+        {"a folder", SQLITE_IOERR, EISDIR, false},
+        {"not a database", SQLITE_NOTADB, 0, false},
+        {"busy", SQLITE_BUSY, 0, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(isAccessDenial(c.code, c.systemErrno), c.denied) << c.name;
+    }
+}
+
+// File modes do not stop root, so this runs only unprivileged (as on the
+// macOS workflow's runners, where the privacy protection refuses the same way).
+TEST_F(StoreFilesTest, AStoreTheSystemRefusesIsReportedAsRefusedNotAsMissing) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "root is never refused a file";
+    }
+    samplestore::SampleStoreOptions options;
+    options.messageCount = 50;
+    samplestore::buildSampleStore(storePath, options);
+
+    // The file itself refused: the open says so.
+    std::filesystem::permissions(storePath, std::filesystem::perms::none);
+    StoreOpenFailure failure;
+    EXPECT_FALSE(openStoreReadOnly(storePath, failure));
+    EXPECT_TRUE(failure.accessDenied);
+    EXPECT_THAT(failure.message, HasSubstr("the system refused access to " + storePath));
+    std::filesystem::permissions(storePath, std::filesystem::perms::owner_read |
+                                                std::filesystem::perms::owner_write);
+
+    // Its folder refused: even stat fails, which is not "missing".
+    std::filesystem::permissions(storeFolder, std::filesystem::perms::none);
+    try {
+        sync();
+        ADD_FAILURE() << "synced a refused store";
+    } catch (const ChatDBReader::Error& error) {
+        EXPECT_EQ(error.kind(), ChatDBReader::Error::Kind::failedToOpen);
+        EXPECT_THAT(error.what(), HasSubstr("the system refused access"));
+    }
+    std::filesystem::permissions(storeFolder, std::filesystem::perms::owner_all);
+    EXPECT_FALSE(std::filesystem::exists(shadowPath));
+}
+
 struct BrokenStore {
     const char* name;
     std::function<void(const std::string& path)> breakIt;

@@ -245,7 +245,15 @@ void FakeGateway::handle(int client) {
 
 ProcessResult runHelperProcess(const std::string& input, const std::vector<std::string>& env,
                                const std::string& workDir) {
-    return runProcess(ORLUNE_RLM_HELPER_PATH, {}, env, input, workDir);
+    std::vector<std::string> environment = env;
+    bool hasDataFolder = false;
+    for (const std::string& entry : env) {
+        hasDataFolder = hasDataFolder || entry.rfind("ORLUNE_DATA_DIR=", 0) == 0;
+    }
+    if (!hasDataFolder) {
+        environment.push_back("ORLUNE_DATA_DIR=" + workDir + "/data");
+    }
+    return runProcess(ORLUNE_RLM_HELPER_PATH, {}, environment, input, workDir);
 }
 
 } // namespace orlune::testing

@@ -89,7 +89,9 @@ private:
 };
 
 // Runs the built helper with `input` on standard input, in `workDir`, with
-// exactly the environment `env` ("NAME=value" entries). Blocks until it exits.
+// exactly the environment `env` ("NAME=value" entries), plus
+// ORLUNE_DATA_DIR=<workDir>/data when `env` does not set it, so that the
+// helper never sees the person's data folder. Blocks until it exits.
 ProcessResult runHelperProcess(const std::string& input, const std::vector<std::string>& env,
                                const std::string& workDir);
 

@@ -3,16 +3,23 @@
 #include "OrluneCore/ShadowDB.hpp"
 #include "OrluneRLM/FileError.hpp"
 #include "OrluneRLM/FileSessionStore.hpp"
+#include "OrluneRLM/KeychainCredentialStore.hpp"
 #include "OrluneRLM/ShadowPaths.hpp"
+#include "tests/rlm/FakeCredentialStore.hpp"
+#include "tests/rlm/ModelTestSupport.hpp"
 #include "tests/rlm/RlmTestFolder.hpp"
 
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace orlune::rlm {
 namespace {
 
+using testing::eventNames;
+using testing::eventsNamed;
+using testing::FakeCredentialStore;
 using testing::readFile;
 using testing::RlmTestFolder;
 using testing::writeFile;
@@ -80,6 +87,45 @@ TEST_F(ConfigManagerTest, ReadingTheFile) {
     }
 }
 
+TEST_F(ConfigManagerTest, ABrokenFileNeverShowsTheKeyInTheLog) {
+    // Every case holds the key in a file the parser rejects; its messages
+    // quote the text around the error, which here is the key.
+    const std::string key = "sk-SECRET7f3a9Q";
+    const struct {
+        const char* name;
+        std::string contents;
+    } cases[] = {
+        {"line break inside the key", "{\"veyrlinkApiKey\": \"" + key + "\n\"}"},
+        {"garbage after the key", "{\"veyrlinkApiKey\": \"" + key + "\"garbage}"},
+        {"no closing quote", "{\"veyrlinkApiKey\": \"" + key},
+        {"no closing brace", "{\"veyrlinkApiKey\": \"" + key + "\""},
+        {"not UTF-8 after the key", "{\"veyrlinkApiKey\": \"" + key + "\xff\"}"},
+        {"key without quotes", "{\"veyrlinkApiKey\": " + key + "}"},
+        {"key in a list", "{\"veyrlinkApiKey\": [\"" + key + "\"]}"},
+        {"the key alone", key},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RlmTestFolder caseFolder;
+        std::filesystem::create_directories(caseFolder.dataFolder() + "/OrluneRLM");
+        const std::string path = caseFolder.dataFolder() + "/OrluneRLM/config.json";
+        writeFile(path, c.contents);
+        const ConfigManager config(path, caseFolder.logger("config"));
+
+        EXPECT_EQ(config.load().veyrlinkApiKey, std::nullopt);
+        EXPECT_FALSE(config.hasApiKey());
+
+        ASSERT_EQ(eventNames(caseFolder),
+                  (std::vector<std::string>{"config_load_failed", "config_load_failed"}));
+        const std::string log = readFile(caseFolder.file("log.jsonl"));
+        // Not even a few characters of it.
+        for (size_t start = 3; start + 4 <= key.size(); ++start) {
+            EXPECT_EQ(log.find(key.substr(start, 4)), std::string::npos)
+                << key.substr(start, 4) << " in " << log;
+        }
+    }
+}
+
 TEST_F(ConfigManagerTest, SaveCreatesAnOwnerOnlyFolderAndFile) {
     manager().save(AppConfig{});
     EXPECT_EQ(readFile(configPath()), "{}");
@@ -113,6 +159,125 @@ TEST_F(ConfigManagerTest, SaveFailureIsThrownAndNotLogged) {
     writeFile(folder.dataFolder() + "/OrluneRLM", "a file where the folder should be");
     EXPECT_THROW(manager().save(AppConfig{"vk"}), FileError);
     EXPECT_TRUE(folder.loggedEntries().empty());
+}
+
+// The key in the platform's credential store, the file for the rest.
+class CredentialStoreConfigTest : public ConfigManagerTest {
+protected:
+    ConfigManager managerWithStore() const {
+        return ConfigManager(configPath(), folder.logger("config"), credentials);
+    }
+
+    std::shared_ptr<FakeCredentialStore> credentials = std::make_shared<FakeCredentialStore>();
+};
+
+TEST_F(CredentialStoreConfigTest, SavedKeysGoToTheStoreAndTheFileKeepsNone) {
+    const ConfigManager config = managerWithStore();
+    config.save(AppConfig{"sk-stored"});
+    EXPECT_EQ(credentials->secret, "sk-stored");
+    EXPECT_EQ(readFile(configPath()), "{}");
+    EXPECT_EQ(config.load().veyrlinkApiKey, "sk-stored");
+    EXPECT_TRUE(config.hasApiKey());
+
+    // A configuration without a key removes the stored one.
+    config.save(AppConfig{});
+    EXPECT_EQ(credentials->secret, std::nullopt);
+    EXPECT_EQ(config.load().veyrlinkApiKey, std::nullopt);
+    EXPECT_EQ(eventNames(folder), (std::vector<std::string>{"config_saved", "config_saved"}));
+}
+
+TEST_F(CredentialStoreConfigTest, AKeyInTheFileMovesToTheStoreOnceAndWins) {
+    const struct {
+        const char* name;
+        std::optional<std::string> storedBefore;
+    } cases[] = {
+        {"nothing stored yet", std::nullopt},
+        {"an older key stored", "sk-older"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RlmTestFolder caseFolder;
+        std::filesystem::create_directories(caseFolder.dataFolder() + "/OrluneRLM");
+        const std::string path = caseFolder.dataFolder() + "/OrluneRLM/config.json";
+        writeFile(path, R"({"veyrlinkApiKey":"sk-from-file"})");
+        auto store = std::make_shared<FakeCredentialStore>();
+        store->secret = c.storedBefore;
+        const ConfigManager config(path, caseFolder.logger("config"), store);
+
+        EXPECT_EQ(config.load().veyrlinkApiKey, "sk-from-file");
+        EXPECT_EQ(store->secret, "sk-from-file");
+        EXPECT_EQ(readFile(path), "{}");
+        EXPECT_EQ(RlmTestFolder::mode(path), 0600u);
+        EXPECT_EQ(config.load().veyrlinkApiKey, "sk-from-file");
+        EXPECT_EQ(store->writes, 1) << "moved once";
+        const auto moved = eventsNamed(caseFolder, "config_key_moved_to_keychain");
+        ASSERT_EQ(moved.size(), 1u);
+        EXPECT_EQ(moved[0]["path"], path);
+        EXPECT_EQ(readFile(caseFolder.file("log.jsonl")).find("sk-from-file"), std::string::npos);
+    }
+}
+
+TEST_F(CredentialStoreConfigTest, ABlankKeyInTheFileStaysThere) {
+    store(R"({"veyrlinkApiKey":"  "})");
+    const ConfigManager config = managerWithStore();
+    EXPECT_EQ(config.load().veyrlinkApiKey, "  ");
+    EXPECT_FALSE(config.hasApiKey());
+    EXPECT_EQ(credentials->writes, 0);
+    EXPECT_EQ(readFile(configPath()), R"({"veyrlinkApiKey":"  "})");
+}
+
+TEST_F(CredentialStoreConfigTest, WithoutAReachableStoreTheFileKeepsTheKeyAsBefore) {
+    credentials->reachable = false;
+    const ConfigManager config = managerWithStore();
+    config.save(AppConfig{"sk-fallback"});
+    EXPECT_EQ(readFile(configPath()), R"({"veyrlinkApiKey":"sk-fallback"})");
+    EXPECT_EQ(RlmTestFolder::mode(configPath()), 0600u);
+    EXPECT_EQ(config.load().veyrlinkApiKey, "sk-fallback");
+    EXPECT_TRUE(config.hasApiKey());
+
+    // Told once, without the key.
+    const auto unavailable = eventsNamed(folder, "config_keychain_unavailable");
+    ASSERT_EQ(unavailable.size(), 1u);
+    EXPECT_EQ(unavailable[0]["level"], "warning");
+    EXPECT_EQ(unavailable[0]["error"], "no credential service");
+    EXPECT_EQ(readFile(folder.file("log.jsonl")).find("sk-fallback"), std::string::npos);
+
+    // Once the store can be used again, the key moves over.
+    credentials->reachable = true;
+    EXPECT_EQ(config.load().veyrlinkApiKey, "sk-fallback");
+    EXPECT_EQ(credentials->secret, "sk-fallback");
+    EXPECT_EQ(readFile(configPath()), "{}");
+}
+
+// The real credential store of this system. Where there is none (a machine
+// without a Secret Service, as most build machines), it must say so at once
+// and the configuration must fall back to the file.
+TEST(KeychainCredentialStoreTest, RoundTripOrCleanFallback) {
+    testing::coreApplication();
+    RlmTestFolder folder;
+    const std::string account = "test-" + std::to_string(::getpid());
+    auto keychain = std::make_shared<KeychainCredentialStore>(
+        std::string(KeychainCredentialStore::kService) + ".tests", account);
+
+    const CredentialStore::Result first = keychain->read();
+    if (!first.available) {
+        EXPECT_FALSE(first.error.empty());
+        EXPECT_FALSE(keychain->write("sk-test").available);
+        const ConfigManager config(folder.dataFolder() + "/OrluneRLM/config.json",
+                                   folder.logger("config"), keychain);
+        config.save(AppConfig{"sk-test"});
+        EXPECT_EQ(config.load().veyrlinkApiKey, "sk-test");
+        EXPECT_NE(readFile(config.configPath()).find("sk-test"), std::string::npos);
+        GTEST_SKIP() << "no credential store here (" << first.error
+                     << "); the file fallback was checked";
+    }
+    EXPECT_EQ(first.secret, std::nullopt);
+    ASSERT_TRUE(keychain->write("sk-test-1").available);
+    ASSERT_TRUE(keychain->write("sk-test-2").available);
+    EXPECT_EQ(keychain->read().secret, "sk-test-2");
+    ASSERT_TRUE(keychain->remove().available);
+    EXPECT_EQ(keychain->read().secret, std::nullopt);
+    EXPECT_TRUE(keychain->remove().available) << "removing nothing succeeds";
 }
 
 TEST(ShadowPathsTest, CreatesItsFolderOnceAndNotTheDatabase) {

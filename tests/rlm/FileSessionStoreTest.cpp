@@ -188,6 +188,23 @@ TEST_F(FileSessionStoreTest, ReadingIsStrict) {
     }
 }
 
+TEST_F(FileSessionStoreTest, AnUnreadableFileIsDescribedWithoutItsMessages) {
+    // Cut off inside a message: the parser's own text would quote it.
+    const std::string whole =
+        sessionWith(std::string(R"({"id":")") + kMessageID +
+                    R"(","role":"user","text":"my bank PIN is 4521","timestamp":3})");
+    storeBytes(whole.substr(0, whole.find("4521") + 4));
+    try {
+        store().load();
+        ADD_FAILURE() << "loaded";
+    } catch (const FileError& error) {
+        const std::string text = error.what();
+        EXPECT_EQ(text.find("PIN"), std::string::npos) << text;
+        EXPECT_EQ(text.find("4521"), std::string::npos) << text;
+        EXPECT_NE(text.find("byte"), std::string::npos) << "where it stopped: " << text;
+    }
+}
+
 TEST_F(FileSessionStoreTest, LowerCaseIdsComeBackUpperCase) {
     storeBytes(sessionWith(
         R"({"id":"6ba7b810-9dad-11d1-80b4-00c04fd430c8","role":"system","text":"x","timestamp":3})"));

@@ -238,6 +238,30 @@ TEST_F(RLMHelperRunnerTest, ResolvingTheHelper) {
     EXPECT_EQ(shellRunner("h", {{"ORLUNE_RLM_RESOURCE_ROOT", "  "}}).resourceRoot(), "");
 }
 
+TEST_F(RLMHelperRunnerTest, InABundleTheHelperBesideTheExecutableComesFirst) {
+    const std::string macOS = folder.file("Orlune RLM.app/Contents/MacOS");
+    std::filesystem::create_directories(macOS);
+    std::filesystem::create_directories(folder.file("tools/bin"));
+    for (const std::string& place : {macOS, folder.file("tools/bin")}) {
+        RlmTestFolder::writeScript(place + "/orlune-rlm-helper", "exit 0");
+    }
+    const struct {
+        std::string executableFolder;
+        std::optional<std::string> helper;
+    } cases[] = {
+        {macOS, macOS + "/orlune-rlm-helper"},
+        {macOS + "/", macOS + "/orlune-rlm-helper"},
+        // A helper beside a program that is not in a bundle is not taken.
+        {folder.file("tools/bin"), std::nullopt},
+        // A bundle without the helper.
+        {folder.file("Other.app/Contents/MacOS"), std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(RLMHelperRunner::helperInBundle(c.executableFolder), c.helper)
+            << c.executableFolder;
+    }
+}
+
 TEST_F(RLMHelperRunnerTest, ShellCommandsRunThroughALoginShell) {
     const RLMHelperRunner runner = shellRunner(
         R"(cat | tee "$OUT/request.json" >/dev/null && printf '{"answer":"%s"}' "$0 $-" )");

@@ -3,6 +3,8 @@
 #include "OrluneCore/SQLite.hpp"
 #include "OrluneCore/Utf8.hpp"
 #include "tools/samplestore/ChatStoreWriter.hpp"
+#include "tools/samplestore/RealContent.hpp"
+#include "tools/samplestore/SampleCast.hpp"
 #include "tools/samplestore/TypedStreamWriter.hpp"
 
 #include <algorithm>
@@ -32,19 +34,11 @@ constexpr std::string_view kAttachmentCharacter = "\xEF\xBF\xBC"; // U+FFFC
 // fixed seed), so that messages appended later find the chats they belong to.
 constexpr uint64_t kCastSeed = 20260101;
 
-struct Contact {
-    std::string name;
-    std::string address;
-    std::string service;
-    int64_t handleRowid;
-};
-
-struct Chat {
-    int64_t rowid;
-    std::string guid;
-    std::vector<size_t> members; // indexes into contacts
-    bool group;
-};
+using detail::Cast;
+using detail::Chat;
+using detail::Contact;
+using detail::RealContent;
+using detail::WrittenMessage;
 
 constexpr std::array<std::string_view, 48> kFirstNames = {
     "Alice",   "Ben",   "Chloé", "Daniel", "Emma",    "Farid",  "Grace",  "Hiroshi",
@@ -58,11 +52,6 @@ constexpr std::array<std::string_view, 48> kFirstNames = {
 constexpr std::array<std::string_view, 10> kGroupNames = {
     "Family",      "Hiking crew",      "Book club",        "",         "Office lunch",
     "Roommates 🏠", "Soccer Sundays ⚽", "Wedding planning", "Climbing", "Trip to Lisbon",
-};
-
-struct Cast {
-    std::vector<Contact> contacts;
-    std::vector<Chat> chats;
 };
 
 Cast makeCast() {
@@ -364,25 +353,41 @@ int64_t spanSeconds(int64_t messageCount) {
     return std::clamp(messageCount * perMessage, kMinSpanSeconds, kMaxSpanSeconds);
 }
 
-// Writes the messages with dates after `firstDate`, bursts of messages a few
-// minutes apart separated by pauses of about `meanPauseSeconds`.
+// The file transfer guids of the attachments in `pieces`, in order.
+std::vector<std::string> attachmentGuids(const std::vector<Piece>& pieces) {
+    std::vector<std::string> guids;
+    for (const auto& p : pieces) {
+        if (p.attributes.fileTransferGuid) {
+            guids.push_back(*p.attributes.fileTransferGuid);
+        }
+    }
+    return guids;
+}
+
+// Writes the messages with dates after `firstDate` (nanoseconds), bursts of
+// messages a few minutes apart separated by pauses of about
+// `meanPauseSeconds`, in the store's time unit. `real`, when given, adds the
+// rows that go with each message.
 void writeMessages(ChatStoreWriter& writer, const Cast& cast, const SampleStoreOptions& options,
-                   int64_t firstDate, int64_t meanPauseSeconds, SampleStoreSummary& summary) {
+                   int64_t firstDate, int64_t meanPauseSeconds, SampleStoreSummary& summary,
+                   RealContent* real = nullptr) {
     Generator gen(cast, options.seed);
     const int archiveOnly = std::clamp(options.archiveOnlyPercent, 0, 100);
     const int neither = std::min(4, 100 - archiveOnly);
     const int textOnly = (100 - archiveOnly - neither) * 45 / 100;
+    const int64_t nanosecondsPerTick = kSecond / storeTicksPerSecond(writer.era());
 
     int64_t date = firstDate;
     int64_t rowid = options.firstRowid;
     int64_t remaining = options.messageCount;
+    int64_t index = 0;
     while (remaining > 0) {
         // A burst of messages in one chat, minutes apart, then a longer pause.
         const Chat& chat = cast.chats[gen.below(cast.chats.size())];
         const int64_t burst = std::min<int64_t>(remaining, 1 + static_cast<int64_t>(gen.below(8)));
         date += static_cast<int64_t>(1 + gen.below(static_cast<size_t>(2 * meanPauseSeconds))) *
                 kSecond;
-        for (int64_t b = 0; b < burst; ++b, ++rowid, --remaining) {
+        for (int64_t b = 0; b < burst; ++b, ++rowid, --remaining, ++index) {
             if (gen.percent() >= 4) { // otherwise the same date as the previous message
                 date += static_cast<int64_t>(1 + gen.below(240)) * kSecond +
                         static_cast<int64_t>(gen.below(1000000));
@@ -398,23 +403,28 @@ void writeMessages(ChatStoreWriter& writer, const Cast& cast, const SampleStoreO
             MessageRow row;
             row.rowid = rowid;
             row.guid = std::move(guid);
-            row.date = date;
+            row.date = date / nanosecondsPerTick;
             row.isFromMe = fromMe;
             row.handleId = (fromMe && chat.group) ? 0 : sender.handleRowid;
             row.service = chat.group ? "iMessage" : sender.service;
-            const std::string text = joinPieces(pieces);
+            std::string text = joinPieces(pieces);
+            std::vector<std::string> attachments = attachmentGuids(pieces);
             if (category < archiveOnly) {
                 row.attributedBody = archive(pieces, mutableClasses);
-                if (options.textAlwaysInTextColumn && core::utf8::hasLetterOrNumber(text)) {
+                if (options.textAlwaysInTextColumn && core::utf8::hasContent(text)) {
                     row.text = text;
                 }
                 ++summary.archiveOnly;
             } else if (category < archiveOnly + neither) {
+                text.clear();
+                attachments.clear();
                 if (category % 2 == 0) {
                     TextAttributes attachment;
                     attachment.fileTransferGuid = "at_0_" + *row.guid;
                     row.attributedBody =
                         archive({{std::string(kAttachmentCharacter), attachment}}, mutableClasses);
+                    text = kAttachmentCharacter;
+                    attachments.push_back(*attachment.fileTransferGuid);
                 }
                 ++summary.neither;
             } else if (category < archiveOnly + neither + textOnly) {
@@ -427,21 +437,48 @@ void writeMessages(ChatStoreWriter& writer, const Cast& cast, const SampleStoreO
             }
             writer.addMessage(row);
 
+            const Chat* joined = nullptr;
             if (placement == 0) {
                 ++summary.inNoChat;
             } else {
-                writer.joinMessageToChat(rowid, chat.rowid, date);
+                joined = &chat;
+                writer.joinMessageToChat(rowid, chat.rowid, row.date);
                 if (placement == 1) {
                     const Chat& other =
                         cast.chats[(static_cast<size_t>(chat.rowid) + 3) % cast.chats.size()];
-                    writer.joinMessageToChat(rowid, other.rowid, date);
+                    writer.joinMessageToChat(rowid, other.rowid, row.date);
                     ++summary.inTwoChats;
+                    if (!summary.twoChats) {
+                        summary.twoChats =
+                            SampleStoreSummary::TwoChats{*row.guid, {chat.guid, other.guid}};
+                    }
                 }
             }
             ++summary.messages;
+            if (real != nullptr) {
+                WrittenMessage written;
+                written.rowid = rowid;
+                written.guid = *row.guid;
+                written.text = std::move(text);
+                written.dateNs = date;
+                written.chat = joined;
+                written.inTwoChats = placement == 1;
+                written.fromMe = fromMe;
+                written.sender = &sender;
+                written.handleRowid = row.handleId;
+                written.service = row.service;
+                written.fileTransferGuids = std::move(attachments);
+                int64_t next = rowid + 1;
+                real->after(written, index, options.messageCount, next, date);
+                rowid = next - 1;
+            }
         }
     }
-    summary.lastDate = date;
+    if (real != nullptr) {
+        int64_t next = rowid;
+        real->finish(next, date);
+    }
+    summary.lastDate = date / nanosecondsPerTick;
 }
 
 void prepareForBulkWrites(ChatStoreWriter& writer) {
@@ -451,14 +488,100 @@ void prepareForBulkWrites(ChatStoreWriter& writer) {
 
 } // namespace
 
+RealStoreContent RealStoreContent::everything() {
+    RealStoreContent all;
+    all.reactions = true;
+    all.groupEvents = true;
+    all.attachments = true;
+    all.edits = true;
+    all.unsends = true;
+    all.deletions = true;
+    all.junk = true;
+    all.threads = true;
+    all.handles = true;
+    return all;
+}
+
+bool RealStoreContent::any() const {
+    return reactions || groupEvents || attachments || edits || unsends || deletions || junk ||
+           threads || handles;
+}
+
+namespace {
+
+void apply(ChatStoreWriter& writer, const StoreChange& change) {
+    using K = StoreChange::Kind;
+    switch (change.kind) {
+    case K::Edit:
+    case K::EditKeepingDateEditedZero:
+        writer.editMessage(change.rowid, change.text, change.date, change.flag,
+                           change.kind == K::Edit);
+        break;
+    case K::Unsend:
+        writer.unsendMessage(change.rowid, change.date, change.flag);
+        break;
+    case K::MoveToRecentlyDeleted:
+        writer.moveToRecentlyDeleted(change.rowid, change.date);
+        break;
+    case K::Restore:
+        writer.restoreFromRecentlyDeleted(change.rowid);
+        break;
+    case K::Delete:
+        writer.deleteMessage(change.rowid);
+        break;
+    case K::MoveChatToRecentlyDeleted:
+        writer.moveChatToRecentlyDeleted(change.rowid, change.date);
+        break;
+    case K::DeleteChat:
+        writer.deleteChat(change.rowid);
+        break;
+    }
+}
+
+int64_t countRows(ChatStoreWriter& writer, const char* sql) {
+    try {
+        core::sqlite::Statement statement;
+        statement.prepare(writer.connection(), sql);
+        if (!statement.step()) {
+            throw ChatStoreError(std::string("no row from ") + sql);
+        }
+        return statement.columnInt64(0);
+    } catch (const core::sqlite::Error& error) {
+        throw ChatStoreError(error.what());
+    }
+}
+
+} // namespace
+
+void applyStoreChanges(const std::string& path, const std::vector<StoreChange>& changes) {
+    ChatStoreWriter writer(path, ChatStoreWriter::OpenExisting{});
+    writer.beginTransaction();
+    for (const auto& change : changes) {
+        apply(writer, change);
+    }
+    writer.commit();
+    writer.close();
+}
+
 SampleStoreSummary buildSampleStore(const std::string& path, const SampleStoreOptions& options) {
-    const Cast cast = makeCast();
-    ChatStoreWriter writer(path, ChatStoreWriter::CreateOptions{.deferIndexes = true});
+    Cast cast = makeCast();
+    if (options.era == StoreEra::Newest) {
+        for (auto& chat : cast.chats) {
+            chat.guid = "any" + chat.guid.substr(chat.guid.find(';'));
+        }
+    }
+    ChatStoreWriter writer(
+        path, ChatStoreWriter::CreateOptions{.deferIndexes = true, .era = options.era});
     prepareForBulkWrites(writer);
     writer.beginTransaction();
     SampleStoreSummary summary;
+    summary.era = options.era;
     for (const auto& c : cast.contacts) {
-        writer.addHandle({c.handleRowid, c.address, c.service});
+        HandleRow handle;
+        handle.rowid = c.handleRowid;
+        handle.id = c.address;
+        handle.service = c.service;
+        writer.addHandle(handle);
     }
     size_t groupIndex = 0;
     for (const auto& chat : cast.chats) {
@@ -473,6 +596,7 @@ SampleStoreSummary buildSampleStore(const std::string& path, const SampleStoreOp
                 row.displayName = std::string(name);
             }
             row.chatIdentifier = chat.guid.substr(chat.guid.rfind(';') + 1);
+            row.roomName = row.chatIdentifier;
         } else {
             const auto& contact = cast.contacts[chat.members.front()];
             row.chatIdentifier = contact.address;
@@ -488,52 +612,72 @@ SampleStoreSummary buildSampleStore(const std::string& path, const SampleStoreOp
     }
     summary.handles = static_cast<int64_t>(cast.contacts.size());
     summary.chats = static_cast<int64_t>(cast.chats.size());
+
+    std::optional<RealContent> real;
+    if (options.content.any()) {
+        real.emplace(writer, cast, options, summary);
+        real->writeCast(static_cast<int64_t>(cast.contacts.size()) + 1,
+                        static_cast<int64_t>(cast.chats.size()) + 1);
+    }
     const int64_t span = spanSeconds(options.messageCount);
     const int64_t bursts = std::max<int64_t>(1, options.messageCount / kMeanBurstLength);
     // Messages inside a burst are two minutes apart on average.
     const int64_t withinBursts = (kMeanBurstLength - 1) * 120;
     writeMessages(writer, cast, options, kHistoryEnd - span * kSecond,
-                  std::max<int64_t>(1, span / bursts - withinBursts), summary);
+                  std::max<int64_t>(1, span / bursts - withinBursts), summary,
+                  real ? &*real : nullptr);
     writer.createIndexes();
+    if (real) {
+        if (options.deferChanges) {
+            summary.pendingChanges = real->changes();
+        } else {
+            for (const auto& change : real->changes()) {
+                apply(writer, change);
+            }
+        }
+    }
+    summary.messageRows = countRows(writer, "SELECT COUNT(*) FROM message");
     writer.commit();
     writer.close();
+    if (real) {
+        real->writeFiles();
+    }
     return summary;
 }
 
 SampleStoreSummary appendSampleMessages(const std::string& path, int64_t count, uint64_t seed,
                                         int archiveOnlyPercent) {
-    const Cast cast = makeCast();
+    Cast cast = makeCast();
     ChatStoreWriter writer(path, ChatStoreWriter::OpenExisting{});
-    int64_t lastRowid = 0;
-    int64_t lastDate = kHistoryEnd;
-    {
-        core::sqlite::Statement statement;
-        try {
-            statement.prepare(
-                writer.connection(),
-                "SELECT COALESCE(MAX(ROWID), 0), COALESCE(MAX(date), 0) FROM message");
-            if (!statement.step()) {
-                throw ChatStoreError("the store's message table gave no row");
-            }
-        } catch (const core::sqlite::Error& error) {
-            throw ChatStoreError(error.what());
-        }
-        lastRowid = statement.columnInt64(0);
-        if (lastRowid > 0) {
-            lastDate = statement.columnInt64(1);
+    if (writer.era() == StoreEra::Newest) {
+        for (auto& chat : cast.chats) {
+            chat.guid = "any" + chat.guid.substr(chat.guid.find(';'));
         }
     }
+    // After every ROWID ever used: the store never reuses one.
+    const int64_t lastRowid =
+        std::max(countRows(writer, "SELECT COALESCE(MAX(ROWID), 0) FROM message"),
+                 countRows(writer, "SELECT COALESCE((SELECT seq FROM sqlite_sequence WHERE name = "
+                                   "'message'), 0)"));
+    const int64_t nanosecondsPerTick = kSecond / storeTicksPerSecond(writer.era());
+    const int64_t lastDate =
+        lastRowid > 0
+            ? countRows(writer, "SELECT COALESCE(MAX(date), 0) FROM message") * nanosecondsPerTick
+            : kHistoryEnd;
     prepareForBulkWrites(writer);
     writer.beginTransaction();
     SampleStoreOptions options;
+    options.era = writer.era();
     options.messageCount = count;
     options.seed = seed;
     options.archiveOnlyPercent = archiveOnlyPercent;
     options.firstRowid = lastRowid + 1;
     SampleStoreSummary summary;
+    summary.era = writer.era();
     summary.handles = static_cast<int64_t>(cast.contacts.size());
     summary.chats = static_cast<int64_t>(cast.chats.size());
     writeMessages(writer, cast, options, lastDate, 30 * 60, summary);
+    summary.messageRows = countRows(writer, "SELECT COUNT(*) FROM message");
     writer.commit();
     writer.close();
     return summary;

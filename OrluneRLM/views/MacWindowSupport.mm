@@ -1,0 +1,42 @@
+#include "OrluneRLM/views/MacWindowSupport.hpp"
+
+#include <QGuiApplication>
+#include <QWidget>
+
+#import <AppKit/AppKit.h>
+
+namespace orlune::rlm::macsupport {
+
+void activateApplication() {
+#if __MAC_OS_X_VERSION_MAX_ALLOWED >= 140000
+    if (@available(macOS 14.0, *)) {
+        [NSApp activate];
+        return;
+    }
+#endif
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wdeprecated-declarations"
+    [NSApp activateIgnoringOtherApps:YES];
+#pragma clang diagnostic pop
+}
+
+void keepPopupVisible(QWidget* window) {
+    // Only Cocoa windows are NSViews (not those of the offscreen platform).
+    if (QGuiApplication::platformName() != QLatin1String("cocoa")) {
+        return;
+    }
+    // winId() is the window's NSView; its NSWindow exists once it is shown.
+    auto* view = reinterpret_cast<NSView*>(window->winId());
+    NSWindow* nsWindow = view.window;
+    if (nsWindow == nil) {
+        return;
+    }
+    nsWindow.collectionBehavior = NSWindowCollectionBehaviorCanJoinAllSpaces |
+                                  NSWindowCollectionBehaviorFullScreenAuxiliary |
+                                  NSWindowCollectionBehaviorIgnoresCycle;
+    nsWindow.hidesOnDeactivate = NO;
+    // Above full-screen windows, as the menu bar's own menus are.
+    nsWindow.level = NSPopUpMenuWindowLevel;
+}
+
+} // namespace orlune::rlm::macsupport

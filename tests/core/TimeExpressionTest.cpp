@@ -1,0 +1,277 @@
+// Time expressions as people write them, resolved against a fixed now, zone
+// and locale. Expected bounds carry the UTC offset in force at that local
+// time, so a daylight-saving change shows as a change of offset.
+
+#include "OrluneCore/TimeExpressionParser.hpp"
+#include "tests/support/InstantText.hpp"
+
+#include <gtest/gtest.h>
+
+namespace orlune::core {
+namespace {
+
+using testing::instantAt;
+using testing::utcText;
+
+// Open bound.
+constexpr const char* kOpen = "";
+
+// A Wednesday afternoon in London, in summer time.
+constexpr const char* kJune = "2024-06-12T15:30+01:00";
+
+// One expression and the range it should give; kOpen for an open side.
+struct Row {
+    const char* text;
+    const char* start;
+    const char* end;
+};
+
+// Rows read against one now, zone and locale.
+struct Scenario {
+    const char* now;
+    const char* zone;
+    const char* locale;
+    std::vector<Row> rows;
+};
+
+std::optional<Instant> bound(const char* text) {
+    return *text == '\0' ? std::nullopt : std::optional(instantAt(text));
+}
+
+TimeContext contextOf(const char* now, const char* zone, const char* locale) {
+    return TimeContext{instantAt(now), zone, locale};
+}
+
+void expectRange(const std::optional<TimeRange>& got, const Row& row, const std::string& label) {
+    ASSERT_TRUE(got.has_value()) << label;
+    EXPECT_EQ(utcText(got->start), utcText(bound(row.start))) << label << " (start)";
+    EXPECT_EQ(utcText(got->end), utcText(bound(row.end))) << label << " (end)";
+}
+
+void expectScenarios(const TimeExpressionParser& parser, const std::vector<Scenario>& scenarios) {
+    for (const Scenario& scenario : scenarios) {
+        const TimeContext context = contextOf(scenario.now, scenario.zone, scenario.locale);
+        for (const Row& row : scenario.rows) {
+            const std::string label =
+                std::string(row.text) + " at " + scenario.now + " in " + scenario.zone;
+            expectRange(parser.parse(row.text, context), row, label);
+        }
+    }
+}
+
+// clang-format off
+TEST(TimeExpressionParse, ExpressionsResolveToLocalRanges) {
+    const std::vector<Scenario> scenarios = {
+        {kJune, "Europe/London", "en_GB", {
+            // Days.
+            {"today", "2024-06-12T00:00+01:00", "2024-06-13T00:00+01:00"},
+            {"Yesterday?", "2024-06-11T00:00+01:00", "2024-06-12T00:00+01:00"},
+            {"the day before yesterday", "2024-06-10T00:00+01:00", "2024-06-11T00:00+01:00"},
+            // Dates, written every way, before the clocks went forward.
+            {"2024-03-14", "2024-03-14T00:00Z", "2024-03-15T00:00Z"},
+            {"March 14", "2024-03-14T00:00Z", "2024-03-15T00:00Z"},
+            {"14 March 2024", "2024-03-14T00:00Z", "2024-03-15T00:00Z"},
+            {"the 14th of March", "2024-03-14T00:00Z", "2024-03-15T00:00Z"},
+            {"Thursday, March 14", "2024-03-14T00:00Z", "2024-03-15T00:00Z"},
+            {"3/14", "2024-03-14T00:00Z", "2024-03-15T00:00Z"},
+            {"14/3", "2024-03-14T00:00Z", "2024-03-15T00:00Z"},
+            {"3/4/2024", "2024-03-04T00:00Z", "2024-03-05T00:00Z"},
+            {"Mar 14th, 2023", "2023-03-14T00:00Z", "2023-03-15T00:00Z"},
+            {"3/14/23", "2023-03-14T00:00Z", "2023-03-15T00:00Z"},
+            // A date without a year is never in the future.
+            {"June 20", "2023-06-20T00:00+01:00", "2023-06-21T00:00+01:00"},
+            // Weekdays: the latest before today, or this week's.
+            {"Friday", "2024-06-07T00:00+01:00", "2024-06-08T00:00+01:00"},
+            {"on Friday", "2024-06-07T00:00+01:00", "2024-06-08T00:00+01:00"},
+            {"last Friday", "2024-06-07T00:00+01:00", "2024-06-08T00:00+01:00"},
+            {"this Friday", "2024-06-14T00:00+01:00", "2024-06-15T00:00+01:00"},
+            {"Wednesday", "2024-06-05T00:00+01:00", "2024-06-06T00:00+01:00"},
+            // Parts of a day.
+            {"Friday night", "2024-06-07T18:00+01:00", "2024-06-08T06:00+01:00"},
+            {"yesterday evening", "2024-06-11T17:00+01:00", "2024-06-11T22:00+01:00"},
+            {"last night", "2024-06-11T18:00+01:00", "2024-06-12T06:00+01:00"},
+            // Calendar weeks (from Monday here), months and years.
+            {"this week", "2024-06-10T00:00+01:00", "2024-06-17T00:00+01:00"},
+            {"last week", "2024-06-03T00:00+01:00", "2024-06-10T00:00+01:00"},
+            {"this month", "2024-06-01T00:00+01:00", "2024-07-01T00:00+01:00"},
+            {"last month", "2024-05-01T00:00+01:00", "2024-06-01T00:00+01:00"},
+            {"in March", "2024-03-01T00:00Z", "2024-04-01T00:00+01:00"},
+            {"in September", "2023-09-01T00:00+01:00", "2023-10-01T00:00+01:00"},
+            {"last June", "2023-06-01T00:00+01:00", "2023-07-01T00:00+01:00"},
+            {"June 2022", "2022-06-01T00:00+01:00", "2022-07-01T00:00+01:00"},
+            {"in 2023", "2023-01-01T00:00Z", "2024-01-01T00:00Z"},
+            // Counted back.
+            {"3 days ago", "2024-06-09T00:00+01:00", "2024-06-10T00:00+01:00"},
+            {"a week ago", "2024-06-03T00:00+01:00", "2024-06-10T00:00+01:00"},
+            {"two months ago", "2024-04-01T00:00+01:00", "2024-05-01T00:00+01:00"},
+            {"a year ago", "2023-01-01T00:00Z", "2024-01-01T00:00Z"},
+            {"last 3 days", "2024-06-09T00:00+01:00", "2024-06-13T00:00+01:00"},
+            {"past week", "2024-06-05T00:00+01:00", "2024-06-13T00:00+01:00"},
+            // Open and closed ranges.
+            {"since March", "2024-03-01T00:00Z", kOpen},
+            {"since yesterday", "2024-06-11T00:00+01:00", kOpen},
+            {"before Friday", kOpen, "2024-06-07T00:00+01:00"},
+            {"after Friday", "2024-06-08T00:00+01:00", kOpen},
+            {"until yesterday", kOpen, "2024-06-12T00:00+01:00"},
+            {"between March 1 and March 5", "2024-03-01T00:00Z", "2024-03-06T00:00Z"},
+            {"between March 5 and March 1", "2024-03-01T00:00Z", "2024-03-06T00:00Z"},
+            {"from 2024-01-02 to 2024-01-03", "2024-01-02T00:00Z", "2024-01-04T00:00Z"},
+        }},
+        // Weeks start on Sunday in the United States; dates are read in its
+        // own zone.
+        {"2024-06-12T10:30-04:00", "America/New_York", "en_US", {
+            {"this week", "2024-06-09T00:00-04:00", "2024-06-16T00:00-04:00"},
+            {"3/4", "2024-03-04T00:00-05:00", "2024-03-05T00:00-05:00"},
+        }},
+        // Daylight-saving changes: a 23-hour day, a 25-hour day, and a day
+        // whose midnight does not exist (it starts at 01:00).
+        {"2024-04-01T10:00+01:00", "Europe/London", "en_GB", {
+            {"yesterday", "2024-03-31T00:00Z", "2024-04-01T00:00+01:00"},
+            {"2 days ago", "2024-03-30T00:00Z", "2024-03-31T00:00Z"},
+            {"last night", "2024-03-31T18:00+01:00", "2024-04-01T06:00+01:00"},
+        }},
+        {"2024-10-28T09:00Z", "Europe/London", "en_GB", {
+            {"yesterday", "2024-10-27T00:00+01:00", "2024-10-28T00:00Z"},
+            {"last week", "2024-10-21T00:00+01:00", "2024-10-28T00:00Z"},
+        }},
+        {"2024-03-11T12:00-04:00", "America/New_York", "en_US", {
+            {"yesterday", "2024-03-10T00:00-05:00", "2024-03-11T00:00-04:00"},
+        }},
+        {"2024-09-10T12:00-03:00", "America/Santiago", "es_CL", {
+            {"2024-09-08", "2024-09-08T01:00-03:00", "2024-09-09T00:00-03:00"},
+        }},
+        // The start of a year: what lies just before is in the last one.
+        {"2025-01-01T09:00Z", "Europe/London", "en_GB", {
+            {"yesterday", "2024-12-31T00:00Z", "2025-01-01T00:00Z"},
+            {"last month", "2024-12-01T00:00Z", "2025-01-01T00:00Z"},
+            {"last week", "2024-12-23T00:00Z", "2024-12-30T00:00Z"},
+            {"this week", "2024-12-30T00:00Z", "2025-01-06T00:00Z"},
+            {"in December", "2024-12-01T00:00Z", "2025-01-01T00:00Z"},
+            {"March 14", "2024-03-14T00:00Z", "2024-03-15T00:00Z"},
+            {"last year", "2024-01-01T00:00Z", "2025-01-01T00:00Z"},
+            {"this year", "2025-01-01T00:00Z", "2026-01-01T00:00Z"},
+            {"Friday", "2024-12-27T00:00Z", "2024-12-28T00:00Z"},
+            {"12/31", "2024-12-31T00:00Z", "2025-01-01T00:00Z"},
+            {"January", "2025-01-01T00:00Z", "2025-02-01T00:00Z"},
+            {"last January", "2024-01-01T00:00Z", "2024-02-01T00:00Z"},
+            {"a month ago", "2024-12-01T00:00Z", "2025-01-01T00:00Z"},
+            {"last 3 days", "2024-12-29T00:00Z", "2025-01-02T00:00Z"},
+        }},
+        // Leap days and short months.
+        {"2025-03-01T12:00Z", "Europe/London", "en_GB", {
+            {"Feb 29", "2024-02-29T00:00Z", "2024-03-01T00:00Z"},
+        }},
+        {"2024-03-31T12:00+01:00", "Europe/London", "en_GB", {
+            {"past month", "2024-02-29T00:00Z", "2024-04-01T00:00+01:00"},
+        }},
+    };
+    expectScenarios(TimeExpressionParser(), scenarios);
+}
+// clang-format on
+
+TEST(TimeExpressionParse, TextThatIsNotWhollyATimeGivesNothing) {
+    const TimeExpressionParser parser;
+    const TimeContext context = contextOf(kJune, "Europe/London", "en_GB");
+    for (const char* text : {"", "  ", "soon", "yesterday and", "last", "since", "2024-02-30",
+                             "32 March", "13/13", "Feb 30", "Friday 13:00", "march forward"}) {
+        EXPECT_FALSE(parser.parse(text, context).has_value()) << text;
+    }
+}
+
+TEST(TimeExpressionParse, AnUnknownZoneIsRefused) {
+    const TimeExpressionParser parser;
+    EXPECT_THROW(parser.parse("today", contextOf(kJune, "Mars/Olympus_Mons", "en_GB")),
+                 std::invalid_argument);
+}
+
+TEST(TimeExpressionFind, TimesInsideQuestionsAreFoundWithTheTextTheyTakeUp) {
+    struct FindCase {
+        const char* text;
+        std::vector<Row> found; // each Row's text is the span taken up
+    };
+    const FindCase cases[] = {
+        {"what did Mom say about Grandma yesterday?",
+         {{"yesterday", "2024-06-11T00:00+01:00", "2024-06-12T00:00+01:00"}}},
+        {"what's Jess's flight number", {}},
+        // "march" the word and "may" the verb are no months; with a
+        // preposition or a day they are.
+        {"did Alex mention the march on Friday",
+         {{"on Friday", "2024-06-07T00:00+01:00", "2024-06-08T00:00+01:00"}}},
+        {"what may she have said in May",
+         {{"in May", "2024-05-01T00:00+01:00", "2024-06-01T00:00+01:00"}}},
+        {"I sat with Sam on Sat", {{"on Sat", "2024-06-08T00:00+01:00", "2024-06-09T00:00+01:00"}}},
+        {"dinner plans from last week's chat",
+         {{"last week's", "2024-06-03T00:00+01:00", "2024-06-10T00:00+01:00"}}},
+        {"messages since last Tuesday about rent",
+         {{"since last Tuesday", "2024-06-11T00:00+01:00", kOpen}}},
+        // Numbers that only look like dates or years stay.
+        {"open 24/7 since 2023", {{"since 2023", "2023-01-01T00:00Z", kOpen}}},
+        {"room 2023 on floor 3/4", {}},
+        {"photos from 2 weeks ago and 3 days ago",
+         {{"2 weeks ago", "2024-05-27T00:00+01:00", "2024-06-03T00:00+01:00"},
+          {"3 days ago", "2024-06-09T00:00+01:00", "2024-06-10T00:00+01:00"}}},
+        {"what did she say on 3/14", {{"on 3/14", "2024-03-14T00:00Z", "2024-03-15T00:00Z"}}},
+        {"the 14th floor", {}},
+        {"what happened on the 14th",
+         {{"on the 14th", "2024-05-14T00:00+01:00", "2024-05-15T00:00+01:00"}}},
+        {"between March 1 and March 5 who called",
+         {{"between March 1 and March 5", "2024-03-01T00:00Z", "2024-03-06T00:00Z"}}},
+        {"Will you send the 2024-03-14 notes",
+         {{"2024-03-14", "2024-03-14T00:00Z", "2024-03-15T00:00Z"}}},
+        // Offsets count bytes, whatever comes before.
+        {"où était Zoë yesterday ?",
+         {{"yesterday", "2024-06-11T00:00+01:00", "2024-06-12T00:00+01:00"}}},
+    };
+    const TimeExpressionParser parser;
+    const TimeContext context = contextOf(kJune, "Europe/London", "en_GB");
+    for (const FindCase& c : cases) {
+        const std::string text = c.text;
+        const auto matches = parser.find(text, context);
+        ASSERT_EQ(matches.size(), c.found.size()) << text;
+        for (size_t i = 0; i < matches.size(); ++i) {
+            const TimeMatch& match = matches[i];
+            EXPECT_EQ(text.substr(match.begin, match.end - match.begin), c.found[i].text) << text;
+            EXPECT_EQ(utcText(match.range.start), utcText(bound(c.found[i].start))) << text;
+            EXPECT_EQ(utcText(match.range.end), utcText(bound(c.found[i].end))) << text;
+        }
+    }
+}
+
+// A second language is a second word table: words, a prefix "ago" and
+// day-first numeric dates, with the same grammar.
+TEST(TimeExpressionLanguages, AnotherWordTableReadsAnotherLanguage) {
+    TimeWords spanish;
+    spanish.language = "es";
+    spanish.months = {{"marzo", 3}};
+    spanish.weekdays = {{"viernes", 5}};
+    spanish.relativeDays = {{"hoy", 0}, {"ayer", -1}};
+    spanish.numbers = {{"dos", 2}};
+    spanish.units = {{"día", TimeUnit::day}, {"días", TimeUnit::day}};
+    spanish.agoBefore = {"hace"};
+    spanish.pointPrefixes = {"el", "en"};
+    spanish.sinceWords = {"desde"};
+    spanish.ofWords = {"de"};
+    spanish.numericDateOrder = NumericDateOrder::dayFirst;
+    const TimeExpressionParser parser(spanish);
+
+    // clang-format off
+    expectScenarios(parser, {{kJune, "Europe/Madrid", "es_ES", {
+        {"ayer", "2024-06-11T00:00+02:00", "2024-06-12T00:00+02:00"},
+        {"hace dos días", "2024-06-10T00:00+02:00", "2024-06-11T00:00+02:00"},
+        {"hace 2 dias", "2024-06-10T00:00+02:00", "2024-06-11T00:00+02:00"},
+        {"desde el viernes", "2024-06-07T00:00+02:00", kOpen},
+        {"14 de marzo", "2024-03-14T00:00+01:00", "2024-03-15T00:00+01:00"},
+        {"3/4", "2024-04-03T00:00+02:00", "2024-04-04T00:00+02:00"},
+    }}});
+    // clang-format on
+    const TimeContext context = contextOf(kJune, "Europe/Madrid", "es_ES");
+    EXPECT_FALSE(parser.parse("yesterday", context).has_value());
+
+    const std::string question = "¿qué dijo mamá ayer?";
+    const auto matches = parser.find(question, context);
+    ASSERT_EQ(matches.size(), 1u);
+    EXPECT_EQ(question.substr(matches[0].begin, matches[0].end - matches[0].begin), "ayer");
+}
+
+} // namespace
+} // namespace orlune::core
