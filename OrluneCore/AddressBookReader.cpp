@@ -60,26 +60,24 @@ int64_t integer(const sqlite::Statement& statement, int column) {
 // is not there (SQLITE_ERROR). Other failures throw.
 bool prepareOptional(sqlite::Statement& statement, sqlite3* db, std::string_view sql,
                      const std::string& path) {
-    const int rc = statement.prepare(db, sql);
-    if (rc == SQLITE_OK) {
+    try {
+        statement.prepare(db, sql);
         return true;
+    } catch (const sqlite::Error& error) {
+        if (error.primaryCode() == SQLITE_ERROR) {
+            return false;
+        }
+        throw AddressBookReader::Error(Kind::queryFailed, path, error.what());
     }
-    if ((rc & 0xFF) == SQLITE_ERROR) {
-        return false;
-    }
-    throw AddressBookReader::Error(Kind::queryFailed, path, sqlite::errorMessage(db));
 }
 
 // Steps once; true for a row, false at the end; throws for anything else.
-bool next(sqlite::Statement& statement, sqlite3* db, const std::string& path) {
-    const int rc = statement.step();
-    if (rc == SQLITE_ROW) {
-        return true;
+bool next(sqlite::Statement& statement, const std::string& path) {
+    try {
+        return statement.step();
+    } catch (const sqlite::Error& error) {
+        throw AddressBookReader::Error(Kind::queryFailed, path, error.what());
     }
-    if (rc == SQLITE_DONE) {
-        return false;
-    }
-    throw AddressBookReader::Error(Kind::queryFailed, path, sqlite::errorMessage(db));
 }
 
 // One phone number or e-mail address of a record, in the book's order.
@@ -105,7 +103,7 @@ std::vector<Address> readAddresses(sqlite3* db, std::string_view sql, const char
     if (owner < 0 || value < 0) {
         return addresses;
     }
-    while (next(statement, db, path)) {
+    while (next(statement, path)) {
         if (statement.isNull(owner)) {
             continue;
         }
@@ -178,15 +176,17 @@ std::vector<ContactCard> AddressBookReader::readBook(const std::string& path, in
     // One read transaction: the records and their numbers and addresses come
     // from one snapshot of a book that the Contacts app may be writing. It
     // ends with the connection.
-    if (std::string error; sqlite::exec(db, "BEGIN", error) != SQLITE_OK) {
-        throw Error(Kind::queryFailed, path, error);
+    try {
+        sqlite::exec(db, "BEGIN");
+    } catch (const sqlite::Error& error) {
+        throw Error(Kind::queryFailed, path, error.what());
     }
 
     sqlite::Statement entity;
     if (!prepareOptional(entity, db, address_book_sql::kContactEntity, path)) {
         throw Error(Kind::notAnAddressBook, path, "it has no Z_PRIMARYKEY table");
     }
-    if (!next(entity, db, path)) {
+    if (!next(entity, path)) {
         throw Error(Kind::notAnAddressBook, path, "it names no ABCDContact entity");
     }
     const int64_t contactEntity = entity.columnInt64(0);
@@ -201,7 +201,7 @@ std::vector<ContactCard> AddressBookReader::readBook(const std::string& path, in
     const std::string folderName = fs::path(path).parent_path().filename().string();
     std::vector<ContactCard> cards;
     std::map<int64_t, size_t> cardOfRecord;
-    while (next(records, db, path)) {
+    while (next(records, path)) {
         const int64_t pk = integer(records, columns["Z_PK"]);
         ContactCard card;
         card.source = path;

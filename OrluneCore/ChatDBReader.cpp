@@ -3,6 +3,8 @@
 #include "OrluneCore/StoreConnection.hpp"
 #include "OrluneCore/TypedStreamDecoder.hpp"
 
+#include <algorithm>
+
 namespace orlune::core {
 
 namespace {
@@ -85,21 +87,16 @@ void ChatDBReader::checkSchema() {
         {"chat", {"ROWID", "guid", "display_name", "style"}},
         {"chat_handle_join", {"chat_id", "handle_id"}},
     };
-    sqlite::Statement columns;
-    if (columns.prepare(db_.get(), chat_db_sql::kTableColumns) != SQLITE_OK) {
-        throw Error::queryFailed(db_.errorMessage());
-    }
+    sqlite::Statement columns = prepare(chat_db_sql::kTableColumns);
     for (const Needed& table : needed) {
         columns.reset();
         columns.bindText(1, table.table);
         std::vector<std::string> present;
-        int rc;
-        while ((rc = columns.step()) == SQLITE_ROW) {
-            present.push_back(columns.columnText(0));
-        }
-        if (rc != SQLITE_DONE) {
-            throw Error::queryFailed(db_.errorMessage());
-        }
+        guarded([&] {
+            while (columns.step()) {
+                present.push_back(columns.columnText(0));
+            }
+        });
         if (present.empty()) {
             throw Error::queryFailed(std::string("the messaging store has no table ") +
                                      table.table);
@@ -121,10 +118,7 @@ void ChatDBReader::checkSchema() {
 }
 
 FetchResult ChatDBReader::fetchMessages(int64_t afterTimestamp, int64_t afterRowid, int limit) {
-    sqlite::Statement statement;
-    if (statement.prepare(db_.get(), chat_db_sql::kFetchMessages) != SQLITE_OK) {
-        throw Error::queryFailed(db_.errorMessage());
-    }
+    sqlite::Statement statement = prepare(chat_db_sql::kFetchMessages);
     statement.bindInt64(1, afterTimestamp);
     statement.bindInt64(2, afterTimestamp);
     statement.bindInt64(3, afterRowid);
@@ -140,10 +134,7 @@ FetchResult ChatDBReader::fetchMessages(int64_t afterTimestamp, int64_t afterRow
 FetchResult ChatDBReader::fetchMessagesByRowidBehindCursor(int64_t afterRowid, int64_t throughRowid,
                                                            int64_t cursorTimestamp,
                                                            int64_t cursorRowid) {
-    sqlite::Statement statement;
-    if (statement.prepare(db_.get(), chat_db_sql::kFetchMessagesByRowidBehindCursor) != SQLITE_OK) {
-        throw Error::queryFailed(db_.errorMessage());
-    }
+    sqlite::Statement statement = prepare(chat_db_sql::kFetchMessagesByRowidBehindCursor);
     statement.bindInt64(1, afterRowid);
     statement.bindInt64(2, throughRowid);
     statement.bindInt64(3, cursorTimestamp);
@@ -157,10 +148,7 @@ FetchResult ChatDBReader::fetchMessagesByRowidBehindCursor(int64_t afterRowid, i
 FetchResult ChatDBReader::fetchMessagesJoinedBetween(int64_t afterJoinRowid,
                                                      int64_t throughJoinRowid,
                                                      int64_t cursorTimestamp, int64_t cursorRowid) {
-    sqlite::Statement statement;
-    if (statement.prepare(db_.get(), chat_db_sql::kFetchMessagesJoinedBetween) != SQLITE_OK) {
-        throw Error::queryFailed(db_.errorMessage());
-    }
+    sqlite::Statement statement = prepare(chat_db_sql::kFetchMessagesJoinedBetween);
     statement.bindInt64(1, afterJoinRowid);
     statement.bindInt64(2, throughJoinRowid);
     statement.bindInt64(3, cursorTimestamp);
@@ -172,10 +160,7 @@ FetchResult ChatDBReader::fetchMessagesJoinedBetween(int64_t afterJoinRowid,
 
 FetchResult ChatDBReader::fetchNewestMessagesBehindCursor(int count, int64_t cursorTimestamp,
                                                           int64_t cursorRowid) {
-    sqlite::Statement statement;
-    if (statement.prepare(db_.get(), chat_db_sql::kFetchNewestMessagesBehindCursor) != SQLITE_OK) {
-        throw Error::queryFailed(db_.errorMessage());
-    }
+    sqlite::Statement statement = prepare(chat_db_sql::kFetchNewestMessagesBehindCursor);
     statement.bindInt(1, count);
     statement.bindInt64(2, cursorTimestamp);
     statement.bindInt64(3, cursorRowid);
@@ -185,18 +170,8 @@ FetchResult ChatDBReader::fetchNewestMessagesBehindCursor(int count, int64_t cur
 }
 
 int64_t ChatDBReader::singleInteger(std::string_view sql) {
-    sqlite::Statement statement;
-    if (statement.prepare(db_.get(), sql) != SQLITE_OK) {
-        throw Error::queryFailed(db_.errorMessage());
-    }
-    const int rc = statement.step();
-    if (rc == SQLITE_ROW) {
-        return statement.columnInt64(0);
-    }
-    if (rc != SQLITE_DONE) {
-        throw Error::queryFailed(db_.errorMessage());
-    }
-    return 0;
+    sqlite::Statement statement = prepare(sql);
+    return guarded([&] { return statement.step() ? statement.columnInt64(0) : 0; });
 }
 
 int64_t ChatDBReader::maxMessageRowid() {
@@ -207,52 +182,63 @@ int64_t ChatDBReader::maxJoinRowid() {
     return singleInteger(chat_db_sql::kMaxJoinRowid);
 }
 
-std::optional<int64_t> ChatDBReader::nthRowidAfter(int64_t afterRowid, int n) {
-    sqlite::Statement statement;
-    if (statement.prepare(db_.get(), chat_db_sql::kNthRowidAfter) != SQLITE_OK) {
-        throw Error::queryFailed(db_.errorMessage());
+int64_t ChatDBReader::highestMessageRowidEver() {
+    int64_t highest = maxMessageRowid();
+    if (singleInteger(chat_db_sql::kHasSequence) > 0) {
+        highest = std::max(highest, singleInteger(chat_db_sql::kMessageSequence));
     }
+    return highest;
+}
+
+std::optional<std::string> ChatDBReader::guidAt(int64_t rowid) {
+    sqlite::Statement statement = prepare(chat_db_sql::kGuidAt);
+    statement.bindInt64(1, rowid);
+    return guarded([&]() -> std::optional<std::string> {
+        if (statement.step()) {
+            return statement.columnOptionalText(0);
+        }
+        return std::nullopt;
+    });
+}
+
+std::optional<int64_t> ChatDBReader::nthRowidAfter(int64_t afterRowid, int n) {
+    sqlite::Statement statement = prepare(chat_db_sql::kNthRowidAfter);
     statement.bindInt64(1, afterRowid);
     statement.bindInt(2, n - 1);
-    const int rc = statement.step();
-    if (rc == SQLITE_ROW) {
-        return statement.columnInt64(0);
-    }
-    if (rc != SQLITE_DONE) {
-        throw Error::queryFailed(db_.errorMessage());
-    }
-    return std::nullopt;
+    return guarded([&]() -> std::optional<int64_t> {
+        if (statement.step()) {
+            return statement.columnInt64(0);
+        }
+        return std::nullopt;
+    });
 }
 
 std::optional<ChatDBReader::JoinRow> ChatDBReader::joinAt(int64_t joinRowid) {
-    sqlite::Statement statement;
-    if (statement.prepare(db_.get(), chat_db_sql::kJoinAt) != SQLITE_OK) {
-        throw Error::queryFailed(db_.errorMessage());
-    }
+    sqlite::Statement statement = prepare(chat_db_sql::kJoinAt);
     statement.bindInt64(1, joinRowid);
-    const int rc = statement.step();
-    if (rc == SQLITE_ROW) {
-        return JoinRow{statement.columnInt64(0), statement.columnInt64(1)};
-    }
-    if (rc != SQLITE_DONE) {
-        throw Error::queryFailed(db_.errorMessage());
-    }
-    return std::nullopt;
+    return guarded([&]() -> std::optional<JoinRow> {
+        if (statement.step()) {
+            return JoinRow{statement.columnInt64(0), statement.columnInt64(1)};
+        }
+        return std::nullopt;
+    });
 }
 
 void ChatDBReader::readMessageRows(sqlite::Statement& statement, FetchResult& result) {
     for (;;) {
-        const int rc = statement.step();
-        if (rc != SQLITE_ROW) {
+        try {
+            if (!statement.step()) {
+                break;
+            }
+        } catch (const sqlite::Error& error) {
             // A busy or locked store ends the page quietly: the short page
             // ends the caller's pass and the next pass resumes after the rows
             // returned. Any other failure would silently stop every later
             // pass at the same row, so it is reported.
-            const int primary = rc & 0xFF;
-            if (rc != SQLITE_DONE && primary != SQLITE_BUSY && primary != SQLITE_LOCKED) {
-                throw Error::queryFailed(db_.errorMessage());
+            if (error.isBusy()) {
+                break;
             }
-            break;
+            throw Error::queryFailed(error.what());
         }
         ++result.rawRowCount;
         const int64_t rowid = statement.columnInt64(kRowid);
@@ -290,32 +276,28 @@ void ChatDBReader::readMessageRows(sqlite::Statement& statement, FetchResult& re
     }
 }
 
+sqlite::Statement ChatDBReader::prepare(std::string_view sql) {
+    return guarded([&] { return db_.prepare(sql); });
+}
+
 std::vector<ChatParticipant> ChatDBReader::fetchChatParticipants() {
-    sqlite::Statement statement;
-    if (statement.prepare(db_.get(), chat_db_sql::kFetchChatParticipants) != SQLITE_OK) {
-        throw Error::queryFailed(db_.errorMessage());
-    }
+    sqlite::Statement statement = prepare(chat_db_sql::kFetchChatParticipants);
     std::vector<ChatParticipant> participants;
-    while (statement.step() == SQLITE_ROW) {
-        if (statement.isNull(0) || statement.isNull(2)) {
-            continue;
+    guarded([&] {
+        while (statement.step()) {
+            if (statement.isNull(0) || statement.isNull(2)) {
+                continue;
+            }
+            participants.push_back(
+                ChatParticipant{statement.columnText(0), statement.columnInt64(1),
+                                statement.columnText(2), statement.columnOptionalText(3)});
         }
-        participants.push_back(ChatParticipant{statement.columnText(0), statement.columnInt64(1),
-                                               statement.columnText(2),
-                                               statement.columnOptionalText(3)});
-    }
+    });
     return participants;
 }
 
 int64_t ChatDBReader::totalMessageCount() {
-    sqlite::Statement statement;
-    if (statement.prepare(db_.get(), chat_db_sql::kCountMessages) != SQLITE_OK) {
-        throw Error::queryFailed(db_.errorMessage());
-    }
-    if (statement.step() == SQLITE_ROW) {
-        return statement.columnInt64(0);
-    }
-    return 0;
+    return singleInteger(chat_db_sql::kCountMessages);
 }
 
 std::optional<std::string> decodeHex(std::string_view hex) {

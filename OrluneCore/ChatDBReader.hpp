@@ -108,6 +108,14 @@ inline constexpr std::string_view kJoinAt =
 
 inline constexpr std::string_view kTableColumns = "SELECT name FROM pragma_table_info(?)";
 
+// The store's message table is AUTOINCREMENT: sqlite_sequence keeps the
+// highest ROWID it ever gave, even after that row is deleted.
+inline constexpr std::string_view kHasSequence =
+    "SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = 'sqlite_sequence'";
+inline constexpr std::string_view kMessageSequence =
+    "SELECT COALESCE(MAX(seq), 0) FROM sqlite_sequence WHERE name = 'message'";
+inline constexpr std::string_view kGuidAt = "SELECT guid FROM message WHERE ROWID = ?";
+
 } // namespace chat_db_sql
 
 // One page of messages read from the store, with the raw cursor facts: rows
@@ -167,10 +175,11 @@ public:
     // here.
     //
     // Throws databaseNotFound when nothing exists at the path (SQLite is not
-    // called), failedToOpen when the store cannot be opened or read: SQLite's
-    // message, with what was tried and why ("file is not a database", a
-    // truncated file, both opens failing, the system refusing access, which
-    // a path it refuses even to examine also gets).
+    // called), failedToOpen when the store cannot be opened or read: a folder,
+    // a FIFO or device, symbolic links that loop (each named as such, without
+    // calling SQLite), or SQLite's message, with what was tried and why ("file
+    // is not a database", a truncated file, both opens failing, the system
+    // refusing access, which a path it refuses even to examine also gets).
     explicit ChatDBReader(const std::optional<std::string>& path = std::nullopt,
                           const Environment& environment = Environment::process());
     ChatDBReader(const ChatDBReader&) = delete;
@@ -194,7 +203,7 @@ public:
 
     // Every chat's members, ordered by chat guid then handle ROWID; rows with
     // a NULL chat guid or handle id are skipped. Throws queryFailed when the
-    // statement cannot be prepared; an error while stepping ends the list.
+    // statement cannot be prepared or a step fails.
     std::vector<ChatParticipant> fetchChatParticipants();
 
     // The number of rows of `message`. Throws queryFailed.
@@ -221,6 +230,15 @@ public:
     // The highest rowid of chat_message_join, 0 for an empty table. Throws
     // queryFailed.
     int64_t maxJoinRowid();
+    // The highest message ROWID the store has ever given (also when that row
+    // has been deleted since): the larger of maxMessageRowid() and the
+    // table's AUTOINCREMENT counter. It never decreases while the store is
+    // the same file; a store made anew starts again from its first rows.
+    // Throws queryFailed.
+    int64_t highestMessageRowidEver();
+    // The guid of the message with that ROWID; absent when there is no such
+    // row (or its guid is NULL). Throws queryFailed.
+    std::optional<std::string> guidAt(int64_t rowid);
     // The `n`-th message ROWID after `afterRowid` (n from 1), absent when
     // fewer rows follow. Throws queryFailed.
     std::optional<int64_t> nthRowidAfter(int64_t afterRowid, int n);
@@ -249,6 +267,17 @@ private:
     // Steps a prepared statement through every row into `result`.
     void readMessageRows(sqlite::Statement& statement, FetchResult& result);
     int64_t singleInteger(std::string_view sql);
+    // Prepares `sql` on the store; throws queryFailed.
+    sqlite::Statement prepare(std::string_view sql);
+    // Runs `operation`, turning a failed SQLite call into queryFailed.
+    template <typename Operation>
+    static auto guarded(Operation&& operation) -> decltype(operation()) {
+        try {
+            return operation();
+        } catch (const sqlite::Error& error) {
+            throw Error::queryFailed(error.what());
+        }
+    }
 
     std::string path_;
     sqlite::Connection db_;

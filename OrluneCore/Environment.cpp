@@ -79,4 +79,31 @@ bool pathIsMissing(const std::string& path) {
     return ::stat(path.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR);
 }
 
+std::error_code createPrivateFolders(const std::string& path) {
+    if (path.empty()) {
+        return {};
+    }
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0) {
+        return S_ISDIR(info.st_mode) ? std::error_code()
+                                     : std::make_error_code(std::errc::not_a_directory);
+    }
+    // Walk down the components, creating each missing one owner-only.
+    size_t position = 0;
+    while (position != std::string::npos) {
+        position = path.find('/', position + 1);
+        const std::string prefix = path.substr(0, position);
+        if (prefix.empty() || prefix == "/") {
+            continue;
+        }
+        if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) {
+            return std::error_code(errno, std::generic_category());
+        }
+    }
+    if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        return std::make_error_code(std::errc::not_a_directory);
+    }
+    return {};
+}
+
 } // namespace orlune::core

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <system_error>
 
 namespace orlune::core {
 
@@ -40,5 +41,11 @@ bool pathExists(const std::string& path);
 // files under ~/Library/Messages for a program without Full Disk Access), so
 // that such a path is reported as refused rather than as missing.
 bool pathIsMissing(const std::string& path);
+
+// Creates the folder `path` and every missing parent, each new one with mode
+// 0700 (owner only); existing folders are left as they are. Returns the
+// system's error (ENOTDIR when a file is in the way), or no error when the
+// folder exists afterwards.
+std::error_code createPrivateFolders(const std::string& path);
 
 } // namespace orlune::core

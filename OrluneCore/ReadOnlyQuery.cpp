@@ -25,8 +25,11 @@ constexpr std::string_view kSchemaVersionSql = "PRAGMA schema_version";
 
 using Kind = ReadOnlyQuery::Error::Kind;
 
-std::string prefixFor(Kind kind) {
-    return kind == Kind::queryFailed ? "Query failed: " : "Statement preparation failed: ";
+// The error for a failed step on `db`, naming the database file when it is
+// damaged.
+ReadOnlyQuery::Error stepFailure(sqlite3* db, const sqlite::Error& error) {
+    const char* file = sqlite3_db_filename(db, "main");
+    return ShadowDBError::fromSQLite(error, file == nullptr ? std::string() : std::string(file));
 }
 
 void requireOpen(sqlite3* db) {
@@ -38,8 +41,10 @@ void requireOpen(sqlite3* db) {
 sqlite::Statement prepareOrThrow(sqlite3* db, std::string_view sql) {
     requireOpen(db);
     sqlite::Statement statement;
-    if (statement.prepare(db, sql) != SQLITE_OK) {
-        throw ReadOnlyQuery::Error(Kind::prepareFailed, sqlite::errorMessage(db));
+    try {
+        statement.prepare(db, sql);
+    } catch (const sqlite::Error& error) {
+        throw ReadOnlyQuery::Error(Kind::prepareFailed, error.what());
     }
     return statement;
 }
@@ -96,9 +101,6 @@ std::vector<std::string> columnNames(sqlite3_stmt* statement) {
 
 } // namespace
 
-ReadOnlyQuery::Error::Error(Kind kind, std::string message)
-    : kind_(kind), message_(std::move(message)), description_(prefixFor(kind_) + message_) {}
-
 std::string ReadOnlyQuery::trimWhitespace(std::string_view text) {
     return trim(text, false);
 }
@@ -128,11 +130,13 @@ ShadowQueryResult ReadOnlyQuery::execute(sqlite3* db, std::string_view sql, int 
     ReadOnlyGuard guard(db, bounds.timeLimit, bounds.maxValueBytes);
     sqlite::Statement statement;
     size_t unread = 0;
-    if (statement.prepare(db, trimmed, &unread) != SQLITE_OK) {
+    try {
+        statement.prepare(db, trimmed, &unread);
+    } catch (const sqlite::Error& error) {
         if (guard.refusal()) {
             throw Error(Kind::queryFailed, *guard.refusal());
         }
-        throw Error(Kind::prepareFailed, sqlite::errorMessage(db));
+        throw Error(Kind::prepareFailed, error.what());
     }
     // Only blank text or comments: nothing was prepared.
     if (!statement) {
@@ -155,22 +159,24 @@ ShadowQueryResult ReadOnlyQuery::execute(sqlite3* db, std::string_view sql, int 
     result.rows.reserve(std::min<size_t>(rowLimit, 50));
     ResultBudget budget(bounds.maxCellBytes, bounds.maxResultBytes);
     while (true) {
-        int rc = statement.step();
-        if (rc != SQLITE_ROW) {
-            if (rc == SQLITE_DONE) {
-                return result;
-            }
+        bool hasRow = false;
+        try {
+            hasRow = statement.step();
+        } catch (const sqlite::Error& error) {
             if (guard.timedOut()) {
                 throw Error(Kind::queryFailed, guard.timeLimitMessage());
             }
             if (guard.refusal()) {
                 throw Error(Kind::queryFailed, *guard.refusal());
             }
-            if (rc == SQLITE_TOOBIG) {
+            if (error.primaryCode() == SQLITE_TOOBIG) {
                 throw Error(Kind::queryFailed,
                             valueTooLargeMessage(guard.limits().maxValueBytes()));
             }
-            throw Error(Kind::queryFailed, sqlite::errorMessage(db));
+            throw stepFailure(db, error);
+        }
+        if (!hasRow) {
+            return result;
         }
         std::map<std::string, SQLiteValue> row;
         for (size_t i = 0; i < result.columns.size(); ++i) {
@@ -198,10 +204,14 @@ ShadowQueryResult ReadOnlyQuery::execute(sqlite3* db, std::string_view sql, int 
 std::vector<std::string> ReadOnlyQuery::listTables(sqlite3* db) {
     sqlite::Statement statement = prepareOrThrow(db, kListTablesSql);
     std::vector<std::string> names;
-    while (statement.step() == SQLITE_ROW) {
-        if (!statement.isNull(0)) {
-            names.push_back(statement.columnText(0));
+    try {
+        while (statement.step()) {
+            if (!statement.isNull(0)) {
+                names.push_back(statement.columnText(0));
+            }
         }
+    } catch (const sqlite::Error& error) {
+        throw stepFailure(db, error);
     }
     return names;
 }
@@ -214,19 +224,24 @@ std::vector<ColumnInfo> ReadOnlyQuery::describeTable(sqlite3* db, std::string_vi
     }
     sqlite::Statement statement = prepareOrThrow(db, "PRAGMA table_info(" + name + ")");
     std::vector<ColumnInfo> columns;
-    while (statement.step() == SQLITE_ROW) {
-        columns.push_back(ColumnInfo{statement.columnText(1), statement.columnText(2),
-                                     statement.columnInt64(3) != 0});
+    try {
+        while (statement.step()) {
+            columns.push_back(ColumnInfo{statement.columnText(1), statement.columnText(2),
+                                         statement.columnInt64(3) != 0});
+        }
+    } catch (const sqlite::Error& error) {
+        throw stepFailure(db, error);
     }
     return columns;
 }
 
 int64_t ReadOnlyQuery::schemaVersion(sqlite3* db) {
     sqlite::Statement statement = prepareOrThrow(db, kSchemaVersionSql);
-    if (statement.step() == SQLITE_ROW) {
-        return statement.columnInt64(0);
+    try {
+        return statement.step() ? statement.columnInt64(0) : 0;
+    } catch (const sqlite::Error& error) {
+        throw stepFailure(db, error);
     }
-    return 0;
 }
 
 } // namespace orlune::core

@@ -11,11 +11,11 @@
 
 #include "OrluneCore/ColumnInfo.hpp"
 #include "OrluneCore/QueryBounds.hpp"
+#include "OrluneCore/ShadowDBError.hpp"
 #include "OrluneCore/ShadowQueryResult.hpp"
 
 #include <chrono>
 #include <cstdint>
-#include <exception>
 #include <sqlite3.h>
 #include <string>
 #include <string_view>
@@ -25,22 +25,9 @@ namespace orlune::core {
 
 class ReadOnlyQuery {
 public:
-    // The failure of one operation. The kinds match ShadowDB::Error's
-    // queryFailed and prepareFailed; `message()` carries the text after the
-    // prefix ("Query failed: " / "Statement preparation failed: ").
-    class Error : public std::exception {
-    public:
-        enum class Kind { queryFailed, prepareFailed };
-        Error(Kind kind, std::string message);
-        Kind kind() const { return kind_; }
-        const std::string& message() const { return message_; }
-        const char* what() const noexcept override { return description_.c_str(); }
-
-    private:
-        Kind kind_;
-        std::string message_;
-        std::string description_;
-    };
+    // Failures are the shadow database's own error, with its queryFailed and
+    // prepareFailed kinds.
+    using Error = ShadowDBError;
 
     // How long one statement of executeReadOnly may run before it is stopped.
     static constexpr std::chrono::milliseconds kDefaultTimeLimit = QueryBounds::kDefaultTimeLimit;

@@ -6,16 +6,36 @@
 
 namespace orlune::core::sqlite {
 
+namespace {
+
+constexpr const char* kUnknownError = "Unknown error";
+
+constexpr std::string_view kBegin = "BEGIN";
+constexpr std::string_view kBeginImmediate = "BEGIN IMMEDIATE";
+constexpr std::string_view kCommit = "COMMIT";
+constexpr const char* kRollback = "ROLLBACK";
+
+// SQLite's message for a failed step of `statement`.
+Error stepError(sqlite3_stmt* statement, int code) {
+    return Error(Error::Stage::step, code, errorMessage(sqlite3_db_handle(statement)));
+}
+
+} // namespace
+
 std::string errorMessage(sqlite3* db) {
     if (db == nullptr) {
-        return "Unknown error";
+        return kUnknownError;
     }
     const char* message = sqlite3_errmsg(db);
     if (message == nullptr || *message == '\0') {
-        return "Unknown error";
+        return kUnknownError;
     }
     return message;
 }
+
+Error::Error(Stage stage, int code, const std::string& message)
+    : std::runtime_error(message.empty() ? std::string(kUnknownError) : message), stage_(stage),
+      code_(code) {}
 
 Connection& Connection::operator=(Connection&& other) noexcept {
     if (this != &other) {
@@ -37,6 +57,16 @@ void Connection::close() {
     }
 }
 
+Statement Connection::prepare(std::string_view sql) const {
+    Statement statement;
+    statement.prepare(db_, sql);
+    return statement;
+}
+
+void Connection::exec(std::string_view sql) const {
+    sqlite::exec(db_, sql);
+}
+
 Statement& Statement::operator=(Statement&& other) noexcept {
     if (this != &other) {
         finalize();
@@ -46,23 +76,42 @@ Statement& Statement::operator=(Statement&& other) noexcept {
     return *this;
 }
 
-int Statement::prepare(sqlite3* db, std::string_view sql, size_t* tail) {
+void Statement::prepare(sqlite3* db, std::string_view sql, size_t* tail) {
     finalize();
-    const char* end = nullptr;
-    int rc = sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &stmt_, &end);
-    if (rc != SQLITE_OK) {
-        finalize();
+    if (db == nullptr) {
+        throw Error(Error::Stage::prepare, SQLITE_MISUSE, "Database is closed");
     }
+    const char* end = nullptr;
+    const int rc = sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &stmt_, &end);
     if (tail != nullptr) {
         *tail = end == nullptr ? 0 : sql.size() - static_cast<size_t>(end - sql.data());
     }
-    return rc;
+    if (rc != SQLITE_OK) {
+        finalize();
+        throw Error(Error::Stage::prepare, rc, errorMessage(db));
+    }
 }
 
 void Statement::finalize() {
     if (stmt_ != nullptr) {
         sqlite3_finalize(stmt_);
         stmt_ = nullptr;
+    }
+}
+
+bool Statement::step() {
+    const int rc = sqlite3_step(stmt_);
+    if (rc == SQLITE_ROW) {
+        return true;
+    }
+    if (rc == SQLITE_DONE) {
+        return false;
+    }
+    throw stepError(stmt_, rc);
+}
+
+void Statement::run() {
+    while (step()) {
     }
 }
 
@@ -107,14 +156,53 @@ std::string Statement::columnName(int column) const {
     return name == nullptr ? std::string() : std::string(name);
 }
 
-int exec(sqlite3* db, const char* sql, std::string& error) {
+Transaction::Transaction(sqlite3* db, Mode mode) : db_(db) {
+    exec(db_, mode == Mode::immediate ? kBeginImmediate : kBegin);
+}
+
+Transaction::~Transaction() {
+    rollback();
+}
+
+void Transaction::commit() {
+    if (!open_) {
+        throw Error(Error::Stage::exec, SQLITE_MISUSE, "the transaction has already ended");
+    }
+    try {
+        exec(db_, kCommit);
+        open_ = false;
+    } catch (const Error&) {
+        // A COMMIT that fails (busy, a full disk) can leave the transaction
+        // open, which would make every later call on the connection fail.
+        rollback();
+        throw;
+    }
+}
+
+void Transaction::rollback() noexcept {
+    if (!open_) {
+        return;
+    }
+    open_ = false;
+    // SQLite ends the transaction by itself after some failures; rolling
+    // back then would only fail with "no transaction is active".
+    if (db_ != nullptr && sqlite3_get_autocommit(db_) == 0) {
+        sqlite3_exec(db_, kRollback, nullptr, nullptr, nullptr);
+    }
+}
+
+void exec(sqlite3* db, std::string_view sql) {
+    if (db == nullptr) {
+        throw Error(Error::Stage::exec, SQLITE_MISUSE, "Database is closed");
+    }
     char* message = nullptr;
-    int rc = sqlite3_exec(db, sql, nullptr, nullptr, &message);
+    const int rc = sqlite3_exec(db, std::string(sql).c_str(), nullptr, nullptr, &message);
     if (rc != SQLITE_OK) {
-        error = (message != nullptr && *message != '\0') ? message : "Unknown error";
+        std::string text = (message != nullptr && *message != '\0') ? message : kUnknownError;
+        sqlite3_free(message);
+        throw Error(Error::Stage::exec, rc, text);
     }
     sqlite3_free(message);
-    return rc;
 }
 
 } // namespace orlune::core::sqlite

@@ -1,13 +1,18 @@
 #pragma once
 // A small RAII layer over the SQLite C API, shared by every component that
-// talks to a database. It adds ownership and nothing else: preparation and
-// stepping report SQLite result codes, and each component turns them into its
-// own error type with the texts it defines.
-
-#include <sqlite3.h>
+// talks to a database: a connection, a prepared statement and a transaction,
+// each released on destruction, copying deleted.
+//
+// Failures cannot be dropped by accident: preparing, stepping and running SQL
+// throw sqlite::Error with SQLite's result code and message, and a step that
+// fails is an error, never an early end of the rows. Each component catches
+// sqlite::Error at its boundary and throws its own error type with the texts
+// it defines; sqlite::Error never reaches a user.
 
 #include <cstdint>
 #include <optional>
+#include <sqlite3.h>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -16,6 +21,37 @@ namespace orlune::core::sqlite {
 // SQLite's message for the last failure on `db`, or "Unknown error" when there
 // is no connection or SQLite gives no text.
 std::string errorMessage(sqlite3* db);
+
+// A failed SQLite call. what() is SQLite's message ("Unknown error" when it
+// gave none).
+class Error : public std::runtime_error {
+public:
+    // What was being done: preparing a statement, stepping one, or running
+    // SQL text through exec (which prepares and steps).
+    enum class Stage { prepare, step, exec };
+
+    Error(Stage stage, int code, const std::string& message);
+
+    Stage stage() const { return stage_; }
+    // SQLite's result code, extended where the connection reports extended
+    // codes.
+    int code() const { return code_; }
+    // The primary result code (SQLITE_BUSY, SQLITE_CORRUPT, ...).
+    int primaryCode() const { return code_ & 0xFF; }
+    // True for a file that SQLite found damaged or not to be a database.
+    bool isDamage() const {
+        return primaryCode() == SQLITE_CORRUPT || primaryCode() == SQLITE_NOTADB;
+    }
+    // True when another connection held a lock for longer than this one was
+    // willing to wait.
+    bool isBusy() const { return primaryCode() == SQLITE_BUSY || primaryCode() == SQLITE_LOCKED; }
+
+private:
+    Stage stage_;
+    int code_;
+};
+
+class Statement;
 
 // Owns one connection; closes it on destruction. Move-only.
 class Connection {
@@ -31,7 +67,7 @@ public:
     // Opens `filename` with sqlite3_open_v2. Returns the result code; the
     // handle (if SQLite made one) is kept either way so that errorMessage()
     // can read the failure, and is closed with the object.
-    int open(const std::string& filename, int flags);
+    [[nodiscard]] int open(const std::string& filename, int flags);
 
     sqlite3* get() const { return db_; }
     explicit operator bool() const { return db_ != nullptr; }
@@ -44,6 +80,12 @@ public:
     void close();
 
     std::string errorMessage() const { return sqlite::errorMessage(db_); }
+
+    // Prepares the first statement of `sql`. Throws Error (prepare).
+    Statement prepare(std::string_view sql) const;
+    // Runs `sql` (one or more statements), discarding any rows. Throws Error
+    // (exec).
+    void exec(std::string_view sql) const;
 
 private:
     sqlite3* db_ = nullptr;
@@ -60,16 +102,26 @@ public:
     Statement(Statement&& other) noexcept : stmt_(other.stmt_) { other.stmt_ = nullptr; }
     Statement& operator=(Statement&& other) noexcept;
 
-    // Prepares the first statement of `sql`. Returns the result code; on
-    // failure the object stays empty. `tail`, when given, receives the number
-    // of bytes of `sql` that were not consumed.
-    int prepare(sqlite3* db, std::string_view sql, size_t* tail = nullptr);
+    // Prepares the first statement of `sql` on `db`. Throws Error (prepare)
+    // with SQLite's message; the object is then empty. `tail`, when given,
+    // receives the number of bytes of `sql` that were not consumed. Text that
+    // holds no statement (blanks, comments) leaves the object empty without
+    // an error.
+    void prepare(sqlite3* db, std::string_view sql, size_t* tail = nullptr);
     void finalize();
 
     sqlite3_stmt* get() const { return stmt_; }
     explicit operator bool() const { return stmt_ != nullptr; }
 
-    int step() { return sqlite3_step(stmt_); }
+    // Runs the statement to its next row: true when a row is ready, false
+    // when the statement is done. Any other result throws Error (step) with
+    // SQLite's code and message.
+    [[nodiscard]] bool step();
+    // Steps until the statement is done, discarding any rows. Throws as
+    // step().
+    void run();
+    // Makes the statement ready to run again (bindings stay). The error of a
+    // failed step was already thrown by step(), so it is not reported again.
     void reset() { sqlite3_reset(stmt_); }
     void clearBindings() { sqlite3_clear_bindings(stmt_); }
 
@@ -98,9 +150,38 @@ private:
     sqlite3_stmt* stmt_ = nullptr;
 };
 
-// Runs `sql` (one or more statements) through sqlite3_exec. Returns the result
-// code and, on failure, stores SQLite's error text (or "Unknown error") in
-// `error`.
-int exec(sqlite3* db, const char* sql, std::string& error);
+// One transaction on a connection: begun by the constructor, rolled back by
+// the destructor unless commit() succeeded. A failed rollback is ignored, so
+// the error that ended the transaction is the one the caller sees; a
+// transaction SQLite has already rolled back by itself (after a full disk or
+// an I/O error) is not rolled back again.
+class Transaction {
+public:
+    enum class Mode {
+        deferred,  // BEGIN: takes the write lock at the first write
+        immediate, // BEGIN IMMEDIATE: takes the write lock now, waiting as the
+                   // connection's busy timeout allows
+    };
+
+    // Throws Error (exec) when the transaction cannot begin.
+    explicit Transaction(sqlite3* db, Mode mode = Mode::deferred);
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+
+    // Throws Error (exec); the transaction is then rolled back (if SQLite
+    // left it open) and must not be used again.
+    void commit();
+    // Rolls back now rather than at destruction (a failure is ignored).
+    void rollback() noexcept;
+
+private:
+    sqlite3* db_;
+    bool open_ = true;
+};
+
+// Runs `sql` (one or more statements) on `db`, discarding any rows. Throws
+// Error (exec) with SQLite's message.
+void exec(sqlite3* db, std::string_view sql);
 
 } // namespace orlune::core::sqlite

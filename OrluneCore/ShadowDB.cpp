@@ -1,17 +1,19 @@
 #include "OrluneCore/ShadowDB.hpp"
 
 #include "OrluneCore/ShadowBatchTable.hpp"
+#include "OrluneCore/StoreConnection.hpp"
 
+#include <cerrno>
 #include <chrono>
-#include <filesystem>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace orlune::core {
 
 namespace {
-
-constexpr std::string_view kBeginTransaction = "BEGIN TRANSACTION";
-constexpr std::string_view kCommit = "COMMIT";
-constexpr std::string_view kRollback = "ROLLBACK";
 
 constexpr std::string_view kInsertMessage =
     "INSERT OR REPLACE INTO messages\n"
@@ -35,7 +37,7 @@ constexpr std::string_view kWriteBatch =
 // with no per-message probe. A row replaced by a later copy in the same batch
 // counts too, as it should.
 constexpr const char* kCountReplacedFunction = "orlune_shadow_note_replaced";
-constexpr const char* kCreateReplacedTrigger =
+constexpr std::string_view kCreateReplacedTrigger =
     "CREATE TEMP TRIGGER IF NOT EXISTS orlune_shadow_replaced\n"
     "AFTER DELETE ON main.messages WHEN old.deleted_at IS NULL BEGIN\n"
     "    SELECT orlune_shadow_note_replaced();\n"
@@ -46,16 +48,10 @@ void noteReplaced(sqlite3_context* context, int, sqlite3_value**) {
     sqlite3_result_null(context);
 }
 
-constexpr std::string_view kSelectWatermark =
-    "SELECT last_timestamp, last_rowid FROM sync_state WHERE id = 1";
-
 constexpr std::string_view kUpdateSyncState =
     "UPDATE sync_state\n"
     "SET last_timestamp = ?, last_rowid = ?, message_count = ?, updated_at = ?\n"
     "WHERE id = 1";
-
-constexpr std::string_view kCountMessages =
-    "SELECT COUNT(*) FROM messages WHERE deleted_at IS NULL";
 
 constexpr std::string_view kDeleteParticipants = "DELETE FROM chat_participants";
 
@@ -63,58 +59,128 @@ constexpr std::string_view kInsertParticipant =
     "INSERT INTO chat_participants (chat_id, handle_id, handle, service)\n"
     "VALUES (?, ?, ?, ?)";
 
-constexpr std::string_view kSelectParticipants = "SELECT chat_id, handle_id, handle, service\n"
-                                                 "FROM chat_participants\n"
-                                                 "WHERE chat_id = ?\n"
-                                                 "ORDER BY handle_id ASC";
-
-constexpr const char* kDatabaseClosed = "Database is closed";
-
-std::string descriptionFor(ShadowDB::Error::Kind kind, const std::string& message) {
-    switch (kind) {
-    case ShadowDB::Error::Kind::failedToOpen:
-        return "Failed to open database: " + message;
-    case ShadowDB::Error::Kind::queryFailed:
-        return "Query failed: " + message;
-    case ShadowDB::Error::Kind::prepareFailed:
-        return "Statement preparation failed: " + message;
-    case ShadowDB::Error::Kind::insertFailed:
-        return "Insert failed: " + message;
-    }
-    return message;
-}
+constexpr const char* kSidecars[] = {"-wal", "-shm"};
 
 int64_t nowInWholeSeconds() {
     using namespace std::chrono;
     return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
 }
 
+// Creates an empty file at `path` readable and writable by its owner only
+// (SQLite would create it with the umask's mode, and its -wal and -shm files
+// take the database file's mode). A file that appeared meanwhile is left
+// alone; any other failure is left for SQLite's open to report.
+void createOwnerOnlyFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd >= 0) {
+        ::close(fd);
+    }
+}
+
+// Takes group and other permissions off the database file and its -wal and
+// -shm files (a database made by an older version under a loose umask).
+void makeOwnerOnly(const std::string& path) {
+    for (const std::string& file : {path, path + kSidecars[0], path + kSidecars[1]}) {
+        struct stat info {};
+        if (::stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            (info.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+            ::chmod(file.c_str(), info.st_mode & S_IRWXU);
+        }
+    }
+}
+
+// Moves the database at `oldPath` to `target` when nothing is at `target`.
+// The WAL is folded into the file first so that one rename moves the whole
+// database. Leaves everything where it is when the old file is in use (its
+// WAL cannot be emptied, or another connection keeps it), is not a shadow
+// database, or `target` has -wal/-shm files of its own. Returns why it was
+// not moved, or "" (also when there is nothing to move).
+std::string adoptOldDatabase(const std::string& oldPath, const std::string& target) {
+    if (pathIsMissing(oldPath) || !pathIsMissing(target) || fileProblem(oldPath)) {
+        return {};
+    }
+    for (const char* sidecar : kSidecars) {
+        if (!pathIsMissing(target + sidecar)) {
+            return target + sidecar + " exists without its database";
+        }
+    }
+    {
+        sqlite::Connection old;
+        if (old.open(fileUri(oldPath, ""), SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI) != SQLITE_OK) {
+            return old.errorMessage();
+        }
+        sqlite3_busy_timeout(old.get(), static_cast<int>(ShadowDBReader::kBusyTimeout.count()));
+        try {
+            ShadowSchema::checkCompatible(old.get(), oldPath);
+        } catch (const ShadowDBError& error) {
+            return error.what();
+        }
+        if (sqlite3_wal_checkpoint_v2(old.get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr,
+                                      nullptr) != SQLITE_OK) {
+            return old.errorMessage();
+        }
+    }
+    // Closing the last connection removes the -wal; one still there belongs
+    // to a connection of another process.
+    if (!pathIsMissing(oldPath + kSidecars[0])) {
+        return oldPath + " is in use";
+    }
+    if (std::rename(oldPath.c_str(), target.c_str()) != 0) {
+        return std::strerror(errno);
+    }
+    ::unlink((oldPath + kSidecars[1]).c_str());
+    makeOwnerOnly(target);
+    return {};
+}
+
 } // namespace
 
-ShadowDB::Error::Error(Kind kind, std::string message)
-    : kind_(kind), message_(std::move(message)), description_(descriptionFor(kind_, message_)) {}
-
-std::string ShadowDB::defaultShadowDBPath(const Environment& environment) {
-    if (auto path = environment.variable("SHADOW_DB_PATH")) {
+std::string ShadowDB::defaultShadowDBPath(const Environment& environment, std::string& failure) {
+    failure.clear();
+    if (auto path = environment.variable(kPathVariable)) {
         return *path;
     }
-    std::string folder = joinPath(environment.applicationSupportDirectory(), "Orlune");
-    std::error_code ignored;
-    std::filesystem::create_directories(folder, ignored);
-    return joinPath(folder, "shadow.db");
+    const std::string dataFolder = environment.applicationSupportDirectory();
+    const std::string folder = joinPath(dataFolder, kFolder);
+    const std::string path = joinPath(folder, kFileName);
+    if (const std::error_code error = createPrivateFolders(folder)) {
+        failure = folder + ": " + error.message();
+        return path;
+    }
+    failure = adoptOldDatabase(joinPath(joinPath(dataFolder, kOldFolder), kFileName), path);
+    return path;
+}
+
+std::string ShadowDB::defaultShadowDBPath(const Environment& environment) {
+    std::string ignored;
+    return defaultShadowDBPath(environment, ignored);
 }
 
 ShadowDB::ShadowDB(const std::optional<std::string>& path, const Environment& environment)
-    : path_(path ? *path : defaultShadowDBPath(environment)) {
-    int rc = db_.open(path_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX);
-    if (rc != SQLITE_OK) {
-        std::string message = db_.errorMessage();
+    : ShadowDBReader(Unopened{}, path ? *path : defaultShadowDBPath(environment)) {
+    if (auto problem = fileProblem(path_)) {
+        throw Error(Error::Kind::failedToOpen, *problem);
+    }
+    if (pathIsMissing(path_)) {
+        createOwnerOnlyFile(path_);
+    }
+    if (db_.open(fileUri(path_, ""), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI |
+                                         SQLITE_OPEN_FULLMUTEX) != SQLITE_OK) {
+        const std::string message = db_.errorMessage();
         db_.close();
         throw Error(Error::Kind::failedToOpen, message);
     }
-    for (std::string_view pragma : shadow_schema::kOpenPragmas) {
-        execute(pragma); // db_ closes itself if this throws
-    }
+    sqlite3_extended_result_codes(handle(), 1);
+    sqlite3_busy_timeout(handle(), static_cast<int>(kBusyTimeout.count()));
+    // Read before anything is written: a file of another program or of a
+    // newer version is refused untouched.
+    ShadowSchema::checkCompatible(handle(), path_);
+    makeOwnerOnly(path_);
+    guarded([&] {
+        for (std::string_view pragma : shadow_schema::kOpenPragmas) {
+            sqlite::exec(handle(), pragma);
+        }
+    });
     if (ShadowBatchTable::registerModule(handle()) != SQLITE_OK) {
         throw Error(Error::Kind::failedToOpen, db_.errorMessage());
     }
@@ -122,54 +188,8 @@ ShadowDB::ShadowDB(const std::optional<std::string>& path, const Environment& en
 
 ShadowDB::~ShadowDB() = default;
 
-void ShadowDB::close() {
-    db_.close();
-}
-
-void ShadowDB::execute(std::string_view sql) {
-    if (handle() == nullptr) {
-        throw Error(Error::Kind::queryFailed, kDatabaseClosed);
-    }
-    std::string error;
-    if (sqlite::exec(handle(), std::string(sql).c_str(), error) != SQLITE_OK) {
-        throw Error(Error::Kind::queryFailed, error);
-    }
-}
-
-sqlite::Statement ShadowDB::prepare(std::string_view sql) {
-    if (handle() == nullptr) {
-        throw Error(Error::Kind::prepareFailed, kDatabaseClosed);
-    }
-    sqlite::Statement statement;
-    if (statement.prepare(handle(), sql) != SQLITE_OK) {
-        throw Error(Error::Kind::prepareFailed, db_.errorMessage());
-    }
-    return statement;
-}
-
-void ShadowDB::rollbackAfterFailure() {
-    execute(kRollback);
-}
-
 void ShadowDB::createSchemaIfNeeded() {
-    // One transaction, so that a process stopped part-way never leaves a file
-    // with the messages table but without its index or triggers.
-    execute(kBeginTransaction);
-    try {
-        for (std::string_view statement : shadow_schema::kStatements) {
-            execute(statement);
-        }
-        for (std::string_view statement : shadow_schema::kSyncMarksStatements) {
-            execute(statement);
-        }
-        execute(kCommit);
-    } catch (const Error&) {
-        if (sqlite3_get_autocommit(handle()) == 0) {
-            std::string ignored;
-            sqlite::exec(handle(), "ROLLBACK", ignored);
-        }
-        throw;
-    }
+    guarded([&] { ShadowSchema::migrate(handle()); });
 }
 
 int ShadowDB::insertBatch(const std::vector<ShadowMessage>& messages) {
@@ -204,6 +224,25 @@ void bindMessage(sqlite::Statement& statement, const ShadowMessage& message) {
 
 } // namespace
 
+void ShadowDB::prepareReplacedCounter() {
+    if (replacedCounterReady_) {
+        return;
+    }
+    if (sqlite3_create_function_v2(handle(), kCountReplacedFunction, 0, SQLITE_UTF8,
+                                   &replacedLiveRows_, noteReplaced, nullptr, nullptr,
+                                   nullptr) != SQLITE_OK) {
+        throw sqlite::Error(sqlite::Error::Stage::prepare, sqlite3_errcode(handle()),
+                            db_.errorMessage());
+    }
+    try {
+        sqlite::exec(handle(), kCreateReplacedTrigger);
+    } catch (const sqlite::Error& error) {
+        // Reported as a statement that could not be prepared, as before.
+        throw sqlite::Error(sqlite::Error::Stage::prepare, error.code(), error.what());
+    }
+    replacedCounterReady_ = true;
+}
+
 // A batch is written with one INSERT OR REPLACE ... SELECT over the list.
 // Each statement that writes through the full-text triggers runs in a
 // statement savepoint, and FTS5 flushes its pending index data to disk at
@@ -211,150 +250,89 @@ void bindMessage(sqlite::Statement& statement, const ShadowMessage& message) {
 // index segment and makes a sync several times slower. One statement per
 // batch writes the same rows, in the same order, with the same rowids and
 // trigger effects.
-ShadowDB::BatchResult ShadowDB::insertMessages(const std::vector<ShadowMessage>& messages,
-                                               bool countGrowth,
-                                               const std::function<void(const BatchResult&)>& beforeCommit) {
+ShadowDB::BatchResult
+ShadowDB::insertMessages(const std::vector<ShadowMessage>& messages, bool countGrowth,
+                         const std::function<void(const BatchResult&)>& beforeCommit) {
     BatchResult result;
     if (messages.empty() && !beforeCommit) {
         return result;
     }
-    execute(kBeginTransaction);
-
-    sqlite::Statement write;
-    auto abandon = [&] {
-        write.finalize();
-        rollbackAfterFailure();
-    };
-
-    if (countGrowth && !replacedCounterReady_) {
-        std::string error;
-        if (sqlite3_create_function_v2(handle(), kCountReplacedFunction, 0, SQLITE_UTF8,
-                                       &replacedLiveRows_, noteReplaced, nullptr, nullptr,
-                                       nullptr) != SQLITE_OK) {
-            error = db_.errorMessage();
-        } else if (sqlite::exec(handle(), kCreateReplacedTrigger, error) == SQLITE_OK) {
-            replacedCounterReady_ = true;
+    return guarded([&] {
+        sqlite::Transaction transaction(handle());
+        if (countGrowth) {
+            prepareReplacedCounter();
         }
-        if (!replacedCounterReady_) {
-            abandon();
-            throw Error(Error::Kind::prepareFailed, error);
-        }
-    }
-    if (write.prepare(handle(), kWriteBatch) != SQLITE_OK) {
-        std::string message = db_.errorMessage();
-        abandon();
-        throw Error(Error::Kind::prepareFailed, message);
-    }
-
-    replacedLiveRows_ = 0;
-    ShadowBatchTable::bind(write, 1, messages);
-    if (write.step() != SQLITE_DONE) {
-        std::string sqliteMessage = db_.errorMessage();
-        abandon();
-        // Find the message that fails, and SQLite's own words for it.
-        auto [guid, reason] = diagnoseFailedBatch(messages);
-        throw Error(Error::Kind::insertFailed,
-                    "Failed on guid=" + (guid.empty() && !messages.empty() ? messages.front().guid() : guid) + ": " +
-                        (reason.empty() ? sqliteMessage : reason));
-    }
-    write.finalize();
-
-    result.written = static_cast<int>(messages.size());
-    if (countGrowth) {
-        result.countGrowth = result.written - replacedLiveRows_;
-    }
-    if (beforeCommit) {
+        sqlite::Statement write = db_.prepare(kWriteBatch);
+        replacedLiveRows_ = 0;
+        ShadowBatchTable::bind(write, 1, messages);
         try {
+            write.run();
+        } catch (const sqlite::Error& error) {
+            const std::string sqliteMessage = Error::fromSQLite(error, path_).message();
+            write.finalize();
+            transaction.rollback();
+            // Find the message that fails, and SQLite's own words for it.
+            auto [guid, reason] = diagnoseFailedBatch(messages);
+            if (guid.empty() && !messages.empty()) {
+                guid = messages.front().guid();
+            }
+            throw Error(Error::Kind::insertFailed, "Failed on guid=" + guid + ": " +
+                                                       (reason.empty() ? sqliteMessage : reason));
+        }
+        write.finalize();
+
+        result.written = static_cast<int>(messages.size());
+        if (countGrowth) {
+            result.countGrowth = result.written - replacedLiveRows_;
+        }
+        if (beforeCommit) {
             beforeCommit(result);
-        } catch (const Error&) {
-            rollbackAfterFailure();
-            throw;
         }
-    }
-    try {
-        execute(kCommit);
-    } catch (const Error&) {
-        // A COMMIT that fails (a busy or full disk, for instance) can leave
-        // the transaction open, which would make every later call on this
-        // connection fail; end it so the batch is not half-kept, and report
-        // the commit's own failure.
-        if (sqlite3_get_autocommit(handle()) == 0) {
-            std::string ignored;
-            sqlite::exec(handle(), "ROLLBACK", ignored);
-        }
-        throw;
-    }
-    result.written = static_cast<int>(messages.size());
-    if (countGrowth) {
-        result.countGrowth = result.written - replacedLiveRows_;
-    }
-    return result;
+        transaction.commit();
+        return result;
+    });
 }
 
 std::pair<std::string, std::string>
 ShadowDB::diagnoseFailedBatch(const std::vector<ShadowMessage>& messages) {
     // Replays the batch row by row in a transaction that is always rolled
     // back; only used after a batch has failed and been rolled back.
-    std::string error;
-    if (sqlite::exec(handle(), "BEGIN TRANSACTION", error) != SQLITE_OK) {
-        return {};
-    }
-    std::pair<std::string, std::string> found;
-    {
-        sqlite::Statement insert;
-        if (insert.prepare(handle(), kInsertMessage) == SQLITE_OK) {
-            for (const ShadowMessage& message : messages) {
-                insert.reset();
-                insert.clearBindings();
-                bindMessage(insert, message);
-                if (insert.step() != SQLITE_DONE) {
-                    found = {message.guid(), db_.errorMessage()};
-                    break;
-                }
+    try {
+        sqlite::Transaction replay(handle());
+        sqlite::Statement insert = db_.prepare(kInsertMessage);
+        for (const ShadowMessage& message : messages) {
+            insert.reset();
+            insert.clearBindings();
+            bindMessage(insert, message);
+            try {
+                insert.run();
+            } catch (const sqlite::Error& error) {
+                return {message.guid(), error.what()};
             }
         }
+    } catch (const sqlite::Error&) {
+        // The replay itself could not run; the caller reports the batch's
+        // own failure.
     }
-    if (sqlite3_get_autocommit(handle()) == 0) {
-        sqlite::exec(handle(), "ROLLBACK", error);
-    }
-    return found;
-}
-
-ShadowDB::Watermark ShadowDB::lastSyncWatermark() {
-    sqlite::Statement query = prepare(kSelectWatermark);
-    Watermark watermark;
-    if (query.step() == SQLITE_ROW) {
-        watermark.timestamp = query.columnInt64(0);
-        watermark.rowid = query.columnInt64(1);
-    }
-    return watermark;
+    return {};
 }
 
 void ShadowDB::updateSyncState(int64_t lastTimestamp, int64_t lastRowid, int64_t messageCount) {
-    sqlite::Statement update = prepare(kUpdateSyncState);
-    update.bindInt64(1, lastTimestamp);
-    update.bindInt64(2, lastRowid);
-    update.bindInt64(3, messageCount);
-    update.bindInt64(4, nowInWholeSeconds());
-    if (update.step() != SQLITE_DONE) {
-        throw Error(Error::Kind::queryFailed, db_.errorMessage());
-    }
-}
-
-int64_t ShadowDB::messageCount() {
-    sqlite::Statement query = prepare(kCountMessages);
-    if (query.step() == SQLITE_ROW) {
-        return query.columnInt64(0);
-    }
-    return 0;
+    guarded([&] {
+        sqlite::Statement update = db_.prepare(kUpdateSyncState);
+        update.bindInt64(1, lastTimestamp);
+        update.bindInt64(2, lastRowid);
+        update.bindInt64(3, messageCount);
+        update.bindInt64(4, nowInWholeSeconds());
+        update.run();
+    });
 }
 
 void ShadowDB::replaceChatParticipants(const std::vector<ChatParticipant>& participants) {
-    execute(kBeginTransaction);
-    sqlite::Statement insert;
-    try {
-        execute(kDeleteParticipants);
-        insert = prepare(kInsertParticipant);
+    guarded([&] {
+        sqlite::Transaction transaction(handle());
+        sqlite::exec(handle(), kDeleteParticipants);
+        sqlite::Statement insert = db_.prepare(kInsertParticipant);
         for (const ChatParticipant& participant : participants) {
             insert.reset();
             insert.clearBindings();
@@ -362,29 +340,15 @@ void ShadowDB::replaceChatParticipants(const std::vector<ChatParticipant>& parti
             insert.bindInt64(2, participant.handleId);
             insert.bindText(3, participant.handle);
             insert.bindOptionalText(4, participant.service);
-            if (insert.step() != SQLITE_DONE) {
-                throw Error(Error::Kind::insertFailed, db_.errorMessage());
+            try {
+                insert.run();
+            } catch (const sqlite::Error& error) {
+                throw Error(Error::Kind::insertFailed, Error::fromSQLite(error, path_).message());
             }
         }
-        insert.reset();
-        execute(kCommit);
-    } catch (const Error&) {
         insert.finalize();
-        rollbackAfterFailure();
-        throw;
-    }
-}
-
-std::vector<ChatParticipant> ShadowDB::fetchChatParticipants(const std::string& chatId) {
-    sqlite::Statement query = prepare(kSelectParticipants);
-    query.bindText(1, chatId);
-    std::vector<ChatParticipant> participants;
-    while (query.step() == SQLITE_ROW) {
-        // Braces: clang before 16 has no parenthesized aggregate initialisation.
-        participants.push_back(ChatParticipant{query.columnText(0), query.columnInt64(1),
-                                               query.columnText(2), query.columnOptionalText(3)});
-    }
-    return participants;
+        transaction.commit();
+    });
 }
 
 } // namespace orlune::core

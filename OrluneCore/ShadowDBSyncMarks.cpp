@@ -1,6 +1,7 @@
-// The shadow database's part in the sync engine's catch-up checks: the
-// sync_marks row, pages committed together with the cursor, and the
-// comparison of rows read again from the store with the stored copies.
+// The shadow database's part in the sync engine's catch-up checks: pages
+// committed together with the cursor, the marks and the store they come
+// from, and the comparison of rows read again from the store with the stored
+// copies.
 
 #include "OrluneCore/ShadowDB.hpp"
 
@@ -10,13 +11,17 @@ namespace orlune::core {
 
 namespace {
 
-constexpr std::string_view kSelectSyncMarks =
-    "SELECT message_rowid, join_rowid, join_message_id, join_chat_id FROM sync_marks WHERE id = 1";
-
 constexpr std::string_view kUpdateSyncMarks =
     "UPDATE sync_marks\n"
     "SET message_rowid = ?, join_rowid = ?, join_message_id = ?, join_chat_id = ?\n"
     "WHERE id = 1";
+
+constexpr std::string_view kSelectSyncSource =
+    "SELECT store_path, anchor_rowid, anchor_guid FROM sync_source WHERE id = 1";
+
+constexpr std::string_view kStoreSyncSource =
+    "INSERT OR REPLACE INTO sync_source (id, store_path, anchor_rowid, anchor_guid)\n"
+    "VALUES (1, ?, ?, ?)";
 
 constexpr std::string_view kSelectStoredMessage =
     "SELECT chat_id, chat_name, sender, text, timestamp, is_from_me, is_group\n"
@@ -43,30 +48,31 @@ bool sameContent(const Stored& stored, const ShadowMessage& message) {
 
 ShadowDB::BatchResult ShadowDB::commitSyncPage(const std::vector<ShadowMessage>& messages,
                                                const Watermark& cursor, int64_t countBefore,
-                                               const SyncMarks& marks) {
+                                               const SyncMarks& marks, const SyncSource& source) {
     return insertMessages(messages, true, [&](const BatchResult& batch) {
         updateSyncState(cursor.timestamp, cursor.rowid, countBefore + batch.countGrowth);
-        sqlite::Statement update = prepare(kUpdateSyncMarks);
+        sqlite::Statement update = db_.prepare(kUpdateSyncMarks);
         update.bindInt64(1, marks.messageRowid);
         update.bindInt64(2, marks.joinRowid);
         update.bindInt64(3, marks.joinMessageId);
         update.bindInt64(4, marks.joinChatId);
-        if (update.step() != SQLITE_DONE) {
-            throw Error(Error::Kind::queryFailed, db_.errorMessage());
-        }
+        update.run();
+        sqlite::Statement store = db_.prepare(kStoreSyncSource);
+        store.bindText(1, source.storePath);
+        store.bindInt64(2, source.anchorRowid);
+        store.bindOptionalText(3, source.anchorGuid);
+        store.run();
     });
 }
 
-ShadowDB::SyncMarks ShadowDB::syncMarks() {
-    sqlite::Statement query = prepare(kSelectSyncMarks);
-    SyncMarks marks;
-    if (query.step() == SQLITE_ROW) {
-        marks.messageRowid = query.columnInt64(0);
-        marks.joinRowid = query.columnInt64(1);
-        marks.joinMessageId = query.columnInt64(2);
-        marks.joinChatId = query.columnInt64(3);
-    }
-    return marks;
+std::optional<ShadowDB::SyncSource> ShadowDB::syncSource() {
+    return guarded([&]() -> std::optional<SyncSource> {
+        sqlite::Statement query = db_.prepare(kSelectSyncSource);
+        if (!query.step()) {
+            return std::nullopt;
+        }
+        return SyncSource{query.columnText(0), query.columnInt64(1), query.columnOptionalText(2)};
+    });
 }
 
 std::vector<ShadowMessage> ShadowDB::messagesToWrite(const std::vector<ShadowMessage>& candidates) {
@@ -81,36 +87,34 @@ std::vector<ShadowMessage> ShadowDB::messagesToWrite(const std::vector<ShadowMes
         entry->second.push_back(&message);
     }
 
-    sqlite::Statement lookup = prepare(kSelectStoredMessage);
-    std::vector<ShadowMessage> toWrite;
-    for (const std::string& guid : order) {
-        const auto& rows = byGuid[guid];
-        lookup.reset();
-        lookup.bindText(1, guid);
-        const int rc = lookup.step();
-        if (rc != SQLITE_ROW) {
-            if (rc != SQLITE_DONE) {
-                throw Error(Error::Kind::queryFailed, db_.errorMessage());
+    return guarded([&] {
+        sqlite::Statement lookup = db_.prepare(kSelectStoredMessage);
+        std::vector<ShadowMessage> toWrite;
+        for (const std::string& guid : order) {
+            const auto& rows = byGuid[guid];
+            lookup.reset();
+            lookup.bindText(1, guid);
+            if (!lookup.step()) {
+                toWrite.push_back(*rows.back());
+                continue;
             }
-            toWrite.push_back(*rows.back());
-            continue;
-        }
-        Stored stored{lookup.columnText(0),      lookup.columnOptionalText(1),
-                      lookup.columnText(2),      lookup.columnText(3),
-                      lookup.columnInt64(4),     lookup.columnInt64(5) != 0,
-                      lookup.columnInt64(6) != 0};
-        const ShadowMessage* sameChat = nullptr;
-        for (const ShadowMessage* row : rows) {
-            if (row->chatId() == stored.chatId) {
-                sameChat = row;
+            Stored stored{lookup.columnText(0),      lookup.columnOptionalText(1),
+                          lookup.columnText(2),      lookup.columnText(3),
+                          lookup.columnInt64(4),     lookup.columnInt64(5) != 0,
+                          lookup.columnInt64(6) != 0};
+            const ShadowMessage* sameChat = nullptr;
+            for (const ShadowMessage* row : rows) {
+                if (row->chatId() == stored.chatId) {
+                    sameChat = row;
+                }
             }
+            if (sameChat != nullptr && sameContent(stored, *sameChat)) {
+                continue;
+            }
+            toWrite.push_back(sameChat != nullptr ? *sameChat : *rows.back());
         }
-        if (sameChat != nullptr && sameContent(stored, *sameChat)) {
-            continue;
-        }
-        toWrite.push_back(sameChat != nullptr ? *sameChat : *rows.back());
-    }
-    return toWrite;
+        return toWrite;
+    });
 }
 
 } // namespace orlune::core

@@ -2,12 +2,53 @@
 
 #include "OrluneCore/ChatDBReader.hpp"
 #include "OrluneCore/ShadowDB.hpp"
+#include "OrluneCore/StoreConnection.hpp"
 
 #include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace orlune::core {
 
 namespace {
+
+// One sync pass at a time per shadow database: an exclusive lock on the file
+// "<database>-lock" beside it, taken without waiting and released on
+// destruction or when the process ends, however it ends. A lock file that
+// cannot be made (a missing folder) leaves the shadow database's own open to
+// report the problem.
+class PassLock {
+public:
+    explicit PassLock(const std::string& databasePath) {
+        fd_ = ::open((databasePath + "-lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW,
+                     0600);
+        if (fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd_);
+            throw ShadowSyncError(ShadowSyncError::Kind::syncFailed,
+                                  "another sync into " + databasePath +
+                                      " is running; try again when it has finished");
+        }
+    }
+    ~PassLock() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    PassLock(const PassLock&) = delete;
+    PassLock& operator=(const PassLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+// `path` with its symbolic links followed, or as given when that fails.
+std::string resolvedPath(const std::string& path) {
+    char resolved[PATH_MAX];
+    return ::realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
+}
 
 std::string describe(ShadowSyncError::Kind kind, const std::string& message) {
     switch (kind) {
@@ -46,12 +87,45 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
     const int64_t storeMaxRowid = reader.maxMessageRowid();
     const int64_t storeMaxJoin = reader.maxJoinRowid();
 
+    const ShadowDB::SyncSource source{resolvedPath(chatDBPath_), storeMaxRowid,
+                                      storeMaxRowid > 0 ? reader.guidAt(storeMaxRowid)
+                                                        : std::nullopt};
+
+    // Opening checks the file by reading only (another program's file is
+    // refused before the lock file is made beside it); everything written
+    // from the schema on is written under the lock.
     ShadowDB shadow(shadowDBPath_);
+    PassLock lock(shadowDBPath_);
     shadow.createSchemaIfNeeded();
+
+    // Which store the database copies. Another store is refused before
+    // anything is written; the same path holding a store made anew (the
+    // message at the recorded ROWID is another one, or the store's ROWIDs
+    // went back) is copied whole, as if the database were new.
+    const std::optional<ShadowDB::SyncSource> recorded = shadow.syncSource();
+    bool copyWhole = false;
+    if (recorded && recorded->anchorRowid > 0) {
+        const std::optional<std::string> guidNow = reader.guidAt(recorded->anchorRowid);
+        const bool anchorHolds = guidNow && guidNow == recorded->anchorGuid;
+        const bool anchorGone = (guidNow && guidNow != recorded->anchorGuid) ||
+                                reader.highestMessageRowidEver() < recorded->anchorRowid;
+        if (recorded->storePath != source.storePath && !anchorHolds) {
+            throw ShadowSyncError(
+                ShadowSyncError::Kind::syncFailed,
+                shadowDBPath_ + " holds a copy of the messaging store " + recorded->storePath +
+                    ", and " + chatDBPath_ +
+                    " is a different store; nothing was copied. Sync it into another shadow "
+                    "database, or delete " +
+                    shadowDBPath_ + " to start again from this store.");
+        }
+        copyWhole = anchorGone;
+    }
+    bool sourceStored = recorded == source;
+
     shadow.replaceChatParticipants(participants);
 
-    ShadowDB::Watermark cursor = shadow.lastSyncWatermark();
-    const ShadowDB::SyncMarks storedMarks = shadow.syncMarks();
+    ShadowDB::Watermark cursor = copyWhole ? ShadowDB::Watermark{} : shadow.lastSyncWatermark();
+    const ShadowDB::SyncMarks storedMarks = copyWhole ? ShadowDB::SyncMarks{} : shadow.syncMarks();
     ShadowDB::SyncMarks marks = storedMarks;
     bool marksStored = true;
     int64_t written = 0;
@@ -66,10 +140,12 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
         if (!count) {
             count = shadow.messageCount();
         }
-        ShadowDB::BatchResult batch = shadow.commitSyncPage(messages, cursor, *count, marks);
+        ShadowDB::BatchResult batch =
+            shadow.commitSyncPage(messages, cursor, *count, marks, source);
         written += batch.written;
         *count += batch.countGrowth;
         marksStored = true;
+        sourceStored = true;
     };
     auto reportProgress = [&](int64_t rows) {
         rowsRead += rows;
@@ -164,15 +240,14 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
         }
     }
 
-    if (!marksStored && !(marks == storedMarks)) {
+    if ((!marksStored && !(marks == storedMarks)) || !sourceStored) {
         commit({});
     }
     return written;
 }
 
 int64_t ShadowSync::messageCount() const {
-    ShadowDB shadow(shadowDBPath_);
-    return shadow.messageCount();
+    return ShadowDBReader(shadowDBPath_).messageCount();
 }
 
 } // namespace orlune::core

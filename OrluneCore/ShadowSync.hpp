@@ -66,10 +66,18 @@ private:
 // and copies nothing twice. The store is opened and checked (every table and
 // column read) before the shadow database is opened.
 //
+// The shadow database records which store it copies (the store's path and
+// the guid of its newest message, ShadowDB::SyncSource). A pass refuses
+// another store (another path whose messages do not match) before writing
+// anything, and copies a store made anew at the same path (the recorded
+// message is gone or replaced, or the store's ROWIDs went back) whole, as
+// into a new database; messages already copied stay.
+//
 // Holds only the two paths; every pass opens and closes its own connections,
 // so an engine may be kept and used again. One pass at a time per shadow
-// database is the caller's duty (no busy timeout is set, so a second writer
-// fails rather than waits). Not thread-safe; a pass runs wholly on the
+// database: a pass holds a lock on the file "<shadow database>-lock" (made
+// beside it, owner-only) and a second pass, in this process or another,
+// fails at once with syncFailed. Not thread-safe; a pass runs wholly on the
 // calling thread.
 class ShadowSync {
 public:
@@ -101,20 +109,23 @@ public:
     // cannot be opened or lacks a table or column is reported before the
     // shadow database is opened. Returns the number of messages written
     // (new or replacing a copy with the same guid), not the growth of the
-    // shadow database. Throws ShadowSyncError (chatDBNotFound when the store
-    // file is missing, not when the system refuses to examine it; nothing
-    // else is touched then), ChatDBReader::Error or
-    // ShadowDB::Error; pages committed before a failure stay, with the cursor
-    // after them.
+    // shadow database. Throws ShadowSyncError (chatDBNotFound when nothing is
+    // at the store's path, not when the system refuses to examine it, and
+    // nothing else is touched then; syncFailed when another pass into the
+    // same shadow database is running or the shadow database copies another
+    // store), ChatDBReader::Error or ShadowDB::Error (a shadow database that
+    // is another program's file or was written by a newer version is refused
+    // untouched; an older one is upgraded first); pages committed before a
+    // failure stay, with the cursor after them.
     int64_t performSync(const ProgressCallback& progress = {});
 
-    // Opens the shadow database, counts its messages and closes it. Does not
-    // create the schema: a file never synced throws ShadowDB::Error
+    // Opens the shadow database read-only (ShadowDBReader), counts its
+    // messages and closes it. A file never synced throws ShadowDB::Error
     // (prepareFailed).
     int64_t messageCount() const;
 
-    // Opens the shadow database, returns ShadowDB::search(query, limit) on it
-    // and closes it (ShadowSyncSearch.cpp). Creates no schema: a file never
+    // Opens the shadow database read-only, returns ShadowDBReader::search
+    // (query, limit) on it and closes it (ShadowSyncSearch.cpp). A file never
     // synced throws ShadowDB::Error (prepareFailed).
     std::vector<SearchResult> search(const std::string& query, int limit) const;
 

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fstream>
+#include <sys/stat.h>
 
 namespace orlune::core {
 
@@ -86,17 +88,18 @@ int openAndProbe(sqlite::Connection& connection, const std::string& uri, std::st
     // A read-only connection must never checkpoint the owner's WAL, even
     // when it happens to be the last one to close.
     sqlite3_db_config(connection.get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-    sqlite::Statement probe;
-    rc = probe.prepare(connection.get(), kProbe);
-    if (rc == SQLITE_OK) {
-        rc = probe.step();
-        if (rc == SQLITE_ROW) {
+    try {
+        sqlite::Statement probe = connection.prepare(kProbe);
+        if (probe.step()) {
             return SQLITE_OK;
         }
+        message = "the schema could not be read";
+        return SQLITE_ERROR;
+    } catch (const sqlite::Error& error) {
+        message = error.what();
+        systemErrno = sqlite3_system_errno(connection.get());
+        return error.code();
     }
-    message = connection.errorMessage();
-    systemErrno = sqlite3_system_errno(connection.get());
-    return rc;
 }
 
 bool isUnreservedUriByte(unsigned char c) {
@@ -106,7 +109,7 @@ bool isUnreservedUriByte(unsigned char c) {
 
 } // namespace
 
-std::string readOnlyFileUri(const std::string& path, bool immutable) {
+std::string fileUri(const std::string& path, std::string_view query) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string uri = "file:";
     size_t start = 0;
@@ -123,11 +126,36 @@ std::string readOnlyFileUri(const std::string& path, bool immutable) {
             uri += kHex[c & 0x0F];
         }
     }
-    uri += "?mode=ro";
-    if (immutable) {
-        uri += "&immutable=1";
+    if (!query.empty()) {
+        uri += '?';
+        uri += query;
     }
     return uri;
+}
+
+std::string readOnlyFileUri(const std::string& path, bool immutable) {
+    return fileUri(path, immutable ? "mode=ro&immutable=1" : "mode=ro");
+}
+
+std::optional<std::string> fileProblem(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        // Nothing there, or the system refusing to say: the open that follows
+        // reports those with its own words.
+        return errno == ELOOP ? std::optional<std::string>(
+                                    path + " cannot be reached: its symbolic links form a loop")
+                              : std::nullopt;
+    }
+    if (S_ISREG(info.st_mode)) {
+        return std::nullopt;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        return path + " is a folder, not a database file";
+    }
+    const char* kind = S_ISFIFO(info.st_mode)   ? "a FIFO"
+                       : S_ISSOCK(info.st_mode) ? "a socket"
+                                                : "a device";
+    return path + " is " + kind + ", not a regular file; only a database file can be read";
 }
 
 bool isAccessDenial(int code, int systemErrno) {
@@ -144,6 +172,11 @@ sqlite::Connection openStoreReadOnly(const std::string& path, std::string& failu
 }
 
 sqlite::Connection openStoreReadOnly(const std::string& path, StoreOpenFailure& failure) {
+    if (auto problem = fileProblem(path)) {
+        failure.message = std::move(*problem);
+        failure.code = SQLITE_CANTOPEN;
+        return {};
+    }
     const StoreFileFacts facts = inspectStoreFile(path);
 
     // Why a failed open failed, in words, after SQLite's own message.

@@ -6,17 +6,32 @@
 
 #include "OrluneCore/SQLite.hpp"
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace orlune::core {
 
-// The "file:" URI that names exactly `path` for sqlite3_open_v2 with
-// SQLITE_OPEN_URI, with "mode=ro" and, when `immutable`, "immutable=1".
-// Every byte of the path other than letters, digits, "-._~" and "/" is
+// The "file:" URI that names exactly `path`, followed by "?" and `query`
+// when `query` is not empty, for sqlite3_open_v2 with SQLITE_OPEN_URI. Every
+// byte of the path other than letters, digits, "-._~" and "/" is
 // percent-encoded, so that "%", "?", "#", spaces and non-ASCII letters in
-// folder names are read literally; repeated leading slashes become one (a
-// "file://" URI would name a host).
+// folder names are read literally and a relative path that begins "file:" is
+// a file name; repeated leading slashes become one (a "file://" URI would
+// name a host).
+std::string fileUri(const std::string& path, std::string_view query);
+
+// The "file:" URI that names exactly `path` for sqlite3_open_v2 with
+// SQLITE_OPEN_URI (as fileUri), with "mode=ro" and, when `immutable`,
+// "immutable=1".
 std::string readOnlyFileUri(const std::string& path, bool immutable);
+
+// Why the entry at `path` cannot be read as a database file: a folder, a
+// FIFO, socket or device (reading a FIFO would wait for ever), or symbolic
+// links that loop. Each text names the path. Absent for a regular file (links
+// followed), when nothing is there (pathIsMissing) and when the system
+// refuses to examine the path (the open reports that).
+std::optional<std::string> fileProblem(const std::string& path);
 
 // Whether a failed open or read was the operating system refusing this
 // process the file rather than a fault of the file: SQLite's SQLITE_AUTH
@@ -49,11 +64,12 @@ struct StoreOpenFailure {
 // The immutable open is also the fallback when the plain open cannot read the
 // file for want of those files or of access to them.
 //
-// Returns the open connection, or an empty one with `failure` set to SQLite's
-// message followed by what was tried and why ("... is not an SQLite
-// database", a truncated file, both opens failing, access refused by the
-// system). `path` must exist; the caller checks that first. Any thread; the
-// connection is the caller's.
+// Returns the open connection, or an empty one with `failure` set to the
+// fileProblem() of the path (a folder, a FIFO, looping links: SQLite is not
+// called), or to SQLite's message followed by what was tried and why ("...
+// is not an SQLite database", a truncated file, both opens failing, access
+// refused by the system). `path` must exist; the caller checks that first
+// (pathIsMissing). Any thread; the connection is the caller's.
 sqlite::Connection openStoreReadOnly(const std::string& path, std::string& failure);
 // The same, with the failure's codes as well as its text.
 sqlite::Connection openStoreReadOnly(const std::string& path, StoreOpenFailure& failure);

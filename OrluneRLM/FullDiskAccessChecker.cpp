@@ -77,17 +77,20 @@ FullDiskAccessChecker::checkChatDatabaseAccess(const StructuredLogger& logger,
     // The first row the sync would read: a store that opens but whose
     // messages cannot be read is no access either.
     core::sqlite::Statement firstPage;
-    int rc = firstPage.prepare(connection.get(), core::chat_db_sql::kFetchMessages);
-    if (rc == SQLITE_OK) {
+    int rc = SQLITE_OK;
+    try {
+        firstPage.prepare(connection.get(), core::chat_db_sql::kFetchMessages);
         firstPage.bindInt64(1, INT64_MIN);
         firstPage.bindInt64(2, INT64_MIN);
         firstPage.bindInt64(3, INT64_MIN);
         firstPage.bindInt(4, 1);
-        rc = firstPage.step();
+        (void)firstPage.step();
+    } catch (const core::sqlite::Error& error) {
+        rc = error.code();
     }
     // A store busy with its owner's write was opened and read all the same.
     const bool busy = (rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED;
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE && !busy) {
+    if (rc != SQLITE_OK && !busy) {
         const int code = sqlite3_extended_errcode(connection.get()) & 0xFF;
         const int systemErrno = sqlite3_system_errno(connection.get());
         const std::string message = connection.errorMessage();

@@ -24,30 +24,8 @@ std::string PrivateFiles::dataFolder() {
 }
 
 void PrivateFiles::createFolders(const std::string& path) {
-    if (path.empty()) {
-        return;
-    }
-    struct stat info {};
-    if (::stat(path.c_str(), &info) == 0) {
-        if (S_ISDIR(info.st_mode)) {
-            return;
-        }
-        throw FileError(FileError::Kind::createFolder, path, std::strerror(ENOTDIR));
-    }
-    // Walk down the components, creating each missing one owner-only.
-    size_t position = 0;
-    while (position != std::string::npos) {
-        position = path.find('/', position + 1);
-        const std::string prefix = path.substr(0, position);
-        if (prefix.empty() || prefix == "/") {
-            continue;
-        }
-        if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) {
-            throw FileError(FileError::Kind::createFolder, path, std::strerror(errno));
-        }
-    }
-    if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        throw FileError(FileError::Kind::createFolder, path, std::strerror(ENOTDIR));
+    if (const std::error_code error = core::createPrivateFolders(path)) {
+        throw FileError(FileError::Kind::createFolder, path, error.message());
     }
 }
 

@@ -9,10 +9,14 @@ class ShadowPaths {
 public:
     ShadowPaths() = delete;
 
-    // <data folder>/OrluneRLM/shadow.db. Creates the data folder and the
-    // "OrluneRLM" folder when missing (each new folder owner-only, 0700) but
-    // neither creates nor examines the database file. No variable or setting
-    // overrides it. Throws FileError when a folder cannot be prepared.
+    // The one shadow database of the application, the command-line tool and
+    // the helper (core::ShadowDB::defaultShadowDBPath): SHADOW_DB_PATH when
+    // set, else <data folder>/OrluneRLM/shadow.db. For the latter, creates
+    // the data folder and the "OrluneRLM" folder when missing (each new
+    // folder owner-only, 0700) and moves a database left at the old default
+    // <data folder>/Orlune/shadow.db into place when none is there yet; it
+    // neither creates nor opens the database file itself. Throws FileError
+    // (noDataFolder, createFolder) when the folder cannot be prepared.
     static std::string shadowDBPath();
 };
 

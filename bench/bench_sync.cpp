@@ -98,6 +98,15 @@ void check(int rc, sqlite3* db, const char* what) {
     }
 }
 
+void run(sqlite3* db, const std::string& sql, const char* what) {
+    try {
+        core::sqlite::exec(db, sql);
+    } catch (const core::sqlite::Error& error) {
+        std::cerr << what << ": " << error.what() << "\n";
+        std::exit(1);
+    }
+}
+
 // The pure-SQL copy: the reader's query and normalisation rules as one
 // INSERT ... SELECT. The content hash (SHA-256 in the real path) has no SQL
 // counterpart; a random 16-hex-digit text of the same size stands in.
@@ -123,16 +132,13 @@ Figures runBaseline(const std::string& textStore, const std::string& target) {
     }
     core::sqlite::Connection db;
     check(db.open(target, SQLITE_OPEN_READWRITE), db.get(), "open baseline");
-    std::string error;
     for (auto pragma : core::shadow_schema::kOpenPragmas) {
-        check(core::sqlite::exec(db.get(), std::string(pragma).c_str(), error), db.get(), "pragma");
+        run(db.get(), std::string(pragma), "pragma");
     }
-    check(core::sqlite::exec(db.get(), ("ATTACH DATABASE '" + textStore + "' AS store").c_str(),
-                             error),
-          db.get(), "attach");
+    run(db.get(), "ATTACH DATABASE '" + textStore + "' AS store", "attach");
 
     Stopwatch watch;
-    check(core::sqlite::exec(db.get(), kBaselineCopy, error), db.get(), "copy");
+    run(db.get(), kBaselineCopy, "copy");
     return stop(watch, sqlite3_changes64(db.get()));
 }
 

@@ -35,10 +35,14 @@ double secondsSince(Clock::time_point start) {
 
 void exec(const std::string& path, const std::string& sql) {
     core::sqlite::Connection db;
-    std::string error;
-    if (db.open(path, SQLITE_OPEN_READWRITE) != SQLITE_OK ||
-        core::sqlite::exec(db.get(), sql.c_str(), error) != SQLITE_OK) {
-        std::cerr << "bench_sync_catchup: " << error << "\n";
+    try {
+        if (db.open(path, SQLITE_OPEN_READWRITE) != SQLITE_OK) {
+            throw core::sqlite::Error(core::sqlite::Error::Stage::exec, SQLITE_CANTOPEN,
+                                      db.errorMessage());
+        }
+        core::sqlite::exec(db.get(), sql);
+    } catch (const core::sqlite::Error& error) {
+        std::cerr << "bench_sync_catchup: " << error.what() << "\n";
         std::exit(1);
     }
 }

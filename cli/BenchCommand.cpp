@@ -3,10 +3,9 @@
 
 #include "Command.hpp"
 #include "OptionParser.hpp"
-#include "TextTable.hpp"
-
 #include "OrluneCore/BenchmarkRunner.hpp"
 #include "OrluneCore/FTS5SearchBackend.hpp"
+#include "TextTable.hpp"
 
 #include <cstdio>
 #include <exception>

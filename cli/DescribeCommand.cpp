@@ -6,9 +6,8 @@
 #include "SqlOutput.hpp"
 #include "TextTable.hpp"
 
-#include <nlohmann/json.hpp>
-
 #include <iostream>
+#include <nlohmann/json.hpp>
 
 namespace orlune::cli {
 
@@ -22,8 +21,10 @@ constexpr const char* kHelp =
     "digits, underscores).\n"
     "\n"
     "Options:\n"
-    "  --shadow-db PATH  the shadow database (default: the one `orlune sync`\n"
-    "                    writes). It is opened read-only.\n"
+    "  --shadow-db PATH  the shadow database (default: $SHADOW_DB_PATH, else\n"
+    "                    OrluneRLM/shadow.db in your per-user data folder: the\n"
+    "                    one `orlune sync`, `orlune ask` and the app use). It\n"
+    "                    is opened read-only.\n"
     "  --json            one JSON object per column with the keys name, type\n"
     "                    and not_null\n"
     "  -h, --help        show this help\n"
@@ -39,7 +40,7 @@ int runDescribe(const std::vector<std::string>& args) {
         return 2;
     }
     const std::string& name = options.positional()[0];
-    return withShadowForReading(options.value("--shadow-db"), [&](core::ShadowDB& db) {
+    return withShadowForReading(options.value("--shadow-db"), [&](core::ShadowDBReader& db) {
         auto columns = db.describeTable(name);
         if (columns.empty()) {
             std::cerr << "No table named '" << name << "' in the shadow database. "

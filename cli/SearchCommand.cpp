@@ -29,9 +29,10 @@ constexpr const char* kHelp =
     "is refused, and a search running longer than 5 seconds is stopped.\n"
     "\n"
     "Options:\n"
-    "  --shadow-db PATH  the shadow database (default: the one `orlune sync`\n"
-    "                    writes: $SHADOW_DB_PATH, else Orlune/shadow.db in your\n"
-    "                    per-user data folder). It is opened read-only.\n"
+    "  --shadow-db PATH  the shadow database (default: $SHADOW_DB_PATH, else\n"
+    "                    OrluneRLM/shadow.db in your per-user data folder: the\n"
+    "                    one `orlune sync`, `orlune ask` and the app use). It\n"
+    "                    is opened read-only.\n"
     "  --limit N         at most N hits (default 10)\n"
     "  --json            one JSON object per hit, with the keys guid, chat_id,\n"
     "                    chat_name, sender, text, timestamp, is_from_me,\n"
@@ -59,7 +60,7 @@ int runSearch(const std::vector<std::string>& args) {
     if (!options.onePositional("a QUERY is needed", "give the QUERY as one argument (quote it)")) {
         return 2;
     }
-    return withShadowForReading(options.value("--shadow-db"), [&](core::ShadowDB& db) {
+    return withShadowForReading(options.value("--shadow-db"), [&](core::ShadowDBReader& db) {
         const core::QueryBounds bounds;
         auto outcome = db.search(options.positional()[0], limit.value_or(kDefaultLimit), bounds);
         const auto& results = outcome.results;

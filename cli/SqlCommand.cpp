@@ -26,8 +26,10 @@ constexpr const char* kHelp =
     "`orlune describe TABLE`.\n"
     "\n"
     "Options:\n"
-    "  --shadow-db PATH  the shadow database (default: the one `orlune sync`\n"
-    "                    writes). It is opened read-only.\n"
+    "  --shadow-db PATH  the shadow database (default: $SHADOW_DB_PATH, else\n"
+    "                    OrluneRLM/shadow.db in your per-user data folder: the\n"
+    "                    one `orlune sync`, `orlune ask` and the app use). It\n"
+    "                    is opened read-only.\n"
     "  --limit N         at most N rows (default 100)\n"
     "  --json            one JSON object per row, keyed by column name (blobs as\n"
     "                    hexadecimal text)\n"
@@ -49,7 +51,7 @@ int runSql(const std::vector<std::string>& args) {
                                "give the SQL as one argument (quote it)")) {
         return 2;
     }
-    return withShadowForReading(options.value("--shadow-db"), [&](core::ShadowDB& db) {
+    return withShadowForReading(options.value("--shadow-db"), [&](core::ShadowDBReader& db) {
         const core::QueryBounds bounds;
         auto result = db.executeReadOnly(options.positional()[0], limit.value_or(0), bounds);
         printQueryResult(result, options.flag("--json"), std::cout);

@@ -26,14 +26,24 @@ constexpr const char* kHelp =
     "  --chat-db PATH    the messaging store to read (default: $CHAT_DB_PATH,\n"
     "                    else ~/Library/Messages/chat.db)\n"
     "  --shadow-db PATH  the shadow database to write (default: $SHADOW_DB_PATH,\n"
-    "                    else Orlune/shadow.db in your per-user data folder)\n"
+    "                    else OrluneRLM/shadow.db in your per-user data folder:\n"
+    "                    the one `orlune ask`, the read verbs and the app use;\n"
+    "                    a database left at the old default Orlune/shadow.db\n"
+    "                    is moved there)\n"
     "  -h, --help        show this help\n"
     "\n"
     "Prints how many messages were written and how many the shadow database\n"
     "holds. On a terminal it shows the rows read so far during long passes.\n"
     "On failure it prints the reason on standard error and exits with status 1;\n"
     "pages written before the failure are kept and the next sync resumes after\n"
-    "them. Wrong arguments exit with status 2.\n";
+    "them. Wrong arguments exit with status 2.\n"
+    "\n"
+    "The shadow database remembers which messaging store it copies: another\n"
+    "store is refused, and a store made anew at the same path is copied again\n"
+    "in full. Only one sync at a time writes a shadow database; a second one\n"
+    "says so and exits with status 1. A database written by a newer version of\n"
+    "Orlune, or a file that is not a shadow database, is refused and left as\n"
+    "it was; one written by an older version is upgraded in place.\n";
 
 struct Options {
     std::optional<std::string> chatDB;

@@ -6,9 +6,8 @@
 #include "SqlOutput.hpp"
 #include "TextTable.hpp"
 
-#include <nlohmann/json.hpp>
-
 #include <iostream>
+#include <nlohmann/json.hpp>
 
 namespace orlune::cli {
 
@@ -21,8 +20,10 @@ constexpr const char* kHelp =
     "index messages_fts and its internal tables included.\n"
     "\n"
     "Options:\n"
-    "  --shadow-db PATH  the shadow database (default: the one `orlune sync`\n"
-    "                    writes). It is opened read-only.\n"
+    "  --shadow-db PATH  the shadow database (default: $SHADOW_DB_PATH, else\n"
+    "                    OrluneRLM/shadow.db in your per-user data folder: the\n"
+    "                    one `orlune sync`, `orlune ask` and the app use). It\n"
+    "                    is opened read-only.\n"
     "  --json            one JSON object per table: {\"name\": ...}\n"
     "  -h, --help        show this help\n";
 
@@ -34,7 +35,7 @@ int runTables(const std::vector<std::string>& args) {
     if (!options.noPositional()) {
         return 2;
     }
-    return withShadowForReading(options.value("--shadow-db"), [&](core::ShadowDB& db) {
+    return withShadowForReading(options.value("--shadow-db"), [&](core::ShadowDBReader& db) {
         auto tables = db.listTables();
         if (options.flag("--json")) {
             for (const auto& name : tables) {

@@ -1,5 +1,6 @@
 #include "helper/HelperProgram.hpp"
 
+#include "OrluneCore/ShadowDB.hpp"
 #include "helper/CurlChatGateway.hpp"
 #include "helper/HelperError.hpp"
 #include "helper/HelperRequest.hpp"
@@ -66,8 +67,9 @@ json HelperProgram::respond(std::string_view requestDocument, const core::Enviro
 
         std::unique_ptr<ShadowDBTools> tools;
         try {
-            tools = std::make_unique<ShadowDBTools>(request.dbPath);
-        } catch (const ShadowToolError& error) {
+            tools = std::make_unique<ShadowDBTools>(
+                request.dbPath ? *request.dbPath : core::ShadowDB::defaultShadowDBPath(env));
+        } catch (const core::ShadowDBError& error) {
             throw HelperError(HelperError::Kind::database, error.what());
         }
 
@@ -107,7 +109,7 @@ json HelperProgram::respond(std::string_view requestDocument, const core::Enviro
                                       : HelperError::Kind::gateway,
                                   error.what());
             }
-        } catch (const ShadowToolError& error) {
+        } catch (const core::ShadowDBError& error) {
             throw HelperError(HelperError::Kind::database,
                               std::string("The message database cannot be read: ") + error.what());
         }

@@ -101,11 +101,10 @@ HelperRequest HelperRequest::parse(std::string_view document) {
     }
     request.question = *question;
 
-    auto dbPath = optionalString(root, "db_path");
-    if (!dbPath || dbPath->empty()) {
-        throw invalid("The request has no \"db_path\".");
+    request.dbPath = optionalString(root, "db_path");
+    if (request.dbPath && request.dbPath->empty()) {
+        throw invalid("The request's \"db_path\" is empty.");
     }
-    request.dbPath = *dbPath;
 
     request.model = nonBlank(optionalString(root, "model"));
     request.maxDepth = limitValue(root, "max_depth", kDefaultMaxDepth, 0, kMaxDepthCeiling);

@@ -25,7 +25,9 @@ struct HelperRequest {
 
     std::optional<std::string> apiKey; // trimmed; absent when missing or blank
     std::string question;              // trimmed, never empty
-    std::string dbPath;                // never empty
+    // Absent: the one default shadow database (SHADOW_DB_PATH, else
+    // <data folder>/OrluneRLM/shadow.db); never empty.
+    std::optional<std::string> dbPath;
     std::optional<std::string> model;  // trimmed; absent when missing or blank
     int maxDepth = kDefaultMaxDepth;   // 0 means no sub-model calls
     int maxCalls = kDefaultMaxCalls;   // chat completions in all, at least 1
@@ -34,8 +36,8 @@ struct HelperRequest {
     std::optional<std::string> summary;         // absent when missing or blank
 
     // Parses the document. Throws HelperError (invalidRequest) when it is not
-    // a JSON object, lacks "question" or "db_path", or a known key has the
-    // wrong type or an impossible value.
+    // a JSON object, lacks "question", has an empty "db_path", or a known
+    // key has the wrong type or an impossible value.
     static HelperRequest parse(std::string_view document);
 };
 

@@ -23,7 +23,7 @@ std::string matchExpression(const std::vector<std::string>& words);
 
 // The answer text. `reason` says why no model was used (e.g. "no API key is
 // configured") and is shown to the user. Lists at most `limit` messages.
-// Throws ShadowToolError when the index cannot be read.
+// Throws core::ShadowDBError when the index cannot be read.
 std::string answerFromIndex(ShadowTools& tools, std::string_view question,
                             const std::string& reason, int limit = 8);
 

@@ -317,7 +317,7 @@ std::string RecursiveAgent::schemaDescription() {
             description +=
                 "The messages table holds " + dumpJson(count.rows[0][0]) + " messages.\n";
         }
-    } catch (const ShadowToolError&) {
+    } catch (const core::ShadowDBError&) {
         // The count is a courtesy; the schema above is what matters.
     }
     return description;
@@ -434,7 +434,7 @@ std::string RecursiveAgent::runTool(const std::string& name, const json& argumen
             }
             return askSubmodel(arguments, depth);
         }
-    } catch (const ShadowToolError& error) {
+    } catch (const core::ShadowDBError& error) {
         return toolError(error.what());
     }
     return toolError("Unknown tool \"" + name + "\".");
@@ -464,7 +464,7 @@ std::string RecursiveAgent::citedMessages(const json& sources) {
                              "FROM messages WHERE guid IN (" +
                                  list + ") ORDER BY timestamp",
                              static_cast<int>(kMaxSources));
-    } catch (const ShadowToolError&) {
+    } catch (const core::ShadowDBError&) {
         note("could not read the cited messages");
         return "";
     }
@@ -492,7 +492,7 @@ AgentAnswer RecursiveAgent::answer(const HelperRequest& request) {
     std::string system = std::string(kRootPrompt) + "\n\n";
     try {
         system += schemaDescription();
-    } catch (const ShadowToolError& error) {
+    } catch (const core::ShadowDBError& error) {
         throw HelperError(HelperError::Kind::database,
                           std::string("The message database cannot be read: ") + error.what());
     }

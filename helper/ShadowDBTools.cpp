@@ -22,19 +22,10 @@ nlohmann::json cell(const core::SQLiteValue& value) {
     return nullptr;
 }
 
-// Runs `operation`, turning the database's errors into ShadowToolError.
-template <typename Operation> auto translated(Operation&& operation) -> decltype(operation()) {
-    try {
-        return operation();
-    } catch (const core::ShadowDB::Error& error) {
-        throw ShadowToolError(error.what());
-    }
-}
-
 } // namespace
 
 ShadowDBTools::ShadowDBTools(const std::string& path)
-    : db_(translated([&] { return core::ShadowDB::openReadOnly(path); })) {}
+    : db_(std::make_unique<core::ShadowDBReader>(path)) {}
 
 core::QueryBounds ShadowDBTools::bounds() const {
     core::QueryBounds bounds;
@@ -51,8 +42,7 @@ core::QueryBounds ShadowDBTools::bounds() const {
 
 QueryTable ShadowDBTools::query(const std::string& sql, int limit) {
     const core::QueryBounds limits = bounds();
-    core::ShadowQueryResult result =
-        translated([&] { return db_->executeReadOnly(sql, limit, limits); });
+    core::ShadowQueryResult result = db_->executeReadOnly(sql, limit, limits);
     QueryTable table;
     table.columns = result.columns;
     table.cut = limits.describeCut(result.cutCells, result.stoppedAtSizeLimit, result.rows.size());
@@ -71,8 +61,7 @@ QueryTable ShadowDBTools::query(const std::string& sql, int limit) {
 std::vector<MessageHit> ShadowDBTools::search(const std::string& match, int limit) {
     std::vector<MessageHit> hits;
     const core::QueryBounds limits = bounds();
-    for (core::SearchResult& result :
-         translated([&] { return db_->search(match, limit, limits).results; })) {
+    for (core::SearchResult& result : db_->search(match, limit, limits).results) {
         MessageHit hit;
         hit.guid = std::move(result.guid);
         hit.chatId = std::move(result.chatId);
@@ -88,12 +77,12 @@ std::vector<MessageHit> ShadowDBTools::search(const std::string& match, int limi
 }
 
 std::vector<std::string> ShadowDBTools::listTables() {
-    return translated([&] { return db_->listTables(); });
+    return db_->listTables();
 }
 
 std::vector<TableColumn> ShadowDBTools::describeTable(const std::string& table) {
     std::vector<TableColumn> columns;
-    for (const core::ColumnInfo& info : translated([&] { return db_->describeTable(table); })) {
+    for (const core::ColumnInfo& info : db_->describeTable(table)) {
         columns.push_back({info.name, info.type, info.notNull});
     }
     return columns;

@@ -1,12 +1,12 @@
 #pragma once
-// ShadowTools on the shadow database opened read-only (ShadowDB::openReadOnly):
+// ShadowTools on the shadow database opened read-only (core::ShadowDBReader):
 // the file is never created or written, and every statement goes through the
 // core's read-only query surface, which refuses anything that could change the
 // file or the connection and stops statements that run too long.
 //
 // One instance, one connection, used from one thread; closed on destruction.
 
-#include "OrluneCore/ShadowDB.hpp"
+#include "OrluneCore/ShadowDBReader.hpp"
 #include "helper/ShadowTools.hpp"
 
 #include <chrono>
@@ -25,8 +25,9 @@ public:
     static constexpr size_t kCellBytes = 4096;
     static constexpr size_t kResultBytes = 1024 * 1024;
 
-    // Opens `path` read-only. Throws ShadowToolError ("Failed to open
-    // database: " and SQLite's message) when the file is missing or unreadable.
+    // Opens `path` read-only. Throws core::ShadowDBError (failedToOpen) when
+    // the file is missing or unreadable, is not a shadow database or was
+    // written by a newer version.
     explicit ShadowDBTools(const std::string& path);
 
     // Statements and searches still running at `deadline` are stopped and
@@ -44,7 +45,7 @@ private:
     // passed).
     core::QueryBounds bounds() const;
 
-    std::unique_ptr<core::ShadowDB> db_;
+    std::unique_ptr<core::ShadowDBReader> db_;
     Clock::time_point deadline_ = Clock::time_point::max();
 };
 

@@ -2,22 +2,21 @@
 // What the helper may do with the shadow database: read-only SQL, ranked
 // full-text search, and the table list and column descriptions that tell the
 // model what is there. Implementations never change the database.
+//
+// A refused or failed operation throws the shadow database's own error,
+// core::ShadowDBError; its what() (the kind's prefix and SQLite's or the
+// guard's message) is what the agent hands back to the model as the tool's
+// result.
+
+#include "OrluneCore/ShadowDBError.hpp"
 
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace orlune::helper {
-
-// A refused or failed tool operation. what() is SQLite's or the guard's
-// message; the agent hands it back to the model as the tool's result.
-class ShadowToolError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 struct QueryTable {
     std::vector<std::string> columns;
@@ -52,21 +51,21 @@ public:
 
     // Runs one read-only statement and returns at most `limit` rows (100 when
     // `limit` is 0 or less), within bounds of time and size. Throws
-    // ShadowToolError when the statement is empty, not read-only, more than
-    // one statement, runs out of time, would make too large a value, or
+    // core::ShadowDBError when the statement is empty, not read-only, more
+    // than one statement, runs out of time, would make too large a value, or
     // fails.
     virtual QueryTable query(const std::string& sql, int limit) = 0;
 
     // The best `limit` messages for an FTS5 MATCH expression, best first. An
-    // expression FTS5 rejects gives no messages. Throws ShadowToolError when
-    // the expression is too large, the search runs out of time, or the index
-    // cannot be read.
+    // expression FTS5 rejects gives no messages. Throws core::ShadowDBError
+    // when the expression is too large, the search runs out of time, or the
+    // index cannot be read.
     virtual std::vector<MessageHit> search(const std::string& match, int limit) = 0;
 
-    // Tables and views, by name. Throws ShadowToolError.
+    // Tables and views, by name. Throws core::ShadowDBError.
     virtual std::vector<std::string> listTables() = 0;
 
-    // The columns of `table` (empty for no such table). Throws ShadowToolError
+    // The columns of `table` (empty for no such table). Throws core::ShadowDBError
     // for a name that is not one plain identifier.
     virtual std::vector<TableColumn> describeTable(const std::string& table) = 0;
 };

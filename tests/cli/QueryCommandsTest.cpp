@@ -4,6 +4,7 @@
 #include "OrluneCore/BenchmarkMetrics.hpp"
 #include "OrluneCore/ShadowDB.hpp"
 #include "tests/cli/RunOrlune.hpp"
+#include "tests/support/DatabaseProbe.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <filesystem>
@@ -54,8 +55,8 @@ core::ShadowMessage message(std::string guid, std::string text, std::optional<st
 class ReadVerbs : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::filesystem::create_directories(dir.file("data/Orlune"));
-        shadowPath = dir.file("data/Orlune/shadow.db");
+        std::filesystem::create_directories(dir.file("data/OrluneRLM"));
+        shadowPath = dir.file("data/OrluneRLM/shadow.db");
         core::ShadowDB db(shadowPath);
         db.createSchemaIfNeeded();
         db.insertBatch(
@@ -208,13 +209,30 @@ TEST_F(ReadVerbs, SqlAndSearchSayWhatTheSizeBoundsCut) {
     EXPECT_EQ(whole.err, "");
 }
 
+// A damaged shadow database is an error naming the damage, never "No
+// messages match.".
+TEST_F(ReadVerbs, ADamagedDatabaseIsAnErrorThatNamesTheDamage) {
+    { core::ShadowDB checkpoint(shadowPath); } // the last close folds the log into the file
+    orlune::testing::damagePage(
+        shadowPath, orlune::testing::DatabaseProbe(shadowPath).leafPages("messages").at(0));
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"search", "dinner"},
+          std::vector<std::string>{"sql", "SELECT text FROM messages"}}) {
+        Result result = runOrlune(dir, args);
+        EXPECT_EQ(result.exitCode, 1) << args[0];
+        EXPECT_THAT(result.err, HasSubstr("database disk image is malformed")) << args[0];
+        EXPECT_THAT(result.err, HasSubstr(shadowPath + " is damaged")) << args[0];
+        EXPECT_EQ(result.out, "") << args[0];
+    }
+}
+
 TEST(ReadVerbsWithoutDatabase, TheDefaultPathIsNamedAndNotCreated) {
     TempDir dir;
     Result result = runOrlune(dir, {"tables"});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_THAT(result.err,
-                HasSubstr("No shadow database at " + dir.file("data/Orlune/shadow.db")));
-    EXPECT_FALSE(std::filesystem::exists(dir.file("data/Orlune/shadow.db")));
+                HasSubstr("No shadow database at " + dir.file("data/OrluneRLM/shadow.db")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("data/OrluneRLM/shadow.db")));
     Result fromEnv = runOrlune(dir, {"search", "x"}, {{"SHADOW_DB_PATH", dir.file("env.db")}});
     EXPECT_THAT(fromEnv.err, HasSubstr("No shadow database at " + dir.file("env.db")));
 }

@@ -9,11 +9,12 @@ namespace orlune::testing {
 
 // Runs orlune with `args`, HOME and the data folder inside `dir`, neither
 // CHAT_DB_PATH nor SHADOW_DB_PATH set, and the given extra environment
-// variables (nullopt removes one). Standard input is /dev/null; standard
-// output and error are files, so not terminals.
-inline ProcessResult
-runOrlune(const TempDir& dir, const std::vector<std::string>& args,
-          const std::map<std::string, std::optional<std::string>>& extra = {}) {
+// variables (nullopt removes one), in `workDir` (this process's folder when
+// empty). Standard input is /dev/null; standard output and error are files,
+// so not terminals.
+inline ProcessResult runOrlune(const TempDir& dir, const std::vector<std::string>& args,
+                               const std::map<std::string, std::optional<std::string>>& extra = {},
+                               const std::string& workDir = {}) {
     std::map<std::string, std::optional<std::string>> changes = {
         {"HOME", dir.path().string()},
         {"XDG_DATA_HOME", dir.file("data")},
@@ -24,7 +25,7 @@ runOrlune(const TempDir& dir, const std::vector<std::string>& args,
     for (const auto& [name, value] : extra) {
         changes[name] = value;
     }
-    return runProcess(ORLUNE_CLI_PATH, args, environmentWith(changes));
+    return runProcess(ORLUNE_CLI_PATH, args, environmentWith(changes), std::nullopt, workDir);
 }
 
 } // namespace orlune::testing

@@ -1,12 +1,15 @@
 // Runs the built `orlune` binary on fixture stores.
 
 #include "tests/cli/RunOrlune.hpp"
+#include "tests/support/DatabaseProbe.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/samplestore/ChatStoreWriter.hpp"
 
 #include <filesystem>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <thread>
 
 namespace orlune::cli {
 namespace {
@@ -50,8 +53,15 @@ TEST(OrluneCli, HelpExplainsTheToolAndTheSyncVerb) {
     EXPECT_EQ(sync.exitCode, 0);
     EXPECT_THAT(sync.out, HasSubstr("Usage: orlune sync [--chat-db PATH] [--shadow-db PATH]"));
     EXPECT_THAT(sync.out, HasSubstr("CHAT_DB_PATH"));
-    EXPECT_THAT(sync.out, HasSubstr("SHADOW_DB_PATH"));
-    EXPECT_FALSE(std::filesystem::exists(dir.file("data/Orlune"))) << "help syncs nothing";
+    EXPECT_FALSE(std::filesystem::exists(dir.file("data"))) << "help syncs nothing";
+
+    // Every verb that reaches the shadow database names the one default.
+    for (const char* verb : {"sync", "search", "sql", "tables", "describe", "ask"}) {
+        Result help = runOrlune(dir, {verb, "--help"});
+        EXPECT_EQ(help.exitCode, 0) << verb;
+        EXPECT_THAT(help.out, HasSubstr("$SHADOW_DB_PATH")) << verb;
+        EXPECT_THAT(help.out, HasSubstr("OrluneRLM/shadow.db in your")) << verb;
+    }
 }
 
 TEST(OrluneCli, SyncPrintsWhatItWroteAndTheCount) {
@@ -72,7 +82,7 @@ TEST(OrluneCli, SyncPrintsWhatItWroteAndTheCount) {
     EXPECT_EQ(second.exitCode, 0) << second.err;
     EXPECT_THAT(second.out, HasSubstr("Messages written: 0\n"));
     EXPECT_THAT(second.out, HasSubstr("Messages in the shadow database: 12\n"));
-    EXPECT_FALSE(std::filesystem::exists(dir.file("data/Orlune/shadow.db")))
+    EXPECT_FALSE(std::filesystem::exists(dir.file("data/OrluneRLM/shadow.db")))
         << "an explicit --shadow-db leaves the default place alone";
 }
 
@@ -92,7 +102,7 @@ TEST(OrluneCli, SyncUsesTheDefaultPathsFromTheEnvironment) {
     Result viaHome = runOrlune(dir, {"sync"});
     EXPECT_EQ(viaHome.exitCode, 0) << viaHome.err;
     EXPECT_THAT(viaHome.out, HasSubstr("Messages written: 5\n"));
-    EXPECT_TRUE(std::filesystem::exists(dir.file("data/Orlune/shadow.db")));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("data/OrluneRLM/shadow.db")));
 }
 
 TEST(OrluneCli, SyncFailuresGoToStandardErrorWithAFailingStatus) {
@@ -128,6 +138,114 @@ TEST(OrluneCli, SyncFailuresGoToStandardErrorWithAFailingStatus) {
         EXPECT_EQ(result.err, c.err) << c.name;
         EXPECT_THAT(result.out, Not(HasSubstr("Messages written"))) << c.name;
     }
+}
+
+} // namespace
+} // namespace orlune::cli
+
+namespace orlune::cli {
+namespace {
+
+using orlune::testing::DatabaseProbe;
+using orlune::testing::TempDir;
+using orlune::testing::writeFile;
+using ::testing::HasSubstr;
+using Result = orlune::testing::ProcessResult;
+using orlune::testing::runOrlune;
+
+void makeStoreAt(const TempDir& dir, int messages) {
+    std::filesystem::create_directories(dir.file("Library/Messages"));
+    makeStore(dir.file("Library/Messages/chat.db"), messages);
+}
+
+TEST(OneShadowDatabase, SyncSearchAndAskUseTheSameFileWithNoFlags) {
+    TempDir dir;
+    makeStoreAt(dir, 4);
+    ASSERT_EQ(runOrlune(dir, {"sync"}).exitCode, 0);
+
+    Result search = runOrlune(dir, {"search", "hello"});
+    EXPECT_EQ(search.exitCode, 0) << search.err;
+    EXPECT_THAT(search.out, HasSubstr("hello 3"));
+
+    // The helper is handed the same file.
+    writeFile(dir.file("helper.sh"),
+              "#!/bin/sh\ncat > \"$OUT/request.json\"; printf '%s' '{\"answer\":\"ok\"}'\n");
+    ::chmod(dir.file("helper.sh").c_str(), 0755);
+    Result ask = runOrlune(dir, {"ask", "What did they say?"},
+                           {{"ORLUNE_RLM_HELPER_CMD", dir.file("helper.sh")},
+                            {"OUT", dir.path().string()},
+                            {"VEYRLINK_API_KEY", "key"}});
+    EXPECT_EQ(ask.exitCode, 0) << ask.err;
+    EXPECT_THAT(orlune::testing::readFile(dir.file("request.json")),
+                HasSubstr("\"db_path\":\"" + dir.file("data/OrluneRLM/shadow.db") + "\""));
+}
+
+TEST(OneShadowDatabase, ACopyAtTheOldDefaultIsMovedAndNotCopiedAgain) {
+    TempDir dir;
+    makeStoreAt(dir, 6);
+    const std::string old = dir.file("data/Orlune/shadow.db");
+    std::filesystem::create_directories(dir.file("data/Orlune"));
+    ASSERT_EQ(runOrlune(dir, {"sync"}, {{"SHADOW_DB_PATH", old}}).exitCode, 0);
+
+    Result sync = runOrlune(dir, {"sync"});
+    EXPECT_EQ(sync.exitCode, 0) << sync.err;
+    EXPECT_THAT(sync.out, HasSubstr("Messages written: 0\n"));
+    EXPECT_THAT(sync.out, HasSubstr("Messages in the shadow database: 6\n"));
+    EXPECT_FALSE(std::filesystem::exists(old));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("data/OrluneRLM/shadow.db")));
+}
+
+// Two `orlune sync` started together on a new shadow database: one copies,
+// the other copies too or says that a sync is running; the database always
+// ends whole.
+TEST(OneShadowDatabase, TwoSyncsAtOnceNeverLeaveAHalfMadeDatabase) {
+    TempDir dir;
+    makeStore(dir.file("chat.db"), 3000);
+    const std::string shadow = dir.file("shadow.db");
+    for (int round = 0; round < 5; ++round) {
+        for (const char* file : {"", "-wal", "-shm"}) {
+            std::filesystem::remove(shadow + file);
+        }
+        const std::vector<std::string> args = {"sync", "--chat-db", dir.file("chat.db"),
+                                               "--shadow-db", shadow};
+        Result first;
+        std::thread other([&] { first = runOrlune(dir, args); });
+        Result second = runOrlune(dir, args);
+        other.join();
+        for (const Result* result : {&first, &second}) {
+            if (result->exitCode != 0) {
+                EXPECT_EQ(result->exitCode, 1);
+                EXPECT_THAT(result->err,
+                            HasSubstr("Sync failed: another sync into " + shadow + " is running"));
+            }
+        }
+        EXPECT_TRUE(first.exitCode == 0 || second.exitCode == 0) << first.err << second.err;
+        EXPECT_EQ(DatabaseProbe(shadow).value("SELECT count(*) FROM messages"), "3000");
+    }
+}
+
+// --shadow-db is a file name, whatever it looks like, and a file of another
+// program is refused before anything in it changes.
+TEST(OneShadowDatabase, TheShadowPathIsTakenLiterallyAndForeignFilesAreRefused) {
+    TempDir dir;
+    makeStore(dir.file("chat.db"), 2);
+    std::filesystem::create_directories(dir.file("work"));
+    Result uriLike =
+        runOrlune(dir, {"sync", "--chat-db", dir.file("chat.db"), "--shadow-db", "file:x?y#z"}, {},
+                  dir.file("work"));
+    EXPECT_EQ(uriLike.exitCode, 0) << uriLike.err;
+    EXPECT_TRUE(std::filesystem::is_regular_file(dir.file("work/file:x?y#z")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("work/x")));
+
+    const std::string foreign = dir.file("notes.sqlite");
+    samplestore::ChatStoreWriter(foreign).close(); // another program's tables
+    const std::string before = orlune::testing::readFile(foreign);
+    Result refused =
+        runOrlune(dir, {"sync", "--chat-db", dir.file("chat.db"), "--shadow-db", foreign});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_THAT(refused.err, HasSubstr(foreign + " is not a shadow database (its tables: "));
+    EXPECT_EQ(orlune::testing::readFile(foreign), before);
+    EXPECT_FALSE(std::filesystem::exists(foreign + "-wal"));
 }
 
 } // namespace

@@ -179,9 +179,8 @@ TEST_F(AddressBookReaderTest, ABookThatCannotBeReadIsReportedAndSkipped) {
         {"some other SQLite file",
          [](const std::string& path) {
              sqlite::Connection db;
-             db.open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-             std::string error;
-             sqlite::exec(db.get(), "CREATE TABLE notes (body TEXT)", error);
+             ASSERT_EQ(db.open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE), SQLITE_OK);
+             db.exec("CREATE TABLE notes (body TEXT)");
          },
          "no Z_PRIMARYKEY table"},
         {"a Core Data file of another kind",

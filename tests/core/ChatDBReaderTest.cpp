@@ -1,11 +1,13 @@
 #include "OrluneCore/ChatDBReader.hpp"
 
+#include "tests/support/DatabaseProbe.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/samplestore/ChatStoreWriter.hpp"
 #include "tools/samplestore/SampleStore.hpp"
 #include "tools/samplestore/TypedStreamWriter.hpp"
 
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 
@@ -155,17 +157,8 @@ TEST_F(ChatDBReaderTest, PageOfDroppedRowsStillMovesTheCursor) {
     message(5, 14, std::nullopt, body(" ?! ")); // no letter, number or emoji
     ChatDBReader reader = open();
     store(); // keep the writer closed; rows with no guid need raw SQL
-    {
-        sqlite::Connection db;
-        ASSERT_EQ(db.open(path_, SQLITE_OPEN_READWRITE), SQLITE_OK);
-        std::string error;
-        ASSERT_EQ(sqlite::exec(db.get(),
-                               "INSERT INTO message (ROWID, guid, text, date, handle_id) "
-                               "VALUES (6, NULL, 'no guid', 15, 1)",
-                               error),
-                  SQLITE_OK)
-            << error;
-    }
+    testing::DatabaseProbe(path_).exec("INSERT INTO message (ROWID, guid, text, date, handle_id) "
+                                       "VALUES (6, NULL, 'no guid', 15, 1)");
     FetchResult page = reader.fetchMessages(0, 0, 100);
     EXPECT_TRUE(page.messages.empty());
     EXPECT_EQ(page.rawRowCount, 6);
@@ -250,12 +243,7 @@ TEST_F(ChatDBReaderTest, ReadingLeavesTheStoreByteIdentical) {
     EXPECT_FALSE(pathExists(path_ + "-wal"));
 
     // The operating system keeps its store in WAL mode.
-    {
-        sqlite::Connection db;
-        ASSERT_EQ(db.open(path_, SQLITE_OPEN_READWRITE), SQLITE_OK);
-        std::string error;
-        ASSERT_EQ(sqlite::exec(db.get(), "PRAGMA journal_mode = WAL", error), SQLITE_OK) << error;
-    }
+    testing::DatabaseProbe(path_).exec("PRAGMA journal_mode = WAL");
     const std::string walBefore = testing::readFile(path_);
     readEverything();
     EXPECT_EQ(testing::readFile(path_), walBefore);
@@ -304,15 +292,54 @@ TEST_F(ChatDBReaderTest, BusyStoreEndsThePageQuietly) {
     // Load the schema first: a store locked while a statement is being
     // prepared fails the preparation instead.
     ASSERT_EQ(reader.totalMessageCount(), 1);
-    sqlite::Connection other;
-    ASSERT_EQ(other.open(path_, SQLITE_OPEN_READWRITE), SQLITE_OK);
-    std::string error;
-    ASSERT_EQ(sqlite::exec(other.get(), "BEGIN EXCLUSIVE", error), SQLITE_OK) << error;
+    testing::DatabaseProbe other(path_);
+    other.exec("BEGIN EXCLUSIVE");
     FetchResult page = reader.fetchMessages(0, 0, 10);
     EXPECT_EQ(page.rawRowCount, 0);
     EXPECT_EQ(page.lastRawRowid, 0);
-    ASSERT_EQ(sqlite::exec(other.get(), "ROLLBACK", error), SQLITE_OK) << error;
+    other.exec("ROLLBACK");
     EXPECT_EQ(reader.fetchMessages(0, 0, 10).rawRowCount, 1);
+}
+
+// Reads that used to end quietly at a failed step, answering with the rows
+// (or the count of 0) they had: on a damaged store each one fails.
+TEST_F(ChatDBReaderTest, ReadsOfADamagedStoreFailInsteadOfAnsweringShort) {
+    store().beginTransaction();
+    for (int64_t i = 1; i <= 600; ++i) {
+        message(i, i, "message number " + std::to_string(i) + " " + std::string(200, 'x'));
+    }
+    for (int64_t handle = 10; handle < 3000; ++handle) {
+        store().addHandle(
+            {handle, "member" + std::to_string(handle) + "@example.com", std::string("iMessage")});
+        store().addChatMember(2, handle);
+    }
+    store().commit();
+    store().close();
+    {
+        testing::DatabaseProbe probe(path_);
+        for (const auto& row : probe.rows("SELECT name FROM sqlite_master WHERE type IN "
+                                          "('table', 'index') AND tbl_name IN "
+                                          "('message', 'chat_handle_join')")) {
+            const std::vector<int64_t> leaves = probe.leafPages(row.at(0));
+            if (leaves.size() > 1) {
+                testing::damagePage(path_, leaves[leaves.size() / 2]);
+            }
+        }
+    }
+    ChatDBReader reader(path_);
+    const std::pair<const char*, std::function<void()>> reads[] = {
+        {"fetchChatParticipants", [&] { reader.fetchChatParticipants(); }},
+        {"totalMessageCount", [&] { reader.totalMessageCount(); }},
+    };
+    for (const auto& [name, read] : reads) {
+        try {
+            read();
+            ADD_FAILURE() << name << " answered";
+        } catch (const ChatDBReader::Error& e) {
+            EXPECT_EQ(e.kind(), ChatDBReader::Error::Kind::queryFailed) << name;
+            EXPECT_STREQ(e.what(), "Query failed: database disk image is malformed") << name;
+        }
+    }
 }
 
 TEST_F(ChatDBReaderTest, CorruptionPartWayThrowsAfterTheEarlierPages) {
@@ -321,34 +348,12 @@ TEST_F(ChatDBReaderTest, CorruptionPartWayThrowsAfterTheEarlierPages) {
         message(i, i, "message number " + std::to_string(i) + " " + std::string(200, 'x'));
     }
     store().commit();
-    // Find a leaf page of the message table in the second half of its rows
-    // and overwrite it.
-    int64_t pageSize = 0;
-    int64_t victim = 0;
-    {
-        sqlite::Statement s;
-        ASSERT_EQ(s.prepare(store().connection(), "PRAGMA page_size"), SQLITE_OK);
-        ASSERT_EQ(s.step(), SQLITE_ROW);
-        pageSize = s.columnInt64(0);
-        ASSERT_EQ(
-            s.prepare(store().connection(),
-                      "SELECT pageno FROM dbstat WHERE name = 'message' AND pagetype = 'leaf' "
-                      "ORDER BY path"),
-            SQLITE_OK);
-        std::vector<int64_t> leaves;
-        while (s.step() == SQLITE_ROW) {
-            leaves.push_back(s.columnInt64(0));
-        }
-        ASSERT_GT(leaves.size(), 10u);
-        victim = leaves[leaves.size() * 2 / 3];
-    }
-    open();
-    {
-        std::fstream file(path_, std::ios::in | std::ios::out | std::ios::binary);
-        file.seekp((victim - 1) * pageSize);
-        const std::string garbage(static_cast<size_t>(pageSize), '\x5A');
-        file.write(garbage.data(), static_cast<std::streamsize>(garbage.size()));
-    }
+    // Overwrite a leaf page of the message table in the second half of its
+    // rows.
+    store().close();
+    const std::vector<int64_t> leaves = testing::DatabaseProbe(path_).leafPages("message");
+    ASSERT_GT(leaves.size(), 10u);
+    testing::damagePage(path_, leaves[leaves.size() * 2 / 3]);
 
     ChatDBReader reader(path_);
     int64_t afterDate = 0;

@@ -183,11 +183,10 @@ TEST_F(ChatStoreWriterTest, EditsKeepTheHistoryAndUnsendsClearTheText) {
     DatabaseProbe store(path_);
     auto summary = [this](int rowid) {
         core::sqlite::Connection db;
-        db.open(path_, SQLITE_OPEN_READONLY);
-        core::sqlite::Statement s;
-        s.prepare(db.get(), "SELECT message_summary_info FROM message WHERE ROWID = " +
-                                std::to_string(rowid));
-        s.step();
+        EXPECT_EQ(db.open(path_, SQLITE_OPEN_READONLY), SQLITE_OK);
+        core::sqlite::Statement s = db.prepare(
+            "SELECT message_summary_info FROM message WHERE ROWID = " + std::to_string(rowid));
+        EXPECT_TRUE(s.step());
         return core::MessageSummaryInfo::parse(s.columnBytes(0));
     };
     const auto edited = summary(1);

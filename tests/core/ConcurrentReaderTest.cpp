@@ -4,6 +4,7 @@
 
 #include "OrluneCore/SQLite.hpp"
 #include "OrluneCore/ShadowDB.hpp"
+#include "OrluneCore/ShadowDBReader.hpp"
 #include "OrluneCore/ShadowSync.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/samplestore/SampleStore.hpp"
@@ -53,27 +54,14 @@ public:
     }
 
 private:
-    void run(const char* sql) {
-        std::string error;
-        if (sqlite::exec(db_.get(), sql, error) != SQLITE_OK) {
-            throw std::runtime_error(error);
-        }
-    }
+    void run(const char* sql) { db_.exec(sql); }
     int64_t integer(const std::string& sql) {
-        sqlite::Statement statement;
-        if (statement.prepare(db_.get(), sql) != SQLITE_OK) {
-            throw std::runtime_error(db_.errorMessage());
+        sqlite::Statement statement = db_.prepare(sql);
+        if (!statement.step()) {
+            throw std::runtime_error("no row: " + sql);
         }
-        int rc = statement.step();
-        if (rc != SQLITE_ROW) {
-            throw std::runtime_error(db_.errorMessage());
-        }
-        int64_t value = statement.columnInt64(0);
-        while ((rc = statement.step()) == SQLITE_ROW) {
-        }
-        if (rc != SQLITE_DONE) {
-            throw std::runtime_error(db_.errorMessage());
-        }
+        const int64_t value = statement.columnInt64(0);
+        statement.run();
         return value;
     }
 
@@ -136,6 +124,55 @@ TEST(ConcurrentReaderTest, AReaderDuringASyncNeverFailsAndSeesWholePagesOnly) {
     EXPECT_EQ(seen.back().rows, ShadowSync(storePath, shadowPath).messageCount());
     // The reader did look while the sync was writing.
     EXPECT_GT(distinctCounts.size(), 1u);
+}
+
+// The read verbs and the helper open the shadow database afresh for each
+// request. Opened while syncs come and go (each pass opens the database,
+// writes, checkpoints and closes it), every one waits out the writer's locks
+// and reads.
+TEST(ConcurrentReaderTest, ReadOnlyHandlesOpenedDuringSyncsAllSucceed) {
+    TempDir dir;
+    ScopedEnv env("HOME", dir.path().string());
+    env.set("ORLUNE_DATA_DIR", dir.file("data"));
+    const std::string storePath = dir.file("chat.db");
+    const std::string shadowPath = dir.file("shadow.db");
+    samplestore::SampleStoreOptions options;
+    options.messageCount = 3000;
+    samplestore::buildSampleStore(storePath, options);
+    ShadowSync(storePath, shadowPath).performSync();
+
+    std::atomic<bool> done{false};
+    std::string syncError;
+    std::thread writer([&] {
+        try {
+            for (int pass = 0; pass < 15; ++pass) {
+                samplestore::appendSampleMessages(storePath, 200, 1000 + pass);
+                ShadowSync(storePath, shadowPath).performSync();
+            }
+        } catch (const std::exception& error) {
+            syncError = error.what();
+        }
+        done = true;
+    });
+
+    int reads = 0;
+    std::vector<std::string> failures;
+    while (!done) {
+        try {
+            ShadowDBReader reader(shadowPath);
+            reader.messageCount();
+            reader.search("pizza OR tomorrow", 5);
+            reader.executeReadOnly("SELECT count(*) FROM messages", 1);
+            ++reads;
+        } catch (const std::exception& error) {
+            failures.push_back(error.what());
+        }
+    }
+    writer.join();
+
+    ASSERT_EQ(syncError, "");
+    EXPECT_TRUE(failures.empty()) << failures.size() << " failed, the first: " << failures.front();
+    EXPECT_GT(reads, 0);
 }
 
 } // namespace

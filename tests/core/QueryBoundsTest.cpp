@@ -27,10 +27,7 @@ protected:
         bounds.maxResultBytes = 1 << 20;
     }
 
-    void exec(const char* sql) {
-        std::string error;
-        ASSERT_EQ(sqlite::exec(db.get(), sql, error), SQLITE_OK) << sql << ": " << error;
-    }
+    void exec(const char* sql) { sqlite::exec(db.get(), sql); }
 
     ShadowQueryResult run(const std::string& sql, int limit = 0) {
         return ReadOnlyQuery::execute(db.get(), sql, limit, bounds);
@@ -79,9 +76,8 @@ TEST_F(QueryBoundsTest, ABoundedPrintfGivesWhatSQLitesOwnGives) {
     // The same statement on a connection that never ran through the surface.
     sqlite::Connection plain;
     ASSERT_EQ(plain.open(":memory:", SQLITE_OPEN_READWRITE), SQLITE_OK);
-    sqlite::Statement expected;
-    ASSERT_EQ(expected.prepare(plain.get(), sql), SQLITE_OK);
-    ASSERT_EQ(expected.step(), SQLITE_ROW);
+    sqlite::Statement expected = plain.prepare(sql);
+    ASSERT_TRUE(expected.step());
 
     bounds.maxCellBytes = 1000;
     const auto row = run(sql).rows.at(0);
@@ -152,11 +148,9 @@ TEST_F(QueryBoundsTest, TheConnectionGetsItsLimitsBack) {
     EXPECT_NE(failure("SELECT zeroblob(5000)"), "(accepted)");
     EXPECT_EQ(sqlite3_limit(db.get(), SQLITE_LIMIT_LENGTH, -1), before);
     // Outside the surface, printf and zeroblob are as large as SQLite allows.
-    sqlite::Statement statement;
-    ASSERT_EQ(statement.prepare(db.get(), "SELECT length(printf('%.*c', 5000, 'x')), "
-                                          "length(zeroblob(5000))"),
-              SQLITE_OK);
-    ASSERT_EQ(statement.step(), SQLITE_ROW);
+    sqlite::Statement statement =
+        db.prepare("SELECT length(printf('%.*c', 5000, 'x')), length(zeroblob(5000))");
+    ASSERT_TRUE(statement.step());
     EXPECT_EQ(statement.columnInt64(0), 5000);
     EXPECT_EQ(statement.columnInt64(1), 5000);
 }

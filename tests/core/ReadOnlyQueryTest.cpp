@@ -54,10 +54,7 @@ protected:
              "('g2', 'dinner tomorrow', NULL)");
     }
 
-    void exec(const char* sql) {
-        std::string error;
-        ASSERT_EQ(sqlite::exec(db.get(), sql, error), SQLITE_OK) << sql << ": " << error;
-    }
+    void exec(const char* sql) { ASSERT_NO_THROW(sqlite::exec(db.get(), sql)) << sql; }
 
     ShadowQueryResult run(const std::string& sql, int limit = 0) {
         return ReadOnlyQuery::execute(db.get(), sql, limit);
@@ -220,14 +217,12 @@ TEST_F(ReadOnlyQueryTest, RefusesStatementsThatChangeTheConnectionOrTheFiles) {
               SQLiteValue::integer(0));
     for (const char* pragma : {"PRAGMA recursive_triggers", "PRAGMA query_only",
                                "PRAGMA writable_schema", "PRAGMA user_version"}) {
-        sqlite::Statement statement;
-        ASSERT_EQ(statement.prepare(db.get(), pragma), SQLITE_OK);
-        ASSERT_EQ(statement.step(), SQLITE_ROW);
+        sqlite::Statement statement = db.prepare(pragma);
+        ASSERT_TRUE(statement.step());
         EXPECT_EQ(statement.columnInt64(0), 0) << pragma;
     }
-    sqlite::Statement mode;
-    ASSERT_EQ(mode.prepare(db.get(), "PRAGMA locking_mode"), SQLITE_OK);
-    ASSERT_EQ(mode.step(), SQLITE_ROW);
+    sqlite::Statement mode = db.prepare("PRAGMA locking_mode");
+    ASSERT_TRUE(mode.step());
     EXPECT_EQ(mode.columnText(0), "normal");
 }
 

@@ -28,9 +28,8 @@ using Removal = SampleStoreSummary::Removal;
 int64_t scalar(const std::string& path, const std::string& sql) {
     core::sqlite::Connection db;
     EXPECT_EQ(db.open(path, SQLITE_OPEN_READONLY), SQLITE_OK);
-    core::sqlite::Statement s;
-    EXPECT_EQ(s.prepare(db.get(), sql), SQLITE_OK) << sql << ": " << db.errorMessage();
-    EXPECT_EQ(s.step(), SQLITE_ROW) << sql;
+    core::sqlite::Statement s = db.prepare(sql);
+    EXPECT_TRUE(s.step()) << sql;
     return s.columnInt64(0);
 }
 
@@ -113,11 +112,9 @@ TEST_F(SampleStoreTest, HoldsTheMixReadersMustHandle) {
     {
         core::sqlite::Connection db;
         ASSERT_EQ(db.open(path, SQLITE_OPEN_READONLY), SQLITE_OK);
-        core::sqlite::Statement s;
-        ASSERT_EQ(s.prepare(db.get(), "SELECT attributedBody FROM message WHERE text IS NULL AND "
-                                      "attributedBody IS NOT NULL"),
-                  SQLITE_OK);
-        while (s.step() == SQLITE_ROW) {
+        core::sqlite::Statement s = db.prepare(
+            "SELECT attributedBody FROM message WHERE text IS NULL AND attributedBody IS NOT NULL");
+        while (s.step()) {
             auto text = core::TypedStreamDecoder::decodeToString(s.columnBytes(0));
             archiveOver255 = archiveOver255 || (text && text->size() > 255);
         }

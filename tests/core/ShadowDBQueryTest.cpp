@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace orlune::core {
 namespace {
@@ -112,24 +113,23 @@ TEST_F(ShadowDBQueryTest, SchemaTablesAndColumns) {
 }
 
 TEST_F(ShadowDBQueryTest, ReadOnlyOpenReadsAndSearchesButNeverWrites) {
+    const mode_t previousMask = ::umask(022);
     {
         ShadowDB writer(path);
         writer.executeReadOnly("SELECT 1", 1);
     }
     auto before = snapshot();
     {
-        auto db = ShadowDB::openReadOnly(path);
-        EXPECT_EQ(db->databasePath(), path);
-        EXPECT_EQ(db->messageCount(), 2);
-        EXPECT_EQ(db->search("dinner", 10).size(), 1u);
-        EXPECT_EQ(db->executeReadOnly("SELECT COUNT(*) AS n FROM messages", 0).rows[0].at("n"),
+        ShadowDBReader db(path);
+        EXPECT_EQ(db.databasePath(), path);
+        EXPECT_EQ(db.messageCount(), 2);
+        EXPECT_EQ(db.search("dinner", 10).size(), 1u);
+        EXPECT_EQ(db.executeReadOnly("SELECT COUNT(*) AS n FROM messages", 0).rows[0].at("n"),
                   SQLiteValue::integer(2));
-        EXPECT_FALSE(db->listTables().empty());
-        EXPECT_THROW(db->insertBatch({message("g3", "new")}), ShadowDB::Error);
-        EXPECT_THROW(db->createSchemaIfNeeded(), ShadowDB::Error);
-        EXPECT_THROW(db->executeReadOnly("PRAGMA journal_mode = DELETE", 0), ShadowDB::Error);
+        EXPECT_FALSE(db.listTables().empty());
+        EXPECT_THROW(db.executeReadOnly("PRAGMA journal_mode = DELETE", 0), ShadowDB::Error);
     }
-    // The database is untouched. A reader of a WAL database may leave the
+    // The database is untouched. A reader of a WAL database leaves the
     // (empty) write-ahead log and shared-memory index behind, as any SQLite
     // reader does; nothing else appears.
     auto after = snapshot();
@@ -137,20 +137,29 @@ TEST_F(ShadowDBQueryTest, ReadOnlyOpenReadsAndSearchesButNeverWrites) {
     if (after.count("shadow.db-wal")) {
         EXPECT_EQ(std::filesystem::file_size(dir.file("shadow.db-wal")), 0u);
     }
+    // Those two take the database's own mode: owner-only, whatever the umask.
+    for (const char* sidecar : {"shadow.db-wal", "shadow.db-shm"}) {
+        ASSERT_TRUE(after.count(sidecar)) << sidecar;
+        EXPECT_EQ(std::filesystem::status(dir.file(sidecar)).permissions(),
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
+            << sidecar;
+    }
     after.erase("shadow.db-wal");
     after.erase("shadow.db-shm");
     EXPECT_EQ(after, before);
 
+    ::umask(previousMask);
+
     // A writer keeps going while a read-only connection is open.
-    auto reader = ShadowDB::openReadOnly(path);
+    ShadowDBReader reader(path);
     ShadowDB writer(path);
     writer.insertBatch({message("g3", "dinner again")});
-    EXPECT_EQ(reader->search("dinner", 10).size(), 2u);
+    EXPECT_EQ(reader.search("dinner", 10).size(), 2u);
 }
 
 TEST_F(ShadowDBQueryTest, ReadOnlyOpenOfAMissingFileFailsAndCreatesNothing) {
     try {
-        ShadowDB::openReadOnly(dir.file("absent.db"));
+        ShadowDBReader reader(dir.file("absent.db"));
         ADD_FAILURE();
     } catch (const ShadowDB::Error& error) {
         EXPECT_EQ(error.kind(), Kind::failedToOpen);

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
+#include <sys/stat.h>
 
 namespace orlune::core {
 namespace {
@@ -76,8 +77,12 @@ TEST_F(ShadowDBTest, SchemaCreatesEveryObjectAndAFreshCursor) {
         {"index", "idx_chat_participants_handle"},
         {"table", "sync_state"},
         {"table", "sync_marks"},
+        {"table", "sync_source"},
     };
     EXPECT_EQ(objects, expected);
+    EXPECT_EQ(inspect.value("PRAGMA user_version"), std::to_string(ShadowSchema::latestVersion()));
+    EXPECT_EQ(inspect.value("SELECT count(*) FROM sync_source"), "0")
+        << "written by the first sync";
     EXPECT_THAT(inspect.rows("SELECT * FROM sync_marks"),
                 ElementsAre(ElementsAre("1", "0", "0", "0", "0")));
     EXPECT_THAT(inspect.rows("SELECT id, last_timestamp, last_rowid, message_count, updated_at "
@@ -296,7 +301,9 @@ TEST_F(ShadowDBTest, ErrorsCarryTheirKindAndDescription) {
              orlune::testing::writeFile(dir.file("text.db"), std::string(8192, 'x'));
              ShadowDB(dir.file("text.db"));
          },
-         ShadowDB::Error::Kind::queryFailed, "Query failed: file is not a database"},
+         ShadowDB::Error::Kind::failedToOpen,
+         "Failed to open database: file is not a database: " + dir.file("text.db") +
+             " is not a shadow database; it was left as it was"},
         {"closed",
          [&] {
              ShadowDB db(path);
@@ -317,8 +324,94 @@ TEST_F(ShadowDBTest, ErrorsCarryTheirKindAndDescription) {
     }
 }
 
-TEST(ShadowDBDefaultPath, HonoursTheVariableElseTheDataFolder) {
+// Reads that used to stop at a failed step and answer with what they had (a
+// count of 0, a cursor of (0, 0), a short member list, fewer hits): on a
+// damaged file each one is an error that names the damage.
+TEST_F(ShadowDBTest, EveryReadOfADamagedFileFailsInsteadOfAnsweringShort) {
+    {
+        auto db = openWithSchema();
+        std::vector<ShadowMessage> batch;
+        for (int i = 0; i < 2000; ++i) {
+            batch.push_back(message(std::to_string(i), "some words " + std::string(300, 'w')));
+        }
+        db->insertBatch(batch);
+        std::vector<ChatParticipant> members;
+        for (int i = 0; i < 600; ++i) {
+            members.emplace_back(
+                "big-chat", i, "member" + std::to_string(i) + std::string(100, 'm'), std::nullopt);
+        }
+        db->replaceChatParticipants(members);
+        db->updateSyncState(500, 7, 2000);
+    }
+    {
+        Inspector inspect(path);
+        for (const char* btree : {"messages", "chat_participants", "sync_state", "sync_marks"}) {
+            const std::vector<int64_t> leaves = inspect.leafPages(btree);
+            ASSERT_FALSE(leaves.empty()) << btree;
+            orlune::testing::damagePage(path, leaves[leaves.size() / 2]);
+        }
+    }
+    ShadowDBReader db(path);
+    const std::pair<const char*, std::function<void()>> reads[] = {
+        {"messageCount", [&] { db.messageCount(); }},
+        {"lastSyncWatermark", [&] { db.lastSyncWatermark(); }},
+        {"syncMarks", [&] { db.syncMarks(); }},
+        {"fetchChatParticipants", [&] { db.fetchChatParticipants("big-chat"); }},
+        {"search", [&] { db.search("words", -1); }},
+        {"executeReadOnly", [&] { db.executeReadOnly("SELECT guid, text FROM messages", 5000); }},
+    };
+    for (const auto& [name, read] : reads) {
+        try {
+            read();
+            ADD_FAILURE() << name << " answered";
+        } catch (const ShadowDB::Error& error) {
+            EXPECT_EQ(error.kind(), ShadowDB::Error::Kind::queryFailed) << name;
+            EXPECT_THAT(error.what(), ::testing::HasSubstr("database disk image is malformed"))
+                << name;
+            EXPECT_THAT(error.what(), ::testing::HasSubstr("(the shadow database " + path +
+                                                           " is damaged; delete it and sync "
+                                                           "again to rebuild it)"))
+                << name;
+        }
+    }
+}
+
+mode_t modeOf(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+// Sets the process's umask for the lifetime of the object.
+class ScopedUmask {
+public:
+    explicit ScopedUmask(mode_t mask) : previous_(::umask(mask)) {}
+    ~ScopedUmask() { ::umask(previous_); }
+
+private:
+    mode_t previous_;
+};
+
+TEST_F(ShadowDBTest, FilesAreOwnerOnlyWhateverTheUmask) {
+    ScopedUmask loose(022);
+    {
+        auto db = openWithSchema();
+        db->insertBatch({message("a")});
+        ASSERT_TRUE(std::filesystem::exists(path + "-wal"));
+        for (const std::string& file : {path, path + "-wal", path + "-shm"}) {
+            EXPECT_EQ(modeOf(file), 0600u) << file;
+        }
+    }
+    // A database made by an older version under a loose umask is tightened
+    // when it is next opened for writing.
+    ::chmod(path.c_str(), 0644);
+    ShadowDB reopened(path);
+    EXPECT_EQ(modeOf(path), 0600u);
+    EXPECT_EQ(reopened.messageCount(), 1);
+}
+
+TEST(ShadowDBDefaultPath, HonoursTheVariableElseTheApplicationsFolder) {
     TempDir dir;
+    ScopedUmask loose(022);
     FakeEnvironment environment;
     environment.dataFolder = dir.file("data");
 
@@ -329,11 +422,90 @@ TEST(ShadowDBDefaultPath, HonoursTheVariableElseTheDataFolder) {
     EXPECT_FALSE(std::filesystem::exists(dir.file("data")));
 
     environment.variables.clear();
-    EXPECT_EQ(ShadowDB::defaultShadowDBPath(environment), dir.file("data") + "/Orlune/shadow.db");
-    EXPECT_TRUE(std::filesystem::is_directory(dir.file("data") + "/Orlune"));
+    EXPECT_EQ(ShadowDB::defaultShadowDBPath(environment),
+              dir.file("data") + "/OrluneRLM/shadow.db");
+    EXPECT_EQ(modeOf(dir.file("data")), 0700u);
+    EXPECT_EQ(modeOf(dir.file("data") + "/OrluneRLM"), 0700u);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("data") + "/OrluneRLM/shadow.db"));
 
     ShadowDB db(std::nullopt, environment);
-    EXPECT_EQ(db.databasePath(), dir.file("data") + "/Orlune/shadow.db");
+    EXPECT_EQ(db.databasePath(), dir.file("data") + "/OrluneRLM/shadow.db");
+}
+
+// `orlune sync` used to write <data>/Orlune/shadow.db. That copy is moved to
+// the one default when nothing is there yet, so that nothing is copied
+// again; otherwise it is left alone.
+TEST(ShadowDBDefaultPath, ADatabaseAtTheOldDefaultIsMovedIntoPlaceOnce) {
+    struct Case {
+        const char* name;
+        bool newOneExists;
+        bool oldOneInUse;
+        bool moved;
+        const char* failure; // part of the reason it was not moved
+    };
+    const Case cases[] = {
+        {"only the old one", false, false, true, ""},
+        {"both", true, false, false, ""},
+        {"the old one in use", false, true, false, "is in use"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        ScopedUmask loose(022);
+        FakeEnvironment environment;
+        environment.dataFolder = dir.file("data");
+        const std::string oldPath = dir.file("data/Orlune/shadow.db");
+        const std::string newPath = dir.file("data/OrluneRLM/shadow.db");
+        std::filesystem::create_directories(dir.file("data/Orlune"));
+        {
+            ShadowDB old(oldPath);
+            old.createSchemaIfNeeded();
+            old.insertBatch({message("kept")});
+        }
+        // The last page only in the -wal, as a process that ended without
+        // its final checkpoint leaves it.
+        {
+            sqlite::Connection writer;
+            ASSERT_EQ(writer.open(oldPath, SQLITE_OPEN_READWRITE), SQLITE_OK);
+            sqlite3_db_config(writer.get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+            writer.exec("INSERT INTO messages (guid, chat_id, sender, text, timestamp, is_from_me, "
+                        "is_group) VALUES ('only-in-wal', 'c', 's', 'late words', 1, 0, 0)");
+        }
+        ::chmod(oldPath.c_str(), 0644);
+        ASSERT_GT(std::filesystem::file_size(oldPath + "-wal"), 0u);
+        std::string newBefore;
+        if (c.newOneExists) {
+            std::filesystem::create_directories(dir.file("data/OrluneRLM"));
+            ShadowDB(newPath).createSchemaIfNeeded();
+            newBefore = orlune::testing::readFile(newPath);
+        }
+        std::optional<Inspector> user;
+        if (c.oldOneInUse) {
+            user.emplace(oldPath);
+            user->value("SELECT count(*) FROM messages");
+        }
+
+        std::string failure;
+        EXPECT_EQ(ShadowDB::defaultShadowDBPath(environment, failure), newPath);
+        EXPECT_NE(failure.find(c.failure), std::string::npos) << failure;
+        if (c.moved) {
+            EXPECT_EQ(failure, "");
+            for (const char* file : {"", "-wal", "-shm"}) {
+                EXPECT_FALSE(std::filesystem::exists(oldPath + file)) << file;
+            }
+            EXPECT_EQ(modeOf(newPath), 0600u);
+            ShadowDBReader moved(newPath);
+            EXPECT_EQ(moved.messageCount(), 2);
+            EXPECT_EQ(moved.search("late", 10).size(), 1u);
+        } else {
+            EXPECT_TRUE(std::filesystem::exists(oldPath));
+            if (c.newOneExists) {
+                EXPECT_EQ(orlune::testing::readFile(newPath), newBefore);
+            } else {
+                EXPECT_FALSE(std::filesystem::exists(newPath));
+            }
+        }
+    }
 }
 
 } // namespace

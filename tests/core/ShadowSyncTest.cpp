@@ -3,14 +3,18 @@
 #include "OrluneCore/ChatDBReader.hpp"
 #include "OrluneCore/ShadowDB.hpp"
 #include "tests/support/DatabaseProbe.hpp"
+#include "tests/support/FaultyDisk.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/samplestore/ChatStoreWriter.hpp"
 #include "tools/samplestore/TypedStreamWriter.hpp"
 
+#include <condition_variable>
 #include <filesystem>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <map>
+#include <mutex>
+#include <thread>
 
 namespace orlune::core {
 namespace {
@@ -385,19 +389,9 @@ TEST_F(ShadowSyncTest, AStoreCorruptedPartWayKeepsThePagesBeforeTheDamage) {
             store, 1, 30000, [](int64_t rowid) { return rowid; }, std::string(200, 'x'));
     }
     // Overwrite one leaf page of the message table far into the ROWID order.
-    int64_t pageSize = 0;
-    int64_t pageNumber = 0;
-    {
-        Inspector store(storePath);
-        pageSize = std::stoll(store.value("PRAGMA page_size"));
-        auto leaves = store.rows("SELECT pageno FROM dbstat WHERE name = 'message' "
-                                 "AND pagetype = 'leaf' ORDER BY path");
-        ASSERT_GT(leaves.size(), 10u);
-        pageNumber = std::stoll(leaves[leaves.size() * 3 / 4][0]);
-    }
-    std::string bytes = orlune::testing::readFile(storePath);
-    std::fill_n(bytes.begin() + (pageNumber - 1) * pageSize, pageSize, '\xAB');
-    orlune::testing::writeFile(storePath, bytes);
+    const std::vector<int64_t> leaves = Inspector(storePath).leafPages("message");
+    ASSERT_GT(leaves.size(), 10u);
+    orlune::testing::damagePage(storePath, leaves[leaves.size() * 3 / 4]);
 
     ShadowSync sync = engine();
     try {
@@ -415,6 +409,183 @@ TEST_F(ShadowSyncTest, AStoreCorruptedPartWayKeepsThePagesBeforeTheDamage) {
                 ElementsAre(std::to_string(kept), std::to_string(kept), std::to_string(kept)));
 }
 
+// `count` messages from handle 1 in chat 2 with guids "<prefix>-<rowid>",
+// ROWIDs from 1, dated `firstDate` + rowid.
+void addMessagesOfAStore(ChatStoreWriter& store, const std::string& prefix, int count,
+                         int64_t firstDate) {
+    store.beginTransaction();
+    for (int64_t rowid = 1; rowid <= count; ++rowid) {
+        MessageRow row;
+        row.rowid = rowid;
+        row.guid = prefix + "-" + std::to_string(rowid);
+        row.text = prefix + " says " + std::to_string(rowid);
+        row.date = firstDate + rowid;
+        row.handleId = 1;
+        store.addMessage(row);
+        store.joinMessageToChat(rowid, 2, row.date);
+    }
+    store.commit();
+}
+
+// The shadow database remembers which store it copies: another store is
+// refused, the same store under another path is accepted, and a store made
+// anew at the same path (restored, reset) is copied whole even though its
+// dates lie behind the cursor.
+TEST_F(ShadowSyncTest, AnotherStoreIsRefusedAndAStoreMadeAnewIsCopiedWhole) {
+    struct Case {
+        const char* name;
+        // Makes the store of the second pass from the first one's path, in
+        // the test's folder; returns its path.
+        std::function<std::string(const std::string& first, const TempDir& dir)> secondStore;
+        bool refused;
+        int64_t written;
+        int64_t count;
+    };
+    const Case cases[] = {
+        {"another store elsewhere",
+         [](const std::string&, const TempDir& dir) {
+             ChatStoreWriter other(dir.file("other.db"));
+             addPeopleAndChats(other);
+             addMessagesOfAStore(other, "b", 30, 0);
+             return dir.file("other.db");
+         },
+         true, 0, 50},
+        {"the same store copied elsewhere",
+         [](const std::string& first, const TempDir& dir) {
+             std::filesystem::copy_file(first, dir.file("copy.db"));
+             return dir.file("copy.db");
+         },
+         false, 0, 50},
+        {"a store made anew at the same path",
+         [](const std::string& first, const TempDir&) {
+             std::filesystem::remove(first);
+             ChatStoreWriter anew(first);
+             addPeopleAndChats(anew);
+             addMessagesOfAStore(anew, "b", 30, 0);
+             return first;
+         },
+         false, 30, 80},
+        {"the same store without its newest message",
+         [](const std::string& first, const TempDir&) {
+             Inspector(first).exec("DELETE FROM message WHERE ROWID = 50");
+             return first;
+         },
+         false, 0, 50},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const std::string& file :
+             {storePath, shadowPath, shadowPath + "-wal", shadowPath + "-shm", dir.file("other.db"),
+              dir.file("copy.db")}) {
+            std::filesystem::remove(file);
+        }
+        {
+            ChatStoreWriter store(storePath);
+            addPeopleAndChats(store);
+            addMessagesOfAStore(store, "a", 50, 1000);
+        }
+        ASSERT_EQ(engine().performSync(), 50);
+        const auto before = Inspector(shadowPath).rows("SELECT * FROM messages ORDER BY guid");
+
+        ShadowSync second(c.secondStore(storePath, dir), shadowPath);
+        if (c.refused) {
+            try {
+                second.performSync();
+                ADD_FAILURE() << "copied another store";
+            } catch (const ShadowSyncError& error) {
+                EXPECT_EQ(error.kind(), ShadowSyncError::Kind::syncFailed);
+                EXPECT_THAT(error.what(),
+                            ::testing::HasSubstr("holds a copy of the messaging store " +
+                                                 storePath + ", and " + dir.file("other.db") +
+                                                 " is a different store; nothing was copied"));
+            }
+            EXPECT_EQ(Inspector(shadowPath).rows("SELECT * FROM messages ORDER BY guid"), before);
+        } else {
+            EXPECT_EQ(second.performSync(), c.written);
+            EXPECT_EQ(second.performSync(), 0);
+        }
+        EXPECT_EQ(second.messageCount(), c.count);
+        EXPECT_EQ(Inspector(shadowPath).ftsIntegrity(), "ok");
+    }
+}
+
+// One pass at a time: a second pass into the same shadow database, started
+// while the first is writing, says so at once and touches nothing.
+TEST_F(ShadowSyncTest, ASecondPassWhileOneIsRunningSaysSo) {
+    {
+        ChatStoreWriter store(storePath);
+        addPeopleAndChats(store);
+        addTextMessages(store, 1, 25000, [](int64_t rowid) { return rowid; });
+    }
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool firstPageDone = false;
+    bool mayGoOn = false;
+    int64_t firstWritten = -1;
+    std::thread first([&] {
+        firstWritten = engine().performSync([&](int64_t) {
+            std::unique_lock<std::mutex> lock(mutex);
+            firstPageDone = true;
+            changed.notify_all();
+            changed.wait(lock, [&] { return mayGoOn; });
+        });
+    });
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return firstPageDone; });
+    }
+    const auto duringFirst = Inspector(shadowPath).rows("SELECT * FROM sync_state");
+    try {
+        engine().performSync();
+        ADD_FAILURE() << "two passes ran at once";
+    } catch (const ShadowSyncError& error) {
+        EXPECT_EQ(error.kind(), ShadowSyncError::Kind::syncFailed);
+        EXPECT_EQ(std::string(error.what()), "Sync failed: another sync into " + shadowPath +
+                                                 " is running; try again when it has finished");
+    }
+    EXPECT_EQ(Inspector(shadowPath).rows("SELECT * FROM sync_state"), duringFirst);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        mayGoOn = true;
+    }
+    changed.notify_all();
+    first.join();
+    EXPECT_EQ(firstWritten, 25000);
+    EXPECT_EQ(engine().performSync(), 0) << "the lock is released with the pass";
+}
+
+// A full disk fails the pass with its own cause, every time, never with the
+// failure of a rollback SQLite already made; committed pages stay, and the
+// pass after space is freed completes the copy.
+TEST_F(ShadowSyncTest, AFullDiskIsReportedAsSuchEveryTimeAndLosesNothing) {
+    {
+        ChatStoreWriter store(storePath);
+        addPeopleAndChats(store);
+        addTextMessages(store, 1, 25000, [](int64_t rowid) { return rowid; });
+    }
+    orlune::testing::FaultyDisk disk;
+    auto expectDiskFull = [&](const ShadowSync::ProgressCallback& progress) {
+        try {
+            engine().performSync(progress);
+            ADD_FAILURE() << "a pass succeeded on a full disk";
+        } catch (const std::exception& error) {
+            EXPECT_THAT(error.what(), ::testing::HasSubstr("database or disk is full"));
+            EXPECT_THAT(error.what(), ::testing::Not(::testing::HasSubstr("rollback")));
+        }
+    };
+    // The disk fills up after the first page.
+    expectDiskFull([&](int64_t) { disk.setFull(true); });
+    EXPECT_GT(disk.refusedWrites(), 0);
+    expectDiskFull({});
+    expectDiskFull({});
+
+    disk.setFull(false);
+    EXPECT_EQ(engine().messageCount(), 10000) << "the page committed before the disk filled";
+    EXPECT_EQ(engine().performSync(), 15000);
+    EXPECT_EQ(engine().messageCount(), 25000);
+    EXPECT_EQ(Inspector(shadowPath).ftsIntegrity(), "ok");
+}
+
 TEST(ShadowSyncPaths, AbsentPathsTakeTheDefaultsOnceAtConstruction) {
     TempDir dir;
     FakeEnvironment environment;
@@ -423,15 +594,15 @@ TEST(ShadowSyncPaths, AbsentPathsTakeTheDefaultsOnceAtConstruction) {
 
     ShadowSync defaults(std::nullopt, std::nullopt, environment);
     EXPECT_EQ(defaults.sourceDatabasePath(), dir.file("home") + "/Library/Messages/chat.db");
-    EXPECT_EQ(defaults.databasePath(), dir.file("data") + "/Orlune/shadow.db");
-    EXPECT_TRUE(std::filesystem::is_directory(dir.file("data") + "/Orlune"));
+    EXPECT_EQ(defaults.databasePath(), dir.file("data") + "/OrluneRLM/shadow.db");
+    EXPECT_TRUE(std::filesystem::is_directory(dir.file("data") + "/OrluneRLM"));
 
     environment.variables = {{"CHAT_DB_PATH", "/elsewhere/chat.db"},
                              {"SHADOW_DB_PATH", "/elsewhere/shadow.db"}};
     ShadowSync fromVariables(std::nullopt, std::nullopt, environment);
     EXPECT_EQ(fromVariables.sourceDatabasePath(), "/elsewhere/chat.db");
     EXPECT_EQ(fromVariables.databasePath(), "/elsewhere/shadow.db");
-    EXPECT_EQ(defaults.databasePath(), dir.file("data") + "/Orlune/shadow.db");
+    EXPECT_EQ(defaults.databasePath(), dir.file("data") + "/OrluneRLM/shadow.db");
 
     ShadowSync given("a.db", "b.db", environment);
     EXPECT_EQ(given.sourceDatabasePath(), "a.db");

@@ -8,6 +8,7 @@
 #include "OrluneCore/ShadowDB.hpp"
 #include "OrluneCore/ShadowSync.hpp"
 #include "OrluneCore/StoreConnection.hpp"
+#include "tests/support/DatabaseProbe.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/samplestore/ChatStoreWriter.hpp"
 #include "tools/samplestore/SampleStore.hpp"
@@ -17,6 +18,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <map>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace orlune::core {
@@ -47,10 +49,7 @@ std::vector<std::string> names(const std::map<std::string, std::string>& content
 }
 
 void exec(sqlite3* db, const std::string& sql) {
-    std::string error;
-    if (sqlite::exec(db, sql.c_str(), error) != SQLITE_OK) {
-        throw std::runtime_error(error);
-    }
+    sqlite::exec(db, sql);
 }
 
 class StoreFilesTest : public ::testing::Test {
@@ -76,9 +75,7 @@ protected:
         samplestore::SampleStoreOptions options;
         options.messageCount = messages;
         auto summary = samplestore::buildSampleStore(storePath, options);
-        sqlite::Connection db;
-        db.open(storePath, SQLITE_OPEN_READWRITE);
-        exec(db.get(), "PRAGMA journal_mode = WAL");
+        testing::DatabaseProbe(storePath).exec("PRAGMA journal_mode = WAL");
         return summary;
     }
 
@@ -150,7 +147,8 @@ TEST_F(StoreFilesTest, ASnapshotThatCannotBeReadSaysWhatWasTried) {
 
 // Folder names that mean something else inside a "file:" URI: each store is
 // read from exactly the folder named, with a decoy store at the path a
-// careless URI would name instead, and neither is changed.
+// careless URI would name instead, and neither is changed; the shadow
+// database is written in exactly that folder too.
 TEST_F(StoreFilesTest, AStoreIsReadFromExactlyTheFolderNamed) {
     struct Case {
         std::string folder;
@@ -183,9 +181,14 @@ TEST_F(StoreFilesTest, AStoreIsReadFromExactlyTheFolderNamed) {
                 {1, std::string("decoy-1"), std::string("from the decoy"), {}, 10, 0, 0});
         }
         const std::string storeBytes = readFile(store);
-        const std::string shadow = (folder.parent_path() / "shadow.db").string();
+        const std::string shadow = (folder / "shadow.db").string();
 
         ShadowSync(store, shadow).performSync();
+        EXPECT_TRUE(std::filesystem::is_regular_file(shadow));
+        if (!c.decoyFolder.empty()) {
+            EXPECT_FALSE(
+                std::filesystem::exists(folder.parent_path() / c.decoyFolder / "shadow.db"));
+        }
 
         const auto hits = ShadowSync(store, shadow).search("named", 10);
         ASSERT_EQ(hits.size(), 1u);
@@ -281,9 +284,13 @@ TEST_P(BrokenStoreTest, GivesItsOwnErrorAndLeavesTheShadowDatabaseUntouched) {
 }
 
 void runOnStore(const std::string& path, const std::string& sql) {
-    sqlite::Connection db;
-    db.open(path, SQLITE_OPEN_READWRITE);
-    exec(db.get(), sql);
+    testing::DatabaseProbe(path).exec(sql);
+}
+
+// Replaces the store file with something that is not one.
+void replaceStore(const std::string& path, const std::function<void()>& make) {
+    std::filesystem::remove(path);
+    make();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -332,6 +339,37 @@ INSTANTIATE_TEST_SUITE_P(
                     [](const std::string& path) {
                         return "Failed to open database: file is not a database: " + path +
                                " is not an SQLite database";
+                    }},
+        // Reading a FIFO would wait for a writer for ever.
+        BrokenStore{"Fifo",
+                    [](const std::string& path) {
+                        replaceStore(path, [&] { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); });
+                    },
+                    ChatDBReader::Error::Kind::failedToOpen,
+                    [](const std::string& path) {
+                        return "Failed to open database: " + path +
+                               " is a FIFO, not a regular file; only a database file can be read";
+                    }},
+        BrokenStore{"Folder",
+                    [](const std::string& path) {
+                        replaceStore(path, [&] { std::filesystem::create_directory(path); });
+                    },
+                    ChatDBReader::Error::Kind::failedToOpen,
+                    [](const std::string& path) {
+                        return "Failed to open database: " + path +
+                               " is a folder, not a database file";
+                    }},
+        BrokenStore{"SymbolicLinkLoop",
+                    [](const std::string& path) {
+                        replaceStore(path, [&] {
+                            std::filesystem::create_symlink(path + ".other", path);
+                            std::filesystem::create_symlink(path, path + ".other");
+                        });
+                    },
+                    ChatDBReader::Error::Kind::failedToOpen,
+                    [](const std::string& path) {
+                        return "Failed to open database: " + path +
+                               " cannot be reached: its symbolic links form a loop";
                     }}),
     [](const ::testing::TestParamInfo<BrokenStore>& info) { return std::string(info.param.name); });
 

@@ -118,30 +118,22 @@ TEST(StoreTimeFilter, ADayIsOneIntervalPerUnit) {
 TEST(StoreTimeFilter, TheSqlConditionSelectsBothUnitsOfOneDay) {
     sqlite::Connection db;
     ASSERT_EQ(db.open(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE), SQLITE_OK);
-    std::string error;
-    ASSERT_EQ(sqlite::exec(db.get(),
-                           "CREATE TABLE messages (guid TEXT, timestamp INTEGER);"
-                           "INSERT INTO messages VALUES"
-                           " ('old-inside', 732067200 + 3600),"
-                           " ('new-inside', (732067200 + 86399) * 1000000000 + 999999999),"
-                           " ('old-before', 732067199),"
-                           " ('new-after', 732153600 * 1000000000),"
-                           " ('unset', 0);",
-                           error),
-              SQLITE_OK)
-        << error;
+    db.exec("CREATE TABLE messages (guid TEXT, timestamp INTEGER);"
+            "INSERT INTO messages VALUES"
+            " ('old-inside', 732067200 + 3600),"
+            " ('new-inside', (732067200 + 86399) * 1000000000 + 999999999),"
+            " ('old-before', 732067199),"
+            " ('new-after', 732153600 * 1000000000),"
+            " ('unset', 0);");
     const TimeRange day{instantAt("2024-03-14T00:00Z"), instantAt("2024-03-15T00:00Z")};
     const StoreDateFilter filter = storeDateFilter("timestamp", day);
-    sqlite::Statement select;
-    ASSERT_EQ(select.prepare(db.get(),
-                             "SELECT guid FROM messages WHERE " + filter.sql + " ORDER BY guid"),
-              SQLITE_OK)
-        << db.errorMessage();
+    sqlite::Statement select =
+        db.prepare("SELECT guid FROM messages WHERE " + filter.sql + " ORDER BY guid");
     for (size_t i = 0; i < filter.parameters.size(); ++i) {
         select.bindInt64(static_cast<int>(i) + 1, filter.parameters[i]);
     }
     std::vector<std::string> found;
-    while (select.step() == SQLITE_ROW) {
+    while (select.step()) {
         found.push_back(select.columnText(0));
     }
     EXPECT_EQ(found, (std::vector<std::string>{"new-inside", "old-inside"}));

@@ -6,6 +6,7 @@
 #include "OrluneCore/SQLite.hpp"
 #include "OrluneCore/ShadowDB.hpp"
 #include "OrluneCore/ShadowSync.hpp"
+#include "tests/support/DatabaseProbe.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/samplestore/ChatStoreWriter.hpp"
 #include "tools/samplestore/TypedStreamWriter.hpp"
@@ -27,32 +28,11 @@ using testing::TempDir;
 using Rows = std::vector<std::vector<std::string>>;
 
 Rows query(const std::string& path, const std::string& sql) {
-    sqlite::Connection db;
-    if (db.open(path, SQLITE_OPEN_READWRITE) != SQLITE_OK) {
-        throw std::runtime_error("cannot open " + path);
-    }
-    sqlite::Statement statement;
-    if (statement.prepare(db.get(), sql) != SQLITE_OK) {
-        throw std::runtime_error(db.errorMessage());
-    }
-    Rows rows;
-    while (statement.step() == SQLITE_ROW) {
-        std::vector<std::string> row;
-        for (int i = 0; i < statement.columnCount(); ++i) {
-            row.push_back(statement.isNull(i) ? "NULL" : statement.columnText(i));
-        }
-        rows.push_back(row);
-    }
-    return rows;
+    return testing::DatabaseProbe(path).rows(sql);
 }
 
 void exec(const std::string& path, const std::string& sql) {
-    sqlite::Connection db;
-    std::string error;
-    if (db.open(path, SQLITE_OPEN_READWRITE) != SQLITE_OK ||
-        sqlite::exec(db.get(), sql.c_str(), error) != SQLITE_OK) {
-        throw std::runtime_error(error);
-    }
+    testing::DatabaseProbe(path).exec(sql);
 }
 
 class SyncCatchUpTest : public ::testing::Test {
@@ -227,12 +207,11 @@ TEST_F(SyncCatchUpTest, TextThatArrivesOrChangesAfterTheRowWasReadIsCopied) {
         const std::string body =
             samplestore::TypedStreamWriter::attributedBody("body written later");
         sqlite::Statement update;
-        ASSERT_EQ(update.prepare(store.connection(),
-                                 "UPDATE message SET attributedBody = ? WHERE ROWID = 22"),
-                  SQLITE_OK);
+        update.prepare(store.connection(),
+                       "UPDATE message SET attributedBody = ? WHERE ROWID = 22");
         sqlite3_bind_blob(update.get(), 1, body.data(), static_cast<int>(body.size()),
                           SQLITE_TRANSIENT);
-        ASSERT_EQ(update.step(), SQLITE_DONE);
+        update.run();
         // An edit of a message already copied.
         store.execute("UPDATE message SET text = 'edited afterwards' WHERE ROWID = 19");
     }
@@ -273,8 +252,9 @@ TEST_F(SyncCatchUpTest, AShadowDatabaseSyncedBeforeTheMarksExistedRecoversRowsLo
         ChatStoreWriter store = openStore();
         addMessage(store, 21, 5, "restored before the upgrade", 2);
     }
-    // As left by a version without marks: the restored row was never copied.
-    exec(shadowPath, "DROP TABLE sync_marks");
+    // As left by a version without marks (and without schema versions): the
+    // restored row was never copied.
+    exec(shadowPath, "DROP TABLE sync_marks; DROP TABLE sync_source; PRAGMA user_version = 0");
     EXPECT_EQ(sync.performSync(), 1);
     EXPECT_EQ(stored("guid-21").at(4), "restored before the upgrade");
     EXPECT_EQ(sync.performSync(), 0);

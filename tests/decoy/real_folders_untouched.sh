@@ -98,26 +98,22 @@ step() {
 }
 
 # The application first (it makes its folder), then the tool with its
-# default paths: the library's and the application's shadow databases, and
-# the application's configuration for `ask`.
+# default paths: the one shadow database, and the application's
+# configuration for `ask`; the helper with no db_path reads the same file.
 step "the application" env ORLUNE_EXIT_AFTER_FIRST_FRAME=1 "$app" --window
 step "orlune sync" "$orlune" sync
-step "orlune sync (the application's database)" "$orlune" sync \
-    --shadow-db "$ORLUNE_DATA_DIR/OrluneRLM/shadow.db"
-step "orlune search" env SHADOW_DB_PATH="$ORLUNE_DATA_DIR/Orlune/shadow.db" "$orlune" search sushi
+step "orlune search" "$orlune" search sushi
 step "orlune ask" "$orlune" ask "When are we getting sushi?"
-step "the helper" sh -c "printf '%s' '{\"question\":\"sushi?\",\"db_path\":\"$ORLUNE_DATA_DIR/OrluneRLM/shadow.db\"}' | \"$helper\""
+step "the helper" sh -c "printf '%s' '{\"question\":\"sushi?\"}' | \"$helper\""
 for program in "${test_programs[@]+"${test_programs[@]}"}"; do
     step "$(basename "$program")" "$program" --gtest_brief=1
 done
 
 # The override was honoured: the programs' files are in the scratch folder.
-for expected in Orlune/shadow.db OrluneRLM/shadow.db; do
-    [ -f "$ORLUNE_DATA_DIR/$expected" ] || {
-        echo "decoy: $expected was not written under ORLUNE_DATA_DIR" >&2
-        status=1
-    }
-done
+[ -f "$ORLUNE_DATA_DIR/OrluneRLM/shadow.db" ] || {
+    echo "decoy: OrluneRLM/shadow.db was not written under ORLUNE_DATA_DIR" >&2
+    status=1
+}
 
 after="$(snapshot "$decoy")"
 if [ "$before" != "$after" ]; then

@@ -4,6 +4,7 @@
 #include "tests/helper/HelperTestSupport.hpp"
 #include "tests/support/TempDir.hpp"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace orlune::testing {
@@ -160,6 +161,20 @@ TEST_F(HelperProcessTest, OfflineKeepsTheRunningSummary) {
     std::string summary = result.value("conversationSummary", "");
     EXPECT_TRUE(contains(summary, "Earlier: dinner plans.")) << summary;
     EXPECT_TRUE(contains(summary, "dentist?")) << summary;
+}
+
+// Without "db_path" the helper reads the one default shadow database, the one
+// `orlune sync` and the application write.
+TEST_F(HelperProcessTest, WithoutADatabasePathTheDefaultDatabaseIsRead) {
+    std::filesystem::create_directories(dir.file("data/OrluneRLM"));
+    writeShadowDatabase(dir.file("data/OrluneRLM/shadow.db"), sampleMessages());
+    json document = request("When is dinner tomorrow?");
+    document.erase("db_path");
+    std::string answer = answerOf(response(run(document)));
+    EXPECT_TRUE(contains(answer, "Dinner tomorrow at 7")) << answer;
+
+    json fromVariable = response(run(document, {"SHADOW_DB_PATH=" + dir.file("absent.db")}));
+    expectError(fromVariable, "database_error", "nothing at " + dir.file("absent.db"));
 }
 
 TEST_F(HelperProcessTest, UnusableRequestsComeBackAsErrorObjects) {

@@ -39,6 +39,11 @@ TEST(HelperRequest, AbsentNullAndBlankValuesTakeDefaults) {
     EXPECT_TRUE(request.conversation.empty());
 }
 
+TEST(HelperRequest, WithoutADatabasePathTheDefaultIsMeant) {
+    EXPECT_FALSE(HelperRequest::parse(R"({"question":"q"})").dbPath);
+    EXPECT_EQ(HelperRequest::parse(R"({"question":"q","db_path":"d"})").dbPath, "d");
+}
+
 TEST(HelperRequest, LargeLimitsAreCappedAndZeroDepthIsKept) {
     HelperRequest request =
         HelperRequest::parse(R"({"question":"q","db_path":"d","max_depth":0,"max_calls":100000})");
@@ -55,7 +60,6 @@ TEST(HelperRequest, UnusableDocumentsAreInvalidRequests) {
         "[1,2]",
         R"({"db_path":"d"})",
         R"({"question":"   ","db_path":"d"})",
-        R"({"question":"q"})",
         R"({"question":"q","db_path":""})",
         R"({"question":7,"db_path":"d"})",
         R"({"question":"q","db_path":"d","max_calls":0})",

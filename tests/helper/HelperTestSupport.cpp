@@ -1,7 +1,7 @@
 #include "tests/helper/HelperTestSupport.hpp"
 
-#include "OrluneCore/SQLite.hpp"
 #include "OrluneCore/ShadowDB.hpp"
+#include "tests/support/DatabaseProbe.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <arpa/inet.h>
@@ -17,12 +17,6 @@ namespace orlune::testing {
 namespace {
 
 using nlohmann::json;
-
-void check(int rc, sqlite3* db, const char* what) {
-    if (rc != SQLITE_OK && rc != SQLITE_DONE) {
-        throw std::runtime_error(std::string(what) + ": " + core::sqlite::errorMessage(db));
-    }
-}
 
 std::string reasonPhrase(int status) {
     switch (status) {
@@ -98,14 +92,7 @@ void writeShadowDatabase(const std::string& path, const std::vector<SampleMessag
 }
 
 int64_t countMessages(const std::string& path) {
-    core::sqlite::Connection db;
-    check(db.open(path, SQLITE_OPEN_READONLY), db.get(), "open");
-    core::sqlite::Statement count;
-    check(count.prepare(db.get(), "SELECT COUNT(*) FROM messages"), db.get(), "prepare");
-    if (count.step() != SQLITE_ROW) {
-        throw std::runtime_error("count: " + db.errorMessage());
-    }
-    return count.columnInt64(0);
+    return std::stoll(testing::DatabaseProbe(path).value("SELECT COUNT(*) FROM messages"));
 }
 
 ScriptedReply contentReply(const std::string& content) {

@@ -1,7 +1,7 @@
 // Offline answers on the built-in sample store, synced into a shadow database
 // the way the application does it.
 
-#include "OrluneCore/SQLite.hpp"
+#include "OrluneCore/ShadowDBReader.hpp"
 #include "OrluneCore/ShadowSync.hpp"
 #include "tests/helper/HelperTestSupport.hpp"
 #include "tests/support/TempDir.hpp"
@@ -36,12 +36,10 @@ protected:
 
     // Messages whose text holds `word`, ignoring case (ASCII).
     int64_t messagesWith(const std::string& word) {
-        core::sqlite::Connection db;
-        db.open(shadowPath, SQLITE_OPEN_READONLY);
-        core::sqlite::Statement count;
-        count.prepare(db.get(), "SELECT COUNT(*) FROM messages WHERE lower(text) LIKE ?");
-        count.bindText(1, "%" + word + "%");
-        return count.step() == SQLITE_ROW ? count.columnInt64(0) : -1;
+        core::ShadowDBReader db(shadowPath);
+        const auto result = db.executeReadOnly(
+            "SELECT COUNT(*) AS n FROM messages WHERE lower(text) LIKE '%" + word + "%'", 1);
+        return result.rows.at(0).at("n").asInteger();
     }
 
     TempDir dir;

@@ -55,7 +55,7 @@ TEST_F(ShadowDBToolsTest, RefusesEverythingThatCouldWrite) {
         "   \n ",
     };
     for (const std::string& sql : refused) {
-        EXPECT_THROW(tools.query(sql, 10), ShadowToolError) << sql;
+        EXPECT_THROW(tools.query(sql, 10), core::ShadowDBError) << sql;
     }
     EXPECT_EQ(orlune::testing::countMessages(path), 5);
     EXPECT_FALSE(std::filesystem::exists(dir.file("other.db")));
@@ -85,7 +85,7 @@ TEST_F(ShadowDBToolsTest, StopsStatementsAndSearchesPastTheDeadline) {
         try {
             call();
             ADD_FAILURE() << "finished past the deadline: " << fragment;
-        } catch (const ShadowToolError& error) {
+        } catch (const core::ShadowDBError& error) {
             EXPECT_NE(std::string(error.what()).find(fragment), std::string::npos) << error.what();
         }
     }
@@ -94,7 +94,7 @@ TEST_F(ShadowDBToolsTest, StopsStatementsAndSearchesPastTheDeadline) {
 TEST_F(ShadowDBToolsTest, ValuesAndResultsAreBounded) {
     ShadowDBTools tools(path);
     EXPECT_THROW(tools.query("SELECT printf('%.*c', 999999999, 'x') FROM messages", 5),
-                 ShadowToolError);
+                 core::ShadowDBError);
     QueryTable cut = tools.query("SELECT printf('%.*c', 5000, 'x'), guid FROM messages", 2);
     ASSERT_EQ(cut.rows.size(), 2u);
     EXPECT_EQ(cut.rows[0][0].get<std::string>().size(), ShadowDBTools::kCellBytes);
@@ -127,7 +127,7 @@ TEST_F(ShadowDBToolsTest, DescribesTables) {
     EXPECT_EQ(columns[1].type, "TEXT");
     EXPECT_TRUE(columns[1].notNull);
     EXPECT_TRUE(tools.describeTable("no_such_table").empty());
-    EXPECT_THROW(tools.describeTable("messages); DROP TABLE messages"), ShadowToolError);
+    EXPECT_THROW(tools.describeTable("messages); DROP TABLE messages"), core::ShadowDBError);
 }
 
 TEST(ShadowDBToolsOpen, MissingFileIsNotCreated) {
@@ -135,7 +135,7 @@ TEST(ShadowDBToolsOpen, MissingFileIsNotCreated) {
     try {
         ShadowDBTools tools(dir.file("absent.db"));
         ADD_FAILURE() << "opened a missing file";
-    } catch (const ShadowToolError& error) {
+    } catch (const core::ShadowDBError& error) {
         EXPECT_EQ(std::string(error.what()).rfind("Failed to open database: ", 0), 0u)
             << error.what();
     }

@@ -1,5 +1,6 @@
 #include "OrluneRLM/ConfigManager.hpp"
 
+#include "OrluneCore/ShadowDB.hpp"
 #include "OrluneRLM/FileError.hpp"
 #include "OrluneRLM/FileSessionStore.hpp"
 #include "OrluneRLM/KeychainCredentialStore.hpp"
@@ -287,6 +288,15 @@ TEST(ShadowPathsTest, CreatesItsFolderOnceAndNotTheDatabase) {
     EXPECT_EQ(RlmTestFolder::mode(folder.dataFolder() + "/OrluneRLM"), 0700u);
     EXPECT_FALSE(std::filesystem::exists(first));
     EXPECT_EQ(ShadowPaths::shadowDBPath(), first);
+}
+
+// The application's shadow database is the one of the command-line tool and
+// the helper.
+TEST(ShadowPathsTest, TheApplicationUsesTheOneDefaultAndTheVariable) {
+    RlmTestFolder folder;
+    EXPECT_EQ(ShadowPaths::shadowDBPath(), core::ShadowDB::defaultShadowDBPath());
+    testing::ScopedEnv variable("SHADOW_DB_PATH", folder.file("elsewhere.db"));
+    EXPECT_EQ(ShadowPaths::shadowDBPath(), folder.file("elsewhere.db"));
 }
 
 TEST(ShadowPathsTest, ExistingFoldersAreLeftAsTheyAre) {

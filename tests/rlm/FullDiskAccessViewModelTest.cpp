@@ -31,8 +31,7 @@ void makeOtherDatabase(const std::string& path) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     core::sqlite::Connection db;
     ASSERT_EQ(db.open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE), SQLITE_OK);
-    std::string error;
-    ASSERT_EQ(core::sqlite::exec(db.get(), "CREATE TABLE notes (body TEXT)", error), SQLITE_OK);
+    ASSERT_NO_THROW(core::sqlite::exec(db.get(), "CREATE TABLE notes (body TEXT)"));
 }
 
 class FullDiskAccessTest : public ::testing::Test {

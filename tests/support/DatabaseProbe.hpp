@@ -5,6 +5,7 @@
 #include "OrluneCore/Environment.hpp"
 #include "OrluneCore/SQLite.hpp"
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -14,7 +15,8 @@ namespace orlune::testing {
 
 // A second connection to a database file (read-write, never creating it).
 // With WAL it sees what other connections have committed at any time.
-// Every failure throws std::runtime_error with SQLite's message.
+// Every failure throws (core::sqlite::Error, or std::runtime_error when the
+// file cannot be opened) with SQLite's message.
 class DatabaseProbe {
 public:
     explicit DatabaseProbe(const std::string& path);
@@ -27,10 +29,18 @@ public:
     // FTS5's consistency check of `messages_fts` against its content table:
     // "ok", or SQLite's error text.
     std::string ftsIntegrity();
+    // The pages of the table or index `btree` that hold its rows (leaf
+    // pages), in file order.
+    std::vector<int64_t> leafPages(const std::string& btree);
 
 private:
     core::sqlite::Connection db_;
 };
+
+// Overwrites page `page` (from 1) of the database file at `path` with bytes
+// no SQLite page can hold, as a damaged disk would. The file must be
+// complete (no connection open, the WAL folded in).
+void damagePage(const std::string& path, int64_t page);
 
 // An environment whose variables, home and data folder the test sets.
 class FakeEnvironment : public core::Environment {

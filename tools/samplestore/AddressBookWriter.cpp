@@ -99,18 +99,23 @@ struct AddressBookWriter::State {
     int64_t records = 0, phones = 0, emails = 0;
     bool inTransaction = false;
 
-    void check(int rc) const {
-        if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) {
-            throw AddressBookWriterError(db.errorMessage());
+    void prepare(Statement& statement, std::string_view sql) const {
+        try {
+            statement.prepare(db.get(), sql);
+        } catch (const core::sqlite::Error& error) {
+            throw AddressBookWriterError(error.what());
         }
     }
     void run(Statement& statement) {
-        const int rc = statement.step();
+        try {
+            statement.run();
+        } catch (const core::sqlite::Error& error) {
+            statement.reset();
+            statement.clearBindings();
+            throw AddressBookWriterError(error.what());
+        }
         statement.reset();
         statement.clearBindings();
-        if (rc != SQLITE_DONE) {
-            throw AddressBookWriterError(db.errorMessage());
-        }
     }
 };
 
@@ -144,7 +149,7 @@ AddressBookWriter::AddressBookWriter(const std::string& path, Options options)
     s.phoneEntity = contact + 4;
     s.emailEntity = contact + 5;
     Statement entity;
-    s.check(entity.prepare(s.db.get(), kInsertEntity));
+    s.prepare(entity, kInsertEntity);
     auto addEntity = [&](int64_t number, const char* name, int64_t super) {
         entity.bindInt64(1, number);
         entity.bindText(2, name);
@@ -162,10 +167,10 @@ AddressBookWriter::AddressBookWriter(const std::string& path, Options options)
     addEntity(contact + 7, "ABCDNote", 0);
     addEntity(contact + 8, "ABCDMessagingAddress", 0);
 
-    s.check(s.record.prepare(s.db.get(), kInsertRecord));
-    s.check(s.phone.prepare(s.db.get(), withOwner(kInsertPhone, contact)));
-    s.check(s.email.prepare(s.db.get(), withOwner(kInsertEmail, contact)));
-    s.check(s.updateMax.prepare(s.db.get(), kUpdateMax));
+    s.prepare(s.record, kInsertRecord);
+    s.prepare(s.phone, withOwner(kInsertPhone, contact));
+    s.prepare(s.email, withOwner(kInsertEmail, contact));
+    s.prepare(s.updateMax, kUpdateMax);
 }
 
 AddressBookWriter::~AddressBookWriter() {
@@ -259,9 +264,10 @@ void AddressBookWriter::commit() {
 }
 
 void AddressBookWriter::execute(const std::string& sql) {
-    std::string error;
-    if (core::sqlite::exec(state_->db.get(), sql.c_str(), error) != SQLITE_OK) {
-        throw AddressBookWriterError(error);
+    try {
+        core::sqlite::exec(state_->db.get(), sql);
+    } catch (const core::sqlite::Error& error) {
+        throw AddressBookWriterError(error.what());
     }
 }
 

@@ -17,6 +17,15 @@ using core::PropertyListValue;
 using core::sqlite::Statement;
 using E = StoreEra;
 
+// Runs `call`, reporting a failed SQLite call as the writer's own error.
+template <typename Call> auto storeCall(Call&& call) -> decltype(call()) {
+    try {
+        return call();
+    } catch (const core::sqlite::Error& error) {
+        throw ChatStoreError(error.what());
+    }
+}
+
 // ---------------------------------------------------------------------------
 // The schema. Each column and table carries the era it first appears in; the
 // SQL of a store is what its era has.
@@ -499,11 +508,9 @@ public:
         std::vector<std::string> present;
         {
             Statement info;
-            if (info.prepare(db, "SELECT name FROM pragma_table_info(?)") != SQLITE_OK) {
-                throw ChatStoreError(core::sqlite::errorMessage(db));
-            }
+            storeCall([&] { info.prepare(db, "SELECT name FROM pragma_table_info(?)"); });
             info.bindText(1, table);
-            while (info.step() == SQLITE_ROW) {
+            while (storeCall([&] { return info.step(); })) {
                 present.push_back(info.columnText(0));
             }
         }
@@ -525,10 +532,7 @@ public:
         }
         const std::string sql =
             "INSERT INTO " + std::string(table) + " (" + names + ") VALUES (" + values + ")";
-        if (statement_.prepare(db, sql) != SQLITE_OK) {
-            throw ChatStoreError(core::sqlite::errorMessage(db));
-        }
-        db_ = db;
+        storeCall([&] { statement_.prepare(db, sql); });
     }
 
     void integer(size_t field, int64_t value) {
@@ -563,18 +567,20 @@ public:
         }
     }
     void run() {
-        const int rc = statement_.step();
+        try {
+            storeCall([&] { statement_.run(); });
+        } catch (const ChatStoreError&) {
+            statement_.reset();
+            statement_.clearBindings();
+            throw;
+        }
         statement_.reset();
         statement_.clearBindings();
-        if (rc != SQLITE_DONE) {
-            throw ChatStoreError(core::sqlite::errorMessage(db_));
-        }
     }
 
 private:
     Statement statement_;
     std::vector<int> parameter_; // per field: its parameter, 0 when the column is missing
-    sqlite3* db_ = nullptr;
 };
 
 enum HandleField { kHRowid, kHId, kHCountry, kHService, kHUncanonicalized, kHPerson, kHCount };
@@ -767,22 +773,18 @@ constexpr const char* kRowidOfGuid = "SELECT ROWID FROM message WHERE guid = ?";
 
 bool hasTable(sqlite3* db, std::string_view table) {
     Statement s;
-    if (s.prepare(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?") !=
-        SQLITE_OK) {
-        throw ChatStoreError(core::sqlite::errorMessage(db));
-    }
+    storeCall(
+        [&] { s.prepare(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?"); });
     s.bindText(1, table);
-    return s.step() == SQLITE_ROW;
+    return storeCall([&] { return s.step(); });
 }
 
 bool hasColumn(sqlite3* db, std::string_view table, std::string_view column) {
     Statement s;
-    if (s.prepare(db, "SELECT 1 FROM pragma_table_info(?) WHERE name = ?") != SQLITE_OK) {
-        throw ChatStoreError(core::sqlite::errorMessage(db));
-    }
+    storeCall([&] { s.prepare(db, "SELECT 1 FROM pragma_table_info(?) WHERE name = ?"); });
     s.bindText(1, table);
     s.bindText(2, column);
-    return s.step() == SQLITE_ROW;
+    return storeCall([&] { return s.step(); });
 }
 
 StoreEra detectEra(sqlite3* db) {
@@ -889,9 +891,10 @@ void ChatStoreWriter::close() {
 }
 
 void ChatStoreWriter::execute(const std::string& sql) {
-    std::string error;
-    if (core::sqlite::exec(db_, sql.c_str(), error) != SQLITE_OK) {
-        throw ChatStoreError(error);
+    try {
+        core::sqlite::exec(db_, sql);
+    } catch (const core::sqlite::Error& error) {
+        throw ChatStoreError(error.what());
     }
 }
 
@@ -1041,19 +1044,12 @@ namespace {
 
 Statement prepared(sqlite3* db, const char* sql) {
     Statement s;
-    if (s.prepare(db, sql) != SQLITE_OK) {
-        throw ChatStoreError(core::sqlite::errorMessage(db));
-    }
+    storeCall([&] { s.prepare(db, sql); });
     return s;
 }
 
-void runToEnd(sqlite3* db, Statement& s) {
-    int rc;
-    while ((rc = s.step()) == SQLITE_ROW) {
-    }
-    if (rc != SQLITE_DONE) {
-        throw ChatStoreError(core::sqlite::errorMessage(db));
-    }
+void runToEnd(Statement& s) {
+    storeCall([&] { s.run(); });
 }
 
 void bindBlob(Statement& s, int index, const std::optional<std::string>& bytes) {
@@ -1068,12 +1064,8 @@ std::vector<int64_t> column(sqlite3* db, const char* sql, int64_t value) {
     Statement s = prepared(db, sql);
     s.bindInt64(1, value);
     std::vector<int64_t> out;
-    int rc;
-    while ((rc = s.step()) == SQLITE_ROW) {
+    while (storeCall([&] { return s.step(); })) {
         out.push_back(s.columnInt64(0));
-    }
-    if (rc != SQLITE_DONE) {
-        throw ChatStoreError(core::sqlite::errorMessage(db));
     }
     return out;
 }
@@ -1099,14 +1091,14 @@ int64_t ChatStoreWriter::changeOne(const std::string& sql, std::initializer_list
     for (int64_t v : values) {
         s.bindInt64(index++, v);
     }
-    runToEnd(db_, s);
+    runToEnd(s);
     return sqlite3_changes(db_);
 }
 
 ChatStoreWriter::Body ChatStoreWriter::readBody(int64_t messageRowid) {
     Statement s = prepared(db_, kMessageBody);
     s.bindInt64(1, messageRowid);
-    if (s.step() != SQLITE_ROW) {
+    if (!storeCall([&] { return s.step(); })) {
         throw ChatStoreError("No message with ROWID " + std::to_string(messageRowid));
     }
     Body body;
@@ -1124,7 +1116,7 @@ ChatStoreWriter::Body ChatStoreWriter::readBody(int64_t messageRowid) {
 std::optional<int64_t> ChatStoreWriter::messageRowid(const std::string& guid) {
     Statement s = prepared(db_, kRowidOfGuid);
     s.bindText(1, guid);
-    if (s.step() != SQLITE_ROW) {
+    if (!storeCall([&] { return s.step(); })) {
         return std::nullopt;
     }
     return s.columnInt64(0);
@@ -1134,7 +1126,7 @@ void ChatStoreWriter::renameChat(int64_t chatRowid, const std::string& title) {
     Statement s = prepared(db_, kRenameChat);
     s.bindText(1, title);
     s.bindInt64(2, chatRowid);
-    runToEnd(db_, s);
+    runToEnd(s);
 }
 
 void ChatStoreWriter::editMessage(int64_t messageRowid, const std::string& text, int64_t date,
@@ -1194,7 +1186,7 @@ void ChatStoreWriter::editMessage(int64_t messageRowid, const std::string& text,
     bindBlob(s, 3, BinaryPropertyListWriter::write(rebuilt));
     s.bindInt64(4, stampDateEdited ? date : 0);
     s.bindInt64(5, messageRowid);
-    runToEnd(db_, s);
+    runToEnd(s);
 }
 
 void ChatStoreWriter::unsendMessage(int64_t messageRowid, int64_t date, bool stampDateRetracted) {
@@ -1214,7 +1206,7 @@ void ChatStoreWriter::unsendMessage(int64_t messageRowid, int64_t date, bool sta
     s.bindInt64(2, date);
     s.bindInt64(3, stampDateRetracted ? date : 0);
     s.bindInt64(4, messageRowid);
-    runToEnd(db_, s);
+    runToEnd(s);
 }
 
 void ChatStoreWriter::moveToRecentlyDeleted(int64_t messageRowid, int64_t deleteDate) {
@@ -1233,7 +1225,7 @@ void ChatStoreWriter::moveToRecentlyDeleted(int64_t messageRowid, int64_t delete
             s.bindInt64(2, messageRowid);
             s.bindInt64(3, deleteDate);
             bindBlob(s, 4, partText);
-            runToEnd(db_, s);
+            runToEnd(s);
         }
     }
     // The recoverable rows exist first, so the join's trigger keeps the row.
@@ -1275,7 +1267,7 @@ void ChatStoreWriter::moveChatToRecentlyDeleted(int64_t chatRowid, int64_t delet
             s.bindInt64(2, message);
             s.bindInt64(3, deleteDate);
             bindBlob(s, 4, partText);
-            runToEnd(db_, s);
+            runToEnd(s);
         }
         changeOne("DELETE FROM chat_message_join WHERE chat_id = ? AND message_id = ?",
                   {chatRowid, message});
@@ -1294,7 +1286,7 @@ void ChatStoreWriter::deleteChat(int64_t chatRowid) {
         Statement s = prepared(db_, kRecordDeletedChat);
         s.bindInt64(1, 0);
         s.bindInt64(2, chatRowid);
-        runToEnd(db_, s);
+        runToEnd(s);
     }
     changeOne(kDeleteMembers, {chatRowid});
     // The chat's trigger removes its joins, and theirs the messages left in

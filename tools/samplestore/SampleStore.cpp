@@ -539,12 +539,16 @@ void apply(ChatStoreWriter& writer, const StoreChange& change) {
 }
 
 int64_t countRows(ChatStoreWriter& writer, const char* sql) {
-    core::sqlite::Statement statement;
-    if (statement.prepare(writer.connection(), sql) != SQLITE_OK ||
-        statement.step() != SQLITE_ROW) {
-        throw ChatStoreError(core::sqlite::errorMessage(writer.connection()));
+    try {
+        core::sqlite::Statement statement;
+        statement.prepare(writer.connection(), sql);
+        if (!statement.step()) {
+            throw ChatStoreError(std::string("no row from ") + sql);
+        }
+        return statement.columnInt64(0);
+    } catch (const core::sqlite::Error& error) {
+        throw ChatStoreError(error.what());
     }
-    return statement.columnInt64(0);
 }
 
 } // namespace

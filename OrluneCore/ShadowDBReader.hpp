@@ -1,0 +1,179 @@
+#pragma once
+// A read-only handle to the shadow database, for everything that only looks:
+// search, the command-line tool's read verbs, the helper's tools, the message
+// count. It has no write operation at all; ShadowDB extends it with the
+// writes of the sync.
+
+#include "OrluneCore/ChatParticipant.hpp"
+#include "OrluneCore/ColumnInfo.hpp"
+#include "OrluneCore/QueryBounds.hpp"
+#include "OrluneCore/ReadOnlyQuery.hpp"
+#include "OrluneCore/SQLite.hpp"
+#include "OrluneCore/SearchResult.hpp"
+#include "OrluneCore/ShadowDBError.hpp"
+#include "OrluneCore/ShadowQueryResult.hpp"
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace orlune::core {
+
+// One connection to a shadow database file, opened for reading only. Owns the
+// connection and closes it on close() or destruction; not copyable or
+// movable. Every operation is synchronous on the calling thread and prepares
+// and finalizes its own statements. Every failure is thrown as
+// ShadowDBReader::Error (ShadowDBError); a step that fails is an error, never
+// a short answer, and a damaged file is named as such.
+//
+// The file is read literally (a path that begins "file:" or holds "?", "#"
+// or "%" names a file, never a URI) and never created or written: no pragma
+// is set and no schema made, so a sync may keep writing to it meanwhile.
+// While a writer holds a lock the handle waits up to kBusyTimeout. Reading a
+// database in WAL mode needs its -wal and -shm files: SQLite creates them
+// beside the database when they are missing, with the database file's own
+// permissions (0600 for a file Orlune made), and leaves them there.
+class ShadowDBReader {
+public:
+    using Error = ShadowDBError;
+
+    struct Watermark {
+        int64_t timestamp = 0;
+        int64_t rowid = 0;
+    };
+
+    // The row of sync_marks (all 0 for a new database, or one synced before
+    // the table existed).
+    struct SyncMarks {
+        int64_t messageRowid = 0;
+        int64_t joinRowid = 0;
+        int64_t joinMessageId = 0;
+        int64_t joinChatId = 0;
+        bool operator==(const SyncMarks&) const = default;
+    };
+
+    // How long a statement waits for a lock another connection holds (a sync
+    // committing a page, a schema upgrade) before it fails as busy.
+    static constexpr std::chrono::milliseconds kBusyTimeout{5000};
+
+    // Opens the existing shadow database at `path` for reading. Throws
+    // failedToOpen when nothing is there, when the path is a folder, a FIFO or
+    // looping links, when SQLite cannot open it, and when the file is not a
+    // shadow database or was written by a newer version (ShadowSchema). A
+    // file with no tables (never synced) opens; its reads then fail with
+    // prepareFailed ("no such table").
+    explicit ShadowDBReader(const std::string& path);
+    virtual ~ShadowDBReader();
+    ShadowDBReader(const ShadowDBReader&) = delete;
+    ShadowDBReader& operator=(const ShadowDBReader&) = delete;
+
+    const std::string& databasePath() const { return path_; }
+
+    // The schema version the file records (ShadowSchema). Throws queryFailed.
+    int storedVersion();
+
+    // Messages whose deleted_at is NULL. Throws prepareFailed (for instance on
+    // a file without the schema) or queryFailed.
+    int64_t messageCount();
+
+    // The sync cursor; (0, 0) for a fresh database. Throws prepareFailed or
+    // queryFailed.
+    Watermark lastSyncWatermark();
+
+    // The catch-up marks. Throws prepareFailed or queryFailed.
+    SyncMarks syncMarks();
+
+    // The members of one chat, in handle_id order. Throws prepareFailed or
+    // queryFailed.
+    std::vector<ChatParticipant> fetchChatParticipants(const std::string& chatId);
+
+    // Closes the connection; later calls do nothing. Operations on a closed
+    // database throw (prepareFailed or queryFailed, "Database is closed").
+    void close();
+
+    // ---- The read-only query surface (ShadowDBQuery.cpp) ----
+
+    // Runs one statement that cannot change the database or this connection
+    // and returns at most `limit` rows (100 when `limit` <= 0). Refusals throw
+    // queryFailed: "SQL query must not be empty", "Only read-only SQL
+    // statements are allowed", "Only a single SQL statement is allowed", or a
+    // reason for ATTACH/DETACH, transaction or savepoint control, REINDEX,
+    // ANALYZE, VACUUM, load_extension and pragmas other than a few that only
+    // read. A statement still running after `timeLimit` is stopped with
+    // queryFailed. A statement that does not prepare throws prepareFailed;
+    // SQLite's step errors throw queryFailed. Holds the connection's mutex
+    // for the whole call.
+    ShadowQueryResult
+    executeReadOnly(const std::string& sql, int limit,
+                    std::chrono::milliseconds timeLimit = ReadOnlyQuery::kDefaultTimeLimit);
+    // As above within `bounds` (ReadOnlyQuery::execute): a value larger than
+    // bounds.maxValueBytes fails with queryFailed, cells and the result are
+    // cut to their sizes and the result says so.
+    ShadowQueryResult executeReadOnly(const std::string& sql, int limit, const QueryBounds& bounds);
+    // Tables and views by name (FTS5's own tables included, SQLite's left
+    // out). Throws prepareFailed or queryFailed.
+    std::vector<std::string> listTables();
+    // The columns of `table`; an empty list for a well-formed name of no
+    // table. Throws queryFailed ("Invalid table name: <as passed>") for a
+    // name that is not one plain identifier, or prepareFailed.
+    std::vector<ColumnInfo> describeTable(const std::string& table);
+    // PRAGMA schema_version (0 when it gives no row). Throws prepareFailed or
+    // queryFailed.
+    int64_t schemaVersion();
+
+    // ---- Full-text search (ShadowDBSearch.cpp) ----
+
+    // At most `limit` messages matching the FTS5 expression `query` (handed
+    // to FTS5 unchanged, up to its first NUL), best bm25 rank first; a
+    // negative limit means no limit. An expression FTS5 rejects as malformed
+    // gives an empty list. Throws prepareFailed when the statement cannot be
+    // prepared (no schema, closed database) and queryFailed for any other
+    // failure while reading (a damaged file, an interrupted statement).
+    // Runs within QueryBounds' defaults (see the overload below) and drops
+    // what it says about cuts.
+    std::vector<SearchResult> search(const std::string& query, int limit);
+
+    // What a bounded search found, and what its size bounds left out.
+    struct SearchOutcome {
+        std::vector<SearchResult> results;
+        // Texts (message texts, senders, chat names) cut to
+        // bounds.maxCellBytes.
+        size_t cutTexts = 0;
+        // True when the results reached bounds.maxResultBytes and no further
+        // row was read.
+        bool stoppedAtSizeLimit = false;
+    };
+    // search() within `bounds`: an expression longer than maxMatchBytes, or
+    // with more terms or prefix terms than allowed, is refused with
+    // queryFailed before anything runs; a search still running after
+    // timeLimit is stopped with queryFailed ("The search took longer than
+    // N s and was stopped"); texts are cut to maxCellBytes, and reading stops
+    // once the results hold maxResultBytes. Holds the connection's mutex for
+    // the whole call.
+    SearchOutcome search(const std::string& query, int limit, const QueryBounds& bounds);
+
+    // The text of the queryFailed thrown when a search runs out of time.
+    static std::string searchTimeLimitMessage(const QueryBounds& bounds);
+
+protected:
+    // For ShadowDB, which opens the connection itself.
+    struct Unopened {};
+    ShadowDBReader(Unopened, std::string path);
+
+    // Runs `operation`, turning a failed SQLite call into this class's error
+    // for the file (ShadowDBError::fromSQLite). Other exceptions pass through.
+    template <typename Operation> auto guarded(Operation&& operation) -> decltype(operation()) {
+        try {
+            return operation();
+        } catch (const sqlite::Error& error) {
+            throw Error::fromSQLite(error, path_);
+        }
+    }
+    sqlite3* handle() const { return db_.get(); }
+
+    sqlite::Connection db_;
+    std::string path_;
+};
+
+} // namespace orlune::core

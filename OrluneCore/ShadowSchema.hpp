@@ -1,0 +1,238 @@
+#pragma once
+// The shadow database's schema and its versions.
+//
+// The schema is an external interface (the helper process reads the file with
+// its own SQL): table, column and index names never change, and a version
+// only adds to the one before it. The database records its version in
+// PRAGMA user_version. A database made before versions existed has version 0
+// (with or without sync_marks); version 1 is the original schema and the
+// catch-up marks.
+//
+// Adding a version (a table, a column, an index):
+//   1. write its statements as named constants below (CREATE ... IF NOT
+//      EXISTS, ALTER TABLE ... ADD COLUMN, a backfill UPDATE);
+//   2. append one step to the list in ShadowSchema.cpp, numbered one above
+//      the last, with those statements (and, if SQL cannot express the
+//      change, a function that makes it on the connection it is given);
+//   3. in the tests, extend the expected schema and upgrade a database of
+//      the version before (tests/core/ShadowSchemaTest.cpp).
+// Each step runs in one transaction together with its version bump, so a
+// process stopped during an upgrade leaves the version before or after the
+// step, never a mix. Steps never read the messaging store: what a new column
+// needs from it is filled by the next sync. A step that needs every stored
+// message read again sets the cursor back in SQL (sync_state's
+// last_timestamp and last_rowid and every sync_marks column to 0); the next
+// sync then copies the whole store, replacing each message by guid.
+
+#include "OrluneCore/SQLite.hpp"
+
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orlune::core {
+
+namespace shadow_schema {
+
+inline constexpr std::string_view kCreateMessages = "CREATE TABLE IF NOT EXISTS messages (\n"
+                                                    "    rowid INTEGER PRIMARY KEY,\n"
+                                                    "    guid TEXT UNIQUE NOT NULL,\n"
+                                                    "    chat_id TEXT NOT NULL,\n"
+                                                    "    chat_name TEXT,\n"
+                                                    "    sender TEXT NOT NULL,\n"
+                                                    "    text TEXT NOT NULL,\n"
+                                                    "    timestamp INTEGER NOT NULL,\n"
+                                                    "    is_from_me INTEGER NOT NULL,\n"
+                                                    "    is_group INTEGER NOT NULL,\n"
+                                                    "    has_attachments INTEGER DEFAULT 0,\n"
+                                                    "    attachment_types TEXT,\n"
+                                                    "    content_hash TEXT,\n"
+                                                    "    edited_at INTEGER,\n"
+                                                    "    deleted_at INTEGER\n"
+                                                    ")";
+
+inline constexpr std::string_view kCreateMessagesFts =
+    "CREATE VIRTUAL TABLE IF NOT EXISTS messages_fts USING fts5(\n"
+    "    text,\n"
+    "    chat_name,\n"
+    "    sender,\n"
+    "    content='messages',\n"
+    "    content_rowid='rowid'\n"
+    ")";
+
+inline constexpr std::string_view kCreateFtsInsertTrigger =
+    "CREATE TRIGGER IF NOT EXISTS messages_fts_insert AFTER INSERT ON messages BEGIN\n"
+    "    INSERT INTO messages_fts(rowid, text, chat_name, sender)\n"
+    "    VALUES (new.rowid, new.text, new.chat_name, new.sender);\n"
+    "END";
+
+inline constexpr std::string_view kCreateFtsDeleteTrigger =
+    "CREATE TRIGGER IF NOT EXISTS messages_fts_delete AFTER DELETE ON messages BEGIN\n"
+    "    INSERT INTO messages_fts(messages_fts, rowid, text, chat_name, sender)\n"
+    "    VALUES ('delete', old.rowid, old.text, old.chat_name, old.sender);\n"
+    "END";
+
+inline constexpr std::string_view kCreateFtsUpdateTrigger =
+    "CREATE TRIGGER IF NOT EXISTS messages_fts_update AFTER UPDATE ON messages BEGIN\n"
+    "    INSERT INTO messages_fts(messages_fts, rowid, text, chat_name, sender)\n"
+    "    VALUES ('delete', old.rowid, old.text, old.chat_name, old.sender);\n"
+    "    INSERT INTO messages_fts(rowid, text, chat_name, sender)\n"
+    "    VALUES (new.rowid, new.text, new.chat_name, new.sender);\n"
+    "END";
+
+inline constexpr std::string_view kCreateIndexChat =
+    "CREATE INDEX IF NOT EXISTS idx_messages_chat ON messages(chat_id)";
+inline constexpr std::string_view kCreateIndexTimestamp =
+    "CREATE INDEX IF NOT EXISTS idx_messages_timestamp ON messages(timestamp DESC)";
+inline constexpr std::string_view kCreateIndexSender =
+    "CREATE INDEX IF NOT EXISTS idx_messages_sender ON messages(sender)";
+inline constexpr std::string_view kCreateIndexChatTime =
+    "CREATE INDEX IF NOT EXISTS idx_messages_chat_time ON messages(chat_id, timestamp DESC)";
+inline constexpr std::string_view kCreateIndexGuid =
+    "CREATE INDEX IF NOT EXISTS idx_messages_guid ON messages(guid)";
+
+inline constexpr std::string_view kCreateChatParticipants =
+    "CREATE TABLE IF NOT EXISTS chat_participants (\n"
+    "    chat_id TEXT NOT NULL,\n"
+    "    handle_id INTEGER NOT NULL,\n"
+    "    handle TEXT NOT NULL,\n"
+    "    service TEXT,\n"
+    "    PRIMARY KEY (chat_id, handle_id)\n"
+    ")";
+inline constexpr std::string_view kCreateIndexParticipantsChat =
+    "CREATE INDEX IF NOT EXISTS idx_chat_participants_chat ON chat_participants(chat_id)";
+inline constexpr std::string_view kCreateIndexParticipantsHandle =
+    "CREATE INDEX IF NOT EXISTS idx_chat_participants_handle ON chat_participants(handle)";
+
+inline constexpr std::string_view kCreateSyncState =
+    "CREATE TABLE IF NOT EXISTS sync_state (\n"
+    "    id INTEGER PRIMARY KEY CHECK (id = 1),\n"
+    "    last_timestamp INTEGER NOT NULL DEFAULT 0,\n"
+    "    last_rowid INTEGER NOT NULL DEFAULT 0,\n"
+    "    message_count INTEGER NOT NULL DEFAULT 0,\n"
+    "    updated_at INTEGER NOT NULL\n"
+    ")";
+inline constexpr std::string_view kSeedSyncState =
+    "INSERT OR IGNORE INTO sync_state (id, last_timestamp, last_rowid, updated_at) "
+    "VALUES (1, 0, 0, 0)";
+
+// The whole schema, in the order it is created.
+inline constexpr std::array<std::string_view, 15> kStatements = {
+    kCreateMessages,
+    kCreateMessagesFts,
+    kCreateFtsInsertTrigger,
+    kCreateFtsDeleteTrigger,
+    kCreateFtsUpdateTrigger,
+    kCreateIndexChat,
+    kCreateIndexTimestamp,
+    kCreateIndexSender,
+    kCreateIndexChatTime,
+    kCreateIndexGuid,
+    kCreateChatParticipants,
+    kCreateIndexParticipantsChat,
+    kCreateIndexParticipantsHandle,
+    kCreateSyncState,
+    kSeedSyncState,
+};
+
+// Added to the schema above, never changing it: where the sync engine's
+// catch-up checks stand in the store (see ShadowSync). One row, id = 1.
+//   message_rowid    every store message row with a ROWID up to this one has
+//                    been read, or still lies ahead of the sync cursor
+//   join_rowid       chat_message_join rows up to this rowid have been seen
+//   join_message_id, join_chat_id
+//                    the join row at join_rowid when it was seen, to notice
+//                    the store reusing that rowid after deleting the row
+inline constexpr std::string_view kCreateSyncMarks =
+    "CREATE TABLE IF NOT EXISTS sync_marks (\n"
+    "    id INTEGER PRIMARY KEY CHECK (id = 1),\n"
+    "    message_rowid INTEGER NOT NULL DEFAULT 0,\n"
+    "    join_rowid INTEGER NOT NULL DEFAULT 0,\n"
+    "    join_message_id INTEGER NOT NULL DEFAULT 0,\n"
+    "    join_chat_id INTEGER NOT NULL DEFAULT 0\n"
+    ")";
+inline constexpr std::string_view kSeedSyncMarks =
+    "INSERT OR IGNORE INTO sync_marks (id) VALUES (1)";
+inline constexpr std::array<std::string_view, 2> kSyncMarksStatements = {kCreateSyncMarks,
+                                                                         kSeedSyncMarks};
+
+// Added in version 2: which messaging store the database copies, so that a
+// sync never mixes another store's messages into it and notices a store that
+// was replaced or made anew. One row, id = 1, written by the first sync that
+// knows about it.
+//   store_path    the store's path as the sync resolved it (symbolic links
+//                 followed)
+//   anchor_rowid  the store's highest message ROWID when the last pass began
+//                 (the store's ROWIDs never decrease: a store holding less
+//                 was made anew)
+//   anchor_guid   the guid of the message at anchor_rowid then
+inline constexpr std::string_view kCreateSyncSource =
+    "CREATE TABLE IF NOT EXISTS sync_source (\n"
+    "    id INTEGER PRIMARY KEY CHECK (id = 1),\n"
+    "    store_path TEXT NOT NULL,\n"
+    "    anchor_rowid INTEGER NOT NULL DEFAULT 0,\n"
+    "    anchor_guid TEXT\n"
+    ")";
+
+// Run on every connection when it is opened, in this order. Recursive
+// triggers are set explicitly, whatever the SQLite build's default: with
+// them on, the row that INSERT OR REPLACE deletes fires messages_fts_delete,
+// so the full-text index keeps exactly one entry per stored message. The last
+// two only tune this connection (nothing is stored in the file): a page cache
+// of at most 64 MB, and statement journals and temporary tables in memory,
+// which makes a batch write about an eighth faster than with a temporary
+// file.
+inline constexpr std::array<std::string_view, 6> kOpenPragmas = {
+    "PRAGMA journal_mode = WAL",      "PRAGMA synchronous = NORMAL", "PRAGMA foreign_keys = ON",
+    "PRAGMA recursive_triggers = ON", "PRAGMA cache_size = -65536",  "PRAGMA temp_store = MEMORY",
+};
+
+} // namespace shadow_schema
+
+// Versions of the shadow database and the steps between them. All functions
+// run on the calling thread on a connection the caller owns.
+class ShadowSchema {
+public:
+    ShadowSchema() = delete;
+
+    struct Migration {
+        // The version the database has after this step: one above the
+        // version before it.
+        int version = 0;
+        // What the step adds, in a few words.
+        std::string_view summary;
+        // Run in order inside the step's transaction.
+        std::vector<std::string_view> statements;
+        // Runs after the statements, in the same transaction, when SQL alone
+        // cannot make the change. Throws sqlite::Error.
+        void (*apply)(sqlite3* db) = nullptr;
+    };
+
+    // Every step, by version, from 1.
+    static const std::vector<Migration>& migrations();
+    // The version of a database made or upgraded by this program.
+    static int latestVersion();
+
+    // The version recorded in the database (PRAGMA user_version). Throws
+    // sqlite::Error.
+    static int storedVersion(sqlite3* db);
+
+    // Checks, by reading only, that the database on `db` (at `path`, for the
+    // messages) can be used by this program: empty (no tables: a new file),
+    // or a shadow database of this program's version or an older one.
+    // Throws ShadowDBError (failedToOpen) for a database written by a newer
+    // version and for a file that is not a shadow database (other tables, or
+    // not an SQLite database at all), before anything is written.
+    static void checkCompatible(sqlite3* db, const std::string& path);
+
+    // Brings the database to the last version of `steps` by running every
+    // step above its stored version, in order, each in one IMMEDIATE
+    // transaction (waiting for other writers as the connection's busy timeout
+    // allows) together with its version bump. A database at that version or
+    // above is left alone without taking a lock. Throws sqlite::Error; the
+    // failing step is rolled back, the steps before it stay.
+    static void migrate(sqlite3* db, const std::vector<Migration>& steps = migrations());
+};
+
+} // namespace orlune::core
