@@ -161,6 +161,13 @@ protected:
     struct Unopened {};
     ShadowDBReader(Unopened, std::string path);
 
+    // Opens path_ with the SQLite open `flags` (SQLITE_OPEN_URI and
+    // SQLITE_OPEN_FULLMUTEX added) and the URI `query` ("mode=ro", or empty),
+    // sets extended result codes and the busy wait, and refuses a file that
+    // is not a shadow database this version can use (ShadowSchema::
+    // checkCompatible) before anything is written. Throws failedToOpen.
+    void openConnection(std::string_view query, int flags);
+
     // Runs `operation`, turning a failed SQLite call into this class's error
     // for the file (ShadowDBError::fromSQLite). Other exceptions pass through.
     template <typename Operation> auto guarded(Operation&& operation) -> decltype(operation()) {
