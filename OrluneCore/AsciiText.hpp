@@ -1,8 +1,8 @@
 #pragma once
-// Case and white space of the ASCII letters only, for the parts of a text
-// that are ASCII by definition (MIME types, vCard property names, region
-// codes, file extensions). Every other byte, UTF-8 included, is kept as it
-// is. For what a person wrote, fold with TextFold instead.
+// Case, white space and hexadecimal digits of ASCII only, for the parts of a
+// text that are ASCII by definition (MIME types, vCard property names, region
+// codes, file extensions, hex dumps). Every other byte, UTF-8 included, is
+// kept as it is. For what a person wrote, fold with TextFold instead.
 
 #include <string>
 #include <string_view>
@@ -41,6 +41,21 @@ inline std::string trimmed(std::string_view text) {
     }
     const auto last = text.find_last_not_of(kSpace);
     return std::string(text.substr(first, last - first + 1));
+}
+
+// The value of the hexadecimal digit `c` (either case), or -1 when `c` is
+// not one.
+inline int hexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
 }
 
 } // namespace orlune::core::ascii

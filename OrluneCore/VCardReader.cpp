@@ -140,25 +140,13 @@ std::optional<Property> parseProperty(std::string_view line) {
     return property;
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
-
 std::string decodeQuotedPrintable(std::string_view value) {
     std::string bytes;
     for (size_t i = 0; i < value.size(); ++i) {
-        if (value[i] == '=' && i + 2 < value.size() && hexDigit(value[i + 1]) >= 0 &&
-            hexDigit(value[i + 2]) >= 0) {
-            bytes += static_cast<char>(hexDigit(value[i + 1]) * 16 + hexDigit(value[i + 2]));
+        if (value[i] == '=' && i + 2 < value.size() && ascii::hexDigit(value[i + 1]) >= 0 &&
+            ascii::hexDigit(value[i + 2]) >= 0) {
+            bytes += static_cast<char>(ascii::hexDigit(value[i + 1]) * 16 +
+                                       ascii::hexDigit(value[i + 2]));
             i += 2;
         } else {
             bytes += value[i];

@@ -1,29 +1,14 @@
 #include "tests/support/HexBytes.hpp"
 
+#include "OrluneCore/AsciiText.hpp"
+
 namespace orlune::testing {
-
-namespace {
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
-} // namespace
 
 std::string bytesFromHex(std::string_view hex) {
     std::string out;
     int high = -1;
     for (char c : hex) {
-        const int digit = hexDigit(c);
+        const int digit = core::ascii::hexDigit(c);
         if (digit < 0) {
             continue;
         }
