@@ -60,7 +60,7 @@ TEST_F(AskBundledHelperTest, AnswersFromTheIndexWhenTheGatewayCannotBeReached) {
     env_.set("VEYRLINK_BASE_URL", "http://127.0.0.1:" + std::to_string(unusedPort()) + "/v1");
     const Outcome outcome = ask("Anything about the dentist?");
     ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
-    EXPECT_NE(outcome.out.find("the model gateway could not be reached"), std::string::npos)
+    EXPECT_NE(outcome.out.find("the model server could not be reached"), std::string::npos)
         << outcome.out;
     EXPECT_NE(outcome.out.find("alice@example.com in chat-alice"), std::string::npos)
         << outcome.out;
