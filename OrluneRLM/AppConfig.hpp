@@ -13,9 +13,9 @@ struct AppConfig {
     std::optional<std::string> veyrlinkApiKey;
     // The chat-completions address of the model server to use instead of the
     // Veyrlink gateway ("http://127.0.0.1:8080/v1"); absent: the gateway.
-    std::optional<std::string> modelServerAddress;
+    std::optional<std::string> modelServerAddress = std::nullopt;
     // The model to ask for; absent: the helper's default model.
-    std::optional<std::string> modelName;
+    std::optional<std::string> modelName = std::nullopt;
 
     // Compact JSON with the keys "veyrlinkApiKey", "modelServerAddress" and
     // "modelName", each left out when absent ({} when all are).
