@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -155,6 +156,32 @@ public:
 
     // The text of the queryFailed thrown when a search runs out of time.
     static std::string searchTimeLimitMessage(const QueryBounds& bounds);
+
+    // ---- The messages around one message (ShadowDBContext.cpp) ----
+
+    // One message and its neighbours in its chat, each a SearchResult with
+    // rank 0.
+    struct MessageContext {
+        // Absent when no message has the guid.
+        std::optional<SearchResult> message;
+        // Up to `before` messages of the same chat just before it and up to
+        // `after` just after it, both oldest first, in the order of time and
+        // then of copying (rowid). Both empty for a message in no chat
+        // (kNoChatId): those are not one conversation.
+        std::vector<SearchResult> before;
+        std::vector<SearchResult> after;
+        // Texts (message texts, senders, chat names) cut to
+        // bounds.maxCellBytes.
+        size_t cutTexts = 0;
+    };
+    // The message with `guid` and its neighbours (negative counts read as
+    // 0), within `bounds`: texts cut to maxCellBytes, reading stops once the
+    // results hold maxResultBytes (the message first, then the neighbours
+    // before it and then those after it, each side nearest first), and a read still running after
+    // timeLimit throws queryFailed. Throws prepareFailed (no schema, closed database) or
+    // queryFailed. Holds the connection's mutex for the whole call.
+    MessageContext messageContext(const std::string& guid, int before, int after,
+                                  const QueryBounds& bounds);
 
 protected:
     // For ShadowDB, which opens the connection itself.

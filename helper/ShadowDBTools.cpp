@@ -22,6 +22,19 @@ nlohmann::json cell(const core::SQLiteValue& value) {
     return nullptr;
 }
 
+MessageHit hitOf(core::SearchResult& result) {
+    MessageHit hit;
+    hit.guid = std::move(result.guid);
+    hit.chatId = std::move(result.chatId);
+    hit.chatName = std::move(result.chatName);
+    hit.sender = std::move(result.sender);
+    hit.text = std::move(result.text);
+    hit.timestamp = result.timestamp;
+    hit.isFromMe = result.isFromMe;
+    hit.rank = result.rank;
+    return hit;
+}
+
 } // namespace
 
 ShadowDBTools::ShadowDBTools(const std::string& path)
@@ -62,16 +75,23 @@ std::vector<MessageHit> ShadowDBTools::search(const std::string& match, int limi
     std::vector<MessageHit> hits;
     const core::QueryBounds limits = bounds();
     for (core::SearchResult& result : db_->search(match, limit, limits).results) {
-        MessageHit hit;
-        hit.guid = std::move(result.guid);
-        hit.chatId = std::move(result.chatId);
-        hit.chatName = std::move(result.chatName);
-        hit.sender = std::move(result.sender);
-        hit.text = std::move(result.text);
-        hit.timestamp = result.timestamp;
-        hit.isFromMe = result.isFromMe;
-        hit.rank = result.rank;
-        hits.push_back(std::move(hit));
+        hits.push_back(hitOf(result));
+    }
+    return hits;
+}
+
+MessageContextHits ShadowDBTools::messageContext(const std::string& guid, int before, int after) {
+    core::ShadowDBReader::MessageContext context =
+        db_->messageContext(guid, before, after, bounds());
+    MessageContextHits hits;
+    if (context.message) {
+        hits.message = hitOf(*context.message);
+    }
+    for (core::SearchResult& result : context.before) {
+        hits.before.push_back(hitOf(result));
+    }
+    for (core::SearchResult& result : context.after) {
+        hits.after.push_back(hitOf(result));
     }
     return hits;
 }

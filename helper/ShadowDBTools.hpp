@@ -36,6 +36,7 @@ public:
 
     QueryTable query(const std::string& sql, int limit) override;
     std::vector<MessageHit> search(const std::string& match, int limit) override;
+    MessageContextHits messageContext(const std::string& guid, int before, int after) override;
     std::vector<std::string> listTables() override;
     std::vector<TableColumn> describeTable(const std::string& table) override;
 
