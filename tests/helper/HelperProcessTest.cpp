@@ -118,7 +118,8 @@ TEST_F(HelperProcessTest, OfflineAnswersFromTheIndex) {
     };
     const Case cases[] = {
         {"When is dinner tomorrow?",
-         {"No language model was used (no API key is configured)", "\"dinner\", \"tomorrow\"",
+         {"Answer from your messages (no model used: no API key is configured)",
+          "\"dinner\", \"tomorrow\"",
           "+15550001 in Family, 2023-03-08 20:26 UTC: \"Dinner tomorrow at 7 at Luigi's?\""},
          {"dentist", "Hiking"}},
         {"Who is going on the hike on Saturday?",
@@ -128,7 +129,8 @@ TEST_F(HelperProcessTest, OfflineAnswersFromTheIndex) {
          {"alice@example.com in chat-alice", "dentist appointment"},
          {"Family"}},
         {"What did they say about penguins?",
-         {"No language model was used", "No messages were found for \"say\", \"penguins\"."},
+         {"Answer from your messages (no model used: ",
+          "No messages were found for \"say\", \"penguins\"."},
          {"1. "}},
         {"What is it?", {"no words to search for"}, {"1. "}},
     };
@@ -149,8 +151,9 @@ TEST_F(HelperProcessTest, OfflineWhenTheGatewayCannotBeReached) {
     std::string base = "http://127.0.0.1:" + std::to_string(unusedPort()) + "/v1";
     json result = response(run(gatewayRequest("dinner tomorrow?"), {}, base));
     std::string answer = answerOf(result);
-    EXPECT_TRUE(
-        contains(answer, "No language model was used (the model gateway could not be reached)"))
+    EXPECT_TRUE(contains(
+        answer,
+        "Answer from your messages (no model used: the model gateway could not be reached)"))
         << answer;
     EXPECT_TRUE(contains(answer, "Dinner tomorrow at 7")) << answer;
 }
