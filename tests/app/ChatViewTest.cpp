@@ -372,6 +372,30 @@ TEST_F(ChatViewTest, ALongMessageIsTrimmedUntilShowMore) {
     EXPECT_EQ(row->shownText().size(), 1024 * 1024);
 }
 
+TEST_F(ChatViewTest, TwoCopiesSavingOneSessionsFileKeepEachOthersConversations) {
+    installAnsweringHelper("ok");
+    auto first = makeView(true);
+    auto second = makeView(true);
+    second->newConversation(); // both opened the same empty one; the second moves on
+    ASSERT_NE(first->model().currentSessionID(), second->model().currentSessionID());
+    for (ChatView* view : {first.get(), second.get(), first.get()}) {
+        type(*view, view == first.get() ? "From the first window" : "From the second window");
+        QTest::keyClick(field(*view), Qt::Key_Return);
+        ASSERT_TRUE(answered(*view, view == first.get() && view->rows().size() >= 2 ? 4 : 2));
+    }
+    const auto stored = rlm::FileSessionStore(rlm::FileSessionStore::defaultSessionsURL()).load();
+    const auto find = [&](const std::string& id) {
+        return std::find_if(stored.begin(), stored.end(),
+                            [&](const rlm::ChatSession& s) { return s.id == id; });
+    };
+    const auto firstStored = find(first->model().currentSessionID());
+    const auto secondStored = find(second->model().currentSessionID());
+    ASSERT_NE(firstStored, stored.end());
+    ASSERT_NE(secondStored, stored.end()) << "the other window's question was not erased";
+    EXPECT_EQ(firstStored->messages.size(), 4u);
+    EXPECT_EQ(secondStored->messages.size(), 2u);
+}
+
 TEST_F(ChatViewTest, EarlierConversationsCanBeOpenedAndDeleted) {
     const rlm::ChatSession older = storeConversation(2, "older ", 3600);
     const rlm::ChatSession newer = storeConversation(2, "newer ");
