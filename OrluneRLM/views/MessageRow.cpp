@@ -84,7 +84,7 @@ MessageRow::MessageRow(const ChatMessage& message, bool hideNoModelNotice, QWidg
     bubbleBox_ = new QWidget(this);
     auto* column = new QVBoxLayout(bubbleBox_);
     column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(4);
+    column->setSpacing(2);
 
     bubble_ = new BubbleLabel(bubbleBox_);
     bubble_->setObjectName(QStringLiteral("messageBubble"));
@@ -106,6 +106,8 @@ MessageRow::MessageRow(const ChatMessage& message, bool hideNoModelNotice, QWidg
         showMoreButton_ = new QPushButton(QStringLiteral("Show more"), bubbleBox_);
         showMoreButton_->setObjectName(QStringLiteral("showMoreButton"));
         showMoreButton_->setFlat(true);
+        showMoreButton_->setFont(ViewStyle::font(ViewStyle::TextStyle::caption));
+        showMoreButton_->setFixedHeight(QFontMetrics(showMoreButton_->font()).height() + 4);
         connect(showMoreButton_, &QPushButton::clicked, this, &MessageRow::showMore);
         actions->addWidget(showMoreButton_);
     }
@@ -114,6 +116,10 @@ MessageRow::MessageRow(const ChatMessage& message, bool hideNoModelNotice, QWidg
         copy->setObjectName(QStringLiteral("copyButton"));
         copy->setFlat(true);
         copy->setToolTip(QStringLiteral("Copy this answer"));
+        // A quiet caption-sized link under the bubble, not a full button row.
+        copy->setFont(ViewStyle::font(ViewStyle::TextStyle::caption));
+        copy->setFixedHeight(QFontMetrics(copy->font()).height() + 4);
+        copy->setCursor(Qt::PointingHandCursor);
         connect(copy, &QPushButton::clicked, this, [this] {
             QApplication::clipboard()->setText(QString::fromStdString(message_.text));
         });
@@ -139,6 +145,7 @@ MessageRow::MessageRow(const ChatMessage& message, bool hideNoModelNotice, QWidg
             ViewStyle::TextStyle::caption, ViewStyle::Tint::secondary,
             QStringLiteral("citedMessage"), bubbleBox_);
         citation->setTextFormat(Qt::PlainText);
+        citation->setWordWrap(true);
         citation->setContentsMargins(kBubbleInset, 0, 0, 0);
         column->addWidget(citation);
     }
