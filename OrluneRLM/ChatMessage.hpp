@@ -3,18 +3,22 @@
 
 #include "OrluneRLM/ChatDate.hpp"
 #include "OrluneRLM/ChatRole.hpp"
+#include "OrluneRLM/CitedMessage.hpp"
 
 #include <QUuid>
 #include <string>
+#include <vector>
 
 namespace orlune::rlm {
 
-// An immutable value identified by `id`; equal when all four fields are.
+// An immutable value identified by `id`; equal when all fields are.
 struct ChatMessage {
     QUuid id;
     ChatRole role = ChatRole::user;
     std::string text; // questions and answers are stored trimmed
     ChatDate timestamp;
+    // An answer's messages from the history it relies on; empty otherwise.
+    std::vector<CitedMessage> citations;
 
     // A new message with a random id, stamped now.
     static ChatMessage make(ChatRole role, std::string text);

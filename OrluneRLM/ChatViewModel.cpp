@@ -17,7 +17,8 @@ namespace orlune::rlm {
 
 struct ChatViewModel::RunOutcome {
     std::optional<HelperResult> result;
-    std::string error; // the failure's description when there is no result
+    std::string error;          // the failure's description when there is no result
+    std::exception_ptr failure; // the failure itself
 };
 
 ChatViewModel::ChatViewModel(const QString& shadowDBPath,
@@ -30,17 +31,82 @@ ChatViewModel::ChatViewModel(const QString& shadowDBPath,
     : QObject(parent), sessionTitle_(QString::fromLatin1(kNewConversationTitle)),
       shadowDBPath_(shadowDBPath), sessionStore_(std::move(sessionStore)),
       logger_(std::move(seams.logger)), currentSessionID_(ChatSession::newID()),
-      currentSessionCreatedAt_(ChatDate::now()) {
-    const AppConfig config =
-        seams.loadConfiguration ? seams.loadConfiguration() : ConfigManager::shared().load();
-    const RLMHelperRunner::EnvironmentMap environment =
-        seams.environment ? seams.environment() : RLMHelperRunner::processEnvironment();
-    try {
-        helperRunner_.emplace(config, environment, std::move(seams.runner));
-    } catch (...) {
-        lastError_ = QString::fromStdString(describeCurrentException());
-    }
+      currentSessionCreatedAt_(ChatDate::now()),
+      loadConfiguration_(std::move(seams.loadConfiguration)),
+      environment_(std::move(seams.environment)), runnerSeams_(std::move(seams.runner)) {
+    buildRunner();
     loadSessions();
+}
+
+void ChatViewModel::buildRunner() {
+    const AppConfig config =
+        loadConfiguration_ ? loadConfiguration_() : ConfigManager::shared().load();
+    const RLMHelperRunner::EnvironmentMap environment =
+        environment_ ? environment_() : RLMHelperRunner::processEnvironment();
+    helperRunner_.reset();
+    try {
+        helperRunner_.emplace(config, environment, runnerSeams_);
+    } catch (...) {
+        logger_.warning("helper_unavailable", {{"error", describeCurrentException()}});
+        lastError_ = personText(std::current_exception());
+    }
+}
+
+void ChatViewModel::reloadConfiguration() {
+    const QString before = lastError_;
+    lastError_.clear();
+    buildRunner();
+    if (lastError_ != before) {
+        emit lastErrorChanged();
+    }
+}
+
+void ChatViewModel::cancel() {
+    if (!isSending_ || isCancelling_ || !stop_) {
+        return;
+    }
+    stop_->request();
+    isCancelling_ = true;
+    logger_.info("chat_send_cancelled", {{"session_id", currentSessionID_}});
+    emit isSendingChanged();
+}
+
+QString ChatViewModel::personText(const std::exception_ptr& failure) {
+    try {
+        if (failure) {
+            std::rethrow_exception(failure);
+        }
+    } catch (const RLMHelperError& error) {
+        switch (error.kind()) {
+        case RLMHelperError::Kind::cancelled:
+            return QStringLiteral("Cancelled.");
+        case RLMHelperError::Kind::timedOut:
+            return QStringLiteral("No answer came in time, so the question was stopped. Try a "
+                                  "narrower question.");
+        case RLMHelperError::Kind::shadowDBMissing:
+            return QStringLiteral("Nothing is indexed yet: wait for the first sync to finish.");
+        case RLMHelperError::Kind::missingHelperCommand:
+        case RLMHelperError::Kind::missingBundledHelper:
+            return QStringLiteral("The answering program is missing from this installation.");
+        case RLMHelperError::Kind::outputTooLarge:
+            return QStringLiteral("The answer was too large and was stopped.");
+        case RLMHelperError::Kind::emptyOutput:
+            return QStringLiteral("No answer came back. Try again.");
+        case RLMHelperError::Kind::decodeFailure:
+            return QStringLiteral("The answer could not be read: ") +
+                   QString::fromStdString(error.detail());
+        case RLMHelperError::Kind::processFailure:
+            if (!error.detail().empty()) {
+                return QStringLiteral("The answer could not be made: ") +
+                       QString::fromStdString(error.detail());
+            }
+            return QStringLiteral("The answer could not be made (exit code %1).").arg(error.code());
+        }
+    } catch (const std::exception& error) {
+        return QString::fromUtf8(error.what());
+    } catch (...) {
+    }
+    return QStringLiteral("The answer could not be made.");
 }
 
 ChatViewModel::~ChatViewModel() = default;
@@ -58,13 +124,14 @@ void ChatViewModel::send() {
         return;
     }
     if (!helperRunner_) {
-        setLastError(QString::fromUtf8(RLMHelperError::missingHelperCommand().what()));
+        setLastError(personText(std::make_exception_ptr(RLMHelperError::missingHelperCommand())));
         return;
     }
     setLastError({});
     setInputText({});
     appendMessage(ChatMessage::make(ChatRole::user, question));
     persistCurrentSession();
+    stop_ = std::make_shared<ProcessStop>();
     setIsSending(true);
     logger_.info("chat_send_started", {{"message_count", std::to_string(messages_.size())},
                                        {"session_id", currentSessionID_}});
@@ -77,27 +144,34 @@ void ChatViewModel::send() {
         watcher->deleteLater();
         handleOutcome(outcome);
     });
-    watcher->setFuture(
-        QtConcurrent::run([runner = *helperRunner_, question, dbPath = shadowDBPath_.toStdString(),
-                           turns = contextMessages(question), summary = sessionSummary_] {
+    watcher->setFuture(QtConcurrent::run(
+        [runner = *helperRunner_, question, dbPath = shadowDBPath_.toStdString(),
+         turns = contextMessages(question), summary = sessionSummary_, stop = stop_] {
             RunOutcome outcome;
             try {
-                outcome.result = runner.run(question, dbPath, turns, summary);
+                outcome.result = runner.run(question, dbPath, turns, summary, stop);
             } catch (...) {
                 outcome.error = describeCurrentException();
+                outcome.failure = std::current_exception();
             }
             return outcome;
         }));
 }
 
 void ChatViewModel::handleOutcome(const RunOutcome& outcome) {
+    stop_.reset();
+    isCancelling_ = false;
     if (!outcome.result) {
         // The question stays in the conversation and in the store.
-        setLastError(QString::fromStdString(outcome.error));
+        logger_.warning("chat_send_failed",
+                        {{"session_id", currentSessionID_}, {"error", outcome.error}});
+        setLastError(personText(outcome.failure));
         setIsSending(false);
         return;
     }
-    appendMessage(ChatMessage::make(ChatRole::assistant, outcome.result->answer));
+    ChatMessage answer = ChatMessage::make(ChatRole::assistant, outcome.result->answer);
+    answer.citations = outcome.result->messages;
+    appendMessage(std::move(answer));
     const std::optional<std::string>& summary = outcome.result->conversationSummary;
     if (summary && !trimmedText(*summary).empty()) {
         if (sessionSummary_ != summary) {
@@ -151,7 +225,32 @@ void ChatViewModel::persistCurrentSession() {
     }
     sessions_.insert(sessions_.begin(), std::move(session));
     setSessionTitle(QString::fromStdString(title));
+    saveSessions();
+}
 
+void ChatViewModel::saveSessions() {
+    // Another copy of the application (or an older run) may have written
+    // the file since it was read: its conversations are kept (after this
+    // one's), and for one held by both the copy with the later message wins,
+    // this one's current conversation always from here.
+    try {
+        const std::vector<ChatSession> stored = sessionStore_->load();
+        for (const ChatSession& other : stored) {
+            if (deletedSessionIDs_.contains(other.id)) {
+                continue;
+            }
+            const auto mine = std::find_if(
+                sessions_.begin(), sessions_.end(),
+                [&other](const ChatSession& session) { return session.id == other.id; });
+            if (mine == sessions_.end()) {
+                sessions_.push_back(other);
+            } else if (other.id != currentSessionID_ && other.lastMessageAt > mine->lastMessageAt) {
+                *mine = other;
+            }
+        }
+    } catch (...) {
+        // Nothing readable to merge with: this copy's sessions are saved.
+    }
     try {
         sessionStore_->save(sessions_);
         logger_.info("session_saved", {{"session_id", currentSessionID_},
@@ -159,6 +258,45 @@ void ChatViewModel::persistCurrentSession() {
     } catch (...) {
         logger_.warning("session_save_failed",
                         {{"session_id", currentSessionID_}, {"error", describeCurrentException()}});
+    }
+    emit sessionsChanged();
+}
+
+void ChatViewModel::openSession(const std::string& id) {
+    if (isSending_ || id == currentSessionID_) {
+        return;
+    }
+    const auto found = std::find_if(sessions_.begin(), sessions_.end(),
+                                    [&id](const ChatSession& session) { return session.id == id; });
+    if (found == sessions_.end()) {
+        return;
+    }
+    const ChatSession chosen = *found;
+    // An empty conversation left behind is not worth keeping in the list.
+    if (!messages_.empty()) {
+        persistCurrentSession();
+    } else {
+        std::erase_if(sessions_, [this](const ChatSession& session) {
+            return session.id == currentSessionID_;
+        });
+    }
+    applySession(chosen);
+    setLastError({});
+    logger_.info("session_opened", {{"session_id", chosen.id}});
+    emit sessionsChanged();
+}
+
+void ChatViewModel::deleteSession(const std::string& id) {
+    if (isSending_ && id == currentSessionID_) {
+        return;
+    }
+    deletedSessionIDs_.insert(id);
+    std::erase_if(sessions_, [&id](const ChatSession& session) { return session.id == id; });
+    logger_.info("session_deleted", {{"session_id", id}});
+    if (id == currentSessionID_) {
+        startNewSession(false);
+    } else {
+        saveSessions();
     }
 }
 

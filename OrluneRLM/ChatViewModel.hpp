@@ -11,9 +11,11 @@
 
 #include <QObject>
 #include <QString>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -49,6 +51,8 @@ class ChatViewModel : public QObject {
     Q_PROPERTY(QString lastError READ lastError NOTIFY lastErrorChanged)
     // Title of the current session ("New conversation" until the first question).
     Q_PROPERTY(QString sessionTitle READ sessionTitle NOTIFY sessionTitleChanged)
+    // A Cancel has been asked for the question in flight and not yet handled.
+    Q_PROPERTY(bool isCancelling READ isCancelling NOTIFY isSendingChanged)
 
 public:
     // Title of a session without a user message.
@@ -90,6 +94,9 @@ public:
     bool isSending() const { return isSending_; }
     const QString& lastError() const { return lastError_; }
     const QString& sessionTitle() const { return sessionTitle_; }
+    bool isCancelling() const { return isCancelling_; }
+    // The stored conversations, the current one included, newest first.
+    const std::vector<ChatSession>& sessions() const { return sessions_; }
 
     // Identifier of the current session (upper-case canonical UUID text).
     const std::string& currentSessionID() const { return currentSessionID_; }
@@ -110,6 +117,29 @@ public:
     // action passes true.
     Q_INVOKABLE void startNewSession(bool persistExisting);
 
+    // Ends the helper of the question in flight at once (with everything it
+    // started). The question stays in the conversation; lastError then says
+    // it was cancelled. Does nothing when no question is in flight.
+    Q_INVOKABLE void cancel();
+
+    // Makes the stored session `id` the current one (the current one is
+    // stored first). Does nothing while a question is in flight or when no
+    // session has that id.
+    void openSession(const std::string& id);
+
+    // Removes the stored session `id` (a save never brings it back). When it
+    // is the current one, an empty session takes its place. Does nothing
+    // while a question is in flight on that session.
+    void deleteSession(const std::string& id);
+
+    // Reads the configuration again (the key may have been saved or removed
+    // since) and rebuilds the helper runner for the next question.
+    void reloadConfiguration();
+
+    // What a person reads for a failed question: the helper's failure in
+    // plain words, without the program's name.
+    static QString personText(const std::exception_ptr& failure);
+
     // `text` cut to its first `length` user-perceived characters (grapheme
     // clusters); otherwise unchanged, no ellipsis.
     static std::string truncatedToGraphemes(const std::string& text, int length);
@@ -122,11 +152,17 @@ signals:
     void isSendingChanged();
     void lastErrorChanged();
     void sessionTitleChanged();
+    // sessions() changed (a save, a delete, a switch).
+    void sessionsChanged();
 
 private:
     struct RunOutcome;
 
     void loadSessions();
+    void buildRunner();
+    // Saves sessions_ merged with what the file holds now: sessions another
+    // copy of the application wrote are kept, deleted ones stay deleted.
+    void saveSessions();
     void applySession(const ChatSession& session);
     void persistCurrentSession();
     std::vector<HostConversationMessage> contextMessages(const std::string& question) const;
@@ -146,6 +182,12 @@ private:
     QString sessionTitle_;
 
     // Private state.
+    bool isCancelling_ = false;
+    std::shared_ptr<ProcessStop> stop_;
+    std::function<AppConfig()> loadConfiguration_;
+    std::function<RLMHelperRunner::EnvironmentMap()> environment_;
+    RLMHelperRunner::Seams runnerSeams_;
+    std::set<std::string> deletedSessionIDs_;
     std::optional<RLMHelperRunner> helperRunner_;
     QString shadowDBPath_;
     std::shared_ptr<SessionStore> sessionStore_;

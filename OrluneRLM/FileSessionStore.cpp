@@ -101,6 +101,10 @@ ChatMessage decodeMessage(const Json& object, const std::string& where) {
     message.role = *parsedRole;
     message.text = requiredString(object, "text", where);
     message.timestamp = requiredDate(object, "timestamp", where);
+    // Optional: files written before answers cited messages have none.
+    if (const auto cited = object.find("messages"); cited != object.end()) {
+        message.citations = CitedMessage::listFromJson(*cited);
+    }
     return message;
 }
 
@@ -152,6 +156,9 @@ std::string FileSessionStore::encode(const std::vector<ChatSession>& sessions) {
             item["role"] = toRawValue(message.role);
             item["text"] = message.text;
             item["timestamp"] = message.timestamp.secondsSinceReferenceDate;
+            if (!message.citations.empty()) {
+                item["messages"] = CitedMessage::listToJson(message.citations);
+            }
             messages.push_back(std::move(item));
         }
         OrderedJson object = OrderedJson::object();

@@ -37,6 +37,7 @@ FullDiskAccessViewModel::UrlOpener FullDiskAccessViewModel::defaultUrlOpener() {
 void FullDiskAccessViewModel::refresh() {
     const FullDiskAccessResult result =
         FullDiskAccessChecker::checkChatDatabaseAccess(logger_, *environment_, storeAccess_);
+    accessDenied_ = result.accessDenied;
     assignIfChanged(hasAccess_, result.hasAccess, [this] { emit hasAccessChanged(); });
     const QString error =
         result.errorMessage ? QString::fromStdString(*result.errorMessage) : QString();

@@ -79,6 +79,10 @@ public:
     static UrlOpener defaultUrlOpener();
 
     bool hasAccess() const { return hasAccess_; }
+    // The last test found the store but the system refused it (as opposed
+    // to a missing or unreadable store); false until the first test. Read
+    // on each hasAccessChanged or lastErrorChanged.
+    bool accessDenied() const { return accessDenied_; }
     const QString& lastError() const { return lastError_; }
     bool canOpenOtherSettingsAddress() const { return nextAddress_ < kSettingsAddresses.size(); }
 
@@ -112,6 +116,7 @@ private:
     FullDiskAccessChecker::StoreAccess storeAccess_;
     StructuredLogger logger_;
     bool hasAccess_ = false;
+    bool accessDenied_ = false;
     QString lastError_;
     // The address the next openOtherSettingsAddress() starts from; the
     // array's size when there is none left (or none has been opened).

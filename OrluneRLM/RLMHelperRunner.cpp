@@ -351,7 +351,11 @@ HelperResult RLMHelperRunner::decodeResponse(const std::string& output) {
     if (trimmedAnswer.empty()) {
         throw RLMHelperError::emptyOutput();
     }
-    return HelperResult{std::move(trimmedAnswer), std::move(summary)};
+    std::vector<CitedMessage> cited;
+    if (const auto found = response.find("messages"); found != response.end()) {
+        cited = CitedMessage::listFromJson(*found);
+    }
+    return HelperResult{std::move(trimmedAnswer), std::move(summary), std::move(cited)};
 }
 
 void RLMHelperRunner::applyBundledPythonEnv(const std::string& resourceRoot,

@@ -3,6 +3,7 @@
 // question, one JSON request in, one JSON response out.
 
 #include "OrluneRLM/AppConfig.hpp"
+#include "OrluneRLM/CitedMessage.hpp"
 #include "OrluneRLM/ProcessLauncher.hpp"
 #include "OrluneRLM/ProcessStop.hpp"
 #include "OrluneRLM/StructuredLogger.hpp"
@@ -29,6 +30,7 @@ struct HostConversationMessage {
 struct HelperResult {
     std::string answer;                             // trimmed; never empty
     std::optional<std::string> conversationSummary; // as received
+    std::vector<CitedMessage> messages;             // the optional "messages", in order
     bool operator==(const HelperResult&) const = default;
 };
 
@@ -134,7 +136,9 @@ public:
 
     // Turns the helper's trimmed standard output into a result. Throws
     // RLMHelperError (decodeFailure, processFailure for an "error" object,
-    // emptyOutput).
+    // emptyOutput). The optional "messages" (the messages the answer relies
+    // on) is read with CitedMessage::listFromJson: absent or malformed
+    // entries are left out, never a failure.
     static HelperResult decodeResponse(const std::string& output);
 
     // Where the response object starts in the helper's trimmed standard

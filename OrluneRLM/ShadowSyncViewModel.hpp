@@ -1,13 +1,19 @@
 #pragma once
 // The state behind the sync status: one background copy of the messaging
-// store into the shadow database at a time, with its count and errors.
+// store into the shadow database at a time, with its count, progress and
+// errors, and the live index that starts a copy whenever the store changes.
 
 #include "OrluneRLM/StructuredLogger.hpp"
 
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QTimer>
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace orlune::rlm {
@@ -38,6 +44,15 @@ class ShadowSyncViewModel : public QObject {
     Q_PROPERTY(bool hasSynced READ hasSynced NOTIFY hasSyncedChanged)
     // The shadow database's path, or empty when it could not be resolved.
     Q_PROPERTY(QString shadowDBPath READ shadowDBPath CONSTANT)
+    // The last sync failed because nothing is at the store's path.
+    Q_PROPERTY(bool storeMissing READ storeMissing NOTIFY lastErrorChanged)
+    // While a sync runs: messages of the store done so far and the store's
+    // total (0 when not known yet), and the seconds left (-1 when not known).
+    Q_PROPERTY(qint64 progressDone READ progressDone NOTIFY progressChanged)
+    Q_PROPERTY(qint64 progressTotal READ progressTotal NOTIFY progressChanged)
+    Q_PROPERTY(int secondsLeft READ secondsLeft NOTIFY progressChanged)
+    // Local time of the last successful sync; invalid before one.
+    Q_PROPERTY(QDateTime lastSyncedAt READ lastSyncedAt NOTIFY lastSyncedAtChanged)
 
 public:
     // What tests replace. Every member has a default.
@@ -47,6 +62,12 @@ public:
         std::function<std::string()> resolveShadowDBPath;
         StructuredLogger logger{StructuredLogger::kBundleIdentifier,
                                 StructuredLogger::kShadowSyncCategory};
+        // The store's path; ChatDBReader::defaultChatDBPath() (CHAT_DB_PATH
+        // when set) when empty.
+        std::function<std::string()> resolveChatDBPath;
+        // The live index's quiet time after a change and its polling period.
+        std::chrono::milliseconds debounce{0};
+        std::chrono::milliseconds pollInterval{0};
     };
 
     // Resolves the shadow database's path. On failure the path is empty,
@@ -62,6 +83,26 @@ public:
     qint64 messageCount() const { return messageCount_; }
     bool hasSynced() const { return hasSynced_; }
     const QString& shadowDBPath() const { return shadowDBPath_; }
+    const QString& chatDBPath() const { return chatDBPath_; }
+    bool storeMissing() const { return storeMissing_; }
+    qint64 progressDone() const { return progressDone_; }
+    qint64 progressTotal() const { return progressTotal_; }
+    int secondsLeft() const { return secondsLeft_; }
+    const QDateTime& lastSyncedAt() const { return lastSyncedAt_; }
+    // The index holds messages: questions can be answered from it, also
+    // while a sync runs.
+    bool hasIndex() const { return messageCount_ > 0; }
+
+    // Starts the live index once (later calls do nothing): a sync now, and
+    // another whenever the store or its log changes (StoreWatcher), after a
+    // short quiet time and at the latest at the next slow poll. A change
+    // noticed while a sync runs starts one more sync when it ends.
+    void startLiveIndex();
+    bool isLive() const { return watcher_ != nullptr; }
+
+    // The text a person reads when nothing is at `chatDBPath`: what is
+    // missing and, off the Mac, how to point Orlune at a store.
+    static QString missingStoreText(const QString& chatDBPath);
 
     // Starts one sync on a background task and returns at once: sets
     // isSyncing, clears lastError, logs "shadow_sync_start"
@@ -69,7 +110,10 @@ public:
     // default path (CHAT_DB_PATH when set). On success logs
     // "shadow_sync_complete" {"inserted", "message_count"}, on failure
     // "shadow_sync_failed" {"error"} (warning). Does nothing, silently, while
-    // a sync runs or when the path is empty.
+    // a sync runs (one more then follows it) or when the path is empty.
+    // The first sync of the model also counts the store (for the progress)
+    // and publishes the count the shadow database already holds as soon as
+    // it is read, so that an existing index can be asked at once.
     Q_INVOKABLE void syncIfPossible();
 
 signals:
@@ -77,11 +121,15 @@ signals:
     void lastErrorChanged();
     void messageCountChanged();
     void hasSyncedChanged();
+    void progressChanged();
+    void lastSyncedAtChanged();
 
 private:
     struct SyncOutcome;
+    struct Progress;
 
     void handleOutcome(const SyncOutcome& outcome);
+    void publishProgress();
     void setIsSyncing(bool value);
     void setLastError(const QString& value);
 
@@ -91,6 +139,19 @@ private:
     QString lastError_;
     qint64 messageCount_ = 0;
     bool hasSynced_ = false;
+    QString chatDBPath_;
+    bool storeMissing_ = false;
+    qint64 progressDone_ = 0;
+    qint64 progressTotal_ = 0;
+    int secondsLeft_ = -1;
+    QDateTime lastSyncedAt_;
+    bool syncAgain_ = false;
+    std::chrono::milliseconds debounce_;
+    std::chrono::milliseconds pollInterval_;
+    class StoreWatcher* watcher_ = nullptr;
+    std::shared_ptr<Progress> progress_;
+    QTimer progressTimer_;
+    QElapsedTimer syncClock_;
 };
 
 } // namespace orlune::rlm

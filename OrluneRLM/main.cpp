@@ -4,6 +4,7 @@
 #include "OrluneCore/Environment.hpp"
 #include "OrluneRLM/FullDiskAccessViewModel.hpp"
 #include "OrluneRLM/LogFile.hpp"
+#include "OrluneRLM/SingleInstance.hpp"
 #include "OrluneRLM/views/OrluneRLMApp.hpp"
 
 #include <QApplication>
@@ -28,11 +29,21 @@ int main(int argc, char* argv[]) {
             orlune::core::joinPath(*folder, orlune::rlm::LogFile::kFileName)));
     }
 
+    // One copy per data folder: a second start brings the running one
+    // forward and ends, so two copies never overwrite each other's sessions.
+    orlune::rlm::SingleInstance instance(orlune::rlm::SingleInstance::defaultLockPath());
+    if (!instance.isPrimary() && !orlune::rlm::SingleInstance::defaultLockPath().isEmpty()) {
+        instance.bringPrimaryForward();
+        return 0;
+    }
+
     orlune::rlm::FullDiskAccessViewModel::setDefaultUrlOpener(
         [](const QUrl& address) { return QDesktopServices::openUrl(address); });
 
     orlune::rlm::OrluneRLMApp app(
         orlune::rlm::OrluneRLMApp::optionsFromCommandLine(QApplication::arguments()));
+    QObject::connect(&instance, &orlune::rlm::SingleInstance::activationRequested, &app,
+                     &orlune::rlm::OrluneRLMApp::showMenuWindow);
     app.start();
     return QApplication::exec();
 }

@@ -4,10 +4,14 @@
 #include "Command.hpp"
 #include "OrluneCore/ShadowSync.hpp"
 
+#include <chrono>
+#include <csignal>
 #include <exception>
 #include <iostream>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace orlune::cli {
@@ -15,7 +19,7 @@ namespace orlune::cli {
 namespace {
 
 constexpr const char* kHelp =
-    "Usage: orlune sync [--chat-db PATH] [--shadow-db PATH]\n"
+    "Usage: orlune sync [--chat-db PATH] [--shadow-db PATH] [--watch]\n"
     "\n"
     "Copies the messages that are new since the last sync from the messaging\n"
     "store into the shadow database (Orlune's private, searchable copy), in one\n"
@@ -30,6 +34,10 @@ constexpr const char* kHelp =
     "                    the one `orlune ask`, the read verbs and the app use;\n"
     "                    a database left at the old default Orlune/shadow.db\n"
     "                    is moved there)\n"
+    "  --watch           keep running: sync again whenever the store or its\n"
+    "                    write-ahead log changes, until Ctrl-C or SIGTERM,\n"
+    "                    which end it after the pass in progress with status 0\n"
+    "                    (a failed pass is reported and watching goes on)\n"
     "  -h, --help        show this help\n"
     "\n"
     "Prints how many messages were written and how many the shadow database\n"
@@ -48,7 +56,64 @@ constexpr const char* kHelp =
 struct Options {
     std::optional<std::string> chatDB;
     std::optional<std::string> shadowDB;
+    bool watch = false;
 };
+
+// How often --watch looks at the store, and how long a change must be quiet
+// before a pass starts (a burst of writes makes one pass).
+constexpr std::chrono::milliseconds kWatchPeriod{250};
+constexpr std::chrono::milliseconds kWatchQuiet{500};
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+extern "C" void requestStop(int) {
+    stopRequested = 1;
+}
+
+// Sizes and modification times of the store and its log; a pass starts when
+// they move. Reading them costs two stat calls.
+struct StoreSignature {
+    long long storeSize = -1;
+    long long storeModified = 0;
+    long long logSize = -1;
+    long long logModified = 0;
+    bool operator==(const StoreSignature&) const = default;
+};
+
+StoreSignature signatureOf(const std::string& store) {
+    StoreSignature signature;
+    struct stat info {};
+    if (::stat(store.c_str(), &info) == 0) {
+        signature.storeSize = info.st_size;
+        signature.storeModified =
+            static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
+    }
+    if (::stat((store + "-wal").c_str(), &info) == 0) {
+        signature.logSize = info.st_size;
+        signature.logModified =
+            static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
+    }
+    return signature;
+}
+
+// Waits until the store's signature differs from `seen` and has then been
+// quiet for kWatchQuiet, or a stop is requested. Returns false on a stop.
+bool waitForChange(const std::string& store, StoreSignature& seen) {
+    auto quietSince = std::chrono::steady_clock::now();
+    bool changed = false;
+    while (stopRequested == 0) {
+        std::this_thread::sleep_for(kWatchPeriod);
+        const StoreSignature now = signatureOf(store);
+        if (!(now == seen)) {
+            seen = now;
+            changed = true;
+            quietSince = std::chrono::steady_clock::now();
+        } else if (changed && std::chrono::steady_clock::now() - quietSince >= kWatchQuiet) {
+            return true;
+        }
+    }
+    return false;
+}
 
 // Accepts "--name VALUE" and "--name=VALUE". Returns false (after printing
 // why) on anything else.
@@ -57,6 +122,10 @@ bool parse(const std::vector<std::string>& args, Options& options) {
         const std::string& arg = args[i];
         std::optional<std::string>* target = nullptr;
         std::string name = arg.substr(0, arg.find('='));
+        if (arg == "--watch") {
+            options.watch = true;
+            continue;
+        }
         if (name == "--chat-db") {
             target = &options.chatDB;
         } else if (name == "--shadow-db") {
@@ -102,22 +171,58 @@ int runSync(const std::vector<std::string>& args) {
         }
     };
 
+    if (!options.watch) {
+        try {
+            core::ShadowSync sync(options.chatDB, options.shadowDB);
+            std::cout << "Syncing " << sync.sourceDatabasePath() << " into " << sync.databasePath()
+                      << "\n"
+                      << std::flush;
+            int64_t written = sync.performSync(progress);
+            endProgressLine();
+            int64_t count = sync.messageCount();
+            std::cout << "Messages written: " << written << "\n"
+                      << "Messages in the shadow database: " << count << "\n";
+            return 0;
+        } catch (const std::exception& error) {
+            endProgressLine();
+            std::cerr << error.what() << "\n";
+            return 1;
+        }
+    }
+
+    // Each page of a pass is its own transaction, so a signal only has to
+    // let the pass in progress end: nothing is left half written.
+    struct sigaction action {};
+    action.sa_handler = requestStop;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+
+    std::optional<core::ShadowSync> sync;
     try {
-        core::ShadowSync sync(options.chatDB, options.shadowDB);
-        std::cout << "Syncing " << sync.sourceDatabasePath() << " into " << sync.databasePath()
-                  << "\n"
-                  << std::flush;
-        int64_t written = sync.performSync(progress);
-        endProgressLine();
-        int64_t count = sync.messageCount();
-        std::cout << "Messages written: " << written << "\n"
-                  << "Messages in the shadow database: " << count << "\n";
-        return 0;
+        sync.emplace(options.chatDB, options.shadowDB);
     } catch (const std::exception& error) {
-        endProgressLine();
         std::cerr << error.what() << "\n";
         return 1;
     }
+    std::cout << "Watching " << sync->sourceDatabasePath() << " for " << sync->databasePath()
+              << " (Ctrl-C ends)\n"
+              << std::flush;
+    StoreSignature seen = signatureOf(sync->sourceDatabasePath());
+    do {
+        try {
+            int64_t written = sync->performSync(progress);
+            endProgressLine();
+            std::cout << "Messages written: " << written
+                      << "; in the shadow database: " << sync->messageCount() << "\n"
+                      << std::flush;
+        } catch (const std::exception& error) {
+            endProgressLine();
+            std::cerr << error.what() << "\n" << std::flush;
+        }
+    } while (stopRequested == 0 && waitForChange(sync->sourceDatabasePath(), seen));
+    std::cout << "Stopped.\n" << std::flush;
+    return 0;
 }
 
 const CommandRegistration registration(Command{

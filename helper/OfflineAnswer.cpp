@@ -118,8 +118,8 @@ std::string matchExpression(const std::vector<std::string>& words) {
 
 std::string answerFromIndex(ShadowTools& tools, std::string_view question,
                             const std::string& reason, int limit) {
-    std::string answer = "No language model was used (" + reason +
-                         "), so this answer comes from the message index alone.\n\n";
+    // One short first line: the application shows it once per conversation.
+    std::string answer = "Answer from your messages (no model used: " + reason + ")\n\n";
     std::vector<std::string> words = questionWords(question);
     if (words.empty()) {
         return answer + "Your question has no words to search for. Try naming a person, a "

@@ -25,8 +25,10 @@ APIKeySetupView::APIKeySetupView(ConfigManager& config, UrlOpener openUrl, QWidg
                                        ViewStyle::TextStyle::headline, ViewStyle::Tint::primary,
                                        QStringLiteral("setupTitle"), this));
     layout->addWidget(ViewStyle::label(
-        QStringLiteral("Enter your Veyrlink API key to get started."), ViewStyle::TextStyle::body,
-        ViewStyle::Tint::secondary, QStringLiteral("setupPrompt"), this));
+        QStringLiteral("Enter your Veyrlink API key for written answers from a language model. "
+                       "Without one, Orlune answers from your indexed messages alone."),
+        ViewStyle::TextStyle::body, ViewStyle::Tint::secondary, QStringLiteral("setupPrompt"),
+        this));
     layout->addWidget(ViewStyle::gatewayLinkRow(openUrl, this));
 
     keyField_ = new QLineEdit(this);
@@ -41,6 +43,9 @@ APIKeySetupView::APIKeySetupView(ConfigManager& config, UrlOpener openUrl, QWidg
     layout->addWidget(errorLabel_);
 
     auto* buttonRow = new QHBoxLayout;
+    auto* withoutKey = new QPushButton(QStringLiteral("Continue without a key"), this);
+    withoutKey->setObjectName(QStringLiteral("continueWithoutKeyButton"));
+    buttonRow->addWidget(withoutKey);
     buttonRow->addStretch(1);
     saveButton_ = new QPushButton(QStringLiteral("Save"), this);
     saveButton_->setObjectName(QStringLiteral("setupSaveButton"));
@@ -53,6 +58,12 @@ APIKeySetupView::APIKeySetupView(ConfigManager& config, UrlOpener openUrl, QWidg
         updateWidgets();
     });
     connect(saveButton_, &QPushButton::clicked, this, &APIKeySetupView::saveApiKey);
+    connect(keyField_, &QLineEdit::returnPressed, this, [this] {
+        if (saveButton_->isEnabled()) {
+            saveApiKey();
+        }
+    });
+    connect(withoutKey, &QPushButton::clicked, this, &APIKeySetupView::continueWithoutKeyRequested);
     updateWidgets();
 }
 

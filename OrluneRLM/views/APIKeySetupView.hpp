@@ -16,8 +16,8 @@ namespace orlune::rlm {
 
 // GUI thread only. Saves through `config`, which must outlive the view.
 // Its state starts afresh with each instance: empty field, no message, not
-// saving. Once a key has been saved, isComplete() is true, completed() has
-// been emitted once, and "Save" stays disabled for the rest of its life.
+// saving. Return in the key field saves, as "Save" does. Once a key has been saved, isComplete() is
+// true, completed() has been emitted once, and "Save" stays disabled for the rest of its life.
 class APIKeySetupView : public QWidget {
     Q_OBJECT
 
@@ -33,6 +33,8 @@ public:
 signals:
     // A key has been saved; the menu moves on.
     void completed();
+    // "Continue without a key" was pressed.
+    void continueWithoutKeyRequested();
 
 private:
     void saveApiKey();

@@ -6,19 +6,26 @@
 #include "OrluneRLM/views/MessageRow.hpp"
 #include "OrluneRLM/views/ViewStyle.hpp"
 
+#include <QDateTime>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 
 namespace orlune::rlm {
 
 namespace {
+
+// Lines of the question box.
+constexpr int kQuestionLines = 3;
 
 // Stands in for the sessions file when the platform reports no data folder:
 // every load and save fails with that reason, which the chat model logs
@@ -34,10 +41,14 @@ private:
 };
 
 // A scroll area that reports its width changes, so that the owner can fit
-// its height to the wrapped content.
+// its height to the wrapped content, and asks for the content's height up
+// to a preferred maximum (a window may give it more).
 class ConversationArea : public QScrollArea {
 public:
     std::function<void()> onResize;
+    int preferredHeight = 0;
+
+    QSize sizeHint() const override { return {QScrollArea::sizeHint().width(), preferredHeight}; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override {
@@ -47,6 +58,16 @@ protected:
         }
     }
 };
+
+// How a stored conversation is listed: its title and local date.
+QString sessionLabel(const ChatSession& session) {
+    const auto unixMs = static_cast<qint64>(
+        (session.lastMessageAt.secondsSinceReferenceDate + ChatDate::kReferenceUnixSeconds) *
+        1000.0);
+    const QDateTime when = QDateTime::fromMSecsSinceEpoch(unixMs).toLocalTime();
+    return QString::fromStdString(session.title) + QStringLiteral("  ·  ") +
+           when.toString(QStringLiteral("ddd d MMM, HH:mm"));
+}
 
 } // namespace
 
@@ -61,7 +82,7 @@ ChatView::ChatView(const QString& shadowDBPath, bool isReady, const ModelFactory
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(10);
+    layout->setSpacing(8);
 
     auto* header = new QHBoxLayout;
     auto* titles = new QVBoxLayout;
@@ -74,10 +95,33 @@ ChatView::ChatView(const QString& shadowDBPath, bool isReady, const ModelFactory
                          QStringLiteral("sessionTitleLabel"), this);
     titles->addWidget(sessionTitleLabel_);
     header->addLayout(titles, 1);
-    newSessionButton_ = new QPushButton(QStringLiteral("New Session"), this);
+    sessionsButton_ = new QPushButton(QStringLiteral("Conversations"), this);
+    sessionsButton_->setObjectName(QStringLiteral("sessionsButton"));
+    sessionsButton_->setCheckable(true);
+    header->addWidget(sessionsButton_, 0, Qt::AlignVCenter);
+    newSessionButton_ = new QPushButton(QStringLiteral("New"), this);
     newSessionButton_->setObjectName(QStringLiteral("newSessionButton"));
+    newSessionButton_->setToolTip(QStringLiteral("New conversation (Ctrl+N)"));
     header->addWidget(newSessionButton_, 0, Qt::AlignVCenter);
     layout->addLayout(header);
+
+    sessionsPanel_ = new QWidget(this);
+    sessionsPanel_->setObjectName(QStringLiteral("sessionsPanel"));
+    auto* panelLayout = new QVBoxLayout(sessionsPanel_);
+    panelLayout->setContentsMargins(0, 0, 0, 0);
+    panelLayout->setSpacing(4);
+    sessionList_ = new QListWidget(sessionsPanel_);
+    sessionList_->setObjectName(QStringLiteral("sessionList"));
+    sessionList_->setMaximumHeight(160);
+    panelLayout->addWidget(sessionList_);
+    auto* panelButtons = new QHBoxLayout;
+    deleteSessionButton_ = new QPushButton(QStringLiteral("Delete"), sessionsPanel_);
+    deleteSessionButton_->setObjectName(QStringLiteral("deleteSessionButton"));
+    panelButtons->addStretch(1);
+    panelButtons->addWidget(deleteSessionButton_);
+    panelLayout->addLayout(panelButtons);
+    sessionsPanel_->hide();
+    layout->addWidget(sessionsPanel_);
 
     auto* area = new ConversationArea;
     area->setParent(this);
@@ -87,7 +131,7 @@ ChatView::ChatView(const QString& shadowDBPath, bool isReady, const ModelFactory
     conversation_->setWidgetResizable(true);
     conversation_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     conversation_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    conversation_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    conversation_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     conversationContent_ = new QWidget;
     conversationContent_->setObjectName(QStringLiteral("conversationContent"));
     conversationContent_->setAutoFillBackground(false);
@@ -98,7 +142,26 @@ ChatView::ChatView(const QString& shadowDBPath, bool isReady, const ModelFactory
     conversation_->setWidget(conversationContent_);
     conversation_->viewport()->setAutoFillBackground(false);
     area->onResize = [this] { updateConversationHeight(); };
-    layout->addWidget(conversation_);
+    // New content makes the range grow after the layout has run: follow it.
+    connect(conversation_->verticalScrollBar(), &QScrollBar::rangeChanged, this,
+            [this](int, int maximum) { conversation_->verticalScrollBar()->setValue(maximum); });
+    layout->addWidget(conversation_, 1);
+
+    workingRow_ = new QWidget(this);
+    workingRow_->setObjectName(QStringLiteral("workingRow"));
+    auto* workingLayout = new QHBoxLayout(workingRow_);
+    workingLayout->setContentsMargins(0, 0, 0, 0);
+    workingLabel_ =
+        ViewStyle::label(QString(), ViewStyle::TextStyle::body, ViewStyle::Tint::secondary,
+                         QStringLiteral("workingLabel"), workingRow_);
+    cancelButton_ = new QPushButton(QStringLiteral("Cancel"), workingRow_);
+    cancelButton_->setObjectName(QStringLiteral("cancelButton"));
+    workingLayout->addWidget(workingLabel_, 1);
+    workingLayout->addWidget(cancelButton_);
+    workingRow_->hide();
+    layout->addWidget(workingRow_);
+    workingTimer_.setInterval(1000);
+    connect(&workingTimer_, &QTimer::timeout, this, &ChatView::updateWidgets);
 
     errorLabel_ = ViewStyle::label(QString(), ViewStyle::TextStyle::caption, ViewStyle::Tint::red,
                                    QStringLiteral("chatErrorLabel"), this);
@@ -107,30 +170,55 @@ ChatView::ChatView(const QString& shadowDBPath, bool isReady, const ModelFactory
 
     auto* inputRow = new QHBoxLayout;
     inputRow->setSpacing(8);
-    questionField_ = new QLineEdit(this);
+    questionField_ = new QPlainTextEdit(this);
     questionField_->setObjectName(QStringLiteral("questionField"));
-    questionField_->setPlaceholderText(QStringLiteral("Ask anything..."));
+    questionField_->setPlaceholderText(
+        QStringLiteral("Ask about your messages (Shift+Return for a new line)"));
+    questionField_->setTabChangesFocus(true);
+    {
+        const QFontMetrics metrics(questionField_->font());
+        const QMargins margins = questionField_->contentsMargins();
+        questionField_->setFixedHeight(
+            metrics.lineSpacing() * kQuestionLines +
+            static_cast<int>(questionField_->document()->documentMargin()) * 2 + margins.top() +
+            margins.bottom() + 4);
+    }
+    questionField_->installEventFilter(this);
     sendButton_ = new QPushButton(QStringLiteral("Send"), this);
     sendButton_->setObjectName(QStringLiteral("sendButton"));
     inputRow->addWidget(questionField_, 1);
-    inputRow->addWidget(sendButton_);
+    inputRow->addWidget(sendButton_, 0, Qt::AlignBottom);
     layout->addLayout(inputRow);
 
     ChatViewModel* model = model_.get();
-    connect(questionField_, &QLineEdit::textChanged, model, &ChatViewModel::setInputText);
-    connect(questionField_, &QLineEdit::returnPressed, model, &ChatViewModel::send);
-    connect(sendButton_, &QPushButton::clicked, model, &ChatViewModel::send);
-    connect(newSessionButton_, &QPushButton::clicked, model,
-            [model] { model->startNewSession(true); });
+    connect(questionField_, &QPlainTextEdit::textChanged, this,
+            [this] { model_->setInputText(questionField_->toPlainText()); });
+    connect(sendButton_, &QPushButton::clicked, this, &ChatView::trySend);
+    connect(cancelButton_, &QPushButton::clicked, model, &ChatViewModel::cancel);
+    connect(newSessionButton_, &QPushButton::clicked, this, &ChatView::newConversation);
+    connect(sessionsButton_, &QPushButton::toggled, sessionsPanel_, &QWidget::setVisible);
+    connect(sessionList_, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
+        model_->openSession(item->data(Qt::UserRole).toString().toStdString());
+    });
+    connect(sessionList_, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
+        model_->openSession(item->data(Qt::UserRole).toString().toStdString());
+    });
+    connect(deleteSessionButton_, &QPushButton::clicked, this, [this] {
+        if (QListWidgetItem* item = sessionList_->currentItem()) {
+            model_->deleteSession(item->data(Qt::UserRole).toString().toStdString());
+        }
+    });
 
     connect(model, &ChatViewModel::messagesChanged, this, &ChatView::syncMessages);
     connect(model, &ChatViewModel::inputTextChanged, this, &ChatView::syncInput);
     connect(model, &ChatViewModel::isSendingChanged, this, &ChatView::updateWidgets);
     connect(model, &ChatViewModel::lastErrorChanged, this, &ChatView::updateWidgets);
     connect(model, &ChatViewModel::sessionTitleChanged, this, &ChatView::updateWidgets);
+    connect(model, &ChatViewModel::sessionsChanged, this, &ChatView::syncSessions);
 
     syncMessages();
     syncInput();
+    syncSessions();
 }
 
 ChatView::~ChatView() {
@@ -157,24 +245,61 @@ void ChatView::setReady(bool ready) {
     }
 }
 
+bool ChatView::canSend() const {
+    const bool hasQuestion = !trimmedText(model_->inputText().toStdString()).empty();
+    return isReady_ && hasQuestion && !model_->isSending();
+}
+
+void ChatView::trySend() {
+    if (canSend()) {
+        model_->send();
+    }
+}
+
+void ChatView::newConversation() {
+    if (!model_->isSending()) {
+        model_->startNewSession(true);
+    }
+}
+
+bool ChatView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == questionField_ && event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            !(key->modifiers() & Qt::ShiftModifier)) {
+            trySend();
+            return true; // Return never adds a line; Shift+Return does
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
 void ChatView::syncMessages() {
     const std::vector<ChatMessage>& messages = model_->messages();
     // Rows already shown for the leading messages are kept (the usual case:
-    // one message appended); otherwise the list is rebuilt. The scroll
-    // position is kept either way.
+    // one message appended); otherwise the list is rebuilt.
     size_t kept = 0;
     while (kept < rows_.size() && kept < messages.size() &&
            rows_[kept]->message() == messages[kept]) {
         ++kept;
     }
-    const int scrollValue = conversation_->verticalScrollBar()->value();
     for (size_t index = kept; index < rows_.size(); ++index) {
         rows_[index]->deleteLater();
         rowsLayout_->removeWidget(rows_[index]);
     }
     rows_.resize(kept);
+    // The notice of an answer made without a model is shown once per
+    // conversation: on the first such answer only.
+    bool noticeShown = false;
+    for (size_t index = 0; index < kept; ++index) {
+        noticeShown = noticeShown || (messages[index].role == ChatRole::assistant &&
+                                      messages[index].text.starts_with(MessageRow::kNoModelPrefix));
+    }
     for (size_t index = kept; index < messages.size(); ++index) {
-        auto* row = new MessageRow(messages[index], conversationContent_);
+        const bool hasNotice = messages[index].role == ChatRole::assistant &&
+                               messages[index].text.starts_with(MessageRow::kNoModelPrefix);
+        auto* row = new MessageRow(messages[index], hasNotice && noticeShown, conversationContent_);
+        noticeShown = noticeShown || hasNotice;
         rowsLayout_->insertWidget(rowsLayout_->count() - 1, row);
         // Shown now rather than when the event loop next runs, so that the
         // height below counts it.
@@ -182,27 +307,77 @@ void ChatView::syncMessages() {
         rows_.push_back(row);
     }
     updateConversationHeight();
-    conversation_->verticalScrollBar()->setValue(scrollValue);
+    scrollToNewest();
     updateWidgets();
 }
 
+void ChatView::scrollToNewest() {
+    QScrollBar* bar = conversation_->verticalScrollBar();
+    bar->setValue(bar->maximum());
+    // The layout settles when the event loop next runs.
+    QTimer::singleShot(0, this, [this] {
+        QScrollBar* later = conversation_->verticalScrollBar();
+        later->setValue(later->maximum());
+    });
+}
+
 void ChatView::syncInput() {
-    if (questionField_->text() != model_->inputText()) {
-        questionField_->setText(model_->inputText());
+    if (questionField_->toPlainText() != model_->inputText()) {
+        questionField_->setPlainText(model_->inputText());
     }
     updateWidgets();
+}
+
+void ChatView::syncSessions() {
+    const QSignalBlocker blocker(sessionList_);
+    sessionList_->clear();
+    std::vector<ChatSession> sessions = model_->sessions();
+    std::stable_sort(sessions.begin(), sessions.end(), [](const auto& a, const auto& b) {
+        return a.lastMessageAt > b.lastMessageAt;
+    });
+    for (const ChatSession& session : sessions) {
+        if (session.messages.empty() && session.id != model_->currentSessionID()) {
+            continue;
+        }
+        auto* item = new QListWidgetItem(sessionLabel(session), sessionList_);
+        item->setData(Qt::UserRole, QString::fromStdString(session.id));
+        if (session.id == model_->currentSessionID()) {
+            QFont font = item->font();
+            font.setBold(true);
+            item->setFont(font);
+            sessionList_->setCurrentItem(item);
+        }
+    }
 }
 
 void ChatView::updateWidgets() {
     sessionTitleLabel_->setText(model_->sessionTitle());
     errorLabel_->setText(model_->lastError());
     errorLabel_->setVisible(!model_->lastError().isEmpty());
-    const bool hasQuestion = !trimmedText(model_->inputText().toStdString()).empty();
-    sendButton_->setEnabled(isReady_ && hasQuestion && !model_->isSending());
+    sendButton_->setEnabled(canSend());
     newSessionButton_->setEnabled(!model_->isSending());
+    sessionList_->setEnabled(!model_->isSending());
+    deleteSessionButton_->setEnabled(!model_->isSending());
+
+    const bool working = model_->isSending();
+    if (working && !workingTimer_.isActive()) {
+        workingClock_.start();
+        workingTimer_.start();
+    } else if (!working) {
+        workingTimer_.stop();
+    }
+    if (working) {
+        const qint64 seconds = workingClock_.elapsed() / 1000;
+        workingLabel_->setText(model_->isCancelling()
+                                   ? QStringLiteral("Cancelling...")
+                                   : QStringLiteral("Working on your answer... %1 s").arg(seconds));
+        cancelButton_->setEnabled(!model_->isCancelling());
+    }
+    workingRow_->setVisible(working);
 }
 
 void ChatView::updateConversationHeight() {
+    auto* area = static_cast<ConversationArea*>(conversation_);
     // An empty conversation takes no room at all, so the input row follows
     // the header directly.
     conversation_->setVisible(!rows_.empty());
@@ -213,7 +388,9 @@ void ChatView::updateConversationHeight() {
     QLayout* rows = conversationContent_->layout();
     const int content = rows->hasHeightForWidth() ? rows->totalHeightForWidth(width)
                                                   : conversationContent_->sizeHint().height();
-    conversation_->setFixedHeight(std::min(content, kConversationMaxHeight));
+    area->preferredHeight = std::min(content, kConversationPreferredHeight);
+    conversation_->setMinimumHeight(std::min(content, kConversationMinimumHeight));
+    conversation_->updateGeometry();
 }
 
 } // namespace orlune::rlm

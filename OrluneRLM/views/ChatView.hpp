@@ -1,17 +1,21 @@
 #pragma once
-// The chat panel: session title, "New Session", the conversation, the last
-// error, and the question field with "Send".
+// The chat panel: the conversation's title, the list of earlier
+// conversations, "New", the conversation, the working state with "Cancel",
+// the last error, and the question box with "Send".
 
 #include "OrluneRLM/ChatViewModel.hpp"
 
+#include <QElapsedTimer>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 #include <functional>
 #include <memory>
 #include <vector>
 
 class QLabel;
-class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
 class QPushButton;
 class QScrollArea;
 class QVBoxLayout;
@@ -24,11 +28,14 @@ class MessageRow;
 // and destroyed with it; the view shows the model's state and forwards the
 // user's actions, nothing more.
 //
-// Return in the question field always calls send(); "Send" is enabled only
-// when the view is ready (a sync has succeeded and none is running), the
-// trimmed input is not empty and no question is in flight. "New Session" is
-// disabled while a question is in flight. The conversation grows with its
-// content up to 220 points and then scrolls; it never scrolls by itself.
+// The question box takes several lines: Return sends, Shift+Return starts a
+// new line. Return and "Send" follow one rule (canSend()): the view is ready
+// (the index holds messages), the trimmed input is not empty and no question
+// is in flight. While one is, a working line counts the seconds and "Cancel"
+// ends the helper at once. The conversation takes the room the window gives
+// it and scrolls to the newest message whenever one is added.
+// "Conversations" shows the stored conversations (newest first): choosing
+// one opens it, "Delete" removes the chosen one.
 class ChatView : public QWidget {
     Q_OBJECT
 
@@ -36,8 +43,11 @@ public:
     // Makes the chat model for a shadow database path.
     using ModelFactory = std::function<std::unique_ptr<ChatViewModel>(const QString& shadowDBPath)>;
 
-    // The tallest the conversation list grows before it scrolls, in points.
-    static constexpr int kConversationMaxHeight = 220;
+    // The height the conversation asks for at most (a popup sized to its
+    // content); a window may give it more.
+    static constexpr int kConversationPreferredHeight = 420;
+    // The least height it keeps when it has messages.
+    static constexpr int kConversationMinimumHeight = 140;
 
     // Builds the model with defaultModel().
     ChatView(const QString& shadowDBPath, bool isReady, QWidget* parent = nullptr);
@@ -53,29 +63,48 @@ public:
 
     bool isReady() const { return isReady_; }
     void setReady(bool ready);
+    bool canSend() const;
 
     ChatViewModel& model() { return *model_; }
     // The rows currently shown, in the model's order.
     const std::vector<MessageRow*>& rows() const { return rows_; }
 
+    // Starts a new conversation (the view's "New"; Ctrl+N).
+    void newConversation();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void trySend();
     void syncMessages();
     void syncInput();
+    void syncSessions();
     void updateWidgets();
     void updateConversationHeight();
+    void scrollToNewest();
 
     std::unique_ptr<ChatViewModel> model_;
     bool isReady_ = false;
     std::vector<MessageRow*> rows_;
 
     QLabel* sessionTitleLabel_ = nullptr;
+    QPushButton* sessionsButton_ = nullptr;
     QPushButton* newSessionButton_ = nullptr;
+    QWidget* sessionsPanel_ = nullptr;
+    QListWidget* sessionList_ = nullptr;
+    QPushButton* deleteSessionButton_ = nullptr;
     QScrollArea* conversation_ = nullptr;
     QWidget* conversationContent_ = nullptr;
     QVBoxLayout* rowsLayout_ = nullptr;
+    QWidget* workingRow_ = nullptr;
+    QLabel* workingLabel_ = nullptr;
+    QPushButton* cancelButton_ = nullptr;
     QLabel* errorLabel_ = nullptr;
-    QLineEdit* questionField_ = nullptr;
+    QPlainTextEdit* questionField_ = nullptr;
     QPushButton* sendButton_ = nullptr;
+    QTimer workingTimer_;
+    QElapsedTimer workingClock_;
 };
 
 } // namespace orlune::rlm

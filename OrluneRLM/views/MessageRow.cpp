@@ -2,11 +2,15 @@
 
 #include "OrluneRLM/views/ViewStyle.hpp"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPushButton>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <climits>
 
@@ -43,31 +47,129 @@ public:
     }
 };
 
+// `text` cut to `length` characters (never inside a surrogate pair) with an
+// ellipsis; unchanged when not longer.
+QString trimmedTo(const QString& text, int length) {
+    if (text.size() <= length) {
+        return text;
+    }
+    int end = length;
+    if (end > 0 && text.at(end - 1).isHighSurrogate()) {
+        --end;
+    }
+    return text.left(end).trimmed() + QStringLiteral("…");
+}
+
 } // namespace
 
-MessageRow::MessageRow(const ChatMessage& message, QWidget* parent)
-    : QWidget(parent), message_(message) {
+QString MessageRow::displayText(const std::string& text, bool hideNoModelNotice) {
+    QString shown = QString::fromStdString(text);
+    if (hideNoModelNotice && shown.startsWith(QString::fromLatin1(kNoModelPrefix))) {
+        const qsizetype paragraph = shown.indexOf(QStringLiteral("\n\n"));
+        if (paragraph >= 0) {
+            shown = shown.mid(paragraph + 2);
+        }
+    }
+    return shown;
+}
+
+MessageRow::MessageRow(const ChatMessage& message, bool hideNoModelNotice, QWidget* parent)
+    : QWidget(parent), message_(message), fullText_(displayText(message.text, hideNoModelNotice)) {
     setObjectName(QStringLiteral("messageRow"));
+    const bool isUser = message_.role == ChatRole::user;
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
 
-    bubble_ = new BubbleLabel(this);
+    // The bubble and what hangs under it (show more, copy, cited messages).
+    bubbleBox_ = new QWidget(this);
+    auto* column = new QVBoxLayout(bubbleBox_);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(2);
+
+    bubble_ = new BubbleLabel(bubbleBox_);
     bubble_->setObjectName(QStringLiteral("messageBubble"));
     bubble_->setTextFormat(Qt::PlainText);
     bubble_->setWordWrap(true);
-    bubble_->setText(QString::fromStdString(message_.text));
+    trimmed_ = fullText_.size() > kTrimmedLength;
+    bubble_->setText(trimmed_ ? trimmedTo(fullText_, kTrimmedLength) : fullText_);
     bubble_->setFont(ViewStyle::font(ViewStyle::TextStyle::body));
     bubble_->setContentsMargins(kBubbleInset, kBubbleInset, kBubbleInset, kBubbleInset);
     bubble_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    column->addWidget(bubble_, 0, isUser ? Qt::AlignRight : Qt::AlignLeft);
 
-    const bool isUser = message_.role == ChatRole::user;
+    auto* actions = new QHBoxLayout;
+    actions->setSpacing(6);
+    if (isUser) {
+        actions->addStretch(1);
+    }
+    if (trimmed_) {
+        showMoreButton_ = new QPushButton(QStringLiteral("Show more"), bubbleBox_);
+        showMoreButton_->setObjectName(QStringLiteral("showMoreButton"));
+        showMoreButton_->setFlat(true);
+        showMoreButton_->setFont(ViewStyle::font(ViewStyle::TextStyle::caption));
+        showMoreButton_->setFixedHeight(QFontMetrics(showMoreButton_->font()).height() + 4);
+        connect(showMoreButton_, &QPushButton::clicked, this, &MessageRow::showMore);
+        actions->addWidget(showMoreButton_);
+    }
+    if (!isUser) {
+        auto* copy = new QPushButton(QStringLiteral("Copy"), bubbleBox_);
+        copy->setObjectName(QStringLiteral("copyButton"));
+        copy->setFlat(true);
+        copy->setToolTip(QStringLiteral("Copy this answer"));
+        // A quiet caption-sized link under the bubble, not a full button row.
+        copy->setFont(ViewStyle::font(ViewStyle::TextStyle::caption));
+        copy->setFixedHeight(QFontMetrics(copy->font()).height() + 4);
+        copy->setCursor(Qt::PointingHandCursor);
+        connect(copy, &QPushButton::clicked, this, [this] {
+            QApplication::clipboard()->setText(QString::fromStdString(message_.text));
+        });
+        actions->addWidget(copy);
+        actions->addStretch(1);
+    }
+    if (actions->count() > 1 || trimmed_) {
+        column->addLayout(actions);
+    } else {
+        delete actions;
+    }
+
+    for (const CitedMessage& cited : message_.citations) {
+        QStringList heading;
+        for (const std::string* part : {&cited.senderName, &cited.chatTitle, &cited.time}) {
+            if (!part->empty()) {
+                heading << QString::fromStdString(*part);
+            }
+        }
+        auto* citation = ViewStyle::label(
+            (heading.isEmpty() ? QString() : heading.join(QStringLiteral(" · ")) + "\n") +
+                trimmedTo(QString::fromStdString(cited.text), kCitationLength),
+            ViewStyle::TextStyle::caption, ViewStyle::Tint::secondary,
+            QStringLiteral("citedMessage"), bubbleBox_);
+        citation->setTextFormat(Qt::PlainText);
+        citation->setWordWrap(true);
+        citation->setContentsMargins(kBubbleInset, 0, 0, 0);
+        column->addWidget(citation);
+    }
+
     if (isUser) {
         layout->addStretch(1);
     }
-    layout->addWidget(bubble_);
+    layout->addWidget(bubbleBox_, isUser ? 0 : 4);
     if (!isUser) {
         layout->addStretch(1);
     }
+}
+
+QString MessageRow::shownText() const {
+    return bubble_->text();
+}
+
+void MessageRow::showMore() {
+    if (!trimmed_) {
+        return;
+    }
+    trimmed_ = false;
+    bubble_->setText(fullText_);
+    showMoreButton_->hide();
 }
 
 QColor MessageRow::bubbleColour() const {
@@ -77,14 +179,14 @@ QColor MessageRow::bubbleColour() const {
 }
 
 QRect MessageRow::bubbleGeometry() const {
-    return bubble_->geometry();
+    return bubble_->geometry().translated(bubbleBox_->pos());
 }
 
 void MessageRow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     QPainterPath path;
-    path.addRoundedRect(QRectF(bubble_->geometry()), kCornerRadius, kCornerRadius);
+    path.addRoundedRect(QRectF(bubbleGeometry()), kCornerRadius, kCornerRadius);
     painter.fillPath(path, bubbleColour());
 }
 

@@ -10,8 +10,11 @@
 #include <QCursor>
 #include <QEvent>
 #include <QGuiApplication>
+#include <QKeySequence>
+#include <QLayout>
 #include <QMenu>
 #include <QScreen>
+#include <QShortcut>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <cstdio>
@@ -42,6 +45,23 @@ OrluneRLMApp::OrluneRLMApp(Options options, OrluneRLMMenu::Seams seams, QObject*
             Qt::QueuedConnection);
     connect(window_.get(), &OrluneRLMMenu::relaunchRequested, this, &OrluneRLMApp::relaunch);
     window_->installEventFilter(this);
+
+    // Keys that work wherever the focus is in the window: Esc closes the
+    // popup, Ctrl+N starts a new conversation, Ctrl+Q quits.
+    auto* close = new QShortcut(QKeySequence(Qt::Key_Escape), window_.get());
+    connect(close, &QShortcut::activated, this, [this] {
+        if (tray_) {
+            window_->hide();
+        }
+    });
+    auto* newConversation = new QShortcut(QKeySequence::New, window_.get());
+    connect(newConversation, &QShortcut::activated, this, [this] {
+        if (window_->chatView()) {
+            window_->chatView()->newConversation();
+        }
+    });
+    auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), window_.get());
+    connect(quit, &QShortcut::activated, window_.get(), &OrluneRLMMenu::quitRequested);
 }
 
 OrluneRLMApp::~OrluneRLMApp() {
@@ -51,6 +71,9 @@ OrluneRLMApp::~OrluneRLMApp() {
 }
 
 void OrluneRLMApp::start() {
+    // The index follows the store from the start, whether or not the window
+    // is ever opened.
+    window_->startLiveIndex();
     if (!options_.forceWindow && QSystemTrayIcon::isSystemTrayAvailable()) {
         window_->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
         // A tool window of an inactive application would otherwise be hidden
@@ -132,6 +155,13 @@ void OrluneRLMApp::togglePopup() {
 }
 
 void OrluneRLMApp::placePopup() {
+    // Before the first showing the window has no size of its own yet: let
+    // its layout fit it to its content, so that the placing below keeps all
+    // of it on the screen.
+    if (QLayout* content = window_->layout()) {
+        content->activate();
+    }
+    window_->adjustSize();
     const QSize size = window_->size();
     QRect anchor = tray_ ? tray_->geometry() : QRect();
     if (!anchor.isValid()) {

@@ -30,7 +30,8 @@ OrluneRLMMenu::OrluneRLMMenu(Seams seams, QWidget* parent)
     : QWidget(parent), config_(seams.config ? *seams.config : ConfigManager::shared()),
       openUrl_(seams.access.urlOpener ? seams.access.urlOpener
                                       : FullDiskAccessViewModel::defaultUrlOpener()),
-      makeChatModel_(std::move(seams.makeChatModel)) {
+      makeChatModel_(std::move(seams.makeChatModel)),
+      explainsAccessGrant_(seams.explainsAccessGrant) {
     setObjectName(QStringLiteral("orluneMenu"));
     setMinimumWidth(kMinimumWidth);
     seams.access.urlOpener = openUrl_;
@@ -48,18 +49,32 @@ OrluneRLMMenu::OrluneRLMMenu(Seams seams, QWidget* parent)
     auto* screensLayout = new QVBoxLayout(screens_);
     screensLayout->setContentsMargins(0, 0, 0, 0);
     screensLayout->setSpacing(0);
-    layout->addWidget(screens_);
-    layout->addStretch(1);
+    layout->addWidget(screens_, 1);
+
+    // Every screen can reach the settings and end the application.
+    layout->addWidget(ViewStyle::divider(this));
+    auto* buttons = new QHBoxLayout;
+    auto* settingsButton = new QPushButton(QStringLiteral("Settings"), this);
+    settingsButton->setObjectName(QStringLiteral("settingsButton"));
+    auto* quitButton = new QPushButton(QStringLiteral("Quit"), this);
+    quitButton->setObjectName(QStringLiteral("quitButton"));
+    buttons->addWidget(settingsButton);
+    buttons->addStretch(1);
+    buttons->addWidget(quitButton);
+    layout->addLayout(buttons);
+    connect(settingsButton, &QPushButton::clicked, this, &OrluneRLMMenu::showSettings);
+    connect(quitButton, &QPushButton::clicked, this, &OrluneRLMMenu::quitRequested);
 
     connect(accessModel_, &FullDiskAccessViewModel::hasAccessChanged, this,
             &OrluneRLMMenu::updateScreen);
     connect(accessModel_, &FullDiskAccessViewModel::lastErrorChanged, this,
-            &OrluneRLMMenu::updateAccessScreen);
+            &OrluneRLMMenu::updateScreen);
     connect(accessModel_, &FullDiskAccessViewModel::canOpenOtherSettingsAddressChanged, this,
             &OrluneRLMMenu::updateAccessScreen);
     for (auto signal :
          {&ShadowSyncViewModel::isSyncingChanged, &ShadowSyncViewModel::lastErrorChanged,
-          &ShadowSyncViewModel::messageCountChanged, &ShadowSyncViewModel::hasSyncedChanged}) {
+          &ShadowSyncViewModel::messageCountChanged, &ShadowSyncViewModel::hasSyncedChanged,
+          &ShadowSyncViewModel::progressChanged, &ShadowSyncViewModel::lastSyncedAtChanged}) {
         connect(syncModel_, signal, this, &OrluneRLMMenu::updateWorkingScreen);
     }
     updateScreen();
@@ -156,13 +171,17 @@ void OrluneRLMMenu::fitWindowToContent() {
 }
 
 void OrluneRLMMenu::appear() {
-    if (!hasApiKey_) {
-        return;
-    }
     accessModel_->refresh();
-    if (accessModel_->hasAccess() && !syncModel_->hasSynced() && !syncModel_->isSyncing()) {
+    if (!syncModel_->isLive()) {
+        syncModel_->startLiveIndex();
+    } else if (!syncModel_->hasSynced() && !syncModel_->isSyncing()) {
+        // The last attempt failed: each appearance tries again.
         syncModel_->syncIfPossible();
     }
+}
+
+void OrluneRLMMenu::startLiveIndex() {
+    syncModel_->startLiveIndex();
 }
 
 void OrluneRLMMenu::setHasApiKey(bool value) {
@@ -173,7 +192,34 @@ void OrluneRLMMenu::setHasApiKey(bool value) {
     updateScreen();
     if (hasApiKey_) {
         accessModel_->refresh();
+        if (chatView_) {
+            chatView_->model().reloadConfiguration();
+        }
+        // The person has just set up the application: index now rather than
+        // waiting for the store to change.
+        if (!syncModel_->isLive()) {
+            syncModel_->startLiveIndex();
+        } else {
+            syncModel_->syncIfPossible();
+        }
     }
+    updateWorkingScreen();
+}
+
+bool OrluneRLMMenu::storeRefusedBySystem() const {
+    return explainsAccessGrant_ && accessModel_->accessDenied();
+}
+
+void OrluneRLMMenu::continueWithoutKey() {
+    if (hasApiKey_ || continuedWithoutKey_) {
+        return;
+    }
+    continuedWithoutKey_ = true;
+    updateScreen();
+    if (!syncModel_->isLive()) {
+        syncModel_->startLiveIndex();
+    }
+    focusInput();
 }
 
 void OrluneRLMMenu::showSettings() {
@@ -182,6 +228,15 @@ void OrluneRLMMenu::showSettings() {
     }
     settingsSheet_ = new SettingsView(config_, openUrl_, this);
     connect(settingsSheet_, &QDialog::finished, settingsSheet_, &QObject::deleteLater);
+    // A key saved (or removed) in the settings applies to the next question.
+    connect(settingsSheet_, &QDialog::finished, this, [this] {
+        const bool hasKey = config_.hasApiKey();
+        if (hasKey != hasApiKey_) {
+            setHasApiKey(hasKey);
+        } else if (chatView_) {
+            chatView_->model().reloadConfiguration();
+        }
+    });
     settingsSheet_->open();
 }
 
@@ -190,15 +245,20 @@ void OrluneRLMMenu::updateScreen() {
         return;
     }
     QWidget* shown = nullptr;
-    if (!hasApiKey_) {
+    if (!hasApiKey_ && !continuedWithoutKey_) {
         if (!setupScreen_) {
             setupScreen_ = new APIKeySetupView(config_, openUrl_, screens_);
             screens_->layout()->addWidget(setupScreen_);
             connect(setupScreen_, &APIKeySetupView::completed, this,
                     [this] { setHasApiKey(true); });
+            connect(setupScreen_, &APIKeySetupView::continueWithoutKeyRequested, this,
+                    &OrluneRLMMenu::continueWithoutKey);
         }
         shown = setupScreen_;
-    } else if (accessModel_->hasAccess()) {
+    } else if (!storeRefusedBySystem()) {
+        // A missing or unreadable store is said on the working screen, where
+        // the index and past conversations stay usable; only the system's
+        // refusal needs the access screen's instructions.
         if (!workingScreen_) {
             workingScreen_ = buildWorkingScreen();
             screens_->layout()->addWidget(workingScreen_);
@@ -294,34 +354,33 @@ QWidget* OrluneRLMMenu::buildWorkingScreen() {
     auto* layout = new QVBoxLayout(screen);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(12);
-    layout->addWidget(ViewStyle::label(QStringLiteral("Full Disk Access granted."),
-                                       ViewStyle::TextStyle::body, ViewStyle::Tint::secondary,
-                                       QStringLiteral("accessGrantedLabel"), screen));
-    layout->addWidget(ViewStyle::divider(screen));
     ShadowSyncViewModel* sync = syncModel_;
     syncStatus_ = new SyncStatusView(
-        sync->messageCount(), sync->isSyncing(), sync->lastError(),
-        [sync] { sync->syncIfPossible(); }, screen);
+        syncState(), [sync] { sync->syncIfPossible(); }, screen);
     layout->addWidget(syncStatus_);
+    noKeyNotice_ = ViewStyle::label(
+        QStringLiteral("No API key: answers come straight from your indexed messages. Add a "
+                       "key in Settings for written answers from a language model."),
+        ViewStyle::TextStyle::caption, ViewStyle::Tint::secondary, QStringLiteral("noKeyNotice"),
+        screen);
+    layout->addWidget(noKeyNotice_);
     layout->addWidget(ViewStyle::divider(screen));
-    chatView_ = new ChatView(sync->shadowDBPath(), sync->hasSynced() && !sync->isSyncing(),
-                             makeChatModel_, screen);
-    layout->addWidget(chatView_);
-    layout->addWidget(ViewStyle::divider(screen));
-
-    auto* buttons = new QHBoxLayout;
-    auto* settingsButton = new QPushButton(QStringLiteral("Settings"), screen);
-    settingsButton->setObjectName(QStringLiteral("settingsButton"));
-    auto* quitButton = new QPushButton(QStringLiteral("Quit"), screen);
-    quitButton->setObjectName(QStringLiteral("quitButton"));
-    buttons->addWidget(settingsButton);
-    buttons->addStretch(1);
-    buttons->addWidget(quitButton);
-    layout->addLayout(buttons);
-
-    connect(settingsButton, &QPushButton::clicked, this, &OrluneRLMMenu::showSettings);
-    connect(quitButton, &QPushButton::clicked, this, &OrluneRLMMenu::quitRequested);
+    chatView_ = new ChatView(sync->shadowDBPath(), sync->hasIndex(), makeChatModel_, screen);
+    layout->addWidget(chatView_, 1);
     return screen;
+}
+
+SyncStatusView::State OrluneRLMMenu::syncState() const {
+    SyncStatusView::State state;
+    state.messageCount = syncModel_->messageCount();
+    state.isSyncing = syncModel_->isSyncing();
+    state.lastError = syncModel_->lastError();
+    state.storeMissing = syncModel_->storeMissing();
+    state.progressDone = syncModel_->progressDone();
+    state.progressTotal = syncModel_->progressTotal();
+    state.secondsLeft = syncModel_->secondsLeft();
+    state.lastSyncedAt = syncModel_->lastSyncedAt();
+    return state;
 }
 
 void OrluneRLMMenu::updateAccessScreen() {
@@ -341,9 +400,10 @@ void OrluneRLMMenu::updateWorkingScreen() {
     if (!syncStatus_ || !chatView_) {
         return;
     }
-    syncStatus_->setState(syncModel_->messageCount(), syncModel_->isSyncing(),
-                          syncModel_->lastError());
-    chatView_->setReady(syncModel_->hasSynced() && !syncModel_->isSyncing());
+    syncStatus_->setState(syncState());
+    noKeyNotice_->setVisible(!hasApiKey_);
+    // Questions are answered from the index, also while a sync adds to it.
+    chatView_->setReady(syncModel_->hasIndex());
 }
 
 } // namespace orlune::rlm

@@ -8,6 +8,7 @@
 #include "OrluneRLM/ShadowSyncViewModel.hpp"
 #include "OrluneRLM/views/ChatView.hpp"
 #include "OrluneRLM/views/SettingsView.hpp"
+#include "OrluneRLM/views/SyncStatusView.hpp"
 
 #include <QPointer>
 #include <QWidget>
@@ -17,17 +18,21 @@ class QLabel;
 namespace orlune::rlm {
 
 class APIKeySetupView;
-class SyncStatusView;
 
 // GUI thread only. Owns the access and sync models for its whole life and
 // builds each screen the first time it is needed (the chat view, and so the
 // chat model, when the working screen is first shown), keeping it afterwards.
 //
-// Each time the widget is shown ("appears") with an API key configured, access
-// is tested; with access and no sync succeeded or running, one sync starts.
-// Without access the access screen explains how to grant it; the privacy
-// settings open only from its button (opened by themselves they would hide
-// the popup and its instructions).
+// Each time the widget is shown ("appears") access is tested and the live
+// index is started (a sync now, then one whenever the store changes); while
+// no sync has succeeded, each appearance tries again. Saving a key starts a
+// sync at once. Only a store the system refuses (on the Mac: no Full Disk
+// Access) leads to the access screen, which explains how to grant it; the
+// privacy settings open only from its button (opened by themselves they
+// would hide the popup and its instructions). A missing store is said on
+// the working screen, where the index and past conversations stay usable.
+// Without a key the setup screen offers to go on without one; answers then
+// come from the index alone. "Settings" and "Quit" are under every screen.
 class OrluneRLMMenu : public QWidget {
     Q_OBJECT
 
@@ -42,19 +47,37 @@ public:
         ShadowSyncViewModel::Seams sync;
         // Makes the chat model; ChatView::defaultModel when empty.
         ChatView::ModelFactory makeChatModel;
+        // Whether a store the system refuses leads to the access screen's
+        // instructions (true on the Mac, where a grant is what is missing);
+        // elsewhere the refusal is a sync failure on the working screen.
+#ifdef Q_OS_MACOS
+        bool explainsAccessGrant = true;
+#else
+        bool explainsAccessGrant = false;
+#endif
     };
 
     explicit OrluneRLMMenu(QWidget* parent = nullptr);
     explicit OrluneRLMMenu(Seams seams, QWidget* parent = nullptr);
     ~OrluneRLMMenu() override;
 
-    FullDiskAccessViewModel& accessModel() { return *accessModel_; }
-    ShadowSyncViewModel& syncModel() { return *syncModel_; }
-    bool hasApiKey() const { return hasApiKey_; }
+    FullDiskAccessViewModel& accessModel() {
+        return *accessModel_;
+    }
+    ShadowSyncViewModel& syncModel() {
+        return *syncModel_;
+    }
+    bool hasApiKey() const {
+        return hasApiKey_;
+    }
     // The open settings sheet, or null.
-    SettingsView* settingsSheet() const { return settingsSheet_; }
+    SettingsView* settingsSheet() const {
+        return settingsSheet_;
+    }
     // The chat view, once the working screen has been shown.
-    ChatView* chatView() const { return chatView_; }
+    ChatView* chatView() const {
+        return chatView_;
+    }
 
     // The widest a window fitted to its content grows, in points.
     static constexpr int kFittedMaximumWidth = 360;
@@ -69,6 +92,12 @@ public:
     // Puts the keyboard focus where the person types next: the question
     // field on the working screen, the key field on the setup screen.
     void focusInput();
+
+    // Starts the live index without waiting for the window to appear (the
+    // application does so at start).
+    void startLiveIndex();
+    // Leaves the setup screen without a key (its "Continue without a key").
+    void continueWithoutKey();
 
 signals:
     // "Quit" was pressed; the application ends.
@@ -93,6 +122,8 @@ private:
     void updateWorkingScreen();
     QWidget* buildAccessScreen();
     QWidget* buildWorkingScreen();
+    SyncStatusView::State syncState() const;
+    bool storeRefusedBySystem() const;
 
     ConfigManager& config_;
     FullDiskAccessViewModel::UrlOpener openUrl_;
@@ -102,6 +133,8 @@ private:
     FullDiskAccessViewModel* accessModel_ = nullptr;
     ShadowSyncViewModel* syncModel_ = nullptr;
     bool hasApiKey_ = false;
+    bool continuedWithoutKey_ = false;
+    bool explainsAccessGrant_ = false;
     QPointer<SettingsView> settingsSheet_;
 
     bool fittedToContent_ = true;
@@ -114,6 +147,7 @@ private:
     QWidget* otherSettingsButton_ = nullptr;
     QWidget* workingScreen_ = nullptr;
     SyncStatusView* syncStatus_ = nullptr;
+    QLabel* noKeyNotice_ = nullptr;
     ChatView* chatView_ = nullptr;
 };
 

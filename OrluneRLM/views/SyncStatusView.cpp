@@ -4,55 +4,102 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLocale>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 namespace orlune::rlm {
 
-SyncStatusView::SyncStatusView(qint64 messageCount, bool isSyncing, const QString& lastError,
-                               std::function<void()> onSync, QWidget* parent)
+SyncStatusView::SyncStatusView(const State& state, std::function<void()> onSync, QWidget* parent)
     : QWidget(parent), onSync_(std::move(onSync)) {
     setObjectName(QStringLiteral("syncStatusView"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(6);
-    layout->addWidget(ViewStyle::label(QStringLiteral("Shadow DB"),
-                                       ViewStyle::TextStyle::subheadline, ViewStyle::Tint::primary,
-                                       QStringLiteral("syncHeading"), this));
+
+    auto* headerRow = new QHBoxLayout;
+    headerRow->addWidget(
+        ViewStyle::label(QStringLiteral("Messages indexed"), ViewStyle::TextStyle::subheadline,
+                         ViewStyle::Tint::primary, QStringLiteral("syncHeading"), this),
+        1);
+    syncButton_ = new QPushButton(QStringLiteral("Sync Now"), this);
+    syncButton_->setObjectName(QStringLiteral("syncNowButton"));
+    headerRow->addWidget(syncButton_);
+    layout->addLayout(headerRow);
+
     statusLine_ =
         ViewStyle::label(QString(), ViewStyle::TextStyle::body, ViewStyle::Tint::secondary,
                          QStringLiteral("syncStatusLine"), this);
     layout->addWidget(statusLine_);
+    progressBar_ = new QProgressBar(this);
+    progressBar_->setObjectName(QStringLiteral("syncProgressBar"));
+    progressBar_->setTextVisible(false);
+    progressBar_->setMaximumHeight(6);
+    layout->addWidget(progressBar_);
 
-    auto* buttonRow = new QHBoxLayout;
-    syncButton_ = new QPushButton(QStringLiteral("Sync Now"), this);
-    syncButton_->setObjectName(QStringLiteral("syncNowButton"));
-    buttonRow->addWidget(syncButton_);
-    buttonRow->addStretch(1);
-    layout->addLayout(buttonRow);
     connect(syncButton_, &QPushButton::clicked, this, [this] {
         if (onSync_) {
             onSync_();
         }
     });
-    setState(messageCount, isSyncing, lastError);
+    setState(state);
 }
 
-void SyncStatusView::setState(qint64 messageCount, bool isSyncing, const QString& lastError) {
-    if (isSyncing) {
-        statusLine_->setText(QStringLiteral("Syncing messages..."));
-        ViewStyle::apply(statusLine_, ViewStyle::TextStyle::body, ViewStyle::Tint::secondary);
-    } else if (!lastError.isEmpty()) {
-        statusLine_->setText(QStringLiteral("Sync failed: ") + lastError);
-        ViewStyle::apply(statusLine_, ViewStyle::TextStyle::caption, ViewStyle::Tint::red);
-    } else if (messageCount <= 0) {
-        statusLine_->setText(QStringLiteral("No messages indexed yet."));
-        ViewStyle::apply(statusLine_, ViewStyle::TextStyle::body, ViewStyle::Tint::secondary);
+QString SyncStatusView::formatCount(qint64 count) {
+    return QLocale(QLocale::English, QLocale::UnitedStates).toString(count);
+}
+
+QString SyncStatusView::statusText(const State& state) {
+    const QString messages = state.messageCount == 1
+                                 ? QStringLiteral("1 message")
+                                 : formatCount(state.messageCount) + QStringLiteral(" messages");
+    if (state.isSyncing) {
+        if (state.progressTotal > 0 && state.progressDone < state.progressTotal) {
+            QString text =
+                QStringLiteral("Indexing messages: %1 of %2")
+                    .arg(formatCount(state.progressDone), formatCount(state.progressTotal));
+            if (state.secondsLeft >= 60) {
+                text += QStringLiteral(" · about %1 min left").arg((state.secondsLeft + 30) / 60);
+            } else if (state.secondsLeft >= 0) {
+                text += QStringLiteral(" · about %1 s left").arg(std::max(1, state.secondsLeft));
+            }
+            return text;
+        }
+        return state.messageCount > 0 ? QStringLiteral("Checking for new messages · ") + messages
+                                      : QStringLiteral("Indexing messages...");
+    }
+    if (!state.lastError.isEmpty()) {
+        return state.storeMissing ? state.lastError
+                                  : QStringLiteral("Sync failed: ") + state.lastError;
+    }
+    if (state.messageCount <= 0) {
+        return QStringLiteral("No messages indexed yet.");
+    }
+    if (!state.lastSyncedAt.isValid()) {
+        return messages;
+    }
+    return QStringLiteral("Up to date · %1 · %2")
+        .arg(state.lastSyncedAt.toLocalTime().toString(QStringLiteral("HH:mm")), messages);
+}
+
+void SyncStatusView::setState(const State& state) {
+    statusLine_->setText(statusText(state));
+    if (!state.isSyncing && !state.lastError.isEmpty()) {
+        ViewStyle::apply(statusLine_, ViewStyle::TextStyle::caption,
+                         state.storeMissing ? ViewStyle::Tint::secondary : ViewStyle::Tint::red);
     } else {
-        statusLine_->setText(QStringLiteral("Messages indexed: ") + QString::number(messageCount));
         ViewStyle::apply(statusLine_, ViewStyle::TextStyle::body, ViewStyle::Tint::secondary);
     }
-    syncButton_->setEnabled(!isSyncing);
+    const bool showBar =
+        state.isSyncing && state.progressTotal > 0 && state.progressDone < state.progressTotal;
+    progressBar_->setVisible(showBar);
+    if (showBar) {
+        // QProgressBar holds ints; the fraction is what is drawn.
+        progressBar_->setRange(0, 1000);
+        progressBar_->setValue(static_cast<int>(state.progressDone * 1000 / state.progressTotal));
+    }
+    syncButton_->setEnabled(!state.isSyncing);
 }
 
 } // namespace orlune::rlm

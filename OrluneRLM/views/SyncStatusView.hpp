@@ -1,11 +1,14 @@
 #pragma once
-// The sync status block: "Shadow DB", one status line and "Sync Now".
+// The index status block: "Messages indexed", one status line, a progress
+// bar while a sync runs, and "Sync Now".
 
+#include <QDateTime>
 #include <QString>
 #include <QWidget>
 #include <functional>
 
 class QLabel;
+class QProgressBar;
 class QPushButton;
 
 namespace orlune::rlm {
@@ -16,16 +19,37 @@ class SyncStatusView : public QWidget {
     Q_OBJECT
 
 public:
-    // `onSync` runs when "Sync Now" is pressed.
-    SyncStatusView(qint64 messageCount, bool isSyncing, const QString& lastError,
-                   std::function<void()> onSync, QWidget* parent = nullptr);
+    // What the block shows.
+    struct State {
+        qint64 messageCount = 0;
+        bool isSyncing = false;
+        // Empty means no error.
+        QString lastError;
+        // The error is a missing store: its text is shown as it is.
+        bool storeMissing = false;
+        // While syncing: done of total (total 0 when not known) and the
+        // seconds left (-1 when not known).
+        qint64 progressDone = 0;
+        qint64 progressTotal = 0;
+        int secondsLeft = -1;
+        // Local time of the last successful sync; invalid before one.
+        QDateTime lastSyncedAt;
+    };
 
-    // `lastError` empty means no error.
-    void setState(qint64 messageCount, bool isSyncing, const QString& lastError);
+    // `onSync` runs when "Sync Now" is pressed.
+    SyncStatusView(const State& state, std::function<void()> onSync, QWidget* parent = nullptr);
+
+    void setState(const State& state);
+
+    // The status line for `state`, e.g. "Up to date · 14:02 · 412,118 messages".
+    static QString statusText(const State& state);
+    // A count with thousands separators ("412,118").
+    static QString formatCount(qint64 count);
 
 private:
     std::function<void()> onSync_;
     QLabel* statusLine_ = nullptr;
+    QProgressBar* progressBar_ = nullptr;
     QPushButton* syncButton_ = nullptr;
 };
 

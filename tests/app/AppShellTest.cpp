@@ -7,6 +7,8 @@
 
 #include <QDir>
 #include <QImage>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <gtest/gtest.h>
 
@@ -60,6 +62,32 @@ TEST_F(AppShellTest, ShowingTheMenuPutsTheFocusWhereThePersonTypes) {
         EXPECT_EQ(app.menu()->focusWidget(), field);
         ASSERT_TRUE(waitUntil([&] { return !app.menu()->syncModel().isSyncing(); }));
     }
+}
+
+TEST_F(AppShellTest, StartIndexesAtOnceAndTheKeysWorkAnywhereInTheWindow) {
+    storeKey("sk-test");
+    makeStore();
+    installAnsweringHelper("ok");
+    OrluneRLMApp app(OrluneRLMApp::Options{true, false}, menuSeams());
+    app.start();
+    EXPECT_TRUE(app.menu()->syncModel().isLive()) << "a sync at start, before any click";
+    ASSERT_TRUE(waitUntil([&] { return app.menu()->syncModel().hasSynced(); }));
+    app.showMenuWindow();
+    QApplication::setActiveWindow(app.menu());
+
+    auto* field = child<QPlainTextEdit>(app.menu(), "questionField");
+    QTest::keyClicks(field, "Hello?");
+    QTest::keyClick(field, Qt::Key_Return);
+    ASSERT_TRUE(waitUntil([&] { return app.menu()->chatView()->rows().size() == 2; }));
+    QTest::keyClick(field, Qt::Key_N, Qt::ControlModifier);
+    EXPECT_TRUE(app.menu()->chatView()->rows().empty()) << "Ctrl+N: a new conversation";
+
+    QSignalSpy quit(app.menu(), &rlm::OrluneRLMMenu::quitRequested);
+    QTest::keyClick(field, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(quit.count(), 1) << "Ctrl+Q quits";
+    // Esc in a normal window leaves it open (only the popup closes).
+    QTest::keyClick(field, Qt::Key_Escape);
+    EXPECT_TRUE(app.menu()->isVisible());
 }
 
 TEST(AppShellTrayTest, OnlyAPlainClickTogglesThePopup) {

@@ -1,13 +1,18 @@
-// The chat panel: when "Send" and "New Session" can be pressed, what return
-// does, where bubbles sit, the error line and the conversation's scrolling.
+// The chat panel: when "Send" and Return send, the question box, where
+// bubbles sit, the working state and Cancel, the error line, the
+// conversation's scrolling, long messages, answers' cited messages and copy,
+// and the list of earlier conversations.
 
 #include "OrluneRLM/views/ChatView.hpp"
 
 #include "OrluneRLM/views/MessageRow.hpp"
 #include "OrluneRLM/views/ViewStyle.hpp"
 #include "tests/app/AppTestSupport.hpp"
+#include "tests/support/ProcessRun.hpp"
 
-#include <QLineEdit>
+#include <QClipboard>
+#include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -33,7 +38,10 @@ protected:
     }
     std::string shadowPath() const { return folder_.file("shadow.db"); }
 
-    static QLineEdit* field(ChatView& view) { return child<QLineEdit>(&view, "questionField"); }
+    static QPlainTextEdit* field(ChatView& view) {
+        return child<QPlainTextEdit>(&view, "questionField");
+    }
+    static QString fieldText(ChatView& view) { return field(view)->toPlainText(); }
     static QPushButton* sendButton(ChatView& view) {
         return child<QPushButton>(&view, "sendButton");
     }
@@ -48,6 +56,23 @@ protected:
     static bool answered(ChatView& view, size_t rows) {
         return waitUntil([&] { return view.rows().size() == rows && !view.model().isSending(); });
     }
+    // Stores one conversation of `count` alternating messages (each `text`
+    // followed by its number) and returns it.
+    static rlm::ChatSession storeConversation(int count, const std::string& text, double age = 0) {
+        rlm::ChatSession session;
+        session.id = rlm::ChatSession::newID();
+        session.createdAt = rlm::ChatDate::now();
+        for (int index = 0; index < count; ++index) {
+            session.messages.push_back(
+                rlm::ChatMessage::make(index % 2 ? rlm::ChatRole::assistant : rlm::ChatRole::user,
+                                       text + std::to_string(index)));
+            session.messages.back().timestamp.secondsSinceReferenceDate -= age;
+        }
+        session.lastMessageAt = session.messages.back().timestamp;
+        session.title = session.messages.front().text;
+        session.messageCount = static_cast<int64_t>(session.messages.size());
+        return session;
+    }
 };
 
 TEST_F(ChatViewTest, SendIsEnabledOnlyWhenReadyWithAQuestionAndIdle) {
@@ -55,7 +80,7 @@ TEST_F(ChatViewTest, SendIsEnabledOnlyWhenReadyWithAQuestionAndIdle) {
     auto view = makeView(false);
     EXPECT_EQ(child<QLabel>(view.get(), "chatHeading")->text(), "Chat");
     EXPECT_EQ(child<QLabel>(view.get(), "sessionTitleLabel")->text(), "New conversation");
-    EXPECT_EQ(field(*view)->placeholderText(), "Ask anything...");
+    EXPECT_TRUE(field(*view)->placeholderText().startsWith("Ask about your messages"));
 
     struct Case {
         bool ready;
@@ -78,23 +103,33 @@ TEST_F(ChatViewTest, SendIsEnabledOnlyWhenReadyWithAQuestionAndIdle) {
     }
 }
 
-TEST_F(ChatViewTest, ReturnSendsEvenBeforeTheFirstSync) {
+TEST_F(ChatViewTest, ReturnFollowsTheSendRuleAndShiftReturnStartsALine) {
     installAnsweringHelper("Sam said hello.");
     auto view = makeView(false);
-    type(*view, "  What did Sam say? ");
+    // Before the index holds messages Return sends nothing (and leaves no
+    // question unanswered).
+    type(*view, "What did Sam say?");
     QTest::keyClick(field(*view), Qt::Key_Return);
+    EXPECT_TRUE(view->rows().empty());
+    EXPECT_EQ(fieldText(*view), "What did Sam say?") << "Return adds no line either";
 
-    EXPECT_TRUE(field(*view)->text().isEmpty()) << "the model took the question";
+    view->setReady(true);
+    type(*view, "  What did");
+    QTest::keyClick(field(*view), Qt::Key_Return, Qt::ShiftModifier);
+    QTest::keyClicks(field(*view), "Sam say? ");
+    EXPECT_EQ(fieldText(*view), "  What did\nSam say? ");
+    EXPECT_TRUE(view->rows().empty()) << "Shift+Return does not send";
+    QTest::keyClick(field(*view), Qt::Key_Enter); // the keypad's Enter too
+    EXPECT_TRUE(fieldText(*view).isEmpty()) << "the model took the question";
     ASSERT_TRUE(answered(*view, 2));
-    EXPECT_EQ(view->rows()[0]->message().text, "What did Sam say?");
+    EXPECT_EQ(view->rows()[0]->message().text, "What did\nSam say?");
     EXPECT_EQ(view->rows()[1]->message().text, "Sam said hello.");
-    EXPECT_EQ(child<QLabel>(view.get(), "sessionTitleLabel")->text(), "What did Sam say?");
 
     // Return with a blank field does nothing.
     type(*view, "   ");
     QTest::keyClick(field(*view), Qt::Key_Return);
     EXPECT_EQ(view->rows().size(), 2u);
-    EXPECT_EQ(field(*view)->text(), "   ");
+    EXPECT_EQ(fieldText(*view), "   ");
 }
 
 TEST_F(ChatViewTest, UserBubblesSitTrailingOnTheAccentOthersLeadingOnGrey) {
@@ -168,7 +203,10 @@ TEST_F(ChatViewTest, WhileAnsweringSendAndNewSessionWaitButTheFieldStaysEditable
 
     type(*view, "Next question");
     EXPECT_TRUE(field(*view)->isEnabled());
-    EXPECT_EQ(field(*view)->text(), "Next question");
+    EXPECT_EQ(fieldText(*view), "Next question");
+    EXPECT_TRUE(showsChild(view.get(), "workingRow")) << "a visible working state";
+    QTest::keyClick(field(*view), Qt::Key_Return);
+    EXPECT_EQ(view->rows().size(), 1u) << "Return waits like Send";
     EXPECT_FALSE(sendButton(*view)->isEnabled());
     EXPECT_FALSE(newSessionButton(*view)->isEnabled());
 
@@ -182,35 +220,33 @@ TEST_F(ChatViewTest, WhileAnsweringSendAndNewSessionWaitButTheFieldStaysEditable
     EXPECT_EQ(child<QLabel>(view.get(), "sessionTitleLabel")->text(), "New conversation");
 }
 
-TEST_F(ChatViewTest, LongConversationScrollsWithinItsHeightAndNeverJumps) {
-    rlm::ChatSession session;
-    session.id = rlm::ChatSession::newID();
-    session.createdAt = rlm::ChatDate::now();
-    for (int index = 0; index < 30; ++index) {
-        session.messages.push_back(
-            rlm::ChatMessage::make(index % 2 ? rlm::ChatRole::assistant : rlm::ChatRole::user,
-                                   "Message number " + std::to_string(index)));
-    }
-    session.lastMessageAt = session.messages.back().timestamp;
-    session.title = session.messages.front().text;
-    session.messageCount = static_cast<int64_t>(session.messages.size());
-    rlm::FileSessionStore(rlm::FileSessionStore::defaultSessionsURL()).save({session});
-
+TEST_F(ChatViewTest, TheNewestMessageIsAlwaysInViewAndTheListGrowsWithTheWindow) {
+    rlm::FileSessionStore(rlm::FileSessionStore::defaultSessionsURL())
+        .save({storeConversation(30, "Message number ")});
     installAnsweringHelper("The newest answer.");
     auto view = makeView(true);
     ASSERT_EQ(view->rows().size(), 30u);
+    QApplication::processEvents();
     auto* list = child<QScrollArea>(view.get(), "conversationList");
-    EXPECT_EQ(list->height(), ChatView::kConversationMaxHeight);
     QScrollBar* bar = list->verticalScrollBar();
     EXPECT_GT(bar->maximum(), 0);
-    EXPECT_EQ(bar->value(), 0);
+    EXPECT_EQ(bar->value(), bar->maximum()) << "opens on the newest message";
+    saveScreenshot(view.get(), "chat-long-conversation-small");
 
     type(*view, "And now?");
     QTest::keyClick(field(*view), Qt::Key_Return);
     ASSERT_TRUE(answered(*view, 32));
+    ASSERT_TRUE(waitUntil([&] { return bar->value() == bar->maximum(); }));
+    const QRect newest = view->rows().back()->geometry();
+    EXPECT_LE(newest.bottom() - bar->value(), list->viewport()->height())
+        << "the answer is inside the visible part";
+
+    const int smallHeight = list->height();
+    view->resize(700, 900);
     QApplication::processEvents();
-    EXPECT_EQ(bar->value(), 0) << "the list does not scroll to the newest message";
-    EXPECT_EQ(list->height(), ChatView::kConversationMaxHeight);
+    EXPECT_GT(list->height(), smallHeight + 200) << "the conversation takes the window's room";
+    EXPECT_EQ(bar->value(), bar->maximum());
+    saveScreenshot(view.get(), "chat-long-conversation-large");
 }
 
 TEST_F(ChatViewTest, ShortConversationTakesOnlyItsOwnHeight) {
@@ -223,8 +259,185 @@ TEST_F(ChatViewTest, ShortConversationTakesOnlyItsOwnHeight) {
     ASSERT_TRUE(answered(*view, 2));
     QApplication::processEvents();
     EXPECT_TRUE(list->isVisible());
-    EXPECT_LT(list->height(), ChatView::kConversationMaxHeight);
+    EXPECT_LT(list->sizeHint().height(), ChatView::kConversationPreferredHeight);
     EXPECT_EQ(list->verticalScrollBar()->maximum(), 0);
+}
+
+TEST_F(ChatViewTest, CancelEndsAHelperThatNeverAnswersAtOnce) {
+    // A helper stuck on a model server that never answers, with a child of
+    // its own.
+    const std::string pids = folder_.file("pids");
+    installHelper("sleep 600 &\necho $! > '" + pids + "'\necho $$ >> '" + pids + "'\nwait\n");
+    auto view = makeView(true);
+    type(*view, "Where is the party?");
+    QTest::keyClick(field(*view), Qt::Key_Return);
+    ASSERT_TRUE(view->model().isSending());
+    EXPECT_TRUE(showsChild(view.get(), "workingRow"));
+    EXPECT_TRUE(child<QLabel>(view.get(), "workingLabel")->text().startsWith("Working"));
+    ASSERT_TRUE(waitUntil([&] {
+        if (!std::filesystem::exists(pids)) {
+            return false;
+        }
+        const std::string text = readFile(pids);
+        return std::count(text.begin(), text.end(), '\n') == 2;
+    }));
+    saveScreenshot(view.get(), "chat-working");
+
+    QTest::mouseClick(child<QPushButton>(view.get(), "cancelButton"), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view->model().isSending(); }, 5000))
+        << "Cancel ends the run at once, not at the deadline";
+    EXPECT_FALSE(showsChild(view.get(), "workingRow"));
+    EXPECT_EQ(child<QLabel>(view.get(), "chatErrorLabel")->text(), "Cancelled.");
+    EXPECT_EQ(view->rows().size(), 1u) << "the question stays";
+    const std::string text = readFile(pids);
+    for (size_t start = 0; start < text.size();) {
+        const size_t end = text.find('\n', start);
+        const int pid = std::stoi(text.substr(start, end - start));
+        EXPECT_TRUE(processEnds(pid)) << "process " << pid << " still runs";
+        start = end == std::string::npos ? text.size() : end + 1;
+    }
+    saveScreenshot(view.get(), "chat-cancelled");
+}
+
+TEST_F(ChatViewTest, TheNoModelNoticeIsShownOnceAndEachAnswerCanBeCopied) {
+    installAnsweringHelper(
+        "Answer from your messages (no model used: the model server did not answer)\\n\\n"
+        "1. Sam: pizza at 8");
+    auto view = makeView(true);
+    for (int question = 0; question < 2; ++question) {
+        type(*view, "pizza?");
+        QTest::keyClick(field(*view), Qt::Key_Return);
+        ASSERT_TRUE(answered(*view, 2 * (question + 1)));
+    }
+    const QString first = view->rows()[1]->shownText();
+    const QString second = view->rows()[3]->shownText();
+    EXPECT_TRUE(first.startsWith(rlm::MessageRow::kNoModelPrefix)) << first.toStdString();
+    EXPECT_EQ(second, "1. Sam: pizza at 8") << "the notice is not repeated";
+
+    EXPECT_EQ(view->rows()[0]->findChild<QPushButton*>("copyButton"), nullptr)
+        << "questions have no Copy";
+    QPushButton* copy = view->rows()[3]->findChild<QPushButton*>("copyButton");
+    ASSERT_NE(copy, nullptr);
+    QApplication::clipboard()->clear();
+    copy->click();
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), view->rows()[3]->message().text)
+        << "the whole answer is copied";
+}
+
+TEST_F(ChatViewTest, AnswersShowTheMessagesTheyRelyOn) {
+    const std::string longText(400, 'x');
+    installHelper("printf '%s' '{\"answer\": \"Dinner is at 8.\", \"messages\": ["
+                  "{\"guid\": \"g1\", \"sender_name\": \"Sam Lee\", \"chat_title\": \"Family\", "
+                  "\"time\": \"Tue 9 Dec, 18:40\", \"text\": \"Dinner at 8?\"}, "
+                  "{\"guid\": \"g2\", \"sender_name\": \"Ana\", \"chat_title\": \"\", "
+                  "\"time\": \"Tue 9 Dec, 18:41\", \"text\": \"" +
+                  longText + "\"}, {\"guid\": 5}, 7]}'\n");
+    auto view = makeView(true);
+    type(*view, "When is dinner?");
+    QTest::keyClick(field(*view), Qt::Key_Return);
+    ASSERT_TRUE(answered(*view, 2));
+
+    const auto cited = view->rows()[1]->findChildren<QLabel*>("citedMessage");
+    ASSERT_EQ(cited.size(), 2) << "entries without text are left out";
+    EXPECT_EQ(cited[0]->text(), "Sam Lee · Family · Tue 9 Dec, 18:40\nDinner at 8?");
+    EXPECT_TRUE(cited[1]->text().startsWith("Ana · Tue 9 Dec, 18:41\nxxx"));
+    EXPECT_LT(cited[1]->text().size(), 300) << "a cited text is trimmed";
+    saveScreenshot(view.get(), "chat-cited-messages");
+
+    // Stored with the answer, shown again after a restart.
+    view.reset();
+    auto again = makeView(true);
+    ASSERT_EQ(again->rows().size(), 2u);
+    EXPECT_EQ(again->rows()[1]->message().citations.size(), 2u);
+    EXPECT_EQ(again->rows()[1]->findChildren<QLabel*>("citedMessage").size(), 2);
+}
+
+TEST_F(ChatViewTest, ALongMessageIsTrimmedUntilShowMore) {
+    // One message of 1 MB: laying it all out would take seconds.
+    rlm::ChatSession session = storeConversation(2, "short ");
+    session.messages[1].text = std::string(1024 * 1024, 'a');
+    rlm::FileSessionStore(rlm::FileSessionStore::defaultSessionsURL()).save({session});
+    auto view = makeView(true);
+    ASSERT_EQ(view->rows().size(), 2u);
+    rlm::MessageRow* row = view->rows()[1];
+    EXPECT_TRUE(row->isTrimmed());
+    EXPECT_LE(row->shownText().size(), rlm::MessageRow::kTrimmedLength + 1);
+    EXPECT_FALSE(view->rows()[0]->isTrimmed());
+    EXPECT_EQ(view->rows()[0]->findChild<QPushButton*>("showMoreButton"), nullptr);
+
+    QPushButton* more = row->findChild<QPushButton*>("showMoreButton");
+    ASSERT_NE(more, nullptr);
+    more->click();
+    EXPECT_FALSE(row->isTrimmed());
+    EXPECT_EQ(row->shownText().size(), 1024 * 1024);
+}
+
+TEST_F(ChatViewTest, TwoCopiesSavingOneSessionsFileKeepEachOthersConversations) {
+    installAnsweringHelper("ok");
+    auto first = makeView(true);
+    auto second = makeView(true);
+    second->newConversation(); // both opened the same empty one; the second moves on
+    ASSERT_NE(first->model().currentSessionID(), second->model().currentSessionID());
+    for (ChatView* view : {first.get(), second.get(), first.get()}) {
+        type(*view, view == first.get() ? "From the first window" : "From the second window");
+        QTest::keyClick(field(*view), Qt::Key_Return);
+        ASSERT_TRUE(answered(*view, view == first.get() && view->rows().size() >= 2 ? 4 : 2));
+    }
+    const auto stored = rlm::FileSessionStore(rlm::FileSessionStore::defaultSessionsURL()).load();
+    const auto find = [&](const std::string& id) {
+        return std::find_if(stored.begin(), stored.end(),
+                            [&](const rlm::ChatSession& s) { return s.id == id; });
+    };
+    const auto firstStored = find(first->model().currentSessionID());
+    const auto secondStored = find(second->model().currentSessionID());
+    ASSERT_NE(firstStored, stored.end());
+    ASSERT_NE(secondStored, stored.end()) << "the other window's question was not erased";
+    EXPECT_EQ(firstStored->messages.size(), 4u);
+    EXPECT_EQ(secondStored->messages.size(), 2u);
+}
+
+TEST_F(ChatViewTest, EarlierConversationsCanBeOpenedAndDeleted) {
+    const rlm::ChatSession older = storeConversation(2, "older ", 3600);
+    const rlm::ChatSession newer = storeConversation(2, "newer ");
+    rlm::FileSessionStore(rlm::FileSessionStore::defaultSessionsURL()).save({older, newer});
+    auto view = makeView(true);
+    EXPECT_EQ(view->rows()[0]->message().text, "newer 0") << "the latest opens";
+
+    auto* sessions = child<QListWidget>(view.get(), "sessionList");
+    EXPECT_FALSE(sessions->isVisible());
+    QTest::mouseClick(child<QPushButton>(view.get(), "sessionsButton"), Qt::LeftButton);
+    ASSERT_TRUE(sessions->isVisible());
+    ASSERT_EQ(sessions->count(), 2);
+    EXPECT_TRUE(sessions->item(0)->text().startsWith("newer 0"));
+    EXPECT_TRUE(sessions->item(1)->text().startsWith("older 0"));
+    saveScreenshot(view.get(), "chat-conversations");
+
+    QTest::mouseClick(sessions->viewport(), Qt::LeftButton, {},
+                      sessions->visualItemRect(sessions->item(1)).center());
+    ASSERT_EQ(view->rows().size(), 2u);
+    EXPECT_EQ(view->rows()[0]->message().text, "older 0");
+    EXPECT_EQ(view->model().currentSessionID(), older.id);
+
+    // "New" keeps both; the empty new one is not listed until it has a question.
+    QTest::mouseClick(newSessionButton(*view), Qt::LeftButton);
+    EXPECT_TRUE(view->rows().empty());
+    EXPECT_EQ(sessions->count(), 3) << "the current, empty conversation is listed too";
+
+    // Delete the older conversation: gone from the list and from the file.
+    for (int index = 0; index < sessions->count(); ++index) {
+        if (sessions->item(index)->text().startsWith("older 0")) {
+            sessions->setCurrentRow(index);
+        }
+    }
+    QTest::mouseClick(child<QPushButton>(view.get(), "deleteSessionButton"), Qt::LeftButton);
+    const auto stored = rlm::FileSessionStore(rlm::FileSessionStore::defaultSessionsURL()).load();
+    EXPECT_TRUE(std::none_of(stored.begin(), stored.end(),
+                             [&](const rlm::ChatSession& s) { return s.id == older.id; }));
+    EXPECT_TRUE(std::any_of(stored.begin(), stored.end(),
+                            [&](const rlm::ChatSession& s) { return s.id == newer.id; }));
+    for (int index = 0; index < sessions->count(); ++index) {
+        EXPECT_FALSE(sessions->item(index)->text().startsWith("older 0"));
+    }
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include "tests/rlm/FakeCredentialStore.hpp"
 
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <gtest/gtest.h>
@@ -42,8 +43,8 @@ TEST_F(KeyViewsTest, SetupStoresTheKeyTrimmedAndCompletes) {
     QSignalSpy completed(&view, &rlm::APIKeySetupView::completed);
     view.show();
     EXPECT_EQ(child<QLabel>(&view, "setupTitle")->text(), "Setup Required");
-    EXPECT_EQ(child<QLabel>(&view, "setupPrompt")->text(),
-              "Enter your Veyrlink API key to get started.");
+    EXPECT_TRUE(child<QLabel>(&view, "setupPrompt")->text().contains("Without one"))
+        << "says what the key adds and that it is not needed";
     auto* field = child<QLineEdit>(&view, "apiKeyField");
     auto* save = child<QPushButton>(&view, "setupSaveButton");
     EXPECT_EQ(field->placeholderText(), "API Key");
@@ -62,6 +63,10 @@ TEST_F(KeyViewsTest, SetupStoresTheKeyTrimmedAndCompletes) {
     EXPECT_EQ(completed.count(), 1);
     EXPECT_TRUE(view.isComplete());
     EXPECT_FALSE(save->isEnabled()) << "stays disabled once saved";
+
+    QSignalSpy without(&view, &rlm::APIKeySetupView::continueWithoutKeyRequested);
+    QTest::mouseClick(child<QPushButton>(&view, "continueWithoutKeyButton"), Qt::LeftButton);
+    EXPECT_EQ(without.count(), 1);
 }
 
 TEST_F(KeyViewsTest, WithACredentialStoreTheViewsKeepTheKeyThereNotInTheFile) {
@@ -181,35 +186,62 @@ TEST(SyncStatusViewTest, StatusLineFollowsTheSyncState) {
     guiApplication();
     const auto secondary = ViewStyle::colour(ViewStyle::Tint::secondary);
     const auto red = ViewStyle::colour(ViewStyle::Tint::red);
+    const QDateTime at(QDate(2026, 12, 9), QTime(14, 2));
+    using State = rlm::SyncStatusView::State;
     struct Case {
-        qint64 count;
-        bool syncing;
-        QString error;
+        State state;
         QString line;
         QColor colour;
+        bool bar;
     };
     const Case cases[] = {
-        {0, false, "", "No messages indexed yet.", secondary},
-        {-3, false, "", "No messages indexed yet.", secondary},
-        {1234, false, "", "Messages indexed: 1234", secondary},
-        {1234567, false, "", "Messages indexed: 1234567", secondary},
-        {1234, false, "disk I/O error", "Sync failed: disk I/O error", red},
-        {1234, true, "disk I/O error", "Syncing messages...", secondary},
-        {0, true, "", "Syncing messages...", secondary},
+        {{0, false}, "No messages indexed yet.", secondary, false},
+        {{-3, false}, "No messages indexed yet.", secondary, false},
+        {{412118, false, {}, false, 0, 0, -1, at},
+         "Up to date · 14:02 · 412,118 messages",
+         secondary,
+         false},
+        {{1, false, {}, false, 0, 0, -1, at}, "Up to date · 14:02 · 1 message", secondary, false},
+        {{1234, false, "disk I/O error"}, "Sync failed: disk I/O error", red, false},
+        // A missing store is said as it is, not as a failure.
+        {{0, false, "No message store found at /x/chat.db.", true},
+         "No message store found at /x/chat.db.",
+         secondary,
+         false},
+        // A first sync: done of total, a bar and an estimate.
+        {{0, true, {}, false, 12000, 400000, 95},
+         "Indexing messages: 12,000 of 400,000 · about 2 "
+         "min left",
+         secondary,
+         true},
+        {{0, true, {}, false, 12000, 400000, 7},
+         "Indexing messages: 12,000 of 400,000 · about 7 s "
+         "left",
+         secondary,
+         true},
+        {{0, true, {}, false, 10, 400000, -1}, "Indexing messages: 10 of 400,000", secondary, true},
+        // A pass over an index that is nearly current, or whose total is unknown.
+        {{5000, true, "disk I/O error", false, 0, 0, -1},
+         "Checking for new messages · 5,000 messages",
+         secondary,
+         false},
+        {{0, true}, "Indexing messages...", secondary, false},
     };
     int syncRequests = 0;
-    rlm::SyncStatusView view(0, false, QString(), [&] { ++syncRequests; });
+    rlm::SyncStatusView view(State{}, [&] { ++syncRequests; });
     view.show();
-    EXPECT_EQ(child<QLabel>(&view, "syncHeading")->text(), "Shadow DB");
+    EXPECT_EQ(child<QLabel>(&view, "syncHeading")->text(), "Messages indexed");
     auto* line = child<QLabel>(&view, "syncStatusLine");
     auto* button = child<QPushButton>(&view, "syncNowButton");
+    auto* bar = child<QProgressBar>(&view, "syncProgressBar");
     for (const Case& item : cases) {
-        view.setState(item.count, item.syncing, item.error);
+        view.setState(item.state);
         EXPECT_EQ(line->text(), item.line);
         EXPECT_EQ(textColour(line), item.colour) << item.line.toStdString();
-        EXPECT_EQ(button->isEnabled(), !item.syncing) << item.line.toStdString();
+        EXPECT_EQ(button->isEnabled(), !item.state.isSyncing) << item.line.toStdString();
+        EXPECT_EQ(bar->isVisible(), item.bar) << item.line.toStdString();
     }
-    view.setState(5, false, QString());
+    view.setState(State{5, false});
     QTest::mouseClick(button, Qt::LeftButton);
     EXPECT_EQ(syncRequests, 1);
 }

@@ -1,6 +1,7 @@
 // The menu window: which screen shows when, what each appearance tests and
 // starts, and the settings sheet.
 
+#include "OrluneCore/ShadowSync.hpp"
 #include "OrluneRLM/views/ChatView.hpp"
 #include "OrluneRLM/views/MessageRow.hpp"
 #include "OrluneRLM/views/SettingsView.hpp"
@@ -8,6 +9,7 @@
 #include "tests/app/AppTestSupport.hpp"
 
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -37,108 +39,143 @@ protected:
     }
 };
 
-TEST_F(MenuTest, WithoutKeyShowsOnlyTheSetupAndTestsNothing) {
+TEST_F(MenuTest, WithoutKeyTheSetupOffersAWayOnAndTheIndexIsBuiltAnyway) {
     makeStore();
+    installAnsweringHelper("From the index.");
     auto menu = makeMenu();
     menu->show();
-    reopen(*menu);
 
     EXPECT_EQ(child<QLabel>(menu.get(), "menuTitle")->text(), "OrluneRLM");
     EXPECT_TRUE(showsChild(menu.get(), "setupScreen"));
     EXPECT_FALSE(showsChild(menu.get(), "accessScreen"));
     EXPECT_FALSE(showsChild(menu.get(), "workingScreen"));
-    EXPECT_FALSE(loggedAnyStartingWith("fda_"));
-    EXPECT_FALSE(loggedAnyStartingWith("shadow_sync"));
+    EXPECT_TRUE(showsChild(menu.get(), "settingsButton")) << "no screen traps";
+    EXPECT_TRUE(showsChild(menu.get(), "quitButton"));
     EXPECT_TRUE(openedAddresses_.empty());
     saveScreenshot(menu.get(), "setup");
+    // The index does not need a key.
+    ASSERT_TRUE(waitUntil([&] { return menu->syncModel().hasSynced(); }));
+
+    QTest::mouseClick(child<QPushButton>(menu.get(), "continueWithoutKeyButton"), Qt::LeftButton);
+    ASSERT_TRUE(showsChild(menu.get(), "workingScreen"));
+    EXPECT_TRUE(showsChild(menu.get(), "noKeyNotice")) << "says what a key would add";
+    EXPECT_TRUE(menu->chatView()->isReady());
+    saveScreenshot(menu.get(), "working-no-key");
 }
 
-TEST_F(MenuTest, SavingAKeyMovesOnAndTestsAccessWithoutOpeningSettingsOrSyncing) {
+TEST_F(MenuTest, ReturnSavesTheKeyAndASyncStartsAtOnce) {
+    makeStore();
     auto menu = makeMenu();
     menu->show();
-    QTest::keyClicks(child<QLineEdit>(menu.get(), "apiKeyField"), "  sk-live-123\t ");
-    QTest::mouseClick(child<QPushButton>(menu.get(), "setupSaveButton"), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return !menu->syncModel().isSyncing(); }));
+    const size_t syncsBefore = eventCount("shadow_sync_start");
+    auto* keyField = child<QLineEdit>(menu.get(), "apiKeyField");
+    QTest::keyClicks(keyField, "  sk-live-123\t ");
+    QTest::keyClick(keyField, Qt::Key_Return);
 
     EXPECT_EQ(config_.load().veyrlinkApiKey, "sk-live-123");
     EXPECT_TRUE(menu->hasApiKey());
     EXPECT_FALSE(showsChild(menu.get(), "setupScreen"));
-    EXPECT_TRUE(showsChild(menu.get(), "accessScreen"));
-    EXPECT_EQ(child<QLabel>(menu.get(), "accessErrorLabel")->text(),
-              "Last error: chat.db not found");
-    EXPECT_EQ(eventCount("fda_chat_db_missing"), 1u);
-    EXPECT_TRUE(openedAddresses_.empty());
-
-    // With a store present, the key's arrival reaches the working screen, but
-    // only the next appearance starts a sync.
-    makeStore();
-    QTest::mouseClick(child<QPushButton>(menu.get(), "checkAccessButton"), Qt::LeftButton);
     EXPECT_TRUE(showsChild(menu.get(), "workingScreen"));
-    EXPECT_EQ(eventCount("shadow_sync_start"), 0u);
-    reopen(*menu);
-    EXPECT_EQ(eventCount("shadow_sync_start"), 1u);
-    EXPECT_TRUE(waitUntil([&] { return menu->syncModel().hasSynced(); }));
+    EXPECT_FALSE(showsChild(menu.get(), "noKeyNotice"));
+    EXPECT_EQ(eventCount("shadow_sync_start"), syncsBefore + 1) << "no Sync Now needed";
+    EXPECT_TRUE(openedAddresses_.empty());
+    ASSERT_TRUE(waitUntil([&] { return !menu->syncModel().isSyncing(); }));
 }
 
-TEST_F(MenuTest, WithoutAccessExplainsTheWayAndOpensTheSettingsOnlyWhenAsked) {
+TEST_F(MenuTest, AMissingStoreIsSaidPlainlyAndTheIndexStaysUsable) {
     storeKey("sk-test");
+    makeStore();
+    // An index from an earlier run, then the store goes away.
+    std::filesystem::create_directories(folder_.dataFolder() + "/OrluneRLM");
+    core::ShadowSync(storePath(), folder_.dataFolder() + "/OrluneRLM/shadow.db").performSync();
+    std::filesystem::remove(storePath());
     auto menu = makeMenu();
-    QSignalSpy relaunch(menu.get(), &OrluneRLMMenu::relaunchRequested);
     menu->show();
-    ASSERT_TRUE(showsChild(menu.get(), "accessScreen"));
-    EXPECT_EQ(child<QLabel>(menu.get(), "accessHeading")->text(), "Grant Full Disk Access");
-    EXPECT_EQ(child<QLabel>(menu.get(), "accessExplanation")->text(),
-              "OrluneRLM needs Full Disk Access to read your Messages database.");
-    const QString steps = child<QLabel>(menu.get(), "accessSteps")->text();
-    EXPECT_TRUE(steps.contains("Click +")) << steps.toStdString();
-    EXPECT_TRUE(steps.contains("Quit & Reopen")) << steps.toStdString();
-    EXPECT_EQ(child<QLabel>(menu.get(), "accessAppLocation")->text(),
-              "This copy of OrluneRLM: " + QCoreApplication::applicationFilePath());
-    EXPECT_EQ(child<QLabel>(menu.get(), "accessErrorLabel")->text(),
-              "Last error: chat.db not found");
-    EXPECT_TRUE(openedAddresses_.empty()) << "the settings would hide these instructions";
-    EXPECT_FALSE(showsChild(menu.get(), "otherSettingsButton"));
-    saveScreenshot(menu.get(), "access-request");
 
-    reopen(*menu);
-    EXPECT_TRUE(openedAddresses_.empty());
-    EXPECT_EQ(eventCount("fda_chat_db_missing"), 2u) << "each appearance tests again";
-
-    // The button opens the first address and offers the other one, which
-    // opens only when asked for.
-    QTest::mouseClick(child<QPushButton>(menu.get(), "openSettingsButton"), Qt::LeftButton);
-    EXPECT_EQ(openedAddresses_,
-              std::vector<std::string>{rlm::FullDiskAccessViewModel::kSettingsAddresses[0]});
-    ASSERT_TRUE(showsChild(menu.get(), "otherSettingsButton"));
-    QTest::mouseClick(child<QPushButton>(menu.get(), "otherSettingsButton"), Qt::LeftButton);
-    EXPECT_EQ(openedAddresses_.back(), rlm::FullDiskAccessViewModel::kSettingsAddresses[1]);
-    EXPECT_FALSE(showsChild(menu.get(), "otherSettingsButton"));
-
-    QTest::mouseClick(child<QPushButton>(menu.get(), "quitAndReopenButton"), Qt::LeftButton);
-    EXPECT_EQ(relaunch.count(), 1);
-
-    makeStore();
-    QTest::mouseClick(child<QPushButton>(menu.get(), "checkAccessButton"), Qt::LeftButton);
-    EXPECT_EQ(eventCount("fda_chat_db_open_ok"), 1u);
-    EXPECT_TRUE(showsChild(menu.get(), "workingScreen"));
-    EXPECT_FALSE(showsChild(menu.get(), "accessScreen"));
-    EXPECT_EQ(child<QLabel>(menu.get(), "accessGrantedLabel")->text(), "Full Disk Access granted.");
-    EXPECT_EQ(eventCount("shadow_sync_start"), 0u) << "Check Access starts no sync";
-    EXPECT_EQ(statusLine(*menu), "No messages indexed yet.");
+    ASSERT_TRUE(showsChild(menu.get(), "workingScreen")) << "the person is not locked out";
+    ASSERT_TRUE(waitUntil([&] { return !menu->syncModel().isSyncing(); }));
+    EXPECT_TRUE(menu->syncModel().storeMissing());
+    const QString line = statusLine(*menu);
+    EXPECT_TRUE(line.startsWith("No message store found at " + QString::fromStdString(storePath())))
+        << line.toStdString();
+    EXPECT_TRUE(line.contains("CHAT_DB_PATH")) << line.toStdString();
+    EXPECT_TRUE(line.contains("Settings")) << line.toStdString();
+    for (const char* word : {"Full Disk Access", "Shadow DB", "shadow.db"}) {
+        EXPECT_FALSE(line.contains(word)) << word;
+    }
+    EXPECT_FALSE(showsChild(menu.get(), "openSettingsButton"));
+    EXPECT_TRUE(menu->syncModel().hasIndex());
+    EXPECT_TRUE(menu->chatView()->isReady()) << "the existing index can still be asked";
+    EXPECT_TRUE(showsChild(menu.get(), "settingsButton"));
+    EXPECT_TRUE(showsChild(menu.get(), "quitButton"));
+    saveScreenshot(menu.get(), "no-store");
 }
 
-TEST_F(MenuTest, ARefusedStoreShowsTheRefusal) {
+TEST_F(MenuTest, ARefusalExplainsTheGrantAndOpensTheSettingsOnlyWhenAsked) {
     storeKey("sk-test");
     makeStore();
+    bool refused = true;
     auto seams = menuSeams();
-    seams.access.storeAccess.statError = [](const std::string&) { return EPERM; };
+    seams.explainsAccessGrant = true;
+    seams.access.storeAccess.statError = [&refused](const std::string&) {
+        return refused ? EPERM : 0;
+    };
     OrluneRLMMenu menu(std::move(seams));
+    QSignalSpy relaunch(&menu, &OrluneRLMMenu::relaunchRequested);
     menu.show();
     ASSERT_TRUE(showsChild(&menu, "accessScreen"));
+    EXPECT_EQ(child<QLabel>(&menu, "accessHeading")->text(), "Grant Full Disk Access");
+    const QString steps = child<QLabel>(&menu, "accessSteps")->text();
+    EXPECT_TRUE(steps.contains("Click +")) << steps.toStdString();
+    EXPECT_TRUE(steps.contains("Quit & Reopen")) << steps.toStdString();
+    EXPECT_EQ(child<QLabel>(&menu, "accessAppLocation")->text(),
+              "This copy of OrluneRLM: " + QCoreApplication::applicationFilePath());
     EXPECT_EQ(child<QLabel>(&menu, "accessErrorLabel")->text(),
               QString::fromStdString("Last error: " + std::string(std::strerror(EPERM)) + ": " +
                                      rlm::FullDiskAccessChecker::kRefusedMessage));
     EXPECT_EQ(eventCount("fda_chat_db_denied"), 1u);
-    EXPECT_EQ(eventCount("shadow_sync_start"), 0u);
+    EXPECT_TRUE(openedAddresses_.empty()) << "the settings would hide these instructions";
+    EXPECT_FALSE(showsChild(&menu, "otherSettingsButton"));
+    EXPECT_TRUE(showsChild(&menu, "settingsButton")) << "no screen traps";
+    EXPECT_TRUE(showsChild(&menu, "quitButton"));
+    saveScreenshot(&menu, "access-request");
+
+    reopen(menu);
+    EXPECT_TRUE(openedAddresses_.empty());
+    EXPECT_EQ(eventCount("fda_chat_db_denied"), 2u) << "each appearance tests again";
+
+    // The button opens the first address and offers the other one, which
+    // opens only when asked for.
+    QTest::mouseClick(child<QPushButton>(&menu, "openSettingsButton"), Qt::LeftButton);
+    EXPECT_EQ(openedAddresses_,
+              std::vector<std::string>{rlm::FullDiskAccessViewModel::kSettingsAddresses[0]});
+    ASSERT_TRUE(showsChild(&menu, "otherSettingsButton"));
+    QTest::mouseClick(child<QPushButton>(&menu, "otherSettingsButton"), Qt::LeftButton);
+    EXPECT_EQ(openedAddresses_.back(), rlm::FullDiskAccessViewModel::kSettingsAddresses[1]);
+    EXPECT_FALSE(showsChild(&menu, "otherSettingsButton"));
+
+    QTest::mouseClick(child<QPushButton>(&menu, "quitAndReopenButton"), Qt::LeftButton);
+    EXPECT_EQ(relaunch.count(), 1);
+
+    refused = false;
+    QTest::mouseClick(child<QPushButton>(&menu, "checkAccessButton"), Qt::LeftButton);
+    EXPECT_TRUE(showsChild(&menu, "workingScreen"));
+    EXPECT_FALSE(showsChild(&menu, "accessScreen"));
+    ASSERT_TRUE(waitUntil([&] { return !menu.syncModel().isSyncing(); }));
+}
+
+TEST_F(MenuTest, OffTheMacARefusedStoreIsASyncFailureOnTheWorkingScreen) {
+    storeKey("sk-test");
+    makeStore();
+    auto seams = menuSeams();
+    seams.explainsAccessGrant = false;
+    seams.access.storeAccess.statError = [](const std::string&) { return EPERM; };
+    OrluneRLMMenu menu(std::move(seams));
+    menu.show();
+    EXPECT_TRUE(showsChild(&menu, "workingScreen"));
+    EXPECT_FALSE(showsChild(&menu, "accessScreen"));
+    ASSERT_TRUE(waitUntil([&] { return !menu.syncModel().isSyncing(); }));
 }
 
 TEST_F(MenuTest, ColoursFollowAPaletteChange) {
@@ -147,7 +184,7 @@ TEST_F(MenuTest, ColoursFollowAPaletteChange) {
     auto menu = makeMenu();
     menu->show();
     ASSERT_TRUE(showsChild(menu.get(), "workingScreen"));
-    auto* secondary = child<QLabel>(menu.get(), "accessGrantedLabel");
+    auto* secondary = child<QLabel>(menu.get(), "sessionTitleLabel");
     auto* title = child<QLabel>(menu.get(), "menuTitle");
     const QColor lightSecondary = textColour(secondary);
 
@@ -169,7 +206,7 @@ TEST_F(MenuTest, ColoursFollowAPaletteChange) {
     ASSERT_TRUE(waitUntil([&] { return !menu->syncModel().isSyncing(); }));
 }
 
-TEST_F(MenuTest, AccessStartsOneSyncAndSyncNowWaitsForIt) {
+TEST_F(MenuTest, AFirstSyncShowsProgressAndAskingWaitsOnlyForAnEmptyIndex) {
     storeKey("sk-test");
     makeStore(1234);
     auto menu = makeMenu();
@@ -177,9 +214,11 @@ TEST_F(MenuTest, AccessStartsOneSyncAndSyncNowWaitsForIt) {
 
     ASSERT_TRUE(showsChild(menu.get(), "workingScreen"));
     EXPECT_TRUE(menu->syncModel().isSyncing());
-    EXPECT_EQ(statusLine(*menu), "Syncing messages...");
+    EXPECT_TRUE(statusLine(*menu).startsWith("Indexing messages"))
+        << statusLine(*menu).toStdString();
     EXPECT_FALSE(child<QPushButton>(menu.get(), "syncNowButton")->isEnabled());
-    EXPECT_FALSE(menu->chatView()->isReady());
+    EXPECT_FALSE(menu->chatView()->isReady()) << "nothing indexed yet";
+    saveScreenshot(menu.get(), "first-sync");
     reopen(*menu);
     EXPECT_EQ(eventCount("shadow_sync_start"), 1u) << "reopening during a sync starts nothing";
 
@@ -187,18 +226,20 @@ TEST_F(MenuTest, AccessStartsOneSyncAndSyncNowWaitsForIt) {
     // Messages without any text are not indexed, so the count is a little lower.
     const qint64 count = menu->syncModel().messageCount();
     EXPECT_GT(count, 1000);
-    EXPECT_EQ(statusLine(*menu), "Messages indexed: " + QString::number(count));
+    const QString expected = QStringLiteral("Up to date · %1 · %2 messages")
+                                 .arg(menu->syncModel().lastSyncedAt().toString("HH:mm"),
+                                      rlm::SyncStatusView::formatCount(count));
+    EXPECT_EQ(statusLine(*menu), expected);
     EXPECT_TRUE(child<QPushButton>(menu.get(), "syncNowButton")->isEnabled());
     EXPECT_TRUE(menu->chatView()->isReady());
     reopen(*menu);
-    EXPECT_EQ(eventCount("shadow_sync_start"), 1u) << "after a success only Sync Now syncs";
+    EXPECT_EQ(eventCount("shadow_sync_start"), 1u) << "an unchanged store is not synced again";
 
     QTest::mouseClick(child<QPushButton>(menu.get(), "syncNowButton"), Qt::LeftButton);
     EXPECT_EQ(eventCount("shadow_sync_start"), 2u);
     EXPECT_FALSE(child<QPushButton>(menu.get(), "syncNowButton")->isEnabled());
-    EXPECT_FALSE(menu->chatView()->isReady()) << "not ready again during a manual sync";
+    EXPECT_TRUE(menu->chatView()->isReady()) << "the index can be asked while a sync runs";
     ASSERT_TRUE(waitUntil([&] { return !menu->syncModel().isSyncing(); }));
-    EXPECT_TRUE(menu->chatView()->isReady());
 }
 
 TEST_F(MenuTest, FailedSyncIsShownInRedAndRetriedOnTheNextAppearance) {
@@ -231,7 +272,7 @@ TEST_F(MenuTest, SettingsSheetShowsTheStoredKeyAndClosesAfterSaving) {
     ASSERT_TRUE(waitUntil([&] { return menu->syncModel().hasSynced(); }));
 
     // A short conversation for the picture of the working screen.
-    auto* field = child<QLineEdit>(menu.get(), "questionField");
+    auto* field = child<QPlainTextEdit>(menu.get(), "questionField");
     QTest::keyClicks(field, "When is the picnic?");
     QTest::keyClick(field, Qt::Key_Return);
     ASSERT_TRUE(waitUntil([&] { return menu->chatView()->rows().size() == 2; }));

@@ -49,8 +49,9 @@ protected:
 TEST_F(AskBundledHelperTest, AnswersFromTheIndexWithoutAKey) {
     const Outcome outcome = ask("When is dinner tomorrow?");
     ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
-    EXPECT_NE(outcome.out.find("No language model was used (no API key is configured)"),
-              std::string::npos)
+    EXPECT_NE(
+        outcome.out.find("Answer from your messages (no model used: no API key is configured)"),
+        std::string::npos)
         << outcome.out;
     EXPECT_NE(outcome.out.find("+15550001 in Family"), std::string::npos) << outcome.out;
     EXPECT_NE(outcome.out.find("Dinner tomorrow at 7 at Luigi's?"), std::string::npos)

@@ -5,10 +5,14 @@
 #include "tests/support/TempDir.hpp"
 #include "tools/samplestore/ChatStoreWriter.hpp"
 
+#include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 
 namespace orlune::cli {
@@ -21,6 +25,22 @@ using ::testing::Not;
 
 using Result = orlune::testing::ProcessResult;
 using orlune::testing::runOrlune;
+
+// Adds messages `first`..`last` (ROWIDs and dates) to a store made by makeStore.
+void addMessages(samplestore::ChatStoreWriter& store, int first, int last) {
+    store.beginTransaction();
+    for (int rowid = first; rowid <= last; ++rowid) {
+        samplestore::MessageRow row;
+        row.rowid = rowid;
+        row.guid = "guid-" + std::to_string(rowid);
+        row.text = "hello " + std::to_string(rowid);
+        row.date = rowid;
+        row.handleId = 1;
+        store.addMessage(row);
+        store.joinMessageToChat(rowid, 1, rowid);
+    }
+    store.commit();
+}
 
 void makeStore(const std::string& path, int messages) {
     samplestore::ChatStoreWriter store(path);
@@ -248,5 +268,97 @@ TEST(OneShadowDatabase, TheShadowPathIsTakenLiterallyAndForeignFilesAreRefused) 
     EXPECT_FALSE(std::filesystem::exists(foreign + "-wal"));
 }
 
+// `orlune sync --watch` started in the background, its output in files.
+class WatchingSync {
+public:
+    WatchingSync(const TempDir& dir, const std::vector<std::string>& args) : dir_(dir) {
+        std::vector<std::string> all = {ORLUNE_CLI_PATH, "sync", "--watch"};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& arg : all) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        std::vector<std::string> environment = orlune::testing::environmentWith(
+            {{"HOME", dir.path().string()}, {"ORLUNE_DATA_DIR", dir.file("data")}});
+        std::vector<char*> envp;
+        for (std::string& entry : environment) {
+            envp.push_back(entry.data());
+        }
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, dir.file("watch.out").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, dir.file("watch.err").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        EXPECT_EQ(posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~WatchingSync() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    std::string out() const { return readFile(dir_.file("watch.out")); }
+    // Sends `signal` and returns the exit status (-1 unless it exited).
+    int stop(int signal) {
+        ::kill(pid_, signal);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+private:
+    const TempDir& dir_;
+    pid_t pid_ = -1;
+};
+
+bool eventually(const std::function<bool()>& condition) {
+    for (int tries = 0; tries < 200; ++tries) {
+        if (condition()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+TEST(OrluneCli, SyncWatchFollowsTheStoreAndEndsCleanlyOnASignal) {
+    for (int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        TempDir dir;
+        makeStore(dir.file("chat.db"), 12);
+        const std::string shadow = dir.file("shadow.db");
+        WatchingSync watching(dir, {"--chat-db", dir.file("chat.db"), "--shadow-db", shadow});
+        ASSERT_TRUE(eventually([&] {
+            return watching.out().find("in the shadow database: 12\n") != std::string::npos;
+        })) << watching.out();
+
+        // Another process writes the store: copied within seconds.
+        {
+            samplestore::ChatStoreWriter store(dir.file("chat.db"),
+                                               samplestore::ChatStoreWriter::OpenExisting{});
+            addMessages(store, 13, 20);
+        }
+        ASSERT_TRUE(eventually([&] {
+            return watching.out().find("in the shadow database: 20\n") != std::string::npos;
+        })) << watching.out();
+
+        EXPECT_EQ(watching.stop(signal), 0);
+        EXPECT_THAT(watching.out(), HasSubstr("Stopped.\n"));
+        EXPECT_EQ(readFile(dir.file("watch.err")), "");
+        // An unchanged store: one more pass writes nothing.
+        Result again =
+            runOrlune(dir, {"sync", "--chat-db", dir.file("chat.db"), "--shadow-db", shadow});
+        EXPECT_THAT(again.out, HasSubstr("Messages written: 0\n"));
+        EXPECT_THAT(again.out, HasSubstr("Messages in the shadow database: 20\n"));
+    }
+}
+
 } // namespace
+
 } // namespace orlune::cli

@@ -137,7 +137,8 @@ TEST_F(HelperProcessTest, OfflineAnswersFromTheIndex) {
     };
     const Case cases[] = {
         {"When is dinner tomorrow?",
-         {"No language model was used (no API key is configured)", "\"dinner\", \"tomorrow\"",
+         {"Answer from your messages (no model used: no API key is configured)",
+          "\"dinner\", \"tomorrow\"",
           "+15550001 in Family, 2023-03-08 20:26 UTC: \"Dinner tomorrow at 7 at Luigi's?\""},
          {"dentist", "Hiking"}},
         {"Who is going on the hike on Saturday?",
@@ -147,7 +148,8 @@ TEST_F(HelperProcessTest, OfflineAnswersFromTheIndex) {
          {"alice@example.com in chat-alice", "dentist appointment"},
          {"Family"}},
         {"What did they say about penguins?",
-         {"No language model was used", "No messages were found for \"say\", \"penguins\"."},
+         {"Answer from your messages (no model used: ",
+          "No messages were found for \"say\", \"penguins\"."},
          {"1. "}},
         {"What is it?", {"no words to search for"}, {"1. "}},
     };
@@ -168,8 +170,9 @@ TEST_F(HelperProcessTest, OfflineWhenTheGatewayCannotBeReached) {
     std::string base = "http://127.0.0.1:" + std::to_string(unusedPort()) + "/v1";
     json result = response(run(gatewayRequest("dinner tomorrow?"), {}, base));
     std::string answer = answerOf(result);
-    EXPECT_TRUE(
-        contains(answer, "No language model was used (the model server could not be reached)"))
+    EXPECT_TRUE(contains(
+        answer,
+        "Answer from your messages (no model used: the model server could not be reached)"))
         << answer;
     EXPECT_TRUE(contains(answer, "Dinner tomorrow at 7")) << answer;
 }
@@ -484,7 +487,7 @@ TEST_F(HelperProcessTest, AFailingModelServerLeavesTheAnswerToTheIndex) {
         json document = gatewayRequest("dinner tomorrow?", {{"max_calls", 2}});
         std::string answer = answerOf(response(run(document, c.extraEnv, gateway.baseUrl())));
         const std::string firstLine = answer.substr(0, answer.find('\n'));
-        EXPECT_TRUE(contains(firstLine, "No language model was used (")) << answer;
+        EXPECT_TRUE(contains(firstLine, "Answer from your messages (no model used: ")) << answer;
         EXPECT_TRUE(contains(firstLine, c.reason)) << answer;
         EXPECT_TRUE(contains(answer, "Dinner tomorrow at 7")) << answer;
         EXPECT_FALSE(contains(answer, "too late")) << answer;
@@ -510,7 +513,7 @@ TEST_F(HelperProcessTest, ALocalModelServerIsAskedWithoutAKey) {
     // Without a key, a server elsewhere is not asked.
     json remote = request("When is dinner?", {{"base_url", "https://models.example.invalid/v1"}});
     std::string answer = answerOf(response(run(remote)));
-    EXPECT_TRUE(contains(answer, "No language model was used (no API key is configured)"))
+    EXPECT_TRUE(contains(answer, "Answer from your messages (no model used: no API key is configured)"))
         << answer;
     EXPECT_EQ(local.received().size(), 1u);
 }

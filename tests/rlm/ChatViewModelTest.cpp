@@ -268,7 +268,7 @@ TEST_F(ChatViewModelTest, AFailedRunKeepsTheQuestionAndShowsTheError) {
     failWith(1, "  boom \n");
     ask(*model, "Will it fail?");
 
-    EXPECT_EQ(model->lastError(), "RLM helper failed: boom");
+    EXPECT_EQ(model->lastError(), "The answer could not be made: boom");
     EXPECT_FALSE(model->isSending());
     ASSERT_EQ(model->messages().size(), 1u);
     EXPECT_EQ(model->messages()[0].text, "Will it fail?");
@@ -290,7 +290,7 @@ TEST_F(ChatViewModelTest, AMissingShadowDatabaseIsReportedAndStartsNoHelper) {
     std::filesystem::remove(dbPath());
     auto model = makeModel();
     ask(*model, "Anything?");
-    EXPECT_EQ(model->lastError(), "shadow.db not found. Run sync first.");
+    EXPECT_EQ(model->lastError(), "Nothing is indexed yet: wait for the first sync to finish.");
     EXPECT_EQ(requestCount(), 0);
 }
 
@@ -347,11 +347,11 @@ TEST_F(ChatViewModelTest, SendDoesNothingForBlankInputOrWhileAQuestionIsInFlight
 
 TEST_F(ChatViewModelTest, WithoutAHelperEverySendSaysTheCommandIsNotSet) {
     auto model = makeModel(nullptr, false);
-    EXPECT_EQ(model->lastError(), "Bundled RLM helper not found in app resources.");
+    EXPECT_EQ(model->lastError(), "The answering program is missing from this installation.");
 
     model->setInputText("hello");
     model->send();
-    EXPECT_EQ(model->lastError(), "RLM helper command not set. Set ORLUNE_RLM_HELPER_CMD.");
+    EXPECT_EQ(model->lastError(), "The answering program is missing from this installation.");
     EXPECT_EQ(model->inputText(), "hello");
     EXPECT_TRUE(model->messages().empty());
     EXPECT_FALSE(model->isSending());

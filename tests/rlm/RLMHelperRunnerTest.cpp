@@ -102,6 +102,18 @@ TEST_F(RLMHelperRunnerTest, ResponsesAndFailures) {
          HelperResult{"ok", std::nullopt}, ""},
         {"null error", R"(printf '%s' '{"answer":"ok","error":null,"extra":[1]}')",
          HelperResult{"ok", std::nullopt}, ""},
+        // The messages an answer relies on: optional, in order; what cannot
+        // be read is left out rather than failing the answer.
+        {"cited messages",
+         R"(printf '%s' '{"answer":"ok","messages":[{"guid":"g1","sender_name":"Sam","chat_title":"Family","time":"Tue 9 Dec, 18:40","text":"Dinner at 8?"},{"guid":"g2","text":"x","sender_name":7},{"guid":"g3"},{"text":""},"loose",[1]]}')",
+         HelperResult{"ok",
+                      std::nullopt,
+                      {{"g1", "Sam", "Family", "Tue 9 Dec, 18:40", "Dinner at 8?"},
+                       {"g2", "", "", "", "x"}}},
+         ""},
+        {"cited messages that are not a list",
+         R"(printf '%s' '{"answer":"ok","messages":{"guid":"g1","text":"t"}}')",
+         HelperResult{"ok", std::nullopt}, ""},
         {"error object wins over the answer",
          R"(printf '%s' '{"answer":"x","error":{"type":"RateLimit","message":"slow down"}}')",
          std::nullopt, "RLM helper failed: RateLimit: slow down"},
