@@ -6,6 +6,7 @@
 
 #include "OrluneCore/ChatParticipant.hpp"
 #include "OrluneCore/ColumnInfo.hpp"
+#include "OrluneCore/MessageScope.hpp"
 #include "OrluneCore/QueryBounds.hpp"
 #include "OrluneCore/ReadOnlyQuery.hpp"
 #include "OrluneCore/SQLite.hpp"
@@ -153,6 +154,12 @@ public:
     // once the results hold maxResultBytes. Holds the connection's mutex for
     // the whole call.
     SearchOutcome search(const std::string& query, int limit, const QueryBounds& bounds);
+    // search() within `bounds`, of the messages in `scope` only. An empty
+    // `query` with a restricted scope lists the scope's newest messages
+    // first (rank 0); with an unrestricted scope it finds nothing, as
+    // before.
+    SearchOutcome search(const std::string& query, const MessageScope& scope, int limit,
+                         const QueryBounds& bounds);
 
     // ---- People and chats (ShadowDBPeople.cpp) ----
 
