@@ -1,5 +1,6 @@
 #include "OrluneCore/AddressKey.hpp"
 
+#include "OrluneCore/AsciiText.hpp"
 #include "OrluneCore/TextFold.hpp"
 
 #include <phonenumbers/phonenumber.pb.h>
@@ -16,25 +17,6 @@ using i18n::phonenumbers::PhoneNumberUtil;
 // National numbers shorter than this are never matched loosely: too many
 // people's numbers share their last seven digits.
 constexpr size_t kShortestNationalKey = 8;
-
-std::string trim(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    const auto last = text.find_last_not_of(" \t\r\n");
-    return std::string(text.substr(first, last - first + 1));
-}
-
-std::string upperRegion(std::string_view region) {
-    std::string code(region);
-    for (char& c : code) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return code;
-}
 
 std::string digitsOf(const std::string& text) {
     std::string digits = text;
@@ -55,7 +37,7 @@ bool isKnownRegion(const std::string& region) {
 
 AddressKey addressKey(std::string_view address, std::string_view defaultRegion) {
     AddressKey key;
-    const std::string text = trim(address);
+    const std::string text = ascii::trimmed(address);
     if (text.empty()) {
         return key;
     }
@@ -69,7 +51,7 @@ AddressKey addressKey(std::string_view address, std::string_view defaultRegion) 
         return key;
     }
     const PhoneNumberUtil& util = *PhoneNumberUtil::GetInstance();
-    std::string region = upperRegion(defaultRegion);
+    std::string region = ascii::upper(defaultRegion);
     if (!isKnownRegion(region)) {
         region = "ZZ"; // unknown: only numbers written with a country code parse
     }

@@ -1,21 +1,13 @@
 #include "OrluneCore/AttachmentKind.hpp"
 
+#include "OrluneCore/AsciiText.hpp"
+
 #include <array>
 #include <string>
 
 namespace orlune::core {
 
 namespace {
-
-std::string lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return out;
-}
 
 struct Entry {
     std::string_view key;
@@ -110,7 +102,7 @@ std::optional<AttachmentKind> lookUp(const std::array<Entry, N>& table, std::str
 }
 
 std::optional<AttachmentKind> fromMimeType(std::string_view value) {
-    const std::string mime = lower(value);
+    const std::string mime = ascii::lower(value);
     if (auto kind = lookUp(kMimeTypes, mime)) {
         return kind;
     }
@@ -127,7 +119,7 @@ std::optional<AttachmentKind> fromMimeType(std::string_view value) {
 }
 
 std::optional<AttachmentKind> fromUti(std::string_view value) {
-    return lookUp(kUtis, lower(value));
+    return lookUp(kUtis, ascii::lower(value));
 }
 
 std::optional<AttachmentKind> fromName(std::string_view name) {
@@ -136,7 +128,7 @@ std::optional<AttachmentKind> fromName(std::string_view name) {
         name.find('/', dot) != std::string_view::npos) {
         return std::nullopt;
     }
-    return lookUp(kExtensions, lower(name.substr(dot + 1)));
+    return lookUp(kExtensions, ascii::lower(name.substr(dot + 1)));
 }
 
 } // namespace
@@ -173,10 +165,11 @@ AttachmentKind attachmentKind(const AttachmentFacts& facts) {
     if (facts.isSticker) {
         return AttachmentKind::Sticker;
     }
-    if (facts.isAudioMessage || (facts.uti && lower(*facts.uti) == "com.apple.coreaudio-format")) {
+    if (facts.isAudioMessage ||
+        (facts.uti && ascii::lower(*facts.uti) == "com.apple.coreaudio-format")) {
         return AttachmentKind::VoiceMessage;
     }
-    if (facts.name && lower(*facts.name).ends_with(".loc.vcf")) {
+    if (facts.name && ascii::lower(*facts.name).ends_with(".loc.vcf")) {
         return AttachmentKind::Location;
     }
     if (facts.mimeType) {

@@ -1,5 +1,6 @@
 #include "OrluneCore/ChatDBReader.hpp"
 
+#include "OrluneCore/AsciiText.hpp"
 #include "OrluneCore/StoreConnection.hpp"
 #include "OrluneCore/TypedStreamDecoder.hpp"
 
@@ -11,19 +12,6 @@ namespace {
 
 constexpr std::string_view kRelativeStorePath = "Library/Messages/chat.db";
 constexpr int kGroupChatStyle = 43;
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 // Column positions of kFetchMessages.
 enum MessageColumn {
@@ -304,8 +292,8 @@ std::optional<std::string> decodeHex(std::string_view hex) {
     std::string bytes;
     bytes.resize(hex.size() / 2);
     for (size_t i = 0; i < bytes.size(); ++i) {
-        const int high = hexDigit(hex[2 * i]);
-        const int low = hexDigit(hex[2 * i + 1]);
+        const int high = ascii::hexDigit(hex[2 * i]);
+        const int low = ascii::hexDigit(hex[2 * i + 1]);
         if (high < 0 || low < 0) {
             return std::nullopt;
         }

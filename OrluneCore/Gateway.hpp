@@ -1,6 +1,7 @@
 #pragma once
 // The model gateway's addresses, in one place: the application links to its
-// sign-up page and the bundled helper sends its requests to its API.
+// sign-up page and the bundled helper sends its requests to its API unless
+// the person chose another model server.
 
 namespace orlune::core::gateway {
 
@@ -10,5 +11,7 @@ inline constexpr const char* kDomainName = "veyrlink.com";
 inline constexpr const char* kSignUpAddress = "https://veyrlink.com/signup";
 // The chat-completions API the helper calls unless VEYRLINK_BASE_URL names another.
 inline constexpr const char* kDefaultAPIBaseURL = "https://api.veyrlink.com/v1";
+// The model asked for when neither the request nor the settings name one.
+inline constexpr const char* kDefaultModel = "openai/gpt-4o-mini";
 
 } // namespace orlune::core::gateway

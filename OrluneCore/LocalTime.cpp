@@ -102,6 +102,15 @@ TimeRange LocalCalendar::days(year_month_day first, year_month_day end) const {
     return TimeRange{at(first), at(end)};
 }
 
+minutes LocalCalendar::utcOffset(Instant t) const {
+    UErrorCode status = U_ZERO_ERROR;
+    int32_t rawOffset = 0;
+    int32_t dstOffset = 0;
+    icu_->zone->getOffset(toUDate(t), false, rawOffset, dstOffset, status);
+    check(status, "zone offset");
+    return duration_cast<minutes>(milliseconds(int64_t{rawOffset} + dstOffset));
+}
+
 weekday LocalCalendar::firstDayOfWeek() const {
     UErrorCode status = U_ZERO_ERROR;
     const UCalendarDaysOfWeek first = icu_->calendar->getFirstDayOfWeek(status);

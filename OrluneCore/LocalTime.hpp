@@ -65,6 +65,10 @@ public:
     // one day across a daylight-saving change.
     TimeRange days(std::chrono::year_month_day first, std::chrono::year_month_day end) const;
 
+    // How far the context's zone is ahead of UTC at `t` (negative: behind),
+    // daylight saving included.
+    std::chrono::minutes utcOffset(Instant t) const;
+
     // The first day of the week in the context's locale.
     std::chrono::weekday firstDayOfWeek() const;
 

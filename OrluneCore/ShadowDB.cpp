@@ -164,17 +164,8 @@ ShadowDB::ShadowDB(const std::optional<std::string>& path, const Environment& en
     if (pathIsMissing(path_)) {
         createOwnerOnlyFile(path_);
     }
-    if (db_.open(fileUri(path_, ""), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI |
-                                         SQLITE_OPEN_FULLMUTEX) != SQLITE_OK) {
-        const std::string message = db_.errorMessage();
-        db_.close();
-        throw Error(Error::Kind::failedToOpen, message);
-    }
-    sqlite3_extended_result_codes(handle(), 1);
-    sqlite3_busy_timeout(handle(), static_cast<int>(kBusyTimeout.count()));
-    // Read before anything is written: a file of another program or of a
-    // newer version is refused untouched.
-    ShadowSchema::checkCompatible(handle(), path_);
+    // Refuses a file of another program or of a newer version untouched.
+    openConnection("", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     makeOwnerOnly(path_);
     guarded([&] {
         for (std::string_view pragma : shadow_schema::kOpenPragmas) {

@@ -33,8 +33,12 @@ ShadowDBReader::ShadowDBReader(const std::string& path) : path_(path) {
     if (auto problem = fileProblem(path_)) {
         throw Error(Error::Kind::failedToOpen, *problem);
     }
-    if (db_.open(fileUri(path_, "mode=ro"),
-                 SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_FULLMUTEX) != SQLITE_OK) {
+    openConnection("mode=ro", SQLITE_OPEN_READONLY);
+}
+
+void ShadowDBReader::openConnection(std::string_view query, int flags) {
+    if (db_.open(fileUri(path_, query), flags | SQLITE_OPEN_URI | SQLITE_OPEN_FULLMUTEX) !=
+        SQLITE_OK) {
         const std::string message = db_.errorMessage();
         db_.close();
         throw Error(Error::Kind::failedToOpen, message);

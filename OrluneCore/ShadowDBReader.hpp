@@ -17,6 +17,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -180,10 +181,43 @@ public:
     // The text of the queryFailed thrown when a search runs out of time.
     static std::string searchTimeLimitMessage(const QueryBounds& bounds);
 
+    // ---- The messages around one message (ShadowDBContext.cpp) ----
+
+    // One message and its neighbours in its chat, each a SearchResult with
+    // rank 0.
+    struct MessageContext {
+        // Absent when no message has the guid.
+        std::optional<SearchResult> message;
+        // Up to `before` messages of the same chat just before it and up to
+        // `after` just after it, both oldest first, in the order of time and
+        // then of copying (rowid). Both empty for a message in no chat
+        // (kNoChatId): those are not one conversation.
+        std::vector<SearchResult> before;
+        std::vector<SearchResult> after;
+        // Texts (message texts, senders, chat names) cut to
+        // bounds.maxCellBytes.
+        size_t cutTexts = 0;
+    };
+    // The message with `guid` and its neighbours (negative counts read as
+    // 0), within `bounds`: texts cut to maxCellBytes, reading stops once the
+    // results hold maxResultBytes (the message first, then the neighbours
+    // before it and then those after it, each side nearest first), and a read still running after
+    // timeLimit throws queryFailed. Throws prepareFailed (no schema, closed database) or
+    // queryFailed. Holds the connection's mutex for the whole call.
+    MessageContext messageContext(const std::string& guid, int before, int after,
+                                  const QueryBounds& bounds);
+
 protected:
     // For ShadowDB, which opens the connection itself.
     struct Unopened {};
     ShadowDBReader(Unopened, std::string path);
+
+    // Opens path_ with the SQLite open `flags` (SQLITE_OPEN_URI and
+    // SQLITE_OPEN_FULLMUTEX added) and the URI `query` ("mode=ro", or empty),
+    // sets extended result codes and the busy wait, and refuses a file that
+    // is not a shadow database this version can use (ShadowSchema::
+    // checkCompatible) before anything is written. Throws failedToOpen.
+    void openConnection(std::string_view query, int flags);
 
     // Runs `operation`, turning a failed SQLite call into this class's error
     // for the file (ShadowDBError::fromSQLite). Other exceptions pass through.

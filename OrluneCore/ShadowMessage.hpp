@@ -7,6 +7,9 @@
 
 namespace orlune::core {
 
+// The chat id of a message joined to no chat.
+inline constexpr const char* kNoChatId = "unknown";
+
 // The one normalised form of a message: what the reader produces from the
 // messaging store, what the benchmark produces from a corpus, and what the
 // shadow database stores as one row of `messages`. An immutable value.
@@ -18,7 +21,7 @@ public:
                   int64_t sourceRowid);
 
     const std::string& guid() const { return guid_; }
-    // The chat's guid, or "unknown" for a message in no chat.
+    // The chat's guid, or kNoChatId ("unknown") for a message in no chat.
     const std::string& chatId() const { return chatId_; }
     // Absent when the source has no name; may be present and empty.
     const std::optional<std::string>& chatName() const { return chatName_; }

@@ -1,5 +1,7 @@
 #include "OrluneCore/TextFold.hpp"
 
+#include "OrluneCore/AsciiText.hpp"
+
 #include <limits>
 #include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
@@ -17,18 +19,6 @@ bool isAscii(std::string_view text) {
         }
     }
     return true;
-}
-
-// Most names and words are ASCII: their key is their lower-case form, with no
-// trip through UTF-16.
-std::string asciiLower(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return lower;
 }
 
 bool isApostrophe(UChar32 c) {
@@ -58,8 +48,9 @@ UChar32 codePointAt(std::string_view text, size_t at, size_t& next) {
 } // namespace
 
 std::string fold(std::string_view text) {
+    // Most names and words are ASCII: no trip through UTF-16 for them.
     if (isAscii(text)) {
-        return asciiLower(text);
+        return ascii::lower(text);
     }
     UErrorCode status = U_ZERO_ERROR;
     const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(status);
@@ -88,7 +79,7 @@ std::string fold(std::string_view text) {
 
 std::string foldCase(std::string_view text) {
     if (isAscii(text)) {
-        return asciiLower(text);
+        return ascii::lower(text);
     }
     icu::UnicodeString source = icu::UnicodeString::fromUTF8(
         icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));

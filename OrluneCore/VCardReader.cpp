@@ -1,5 +1,6 @@
 #include "OrluneCore/VCardReader.hpp"
 
+#include "OrluneCore/AsciiText.hpp"
 #include "OrluneCore/Utf8.hpp"
 
 #include <cerrno>
@@ -14,27 +15,9 @@ namespace orlune::core {
 
 namespace {
 
-std::string upper(std::string_view text) {
-    std::string result(text);
-    for (char& c : result) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return result;
-}
-
 bool startsWithNoCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && upper(text.substr(0, prefix.size())) == upper(prefix);
-}
-
-std::string trim(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    const auto last = text.find_last_not_of(" \t\r\n");
-    return std::string(text.substr(first, last - first + 1));
+    return text.size() >= prefix.size() &&
+           ascii::upper(text.substr(0, prefix.size())) == ascii::upper(prefix);
 }
 
 // Where the property's name and parameters end: the first ':' outside
@@ -54,7 +37,7 @@ size_t headerEnd(std::string_view line) {
 bool isQuotedPrintableLine(std::string_view line) {
     const size_t end = headerEnd(line);
     return end != std::string_view::npos &&
-           upper(line.substr(0, end)).find("QUOTED-PRINTABLE") != std::string::npos;
+           ascii::upper(line.substr(0, end)).find("QUOTED-PRINTABLE") != std::string::npos;
 }
 
 // Content lines: physical lines split at CRLF, LF or CR, folded lines joined
@@ -133,18 +116,19 @@ std::optional<Property> parseProperty(std::string_view line) {
     if (auto dot = name.rfind('.'); dot != std::string_view::npos) {
         name = name.substr(dot + 1);
     }
-    property.name = upper(trim(name));
+    property.name = ascii::upper(ascii::trimmed(name));
     if (property.name.empty()) {
         return std::nullopt;
     }
     for (size_t i = 1; i < header.size(); ++i) {
         const std::string_view parameter = header[i];
         const auto equals = parameter.find('=');
-        const std::string key = upper(trim(parameter.substr(0, equals)));
-        const std::string value =
-            equals == std::string_view::npos ? "" : unquote(trim(parameter.substr(equals + 1)));
+        const std::string key = ascii::upper(ascii::trimmed(parameter.substr(0, equals)));
+        const std::string value = equals == std::string_view::npos
+                                      ? ""
+                                      : unquote(ascii::trimmed(parameter.substr(equals + 1)));
         if (key == "ENCODING") {
-            property.encoding = upper(value);
+            property.encoding = ascii::upper(value);
         } else if (key == "CHARSET") {
             property.charset = value;
         } else if (equals == std::string_view::npos &&
@@ -156,25 +140,13 @@ std::optional<Property> parseProperty(std::string_view line) {
     return property;
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
-
 std::string decodeQuotedPrintable(std::string_view value) {
     std::string bytes;
     for (size_t i = 0; i < value.size(); ++i) {
-        if (value[i] == '=' && i + 2 < value.size() && hexDigit(value[i + 1]) >= 0 &&
-            hexDigit(value[i + 2]) >= 0) {
-            bytes += static_cast<char>(hexDigit(value[i + 1]) * 16 + hexDigit(value[i + 2]));
+        if (value[i] == '=' && i + 2 < value.size() && ascii::hexDigit(value[i + 1]) >= 0 &&
+            ascii::hexDigit(value[i + 2]) >= 0) {
+            bytes += static_cast<char>(ascii::hexDigit(value[i + 1]) * 16 +
+                                       ascii::hexDigit(value[i + 2]));
             i += 2;
         } else {
             bytes += value[i];
@@ -186,7 +158,7 @@ std::string decodeQuotedPrintable(std::string_view value) {
 // `bytes` in `charset` as UTF-8; unchanged when the charset is UTF-8, absent
 // or unknown to ICU.
 std::string toUtf8(const std::string& bytes, const std::string& charset) {
-    const std::string name = upper(charset);
+    const std::string name = ascii::upper(charset);
     if (name.empty() || name == "UTF-8" || name == "UTF8") {
         return bytes;
     }
@@ -245,7 +217,7 @@ std::string unescape(std::string_view value) {
         const char next = value[++i];
         text += next == 'n' || next == 'N' ? '\n' : next;
     }
-    return trim(text);
+    return ascii::trimmed(text);
 }
 
 // A structured component that may hold a list ("Philip,Paul"), as words.
@@ -267,7 +239,7 @@ std::string telephoneValue(const std::string& value) {
         number = number.substr(4);
         number = number.substr(0, number.find(';')); // ";ext=..." and other URI parameters
     }
-    return trim(number);
+    return ascii::trimmed(number);
 }
 
 std::string emailValue(const std::string& value) {
@@ -275,7 +247,7 @@ std::string emailValue(const std::string& value) {
     if (startsWithNoCase(address, "mailto:")) {
         address = address.substr(7);
     }
-    return trim(address);
+    return ascii::trimmed(address);
 }
 
 bool hasContent(const ContactCard& card) {
@@ -334,7 +306,7 @@ void apply(ContactCard& card, const Property& property, bool& haveName) {
 }
 
 bool mentionsVCard(std::string_view text) {
-    return upper(text).find("BEGIN:VCARD") != std::string::npos;
+    return ascii::upper(text).find("BEGIN:VCARD") != std::string::npos;
 }
 
 } // namespace
@@ -367,7 +339,7 @@ std::vector<ContactCard> VCardReader::parse(std::string_view text, const std::st
         if (!property) {
             continue;
         }
-        const std::string value = upper(trim(property->rawValue));
+        const std::string value = ascii::upper(ascii::trimmed(property->rawValue));
         if (property->name == "BEGIN" && value == "VCARD") {
             if (depth++ == 0) {
                 card = ContactCard{};

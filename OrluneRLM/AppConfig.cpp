@@ -8,13 +8,34 @@
 namespace orlune::rlm {
 
 namespace {
+
 constexpr const char* kApiKeyKey = "veyrlinkApiKey";
+constexpr const char* kAddressKey = "modelServerAddress";
+constexpr const char* kModelKey = "modelName";
+
+std::optional<std::string> optionalString(const nlohmann::json& document, const char* key) {
+    const auto found = document.find(key);
+    if (found == document.end() || found->is_null()) {
+        return std::nullopt;
+    }
+    if (!found->is_string()) {
+        throw std::invalid_argument(std::string("\"") + key + "\" is not a string");
+    }
+    return found->get<std::string>();
 }
+
+} // namespace
 
 std::string AppConfig::toJSON() const {
     nlohmann::ordered_json document = nlohmann::ordered_json::object();
     if (veyrlinkApiKey) {
         document[kApiKeyKey] = *veyrlinkApiKey;
+    }
+    if (modelServerAddress) {
+        document[kAddressKey] = *modelServerAddress;
+    }
+    if (modelName) {
+        document[kModelKey] = *modelName;
     }
     return document.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
@@ -30,13 +51,9 @@ AppConfig AppConfig::fromJSON(const std::string& text) {
         throw std::invalid_argument("the configuration is not a JSON object");
     }
     AppConfig config;
-    const auto key = document.find(kApiKeyKey);
-    if (key != document.end() && !key->is_null()) {
-        if (!key->is_string()) {
-            throw std::invalid_argument(std::string("\"") + kApiKeyKey + "\" is not a string");
-        }
-        config.veyrlinkApiKey = key->get<std::string>();
-    }
+    config.veyrlinkApiKey = optionalString(document, kApiKeyKey);
+    config.modelServerAddress = optionalString(document, kAddressKey);
+    config.modelName = optionalString(document, kModelKey);
     return config;
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// The configuration document: the one setting the user enters.
+// The configuration document: what the user enters in the settings.
 
 #include <optional>
 #include <string>
@@ -8,15 +8,22 @@ namespace orlune::rlm {
 
 struct AppConfig {
     // The Veyrlink gateway API key as entered (views trim it before saving);
-    // absent when none is stored.
+    // absent when none is stored. Optional for a model server on this
+    // machine.
     std::optional<std::string> veyrlinkApiKey;
+    // The chat-completions address of the model server to use instead of the
+    // Veyrlink gateway ("http://127.0.0.1:8080/v1"); absent: the gateway.
+    std::optional<std::string> modelServerAddress = std::nullopt;
+    // The model to ask for; absent: the helper's default model.
+    std::optional<std::string> modelName = std::nullopt;
 
-    // Compact JSON: {"veyrlinkApiKey":"..."} or {} without a key.
+    // Compact JSON with the keys "veyrlinkApiKey", "modelServerAddress" and
+    // "modelName", each left out when absent ({} when all are).
     std::string toJSON() const;
-    // Reads the configuration file format: a JSON object whose
-    // "veyrlinkApiKey" is a string, null or missing; other keys are ignored.
-    // Throws std::invalid_argument otherwise, with a message that holds no
-    // part of the file (it may be the key).
+    // Reads the configuration file format: a JSON object whose three keys
+    // are each a string, null or missing; other keys are ignored. Throws
+    // std::invalid_argument otherwise, with a message that holds no part of
+    // the file (it may be the key).
     static AppConfig fromJSON(const std::string& text);
 
     bool operator==(const AppConfig&) const = default;

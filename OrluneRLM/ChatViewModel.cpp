@@ -36,7 +36,7 @@ ChatViewModel::ChatViewModel(const QString& shadowDBPath,
     const RLMHelperRunner::EnvironmentMap environment =
         seams.environment ? seams.environment() : RLMHelperRunner::processEnvironment();
     try {
-        helperRunner_.emplace(config.veyrlinkApiKey, environment, std::move(seams.runner));
+        helperRunner_.emplace(config, environment, std::move(seams.runner));
     } catch (...) {
         lastError_ = QString::fromStdString(describeCurrentException());
     }

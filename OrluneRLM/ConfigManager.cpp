@@ -97,7 +97,9 @@ AppConfig ConfigManager::load() const {
         // The key is safe in the store; a file that cannot be rewritten now
         // is tried again at the next load.
         try {
-            writeFile(AppConfig{});
+            AppConfig withoutKey = config;
+            withoutKey.veyrlinkApiKey.reset();
+            writeFile(withoutKey);
             logger_.info("config_key_moved_to_keychain", {{"path", configPath_}});
         } catch (const FileError& error) {
             logger_.warning("config_key_move_failed", {{"error", error.what()}});

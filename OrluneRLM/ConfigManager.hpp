@@ -1,5 +1,6 @@
 #pragma once
-// The single owner of the configuration file (the Veyrlink API key).
+// The single owner of the configuration file (the Veyrlink API key, the model
+// server address and the model name).
 
 #include "OrluneRLM/AppConfig.hpp"
 #include "OrluneRLM/CredentialStore.hpp"
@@ -54,7 +55,8 @@ public:
     //
     // With a credential store: a key that is not blank in the file is
     // written to the store and then removed from the file
-    // ("config_key_moved_to_keychain"); otherwise the key is the store's. A
+    // ("config_key_moved_to_keychain"; the file's other settings stay);
+    // otherwise the key is the store's. A
     // store that cannot be used leaves the file as it is and logs
     // "config_keychain_unavailable" {"error"} once in the manager's life.
     AppConfig load() const;

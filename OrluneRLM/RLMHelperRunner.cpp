@@ -114,6 +114,33 @@ RLMHelperRunner::RLMHelperRunner(std::optional<std::string> apiKey, const Enviro
     resourceRoot_ = helperFolder;
 }
 
+RLMHelperRunner::RLMHelperRunner(const AppConfig& config, const EnvironmentMap& env)
+    : RLMHelperRunner(config, env, Seams()) {}
+
+RLMHelperRunner::RLMHelperRunner(const AppConfig& config, const EnvironmentMap& env, Seams seams)
+    : RLMHelperRunner(config.veyrlinkApiKey, env, std::move(seams)) {
+    savedAddress_ = config.modelServerAddress;
+    savedModel_ = config.modelName;
+}
+
+std::optional<std::string>
+RLMHelperRunner::preferEnvironment(const EnvironmentMap& environment, const char* name,
+                                   const std::optional<std::string>& saved) {
+    if (const auto value = lookup(environment, name)) {
+        std::string text = trimmedText(*value);
+        if (!text.empty()) {
+            return text;
+        }
+    }
+    if (saved) {
+        std::string text = trimmedText(*saved);
+        if (!text.empty()) {
+            return text;
+        }
+    }
+    return std::nullopt;
+}
+
 std::string RLMHelperRunner::commandText() const {
     if (const auto* shell = std::get_if<ShellCommand>(&command_)) {
         return shell->commandLine;
@@ -130,9 +157,12 @@ HelperResult RLMHelperRunner::run(const std::string& question, const std::string
     }
     EnvironmentMap environment =
         seams_.liveEnvironment ? seams_.liveEnvironment() : processEnvironment();
-    const std::optional<std::string> model = lookup(environment, "ORLUNE_RLM_MODEL");
-    const std::string request =
-        encodeRequest(apiKey_, question, dbPath, model, conversationMessages, conversationSummary);
+    const std::optional<std::string> model =
+        preferEnvironment(environment, "ORLUNE_RLM_MODEL", savedModel_);
+    const std::optional<std::string> baseUrl =
+        preferEnvironment(environment, "VEYRLINK_BASE_URL", savedAddress_);
+    const std::string request = encodeRequest(apiKey_, question, dbPath, model,
+                                              conversationMessages, conversationSummary, baseUrl);
 
     seams_.logger.info("rlm_helper_start", {{"command_configured", "true"}});
 
@@ -246,7 +276,8 @@ RLMHelperRunner::encodeRequest(const std::optional<std::string>& apiKey,
                                const std::string& question, const std::string& dbPath,
                                const std::optional<std::string>& model,
                                const std::vector<HostConversationMessage>& conversationMessages,
-                               const std::optional<std::string>& conversationSummary) {
+                               const std::optional<std::string>& conversationSummary,
+                               const std::optional<std::string>& baseUrl) {
     nlohmann::ordered_json request = nlohmann::ordered_json::object();
     if (apiKey) {
         request["api_key"] = *apiKey;
@@ -255,6 +286,9 @@ RLMHelperRunner::encodeRequest(const std::optional<std::string>& apiKey,
     request["db_path"] = dbPath;
     if (model) {
         request["model"] = *model;
+    }
+    if (baseUrl) {
+        request["base_url"] = *baseUrl;
     }
     // "max_depth" and "max_calls" are never set by the application.
     request["verbose"] = false;

@@ -2,6 +2,7 @@
 // The application's side of the helper boundary: one helper process per
 // question, one JSON request in, one JSON response out.
 
+#include "OrluneRLM/AppConfig.hpp"
 #include "OrluneRLM/ProcessLauncher.hpp"
 #include "OrluneRLM/ProcessStop.hpp"
 #include "OrluneRLM/StructuredLogger.hpp"
@@ -77,6 +78,15 @@ public:
     RLMHelperRunner(std::optional<std::string> apiKey, const EnvironmentMap& env);
     RLMHelperRunner(std::optional<std::string> apiKey, const EnvironmentMap& env, Seams seams);
 
+    // The same, with the key, model server address and model name of the
+    // saved configuration (what the application and `orlune ask` use).
+    // Precedence, read at every run(): a non-blank VEYRLINK_BASE_URL in the
+    // live environment over the saved address, a non-blank ORLUNE_RLM_MODEL
+    // over the saved model name; with neither, the helper's defaults (the
+    // Veyrlink gateway and its default model).
+    RLMHelperRunner(const AppConfig& config, const EnvironmentMap& env);
+    RLMHelperRunner(const AppConfig& config, const EnvironmentMap& env, Seams seams);
+
     // Answers one question about the shadow database at `dbPath`, given the
     // earlier turns (oldest first) and the running summary. Blocks the
     // calling thread until the helper has exited; call it off the GUI thread
@@ -102,16 +112,25 @@ public:
     std::string commandText() const;
     const std::optional<std::string>& resourceRoot() const { return resourceRoot_; }
     const std::optional<std::string>& apiKey() const { return apiKey_; }
+    const std::optional<std::string>& savedModelServerAddress() const { return savedAddress_; }
+    const std::optional<std::string>& savedModelName() const { return savedModel_; }
+
+    // The value of the variable `name` in `environment` when it is not blank
+    // (trimmed), else `saved` when it is not blank (trimmed), else none.
+    static std::optional<std::string> preferEnvironment(const EnvironmentMap& environment,
+                                                        const char* name,
+                                                        const std::optional<std::string>& saved);
 
     // The request document: compact JSON, keys in the order api_key,
-    // question, db_path, model, verbose, conversation_messages,
-    // conversation_summary; api_key, model, the turns (when empty) and the
-    // summary are left out when absent.
+    // question, db_path, model, base_url, verbose, conversation_messages,
+    // conversation_summary; api_key, model, base_url, the turns (when empty)
+    // and the summary are left out when absent.
     static std::string
     encodeRequest(const std::optional<std::string>& apiKey, const std::string& question,
                   const std::string& dbPath, const std::optional<std::string>& model,
                   const std::vector<HostConversationMessage>& conversationMessages,
-                  const std::optional<std::string>& conversationSummary);
+                  const std::optional<std::string>& conversationSummary,
+                  const std::optional<std::string>& baseUrl = std::nullopt);
 
     // Turns the helper's trimmed standard output into a result. Throws
     // RLMHelperError (decodeFailure, processFailure for an "error" object,
@@ -166,6 +185,8 @@ private:
     std::variant<DirectCommand, ShellCommand> command_;
     std::optional<std::string> resourceRoot_;
     std::optional<std::string> apiKey_;
+    std::optional<std::string> savedAddress_;
+    std::optional<std::string> savedModel_;
     Seams seams_;
 };
 

@@ -102,10 +102,11 @@ int runAsk(const std::vector<std::string>& args) {
             application.emplace(argc, argv);
         }
         // The same runner the chat model builds: the stored key first, then
-        // VEYRLINK_API_KEY; ORLUNE_RLM_HELPER_CMD, else the resource helper.
+        // VEYRLINK_API_KEY; the saved model server and model unless
+        // VEYRLINK_BASE_URL / ORLUNE_RLM_MODEL name others;
+        // ORLUNE_RLM_HELPER_CMD, else the resource helper.
         const rlm::AppConfig config = rlm::ConfigManager::shared().load();
-        const rlm::RLMHelperRunner runner(config.veyrlinkApiKey,
-                                          rlm::RLMHelperRunner::processEnvironment());
+        const rlm::RLMHelperRunner runner(config, rlm::RLMHelperRunner::processEnvironment());
         const std::string path = shadowDB ? *shadowDB : rlm::ShadowPaths::shadowDBPath();
         auto stop = std::make_shared<rlm::ProcessStop>();
         const StopOnSignals stopOnSignals(*stop);

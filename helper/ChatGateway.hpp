@@ -19,14 +19,19 @@ public:
         malformed,   // the body is not a chat completion
     };
 
-    GatewayError(Kind kind, std::string message) : kind_(kind), message_(std::move(message)) {}
+    GatewayError(Kind kind, std::string message, int httpStatus = 0)
+        : kind_(kind), message_(std::move(message)), httpStatus_(httpStatus) {}
     Kind kind() const { return kind_; }
+    // The HTTP status of an http failure (200 for an error body sent with
+    // success); 0 otherwise.
+    int httpStatus() const { return httpStatus_; }
     // A sentence for the user; never contains the API key.
     const char* what() const noexcept override { return message_.c_str(); }
 
 private:
     Kind kind_;
     std::string message_;
+    int httpStatus_ = 0;
 };
 
 class ChatGateway {

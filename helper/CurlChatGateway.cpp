@@ -1,6 +1,7 @@
 #include "helper/CurlChatGateway.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <curl/curl.h>
 #include <memory>
 
@@ -59,6 +60,52 @@ CurlChatGateway::CurlChatGateway(std::string baseUrl, std::string apiKey)
     endpoint_ = baseUrl + "/chat/completions";
 }
 
+bool CurlChatGateway::isLoopback(const std::string& baseUrl) {
+    std::string rest = baseUrl;
+    if (const size_t scheme = rest.find("://"); scheme != std::string::npos) {
+        rest = rest.substr(scheme + 3);
+    }
+    rest = rest.substr(0, rest.find_first_of("/?#"));
+    if (const size_t at = rest.rfind('@'); at != std::string::npos) {
+        rest = rest.substr(at + 1);
+    }
+    std::string host;
+    if (!rest.empty() && rest.front() == '[') {
+        const size_t close = rest.find(']');
+        if (close == std::string::npos) {
+            return false;
+        }
+        host = rest.substr(1, close - 1);
+    } else {
+        host = rest.substr(0, rest.find(':'));
+    }
+    std::transform(host.begin(), host.end(), host.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (host == "localhost" || host == "::1") {
+        return true;
+    }
+    // 127.a.b.c, four decimal parts of at most three digits.
+    if (host.rfind("127.", 0) != 0) {
+        return false;
+    }
+    int parts = 1;
+    int digits = 0;
+    for (char c : host) {
+        if (c == '.') {
+            if (digits == 0) {
+                return false;
+            }
+            ++parts;
+            digits = 0;
+        } else if (c >= '0' && c <= '9' && digits < 3) {
+            ++digits;
+        } else {
+            return false;
+        }
+    }
+    return parts == 4 && digits > 0;
+}
+
 std::string CurlChatGateway::redact(std::string text) const {
     if (apiKey_.empty()) {
         return text;
@@ -79,7 +126,9 @@ json CurlChatGateway::complete(const json& request, std::chrono::milliseconds ti
     curl_slist* headers = nullptr;
     headers = curl_slist_append(headers, "Content-Type: application/json");
     headers = curl_slist_append(headers, "Accept: application/json");
-    headers = curl_slist_append(headers, authorization.c_str());
+    if (!apiKey_.empty()) {
+        headers = curl_slist_append(headers, authorization.c_str());
+    }
     // No "Expect: 100-continue" round trip before the body.
     headers = curl_slist_append(headers, "Expect:");
     std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headerList(headers,
@@ -145,7 +194,8 @@ json CurlChatGateway::complete(const json& request, std::chrono::milliseconds ti
         std::string detail = redact(errorDetail(body.bytes));
         throw GatewayError(GatewayError::Kind::http,
                            "The model gateway answered with HTTP status " + std::to_string(status) +
-                               (detail.empty() ? std::string(".") : ": " + detail));
+                               (detail.empty() ? std::string(".") : ": " + detail),
+                           static_cast<int>(status));
     }
 
     json document = json::parse(body.bytes, nullptr, false);
@@ -156,8 +206,10 @@ json CurlChatGateway::complete(const json& request, std::chrono::milliseconds ti
     auto choices = document.find("choices");
     if (choices == document.end() && document.contains("error")) {
         // Some gateways report failures with status 200 and an error body.
-        throw GatewayError(GatewayError::Kind::http, "The model gateway reported an error: " +
-                                                         redact(errorDetail(body.bytes)));
+        throw GatewayError(GatewayError::Kind::http,
+                           "The model gateway reported an error: " +
+                               redact(errorDetail(body.bytes)),
+                           static_cast<int>(status));
     }
     if (choices == document.end() || !choices->is_array() || choices->empty() ||
         !(*choices)[0].is_object() || !(*choices)[0].contains("message") ||

@@ -51,6 +51,32 @@ json answerResponse(const std::string& answer, const std::string& summary) {
     return json{{"answer", answer}, {"conversationSummary", summary}};
 }
 
+// Why the model's answer could not be used, as the short clause the index
+// answer starts with.
+std::string reasonFor(const GatewayError& error) {
+    switch (error.kind()) {
+    case GatewayError::Kind::unreachable:
+        return "the model server could not be reached";
+    case GatewayError::Kind::timeout:
+        return "the model server did not answer in time";
+    case GatewayError::Kind::transport:
+        return "the connection to the model server failed";
+    case GatewayError::Kind::http:
+        if (error.httpStatus() == 401 || error.httpStatus() == 403) {
+            return "the model server refused the API key (HTTP " +
+                   std::to_string(error.httpStatus()) + ")";
+        }
+        if (error.httpStatus() >= 300) {
+            return "the model server answered with an error (HTTP " +
+                   std::to_string(error.httpStatus()) + ")";
+        }
+        return "the model server reported an error";
+    case GatewayError::Kind::malformed:
+        break;
+    }
+    return "the model server sent a reply that could not be read";
+}
+
 json offlineResponse(ShadowTools& tools, const HelperRequest& request, const std::string& reason) {
     std::string answer = answerFromIndex(tools, request.question, reason);
     return answerResponse(answer, fallbackSummary(request.summary, request.question,
@@ -79,36 +105,48 @@ json HelperProgram::respond(std::string_view requestDocument, const core::Enviro
                                                kDefaultCallTimeoutSeconds, diagnostics);
         const auto deadline = started + millis(deadlineSeconds);
         tools->setDeadline(deadline);
+        // The model must be done this much before the deadline, so that the
+        // answer from the index still has time when it is not.
+        const auto modelDeadline =
+            deadline - millis(std::min(kIndexAnswerReserveSeconds, deadlineSeconds / 5));
 
         try {
-            if (!request.apiKey) {
-                diagnostics << "orlune-rlm-helper: no API key; answering from the index\n";
-                return offlineResponse(*tools, request, "no API key is configured");
-            }
-            std::string baseUrl = trimmed(env.variable("VEYRLINK_BASE_URL").value_or(""));
+            std::string baseUrl =
+                request.baseUrl.value_or(trimmed(env.variable("VEYRLINK_BASE_URL").value_or("")));
             if (baseUrl.empty()) {
                 baseUrl = CurlChatGateway::kDefaultBaseUrl;
             }
-            CurlChatGateway gateway(baseUrl, *request.apiKey);
-            AgentLimits limits{request.maxDepth, request.maxCalls, deadline, millis(callSeconds)};
-            RecursiveAgent agent(gateway, *tools,
-                                 request.model.value_or(RecursiveAgent::kDefaultModel), limits,
-                                 request.verbose ? &diagnostics : nullptr);
+            // A model server on this machine is asked without a key.
+            if (!request.apiKey && !CurlChatGateway::isLoopback(baseUrl)) {
+                diagnostics << "orlune-rlm-helper: no API key; answering from the index\n";
+                return offlineResponse(*tools, request, "no API key is configured");
+            }
+            CurlChatGateway gateway(baseUrl, request.apiKey.value_or(""));
+            AgentLimits limits{request.maxDepth, request.maxCalls, modelDeadline,
+                               millis(callSeconds)};
+            RecursiveAgent agent(
+                gateway, *tools, request.model.value_or(RecursiveAgent::kDefaultModel), limits,
+                request.verbose ? &diagnostics : nullptr, core::TimeContext::system(env));
+            std::string reason;
             try {
                 AgentAnswer answer = agent.answer(request);
                 return answerResponse(answer.answer, answer.summary);
             } catch (const GatewayError& error) {
-                if (error.kind() == GatewayError::Kind::unreachable && agent.callsMade() <= 1) {
-                    diagnostics
-                        << "orlune-rlm-helper: gateway unreachable; answering from the index\n";
-                    return offlineResponse(*tools, request,
-                                           "the model gateway could not be reached");
+                reason = reasonFor(error);
+            } catch (const HelperError& error) {
+                if (error.kind() == HelperError::Kind::timeout) {
+                    reason = "the model did not answer in time";
+                } else if (error.kind() == HelperError::Kind::limit) {
+                    reason = "the model did not finish within " + std::to_string(request.maxCalls) +
+                             " calls";
+                } else {
+                    throw;
                 }
-                throw HelperError(error.kind() == GatewayError::Kind::timeout
-                                      ? HelperError::Kind::timeout
-                                      : HelperError::Kind::gateway,
-                                  error.what());
             }
+            // Whatever the model server did, the index can still answer.
+            diagnostics << "orlune-rlm-helper: model failed after " << agent.callsMade()
+                        << " call(s); answering from the index\n";
+            return offlineResponse(*tools, request, reason);
         } catch (const core::ShadowDBError& error) {
             throw HelperError(HelperError::Kind::database,
                               std::string("The message database cannot be read: ") + error.what());

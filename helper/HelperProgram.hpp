@@ -1,11 +1,21 @@
 #pragma once
 // The whole helper, minus the process plumbing: one request document in, one
-// response object out. Chooses between the model loop (with an API key) and
-// the index-only answer (without one, or when the gateway cannot be reached),
-// and turns every failure into the response's "error" object.
+// response object out. Chooses between the model loop and the index-only
+// answer, and turns every failure into the response's "error" object.
+//
+// The model server is the request's "base_url", else VEYRLINK_BASE_URL, else
+// CurlChatGateway::kDefaultBaseUrl. It is asked when the request has an API
+// key, or without one (and without an Authorization header) when the server
+// is on this machine (CurlChatGateway::isLoopback). Otherwise, and whenever
+// the model server fails at any call (unreachable, too slow, an HTTP error, a
+// reply that cannot be read, no answer within the calls or the deadline), the
+// answer comes from the index alone and its first line says why. Only a
+// request that cannot be used and a database that cannot be read fail the
+// question.
 //
 // Environment variables read:
-//   VEYRLINK_BASE_URL              gateway address (default CurlChatGateway::kDefaultBaseUrl)
+//   VEYRLINK_BASE_URL              model server address when the request names none
+//   TZ                             the zone of the local time the model is told
 //   ORLUNE_RLM_CALL_TIMEOUT_SECONDS  longest wait for one completion (default 60)
 //   ORLUNE_RLM_DEADLINE_SECONDS      longest time for the whole question (default 300)
 
@@ -21,6 +31,9 @@ class HelperProgram {
 public:
     static constexpr double kDefaultCallTimeoutSeconds = 60;
     static constexpr double kDefaultDeadlineSeconds = 300;
+    // The time before the deadline kept for the answer from the index (at most
+    // a fifth of the deadline).
+    static constexpr double kIndexAnswerReserveSeconds = 5;
 
     // Returns the response object: {"answer", "conversationSummary"} or
     // {"error": {"type", "message"}}. Never throws. Diagnostics go to

@@ -107,6 +107,7 @@ HelperRequest HelperRequest::parse(std::string_view document) {
     }
 
     request.model = nonBlank(optionalString(root, "model"));
+    request.baseUrl = nonBlank(optionalString(root, "base_url"));
     request.maxDepth = limitValue(root, "max_depth", kDefaultMaxDepth, 0, kMaxDepthCeiling);
     request.maxCalls = limitValue(root, "max_calls", kDefaultMaxCalls, 1, kMaxCallsCeiling);
 

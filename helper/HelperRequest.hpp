@@ -29,8 +29,11 @@ struct HelperRequest {
     // <data folder>/OrluneRLM/shadow.db); never empty.
     std::optional<std::string> dbPath;
     std::optional<std::string> model; // trimmed; absent when missing or blank
-    int maxDepth = kDefaultMaxDepth;  // 0 means no sub-model calls
-    int maxCalls = kDefaultMaxCalls;  // chat completions in all, at least 1
+    // "base_url": the chat-completions address of the model server (without
+    // "/chat/completions"); trimmed; absent when missing or blank.
+    std::optional<std::string> baseUrl;
+    int maxDepth = kDefaultMaxDepth; // 0 means no sub-model calls
+    int maxCalls = kDefaultMaxCalls; // chat completions in all, at least 1
     bool verbose = false;
     std::vector<ConversationTurn> conversation; // earlier turns, oldest first
     std::optional<std::string> summary;         // absent when missing or blank

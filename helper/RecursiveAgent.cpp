@@ -1,9 +1,14 @@
 #include "helper/RecursiveAgent.hpp"
 
+#include "OrluneCore/StoreTime.hpp"
+#include "helper/DataFence.hpp"
 #include "helper/HelperError.hpp"
 #include "helper/MessageFormat.hpp"
 
 #include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
 
 namespace orlune::helper {
 
@@ -21,13 +26,19 @@ constexpr int kMaxSqlRows = 200;
 constexpr int kDefaultSearchHits = 20;
 constexpr int kMaxSearchHits = 50;
 constexpr size_t kMaxSources = 20;
+constexpr int kDefaultContextMessages = 3;
+constexpr int kMaxContextMessages = 10;
 
 constexpr const char* kRootPrompt =
     "You answer questions about the user's own text messages. They are stored in a SQLite "
     "database described below, which you explore with tools:\n"
     "- search_messages: ranked full-text search (SQLite FTS5 MATCH syntax: put each word or "
-    "phrase in double quotes, join alternatives with OR).\n"
-    "- run_sql: one read-only SQL statement (SQLite dialect).\n"
+    "phrase in double quotes, join alternatives with OR; limit a term to one column with "
+    "sender: or chat_name:, e.g. sender: \"alice\").\n"
+    "- run_sql: one read-only SQL statement (SQLite dialect); filter there by sender, chat_id "
+    "or chat_name and by time (messages.timestamp, see below).\n"
+    "- message_context: the messages just before and after one message (by guid) in its chat, "
+    "to read a hit in its conversation.\n"
     "- ask_submodel: have a helper model read a slice of text you pass it and answer a narrower "
     "question about it.\n"
     "Base the answer only on messages you found. When you are done, call final_answer with the "
@@ -45,6 +56,15 @@ constexpr const char* kSubPrompt =
 
 constexpr const char* kLastCallNote =
     "No tool calls are left. Answer the question now, in plain text, from what you have found.";
+
+const char* const kWeekdays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                 "Thursday", "Friday", "Saturday"};
+
+std::string twoDigits(long value) {
+    char buffer[8];
+    std::snprintf(buffer, sizeof buffer, "%02ld", value);
+    return buffer;
+}
 
 std::string clip(const std::string& text, size_t maxBytes) {
     return text.size() <= maxBytes ? text : snippet(text, maxBytes);
@@ -201,9 +221,44 @@ std::string fallbackSummary(const std::optional<std::string>& previous, const st
 }
 
 RecursiveAgent::RecursiveAgent(ChatGateway& gateway, ShadowTools& tools, std::string model,
-                               AgentLimits limits, std::ostream* diagnostics)
+                               AgentLimits limits, std::ostream* diagnostics,
+                               core::TimeContext time)
     : gateway_(gateway), tools_(tools), model_(std::move(model)), limits_(limits),
-      diagnostics_(diagnostics) {}
+      diagnostics_(diagnostics), time_(std::move(time)) {}
+
+std::string RecursiveAgent::timeDescription(const core::TimeContext& time) {
+    using namespace std::chrono;
+    std::unique_ptr<core::LocalCalendar> calendar;
+    try {
+        calendar = std::make_unique<core::LocalCalendar>(time);
+    } catch (const std::invalid_argument&) {
+        calendar =
+            std::make_unique<core::LocalCalendar>(core::TimeContext{time.now, "UTC", time.locale});
+    }
+    const minutes offset = calendar->utcOffset(time.now);
+    const auto local = floor<minutes>(time.now) + offset;
+    const auto day = floor<days>(local);
+    const year_month_day date{day};
+    const hh_mm_ss clock{local - day};
+    const minutes absolute = offset < minutes(0) ? -offset : offset;
+    const std::string zoneOffset = std::string("UTC") + (offset < minutes(0) ? "-" : "+") +
+                                   twoDigits(duration_cast<hours>(absolute).count()) + ":" +
+                                   twoDigits((absolute % hours(1)).count());
+    const core::Instant midnight = calendar->at(calendar->today());
+    const int64_t midnightStore =
+        (duration_cast<microseconds>(midnight.time_since_epoch()).count() -
+         core::kStoreEpochUnixSeconds * 1000000) *
+        1000;
+    return "It is now " + std::string(kWeekdays[weekday(day).c_encoding()]) + " " +
+           std::to_string(static_cast<int>(date.year())) + "-" +
+           twoDigits(static_cast<unsigned>(date.month())) + "-" +
+           twoDigits(static_cast<unsigned>(date.day())) + " " + twoDigits(clock.hours().count()) +
+           ":" + twoDigits(clock.minutes().count()) + " in the user's time zone, " +
+           calendar->context().zone + " (" + zoneOffset +
+           "). Read \"today\", \"yesterday\", \"last week\" and other times in the question "
+           "in that zone. Times in tool results are in UTC. Today began at messages.timestamp " +
+           std::to_string(midnightStore) + " (a local day is 86400000000000 nanoseconds).\n";
+}
 
 void RecursiveAgent::note(const std::string& line) {
     if (diagnostics_ != nullptr) {
@@ -245,6 +300,14 @@ json RecursiveAgent::toolDefinitions(int depth, bool root) const {
         {{"sql", {{"type", "string"}}},
          {"limit", {{"type", "integer"}, {"description", "Most rows to return (1-200)."}}}},
         {"sql"}));
+    tools.push_back(functionTool(
+        "message_context",
+        "The messages just before and after one message in its chat, oldest first, with guid, "
+        "sender, chat, time and text.",
+        {{"guid", {{"type", "string"}, {"description", "The message's guid."}}},
+         {"before", {{"type", "integer"}, {"description", "Messages before it (0-10)."}}},
+         {"after", {{"type", "integer"}, {"description", "Messages after it (0-10)."}}}},
+        {"guid"}));
     if (depth < limits_.maxDepth) {
         tools.push_back(functionTool(
             "ask_submodel",
@@ -398,6 +461,40 @@ std::string RecursiveAgent::runSearch(const json& arguments) {
     return dumpWithinLimit(result, "matches", false);
 }
 
+std::string RecursiveAgent::runContext(const json& arguments) {
+    auto guid = stringArgument(arguments, "guid");
+    if (!guid) {
+        return toolError("message_context needs a \"guid\" string.");
+    }
+    auto count = [&](const char* key) {
+        auto it = arguments.find(key);
+        if (it == arguments.end() || !it->is_number_integer()) {
+            return kDefaultContextMessages;
+        }
+        return static_cast<int>(std::clamp<int64_t>(it->get<int64_t>(), 0, kMaxContextMessages));
+    };
+    MessageContextHits context = tools_.messageContext(*guid, count("before"), count("after"));
+    if (!context.message) {
+        return toolError("No message has the guid \"" + clip(*guid, 200) + "\".");
+    }
+    auto entry = [](const MessageHit& hit) {
+        return json{{"guid", hit.guid},
+                    {"sender", senderLabel(hit)},
+                    {"chat", chatLabel(hit)},
+                    {"when", formatMessageTime(hit.timestamp)},
+                    {"text", clip(hit.text, kMaxCellBytes)}};
+    };
+    json result = {
+        {"message", entry(*context.message)}, {"before", json::array()}, {"after", json::array()}};
+    for (const MessageHit& hit : context.before) {
+        result["before"].push_back(entry(hit));
+    }
+    for (const MessageHit& hit : context.after) {
+        result["after"].push_back(entry(hit));
+    }
+    return dumpJson(result);
+}
+
 std::string RecursiveAgent::askSubmodel(const json& arguments, int depth) {
     auto question = stringArgument(arguments, "question");
     auto slice = stringArgument(arguments, "text");
@@ -406,11 +503,12 @@ std::string RecursiveAgent::askSubmodel(const json& arguments, int depth) {
     }
     const int subDepth = depth + 1;
     json messages = json::array();
-    messages.push_back(
-        {{"role", "system"}, {"content", std::string(kSubPrompt) + "\n\n" + schemaDescription()}});
-    messages.push_back(
-        {{"role", "user"},
-         {"content", "Question: " + *question + "\n\nText:\n" + clip(*slice, kMaxSliceBytes)}});
+    messages.push_back({{"role", "system"},
+                        {"content", std::string(kSubPrompt) + "\n" + kFenceRule + "\n\n" +
+                                        timeDescription(time_) + "\n" + schemaDescription()}});
+    messages.push_back({{"role", "user"},
+                        {"content", "Question: " + *question + "\n\nText (data):\n" +
+                                        fenceData(clip(*slice, kMaxSliceBytes))}});
     while (true) {
         // The last completion is always kept for the root's answer.
         if (calls_ + 1 >= limits_.maxCalls) {
@@ -450,11 +548,15 @@ std::string RecursiveAgent::runTool(const std::string& name, const json& argumen
     note("tool " + (name.empty() ? std::string("(unnamed)") : name) + " (depth " +
          std::to_string(depth) + ")");
     try {
+        // What comes from the database reaches the model fenced as data.
         if (name == "run_sql") {
-            return runSql(arguments);
+            return fenceData(runSql(arguments));
         }
         if (name == "search_messages") {
-            return runSearch(arguments);
+            return fenceData(runSearch(arguments));
+        }
+        if (name == "message_context") {
+            return fenceData(runContext(arguments));
         }
         if (name == "ask_submodel") {
             if (depth >= limits_.maxDepth) {
@@ -517,7 +619,8 @@ std::string RecursiveAgent::citedMessages(const json& sources) {
 }
 
 AgentAnswer RecursiveAgent::answer(const HelperRequest& request) {
-    std::string system = std::string(kRootPrompt) + "\n\n";
+    std::string system =
+        std::string(kRootPrompt) + "\n" + kFenceRule + "\n\n" + timeDescription(time_) + "\n";
     try {
         system += schemaDescription();
     } catch (const core::ShadowDBError& error) {

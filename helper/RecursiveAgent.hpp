@@ -1,8 +1,9 @@
 #pragma once
 // The recursive language-model loop. The root model gets the question, the
-// earlier turns, the running summary and a description of the shadow
-// database's tables, and may call tools: read-only SQL, full-text search, and
-// a sub-model asked about a slice of text (which has the same tools and may
+// earlier turns, the running summary, the current local date, time and zone
+// and a description of the shadow database's tables, and may call tools:
+// read-only SQL, full-text search, the messages around one message, and a
+// sub-model asked about a slice of text (which has the same tools and may
 // itself ask a deeper sub-model, down to the depth limit). The root finishes
 // with an answer that names the messages it relied on and a new summary.
 //
@@ -11,8 +12,15 @@
 // `maxDepth` levels below the root, each completion bounded by `callTimeout`
 // and everything by `deadline`.
 //
+// Text read from the database (tool results, the sub-model's slice) reaches
+// the model inside data fences (DataFence.hpp), and the system prompt says
+// that fenced text is data, never instructions. A reply without tool calls
+// is the answer (small local models rarely call final_answer).
+//
 // The agent borrows the gateway and the tools for its lifetime; one thread.
 
+#include "OrluneCore/Gateway.hpp"
+#include "OrluneCore/LocalTime.hpp"
 #include "helper/ChatGateway.hpp"
 #include "helper/HelperRequest.hpp"
 #include "helper/ShadowTools.hpp"
@@ -37,12 +45,20 @@ struct AgentAnswer {
 
 class RecursiveAgent {
 public:
-    static constexpr const char* kDefaultModel = "openai/gpt-4o-mini";
+    static constexpr const char* kDefaultModel = core::gateway::kDefaultModel;
 
     // `diagnostics` receives one line per completion and tool call (names and
-    // counts only, never content or the key); may be null.
+    // counts only, never content or the key); may be null. `time` is the
+    // person's clock and zone, told to the model (TimeContext::system() in
+    // the helper; fixed in tests).
     RecursiveAgent(ChatGateway& gateway, ShadowTools& tools, std::string model, AgentLimits limits,
-                   std::ostream* diagnostics = nullptr);
+                   std::ostream* diagnostics = nullptr,
+                   core::TimeContext time = core::TimeContext::system());
+
+    // The system prompt's lines on the current local date, time and zone, and
+    // the first store date (messages.timestamp) of today, for `time`. A zone
+    // ICU does not know is read as UTC.
+    static std::string timeDescription(const core::TimeContext& time);
 
     // Answers the request's question. Throws GatewayError when the gateway
     // fails (the caller decides whether an unreachable gateway on the first
@@ -59,6 +75,7 @@ private:
     std::string runSql(const nlohmann::json& arguments);
     std::string runSearch(const nlohmann::json& arguments);
     std::string askSubmodel(const nlohmann::json& arguments, int depth);
+    std::string runContext(const nlohmann::json& arguments);
     std::string schemaDescription();
     std::string citedMessages(const nlohmann::json& sources);
     void note(const std::string& line);
@@ -68,6 +85,7 @@ private:
     std::string model_;
     AgentLimits limits_;
     std::ostream* diagnostics_;
+    core::TimeContext time_;
     int calls_ = 0;
 };
 

@@ -24,6 +24,21 @@ nlohmann::json cell(const core::SQLiteValue& value) {
     return nullptr;
 }
 
+MessageHit hitOf(core::SearchResult& result) {
+    MessageHit hit;
+    hit.guid = std::move(result.guid);
+    hit.chatId = std::move(result.chatId);
+    hit.chatName = std::move(result.chatName);
+    hit.sender = std::move(result.sender);
+    hit.text = std::move(result.text);
+    hit.timestamp = result.timestamp;
+    hit.isFromMe = result.isFromMe;
+    hit.rank = result.rank;
+    hit.senderName = std::move(result.senderName);
+    hit.chatTitle = std::move(result.chatTitle);
+    return hit;
+}
+
 } // namespace
 
 ShadowDBTools::ShadowDBTools(const std::string& path)
@@ -73,18 +88,23 @@ std::vector<MessageHit> ShadowDBTools::search(const std::string& match, int limi
         throw core::ShadowDBError(core::ShadowDBError::Kind::queryFailed, error.what());
     }
     for (core::SearchResult& result : found.outcome.results) {
-        MessageHit hit;
-        hit.guid = std::move(result.guid);
-        hit.chatId = std::move(result.chatId);
-        hit.chatName = std::move(result.chatName);
-        hit.sender = std::move(result.sender);
-        hit.text = std::move(result.text);
-        hit.timestamp = result.timestamp;
-        hit.isFromMe = result.isFromMe;
-        hit.rank = result.rank;
-        hit.senderName = std::move(result.senderName);
-        hit.chatTitle = std::move(result.chatTitle);
-        hits.push_back(std::move(hit));
+        hits.push_back(hitOf(result));
+    }
+    return hits;
+}
+
+MessageContextHits ShadowDBTools::messageContext(const std::string& guid, int before, int after) {
+    core::ShadowDBReader::MessageContext context =
+        db_->messageContext(guid, before, after, bounds());
+    MessageContextHits hits;
+    if (context.message) {
+        hits.message = hitOf(*context.message);
+    }
+    for (core::SearchResult& result : context.before) {
+        hits.before.push_back(hitOf(result));
+    }
+    for (core::SearchResult& result : context.after) {
+        hits.after.push_back(hitOf(result));
     }
     return hits;
 }

@@ -38,6 +38,7 @@ public:
     using ShadowTools::search;
     std::vector<MessageHit> search(const std::string& match, int limit,
                                    const core::SearchFilters& filters) override;
+    MessageContextHits messageContext(const std::string& guid, int before, int after) override;
     std::vector<std::string> listTables() override;
     std::vector<TableColumn> describeTable(const std::string& table) override;
 

@@ -51,6 +51,13 @@ struct MessageHit {
     std::string chatTitle;
 };
 
+// One message and its neighbours in its chat, oldest first on each side.
+struct MessageContextHits {
+    std::optional<MessageHit> message; // absent when no message has the guid
+    std::vector<MessageHit> before;
+    std::vector<MessageHit> after;
+};
+
 class ShadowTools {
 public:
     virtual ~ShadowTools() = default;
@@ -74,6 +81,11 @@ public:
     std::vector<MessageHit> search(const std::string& match, int limit) {
         return search(match, limit, core::SearchFilters{});
     }
+
+    // The message with `guid` and up to `before` / `after` messages of its
+    // chat around it (none for a message in no chat), within bounds of time
+    // and size. Throws core::ShadowDBError.
+    virtual MessageContextHits messageContext(const std::string& guid, int before, int after) = 0;
 
     // Tables and views, by name. Throws core::ShadowDBError.
     virtual std::vector<std::string> listTables() = 0;

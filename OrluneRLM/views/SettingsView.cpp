@@ -1,5 +1,6 @@
 #include "OrluneRLM/views/SettingsView.hpp"
 
+#include "OrluneCore/Gateway.hpp"
 #include "OrluneRLM/TextTrimming.hpp"
 #include "OrluneRLM/views/ViewStyle.hpp"
 
@@ -43,6 +44,27 @@ SettingsView::SettingsView(ConfigManager& config, UrlOpener openUrl, QWidget* pa
     keyGroup->addWidget(ViewStyle::gatewayLinkRow(openUrl, this));
     layout->addLayout(keyGroup);
 
+    // Any server speaking the chat-completions protocol; one on this Mac
+    // (llama.cpp, Ollama, LM Studio) needs no key.
+    auto* serverGroup = new QVBoxLayout;
+    serverGroup->setSpacing(8);
+    serverGroup->addWidget(
+        ViewStyle::label(QStringLiteral("Model Server"), ViewStyle::TextStyle::subheadline,
+                         ViewStyle::Tint::primary, QStringLiteral("settingsServerHeading"), this));
+    addressField_ = new QLineEdit(this);
+    addressField_->setObjectName(QStringLiteral("settingsAddressField"));
+    addressField_->setPlaceholderText(QString::fromLatin1(core::gateway::kDefaultAPIBaseURL));
+    serverGroup->addWidget(addressField_);
+    modelField_ = new QLineEdit(this);
+    modelField_->setObjectName(QStringLiteral("settingsModelField"));
+    modelField_->setPlaceholderText(QString::fromLatin1(core::gateway::kDefaultModel));
+    serverGroup->addWidget(modelField_);
+    serverGroup->addWidget(ViewStyle::label(
+        QStringLiteral("Leave empty for Veyrlink. A server on this Mac needs no API key."),
+        ViewStyle::TextStyle::caption, ViewStyle::Tint::secondary,
+        QStringLiteral("settingsServerHint"), this));
+    layout->addLayout(serverGroup);
+
     errorLabel_ = ViewStyle::label(QString(), ViewStyle::TextStyle::caption, ViewStyle::Tint::red,
                                    QStringLiteral("settingsErrorLabel"), this);
     layout->addWidget(errorLabel_);
@@ -72,6 +94,9 @@ SettingsView::SettingsView(ConfigManager& config, UrlOpener openUrl, QWidget* pa
         apiKey_ = text;
         updateWidgets();
     });
+    for (QLineEdit* field : {addressField_, modelField_}) {
+        connect(field, &QLineEdit::textChanged, this, [this] { updateWidgets(); });
+    }
     connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
     connect(saveButton_, &QPushButton::clicked, this, &SettingsView::saveApiKey);
     updateWidgets();
@@ -85,6 +110,9 @@ void SettingsView::showEvent(QShowEvent* event) {
     const AppConfig configuration = config_.load();
     keyField_->setText(
         QString::fromStdString(configuration.veyrlinkApiKey.value_or(std::string())));
+    addressField_->setText(
+        QString::fromStdString(configuration.modelServerAddress.value_or(std::string())));
+    modelField_->setText(QString::fromStdString(configuration.modelName.value_or(std::string())));
 }
 
 void SettingsView::saveApiKey() {
@@ -93,7 +121,14 @@ void SettingsView::saveApiKey() {
     updateWidgets();
     try {
         AppConfig configuration = config_.load();
-        configuration.veyrlinkApiKey = trimmedText(apiKey_.toStdString());
+        // A blank field removes its setting.
+        auto entered = [](const QString& text) -> std::optional<std::string> {
+            std::string value = trimmedText(text.toStdString());
+            return value.empty() ? std::nullopt : std::optional<std::string>(value);
+        };
+        configuration.veyrlinkApiKey = entered(apiKey_);
+        configuration.modelServerAddress = entered(addressField_->text());
+        configuration.modelName = entered(modelField_->text());
         config_.save(configuration);
     } catch (const std::exception& error) {
         errorMessage_ = QStringLiteral("Failed to save: ") + QString::fromUtf8(error.what());
@@ -109,7 +144,9 @@ void SettingsView::updateWidgets() {
     errorLabel_->setText(errorMessage_);
     errorLabel_->setVisible(!errorMessage_.isEmpty());
     savedLabel_->setVisible(isSaved_);
-    saveButton_->setEnabled(!trimmedText(apiKey_.toStdString()).empty());
+    // Something to ask: a key, or a server of the person's own.
+    saveButton_->setEnabled(!trimmedText(apiKey_.toStdString()).empty() ||
+                            !trimmedText(addressField_->text().toStdString()).empty());
     // The width is fixed; the height follows the lines shown, wrapped.
     if (isWindow()) {
         adjustSize();

@@ -1,5 +1,6 @@
 #pragma once
-// The settings sheet: shows the stored API key (masked) and replaces it.
+// The settings sheet: the stored API key (masked), the model server's address
+// and the model name; replaces them.
 
 #include "OrluneRLM/ConfigManager.hpp"
 
@@ -16,7 +17,11 @@ namespace orlune::rlm {
 
 // GUI thread only; a window-modal dialog over its parent's window (a sheet
 // on macOS). Saves through `config`, which must outlive the dialog. Each
-// time it is shown it loads the stored key into the field, untrimmed.
+// time it is shown it loads the stored key, address and model into their
+// fields, untrimmed. Save is enabled once the key or the address is not blank
+// (the key is optional for a server of the person's own); saving stores each
+// field trimmed and removes the settings left blank. VEYRLINK_BASE_URL and
+// ORLUNE_RLM_MODEL, when set, win over the saved address and model.
 // "Cancel" rejects it without saving; a successful save shows "Saved!" and
 // accepts it one second later (that close is dropped if the dialog is
 // destroyed first). Return in the field does nothing.
@@ -44,6 +49,8 @@ private:
     QString errorMessage_;
 
     QLineEdit* keyField_ = nullptr;
+    QLineEdit* addressField_ = nullptr;
+    QLineEdit* modelField_ = nullptr;
     QLabel* errorLabel_ = nullptr;
     QLabel* savedLabel_ = nullptr;
     QPushButton* saveButton_ = nullptr;

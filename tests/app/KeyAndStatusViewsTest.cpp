@@ -147,6 +147,36 @@ TEST_F(KeyViewsTest, SettingsWithoutConfigurationStartsEmptyAndKeepsAFailedSaveO
     EXPECT_EQ(sheet.result(), QDialog::Accepted);
 }
 
+// The key is optional: a model server of the person's own is enough to save,
+// and blank fields remove their settings.
+TEST_F(KeyViewsTest, SettingsShowAndSaveTheModelServerAndModel) {
+    rlm::AppConfig stored;
+    stored.veyrlinkApiKey = "sk-old";
+    stored.modelName = "gpt-small";
+    config_.save(stored);
+    rlm::SettingsView sheet(config_, opener());
+    sheet.show();
+    auto* key = child<QLineEdit>(&sheet, "settingsApiKeyField");
+    auto* address = child<QLineEdit>(&sheet, "settingsAddressField");
+    auto* model = child<QLineEdit>(&sheet, "settingsModelField");
+    auto* save = child<QPushButton>(&sheet, "settingsSaveButton");
+    EXPECT_EQ(key->text(), "sk-old");
+    EXPECT_TRUE(address->text().isEmpty());
+    EXPECT_EQ(address->placeholderText(), "https://api.veyrlink.com/v1");
+    EXPECT_EQ(model->text(), "gpt-small");
+
+    key->clear();
+    EXPECT_FALSE(save->isEnabled()) << "neither a key nor a server";
+    address->setText(" http://127.0.0.1:8080/v1 ");
+    EXPECT_TRUE(save->isEnabled());
+    model->setText("  ");
+    QTest::mouseClick(save, Qt::LeftButton);
+    EXPECT_TRUE(showsChild(&sheet, "settingsSavedLabel"));
+    rlm::AppConfig expected;
+    expected.modelServerAddress = "http://127.0.0.1:8080/v1";
+    EXPECT_EQ(config_.load(), expected);
+}
+
 TEST(SyncStatusViewTest, StatusLineFollowsTheSyncState) {
     guiApplication();
     const auto secondary = ViewStyle::colour(ViewStyle::Tint::secondary);

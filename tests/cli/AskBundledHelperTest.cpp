@@ -2,9 +2,11 @@
 // the build tree's resources answers from a real shadow database.
 
 #include "OrluneCore/ShadowDB.hpp"
+#include "tests/helper/HelperTestSupport.hpp"
 #include "tests/support/ProcessRun.hpp"
 #include "tests/support/TempDir.hpp"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace orlune::testing {
@@ -19,6 +21,7 @@ protected:
         env_.set("ORLUNE_RLM_RESOURCE_ROOT", std::nullopt);
         env_.set("VEYRLINK_API_KEY", std::nullopt);
         env_.set("ORLUNE_RLM_MODEL", std::nullopt);
+        env_.set("VEYRLINK_BASE_URL", std::nullopt);
 
         core::ShadowDB db(dir.file("shadow.db"));
         db.createSchemaIfNeeded();
@@ -60,12 +63,35 @@ TEST_F(AskBundledHelperTest, AnswersFromTheIndexWhenTheGatewayCannotBeReached) {
     env_.set("VEYRLINK_BASE_URL", "http://127.0.0.1:" + std::to_string(unusedPort()) + "/v1");
     const Outcome outcome = ask("Anything about the dentist?");
     ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
-    EXPECT_NE(outcome.out.find("the model gateway could not be reached"), std::string::npos)
+    EXPECT_NE(outcome.out.find("the model server could not be reached"), std::string::npos)
         << outcome.out;
     EXPECT_NE(outcome.out.find("alice@example.com in chat-alice"), std::string::npos)
         << outcome.out;
     EXPECT_EQ(outcome.out.find("sk-e2e-key-never-printed"), std::string::npos);
     EXPECT_EQ(outcome.err.find("sk-e2e-key-never-printed"), std::string::npos);
+}
+
+// The saved model server and model, as the settings store them; a server on
+// this machine needs no key, and ORLUNE_RLM_MODEL wins over the saved model.
+TEST_F(AskBundledHelperTest, AsksTheSavedModelServer) {
+    FakeGateway local({contentReply("Dinner is at 7."), contentReply("Still at 7.")});
+    std::filesystem::create_directories(dir.file("data/OrluneRLM"));
+    writeFile(dir.file("data/OrluneRLM/config.json"),
+              nlohmann::json{{"modelServerAddress", local.baseUrl()}, {"modelName", "saved-model"}}
+                  .dump());
+    Outcome outcome = ask("When is dinner?");
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_EQ(outcome.out, "Dinner is at 7.\n");
+
+    env_.set("ORLUNE_RLM_MODEL", "env-model");
+    outcome = ask("And now?");
+    EXPECT_EQ(outcome.out, "Still at 7.\n") << outcome.err;
+
+    auto received = local.received();
+    ASSERT_EQ(received.size(), 2u);
+    EXPECT_EQ(received[0].authorization, "");
+    EXPECT_EQ(received[0].body.value("model", ""), "saved-model");
+    EXPECT_EQ(received[1].body.value("model", ""), "env-model");
 }
 
 } // namespace

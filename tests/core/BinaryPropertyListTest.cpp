@@ -1,5 +1,6 @@
 #include "OrluneCore/BinaryPropertyList.hpp"
 
+#include "tests/support/HexBytes.hpp"
 #include "tools/samplestore/BinaryPropertyListWriter.hpp"
 
 #include <cstdint>
@@ -58,14 +59,6 @@ void PrintTo(const PropertyListValue& value, std::ostream* os) {
 
 namespace {
 
-std::string fromHex(std::string_view hex) {
-    std::string out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-        out += static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16));
-    }
-    return out;
-}
-
 // Written by another implementation (Python's plistlib) from
 //   {"ascii": "Hi there", "unicode": "Zoë 🎉", "small": 7, "short": 300,
 //    "wide": 70000, "big": 2**40, "negative": -5, "real": 1.5,
@@ -73,7 +66,7 @@ std::string fromHex(std::string_view hex) {
 //    "no": False, "array": [1, "two", [3.0]], "uid": UID(7),
 //    "long": "fifteen or more chars"}
 // with its keys sorted.
-const std::string kEveryType = fromHex(
+const std::string kEveryType = testing::bytesFromHex(
     "62706c6973743030df100f0102030405060708090a0b0c0d0e0f1015161718191a1b1c1d1e1f2021225561727261"
     "795561736369695362696754646174615464617465546c6f6e67586e65676174697665526e6f547265616c557368"
     "6f727455736d616c6c5375696457756e69636f6465547769646553796573a311121310015374776fa11423400800"
@@ -304,30 +297,8 @@ TEST(BinaryPropertyList, WhatOneDecodeBuildsIsBounded) {
     EXPECT_FALSE(decodeExactCopy(doubling(4), limits));
 }
 
-// Written by another implementation (Python's plistlib): a message summary
-// with the edit history of part 0.
-const std::string kSummary = fromHex(
-    "62706c6973743030d3010203040f15526563536f7472527270d105065130a2070cd208090a0b516451741229286642"
-    "4f"
-    "10b7040b73747265616d747970656481e803840140848484124e5341747472696275746564537472696e6700848408"
-    "4e"
-    "534f626a656374008592848484084e53537472696e67019484012b0848692074686572658684026949010892848484"
-    "0c"
-    "4e5344696374696f6e617279009484016901928496961d5f5f6b494d4d657373616765506172744174747269627574"
-    "65"
-    "4e616d658692848484084e534e756d626572008484074e5356616c7565009484012a84999900868686d208090d0e12"
-    "29"
-    "2866484f10b7040b73747265616d747970656481e803840140848484124e5341747472696275746564537472696e67"
-    "00"
-    "8484084e534f626a656374008592848484084e53537472696e67019484012b08486920776865726586840269490108"
-    "92"
-    "8484840c4e5344696374696f6e617279009484016901928496961d5f5f6b494d4d6573736167655061727441747472"
-    "69"
-    "627574654e616d658692848484084e534e756d626572008484074e5356616c7565009484012a84999900868686d105"
-    "10"
-    "d211121314526c65526c6f10081000a00008000f001200160019001c001e002100260028002a002f00e900ee00f301"
-    "ad"
-    "01b001b501b801bb01bd01bf00000000000002010000000000000016000000000000000000000000000001c0");
+// A message summary with the edit history of part 0.
+const std::string& kSummary = testing::summaryEditedTwice();
 
 TEST(BinaryPropertyList, DamagedListsNeverReadOutsideTheirBytes) {
     for (const std::string& list : {kEveryType, kSummary}) {

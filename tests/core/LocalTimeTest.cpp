@@ -38,6 +38,30 @@ TEST(LocalTimeFormat, TimesAreShownInTheLocalZoneWithTheYearOnlyWhenItIsNotThisY
     }
 }
 
+TEST(LocalTimeOffset, FollowsTheZoneAndItsDaylightSavingAtThatInstant) {
+    struct Case {
+        const char* zone;
+        const char* time;
+        int minutes;
+    };
+    const Case cases[] = {
+        {"UTC", "2025-07-01T12:00Z", 0},
+        {"Europe/London", "2025-01-15T12:00Z", 0},
+        {"Europe/London", "2025-07-15T12:00Z", 60},
+        // Either side of the spring change (01:00 UTC, 30 March 2025).
+        {"Europe/London", "2025-03-30T00:59Z", 0},
+        {"Europe/London", "2025-03-30T01:00Z", 60},
+        {"America/New_York", "2025-07-04T03:15Z", -240},
+        {"America/New_York", "2025-12-04T03:15Z", -300},
+        {"Asia/Kolkata", "2025-07-04T03:15Z", 330},
+    };
+    for (const Case& c : cases) {
+        const LocalCalendar calendar(TimeContext{instantAt("2025-06-01T00:00Z"), c.zone, "en_GB"});
+        EXPECT_EQ(calendar.utcOffset(instantAt(c.time)).count(), c.minutes)
+            << c.zone << " " << c.time;
+    }
+}
+
 TEST(LocalTimeSystem, TheZoneComesFromTzAndTheLocaleFromTheEnvironment) {
     struct Case {
         std::map<std::string, std::string> variables;

@@ -1,5 +1,6 @@
 #include "OrluneCore/MessageSummaryInfo.hpp"
 
+#include "tests/support/HexBytes.hpp"
 #include "tools/samplestore/BinaryPropertyListWriter.hpp"
 #include "tools/samplestore/TypedStreamWriter.hpp"
 
@@ -13,41 +14,7 @@ using samplestore::TypedStreamWriter;
 using Array = PropertyListValue::Array;
 using Dictionary = PropertyListValue::Dictionary;
 
-std::string fromHex(std::string_view hex) {
-    std::string out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-        out += static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16));
-    }
-    return out;
-}
-
-// Written by another implementation (Python's plistlib):
-//   {"ec": {"0": [{"d": 690513474, "t": <body of "Hi there">},
-//                 {"d": 690513480, "t": <body of "Hi where">}]},
-//    "otr": {"0": {"le": 8, "lo": 0}}, "rp": []}
-// where the bodies are the archiver's own bytes.
-const std::string kEditedTwice = fromHex(
-    "62706c6973743030d3010203040f15526563536f7472527270d105065130a2070cd208090a0b516451741229286642"
-    "4f"
-    "10b7040b73747265616d747970656481e803840140848484124e5341747472696275746564537472696e6700848408"
-    "4e"
-    "534f626a656374008592848484084e53537472696e67019484012b0848692074686572658684026949010892848484"
-    "0c"
-    "4e5344696374696f6e617279009484016901928496961d5f5f6b494d4d657373616765506172744174747269627574"
-    "65"
-    "4e616d658692848484084e534e756d626572008484074e5356616c7565009484012a84999900868686d208090d0e12"
-    "29"
-    "2866484f10b7040b73747265616d747970656481e803840140848484124e5341747472696275746564537472696e67"
-    "00"
-    "8484084e534f626a656374008592848484084e53537472696e67019484012b08486920776865726586840269490108"
-    "92"
-    "8484840c4e5344696374696f6e617279009484016901928496961d5f5f6b494d4d6573736167655061727441747472"
-    "69"
-    "627574654e616d658692848484084e534e756d626572008484074e5356616c7565009484012a84999900868686d105"
-    "10"
-    "d211121314526c65526c6f10081000a00008000f001200160019001c001e002100260028002a002f00e900ee00f301"
-    "ad"
-    "01b001b501b801bb01bd01bf00000000000002010000000000000016000000000000000000000000000001c0");
+const std::string& kEditedTwice = testing::summaryEditedTwice();
 
 TEST(MessageSummaryInfo, ReadsAnEditHistory) {
     auto info = MessageSummaryInfo::parse(kEditedTwice);

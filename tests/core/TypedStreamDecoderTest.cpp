@@ -1,6 +1,7 @@
 #include "OrluneCore/TypedStreamDecoder.hpp"
 
 #include "OrluneCore/Utf8.hpp"
+#include "tests/support/HexBytes.hpp"
 #include "tools/samplestore/TypedStreamWriter.hpp"
 
 #include <gtest/gtest.h>
@@ -24,34 +25,16 @@ std::string bytes(std::initializer_list<int> values) {
     return out;
 }
 
-std::string fromHex(std::string_view hex) {
-    std::string out;
-    int high = -1;
-    for (char c : hex) {
-        int digit = (c >= '0' && c <= '9') ? c - '0' : (c >= 'a' && c <= 'f') ? c - 'a' + 10 : -1;
-        if (digit < 0) {
-            continue;
-        }
-        if (high < 0) {
-            high = digit;
-        } else {
-            out += static_cast<char>(high * 16 + digit);
-            high = -1;
-        }
-    }
-    return out;
-}
-
 // The body of "Hi there" as the operating system's archiver writes it.
 const std::string kHiThere =
-    fromHex("04 0b 73 74 72 65 61 6d 74 79 70 65 64 81 e8 03 84 01 40 84 84 84 12 4e"
-            "53 41 74 74 72 69 62 75 74 65 64 53 74 72 69 6e 67 00 84 84 08 4e 53 4f"
-            "62 6a 65 63 74 00 85 92 84 84 84 08 4e 53 53 74 72 69 6e 67 01 94 84 01"
-            "2b 08 48 69 20 74 68 65 72 65 86 84 02 69 49 01 08 92 84 84 84 0c 4e 53"
-            "44 69 63 74 69 6f 6e 61 72 79 00 94 84 01 69 01 92 84 96 96 1d 5f 5f 6b"
-            "49 4d 4d 65 73 73 61 67 65 50 61 72 74 41 74 74 72 69 62 75 74 65 4e 61"
-            "6d 65 86 92 84 84 84 08 4e 53 4e 75 6d 62 65 72 00 84 84 07 4e 53 56 61"
-            "6c 75 65 00 94 84 01 2a 84 99 99 00 86 86 86");
+    testing::bytesFromHex("04 0b 73 74 72 65 61 6d 74 79 70 65 64 81 e8 03 84 01 40 84 84 84 12 4e"
+                          "53 41 74 74 72 69 62 75 74 65 64 53 74 72 69 6e 67 00 84 84 08 4e 53 4f"
+                          "62 6a 65 63 74 00 85 92 84 84 84 08 4e 53 53 74 72 69 6e 67 01 94 84 01"
+                          "2b 08 48 69 20 74 68 65 72 65 86 84 02 69 49 01 08 92 84 84 84 0c 4e 53"
+                          "44 69 63 74 69 6f 6e 61 72 79 00 94 84 01 69 01 92 84 96 96 1d 5f 5f 6b"
+                          "49 4d 4d 65 73 73 61 67 65 50 61 72 74 41 74 74 72 69 62 75 74 65 4e 61"
+                          "6d 65 86 92 84 84 84 08 4e 53 4e 75 6d 62 65 72 00 84 84 07 4e 53 56 61"
+                          "6c 75 65 00 94 84 01 2a 84 99 99 00 86 86 86");
 
 // Version 4, "streamtyped", system version 1000.
 std::string utf8Sanitized(std::string_view text) {

@@ -14,22 +14,12 @@ make_store=$2
 messages=${3:-20000}
 kills=${4:-50}
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/orlune-kill-sync.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-export HOME="$work/home" XDG_DATA_HOME="$work/data" ORLUNE_DATA_DIR="$work/data"
-mkdir -p "$HOME" "$XDG_DATA_HOME"
-unset CHAT_DB_PATH SHADOW_DB_PATH
+source "$(dirname "$0")/crash_common.sh"
+crash_setup kill-sync
 
 store="$work/chat.db"
 reference="$work/reference.db"
 shadow="$work/shadow.db"
-
-fail() {
-    echo "kill_sync: $*" >&2
-    exit 1
-}
-
-now_ms() { date +%s%3N; }
 
 "$make_store" --messages "$messages" --seed 7 "$store" >/dev/null
 start=$(now_ms)
@@ -70,18 +60,11 @@ check_complete() {
         fail "$what: rows, distinct guids, extra, missing, stored count = $report (expected $expected of each count, 0 extra, 0 missing)"
 }
 
-killed_while_running=0
 for ((i = 1; i <= kills; i++)); do
     rm -f "$shadow" "$shadow-wal" "$shadow-shm"
     # Most kills land while pages are being written; a few before the first.
-    delay_ms=$(( (RANDOM * 32768 + RANDOM) % (full_ms + 1) ))
-    "$orlune" sync --chat-db "$store" --shadow-db "$shadow" >/dev/null 2>&1 &
-    pid=$!
-    sleep "$(printf '%d.%03d' $((delay_ms / 1000)) $((delay_ms % 1000)))"
-    if kill -KILL "$pid" 2>/dev/null; then
-        killed_while_running=$((killed_while_running + 1))
-    fi
-    wait "$pid" 2>/dev/null || true
+    delay_ms=$(random_delay_ms "$full_ms")
+    kill_sync_after "$delay_ms" --chat-db "$store" --shadow-db "$shadow"
     check_integrity "kill $i after ${delay_ms} ms"
 
     # Every fifth time, kill the resuming pass as well.
@@ -101,4 +84,4 @@ for ((i = 1; i <= kills; i++)); do
 done
 
 echo "kill_sync: $kills kills ($killed_while_running while the sync was running), every one recovered"
-(( killed_while_running >= kills / 2 )) || fail "too few kills landed while the sync was running"
+require_kills_while_running "$kills"

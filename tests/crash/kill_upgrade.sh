@@ -16,23 +16,13 @@ make_store=$2
 messages=${3:-5000}
 kills=${4:-40}
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/orlune-kill-upgrade.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-export HOME="$work/home" XDG_DATA_HOME="$work/data" ORLUNE_DATA_DIR="$work/data"
-mkdir -p "$HOME" "$XDG_DATA_HOME"
-unset CHAT_DB_PATH SHADOW_DB_PATH
+source "$(dirname "$0")/crash_common.sh"
+crash_setup kill-upgrade
 
 store="$work/chat.db"
 reference="$work/reference.db"
 old="$work/old.db"
 shadow="$work/shadow.db"
-
-fail() {
-    echo "kill_upgrade: $*" >&2
-    exit 1
-}
-
-now_ms() { date +%s%3N; }
 
 schema_of() {
     sqlite3 "$1" "SELECT type || ' ' || name || ' ' || ifnull(sql, '') FROM sqlite_master ORDER BY name"
@@ -48,9 +38,21 @@ latest=$(sqlite3 "$reference" "PRAGMA user_version")
 new_schema=$(schema_of "$reference")
 expected_messages=$(messages_of "$reference")
 
-# The database as the version before schema versions left it.
-cp "$reference" "$old"
-sqlite3 "$old" "DROP TABLE sync_source; PRAGMA user_version = 0" >/dev/null
+# The database as the version before schema versions left it: its schema,
+# and the reference's messages, chats and sync state in it.
+sqlite3 "$old" <"$(dirname "$0")/version0_schema.sql"
+sqlite3 "$old" "
+    ATTACH '$reference' AS ref;
+    INSERT INTO messages (rowid, guid, chat_id, chat_name, sender, text, timestamp, is_from_me,
+                          is_group, has_attachments, attachment_types, content_hash, edited_at,
+                          deleted_at)
+        SELECT rowid, guid, chat_id, chat_name, sender, text, timestamp, is_from_me, is_group,
+               has_attachments, attachment_types, content_hash, edited_at, deleted_at
+        FROM ref.messages;
+    INSERT INTO chat_participants SELECT chat_id, handle_id, handle, service FROM ref.chat_participants;
+    INSERT INTO sync_state SELECT id, last_timestamp, last_rowid, message_count, updated_at FROM ref.sync_state;
+    INSERT INTO sync_marks SELECT id, message_rowid, join_rowid, join_message_id, join_chat_id FROM ref.sync_marks;
+    PRAGMA user_version = 0;" >/dev/null
 old_schema=$(schema_of "$old")
 [ "$old_schema" != "$new_schema" ] || fail "the old and the new schema do not differ"
 
@@ -95,17 +97,10 @@ check() {
     case " $versions_seen " in *" $version "*) ;; *) versions_seen="$versions_seen $version" ;; esac
 }
 
-killed_while_running=0
 for ((i = 1; i <= kills; i++)); do
     fresh_copy
-    delay_ms=$(( (RANDOM * 32768 + RANDOM) % (full_ms + 1) ))
-    "$orlune" sync --chat-db "$store" --shadow-db "$shadow" >/dev/null 2>&1 &
-    pid=$!
-    sleep "$(printf '%d.%03d' $((delay_ms / 1000)) $((delay_ms % 1000)))"
-    if kill -KILL "$pid" 2>/dev/null; then
-        killed_while_running=$((killed_while_running + 1))
-    fi
-    wait "$pid" 2>/dev/null || true
+    delay_ms=$(random_delay_ms "$full_ms")
+    kill_sync_after "$delay_ms" --chat-db "$store" --shadow-db "$shadow"
     check "kill $i after ${delay_ms} ms"
 
     "$orlune" sync --chat-db "$store" --shadow-db "$shadow" >/dev/null ||
@@ -116,4 +111,4 @@ for ((i = 1; i <= kills; i++)); do
 done
 
 echo "kill_upgrade: $kills kills ($killed_while_running while the sync was running), versions seen:$versions_seen"
-(( killed_while_running >= kills / 2 )) || fail "too few kills landed while the sync was running"
+require_kills_while_running "$kills"

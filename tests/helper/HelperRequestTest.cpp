@@ -10,13 +10,14 @@ namespace {
 TEST(HelperRequest, ReadsEveryKnownKeyAndIgnoresOthers) {
     HelperRequest request = HelperRequest::parse(
         R"({"future_key":{"x":1},"conversation_summary":"  We talked about dinner. ",)"
-        R"("verbose":true,"max_calls":5,"max_depth":1,"model":" m-1 ","db_path":"\/tmp\/s.db",)"
+        R"("verbose":true,"max_calls":5,"max_depth":1,"model":" m-1 ","base_url":" http://127.0.0.1:8080/v1 ","db_path":"\/tmp\/s.db",)"
         R"("question":"  Where?\n","api_key":" k ","conversation_messages":)"
         R"([{"role":"user","text":"Hi"},{"role":"assistant","text":"Hello"}]})");
     EXPECT_EQ(request.question, "Where?");
     EXPECT_EQ(request.dbPath, "/tmp/s.db");
     EXPECT_EQ(request.apiKey, "k");
     EXPECT_EQ(request.model, "m-1");
+    EXPECT_EQ(request.baseUrl, "http://127.0.0.1:8080/v1");
     EXPECT_EQ(request.maxDepth, 1);
     EXPECT_EQ(request.maxCalls, 5);
     EXPECT_TRUE(request.verbose);
@@ -28,10 +29,12 @@ TEST(HelperRequest, ReadsEveryKnownKeyAndIgnoresOthers) {
 
 TEST(HelperRequest, AbsentNullAndBlankValuesTakeDefaults) {
     HelperRequest request = HelperRequest::parse(
-        R"({"question":"q","db_path":"d","api_key":"  ","model":"","max_depth":null,)"
+        R"({"question":"q","db_path":"d","api_key":"  ","model":"","base_url":" ",)"
+        R"("max_depth":null,)"
         R"("max_calls":null,"conversation_messages":null,"conversation_summary":" "})");
     EXPECT_FALSE(request.apiKey);
     EXPECT_FALSE(request.model);
+    EXPECT_FALSE(request.baseUrl);
     EXPECT_FALSE(request.summary);
     EXPECT_EQ(request.maxDepth, HelperRequest::kDefaultMaxDepth);
     EXPECT_EQ(request.maxCalls, HelperRequest::kDefaultMaxCalls);
@@ -70,6 +73,7 @@ TEST(HelperRequest, UnusableDocumentsAreInvalidRequests) {
         R"({"question":"q","db_path":"d","conversation_messages":[{"role":"user"}]})",
         R"({"question":"q","db_path":"d","conversation_messages":{"role":"user","text":"t"}})",
         R"({"question":"q","db_path":"d","api_key":5})",
+        R"({"question":"q","db_path":"d","base_url":["http://127.0.0.1/v1"]})",
         R"({"question":"q","db_path":"d","api_key":"sk-1\r\nX-Injected: 1"})",
     };
     for (const char* document : documents) {

@@ -217,6 +217,43 @@ TEST_F(CredentialStoreConfigTest, AKeyInTheFileMovesToTheStoreOnceAndWins) {
     }
 }
 
+TEST_F(CredentialStoreConfigTest, TheModelServerSettingsStayInTheFile) {
+    AppConfig saved;
+    saved.veyrlinkApiKey = "sk-1";
+    saved.modelServerAddress = "http://127.0.0.1:8080/v1";
+    saved.modelName = "llama";
+    managerWithStore().save(saved);
+    EXPECT_EQ(credentials->secret, "sk-1");
+    EXPECT_EQ(readFile(configPath()),
+              R"({"modelServerAddress":"http://127.0.0.1:8080/v1","modelName":"llama"})");
+    EXPECT_EQ(managerWithStore().load(), saved);
+
+    // Moving an older file's key into the store keeps the other settings.
+    store(R"({"veyrlinkApiKey":"sk-old","modelServerAddress":"http://localhost:11434/v1",)"
+          R"("modelName":"qwen"})");
+    const AppConfig moved = managerWithStore().load();
+    EXPECT_EQ(moved.veyrlinkApiKey, "sk-old");
+    EXPECT_EQ(readFile(configPath()),
+              R"({"modelServerAddress":"http://localhost:11434/v1","modelName":"qwen"})");
+
+    // Without a key at all, the server settings are all there is.
+    AppConfig keyless;
+    keyless.modelServerAddress = "http://127.0.0.1:8080/v1";
+    managerWithStore().save(keyless);
+    EXPECT_EQ(credentials->secret, std::nullopt);
+    EXPECT_EQ(managerWithStore().load(), keyless);
+}
+
+TEST_F(ConfigManagerTest, TheModelServerSettingsMustBeStrings) {
+    for (const char* contents : {R"({"modelServerAddress":8080})", R"({"modelName":["a"]})"}) {
+        store(contents);
+        EXPECT_EQ(manager().load(), AppConfig{}) << contents;
+    }
+    store(R"({"modelServerAddress":null,"modelName":"m"})");
+    EXPECT_EQ(manager().load().modelName, "m");
+    EXPECT_EQ(manager().load().modelServerAddress, std::nullopt);
+}
+
 TEST_F(CredentialStoreConfigTest, ABlankKeyInTheFileStaysThere) {
     store(R"({"veyrlinkApiKey":"  "})");
     const ConfigManager config = managerWithStore();

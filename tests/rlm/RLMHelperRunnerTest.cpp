@@ -9,6 +9,7 @@
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <thread>
 
 namespace orlune::rlm {
@@ -185,16 +186,15 @@ TEST_F(RLMHelperRunnerTest, TheHelperReceivesTheExactRequest) {
               R"({"api_key":"k/ey","question":"When is the party?","db_path":")" + db +
                   R"(","verbose":false})");
 
-    liveEnv["ORLUNE_RLM_MODEL"] = "";
+    liveEnv["ORLUNE_RLM_MODEL"] = ""; // blank: as if unset
     directRunner(copy, std::nullopt)
         .run("Q \"quoted\"", db, {{"user", "a"}, {"assistant", "b\nc"}, {"system", "ü"}},
              "the summary");
-    EXPECT_EQ(
-        readFile(requestPath()),
-        R"({"question":"Q \"quoted\"","db_path":")" + db +
-            R"(","model":"","verbose":false,"conversation_messages":[{"role":"user","text":"a"},)"
-            R"({"role":"assistant","text":"b\nc"},{"role":"system","text":"ü"}],)"
-            R"("conversation_summary":"the summary"})");
+    EXPECT_EQ(readFile(requestPath()),
+              R"({"question":"Q \"quoted\"","db_path":")" + db +
+                  R"(","verbose":false,"conversation_messages":[{"role":"user","text":"a"},)"
+                  R"({"role":"assistant","text":"b\nc"},{"role":"system","text":"ü"}],)"
+                  R"("conversation_summary":"the summary"})");
 
     // The model variable is read afresh on every run; an empty summary is still sent.
     liveEnv["ORLUNE_RLM_MODEL"] = "small-model";
@@ -202,6 +202,62 @@ TEST_F(RLMHelperRunnerTest, TheHelperReceivesTheExactRequest) {
     EXPECT_EQ(readFile(requestPath()),
               R"({"api_key":"","question":"Q","db_path":")" + db +
                   R"(","model":"small-model","verbose":false,"conversation_summary":""})");
+}
+
+// The saved model server and model reach the helper unless the environment
+// names others; the variables are read at every run.
+TEST_F(RLMHelperRunnerTest, TheEnvironmentWinsOverTheSavedModelServerAndModel) {
+    RlmTestFolder::writeScript(helperPath(),
+                               R"(cat > "$OUT/request.json"; printf '%s' '{"answer":"ok"}')");
+    const struct {
+        const char* name;
+        std::optional<std::string> savedAddress;
+        std::optional<std::string> addressVariable;
+        std::optional<std::string> savedModel;
+        std::optional<std::string> modelVariable;
+        std::optional<std::string> expectedAddress;
+        std::optional<std::string> expectedModel;
+    } cases[] = {
+        {"nothing anywhere", {}, {}, {}, {}, {}, {}},
+        {"saved only",
+         " http://127.0.0.1:8080/v1 ",
+         {},
+         "llama",
+         {},
+         "http://127.0.0.1:8080/v1",
+         "llama"},
+        {"variables win", "http://127.0.0.1:8080/v1", "https://gw.example/v1", "llama", "big",
+         "https://gw.example/v1", "big"},
+        {"blank variables are unset", "http://localhost:11434/v1", "  ", "qwen", "",
+         "http://localhost:11434/v1", "qwen"},
+        {"blank settings are unset", " ", {}, "", {}, {}, {}},
+        {"variables alone", {}, "http://[::1]:1234/v1", {}, "phi", "http://[::1]:1234/v1", "phi"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        liveEnv.erase("VEYRLINK_BASE_URL");
+        liveEnv.erase("ORLUNE_RLM_MODEL");
+        if (c.addressVariable) {
+            liveEnv["VEYRLINK_BASE_URL"] = *c.addressVariable;
+        }
+        if (c.modelVariable) {
+            liveEnv["ORLUNE_RLM_MODEL"] = *c.modelVariable;
+        }
+        AppConfig config;
+        config.modelServerAddress = c.savedAddress;
+        config.modelName = c.savedModel;
+        RLMHelperRunner(config, Env{}, seams()).run("Q", dbPath());
+        const auto request = nlohmann::json::parse(readFile(requestPath()));
+        EXPECT_FALSE(request.contains("api_key")) << "the key is optional";
+        EXPECT_EQ(request.contains("base_url"), c.expectedAddress.has_value()) << request;
+        EXPECT_EQ(request.contains("model"), c.expectedModel.has_value()) << request;
+        if (c.expectedAddress) {
+            EXPECT_EQ(request["base_url"], *c.expectedAddress);
+        }
+        if (c.expectedModel) {
+            EXPECT_EQ(request["model"], *c.expectedModel);
+        }
+    }
 }
 
 TEST_F(RLMHelperRunnerTest, TheKeyComesFromTheConfigurationThenTheEnvironment) {

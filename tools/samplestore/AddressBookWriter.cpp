@@ -1,5 +1,6 @@
 #include "tools/samplestore/AddressBookWriter.hpp"
 
+#include "OrluneCore/AsciiText.hpp"
 #include "OrluneCore/Environment.hpp"
 #include "OrluneCore/SQLite.hpp"
 
@@ -76,15 +77,6 @@ std::string withOwner(std::string sql, int64_t contactEntity) {
         sql.replace(at, 7, column);
     }
     return sql;
-}
-
-std::string lower(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return text;
 }
 
 } // namespace
@@ -238,7 +230,7 @@ int64_t AddressBookWriter::addContact(const AddressBookContact& contact) {
         s.email.bindInt64(4, pk);
         s.email.bindInt64(5, s.options.contactEntity);
         s.email.bindText(6, contact.emails[i]);
-        s.email.bindText(7, lower(contact.emails[i]));
+        s.email.bindText(7, core::ascii::lower(contact.emails[i]));
         s.email.bindText(8, s.bookTag + "-email-" + std::to_string(++s.emails));
         s.run(s.email);
     }

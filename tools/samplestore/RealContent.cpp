@@ -240,17 +240,7 @@ private:
     size_t below(size_t n) { return static_cast<size_t>(rng_() % n); }
     bool chance(int perTenThousand) { return static_cast<int>(rng_() % 10000) < perTenThousand; }
 
-    std::string uuid() {
-        static constexpr char kHex[] = "0123456789ABCDEF";
-        std::string out;
-        for (int i = 0; i < 32; ++i) {
-            if (i == 8 || i == 12 || i == 16 || i == 20) {
-                out += '-';
-            }
-            out += kHex[rng_() & 0xF];
-        }
-        return out;
-    }
+    std::string uuid() { return randomGuid(rng_); }
 
     // A word found nowhere else in the store: `stem` and a letter sequence.
     std::string word(std::string_view stem) {

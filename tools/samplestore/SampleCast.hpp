@@ -3,6 +3,7 @@
 // builder (not for use outside tools/samplestore).
 
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -41,5 +42,19 @@ struct WrittenMessage {
     std::string service;
     std::vector<std::string> fileTransferGuids; // one per U+FFFC, in order
 };
+
+// A random guid in the store's form: 32 upper-case hexadecimal digits in
+// groups of 8-4-4-4-12.
+inline std::string randomGuid(std::mt19937_64& rng) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (int i = 0; i < 32; ++i) {
+        if (i == 8 || i == 12 || i == 16 || i == 20) {
+            out += '-';
+        }
+        out += kHex[rng() & 0xF];
+    }
+    return out;
+}
 
 } // namespace orlune::samplestore::detail

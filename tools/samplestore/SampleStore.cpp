@@ -237,17 +237,7 @@ public:
         return list[below(N)];
     }
 
-    std::string uuid() {
-        static constexpr char kHex[] = "0123456789ABCDEF";
-        std::string out;
-        for (int i = 0; i < 32; ++i) {
-            if (i == 8 || i == 12 || i == 16 || i == 20) {
-                out += '-';
-            }
-            out += kHex[rng_() & 0xF];
-        }
-        return out;
-    }
+    std::string uuid() { return detail::randomGuid(rng_); }
 
     std::string fill(std::string_view pattern) {
         std::string out;
