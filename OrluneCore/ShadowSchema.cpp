@@ -34,6 +34,13 @@ const std::vector<ShadowSchema::Migration>& ShadowSchema::migrations() {
         {1, "messages, full-text index, chat membership, sync cursor, catch-up marks",
          originalSchema()},
         {2, "the messaging store the database copies", {shadow_schema::kCreateSyncSource}},
+        {3,
+         "reactions, attachments, and what deletions are noticed by",
+         {shadow_schema::kCreateReactions, shadow_schema::kCreateIndexReactionsGuid,
+          shadow_schema::kCreateAttachments, shadow_schema::kCreateAttachmentsFollowTrigger,
+          shadow_schema::kCreateRecentlyDeleted, shadow_schema::kCreateStoreDeletions,
+          shadow_schema::kSeedStoreDeletions, shadow_schema::kRereadEverything,
+          shadow_schema::kRereadEverythingMarks}},
     };
     return steps;
 }

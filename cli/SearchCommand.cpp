@@ -36,7 +36,9 @@ constexpr const char* kHelp =
     "  --limit N         at most N hits (default 10)\n"
     "  --json            one JSON object per hit, with the keys guid, chat_id,\n"
     "                    chat_name, sender, text, timestamp, is_from_me,\n"
-    "                    is_group and rank (lower rank is better)\n"
+    "                    is_group, rank (lower rank is better), reactions\n"
+    "                    (sender, sender_name, kind, emoji, timestamp) and\n"
+    "                    attachments (name, kind, mime_type, uti, bytes)\n"
     "  -h, --help        show this help\n"
     "\n"
     "Errors are described on standard error, with exit status 1 (2 for wrong\n"
@@ -46,6 +48,43 @@ std::string formatRank(double rank) {
     char text[32];
     std::snprintf(text, sizeof text, "%.3f", rank);
     return text;
+}
+
+// The reactions on a hit. sender_name stays null until names are known.
+nlohmann::ordered_json reactionsJson(const std::vector<core::StoredReaction>& reactions) {
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const auto& reaction : reactions) {
+        nlohmann::ordered_json item;
+        item["sender"] = reaction.sender;
+        item["sender_name"] = nullptr;
+        item["kind"] = reaction.kind;
+        item["emoji"] = reaction.emoji ? nlohmann::ordered_json(*reaction.emoji) : nullptr;
+        item["timestamp"] = reaction.timestamp;
+        list.push_back(std::move(item));
+    }
+    return list;
+}
+
+// The attachments shown with a hit (hidden ones, such as a link preview's
+// image, left out).
+nlohmann::ordered_json attachmentsJson(const std::vector<core::ShadowAttachment>& attachments) {
+    auto optional = [](const std::optional<std::string>& value) {
+        return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
+    };
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const auto& attachment : attachments) {
+        if (attachment.hidden) {
+            continue;
+        }
+        nlohmann::ordered_json item;
+        item["name"] = optional(attachment.name);
+        item["kind"] = attachment.kind;
+        item["mime_type"] = optional(attachment.mimeType);
+        item["uti"] = optional(attachment.uti);
+        item["bytes"] = attachment.bytes;
+        list.push_back(std::move(item));
+    }
+    return list;
 }
 
 int runSearch(const std::vector<std::string>& args) {
@@ -78,6 +117,8 @@ int runSearch(const std::vector<std::string>& args) {
                 line["is_from_me"] = hit.isFromMe;
                 line["is_group"] = hit.isGroup;
                 line["rank"] = hit.rank;
+                line["reactions"] = reactionsJson(db.reactionsOn(hit.guid));
+                line["attachments"] = attachmentsJson(db.attachmentsOf(hit.guid));
                 printJsonLine(line, std::cout);
             }
             return 0;

@@ -15,7 +15,7 @@ namespace orlune::cli {
 namespace {
 
 constexpr const char* kHelp =
-    "Usage: orlune sync [--chat-db PATH] [--shadow-db PATH]\n"
+    "Usage: orlune sync [--chat-db PATH] [--shadow-db PATH] [--include-junk]\n"
     "\n"
     "Copies the messages that are new since the last sync from the messaging\n"
     "store into the shadow database (Orlune's private, searchable copy), in one\n"
@@ -30,6 +30,9 @@ constexpr const char* kHelp =
     "                    the one `orlune ask`, the read verbs and the app use;\n"
     "                    a database left at the old default Orlune/shadow.db\n"
     "                    is moved there)\n"
+    "  --include-junk    also copy the chats the store files as junk, blocked\n"
+    "                    senders' chats and messages marked spam (left out\n"
+    "                    otherwise); changing this copies the store again\n"
     "  -h, --help        show this help\n"
     "\n"
     "Prints how many messages were written and how many the shadow database\n"
@@ -48,6 +51,7 @@ constexpr const char* kHelp =
 struct Options {
     std::optional<std::string> chatDB;
     std::optional<std::string> shadowDB;
+    bool includeJunk = false;
 };
 
 // Accepts "--name VALUE" and "--name=VALUE". Returns false (after printing
@@ -57,6 +61,10 @@ bool parse(const std::vector<std::string>& args, Options& options) {
         const std::string& arg = args[i];
         std::optional<std::string>* target = nullptr;
         std::string name = arg.substr(0, arg.find('='));
+        if (arg == "--include-junk") {
+            options.includeJunk = true;
+            continue;
+        }
         if (name == "--chat-db") {
             target = &options.chatDB;
         } else if (name == "--shadow-db") {
@@ -104,6 +112,7 @@ int runSync(const std::vector<std::string>& args) {
 
     try {
         core::ShadowSync sync(options.chatDB, options.shadowDB);
+        sync.setIncludeJunk(options.includeJunk);
         std::cout << "Syncing " << sync.sourceDatabasePath() << " into " << sync.databasePath()
                   << "\n"
                   << std::flush;

@@ -83,7 +83,11 @@ else
         echo "run: no messaging store at the default path; making the built-in sample store at $store"
         # Written beside and then moved into place, so an interrupted run
         # never leaves a half-made store that later runs would take as done.
-        "$make_sample" --force "$store.partial"
+        # With everything real stores hold besides plain messages (reactions,
+        # group events, attachments with their files under the app's home,
+        # edits, unsends, deletions, junk), so that the app shows all of it.
+        mkdir -p "$work/home"
+        "$make_sample" --real --attachment-home "$work/home" --force "$store.partial"
         mv "$store.partial" "$store"
     fi
 fi
