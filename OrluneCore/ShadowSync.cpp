@@ -177,9 +177,11 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
     if (copyWhole) {
         deletionMarks = ShadowDB::DeletionMarks{0, 0, 0, deletionMarks.includeJunk, false};
     }
+    bool cleared = false;
     if (deletionMarks.includeJunk != includeJunk_) {
         if (deletionMarks.storeMaxRowid > 0) {
             shadow.clearCopiedMessages();
+            cleared = true;
         }
         deletionMarks.includeJunk = includeJunk_;
     }
@@ -409,7 +411,7 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
         shadow.storeDeletionMarks(deletionMarks);
     }
     // The removed messages' words leave the file and its WAL.
-    if (removed > 0) {
+    if (removed > 0 || cleared) {
         shadow.purgeDeletedContent();
     }
     return written;

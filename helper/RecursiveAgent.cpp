@@ -356,11 +356,15 @@ std::string RecursiveAgent::runSearch(const json& arguments) {
         tools_.search(*query, boundedLimit(arguments, "limit", kDefaultSearchHits, kMaxSearchHits));
     json matches = json::array();
     for (const MessageHit& hit : hits) {
-        matches.push_back({{"guid", hit.guid},
-                           {"sender", senderLabel(hit)},
-                           {"chat", chatLabel(hit)},
-                           {"when", formatMessageTime(hit.timestamp)},
-                           {"text", clip(hit.text, kMaxCellBytes)}});
+        json match = {{"guid", hit.guid},
+                      {"sender", senderLabel(hit)},
+                      {"chat", chatLabel(hit)},
+                      {"when", formatMessageTime(hit.timestamp)},
+                      {"text", clip(hit.text, kMaxCellBytes)}};
+        if (const std::string extras = reactionsAndAttachments(hit); !extras.empty()) {
+            match["reactions_and_attachments"] = extras;
+        }
+        matches.push_back(std::move(match));
     }
     json result = {{"matches", matches}};
     if (matches.empty()) {

@@ -71,6 +71,14 @@ std::vector<MessageHit> ShadowDBTools::search(const std::string& match, int limi
         hit.timestamp = result.timestamp;
         hit.isFromMe = result.isFromMe;
         hit.rank = result.rank;
+        for (const core::StoredReaction& reaction : db_->reactionsOn(hit.guid)) {
+            hit.reactions.push_back({reaction.kind, reaction.emoji});
+        }
+        for (const core::ShadowAttachment& attachment : db_->attachmentsOf(hit.guid)) {
+            if (!attachment.hidden) {
+                hit.attachmentKinds.push_back(attachment.kind);
+            }
+        }
         hits.push_back(std::move(hit));
     }
     return hits;

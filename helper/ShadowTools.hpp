@@ -43,6 +43,15 @@ struct MessageHit {
     int64_t timestamp = 0;
     bool isFromMe = false;
     double rank = 0; // bm25: lower is better
+    // The reactions standing on the message: kind ("love", "like", ...) and
+    // the custom emoji for kind "emoji".
+    struct Reaction {
+        std::string kind;
+        std::optional<std::string> emoji;
+    };
+    std::vector<Reaction> reactions;
+    // The kinds of its attachments shown to the person ("photo", "pdf", ...).
+    std::vector<std::string> attachmentKinds;
 };
 
 class ShadowTools {

@@ -350,3 +350,73 @@ TEST(StoreChangesSyncTest, ANextPassFollowsEditsAndDeletionsAndLeavesNoWordsBehi
 
 } // namespace
 } // namespace orlune::core
+
+namespace orlune::core {
+namespace {
+
+// Every era of the store's schema: older stores lack the newer columns and
+// tables (no date_edited, no Recently Deleted, dates in seconds) and sync
+// all the same, with reactions and removals handled as far as the era
+// holds them, and a second pass writing nothing.
+TEST(StoreEraSyncTest, EveryEraSyncsWithWhatItHolds) {
+    using samplestore::StoreEra;
+    for (StoreEra era :
+         {StoreEra::VeryOld, StoreEra::BeforeEdits, StoreEra::Recent, StoreEra::Newest}) {
+        SCOPED_TRACE(static_cast<int>(era));
+        TempDir dir;
+        ScopedEnv env("HOME", dir.path().string());
+        env.set("ORLUNE_DATA_DIR", dir.file("data"));
+        SampleStoreOptions options;
+        options.messageCount = 600;
+        options.era = era;
+        options.content = RealStoreContent::everything();
+        const auto summary = samplestore::buildSampleStore(dir.file("chat.db"), options);
+        ShadowSync sync(dir.file("chat.db"), dir.file("shadow.db"));
+        EXPECT_GT(sync.performSync(), 0);
+        const auto guids = column(dir.file("shadow.db"), "SELECT guid FROM messages");
+        for (const auto& reaction : summary.reactionRows) {
+            EXPECT_EQ(guids.count(reaction.guid), 0u) << reaction.guid;
+        }
+        for (const auto& removed : summary.removed) {
+            EXPECT_EQ(guids.count(removed.guid), 0u) << removed.guid;
+        }
+        EXPECT_EQ(sync.performSync(), 0);
+    }
+}
+
+// Junk is left out by default; the switch brings it in, and turning it off
+// again takes it out.
+TEST(JunkSyncTest, OneSwitchBringsJunkInAndOut) {
+    TempDir dir;
+    ScopedEnv env("HOME", dir.path().string());
+    env.set("ORLUNE_DATA_DIR", dir.file("data"));
+    SampleStoreOptions options;
+    options.messageCount = 600;
+    options.content.junk = true;
+    const auto summary = samplestore::buildSampleStore(dir.file("chat.db"), options);
+    ASSERT_FALSE(summary.junkMessageGuids.empty());
+    ShadowSync sync(dir.file("chat.db"), dir.file("shadow.db"));
+    auto junkStored = [&] {
+        const auto guids = column(dir.file("shadow.db"), "SELECT guid FROM messages");
+        size_t stored = 0;
+        for (const auto& guid : summary.junkMessageGuids) {
+            stored += guids.count(guid);
+        }
+        return stored;
+    };
+    sync.performSync();
+    EXPECT_EQ(junkStored(), 0u);
+    sync.setIncludeJunk(true);
+    sync.performSync();
+    EXPECT_EQ(junkStored(), summary.junkMessageGuids.size());
+    EXPECT_EQ(sync.performSync(), 0);
+    sync.setIncludeJunk(false);
+    sync.performSync();
+    EXPECT_EQ(junkStored(), 0u);
+    testing::DatabaseProbe probe(dir.file("shadow.db"));
+    EXPECT_EQ(probe.value("SELECT message_count FROM sync_state"),
+              probe.value("SELECT COUNT(*) FROM messages"));
+}
+
+} // namespace
+} // namespace orlune::core
