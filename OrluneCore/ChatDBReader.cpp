@@ -82,10 +82,13 @@ constexpr std::string_view kWhereNewest =
     "WHERE m.ROWID IN (SELECT ROWID FROM message ORDER BY ROWID DESC LIMIT ?1)\n"
     "  AND (m.date < ?2 OR (m.date = ?2 AND m.ROWID <= ?3))\n"
     "ORDER BY m.ROWID ASC, cmj.rowid ASC";
-// Each alternative is a range of the date index (NULL sorts first, text
-// after every number).
+// Each subquery is a range of the date index (NULL sorts before numbers,
+// text and blobs after them); one WHERE with OR would scan the whole table.
 constexpr std::string_view kWhereOddDate =
-    "WHERE m.date IS NULL OR m.date <= 0 OR m.date > 9000000000000000000 OR m.date >= ''\n"
+    "WHERE m.ROWID IN (\n"
+    "    SELECT ROWID FROM message WHERE date IS NULL\n"
+    "    UNION ALL SELECT ROWID FROM message WHERE date <= 0\n"
+    "    UNION ALL SELECT ROWID FROM message WHERE date > 9000000000000000000)\n"
     "ORDER BY m.ROWID ASC, cmj.rowid ASC";
 constexpr std::string_view kWhereRowid = "WHERE m.ROWID = ?1 ORDER BY cmj.rowid ASC";
 
