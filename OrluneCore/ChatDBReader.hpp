@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace orlune::core {
@@ -118,14 +120,40 @@ inline constexpr std::string_view kGuidAt = "SELECT guid FROM message WHERE ROWI
 
 } // namespace chat_db_sql
 
+// A reaction row of the store (a tapback, its removal, a sticker placed on a
+// message, a poll vote): kept beside its target, never as a message.
+struct StoreReaction {
+    std::string guid;       // the reaction row's own guid
+    std::string targetGuid; // the message it reacts to
+    std::string kind;       // reactionKindName
+    bool removal = false;   // takes back the sender's earlier reaction of this kind
+    std::string sender;     // the handle, "me" or "unknown"
+    std::optional<std::string> emoji;
+    int64_t timestamp = 0;
+    bool operator==(const StoreReaction&) const = default;
+};
+
 // One page of messages read from the store, with the raw cursor facts: rows
 // dropped during normalisation (no guid, no text) still move the cursor, and
 // the end of the data is recognised by rawRowCount, not by messages.size().
 struct FetchResult {
-    std::vector<ShadowMessage> messages; // the rows kept, in query order
-    int64_t rawRowCount = 0;             // rows the query returned, kept or not
-    int64_t lastRawTimestamp = 0;        // date of the last row returned, else the cursor's
-    int64_t lastRawRowid = 0;            // ROWID of the last row returned, else the cursor's
+    std::vector<ShadowMessage> messages;  // the rows kept, in query order
+    std::vector<StoreReaction> reactions; // reaction rows, in query order
+    // Guids of rows that are in the store but must not be kept: unsent, in
+    // Recently Deleted, junk while junk is left out. A copy made earlier goes.
+    std::vector<std::string> removedGuids;
+    int64_t rawRowCount = 0;      // rows the query returned, kept or not
+    int64_t lastRawTimestamp = 0; // date of the last row returned, else the cursor's
+    int64_t lastRawRowid = 0;     // ROWID of the last row returned, else the cursor's
+};
+
+// What the store says about deleted rows, read once per pass.
+struct StoreDeletions {
+    // deleted_messages: guids of rows deleted for good, after a given rowid of
+    // that log (empty when the store keeps no such log).
+    std::vector<std::string> tombstoneGuids;
+    int64_t lastTombstoneRowid = 0;
+    bool hasTombstoneLog = false;
 };
 
 // One read-only connection to a messaging store. Owns the connection and
@@ -186,6 +214,10 @@ public:
     ChatDBReader& operator=(const ChatDBReader&) = delete;
 
     const std::string& path() const { return path_; }
+
+    // Junk and blocked chats (chat.is_filtered 2, chat.is_blackholed) and
+    // messages marked spam are left out of every read unless this is set.
+    void setIncludeJunk(bool include) { includeJunk_ = include; }
 
     // At most `limit` rows after the cursor (afterTimestamp, afterRowid) in
     // (date, ROWID) order, normalised into messages. A message joined to two
@@ -263,7 +295,31 @@ public:
     FetchResult fetchNewestMessagesBehindCursor(int count, int64_t cursorTimestamp,
                                                 int64_t cursorRowid);
 
+    // --- Rows that are not plain messages, and deletions ---------------
+    // Rows whose date is not a positive integer (text, NULL, zero, negative,
+    // REAL): the (date, ROWID) cursor never reaches them, so every pass
+    // reads them here (an index range on date) and the caller writes those
+    // that changed. Their timestamp is the date as an integer (0 for text
+    // and NULL, clamped for a huge REAL).
+    FetchResult fetchMessagesWithOddDates();
+    // The store row with this ROWID, wherever the cursor stands.
+    FetchResult fetchMessageAt(int64_t rowid);
+    // The rows in Recently Deleted (ROWID and guid), by ROWID; empty for a
+    // store without chat_recoverable_message_join.
+    std::vector<std::pair<int64_t, std::string>> recentlyDeleted();
+    // Entries of the store's deleted_messages log after `afterRowid`.
+    StoreDeletions deletionsAfter(int64_t afterRowid);
+    // Rows of `message` with ROWID in (afterRowid, throughRowid].
+    int64_t countRowsBetween(int64_t afterRowid, int64_t throughRowid);
+    // Every guid of `message` (a full scan: only when counts disagree).
+    std::vector<std::string> allGuids();
+
 private:
+    // Reads which optional tables and columns the store has and builds the
+    // statements from them, once.
+    void probe();
+    // The message statements' SELECT list and joins, for this store.
+    const std::string& messageColumns();
     // Steps a prepared statement through every row into `result`.
     void readMessageRows(sqlite::Statement& statement, FetchResult& result);
     int64_t singleInteger(std::string_view sql);
@@ -281,7 +337,25 @@ private:
 
     std::string path_;
     sqlite::Connection db_;
+    bool includeJunk_ = false;
+    bool probed_ = false;
+    std::string messageColumns_;
+    bool hasAttachments_ = false; // message_attachment_join and attachment
+    bool hasRecoverable_ = false;
+    bool hasTombstones_ = false;
+    std::vector<std::string> attachmentColumns_;
+    std::vector<int64_t> recoverableRowids_; // sorted
+    // Guids several rows share, with the lowest of their ROWIDs (the row
+    // that keeps the guid; the others take derivedGuid).
+    std::unordered_map<std::string, int64_t> sharedGuids_;
 };
+
+// A store without a UNIQUE guid can hold several rows with one guid: the
+// first (lowest ROWID) keeps it, each other is copied as "<guid>#<ROWID>".
+inline constexpr char kDerivedGuidSeparator = '#';
+std::string derivedGuid(std::string_view guid, int64_t rowid);
+// The store's guid of a copied message (its guid without a derived suffix).
+std::string_view storeGuidOf(std::string_view guid);
 
 // The bytes written as hexadecimal text (two digits per byte, either case).
 // A trailing odd character is ignored; absent when a pair is not hexadecimal.

@@ -21,13 +21,14 @@ enum Column {
     kHasAttachments,
     kAttachmentTypes,
     kContentHash,
+    kEditedAt,
     kSeq,
     kRows, // hidden: the bound list
 };
 
 constexpr const char* kDeclaration =
     "CREATE TABLE x(guid, chat_id, chat_name, sender, text, timestamp, is_from_me, is_group, "
-    "has_attachments, attachment_types, content_hash, seq, rows HIDDEN)";
+    "has_attachments, attachment_types, content_hash, edited_at, seq, rows HIDDEN)";
 
 struct Cursor {
     sqlite3_vtab_cursor base{};
@@ -163,6 +164,13 @@ int column(sqlite3_vtab_cursor* base, sqlite3_context* context, int column) {
         break;
     case kContentHash:
         resultCopy(context, message.contentHash());
+        break;
+    case kEditedAt:
+        if (message.editedAt()) {
+            sqlite3_result_int64(context, *message.editedAt());
+        } else {
+            sqlite3_result_null(context);
+        }
         break;
     case kSeq:
         sqlite3_result_int64(context, static_cast<sqlite3_int64>(cursor->index));

@@ -26,9 +26,9 @@ constexpr std::string_view kInsertMessage =
 constexpr std::string_view kWriteBatch =
     "INSERT OR REPLACE INTO messages\n"
     "(guid, chat_id, chat_name, sender, text, timestamp, is_from_me, is_group,\n"
-    " has_attachments, attachment_types, content_hash)\n"
+    " has_attachments, attachment_types, content_hash, edited_at)\n"
     "SELECT guid, chat_id, chat_name, sender, text, timestamp, is_from_me, is_group,\n"
-    "       has_attachments, attachment_types, content_hash\n"
+    "       has_attachments, attachment_types, content_hash, edited_at\n"
     "FROM orlune_shadow_batch(?) ORDER BY seq";
 
 // Counts, on this connection only, the live rows that INSERT OR REPLACE
@@ -58,6 +58,8 @@ constexpr std::string_view kDeleteParticipants = "DELETE FROM chat_participants"
 constexpr std::string_view kInsertParticipant =
     "INSERT INTO chat_participants (chat_id, handle_id, handle, service)\n"
     "VALUES (?, ?, ?, ?)";
+
+constexpr std::string_view kSecureDelete = "PRAGMA secure_delete = ON";
 
 constexpr const char* kSidecars[] = {"-wal", "-shm"};
 
@@ -172,6 +174,9 @@ ShadowDB::ShadowDB(const std::optional<std::string>& path, const Environment& en
             sqlite::exec(handle(), pragma);
         }
     });
+    // Deleted rows leave no bytes behind in the file: freed cells and pages
+    // are zeroed (deleted messages must not be readable from the file).
+    guarded([&] { sqlite::exec(handle(), kSecureDelete); });
     if (ShadowBatchTable::registerModule(handle()) != SQLITE_OK) {
         throw Error(Error::Kind::failedToOpen, db_.errorMessage());
     }

@@ -4,6 +4,7 @@
 // versions are in ShadowSchema; the read operations it shares with the
 // read-only handle are in ShadowDBReader.
 
+#include "OrluneCore/ChatDBReader.hpp"
 #include "OrluneCore/ChatParticipant.hpp"
 #include "OrluneCore/Environment.hpp"
 #include "OrluneCore/ShadowDBReader.hpp"
@@ -82,6 +83,7 @@ public:
     struct BatchResult {
         int written = 0;         // what insertBatch returns
         int64_t countGrowth = 0; // how much messageCount() grew
+        int64_t removed = 0;     // messages deleted by commitSyncPage's changes
     };
     // As insertBatch, and also reports how much messageCount() grew, so that a
     // caller keeping the count up to date need not count the whole table
@@ -107,9 +109,64 @@ public:
     // page with its cursor or neither. An empty list still stores cursor,
     // marks and source. Throws as insertBatch; on failure nothing of the page
     // is kept.
+    // What a page changes besides its messages, in the same transaction.
+    struct PageChanges {
+        // Applied in order: an addition replaces the sender's earlier
+        // reaction of its kind on the target, unless a later one is stored;
+        // a removal deletes it.
+        std::vector<StoreReaction> reactions;
+        // Messages (and reactions, by their own guid) to delete, with their
+        // attachments and the reactions on them. Guids not stored are
+        // passed over.
+        std::vector<std::string> removedGuids;
+        // Rows copied as messages that are something else (a reaction an
+        // older version copied as a message): deleted from messages only.
+        std::vector<std::string> notMessages;
+    };
+    // `messages` are written with their attachments (replacing those stored
+    // for the same guid) and edit time; then `changes` are applied; the
+    // count stored is `countBefore` plus the growth less the removed.
     BatchResult commitSyncPage(const std::vector<ShadowMessage>& messages, const Watermark& cursor,
                                int64_t countBefore, const SyncMarks& marks,
-                               const SyncSource& source);
+                               const SyncSource& source, const PageChanges& changes = {});
+
+    // Of `changes`, what would change the stored copy: additions not stored
+    // yet (by guid), removals with a stored reaction to take back, removed
+    // guids that are stored (messages or reactions). Throws prepareFailed
+    // or queryFailed.
+    PageChanges changesToApply(const PageChanges& changes);
+    // The newest `limit` stored messages of a chat at or before `timestamp`
+    // (guid and text), newest first.
+    std::vector<std::pair<std::string, std::string>> recentTexts(const std::string& chatId,
+                                                                 int64_t timestamp, int limit);
+
+    // The store_deletions row (zeros before the first pass that writes it).
+    struct DeletionMarks {
+        int64_t tombstoneRowid = 0;
+        int64_t storeRows = 0;
+        int64_t storeMaxRowid = 0;
+        bool includeJunk = false;
+        bool rereadAll = false; // compare every row read with its copy this pass
+        bool operator==(const DeletionMarks&) const = default;
+    };
+    DeletionMarks deletionMarks();
+    void storeDeletionMarks(const DeletionMarks& marks);
+    // The recently_deleted rows (store ROWID, guid), by ROWID; and replacing
+    // them. Throw prepareFailed or queryFailed.
+    std::vector<std::pair<int64_t, std::string>> recentlyDeletedRows();
+    void replaceRecentlyDeletedRows(const std::vector<std::pair<int64_t, std::string>>& rows);
+    // Every stored message guid and reaction guid.
+    std::vector<std::string> storedGuids();
+    // Makes the words of deleted messages unrecoverable from the file: the
+    // full-text index is merged into one segment (the deleted entries'
+    // segments are rewritten without them; with secure_delete, which every
+    // connection of this class sets, the freed pages are zeroed), and the
+    // WAL is checkpointed into the file and truncated. Returns false when a
+    // reader kept the WAL from being emptied (the next call completes it).
+    bool purgeDeletedContent();
+    // Empties messages, reactions and attachments and sets the cursor and
+    // marks back, so that the next pass copies the store again.
+    void clearCopiedMessages();
 
     // Of `candidates` (rows read from the store, several per guid for a
     // message in several chats, the most recent chat last), the ones to write
@@ -139,6 +196,11 @@ public:
     void replacePeople(const PeopleTables& tables, const std::string& fingerprint);
 
 private:
+    // Inside a page's transaction (ShadowDBDetails.cpp): the messages'
+    // attachments, and the page's reactions and removals (returns how many
+    // live messages were removed).
+    void writeAttachments(const std::vector<ShadowMessage>& messages);
+    int64_t applyPageChanges(const PageChanges& changes);
     // Writes the messages in one transaction; `beforeCommit`, when given,
     // runs inside it after the last message (and even for an empty list).
     BatchResult insertMessages(const std::vector<ShadowMessage>& messages, bool countGrowth,

@@ -12,6 +12,7 @@
 #include "OrluneCore/SQLite.hpp"
 #include "OrluneCore/SearchResult.hpp"
 #include "OrluneCore/ShadowDBError.hpp"
+#include "OrluneCore/ShadowMessage.hpp"
 #include "OrluneCore/ShadowPeople.hpp"
 #include "OrluneCore/ShadowQueryResult.hpp"
 
@@ -20,6 +21,22 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+namespace orlune::core {
+
+// A reaction as the shadow database keeps it (the reactions table).
+struct StoredReaction {
+    std::string sender; // the handle or "me"
+    std::string kind;   // "love", "like", ... "sticker", "poll_vote"
+    std::optional<std::string> emoji;
+    int64_t timestamp = 0;
+    // The reacting person's name from the contacts; absent for your own
+    // reactions and for handles of no known person.
+    std::optional<std::string> senderName = std::nullopt;
+    bool operator==(const StoredReaction&) const = default;
+};
+
+} // namespace orlune::core
 
 namespace orlune::core {
 
@@ -136,6 +153,12 @@ public:
     // Runs within QueryBounds' defaults (see the overload below) and drops
     // what it says about cuts.
     std::vector<SearchResult> search(const std::string& query, int limit);
+
+    // The reactions standing on a message, oldest first, and its attachments
+    // in order (ShadowDBDetails.cpp). Empty for a database made before these
+    // tables existed. Throw prepareFailed or queryFailed.
+    std::vector<StoredReaction> reactionsOn(const std::string& guid);
+    std::vector<ShadowAttachment> attachmentsOf(const std::string& guid);
 
     // What a bounded search found, and what its size bounds left out.
     struct SearchOutcome {

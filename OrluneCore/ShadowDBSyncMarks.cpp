@@ -3,6 +3,7 @@
 // from, and the comparison of rows read again from the store with the stored
 // copies.
 
+#include "OrluneCore/ShadowBatchTable.hpp"
 #include "OrluneCore/ShadowDB.hpp"
 
 #include <unordered_map>
@@ -24,7 +25,8 @@ constexpr std::string_view kStoreSyncSource =
     "VALUES (1, ?, ?, ?)";
 
 constexpr std::string_view kSelectStoredMessage =
-    "SELECT chat_id, chat_name, sender, text, timestamp, is_from_me, is_group\n"
+    "SELECT chat_id, chat_name, sender, text, timestamp, is_from_me, is_group,\n"
+    "       attachment_types, edited_at\n"
     "FROM messages WHERE guid = ?";
 
 struct Stored {
@@ -35,10 +37,18 @@ struct Stored {
     int64_t timestamp = 0;
     bool isFromMe = false;
     bool isGroup = false;
+    std::optional<std::string> attachmentTypes;
+    std::optional<int64_t> editedAt;
 };
 
 bool sameContent(const Stored& stored, const ShadowMessage& message) {
-    return stored.chatId == message.chatId() && stored.chatName == message.chatName() &&
+    const std::optional<std::string> types =
+        message.attachmentTypes().empty()
+            ? std::nullopt
+            : std::optional<std::string>(
+                  ShadowBatchTable::renderAttachmentTypes(message.attachmentTypes()));
+    return stored.attachmentTypes == types && stored.editedAt == message.editedAt() &&
+           stored.chatId == message.chatId() && stored.chatName == message.chatName() &&
            stored.sender == message.sender() && stored.text == message.text() &&
            stored.timestamp == message.timestamp() && stored.isFromMe == message.isFromMe() &&
            stored.isGroup == message.isGroup();
@@ -48,9 +58,13 @@ bool sameContent(const Stored& stored, const ShadowMessage& message) {
 
 ShadowDB::BatchResult ShadowDB::commitSyncPage(const std::vector<ShadowMessage>& messages,
                                                const Watermark& cursor, int64_t countBefore,
-                                               const SyncMarks& marks, const SyncSource& source) {
-    return insertMessages(messages, true, [&](const BatchResult& batch) {
-        updateSyncState(cursor.timestamp, cursor.rowid, countBefore + batch.countGrowth);
+                                               const SyncMarks& marks, const SyncSource& source,
+                                               const PageChanges& changes) {
+    int64_t removed = 0;
+    BatchResult result = insertMessages(messages, true, [&](const BatchResult& batch) {
+        writeAttachments(messages);
+        removed = applyPageChanges(changes);
+        updateSyncState(cursor.timestamp, cursor.rowid, countBefore + batch.countGrowth - removed);
         sqlite::Statement update = db_.prepare(kUpdateSyncMarks);
         update.bindInt64(1, marks.messageRowid);
         update.bindInt64(2, marks.joinRowid);
@@ -63,6 +77,9 @@ ShadowDB::BatchResult ShadowDB::commitSyncPage(const std::vector<ShadowMessage>&
         store.bindOptionalText(3, source.anchorGuid);
         store.run();
     });
+    result.countGrowth -= removed;
+    result.removed = removed;
+    return result;
 }
 
 std::optional<ShadowDB::SyncSource> ShadowDB::syncSource() {
@@ -98,10 +115,16 @@ std::vector<ShadowMessage> ShadowDB::messagesToWrite(const std::vector<ShadowMes
                 toWrite.push_back(*rows.back());
                 continue;
             }
-            Stored stored{lookup.columnText(0),      lookup.columnOptionalText(1),
-                          lookup.columnText(2),      lookup.columnText(3),
-                          lookup.columnInt64(4),     lookup.columnInt64(5) != 0,
-                          lookup.columnInt64(6) != 0};
+            Stored stored{lookup.columnText(0),
+                          lookup.columnOptionalText(1),
+                          lookup.columnText(2),
+                          lookup.columnText(3),
+                          lookup.columnInt64(4),
+                          lookup.columnInt64(5) != 0,
+                          lookup.columnInt64(6) != 0,
+                          lookup.columnOptionalText(7),
+                          lookup.isNull(8) ? std::nullopt
+                                           : std::optional<int64_t>(lookup.columnInt64(8))};
             const ShadowMessage* sameChat = nullptr;
             for (const ShadowMessage* row : rows) {
                 if (row->chatId() == stored.chatId) {

@@ -10,6 +10,20 @@ namespace orlune::core {
 // The chat id of a message joined to no chat.
 inline constexpr const char* kNoChatId = "unknown";
 
+// One attachment of a message, as read from the store's attachment table.
+struct ShadowAttachment {
+    std::string guid;
+    std::string kind;                // attachmentKindName: "photo", "pdf", "voice message"...
+    std::optional<std::string> name; // the file's name as sent (transfer_name, else filename)
+    std::optional<std::string> mimeType;
+    std::optional<std::string> uti;
+    int64_t bytes = 0;
+    bool downloaded = false; // the store has a file name for it
+    bool sticker = false;
+    bool hidden = false; // a link preview's image and the like, not shown as an attachment
+    bool operator==(const ShadowAttachment&) const = default;
+};
+
 // The one normalised form of a message: what the reader produces from the
 // messaging store, what the benchmark produces from a corpus, and what the
 // shadow database stores as one row of `messages`. An immutable value.
@@ -41,6 +55,19 @@ public:
     // Computed on each call.
     std::string contentHash() const;
 
+    // The message's attachments in the store's order (hidden ones included);
+    // empty when it has none or they were not read.
+    const std::vector<ShadowAttachment>& attachments() const { return attachments_; }
+    // When the message was last edited, in the store's unit; absent when never.
+    const std::optional<int64_t>& editedAt() const { return editedAt_; }
+    // This message with its attachments and edit time set.
+    ShadowMessage withDetails(std::vector<ShadowAttachment> attachments,
+                              std::optional<int64_t> editedAt) && {
+        attachments_ = std::move(attachments);
+        editedAt_ = editedAt;
+        return std::move(*this);
+    }
+
 private:
     std::string guid_;
     std::string chatId_;
@@ -53,6 +80,8 @@ private:
     bool hasAttachments_;
     std::vector<std::string> attachmentTypes_;
     int64_t sourceRowid_;
+    std::vector<ShadowAttachment> attachments_;
+    std::optional<int64_t> editedAt_;
 };
 
 } // namespace orlune::core

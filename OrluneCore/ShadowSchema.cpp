@@ -37,6 +37,13 @@ const std::vector<ShadowSchema::Migration>& ShadowSchema::migrations() {
         {3,
          "people, their handles, chats and their titles",
          {shadow_schema::kPeopleStatements.begin(), shadow_schema::kPeopleStatements.end()}},
+        {4,
+         "reactions, attachments, and what deletions are noticed by",
+         {shadow_schema::kCreateReactions, shadow_schema::kCreateIndexReactionsGuid,
+          shadow_schema::kCreateAttachments, shadow_schema::kCreateAttachmentsFollowTrigger,
+          shadow_schema::kCreateRecentlyDeleted, shadow_schema::kCreateStoreDeletions,
+          shadow_schema::kSeedStoreDeletions, shadow_schema::kRereadEverything,
+          shadow_schema::kRereadEverythingMarks}},
     };
     return steps;
 }

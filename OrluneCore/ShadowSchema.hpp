@@ -239,6 +239,83 @@ inline constexpr std::array<std::string_view, 6> kPeopleStatements = {
     kCreateChats,  kCreatePeopleState,   kCreateMessagesNamed,
 };
 
+// Added in version 4: what a message carries besides its text, and what the
+// sync needs to notice deletions.
+//   reactions      the reactions that stand on each message (a removal
+//                  deletes the reaction it takes back): one row per target,
+//                  sender and kind. sender is the handle or "me"; kind as
+//                  reactionKindName ("love", "like", ..., "sticker",
+//                  "poll_vote"); emoji for a custom emoji; timestamp in the
+//                  store's unit; guid the reaction row's own guid.
+//   attachments    each message's attachments in order (position from 0),
+//                  hidden ones (link previews' images) included and marked.
+//   recently_deleted
+//                  the store rows in Recently Deleted when the last pass ran
+//                  (their copies are gone; a restored one is read again).
+//   store_deletions
+//                  one row: how far the store's deleted_messages log has
+//                  been read, the store's row count and highest ROWID when
+//                  the last pass ended, whether junk was copied, and whether
+//                  the next pass must compare every row with its copy.
+// A message deleted from messages takes its attachments with it (trigger).
+inline constexpr std::string_view kCreateReactions = "CREATE TABLE IF NOT EXISTS reactions (\n"
+                                                     "    target_guid TEXT NOT NULL,\n"
+                                                     "    sender TEXT NOT NULL,\n"
+                                                     "    kind TEXT NOT NULL,\n"
+                                                     "    emoji TEXT,\n"
+                                                     "    timestamp INTEGER NOT NULL,\n"
+                                                     "    guid TEXT NOT NULL,\n"
+                                                     "    PRIMARY KEY (target_guid, sender, kind)\n"
+                                                     ")";
+inline constexpr std::string_view kCreateIndexReactionsGuid =
+    "CREATE INDEX IF NOT EXISTS idx_reactions_guid ON reactions(guid)";
+inline constexpr std::string_view kCreateAttachments =
+    "CREATE TABLE IF NOT EXISTS attachments (\n"
+    "    message_guid TEXT NOT NULL,\n"
+    "    position INTEGER NOT NULL,\n"
+    "    guid TEXT,\n"
+    "    kind TEXT NOT NULL,\n"
+    "    name TEXT,\n"
+    "    mime_type TEXT,\n"
+    "    uti TEXT,\n"
+    "    bytes INTEGER NOT NULL DEFAULT 0,\n"
+    "    downloaded INTEGER NOT NULL DEFAULT 0,\n"
+    "    is_sticker INTEGER NOT NULL DEFAULT 0,\n"
+    "    hidden INTEGER NOT NULL DEFAULT 0,\n"
+    "    PRIMARY KEY (message_guid, position)\n"
+    ")";
+inline constexpr std::string_view kCreateAttachmentsFollowTrigger =
+    "CREATE TRIGGER IF NOT EXISTS attachments_follow_message AFTER DELETE ON messages BEGIN\n"
+    "    DELETE FROM attachments WHERE message_guid = old.guid;\n"
+    "END";
+inline constexpr std::string_view kCreateRecentlyDeleted =
+    "CREATE TABLE IF NOT EXISTS recently_deleted (\n"
+    "    source_rowid INTEGER PRIMARY KEY,\n"
+    "    guid TEXT NOT NULL\n"
+    ")";
+inline constexpr std::string_view kCreateStoreDeletions =
+    "CREATE TABLE IF NOT EXISTS store_deletions (\n"
+    "    id INTEGER PRIMARY KEY CHECK (id = 1),\n"
+    "    tombstone_rowid INTEGER NOT NULL DEFAULT 0,\n"
+    "    store_rows INTEGER NOT NULL DEFAULT 0,\n"
+    "    store_max_rowid INTEGER NOT NULL DEFAULT 0,\n"
+    "    include_junk INTEGER NOT NULL DEFAULT 0,\n"
+    "    reread_all INTEGER NOT NULL DEFAULT 0\n"
+    ")";
+// Messages copied before this version may hold reactions as messages, keep
+// attachment placeholders and lack attachments: reread_all makes the next
+// sync read the whole store again, comparing each row with its copy (only
+// what differs is written, reactions' copies go).
+inline constexpr std::string_view kSeedStoreDeletions =
+    "INSERT INTO store_deletions (id, reread_all)\n"
+    "VALUES (1, EXISTS (SELECT 1 FROM messages))\n"
+    "ON CONFLICT (id) DO UPDATE SET reread_all = excluded.reread_all";
+inline constexpr std::string_view kRereadEverything =
+    "UPDATE sync_state SET last_timestamp = 0, last_rowid = 0";
+inline constexpr std::string_view kRereadEverythingMarks =
+    "UPDATE sync_marks SET message_rowid = 0, join_rowid = 0, join_message_id = 0, "
+    "join_chat_id = 0";
+
 // Run on every connection when it is opened, in this order. Recursive
 // triggers are set explicitly, whatever the SQLite build's default: with
 // them on, the row that INSERT OR REPLACE deletes fires messages_fts_delete,

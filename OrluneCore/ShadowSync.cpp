@@ -1,6 +1,7 @@
 #include "OrluneCore/ShadowSync.hpp"
 
 #include "OrluneCore/ChatDBReader.hpp"
+#include "OrluneCore/Reaction.hpp"
 #include "OrluneCore/ShadowDB.hpp"
 #include "OrluneCore/StoreConnection.hpp"
 #include "OrluneCore/StoreDirectory.hpp"
@@ -9,6 +10,7 @@
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
+#include <set>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -61,6 +63,49 @@ std::string describe(ShadowSyncError::Kind kind, const std::string& message) {
     return message;
 }
 
+// How many of a chat's stored messages before it a plain-text reaction
+// ("Liked “…”") is compared with to find the message it quotes.
+constexpr int kQuotedMessageLookBack = 50;
+
+// Moves the rows of `rows` written as plain-text reactions whose quote
+// reproduces an earlier message of the same chat (in this page, or stored)
+// into its reactions. Rows that only look like reactions stay messages.
+void takeTextReactions(FetchResult& rows, ShadowDB& shadow) {
+    std::vector<ShadowMessage> kept;
+    kept.reserve(rows.messages.size());
+    for (size_t i = 0; i < rows.messages.size(); ++i) {
+        ShadowMessage& message = rows.messages[i];
+        const auto parsed = parseReactionText(message.text());
+        std::optional<std::string> target;
+        if (parsed) {
+            for (size_t j = kept.size(); j-- > 0 && !target;) {
+                if (kept[j].chatId() == message.chatId() &&
+                    kept[j].timestamp() <= message.timestamp() &&
+                    reactionQuoteMatches(parsed->quoted, kept[j].text())) {
+                    target = kept[j].guid();
+                }
+            }
+            if (!target && message.chatId() != "unknown") {
+                for (const auto& [guid, text] : shadow.recentTexts(
+                         message.chatId(), message.timestamp(), kQuotedMessageLookBack)) {
+                    if (guid != message.guid() && reactionQuoteMatches(parsed->quoted, text)) {
+                        target = guid;
+                        break;
+                    }
+                }
+            }
+        }
+        if (!target) {
+            kept.push_back(std::move(message));
+            continue;
+        }
+        rows.reactions.push_back(
+            StoreReaction{message.guid(), *target, std::string(reactionKindName(parsed->kind)),
+                          false, message.sender(), std::nullopt, message.timestamp()});
+    }
+    rows.messages = std::move(kept);
+}
+
 } // namespace
 
 ShadowSyncError::ShadowSyncError(Kind kind, std::string message)
@@ -83,6 +128,7 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
     // column leaves the shadow database exactly as it was.
     ChatDBReader reader(chatDBPath_);
     reader.checkSchema();
+    reader.setIncludeJunk(includeJunk_);
     const std::vector<ChatParticipant> participants = reader.fetchChatParticipants();
     std::vector<HandleRecord> handles;
     std::vector<StoreChat> chats;
@@ -142,6 +188,22 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
     shadow.replaceChatParticipants(participants);
     refreshPeople(shadow, handles, chats, participants);
 
+    // Junk copied or left out: when that choice changes, the copy is made
+    // again from the start with the new choice.
+    ShadowDB::DeletionMarks deletionMarks = shadow.deletionMarks();
+    const ShadowDB::DeletionMarks storedDeletionMarks = deletionMarks;
+    if (copyWhole) {
+        deletionMarks = ShadowDB::DeletionMarks{0, 0, 0, deletionMarks.includeJunk, false};
+    }
+    bool cleared = false;
+    if (deletionMarks.includeJunk != includeJunk_) {
+        if (deletionMarks.storeMaxRowid > 0) {
+            shadow.clearCopiedMessages();
+            cleared = true;
+        }
+        deletionMarks.includeJunk = includeJunk_;
+    }
+
     ShadowDB::Watermark cursor = copyWhole ? ShadowDB::Watermark{} : shadow.lastSyncWatermark();
     const ShadowDB::SyncMarks storedMarks = copyWhole ? ShadowDB::SyncMarks{} : shadow.syncMarks();
     ShadowDB::SyncMarks marks = storedMarks;
@@ -154,12 +216,15 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
     std::optional<int64_t> count;
     // Every write of the pass goes through here: the messages, the cursor,
     // the count and the marks in one transaction.
-    auto commit = [&](const std::vector<ShadowMessage>& messages) {
+    int64_t removed = 0;
+    auto commit = [&](const std::vector<ShadowMessage>& messages,
+                      const ShadowDB::PageChanges& changes = {}) {
         if (!count) {
             count = shadow.messageCount();
         }
         ShadowDB::BatchResult batch =
-            shadow.commitSyncPage(messages, cursor, *count, marks, source);
+            shadow.commitSyncPage(messages, cursor, *count, marks, source, changes);
+        removed += batch.removed;
         written += batch.written;
         *count += batch.countGrowth;
         marksStored = true;
@@ -176,6 +241,92 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
     // current chats, so the joins written so far need no separate look.
     const bool freshMarks = storedMarks == ShadowDB::SyncMarks{};
 
+    // Rows read again (the catch-up reads): their reactions and removals are
+    // compared with the stored state too, and only what differs is written.
+    auto commitChanged = [&](FetchResult& rows) {
+        takeTextReactions(rows, shadow);
+        // A reaction copied as a message by an older version goes.
+        std::vector<std::string> notMessages;
+        for (const StoreReaction& reaction : rows.reactions) {
+            notMessages.push_back(reaction.guid);
+        }
+        std::vector<ShadowMessage> changed = shadow.messagesToWrite(rows.messages);
+        ShadowDB::PageChanges changes = shadow.changesToApply(
+            {std::move(rows.reactions), std::move(rows.removedGuids), std::move(notMessages)});
+        if (!changed.empty() || !changes.reactions.empty() || !changes.removedGuids.empty() ||
+            !changes.notMessages.empty()) {
+            commit(changed, changes);
+            return true;
+        }
+        return false;
+    };
+
+    // 0. Deletions (see the header). Rows deleted for good: the store's
+    //    deletion log since the last pass, and, when the store's row count
+    //    does not add up, every stored guid compared with the store's.
+    //    Rows in Recently Deleted: the set compared with the last pass's;
+    //    rows that left it and still exist are read again.
+    {
+        ShadowDB::PageChanges gone;
+        const StoreDeletions log = reader.deletionsAfter(deletionMarks.tombstoneRowid);
+        // A store made anew is copied whole and the messages copied from the
+        // old one stay: its log says nothing about them.
+        if (!copyWhole) {
+            gone.removedGuids = log.tombstoneGuids;
+        }
+        const int64_t storeRows = reader.totalMessageCount();
+        if (deletionMarks.storeMaxRowid > 0) {
+            const int64_t added =
+                storeMaxRowid > deletionMarks.storeMaxRowid
+                    ? reader.countRowsBetween(deletionMarks.storeMaxRowid, storeMaxRowid)
+                    : 0;
+            const int64_t expected =
+                deletionMarks.storeRows + added - static_cast<int64_t>(log.tombstoneGuids.size());
+            if (expected != storeRows) {
+                std::vector<std::string> present = reader.allGuids();
+                std::sort(present.begin(), present.end());
+                for (const std::string& guid : shadow.storedGuids()) {
+                    if (!std::binary_search(present.begin(), present.end(),
+                                            std::string(storeGuidOf(guid)))) {
+                        gone.removedGuids.push_back(guid);
+                    }
+                }
+            }
+        }
+        const auto inRecentlyDeleted = reader.recentlyDeleted();
+        const auto wasInRecentlyDeleted =
+            copyWhole ? inRecentlyDeleted : shadow.recentlyDeletedRows();
+        std::vector<ShadowMessage> restored;
+        if (inRecentlyDeleted != wasInRecentlyDeleted) {
+            const std::set<std::pair<int64_t, std::string>> now(inRecentlyDeleted.begin(),
+                                                                inRecentlyDeleted.end());
+            const std::set<std::pair<int64_t, std::string>> before(wasInRecentlyDeleted.begin(),
+                                                                   wasInRecentlyDeleted.end());
+            for (const auto& row : now) {
+                if (!before.count(row)) {
+                    gone.removedGuids.push_back(row.second);
+                }
+            }
+            for (const auto& row : before) {
+                if (!now.count(row)) {
+                    FetchResult back = reader.fetchMessageAt(row.first);
+                    takeTextReactions(back, shadow);
+                    for (ShadowMessage& message : back.messages) {
+                        restored.push_back(std::move(message));
+                    }
+                }
+            }
+            shadow.replaceRecentlyDeletedRows(inRecentlyDeleted);
+        }
+        gone = shadow.changesToApply(gone);
+        if (!gone.removedGuids.empty() || !restored.empty()) {
+            commit(shadow.messagesToWrite(restored), gone);
+        }
+        deletionMarks.tombstoneRowid = log.lastTombstoneRowid;
+        deletionMarks.storeRows = storeRows;
+        deletionMarks.storeMaxRowid = storeMaxRowid;
+    }
+
     // 1. Rows the cursor has passed that were never read: ROWIDs above the
     //    mark lying behind the cursor (messages restored with their old
     //    dates). Each chunk covers kBatchSize message rows.
@@ -189,11 +340,9 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
             reader.fetchMessagesByRowidBehindCursor(from, to, cursor.timestamp, cursor.rowid);
         marks.messageRowid = to;
         marksStored = false;
-        std::vector<ShadowMessage> changed = shadow.messagesToWrite(rows.messages);
-        if (!changed.empty()) {
-            commit(changed);
-        }
-        reportProgress(rows.rawRowCount);
+        const int64_t rawRows = rows.rawRowCount;
+        commitChanged(rows);
+        reportProgress(rawRows);
         from = to;
     }
     if (marks.messageRowid < storeMaxRowid) {
@@ -216,11 +365,9 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
         const int64_t to = std::min(storeMaxJoin, from + kBatchSize);
         FetchResult rows =
             reader.fetchMessagesJoinedBetween(from, to, cursor.timestamp, cursor.rowid);
-        std::vector<ShadowMessage> changed = shadow.messagesToWrite(rows.messages);
-        if (!changed.empty()) {
-            commit(changed);
-        }
-        reportProgress(rows.rawRowCount);
+        const int64_t rawRows = rows.rawRowCount;
+        commitChanged(rows);
+        reportProgress(rawRows);
         from = to;
     }
     if (marks.joinRowid != storeMaxJoin || joinFrom != marks.joinRowid) {
@@ -239,7 +386,19 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
         }
         cursor.timestamp = page.lastRawTimestamp;
         cursor.rowid = page.lastRawRowid;
-        commit(page.messages);
+        if (deletionMarks.rereadAll) {
+            const int64_t rawRows = page.rawRowCount;
+            if (!commitChanged(page)) {
+                commit({}); // the cursor moves on even when nothing differed
+            }
+            reportProgress(rawRows);
+            if (rawRows < kBatchSize) {
+                break;
+            }
+            continue;
+        }
+        takeTextReactions(page, shadow);
+        commit(page.messages, {std::move(page.reactions), std::move(page.removedGuids)});
         reportProgress(page.rawRowCount);
         if (page.rawRowCount < kBatchSize) {
             break;
@@ -252,14 +411,26 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
     {
         FetchResult rows =
             reader.fetchNewestMessagesBehindCursor(kRecheckWindow, cursor.timestamp, cursor.rowid);
-        std::vector<ShadowMessage> changed = shadow.messagesToWrite(rows.messages);
-        if (!changed.empty()) {
-            commit(changed);
-        }
+        commitChanged(rows);
+    }
+
+    // 5. Rows whose date the cursor cannot order (text, NULL, zero or
+    //    negative, out of range): read every pass, written when changed.
+    {
+        FetchResult rows = reader.fetchMessagesWithOddDates();
+        commitChanged(rows);
     }
 
     if ((!marksStored && !(marks == storedMarks)) || !sourceStored) {
         commit({});
+    }
+    deletionMarks.rereadAll = false;
+    if (!(deletionMarks == storedDeletionMarks)) {
+        shadow.storeDeletionMarks(deletionMarks);
+    }
+    // The removed messages' words leave the file and its WAL.
+    if (removed > 0 || cleared) {
+        shadow.purgeDeletedContent();
     }
     return written;
 }

@@ -62,6 +62,44 @@ private:
 //   newest rows are read again every pass. An edit of an older message is
 //   caught only once a later pass over its rows happens for another reason.
 //
+// What the store holds besides plain messages is sorted as it is read:
+// reactions (tapbacks, their removals, stickers placed on a message, poll
+// votes, and plain-text reactions whose quote reproduces an earlier message
+// of the same chat) go to the reactions table, current state only; group
+// events are skipped; attachments are kept beside their message and a
+// message of attachments alone is kept with empty text; an edited message
+// takes its current text and edited_at; junk is left out unless
+// setIncludeJunk. Rows whose date is not a positive integer are read by a
+// separate range of the date index every pass (the cursor cannot order
+// them) and written only when they changed.
+//
+// Deletions. The store removes messages in three ways, each noticed at a
+// cost that does not grow with the size of the store on a pass where
+// nothing was deleted:
+// - Deleted for good (a message, or a conversation with its messages): the
+//   store's triggers log each guid in deleted_messages, whose ROWID only
+//   grows; the pass reads the log after the mark store_deletions keeps. As
+//   the log may be pruned, the pass also checks the row count: the store's
+//   COUNT(*) (answered from its smallest index) must equal the count of the
+//   last pass plus the rows added above its highest ROWID since (a range
+//   count on the primary key) less the logged deletions. Only when it does
+//   not are all the store's guids read and compared with the stored ones (a
+//   full scan, a few hundred milliseconds on 1,000,000 messages).
+// - Moved to Recently Deleted (one message or a whole conversation): the
+//   row stays but its chat join moves to chat_recoverable_message_join, a
+//   small table read whole every pass and compared with the set the last
+//   pass saw (recently_deleted). Rows that entered it are removed from the
+//   copy; rows that left it and still exist (restored) are read again.
+// - Unsent, or an edit: the row changes in place, within minutes of being
+//   sent, so the re-read of the newest rows (below) finds it: an unsent
+//   message is removed, an edited one rewritten.
+// A removed message takes with it its full-text entries, attachments and
+// the reactions on it. When a pass removed any, its words are then purged
+// from the file: the connection runs with secure_delete (freed pages and
+// cells are zeroed), the full-text index is merged into one segment (FTS5
+// otherwise keeps a deleted row's terms in its old segments until a merge),
+// and the WAL is checkpointed into the file and truncated.
+//
 // Rows read again are compared with the stored copy (chat, name, sender,
 // text, time, flags) and written only when they differ, so a pass over an
 // unchanged store writes no message; a message in several chats keeps the
@@ -139,6 +177,13 @@ public:
     // synced throws ShadowDB::Error (prepareFailed).
     std::vector<SearchResult> search(const std::string& query, int limit) const;
 
+    // Junk: chats the store files as junk (chat.is_filtered 2), blocked
+    // senders' chats (chat.is_blackholed) and messages marked spam are left
+    // out unless this is set. Changing it makes the next pass copy the store
+    // again from the start with the new choice.
+    void setIncludeJunk(bool include) { includeJunk_ = include; }
+    bool includesJunk() const { return includeJunk_; }
+
     const std::string& databasePath() const { return shadowDBPath_; }
     const std::string& sourceDatabasePath() const { return chatDBPath_; }
 
@@ -161,6 +206,7 @@ private:
     const Environment* environment_;
     std::vector<std::string> contactFiles_;
     std::vector<std::string> contactWarnings_;
+    bool includeJunk_ = false;
 };
 
 } // namespace orlune::core

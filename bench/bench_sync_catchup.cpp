@@ -13,6 +13,7 @@
 // and prints each as a time and as a share of the first sync. Every pass
 // after the first should stay in milliseconds, whatever N.
 
+#include "OrluneCore/ChatDBReader.hpp"
 #include "OrluneCore/SQLite.hpp"
 #include "OrluneCore/ShadowSync.hpp"
 #include "tools/samplestore/SampleStore.hpp"
@@ -130,6 +131,36 @@ int main(int argc, char** argv) {
     exec(store, "UPDATE message SET text = 'edited ' || ROWID WHERE ROWID IN "
                 "(SELECT ROWID FROM message ORDER BY ROWID DESC LIMIT 200)");
     timePass("200 edits:");
+
+    // Deletions anywhere in the store: one message deleted for good (the
+    // store logs its guid in deleted_messages), then one deleted with the
+    // log pruned (found by the row count: every guid is compared), then one
+    // moved to Recently Deleted. Each pass also purges the removed words
+    // from the file (index merge, checkpoint).
+    auto present = [&](const std::string& guid) {
+        core::sqlite::Connection db;
+        if (db.open(shadow, SQLITE_OPEN_READONLY) != SQLITE_OK) {
+            return true;
+        }
+        core::sqlite::Statement query = db.prepare("SELECT COUNT(*) FROM messages WHERE guid = ?");
+        query.bindText(1, guid);
+        return query.step() && query.columnInt64(0) > 0;
+    };
+    auto guidAt = [&](int64_t rowid) {
+        core::ChatDBReader reader(store);
+        return reader.guidAt(rowid).value_or(std::string());
+    };
+    const int64_t middle = summary.messages / 2;
+    std::string gone = guidAt(middle);
+    exec(store, "DELETE FROM message WHERE ROWID = " + std::to_string(middle));
+    timePass("1 logged deletion:");
+    std::printf("%-20s %s\n", "", present(gone) ? "STILL THERE" : "gone from the copy");
+    gone = guidAt(middle / 2);
+    exec(store, "DELETE FROM message WHERE ROWID = " + std::to_string(middle / 2) +
+                    "; DELETE FROM deleted_messages");
+    timePass("1 unlogged deletion:");
+    std::printf("%-20s %s\n", "", present(gone) ? "STILL THERE" : "gone from the copy");
+    timePass("unchanged after:");
 
     if (ownFolder) {
         std::filesystem::remove_all(folder);

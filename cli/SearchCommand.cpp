@@ -56,8 +56,10 @@ constexpr const char* kHelp =
     "                    chat_name, sender, text, timestamp, is_from_me,\n"
     "                    is_group, rank (lower rank is better; 0 without a\n"
     "                    QUERY), sender_name (the sender's name, null for your\n"
-    "                    own messages and unknown senders) and chat_title\n"
-    "                    (what you call the chat)\n"
+    "                    own messages and unknown senders), chat_title (what\n"
+    "                    you call the chat), reactions (sender, sender_name,\n"
+    "                    kind, emoji, timestamp) and attachments (name, kind,\n"
+    "                    mime_type, uti, bytes)\n"
     "  -h, --help        show this help\n"
     "\n"
     "Errors are described on standard error, with exit status 1 (2 for wrong\n"
@@ -67,6 +69,45 @@ std::string formatRank(double rank) {
     char text[32];
     std::snprintf(text, sizeof text, "%.3f", rank);
     return text;
+}
+
+// The reactions on a hit; sender_name is null for your own and for handles
+// of no known person.
+nlohmann::ordered_json reactionsJson(const std::vector<core::StoredReaction>& reactions) {
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const auto& reaction : reactions) {
+        nlohmann::ordered_json item;
+        item["sender"] = reaction.sender;
+        item["sender_name"] =
+            reaction.senderName ? nlohmann::ordered_json(*reaction.senderName) : nullptr;
+        item["kind"] = reaction.kind;
+        item["emoji"] = reaction.emoji ? nlohmann::ordered_json(*reaction.emoji) : nullptr;
+        item["timestamp"] = reaction.timestamp;
+        list.push_back(std::move(item));
+    }
+    return list;
+}
+
+// The attachments shown with a hit (hidden ones, such as a link preview's
+// image, left out).
+nlohmann::ordered_json attachmentsJson(const std::vector<core::ShadowAttachment>& attachments) {
+    auto optional = [](const std::optional<std::string>& value) {
+        return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
+    };
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const auto& attachment : attachments) {
+        if (attachment.hidden) {
+            continue;
+        }
+        nlohmann::ordered_json item;
+        item["name"] = optional(attachment.name);
+        item["kind"] = attachment.kind;
+        item["mime_type"] = optional(attachment.mimeType);
+        item["uti"] = optional(attachment.uti);
+        item["bytes"] = attachment.bytes;
+        list.push_back(std::move(item));
+    }
+    return list;
 }
 
 int runSearch(const std::vector<std::string>& args) {
@@ -125,6 +166,8 @@ int runSearch(const std::vector<std::string>& args) {
                 line["sender_name"] =
                     hit.senderName ? nlohmann::ordered_json(*hit.senderName) : nullptr;
                 line["chat_title"] = hit.chatTitle;
+                line["reactions"] = reactionsJson(db.reactionsOn(hit.guid));
+                line["attachments"] = attachmentsJson(db.attachmentsOf(hit.guid));
                 printJsonLine(line, std::cout);
             }
             return 0;

@@ -20,7 +20,7 @@ namespace {
 
 constexpr const char* kHelp =
     "Usage: orlune sync [--chat-db PATH] [--shadow-db PATH] [--contacts FILE.vcf]...\n"
-    "                   [--watch]\n"
+    "                   [--include-junk] [--watch]\n"
     "\n"
     "Copies the messages that are new since the last sync from the messaging\n"
     "store into the shadow database (Orlune's private, searchable copy), in one\n"
@@ -38,6 +38,9 @@ constexpr const char* kHelp =
     "  --contacts FILE   a vCard file (3.0 or 4.0) of your contacts, read with\n"
     "                    your address books to name the people you message;\n"
     "                    may be given more than once\n"
+    "  --include-junk    also copy the chats the store files as junk, blocked\n"
+    "                    senders' chats and messages marked spam (left out\n"
+    "                    otherwise); changing this copies the store again\n"
     "  --watch           keep running: sync again whenever the store or its\n"
     "                    write-ahead log changes, until Ctrl-C or SIGTERM,\n"
     "                    which end it after the pass in progress with status 0\n"
@@ -68,6 +71,7 @@ struct Options {
     std::optional<std::string> shadowDB;
     bool watch = false;
     std::vector<std::string> contacts;
+    bool includeJunk = false;
 };
 
 // How often --watch looks at the store, and how long a change must be quiet
@@ -138,6 +142,10 @@ bool parse(const std::vector<std::string>& args, Options& options) {
             options.watch = true;
             continue;
         }
+        if (arg == "--include-junk") {
+            options.includeJunk = true;
+            continue;
+        }
         if (name == "--contacts") {
             target = &contactFile;
         } else if (name == "--chat-db") {
@@ -198,6 +206,7 @@ int runSync(const std::vector<std::string>& args) {
         try {
             core::ShadowSync sync(options.chatDB, options.shadowDB);
             sync.setContactFiles(options.contacts);
+            sync.setIncludeJunk(options.includeJunk);
             std::cout << "Syncing " << sync.sourceDatabasePath() << " into " << sync.databasePath()
                       << "\n"
                       << std::flush;
@@ -227,6 +236,7 @@ int runSync(const std::vector<std::string>& args) {
     try {
         sync.emplace(options.chatDB, options.shadowDB);
         sync->setContactFiles(options.contacts);
+        sync->setIncludeJunk(options.includeJunk);
     } catch (const std::exception& error) {
         std::cerr << error.what() << "\n";
         return 1;

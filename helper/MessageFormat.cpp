@@ -3,6 +3,13 @@
 #include "OrluneCore/LocalTime.hpp"
 #include "OrluneCore/StoreTime.hpp"
 
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <map>
+#include <utility>
+#include <vector>
+
 namespace orlune::helper {
 
 std::string formatMessageTime(int64_t storeDate) {
@@ -56,10 +63,59 @@ std::string snippet(std::string_view text, size_t maxBytes) {
     return out;
 }
 
+namespace {
+
+std::string reactionSign(const MessageHit::Reaction& reaction) {
+    static const std::map<std::string, std::string> signs = {
+        {"love", "\u2665"},      {"like", "\U0001F44D"},  {"dislike", "\U0001F44E"},
+        {"laugh", "\U0001F602"}, {"emphasize", "\u203C"}, {"question", "?"},
+        {"sticker", "sticker"},  {"poll_vote", "vote"},
+    };
+    if (reaction.emoji && !reaction.emoji->empty()) {
+        return *reaction.emoji;
+    }
+    const auto sign = signs.find(reaction.kind);
+    return sign != signs.end() ? sign->second : reaction.kind;
+}
+
+} // namespace
+
+std::string reactionsAndAttachments(const MessageHit& message) {
+    // Signs in order of first appearance, each with its count.
+    std::vector<std::pair<std::string, int>> counts;
+    for (const MessageHit::Reaction& reaction : message.reactions) {
+        const std::string sign = reactionSign(reaction);
+        auto found = std::find_if(counts.begin(), counts.end(),
+                                  [&](const auto& entry) { return entry.first == sign; });
+        if (found == counts.end()) {
+            counts.emplace_back(sign, 1);
+        } else {
+            ++found->second;
+        }
+    }
+    std::string out;
+    for (const auto& [sign, count] : counts) {
+        out += (out.empty() ? "" : ", ") + sign + " " + std::to_string(count);
+    }
+    std::string kinds;
+    for (const std::string& kind : message.attachmentKinds) {
+        kinds += (kinds.empty() ? "" : ", ") + kind;
+    }
+    if (!kinds.empty()) {
+        out += (out.empty() ? "" : "; ") + kinds;
+    }
+    return out;
+}
+
 std::string describeMessage(const MessageHit& message, size_t maxTextBytes) {
-    return senderLabel(message) + " in " + chatLabel(message) + ", " +
-           formatMessageTime(message.timestamp) + ": \"" + snippet(message.text, maxTextBytes) +
-           "\"";
+    std::string line = senderLabel(message) + " in " + chatLabel(message) + ", " +
+                       formatMessageTime(message.timestamp) + ": \"" +
+                       snippet(message.text, maxTextBytes) + "\"";
+    const std::string extras = reactionsAndAttachments(message);
+    if (!extras.empty()) {
+        line += " [" + extras + "]";
+    }
+    return line;
 }
 
 } // namespace orlune::helper

@@ -27,7 +27,13 @@ std::string chatLabel(const MessageHit& message);
 // "..." appended when something was cut; line breaks become spaces.
 std::string snippet(std::string_view text, size_t maxBytes);
 
-// One line naming the message: sender in chat, time: "snippet".
+// What the message carries besides its text, for a person: its reactions
+// counted by sign, then its attachments' kinds ("♥ 2, 😂 1; photo, pdf"),
+// or "" when it has neither.
+std::string reactionsAndAttachments(const MessageHit& message);
+
+// One line naming the message: sender in chat, time: "snippet", followed by
+// " [reactionsAndAttachments]" when that is not empty.
 std::string describeMessage(const MessageHit& message, size_t maxTextBytes = 200);
 
 } // namespace orlune::helper

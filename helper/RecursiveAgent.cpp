@@ -451,6 +451,9 @@ std::string RecursiveAgent::runSearch(const json& arguments) {
         if (hit.senderName && !hit.isFromMe) {
             match["handle"] = hit.sender;
         }
+        if (const std::string extras = reactionsAndAttachments(hit); !extras.empty()) {
+            match["reactions_and_attachments"] = extras;
+        }
         matches.push_back(std::move(match));
     }
     json result = {{"matches", matches}};

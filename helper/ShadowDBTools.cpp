@@ -24,7 +24,9 @@ nlohmann::json cell(const core::SQLiteValue& value) {
     return nullptr;
 }
 
-MessageHit hitOf(core::SearchResult& result) {
+// The hit for `result`, with the reactions standing on it and the kinds of
+// its visible attachments read from `db`.
+MessageHit hitOf(core::ShadowDBReader& db, core::SearchResult& result) {
     MessageHit hit;
     hit.guid = std::move(result.guid);
     hit.chatId = std::move(result.chatId);
@@ -36,6 +38,14 @@ MessageHit hitOf(core::SearchResult& result) {
     hit.rank = result.rank;
     hit.senderName = std::move(result.senderName);
     hit.chatTitle = std::move(result.chatTitle);
+    for (const core::StoredReaction& reaction : db.reactionsOn(hit.guid)) {
+        hit.reactions.push_back({reaction.kind, reaction.emoji});
+    }
+    for (const core::ShadowAttachment& attachment : db.attachmentsOf(hit.guid)) {
+        if (!attachment.hidden) {
+            hit.attachmentKinds.push_back(attachment.kind);
+        }
+    }
     return hit;
 }
 
@@ -88,7 +98,7 @@ std::vector<MessageHit> ShadowDBTools::search(const std::string& match, int limi
         throw core::ShadowDBError(core::ShadowDBError::Kind::queryFailed, error.what());
     }
     for (core::SearchResult& result : found.outcome.results) {
-        hits.push_back(hitOf(result));
+        hits.push_back(hitOf(*db_, result));
     }
     return hits;
 }
@@ -98,13 +108,13 @@ MessageContextHits ShadowDBTools::messageContext(const std::string& guid, int be
         db_->messageContext(guid, before, after, bounds());
     MessageContextHits hits;
     if (context.message) {
-        hits.message = hitOf(*context.message);
+        hits.message = hitOf(*db_, *context.message);
     }
     for (core::SearchResult& result : context.before) {
-        hits.before.push_back(hitOf(result));
+        hits.before.push_back(hitOf(*db_, result));
     }
     for (core::SearchResult& result : context.after) {
-        hits.after.push_back(hitOf(result));
+        hits.after.push_back(hitOf(*db_, result));
     }
     return hits;
 }

@@ -49,6 +49,15 @@ struct MessageHit {
     std::optional<std::string> senderName;
     // What the person calls the chat; empty when not known.
     std::string chatTitle;
+    // The reactions standing on the message: kind ("love", "like", ...) and
+    // the custom emoji for kind "emoji".
+    struct Reaction {
+        std::string kind;
+        std::optional<std::string> emoji;
+    };
+    std::vector<Reaction> reactions;
+    // The kinds of its attachments shown to the person ("photo", "pdf", ...).
+    std::vector<std::string> attachmentKinds;
 };
 
 // One message and its neighbours in its chat, oldest first on each side.

@@ -83,10 +83,15 @@ else
         echo "run: no messaging store at the default path; making the built-in sample store at $store"
         # Written beside and then moved into place, so an interrupted run
         # never leaves a half-made store that later runs would take as done.
-        # With an address book of its own, so that people show by name.
+        # With everything real stores hold besides plain messages (reactions,
+        # group events, attachments with their files under the app's home,
+        # edits, unsends, deletions, junk), so that the app shows all of it,
+        # and an address book of its own, so that people show by name.
+        mkdir -p "$work/home"
         rm -rf "$work/AddressBook.partial"
         mkdir -p "$work/AddressBook.partial"
-        "$make_sample" --force --address-book "$work/AddressBook.partial" "$store.partial"
+        "$make_sample" --real --attachment-home "$work/home" --force \
+            --address-book "$work/AddressBook.partial" "$store.partial"
         rm -rf "$work/AddressBook"
         mv "$work/AddressBook.partial" "$work/AddressBook"
         mv "$store.partial" "$store"

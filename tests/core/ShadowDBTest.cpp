@@ -84,6 +84,12 @@ TEST_F(ShadowDBTest, SchemaCreatesEveryObjectAndAFreshCursor) {
         {"table", "chats"},
         {"table", "people_state"},
         {"view", "messages_named"},
+        {"table", "reactions"},
+        {"index", "idx_reactions_guid"},
+        {"table", "attachments"},
+        {"trigger", "attachments_follow_message"},
+        {"table", "recently_deleted"},
+        {"table", "store_deletions"},
     };
     EXPECT_EQ(objects, expected);
     EXPECT_EQ(inspect.value("PRAGMA user_version"), std::to_string(ShadowSchema::latestVersion()));

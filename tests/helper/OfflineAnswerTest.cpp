@@ -88,5 +88,36 @@ TEST(MessageFormat, NamesSenderChatAndTime) {
               "You in Alex, Jess and 2 others, Tue 2 Jan 2001, 00:00: \"See you\"");
 }
 
+// Reactions counted by sign in order of first appearance (a custom emoji
+// shows itself), then attachment kinds.
+TEST(MessageFormat, ReactionsAndAttachmentsFollowTheText) {
+    struct Case {
+        std::vector<MessageHit::Reaction> reactions;
+        std::vector<std::string> kinds;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {{}, {}, ""},
+        {{{"love", std::nullopt}, {"laugh", std::nullopt}, {"love", std::nullopt}},
+         {},
+         "\u2665 2, \U0001F602 1"},
+        {{{"emoji", std::string("\U0001F389")}}, {"photo", "pdf"}, "\U0001F389 1; photo, pdf"},
+        {{}, {"voice message"}, "voice message"},
+    };
+    for (const Case& c : cases) {
+        MessageHit hit;
+        hit.reactions = c.reactions;
+        hit.attachmentKinds = c.kinds;
+        EXPECT_EQ(reactionsAndAttachments(hit), c.expected);
+    }
+    MessageHit hit;
+    hit.chatId = "chat-7";
+    hit.sender = "+15550001";
+    hit.text = "Cabin is booked";
+    hit.reactions = {{"love", std::nullopt}};
+    EXPECT_EQ(describeMessage(hit),
+              "+15550001 in chat-7, 2001-01-01 00:00 UTC: \"Cabin is booked\" [\u2665 1]");
+}
+
 } // namespace
 } // namespace orlune::helper
