@@ -8,6 +8,7 @@
 #include "OrluneCore/Environment.hpp"
 #include "OrluneCore/ShadowDBReader.hpp"
 #include "OrluneCore/ShadowMessage.hpp"
+#include "OrluneCore/ShadowPeople.hpp"
 #include "OrluneCore/ShadowSchema.hpp"
 
 #include <cstdint>
@@ -128,6 +129,14 @@ public:
     // previous membership stays and the error is thrown (insertFailed,
     // prepareFailed or queryFailed).
     void replaceChatParticipants(const std::vector<ChatParticipant>& participants);
+
+    // The fingerprint the last replacePeople stored; absent before the first.
+    // Throws prepareFailed or queryFailed (ShadowDBPeople.cpp).
+    std::optional<std::string> peopleFingerprint();
+    // Replaces the people, person_handles and chats tables with `tables` and
+    // stores `fingerprint`, in one transaction: on failure the previous rows
+    // stay. Throws insertFailed, prepareFailed or queryFailed.
+    void replacePeople(const PeopleTables& tables, const std::string& fingerprint);
 
 private:
     // Writes the messages in one transaction; `beforeCommit`, when given,

@@ -6,11 +6,13 @@
 
 #include "OrluneCore/ChatParticipant.hpp"
 #include "OrluneCore/ColumnInfo.hpp"
+#include "OrluneCore/MessageScope.hpp"
 #include "OrluneCore/QueryBounds.hpp"
 #include "OrluneCore/ReadOnlyQuery.hpp"
 #include "OrluneCore/SQLite.hpp"
 #include "OrluneCore/SearchResult.hpp"
 #include "OrluneCore/ShadowDBError.hpp"
+#include "OrluneCore/ShadowPeople.hpp"
 #include "OrluneCore/ShadowQueryResult.hpp"
 
 #include <chrono>
@@ -152,6 +154,28 @@ public:
     // once the results hold maxResultBytes. Holds the connection's mutex for
     // the whole call.
     SearchOutcome search(const std::string& query, int limit, const QueryBounds& bounds);
+    // search() within `bounds`, of the messages in `scope` only. An empty
+    // `query` with a restricted scope lists the scope's newest messages
+    // first (rank 0); with an unrestricted scope it finds nothing, as
+    // before.
+    SearchOutcome search(const std::string& query, const MessageScope& scope, int limit,
+                         const QueryBounds& bounds);
+
+    // ---- People and chats (ShadowDBPeople.cpp) ----
+
+    // The people and their handles as the last sync stored them (links carry
+    // handle text, ROWID 0); empty for a database from before they were
+    // kept. Throws prepareFailed or queryFailed.
+    People people();
+    // Every chat with its title; empty for a database from before chats were
+    // kept. Throws prepareFailed or queryFailed.
+    std::vector<ChatTitleRow> chats();
+    // Every handle text the database knows: senders, chat members and known
+    // people's handles, each once. Throws prepareFailed or queryFailed.
+    std::vector<std::string> knownHandles();
+    // Whether the people and chats tables exist (a database at version 3 or
+    // later). Throws prepareFailed or queryFailed.
+    bool hasPeopleTables();
 
     // The text of the queryFailed thrown when a search runs out of time.
     static std::string searchTimeLimitMessage(const QueryBounds& bounds);

@@ -5,6 +5,7 @@
 #include "OrluneCore/SearchResult.hpp"
 #include "OrluneCore/ShadowDBReader.hpp"
 #include "OrluneCore/StatementLimits.hpp"
+#include "OrluneCore/StoreTime.hpp"
 
 #include <cstring>
 
@@ -20,14 +21,122 @@ std::string ShadowDBReader::searchTimeLimitMessage(const QueryBounds& bounds) {
 
 ShadowDBReader::SearchOutcome ShadowDBReader::search(const std::string& query, int limit,
                                                      const QueryBounds& bounds) {
-    const std::string_view expression(query.c_str(), std::strlen(query.c_str()));
-    if (auto refusal = MatchExpression::refusal(expression, bounds)) {
-        throw Error(Error::Kind::queryFailed, *refusal);
+    return search(query, MessageScope{}, limit, bounds);
+}
+
+namespace {
+
+// The columns of a search, in SearchResult's order, from messages `m` and,
+// where the database keeps them, the people and chats tables.
+constexpr std::string_view kColumns =
+    "SELECT m.guid, m.chat_id, m.chat_name, m.sender, m.text, m.timestamp, m.is_from_me, "
+    "m.is_group, ";
+constexpr std::string_view kNamedColumns =
+    "CASE WHEN m.is_from_me THEN NULL ELSE p.display_name END, "
+    "COALESCE(c.title, NULLIF(m.chat_name, ''), m.chat_id)\n";
+constexpr std::string_view kUnnamedColumns = "NULL, COALESCE(NULLIF(m.chat_name, ''), m.chat_id)\n";
+constexpr std::string_view kRanked = "bm25(messages_fts), ";
+constexpr std::string_view kUnranked = "0.0, ";
+constexpr std::string_view kFromIndex =
+    "FROM messages_fts JOIN messages m ON messages_fts.rowid = m.rowid\n";
+constexpr std::string_view kFromMessages = "FROM messages m\n";
+constexpr std::string_view kNameJoins = "LEFT JOIN person_handles ph ON ph.handle = m.sender\n"
+                                        "LEFT JOIN people p ON p.person_id = ph.person_id\n"
+                                        "LEFT JOIN chats c ON c.chat_id = m.chat_id\n";
+constexpr std::string_view kMatch = "messages_fts MATCH ?";
+constexpr std::string_view kByRank = "ORDER BY bm25(messages_fts)\nLIMIT ?";
+constexpr std::string_view kNewestFirst = "ORDER BY m.timestamp DESC, m.rowid DESC\nLIMIT ?";
+
+// "?, ?, ?" for `count` values.
+std::string placeholders(size_t count) {
+    std::string text;
+    for (size_t i = 0; i < count; ++i) {
+        text += i == 0 ? "?" : ", ?";
     }
-    sqlite::Statement statement = guarded([&] { return db_.prepare(kSearchResultSql); });
+    return text;
+}
+
+// The statement of one search and its parameters after the MATCH expression
+// (texts, then integers, in the order of their placeholders).
+struct ScopedSql {
+    std::string sql;
+    std::vector<std::string> texts;
+    std::vector<int64_t> integers;
+};
+
+ScopedSql scopedSql(bool ranked, bool named, const MessageScope& scope) {
+    ScopedSql out;
+    std::vector<std::string> conditions;
+    if (ranked) {
+        conditions.emplace_back(kMatch);
+    }
+    if (scope.senders) {
+        std::vector<std::string> either;
+        if (!scope.senders->empty()) {
+            either.push_back("(m.is_from_me = 0 AND m.sender IN (" +
+                             placeholders(scope.senders->size()) + "))");
+            out.texts.insert(out.texts.end(), scope.senders->begin(), scope.senders->end());
+        }
+        if (scope.fromMe) {
+            either.push_back("m.is_from_me = 1");
+        }
+        conditions.push_back(either.empty()       ? std::string("0")
+                             : either.size() == 1 ? either[0]
+                                                  : "(" + either[0] + " OR " + either[1] + ")");
+    }
+    if (scope.chatIds) {
+        conditions.push_back(scope.chatIds->empty()
+                                 ? std::string("0")
+                                 : "m.chat_id IN (" + placeholders(scope.chatIds->size()) + ")");
+        out.texts.insert(out.texts.end(), scope.chatIds->begin(), scope.chatIds->end());
+    }
+    if (scope.time.start || scope.time.end) {
+        StoreDateFilter filter = storeDateFilter("m.timestamp", scope.time);
+        conditions.push_back("(" + filter.sql + ")");
+        out.integers = std::move(filter.parameters);
+    }
+    out.sql = std::string(kColumns);
+    out.sql += ranked ? kRanked : kUnranked;
+    out.sql += named ? kNamedColumns : kUnnamedColumns;
+    out.sql += ranked ? kFromIndex : kFromMessages;
+    if (named) {
+        out.sql += kNameJoins;
+    }
+    for (size_t i = 0; i < conditions.size(); ++i) {
+        out.sql += (i == 0 ? "WHERE " : " AND ") + conditions[i];
+    }
+    out.sql += "\n";
+    out.sql += ranked ? kByRank : kNewestFirst;
+    return out;
+}
+
+} // namespace
+
+ShadowDBReader::SearchOutcome ShadowDBReader::search(const std::string& query,
+                                                     const MessageScope& scope, int limit,
+                                                     const QueryBounds& bounds) {
+    const std::string_view expression(query.c_str(), std::strlen(query.c_str()));
+    const bool ranked = !expression.empty() || scope.unrestricted();
+    if (ranked) {
+        if (auto refusal = MatchExpression::refusal(expression, bounds)) {
+            throw Error(Error::Kind::queryFailed, *refusal);
+        }
+    }
+    const bool named = hasPeopleTables();
+    const ScopedSql built = scopedSql(ranked, named, scope);
+    sqlite::Statement statement = guarded([&] { return db_.prepare(built.sql); });
     StatementLimits limits(handle(), bounds.timeLimit, bounds.maxValueBytes);
-    statement.bindText(1, expression);
-    statement.bindInt(2, limit);
+    int index = 1;
+    if (ranked) {
+        statement.bindText(index++, expression);
+    }
+    for (const std::string& text : built.texts) {
+        statement.bindText(index++, text);
+    }
+    for (int64_t value : built.integers) {
+        statement.bindInt64(index++, value);
+    }
+    statement.bindInt(index, limit);
 
     SearchOutcome outcome;
     ResultBudget budget(bounds.maxCellBytes, bounds.maxResultBytes);
@@ -49,6 +158,10 @@ ShadowDBReader::SearchOutcome ShadowDBReader::search(const std::string& query, i
                 statement.columnInt64(6) != 0,
                 statement.columnInt64(7) != 0,
                 statement.columnDouble(8),
+                statement.isNull(9)
+                    ? std::nullopt
+                    : std::optional<std::string>(budget.readText(statement.get(), 9)),
+                budget.readText(statement.get(), 10),
             });
             if (limits.expired()) {
                 break;

@@ -34,6 +34,9 @@ const std::vector<ShadowSchema::Migration>& ShadowSchema::migrations() {
         {1, "messages, full-text index, chat membership, sync cursor, catch-up marks",
          originalSchema()},
         {2, "the messaging store the database copies", {shadow_schema::kCreateSyncSource}},
+        {3,
+         "people, their handles, chats and their titles",
+         {shadow_schema::kPeopleStatements.begin(), shadow_schema::kPeopleStatements.end()}},
     };
     return steps;
 }

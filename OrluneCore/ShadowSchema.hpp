@@ -175,6 +175,70 @@ inline constexpr std::string_view kCreateSyncSource =
     "    anchor_guid TEXT\n"
     ")";
 
+// Added in version 3: who is behind each sender and what each chat is
+// called, refreshed by every sync from the messaging store and the address
+// books (ShadowPeople). Messages keep the handle in `sender`; join names
+// through these tables, or read messages_named.
+//   people          one row per person found in the address books
+//     person_id     stable id (PeopleMatcher: from the smallest card uid)
+//     display_name  how the person is shown ("Alex Kim")
+//     nicknames, other_names
+//                   JSON arrays of text (other_names: other spellings of the
+//                   name in other books)
+//   person_handles  the handles of known people, `handle` exactly as
+//                   messages.sender and chat_participants.handle hold it
+//   chats           one row per chat of the store: chat_id as
+//                   messages.chat_id, its display name (NULL when it has
+//                   none), the group flag, and `title`: the display name,
+//                   else the other person's name (or handle) for a
+//                   one-to-one chat, else the members' names ("Alex, Jess and
+//                   2 others")
+//   people_state    one row, id = 1: a fingerprint of what the last refresh
+//                   read, so that a pass with nothing changed writes nothing
+//   messages_named  every column of messages, with sender_name (NULL for
+//                   your own messages and unknown handles) and chat_title
+inline constexpr std::string_view kCreatePeople = "CREATE TABLE IF NOT EXISTS people (\n"
+                                                  "    person_id TEXT PRIMARY KEY,\n"
+                                                  "    display_name TEXT NOT NULL,\n"
+                                                  "    first_name TEXT,\n"
+                                                  "    middle_name TEXT,\n"
+                                                  "    last_name TEXT,\n"
+                                                  "    organization TEXT,\n"
+                                                  "    nicknames TEXT NOT NULL DEFAULT '[]',\n"
+                                                  "    other_names TEXT NOT NULL DEFAULT '[]'\n"
+                                                  ")";
+inline constexpr std::string_view kCreatePersonHandles =
+    "CREATE TABLE IF NOT EXISTS person_handles (\n"
+    "    handle TEXT PRIMARY KEY,\n"
+    "    person_id TEXT NOT NULL\n"
+    ")";
+inline constexpr std::string_view kCreateIndexPersonHandlesPerson =
+    "CREATE INDEX IF NOT EXISTS idx_person_handles_person ON person_handles(person_id)";
+inline constexpr std::string_view kCreateChats = "CREATE TABLE IF NOT EXISTS chats (\n"
+                                                 "    chat_id TEXT PRIMARY KEY,\n"
+                                                 "    display_name TEXT,\n"
+                                                 "    is_group INTEGER NOT NULL,\n"
+                                                 "    title TEXT NOT NULL\n"
+                                                 ")";
+inline constexpr std::string_view kCreatePeopleState =
+    "CREATE TABLE IF NOT EXISTS people_state (\n"
+    "    id INTEGER PRIMARY KEY CHECK (id = 1),\n"
+    "    fingerprint TEXT NOT NULL\n"
+    ")";
+inline constexpr std::string_view kCreateMessagesNamed =
+    "CREATE VIEW IF NOT EXISTS messages_named AS\n"
+    "SELECT m.*,\n"
+    "    CASE WHEN m.is_from_me THEN NULL ELSE p.display_name END AS sender_name,\n"
+    "    COALESCE(c.title, NULLIF(m.chat_name, ''), m.chat_id) AS chat_title\n"
+    "FROM messages m\n"
+    "LEFT JOIN person_handles ph ON ph.handle = m.sender\n"
+    "LEFT JOIN people p ON p.person_id = ph.person_id\n"
+    "LEFT JOIN chats c ON c.chat_id = m.chat_id";
+inline constexpr std::array<std::string_view, 6> kPeopleStatements = {
+    kCreatePeople, kCreatePersonHandles, kCreateIndexPersonHandlesPerson,
+    kCreateChats,  kCreatePeopleState,   kCreateMessagesNamed,
+};
+
 // Run on every connection when it is opened, in this order. Recursive
 // triggers are set explicitly, whatever the SQLite build's default: with
 // them on, the row that INSERT OR REPLACE deletes fires messages_fts_delete,

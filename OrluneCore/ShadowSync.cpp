@@ -3,6 +3,7 @@
 #include "OrluneCore/ChatDBReader.hpp"
 #include "OrluneCore/ShadowDB.hpp"
 #include "OrluneCore/StoreConnection.hpp"
+#include "OrluneCore/StoreDirectory.hpp"
 
 #include <algorithm>
 #include <climits>
@@ -69,7 +70,8 @@ ShadowSync::ShadowSync(const std::optional<std::string>& chatDBPath,
                        const std::optional<std::string>& shadowDBPath,
                        const Environment& environment)
     : chatDBPath_(chatDBPath ? *chatDBPath : ChatDBReader::defaultChatDBPath(environment)),
-      shadowDBPath_(shadowDBPath ? *shadowDBPath : ShadowDB::defaultShadowDBPath(environment)) {}
+      shadowDBPath_(shadowDBPath ? *shadowDBPath : ShadowDB::defaultShadowDBPath(environment)),
+      environment_(&environment) {}
 
 int64_t ShadowSync::performSync(const ProgressCallback& progress) {
     if (pathIsMissing(chatDBPath_)) {
@@ -82,6 +84,21 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
     ChatDBReader reader(chatDBPath_);
     reader.checkSchema();
     const std::vector<ChatParticipant> participants = reader.fetchChatParticipants();
+    std::vector<HandleRecord> handles;
+    std::vector<StoreChat> chats;
+    {
+        std::string failure;
+        sqlite::Connection store = openStoreReadOnly(chatDBPath_, failure);
+        if (!store) {
+            throw ChatDBReader::Error::failedToOpen(failure);
+        }
+        try {
+            handles = StoreDirectory::handles(store.get());
+            chats = StoreDirectory::chats(store.get());
+        } catch (const sqlite::Error& error) {
+            throw ChatDBReader::Error::queryFailed(error.what());
+        }
+    }
     // Where the store stood when the pass began; rows and joins added later
     // are left to the next pass.
     const int64_t storeMaxRowid = reader.maxMessageRowid();
@@ -123,6 +140,7 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
     bool sourceStored = recorded == source;
 
     shadow.replaceChatParticipants(participants);
+    refreshPeople(shadow, handles, chats, participants);
 
     ShadowDB::Watermark cursor = copyWhole ? ShadowDB::Watermark{} : shadow.lastSyncWatermark();
     const ShadowDB::SyncMarks storedMarks = copyWhole ? ShadowDB::SyncMarks{} : shadow.syncMarks();

@@ -3,8 +3,11 @@
 // shadow database, one pass at a time, after the cursor the shadow database
 // keeps.
 
+#include "OrluneCore/ChatParticipant.hpp"
 #include "OrluneCore/Environment.hpp"
+#include "OrluneCore/PeopleMatcher.hpp"
 #include "OrluneCore/SearchResult.hpp"
+#include "OrluneCore/StoreDirectory.hpp"
 
 #include <cstdint>
 #include <exception>
@@ -14,6 +17,8 @@
 #include <vector>
 
 namespace orlune::core {
+
+class ShadowDB;
 
 class ShadowSyncError : public std::exception {
 public:
@@ -73,7 +78,12 @@ private:
 // message is gone or replaced, or the store's ROWIDs went back) whole, as
 // into a new database; messages already copied stay.
 //
-// Holds only the two paths; every pass opens and closes its own connections,
+// Each pass also refreshes the people, person_handles and chats tables from
+// the store's handles and chats and the person's contacts (address books and
+// the vCard files given), skipping the work when none of them changed since
+// the last pass (a fingerprint of the files and the store's tables).
+//
+// Holds the two paths and the contact files; every pass opens and closes its own connections,
 // so an engine may be kept and used again. One pass at a time per shadow
 // database: a pass holds a lock on the file "<shadow database>-lock" (made
 // beside it, owner-only) and a second pass, in this process or another,
@@ -132,9 +142,25 @@ public:
     const std::string& databasePath() const { return shadowDBPath_; }
     const std::string& sourceDatabasePath() const { return chatDBPath_; }
 
+    // vCard files read with the address books at each pass, after them
+    // (`orlune sync --contacts`, the configuration).
+    void setContactFiles(std::vector<std::string> files) { contactFiles_ = std::move(files); }
+    // What the last pass could not read of the contacts (a locked or damaged
+    // address book, a missing vCard file), one sentence each, for the caller
+    // to log; such a source is skipped and never fails the pass.
+    const std::vector<std::string>& contactWarnings() const { return contactWarnings_; }
+
 private:
+    // Refreshes people, person_handles and chats (ShadowSyncPeople.cpp).
+    void refreshPeople(ShadowDB& shadow, const std::vector<HandleRecord>& handles,
+                       const std::vector<StoreChat>& chats,
+                       const std::vector<ChatParticipant>& participants);
+
     std::string chatDBPath_;
     std::string shadowDBPath_;
+    const Environment* environment_;
+    std::vector<std::string> contactFiles_;
+    std::vector<std::string> contactWarnings_;
 };
 
 } // namespace orlune::core

@@ -2,6 +2,9 @@
 
 #include "Command.hpp"
 #include "OptionParser.hpp"
+#include "OrluneCore/MessageSearch.hpp"
+#include "OrluneCore/StoreTime.hpp"
+#include "OrluneCore/SystemLocale.hpp"
 #include "ShadowAccess.hpp"
 #include "SqlOutput.hpp"
 #include "TextTable.hpp"
@@ -17,10 +20,13 @@ namespace {
 constexpr int kDefaultLimit = 10;
 
 constexpr const char* kHelp =
-    "Usage: orlune search [--shadow-db PATH] [--limit N] [--json] QUERY\n"
+    "Usage: orlune search [--shadow-db PATH] [--limit N] [--json]\n"
+    "                     [--from NAME] [--chat NAME] [--since WHEN] [--until WHEN]\n"
+    "                     [QUERY]\n"
     "\n"
     "Searches the shadow database's full-text index and lists the best matches,\n"
-    "best first. QUERY is an FTS5 expression, used as written: words must all\n"
+    "best first, with who sent each (the name from your contacts), the chat\n"
+    "and the time in your time zone. QUERY is an FTS5 expression, used as written: words must all\n"
     "appear (in the text, the chat's name or the sender), \"quoted words\" form a\n"
     "phrase, and OR, NOT, parentheses, prefix* and column filters such as\n"
     "sender:alice work. Quote punctuation (\"what's up\", \"PLAT-2291\"): FTS5\n"
@@ -28,7 +34,19 @@ constexpr const char* kHelp =
     "longer than 4096 bytes, or with more than 64 words or 16 prefix* words,\n"
     "is refused, and a search running longer than 5 seconds is stopped.\n"
     "\n"
+    "With --from, --chat, --since or --until only matching messages are\n"
+    "searched; without a QUERY they list the newest matching messages first.\n"
+    "\n"
     "Options:\n"
+    "  --from NAME       messages from this person: a name, nickname or part of\n"
+    "                    one, or a phone number or e-mail address (case and\n"
+    "                    accents do not matter); \"me\" for your own messages\n"
+    "  --chat NAME       messages in this chat: its name, or the person of a\n"
+    "                    one-to-one chat\n"
+    "  --since WHEN      messages from the start of WHEN on, and\n"
+    "  --until WHEN      up to its end, in your time zone: \"yesterday\",\n"
+    "                    \"last Friday\", \"in March\", \"3 days ago\",\n"
+    "                    \"2025-03-14\", ...\n"
     "  --shadow-db PATH  the shadow database (default: $SHADOW_DB_PATH, else\n"
     "                    OrluneRLM/shadow.db in your per-user data folder: the\n"
     "                    one `orlune sync`, `orlune ask` and the app use). It\n"
@@ -36,7 +54,10 @@ constexpr const char* kHelp =
     "  --limit N         at most N hits (default 10)\n"
     "  --json            one JSON object per hit, with the keys guid, chat_id,\n"
     "                    chat_name, sender, text, timestamp, is_from_me,\n"
-    "                    is_group and rank (lower rank is better)\n"
+    "                    is_group, rank (lower rank is better; 0 without a\n"
+    "                    QUERY), sender_name (the sender's name, null for your\n"
+    "                    own messages and unknown senders) and chat_title\n"
+    "                    (what you call the chat)\n"
     "  -h, --help        show this help\n"
     "\n"
     "Errors are described on standard error, with exit status 1 (2 for wrong\n"
@@ -49,7 +70,8 @@ std::string formatRank(double rank) {
 }
 
 int runSearch(const std::vector<std::string>& args) {
-    OptionParser options("search", {"--shadow-db", "--limit"}, {"--json"});
+    OptionParser options(
+        "search", {"--shadow-db", "--limit", "--from", "--chat", "--since", "--until"}, {"--json"});
     if (!options.parse(args)) {
         return 2;
     }
@@ -57,12 +79,34 @@ int runSearch(const std::vector<std::string>& args) {
     if (!options.positiveInteger("--limit", limit)) {
         return 2;
     }
-    if (!options.onePositional("a QUERY is needed", "give the QUERY as one argument (quote it)")) {
-        return 2;
+    core::SearchFilters filters;
+    filters.from = options.value("--from").value_or("");
+    filters.chat = options.value("--chat").value_or("");
+    filters.since = options.value("--since").value_or("");
+    filters.until = options.value("--until").value_or("");
+    if (filters.empty() || !options.positional().empty()) {
+        if (!options.onePositional("a QUERY is needed (or --from, --chat, --since, --until)",
+                                   "give the QUERY as one argument (quote it)")) {
+            return 2;
+        }
     }
+    const std::string query = options.positional().empty() ? "" : options.positional()[0];
+    const core::TimeContext time = core::TimeContext::system();
     return withShadowForReading(options.value("--shadow-db"), [&](core::ShadowDBReader& db) {
         const core::QueryBounds bounds;
-        auto outcome = db.search(options.positional()[0], limit.value_or(kDefaultLimit), bounds);
+        core::FilteredSearch found;
+        try {
+            found =
+                core::searchMessages(db, query, filters, limit.value_or(kDefaultLimit), bounds,
+                                     time, core::systemPhoneRegion(core::Environment::process()));
+        } catch (const core::SearchFilterError& error) {
+            options.complain(std::string("--") + error.what());
+            return 2;
+        }
+        for (const std::string& note : found.notes) {
+            std::cerr << note << "\n";
+        }
+        const auto& outcome = found.outcome;
         const auto& results = outcome.results;
         printCutNote(
             bounds.describeCut(outcome.cutTexts, outcome.stoppedAtSizeLimit, results.size()));
@@ -78,6 +122,9 @@ int runSearch(const std::vector<std::string>& args) {
                 line["is_from_me"] = hit.isFromMe;
                 line["is_group"] = hit.isGroup;
                 line["rank"] = hit.rank;
+                line["sender_name"] =
+                    hit.senderName ? nlohmann::ordered_json(*hit.senderName) : nullptr;
+                line["chat_title"] = hit.chatTitle;
                 printJsonLine(line, std::cout);
             }
             return 0;
@@ -86,11 +133,19 @@ int runSearch(const std::vector<std::string>& args) {
             std::cout << "No messages match.\n";
             return 0;
         }
-        TextTable table({"sender", "chat", "text", "rank"});
+        const core::LocalCalendar calendar(time);
+        const bool ranked = !query.empty();
+        TextTable table(ranked ? std::vector<std::string>{"sender", "chat", "when", "text", "rank"}
+                               : std::vector<std::string>{"sender", "chat", "when", "text"});
         for (const auto& hit : results) {
-            table.addRow({hit.sender,
-                          hit.chatName && !hit.chatName->empty() ? *hit.chatName : hit.chatId,
-                          hit.text, formatRank(hit.rank)});
+            const auto instant = core::instantFromStoreDate(hit.timestamp);
+            std::vector<std::string> row = {
+                hit.isFromMe ? "You" : hit.senderName.value_or(hit.sender), hit.chatTitle,
+                instant ? calendar.formatForPerson(*instant) : "", hit.text};
+            if (ranked) {
+                row.push_back(formatRank(hit.rank));
+            }
+            table.addRow(row);
         }
         table.print(std::cout);
         return 0;

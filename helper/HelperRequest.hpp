@@ -28,9 +28,9 @@ struct HelperRequest {
     // Absent: the one default shadow database (SHADOW_DB_PATH, else
     // <data folder>/OrluneRLM/shadow.db); never empty.
     std::optional<std::string> dbPath;
-    std::optional<std::string> model;  // trimmed; absent when missing or blank
-    int maxDepth = kDefaultMaxDepth;   // 0 means no sub-model calls
-    int maxCalls = kDefaultMaxCalls;   // chat completions in all, at least 1
+    std::optional<std::string> model; // trimmed; absent when missing or blank
+    int maxDepth = kDefaultMaxDepth;  // 0 means no sub-model calls
+    int maxCalls = kDefaultMaxCalls;  // chat completions in all, at least 1
     bool verbose = false;
     std::vector<ConversationTurn> conversation; // earlier turns, oldest first
     std::optional<std::string> summary;         // absent when missing or blank

@@ -1,43 +1,32 @@
 #include "helper/MessageFormat.hpp"
 
-#include <cstdio>
-#include <ctime>
+#include "OrluneCore/LocalTime.hpp"
+#include "OrluneCore/StoreTime.hpp"
 
 namespace orlune::helper {
 
-namespace {
-
-// Seconds from 1970-01-01 to 2001-01-01, both UTC.
-constexpr int64_t kStoreEpochOffset = 978307200;
-// Beyond this many seconds (about 3170 years) a date must be in nanoseconds.
-constexpr int64_t kLargestSecondsDate = 100000000000LL;
-
-} // namespace
-
 std::string formatMessageTime(int64_t storeDate) {
-    int64_t seconds = storeDate;
-    if (seconds > kLargestSecondsDate || seconds < -kLargestSecondsDate) {
-        seconds /= 1000000000LL;
-    }
-    std::time_t unixTime = static_cast<std::time_t>(seconds + kStoreEpochOffset);
-    std::tm parts{};
-    if (gmtime_r(&unixTime, &parts) == nullptr) {
+    const std::optional<core::Instant> instant = core::instantFromStoreDate(storeDate);
+    if (!instant) {
         return "an unknown time";
     }
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d UTC", parts.tm_year + 1900,
-                  parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min);
-    return buffer;
+    return core::LocalCalendar(core::TimeContext::system()).formatForPerson(*instant);
 }
 
 std::string senderLabel(const MessageHit& message) {
     if (message.isFromMe || message.sender == "me") {
         return "You";
     }
+    if (message.senderName && !message.senderName->empty()) {
+        return *message.senderName;
+    }
     return message.sender.empty() ? "unknown" : message.sender;
 }
 
 std::string chatLabel(const MessageHit& message) {
+    if (!message.chatTitle.empty()) {
+        return message.chatTitle;
+    }
     if (message.chatName && !message.chatName->empty()) {
         return *message.chatName;
     }

@@ -10,15 +10,17 @@
 
 namespace orlune::helper {
 
-// A messaging-store date as "YYYY-MM-DD HH:MM UTC". The store counts from
-// 2001-01-01 00:00:00 UTC, in nanoseconds on current systems and in seconds on
-// old ones; values too large to be seconds are read as nanoseconds.
+// A messaging-store date (either unit, StoreTime) as a person reads it, in
+// the local time zone (TZ honoured): "Tue 9 Dec, 18:40"
+// (LocalCalendar::formatForPerson); "an unknown time" for 0.
 std::string formatMessageTime(int64_t storeDate);
 
-// "You" for the user's own messages, otherwise the sender's handle.
+// "You" for the user's own messages, otherwise the sender's name, else the
+// sender's handle.
 std::string senderLabel(const MessageHit& message);
 
-// The chat's name when it has one, otherwise its identifier.
+// What the person calls the chat when known, else the chat's name when it
+// has one, otherwise its identifier.
 std::string chatLabel(const MessageHit& message);
 
 // `text` cut to at most `maxBytes` bytes on a UTF-8 character boundary, with

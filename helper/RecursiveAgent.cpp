@@ -215,9 +215,29 @@ json RecursiveAgent::toolDefinitions(int depth, bool root) const {
     json tools = json::array();
     tools.push_back(functionTool(
         "search_messages",
-        "Ranked full-text search over message text, chat names and senders. Returns the best "
-        "matches with guid, sender, chat, time and text.",
-        {{"query", {{"type", "string"}, {"description", "An FTS5 MATCH expression."}}},
+        "Ranked full-text search over message text, chat names and senders, optionally only "
+        "among messages from a person, in a chat or within a time. Returns the best matches "
+        "with guid, sender (the person's name, \"You\" for the user), chat, local time and "
+        "text. With filters and an empty query, returns the newest matching messages.",
+        {{"query",
+          {{"type", "string"},
+           {"description", "An FTS5 MATCH expression; may be empty "
+                           "when a filter is given."}}},
+         {"from",
+          {{"type", "string"},
+           {"description", "Only messages from this person: a name, nickname or part of one, a "
+                           "phone number or e-mail address; \"me\" for the user's own."}}},
+         {"chat",
+          {{"type", "string"},
+           {"description", "Only messages in this chat: its name, or the person of a one-to-one "
+                           "chat."}}},
+         {"since",
+          {{"type", "string"},
+           {"description", "Only messages from the start of this time on, as a person writes it: "
+                           "\"yesterday\", \"last Friday\", \"in March\", \"2025-03-14\"."}}},
+         {"until",
+          {{"type", "string"},
+           {"description", "Only messages up to the end of this time, written as for since."}}},
          {"limit", {{"type", "integer"}, {"description", "Most matches to return (1-50)."}}}},
         {"query"}));
     tools.push_back(functionTool(
@@ -348,19 +368,27 @@ std::string RecursiveAgent::runSql(const json& arguments) {
 }
 
 std::string RecursiveAgent::runSearch(const json& arguments) {
+    core::SearchFilters filters;
+    filters.from = stringArgument(arguments, "from").value_or("");
+    filters.chat = stringArgument(arguments, "chat").value_or("");
+    filters.since = stringArgument(arguments, "since").value_or("");
+    filters.until = stringArgument(arguments, "until").value_or("");
     auto query = stringArgument(arguments, "query");
-    if (!query) {
+    if (!query && filters.empty()) {
         return toolError("search_messages needs a \"query\" string.");
     }
-    auto hits =
-        tools_.search(*query, boundedLimit(arguments, "limit", kDefaultSearchHits, kMaxSearchHits));
+    auto hits = tools_.search(query.value_or(""),
+                              boundedLimit(arguments, "limit", kDefaultSearchHits, kMaxSearchHits),
+                              filters);
     json matches = json::array();
     for (const MessageHit& hit : hits) {
-        matches.push_back({{"guid", hit.guid},
-                           {"sender", senderLabel(hit)},
-                           {"chat", chatLabel(hit)},
-                           {"when", formatMessageTime(hit.timestamp)},
-                           {"text", clip(hit.text, kMaxCellBytes)}});
+        json match = {{"guid", hit.guid},           {"sender", senderLabel(hit)},
+                      {"chat", chatLabel(hit)},     {"when", formatMessageTime(hit.timestamp)},
+                      {"timestamp", hit.timestamp}, {"text", clip(hit.text, kMaxCellBytes)}};
+        if (hit.senderName && !hit.isFromMe) {
+            match["handle"] = hit.sender;
+        }
+        matches.push_back(std::move(match));
     }
     json result = {{"matches", matches}};
     if (matches.empty()) {

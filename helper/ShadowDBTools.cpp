@@ -1,5 +1,7 @@
 #include "helper/ShadowDBTools.hpp"
 
+#include "OrluneCore/SystemLocale.hpp"
+
 #include <algorithm>
 
 namespace orlune::helper {
@@ -58,10 +60,19 @@ QueryTable ShadowDBTools::query(const std::string& sql, int limit) {
     return table;
 }
 
-std::vector<MessageHit> ShadowDBTools::search(const std::string& match, int limit) {
+std::vector<MessageHit> ShadowDBTools::search(const std::string& match, int limit,
+                                              const core::SearchFilters& filters) {
     std::vector<MessageHit> hits;
     const core::QueryBounds limits = bounds();
-    for (core::SearchResult& result : db_->search(match, limit, limits).results) {
+    core::FilteredSearch found;
+    try {
+        found =
+            core::searchMessages(*db_, match, filters, limit, limits, core::TimeContext::system(),
+                                 core::systemPhoneRegion(core::Environment::process()));
+    } catch (const core::SearchFilterError& error) {
+        throw core::ShadowDBError(core::ShadowDBError::Kind::queryFailed, error.what());
+    }
+    for (core::SearchResult& result : found.outcome.results) {
         MessageHit hit;
         hit.guid = std::move(result.guid);
         hit.chatId = std::move(result.chatId);
@@ -71,6 +82,8 @@ std::vector<MessageHit> ShadowDBTools::search(const std::string& match, int limi
         hit.timestamp = result.timestamp;
         hit.isFromMe = result.isFromMe;
         hit.rank = result.rank;
+        hit.senderName = std::move(result.senderName);
+        hit.chatTitle = std::move(result.chatTitle);
         hits.push_back(std::move(hit));
     }
     return hits;

@@ -35,7 +35,9 @@ public:
     void setDeadline(Clock::time_point deadline) { deadline_ = deadline; }
 
     QueryTable query(const std::string& sql, int limit) override;
-    std::vector<MessageHit> search(const std::string& match, int limit) override;
+    using ShadowTools::search;
+    std::vector<MessageHit> search(const std::string& match, int limit,
+                                   const core::SearchFilters& filters) override;
     std::vector<std::string> listTables() override;
     std::vector<TableColumn> describeTable(const std::string& table) override;
 

@@ -8,6 +8,7 @@
 // guard's message) is what the agent hands back to the model as the tool's
 // result.
 
+#include "OrluneCore/MessageSearch.hpp"
 #include "OrluneCore/ShadowDBError.hpp"
 
 #include <cstdint>
@@ -42,7 +43,12 @@ struct MessageHit {
     std::string text;
     int64_t timestamp = 0;
     bool isFromMe = false;
-    double rank = 0; // bm25: lower is better
+    double rank = 0; // bm25: lower is better; 0 when listed newest first
+    // The sender's name from the person's contacts; absent for your own
+    // messages and unknown handles.
+    std::optional<std::string> senderName;
+    // What the person calls the chat; empty when not known.
+    std::string chatTitle;
 };
 
 class ShadowTools {
@@ -56,11 +62,18 @@ public:
     // fails.
     virtual QueryTable query(const std::string& sql, int limit) = 0;
 
-    // The best `limit` messages for an FTS5 MATCH expression, best first. An
-    // expression FTS5 rejects gives no messages. Throws core::ShadowDBError
-    // when the expression is too large, the search runs out of time, or the
-    // index cannot be read.
-    virtual std::vector<MessageHit> search(const std::string& match, int limit) = 0;
+    // The best `limit` messages for an FTS5 MATCH expression, best first,
+    // among those `filters` allow (core::searchMessages: sender, chat and
+    // time as a person writes them; an empty expression with filters lists
+    // the newest matching messages). An expression FTS5 rejects gives no
+    // messages. Throws core::ShadowDBError when the expression is too large,
+    // a filter's time cannot be read (queryFailed, saying which), the search
+    // runs out of time, or the index cannot be read.
+    virtual std::vector<MessageHit> search(const std::string& match, int limit,
+                                           const core::SearchFilters& filters) = 0;
+    std::vector<MessageHit> search(const std::string& match, int limit) {
+        return search(match, limit, core::SearchFilters{});
+    }
 
     // Tables and views, by name. Throws core::ShadowDBError.
     virtual std::vector<std::string> listTables() = 0;

@@ -84,9 +84,9 @@ TEST_F(ReadVerbs, SearchPrintsATableOrJsonLines) {
     ASSERT_EQ(json.exitCode, 0) << json.err;
     auto hits = jsonLines(json.out);
     ASSERT_EQ(hits.size(), 2u);
-    EXPECT_EQ(keys(hits[0]),
-              (std::vector<std::string>{"guid", "chat_id", "chat_name", "sender", "text",
-                                        "timestamp", "is_from_me", "is_group", "rank"}));
+    EXPECT_EQ(keys(hits[0]), (std::vector<std::string>{
+                                 "guid", "chat_id", "chat_name", "sender", "text", "timestamp",
+                                 "is_from_me", "is_group", "rank", "sender_name", "chat_title"}));
     for (const auto& hit : hits) {
         if (hit["guid"] == "g2") {
             EXPECT_TRUE(hit["chat_name"].is_null());

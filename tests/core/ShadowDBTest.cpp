@@ -78,6 +78,12 @@ TEST_F(ShadowDBTest, SchemaCreatesEveryObjectAndAFreshCursor) {
         {"table", "sync_state"},
         {"table", "sync_marks"},
         {"table", "sync_source"},
+        {"table", "people"},
+        {"table", "person_handles"},
+        {"index", "idx_person_handles_person"},
+        {"table", "chats"},
+        {"table", "people_state"},
+        {"view", "messages_named"},
     };
     EXPECT_EQ(objects, expected);
     EXPECT_EQ(inspect.value("PRAGMA user_version"), std::to_string(ShadowSchema::latestVersion()));

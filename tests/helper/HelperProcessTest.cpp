@@ -16,6 +16,8 @@ constexpr const char* kApiKey = "sk-test-7f3a9c-not-for-output";
 
 class HelperProcessTest : public ::testing::Test {
 protected:
+    // Times are shown in the local zone; the helper inherits this one.
+    orlune::testing::ScopedEnv zone{"TZ", std::string("UTC")};
     void SetUp() override { writeShadowDatabase(dbPath, sampleMessages()); }
 
     json request(const std::string& question, json extra = json::object()) const {
@@ -119,7 +121,7 @@ TEST_F(HelperProcessTest, OfflineAnswersFromTheIndex) {
     const Case cases[] = {
         {"When is dinner tomorrow?",
          {"No language model was used (no API key is configured)", "\"dinner\", \"tomorrow\"",
-          "+15550001 in Family, 2023-03-08 20:26 UTC: \"Dinner tomorrow at 7 at Luigi's?\""},
+          "+15550001 in Family, Wed 8 Mar 2023, 20:26: \"Dinner tomorrow at 7 at Luigi's?\""},
          {"dentist", "Hiking"}},
         {"Who is going on the hike on Saturday?",
          {"Trail crew", "Hiking Saturday", "You in Trail crew"},
@@ -242,7 +244,7 @@ TEST_F(HelperProcessTest, ToolCallsRunAgainstTheDatabaseAndTheAnswerNamesItsMess
     EXPECT_TRUE(contains(answer, "Dinner is tomorrow at 7 at Luigi's; you bring dessert."))
         << answer;
     EXPECT_TRUE(
-        contains(answer, "+15550001 in Family, 2023-03-08 20:26 UTC: \"Dinner tomorrow at 7"))
+        contains(answer, "+15550001 in Family, Wed 8 Mar 2023, 20:26: \"Dinner tomorrow at 7"))
         << answer;
     EXPECT_TRUE(contains(answer, "You in Family")) << answer;
     EXPECT_FALSE(contains(answer, "dentist")) << answer; // only the cited messages are named

@@ -1,6 +1,7 @@
 #include "helper/OfflineAnswer.hpp"
 
 #include "helper/MessageFormat.hpp"
+#include "tests/support/TempDir.hpp"
 
 #include <gtest/gtest.h>
 
@@ -44,11 +45,22 @@ TEST(MatchExpression, QuotesEachWordAndJoinsWithOr) {
     EXPECT_EQ(matchExpression({"a\"b"}), "\"a\"\"b\"");
 }
 
-TEST(MessageFormat, StoreDatesInBothUnits) {
-    EXPECT_EQ(formatMessageTime(0), "2001-01-01 00:00 UTC");
-    EXPECT_EQ(formatMessageTime(700000000000000000), "2023-03-08 20:26 UTC");
-    EXPECT_EQ(formatMessageTime(700000000), "2023-03-08 20:26 UTC");
-    EXPECT_EQ(formatMessageTime(-86400), "2000-12-31 00:00 UTC");
+TEST(MessageFormat, StoreDatesInBothUnitsInTheLocalZone) {
+    const struct {
+        const char* zone;
+        int64_t date;
+        const char* shown;
+    } cases[] = {
+        {"UTC", 700000000000000000, "Wed 8 Mar 2023, 20:26"}, // nanoseconds
+        {"UTC", 700000000, "Wed 8 Mar 2023, 20:26"},          // seconds
+        {"Europe/Paris", 700000000, "Wed 8 Mar 2023, 21:26"},
+        {"America/New_York", 86400, "Mon 1 Jan 2001, 19:00"},
+        {"UTC", 0, "an unknown time"},
+    };
+    for (const auto& c : cases) {
+        testing::ScopedEnv zone("TZ", std::string(c.zone));
+        EXPECT_EQ(formatMessageTime(c.date), c.shown) << c.zone << " " << c.date;
+    }
 }
 
 TEST(MessageFormat, SnippetCutsOnCharacterBoundaries) {
@@ -60,15 +72,20 @@ TEST(MessageFormat, SnippetCutsOnCharacterBoundaries) {
 }
 
 TEST(MessageFormat, NamesSenderChatAndTime) {
+    testing::ScopedEnv zone("TZ", std::string("UTC"));
     MessageHit hit;
     hit.chatId = "chat-7";
     hit.sender = "+15550001";
     hit.text = "See you";
-    hit.timestamp = 0;
-    EXPECT_EQ(describeMessage(hit), "+15550001 in chat-7, 2001-01-01 00:00 UTC: \"See you\"");
+    hit.timestamp = 86400;
+    EXPECT_EQ(describeMessage(hit), "+15550001 in chat-7, Tue 2 Jan 2001, 00:00: \"See you\"");
+    hit.senderName = "Alex Kim";
     hit.chatName = "Family";
+    EXPECT_EQ(describeMessage(hit), "Alex Kim in Family, Tue 2 Jan 2001, 00:00: \"See you\"");
+    hit.chatTitle = "Alex, Jess and 2 others";
     hit.isFromMe = true;
-    EXPECT_EQ(describeMessage(hit), "You in Family, 2001-01-01 00:00 UTC: \"See you\"");
+    EXPECT_EQ(describeMessage(hit),
+              "You in Alex, Jess and 2 others, Tue 2 Jan 2001, 00:00: \"See you\"");
 }
 
 } // namespace

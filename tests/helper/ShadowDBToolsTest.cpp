@@ -1,6 +1,10 @@
 #include "helper/ShadowDBTools.hpp"
 
+#include "OrluneCore/ShadowSync.hpp"
+#include "helper/MessageFormat.hpp"
 #include "tests/helper/HelperTestSupport.hpp"
+#include "tests/support/DatabaseProbe.hpp"
+#include "tests/support/PeopleStore.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <functional>
@@ -140,6 +144,49 @@ TEST(ShadowDBToolsOpen, MissingFileIsNotCreated) {
             << error.what();
     }
     EXPECT_FALSE(std::filesystem::exists(dir.file("absent.db")));
+}
+
+} // namespace
+} // namespace orlune::helper
+
+namespace orlune::helper {
+namespace {
+
+// The search tool with filters, on a store whose people are in the address
+// books: names in the hits, and only the matching messages.
+TEST(ShadowDBToolsFilters, SearchesWithinSenderChatAndTimeAndNamesTheHits) {
+    TempDir dir;
+    orlune::testing::FakeEnvironment environment;
+    environment.home = dir.path().string();
+    environment.variables["ADDRESS_BOOK_PATH"] = dir.file("AddressBook");
+    environment.variables["LANG"] = "en_US.UTF-8";
+    orlune::testing::writePeopleStore(dir.file("chat.db"));
+    orlune::testing::writePeopleBooks(dir.file("AddressBook"));
+    core::ShadowSync(dir.file("chat.db"), dir.file("shadow.db"), environment).performSync();
+    orlune::testing::ScopedEnv zone("TZ", std::string("UTC"));
+
+    ShadowDBTools tools(dir.file("shadow.db"));
+    core::SearchFilters fromJess;
+    fromJess.from = "jessie";
+    auto hits = tools.search("flight", 10, fromJess);
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_EQ(hits[0].guid, "m3");
+    EXPECT_EQ(hits[0].senderName, "Jess Day");
+    EXPECT_EQ(hits[0].chatTitle, "Alex, Jess and 3 others");
+    EXPECT_EQ(describeMessage(hits[0]),
+              "Jess Day in Alex, Jess and 3 others, Fri 5 Dec 2025, 18:00: \"the flight number "
+              "is BA117\"");
+
+    core::SearchFilters inSkiTripSince;
+    inSkiTripSince.chat = "ski trip";
+    inSkiTripSince.since = "2025-12-07";
+    hits = tools.search("", 10, inSkiTripSince);
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_EQ(hits[0].guid, "m6");
+
+    core::SearchFilters unreadable;
+    unreadable.until = "whenever";
+    EXPECT_THROW(tools.search("flight", 10, unreadable), core::ShadowDBError);
 }
 
 } // namespace

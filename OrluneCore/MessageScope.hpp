@@ -1,0 +1,30 @@
+#pragma once
+// Which messages a search may return, as the shadow database names them:
+// senders, chats and a range of time. A plain value; resolveFilters
+// (MessageSearch) makes one from what a person typed.
+
+#include "OrluneCore/LocalTime.hpp"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orlune::core {
+
+struct MessageScope {
+    // Absent: any sender. Otherwise messages from these handles (as
+    // messages.sender holds them), plus your own when `fromMe`; an empty
+    // list without `fromMe` matches nothing.
+    std::optional<std::vector<std::string>> senders;
+    bool fromMe = false;
+    // Absent: any chat. Otherwise messages in these chats (chat_id); an empty
+    // list matches nothing.
+    std::optional<std::vector<std::string>> chatIds;
+    // The instants the message's time must lie in; open sides are unbounded.
+    TimeRange time;
+
+    // True when nothing is restricted.
+    bool unrestricted() const { return !senders && !chatIds && !time.start && !time.end; }
+};
+
+} // namespace orlune::core
