@@ -67,7 +67,13 @@ std::vector<RankedMessage> fuseRankings(const std::vector<RankedList>& lists, si
         const std::string key = sameTextKey(candidate.message.text);
         const auto same = key.empty() ? byText.end() : byText.find(key);
         if (same != byText.end()) {
-            ++kept[same->second].sameText;
+            // The copies' best score stays; the newest copy is the one shown.
+            RankedMessage& shown = kept[same->second];
+            ++shown.sameText;
+            if (comparableTime(candidate.message.timestamp) >
+                comparableTime(shown.message.timestamp)) {
+                shown.message = std::move(candidate.message);
+            }
             continue;
         }
         if (kept.size() == limit) {

@@ -35,10 +35,10 @@ inline constexpr double kFusionConstant = 60;
 // when the text has none (an attachment alone): such messages never collapse.
 std::string sameTextKey(std::string_view text);
 
-// The fused list, at most `limit` messages: each message (by guid) once, of
-// each text (sameTextKey) the best-scored message, newer first among equal
-// scores; ordered by score, then newest first (store dates of either unit
-// compared as instants), then guid. Pure.
+// The fused list, at most `limit` messages: each message (by guid) once, and
+// each text (sameTextKey) once, shown by its newest copy with the best score
+// of its copies; ordered by score, then newest first (store dates of either
+// unit compared as instants), then guid. Pure.
 std::vector<RankedMessage> fuseRankings(const std::vector<RankedList>& lists, size_t limit);
 
 } // namespace orlune::core

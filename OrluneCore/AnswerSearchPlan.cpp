@@ -24,14 +24,18 @@ std::vector<PlannedSearch> planSearches(const QuestionReading& reading) {
     const bool people = !reading.people.empty();
     const bool chats = !reading.chats.empty();
     const bool time = reading.time.has_value();
-    const bool scoped = people || chats || time;
+    const bool scoped = people || chats || time || reading.byMe;
     std::vector<PlannedSearch> plans;
 
     // The same words within each way of reading the people named: what they
-    // sent weighs most, what was said in chats with them next.
+    // sent weighs most (or what you sent them, for a question about what you
+    // wrote), what was said in chats with them next.
     auto withinScope = [&](const std::string& match, double weight) {
-        plans.push_back(
-            {match, people ? PeopleScope::fromThem : PeopleScope::any, chats, time, weight, false});
+        PeopleScope first = people ? PeopleScope::fromThem : PeopleScope::any;
+        if (reading.byMe) {
+            first = people ? PeopleScope::fromMeToThem : PeopleScope::fromMe;
+        }
+        plans.push_back({match, first, chats, time, weight, false});
         if (people) {
             plans.push_back({match, PeopleScope::chatsWithThem, chats, time, weight * 0.6, false});
         }

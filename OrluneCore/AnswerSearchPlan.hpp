@@ -13,9 +13,11 @@ namespace orlune::core {
 
 // Which messages of the people named a search keeps.
 enum class PeopleScope {
-    any,          // every sender
-    fromThem,     // messages they sent
-    chatsWithThem // messages in the chats they are in (what you told them too)
+    any,           // every sender
+    fromThem,      // messages they sent
+    chatsWithThem, // messages in your chats with them, theirs and yours
+    fromMe,        // messages you sent
+    fromMeToThem,  // messages you sent in your chats with them
 };
 
 struct PlannedSearch {

@@ -290,6 +290,9 @@ QuestionReading QuestionReader::read(std::string_view question, const TimeContex
 
     std::set<std::string> seen;
     for (const text::Token* token : freeWords(tokens, taken)) {
+        if (token->kind == text::TokenKind::word && token->folded == "i") {
+            reading.byMe = true;
+        }
         const std::string& word = token->folded;
         if (reading.words.size() == kMaxQuestionWords) {
             break;
@@ -307,7 +310,7 @@ QuestionReading QuestionReader::read(std::string_view question, const TimeContex
 
 std::string describeReading(const QuestionReading& reading, const People& people,
                             const std::vector<std::string>& chatTitles) {
-    std::string out = "messages";
+    std::string out = reading.byMe ? "your messages" : "messages";
     if (!reading.people.empty()) {
         std::vector<std::string> names;
         for (size_t person : reading.people) {
@@ -315,7 +318,7 @@ std::string describeReading(const QuestionReading& reading, const People& people
                 names.push_back(people.people[person].displayName);
             }
         }
-        out += " from " + joinNames(names, "or");
+        out += (reading.byMe ? " to " : " from ") + joinNames(names, "or");
     }
     if (!reading.chats.empty()) {
         std::vector<std::string> titles;

@@ -24,6 +24,9 @@ struct QuestionReading {
     // The people named, each once, in order of first mention (indices into
     // People::people). A name that may mean several people brings them all.
     std::vector<size_t> people;
+    // The question is about what you wrote ("what did I tell Jess?"): it has
+    // "I" in it.
+    bool byMe = false;
     // The chats named by their title, each once (indices into the titles the
     // reader was given).
     std::vector<size_t> chats;
@@ -79,8 +82,8 @@ private:
 };
 
 // What was understood, in a person's words: "messages from Mom yesterday
-// about grandma", "messages in Book Club with a photo", "messages about
-// wifi password". `chatTitles` as given to the reader.
+// about grandma", "your messages to Jess about tickets", "messages in Book
+// Club with a photo", "messages about wifi password". `chatTitles` as given to the reader.
 std::string describeReading(const QuestionReading& reading, const People& people,
                             const std::vector<std::string>& chatTitles);
 

@@ -49,12 +49,13 @@ TEST(AnswerRanking, AWeightScalesWhatAListsRanksAreWorth) {
     EXPECT_THAT(guidsOf(fuseRankings({{{a}, 1.0}, {{b}, 2.0}}, 10)), ElementsAre("B", "A"));
 }
 
-TEST(AnswerRanking, TheSameTextIsShownOnceTheNewestWhenScoresTie) {
+TEST(AnswerRanking, TheSameTextIsShownOnceByItsNewestCopyWithItsBestScore) {
     const auto older = message("old", "Grandma says hi!", nanosecondsOnDay(1));
     const auto newer = message("new", "grandma says   HI", nanosecondsOnDay(9));
     const auto other = message("other", "grandma's birthday is Sunday", nanosecondsOnDay(5));
-    const auto ranked = fuseRankings({{{older}, 1.0}, {{newer}, 1.0}, {{other}, 0.5}}, 10);
+    const auto ranked = fuseRankings({{{older, other, newer}, 1.0}}, 10);
     ASSERT_THAT(guidsOf(ranked), ElementsAre("new", "other"));
+    EXPECT_DOUBLE_EQ(ranked[0].score, 1.0 / 61);
     EXPECT_EQ(ranked[0].sameText, 1u);
     EXPECT_EQ(ranked[1].sameText, 0u);
 }

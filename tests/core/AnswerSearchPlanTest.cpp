@@ -17,9 +17,24 @@ TEST(AnswerSearchPlan, WordsBecomeQuotedPrefixesOfTheirStems) {
 
 // One plan as text: match|people|chats|time|weight|fallback.
 std::string describe(const PlannedSearch& plan) {
-    const char* people = plan.people == PeopleScope::any        ? "any"
-                         : plan.people == PeopleScope::fromThem ? "from"
-                                                                : "with";
+    const char* people = "";
+    switch (plan.people) {
+    case PeopleScope::any:
+        people = "any";
+        break;
+    case PeopleScope::fromThem:
+        people = "from";
+        break;
+    case PeopleScope::chatsWithThem:
+        people = "with";
+        break;
+    case PeopleScope::fromMe:
+        people = "me";
+        break;
+    case PeopleScope::fromMeToThem:
+        people = "me-to";
+        break;
+    }
     return plan.match + "|" + people + "|" + (plan.withinChats ? "chats" : "") + "|" +
            (plan.withinTime ? "time" : "") + "|" + std::to_string(plan.weight).substr(0, 3) +
            (plan.fallback ? "|fallback" : "");
@@ -42,6 +57,13 @@ TEST(AnswerSearchPlan, SearchesWithinWhatWasNamedAndWiderOnlyAsAFallback) {
     photoFromAlex.attachmentKinds = {AttachmentKind::Photo};
     QuestionReading chatOnly;
     chatOnly.chats = {0};
+    QuestionReading toldJess;
+    toldJess.byMe = true;
+    toldJess.people = {0};
+    toldJess.words = {"tickets"};
+    QuestionReading mine;
+    mine.byMe = true;
+    mine.words = {"cabin"};
     const Case cases[] = {
         {"person, time and a word",
          momYesterday,
@@ -52,6 +74,10 @@ TEST(AnswerSearchPlan, SearchesWithinWhatWasNamedAndWiderOnlyAsAFallback) {
          {"\"wifi\"* AND \"password\"*|any|||1.0", "\"wifi\"* OR \"password\"*|any|||0.5"}},
         {"no words: the newest of the scope", photoFromAlex, {"|from|||1.0", "|with|||0.6"}},
         {"a chat alone", chatOnly, {"|any|chats||1.0"}},
+        {"what you told someone",
+         toldJess,
+         {"\"ticket\"*|me-to|||1.0", "\"ticket\"*|with|||0.6", "\"ticket\"*|any|||0.5|fallback"}},
+        {"what you wrote", mine, {"\"cabin\"*|me|||1.0", "\"cabin\"*|any|||0.5|fallback"}},
         {"nothing named", QuestionReading{}, {}},
     };
     for (const Case& c : cases) {

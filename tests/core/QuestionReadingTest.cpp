@@ -107,6 +107,13 @@ TEST(QuestionReading, ReadsPeopleChatsTimesAttachmentsAndWords) {
          {"rain"},
          "messages in Ski Trip 2024 about rain"},
         {"what did they say?", {}, {}, "", {}, {}, "messages"},
+        {"what did I tell Jess about the tickets?",
+         {0},
+         {},
+         "",
+         {},
+         {"tickets"},
+         "your messages to Jess Day about tickets"},
     };
     const People people = everyone();
     const TimeExpressionParser parser;
