@@ -15,7 +15,7 @@ namespace orlune::cli {
 namespace {
 
 constexpr const char* kHelp =
-    "Usage: orlune sync [--chat-db PATH] [--shadow-db PATH]\n"
+    "Usage: orlune sync [--chat-db PATH] [--shadow-db PATH] [--contacts FILE.vcf]...\n"
     "\n"
     "Copies the messages that are new since the last sync from the messaging\n"
     "store into the shadow database (Orlune's private, searchable copy), in one\n"
@@ -30,7 +30,16 @@ constexpr const char* kHelp =
     "                    the one `orlune ask`, the read verbs and the app use;\n"
     "                    a database left at the old default Orlune/shadow.db\n"
     "                    is moved there)\n"
+    "  --contacts FILE   a vCard file (3.0 or 4.0) of your contacts, read with\n"
+    "                    your address books to name the people you message;\n"
+    "                    may be given more than once\n"
     "  -h, --help        show this help\n"
+    "\n"
+    "Each sync also names the people behind the senders and what each chat is\n"
+    "called, from your address books ($ADDRESS_BOOK_PATH, else\n"
+    "~/Library/Application Support/AddressBook) and the vCard files given. A\n"
+    "book or file that cannot be read (locked, damaged, missing) is named on\n"
+    "standard error and skipped; the sync goes on.\n"
     "\n"
     "Prints how many messages were written and how many the shadow database\n"
     "holds. On a terminal it shows the rows read so far during long passes.\n"
@@ -48,6 +57,7 @@ constexpr const char* kHelp =
 struct Options {
     std::optional<std::string> chatDB;
     std::optional<std::string> shadowDB;
+    std::vector<std::string> contacts;
 };
 
 // Accepts "--name VALUE" and "--name=VALUE". Returns false (after printing
@@ -56,8 +66,11 @@ bool parse(const std::vector<std::string>& args, Options& options) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         std::optional<std::string>* target = nullptr;
+        std::optional<std::string> contactFile;
         std::string name = arg.substr(0, arg.find('='));
-        if (name == "--chat-db") {
+        if (name == "--contacts") {
+            target = &contactFile;
+        } else if (name == "--chat-db") {
             target = &options.chatDB;
         } else if (name == "--shadow-db") {
             target = &options.shadowDB;
@@ -77,6 +90,9 @@ bool parse(const std::vector<std::string>& args, Options& options) {
         if ((*target)->empty()) {
             std::cerr << "orlune sync: " << name << " needs a non-empty path\n";
             return false;
+        }
+        if (contactFile) {
+            options.contacts.push_back(*contactFile);
         }
     }
     return true;
@@ -104,11 +120,15 @@ int runSync(const std::vector<std::string>& args) {
 
     try {
         core::ShadowSync sync(options.chatDB, options.shadowDB);
+        sync.setContactFiles(options.contacts);
         std::cout << "Syncing " << sync.sourceDatabasePath() << " into " << sync.databasePath()
                   << "\n"
                   << std::flush;
         int64_t written = sync.performSync(progress);
         endProgressLine();
+        for (const std::string& warning : sync.contactWarnings()) {
+            std::cerr << "Contacts skipped: " << warning << "\n";
+        }
         int64_t count = sync.messageCount();
         std::cout << "Messages written: " << written << "\n"
                   << "Messages in the shadow database: " << count << "\n";

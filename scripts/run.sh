@@ -6,7 +6,7 @@
 # ~/Library/Messages/chat.db) when there is one; otherwise a built-in sample
 # store, made once and kept in a folder of its own. Everything this script
 # writes goes to folders of its own, never to Orlune's real data folder:
-#   sample store:  ${XDG_CACHE_HOME:-~/.cache}/orlune-sample/{chat.db,shadow.db,home/}
+#   sample store:  ${XDG_CACHE_HOME:-~/.cache}/orlune-sample/{chat.db,AddressBook/,shadow.db,home/}
 #   your store:    ${XDG_CACHE_HOME:-~/.cache}/orlune-run/{shadow.db,home/}
 # Set ORLUNE_RUN_DIR to put both folders' contents somewhere else.
 #
@@ -83,9 +83,17 @@ else
         echo "run: no messaging store at the default path; making the built-in sample store at $store"
         # Written beside and then moved into place, so an interrupted run
         # never leaves a half-made store that later runs would take as done.
-        "$make_sample" --force "$store.partial"
+        # With an address book of its own, so that people show by name.
+        rm -rf "$work/AddressBook.partial"
+        mkdir -p "$work/AddressBook.partial"
+        "$make_sample" --force --address-book "$work/AddressBook.partial" "$store.partial"
+        rm -rf "$work/AddressBook"
+        mv "$work/AddressBook.partial" "$work/AddressBook"
         mv "$store.partial" "$store"
     fi
+    # The sample store's people are named by its own address book, never by
+    # yours.
+    export ADDRESS_BOOK_PATH="$work/AddressBook"
 fi
 work="$(cd "$work" && pwd)"
 # The application and the tool read the store from here.
@@ -120,7 +128,7 @@ if [ "$use_cli" = 0 ]; then
     # what --env names; -W waits until it quits. The API key is not passed
     # (it would show in the process list): type it into the application.
     launch=(open -n -W "$bundle")
-    for name in HOME XDG_DATA_HOME ORLUNE_DATA_DIR CHAT_DB_PATH ORLUNE_RLM_HELPER_CMD \
+    for name in HOME XDG_DATA_HOME ORLUNE_DATA_DIR CHAT_DB_PATH ADDRESS_BOOK_PATH ORLUNE_RLM_HELPER_CMD \
         ORLUNE_RLM_RESOURCE_ROOT ORLUNE_RLM_MODEL ORLUNE_RLM_CALL_TIMEOUT_SECONDS \
         ORLUNE_RLM_DEADLINE_SECONDS VEYRLINK_BASE_URL; do
         if [ -n "${!name+set}" ]; then

@@ -17,7 +17,7 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: orlune-make-sample-store [--messages N] [--seed S] [--archive-only-percent P] "
-    "[--real] [--era ERA] [--attachment-home DIR] [--force] PATH\n"
+    "[--real] [--era ERA] [--attachment-home DIR] [--address-book DIR] [--force] PATH\n"
     "\n"
     "Writes a sample messaging store (chat.db) at PATH.\n"
     "\n"
@@ -33,6 +33,8 @@ constexpr const char* kUsage =
     "                             (macOS 14 and 15, the default) or newest (macOS 26)\n"
     "  --attachment-home DIR      write the files of attachments that are on disk under\n"
     "                             DIR, as if DIR were the home folder\n"
+    "  --address-book DIR         also write an address book naming the store's people\n"
+    "                             in DIR (for ADDRESS_BOOK_PATH); DIR must hold no book\n"
     "  --force                    replace a file already at PATH\n"
     "  -h, --help                 show this help\n";
 
@@ -51,6 +53,7 @@ int usageError(const std::string& message) {
 int main(int argc, char** argv) {
     orlune::samplestore::SampleStoreOptions options;
     bool force = false;
+    std::optional<std::string> addressBook;
     std::string path;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
@@ -97,6 +100,12 @@ int main(int argc, char** argv) {
             } else {
                 return usageError("--era needs very-old, before-edits, recent or newest");
             }
+        } else if (arg == "--address-book") {
+            auto v = value();
+            if (!v || v->empty()) {
+                return usageError("--address-book needs a folder");
+            }
+            addressBook = std::string(*v);
         } else if (arg == "--attachment-home") {
             auto v = value();
             if (!v || v->empty()) {
@@ -132,6 +141,10 @@ int main(int argc, char** argv) {
     }
     try {
         const auto summary = orlune::samplestore::buildSampleStore(path, options);
+        if (addressBook) {
+            orlune::samplestore::writeSampleAddressBook(*addressBook);
+            std::cout << "Wrote an address book naming its people in " << *addressBook << "\n";
+        }
         std::cout << "Wrote " << summary.messages << " messages to " << path << " ("
                   << summary.archiveOnly << " with text only in attributedBody, "
                   << summary.textOnly << " only in text, " << summary.both << " in both, "

@@ -195,5 +195,30 @@ TEST_F(SearchFilters, FiltersThatCannotBeReadAreRefused) {
     }
 }
 
+TEST(SyncContacts, VCardFilesNameThePeopleAndUnreadableOnesAreSkipped) {
+    TempDir dir;
+    testing::writePeopleStore(dir.file("chat.db"));
+    testing::writeFile(dir.file("pat.vcf"),
+                       "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Pat Doe\r\nTEL:(555) 010-0009\r\n"
+                       "END:VCARD\r\n");
+    const std::map<std::string, std::optional<std::string>> env = {
+        {"ADDRESS_BOOK_PATH", dir.file("no-books-here")}, {"LANG", std::string("en_US.UTF-8")}};
+    auto synced = runOrlune(dir,
+                            {"sync", "--chat-db", dir.file("chat.db"), "--contacts",
+                             dir.file("pat.vcf"), "--contacts=" + dir.file("gone.vcf")},
+                            env);
+    ASSERT_EQ(synced.exitCode, 0) << synced.err;
+    EXPECT_THAT(synced.err, HasSubstr("gone.vcf"));
+    EXPECT_THAT(synced.err, HasSubstr("no-books-here"));
+
+    auto found = runOrlune(dir, {"search", "--json", "--from", "pat"}, env);
+    ASSERT_EQ(found.exitCode, 0) << found.err;
+    auto hits = jsonLines(found.out);
+    ASSERT_EQ(hits.size(), 1u) << found.out;
+    EXPECT_EQ(hits[0]["guid"], "m5");
+    EXPECT_EQ(hits[0]["sender_name"], "Pat Doe");
+    EXPECT_EQ(hits[0]["chat_title"], "Pat Doe");
+}
+
 } // namespace
 } // namespace orlune::cli

@@ -2,6 +2,7 @@
 
 #include "OrluneCore/SQLite.hpp"
 #include "OrluneCore/Utf8.hpp"
+#include "tools/samplestore/AddressBookWriter.hpp"
 #include "tools/samplestore/ChatStoreWriter.hpp"
 #include "tools/samplestore/RealContent.hpp"
 #include "tools/samplestore/SampleCast.hpp"
@@ -671,6 +672,37 @@ SampleStoreSummary appendSampleMessages(const std::string& path, int64_t count, 
     writer.commit();
     writer.close();
     return summary;
+}
+
+void writeSampleAddressBook(const std::string& folder) {
+    static constexpr std::array<std::string_view, 8> kLastNames = {
+        "Kim", "Martin", "Okafor", "Rossi", "Nguyen", "Schmidt", "Silva", "Haddad"};
+    const Cast cast = makeCast();
+    AddressBookWriter book(AddressBookWriter::bookPath(folder));
+    book.addContainer("On My Mac");
+    book.addGroup("Friends");
+    for (size_t i = 0; i < cast.contacts.size(); ++i) {
+        if (i % 5 == 4) {
+            continue; // someone with no card
+        }
+        const Contact& contact = cast.contacts[i];
+        AddressBookContact card;
+        card.firstName = contact.name;
+        card.lastName = std::string(kLastNames[i % kLastNames.size()]);
+        if (contact.address.find('@') != std::string::npos) {
+            std::string shown = contact.address;
+            shown[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(shown[0])));
+            card.emails.push_back(shown);
+        } else if (contact.address.size() == 12) {
+            // "+15551234567" as "(555) 123-4567".
+            const std::string digits = contact.address.substr(2);
+            card.phones.push_back("(" + digits.substr(0, 3) + ") " + digits.substr(3, 3) + "-" +
+                                  digits.substr(6));
+        } else {
+            card.phones.push_back(contact.address);
+        }
+        book.addContact(card);
+    }
 }
 
 } // namespace orlune::samplestore

@@ -275,4 +275,12 @@ SampleStoreSummary buildSampleStore(const std::string& path,
 SampleStoreSummary appendSampleMessages(const std::string& path, int64_t count, uint64_t seed,
                                         int archiveOnlyPercent = 40);
 
+// Writes an address book (AddressBook-v22.abcddb, as AddressBookWriter) in
+// `folder` naming the sample stores' people: a card with a first and last
+// name for four in five of them, phone numbers written as people type them
+// ("(555) 123-4567"), e-mail addresses in another case; the rest have no
+// card. The same for every store, whatever its seed. Throws
+// AddressBookWriterError.
+void writeSampleAddressBook(const std::string& folder);
+
 } // namespace orlune::samplestore
