@@ -1,0 +1,62 @@
+#include "OrluneCore/AnswerSearchPlan.hpp"
+
+namespace orlune::core {
+
+std::string prefixMatch(const std::vector<std::string>& words, std::string_view joiner) {
+    std::string match;
+    for (const std::string& word : words) {
+        if (!match.empty()) {
+            match += joiner;
+        }
+        match += '"';
+        for (char c : wordStem(word)) {
+            match += c;
+            if (c == '"') {
+                match += '"';
+            }
+        }
+        match += "\"*";
+    }
+    return match;
+}
+
+std::vector<PlannedSearch> planSearches(const QuestionReading& reading) {
+    const bool people = !reading.people.empty();
+    const bool chats = !reading.chats.empty();
+    const bool time = reading.time.has_value();
+    const bool scoped = people || chats || time || reading.byMe;
+    std::vector<PlannedSearch> plans;
+
+    // The same words within each way of reading the people named: what they
+    // sent weighs most (or what you sent them, for a question about what you
+    // wrote), what was said in chats with them next.
+    auto withinScope = [&](const std::string& match, double weight) {
+        PeopleScope first = people ? PeopleScope::fromThem : PeopleScope::any;
+        if (reading.byMe) {
+            first = people ? PeopleScope::fromMeToThem : PeopleScope::fromMe;
+        }
+        plans.push_back({match, first, chats, time, weight, false});
+        if (people) {
+            plans.push_back({match, PeopleScope::chatsWithThem, chats, time, weight * 0.6, false});
+        }
+    };
+
+    if (reading.words.empty()) {
+        if (scoped) {
+            withinScope("", 1.0);
+        }
+        return plans;
+    }
+    withinScope(prefixMatch(reading.words, " AND "), 1.0);
+    if (reading.words.size() > 1) {
+        withinScope(prefixMatch(reading.words, " OR "), 0.5);
+    }
+    if (scoped) {
+        // A misremembered name or day should not hide the answer.
+        plans.push_back(
+            {prefixMatch(reading.words, " AND "), PeopleScope::any, false, false, 0.5, true});
+    }
+    return plans;
+}
+
+} // namespace orlune::core

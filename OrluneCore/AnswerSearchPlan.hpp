@@ -1,0 +1,45 @@
+#pragma once
+// The searches that look for a question's answer, planned from what was read
+// in it (QuestionReading): the words together and apart, within the people,
+// chats and time it named, and wider only when nothing is found there. The
+// plans' ranked results are fused by AnswerRanking.
+
+#include "OrluneCore/QuestionReading.hpp"
+
+#include <string>
+#include <vector>
+
+namespace orlune::core {
+
+// Which messages of the people named a search keeps.
+enum class PeopleScope {
+    any,           // every sender
+    fromThem,      // messages they sent
+    chatsWithThem, // messages in your chats with them, theirs and yours
+    fromMe,        // messages you sent
+    fromMeToThem,  // messages you sent in your chats with them
+};
+
+struct PlannedSearch {
+    // An FTS5 MATCH expression over the words' stems as prefixes; empty to
+    // list the newest messages of the scope.
+    std::string match;
+    PeopleScope people = PeopleScope::any;
+    bool withinChats = false; // only the chats named
+    bool withinTime = false;  // only the time named
+    // How much this search's ranks count in the fusion.
+    double weight = 1.0;
+    // Run only when the searches without this flag found nothing.
+    bool fallback = false;
+};
+
+// Every word's stem (wordStem) as a quoted FTS5 prefix term, joined by
+// `joiner` (" AND ", " OR "): "\"bring\"* AND \"wine\"*". Empty for no
+// words.
+std::string prefixMatch(const std::vector<std::string>& words, std::string_view joiner);
+
+// The searches for `reading`, in the order they are run; none when the
+// question named nothing to look for.
+std::vector<PlannedSearch> planSearches(const QuestionReading& reading);
+
+} // namespace orlune::core

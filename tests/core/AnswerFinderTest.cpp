@@ -1,0 +1,175 @@
+// Finding the messages that answer a question: people, chats and times read
+// from the question narrow the search; decoys with the same words from other
+// people, chats and years stay below the answer.
+
+#include "OrluneCore/AnswerFinder.hpp"
+
+#include "OrluneCore/ShadowSync.hpp"
+#include "tests/support/DatabaseProbe.hpp"
+#include "tests/support/InstantText.hpp"
+#include "tests/support/PeopleStore.hpp"
+#include "tests/support/TempDir.hpp"
+#include "tools/samplestore/AddressBookWriter.hpp"
+#include "tools/samplestore/ChatStoreWriter.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace orlune::core {
+namespace {
+
+using samplestore::AddressBookWriter;
+using samplestore::ChatRow;
+using samplestore::ChatStoreWriter;
+using samplestore::HandleRow;
+using samplestore::MessageRow;
+using testing::instantAt;
+using testing::peopleStoreDate;
+
+// Handles: 1 Mom (Carol Day, nickname "Mom"), 2 Jess Day, 3 Alex Kim.
+// Chats: 1 with Mom, 2 with Jess, 3 "Book Club" (Jess, Alex).
+struct Row {
+    const char* guid;
+    const char* text;
+    const char* utc;
+    int64_t handle; // 0: sent by me
+    int64_t chat;
+};
+const Row kRows[] = {
+    {"answer-grandma", "Grandma is coming for dinner on Sunday", "2025-12-10 18:30", 1, 1},
+    {"mom-older", "Grandma called about her garden", "2024-06-02 10:00", 1, 1},
+    {"decoy-1", "grandma says hi", "2023-03-01 09:00", 2, 2},
+    {"decoy-2", "Grandma says hi!", "2024-03-01 09:00", 2, 2},
+    {"decoy-3", "grandma says hi", "2025-12-10 12:00", 3, 3},
+    {"decoy-4", "grandma says hi", "2022-01-05 09:00", 3, 3},
+    {"told-jess", "the tickets are booked for Friday", "2025-12-01 20:00", 0, 2},
+    {"jess-tickets", "did you get tickets?", "2025-12-01 19:55", 2, 2},
+    {"wifi", "wifi password is cabin2024", "2025-11-02 08:00", 2, 3},
+    {"wifi-elsewhere", "the office wifi password changed", "2025-11-03 08:00", 1, 1},
+};
+
+class AnswerFinderTest : public ::testing::Test {
+protected:
+    testing::TempDir dir;
+    testing::FakeEnvironment environment;
+    std::string shadowPath = dir.file("shadow.db");
+    // Thursday 11 December 2025, 15:00 in London.
+    TimeContext now{instantAt("2025-12-11T15:00+00:00"), "Europe/London", "en_GB"};
+
+    void SetUp() override {
+        const std::string storePath = dir.file("chat.db");
+        const std::string books = dir.file("AddressBook");
+        writeStore(storePath);
+        {
+            AddressBookWriter book(AddressBookWriter::bookPath(books));
+            book.addContact({.firstName = "Carol",
+                             .lastName = "Day",
+                             .nickname = "Mom",
+                             .phones = {"+1 555 010 0001"}});
+            book.addContact({.firstName = "Jess", .lastName = "Day", .phones = {"555.010.0002"}});
+            book.addContact({.firstName = "Alex", .lastName = "Kim", .phones = {"+15550100003"}});
+        }
+        environment.home = dir.path().string();
+        environment.variables["ADDRESS_BOOK_PATH"] = books;
+        environment.variables["LANG"] = "en_US.UTF-8";
+        ShadowSync(storePath, shadowPath, environment).performSync();
+    }
+
+    static void writeStore(const std::string& path) {
+        ChatStoreWriter store(path);
+        const char* numbers[] = {"+15550100001", "+15550100002", "+15550100003"};
+        for (int64_t i = 0; i < 3; ++i) {
+            store.addHandle(HandleRow{i + 1, std::string(numbers[i]), std::string("iMessage"),
+                                      std::string("us")});
+        }
+        using samplestore::kDirectChatStyle;
+        using samplestore::kGroupChatStyle;
+        store.addChat(
+            ChatRow{1, "iMessage;-;+15550100001", std::nullopt, kDirectChatStyle, "+15550100001"});
+        store.addChat(
+            ChatRow{2, "iMessage;-;+15550100002", std::nullopt, kDirectChatStyle, "+15550100002"});
+        store.addChat(
+            ChatRow{3, "iMessage;+;chat300", std::string("Book Club"), kGroupChatStyle, "chat300"});
+        store.addChatMember(1, 1);
+        store.addChatMember(2, 2);
+        store.addChatMember(3, 2);
+        store.addChatMember(3, 3);
+        int64_t rowid = 0;
+        for (const Row& r : kRows) {
+            MessageRow row;
+            row.rowid = ++rowid;
+            row.guid = r.guid;
+            row.text = r.text;
+            row.date = peopleStoreDate(r.utc);
+            row.isFromMe = r.handle == 0;
+            row.handleId = r.handle;
+            store.addMessage(row);
+            store.joinMessageToChat(row.rowid, r.chat, row.date);
+        }
+    }
+
+    FoundAnswer find(const std::string& question) {
+        ShadowDBReader db(shadowPath);
+        AnswerFinder finder(db);
+        return finder.find(question, now, 5, QueryBounds{});
+    }
+};
+
+std::vector<std::string> guidsOf(const FoundAnswer& found) {
+    std::vector<std::string> guids;
+    for (const RankedMessage& m : found.messages) {
+        guids.push_back(m.message.guid);
+    }
+    return guids;
+}
+
+TEST_F(AnswerFinderTest, TheAnswerComesFirstAboveDecoysWithTheSameWords) {
+    struct Case {
+        const char* question;
+        const char* first;
+        const char* understood;
+        bool widened;
+    };
+    const Case cases[] = {
+        {"What did Mom say about Grandma yesterday?", "answer-grandma",
+         "messages from Carol Day yesterday about grandma", false},
+        // What you told someone is found in your chat with them.
+        {"what did I tell Jess about the tickets?", "told-jess",
+         "your messages to Jess Day about tickets", false},
+        {"wifi password in the Book Club chat", "wifi", "messages in Book Club about wifi password",
+         false},
+        // Nothing from Jess about dinner: the wider search finds Mom's.
+        {"What did Jess say about dinner?", "answer-grandma", "messages from Jess Day about dinner",
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.question);
+        const FoundAnswer found = find(c.question);
+        ASSERT_FALSE(found.messages.empty());
+        EXPECT_EQ(found.messages.front().message.guid, c.first);
+        EXPECT_EQ(found.understood, c.understood);
+        EXPECT_EQ(found.widened, c.widened);
+    }
+}
+
+TEST_F(AnswerFinderTest, TheSameTextIsListedOnceWithItsCopiesCounted) {
+    const FoundAnswer found = find("grandma says hi");
+    const std::vector<std::string> guids = guidsOf(found);
+    const auto decoys = std::count_if(guids.begin(), guids.end(), [](const std::string& guid) {
+        return guid.rfind("decoy-", 0) == 0;
+    });
+    EXPECT_EQ(decoys, 1);
+    ASSERT_FALSE(found.messages.empty());
+    EXPECT_EQ(found.messages.front().sameText, 3u);
+    // The newest of the copies is the one shown.
+    EXPECT_EQ(found.messages.front().message.guid, "decoy-3");
+}
+
+TEST_F(AnswerFinderTest, ATimeOrPersonWithNothingInItFindsNothingOutsideIt) {
+    EXPECT_THAT(guidsOf(find("What did Mom say about the moon landing?")), ::testing::IsEmpty());
+    // Names alone list their newest messages.
+    EXPECT_EQ(guidsOf(find("Alex")).front(), "decoy-3");
+}
+
+} // namespace
+} // namespace orlune::core

@@ -1,0 +1,94 @@
+// Planning the searches for a question from what was read in it.
+
+#include "OrluneCore/AnswerSearchPlan.hpp"
+
+#include <gtest/gtest.h>
+
+namespace orlune::core {
+namespace {
+
+TEST(AnswerSearchPlan, WordsBecomeQuotedPrefixesOfTheirStems) {
+    EXPECT_EQ(prefixMatch({"bringing", "wine"}, " AND "), "\"bring\"* AND \"wine\"*");
+    EXPECT_EQ(prefixMatch({"4471"}, " OR "), "\"4471\"*");
+    // A quote inside a word cannot end the string.
+    EXPECT_EQ(prefixMatch({"a\"b"}, " OR "), "\"a\"\"b\"*");
+    EXPECT_EQ(prefixMatch({}, " OR "), "");
+}
+
+// One plan as text: match|people|chats|time|weight|fallback.
+std::string describe(const PlannedSearch& plan) {
+    const char* people = "";
+    switch (plan.people) {
+    case PeopleScope::any:
+        people = "any";
+        break;
+    case PeopleScope::fromThem:
+        people = "from";
+        break;
+    case PeopleScope::chatsWithThem:
+        people = "with";
+        break;
+    case PeopleScope::fromMe:
+        people = "me";
+        break;
+    case PeopleScope::fromMeToThem:
+        people = "me-to";
+        break;
+    }
+    return plan.match + "|" + people + "|" + (plan.withinChats ? "chats" : "") + "|" +
+           (plan.withinTime ? "time" : "") + "|" + std::to_string(plan.weight).substr(0, 3) +
+           (plan.fallback ? "|fallback" : "");
+}
+
+TEST(AnswerSearchPlan, SearchesWithinWhatWasNamedAndWiderOnlyAsAFallback) {
+    struct Case {
+        const char* name;
+        QuestionReading reading;
+        std::vector<std::string> plans;
+    };
+    QuestionReading momYesterday;
+    momYesterday.people = {1};
+    momYesterday.time = TimeRange{};
+    momYesterday.words = {"grandma"};
+    QuestionReading twoWords;
+    twoWords.words = {"wifi", "password"};
+    QuestionReading photoFromAlex;
+    photoFromAlex.people = {2};
+    photoFromAlex.attachmentKinds = {AttachmentKind::Photo};
+    QuestionReading chatOnly;
+    chatOnly.chats = {0};
+    QuestionReading toldJess;
+    toldJess.byMe = true;
+    toldJess.people = {0};
+    toldJess.words = {"tickets"};
+    QuestionReading mine;
+    mine.byMe = true;
+    mine.words = {"cabin"};
+    const Case cases[] = {
+        {"person, time and a word",
+         momYesterday,
+         {"\"grandma\"*|from||time|1.0", "\"grandma\"*|with||time|0.6",
+          "\"grandma\"*|any|||0.5|fallback"}},
+        {"words alone: together, then apart",
+         twoWords,
+         {"\"wifi\"* AND \"password\"*|any|||1.0", "\"wifi\"* OR \"password\"*|any|||0.5"}},
+        {"no words: the newest of the scope", photoFromAlex, {"|from|||1.0", "|with|||0.6"}},
+        {"a chat alone", chatOnly, {"|any|chats||1.0"}},
+        {"what you told someone",
+         toldJess,
+         {"\"ticket\"*|me-to|||1.0", "\"ticket\"*|with|||0.6", "\"ticket\"*|any|||0.5|fallback"}},
+        {"what you wrote", mine, {"\"cabin\"*|me|||1.0", "\"cabin\"*|any|||0.5|fallback"}},
+        {"nothing named", QuestionReading{}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> plans;
+        for (const PlannedSearch& plan : planSearches(c.reading)) {
+            plans.push_back(describe(plan));
+        }
+        EXPECT_EQ(plans, c.plans);
+    }
+}
+
+} // namespace
+} // namespace orlune::core

@@ -1,0 +1,174 @@
+// Reading a question before searching: people, chats, time, attachment
+// kinds and the words left to search for.
+
+#include "OrluneCore/QuestionReading.hpp"
+
+#include "tests/support/InstantText.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace orlune::core {
+namespace {
+
+using ::testing::ElementsAreArray;
+using testing::instantAt;
+
+Person person(std::string first, std::string last, std::vector<std::string> nicknames = {}) {
+    Person p;
+    p.firstName = std::move(first);
+    p.lastName = std::move(last);
+    p.nicknames = std::move(nicknames);
+    p.displayName = p.firstName + (p.lastName.empty() ? "" : " " + p.lastName);
+    return p;
+}
+
+// 0 Jess Day, 1 Carol Day (Mom), 2 Alex Kim, 3 Will Smith.
+People everyone() {
+    People people;
+    people.people = {person("Jess", "Day"), person("Carol", "Day", {"Mom"}), person("Alex", "Kim"),
+                     person("Will", "Smith")};
+    return people;
+}
+
+const std::vector<std::string> kChatTitles = {"Book Club", "Ski Trip 2024", "Book Club Extra"};
+
+// Thursday 11 December 2025, 15:00 in London.
+const TimeContext kNow{instantAt("2025-12-11T15:00+00:00"), "Europe/London", "en_GB"};
+
+TEST(QuestionReading, ReadsPeopleChatsTimesAttachmentsAndWords) {
+    struct Case {
+        const char* question;
+        std::vector<size_t> people;
+        std::vector<size_t> chats;
+        const char* timeWords; // "" for no time
+        std::vector<AttachmentKind> kinds;
+        std::vector<std::string> words;
+        const char* described;
+    };
+    const Case cases[] = {
+        {"What did Mom say about Grandma yesterday?",
+         {1},
+         {},
+         "yesterday",
+         {},
+         {"grandma"},
+         "messages from Carol Day yesterday about grandma"},
+        {"when did alex send me a photo?",
+         {2},
+         {},
+         "",
+         {AttachmentKind::Photo},
+         {},
+         "messages from Alex Kim with a photo"},
+        {"What's Jess's flight number?",
+         {0},
+         {},
+         "",
+         {},
+         {"flight", "number"},
+         "messages from Jess Day about flight number"},
+        // The longest title wins; "chat" is not a word to search for.
+        {"who is bringing wine in the Book Club Extra chat last week?",
+         {},
+         {2},
+         "last week",
+         {},
+         {"bringing", "wine"},
+         "messages in Book Club Extra last week about bringing wine"},
+        {"cabin wifi password",
+         {},
+         {},
+         "",
+         {},
+         {"cabin", "wifi", "password"},
+         "messages about cabin wifi password"},
+        {"Did Jess send a voice message or a PDF since March?",
+         {0},
+         {},
+         "since March",
+         {AttachmentKind::VoiceMessage, AttachmentKind::Pdf},
+         {},
+         "messages from Jess Day with a voice message or a pdf since March"},
+        // Accents and case are folded; numbers are words; repeats count once.
+        {"CAFÉ café 4471 gate code",
+         {},
+         {},
+         "",
+         {},
+         {"cafe", "4471", "gate", "code"},
+         "messages about cafe 4471 gate code"},
+        // An everyday word that is also a name is not a person.
+        {"will it rain on the ski trip 2024?",
+         {},
+         {1},
+         "",
+         {},
+         {"rain"},
+         "messages in Ski Trip 2024 about rain"},
+        {"what did they say?", {}, {}, "", {}, {}, "messages"},
+        {"what did I tell Jess about the tickets?",
+         {0},
+         {},
+         "",
+         {},
+         {"tickets"},
+         "your messages to Jess Day about tickets"},
+    };
+    const People people = everyone();
+    const TimeExpressionParser parser;
+    const QuestionReader reader(people, kChatTitles, parser);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.question);
+        const QuestionReading reading = reader.read(c.question, kNow);
+        EXPECT_THAT(reading.people, ElementsAreArray(c.people));
+        EXPECT_THAT(reading.chats, ElementsAreArray(c.chats));
+        EXPECT_EQ(reading.timeWords, c.timeWords);
+        EXPECT_EQ(reading.time.has_value(), *c.timeWords != '\0');
+        EXPECT_THAT(reading.attachmentKinds, ElementsAreArray(c.kinds));
+        EXPECT_THAT(reading.words, ElementsAreArray(c.words));
+        EXPECT_EQ(describeReading(reading, people, kChatTitles), c.described);
+    }
+}
+
+TEST(QuestionReading, TheTimeIsTheRangeItNames) {
+    const People people = everyone();
+    const TimeExpressionParser parser;
+    const QuestionReader reader(people, {}, parser);
+    const QuestionReading reading = reader.read("what did Mom say yesterday", kNow);
+    ASSERT_TRUE(reading.time);
+    EXPECT_EQ(reading.time->start, instantAt("2025-12-10T00:00+00:00"));
+    EXPECT_EQ(reading.time->end, instantAt("2025-12-11T00:00+00:00"));
+}
+
+TEST(QuestionReading, KeepsAtMostSixteenWordsOfSixtyFourBytesOrFewer) {
+    std::string question = std::string(65, 'x') + " ";
+    for (int i = 0; i < 20; ++i) {
+        question += std::string("word") + static_cast<char>('a' + i) + " ";
+    }
+    const People people;
+    const TimeExpressionParser parser;
+    const QuestionReading reading = QuestionReader(people, {}, parser).read(question, kNow);
+    ASSERT_EQ(reading.words.size(), kMaxQuestionWords);
+    EXPECT_EQ(reading.words.front(), "worda");
+    EXPECT_EQ(reading.words.back(), "wordp");
+}
+
+TEST(QuestionReading, StemsFindTheOtherFormsOfAWord) {
+    struct Case {
+        const char* word;
+        const char* stem;
+    };
+    const Case cases[] = {
+        {"bringing", "bring"}, {"running", "run"},  {"planned", "plan"},  {"tickets", "ticket"},
+        {"boxes", "box"},      {"parties", "part"}, {"glass", "glass"},   {"bus", "bus"},
+        {"wine", "wine"},      {"bed", "bed"},      {"calling", "call"},  {"address", "address"},
+        {"sing", "sing"},      {"red", "red"},      {"crisis", "crisis"}, {"things", "thing"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(wordStem(c.word), c.stem) << c.word;
+    }
+}
+
+} // namespace
+} // namespace orlune::core
