@@ -1,5 +1,9 @@
 #include "OrluneCore/AnswerSearchPlan.hpp"
 
+#include "OrluneCore/TextFold.hpp"
+
+#include <algorithm>
+
 namespace orlune::core {
 
 std::string prefixMatch(const std::vector<std::string>& words, std::string_view joiner) {
@@ -52,9 +56,22 @@ std::vector<PlannedSearch> planSearches(const QuestionReading& reading) {
         withinScope(prefixMatch(reading.words, " OR "), 0.5);
     }
     if (scoped) {
-        // A misremembered name or day should not hide the answer.
+        // A misremembered name or day should not hide the answer: the words
+        // everywhere, then any of them or of the time's own words ("hiking
+        // Saturday" for "the hike on Saturday").
         plans.push_back(
             {prefixMatch(reading.words, " AND "), PeopleScope::any, false, false, 0.5, true});
+        std::vector<std::string> wider = reading.words;
+        for (const text::Token& token : text::tokenize(reading.timeWords)) {
+            if (token.kind == text::TokenKind::word && !isQuestionStopWord(token.folded) &&
+                std::find(wider.begin(), wider.end(), token.folded) == wider.end()) {
+                wider.push_back(token.folded);
+            }
+        }
+        if (wider.size() > 1 && wider.size() <= kMaxQuestionWords) {
+            plans.push_back(
+                {prefixMatch(wider, " OR "), PeopleScope::any, false, false, 0.25, true});
+        }
     }
     return plans;
 }

@@ -4,6 +4,7 @@
 #include "helper/CurlChatGateway.hpp"
 #include "helper/HelperError.hpp"
 #include "helper/HelperRequest.hpp"
+#include "helper/MessageFormat.hpp"
 #include "helper/OfflineAnswer.hpp"
 #include "helper/RecursiveAgent.hpp"
 #include "helper/ShadowDBTools.hpp"
@@ -18,6 +19,9 @@ namespace {
 
 using nlohmann::json;
 using Clock = std::chrono::steady_clock;
+
+// A cited message's text is cut to this many bytes; the answer shows it whole.
+constexpr size_t kCitedTextBytes = 500;
 
 // A positive number of seconds from the variable, or the fallback.
 double secondsFrom(const core::Environment& env, const char* name, double fallback,
@@ -77,10 +81,29 @@ std::string reasonFor(const GatewayError& error) {
     return "the model server sent a reply that could not be read";
 }
 
+// The messages an answer relies on, in its order, as the application shows
+// them under it: "time" is the local time as a person reads it.
+json citedMessages(const std::vector<MessageHit>& hits) {
+    json messages = json::array();
+    for (const MessageHit& hit : hits) {
+        messages.push_back({{"guid", hit.guid},
+                            {"sender_name", senderLabel(hit)},
+                            {"chat_title", chatLabel(hit)},
+                            {"time", formatMessageTime(hit.timestamp)},
+                            {"text", snippet(hit.text, kCitedTextBytes)}});
+    }
+    return messages;
+}
+
 json offlineResponse(ShadowTools& tools, const HelperRequest& request, const std::string& reason) {
-    std::string answer = answerFromIndex(tools, request.question, reason);
-    return answerResponse(answer, fallbackSummary(request.summary, request.question,
-                                                  "(answered from the index alone)"));
+    std::vector<MessageHit> cited;
+    std::string answer = answerFromIndex(tools, request.question, reason, 8, &cited);
+    json response = answerResponse(answer, fallbackSummary(request.summary, request.question,
+                                                           "(answered from the index alone)"));
+    if (!cited.empty()) {
+        response["messages"] = citedMessages(cited);
+    }
+    return response;
 }
 
 } // namespace

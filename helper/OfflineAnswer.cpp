@@ -116,37 +116,69 @@ std::string matchExpression(const std::vector<std::string>& words) {
     return expression;
 }
 
-std::string answerFromIndex(ShadowTools& tools, std::string_view question,
-                            const std::string& reason, int limit) {
-    // One short first line: the application shows it once per conversation.
-    std::string answer = "Answer from your messages (no model used: " + reason + ")\n\n";
+namespace {
+
+// "1. <message>" lines, with "(and N more like it)" after a text sent
+// several times.
+std::string numberedMessages(const std::vector<MessageHit>& hits) {
+    std::string lines;
+    for (size_t i = 0; i < hits.size(); ++i) {
+        lines += '\n';
+        lines += std::to_string(i + 1);
+        lines += ". ";
+        lines += describeMessage(hits[i]);
+        if (hits[i].sameText > 0) {
+            lines += " (and " + std::to_string(hits[i].sameText) + " more like it)";
+        }
+    }
+    return lines;
+}
+
+// The answer from the question's words alone, for tools that cannot read
+// questions.
+std::string answerFromWords(ShadowTools& tools, std::string_view question, int limit) {
     std::vector<std::string> words = questionWords(question);
     if (words.empty()) {
-        return answer + "Your question has no words to search for. Try naming a person, a "
-                        "place or a topic.";
+        return "Your question has no words to search for. Try naming a person, a place or a "
+               "topic.";
     }
     std::string quoted;
     for (const std::string& word : words) {
-        if (!quoted.empty()) {
-            quoted += ", ";
-        }
-        quoted += '"';
-        quoted += word;
-        quoted += '"';
+        quoted += (quoted.empty() ? "\"" : ", \"") + word + '"';
     }
-
     std::vector<MessageHit> hits = tools.search(matchExpression(words), limit);
     if (hits.empty()) {
-        return answer + "No messages were found for " + quoted + ".";
+        return "No messages were found for " + quoted + ".";
     }
-    answer += "The messages that best match " + quoted + ":";
-    for (size_t i = 0; i < hits.size(); ++i) {
-        answer += '\n';
-        answer += std::to_string(i + 1);
-        answer += ". ";
-        answer += describeMessage(hits[i]);
+    return "The messages that best match " + quoted + ":" + numberedMessages(hits);
+}
+
+} // namespace
+
+std::string answerFromIndex(ShadowTools& tools, std::string_view question,
+                            const std::string& reason, int limit, std::vector<MessageHit>* cited) {
+    // One short first line: the application shows it once per conversation.
+    const std::string answer = "Answer from your messages (no model used: " + reason + ")\n\n";
+    std::optional<AnswerHits> found = tools.findAnswer(question, limit);
+    if (!found) {
+        return answer + answerFromWords(tools, question, limit);
     }
-    return answer;
+    if (found->understood == "messages") {
+        return answer + "Your question has no words to search for. Try naming a person, a "
+                        "place, a time or a topic.";
+    }
+    if (cited != nullptr) {
+        *cited = found->hits;
+    }
+    if (found->hits.empty()) {
+        return answer + "No messages were found. I looked for " + found->understood + ".";
+    }
+    if (found->widened) {
+        return answer + "Nothing matched " + found->understood +
+               "; these messages match its words elsewhere:" + numberedMessages(found->hits);
+    }
+    return answer + "I looked for " + found->understood +
+           ". The best matches:" + numberedMessages(found->hits);
 }
 
 } // namespace orlune::helper

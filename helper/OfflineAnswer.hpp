@@ -22,9 +22,11 @@ std::vector<std::string> questionWords(std::string_view question);
 std::string matchExpression(const std::vector<std::string>& words);
 
 // The answer text. `reason` says why no model was used (e.g. "no API key is
-// configured") and is shown to the user. Lists at most `limit` messages.
-// Throws core::ShadowDBError when the index cannot be read.
+// configured") and is shown to the user. Lists at most `limit` messages; when
+// `cited` is given, it receives them in the answer's order. Throws
+// core::ShadowDBError when the index cannot be read.
 std::string answerFromIndex(ShadowTools& tools, std::string_view question,
-                            const std::string& reason, int limit = 8);
+                            const std::string& reason, int limit = 8,
+                            std::vector<MessageHit>* cited = nullptr);
 
 } // namespace orlune::helper

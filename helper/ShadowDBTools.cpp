@@ -1,5 +1,6 @@
 #include "helper/ShadowDBTools.hpp"
 
+#include "OrluneCore/AnswerFinder.hpp"
 #include "OrluneCore/SystemLocale.hpp"
 
 #include <algorithm>
@@ -101,6 +102,20 @@ std::vector<MessageHit> ShadowDBTools::search(const std::string& match, int limi
         hits.push_back(hitOf(*db_, result));
     }
     return hits;
+}
+
+std::optional<AnswerHits> ShadowDBTools::findAnswer(std::string_view question, int limit) {
+    core::AnswerFinder finder(*db_);
+    core::FoundAnswer found = finder.find(question, core::TimeContext::system(), limit, bounds());
+    AnswerHits answer;
+    answer.understood = std::move(found.understood);
+    answer.widened = found.widened;
+    for (core::RankedMessage& ranked : found.messages) {
+        MessageHit hit = hitOf(*db_, ranked.message);
+        hit.sameText = ranked.sameText;
+        answer.hits.push_back(std::move(hit));
+    }
+    return answer;
 }
 
 MessageContextHits ShadowDBTools::messageContext(const std::string& guid, int before, int after) {

@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace orlune::helper {
@@ -58,6 +59,20 @@ struct MessageHit {
     std::vector<Reaction> reactions;
     // The kinds of its attachments shown to the person ("photo", "pdf", ...).
     std::vector<std::string> attachmentKinds;
+    // How many other messages with the same text an answer folded into this
+    // one (core::fuseRankings).
+    size_t sameText = 0;
+};
+
+// The messages that answer a question (core::AnswerFinder), best first.
+struct AnswerHits {
+    // What was understood, in a person's words ("messages from Mom
+    // yesterday about grandma").
+    std::string understood;
+    std::vector<MessageHit> hits;
+    // Nothing matched within what the question named; the hits come from a
+    // wider search.
+    bool widened = false;
 };
 
 // One message and its neighbours in its chat, oldest first on each side.
@@ -89,6 +104,17 @@ public:
                                            const core::SearchFilters& filters) = 0;
     std::vector<MessageHit> search(const std::string& match, int limit) {
         return search(match, limit, core::SearchFilters{});
+    }
+
+    // The best `limit` messages for a question as a person asked it: the
+    // people, chats and time it names narrow the search (core::AnswerFinder,
+    // in the system's time zone). Absent where questions cannot be read
+    // (the caller then searches the question's words). Throws
+    // core::ShadowDBError.
+    virtual std::optional<AnswerHits> findAnswer(std::string_view question, int limit) {
+        (void)question;
+        (void)limit;
+        return std::nullopt;
     }
 
     // The message with `guid` and up to `before` / `after` messages of its

@@ -49,6 +49,7 @@ TEST(AnswerSearchPlan, SearchesWithinWhatWasNamedAndWiderOnlyAsAFallback) {
     QuestionReading momYesterday;
     momYesterday.people = {1};
     momYesterday.time = TimeRange{};
+    momYesterday.timeWords = "last Saturday";
     momYesterday.words = {"grandma"};
     QuestionReading twoWords;
     twoWords.words = {"wifi", "password"};
@@ -68,7 +69,8 @@ TEST(AnswerSearchPlan, SearchesWithinWhatWasNamedAndWiderOnlyAsAFallback) {
         {"person, time and a word",
          momYesterday,
          {"\"grandma\"*|from||time|1.0", "\"grandma\"*|with||time|0.6",
-          "\"grandma\"*|any|||0.5|fallback"}},
+          "\"grandma\"*|any|||0.5|fallback",
+          "\"grandma\"* OR \"last\"* OR \"saturday\"*|any|||0.2|fallback"}},
         {"words alone: together, then apart",
          twoWords,
          {"\"wifi\"* AND \"password\"*|any|||1.0", "\"wifi\"* OR \"password\"*|any|||0.5"}},

@@ -140,7 +140,7 @@ TEST_F(HelperProcessTest, OfflineAnswersFromTheIndex) {
     const Case cases[] = {
         {"When is dinner tomorrow?",
          {"Answer from your messages (no model used: no API key is configured)",
-          "\"dinner\", \"tomorrow\"",
+          "I looked for messages about dinner tomorrow.",
           "+15550001 in Family, Wed 8 Mar 2023, 20:26: \"Dinner tomorrow at 7 at Luigi's?\""},
          {"dentist", "Hiking"}},
         {"Who is going on the hike on Saturday?",
@@ -151,7 +151,7 @@ TEST_F(HelperProcessTest, OfflineAnswersFromTheIndex) {
          {"Family"}},
         {"What did they say about penguins?",
          {"Answer from your messages (no model used: ",
-          "No messages were found for \"say\", \"penguins\"."},
+          "No messages were found. I looked for messages about penguins."},
          {"1. "}},
         {"What is it?", {"no words to search for"}, {"1. "}},
     };
@@ -166,6 +166,20 @@ TEST_F(HelperProcessTest, OfflineAnswersFromTheIndex) {
         }
         EXPECT_TRUE(result["conversationSummary"].is_string());
     }
+}
+
+TEST_F(HelperProcessTest, AnIndexAnswerCitesTheMessagesItListsInItsOrder) {
+    json result = response(run(request("When is dinner tomorrow?")));
+    ASSERT_TRUE(result["messages"].is_array()) << result.dump();
+    ASSERT_FALSE(result["messages"].empty());
+    const json& first = result["messages"][0];
+    EXPECT_EQ(first["sender_name"], "+15550001");
+    EXPECT_EQ(first["chat_title"], "Family");
+    EXPECT_EQ(first["time"], "Wed 8 Mar 2023, 20:26");
+    EXPECT_EQ(first["text"], "Dinner tomorrow at 7 at Luigi's?");
+    EXPECT_TRUE(first["guid"].is_string());
+    // Nothing found, nothing cited.
+    EXPECT_FALSE(response(run(request("What did they say about penguins?"))).contains("messages"));
 }
 
 TEST_F(HelperProcessTest, OfflineWhenTheGatewayCannotBeReached) {

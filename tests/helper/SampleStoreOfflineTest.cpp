@@ -18,6 +18,8 @@ using nlohmann::json;
 
 // ", Tue 19 Dec 2023, 01:14: \"": a time as a person reads it.
 const std::regex kLocalTime(R"(, [A-Z][a-z]{2} \d{1,2} [A-Z][a-z]{2}( \d{4})?, \d\d:\d\d: ")");
+// "(and 2 more like it)" after a text sent several times.
+const std::regex kCopies(R"(\(and (\d+) more like it\)$)");
 
 class SampleStoreOfflineTest : public ::testing::Test {
 protected:
@@ -84,7 +86,14 @@ TEST_F(SampleStoreOfflineTest, ATopicInTheStoreFindsItsMessages) {
             std::string::npos)
             << answer;
         auto lines = listedMessages(answer);
-        EXPECT_EQ(static_cast<int64_t>(lines.size()), std::min<int64_t>(present, 8)) << answer;
+        // Each line stands for its message and the copies of its text.
+        int64_t shown = 0;
+        for (const std::string& line : lines) {
+            std::smatch copies;
+            shown += 1 + (std::regex_search(line, copies, kCopies) ? std::stoll(copies[1]) : 0);
+        }
+        EXPECT_LE(lines.size(), 8u) << answer;
+        EXPECT_GE(shown, std::min<int64_t>(present, 8)) << answer;
         for (const std::string& line : lines) {
             EXPECT_NE(lowerAscii(line).find(word), std::string::npos) << line;
             EXPECT_NE(line.find(" in "), std::string::npos) << line;
@@ -97,7 +106,7 @@ TEST_F(SampleStoreOfflineTest, AnAbsentTopicSaysNothingWasFound) {
     ASSERT_EQ(messagesWith("submarine"), 0);
     ASSERT_EQ(messagesWith("mention"), 0);
     std::string answer = ask("Did anyone mention the submarine?");
-    EXPECT_NE(answer.find("No messages were found for \"mention\", \"submarine\"."),
+    EXPECT_NE(answer.find("No messages were found. I looked for messages about submarine."),
               std::string::npos)
         << answer;
     EXPECT_TRUE(listedMessages(answer).empty()) << answer;
