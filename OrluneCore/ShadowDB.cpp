@@ -9,11 +9,33 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace orlune::core {
 
 namespace {
+
+// Runs `sql`, trying again while another connection holds a lock it needs,
+// for up to the busy timeout. Switching a new file to WAL can meet a lock
+// (another sync making the same file at the same moment) without SQLite
+// calling the busy handler.
+void execWaitingForLocks(sqlite3* db, std::string_view sql) {
+    const auto giveUp = std::chrono::steady_clock::now() + ShadowDBReader::kBusyTimeout;
+    for (;;) {
+        try {
+            sqlite::exec(db, sql);
+            return;
+        } catch (const sqlite::Error& error) {
+            const bool locked =
+                error.primaryCode() == SQLITE_BUSY || error.primaryCode() == SQLITE_LOCKED;
+            if (!locked || std::chrono::steady_clock::now() >= giveUp) {
+                throw;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
 
 constexpr std::string_view kInsertMessage =
     "INSERT OR REPLACE INTO messages\n"
@@ -171,7 +193,7 @@ ShadowDB::ShadowDB(const std::optional<std::string>& path, const Environment& en
     makeOwnerOnly(path_);
     guarded([&] {
         for (std::string_view pragma : shadow_schema::kOpenPragmas) {
-            sqlite::exec(handle(), pragma);
+            execWaitingForLocks(handle(), pragma);
         }
     });
     // Deleted rows leave no bytes behind in the file: freed cells and pages
