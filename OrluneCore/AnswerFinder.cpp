@@ -130,6 +130,13 @@ FoundAnswer AnswerFinder::find(std::string_view question, const TimeContext& con
         if (plan.withinTime && found.reading.time) {
             scope.time = *found.reading.time;
         }
+        if (!plan.fallback && !found.reading.attachmentKinds.empty()) {
+            std::vector<std::string> kinds;
+            for (AttachmentKind kind : found.reading.attachmentKinds) {
+                kinds.emplace_back(attachmentKindName(kind));
+            }
+            scope.attachmentKinds = std::move(kinds);
+        }
         ShadowDBReader::SearchOutcome outcome =
             db_.search(plan.match, scope, kCandidatesPerSearch, bounds);
         found.incomplete = found.incomplete || outcome.cutTexts > 0 || outcome.stoppedAtSizeLimit;

@@ -28,7 +28,7 @@ std::vector<PlannedSearch> planSearches(const QuestionReading& reading) {
     const bool people = !reading.people.empty();
     const bool chats = !reading.chats.empty();
     const bool time = reading.time.has_value();
-    const bool scoped = people || chats || time || reading.byMe;
+    const bool scoped = people || chats || time || reading.byMe || !reading.attachmentKinds.empty();
     std::vector<PlannedSearch> plans;
 
     // The same words within each way of reading the people named: what they

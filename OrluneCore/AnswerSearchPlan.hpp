@@ -29,7 +29,8 @@ struct PlannedSearch {
     bool withinTime = false;  // only the time named
     // How much this search's ranks count in the fusion.
     double weight = 1.0;
-    // Run only when the searches without this flag found nothing.
+    // Run only when the searches without this flag found nothing. The
+    // others keep to the attachment kinds the question named, if any.
     bool fallback = false;
 };
 

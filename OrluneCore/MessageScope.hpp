@@ -22,9 +22,15 @@ struct MessageScope {
     std::optional<std::vector<std::string>> chatIds;
     // The instants the message's time must lie in; open sides are unbounded.
     TimeRange time;
+    // Absent: any message. Otherwise messages with a visible attachment of
+    // one of these kinds (attachmentKindName: "photo", "pdf", ...; "file"
+    // takes any kind); on a database that keeps no attachments, none.
+    std::optional<std::vector<std::string>> attachmentKinds;
 
     // True when nothing is restricted.
-    bool unrestricted() const { return !senders && !chatIds && !time.start && !time.end; }
+    bool unrestricted() const {
+        return !senders && !chatIds && !time.start && !time.end && !attachmentKinds;
+    }
 };
 
 } // namespace orlune::core

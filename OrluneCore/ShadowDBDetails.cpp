@@ -85,12 +85,18 @@ constexpr std::string_view kHasTable =
 
 } // namespace
 
+bool ShadowDBReader::hasTable(std::string_view name) {
+    return guarded([&] {
+        sqlite::Statement has = db_.prepare(kHasTable);
+        has.bindText(1, std::string(name));
+        return has.step() && has.columnInt64(0) > 0;
+    });
+}
+
 std::vector<StoredReaction> ShadowDBReader::reactionsOn(const std::string& guid) {
     return guarded([&] {
         std::vector<StoredReaction> reactions;
-        sqlite::Statement has = db_.prepare(kHasTable);
-        has.bindText(1, "reactions");
-        if (!has.step() || has.columnInt64(0) == 0) {
+        if (!hasTable("reactions")) {
             return reactions;
         }
         sqlite::Statement query = db_.prepare(kReactionsOn);
@@ -107,9 +113,7 @@ std::vector<StoredReaction> ShadowDBReader::reactionsOn(const std::string& guid)
 std::vector<ShadowAttachment> ShadowDBReader::attachmentsOf(const std::string& guid) {
     return guarded([&] {
         std::vector<ShadowAttachment> attachments;
-        sqlite::Statement has = db_.prepare(kHasTable);
-        has.bindText(1, "attachments");
-        if (!has.step() || has.columnInt64(0) == 0) {
+        if (!hasTable("attachments")) {
             return attachments;
         }
         sqlite::Statement query = db_.prepare(kAttachmentsOf);

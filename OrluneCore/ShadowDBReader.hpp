@@ -158,6 +158,9 @@ public:
     // in order (ShadowDBDetails.cpp). Empty for a database made before these
     // tables existed. Throw prepareFailed or queryFailed.
     std::vector<StoredReaction> reactionsOn(const std::string& guid);
+    // Whether the database has the table `name` (tables come with schema
+    // versions). Throws prepareFailed or queryFailed.
+    bool hasTable(std::string_view name);
     std::vector<ShadowAttachment> attachmentsOf(const std::string& guid);
 
     // What a bounded search found, and what its size bounds left out.

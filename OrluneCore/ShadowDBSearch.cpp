@@ -7,6 +7,7 @@
 #include "OrluneCore/StatementLimits.hpp"
 #include "OrluneCore/StoreTime.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 namespace orlune::core {
@@ -64,7 +65,22 @@ struct ScopedSql {
     std::vector<int64_t> integers;
 };
 
-ScopedSql scopedSql(bool ranked, bool named, const MessageScope& scope) {
+// The condition on a message's attachments, its kinds appended to `texts`.
+std::string attachmentCondition(const std::vector<std::string>& kinds, bool attachmentsKept,
+                                std::vector<std::string>& texts) {
+    if (!attachmentsKept || kinds.empty()) {
+        return "0";
+    }
+    std::string condition = "EXISTS (SELECT 1 FROM attachments a WHERE a.message_guid = m.guid "
+                            "AND a.hidden = 0";
+    if (std::find(kinds.begin(), kinds.end(), "file") == kinds.end()) {
+        condition += " AND a.kind IN (" + placeholders(kinds.size()) + ")";
+        texts.insert(texts.end(), kinds.begin(), kinds.end());
+    }
+    return condition + ")";
+}
+
+ScopedSql scopedSql(bool ranked, bool named, bool attachmentsKept, const MessageScope& scope) {
     ScopedSql out;
     std::vector<std::string> conditions;
     if (ranked) {
@@ -90,6 +106,11 @@ ScopedSql scopedSql(bool ranked, bool named, const MessageScope& scope) {
                                  : "m.chat_id IN (" + placeholders(scope.chatIds->size()) + ")");
         out.texts.insert(out.texts.end(), scope.chatIds->begin(), scope.chatIds->end());
     }
+    if (scope.attachmentKinds) {
+        conditions.push_back(
+            attachmentCondition(*scope.attachmentKinds, attachmentsKept, out.texts));
+    }
+    // The time's integers are bound after every text: it comes last.
     if (scope.time.start || scope.time.end) {
         StoreDateFilter filter = storeDateFilter("m.timestamp", scope.time);
         conditions.push_back("(" + filter.sql + ")");
@@ -123,7 +144,8 @@ ShadowDBReader::SearchOutcome ShadowDBReader::search(const std::string& query,
         }
     }
     const bool named = hasPeopleTables();
-    const ScopedSql built = scopedSql(ranked, named, scope);
+    const bool attachmentsKept = scope.attachmentKinds && hasTable("attachments");
+    const ScopedSql built = scopedSql(ranked, named, attachmentsKept, scope);
     sqlite::Statement statement = guarded([&] { return db_.prepare(built.sql); });
     StatementLimits limits(handle(), bounds.timeLimit, bounds.maxValueBytes);
     int index = 1;

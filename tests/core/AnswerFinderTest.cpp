@@ -46,6 +46,8 @@ const Row kRows[] = {
     {"jess-tickets", "did you get tickets?", "2025-12-01 19:55", 2, 2},
     {"wifi", "wifi password is cabin2024", "2025-11-02 08:00", 2, 3},
     {"wifi-elsewhere", "the office wifi password changed", "2025-11-03 08:00", 1, 1},
+    // A photo without words (its attachment is added below).
+    {"alex-photo", "\xEF\xBF\xBC", "2025-11-20 10:00", 3, 3},
 };
 
 class AnswerFinderTest : public ::testing::Test {
@@ -106,6 +108,15 @@ protected:
             store.addMessage(row);
             store.joinMessageToChat(row.rowid, r.chat, row.date);
         }
+        samplestore::AttachmentRow photo;
+        photo.rowid = 1;
+        photo.guid = "attachment-1";
+        photo.filename = "~/Library/Messages/Attachments/ab/01/IMG_0001.HEIC";
+        photo.uti = "public.heic";
+        photo.transferName = "IMG_0001.HEIC";
+        photo.totalBytes = 123456;
+        store.addAttachment(photo);
+        store.attachToMessage(rowid, photo.rowid);
     }
 
     FoundAnswer find(const std::string& question) {
@@ -137,6 +148,9 @@ TEST_F(AnswerFinderTest, TheAnswerComesFirstAboveDecoysWithTheSameWords) {
         {"what did I tell Jess about the tickets?", "told-jess",
          "your messages to Jess Day about tickets", false},
         {"wifi password in the Book Club chat", "wifi", "messages in Book Club about wifi password",
+         false},
+        // Alex's newest messages are words; the photo is older.
+        {"when did Alex send me a photo?", "alex-photo", "messages from Alex Kim with a photo",
          false},
         // Nothing from Jess about dinner: the wider search finds Mom's.
         {"What did Jess say about dinner?", "answer-grandma", "messages from Jess Day about dinner",
