@@ -48,18 +48,7 @@ void makeStore(const std::string& path, int messages) {
     store.addChat(
         {1, "iMessage;-;+15550001", std::nullopt, samplestore::kDirectChatStyle, "+15550001"});
     store.addChatMember(1, 1);
-    store.beginTransaction();
-    for (int rowid = 1; rowid <= messages; ++rowid) {
-        samplestore::MessageRow row;
-        row.rowid = rowid;
-        row.guid = "guid-" + std::to_string(rowid);
-        row.text = "hello " + std::to_string(rowid);
-        row.date = rowid;
-        row.handleId = 1;
-        store.addMessage(row);
-        store.joinMessageToChat(rowid, 1, rowid);
-    }
-    store.commit();
+    addMessages(store, 1, messages);
 }
 
 TEST(OrluneCli, HelpExplainsTheToolAndTheSyncVerb) {
