@@ -11,11 +11,6 @@ namespace {
 // Each search looks this far down its ranking before fusion.
 constexpr int kCandidatesPerSearch = 50;
 
-bool endsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() &&
-           text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 } // namespace
 
 // The people and named chats a question may name, read once.
@@ -47,7 +42,7 @@ struct AnswerFinder::Directory {
                 continue;
             }
             for (const std::string& handle : handles) {
-                if (endsWith(chat.chatId, ";" + handle)) {
+                if (chat.chatId.ends_with(";" + handle)) {
                     ids.push_back(chat.chatId);
                     break;
                 }

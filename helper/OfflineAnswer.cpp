@@ -163,7 +163,7 @@ std::string answerFromIndex(ShadowTools& tools, std::string_view question,
     if (!found) {
         return answer + answerFromWords(tools, question, limit);
     }
-    if (found->understood == "messages") {
+    if (found->nothingToLookFor) {
         return answer + "Your question has no words to search for. Try naming a person, a "
                         "place, a time or a topic.";
     }

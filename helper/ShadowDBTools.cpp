@@ -110,6 +110,7 @@ std::optional<AnswerHits> ShadowDBTools::findAnswer(std::string_view question, i
     AnswerHits answer;
     answer.understood = std::move(found.understood);
     answer.widened = found.widened;
+    answer.nothingToLookFor = found.reading.empty();
     for (core::RankedMessage& ranked : found.messages) {
         MessageHit hit = hitOf(*db_, ranked.message);
         hit.sameText = ranked.sameText;

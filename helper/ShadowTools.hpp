@@ -73,6 +73,9 @@ struct AnswerHits {
     // Nothing matched within what the question named; the hits come from a
     // wider search.
     bool widened = false;
+    // The question named nothing to look for (no person, chat, time, kind or
+    // word).
+    bool nothingToLookFor = false;
 };
 
 // One message and its neighbours in its chat, oldest first on each side.
