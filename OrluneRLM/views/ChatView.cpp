@@ -351,7 +351,7 @@ void ChatView::syncSessions() {
 }
 
 void ChatView::updateWidgets() {
-    sessionTitleLabel_->setText(model_->sessionTitle());
+    sessionTitleLabel_->setText(ViewStyle::wrappable(model_->sessionTitle()));
     errorLabel_->setText(model_->lastError());
     errorLabel_->setVisible(!model_->lastError().isEmpty());
     sendButton_->setEnabled(canSend());
