@@ -35,6 +35,13 @@ OrluneRLMMenu::OrluneRLMMenu(Seams seams, QWidget* parent)
     setObjectName(QStringLiteral("orluneMenu"));
     setMinimumWidth(kMinimumWidth);
     seams.access.urlOpener = openUrl_;
+    if (!seams.sync.contactFiles) {
+        // Read at each sync, so that files added in the settings count at once.
+        ConfigManager* config = &config_;
+        seams.sync.contactFiles = [config] {
+            return config->loadWithoutCredentials().contactsFiles;
+        };
+    }
     accessModel_ = new FullDiskAccessViewModel(std::move(seams.access), this);
     syncModel_ = new ShadowSyncViewModel(std::move(seams.sync), this);
     hasApiKey_ = config_.hasApiKey();
@@ -74,7 +81,8 @@ OrluneRLMMenu::OrluneRLMMenu(Seams seams, QWidget* parent)
     for (auto signal :
          {&ShadowSyncViewModel::isSyncingChanged, &ShadowSyncViewModel::lastErrorChanged,
           &ShadowSyncViewModel::messageCountChanged, &ShadowSyncViewModel::hasSyncedChanged,
-          &ShadowSyncViewModel::progressChanged, &ShadowSyncViewModel::lastSyncedAtChanged}) {
+          &ShadowSyncViewModel::progressChanged, &ShadowSyncViewModel::lastSyncedAtChanged,
+          &ShadowSyncViewModel::contactWarningsChanged}) {
         connect(syncModel_, signal, this, &OrluneRLMMenu::updateWorkingScreen);
     }
     updateScreen();
@@ -228,15 +236,20 @@ void OrluneRLMMenu::showSettings() {
     }
     settingsSheet_ = new SettingsView(config_, openUrl_, this);
     connect(settingsSheet_, &QDialog::finished, settingsSheet_, &QObject::deleteLater);
-    // A key saved (or removed) in the settings applies to the next question.
-    connect(settingsSheet_, &QDialog::finished, this, [this] {
-        const bool hasKey = config_.hasApiKey();
-        if (hasKey != hasApiKey_) {
-            setHasApiKey(hasKey);
-        } else if (chatView_) {
-            chatView_->model().reloadConfiguration();
-        }
-    });
+    // A key saved (or removed) in the settings applies to the next question;
+    // changed contact files are read by a sync now.
+    connect(settingsSheet_, &QDialog::finished, this,
+            [this, contactFiles = config_.loadWithoutCredentials().contactsFiles] {
+                if (config_.loadWithoutCredentials().contactsFiles != contactFiles) {
+                    syncModel_->syncIfPossible();
+                }
+                const bool hasKey = config_.hasApiKey();
+                if (hasKey != hasApiKey_) {
+                    setHasApiKey(hasKey);
+                } else if (chatView_) {
+                    chatView_->model().reloadConfiguration();
+                }
+            });
     settingsSheet_->open();
 }
 
@@ -358,6 +371,10 @@ QWidget* OrluneRLMMenu::buildWorkingScreen() {
     syncStatus_ = new SyncStatusView(
         syncState(), [sync] { sync->syncIfPossible(); }, screen);
     layout->addWidget(syncStatus_);
+    contactWarningsLabel_ =
+        ViewStyle::label(QString(), ViewStyle::TextStyle::caption, ViewStyle::Tint::secondary,
+                         QStringLiteral("contactWarningsLabel"), screen);
+    layout->addWidget(contactWarningsLabel_);
     noKeyNotice_ = ViewStyle::label(
         QStringLiteral("No API key: answers come straight from your indexed messages. Add a "
                        "key in Settings for written answers from a language model."),
@@ -368,6 +385,15 @@ QWidget* OrluneRLMMenu::buildWorkingScreen() {
     chatView_ = new ChatView(sync->shadowDBPath(), sync->hasIndex(), makeChatModel_, screen);
     layout->addWidget(chatView_, 1);
     return screen;
+}
+
+QString OrluneRLMMenu::contactWarningsText(const QStringList& warnings) {
+    QString text = QStringLiteral("Some contacts could not be read, so some names may be missing "
+                                  "(tried again at every sync):");
+    for (const QString& warning : warnings) {
+        text += QStringLiteral("\n• ") + warning;
+    }
+    return ViewStyle::wrappable(text);
 }
 
 SyncStatusView::State OrluneRLMMenu::syncState() const {
@@ -401,6 +427,9 @@ void OrluneRLMMenu::updateWorkingScreen() {
         return;
     }
     syncStatus_->setState(syncState());
+    const QStringList& skipped = syncModel_->contactWarnings();
+    contactWarningsLabel_->setText(skipped.isEmpty() ? QString() : contactWarningsText(skipped));
+    contactWarningsLabel_->setVisible(!skipped.isEmpty());
     noKeyNotice_->setVisible(!hasApiKey_);
     // Questions are answered from the index, also while a sync adds to it.
     chatView_->setReady(syncModel_->hasIndex());

@@ -33,6 +33,8 @@ class APIKeySetupView;
 // the working screen, where the index and past conversations stay usable.
 // Without a key the setup screen offers to go on without one; answers then
 // come from the index alone. "Settings" and "Quit" are under every screen.
+// Contacts the sync could not read are said in a quiet line under the sync
+// status; each sync reads the contact files of the configuration.
 class OrluneRLMMenu : public QWidget {
     Q_OBJECT
 
@@ -99,6 +101,10 @@ public:
     // Leaves the setup screen without a key (its "Continue without a key").
     void continueWithoutKey();
 
+    // The quiet line under the sync status when contacts were skipped: what
+    // it means for the person, then each source and why, one a line.
+    static QString contactWarningsText(const QStringList& warnings);
+
 signals:
     // "Quit" was pressed; the application ends.
     void quitRequested();
@@ -147,6 +153,7 @@ private:
     QWidget* otherSettingsButton_ = nullptr;
     QWidget* workingScreen_ = nullptr;
     SyncStatusView* syncStatus_ = nullptr;
+    QLabel* contactWarningsLabel_ = nullptr;
     QLabel* noKeyNotice_ = nullptr;
     ChatView* chatView_ = nullptr;
 };

@@ -9,6 +9,7 @@
 #include "tests/app/AppTestSupport.hpp"
 
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -110,6 +111,37 @@ TEST_F(MenuTest, AMissingStoreIsSaidPlainlyAndTheIndexStaysUsable) {
     EXPECT_TRUE(showsChild(menu.get(), "settingsButton"));
     EXPECT_TRUE(showsChild(menu.get(), "quitButton"));
     saveScreenshot(menu.get(), "no-store");
+}
+
+TEST_F(MenuTest, ContactsTheSyncSkippedAreSaidUnderTheStatus) {
+    clearedEnvironment_.set("ADDRESS_BOOK_PATH", std::nullopt);
+    makeStore();
+    const std::string card = folder_.file("contacts/my people.vcf");
+    rlm::AppConfig stored{"sk-test"};
+    stored.contactsFiles = {card};
+    config_.save(stored);
+    auto menu = makeMenu();
+    menu->show();
+    ASSERT_TRUE(waitUntil([&] { return menu->syncModel().hasSynced(); }));
+
+    ASSERT_TRUE(showsChild(menu.get(), "contactWarningsLabel"));
+    const QString line =
+        rlm::ViewStyle::unwrapped(child<QLabel>(menu.get(), "contactWarningsLabel")->text());
+    EXPECT_TRUE(line.startsWith("Some contacts could not be read")) << line.toStdString();
+    EXPECT_TRUE(line.contains(QString::fromStdString(card))) << line.toStdString();
+    EXPECT_TRUE(child<QLabel>(menu.get(), "syncStatusLine")->isVisible()) << "the sync succeeded";
+    saveScreenshot(menu.get(), "contacts-skipped");
+
+    // Removed in the settings: a sync follows the save and the line goes.
+    QTest::mouseClick(child<QPushButton>(menu.get(), "settingsButton"), Qt::LeftButton);
+    QPointer<rlm::SettingsView> sheet = menu->settingsSheet();
+    ASSERT_NE(sheet, nullptr);
+    child<QListWidget>(sheet, "settingsContactsList")->setCurrentRow(0);
+    child<QPushButton>(sheet, "settingsRemoveContactsButton")->click();
+    QTest::mouseClick(child<QPushButton>(sheet, "settingsSaveButton"), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return !sheet || !sheet->isVisible(); }));
+    ASSERT_TRUE(waitUntil([&] { return !showsChild(menu.get(), "contactWarningsLabel"); }));
+    EXPECT_TRUE(menu->syncModel().contactWarnings().isEmpty());
 }
 
 TEST_F(MenuTest, ARefusalExplainsTheGrantAndOpensTheSettingsOnlyWhenAsked) {
