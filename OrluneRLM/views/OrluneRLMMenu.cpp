@@ -8,10 +8,12 @@
 
 #include <QCoreApplication>
 #include <QHBoxLayout>
+#include <QHostAddress>
 #include <QLabel>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QShowEvent>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -45,6 +47,7 @@ OrluneRLMMenu::OrluneRLMMenu(Seams seams, QWidget* parent)
     accessModel_ = new FullDiskAccessViewModel(std::move(seams.access), this);
     syncModel_ = new ShadowSyncViewModel(std::move(seams.sync), this);
     hasApiKey_ = config_.hasApiKey();
+    asksForKeyFirst_ = asksForKeyFirst(config_.loadWithoutCredentials());
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(kInset, kInset, kInset, kInset);
@@ -218,6 +221,27 @@ bool OrluneRLMMenu::storeRefusedBySystem() const {
     return explainsAccessGrant_ && accessModel_->accessDenied();
 }
 
+bool OrluneRLMMenu::asksForKeyFirst(const AppConfig& settings) {
+    if (!settings.modelServerAddress) {
+        return false;
+    }
+    const QString address = QString::fromStdString(*settings.modelServerAddress).trimmed();
+    if (address.isEmpty()) {
+        return false;
+    }
+    const QString host = QUrl::fromUserInput(address).host();
+    if (host.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) == 0 ||
+        host.endsWith(QStringLiteral(".localhost"), Qt::CaseInsensitive)) {
+        return false;
+    }
+    const QHostAddress hostAddress(host);
+    return hostAddress.isNull() || !hostAddress.isLoopback();
+}
+
+bool OrluneRLMMenu::showsKeySetup() const {
+    return !hasApiKey_ && !continuedWithoutKey_ && asksForKeyFirst_;
+}
+
 void OrluneRLMMenu::continueWithoutKey() {
     if (hasApiKey_ || continuedWithoutKey_) {
         return;
@@ -243,6 +267,11 @@ void OrluneRLMMenu::showSettings() {
                 if (config_.loadWithoutCredentials().contactsFiles != contactFiles) {
                     syncModel_->syncIfPossible();
                 }
+                const bool askedFirst = asksForKeyFirst_;
+                asksForKeyFirst_ = asksForKeyFirst(config_.loadWithoutCredentials());
+                if (askedFirst != asksForKeyFirst_) {
+                    updateScreen();
+                }
                 const bool hasKey = config_.hasApiKey();
                 if (hasKey != hasApiKey_) {
                     setHasApiKey(hasKey);
@@ -258,7 +287,7 @@ void OrluneRLMMenu::updateScreen() {
         return;
     }
     QWidget* shown = nullptr;
-    if (!hasApiKey_ && !continuedWithoutKey_) {
+    if (showsKeySetup()) {
         if (!setupScreen_) {
             setupScreen_ = new APIKeySetupView(config_, openUrl_, screens_);
             screens_->layout()->addWidget(setupScreen_);
