@@ -3,6 +3,7 @@
 #include "OrluneCore/ChatDBReader.hpp"
 #include "OrluneCore/ShadowDBReader.hpp"
 #include "OrluneCore/ShadowSync.hpp"
+#include "OrluneCore/ThreadCrypto.hpp"
 #include "OrluneRLM/CurrentException.hpp"
 #include "OrluneRLM/PropertyChange.hpp"
 #include "OrluneRLM/ShadowPaths.hpp"
@@ -160,6 +161,8 @@ void ShadowSyncViewModel::syncIfPossible() {
             } catch (...) {
                 outcome.error = describeCurrentException();
             }
+            // The pass hashed with OpenSSL on a pooled thread.
+            core::releaseThreadCryptoState();
             return outcome;
         }));
 }

@@ -75,7 +75,7 @@ SettingsView::SettingsView(ConfigManager& config, UrlOpener openUrl, QWidget* pa
     modelField_->setPlaceholderText(QString::fromLatin1(core::gateway::kDefaultModel));
     serverGroup->addWidget(modelField_);
     serverGroup->addWidget(ViewStyle::label(
-        QStringLiteral("Leave empty for Veyrlink. A server on this Mac needs no API key."),
+        QStringLiteral("Leave empty for Veyrlink. A server on this computer needs no API key."),
         ViewStyle::TextStyle::caption, ViewStyle::Tint::secondary,
         QStringLiteral("settingsServerHint"), this));
     layout->addLayout(serverGroup);

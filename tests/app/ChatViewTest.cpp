@@ -250,6 +250,37 @@ TEST_F(ChatViewTest, TheNewestMessageIsAlwaysInViewAndTheListGrowsWithTheWindow)
     saveScreenshot(view.get(), "chat-long-conversation-large");
 }
 
+TEST_F(ChatViewTest, ALongAnswerIsShownFromItsBeginningAndAPersonsScrollIsKept) {
+    rlm::FileSessionStore(rlm::FileSessionStore::defaultSessionsURL())
+        .save({storeConversation(10, "Earlier message ")});
+    std::string answer;
+    for (int line = 1; line <= 40; ++line) {
+        answer += "Point " + std::to_string(line) + " of a long answer.\\n";
+    }
+    installAnsweringHelper(answer);
+    auto view = makeView(true);
+    auto* list = child<QScrollArea>(view.get(), "conversationList");
+    QScrollBar* bar = list->verticalScrollBar();
+
+    type(*view, "Tell me everything");
+    QTest::keyClick(field(*view), Qt::Key_Return);
+    ASSERT_TRUE(answered(*view, 12));
+    QApplication::processEvents();
+    const rlm::MessageRow* reply = view->rows().back();
+    ASSERT_GT(reply->height(), list->viewport()->height()) << "the answer is taller than the view";
+    EXPECT_LT(bar->value(), bar->maximum()) << "not scrolled past the answer's beginning";
+    EXPECT_GE(reply->y(), bar->value()) << "the answer's first line is in view";
+    EXPECT_LT(reply->y() - bar->value(), list->viewport()->height() / 2);
+    saveScreenshot(view.get(), "chat-long-answer");
+
+    // The person scrolls back; a later change of the layout leaves them there.
+    bar->triggerAction(QAbstractSlider::SliderToMinimum);
+    EXPECT_EQ(bar->value(), 0);
+    view->resize(view->width(), view->height() + 40);
+    QApplication::processEvents();
+    EXPECT_EQ(bar->value(), 0);
+}
+
 TEST_F(ChatViewTest, ShortConversationTakesOnlyItsOwnHeight) {
     installAnsweringHelper("Short.");
     auto view = makeView(true);

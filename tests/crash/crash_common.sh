@@ -47,3 +47,12 @@ random_delay_ms() {
 require_kills_while_running() {
     ((killed_while_running >= $1 / 2)) || fail "too few kills landed while the sync was running"
 }
+
+# kill_round_left ROUND KILLS: whether kill round ROUND (from 1) should run:
+# the first KILLS rounds, then more, up to twice KILLS, until half the kills
+# found the sync running. The sync's speed varies with the machine's load,
+# so a kill timed from an earlier run may find it already done.
+kill_round_left() {
+    local round=$1 kills=$2
+    ((round <= kills || (killed_while_running < kills / 2 && round <= 2 * kills)))
+}

@@ -60,7 +60,8 @@ check_complete() {
         fail "$what: rows, distinct guids, extra, missing, stored count = $report (expected $expected of each count, 0 extra, 0 missing)"
 }
 
-for ((i = 1; i <= kills; i++)); do
+i=0
+while ((++i)) && kill_round_left "$i" "$kills"; do
     rm -f "$shadow" "$shadow-wal" "$shadow-shm"
     # Most kills land while pages are being written; a few before the first.
     delay_ms=$(random_delay_ms "$full_ms")
@@ -83,5 +84,5 @@ for ((i = 1; i <= kills; i++)); do
     check_complete "pass after kill $i"
 done
 
-echo "kill_sync: $kills kills ($killed_while_running while the sync was running), every one recovered"
+echo "kill_sync: $((i - 1)) kills ($killed_while_running while the sync was running), every one recovered"
 require_kills_while_running "$kills"

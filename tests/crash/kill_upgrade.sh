@@ -97,7 +97,8 @@ check() {
     case " $versions_seen " in *" $version "*) ;; *) versions_seen="$versions_seen $version" ;; esac
 }
 
-for ((i = 1; i <= kills; i++)); do
+i=0
+while ((++i)) && kill_round_left "$i" "$kills"; do
     fresh_copy
     delay_ms=$(random_delay_ms "$full_ms")
     kill_sync_after "$delay_ms" --chat-db "$store" --shadow-db "$shadow"
@@ -110,5 +111,5 @@ for ((i = 1; i <= kills; i++)); do
         fail "kill $i: the sync after the kill did not upgrade"
 done
 
-echo "kill_upgrade: $kills kills ($killed_while_running while the sync was running), versions seen:$versions_seen"
+echo "kill_upgrade: $((i - 1)) kills ($killed_while_running while the sync was running), versions seen:$versions_seen"
 require_kills_while_running "$kills"
