@@ -159,9 +159,15 @@ void OrluneRLMApp::restoreWindowPlace() {
     if (!saved) {
         return;
     }
-    const QRect place = WindowPlacement::fitted(*saved, availableAreas());
+    // The place is the frame's corner and the content's size: the frame
+    // (its title bar) must fit on the screen too. Its size is known once the
+    // native window exists, on most platforms before it is shown.
+    window_->winId();
+    const QSize frame = window_->frameGeometry().size() - window_->geometry().size();
+    const QRect outer(saved->topLeft(), saved->size() + frame);
+    const QRect place = WindowPlacement::fitted(outer, availableAreas());
     // The content's minimum height wins over a smaller saved one.
-    window_->resize(place.size());
+    window_->resize(place.size() - frame);
     window_->move(place.topLeft());
 }
 
