@@ -161,7 +161,14 @@ MessageRow::MessageRow(const ChatMessage& message, bool hideNoModelNotice, QWidg
         delete actions;
     }
 
+    // An answer made from the index alone is itself the list of the messages
+    // it found, each with its sender, chat and time: listing them again
+    // under it would only repeat them.
+    const bool answerListsItsMessages = message_.text.starts_with(kNoModelPrefix);
     for (const CitedMessage& cited : message_.citations) {
+        if (answerListsItsMessages) {
+            break;
+        }
         QStringList heading;
         for (const std::string* part : {&cited.senderName, &cited.chatTitle, &cited.time}) {
             if (!part->empty()) {

@@ -385,6 +385,19 @@ TEST_F(ChatViewTest, AnswersShowTheMessagesTheyRelyOn) {
     EXPECT_EQ(again->rows()[1]->findChildren<QLabel*>("citedMessage").size(), 2);
 }
 
+TEST_F(ChatViewTest, AnAnswerFromTheIndexIsNotFollowedByItsOwnListAgain) {
+    installHelper(std::string("printf '%s' '{\"answer\": \"") + rlm::MessageRow::kNoModelPrefix +
+                  " no API key is configured)\\n\\n1. Sam Lee, Tue 9 Dec, 18:40: Dinner at 8?\", "
+                  "\"messages\": [{\"guid\": \"g1\", \"sender_name\": \"Sam Lee\", "
+                  "\"time\": \"Tue 9 Dec, 18:40\", \"text\": \"Dinner at 8?\"}]}'\n");
+    auto view = makeView(true);
+    type(*view, "When is dinner?");
+    QTest::keyClick(field(*view), Qt::Key_Return);
+    ASSERT_TRUE(answered(*view, 2));
+    EXPECT_EQ(view->rows()[1]->message().citations.size(), 1u) << "kept with the answer";
+    EXPECT_TRUE(view->rows()[1]->findChildren<QLabel*>("citedMessage").isEmpty());
+}
+
 TEST_F(ChatViewTest, ALongUnbrokenWordWrapsInsideItsBubble) {
     // 200 characters without a space, in the question, the answer and a
     // cited message.
