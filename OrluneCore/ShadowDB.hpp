@@ -72,8 +72,9 @@ public:
     // made. Throws queryFailed when a step fails (the steps before it stay).
     void createSchemaIfNeeded();
 
-    // Inserts or replaces (by guid) every message in one transaction and
-    // returns how many were written (new or replacing), not the growth of the
+    // Inserts or replaces (by guid) every message in one transaction, with
+    // its chats in message_chats (the chats of the list's rows of its guid),
+    // and returns how many were written (new or replacing), not the growth of the
     // table. An empty list returns 0 without touching the database. All or
     // nothing: on failure the batch is rolled back and prepareFailed or
     // insertFailed ("Failed on guid=<guid>: <SQLite's message>") is thrown, or
@@ -122,6 +123,9 @@ public:
         // Rows copied as messages that are something else (a reaction an
         // older version copied as a message): deleted from messages only.
         std::vector<std::string> notMessages;
+        // Every chat of each of these stored messages (guid, chat ids),
+        // replacing the chats stored for it; applied after the messages.
+        std::vector<std::pair<std::string, std::vector<std::string>>> memberships;
     };
     // `messages` are written with their attachments (replacing those stored
     // for the same guid) and edit time; then `changes` are applied; the
@@ -176,6 +180,19 @@ public:
     // else the guid's last row. Order of first appearance. Throws
     // prepareFailed or queryFailed.
     std::vector<ShadowMessage> messagesToWrite(const std::vector<ShadowMessage>& candidates);
+
+    // Every chat of each message of `candidates` (rows read from the store,
+    // one per chat of a message), for the messages whose stored chats
+    // (message_chats) differ and for every message of `written` (writing a
+    // message clears its chats). A message in no chat has none. Throws
+    // prepareFailed or queryFailed.
+    std::vector<std::pair<std::string, std::vector<std::string>>>
+    membershipsToWrite(const std::vector<ShadowMessage>& candidates,
+                       const std::vector<ShadowMessage>& written);
+    // False while a database copied before message_chats existed still lacks
+    // the extra chats of its messages in several chats; and setting it.
+    bool membershipsComplete();
+    void markMembershipsComplete();
 
     // Stores the cursor, the message count and the current time (whole
     // seconds since 1970-01-01 UTC). Throws prepareFailed or queryFailed.

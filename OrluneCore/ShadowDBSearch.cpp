@@ -80,7 +80,8 @@ std::string attachmentCondition(const std::vector<std::string>& kinds, bool atta
     return condition + ")";
 }
 
-ScopedSql scopedSql(bool ranked, bool named, bool attachmentsKept, const MessageScope& scope) {
+ScopedSql scopedSql(bool ranked, bool named, bool attachmentsKept, bool chatsKept,
+                    const MessageScope& scope) {
     ScopedSql out;
     std::vector<std::string> conditions;
     if (ranked) {
@@ -101,10 +102,21 @@ ScopedSql scopedSql(bool ranked, bool named, bool attachmentsKept, const Message
                                                   : "(" + either[0] + " OR " + either[1] + ")");
     }
     if (scope.chatIds) {
-        conditions.push_back(scope.chatIds->empty()
-                                 ? std::string("0")
-                                 : "m.chat_id IN (" + placeholders(scope.chatIds->size()) + ")");
-        out.texts.insert(out.texts.end(), scope.chatIds->begin(), scope.chatIds->end());
+        if (scope.chatIds->empty()) {
+            conditions.emplace_back("0");
+        } else if (!chatsKept) {
+            conditions.push_back("m.chat_id IN (" + placeholders(scope.chatIds->size()) + ")");
+            out.texts.insert(out.texts.end(), scope.chatIds->begin(), scope.chatIds->end());
+        } else {
+            // A message is in a chat when it is stored with it or joined to it.
+            const std::string list = placeholders(scope.chatIds->size());
+            conditions.push_back("(m.chat_id IN (" + list +
+                                 ") OR m.guid IN (SELECT message_guid FROM message_chats "
+                                 "WHERE chat_id IN (" +
+                                 list + ")))");
+            out.texts.insert(out.texts.end(), scope.chatIds->begin(), scope.chatIds->end());
+            out.texts.insert(out.texts.end(), scope.chatIds->begin(), scope.chatIds->end());
+        }
     }
     if (scope.attachmentKinds) {
         conditions.push_back(
@@ -145,7 +157,8 @@ ShadowDBReader::SearchOutcome ShadowDBReader::search(const std::string& query,
     }
     const bool named = hasPeopleTables();
     const bool attachmentsKept = scope.attachmentKinds && hasTable("attachments");
-    const ScopedSql built = scopedSql(ranked, named, attachmentsKept, scope);
+    const bool chatsKept = scope.chatIds && hasTable("message_chats");
+    const ScopedSql built = scopedSql(ranked, named, attachmentsKept, chatsKept, scope);
     sqlite::Statement statement = guarded([&] { return db_.prepare(built.sql); });
     StatementLimits limits(handle(), bounds.timeLimit, bounds.maxValueBytes);
     int index = 1;

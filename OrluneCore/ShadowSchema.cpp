@@ -44,6 +44,10 @@ const std::vector<ShadowSchema::Migration>& ShadowSchema::migrations() {
           shadow_schema::kCreateRecentlyDeleted, shadow_schema::kCreateStoreDeletions,
           shadow_schema::kSeedStoreDeletions, shadow_schema::kRereadEverything,
           shadow_schema::kRereadEverythingMarks}},
+        {5,
+         "every chat of a message in several chats",
+         {shadow_schema::kMessageChatsStatements.begin(),
+          shadow_schema::kMessageChatsStatements.end()}},
     };
     return steps;
 }

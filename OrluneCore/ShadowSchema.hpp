@@ -316,6 +316,53 @@ inline constexpr std::string_view kRereadEverythingMarks =
     "UPDATE sync_marks SET message_rowid = 0, join_rowid = 0, join_message_id = 0, "
     "join_chat_id = 0";
 
+// Added in version 5: every chat a message is in. The store can join one
+// message to several chats; messages.chat_id keeps one of them (the chat the
+// copy was first made with), and message_chats lists them all, so that a
+// search within a chat finds the message from each of its chats.
+//   message_chats        one row per message and chat (chat_id as
+//                        messages.chat_id; none for a message in no chat).
+//                        A message deleted from messages, or replaced by a
+//                        newer copy, takes its rows with it (trigger): whoever
+//                        writes a message writes its chats after it.
+//   message_chats_state  one row: `complete` is 0 while a database copied
+//                        before this version still lacks the extra chats of
+//                        its messages in several chats. The step fills every
+//                        message's own chat; the next sync reads only the
+//                        store's messages in more than one chat and sets it.
+inline constexpr std::string_view kCreateMessageChats =
+    "CREATE TABLE IF NOT EXISTS message_chats (\n"
+    "    message_guid TEXT NOT NULL,\n"
+    "    chat_id TEXT NOT NULL,\n"
+    "    PRIMARY KEY (message_guid, chat_id)\n"
+    ") WITHOUT ROWID";
+inline constexpr std::string_view kCreateIndexMessageChatsChat =
+    "CREATE INDEX IF NOT EXISTS idx_message_chats_chat ON message_chats(chat_id)";
+inline constexpr std::string_view kCreateMessageChatsFollowTrigger =
+    "CREATE TRIGGER IF NOT EXISTS message_chats_follow_message AFTER DELETE ON messages BEGIN\n"
+    "    DELETE FROM message_chats WHERE message_guid = old.guid;\n"
+    "END";
+inline constexpr std::string_view kCreateMessageChatsState =
+    "CREATE TABLE IF NOT EXISTS message_chats_state (\n"
+    "    id INTEGER PRIMARY KEY CHECK (id = 1),\n"
+    "    complete INTEGER NOT NULL DEFAULT 0\n"
+    ")";
+inline constexpr std::string_view kFillMessageChats =
+    "INSERT OR IGNORE INTO message_chats (message_guid, chat_id)\n"
+    "SELECT guid, chat_id FROM messages WHERE chat_id <> 'unknown'";
+inline constexpr std::string_view kSeedMessageChatsState =
+    "INSERT INTO message_chats_state (id, complete)\n"
+    "VALUES (1, NOT EXISTS (SELECT 1 FROM messages))\n"
+    "ON CONFLICT (id) DO UPDATE SET complete = excluded.complete";
+inline constexpr std::array<std::string_view, 6> kMessageChatsStatements = {
+    kCreateMessageChats,
+    kCreateIndexMessageChatsChat,
+    kCreateMessageChatsFollowTrigger,
+    kCreateMessageChatsState,
+    kFillMessageChats,
+    kSeedMessageChatsState,
+};
+
 // Run on every connection when it is opened, in this order. Recursive
 // triggers are set explicitly, whatever the SQLite build's default: with
 // them on, the row that INSERT OR REPLACE deletes fires messages_fts_delete,

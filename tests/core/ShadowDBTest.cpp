@@ -90,6 +90,10 @@ TEST_F(ShadowDBTest, SchemaCreatesEveryObjectAndAFreshCursor) {
         {"trigger", "attachments_follow_message"},
         {"table", "recently_deleted"},
         {"table", "store_deletions"},
+        {"table", "message_chats"},
+        {"index", "idx_message_chats_chat"},
+        {"trigger", "message_chats_follow_message"},
+        {"table", "message_chats_state"},
     };
     EXPECT_EQ(objects, expected);
     EXPECT_EQ(inspect.value("PRAGMA user_version"), std::to_string(ShadowSchema::latestVersion()));
