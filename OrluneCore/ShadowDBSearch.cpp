@@ -41,6 +41,22 @@ constexpr std::string_view kUnranked = "0.0, ";
 constexpr std::string_view kFromIndex =
     "FROM messages_fts JOIN messages m ON messages_fts.rowid = m.rowid\n";
 constexpr std::string_view kFromMessages = "FROM messages m\n";
+// Where attachment names are indexed, a message is found by its words or by
+// one of its attachments' names, at the better of the two ranks. The MATCH
+// expression is bound twice.
+constexpr std::string_view kRankedHits = "hits.rank, ";
+constexpr std::string_view kFromHits =
+    "FROM (SELECT rowid, MIN(rank) AS rank FROM (\n"
+    "    SELECT rowid, bm25(messages_fts) AS rank FROM messages_fts\n"
+    "    WHERE messages_fts MATCH ?\n"
+    "    UNION ALL\n"
+    "    SELECT hm.rowid, bm25(attachment_names_fts) FROM attachment_names_fts\n"
+    "    JOIN attachments a ON a.rowid = attachment_names_fts.rowid\n"
+    "    JOIN messages hm ON hm.guid = a.message_guid\n"
+    "    WHERE attachment_names_fts MATCH ?)\n"
+    "  GROUP BY rowid) hits\n"
+    "JOIN messages m ON m.rowid = hits.rowid\n";
+constexpr std::string_view kByHitRank = "ORDER BY hits.rank\nLIMIT ?";
 constexpr std::string_view kNameJoins = "LEFT JOIN person_handles ph ON ph.handle = m.sender\n"
                                         "LEFT JOIN people p ON p.person_id = ph.person_id\n"
                                         "LEFT JOIN chats c ON c.chat_id = m.chat_id\n";
@@ -63,6 +79,8 @@ struct ScopedSql {
     std::string sql;
     std::vector<std::string> texts;
     std::vector<int64_t> integers;
+    // How many times the MATCH expression is bound, first.
+    int matches = 0;
 };
 
 // The condition on a message's attachments, its kinds appended to `texts`.
@@ -81,11 +99,15 @@ std::string attachmentCondition(const std::vector<std::string>& kinds, bool atta
 }
 
 ScopedSql scopedSql(bool ranked, bool named, bool attachmentsKept, bool chatsKept,
-                    const MessageScope& scope) {
+                    bool namesIndexed, const MessageScope& scope) {
     ScopedSql out;
     std::vector<std::string> conditions;
-    if (ranked) {
+    const bool byHits = ranked && namesIndexed;
+    if (byHits) {
+        out.matches = 2;
+    } else if (ranked) {
         conditions.emplace_back(kMatch);
+        out.matches = 1;
     }
     if (scope.senders) {
         std::vector<std::string> either;
@@ -129,9 +151,9 @@ ScopedSql scopedSql(bool ranked, bool named, bool attachmentsKept, bool chatsKep
         out.integers = std::move(filter.parameters);
     }
     out.sql = std::string(kColumns);
-    out.sql += ranked ? kRanked : kUnranked;
+    out.sql += byHits ? kRankedHits : ranked ? kRanked : kUnranked;
     out.sql += named ? kNamedColumns : kUnnamedColumns;
-    out.sql += ranked ? kFromIndex : kFromMessages;
+    out.sql += byHits ? kFromHits : ranked ? kFromIndex : kFromMessages;
     if (named) {
         out.sql += kNameJoins;
     }
@@ -139,7 +161,7 @@ ScopedSql scopedSql(bool ranked, bool named, bool attachmentsKept, bool chatsKep
         out.sql += (i == 0 ? "WHERE " : " AND ") + conditions[i];
     }
     out.sql += "\n";
-    out.sql += ranked ? kByRank : kNewestFirst;
+    out.sql += byHits ? kByHitRank : ranked ? kByRank : kNewestFirst;
     return out;
 }
 
@@ -148,21 +170,24 @@ ScopedSql scopedSql(bool ranked, bool named, bool attachmentsKept, bool chatsKep
 ShadowDBReader::SearchOutcome ShadowDBReader::search(const std::string& query,
                                                      const MessageScope& scope, int limit,
                                                      const QueryBounds& bounds) {
-    const std::string_view expression(query.c_str(), std::strlen(query.c_str()));
+    const std::string typed(query.c_str(), std::strlen(query.c_str()));
+    const std::string expression = MatchExpression::withFileNamesQuoted(typed);
     const bool ranked = !expression.empty() || scope.unrestricted();
     if (ranked) {
-        if (auto refusal = MatchExpression::refusal(expression, bounds)) {
+        if (auto refusal = MatchExpression::refusal(typed, bounds)) {
             throw Error(Error::Kind::queryFailed, *refusal);
         }
     }
     const bool named = hasPeopleTables();
     const bool attachmentsKept = scope.attachmentKinds && hasTable("attachments");
     const bool chatsKept = scope.chatIds && hasTable("message_chats");
-    const ScopedSql built = scopedSql(ranked, named, attachmentsKept, chatsKept, scope);
+    const bool namesIndexed = ranked && hasTable("attachment_names_fts");
+    const ScopedSql built =
+        scopedSql(ranked, named, attachmentsKept, chatsKept, namesIndexed, scope);
     sqlite::Statement statement = guarded([&] { return db_.prepare(built.sql); });
     StatementLimits limits(handle(), bounds.timeLimit, bounds.maxValueBytes);
     int index = 1;
-    if (ranked) {
+    for (int i = 0; i < built.matches; ++i) {
         statement.bindText(index++, expression);
     }
     for (const std::string& text : built.texts) {

@@ -48,6 +48,10 @@ const std::vector<ShadowSchema::Migration>& ShadowSchema::migrations() {
          "every chat of a message in several chats",
          {shadow_schema::kMessageChatsStatements.begin(),
           shadow_schema::kMessageChatsStatements.end()}},
+        {6,
+         "attachments found by their file names",
+         {shadow_schema::kAttachmentNamesStatements.begin(),
+          shadow_schema::kAttachmentNamesStatements.end()}},
     };
     return steps;
 }

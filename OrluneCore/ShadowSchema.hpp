@@ -363,6 +363,58 @@ inline constexpr std::array<std::string_view, 6> kMessageChatsStatements = {
     kSeedMessageChatsState,
 };
 
+// Added in version 6: attachments found by their file names. A search
+// reads this index beside messages_fts, so that "lease" finds the message
+// that carries "Signed Lease.pdf" (even one with no words) while
+// messages.text keeps only what was written.
+//   attachment_words     each attachment as the full-text index reads it:
+//                        `text` is its file name (NULL for a hidden one);
+//                        chat_name and sender are always NULL. The columns
+//                        are messages_fts's, so that one expression, column
+//                        filters included, reads the same on both.
+//   attachment_names_fts the full-text index of attachment_words (rowid =
+//                        attachments.rowid), kept by triggers on attachments.
+inline constexpr std::string_view kCreateAttachmentWords =
+    "CREATE VIEW IF NOT EXISTS attachment_words AS\n"
+    "SELECT rowid AS id, CASE WHEN hidden = 0 THEN name END AS text,\n"
+    "    NULL AS chat_name, NULL AS sender\n"
+    "FROM attachments";
+inline constexpr std::string_view kCreateAttachmentNamesFts =
+    "CREATE VIRTUAL TABLE IF NOT EXISTS attachment_names_fts USING fts5(\n"
+    "    text,\n"
+    "    chat_name,\n"
+    "    sender,\n"
+    "    content='attachment_words',\n"
+    "    content_rowid='id'\n"
+    ")";
+inline constexpr std::string_view kCreateAttachmentNamesInsertTrigger =
+    "CREATE TRIGGER IF NOT EXISTS attachment_names_fts_insert AFTER INSERT ON attachments BEGIN\n"
+    "    INSERT INTO attachment_names_fts(rowid, text)\n"
+    "    VALUES (new.rowid, CASE WHEN new.hidden = 0 THEN new.name END);\n"
+    "END";
+inline constexpr std::string_view kCreateAttachmentNamesDeleteTrigger =
+    "CREATE TRIGGER IF NOT EXISTS attachment_names_fts_delete AFTER DELETE ON attachments BEGIN\n"
+    "    INSERT INTO attachment_names_fts(attachment_names_fts, rowid, text)\n"
+    "    VALUES ('delete', old.rowid, CASE WHEN old.hidden = 0 THEN old.name END);\n"
+    "END";
+inline constexpr std::string_view kCreateAttachmentNamesUpdateTrigger =
+    "CREATE TRIGGER IF NOT EXISTS attachment_names_fts_update AFTER UPDATE ON attachments BEGIN\n"
+    "    INSERT INTO attachment_names_fts(attachment_names_fts, rowid, text)\n"
+    "    VALUES ('delete', old.rowid, CASE WHEN old.hidden = 0 THEN old.name END);\n"
+    "    INSERT INTO attachment_names_fts(rowid, text)\n"
+    "    VALUES (new.rowid, CASE WHEN new.hidden = 0 THEN new.name END);\n"
+    "END";
+inline constexpr std::string_view kFillAttachmentNamesFts =
+    "INSERT INTO attachment_names_fts(attachment_names_fts) VALUES ('rebuild')";
+inline constexpr std::array<std::string_view, 6> kAttachmentNamesStatements = {
+    kCreateAttachmentWords,
+    kCreateAttachmentNamesFts,
+    kCreateAttachmentNamesInsertTrigger,
+    kCreateAttachmentNamesDeleteTrigger,
+    kCreateAttachmentNamesUpdateTrigger,
+    kFillAttachmentNamesFts,
+};
+
 // Run on every connection when it is opened, in this order. Recursive
 // triggers are set explicitly, whatever the SQLite build's default: with
 // them on, the row that INSERT OR REPLACE deletes fires messages_fts_delete,
