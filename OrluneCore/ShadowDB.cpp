@@ -308,6 +308,9 @@ ShadowDB::insertMessages(const std::vector<ShadowMessage>& messages, bool countG
             ShadowBatchTable::bind(chats, 1, messages);
             chats.run();
         }
+        if (!messages.empty() && hasTable("message_emoji")) {
+            writeEmoji(messages);
+        }
 
         result.written = static_cast<int>(messages.size());
         if (countGrowth) {

@@ -73,7 +73,8 @@ public:
     void createSchemaIfNeeded();
 
     // Inserts or replaces (by guid) every message in one transaction, with
-    // its chats in message_chats (the chats of the list's rows of its guid),
+    // its chats in message_chats (the chats of the list's rows of its guid)
+    // and its emoji in message_emoji,
     // and returns how many were written (new or replacing), not the growth of the
     // table. An empty list returns 0 without touching the database. All or
     // nothing: on failure the batch is rolled back and prepareFailed or
@@ -217,6 +218,8 @@ private:
     // attachments, and the page's reactions and removals (returns how many
     // live messages were removed).
     void writeAttachments(const std::vector<ShadowMessage>& messages);
+    // Inside a batch's transaction, after its messages: their emoji.
+    void writeEmoji(const std::vector<ShadowMessage>& messages);
     int64_t applyPageChanges(const PageChanges& changes);
     // Writes the messages in one transaction; `beforeCommit`, when given,
     // runs inside it after the last message (and even for an empty list).

@@ -1,6 +1,7 @@
 // The shadow database's reactions, attachments and deletions: what a sync
 // page writes besides its messages, and the clean-up after deletions.
 
+#include "OrluneCore/EmojiText.hpp"
 #include "OrluneCore/ShadowDB.hpp"
 
 #include <algorithm>
@@ -168,6 +169,21 @@ void ShadowDB::writeAttachments(const std::vector<ShadowMessage>& messages) {
             insert->bindInt(9, attachment.downloaded ? 1 : 0);
             insert->bindInt(10, attachment.sticker ? 1 : 0);
             insert->bindInt(11, attachment.hidden ? 1 : 0);
+            insert->run();
+        }
+    }
+}
+
+void ShadowDB::writeEmoji(const std::vector<ShadowMessage>& messages) {
+    std::optional<sqlite::Statement> insert;
+    for (const ShadowMessage& message : messages) {
+        for (const std::string& emoji : EmojiText::indexKeys(message.text())) {
+            if (!insert) {
+                insert = db_.prepare(shadow_schema::kInsertMessageEmoji);
+            }
+            insert->reset();
+            insert->bindText(1, emoji);
+            insert->bindText(2, message.guid());
             insert->run();
         }
     }

@@ -1,5 +1,6 @@
 // ShadowDBReader::search: one ranked FTS5 query joined back to the messages.
 
+#include "OrluneCore/EmojiText.hpp"
 #include "OrluneCore/MatchExpression.hpp"
 #include "OrluneCore/ResultBudget.hpp"
 #include "OrluneCore/SearchResult.hpp"
@@ -57,6 +58,8 @@ constexpr std::string_view kFromHits =
     "  GROUP BY rowid) hits\n"
     "JOIN messages m ON m.rowid = hits.rowid\n";
 constexpr std::string_view kByHitRank = "ORDER BY hits.rank\nLIMIT ?";
+constexpr std::string_view kHasEmoji =
+    "m.guid IN (SELECT message_guid FROM message_emoji WHERE emoji = ?)";
 constexpr std::string_view kNameJoins = "LEFT JOIN person_handles ph ON ph.handle = m.sender\n"
                                         "LEFT JOIN people p ON p.person_id = ph.person_id\n"
                                         "LEFT JOIN chats c ON c.chat_id = m.chat_id\n";
@@ -99,7 +102,8 @@ std::string attachmentCondition(const std::vector<std::string>& kinds, bool atta
 }
 
 ScopedSql scopedSql(bool ranked, bool named, bool attachmentsKept, bool chatsKept,
-                    bool namesIndexed, const MessageScope& scope) {
+                    bool namesIndexed, const std::vector<std::string>& emoji,
+                    const MessageScope& scope) {
     ScopedSql out;
     std::vector<std::string> conditions;
     const bool byHits = ranked && namesIndexed;
@@ -140,6 +144,11 @@ ScopedSql scopedSql(bool ranked, bool named, bool attachmentsKept, bool chatsKep
             out.texts.insert(out.texts.end(), scope.chatIds->begin(), scope.chatIds->end());
         }
     }
+    // Every emoji of the query must be among the message's.
+    for (const std::string& one : emoji) {
+        conditions.emplace_back(kHasEmoji);
+        out.texts.push_back(one);
+    }
     if (scope.attachmentKinds) {
         conditions.push_back(
             attachmentCondition(*scope.attachmentKinds, attachmentsKept, out.texts));
@@ -171,8 +180,17 @@ ShadowDBReader::SearchOutcome ShadowDBReader::search(const std::string& query,
                                                      const MessageScope& scope, int limit,
                                                      const QueryBounds& bounds) {
     const std::string typed(query.c_str(), std::strlen(query.c_str()));
-    const std::string expression = MatchExpression::withFileNamesQuoted(typed);
-    const bool ranked = !expression.empty() || scope.unrestricted();
+    // The query's emoji are looked up in message_emoji (the full-text index
+    // has none) and its words in the full-text index; a query of emoji alone
+    // lists the messages holding them all, newest first.
+    const std::vector<std::string> emoji =
+        hasTable("message_emoji") ? EmojiText::emojiIn(typed) : std::vector<std::string>{};
+    std::string expression = MatchExpression::withFileNamesQuoted(
+        emoji.empty() ? typed : EmojiText::withoutEmoji(typed));
+    if (!emoji.empty() && MatchExpression::measure(expression).terms == 0) {
+        expression.clear();
+    }
+    const bool ranked = !expression.empty() || (emoji.empty() && scope.unrestricted());
     if (ranked) {
         if (auto refusal = MatchExpression::refusal(typed, bounds)) {
             throw Error(Error::Kind::queryFailed, *refusal);
@@ -183,7 +201,7 @@ ShadowDBReader::SearchOutcome ShadowDBReader::search(const std::string& query,
     const bool chatsKept = scope.chatIds && hasTable("message_chats");
     const bool namesIndexed = ranked && hasTable("attachment_names_fts");
     const ScopedSql built =
-        scopedSql(ranked, named, attachmentsKept, chatsKept, namesIndexed, scope);
+        scopedSql(ranked, named, attachmentsKept, chatsKept, namesIndexed, emoji, scope);
     sqlite::Statement statement = guarded([&] { return db_.prepare(built.sql); });
     StatementLimits limits(handle(), bounds.timeLimit, bounds.maxValueBytes);
     int index = 1;

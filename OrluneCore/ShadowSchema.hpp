@@ -415,6 +415,31 @@ inline constexpr std::array<std::string_view, 6> kAttachmentNamesStatements = {
     kFillAttachmentNamesFts,
 };
 
+// Added in version 7: the emoji of each message (EmojiText::indexKeys), as
+// the full-text tokenizer drops them. A search looks its emoji up here and
+// combines them with its words. Whoever writes a message writes its emoji
+// after it; a message deleted or replaced takes its rows with it (trigger).
+// The step fills the table from the stored texts.
+inline constexpr std::string_view kCreateMessageEmoji =
+    "CREATE TABLE IF NOT EXISTS message_emoji (\n"
+    "    emoji TEXT NOT NULL,\n"
+    "    message_guid TEXT NOT NULL,\n"
+    "    PRIMARY KEY (emoji, message_guid)\n"
+    ") WITHOUT ROWID";
+inline constexpr std::string_view kCreateIndexMessageEmojiMessage =
+    "CREATE INDEX IF NOT EXISTS idx_message_emoji_message ON message_emoji(message_guid)";
+inline constexpr std::string_view kCreateMessageEmojiFollowTrigger =
+    "CREATE TRIGGER IF NOT EXISTS message_emoji_follow_message AFTER DELETE ON messages BEGIN\n"
+    "    DELETE FROM message_emoji WHERE message_guid = old.guid;\n"
+    "END";
+inline constexpr std::string_view kInsertMessageEmoji =
+    "INSERT OR IGNORE INTO message_emoji (emoji, message_guid) VALUES (?, ?)";
+inline constexpr std::array<std::string_view, 3> kMessageEmojiStatements = {
+    kCreateMessageEmoji,
+    kCreateIndexMessageEmojiMessage,
+    kCreateMessageEmojiFollowTrigger,
+};
+
 // Run on every connection when it is opened, in this order. Recursive
 // triggers are set explicitly, whatever the SQLite build's default: with
 // them on, the row that INSERT OR REPLACE deletes fires messages_fts_delete,

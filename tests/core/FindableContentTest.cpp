@@ -1,5 +1,5 @@
 // What a search finds besides the words of a message: its attachments' file
-// names, in a store built by hand.
+// names and its emoji, in a store built by hand.
 
 #include "OrluneCore/QueryBounds.hpp"
 #include "OrluneCore/ShadowDBReader.hpp"
@@ -64,6 +64,14 @@ protected:
         addMessage(store, 4, kPlaceholder, 2,
                    AttachmentRow{4, "att-4", 0, std::nullopt, std::string("public.heic")},
                    "IMG_0042.HEIC");
+        // Emoji: with and without a variation selector, skin tones, a joined
+        // sequence.
+        addMessage(store, 5, "pizza tonight? \U0001F355\U0001F355", 2);
+        addMessage(store, 6, "\u2764\uFE0F", 2);
+        addMessage(store, 7, "\u2764 thanks", 2);
+        addMessage(store, 8, "\U0001F44D\U0001F3FD", 2);
+        addMessage(store, 9, "\U0001F44D", 2);
+        addMessage(store, 10, "\U0001F469\u200D\U0001F4BB coding late", 2);
     }
 
     static void addMessage(ChatStoreWriter& store, int64_t rowid, const std::string& text,
@@ -127,6 +135,48 @@ TEST_F(FindableContentTest, AttachmentsAreFoundByTheirFileNames) {
     for (const auto& c : cases) {
         EXPECT_EQ(found(c.query, c.chats), c.guids) << c.query;
     }
+}
+
+TEST_F(FindableContentTest, EmojiAreFoundAndCombinedWithWords) {
+    sync.performSync();
+    const struct {
+        std::string query;
+        Guids guids;
+    } cases[] = {
+        {"\U0001F355", {"m5"}},
+        {"pizza \U0001F355", {"m5"}},
+        {"\U0001F355 tonight", {"m5"}},
+        {"\U0001F355 lease", {}},
+        {"\u2764\uFE0F", {"m6", "m7"}},
+        {"\u2764", {"m6", "m7"}},
+        {"\u2764 thanks", {"m7"}},
+        {"\U0001F44D", {"m8", "m9"}},
+        {"\U0001F44D\U0001F3FD", {"m8"}},
+        {"\U0001F469\u200D\U0001F4BB", {"m10"}},
+        {"\U0001F469", {}},
+        {"\U0001F355 \u2764", {}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(found(c.query), c.guids) << c.query;
+    }
+    EXPECT_EQ(found("\U0001F355", std::vector<std::string>{kFlat}), Guids{});
+}
+
+TEST_F(FindableContentTest, AnOlderDatabaseFindsEmojiWithoutCopyingAgain) {
+    sync.performSync();
+    DatabaseProbe(shadowPath)
+        .exec("DROP TRIGGER message_emoji_follow_message; DROP TABLE message_emoji; "
+              "PRAGMA user_version = 6");
+    EXPECT_EQ(sync.performSync(), 0);
+    EXPECT_EQ(found("\u2764"), (Guids{"m6", "m7"}));
+    // A message rewritten later keeps its emoji.
+    {
+        ChatStoreWriter store(storePath, ChatStoreWriter::OpenExisting{});
+        store.editMessage(5, "pasta instead \U0001F35D", 2000);
+    }
+    sync.performSync();
+    EXPECT_EQ(found("\U0001F355"), Guids{});
+    EXPECT_EQ(found("\U0001F35D"), Guids{"m5"});
 }
 
 TEST_F(FindableContentTest, ADeletedMessageTakesItsAttachmentNamesWithIt) {

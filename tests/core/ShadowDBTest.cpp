@@ -99,6 +99,9 @@ TEST_F(ShadowDBTest, SchemaCreatesEveryObjectAndAFreshCursor) {
         {"trigger", "attachment_names_fts_insert"},
         {"trigger", "attachment_names_fts_delete"},
         {"trigger", "attachment_names_fts_update"},
+        {"table", "message_emoji"},
+        {"index", "idx_message_emoji_message"},
+        {"trigger", "message_emoji_follow_message"},
     };
     EXPECT_EQ(objects, expected);
     EXPECT_EQ(inspect.value("PRAGMA user_version"), std::to_string(ShadowSchema::latestVersion()));
