@@ -400,6 +400,21 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
         }
         cursor.timestamp = page.lastRawTimestamp;
         cursor.rowid = page.lastRawRowid;
+        // A full page can end inside the rows of a message in several chats
+        // (one row per chat); the cursor then passes its other chats, which
+        // are read here.
+        if (page.rawRowCount >= kBatchSize) {
+            FetchResult last = reader.fetchMessageAt(page.lastRawRowid);
+            for (ShadowMessage& message : last.messages) {
+                const bool inPage = std::any_of(
+                    page.messages.begin(), page.messages.end(), [&](const ShadowMessage& row) {
+                        return row.guid() == message.guid() && row.chatId() == message.chatId();
+                    });
+                if (!inPage) {
+                    page.messages.push_back(std::move(message));
+                }
+            }
+        }
         if (deletionMarks.rereadAll) {
             const int64_t rawRows = page.rawRowCount;
             if (!commitChanged(page)) {

@@ -348,6 +348,32 @@ TEST_F(MessageChatsTest, MembershipFollowsTheStore) {
     expectConsistent();
 }
 
+TEST_F(MessageChatsTest, AMessageWhoseChatsStraddleTwoPagesKeepsThemAll) {
+    // The store's rows in date order: one per message and chat. Rows before
+    // the message "on the edge" fill a page but one, so the first page ends
+    // after its first chat.
+    const int64_t rowsSoFar = 23; // messages 1 to 20, 21 twice, 22
+    const int64_t last = ShadowSync::kBatchSize - rowsSoFar + 22;
+    {
+        ChatStoreWriter store = openStore();
+        store.beginTransaction();
+        for (int64_t rowid = 23; rowid < last; ++rowid) {
+            addMessage(store, rowid, 2000 + rowid, "filler " + std::to_string(rowid), 2);
+        }
+        addMessage(store, last, 2000 + last, "on the edge", 1);
+        store.joinMessageToChat(last, 2, 2000 + last);
+        store.commit();
+        // Out of reach of the re-read of the newest rows.
+        pushOutOfTheRecheckWindow(store, last + 1);
+    }
+    sync.performSync();
+    const std::string guid = "guid-" + std::to_string(last);
+    EXPECT_THAT(chatsOf(guid), ElementsAre(ElementsAre(kGroup), ElementsAre(kDirect)));
+    EXPECT_EQ(foundIn("edge", {kDirect}), std::vector<std::string>{guid});
+    EXPECT_EQ(foundIn("edge", {kGroup}), std::vector<std::string>{guid});
+    expectConsistent();
+}
+
 TEST_F(MessageChatsTest, AnOlderDatabaseLearnsTheOtherChatsWithoutCopyingAgain) {
     sync.performSync();
     ASSERT_EQ(value("SELECT count(*) FROM messages"), "22");
