@@ -1,9 +1,10 @@
 // What the sync's catch-up checks cost, against the first sync of the same
 // store measured in the same run.
 //
-//   bench_sync_catchup [--messages N] [--dir PATH]
+//   bench_sync_catchup [--messages N] [--dir PATH] [--attachments]
 //
-// Builds a sample messaging store of N messages (default 1,000,000), times a
+// Builds a sample messaging store of N messages (default 1,000,000; with
+// --attachments, the attachment rows real stores hold too), times a
 // first ShadowSync::performSync with and without the attachment-name index
 // and the emoji table (and searches on both), then times passes that find:
 //   - nothing (an unchanged store): the re-check window, the ROWID and join
@@ -56,14 +57,17 @@ void exec(const std::string& path, const std::string& sql) {
 int main(int argc, char** argv) {
     int64_t messages = 1000000;
     std::string folder;
+    bool withAttachments = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--messages" && i + 1 < argc) {
             messages = std::atoll(argv[++i]);
         } else if (arg == "--dir" && i + 1 < argc) {
             folder = argv[++i];
+        } else if (arg == "--attachments") {
+            withAttachments = true;
         } else {
-            std::cerr << "usage: bench_sync_catchup [--messages N] [--dir PATH]\n";
+            std::cerr << "usage: bench_sync_catchup [--messages N] [--dir PATH] [--attachments]\n";
             return 2;
         }
     }
@@ -79,6 +83,7 @@ int main(int argc, char** argv) {
 
     samplestore::SampleStoreOptions options;
     options.messageCount = messages;
+    options.content.attachments = withAttachments;
     auto summary = samplestore::buildSampleStore(store, options);
     std::cout << "bench_sync_catchup: " << summary.messages << " messages in " << folder << "\n";
 
