@@ -45,7 +45,73 @@ char nextNonSpace(std::string_view text, size_t i) {
     return i < text.size() ? text[i] : '\0';
 }
 
+// Where the quoted string that starts at `start` (a '"') ends: just after
+// its closing quote, "" escapes included, or at the end of `text`.
+size_t quotedStringEnd(std::string_view text, size_t start) {
+    size_t end = start + 1;
+    while (end < text.size()) {
+        if (text[end] == '"') {
+            if (end + 1 < text.size() && text[end + 1] == '"') {
+                end += 2;
+                continue;
+            }
+            break;
+        }
+        ++end;
+    }
+    return std::min(end + 1, text.size());
+}
+
+// Calls `visit(start, end)` for each bareword of `expression` outside quoted
+// strings, and `other(i)` for every other character outside them.
+template <typename Bareword, typename Other>
+void scanOutsideQuotes(std::string_view expression, Bareword visit, Other other) {
+    size_t i = 0;
+    while (i < expression.size()) {
+        const char c = expression[i];
+        if (c == '"') {
+            i = quotedStringEnd(expression, i);
+        } else if (isBareword(static_cast<unsigned char>(c))) {
+            size_t end = i;
+            while (end < expression.size() &&
+                   isBareword(static_cast<unsigned char>(expression[end]))) {
+                ++end;
+            }
+            visit(i, end);
+            i = end;
+        } else {
+            other(i);
+            ++i;
+        }
+    }
+}
+
 } // namespace
+
+bool MatchExpression::joinsOnlyByAnd(std::string_view expression) {
+    bool onlyAnd = true;
+    scanOutsideQuotes(
+        expression,
+        [&](size_t start, size_t end) {
+            const std::string_view word = expression.substr(start, end - start);
+            onlyAnd = onlyAnd && word != "OR" && word != "NOT" && word != "NEAR";
+        },
+        [&](size_t at) { onlyAnd = onlyAnd && expression[at] != '(' && expression[at] != ')'; });
+    return onlyAnd;
+}
+
+std::string MatchExpression::withoutAndOperators(std::string_view expression) {
+    std::string out(expression);
+    scanOutsideQuotes(
+        expression,
+        [&](size_t start, size_t end) {
+            if (expression.substr(start, end - start) == "AND") {
+                out.replace(start, end - start, end - start, ' ');
+            }
+        },
+        [](size_t) {});
+    return out;
+}
 
 std::string MatchExpression::withFileNamesQuoted(std::string_view expression) {
     std::string out;
@@ -55,18 +121,7 @@ std::string MatchExpression::withFileNamesQuoted(std::string_view expression) {
         const char c = expression[i];
         if (c == '"') {
             // A quoted string, its "" escapes included, is copied whole.
-            size_t end = i + 1;
-            while (end < expression.size()) {
-                if (expression[end] == '"') {
-                    if (end + 1 < expression.size() && expression[end + 1] == '"') {
-                        end += 2;
-                        continue;
-                    }
-                    break;
-                }
-                ++end;
-            }
-            end = std::min(end + 1, expression.size());
+            const size_t end = quotedStringEnd(expression, i);
             out.append(expression.substr(i, end - i));
             i = end;
             continue;

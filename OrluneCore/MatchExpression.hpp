@@ -41,6 +41,15 @@ public:
     // unchanged.
     static std::string withFileNamesQuoted(std::string_view expression);
 
+    // Whether `expression` joins its words only by AND, written or implied:
+    // no OR, NOT or NEAR and no parentheses outside quoted strings.
+    static bool joinsOnlyByAnd(std::string_view expression);
+
+    // `expression` with each AND operator outside quoted strings blanked
+    // out; words side by side mean the same, and no AND is left dangling
+    // when words are taken out of the expression.
+    static std::string withoutAndOperators(std::string_view expression);
+
     // Why `expression` is beyond `bounds` (its length in bytes, its terms or
     // its prefix terms), as a sentence; absent when it is within them.
     static std::optional<std::string> refusal(std::string_view expression,

@@ -185,8 +185,14 @@ ShadowDBReader::SearchOutcome ShadowDBReader::search(const std::string& query,
     // lists the messages holding them all, newest first.
     const std::vector<std::string> emoji =
         hasTable("message_emoji") ? EmojiText::emojiIn(typed) : std::vector<std::string>{};
+    if (!emoji.empty() && !MatchExpression::joinsOnlyByAnd(typed)) {
+        throw Error(Error::Kind::queryFailed,
+                    "Emoji can be searched for only together with words, as in \"tickets "
+                    "\U0001F355\": OR, NOT, NEAR and parentheses cannot take an emoji");
+    }
     std::string expression = MatchExpression::withFileNamesQuoted(
-        emoji.empty() ? typed : EmojiText::withoutEmoji(typed));
+        emoji.empty() ? typed
+                      : MatchExpression::withoutAndOperators(EmojiText::withoutEmoji(typed)));
     if (!emoji.empty() && MatchExpression::measure(expression).terms == 0) {
         expression.clear();
     }

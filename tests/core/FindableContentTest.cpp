@@ -155,11 +155,29 @@ TEST_F(FindableContentTest, EmojiAreFoundAndCombinedWithWords) {
         {"\U0001F469\u200D\U0001F4BB", {"m10"}},
         {"\U0001F469", {}},
         {"\U0001F355 \u2764", {}},
+        // AND, written or implied, joins emoji and words alike.
+        {"\U0001F355 AND tonight", {"m5"}},
+        {"pizza AND \U0001F355", {"m5"}},
+        {"\"tonight\" AND \U0001F355", {"m5"}},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(found(c.query), c.guids) << c.query;
     }
     EXPECT_EQ(found("\U0001F355", std::vector<std::string>{kFlat}), Guids{});
+
+    // Taking the emoji out of an OR, a NOT or a group would change what the
+    // query means (NOT 🍕 would find the pizza): such a query is refused.
+    for (const std::string query : {"\U0001F355 OR pizza", "pizza NOT \U0001F355", "NOT \U0001F355",
+                                    "(thanks \u2764)", "NEAR(pizza \U0001F355)"}) {
+        try {
+            found(query);
+            ADD_FAILURE() << query << " was searched";
+        } catch (const ShadowDBError& error) {
+            EXPECT_EQ(error.kind(), ShadowDBError::Kind::queryFailed) << query;
+            EXPECT_NE(std::string(error.what()).find("Emoji"), std::string::npos) << error.what();
+        }
+    }
+    EXPECT_EQ(found("\"OR\" \U0001F355"), Guids{}) << "a quoted OR is a word";
 }
 
 TEST_F(FindableContentTest, AnOlderDatabaseFindsEmojiWithoutCopyingAgain) {
