@@ -163,11 +163,11 @@ public:
     // Every stored message guid and reaction guid.
     std::vector<std::string> storedGuids();
     // Makes the words of deleted messages unrecoverable from the file: the
-    // full-text index is merged into one segment (the deleted entries'
-    // segments are rewritten without them; with secure_delete, which every
-    // connection of this class sets, the freed pages are zeroed), and the
-    // WAL is checkpointed into the file and truncated. Returns false when a
-    // reader kept the WAL from being emptied (the next call completes it).
+    // full-text indexes (words and attachment names) are merged into one segment each (the deleted
+    // entries' segments are rewritten without them; with secure_delete, which every connection of
+    // this class sets, the freed pages are zeroed), and the WAL is checkpointed into the file and
+    // truncated. Returns false when a reader kept the WAL from being emptied (the next call
+    // completes it).
     bool purgeDeletedContent();
     // Empties messages, reactions and attachments and sets the cursor and
     // marks back, so that the next pass copies the store again.

@@ -82,6 +82,8 @@ constexpr std::string_view kMarkMembershipsComplete =
 
 constexpr std::string_view kOptimizeIndex =
     "INSERT INTO messages_fts(messages_fts) VALUES ('optimize')";
+constexpr std::string_view kOptimizeNamesIndex =
+    "INSERT INTO attachment_names_fts(attachment_names_fts) VALUES ('optimize')";
 
 constexpr std::string_view kReactionsOn =
     "SELECT r.sender, r.kind, r.emoji, r.timestamp, p.display_name\n"
@@ -445,7 +447,12 @@ std::vector<std::string> ShadowDB::storedGuids() {
 }
 
 bool ShadowDB::purgeDeletedContent() {
-    guarded([&] { sqlite::exec(handle(), kOptimizeIndex); });
+    guarded([&] {
+        sqlite::exec(handle(), kOptimizeIndex);
+        if (hasTable("attachment_names_fts")) {
+            sqlite::exec(handle(), kOptimizeNamesIndex);
+        }
+    });
     int logFrames = 0;
     int checkpointed = 0;
     const int rc = sqlite3_wal_checkpoint_v2(handle(), nullptr, SQLITE_CHECKPOINT_TRUNCATE,

@@ -213,6 +213,22 @@ TEST_F(FindableContentTest, ADeletedMessageTakesItsAttachmentNamesWithIt) {
               "0");
 }
 
+TEST_F(FindableContentTest, ADeletedAttachmentsNameIsLeftNowhereInTheFile) {
+    sync.performSync();
+    ASSERT_TRUE(testing::fileHolds(shadowPath, "heic") ||
+                testing::fileHolds(shadowPath + "-wal", "heic"));
+    {
+        ChatStoreWriter store(storePath, ChatStoreWriter::OpenExisting{});
+        store.deleteMessage(4);
+    }
+    sync.performSync();
+    for (const char* suffix : {"", "-wal"}) {
+        for (const char* word : {"heic", "HEIC"}) {
+            EXPECT_FALSE(testing::fileHolds(shadowPath + suffix, word)) << word << suffix;
+        }
+    }
+}
+
 TEST_F(FindableContentTest, AnOlderDatabaseFindsNamesWithoutCopyingAgain) {
     sync.performSync();
     DatabaseProbe(shadowPath)

@@ -276,12 +276,7 @@ TEST_F(HandMadeStoreSyncTest, RowsSharingAGuidAreEachKept) {
 namespace orlune::core {
 namespace {
 
-bool fileHolds(const std::string& path, const std::string& word) {
-    if (!std::filesystem::exists(path)) {
-        return false;
-    }
-    return testing::readFile(path).find(word) != std::string::npos;
-}
+using testing::fileHolds;
 
 // The same store before and after the messaging app's changes (edits,
 // unsends, deletions, Recently Deleted and back, deleted conversations): the

@@ -52,6 +52,13 @@ std::string readFile(const std::string& path) {
     return contents.str();
 }
 
+bool fileHolds(const std::string& path, const std::string& bytes) {
+    if (!std::filesystem::exists(path)) {
+        return false;
+    }
+    return readFile(path).find(bytes) != std::string::npos;
+}
+
 void writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;

@@ -29,7 +29,9 @@ private:
 class ScopedEnv {
 public:
     ScopedEnv() = default;
-    ScopedEnv(const std::string& name, const std::optional<std::string>& value) { set(name, value); }
+    ScopedEnv(const std::string& name, const std::optional<std::string>& value) {
+        set(name, value);
+    }
     ~ScopedEnv();
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
@@ -44,5 +46,8 @@ private:
 std::string readFile(const std::string& path);
 // Writes `bytes` to `path`, replacing it.
 void writeFile(const std::string& path, const std::string& bytes);
+// Whether the file at `path` holds `bytes` anywhere; false when there is no
+// such file.
+bool fileHolds(const std::string& path, const std::string& bytes);
 
 } // namespace orlune::testing
