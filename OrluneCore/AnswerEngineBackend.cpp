@@ -20,6 +20,11 @@ void removeDatabase(const std::string& path) {
 AnswerEngineBackend::AnswerEngineBackend(const std::string& databasePath,
                                          const BenchmarkCorpus& corpus, TimeContext time)
     : databasePath_(databasePath), time_(std::move(time)), people_(peopleTables(corpus)) {
+    for (const CorpusMessage& message : corpus.messages) {
+        if (!message.reactions.empty()) {
+            reactions_[message.guid] = message.reactions;
+        }
+    }
     open();
 }
 
@@ -77,11 +82,27 @@ void AnswerEngineBackend::ingest(const std::vector<ShadowMessage>& messages) {
     finder_.reset();
     // As a sync page writes them: with their attachments (and reactions).
     ShadowDB::Watermark cursor;
+    ShadowDB::PageChanges changes;
     for (const ShadowMessage& message : messages) {
         cursor.timestamp = std::max(cursor.timestamp, message.timestamp());
+        auto found = reactions_.find(message.guid());
+        if (found == reactions_.end()) {
+            continue;
+        }
+        for (size_t i = 0; i < found->second.size(); ++i) {
+            const CorpusReaction& reaction = found->second[i];
+            StoreReaction stored;
+            stored.guid = message.guid() + "-reaction-" + std::to_string(i);
+            stored.targetGuid = message.guid();
+            stored.kind = reaction.kind;
+            stored.sender = reaction.sender;
+            stored.emoji = reaction.emoji;
+            stored.timestamp = message.timestamp() + 1 + static_cast<int64_t>(i);
+            changes.reactions.push_back(std::move(stored));
+        }
     }
     db_->commitSyncPage(messages, cursor, db_->messageCount(), ShadowDB::SyncMarks{},
-                        ShadowDB::SyncSource{"benchmark", 0, std::nullopt});
+                        ShadowDB::SyncSource{"benchmark", 0, std::nullopt}, changes);
 }
 
 void AnswerEngineBackend::reset() {

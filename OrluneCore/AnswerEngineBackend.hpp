@@ -1,8 +1,8 @@
 #pragma once
 // The answer engine as the retrieval benchmark drives it: a shadow database
 // file of its own holding the corpus's messages, its people (names, nicknames,
-// handles) and chat titles, searched with AnswerFinder the way the index
-// answer reads a question.
+// handles), chat titles and the reactions on its messages, searched with AnswerFinder the way the
+// index answer reads a question.
 
 #include "OrluneCore/AnswerFinder.hpp"
 #include "OrluneCore/BenchmarkCorpus.hpp"
@@ -10,6 +10,7 @@
 #include "OrluneCore/SearchBackend.hpp"
 #include "OrluneCore/ShadowDB.hpp"
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,6 +33,8 @@ public:
     // The guids AnswerFinder::find gives for `query` read as a question, in
     // its order.
     std::vector<std::string> search(const std::string& query, int limit) override;
+    // Writes the messages with their attachments, and the corpus's reactions
+    // on them (in the corpus's order, just after the message).
     void ingest(const std::vector<ShadowMessage>& messages) override;
     // Makes the database afresh: no messages; the people and chats stay.
     void reset() override;
@@ -51,6 +54,8 @@ private:
     const std::string databasePath_;
     TimeContext time_;
     const PeopleTables people_;
+    // The corpus's reactions by the guid of the message they stand on.
+    std::map<std::string, std::vector<CorpusReaction>> reactions_;
     std::unique_ptr<ShadowDB> db_;
     std::unique_ptr<AnswerFinder> finder_; // made at the first search after an ingest
 };

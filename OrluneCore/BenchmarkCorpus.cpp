@@ -116,12 +116,23 @@ CorpusAttachment decodeAttachment(const Json& json, const std::string& where) {
                             optionalString(json, "name", where)};
 }
 
+CorpusReaction decodeReaction(const Json& json, const std::string& where) {
+    object(json, where);
+    return CorpusReaction{asString(required(json, "kind", where), at(where, "kind")),
+                          asString(required(json, "sender", where), at(where, "sender")),
+                          optionalString(json, "emoji", where)};
+}
+
 CorpusMessage decodeMessage(const Json& json, const std::string& where) {
     object(json, where);
     std::vector<CorpusAttachment> attachments;
     if (const Json* value = optional(json, "attachments")) {
         attachments =
             asRecords<CorpusAttachment>(*value, at(where, "attachments"), decodeAttachment);
+    }
+    std::vector<CorpusReaction> reactions;
+    if (const Json* value = optional(json, "reactions")) {
+        reactions = asRecords<CorpusReaction>(*value, at(where, "reactions"), decodeReaction);
     }
     return CorpusMessage{
         asString(required(json, "guid", where), at(where, "guid")),
@@ -133,6 +144,7 @@ CorpusMessage decodeMessage(const Json& json, const std::string& where) {
         asBool(required(json, "is_from_me", where), at(where, "is_from_me")),
         asBool(required(json, "is_group", where), at(where, "is_group")),
         std::move(attachments),
+        std::move(reactions),
     };
 }
 
@@ -229,15 +241,17 @@ std::string toString(QueryCategory category) {
         return "person";
     case QueryCategory::attachment:
         return "attachment";
+    case QueryCategory::reaction:
+        return "reaction";
     }
     return "keyword";
 }
 
 const std::vector<QueryCategory>& allQueryCategories() {
     static const std::vector<QueryCategory> all = {
-        QueryCategory::keyword,   QueryCategory::semantic, QueryCategory::temporal,
-        QueryCategory::multiHop,  QueryCategory::negation, QueryCategory::person,
-        QueryCategory::attachment};
+        QueryCategory::keyword,    QueryCategory::semantic, QueryCategory::temporal,
+        QueryCategory::multiHop,   QueryCategory::negation, QueryCategory::person,
+        QueryCategory::attachment, QueryCategory::reaction};
     return all;
 }
 
@@ -298,6 +312,17 @@ Json CorpusMessage::toJson() const {
             files.push_back(std::move(file));
         }
         json["attachments"] = std::move(files);
+    }
+    if (!reactions.empty()) {
+        Json marks = Json::array();
+        for (const auto& reaction : reactions) {
+            Json mark = {{"kind", reaction.kind}, {"sender", reaction.sender}};
+            if (reaction.emoji) {
+                mark["emoji"] = *reaction.emoji;
+            }
+            marks.push_back(std::move(mark));
+        }
+        json["reactions"] = std::move(marks);
     }
     return json;
 }

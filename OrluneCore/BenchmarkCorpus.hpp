@@ -21,10 +21,19 @@
 
 namespace orlune::core {
 
-enum class QueryCategory { keyword, semantic, temporal, multiHop, negation, person, attachment };
+enum class QueryCategory {
+    keyword,
+    semantic,
+    temporal,
+    multiHop,
+    negation,
+    person,
+    attachment,
+    reaction
+};
 
 // "keyword", "semantic", "temporal", "multi-hop", "negation", "person",
-// "attachment".
+// "attachment", "reaction".
 std::string toString(QueryCategory category);
 // The category written exactly as one of those strings, or absent.
 std::optional<QueryCategory> queryCategoryFromString(const std::string& text);
@@ -40,6 +49,17 @@ struct CorpusAttachment {
     friend bool operator==(const CorpusAttachment&, const CorpusAttachment&) = default;
 };
 
+// A reaction standing on a message: its kind as reactionKindName ("love",
+// "like", "laugh", ...), who left it (a handle, or "me") and the emoji of an
+// "emoji" reaction.
+struct CorpusReaction {
+    std::string kind;
+    std::string sender;
+    std::optional<std::string> emoji;
+
+    friend bool operator==(const CorpusReaction&, const CorpusReaction&) = default;
+};
+
 struct CorpusMessage {
     std::string guid;
     std::string chatId;
@@ -52,6 +72,9 @@ struct CorpusMessage {
     // Optional ("attachments": [{"kind", "name"}]); written only when not
     // empty.
     std::vector<CorpusAttachment> attachments;
+    // Optional ("reactions": [{"kind", "sender", "emoji"}]); written only
+    // when not empty. Engines that keep reactions read them from the corpus.
+    std::vector<CorpusReaction> reactions;
 
     // The record the benchmark indexes: fields copied unchanged, the
     // attachments (shown, downloaded), and a source row id made from a hash

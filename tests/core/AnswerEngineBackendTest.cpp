@@ -55,6 +55,8 @@ BenchmarkCorpus tinyCorpus() {
                 {CorpusAttachment{"photo", std::string("IMG_1.jpg")}}),
         message("tom-text", "c-tom", "tom@example.org", "look at this later", 4),
     };
+    corpus.messages[4].reactions = {{"love", "me", std::nullopt},
+                                    {"emoji", "+15550001", std::string("🔥")}};
     corpus.now = kNow;
     corpus.zone = "UTC";
     return corpus;
@@ -84,6 +86,18 @@ TEST(AnswerEngineBackend, NamedPeopleTimesAndKindsNarrowTheAnswer) {
         const auto found = engine->search(c.question, 5);
         ASSERT_FALSE(found.empty()) << c.question;
         EXPECT_EQ(found[0], c.first) << c.question;
+    }
+
+    // The corpus's reactions stand on their messages.
+    {
+        ShadowDB reader(dir.file("answers.db"));
+        const auto reactions = reader.reactionsOn("tom-photo");
+        ASSERT_EQ(reactions.size(), 2u);
+        EXPECT_EQ(reactions[0].kind, "love");
+        EXPECT_EQ(reactions[0].sender, "me");
+        EXPECT_EQ(reactions[1].emoji, "🔥");
+        EXPECT_EQ(reactions[1].senderName, "Linda Harper");
+        EXPECT_TRUE(reader.reactionsOn("tom-text").empty());
     }
 
     // Scored through the runner: first hits count fully, a miss not at all.

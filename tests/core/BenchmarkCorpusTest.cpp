@@ -85,6 +85,8 @@ TEST(BenchmarkCorpusDecoding, StrictTypesAndRequiredKeysFail) {
          [](Json& j) { j["messages"][0]["attachments"] = Json::parse(R"([{"name": "a.jpg"}])"); }},
         {"attachments as an object",
          [](Json& j) { j["messages"][0]["attachments"] = Json::parse(R"({"kind": "photo"})"); }},
+        {"reaction without sender",
+         [](Json& j) { j["messages"][0]["reactions"] = Json::parse(R"([{"kind": "love"}])"); }},
         {"question as a number", [](Json& j) { j["queries"][0]["question"] = 3; }},
         {"now as text", [](Json& j) { j["now"] = "yesterday"; }},
         {"zone as a number", [](Json& j) { j["zone"] = 1; }},
@@ -102,10 +104,10 @@ TEST(BenchmarkCorpusDecoding, StrictTypesAndRequiredKeysFail) {
 
 TEST(BenchmarkCorpusDecoding, EveryCategoryString) {
     const std::pair<const char*, QueryCategory> cases[] = {
-        {"keyword", QueryCategory::keyword},      {"semantic", QueryCategory::semantic},
-        {"temporal", QueryCategory::temporal},    {"multi-hop", QueryCategory::multiHop},
-        {"negation", QueryCategory::negation},    {"person", QueryCategory::person},
-        {"attachment", QueryCategory::attachment}};
+        {"keyword", QueryCategory::keyword},       {"semantic", QueryCategory::semantic},
+        {"temporal", QueryCategory::temporal},     {"multi-hop", QueryCategory::multiHop},
+        {"negation", QueryCategory::negation},     {"person", QueryCategory::person},
+        {"attachment", QueryCategory::attachment}, {"reaction", QueryCategory::reaction}};
     for (const auto& [text, category] : cases) {
         EXPECT_EQ(queryCategoryFromString(text), category);
         EXPECT_EQ(toString(category), text);
@@ -143,7 +145,9 @@ const char* kAsked = R"({
   "messages": [
     {"guid": "m1", "chat_id": "c1", "sender": "+15550001", "text": "the zeppelin landed",
      "timestamp": 700000000000000000, "is_from_me": false, "is_group": false,
-     "attachments": [{"kind": "photo", "name": "IMG_1.jpg"}, {"kind": "pdf"}]}
+     "attachments": [{"kind": "photo", "name": "IMG_1.jpg"}, {"kind": "pdf"}],
+     "reactions": [{"kind": "love", "sender": "me"},
+                   {"kind": "emoji", "sender": "+15550002", "emoji": "🎉"}]}
   ],
   "queries": [
     {"id": "q1", "text": "zeppelin", "category": "person", "expected_guids": ["m1"],
@@ -161,6 +165,9 @@ TEST(BenchmarkCorpusDecoding, ReadsPeopleAttachmentsQuestionsAndDecoys) {
     ASSERT_EQ(corpus.messages[0].attachments.size(), 2u);
     EXPECT_EQ(corpus.messages[0].attachments[0], (CorpusAttachment{"photo", "IMG_1.jpg"}));
     EXPECT_EQ(corpus.messages[0].attachments[1], (CorpusAttachment{"pdf", std::nullopt}));
+    EXPECT_EQ(
+        corpus.messages[0].reactions,
+        (std::vector<CorpusReaction>{{"love", "me", std::nullopt}, {"emoji", "+15550002", "🎉"}}));
     EXPECT_EQ(corpus.queries[0].question, "what did Mom say about the zeppelin?");
     ASSERT_TRUE(corpus.contacts);
     EXPECT_EQ((*corpus.contacts)[0], (CorpusContact{"Linda Harper", {"Mom"}, {"+15550001"}}));
@@ -172,6 +179,7 @@ TEST(BenchmarkCorpusDecoding, ReadsPeopleAttachmentsQuestionsAndDecoys) {
     auto older = BenchmarkCorpus::fromJson(Json::parse(kMinimal));
     EXPECT_FALSE(older.contacts || older.now || older.zone || older.decoys);
     EXPECT_TRUE(older.messages[0].attachments.empty());
+    EXPECT_TRUE(older.messages[0].reactions.empty());
     EXPECT_FALSE(older.queries[0].question);
 
     ShadowMessage indexed = corpus.messages[0].toShadowMessage();
