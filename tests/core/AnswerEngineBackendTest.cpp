@@ -81,12 +81,19 @@ TEST(AnswerEngineBackend, NamedPeopleTimesAndKindsNarrowTheAnswer) {
         {"what did Tom say about the boiler?", "tom-boiler"},
         {"the photo Tom sent", "tom-photo"},
         {"what did Linda say in May?", "mom-old"},
+        // Reactions: yours on what Tom sent, Mom's on anything.
+        {"which of Tom's messages did I love?", "tom-photo"},
+        {"what did Mom react to?", "tom-photo"},
     };
     for (const auto& c : cases) {
         const auto found = engine->search(c.question, 5);
         ASSERT_FALSE(found.empty()) << c.question;
         EXPECT_EQ(found[0], c.first) << c.question;
     }
+
+    // Nobody named reacted: nothing, rather than any message of theirs.
+    EXPECT_TRUE(engine->search("which message did Tom like?", 5).empty());
+    EXPECT_TRUE(engine->search("which of Tom's messages did I laugh at?", 5).empty());
 
     // The corpus's reactions stand on their messages.
     {
