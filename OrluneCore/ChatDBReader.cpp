@@ -66,6 +66,11 @@ constexpr std::string_view kWhereJoinedBetween =
     "WHERE m.ROWID IN (SELECT message_id FROM chat_message_join WHERE rowid > ?1 AND rowid <= ?2)\n"
     "  AND (m.date < ?3 OR (m.date = ?3 AND m.ROWID <= ?4))\n"
     "ORDER BY m.ROWID ASC, cmj.rowid ASC";
+constexpr std::string_view kWhereInSeveralChats =
+    "WHERE m.ROWID IN (SELECT message_id FROM chat_message_join GROUP BY message_id\n"
+    "                  HAVING COUNT(DISTINCT chat_id) > 1)\n"
+    "  AND (m.date < ?1 OR (m.date = ?1 AND m.ROWID <= ?2))\n"
+    "ORDER BY m.ROWID ASC, cmj.rowid ASC";
 constexpr std::string_view kWhereNewest =
     "WHERE m.ROWID IN (SELECT ROWID FROM message ORDER BY ROWID DESC LIMIT ?1)\n"
     "  AND (m.date < ?2 OR (m.date = ?2 AND m.ROWID <= ?3))\n"
@@ -250,6 +255,16 @@ FetchResult ChatDBReader::fetchMessagesByRowidBehindCursor(int64_t afterRowid, i
     statement.bindInt64(4, cursorRowid);
     FetchResult result;
     result.lastRawRowid = afterRowid;
+    readMessageRows(statement, result);
+    return result;
+}
+
+FetchResult ChatDBReader::fetchMessagesInSeveralChats(int64_t cursorTimestamp,
+                                                      int64_t cursorRowid) {
+    sqlite::Statement statement = prepare(messageColumns() + std::string(kWhereInSeveralChats));
+    statement.bindInt64(1, cursorTimestamp);
+    statement.bindInt64(2, cursorRowid);
+    FetchResult result;
     readMessageRows(statement, result);
     return result;
 }

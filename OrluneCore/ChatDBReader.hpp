@@ -290,6 +290,9 @@ public:
     // rowid in (afterJoinRowid, throughJoinRowid].
     FetchResult fetchMessagesJoinedBetween(int64_t afterJoinRowid, int64_t throughJoinRowid,
                                            int64_t cursorTimestamp, int64_t cursorRowid);
+    // Messages at or behind the cursor joined to more than one chat (one row
+    // per chat). Reads the whole join table once. Throws queryFailed.
+    FetchResult fetchMessagesInSeveralChats(int64_t cursorTimestamp, int64_t cursorRowid);
     // Those of the `count` newest message rows (by ROWID) that lie at or
     // behind the cursor.
     FetchResult fetchNewestMessagesBehindCursor(int count, int64_t cursorTimestamp,

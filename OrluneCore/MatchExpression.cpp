@@ -1,5 +1,6 @@
 #include "OrluneCore/MatchExpression.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 namespace orlune::core {
@@ -45,6 +46,64 @@ char nextNonSpace(std::string_view text, size_t i) {
 }
 
 } // namespace
+
+std::string MatchExpression::withFileNamesQuoted(std::string_view expression) {
+    std::string out;
+    out.reserve(expression.size() + 8);
+    size_t i = 0;
+    while (i < expression.size()) {
+        const char c = expression[i];
+        if (c == '"') {
+            // A quoted string, its "" escapes included, is copied whole.
+            size_t end = i + 1;
+            while (end < expression.size()) {
+                if (expression[end] == '"') {
+                    if (end + 1 < expression.size() && expression[end + 1] == '"') {
+                        end += 2;
+                        continue;
+                    }
+                    break;
+                }
+                ++end;
+            }
+            end = std::min(end + 1, expression.size());
+            out.append(expression.substr(i, end - i));
+            i = end;
+            continue;
+        }
+        if (!isBareword(static_cast<unsigned char>(c))) {
+            out += c;
+            ++i;
+            continue;
+        }
+        // A run of bareword characters and dots, each dot between two
+        // bareword characters.
+        size_t end = i;
+        bool dotted = false;
+        while (end < expression.size()) {
+            const auto here = static_cast<unsigned char>(expression[end]);
+            if (isBareword(here)) {
+                ++end;
+            } else if (here == '.' && end + 1 < expression.size() &&
+                       isBareword(static_cast<unsigned char>(expression[end + 1]))) {
+                dotted = true;
+                ++end;
+            } else {
+                break;
+            }
+        }
+        const std::string_view word = expression.substr(i, end - i);
+        if (dotted) {
+            out += '"';
+            out.append(word);
+            out += '"';
+        } else {
+            out.append(word);
+        }
+        i = end;
+    }
+    return out;
+}
 
 MatchExpression::Size MatchExpression::measure(std::string_view expression) {
     expression = expression.substr(0, std::min(expression.size(), expression.find('\0')));

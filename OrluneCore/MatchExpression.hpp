@@ -33,6 +33,14 @@ public:
     // goes.
     static Size measure(std::string_view expression);
 
+    // `expression` with every bareword that holds dots between its letters
+    // (a file name: lease.pdf, IMG_0042.HEIC) made a quoted string, which
+    // FTS5 reads as the phrase of its words ("lease pdf") instead of
+    // rejecting the dot. Text inside quotes and every other bareword are
+    // left as they are; an expression without such a word comes back
+    // unchanged.
+    static std::string withFileNamesQuoted(std::string_view expression);
+
     // Why `expression` is beyond `bounds` (its length in bytes, its terms or
     // its prefix terms), as a sentence; absent when it is within them.
     static std::optional<std::string> refusal(std::string_view expression,

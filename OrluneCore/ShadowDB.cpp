@@ -52,6 +52,11 @@ constexpr std::string_view kWriteBatch =
     "SELECT guid, chat_id, chat_name, sender, text, timestamp, is_from_me, is_group,\n"
     "       has_attachments, attachment_types, content_hash, edited_at\n"
     "FROM orlune_shadow_batch(?) ORDER BY seq";
+// The chats of the messages just written (their earlier rows went with the
+// replaced copies).
+constexpr std::string_view kWriteBatchChats =
+    "INSERT OR IGNORE INTO message_chats (message_guid, chat_id)\n"
+    "SELECT guid, chat_id FROM orlune_shadow_batch(?) WHERE chat_id <> 'unknown'";
 
 // Counts, on this connection only, the live rows that INSERT OR REPLACE
 // deletes (recursive triggers are on, so REPLACE's deletes fire triggers):
@@ -298,6 +303,14 @@ ShadowDB::insertMessages(const std::vector<ShadowMessage>& messages, bool countG
                                                        (reason.empty() ? sqliteMessage : reason));
         }
         write.finalize();
+        if (!messages.empty() && hasTable("message_chats")) {
+            sqlite::Statement chats = db_.prepare(kWriteBatchChats);
+            ShadowBatchTable::bind(chats, 1, messages);
+            chats.run();
+        }
+        if (!messages.empty() && hasTable("message_emoji")) {
+            writeEmoji(messages);
+        }
 
         result.written = static_cast<int>(messages.size());
         if (countGrowth) {

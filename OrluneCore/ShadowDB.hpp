@@ -72,8 +72,10 @@ public:
     // made. Throws queryFailed when a step fails (the steps before it stay).
     void createSchemaIfNeeded();
 
-    // Inserts or replaces (by guid) every message in one transaction and
-    // returns how many were written (new or replacing), not the growth of the
+    // Inserts or replaces (by guid) every message in one transaction, with
+    // its chats in message_chats (the chats of the list's rows of its guid)
+    // and its emoji in message_emoji,
+    // and returns how many were written (new or replacing), not the growth of the
     // table. An empty list returns 0 without touching the database. All or
     // nothing: on failure the batch is rolled back and prepareFailed or
     // insertFailed ("Failed on guid=<guid>: <SQLite's message>") is thrown, or
@@ -122,6 +124,9 @@ public:
         // Rows copied as messages that are something else (a reaction an
         // older version copied as a message): deleted from messages only.
         std::vector<std::string> notMessages;
+        // Every chat of each of these stored messages (guid, chat ids),
+        // replacing the chats stored for it; applied after the messages.
+        std::vector<std::pair<std::string, std::vector<std::string>>> memberships;
     };
     // `messages` are written with their attachments (replacing those stored
     // for the same guid) and edit time; then `changes` are applied; the
@@ -177,6 +182,19 @@ public:
     // prepareFailed or queryFailed.
     std::vector<ShadowMessage> messagesToWrite(const std::vector<ShadowMessage>& candidates);
 
+    // Every chat of each message of `candidates` (rows read from the store,
+    // one per chat of a message), for the messages whose stored chats
+    // (message_chats) differ and for every message of `written` (writing a
+    // message clears its chats). A message in no chat has none. Throws
+    // prepareFailed or queryFailed.
+    std::vector<std::pair<std::string, std::vector<std::string>>>
+    membershipsToWrite(const std::vector<ShadowMessage>& candidates,
+                       const std::vector<ShadowMessage>& written);
+    // False while a database copied before message_chats existed still lacks
+    // the extra chats of its messages in several chats; and setting it.
+    bool membershipsComplete();
+    void markMembershipsComplete();
+
     // Stores the cursor, the message count and the current time (whole
     // seconds since 1970-01-01 UTC). Throws prepareFailed or queryFailed.
     void updateSyncState(int64_t lastTimestamp, int64_t lastRowid, int64_t messageCount);
@@ -200,6 +218,8 @@ private:
     // attachments, and the page's reactions and removals (returns how many
     // live messages were removed).
     void writeAttachments(const std::vector<ShadowMessage>& messages);
+    // Inside a batch's transaction, after its messages: their emoji.
+    void writeEmoji(const std::vector<ShadowMessage>& messages);
     int64_t applyPageChanges(const PageChanges& changes);
     // Writes the messages in one transaction; `beforeCommit`, when given,
     // runs inside it after the last message (and even for an empty list).

@@ -1,10 +1,12 @@
 // The shadow database's reactions, attachments and deletions: what a sync
 // page writes besides its messages, and the clean-up after deletions.
 
+#include "OrluneCore/EmojiText.hpp"
 #include "OrluneCore/ShadowDB.hpp"
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <tuple>
 
 namespace orlune::core {
@@ -66,6 +68,17 @@ constexpr std::string_view kMessageStored = "SELECT 1 FROM messages WHERE guid =
 constexpr std::string_view kRecentTexts =
     "SELECT guid, text FROM messages WHERE chat_id = ? AND timestamp <= ?\n"
     "ORDER BY timestamp DESC LIMIT ?";
+
+constexpr std::string_view kChatsOfMessage =
+    "SELECT chat_id FROM message_chats WHERE message_guid = ? ORDER BY chat_id";
+constexpr std::string_view kClearChatsOfMessage =
+    "DELETE FROM message_chats WHERE message_guid = ?";
+constexpr std::string_view kInsertChatOfMessage =
+    "INSERT OR IGNORE INTO message_chats (message_guid, chat_id) VALUES (?, ?)";
+constexpr std::string_view kMembershipsComplete =
+    "SELECT complete FROM message_chats_state WHERE id = 1";
+constexpr std::string_view kMarkMembershipsComplete =
+    "INSERT OR REPLACE INTO message_chats_state (id, complete) VALUES (1, 1)";
 
 constexpr std::string_view kOptimizeIndex =
     "INSERT INTO messages_fts(messages_fts) VALUES ('optimize')";
@@ -161,6 +174,21 @@ void ShadowDB::writeAttachments(const std::vector<ShadowMessage>& messages) {
     }
 }
 
+void ShadowDB::writeEmoji(const std::vector<ShadowMessage>& messages) {
+    std::optional<sqlite::Statement> insert;
+    for (const ShadowMessage& message : messages) {
+        for (const std::string& emoji : EmojiText::indexKeys(message.text())) {
+            if (!insert) {
+                insert = db_.prepare(shadow_schema::kInsertMessageEmoji);
+            }
+            insert->reset();
+            insert->bindText(1, emoji);
+            insert->bindText(2, message.guid());
+            insert->run();
+        }
+    }
+}
+
 int64_t ShadowDB::applyPageChanges(const PageChanges& changes) {
     if (!changes.reactions.empty()) {
         sqlite::Statement upsert = db_.prepare(kUpsertReaction);
@@ -180,6 +208,21 @@ int64_t ShadowDB::applyPageChanges(const PageChanges& changes) {
                 statement.bindText(6, reaction.guid);
             }
             statement.run();
+        }
+    }
+    if (!changes.memberships.empty()) {
+        sqlite::Statement clear = db_.prepare(kClearChatsOfMessage);
+        sqlite::Statement insert = db_.prepare(kInsertChatOfMessage);
+        for (const auto& [guid, chats] : changes.memberships) {
+            clear.reset();
+            clear.bindText(1, guid);
+            clear.run();
+            for (const std::string& chat : chats) {
+                insert.reset();
+                insert.bindText(1, guid);
+                insert.bindText(2, chat);
+                insert.run();
+            }
         }
     }
     int64_t removed = 0;
@@ -259,6 +302,68 @@ ShadowDB::PageChanges ShadowDB::changesToApply(const PageChanges& changes) {
         }
         return pending;
     });
+}
+
+std::vector<std::pair<std::string, std::vector<std::string>>>
+ShadowDB::membershipsToWrite(const std::vector<ShadowMessage>& candidates,
+                             const std::vector<ShadowMessage>& written) {
+    // Each guid's chats, sorted, in order of first appearance.
+    std::vector<std::pair<std::string, std::vector<std::string>>> all;
+    std::map<std::string, size_t> index;
+    for (const ShadowMessage& message : candidates) {
+        auto [entry, added] = index.try_emplace(message.guid(), all.size());
+        if (added) {
+            all.emplace_back(message.guid(), std::vector<std::string>{});
+        }
+        std::vector<std::string>& chats = all[entry->second].second;
+        if (message.chatId() != kNoChatId &&
+            std::find(chats.begin(), chats.end(), message.chatId()) == chats.end()) {
+            chats.push_back(message.chatId());
+        }
+    }
+    for (auto& [guid, chats] : all) {
+        std::sort(chats.begin(), chats.end());
+    }
+    return guarded([&] {
+        std::vector<std::pair<std::string, std::vector<std::string>>> toWrite;
+        if (!hasTable("message_chats")) {
+            return toWrite;
+        }
+        std::set<std::string> rewritten;
+        for (const ShadowMessage& message : written) {
+            rewritten.insert(message.guid());
+        }
+        sqlite::Statement stored = db_.prepare(kChatsOfMessage);
+        for (auto& [guid, chats] : all) {
+            if (!rewritten.count(guid)) {
+                stored.reset();
+                stored.bindText(1, guid);
+                std::vector<std::string> now;
+                while (stored.step()) {
+                    now.push_back(stored.columnText(0));
+                }
+                if (now == chats) {
+                    continue;
+                }
+            }
+            toWrite.emplace_back(guid, std::move(chats));
+        }
+        return toWrite;
+    });
+}
+
+bool ShadowDB::membershipsComplete() {
+    return guarded([&] {
+        if (!hasTable("message_chats_state")) {
+            return true;
+        }
+        sqlite::Statement query = db_.prepare(kMembershipsComplete);
+        return !query.step() || query.columnInt64(0) != 0;
+    });
+}
+
+void ShadowDB::markMembershipsComplete() {
+    guarded([&] { sqlite::exec(handle(), kMarkMembershipsComplete); });
 }
 
 std::vector<std::pair<std::string, std::string>>

@@ -1,5 +1,6 @@
 // ShadowDBReader::search: one ranked FTS5 query joined back to the messages.
 
+#include "OrluneCore/EmojiText.hpp"
 #include "OrluneCore/MatchExpression.hpp"
 #include "OrluneCore/ResultBudget.hpp"
 #include "OrluneCore/SearchResult.hpp"
@@ -41,6 +42,24 @@ constexpr std::string_view kUnranked = "0.0, ";
 constexpr std::string_view kFromIndex =
     "FROM messages_fts JOIN messages m ON messages_fts.rowid = m.rowid\n";
 constexpr std::string_view kFromMessages = "FROM messages m\n";
+// Where attachment names are indexed, a message is found by its words or by
+// one of its attachments' names, at the better of the two ranks. The MATCH
+// expression is bound twice.
+constexpr std::string_view kRankedHits = "hits.rank, ";
+constexpr std::string_view kFromHits =
+    "FROM (SELECT rowid, MIN(rank) AS rank FROM (\n"
+    "    SELECT rowid, bm25(messages_fts) AS rank FROM messages_fts\n"
+    "    WHERE messages_fts MATCH ?\n"
+    "    UNION ALL\n"
+    "    SELECT hm.rowid, bm25(attachment_names_fts) FROM attachment_names_fts\n"
+    "    JOIN attachments a ON a.rowid = attachment_names_fts.rowid\n"
+    "    JOIN messages hm ON hm.guid = a.message_guid\n"
+    "    WHERE attachment_names_fts MATCH ?)\n"
+    "  GROUP BY rowid) hits\n"
+    "JOIN messages m ON m.rowid = hits.rowid\n";
+constexpr std::string_view kByHitRank = "ORDER BY hits.rank\nLIMIT ?";
+constexpr std::string_view kHasEmoji =
+    "m.guid IN (SELECT message_guid FROM message_emoji WHERE emoji = ?)";
 constexpr std::string_view kNameJoins = "LEFT JOIN person_handles ph ON ph.handle = m.sender\n"
                                         "LEFT JOIN people p ON p.person_id = ph.person_id\n"
                                         "LEFT JOIN chats c ON c.chat_id = m.chat_id\n";
@@ -63,6 +82,8 @@ struct ScopedSql {
     std::string sql;
     std::vector<std::string> texts;
     std::vector<int64_t> integers;
+    // How many times the MATCH expression is bound, first.
+    int matches = 0;
 };
 
 // The condition on a message's attachments, its kinds appended to `texts`.
@@ -99,12 +120,17 @@ std::string reactionCondition(const MessageScope::Reactions& reactions, bool rea
     return condition + ")";
 }
 
-ScopedSql scopedSql(bool ranked, bool named, bool attachmentsKept, bool reactionsKept,
+ScopedSql scopedSql(bool ranked, bool named, bool attachmentsKept, bool chatsKept,
+                    bool namesIndexed, bool reactionsKept, const std::vector<std::string>& emoji,
                     const MessageScope& scope) {
     ScopedSql out;
     std::vector<std::string> conditions;
-    if (ranked) {
+    const bool byHits = ranked && namesIndexed;
+    if (byHits) {
+        out.matches = 2;
+    } else if (ranked) {
         conditions.emplace_back(kMatch);
+        out.matches = 1;
     }
     if (scope.senders) {
         std::vector<std::string> either;
@@ -121,10 +147,26 @@ ScopedSql scopedSql(bool ranked, bool named, bool attachmentsKept, bool reaction
                                                   : "(" + either[0] + " OR " + either[1] + ")");
     }
     if (scope.chatIds) {
-        conditions.push_back(scope.chatIds->empty()
-                                 ? std::string("0")
-                                 : "m.chat_id IN (" + placeholders(scope.chatIds->size()) + ")");
-        out.texts.insert(out.texts.end(), scope.chatIds->begin(), scope.chatIds->end());
+        if (scope.chatIds->empty()) {
+            conditions.emplace_back("0");
+        } else if (!chatsKept) {
+            conditions.push_back("m.chat_id IN (" + placeholders(scope.chatIds->size()) + ")");
+            out.texts.insert(out.texts.end(), scope.chatIds->begin(), scope.chatIds->end());
+        } else {
+            // A message is in a chat when it is stored with it or joined to it.
+            const std::string list = placeholders(scope.chatIds->size());
+            conditions.push_back("(m.chat_id IN (" + list +
+                                 ") OR m.guid IN (SELECT message_guid FROM message_chats "
+                                 "WHERE chat_id IN (" +
+                                 list + ")))");
+            out.texts.insert(out.texts.end(), scope.chatIds->begin(), scope.chatIds->end());
+            out.texts.insert(out.texts.end(), scope.chatIds->begin(), scope.chatIds->end());
+        }
+    }
+    // Every emoji of the query must be among the message's.
+    for (const std::string& one : emoji) {
+        conditions.emplace_back(kHasEmoji);
+        out.texts.push_back(one);
     }
     if (scope.attachmentKinds) {
         conditions.push_back(
@@ -140,9 +182,9 @@ ScopedSql scopedSql(bool ranked, bool named, bool attachmentsKept, bool reaction
         out.integers = std::move(filter.parameters);
     }
     out.sql = std::string(kColumns);
-    out.sql += ranked ? kRanked : kUnranked;
+    out.sql += byHits ? kRankedHits : ranked ? kRanked : kUnranked;
     out.sql += named ? kNamedColumns : kUnnamedColumns;
-    out.sql += ranked ? kFromIndex : kFromMessages;
+    out.sql += byHits ? kFromHits : ranked ? kFromIndex : kFromMessages;
     if (named) {
         out.sql += kNameJoins;
     }
@@ -150,7 +192,7 @@ ScopedSql scopedSql(bool ranked, bool named, bool attachmentsKept, bool reaction
         out.sql += (i == 0 ? "WHERE " : " AND ") + conditions[i];
     }
     out.sql += "\n";
-    out.sql += ranked ? kByRank : kNewestFirst;
+    out.sql += byHits ? kByHitRank : ranked ? kByRank : kNewestFirst;
     return out;
 }
 
@@ -159,21 +201,34 @@ ScopedSql scopedSql(bool ranked, bool named, bool attachmentsKept, bool reaction
 ShadowDBReader::SearchOutcome ShadowDBReader::search(const std::string& query,
                                                      const MessageScope& scope, int limit,
                                                      const QueryBounds& bounds) {
-    const std::string_view expression(query.c_str(), std::strlen(query.c_str()));
-    const bool ranked = !expression.empty() || scope.unrestricted();
+    const std::string typed(query.c_str(), std::strlen(query.c_str()));
+    // The query's emoji are looked up in message_emoji (the full-text index
+    // has none) and its words in the full-text index; a query of emoji alone
+    // lists the messages holding them all, newest first.
+    const std::vector<std::string> emoji =
+        hasTable("message_emoji") ? EmojiText::emojiIn(typed) : std::vector<std::string>{};
+    std::string expression = MatchExpression::withFileNamesQuoted(
+        emoji.empty() ? typed : EmojiText::withoutEmoji(typed));
+    if (!emoji.empty() && MatchExpression::measure(expression).terms == 0) {
+        expression.clear();
+    }
+    const bool ranked = !expression.empty() || (emoji.empty() && scope.unrestricted());
     if (ranked) {
-        if (auto refusal = MatchExpression::refusal(expression, bounds)) {
+        if (auto refusal = MatchExpression::refusal(typed, bounds)) {
             throw Error(Error::Kind::queryFailed, *refusal);
         }
     }
     const bool named = hasPeopleTables();
     const bool attachmentsKept = scope.attachmentKinds && hasTable("attachments");
     const bool reactionsKept = scope.reactions && hasTable("reactions");
-    const ScopedSql built = scopedSql(ranked, named, attachmentsKept, reactionsKept, scope);
+    const bool chatsKept = scope.chatIds && hasTable("message_chats");
+    const bool namesIndexed = ranked && hasTable("attachment_names_fts");
+    const ScopedSql built = scopedSql(ranked, named, attachmentsKept, chatsKept, namesIndexed,
+                                      reactionsKept, emoji, scope);
     sqlite::Statement statement = guarded([&] { return db_.prepare(built.sql); });
     StatementLimits limits(handle(), bounds.timeLimit, bounds.maxValueBytes);
     int index = 1;
-    if (ranked) {
+    for (int i = 0; i < built.matches; ++i) {
         statement.bindText(index++, expression);
     }
     for (const std::string& text : built.texts) {

@@ -1,5 +1,6 @@
 #include "OrluneCore/ShadowSchema.hpp"
 
+#include "OrluneCore/EmojiText.hpp"
 #include "OrluneCore/ShadowDBError.hpp"
 
 #include <algorithm>
@@ -26,6 +27,25 @@ std::vector<std::string_view> originalSchema() {
     return all;
 }
 
+constexpr std::string_view kSelectTexts = "SELECT guid, text FROM messages";
+
+// The emoji of every stored message, read from its text.
+void fillMessageEmoji(sqlite3* db) {
+    sqlite::Statement texts;
+    texts.prepare(db, kSelectTexts);
+    sqlite::Statement insert;
+    insert.prepare(db, shadow_schema::kInsertMessageEmoji);
+    while (texts.step()) {
+        const std::string guid = texts.columnText(0);
+        for (const std::string& emoji : EmojiText::indexKeys(texts.columnText(1))) {
+            insert.reset();
+            insert.bindText(1, emoji);
+            insert.bindText(2, guid);
+            insert.run();
+        }
+    }
+}
+
 } // namespace
 
 const std::vector<ShadowSchema::Migration>& ShadowSchema::migrations() {
@@ -44,6 +64,19 @@ const std::vector<ShadowSchema::Migration>& ShadowSchema::migrations() {
           shadow_schema::kCreateRecentlyDeleted, shadow_schema::kCreateStoreDeletions,
           shadow_schema::kSeedStoreDeletions, shadow_schema::kRereadEverything,
           shadow_schema::kRereadEverythingMarks}},
+        {5,
+         "every chat of a message in several chats",
+         {shadow_schema::kMessageChatsStatements.begin(),
+          shadow_schema::kMessageChatsStatements.end()}},
+        {6,
+         "attachments found by their file names",
+         {shadow_schema::kAttachmentNamesStatements.begin(),
+          shadow_schema::kAttachmentNamesStatements.end()}},
+        {7,
+         "the emoji of each message",
+         {shadow_schema::kMessageEmojiStatements.begin(),
+          shadow_schema::kMessageEmojiStatements.end()},
+         fillMessageEmoji},
     };
     return steps;
 }

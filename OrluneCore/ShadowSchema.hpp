@@ -316,6 +316,130 @@ inline constexpr std::string_view kRereadEverythingMarks =
     "UPDATE sync_marks SET message_rowid = 0, join_rowid = 0, join_message_id = 0, "
     "join_chat_id = 0";
 
+// Added in version 5: every chat a message is in. The store can join one
+// message to several chats; messages.chat_id keeps one of them (the chat the
+// copy was first made with), and message_chats lists them all, so that a
+// search within a chat finds the message from each of its chats.
+//   message_chats        one row per message and chat (chat_id as
+//                        messages.chat_id; none for a message in no chat).
+//                        A message deleted from messages, or replaced by a
+//                        newer copy, takes its rows with it (trigger): whoever
+//                        writes a message writes its chats after it.
+//   message_chats_state  one row: `complete` is 0 while a database copied
+//                        before this version still lacks the extra chats of
+//                        its messages in several chats. The step fills every
+//                        message's own chat; the next sync reads only the
+//                        store's messages in more than one chat and sets it.
+inline constexpr std::string_view kCreateMessageChats =
+    "CREATE TABLE IF NOT EXISTS message_chats (\n"
+    "    message_guid TEXT NOT NULL,\n"
+    "    chat_id TEXT NOT NULL,\n"
+    "    PRIMARY KEY (message_guid, chat_id)\n"
+    ") WITHOUT ROWID";
+inline constexpr std::string_view kCreateIndexMessageChatsChat =
+    "CREATE INDEX IF NOT EXISTS idx_message_chats_chat ON message_chats(chat_id)";
+inline constexpr std::string_view kCreateMessageChatsFollowTrigger =
+    "CREATE TRIGGER IF NOT EXISTS message_chats_follow_message AFTER DELETE ON messages BEGIN\n"
+    "    DELETE FROM message_chats WHERE message_guid = old.guid;\n"
+    "END";
+inline constexpr std::string_view kCreateMessageChatsState =
+    "CREATE TABLE IF NOT EXISTS message_chats_state (\n"
+    "    id INTEGER PRIMARY KEY CHECK (id = 1),\n"
+    "    complete INTEGER NOT NULL DEFAULT 0\n"
+    ")";
+inline constexpr std::string_view kFillMessageChats =
+    "INSERT OR IGNORE INTO message_chats (message_guid, chat_id)\n"
+    "SELECT guid, chat_id FROM messages WHERE chat_id <> 'unknown'";
+inline constexpr std::string_view kSeedMessageChatsState =
+    "INSERT INTO message_chats_state (id, complete)\n"
+    "VALUES (1, NOT EXISTS (SELECT 1 FROM messages))\n"
+    "ON CONFLICT (id) DO UPDATE SET complete = excluded.complete";
+inline constexpr std::array<std::string_view, 6> kMessageChatsStatements = {
+    kCreateMessageChats,
+    kCreateIndexMessageChatsChat,
+    kCreateMessageChatsFollowTrigger,
+    kCreateMessageChatsState,
+    kFillMessageChats,
+    kSeedMessageChatsState,
+};
+
+// Added in version 6: attachments found by their file names. A search
+// reads this index beside messages_fts, so that "lease" finds the message
+// that carries "Signed Lease.pdf" (even one with no words) while
+// messages.text keeps only what was written.
+//   attachment_words     each attachment as the full-text index reads it:
+//                        `text` is its file name (NULL for a hidden one);
+//                        chat_name and sender are always NULL. The columns
+//                        are messages_fts's, so that one expression, column
+//                        filters included, reads the same on both.
+//   attachment_names_fts the full-text index of attachment_words (rowid =
+//                        attachments.rowid), kept by triggers on attachments.
+inline constexpr std::string_view kCreateAttachmentWords =
+    "CREATE VIEW IF NOT EXISTS attachment_words AS\n"
+    "SELECT rowid AS id, CASE WHEN hidden = 0 THEN name END AS text,\n"
+    "    NULL AS chat_name, NULL AS sender\n"
+    "FROM attachments";
+inline constexpr std::string_view kCreateAttachmentNamesFts =
+    "CREATE VIRTUAL TABLE IF NOT EXISTS attachment_names_fts USING fts5(\n"
+    "    text,\n"
+    "    chat_name,\n"
+    "    sender,\n"
+    "    content='attachment_words',\n"
+    "    content_rowid='id'\n"
+    ")";
+inline constexpr std::string_view kCreateAttachmentNamesInsertTrigger =
+    "CREATE TRIGGER IF NOT EXISTS attachment_names_fts_insert AFTER INSERT ON attachments BEGIN\n"
+    "    INSERT INTO attachment_names_fts(rowid, text)\n"
+    "    VALUES (new.rowid, CASE WHEN new.hidden = 0 THEN new.name END);\n"
+    "END";
+inline constexpr std::string_view kCreateAttachmentNamesDeleteTrigger =
+    "CREATE TRIGGER IF NOT EXISTS attachment_names_fts_delete AFTER DELETE ON attachments BEGIN\n"
+    "    INSERT INTO attachment_names_fts(attachment_names_fts, rowid, text)\n"
+    "    VALUES ('delete', old.rowid, CASE WHEN old.hidden = 0 THEN old.name END);\n"
+    "END";
+inline constexpr std::string_view kCreateAttachmentNamesUpdateTrigger =
+    "CREATE TRIGGER IF NOT EXISTS attachment_names_fts_update AFTER UPDATE ON attachments BEGIN\n"
+    "    INSERT INTO attachment_names_fts(attachment_names_fts, rowid, text)\n"
+    "    VALUES ('delete', old.rowid, CASE WHEN old.hidden = 0 THEN old.name END);\n"
+    "    INSERT INTO attachment_names_fts(rowid, text)\n"
+    "    VALUES (new.rowid, CASE WHEN new.hidden = 0 THEN new.name END);\n"
+    "END";
+inline constexpr std::string_view kFillAttachmentNamesFts =
+    "INSERT INTO attachment_names_fts(attachment_names_fts) VALUES ('rebuild')";
+inline constexpr std::array<std::string_view, 6> kAttachmentNamesStatements = {
+    kCreateAttachmentWords,
+    kCreateAttachmentNamesFts,
+    kCreateAttachmentNamesInsertTrigger,
+    kCreateAttachmentNamesDeleteTrigger,
+    kCreateAttachmentNamesUpdateTrigger,
+    kFillAttachmentNamesFts,
+};
+
+// Added in version 7: the emoji of each message (EmojiText::indexKeys), as
+// the full-text tokenizer drops them. A search looks its emoji up here and
+// combines them with its words. Whoever writes a message writes its emoji
+// after it; a message deleted or replaced takes its rows with it (trigger).
+// The step fills the table from the stored texts.
+inline constexpr std::string_view kCreateMessageEmoji =
+    "CREATE TABLE IF NOT EXISTS message_emoji (\n"
+    "    emoji TEXT NOT NULL,\n"
+    "    message_guid TEXT NOT NULL,\n"
+    "    PRIMARY KEY (emoji, message_guid)\n"
+    ") WITHOUT ROWID";
+inline constexpr std::string_view kCreateIndexMessageEmojiMessage =
+    "CREATE INDEX IF NOT EXISTS idx_message_emoji_message ON message_emoji(message_guid)";
+inline constexpr std::string_view kCreateMessageEmojiFollowTrigger =
+    "CREATE TRIGGER IF NOT EXISTS message_emoji_follow_message AFTER DELETE ON messages BEGIN\n"
+    "    DELETE FROM message_emoji WHERE message_guid = old.guid;\n"
+    "END";
+inline constexpr std::string_view kInsertMessageEmoji =
+    "INSERT OR IGNORE INTO message_emoji (emoji, message_guid) VALUES (?, ?)";
+inline constexpr std::array<std::string_view, 3> kMessageEmojiStatements = {
+    kCreateMessageEmoji,
+    kCreateIndexMessageEmojiMessage,
+    kCreateMessageEmojiFollowTrigger,
+};
+
 // Run on every connection when it is opened, in this order. Recursive
 // triggers are set explicitly, whatever the SQLite build's default: with
 // them on, the row that INSERT OR REPLACE deletes fires messages_fts_delete,

@@ -252,9 +252,10 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
         }
         std::vector<ShadowMessage> changed = shadow.messagesToWrite(rows.messages);
         ShadowDB::PageChanges changes = shadow.changesToApply(
-            {std::move(rows.reactions), std::move(rows.removedGuids), std::move(notMessages)});
+            {std::move(rows.reactions), std::move(rows.removedGuids), std::move(notMessages), {}});
+        changes.memberships = shadow.membershipsToWrite(rows.messages, changed);
         if (!changed.empty() || !changes.reactions.empty() || !changes.removedGuids.empty() ||
-            !changes.notMessages.empty()) {
+            !changes.notMessages.empty() || !changes.memberships.empty()) {
             commit(changed, changes);
             return true;
         }
@@ -320,7 +321,9 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
         }
         gone = shadow.changesToApply(gone);
         if (!gone.removedGuids.empty() || !restored.empty()) {
-            commit(shadow.messagesToWrite(restored), gone);
+            std::vector<ShadowMessage> back = shadow.messagesToWrite(restored);
+            gone.memberships = shadow.membershipsToWrite(restored, back);
+            commit(back, gone);
         }
         deletionMarks.tombstoneRowid = log.lastTombstoneRowid;
         deletionMarks.storeRows = storeRows;
@@ -378,6 +381,17 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
         marksStored = false;
     }
 
+    // 2b. A database copied before every chat of a message was kept: the
+    //     store's messages in several chats are read once for their other
+    //     chats (the upgrade filled in each message's own chat).
+    if (!shadow.membershipsComplete()) {
+        FetchResult rows = reader.fetchMessagesInSeveralChats(cursor.timestamp, cursor.rowid);
+        const int64_t rawRows = rows.rawRowCount;
+        commitChanged(rows);
+        reportProgress(rawRows);
+        shadow.markMembershipsComplete();
+    }
+
     // 3. New rows after the (date, ROWID) cursor, in pages.
     for (;;) {
         FetchResult page = reader.fetchMessages(cursor.timestamp, cursor.rowid, kBatchSize);
@@ -386,6 +400,21 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
         }
         cursor.timestamp = page.lastRawTimestamp;
         cursor.rowid = page.lastRawRowid;
+        // A full page can end inside the rows of a message in several chats
+        // (one row per chat); the cursor then passes its other chats, which
+        // are read here.
+        if (page.rawRowCount >= kBatchSize) {
+            FetchResult last = reader.fetchMessageAt(page.lastRawRowid);
+            for (ShadowMessage& message : last.messages) {
+                const bool inPage = std::any_of(
+                    page.messages.begin(), page.messages.end(), [&](const ShadowMessage& row) {
+                        return row.guid() == message.guid() && row.chatId() == message.chatId();
+                    });
+                if (!inPage) {
+                    page.messages.push_back(std::move(message));
+                }
+            }
+        }
         if (deletionMarks.rereadAll) {
             const int64_t rawRows = page.rawRowCount;
             if (!commitChanged(page)) {
@@ -398,7 +427,7 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
             continue;
         }
         takeTextReactions(page, shadow);
-        commit(page.messages, {std::move(page.reactions), std::move(page.removedGuids)});
+        commit(page.messages, {std::move(page.reactions), std::move(page.removedGuids), {}, {}});
         reportProgress(page.rawRowCount);
         if (page.rawRowCount < kBatchSize) {
             break;

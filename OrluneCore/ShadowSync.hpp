@@ -104,7 +104,9 @@ private:
 // text, time, flags) and written only when they differ, so a pass over an
 // unchanged store writes no message; a message in several chats keeps the
 // chat it is stored with while it is still in it, and otherwise takes its
-// most recent join. Every write of a pass (messages, cursor, count, marks)
+// most recent join; message_chats lists every chat it is in, compared and
+// written the same way (a join added later is found by the join check
+// above). Every write of a pass (messages, cursor, count, marks)
 // is one transaction per page, so a pass stopped at any moment loses nothing
 // and copies nothing twice. The store is opened and checked (every table and
 // column read) before the shadow database is opened.

@@ -12,6 +12,7 @@ namespace {
 constexpr const char* kApiKeyKey = "veyrlinkApiKey";
 constexpr const char* kAddressKey = "modelServerAddress";
 constexpr const char* kModelKey = "modelName";
+constexpr const char* kContactsFilesKey = "contactsFiles";
 
 std::optional<std::string> optionalString(const nlohmann::json& document, const char* key) {
     const auto found = document.find(key);
@@ -22,6 +23,25 @@ std::optional<std::string> optionalString(const nlohmann::json& document, const 
         throw std::invalid_argument(std::string("\"") + key + "\" is not a string");
     }
     return found->get<std::string>();
+}
+
+std::vector<std::string> stringList(const nlohmann::json& document, const char* key) {
+    const auto found = document.find(key);
+    if (found == document.end() || found->is_null()) {
+        return {};
+    }
+    if (!found->is_array()) {
+        throw std::invalid_argument(std::string("\"") + key + "\" is not a list");
+    }
+    std::vector<std::string> values;
+    for (const nlohmann::json& value : *found) {
+        if (!value.is_string()) {
+            throw std::invalid_argument(std::string("\"") + key +
+                                        "\" holds a value that is not a string");
+        }
+        values.push_back(value.get<std::string>());
+    }
+    return values;
 }
 
 } // namespace
@@ -36,6 +56,9 @@ std::string AppConfig::toJSON() const {
     }
     if (modelName) {
         document[kModelKey] = *modelName;
+    }
+    if (!contactsFiles.empty()) {
+        document[kContactsFilesKey] = contactsFiles;
     }
     return document.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
@@ -54,6 +77,7 @@ AppConfig AppConfig::fromJSON(const std::string& text) {
     config.veyrlinkApiKey = optionalString(document, kApiKeyKey);
     config.modelServerAddress = optionalString(document, kAddressKey);
     config.modelName = optionalString(document, kModelKey);
+    config.contactsFiles = stringList(document, kContactsFilesKey);
     return config;
 }
 

@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace orlune::rlm {
 
@@ -16,12 +17,18 @@ struct AppConfig {
     std::optional<std::string> modelServerAddress = std::nullopt;
     // The model to ask for; absent: the helper's default model.
     std::optional<std::string> modelName = std::nullopt;
+    // vCard files of the person's contacts, read with the address books at
+    // every sync (the app's and `orlune sync`'s), in this order; a file that
+    // cannot be read is skipped with a warning.
+    std::vector<std::string> contactsFiles = {};
 
-    // Compact JSON with the keys "veyrlinkApiKey", "modelServerAddress" and
-    // "modelName", each left out when absent ({} when all are).
+    // Compact JSON with the keys "veyrlinkApiKey", "modelServerAddress",
+    // "modelName" and "contactsFiles", each left out when absent or empty
+    // ({} when all are).
     std::string toJSON() const;
-    // Reads the configuration file format: a JSON object whose three keys
-    // are each a string, null or missing; other keys are ignored. Throws
+    // Reads the configuration file format: a JSON object whose first three
+    // keys are each a string, null or missing, and whose "contactsFiles" is
+    // a list of strings, null or missing; other keys are ignored. Throws
     // std::invalid_argument otherwise, with a message that holds no part of
     // the file (it may be the key).
     static AppConfig fromJSON(const std::string& text);

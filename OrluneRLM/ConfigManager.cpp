@@ -83,6 +83,10 @@ void ConfigManager::reportUnavailable(const std::string& why) const {
     }
 }
 
+AppConfig ConfigManager::loadWithoutCredentials() const {
+    return loadFile();
+}
+
 AppConfig ConfigManager::load() const {
     AppConfig config = loadFile();
     if (!credentials_) {

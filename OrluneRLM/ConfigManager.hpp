@@ -61,6 +61,13 @@ public:
     // "config_keychain_unavailable" {"error"} once in the manager's life.
     AppConfig load() const;
 
+    // The file's settings without asking the credential store (so it never
+    // waits for one): what needs no key, such as the contact files, reads
+    // this. The key is the file's, if any. Never throws; an unreadable or
+    // invalid file gives the defaults and logs "config_load_failed" as load()
+    // does.
+    AppConfig loadWithoutCredentials() const;
+
     // Writes `config` atomically as compact JSON, creating the folder (0700)
     // when missing and tightening or refusing one others could reach
     // (PrivateFiles::preparePrivateFolder); the file is owner-only (0600)

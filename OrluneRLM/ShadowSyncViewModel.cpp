@@ -31,6 +31,7 @@ struct ShadowSyncViewModel::SyncOutcome {
     std::int64_t inserted = 0;
     std::int64_t count = 0;
     std::string error; // the failure's description when !succeeded
+    std::vector<std::string> contactWarnings;
 };
 
 // Written by the sync task, read by the GUI thread's progress timer.
@@ -46,7 +47,8 @@ ShadowSyncViewModel::ShadowSyncViewModel(Seams seams, QObject* parent)
     : QObject(parent), logger_(std::move(seams.logger)),
       debounce_(seams.debounce.count() > 0 ? seams.debounce : StoreWatcher::kDefaultDebounce),
       pollInterval_(seams.pollInterval.count() > 0 ? seams.pollInterval
-                                                   : StoreWatcher::kDefaultPollInterval) {
+                                                   : StoreWatcher::kDefaultPollInterval),
+      contactFiles_(std::move(seams.contactFiles)) {
     try {
         chatDBPath_ = QString::fromStdString(seams.resolveChatDBPath
                                                  ? seams.resolveChatDBPath()
@@ -110,6 +112,8 @@ void ShadowSyncViewModel::syncIfPossible() {
     // Only the first pass counts the store (a full count would make every
     // pass over an unchanged store dearer) and the shadow database.
     const bool firstPass = !hasSynced_;
+    std::vector<std::string> contactFiles =
+        contactFiles_ ? contactFiles_() : std::vector<std::string>();
     progress_ = std::make_shared<Progress>();
     syncClock_.start();
     progressTimer_.start();
@@ -124,7 +128,8 @@ void ShadowSyncViewModel::syncIfPossible() {
         handleOutcome(outcome);
     });
     watcher->setFuture(
-        QtConcurrent::run([path, chatPath, firstPass, progress = progress_]() -> SyncOutcome {
+        QtConcurrent::run([path, chatPath, firstPass, contactFiles = std::move(contactFiles),
+                           progress = progress_]() -> SyncOutcome {
             SyncOutcome outcome;
             if (firstPass) {
                 try {
@@ -144,8 +149,10 @@ void ShadowSyncViewModel::syncIfPossible() {
             }
             try {
                 core::ShadowSync sync(chatPath, path);
+                sync.setContactFiles(contactFiles);
                 outcome.inserted = sync.performSync(
                     [progress](std::int64_t rowsRead) { progress->rowsRead = rowsRead; });
+                outcome.contactWarnings = sync.contactWarnings();
                 outcome.count = sync.messageCount();
                 outcome.succeeded = true;
             } catch (const core::ShadowSyncError& error) {
@@ -194,6 +201,14 @@ void ShadowSyncViewModel::handleOutcome(const SyncOutcome& outcome) {
     if (outcome.succeeded) {
         lastSyncedAt_ = QDateTime::currentDateTime();
         storeMissing_ = false;
+        QStringList warnings;
+        for (const std::string& warning : outcome.contactWarnings) {
+            warnings.append(QString::fromStdString(warning));
+            if (!contactWarnings_.contains(warnings.back())) {
+                logger_.warning("shadow_contacts_skipped", {{"warning", warning}});
+            }
+        }
+        assignIfChanged(contactWarnings_, warnings, [this] { emit contactWarningsChanged(); });
         assignIfChanged(messageCount_, outcome.count, [this] { emit messageCountChanged(); });
         emit lastSyncedAtChanged();
         assignIfChanged(hasSynced_, true, [this] { emit hasSyncedChanged(); });

@@ -9,12 +9,14 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace orlune::rlm {
 
@@ -25,8 +27,9 @@ namespace orlune::rlm {
 //
 // A sync runs on the global thread pool with its own ShadowSync engine and
 // connections; its outcome is published back on the GUI thread through the
-// event loop, on success in the order messageCount, hasSynced, isSyncing,
-// on failure lastError, isSyncing, and the event is logged after them.
+// event loop, on success in the order contactWarnings, messageCount,
+// hasSynced, isSyncing, on failure lastError, isSyncing, and the event is
+// logged after them.
 // isSyncing is the only guard against overlapping syncs. If the model is
 // destroyed during a sync, the sync still runs to its end; its outcome is
 // dropped.
@@ -53,6 +56,12 @@ class ShadowSyncViewModel : public QObject {
     Q_PROPERTY(int secondsLeft READ secondsLeft NOTIFY progressChanged)
     // Local time of the last successful sync; invalid before one.
     Q_PROPERTY(QDateTime lastSyncedAt READ lastSyncedAt NOTIFY lastSyncedAtChanged)
+    // What the last successful sync could not read of the person's contacts
+    // (a locked or damaged address book, a missing or unreadable vCard
+    // file), one sentence each naming the source; empty when everything was
+    // read. Such a source is skipped (its people stay unnamed) and tried
+    // again at every sync; the sync itself succeeds.
+    Q_PROPERTY(QStringList contactWarnings READ contactWarnings NOTIFY contactWarningsChanged)
 
 public:
     // What tests replace. Every member has a default.
@@ -68,6 +77,9 @@ public:
         // The live index's quiet time after a change and its polling period.
         std::chrono::milliseconds debounce{0};
         std::chrono::milliseconds pollInterval{0};
+        // The vCard files each sync reads with the address books, asked on
+        // the GUI thread as each sync starts; none when empty. Must not throw.
+        std::function<std::vector<std::string>()> contactFiles;
     };
 
     // Resolves the shadow database's path. On failure the path is empty,
@@ -89,6 +101,7 @@ public:
     qint64 progressTotal() const { return progressTotal_; }
     int secondsLeft() const { return secondsLeft_; }
     const QDateTime& lastSyncedAt() const { return lastSyncedAt_; }
+    const QStringList& contactWarnings() const { return contactWarnings_; }
     // The index holds messages: questions can be answered from it, also
     // while a sync runs.
     bool hasIndex() const { return messageCount_ > 0; }
@@ -108,7 +121,9 @@ public:
     // isSyncing, clears lastError, logs "shadow_sync_start"
     // {"shadow_db_path"}. The engine reads the store at ChatDBReader's
     // default path (CHAT_DB_PATH when set). On success logs
-    // "shadow_sync_complete" {"inserted", "message_count"}, on failure
+    // "shadow_sync_complete" {"inserted", "message_count"}, and each contact
+    // warning that was not there after the previous success as
+    // "shadow_contacts_skipped" {"warning"} (warning); on failure
     // "shadow_sync_failed" {"error"} (warning). Does nothing, silently, while
     // a sync runs (one more then follows it) or when the path is empty.
     // The first sync of the model also counts the store (for the progress)
@@ -123,6 +138,7 @@ signals:
     void hasSyncedChanged();
     void progressChanged();
     void lastSyncedAtChanged();
+    void contactWarningsChanged();
 
 private:
     struct SyncOutcome;
@@ -145,6 +161,8 @@ private:
     qint64 progressTotal_ = 0;
     int secondsLeft_ = -1;
     QDateTime lastSyncedAt_;
+    QStringList contactWarnings_;
+    std::function<std::vector<std::string>()> contactFiles_;
     bool syncAgain_ = false;
     std::chrono::milliseconds debounce_;
     std::chrono::milliseconds pollInterval_;

@@ -3,7 +3,9 @@
 
 #include "Command.hpp"
 #include "OrluneCore/ShadowSync.hpp"
+#include "OrluneRLM/ConfigManager.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <exception>
@@ -37,7 +39,9 @@ constexpr const char* kHelp =
     "                    is moved there)\n"
     "  --contacts FILE   a vCard file (3.0 or 4.0) of your contacts, read with\n"
     "                    your address books to name the people you message;\n"
-    "                    may be given more than once\n"
+    "                    may be given more than once; read after the files\n"
+    "                    of the configuration (\"contactsFiles\" in the app's\n"
+    "                    config.json, also set in its Settings)\n"
     "  --include-junk    also copy the chats the store files as junk, blocked\n"
     "                    senders' chats and messages marked spam (left out\n"
     "                    otherwise); changing this copies the store again\n"
@@ -49,9 +53,10 @@ constexpr const char* kHelp =
     "\n"
     "Each sync also names the people behind the senders and what each chat is\n"
     "called, from your address books ($ADDRESS_BOOK_PATH, else\n"
-    "~/Library/Application Support/AddressBook) and the vCard files given. A\n"
-    "book or file that cannot be read (locked, damaged, missing) is named on\n"
-    "standard error and skipped; the sync goes on.\n"
+    "~/Library/Application Support/AddressBook), the configuration's vCard\n"
+    "files and the ones given. A book or file that cannot be read (locked,\n"
+    "damaged, missing) is named on standard error and skipped; the sync goes\n"
+    "on.\n"
     "\n"
     "Prints how many messages were written and how many the shadow database\n"
     "holds. On a terminal it shows the rows read so far during long passes.\n"
@@ -176,6 +181,20 @@ bool parse(const std::vector<std::string>& args, Options& options) {
     return true;
 }
 
+// The configuration's contact files, then those of --contacts that are not
+// among them. The configuration is read without the credential store: a
+// sync needs no key.
+std::vector<std::string> contactFiles(const std::vector<std::string>& given) {
+    std::vector<std::string> files =
+        rlm::ConfigManager::shared().loadWithoutCredentials().contactsFiles;
+    for (const std::string& path : given) {
+        if (std::find(files.begin(), files.end(), path) == files.end()) {
+            files.push_back(path);
+        }
+    }
+    return files;
+}
+
 void printContactWarnings(const core::ShadowSync& sync) {
     for (const std::string& warning : sync.contactWarnings()) {
         std::cerr << "Contacts skipped: " << warning << "\n";
@@ -205,7 +224,7 @@ int runSync(const std::vector<std::string>& args) {
     if (!options.watch) {
         try {
             core::ShadowSync sync(options.chatDB, options.shadowDB);
-            sync.setContactFiles(options.contacts);
+            sync.setContactFiles(contactFiles(options.contacts));
             sync.setIncludeJunk(options.includeJunk);
             std::cout << "Syncing " << sync.sourceDatabasePath() << " into " << sync.databasePath()
                       << "\n"
@@ -235,7 +254,7 @@ int runSync(const std::vector<std::string>& args) {
     std::optional<core::ShadowSync> sync;
     try {
         sync.emplace(options.chatDB, options.shadowDB);
-        sync->setContactFiles(options.contacts);
+        sync->setContactFiles(contactFiles(options.contacts));
         sync->setIncludeJunk(options.includeJunk);
     } catch (const std::exception& error) {
         std::cerr << error.what() << "\n";

@@ -108,7 +108,11 @@ std::string reactionsAndAttachments(const MessageHit& message) {
 }
 
 std::string describeMessage(const MessageHit& message, size_t maxTextBytes) {
-    std::string line = senderLabel(message) + " in " + chatLabel(message) + ", " +
+    // A message in the sender's own chat with the person is named once:
+    // "Alex, ..." rather than "Alex in Alex, ...".
+    const std::string sender = senderLabel(message);
+    const std::string chat = chatLabel(message);
+    std::string line = (chat == sender ? sender : sender + " in " + chat) + ", " +
                        formatMessageTime(message.timestamp) + ": \"" +
                        snippet(message.text, maxTextBytes) + "\"";
     const std::string extras = reactionsAndAttachments(message);

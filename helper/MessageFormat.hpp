@@ -32,7 +32,8 @@ std::string snippet(std::string_view text, size_t maxBytes);
 // or "" when it has neither.
 std::string reactionsAndAttachments(const MessageHit& message);
 
-// One line naming the message: sender in chat, time: "snippet", followed by
+// One line naming the message: sender in chat (the chat left out when it is
+// named like the sender), time: "snippet", followed by
 // " [reactionsAndAttachments]" when that is not empty.
 std::string describeMessage(const MessageHit& message, size_t maxTextBytes = 200);
 

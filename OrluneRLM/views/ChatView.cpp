@@ -142,9 +142,15 @@ ChatView::ChatView(const QString& shadowDBPath, bool isReady, const ModelFactory
     conversation_->setWidget(conversationContent_);
     conversation_->viewport()->setAutoFillBackground(false);
     area->onResize = [this] { updateConversationHeight(); };
-    // New content makes the range grow after the layout has run: follow it.
-    connect(conversation_->verticalScrollBar(), &QScrollBar::rangeChanged, this,
-            [this](int, int maximum) { conversation_->verticalScrollBar()->setValue(maximum); });
+    // New content makes the range grow after the layout has run: keep the
+    // newest exchange in view until the person scrolls.
+    connect(conversation_->verticalScrollBar(), &QScrollBar::rangeChanged, this, [this] {
+        if (followNewest_) {
+            bringNewestIntoView();
+        }
+    });
+    connect(conversation_->verticalScrollBar(), &QScrollBar::actionTriggered, this,
+            [this] { followNewest_ = false; });
     layout->addWidget(conversation_, 1);
 
     workingRow_ = new QWidget(this);
@@ -287,6 +293,7 @@ void ChatView::syncMessages() {
         rows_[index]->deleteLater();
         rowsLayout_->removeWidget(rows_[index]);
     }
+    const bool rowsChanged = kept != rows_.size() || kept != messages.size();
     rows_.resize(kept);
     // The notice of an answer made without a model is shown once per
     // conversation: on the first such answer only.
@@ -307,18 +314,39 @@ void ChatView::syncMessages() {
         rows_.push_back(row);
     }
     updateConversationHeight();
-    scrollToNewest();
+    if (rowsChanged) {
+        followNewest_ = true;
+        bringNewestIntoView();
+        // The layout settles when the event loop next runs.
+        QTimer::singleShot(0, this, [this] {
+            if (followNewest_) {
+                bringNewestIntoView();
+            }
+        });
+    }
     updateWidgets();
 }
 
-void ChatView::scrollToNewest() {
+int ChatView::newestExchangeTop() const {
+    if (rows_.empty()) {
+        return 0;
+    }
+    const MessageRow* newest = rows_.back();
+    if (rows_.size() < 2 || newest->message().role != ChatRole::assistant) {
+        return newest->y();
+    }
+    const MessageRow* question = rows_[rows_.size() - 2];
+    const bool bothFit =
+        question->message().role == ChatRole::user &&
+        newest->geometry().bottom() - question->y() <= conversation_->viewport()->height();
+    return bothFit ? question->y() : newest->y();
+}
+
+void ChatView::bringNewestIntoView() {
+    // The list's end when the newest rows are short; otherwise the top of the
+    // newest exchange, so that a long answer is read from its beginning.
     QScrollBar* bar = conversation_->verticalScrollBar();
-    bar->setValue(bar->maximum());
-    // The layout settles when the event loop next runs.
-    QTimer::singleShot(0, this, [this] {
-        QScrollBar* later = conversation_->verticalScrollBar();
-        later->setValue(later->maximum());
-    });
+    bar->setValue(std::min(bar->maximum(), newestExchangeTop()));
 }
 
 void ChatView::syncInput() {
@@ -351,7 +379,7 @@ void ChatView::syncSessions() {
 }
 
 void ChatView::updateWidgets() {
-    sessionTitleLabel_->setText(model_->sessionTitle());
+    sessionTitleLabel_->setText(ViewStyle::wrappable(model_->sessionTitle()));
     errorLabel_->setText(model_->lastError());
     errorLabel_->setVisible(!model_->lastError().isEmpty());
     sendButton_->setEnabled(canSend());

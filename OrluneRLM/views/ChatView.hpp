@@ -82,11 +82,18 @@ private:
     void syncSessions();
     void updateWidgets();
     void updateConversationHeight();
-    void scrollToNewest();
+    // Where the newest exchange starts in the list: the question when it and
+    // its answer fit in the view together, else the newest row.
+    int newestExchangeTop() const;
+    // Scrolls to the newest exchange (see newestExchangeTop), or to the end.
+    void bringNewestIntoView();
 
     std::unique_ptr<ChatViewModel> model_;
     bool isReady_ = false;
     std::vector<MessageRow*> rows_;
+    // Whether layout changes keep the newest exchange in view; ends when the
+    // person scrolls, starts again with the next new message.
+    bool followNewest_ = true;
 
     QLabel* sessionTitleLabel_ = nullptr;
     QPushButton* sessionsButton_ = nullptr;

@@ -4,9 +4,12 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QFontMetrics>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
@@ -44,6 +47,31 @@ public:
         const int width = std::min(sizeHint().width(), fontMetrics().averageCharWidth() * 6 +
                                                            margins.left() + margins.right());
         return {width, fontMetrics().height() + margins.top() + margins.bottom()};
+    }
+
+protected:
+    // The text holds break opportunities (ViewStyle::wrappable): what is
+    // copied leaves them out, so that a copied URL still works.
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->matches(QKeySequence::Copy) && hasSelectedText()) {
+            copySelection();
+            event->accept();
+            return;
+        }
+        QLabel::keyPressEvent(event);
+    }
+    void contextMenuEvent(QContextMenuEvent* event) override {
+        QMenu menu(this);
+        QAction* copy = menu.addAction(QStringLiteral("Copy"), this, [this] { copySelection(); });
+        copy->setEnabled(hasSelectedText());
+        menu.addAction(QStringLiteral("Select All"), this,
+                       [this] { setSelection(0, static_cast<int>(text().size())); });
+        menu.exec(event->globalPos());
+    }
+
+private:
+    void copySelection() {
+        QApplication::clipboard()->setText(ViewStyle::unwrapped(selectedText()));
     }
 };
 
@@ -91,7 +119,8 @@ MessageRow::MessageRow(const ChatMessage& message, bool hideNoModelNotice, QWidg
     bubble_->setTextFormat(Qt::PlainText);
     bubble_->setWordWrap(true);
     trimmed_ = fullText_.size() > kTrimmedLength;
-    bubble_->setText(trimmed_ ? trimmedTo(fullText_, kTrimmedLength) : fullText_);
+    bubble_->setText(
+        ViewStyle::wrappable(trimmed_ ? trimmedTo(fullText_, kTrimmedLength) : fullText_));
     bubble_->setFont(ViewStyle::font(ViewStyle::TextStyle::body));
     bubble_->setContentsMargins(kBubbleInset, kBubbleInset, kBubbleInset, kBubbleInset);
     bubble_->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -132,7 +161,14 @@ MessageRow::MessageRow(const ChatMessage& message, bool hideNoModelNotice, QWidg
         delete actions;
     }
 
+    // An answer made from the index alone is itself the list of the messages
+    // it found, each with its sender, chat and time: listing them again
+    // under it would only repeat them.
+    const bool answerListsItsMessages = message_.text.starts_with(kNoModelPrefix);
     for (const CitedMessage& cited : message_.citations) {
+        if (answerListsItsMessages) {
+            break;
+        }
         QStringList heading;
         for (const std::string* part : {&cited.senderName, &cited.chatTitle, &cited.time}) {
             if (!part->empty()) {
@@ -140,8 +176,9 @@ MessageRow::MessageRow(const ChatMessage& message, bool hideNoModelNotice, QWidg
             }
         }
         auto* citation = ViewStyle::label(
-            (heading.isEmpty() ? QString() : heading.join(QStringLiteral(" · ")) + "\n") +
-                trimmedTo(QString::fromStdString(cited.text), kCitationLength),
+            ViewStyle::wrappable(
+                (heading.isEmpty() ? QString() : heading.join(QStringLiteral(" · ")) + "\n") +
+                trimmedTo(QString::fromStdString(cited.text), kCitationLength)),
             ViewStyle::TextStyle::caption, ViewStyle::Tint::secondary,
             QStringLiteral("citedMessage"), bubbleBox_);
         citation->setTextFormat(Qt::PlainText);
@@ -160,7 +197,7 @@ MessageRow::MessageRow(const ChatMessage& message, bool hideNoModelNotice, QWidg
 }
 
 QString MessageRow::shownText() const {
-    return bubble_->text();
+    return ViewStyle::unwrapped(bubble_->text());
 }
 
 void MessageRow::showMore() {
@@ -168,7 +205,7 @@ void MessageRow::showMore() {
         return;
     }
     trimmed_ = false;
-    bubble_->setText(fullText_);
+    bubble_->setText(ViewStyle::wrappable(fullText_));
     showMoreButton_->hide();
 }
 

@@ -1,6 +1,7 @@
 #include "OrluneRLM/views/OrluneRLMApp.hpp"
 
 #include "OrluneRLM/AppRelauncher.hpp"
+#include "OrluneRLM/FileError.hpp"
 #include "OrluneRLM/RLMHelperRunner.hpp"
 #include "OrluneRLM/StructuredLogger.hpp"
 #include "OrluneRLM/views/MacWindowSupport.hpp"
@@ -26,6 +27,21 @@ namespace {
 constexpr const char* kTitle = "OrluneRLM";
 constexpr int kPopupGap = 4;
 
+// The screens' usable areas, the primary screen's first.
+QList<QRect> availableAreas() {
+    QList<QRect> areas;
+    QScreen* primary = QGuiApplication::primaryScreen();
+    if (primary) {
+        areas.append(primary->availableGeometry());
+    }
+    for (QScreen* screen : QGuiApplication::screens()) {
+        if (screen != primary) {
+            areas.append(screen->availableGeometry());
+        }
+    }
+    return areas;
+}
+
 } // namespace
 
 OrluneRLMApp::Options OrluneRLMApp::optionsFromCommandLine(const QStringList& arguments) {
@@ -45,6 +61,13 @@ OrluneRLMApp::OrluneRLMApp(Options options, OrluneRLMMenu::Seams seams, QObject*
             Qt::QueuedConnection);
     connect(window_.get(), &OrluneRLMMenu::relaunchRequested, this, &OrluneRLMApp::relaunch);
     window_->installEventFilter(this);
+    try {
+        placement_.emplace(WindowPlacement::defaultPath(),
+                           StructuredLogger(StructuredLogger::kBundleIdentifier,
+                                            StructuredLogger::kConfigCategory));
+    } catch (const FileError&) {
+        // No data folder: the window opens at the platform's place.
+    }
 
     // Keys that work wherever the focus is in the window: Esc closes the
     // popup, Ctrl+N starts a new conversation, Ctrl+Q quits.
@@ -67,6 +90,9 @@ OrluneRLMApp::OrluneRLMApp(Options options, OrluneRLMMenu::Seams seams, QObject*
 OrluneRLMApp::~OrluneRLMApp() {
     if (tray_) {
         tray_->hide();
+    }
+    if (window_->isVisible()) {
+        saveWindowPlace();
     }
 }
 
@@ -104,6 +130,7 @@ void OrluneRLMApp::start() {
         }
     } else {
         window_->setFittedToContent(false);
+        restoreWindowPlace();
         window_->show();
     }
 }
@@ -124,6 +151,37 @@ void OrluneRLMApp::showMenuWindow() {
     window_->raise();
     window_->activateWindow();
     window_->focusInput();
+}
+
+void OrluneRLMApp::restoreWindowPlace() {
+    const std::optional<QRect> saved =
+        placement_ ? placement_->load(WindowPlacement::kWindow) : std::nullopt;
+    if (!saved) {
+        return;
+    }
+    // The place is the frame's corner and the content's size: the frame
+    // (its title bar) must fit on the screen too. Its size is known once the
+    // native window exists, on most platforms before it is shown.
+    window_->winId();
+    const QSize frame = window_->frameGeometry().size() - window_->geometry().size();
+    const QRect outer(saved->topLeft(), saved->size() + frame);
+    const QRect place = WindowPlacement::fitted(outer, availableAreas());
+    // The content's minimum height wins over a smaller saved one.
+    window_->resize(place.size() - frame);
+    window_->move(place.topLeft());
+}
+
+void OrluneRLMApp::saveWindowPlace() {
+    // The popup's place is the tray item's, not the person's choice.
+    if (!placement_ || tray_) {
+        return;
+    }
+    try {
+        placement_->save(WindowPlacement::kWindow, QRect(window_->pos(), window_->size()));
+    } catch (const FileError& error) {
+        StructuredLogger(StructuredLogger::kBundleIdentifier, StructuredLogger::kConfigCategory)
+            .warning("config_window_place_not_saved", {{"error", error.what()}});
+    }
 }
 
 void OrluneRLMApp::relaunch() {
@@ -154,6 +212,19 @@ void OrluneRLMApp::togglePopup() {
     }
 }
 
+QPoint OrluneRLMApp::popupPosition(const QRect& anchor, const QSize& size, const QRect& available) {
+    QPoint position(anchor.center().x() - size.width() / 2, anchor.bottom() + kPopupGap);
+    // A panel at the bottom of the screen: open upwards instead.
+    if (position.y() + size.height() > available.bottom()) {
+        position.setY(anchor.top() - kPopupGap - size.height());
+    }
+    position.setX(qBound(available.left(), position.x(),
+                         std::max(available.left(), available.right() + 1 - size.width())));
+    position.setY(qBound(available.top(), position.y(),
+                         std::max(available.top(), available.bottom() + 1 - size.height())));
+    return position;
+}
+
 void OrluneRLMApp::placePopup() {
     // Before the first showing the window has no size of its own yet: let
     // its layout fit it to its content, so that the placing below keeps all
@@ -162,26 +233,21 @@ void OrluneRLMApp::placePopup() {
         content->activate();
     }
     window_->adjustSize();
-    const QSize size = window_->size();
-    QRect anchor = tray_ ? tray_->geometry() : QRect();
-    if (!anchor.isValid()) {
-        anchor = QRect(QCursor::pos(), QSize(1, 1));
+    popupAnchor_ = tray_ ? tray_->geometry() : QRect();
+    if (!popupAnchor_.isValid()) {
+        popupAnchor_ = QRect(QCursor::pos(), QSize(1, 1));
     }
-    QScreen* screen = QGuiApplication::screenAt(anchor.center());
+    keepPopupPlaced();
+}
+
+void OrluneRLMApp::keepPopupPlaced() {
+    QScreen* screen = QGuiApplication::screenAt(popupAnchor_.center());
     if (!screen) {
         screen = QGuiApplication::primaryScreen();
     }
+    const QSize size = window_->size();
     const QRect available = screen ? screen->availableGeometry() : QRect(QPoint(0, 0), size);
-    QPoint position(anchor.center().x() - size.width() / 2, anchor.bottom() + kPopupGap);
-    // A panel at the bottom of the screen: open upwards instead.
-    if (position.y() + size.height() > available.bottom()) {
-        position.setY(anchor.top() - kPopupGap - size.height());
-    }
-    position.setX(qBound(available.left(), position.x(),
-                         std::max(available.left(), available.right() - size.width())));
-    position.setY(qBound(available.top(), position.y(),
-                         std::max(available.top(), available.bottom() - size.height())));
-    window_->move(position);
+    window_->move(popupPosition(popupAnchor_, size, available));
 }
 
 void OrluneRLMApp::hideIfInactive() {
@@ -208,6 +274,11 @@ bool OrluneRLMApp::eventFilter(QObject* watched, QEvent* event) {
     if (watched == window_.get()) {
         if (event->type() == QEvent::WindowDeactivate && tray_) {
             QTimer::singleShot(0, this, &OrluneRLMApp::hideIfInactive);
+        } else if (event->type() == QEvent::Resize && tray_ && popupAnchor_.isValid()) {
+            // The content grew (an answer, a wrapped line) while open.
+            keepPopupPlaced();
+        } else if (event->type() == QEvent::Hide && !tray_) {
+            saveWindowPlace();
         } else if (event->type() == QEvent::Paint && options_.exitAfterFirstFrame &&
                    !firstFrameReported_) {
             firstFrameReported_ = true;

@@ -2,6 +2,7 @@
 // The application shell: the menu-bar (tray) item and the window that holds
 // the menu content.
 
+#include "OrluneRLM/WindowPlacement.hpp"
 #include "OrluneRLM/views/OrluneRLMMenu.hpp"
 
 #include <QObject>
@@ -9,6 +10,7 @@
 #include <QStringList>
 #include <QSystemTrayIcon>
 #include <memory>
+#include <optional>
 
 class QMenu;
 
@@ -23,7 +25,11 @@ namespace orlune::rlm {
 //   a menu-bar click does not), keeps it over full-screen applications and
 //   puts the keyboard focus in its input field; the popup hides when another
 //   application takes the focus;
-// - without a tray, or when asked for (--window): a normal window, shown at once.
+// - without a tray, or when asked for (--window): a normal window, shown at once,
+//   with the size and position it had when last hidden or at the last quit
+//   (WindowPlacement::defaultPath()), fitted to the screens there are now.
+// The popup's place follows the tray item and its size its content; it is
+// kept wholly on the screen, also when its content grows while it is open.
 // "Quit" in the menu ends the application; "Quit & Reopen" also starts a new
 // copy once this one has ended (AppRelauncher).
 class OrluneRLMApp : public QObject {
@@ -62,20 +68,32 @@ public:
     // both would open the popup and close it again.
     static bool togglesPopup(QSystemTrayIcon::ActivationReason reason);
 
+    // Where a popup of `size` opens for a tray item at `anchor`: centred
+    // under it, or above it when there is no room below (a panel at the
+    // bottom), moved as little as needed to stay inside `available`.
+    static QPoint popupPosition(const QRect& anchor, const QSize& size, const QRect& available);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void togglePopup();
     void placePopup();
+    void keepPopupPlaced();
     void hideIfInactive();
     void relaunch();
+    void restoreWindowPlace();
+    void saveWindowPlace();
 
     Options options_;
     std::unique_ptr<OrluneRLMMenu> window_;
     QSystemTrayIcon* tray_ = nullptr;
+    // The tray item's area when the popup was last placed.
+    QRect popupAnchor_;
     std::unique_ptr<QMenu> trayMenu_;
     bool firstFrameReported_ = false;
+    // Absent when the platform reports no data folder.
+    std::optional<WindowPlacement> placement_;
 };
 
 } // namespace orlune::rlm

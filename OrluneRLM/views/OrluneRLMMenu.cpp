@@ -8,10 +8,12 @@
 
 #include <QCoreApplication>
 #include <QHBoxLayout>
+#include <QHostAddress>
 #include <QLabel>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QShowEvent>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -35,9 +37,17 @@ OrluneRLMMenu::OrluneRLMMenu(Seams seams, QWidget* parent)
     setObjectName(QStringLiteral("orluneMenu"));
     setMinimumWidth(kMinimumWidth);
     seams.access.urlOpener = openUrl_;
+    if (!seams.sync.contactFiles) {
+        // Read at each sync, so that files added in the settings count at once.
+        ConfigManager* config = &config_;
+        seams.sync.contactFiles = [config] {
+            return config->loadWithoutCredentials().contactsFiles;
+        };
+    }
     accessModel_ = new FullDiskAccessViewModel(std::move(seams.access), this);
     syncModel_ = new ShadowSyncViewModel(std::move(seams.sync), this);
     hasApiKey_ = config_.hasApiKey();
+    asksForKeyFirst_ = asksForKeyFirst(config_.loadWithoutCredentials());
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(kInset, kInset, kInset, kInset);
@@ -74,7 +84,8 @@ OrluneRLMMenu::OrluneRLMMenu(Seams seams, QWidget* parent)
     for (auto signal :
          {&ShadowSyncViewModel::isSyncingChanged, &ShadowSyncViewModel::lastErrorChanged,
           &ShadowSyncViewModel::messageCountChanged, &ShadowSyncViewModel::hasSyncedChanged,
-          &ShadowSyncViewModel::progressChanged, &ShadowSyncViewModel::lastSyncedAtChanged}) {
+          &ShadowSyncViewModel::progressChanged, &ShadowSyncViewModel::lastSyncedAtChanged,
+          &ShadowSyncViewModel::contactWarningsChanged}) {
         connect(syncModel_, signal, this, &OrluneRLMMenu::updateWorkingScreen);
     }
     updateScreen();
@@ -210,6 +221,27 @@ bool OrluneRLMMenu::storeRefusedBySystem() const {
     return explainsAccessGrant_ && accessModel_->accessDenied();
 }
 
+bool OrluneRLMMenu::asksForKeyFirst(const AppConfig& settings) {
+    if (!settings.modelServerAddress) {
+        return false;
+    }
+    const QString address = QString::fromStdString(*settings.modelServerAddress).trimmed();
+    if (address.isEmpty()) {
+        return false;
+    }
+    const QString host = QUrl::fromUserInput(address).host();
+    if (host.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) == 0 ||
+        host.endsWith(QStringLiteral(".localhost"), Qt::CaseInsensitive)) {
+        return false;
+    }
+    const QHostAddress hostAddress(host);
+    return hostAddress.isNull() || !hostAddress.isLoopback();
+}
+
+bool OrluneRLMMenu::showsKeySetup() const {
+    return !hasApiKey_ && !continuedWithoutKey_ && asksForKeyFirst_;
+}
+
 void OrluneRLMMenu::continueWithoutKey() {
     if (hasApiKey_ || continuedWithoutKey_) {
         return;
@@ -228,15 +260,25 @@ void OrluneRLMMenu::showSettings() {
     }
     settingsSheet_ = new SettingsView(config_, openUrl_, this);
     connect(settingsSheet_, &QDialog::finished, settingsSheet_, &QObject::deleteLater);
-    // A key saved (or removed) in the settings applies to the next question.
-    connect(settingsSheet_, &QDialog::finished, this, [this] {
-        const bool hasKey = config_.hasApiKey();
-        if (hasKey != hasApiKey_) {
-            setHasApiKey(hasKey);
-        } else if (chatView_) {
-            chatView_->model().reloadConfiguration();
-        }
-    });
+    // A key saved (or removed) in the settings applies to the next question;
+    // changed contact files are read by a sync now.
+    connect(settingsSheet_, &QDialog::finished, this,
+            [this, contactFiles = config_.loadWithoutCredentials().contactsFiles] {
+                if (config_.loadWithoutCredentials().contactsFiles != contactFiles) {
+                    syncModel_->syncIfPossible();
+                }
+                const bool askedFirst = asksForKeyFirst_;
+                asksForKeyFirst_ = asksForKeyFirst(config_.loadWithoutCredentials());
+                if (askedFirst != asksForKeyFirst_) {
+                    updateScreen();
+                }
+                const bool hasKey = config_.hasApiKey();
+                if (hasKey != hasApiKey_) {
+                    setHasApiKey(hasKey);
+                } else if (chatView_) {
+                    chatView_->model().reloadConfiguration();
+                }
+            });
     settingsSheet_->open();
 }
 
@@ -245,7 +287,7 @@ void OrluneRLMMenu::updateScreen() {
         return;
     }
     QWidget* shown = nullptr;
-    if (!hasApiKey_ && !continuedWithoutKey_) {
+    if (showsKeySetup()) {
         if (!setupScreen_) {
             setupScreen_ = new APIKeySetupView(config_, openUrl_, screens_);
             screens_->layout()->addWidget(setupScreen_);
@@ -358,6 +400,10 @@ QWidget* OrluneRLMMenu::buildWorkingScreen() {
     syncStatus_ = new SyncStatusView(
         syncState(), [sync] { sync->syncIfPossible(); }, screen);
     layout->addWidget(syncStatus_);
+    contactWarningsLabel_ =
+        ViewStyle::label(QString(), ViewStyle::TextStyle::caption, ViewStyle::Tint::secondary,
+                         QStringLiteral("contactWarningsLabel"), screen);
+    layout->addWidget(contactWarningsLabel_);
     noKeyNotice_ = ViewStyle::label(
         QStringLiteral("No API key: answers come straight from your indexed messages. Add a "
                        "key in Settings for written answers from a language model."),
@@ -368,6 +414,15 @@ QWidget* OrluneRLMMenu::buildWorkingScreen() {
     chatView_ = new ChatView(sync->shadowDBPath(), sync->hasIndex(), makeChatModel_, screen);
     layout->addWidget(chatView_, 1);
     return screen;
+}
+
+QString OrluneRLMMenu::contactWarningsText(const QStringList& warnings) {
+    QString text = QStringLiteral("Some contacts could not be read, so some names may be missing "
+                                  "(tried again at every sync):");
+    for (const QString& warning : warnings) {
+        text += QStringLiteral("\n• ") + warning;
+    }
+    return ViewStyle::wrappable(text);
 }
 
 SyncStatusView::State OrluneRLMMenu::syncState() const {
@@ -401,6 +456,9 @@ void OrluneRLMMenu::updateWorkingScreen() {
         return;
     }
     syncStatus_->setState(syncState());
+    const QStringList& skipped = syncModel_->contactWarnings();
+    contactWarningsLabel_->setText(skipped.isEmpty() ? QString() : contactWarningsText(skipped));
+    contactWarningsLabel_->setVisible(!skipped.isEmpty());
     noKeyNotice_->setVisible(!hasApiKey_);
     // Questions are answered from the index, also while a sync adds to it.
     chatView_->setReady(syncModel_->hasIndex());

@@ -31,8 +31,13 @@ class APIKeySetupView;
 // privacy settings open only from its button (opened by themselves they
 // would hide the popup and its instructions). A missing store is said on
 // the working screen, where the index and past conversations stay usable.
-// Without a key the setup screen offers to go on without one; answers then
-// come from the index alone. "Settings" and "Quit" are under every screen.
+// Without a key the working screen opens at once (answers then come from
+// the index alone, or from a model server on this machine, which needs no
+// key); only a model server elsewhere configured without a key opens on the
+// setup screen, which offers to go on without one. The key can always be
+// entered in Settings. "Settings" and "Quit" are under every screen.
+// Contacts the sync could not read are said in a quiet line under the sync
+// status; each sync reads the contact files of the configuration.
 class OrluneRLMMenu : public QWidget {
     Q_OBJECT
 
@@ -99,6 +104,16 @@ public:
     // Leaves the setup screen without a key (its "Continue without a key").
     void continueWithoutKey();
 
+    // Whether the menu opens on the key setup for `settings` (read without
+    // the credential store) when no key is stored: only when a model server
+    // is configured whose address is not a loopback one (localhost,
+    // 127.0.0.0/8, ::1), as such a server would need a key.
+    static bool asksForKeyFirst(const AppConfig& settings);
+
+    // The quiet line under the sync status when contacts were skipped: what
+    // it means for the person, then each source and why, one a line.
+    static QString contactWarningsText(const QStringList& warnings);
+
 signals:
     // "Quit" was pressed; the application ends.
     void quitRequested();
@@ -116,6 +131,7 @@ private:
     void appear();
     void fitWindowToContent();
     void setHasApiKey(bool value);
+    bool showsKeySetup() const;
     void showSettings();
     void updateScreen();
     void updateAccessScreen();
@@ -134,6 +150,8 @@ private:
     ShadowSyncViewModel* syncModel_ = nullptr;
     bool hasApiKey_ = false;
     bool continuedWithoutKey_ = false;
+    // asksForKeyFirst() of the settings as last read.
+    bool asksForKeyFirst_ = false;
     bool explainsAccessGrant_ = false;
     QPointer<SettingsView> settingsSheet_;
 
@@ -147,6 +165,7 @@ private:
     QWidget* otherSettingsButton_ = nullptr;
     QWidget* workingScreen_ = nullptr;
     SyncStatusView* syncStatus_ = nullptr;
+    QLabel* contactWarningsLabel_ = nullptr;
     QLabel* noKeyNotice_ = nullptr;
     ChatView* chatView_ = nullptr;
 };

@@ -103,6 +103,49 @@ QLabel* ViewStyle::label(const QString& text, TextStyle style, Tint tint, const 
     return label;
 }
 
+namespace {
+
+constexpr char16_t kBreakOpportunity = u'\u200B';
+
+} // namespace
+
+QString ViewStyle::wrappable(const QString& text) {
+    // Where each run without white space starts; runs short enough are
+    // copied as they are.
+    QString result;
+    qsizetype runStart = 0;
+    const auto flush = [&](qsizetype end) {
+        const QStringView run = QStringView(text).mid(runStart, end - runStart);
+        if (run.size() <= kLongestUnbrokenRun) {
+            result += run;
+            return;
+        }
+        for (qsizetype index = 0; index < run.size(); ++index) {
+            result += run[index];
+            const bool last = index + 1 == run.size();
+            if (!last && !run[index].isHighSurrogate() && !run[index + 1].isMark() &&
+                run[index + 1] != kBreakOpportunity) {
+                result += QChar(kBreakOpportunity);
+            }
+        }
+    };
+    for (qsizetype index = 0; index < text.size(); ++index) {
+        if (text[index].isSpace()) {
+            flush(index);
+            result += text[index];
+            runStart = index + 1;
+        }
+    }
+    flush(text.size());
+    return result;
+}
+
+QString ViewStyle::unwrapped(const QString& text) {
+    QString result = text;
+    result.remove(QChar(kBreakOpportunity));
+    return result;
+}
+
 QFrame* ViewStyle::divider(QWidget* parent) {
     auto* line = new QFrame(parent);
     line->setFrameShape(QFrame::HLine);

@@ -42,6 +42,17 @@ public:
     // Gives an existing label `style` and `tint`.
     static void apply(QLabel* label, TextStyle style, Tint tint);
 
+    // Word wrap breaks lines only between words: a longer run of characters
+    // without white space (a URL) runs past a label's edge. wrappable() puts
+    // an invisible break opportunity (a zero-width space) after each
+    // character of every run longer than kLongestUnbrokenRun, never inside
+    // a surrogate pair or before a combining mark; unwrapped() takes every
+    // zero-width space out again (what a label shows is then, for text that
+    // held none, the text it was given).
+    static constexpr int kLongestUnbrokenRun = 16;
+    static QString wrappable(const QString& text);
+    static QString unwrapped(const QString& text);
+
     // A thin horizontal line between blocks.
     static QFrame* divider(QWidget* parent = nullptr);
 

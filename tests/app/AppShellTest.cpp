@@ -1,13 +1,16 @@
-// The application shell: where the menu lives when there is no tray, the
-// start-up options, and the icon.
+// The application shell: where the menu lives when there is no tray, where
+// the window and the popup open, the start-up options, and the icon.
 
+#include "OrluneRLM/WindowPlacement.hpp"
 #include "OrluneRLM/views/OrluneIcon.hpp"
 #include "OrluneRLM/views/OrluneRLMApp.hpp"
 #include "tests/app/AppTestSupport.hpp"
 
 #include <QDir>
+#include <QGuiApplication>
 #include <QImage>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <gtest/gtest.h>
@@ -30,12 +33,80 @@ TEST_F(AppShellTest, WithoutATrayOrWhenAskedTheMenuOpensAsANormalWindow) {
         EXPECT_TRUE(window->isWindow());
         EXPECT_FALSE(window->windowFlags().testFlag(Qt::FramelessWindowHint));
         EXPECT_EQ(window->windowTitle(), "OrluneRLM");
-        EXPECT_TRUE(showsChild(window, "setupScreen"));
+        EXPECT_TRUE(showsChild(window, "workingScreen")) << "no key needed to start";
         EXPECT_GE(window->width(), 300);
         if (forceWindow) {
             saveScreenshot(window, "window");
         }
     }
+}
+
+TEST_F(AppShellTest, TheWindowReopensWhereItWasAndAlwaysOnTheScreen) {
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    rlm::WindowPlacement placement(rlm::WindowPlacement::defaultPath(),
+                                   folder_.logger(rlm::StructuredLogger::kConfigCategory));
+    {
+        OrluneRLMApp app(OrluneRLMApp::Options{true, false}, menuSeams());
+        app.start();
+        app.menu()->resize(420, app.menu()->height() + 80);
+        app.menu()->move(screen.left() + 30, screen.top() + 40);
+        const QRect chosen(app.menu()->pos(), app.menu()->size());
+        app.menu()->hide();
+        EXPECT_EQ(placement.load(rlm::WindowPlacement::kWindow), chosen) << "saved on hiding";
+        app.menu()->show();
+        app.menu()->move(screen.left() + 50, screen.top() + 60);
+    }
+    {
+        OrluneRLMApp app(OrluneRLMApp::Options{true, false}, menuSeams());
+        app.start();
+        EXPECT_EQ(app.menu()->pos(), QPoint(screen.left() + 50, screen.top() + 60))
+            << "saved at the end";
+        EXPECT_EQ(app.menu()->width(), 420);
+    }
+
+    // Saved on a screen that is gone, or larger than this one.
+    const struct {
+        const char* name;
+        QRect saved;
+    } elsewhere[] = {
+        {"off to the right", {screen.right() + 500, screen.top() + 10, 400, 300}},
+        {"above and left", {screen.left() - 2000, screen.top() - 2000, 400, 300}},
+        {"larger than the screen", {0, 0, screen.width() * 2, screen.height() * 2}},
+    };
+    for (const auto& c : elsewhere) {
+        SCOPED_TRACE(c.name);
+        placement.save(rlm::WindowPlacement::kWindow, c.saved);
+        OrluneRLMApp app(OrluneRLMApp::Options{true, false}, menuSeams());
+        app.start();
+        EXPECT_TRUE(screen.contains(QRect(app.menu()->pos(), app.menu()->size())))
+            << "at " << app.menu()->x() << "," << app.menu()->y() << " size " << app.menu()->width()
+            << "x" << app.menu()->height();
+    }
+}
+
+TEST(AppShellPopupTest, ThePopupOpensUnderTheTrayItemAndInsideTheScreen) {
+    const QRect screen(0, 0, 1440, 900);
+    const QSize popup(360, 500);
+    const struct {
+        const char* name;
+        QRect anchor;
+        QPoint expected;
+    } cases[] = {
+        {"top panel, middle: centred under the item", {700, 0, 20, 24}, {529, 27}},
+        {"top panel, right corner: pulled left", {1420, 0, 20, 24}, {1080, 27}},
+        {"top panel, left corner: pulled right", {0, 0, 20, 24}, {0, 27}},
+        {"bottom panel: opens upwards", {700, 876, 20, 24}, {529, 372}},
+        {"no item area, cursor at the bottom right corner", {1439, 899, 1, 1}, {1080, 395}},
+        {"item outside the screen: kept on it", {-200, -200, 20, 24}, {0, 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QPoint position = OrluneRLMApp::popupPosition(c.anchor, popup, screen);
+        EXPECT_EQ(position, c.expected) << position.x() << "," << position.y();
+        EXPECT_TRUE(screen.contains(QRect(position, popup)));
+    }
+    // Taller than the screen: its top stays reachable.
+    EXPECT_EQ(OrluneRLMApp::popupPosition({700, 876, 20, 24}, {360, 1200}, screen).y(), 0);
 }
 
 TEST_F(AppShellTest, ShowingTheMenuPutsTheFocusWhereThePersonTypes) {
@@ -52,6 +123,11 @@ TEST_F(AppShellTest, ShowingTheMenuPutsTheFocusWhereThePersonTypes) {
         if (c.ready) {
             storeKey("sk-test");
             makeStore();
+        } else {
+            // A server elsewhere without a key: the setup asks for one.
+            rlm::AppConfig remote;
+            remote.modelServerAddress = "https://models.example.com/v1";
+            config_.save(remote);
         }
         OrluneRLMApp app(OrluneRLMApp::Options{true, false}, menuSeams());
         app.start();

@@ -14,6 +14,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <gtest/gtest.h>
@@ -249,6 +250,37 @@ TEST_F(ChatViewTest, TheNewestMessageIsAlwaysInViewAndTheListGrowsWithTheWindow)
     saveScreenshot(view.get(), "chat-long-conversation-large");
 }
 
+TEST_F(ChatViewTest, ALongAnswerIsShownFromItsBeginningAndAPersonsScrollIsKept) {
+    rlm::FileSessionStore(rlm::FileSessionStore::defaultSessionsURL())
+        .save({storeConversation(10, "Earlier message ")});
+    std::string answer;
+    for (int line = 1; line <= 40; ++line) {
+        answer += "Point " + std::to_string(line) + " of a long answer.\\n";
+    }
+    installAnsweringHelper(answer);
+    auto view = makeView(true);
+    auto* list = child<QScrollArea>(view.get(), "conversationList");
+    QScrollBar* bar = list->verticalScrollBar();
+
+    type(*view, "Tell me everything");
+    QTest::keyClick(field(*view), Qt::Key_Return);
+    ASSERT_TRUE(answered(*view, 12));
+    QApplication::processEvents();
+    const rlm::MessageRow* reply = view->rows().back();
+    ASSERT_GT(reply->height(), list->viewport()->height()) << "the answer is taller than the view";
+    EXPECT_LT(bar->value(), bar->maximum()) << "not scrolled past the answer's beginning";
+    EXPECT_GE(reply->y(), bar->value()) << "the answer's first line is in view";
+    EXPECT_LT(reply->y() - bar->value(), list->viewport()->height() / 2);
+    saveScreenshot(view.get(), "chat-long-answer");
+
+    // The person scrolls back; a later change of the layout leaves them there.
+    bar->triggerAction(QAbstractSlider::SliderToMinimum);
+    EXPECT_EQ(bar->value(), 0);
+    view->resize(view->width(), view->height() + 40);
+    QApplication::processEvents();
+    EXPECT_EQ(bar->value(), 0);
+}
+
 TEST_F(ChatViewTest, ShortConversationTakesOnlyItsOwnHeight) {
     installAnsweringHelper("Short.");
     auto view = makeView(true);
@@ -340,8 +372,9 @@ TEST_F(ChatViewTest, AnswersShowTheMessagesTheyRelyOn) {
     const auto cited = view->rows()[1]->findChildren<QLabel*>("citedMessage");
     ASSERT_EQ(cited.size(), 2) << "entries without text are left out";
     EXPECT_EQ(cited[0]->text(), "Sam Lee · Family · Tue 9 Dec, 18:40\nDinner at 8?");
-    EXPECT_TRUE(cited[1]->text().startsWith("Ana · Tue 9 Dec, 18:41\nxxx"));
-    EXPECT_LT(cited[1]->text().size(), 300) << "a cited text is trimmed";
+    const QString shown = rlm::ViewStyle::unwrapped(cited[1]->text());
+    EXPECT_TRUE(shown.startsWith("Ana · Tue 9 Dec, 18:41\nxxx"));
+    EXPECT_LT(shown.size(), 300) << "a cited text is trimmed";
     saveScreenshot(view.get(), "chat-cited-messages");
 
     // Stored with the answer, shown again after a restart.
@@ -350,6 +383,111 @@ TEST_F(ChatViewTest, AnswersShowTheMessagesTheyRelyOn) {
     ASSERT_EQ(again->rows().size(), 2u);
     EXPECT_EQ(again->rows()[1]->message().citations.size(), 2u);
     EXPECT_EQ(again->rows()[1]->findChildren<QLabel*>("citedMessage").size(), 2);
+}
+
+TEST_F(ChatViewTest, AnAnswerFromTheIndexIsNotFollowedByItsOwnListAgain) {
+    installHelper(std::string("printf '%s' '{\"answer\": \"") + rlm::MessageRow::kNoModelPrefix +
+                  " no API key is configured)\\n\\n1. Sam Lee, Tue 9 Dec, 18:40: Dinner at 8?\", "
+                  "\"messages\": [{\"guid\": \"g1\", \"sender_name\": \"Sam Lee\", "
+                  "\"time\": \"Tue 9 Dec, 18:40\", \"text\": \"Dinner at 8?\"}]}'\n");
+    auto view = makeView(true);
+    type(*view, "When is dinner?");
+    QTest::keyClick(field(*view), Qt::Key_Return);
+    ASSERT_TRUE(answered(*view, 2));
+    EXPECT_EQ(view->rows()[1]->message().citations.size(), 1u) << "kept with the answer";
+    EXPECT_TRUE(view->rows()[1]->findChildren<QLabel*>("citedMessage").isEmpty());
+}
+
+TEST_F(ChatViewTest, ALongUnbrokenWordWrapsInsideItsBubble) {
+    // 200 characters without a space, in the question, the answer and a
+    // cited message.
+    std::string url = "https://example.com/";
+    while (url.size() < 200) {
+        url += "abcdefghij";
+    }
+    installHelper("printf '%s' '{\"answer\": \"See " + url +
+                  "\", \"messages\": [{\"guid\": \"g1\", \"sender_name\": \"Sam\", "
+                  "\"time\": \"Tue 9 Dec, 18:40\", \"text\": \"" +
+                  url + "\"}]}'\n");
+    auto view = makeView(true);
+    type(*view, QString::fromStdString(url));
+    QTest::keyClick(field(*view), Qt::Key_Return);
+    ASSERT_TRUE(answered(*view, 2));
+    saveScreenshot(view.get(), "chat-long-words");
+
+    const QString link = QString::fromStdString(url);
+    const struct {
+        const char* name;
+        QLabel* label;
+        QString text;
+    } cases[] = {
+        {"question", view->rows()[0]->findChild<QLabel*>("messageBubble"), link},
+        {"answer", view->rows()[1]->findChild<QLabel*>("messageBubble"), "See " + link},
+        {"cited message", view->rows()[1]->findChild<QLabel*>("citedMessage"),
+         "Sam · Tue 9 Dec, 18:40\n" + link},
+        {"conversation title", child<QLabel>(view.get(), "sessionTitleLabel"),
+         view->model().sessionTitle()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NE(c.label, nullptr);
+        EXPECT_EQ(rlm::ViewStyle::unwrapped(c.label->text()), c.text) << "only breaks are added";
+        // Every line fits the label's width, the label fits the view, and
+        // the label is as tall as its wrapped lines.
+        const QRect inside = c.label->contentsRect();
+        const QRect needed = c.label->fontMetrics().boundingRect(
+            QRect(0, 0, inside.width(), 100000), Qt::TextWordWrap, c.label->text());
+        EXPECT_LE(needed.width(), inside.width());
+        const QRect inView(c.label->mapTo(view.get(), QPoint(0, 0)), c.label->size());
+        EXPECT_LE(inView.right(), view->width());
+        EXPECT_GE(c.label->height(), c.label->heightForWidth(c.label->width()));
+    }
+    EXPECT_EQ(view->rows()[0]->shownText(), link);
+
+    // What is copied from a bubble has no break in it.
+    auto* bubble = view->rows()[0]->findChild<QLabel*>("messageBubble");
+    bubble->setSelection(0, static_cast<int>(bubble->text().size()));
+    QApplication::clipboard()->clear();
+    QTest::keyClick(bubble, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), link);
+}
+
+TEST(WrappableTextTest, BreaksGoOnlyInsideLongRunsAndNeverSplitACharacter) {
+    const QString emoji = QString::fromUtf8("\xF0\x9F\x98\x80"); // one character, two units
+    const QString accented = QString::fromUtf8("e\xCC\x81");     // e + combining acute
+    const QString longRun = QString(20, 'a');
+    const struct {
+        const char* name;
+        QString text;
+    } cases[] = {
+        {"short words", "Dinner at 8? See you there"},
+        {"a run of exactly the longest length", QString(rlm::ViewStyle::kLongestUnbrokenRun, 'a')},
+        {"a long run between words and lines", "see " + longRun + "\nand\t" + longRun + " ok"},
+        {"emoji", emoji.repeated(20)},
+        {"combining marks", accented.repeated(20)},
+        {"empty", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString wrappable = rlm::ViewStyle::wrappable(c.text);
+        EXPECT_EQ(rlm::ViewStyle::unwrapped(wrappable), c.text);
+        // Each piece between breaks is whole: no lone surrogate, no mark
+        // without its letter, and only runs longer than the limit broken.
+        const QStringList pieces = wrappable.split(QChar(0x200B));
+        for (const QString& piece : pieces) {
+            if (piece.isEmpty()) {
+                EXPECT_TRUE(c.text.isEmpty()) << "two breaks side by side";
+                continue;
+            }
+            EXPECT_FALSE(piece.front().isLowSurrogate() || piece.back().isHighSurrogate());
+            EXPECT_FALSE(piece.front().isMark());
+        }
+        bool longRunInside = false;
+        for (const QString& word : c.text.split(QRegularExpression("\\s"))) {
+            longRunInside |= word.size() > rlm::ViewStyle::kLongestUnbrokenRun;
+        }
+        EXPECT_EQ(pieces.size() > 1, longRunInside);
+    }
 }
 
 TEST_F(ChatViewTest, ALongMessageIsTrimmedUntilShowMore) {

@@ -10,6 +10,7 @@
 #include "tests/rlm/FakeCredentialStore.hpp"
 
 #include <QLineEdit>
+#include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -180,6 +181,49 @@ TEST_F(KeyViewsTest, SettingsShowAndSaveTheModelServerAndModel) {
     rlm::AppConfig expected;
     expected.modelServerAddress = "http://127.0.0.1:8080/v1";
     EXPECT_EQ(config_.load(), expected);
+}
+
+TEST_F(KeyViewsTest, SettingsListAddAndRemoveTheContactFiles) {
+    const std::string work = folder_.file("work.vcf");
+    const std::string gone = folder_.file("gone.vcf");
+    const std::string family = folder_.file("family.vcf");
+    writeFile(work, "BEGIN:VCARD\r\nEND:VCARD\r\n");
+    writeFile(family, "BEGIN:VCARD\r\nEND:VCARD\r\n");
+    rlm::AppConfig stored;
+    stored.contactsFiles = {work, gone};
+    config_.save(stored);
+
+    rlm::SettingsView sheet(config_, opener());
+    QStringList chosen;
+    sheet.setFileChooser([&](QWidget*) { return chosen; });
+    sheet.show();
+    auto* list = child<QListWidget>(&sheet, "settingsContactsList");
+    auto* save = child<QPushButton>(&sheet, "settingsSaveButton");
+    auto* add = child<QPushButton>(&sheet, "settingsAddContactsButton");
+    auto* remove = child<QPushButton>(&sheet, "settingsRemoveContactsButton");
+    ASSERT_EQ(list->count(), 2);
+    EXPECT_EQ(list->item(0)->text().toStdString(), work);
+    EXPECT_EQ(list->item(1)->text().toStdString(), gone + " (cannot be read)");
+    EXPECT_FALSE(save->isEnabled()) << "no key, no server, nothing changed";
+    EXPECT_FALSE(remove->isEnabled()) << "nothing selected";
+
+    // Cancelled, then a file already listed and a new one.
+    add->click();
+    EXPECT_EQ(list->count(), 2);
+    chosen = {QString::fromStdString(work), QString::fromStdString(family)};
+    add->click();
+    EXPECT_EQ(sheet.contactFiles(), (std::vector<std::string>{work, gone, family}));
+    EXPECT_TRUE(save->isEnabled()) << "a changed list is saved without a key";
+
+    list->setCurrentRow(1);
+    ASSERT_TRUE(remove->isEnabled());
+    remove->click();
+    EXPECT_EQ(sheet.contactFiles(), (std::vector<std::string>{work, family}));
+    QTest::mouseClick(save, Qt::LeftButton);
+    EXPECT_TRUE(showsChild(&sheet, "settingsSavedLabel"));
+    EXPECT_EQ(config_.load().contactsFiles, (std::vector<std::string>{work, family}));
+    EXPECT_EQ(config_.load().veyrlinkApiKey, std::nullopt);
+    saveScreenshot(&sheet, "settings-contacts");
 }
 
 TEST(SyncStatusViewTest, StatusLineFollowsTheSyncState) {

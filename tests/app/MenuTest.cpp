@@ -9,6 +9,7 @@
 #include "tests/app/AppTestSupport.hpp"
 
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -39,32 +40,78 @@ protected:
     }
 };
 
-TEST_F(MenuTest, WithoutKeyTheSetupOffersAWayOnAndTheIndexIsBuiltAnyway) {
+TEST_F(MenuTest, WithoutKeyTheChatOpensAtOnceUnlessARemoteServerNeedsOne) {
     makeStore();
     installAnsweringHelper("From the index.");
-    auto menu = makeMenu();
-    menu->show();
+    const struct {
+        const char* name;
+        std::optional<std::string> server;
+        bool asksForKey;
+    } cases[] = {
+        {"no server: answers from the index", std::nullopt, false},
+        {"a server on this machine", "http://127.0.0.1:8080/v1", false},
+        {"a server elsewhere", "https://models.example.com/v1", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        rlm::AppConfig settings;
+        settings.modelServerAddress = c.server;
+        config_.save(settings);
+        auto menu = makeMenu();
+        menu->show();
+        EXPECT_EQ(child<QLabel>(menu.get(), "menuTitle")->text(), "OrluneRLM");
+        EXPECT_EQ(showsChild(menu.get(), "setupScreen"), c.asksForKey);
+        EXPECT_EQ(showsChild(menu.get(), "workingScreen"), !c.asksForKey);
+        EXPECT_FALSE(showsChild(menu.get(), "accessScreen"));
+        EXPECT_TRUE(showsChild(menu.get(), "settingsButton")) << "no screen traps";
+        EXPECT_TRUE(showsChild(menu.get(), "quitButton"));
+        EXPECT_TRUE(openedAddresses_.empty());
+        // The index does not need a key.
+        ASSERT_TRUE(waitUntil([&] { return menu->syncModel().hasSynced(); }));
+        if (c.asksForKey) {
+            saveScreenshot(menu.get(), "setup");
+            QTest::mouseClick(child<QPushButton>(menu.get(), "continueWithoutKeyButton"),
+                              Qt::LeftButton);
+            ASSERT_TRUE(showsChild(menu.get(), "workingScreen"));
+        }
+        EXPECT_TRUE(showsChild(menu.get(), "noKeyNotice")) << "says what a key would add";
+        EXPECT_TRUE(menu->chatView()->isReady());
+        if (!c.server) {
+            saveScreenshot(menu.get(), "working-no-key");
+        }
+    }
+}
 
-    EXPECT_EQ(child<QLabel>(menu.get(), "menuTitle")->text(), "OrluneRLM");
-    EXPECT_TRUE(showsChild(menu.get(), "setupScreen"));
-    EXPECT_FALSE(showsChild(menu.get(), "accessScreen"));
-    EXPECT_FALSE(showsChild(menu.get(), "workingScreen"));
-    EXPECT_TRUE(showsChild(menu.get(), "settingsButton")) << "no screen traps";
-    EXPECT_TRUE(showsChild(menu.get(), "quitButton"));
-    EXPECT_TRUE(openedAddresses_.empty());
-    saveScreenshot(menu.get(), "setup");
-    // The index does not need a key.
-    ASSERT_TRUE(waitUntil([&] { return menu->syncModel().hasSynced(); }));
-
-    QTest::mouseClick(child<QPushButton>(menu.get(), "continueWithoutKeyButton"), Qt::LeftButton);
-    ASSERT_TRUE(showsChild(menu.get(), "workingScreen"));
-    EXPECT_TRUE(showsChild(menu.get(), "noKeyNotice")) << "says what a key would add";
-    EXPECT_TRUE(menu->chatView()->isReady());
-    saveScreenshot(menu.get(), "working-no-key");
+TEST(MenuKeyTest, OnlyAServerElsewhereAsksForAKeyFirst) {
+    const struct {
+        std::optional<std::string> address;
+        bool asks;
+    } cases[] = {
+        {std::nullopt, false},
+        {"  ", false},
+        {"http://127.0.0.1:8080/v1", false},
+        {"http://127.1.2.3:8080/v1", false},
+        {"http://LOCALHOST:11434/v1", false},
+        {"http://ollama.localhost/v1", false},
+        {"http://[::1]:8080/v1", false},
+        {"127.0.0.1:8080/v1", false},
+        {"https://api.veyrlink.com/v1", true},
+        {"http://192.168.1.20:8080/v1", true},
+        {"http://localhost.example.com/v1", true},
+        {"http://[::2]:8080/v1", true},
+    };
+    for (const auto& c : cases) {
+        rlm::AppConfig settings;
+        settings.modelServerAddress = c.address;
+        EXPECT_EQ(OrluneRLMMenu::asksForKeyFirst(settings), c.asks) << c.address.value_or("(none)");
+    }
 }
 
 TEST_F(MenuTest, ReturnSavesTheKeyAndASyncStartsAtOnce) {
     makeStore();
+    rlm::AppConfig remote;
+    remote.modelServerAddress = "https://models.example.com/v1";
+    config_.save(remote);
     auto menu = makeMenu();
     menu->show();
     ASSERT_TRUE(waitUntil([&] { return !menu->syncModel().isSyncing(); }));
@@ -110,6 +157,37 @@ TEST_F(MenuTest, AMissingStoreIsSaidPlainlyAndTheIndexStaysUsable) {
     EXPECT_TRUE(showsChild(menu.get(), "settingsButton"));
     EXPECT_TRUE(showsChild(menu.get(), "quitButton"));
     saveScreenshot(menu.get(), "no-store");
+}
+
+TEST_F(MenuTest, ContactsTheSyncSkippedAreSaidUnderTheStatus) {
+    clearedEnvironment_.set("ADDRESS_BOOK_PATH", std::nullopt);
+    makeStore();
+    const std::string card = folder_.file("contacts/my people.vcf");
+    rlm::AppConfig stored{"sk-test"};
+    stored.contactsFiles = {card};
+    config_.save(stored);
+    auto menu = makeMenu();
+    menu->show();
+    ASSERT_TRUE(waitUntil([&] { return menu->syncModel().hasSynced(); }));
+
+    ASSERT_TRUE(showsChild(menu.get(), "contactWarningsLabel"));
+    const QString line =
+        rlm::ViewStyle::unwrapped(child<QLabel>(menu.get(), "contactWarningsLabel")->text());
+    EXPECT_TRUE(line.startsWith("Some contacts could not be read")) << line.toStdString();
+    EXPECT_TRUE(line.contains(QString::fromStdString(card))) << line.toStdString();
+    EXPECT_TRUE(child<QLabel>(menu.get(), "syncStatusLine")->isVisible()) << "the sync succeeded";
+    saveScreenshot(menu.get(), "contacts-skipped");
+
+    // Removed in the settings: a sync follows the save and the line goes.
+    QTest::mouseClick(child<QPushButton>(menu.get(), "settingsButton"), Qt::LeftButton);
+    QPointer<rlm::SettingsView> sheet = menu->settingsSheet();
+    ASSERT_NE(sheet, nullptr);
+    child<QListWidget>(sheet, "settingsContactsList")->setCurrentRow(0);
+    child<QPushButton>(sheet, "settingsRemoveContactsButton")->click();
+    QTest::mouseClick(child<QPushButton>(sheet, "settingsSaveButton"), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return !sheet || !sheet->isVisible(); }));
+    ASSERT_TRUE(waitUntil([&] { return !showsChild(menu.get(), "contactWarningsLabel"); }));
+    EXPECT_TRUE(menu->syncModel().contactWarnings().isEmpty());
 }
 
 TEST_F(MenuTest, ARefusalExplainsTheGrantAndOpensTheSettingsOnlyWhenAsked) {

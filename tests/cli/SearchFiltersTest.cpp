@@ -6,6 +6,7 @@
 #include "tests/support/PeopleStore.hpp"
 #include "tests/support/TempDir.hpp"
 
+#include <filesystem>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -218,6 +219,41 @@ TEST(SyncContacts, VCardFilesNameThePeopleAndUnreadableOnesAreSkipped) {
     EXPECT_EQ(hits[0]["guid"], "m5");
     EXPECT_EQ(hits[0]["sender_name"], "Pat Doe");
     EXPECT_EQ(hits[0]["chat_title"], "Pat Doe");
+}
+
+TEST(SyncContacts, TheConfigurationsVCardFilesAreReadWithThoseGiven) {
+    TempDir dir;
+    testing::writePeopleStore(dir.file("chat.db"));
+    testing::writeFile(dir.file("pat.vcf"),
+                       "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Pat Doe\r\nTEL:(555) 010-0009\r\n"
+                       "END:VCARD\r\n");
+    std::filesystem::create_directories(dir.file("data/OrluneRLM"));
+    testing::writeFile(dir.file("data/OrluneRLM/config.json"), R"({"contactsFiles":[")" +
+                                                                   dir.file("pat.vcf") + R"(",")" +
+                                                                   dir.file("old.vcf") + R"("]})");
+    const std::map<std::string, std::optional<std::string>> env = {
+        {"ADDRESS_BOOK_PATH", dir.file("no-books-here")}, {"LANG", std::string("en_US.UTF-8")}};
+    // The configured file given again is read once; a missing one is
+    // reported and skipped.
+    auto synced = runOrlune(dir,
+                            {"sync", "--chat-db", dir.file("chat.db"), "--contacts",
+                             dir.file("pat.vcf"), "--contacts", dir.file("also-gone.vcf")},
+                            env);
+    ASSERT_EQ(synced.exitCode, 0) << synced.err;
+    EXPECT_THAT(synced.err, HasSubstr("old.vcf could not be read"));
+    EXPECT_THAT(synced.err, HasSubstr("also-gone.vcf could not be read"));
+    EXPECT_THAT(synced.err, Not(HasSubstr("pat.vcf")));
+
+    auto found = runOrlune(dir, {"search", "--json", "--from", "pat"}, env);
+    ASSERT_EQ(found.exitCode, 0) << found.err;
+    auto hits = jsonLines(found.out);
+    ASSERT_EQ(hits.size(), 1u) << found.out;
+    EXPECT_EQ(hits[0]["sender_name"], "Pat Doe");
+
+    // A configuration that cannot be used stops no sync.
+    testing::writeFile(dir.file("data/OrluneRLM/config.json"), R"({"contactsFiles":"pat.vcf"})");
+    auto again = runOrlune(dir, {"sync", "--chat-db", dir.file("chat.db")}, env);
+    EXPECT_EQ(again.exitCode, 0) << again.err;
 }
 
 } // namespace

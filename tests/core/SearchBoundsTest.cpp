@@ -52,6 +52,32 @@ TEST(MatchExpressionTest, CountsTermsAndPrefixTermsAsFTS5ReadsThem) {
     }
 }
 
+TEST(MatchExpressionTest, FileNamesAreQuotedAndEverythingElseLeftAlone) {
+    const struct {
+        std::string expression;
+        std::string quoted;
+    } cases[] = {
+        {"lease.pdf", "\"lease.pdf\""},
+        {"signed lease.pdf OR IMG_0042.HEIC", "signed \"lease.pdf\" OR \"IMG_0042.HEIC\""},
+        {"report.v2.docx*", "\"report.v2.docx\"*"},
+        {"text:lease.pdf", "text:\"lease.pdf\""},
+        {"café.jpg", "\"café.jpg\""},
+        // Dots that are not between two word characters stay (FTS5 rejects
+        // them as before), and quoted text is never touched.
+        {"lovely.", "lovely."},
+        {".pdf", ".pdf"},
+        {"a..b", "a..b"},
+        {"\"lease.pdf\" x.y", "\"lease.pdf\" \"x.y\""},
+        {"\"say \"\"a.b\"\" now\"", "\"say \"\"a.b\"\" now\""},
+        {"\"unterminated a.b", "\"unterminated a.b"},
+        {"pizza", "pizza"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(MatchExpression::withFileNamesQuoted(c.expression), c.quoted) << c.expression;
+    }
+}
+
 class SearchBoundsTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -55,10 +55,10 @@ TEST_F(ShadowDBTest, SchemaCreatesEveryObjectAndAFreshCursor) {
     auto db = openWithSchema();
     Inspector inspect(path);
     std::set<std::pair<std::string, std::string>> objects;
-    for (const auto& row :
-         inspect.rows("SELECT type, name FROM sqlite_master "
-                      "WHERE name NOT LIKE 'sqlite_%' "
-                      "AND NOT (type = 'table' AND name GLOB 'messages_fts_*')")) {
+    for (const auto& row : inspect.rows("SELECT type, name FROM sqlite_master "
+                                        "WHERE name NOT LIKE 'sqlite_%' "
+                                        "AND NOT (type = 'table' AND (name GLOB 'messages_fts_*' "
+                                        "OR name GLOB 'attachment_names_fts_*'))")) {
         objects.emplace(row[0], row[1]);
     }
     std::set<std::pair<std::string, std::string>> expected = {
@@ -90,6 +90,18 @@ TEST_F(ShadowDBTest, SchemaCreatesEveryObjectAndAFreshCursor) {
         {"trigger", "attachments_follow_message"},
         {"table", "recently_deleted"},
         {"table", "store_deletions"},
+        {"table", "message_chats"},
+        {"index", "idx_message_chats_chat"},
+        {"trigger", "message_chats_follow_message"},
+        {"table", "message_chats_state"},
+        {"view", "attachment_words"},
+        {"table", "attachment_names_fts"},
+        {"trigger", "attachment_names_fts_insert"},
+        {"trigger", "attachment_names_fts_delete"},
+        {"trigger", "attachment_names_fts_update"},
+        {"table", "message_emoji"},
+        {"index", "idx_message_emoji_message"},
+        {"trigger", "message_emoji_follow_message"},
     };
     EXPECT_EQ(objects, expected);
     EXPECT_EQ(inspect.value("PRAGMA user_version"), std::to_string(ShadowSchema::latestVersion()));

@@ -3,6 +3,7 @@
 // arrives or changes after the row was read. Each test builds the situation in
 // a store between two passes.
 
+#include "OrluneCore/QueryBounds.hpp"
 #include "OrluneCore/SQLite.hpp"
 #include "OrluneCore/ShadowDB.hpp"
 #include "OrluneCore/ShadowSync.hpp"
@@ -259,6 +260,136 @@ TEST_F(SyncCatchUpTest, AShadowDatabaseSyncedBeforeTheMarksExistedRecoversRowsLo
     EXPECT_EQ(stored("guid-21").at(4), "restored before the upgrade");
     EXPECT_EQ(sync.performSync(), 0);
     expectConsistent();
+}
+
+// Every chat of a message in several chats is kept, and a search within any
+// of them finds it.
+class MessageChatsTest : public SyncCatchUpTest {
+protected:
+    static constexpr const char* kGroup = "iMessage;+;chat100";
+    static constexpr const char* kDirect = "iMessage;-;+15550001";
+
+    // Message 21 in both chats; message 22 in none.
+    void SetUp() override {
+        SyncCatchUpTest::SetUp();
+        ChatStoreWriter store = openStore();
+        addMessage(store, 21, 1100, "pizza tonight", 1);
+        store.joinMessageToChat(21, 2, 1100);
+        addMessage(store, 22, 1101, "pizza nowhere", std::nullopt);
+    }
+
+    Rows chatsOf(const std::string& guid) {
+        return query(shadowPath, "SELECT chat_id FROM message_chats WHERE message_guid = '" + guid +
+                                     "' ORDER BY chat_id");
+    }
+
+    // The guids a search for `words` within `chats` finds, sorted.
+    std::vector<std::string> foundIn(const std::string& words, std::vector<std::string> chats) {
+        MessageScope scope;
+        scope.chatIds = std::move(chats);
+        ShadowDBReader reader(shadowPath);
+        std::vector<std::string> guids;
+        for (const SearchResult& result : reader.search(words, scope, 50, QueryBounds{}).results) {
+            guids.push_back(result.guid);
+        }
+        std::sort(guids.begin(), guids.end());
+        return guids;
+    }
+};
+
+TEST_F(MessageChatsTest, AMessageInTwoChatsIsFoundFromEachOfThem) {
+    sync.performSync();
+    ASSERT_EQ(value("SELECT count(*) FROM messages"), "22");
+    EXPECT_THAT(chatsOf("guid-21"), ElementsAre(ElementsAre(kGroup), ElementsAre(kDirect)));
+    EXPECT_THAT(chatsOf("guid-22"), ::testing::IsEmpty());
+    EXPECT_THAT(chatsOf("guid-5"), ElementsAre(ElementsAre(kDirect)));
+    EXPECT_EQ(value("SELECT count(*) FROM messages WHERE guid = 'guid-21'"), "1");
+
+    struct Case {
+        const char* name;
+        std::string words;
+        std::vector<std::string> chats;
+        std::vector<std::string> found;
+    };
+    const std::vector<Case> cases = {
+        {"words, the group", "pizza", {kGroup}, {"guid-21"}},
+        {"words, the one-to-one chat", "pizza", {kDirect}, {"guid-21"}},
+        {"words, both chats: once", "pizza", {kGroup, kDirect}, {"guid-21"}},
+        {"no words, the group", "", {kGroup}, {"guid-21"}},
+        {"a chat with no such message", "pizza", {"iMessage;-;other"}, {}},
+        {"no chat at all", "pizza", {}, {}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(foundIn(c.words, c.chats), c.found) << c.name;
+    }
+}
+
+TEST_F(MessageChatsTest, MembershipFollowsTheStore) {
+    sync.performSync();
+    ASSERT_EQ(value("SELECT count(*) FROM messages"), "22");
+    {
+        // Message 5 joins the group after it was copied, out of reach of the
+        // re-read of the newest rows; message 21 is deleted.
+        ChatStoreWriter store = openStore();
+        pushOutOfTheRecheckWindow(store, 30);
+        store.joinMessageToChat(5, 1, 1004);
+        store.deleteMessage(21);
+    }
+    sync.performSync();
+    EXPECT_THAT(chatsOf("guid-5"), ElementsAre(ElementsAre(kGroup), ElementsAre(kDirect)));
+    EXPECT_EQ(stored("guid-5").at(1), kDirect) << "the stored chat keeps its meaning";
+    EXPECT_THAT(chatsOf("guid-21"), ::testing::IsEmpty());
+    EXPECT_EQ(foundIn("message", {kGroup}), std::vector<std::string>{"guid-5"});
+
+    // An unchanged store: nothing written, the membership stays.
+    const Rows before = query(shadowPath, "SELECT * FROM message_chats ORDER BY 1, 2");
+    EXPECT_EQ(sync.performSync(), 0);
+    EXPECT_EQ(query(shadowPath, "SELECT * FROM message_chats ORDER BY 1, 2"), before);
+    expectConsistent();
+}
+
+TEST_F(MessageChatsTest, AMessageWhoseChatsStraddleTwoPagesKeepsThemAll) {
+    // The store's rows in date order: one per message and chat. Rows before
+    // the message "on the edge" fill a page but one, so the first page ends
+    // after its first chat.
+    const int64_t rowsSoFar = 23; // messages 1 to 20, 21 twice, 22
+    const int64_t last = ShadowSync::kBatchSize - rowsSoFar + 22;
+    {
+        ChatStoreWriter store = openStore();
+        store.beginTransaction();
+        for (int64_t rowid = 23; rowid < last; ++rowid) {
+            addMessage(store, rowid, 2000 + rowid, "filler " + std::to_string(rowid), 2);
+        }
+        addMessage(store, last, 2000 + last, "on the edge", 1);
+        store.joinMessageToChat(last, 2, 2000 + last);
+        store.commit();
+        // Out of reach of the re-read of the newest rows.
+        pushOutOfTheRecheckWindow(store, last + 1);
+    }
+    sync.performSync();
+    const std::string guid = "guid-" + std::to_string(last);
+    EXPECT_THAT(chatsOf(guid), ElementsAre(ElementsAre(kGroup), ElementsAre(kDirect)));
+    EXPECT_EQ(foundIn("edge", {kDirect}), std::vector<std::string>{guid});
+    EXPECT_EQ(foundIn("edge", {kGroup}), std::vector<std::string>{guid});
+    expectConsistent();
+}
+
+TEST_F(MessageChatsTest, AnOlderDatabaseLearnsTheOtherChatsWithoutCopyingAgain) {
+    sync.performSync();
+    ASSERT_EQ(value("SELECT count(*) FROM messages"), "22");
+    // As the version before message_chats left it.
+    exec(shadowPath, "DROP TRIGGER message_chats_follow_message; DROP TABLE message_chats; "
+                     "DROP TABLE message_chats_state; PRAGMA user_version = 4");
+    const Rows messages = query(shadowPath, "SELECT rowid, guid, chat_id FROM messages");
+    const Rows cursor = query(shadowPath, "SELECT last_timestamp, last_rowid FROM sync_state");
+
+    EXPECT_EQ(sync.performSync(), 0) << "nothing is copied again";
+    EXPECT_EQ(query(shadowPath, "SELECT rowid, guid, chat_id FROM messages"), messages);
+    EXPECT_EQ(query(shadowPath, "SELECT last_timestamp, last_rowid FROM sync_state"), cursor);
+    EXPECT_THAT(chatsOf("guid-21"), ElementsAre(ElementsAre(kGroup), ElementsAre(kDirect)));
+    EXPECT_THAT(chatsOf("guid-7"), ElementsAre(ElementsAre(kDirect)));
+    EXPECT_EQ(value("SELECT complete FROM message_chats_state"), "1");
+    EXPECT_EQ(foundIn("pizza", {kGroup}), std::vector<std::string>{"guid-21"});
 }
 
 } // namespace

@@ -79,6 +79,10 @@ TEST(MessageFormat, NamesSenderChatAndTime) {
     hit.text = "See you";
     hit.timestamp = 86400;
     EXPECT_EQ(describeMessage(hit), "+15550001 in chat-7, Tue 2 Jan 2001, 00:00: \"See you\"");
+    hit.chatTitle = "+15550001";
+    EXPECT_EQ(describeMessage(hit), "+15550001, Tue 2 Jan 2001, 00:00: \"See you\"")
+        << "their own chat is not named twice";
+    hit.chatTitle.clear();
     hit.senderName = "Alex Kim";
     hit.chatName = "Family";
     EXPECT_EQ(describeMessage(hit), "Alex Kim in Family, Tue 2 Jan 2001, 00:00: \"See you\"");

@@ -254,6 +254,49 @@ TEST_F(ConfigManagerTest, TheModelServerSettingsMustBeStrings) {
     EXPECT_EQ(manager().load().modelServerAddress, std::nullopt);
 }
 
+TEST_F(CredentialStoreConfigTest, ContactFilesStayInTheFileInTheirOrder) {
+    AppConfig saved;
+    saved.veyrlinkApiKey = "sk-1";
+    saved.contactsFiles = {"/b/work.vcf", "/a/family.vcf"};
+    managerWithStore().save(saved);
+    EXPECT_EQ(readFile(configPath()), R"({"contactsFiles":["/b/work.vcf","/a/family.vcf"]})");
+    EXPECT_EQ(managerWithStore().load(), saved);
+
+    // Read without the store: the files, and no key (the store was not asked).
+    credentials->reachable = false;
+    const AppConfig fileOnly = managerWithStore().loadWithoutCredentials();
+    EXPECT_EQ(fileOnly.contactsFiles, saved.contactsFiles);
+    EXPECT_EQ(fileOnly.veyrlinkApiKey, std::nullopt);
+    EXPECT_TRUE(eventsNamed(folder, "config_keychain_unavailable").empty());
+
+    // An empty list is left out of the file.
+    credentials->reachable = true;
+    saved.contactsFiles.clear();
+    managerWithStore().save(saved);
+    EXPECT_EQ(readFile(configPath()), "{}");
+}
+
+TEST_F(ConfigManagerTest, ContactFilesMustBeAListOfStrings) {
+    const struct {
+        const char* contents;
+        std::vector<std::string> files;
+        bool valid;
+    } cases[] = {
+        {R"({"contactsFiles":["/a.vcf"],"veyrlinkApiKey":"vk"})", {"/a.vcf"}, true},
+        {R"({"contactsFiles":[],"veyrlinkApiKey":"vk"})", {}, true},
+        {R"({"contactsFiles":null,"veyrlinkApiKey":"vk"})", {}, true},
+        {R"({"contactsFiles":"/a.vcf","veyrlinkApiKey":"vk"})", {}, false},
+        {R"({"contactsFiles":["/a.vcf",3],"veyrlinkApiKey":"vk"})", {}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.contents);
+        store(c.contents);
+        const AppConfig loaded = manager().load();
+        EXPECT_EQ(loaded.contactsFiles, c.files);
+        EXPECT_EQ(loaded.veyrlinkApiKey.has_value(), c.valid) << "an invalid file is not used";
+    }
+}
+
 TEST_F(CredentialStoreConfigTest, ABlankKeyInTheFileStaysThere) {
     store(R"({"veyrlinkApiKey":"  "})");
     const ConfigManager config = managerWithStore();

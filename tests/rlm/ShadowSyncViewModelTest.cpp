@@ -146,6 +146,55 @@ TEST_F(ShadowSyncViewModelTest, ASuccessfulSyncPublishesInOrderAndASecondRequest
     EXPECT_TRUE(model.hasSynced());
 }
 
+TEST_F(ShadowSyncViewModelTest, ContactsThatCannotBeReadAreReportedUntilTheyCanBe) {
+    makeStore();
+    const std::string card = folder.file("work.vcf");
+    std::vector<std::string> files = {card};
+    int asked = 0;
+    ShadowSyncViewModel::Seams withContacts = seams();
+    withContacts.contactFiles = [&] {
+        ++asked;
+        return files;
+    };
+    ShadowSyncViewModel model(std::move(withContacts));
+    SignalRecorder changes;
+    watchAll(changes, model);
+    changes.watch(&model, &ShadowSyncViewModel::contactWarningsChanged, "contactWarnings");
+
+    model.syncIfPossible();
+    waitUntilIdle(model);
+    EXPECT_TRUE(model.hasSynced()) << "a missing file fails no sync";
+    ASSERT_EQ(model.contactWarnings().size(), 1);
+    EXPECT_TRUE(model.contactWarnings()[0].contains(QString::fromStdString(card)));
+    EXPECT_EQ(changes.take(), (std::vector<std::string>{"isSyncing", "contactWarnings",
+                                                        "messageCount", "hasSynced", "isSyncing"}));
+    const auto skipped = eventsNamed(folder, "shadow_contacts_skipped");
+    ASSERT_EQ(skipped.size(), 1u);
+    EXPECT_EQ(skipped[0]["level"], "warning");
+    EXPECT_EQ(skipped[0]["warning"], model.contactWarnings()[0].toStdString());
+
+    // Still missing: the same line, not logged again. A second file added
+    // meanwhile is read from the next sync on.
+    files.push_back(folder.file("family.vcf"));
+    model.syncIfPossible();
+    waitUntilIdle(model);
+    EXPECT_EQ(model.contactWarnings().size(), 2);
+    EXPECT_EQ(eventsNamed(folder, "shadow_contacts_skipped").size(), 2u);
+    EXPECT_EQ(asked, 2) << "the files are asked for at every sync";
+
+    // Both readable now: the warnings go.
+    for (const std::string& path : files) {
+        writeFile(path, "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Pat Doe\r\nTEL:(555) 010-0009\r\n"
+                        "END:VCARD\r\n");
+    }
+    changes.take();
+    model.syncIfPossible();
+    waitUntilIdle(model);
+    EXPECT_TRUE(model.contactWarnings().isEmpty());
+    EXPECT_EQ(changes.take(),
+              (std::vector<std::string>{"isSyncing", "contactWarnings", "isSyncing"}));
+}
+
 TEST_F(ShadowSyncViewModelTest, AFailedSyncKeepsCountAndHasSyncedAndTheNextOneClearsTheError) {
     ShadowSyncViewModel model(seams());
     SignalRecorder changes;
