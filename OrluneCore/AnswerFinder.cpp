@@ -132,6 +132,16 @@ FoundAnswer AnswerFinder::find(std::string_view question, const TimeContext& con
             }
             scope.attachmentKinds = std::move(kinds);
         }
+        if (plan.reactedBy != ReactedBy::none) {
+            MessageScope::Reactions reactions;
+            reactions.kinds = found.reading.reactionKinds;
+            if (plan.reactedBy == ReactedBy::me) {
+                reactions.by = std::vector<std::string>{"me"};
+            } else if (plan.reactedBy == ReactedBy::them) {
+                reactions.by = handles;
+            }
+            scope.reactions = std::move(reactions);
+        }
         ShadowDBReader::SearchOutcome outcome =
             db_.search(plan.match, scope, kCandidatesPerSearch, bounds);
         found.incomplete = found.incomplete || outcome.cutTexts > 0 || outcome.stoppedAtSizeLimit;

@@ -28,13 +28,24 @@ std::vector<PlannedSearch> planSearches(const QuestionReading& reading) {
     const bool people = !reading.people.empty();
     const bool chats = !reading.chats.empty();
     const bool time = reading.time.has_value();
-    const bool scoped = people || chats || time || reading.byMe || !reading.attachmentKinds.empty();
+    const bool scoped = people || chats || time || reading.byMe ||
+                        !reading.attachmentKinds.empty() || reading.aboutReactions;
     std::vector<PlannedSearch> plans;
 
     // The same words within each way of reading the people named: what they
     // sent weighs most (or what you sent them, for a question about what you
     // wrote), what was said in chats with them next.
     auto withinScope = [&](const std::string& match, double weight) {
+        if (reading.aboutReactions) {
+            // Your reactions on what they sent, or theirs on anything.
+            const PeopleScope senders =
+                reading.byMe && people ? PeopleScope::fromThem : PeopleScope::any;
+            const ReactedBy by = reading.byMe ? ReactedBy::me
+                                 : people     ? ReactedBy::them
+                                              : ReactedBy::anyone;
+            plans.push_back({match, senders, chats, time, weight, false, by});
+            return;
+        }
         PeopleScope first = people ? PeopleScope::fromThem : PeopleScope::any;
         if (reading.byMe) {
             first = people ? PeopleScope::fromMeToThem : PeopleScope::fromMe;

@@ -20,6 +20,14 @@ enum class PeopleScope {
     fromMeToThem,  // messages you sent in your chats with them
 };
 
+// Whose reaction a search requires on its messages.
+enum class ReactedBy {
+    none,   // no reaction needed
+    anyone, // a reaction by anyone
+    me,     // your reaction
+    them,   // a reaction by the people named
+};
+
 struct PlannedSearch {
     // An FTS5 MATCH expression over the words' stems as prefixes; empty to
     // list the newest messages of the scope.
@@ -32,6 +40,8 @@ struct PlannedSearch {
     // Run only when the searches without this flag found nothing. The
     // others keep to the attachment kinds the question named, if any.
     bool fallback = false;
+    // Not for fallbacks: their messages need no reaction.
+    ReactedBy reactedBy = ReactedBy::none;
 };
 
 // Every word's stem (wordStem) as a quoted FTS5 prefix term, joined by

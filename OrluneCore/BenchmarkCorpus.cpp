@@ -1,11 +1,14 @@
 #include "OrluneCore/BenchmarkCorpus.hpp"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <limits>
+#include <set>
 #include <sstream>
 
 namespace orlune::core {
@@ -107,8 +110,30 @@ std::optional<std::string> optionalString(const Json& json, const std::string& k
     return value ? std::optional<std::string>(asString(*value, at(where, key))) : std::nullopt;
 }
 
+CorpusAttachment decodeAttachment(const Json& json, const std::string& where) {
+    object(json, where);
+    return CorpusAttachment{asString(required(json, "kind", where), at(where, "kind")),
+                            optionalString(json, "name", where)};
+}
+
+CorpusReaction decodeReaction(const Json& json, const std::string& where) {
+    object(json, where);
+    return CorpusReaction{asString(required(json, "kind", where), at(where, "kind")),
+                          asString(required(json, "sender", where), at(where, "sender")),
+                          optionalString(json, "emoji", where)};
+}
+
 CorpusMessage decodeMessage(const Json& json, const std::string& where) {
     object(json, where);
+    std::vector<CorpusAttachment> attachments;
+    if (const Json* value = optional(json, "attachments")) {
+        attachments =
+            asRecords<CorpusAttachment>(*value, at(where, "attachments"), decodeAttachment);
+    }
+    std::vector<CorpusReaction> reactions;
+    if (const Json* value = optional(json, "reactions")) {
+        reactions = asRecords<CorpusReaction>(*value, at(where, "reactions"), decodeReaction);
+    }
     return CorpusMessage{
         asString(required(json, "guid", where), at(where, "guid")),
         asString(required(json, "chat_id", where), at(where, "chat_id")),
@@ -118,7 +143,32 @@ CorpusMessage decodeMessage(const Json& json, const std::string& where) {
         asInt64(required(json, "timestamp", where), at(where, "timestamp")),
         asBool(required(json, "is_from_me", where), at(where, "is_from_me")),
         asBool(required(json, "is_group", where), at(where, "is_group")),
+        std::move(attachments),
+        std::move(reactions),
     };
+}
+
+CorpusContact decodeContact(const Json& json, const std::string& where) {
+    object(json, where);
+    std::vector<std::string> nicknames;
+    if (const Json* value = optional(json, "nicknames")) {
+        nicknames = asStrings(*value, at(where, "nicknames"));
+    }
+    return CorpusContact{
+        asString(required(json, "name", where), at(where, "name")),
+        std::move(nicknames),
+        asStrings(required(json, "handles", where), at(where, "handles")),
+    };
+}
+
+CorpusDecoys decodeDecoys(const Json& json, const std::string& where) {
+    object(json, where);
+    CorpusDecoys decoys{asInt64(required(json, "count", where), at(where, "count")),
+                        asInt64(required(json, "seed", where), at(where, "seed"))};
+    if (decoys.count < 0) {
+        fail(at(where, "count"), "expected a count of 0 or more");
+    }
+    return decoys;
 }
 
 CorpusChat decodeChat(const Json& json, const std::string& where) {
@@ -161,6 +211,7 @@ CorpusQuery decodeQuery(const Json& json, const std::string& where) {
         asStrings(required(json, "expected_guids", where), at(where, "expected_guids")),
         std::move(expectedAtK),
         optionalString(json, "notes", where),
+        optionalString(json, "question", where),
     };
 }
 
@@ -186,14 +237,21 @@ std::string toString(QueryCategory category) {
         return "multi-hop";
     case QueryCategory::negation:
         return "negation";
+    case QueryCategory::person:
+        return "person";
+    case QueryCategory::attachment:
+        return "attachment";
+    case QueryCategory::reaction:
+        return "reaction";
     }
     return "keyword";
 }
 
 const std::vector<QueryCategory>& allQueryCategories() {
-    static const std::vector<QueryCategory> all = {QueryCategory::keyword, QueryCategory::semantic,
-                                                   QueryCategory::temporal, QueryCategory::multiHop,
-                                                   QueryCategory::negation};
+    static const std::vector<QueryCategory> all = {
+        QueryCategory::keyword,    QueryCategory::semantic, QueryCategory::temporal,
+        QueryCategory::multiHop,   QueryCategory::negation, QueryCategory::person,
+        QueryCategory::attachment, QueryCategory::reaction};
     return all;
 }
 
@@ -208,13 +266,29 @@ std::optional<QueryCategory> queryCategoryFromString(const std::string& text) {
 
 ShadowMessage CorpusMessage::toShadowMessage() const {
     auto hash = static_cast<int64_t>(std::hash<std::string>{}(guid));
-    int64_t rowid = hash == std::numeric_limits<int64_t>::min() ? std::numeric_limits<int64_t>::max()
-                                                                : (hash < 0 ? -hash : hash);
-    return ShadowMessage(guid, chatId, chatName, sender, text, timestamp, isFromMe, isGroup, false,
-                         {}, rowid);
+    int64_t rowid = hash == std::numeric_limits<int64_t>::min()
+                        ? std::numeric_limits<int64_t>::max()
+                        : (hash < 0 ? -hash : hash);
+    ShadowMessage message(guid, chatId, chatName, sender, text, timestamp, isFromMe, isGroup, false,
+                          {}, rowid);
+    if (attachments.empty()) {
+        return message;
+    }
+    std::vector<ShadowAttachment> files;
+    for (size_t i = 0; i < attachments.size(); ++i) {
+        ShadowAttachment file;
+        file.guid = guid + "-attachment-" + std::to_string(i);
+        file.kind = attachments[i].kind;
+        file.name = attachments[i].name;
+        file.downloaded = true;
+        files.push_back(std::move(file));
+    }
+    return std::move(message).withDetails(std::move(files), std::nullopt);
 }
 
-CorpusMessage CorpusMessage::fromJson(const Json& json) { return decodeMessage(json, "message"); }
+CorpusMessage CorpusMessage::fromJson(const Json& json) {
+    return decodeMessage(json, "message");
+}
 
 Json CorpusMessage::toJson() const {
     Json json = Json::object();
@@ -228,10 +302,48 @@ Json CorpusMessage::toJson() const {
     json["timestamp"] = timestamp;
     json["is_from_me"] = isFromMe;
     json["is_group"] = isGroup;
+    if (!attachments.empty()) {
+        Json files = Json::array();
+        for (const auto& attachment : attachments) {
+            Json file = {{"kind", attachment.kind}};
+            if (attachment.name) {
+                file["name"] = *attachment.name;
+            }
+            files.push_back(std::move(file));
+        }
+        json["attachments"] = std::move(files);
+    }
+    if (!reactions.empty()) {
+        Json marks = Json::array();
+        for (const auto& reaction : reactions) {
+            Json mark = {{"kind", reaction.kind}, {"sender", reaction.sender}};
+            if (reaction.emoji) {
+                mark["emoji"] = *reaction.emoji;
+            }
+            marks.push_back(std::move(mark));
+        }
+        json["reactions"] = std::move(marks);
+    }
     return json;
 }
 
-CorpusChat CorpusChat::fromJson(const Json& json) { return decodeChat(json, "chat"); }
+CorpusContact CorpusContact::fromJson(const Json& json) {
+    return decodeContact(json, "contact");
+}
+
+Json CorpusContact::toJson() const {
+    Json json = Json::object();
+    json["name"] = name;
+    if (!nicknames.empty()) {
+        json["nicknames"] = stringsToJson(nicknames);
+    }
+    json["handles"] = stringsToJson(handles);
+    return json;
+}
+
+CorpusChat CorpusChat::fromJson(const Json& json) {
+    return decodeChat(json, "chat");
+}
 
 Json CorpusChat::toJson() const {
     Json json = Json::object();
@@ -244,7 +356,9 @@ Json CorpusChat::toJson() const {
     return json;
 }
 
-CorpusQuery CorpusQuery::fromJson(const Json& json) { return decodeQuery(json, "query"); }
+CorpusQuery CorpusQuery::fromJson(const Json& json) {
+    return decodeQuery(json, "query");
+}
 
 Json CorpusQuery::toJson() const {
     Json json = Json::object();
@@ -265,6 +379,9 @@ Json CorpusQuery::toJson() const {
         }
         json["expected_at_k"] = std::move(atK);
     }
+    if (question) {
+        json["question"] = *question;
+    }
     return json;
 }
 
@@ -274,12 +391,28 @@ BenchmarkCorpus BenchmarkCorpus::fromJson(const Json& json) {
     if (const Json* value = optional(json, "chats")) {
         chats = asRecords<CorpusChat>(*value, "chats", decodeChat);
     }
+    std::optional<std::vector<CorpusContact>> contacts;
+    if (const Json* value = optional(json, "contacts")) {
+        contacts = asRecords<CorpusContact>(*value, "contacts", decodeContact);
+    }
+    std::optional<int64_t> now;
+    if (const Json* value = optional(json, "now")) {
+        now = asInt64(*value, "now");
+    }
+    std::optional<CorpusDecoys> decoys;
+    if (const Json* value = optional(json, "decoys")) {
+        decoys = decodeDecoys(*value, "decoys");
+    }
     return BenchmarkCorpus{
         asString(required(json, "version", ""), "version"),
         optionalString(json, "description", ""),
         asRecords<CorpusMessage>(required(json, "messages", ""), "messages", decodeMessage),
         std::move(chats),
         asRecords<CorpusQuery>(required(json, "queries", ""), "queries", decodeQuery),
+        std::move(contacts),
+        now,
+        optionalString(json, "zone", ""),
+        decoys,
     };
 }
 
@@ -306,7 +439,137 @@ Json BenchmarkCorpus::toJson() const {
         queryArray.push_back(query.toJson());
     }
     json["queries"] = std::move(queryArray);
+    if (contacts) {
+        Json contactArray = Json::array();
+        for (const auto& contact : *contacts) {
+            contactArray.push_back(contact.toJson());
+        }
+        json["contacts"] = std::move(contactArray);
+    }
+    if (now) {
+        json["now"] = *now;
+    }
+    if (zone) {
+        json["zone"] = *zone;
+    }
+    if (decoys) {
+        json["decoys"] = {{"count", decoys->count}, {"seed", decoys->seed}};
+    }
     return json;
+}
+
+namespace {
+
+// SplitMix64: the same seed gives the same numbers on every platform.
+class DecoyRandom {
+public:
+    explicit DecoyRandom(int64_t seed) : state_(static_cast<uint64_t>(seed)) {}
+    uint64_t next() {
+        uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+        return z ^ (z >> 31);
+    }
+    size_t below(size_t bound) { return bound == 0 ? 0 : static_cast<size_t>(next() % bound); }
+
+private:
+    uint64_t state_;
+};
+
+// Everyday talk of strangers, away from what a corpus asks about.
+constexpr const char* kDecoySubjects[] = {
+    "the bus",        "the weather", "my laptop",   "the game",      "that film",
+    "the traffic",    "the gym",     "the podcast", "the allotment", "the printer",
+    "the neighbours", "the kettle",  "the cat",     "the playlist",  "the new phone",
+    "the quiz",       "the bike",    "the heating", "the crossword", "the train"};
+constexpr const char* kDecoyPredicates[] = {
+    "was great",         "is running late", "looks odd today", "needs fixing",  "made me laugh",
+    "is on again",       "was packed",      "got cancelled",   "is sorted now", "was fine",
+    "is driving me mad", "was a bit much",  "keeps crashing",  "was brilliant", "is back"};
+constexpr const char* kDecoyTails[] = {"",      " honestly", " again",   " this morning",
+                                       " lol",  " as usual", " I think", "!",
+                                       " haha", " tbh",      "?",        " for once"};
+constexpr int64_t kDecoyHandles = 400;
+constexpr int64_t kDecoyDays = 730;
+constexpr int64_t kRecentDecoyDays = 60;
+
+// A run of 2 to 4 words of `text`, or "" when it has fewer than 2.
+std::string wordsOf(const std::string& text, DecoyRandom& random) {
+    std::vector<std::string> words;
+    std::istringstream in(text);
+    for (std::string word; in >> word;) {
+        words.push_back(word);
+    }
+    if (words.size() < 2) {
+        return "";
+    }
+    const size_t length = std::min(words.size(), 2 + random.below(3));
+    const size_t start = random.below(words.size() - length + 1);
+    std::string run;
+    for (size_t i = start; i < start + length; ++i) {
+        run += (run.empty() ? "" : " ") + words[i];
+    }
+    return run;
+}
+
+} // namespace
+
+BenchmarkCorpus BenchmarkCorpus::withDecoys() const {
+    BenchmarkCorpus corpus = *this;
+    if (!decoys || decoys->count == 0) {
+        return corpus;
+    }
+    std::set<std::string> used;
+    int64_t newest = 0;
+    for (const auto& message : messages) {
+        used.insert(message.sender);
+        used.insert(message.chatId);
+        newest = std::max(newest, message.timestamp);
+    }
+    for (const auto& contact : contacts.value_or(std::vector<CorpusContact>{})) {
+        used.insert(contact.handles.begin(), contact.handles.end());
+    }
+    const int64_t reference = now.value_or(newest);
+    // Store dates count nanoseconds; very old stores count seconds.
+    const int64_t second = reference > 100'000'000'000'000LL ? 1'000'000'000LL : 1;
+    const int64_t day = 86'400 * second;
+
+    std::vector<std::string> handles;
+    for (int64_t i = 0; static_cast<int64_t>(handles.size()) < kDecoyHandles; ++i) {
+        char handle[32];
+        std::snprintf(handle, sizeof handle, "+1555077%04lld", static_cast<long long>(i));
+        if (used.count(handle) == 0) {
+            handles.emplace_back(handle);
+        }
+    }
+
+    DecoyRandom random(decoys->seed);
+    corpus.messages.reserve(messages.size() + static_cast<size_t>(decoys->count));
+    for (int64_t i = 0; i < decoys->count; ++i) {
+        const size_t person = random.below(handles.size());
+        const bool fromMe = random.below(5) == 0;
+        const auto age =
+            static_cast<int64_t>(random.below(static_cast<size_t>(kDecoyDays * 86'400))) * second;
+        std::string text = std::string(kDecoySubjects[random.below(std::size(kDecoySubjects))]) +
+                           " " + kDecoyPredicates[random.below(std::size(kDecoyPredicates))] +
+                           kDecoyTails[random.below(std::size(kDecoyTails))];
+        if (age >= kRecentDecoyDays * day && !messages.empty()) {
+            const std::string borrowed =
+                wordsOf(messages[random.below(messages.size())].text, random);
+            if (!borrowed.empty()) {
+                text += ", " + borrowed;
+            }
+        }
+        CorpusMessage decoy;
+        decoy.guid = "decoy-" + std::to_string(i);
+        decoy.chatId = "decoy-chat-" + std::to_string(person);
+        decoy.sender = fromMe ? "me" : handles[person];
+        decoy.text = std::move(text);
+        decoy.timestamp = reference - age;
+        decoy.isFromMe = fromMe;
+        corpus.messages.push_back(std::move(decoy));
+    }
+    return corpus;
 }
 
 BenchmarkCorpus BenchmarkCorpus::load(const std::string& path) {

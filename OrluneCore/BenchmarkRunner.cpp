@@ -31,6 +31,10 @@ size_t hitsInTop(const std::vector<std::string>& retrieved, const std::set<std::
 BenchmarkRunner::BenchmarkRunner(std::shared_ptr<SearchBackend> backend, BenchmarkCorpus corpus)
     : backend_(std::move(backend)), corpus_(std::move(corpus)) {}
 
+BenchmarkRunner::BenchmarkRunner(std::shared_ptr<SearchBackend> backend, BenchmarkCorpus corpus,
+                                 bool askQuestions)
+    : backend_(std::move(backend)), corpus_(std::move(corpus)), askQuestions_(askQuestions) {}
+
 double BenchmarkRunner::calculateRecall(const std::vector<std::string>& retrieved,
                                         const std::set<std::string>& expected, int k) {
     if (expected.empty()) {
@@ -114,7 +118,9 @@ BenchmarkMetrics BenchmarkRunner::aggregate(std::vector<QueryResult> results) {
     return metrics;
 }
 
-BenchmarkMetrics BenchmarkRunner::run(bool verbose) const { return run(verbose, std::cout); }
+BenchmarkMetrics BenchmarkRunner::run(bool verbose) const {
+    return run(verbose, std::cout);
+}
 
 BenchmarkMetrics BenchmarkRunner::run(bool verbose, std::ostream& progress) const {
     std::vector<ShadowMessage> messages;
@@ -130,13 +136,14 @@ BenchmarkMetrics BenchmarkRunner::run(bool verbose, std::ostream& progress) cons
     std::vector<QueryResult> results;
     results.reserve(corpus_.queries.size());
     for (const auto& query : corpus_.queries) {
+        const std::string& asked = askQuestions_ && query.question ? *query.question : query.text;
         double start = now();
-        std::vector<std::string> retrieved = backend_->search(query.text, kResultsPerQuery);
+        std::vector<std::string> retrieved = backend_->search(asked, kResultsPerQuery);
         double latencyMs = (now() - start) * 1000.0;
 
         std::set<std::string> expected(query.expectedGuids.begin(), query.expectedGuids.end());
         QueryResult result{query.id,
-                           query.text,
+                           asked,
                            toString(query.category),
                            retrieved,
                            query.expectedGuids,

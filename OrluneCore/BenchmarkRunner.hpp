@@ -19,6 +19,10 @@ public:
     // Holds the engine (shared; released with the runner) and the corpus.
     // Does nothing else.
     BenchmarkRunner(std::shared_ptr<SearchBackend> backend, BenchmarkCorpus corpus);
+    // With `askQuestions`, each query's question (its text when it has none)
+    // is what the engine searches and what the results record.
+    BenchmarkRunner(std::shared_ptr<SearchBackend> backend, BenchmarkCorpus corpus,
+                    bool askQuestions);
 
     // One run on the calling thread: ingest every corpus message in one call
     // (the engine is not reset first), then search each query in corpus order
@@ -45,6 +49,7 @@ private:
 
     const std::shared_ptr<SearchBackend> backend_;
     const BenchmarkCorpus corpus_;
+    const bool askQuestions_ = false;
 };
 
 } // namespace orlune::core

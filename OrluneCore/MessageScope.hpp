@@ -26,10 +26,20 @@ struct MessageScope {
     // one of these kinds (attachmentKindName: "photo", "pdf", ...; "file"
     // takes any kind); on a database that keeps no attachments, none.
     std::optional<std::vector<std::string>> attachmentKinds;
+    // Messages with a reaction standing on them.
+    struct Reactions {
+        // reactionKindName ("love", "like", "laugh", ...); empty: any kind.
+        std::vector<std::string> kinds;
+        // Who left it: handles as reactions.sender holds them, "me" for
+        // yours; absent: anyone; an empty list matches nothing.
+        std::optional<std::vector<std::string>> by;
+    };
+    // Absent: any message. On a database that keeps no reactions, none.
+    std::optional<Reactions> reactions;
 
     // True when nothing is restricted.
     bool unrestricted() const {
-        return !senders && !chatIds && !time.start && !time.end && !attachmentKinds;
+        return !senders && !chatIds && !time.start && !time.end && !attachmentKinds && !reactions;
     }
 };
 

@@ -165,6 +165,34 @@ size_t findRun(const std::vector<const text::Token*>& words,
     return words.size();
 }
 
+// Words that name a reaction: the past tense always ("loved", "liked"); the
+// plain verb only after "did" ("which did Jess love?"), where it cannot be
+// "I'd like" or "what's it like". An empty kind is a reaction of any kind.
+struct ReactionWord {
+    std::string_view word;
+    std::string_view kind;
+    bool afterDidOnly;
+};
+constexpr std::array<ReactionWord, 17> kReactionWords = {{
+    {"loved", "love", false},
+    {"hearted", "love", false},
+    {"liked", "like", false},
+    {"laughed", "laugh", false},
+    {"emphasized", "emphasize", false},
+    {"emphasised", "emphasize", false},
+    {"disliked", "dislike", false},
+    {"questioned", "question", false},
+    {"reacted", "", false},
+    {"reaction", "", false},
+    {"reactions", "", false},
+    {"love", "love", true},
+    {"heart", "love", true},
+    {"like", "like", true},
+    {"laugh", "laugh", true},
+    {"dislike", "dislike", true},
+    {"react", "", true},
+}};
+
 std::string joinNames(const std::vector<std::string>& names, std::string_view last) {
     std::string out;
     for (size_t i = 0; i < names.size(); ++i) {
@@ -288,6 +316,25 @@ QuestionReading QuestionReader::read(std::string_view question, const TimeContex
         }
     }
 
+    bool afterDid = false;
+    for (const text::Token* token : freeWords(tokens, taken)) {
+        if (token->kind != text::TokenKind::word) {
+            continue;
+        }
+        for (const ReactionWord& entry : kReactionWords) {
+            if (token->folded != entry.word || (entry.afterDidOnly && !afterDid)) {
+                continue;
+            }
+            reading.aboutReactions = true;
+            if (!entry.kind.empty()) {
+                addOnce(reading.reactionKinds, std::string(entry.kind));
+            }
+            taken.add(token->begin, token->end);
+            break;
+        }
+        afterDid = afterDid || token->folded == "did";
+    }
+
     std::set<std::string> seen;
     for (const text::Token* token : freeWords(tokens, taken)) {
         if (token->kind == text::TokenKind::word && token->folded == "i") {
@@ -310,15 +357,27 @@ QuestionReading QuestionReader::read(std::string_view question, const TimeContex
 
 std::string describeReading(const QuestionReading& reading, const People& people,
                             const std::vector<std::string>& chatTitles) {
-    std::string out = reading.byMe ? "your messages" : "messages";
-    if (!reading.people.empty()) {
-        std::vector<std::string> names;
-        for (size_t person : reading.people) {
-            if (person < people.people.size()) {
-                names.push_back(people.people[person].displayName);
-            }
+    // About reactions, the people named reacted, unless "I" did: then they
+    // sent the messages.
+    const bool mine = reading.byMe && !reading.aboutReactions;
+    std::string out = mine ? "your messages" : "messages";
+    std::vector<std::string> names;
+    for (size_t person : reading.people) {
+        if (person < people.people.size()) {
+            names.push_back(people.people[person].displayName);
         }
-        out += (reading.byMe ? " to " : " from ") + joinNames(names, "or");
+    }
+    if (!names.empty() && (!reading.aboutReactions || reading.byMe)) {
+        out += (mine ? " to " : " from ") + joinNames(names, "or");
+    }
+    if (reading.aboutReactions) {
+        const std::string who = reading.byMe    ? "you"
+                                : names.empty() ? "someone"
+                                                : joinNames(names, "or");
+        out += " that " + who + " reacted to";
+        if (!reading.reactionKinds.empty()) {
+            out += " (" + joinNames(reading.reactionKinds, "or") + ")";
+        }
     }
     if (!reading.chats.empty()) {
         std::vector<std::string> titles;

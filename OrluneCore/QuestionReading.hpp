@@ -36,13 +36,21 @@ struct QuestionReading {
     std::string timeWords;
     // The kinds of attachment asked about, each once ("photo", "pdf").
     std::vector<AttachmentKind> attachmentKinds;
+    // The question is about reactions ("which message did Jess love?",
+    // "what did I laugh at?"): the kinds named (reactionKindName: "love",
+    // "like", ...), each once; none for reactions of any kind ("what did Sam
+    // react to?"). Who reacted is the person named, or you with "I" (the
+    // people named are then the senders).
+    bool aboutReactions = false;
+    std::vector<std::string> reactionKinds;
     // The words left to search for: case- and accent-folded, without common
     // words, single letters, names, times and attachment words; each once, in
     // order, at most kMaxQuestionWords, none longer than 64 bytes.
     std::vector<std::string> words;
 
     bool empty() const {
-        return people.empty() && chats.empty() && !time && attachmentKinds.empty() && words.empty();
+        return people.empty() && chats.empty() && !time && attachmentKinds.empty() &&
+               !aboutReactions && words.empty();
     }
 };
 

@@ -101,8 +101,27 @@ std::string attachmentCondition(const std::vector<std::string>& kinds, bool atta
     return condition + ")";
 }
 
+// The condition on the reactions standing on a message, its kinds and
+// reacting senders appended to `texts`.
+std::string reactionCondition(const MessageScope::Reactions& reactions, bool reactionsKept,
+                              std::vector<std::string>& texts) {
+    if (!reactionsKept || (reactions.by && reactions.by->empty())) {
+        return "0";
+    }
+    std::string condition = "EXISTS (SELECT 1 FROM reactions r WHERE r.target_guid = m.guid";
+    if (!reactions.kinds.empty()) {
+        condition += " AND r.kind IN (" + placeholders(reactions.kinds.size()) + ")";
+        texts.insert(texts.end(), reactions.kinds.begin(), reactions.kinds.end());
+    }
+    if (reactions.by) {
+        condition += " AND r.sender IN (" + placeholders(reactions.by->size()) + ")";
+        texts.insert(texts.end(), reactions.by->begin(), reactions.by->end());
+    }
+    return condition + ")";
+}
+
 ScopedSql scopedSql(bool ranked, bool named, bool attachmentsKept, bool chatsKept,
-                    bool namesIndexed, const std::vector<std::string>& emoji,
+                    bool namesIndexed, bool reactionsKept, const std::vector<std::string>& emoji,
                     const MessageScope& scope) {
     ScopedSql out;
     std::vector<std::string> conditions;
@@ -152,6 +171,9 @@ ScopedSql scopedSql(bool ranked, bool named, bool attachmentsKept, bool chatsKep
     if (scope.attachmentKinds) {
         conditions.push_back(
             attachmentCondition(*scope.attachmentKinds, attachmentsKept, out.texts));
+    }
+    if (scope.reactions) {
+        conditions.push_back(reactionCondition(*scope.reactions, reactionsKept, out.texts));
     }
     // The time's integers are bound after every text: it comes last.
     if (scope.time.start || scope.time.end) {
@@ -204,10 +226,11 @@ ShadowDBReader::SearchOutcome ShadowDBReader::search(const std::string& query,
     }
     const bool named = hasPeopleTables();
     const bool attachmentsKept = scope.attachmentKinds && hasTable("attachments");
+    const bool reactionsKept = scope.reactions && hasTable("reactions");
     const bool chatsKept = scope.chatIds && hasTable("message_chats");
     const bool namesIndexed = ranked && hasTable("attachment_names_fts");
-    const ScopedSql built =
-        scopedSql(ranked, named, attachmentsKept, chatsKept, namesIndexed, emoji, scope);
+    const ScopedSql built = scopedSql(ranked, named, attachmentsKept, chatsKept, namesIndexed,
+                                      reactionsKept, emoji, scope);
     sqlite::Statement statement = guarded([&] { return db_.prepare(built.sql); });
     StatementLimits limits(handle(), bounds.timeLimit, bounds.maxValueBytes);
     int index = 1;

@@ -355,7 +355,14 @@ HelperResult RLMHelperRunner::decodeResponse(const std::string& output) {
     if (const auto found = response.find("messages"); found != response.end()) {
         cited = CitedMessage::listFromJson(*found);
     }
-    return HelperResult{std::move(trimmedAnswer), std::move(summary), std::move(cited)};
+    std::optional<std::string> model;
+    if (const auto found = response.find("model"); found != response.end() && found->is_string()) {
+        if (std::string name = trimmedText(found->get<std::string>()); !name.empty()) {
+            model = std::move(name);
+        }
+    }
+    return HelperResult{std::move(trimmedAnswer), std::move(summary), std::move(cited),
+                        std::move(model)};
 }
 
 void RLMHelperRunner::applyBundledPythonEnv(const std::string& resourceRoot,

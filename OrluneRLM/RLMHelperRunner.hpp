@@ -31,6 +31,8 @@ struct HelperResult {
     std::string answer;                             // trimmed; never empty
     std::optional<std::string> conversationSummary; // as received
     std::vector<CitedMessage> messages;             // the optional "messages", in order
+    std::optional<std::string> model;               // the model that answered; none for an
+                                                    // answer from the index alone
     bool operator==(const HelperResult&) const = default;
 };
 
@@ -138,7 +140,8 @@ public:
     // RLMHelperError (decodeFailure, processFailure for an "error" object,
     // emptyOutput). The optional "messages" (the messages the answer relies
     // on) is read with CitedMessage::listFromJson: absent or malformed
-    // entries are left out, never a failure.
+    // entries are left out, never a failure. The optional "model" (the model
+    // that answered) is kept when it is a non-blank string.
     static HelperResult decodeResponse(const std::string& output);
 
     // Where the response object starts in the helper's trimmed standard

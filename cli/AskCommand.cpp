@@ -14,13 +14,25 @@
 #include <csignal>
 #include <iostream>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 
 namespace orlune::cli {
 
 namespace {
 
-constexpr const char* kUsage = "Usage: orlune ask [--shadow-db PATH] QUESTION\n";
+constexpr const char* kUsage = "Usage: orlune ask [--json] [--shadow-db PATH] QUESTION\n";
+
+// The answer as one JSON object: "answer", "messages" (the messages it relies
+// on, in its order) and "model" (null for an answer from the index alone).
+std::string answerDocument(const rlm::HelperResult& result) {
+    const nlohmann::json document = {
+        {"answer", result.answer},
+        {"messages", rlm::CitedMessage::listToJson(result.messages)},
+        {"model", result.model ? nlohmann::json(*result.model) : nlohmann::json(nullptr)},
+    };
+    return document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+}
 
 // The helper runs in a process group of its own, out of reach of the
 // terminal's Ctrl-C: while a question runs, SIGINT, SIGTERM and SIGHUP stop
@@ -64,6 +76,7 @@ private:
 
 int runAsk(const std::vector<std::string>& args) {
     std::optional<std::string> shadowDB;
+    bool asJson = false;
     std::string question;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -73,6 +86,8 @@ int runAsk(const std::vector<std::string>& args) {
                 return 2;
             }
             shadowDB = args[++i];
+        } else if (arg == "--json") {
+            asJson = true;
         } else if (arg.rfind("--shadow-db=", 0) == 0) {
             shadowDB = arg.substr(std::string("--shadow-db=").size());
         } else if (arg == "--") {
@@ -111,7 +126,7 @@ int runAsk(const std::vector<std::string>& args) {
         auto stop = std::make_shared<rlm::ProcessStop>();
         const StopOnSignals stopOnSignals(*stop);
         const rlm::HelperResult result = runner.run(question, path, {}, std::nullopt, stop);
-        std::cout << result.answer << "\n";
+        std::cout << (asJson ? answerDocument(result) : result.answer) << "\n";
         return 0;
     } catch (const rlm::RLMHelperError& error) {
         std::cerr << error.what() << "\n";
@@ -138,6 +153,11 @@ const CommandRegistration registration(Command{
         "started; so is one interrupted by Ctrl-C (exit status 128 + the signal).\n"
         "\n"
         "Options:\n"
+        "  --json            print one JSON object instead of the text: \"answer\",\n"
+        "                    \"messages\" (the messages the answer relies on, in its\n"
+        "                    order: guid, sender_name, chat_title, time, text) and\n"
+        "                    \"model\" (the model that answered; null when the\n"
+        "                    answer comes from the index alone)\n"
         "  --shadow-db PATH  the shadow database to ask about (default:\n"
         "                    $SHADOW_DB_PATH, else OrluneRLM/shadow.db in your\n"
         "                    per-user data folder: the one `orlune sync`, the read\n"

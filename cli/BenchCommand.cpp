@@ -1,12 +1,15 @@
 // `orlune bench`: runs a retrieval benchmark corpus through the full-text
-// engine and prints its scores.
+// engine and the answer engine and prints their scores.
 
 #include "Command.hpp"
 #include "OptionParser.hpp"
+#include "OrluneCore/AnswerEngineBackend.hpp"
 #include "OrluneCore/BenchmarkRunner.hpp"
 #include "OrluneCore/FTS5SearchBackend.hpp"
+#include "OrluneCore/StoreTime.hpp"
 #include "TextTable.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -20,17 +23,23 @@ namespace {
 constexpr const char* kHelp =
     "Usage: orlune bench [--verbose] [--json OUT] CORPUS.json\n"
     "\n"
-    "Loads the corpus's messages into a fresh full-text (FTS5) database in the\n"
-    "temporary folder, runs each of its queries (5 results each), and prints\n"
-    "recall and precision at 1, 3 and 5, mean reciprocal rank, the same per\n"
-    "query category, and the 50th and 95th percentile search latency. The\n"
-    "temporary database is removed afterwards.\n"
+    "Loads the corpus's messages (with the decoys it asks for) into a fresh\n"
+    "full-text (FTS5) database in the temporary folder and runs each query's\n"
+    "text (5 results each); then loads them, with the corpus's contacts and\n"
+    "chats, into a fresh shadow database and asks each query's question (its\n"
+    "text when it has none) the way the answer from the index reads it, at the\n"
+    "corpus's moment (\"now\", else its newest message) in its zone. For each\n"
+    "engine it prints recall and precision at 1, 3 and 5, mean reciprocal rank,\n"
+    "the same per query category, and the 50th and 95th percentile latency;\n"
+    "then recall@5 and MRR of both side by side. The temporary databases are\n"
+    "removed afterwards.\n"
     "\n"
     "Options:\n"
     "  --verbose    one line per query as it is scored: ✓ when an expected\n"
     "               message was among the results, ✗ when none was\n"
     "  --json OUT   also write the full metrics document (every query's\n"
-    "               results and scores) to the file OUT\n"
+    "               results and scores) to the file OUT: the full-text\n"
+    "               engine's, with the answer engine's under \"answer_engine\"\n"
     "  -h, --help   show this help\n"
     "\n"
     "Errors (an unreadable or invalid corpus, an unwritable OUT) are described\n"
@@ -71,6 +80,37 @@ void printMetrics(const core::BenchmarkMetrics& metrics) {
     latency.print(std::cout);
 }
 
+// recall@5 and MRR of both engines, per category and overall.
+void printComparison(const core::BenchmarkMetrics& text, const core::BenchmarkMetrics& answers) {
+    std::cout << "\nFull-text search against the answer engine\n";
+    TextTable table(
+        {"category", "queries", "FTS5 recall@5", "FTS5 MRR", "engine recall@5", "engine MRR"});
+    for (core::QueryCategory category : core::allQueryCategories()) {
+        const std::string name = core::toString(category);
+        auto first = text.perCategoryMetrics.find(name);
+        auto second = answers.perCategoryMetrics.find(name);
+        if (first == text.perCategoryMetrics.end() || second == answers.perCategoryMetrics.end()) {
+            continue;
+        }
+        table.addRow({name, std::to_string(first->second.queryCount),
+                      fixed(first->second.recallAt5, 3), fixed(first->second.mrr, 3),
+                      fixed(second->second.recallAt5, 3), fixed(second->second.mrr, 3)});
+    }
+    table.addRow({"overall", std::to_string(text.queryCount), fixed(text.recallAt5, 3),
+                  fixed(text.mrr, 3), fixed(answers.recallAt5, 3), fixed(answers.mrr, 3)});
+    table.print(std::cout);
+}
+
+// When the corpus's questions are asked: its "now", else its newest message.
+core::TimeContext questionTime(const core::BenchmarkCorpus& corpus) {
+    int64_t newest = 0;
+    for (const auto& message : corpus.messages) {
+        newest = std::max(newest, message.timestamp);
+    }
+    const auto now = core::instantFromStoreDate(corpus.now.value_or(newest));
+    return core::TimeContext{now.value_or(core::Instant{}), corpus.zone.value_or("UTC"), "en_US"};
+}
+
 void removeDatabase(const std::string& path) {
     for (const char* suffix : {"", "-wal", "-shm"}) {
         std::error_code ignored;
@@ -87,24 +127,43 @@ int runBench(const std::vector<std::string>& args) {
         return 2;
     }
     std::string databasePath;
+    std::string answersPath;
     try {
-        auto corpus = core::BenchmarkCorpus::load(options.positional()[0]);
+        const auto corpus = core::BenchmarkCorpus::load(options.positional()[0]).withDecoys();
         core::BenchmarkMetrics metrics;
         {
             auto backend = std::make_shared<core::FTS5SearchBackend>(std::nullopt);
             databasePath = backend->databasePath();
+            answersPath = databasePath + ".answers.db";
             std::cout << "Running " << corpus.queries.size() << " queries over "
                       << corpus.messages.size() << " messages with the " << backend->name()
                       << " engine\n"
                       << std::flush;
-            core::BenchmarkRunner runner(backend, std::move(corpus));
+            core::BenchmarkRunner runner(backend, corpus);
             metrics = runner.run(options.flag("--verbose"));
         }
         removeDatabase(databasePath);
         printMetrics(metrics);
+
+        core::BenchmarkMetrics answerMetrics;
+        {
+            auto backend = std::make_shared<core::AnswerEngineBackend>(answersPath, corpus,
+                                                                       questionTime(corpus));
+            std::cout << "\nAsking " << corpus.queries.size() << " questions of the "
+                      << backend->name() << "\n"
+                      << std::flush;
+            core::BenchmarkRunner runner(backend, corpus, true);
+            answerMetrics = runner.run(options.flag("--verbose"));
+        }
+        removeDatabase(answersPath);
+        printMetrics(answerMetrics);
+        printComparison(metrics, answerMetrics);
+
         if (auto out = options.value("--json")) {
             std::ofstream file(*out, std::ios::binary | std::ios::trunc);
-            file << metrics.toJson().dump(2) << "\n";
+            nlohmann::ordered_json document = metrics.toJson();
+            document["answer_engine"] = answerMetrics.toJson();
+            file << document.dump(2) << "\n";
             file.close();
             if (!file) {
                 std::cerr << "Cannot write the metrics to " << *out << "\n";
@@ -116,6 +175,7 @@ int runBench(const std::vector<std::string>& args) {
     } catch (const std::exception& error) {
         if (!databasePath.empty()) {
             removeDatabase(databasePath);
+            removeDatabase(answersPath);
         }
         std::cerr << error.what() << "\n";
         return 1;
@@ -124,7 +184,7 @@ int runBench(const std::vector<std::string>& args) {
 
 const CommandRegistration registration(Command{
     "bench",
-    "score the full-text search on a benchmark corpus",
+    "score the full-text search and the answer engine on a benchmark corpus",
     kHelp,
     runBench,
 });

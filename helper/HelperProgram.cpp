@@ -147,13 +147,19 @@ json HelperProgram::respond(std::string_view requestDocument, const core::Enviro
             CurlChatGateway gateway(baseUrl, request.apiKey.value_or(""));
             AgentLimits limits{request.maxDepth, request.maxCalls, modelDeadline,
                                millis(callSeconds)};
-            RecursiveAgent agent(
-                gateway, *tools, request.model.value_or(RecursiveAgent::kDefaultModel), limits,
-                request.verbose ? &diagnostics : nullptr, core::TimeContext::system(env));
+            const std::string model = request.model.value_or(RecursiveAgent::kDefaultModel);
+            RecursiveAgent agent(gateway, *tools, model, limits,
+                                 request.verbose ? &diagnostics : nullptr,
+                                 core::TimeContext::system(env));
             std::string reason;
             try {
                 AgentAnswer answer = agent.answer(request);
-                return answerResponse(answer.answer, answer.summary);
+                json response = answerResponse(answer.answer, answer.summary);
+                response["model"] = model;
+                if (!answer.cited.empty()) {
+                    response["messages"] = citedMessages(answer.cited);
+                }
+                return response;
             } catch (const GatewayError& error) {
                 reason = reasonFor(error);
             } catch (const HelperError& error) {

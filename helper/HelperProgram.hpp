@@ -35,7 +35,10 @@ public:
     // a fifth of the deadline).
     static constexpr double kIndexAnswerReserveSeconds = 5;
 
-    // Returns the response object: {"answer", "conversationSummary"} or
+    // Returns the response object: {"answer", "conversationSummary"}, with
+    // "messages" (the messages the answer relies on, in its order: guid,
+    // sender_name, chat_title, time, text) when it names any and "model"
+    // (the model's name) when the model answered; or
     // {"error": {"type", "message"}}. Never throws. Diagnostics go to
     // `diagnostics`: the mode and any failure's type always, each completion
     // and tool call when the request asks for "verbose"; never content or

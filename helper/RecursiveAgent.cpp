@@ -54,6 +54,26 @@ constexpr const char* kSubPrompt =
     "tools (if offered) find in the message database described below. Name the messages you "
     "rely on by sender, chat and time.";
 
+// The cited messages with their senders' names and chats' titles; the plain
+// table where the database has no messages_named.
+constexpr const char* kCitedNamedSelect =
+    "SELECT guid, chat_id, chat_name, sender, text, timestamp, is_from_me, sender_name, "
+    "chat_title FROM messages_named WHERE guid IN (";
+constexpr const char* kCitedPlainSelect =
+    "SELECT guid, chat_id, chat_name, sender, text, timestamp, is_from_me FROM messages "
+    "WHERE guid IN (";
+
+// The people with the most messages, for the system prompt (a LIMIT is
+// appended), and how many people have a handle at all.
+constexpr const char* kPromptPeopleSelect =
+    "SELECT p.display_name, p.nicknames, group_concat(ph.handle, ', ') AS handles, "
+    "SUM((SELECT COUNT(*) FROM messages m WHERE m.sender = ph.handle)) AS message_count "
+    "FROM people p JOIN person_handles ph ON ph.person_id = p.person_id "
+    "GROUP BY p.person_id ORDER BY message_count DESC, p.display_name, p.person_id LIMIT ";
+constexpr const char* kPromptPeopleCount = "SELECT COUNT(DISTINCT p.person_id) FROM people p "
+                                           "JOIN person_handles ph ON ph.person_id = p.person_id";
+constexpr size_t kMaxPromptHandlesBytes = 300;
+
 constexpr const char* kLastCallNote =
     "No tool calls are left. Answer the question now, in plain text, from what you have found.";
 
@@ -573,9 +593,9 @@ std::string RecursiveAgent::runTool(const std::string& name, const json& argumen
     return toolError("Unknown tool \"" + name + "\".");
 }
 
-std::string RecursiveAgent::citedMessages(const json& sources) {
+std::vector<MessageHit> RecursiveAgent::citedMessages(const json& sources) {
     if (!sources.is_array()) {
-        return "";
+        return {};
     }
     std::vector<std::string> guids;
     for (const json& source : sources) {
@@ -585,25 +605,29 @@ std::string RecursiveAgent::citedMessages(const json& sources) {
         }
     }
     if (guids.empty()) {
-        return "";
+        return {};
     }
     std::string list;
     for (const std::string& guid : guids) {
         list += (list.empty() ? "" : ", ") + sqlQuote(guid);
     }
+    // A guid held twice (a store copied from two devices) still names one
+    // message: room for both rows, the first kept.
+    const int rowLimit = static_cast<int>(2 * kMaxSources);
     QueryTable table;
     try {
-        table = tools_.query("SELECT guid, chat_id, chat_name, sender, text, timestamp, is_from_me "
-                             "FROM messages WHERE guid IN (" +
-                                 list + ") ORDER BY timestamp",
-                             static_cast<int>(kMaxSources));
+        table = tools_.query(kCitedNamedSelect + list + ")", rowLimit);
     } catch (const core::ShadowDBError&) {
-        note("could not read the cited messages");
-        return "";
+        try {
+            table = tools_.query(kCitedPlainSelect + list + ")", rowLimit);
+        } catch (const core::ShadowDBError&) {
+            note("could not read the cited messages");
+            return {};
+        }
     }
-    std::string cited;
+    std::vector<MessageHit> found;
     for (const auto& row : table.rows) {
-        if (row.size() != 7 || !row[0].is_string() || !row[3].is_string() || !row[4].is_string()) {
+        if (row.size() < 7 || !row[0].is_string() || !row[3].is_string() || !row[4].is_string()) {
             continue;
         }
         MessageHit hit;
@@ -616,14 +640,90 @@ std::string RecursiveAgent::citedMessages(const json& sources) {
         hit.text = row[4].get<std::string>();
         hit.timestamp = row[5].is_number_integer() ? row[5].get<int64_t>() : 0;
         hit.isFromMe = row[6].is_number_integer() && row[6].get<int64_t>() != 0;
-        cited += "- " + describeMessage(hit, 160) + "\n";
+        if (row.size() >= 9) {
+            if (row[7].is_string() && !hit.isFromMe) {
+                hit.senderName = row[7].get<std::string>();
+            }
+            if (row[8].is_string()) {
+                hit.chatTitle = row[8].get<std::string>();
+            }
+        }
+        found.push_back(std::move(hit));
     }
-    return cited.empty() ? "" : "\n\nMessages this answer relies on:\n" + cited;
+    // In the order the model named them.
+    std::vector<MessageHit> cited;
+    for (const std::string& guid : guids) {
+        auto it = std::find_if(found.begin(), found.end(),
+                               [&](const MessageHit& hit) { return hit.guid == guid; });
+        if (it != found.end()) {
+            cited.push_back(*it);
+        }
+    }
+    return cited;
+}
+
+std::string RecursiveAgent::peopleDescription(ShadowTools& tools, size_t maxPeople) {
+    if (maxPeople == 0) {
+        return "";
+    }
+    QueryTable people;
+    int64_t known = 0;
+    try {
+        people = tools.query(kPromptPeopleSelect + std::to_string(maxPeople),
+                             static_cast<int>(maxPeople));
+        QueryTable count = tools.query(kPromptPeopleCount, 1);
+        if (!count.rows.empty() && count.rows[0][0].is_number_integer()) {
+            known = count.rows[0][0].get<int64_t>();
+        }
+    } catch (const core::ShadowDBError&) {
+        // A database synced before people were read has no such tables.
+        return "";
+    }
+    std::string lines;
+    for (const auto& row : people.rows) {
+        if (row.size() != 4 || !row[0].is_string() || !row[2].is_string()) {
+            continue;
+        }
+        std::string line = "- " + row[0].get<std::string>();
+        if (row[1].is_string()) {
+            const json nicknames = json::parse(row[1].get<std::string>(), nullptr, false);
+            std::string names;
+            if (nicknames.is_array()) {
+                for (const json& nickname : nicknames) {
+                    if (nickname.is_string() && !nickname.get<std::string>().empty()) {
+                        names += (names.empty() ? "" : ", ") + nickname.get<std::string>();
+                    }
+                }
+            }
+            if (!names.empty()) {
+                line += " (also " + names + ")";
+            }
+        }
+        line += ": " + clip(row[2].get<std::string>(), kMaxPromptHandlesBytes);
+        const int64_t messages = row[3].is_number_integer() ? row[3].get<int64_t>() : 0;
+        line += "; " + std::to_string(messages) + (messages == 1 ? " message" : " messages");
+        lines += line + "\n";
+    }
+    if (lines.empty()) {
+        return "";
+    }
+    std::string description =
+        "People the user knows (from their contacts), those with the most messages first: "
+        "name, other names, handles (as messages.sender holds them) and message count. "
+        "messages_named gives each message's sender_name and chat_title.\n" +
+        fenceData(lines) + "\n";
+    const int64_t listed = static_cast<int64_t>(people.rows.size());
+    if (known > listed) {
+        description += std::to_string(known - listed) +
+                       " more people are not listed; find them in people and person_handles.\n";
+    }
+    return description;
 }
 
 AgentAnswer RecursiveAgent::answer(const HelperRequest& request) {
-    std::string system =
-        std::string(kRootPrompt) + "\n" + kFenceRule + "\n\n" + timeDescription(time_) + "\n";
+    std::string system = std::string(kRootPrompt) + "\n" + kFenceRule + "\n\n" +
+                         timeDescription(time_) + "\n" +
+                         peopleDescription(tools_, kMaxPromptPeople);
     try {
         system += schemaDescription();
     } catch (const core::ShadowDBError& error) {
@@ -658,7 +758,7 @@ AgentAnswer RecursiveAgent::answer(const HelperRequest& request) {
                 throw GatewayError(GatewayError::Kind::malformed,
                                    "The model gave an empty answer.");
             }
-            return {content, fallbackSummary(request.summary, request.question, content)};
+            return {content, fallbackSummary(request.summary, request.question, content), {}};
         }
         if (last) {
             throw HelperError(HelperError::Kind::limit,
@@ -691,11 +791,17 @@ AgentAnswer RecursiveAgent::answer(const HelperRequest& request) {
                         summary && !trimmed(*summary).empty()
                             ? *summary
                             : fallbackSummary(request.summary, request.question, answerText);
-                    auto sources = arguments->find("sources");
-                    if (sources != arguments->end()) {
-                        answerText += citedMessages(*sources);
+                    std::vector<MessageHit> cited;
+                    if (auto sources = arguments->find("sources"); sources != arguments->end()) {
+                        cited = citedMessages(*sources);
                     }
-                    return {answerText, newSummary};
+                    if (!cited.empty()) {
+                        answerText += "\n\nMessages this answer relies on:\n";
+                        for (const MessageHit& hit : cited) {
+                            answerText += "- " + describeMessage(hit, 160) + "\n";
+                        }
+                    }
+                    return {answerText, newSummary, std::move(cited)};
                 }
                 messages.push_back(
                     {{"role", "tool"},

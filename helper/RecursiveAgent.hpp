@@ -28,6 +28,7 @@
 #include <chrono>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace orlune::helper {
 
@@ -41,6 +42,10 @@ struct AgentLimits {
 struct AgentAnswer {
     std::string answer;  // never empty
     std::string summary; // the new running summary
+    // The messages final_answer named as its sources that the database
+    // holds, in the order the model gave them, with the sender's name and
+    // the chat's title where they are known; empty for a plain-text reply.
+    std::vector<MessageHit> cited;
 };
 
 class RecursiveAgent {
@@ -60,6 +65,16 @@ public:
     // ICU does not know is read as UTC.
     static std::string timeDescription(const core::TimeContext& time);
 
+    // The system prompt's table of people: each known person's name,
+    // nicknames, handles (as messages.sender holds them) and message count,
+    // the `maxPeople` with the most messages first, then how many were left
+    // out. Fenced as data (names come from the person's address books).
+    // Empty when the database knows no people or the table cannot be read.
+    static std::string peopleDescription(ShadowTools& tools, size_t maxPeople);
+
+    // At most this many people are listed in the system prompt.
+    static constexpr size_t kMaxPromptPeople = 40;
+
     // Answers the request's question. Throws GatewayError when the gateway
     // fails (the caller decides whether an unreachable gateway on the first
     // call means "answer offline"), HelperError (timeout, limit, database).
@@ -77,7 +92,7 @@ private:
     std::string askSubmodel(const nlohmann::json& arguments, int depth);
     std::string runContext(const nlohmann::json& arguments);
     std::string schemaDescription();
-    std::string citedMessages(const nlohmann::json& sources);
+    std::vector<MessageHit> citedMessages(const nlohmann::json& sources);
     void note(const std::string& line);
 
     ChatGateway& gateway_;

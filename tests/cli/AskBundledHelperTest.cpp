@@ -42,6 +42,16 @@ protected:
                           environmentWith({}));
     }
 
+    // `orlune ask --json`'s object; a null value when the output is not one.
+    nlohmann::json askJson(const std::string& question) {
+        const Outcome outcome = runProcess(
+            ORLUNE_CLI_PATH, {"ask", "--json", "--shadow-db", dir.file("shadow.db"), question},
+            environmentWith({}));
+        EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+        nlohmann::json document = nlohmann::json::parse(outcome.out, nullptr, false);
+        return document.is_object() ? document : nlohmann::json();
+    }
+
     TempDir dir;
     ScopedEnv env_;
 };
@@ -70,6 +80,35 @@ TEST_F(AskBundledHelperTest, AnswersFromTheIndexWhenTheGatewayCannotBeReached) {
         << outcome.out;
     EXPECT_EQ(outcome.out.find("sk-e2e-key-never-printed"), std::string::npos);
     EXPECT_EQ(outcome.err.find("sk-e2e-key-never-printed"), std::string::npos);
+}
+
+TEST_F(AskBundledHelperTest, JsonNamesTheMessagesOfAnIndexAnswerAndNoModel) {
+    const nlohmann::json document = askJson("When is dinner tomorrow?");
+    ASSERT_TRUE(document.is_object());
+    EXPECT_NE(document.value("answer", "").find("Dinner tomorrow at 7"), std::string::npos);
+    EXPECT_TRUE(document["model"].is_null()) << document.dump();
+    ASSERT_EQ(document["messages"].size(), 1u) << document.dump();
+    EXPECT_EQ(document["messages"][0]["guid"], "g1");
+    EXPECT_EQ(document["messages"][0]["sender_name"], "+15550001");
+    EXPECT_EQ(document["messages"][0]["chat_title"], "Family");
+    EXPECT_EQ(document["messages"][0]["text"], "Dinner tomorrow at 7 at Luigi's?");
+    EXPECT_FALSE(document["messages"][0].value("time", "").empty());
+}
+
+TEST_F(AskBundledHelperTest, JsonNamesTheMessagesTheModelCitedAndTheModel) {
+    FakeGateway local({toolCallReply(
+        {{"final_answer", R"({"answer":"The dentist moved to Friday.","sources":["g2"]})"}})});
+    env_.set("VEYRLINK_BASE_URL", local.baseUrl());
+    env_.set("ORLUNE_RLM_MODEL", "local-model");
+    const nlohmann::json document = askJson("When is the dentist?");
+    ASSERT_TRUE(document.is_object());
+    EXPECT_NE(document.value("answer", "").find("The dentist moved to Friday."), std::string::npos);
+    EXPECT_EQ(document["model"], "local-model");
+    ASSERT_EQ(document["messages"].size(), 1u) << document.dump();
+    EXPECT_EQ(document["messages"][0]["guid"], "g2");
+    EXPECT_EQ(document["messages"][0]["sender_name"], "alice@example.com");
+    EXPECT_EQ(document["messages"][0]["chat_title"], "chat-alice");
+    EXPECT_EQ(document["messages"][0]["text"], "The dentist appointment moved to Friday.");
 }
 
 // The saved model server and model, as the settings store them; a server on

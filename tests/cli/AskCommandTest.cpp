@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <sys/stat.h>
 
 namespace orlune::testing {
@@ -123,9 +124,62 @@ TEST_F(AskCommandTest, ASignalStopsTheHelperAndEverythingItStarted) {
         << outcome.err;
 }
 
+// --json: the answer, the messages it relies on and the model, as one object
+// on standard output; failures stay on standard error.
+TEST_F(AskCommandTest, JsonCarriesTheAnswerItsMessagesAndTheModel) {
+    const struct {
+        const char* name;
+        std::string helper;
+        std::vector<std::string> args;
+        int exitCode;
+        nlohmann::json out; // null: nothing on standard output
+    } cases[] = {
+        {"a model's answer with its messages",
+         R"(printf '%s' '{"answer":"At 8.","model":"m-1","messages":[)"
+         R"({"guid":"g2","sender_name":"Sam","chat_title":"Family","time":"Tue 9 Dec, 18:40","text":"8?"},)"
+         R"({"guid":"g1","sender_name":"You","chat_title":"Family","time":"Tue 9 Dec, 18:41","text":"ok"}]}')",
+         {"--json", "When?"},
+         0,
+         {{"answer", "At 8."},
+          {"messages",
+           {{{"guid", "g2"},
+             {"sender_name", "Sam"},
+             {"chat_title", "Family"},
+             {"time", "Tue 9 Dec, 18:40"},
+             {"text", "8?"}},
+            {{"guid", "g1"},
+             {"sender_name", "You"},
+             {"chat_title", "Family"},
+             {"time", "Tue 9 Dec, 18:41"},
+             {"text", "ok"}}}},
+          {"model", "m-1"}}},
+        {"an answer naming no messages and no model, the option after the question",
+         R"(printf '%s' '{"answer":" ok \n"}')",
+         {"When?", "--json"},
+         0,
+         {{"answer", "ok"}, {"messages", nlohmann::json::array()}, {"model", nullptr}}},
+        {"a failing helper", "echo 'no gateway' >&2; exit 3", {"--json", "When?"}, 1, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        useHelper(c.helper);
+        std::vector<std::string> args = {"--shadow-db", dir.file("shadow.db")};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Outcome outcome = ask(args);
+        EXPECT_EQ(outcome.exitCode, c.exitCode) << outcome.err;
+        if (c.out.is_null()) {
+            EXPECT_EQ(outcome.out, "");
+            EXPECT_NE(outcome.err.find("no gateway"), std::string::npos) << outcome.err;
+        } else {
+            EXPECT_EQ(nlohmann::json::parse(outcome.out, nullptr, false), c.out) << outcome.out;
+            EXPECT_TRUE(outcome.out.ends_with("\n"));
+        }
+    }
+}
+
 TEST_F(AskCommandTest, UsageErrors) {
-    for (const auto& args :
-         std::vector<std::vector<std::string>>{{}, {"   "}, {"--shadow-db"}, {"--bogus", "Q"}}) {
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {}, {"   "}, {"--shadow-db"}, {"--bogus", "Q"}, {"--json"}}) {
         const Outcome outcome = ask(args);
         EXPECT_EQ(outcome.exitCode, 2);
         EXPECT_NE(outcome.err.find("Usage: orlune ask"), std::string::npos);

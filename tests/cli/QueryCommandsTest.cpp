@@ -271,6 +271,12 @@ TEST(BenchVerb, PrintsScoresWritesMetricsAndCleansUp) {
     EXPECT_EQ(metrics.queryCount, 2);
     EXPECT_DOUBLE_EQ(metrics.recallAt5, 0.5);
     EXPECT_EQ(metrics.perCategoryMetrics.size(), 2u);
+    // The answer engine asks the same queries; both side by side.
+    EXPECT_THAT(result.out, HasSubstr("Asking 2 questions of the answer engine"));
+    EXPECT_THAT(result.out, HasSubstr("Full-text search against the answer engine"));
+    auto answers = core::BenchmarkMetrics::fromJson(
+        nlohmann::ordered_json::parse(readFile(dir.file("out.json")))["answer_engine"]);
+    EXPECT_EQ(answers.queryCount, 2);
     EXPECT_TRUE(std::filesystem::is_empty(dir.file("tmp")));
 
     Result quiet =

@@ -35,9 +35,23 @@ std::string describe(const PlannedSearch& plan) {
         people = "me-to";
         break;
     }
+    const char* reacted = "";
+    switch (plan.reactedBy) {
+    case ReactedBy::none:
+        break;
+    case ReactedBy::anyone:
+        reacted = "|reacted:anyone";
+        break;
+    case ReactedBy::me:
+        reacted = "|reacted:me";
+        break;
+    case ReactedBy::them:
+        reacted = "|reacted:them";
+        break;
+    }
     return plan.match + "|" + people + "|" + (plan.withinChats ? "chats" : "") + "|" +
            (plan.withinTime ? "time" : "") + "|" + std::to_string(plan.weight).substr(0, 3) +
-           (plan.fallback ? "|fallback" : "");
+           (plan.fallback ? "|fallback" : "") + reacted;
 }
 
 TEST(AnswerSearchPlan, SearchesWithinWhatWasNamedAndWiderOnlyAsAFallback) {
@@ -65,6 +79,14 @@ TEST(AnswerSearchPlan, SearchesWithinWhatWasNamedAndWiderOnlyAsAFallback) {
     QuestionReading mine;
     mine.byMe = true;
     mine.words = {"cabin"};
+    QuestionReading iLovedFromJess = toldJess;
+    iLovedFromJess.aboutReactions = true;
+    iLovedFromJess.reactionKinds = {"love"};
+    QuestionReading jessLiked;
+    jessLiked.people = {0};
+    jessLiked.aboutReactions = true;
+    QuestionReading anyReaction;
+    anyReaction.aboutReactions = true;
     const Case cases[] = {
         {"person, time and a word",
          momYesterday,
@@ -80,6 +102,13 @@ TEST(AnswerSearchPlan, SearchesWithinWhatWasNamedAndWiderOnlyAsAFallback) {
          toldJess,
          {"\"ticket\"*|me-to|||1.0", "\"ticket\"*|with|||0.6", "\"ticket\"*|any|||0.5|fallback"}},
         {"what you wrote", mine, {"\"cabin\"*|me|||1.0", "\"cabin\"*|any|||0.5|fallback"}},
+        // Reactions: yours on what they sent, or theirs on anything; the
+        // fallback needs none.
+        {"what you reacted to from someone",
+         iLovedFromJess,
+         {"\"ticket\"*|from|||1.0|reacted:me", "\"ticket\"*|any|||0.5|fallback"}},
+        {"what someone reacted to", jessLiked, {"|any|||1.0|reacted:them"}},
+        {"any reaction", anyReaction, {"|any|||1.0|reacted:anyone"}},
         {"nothing named", QuestionReading{}, {}},
     };
     for (const Case& c : cases) {

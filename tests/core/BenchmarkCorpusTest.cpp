@@ -3,6 +3,7 @@
 #include "tests/support/TempDir.hpp"
 
 #include <gtest/gtest.h>
+#include <set>
 
 namespace orlune::core {
 namespace {
@@ -74,6 +75,24 @@ TEST(BenchmarkCorpusDecoding, StrictTypesAndRequiredKeysFail) {
          [](Json& j) {
              j["chats"][0]["participants"] = {1, 2};
          }},
+        {"contact without handles",
+         [](Json& j) { j["contacts"] = Json::parse(R"([{"name": "Mom"}])"); }},
+        {"contact nicknames as text",
+         [](Json& j) {
+             j["contacts"] = Json::parse(R"([{"name": "Mom", "nicknames": "Mum", "handles": []}])");
+         }},
+        {"attachment without kind",
+         [](Json& j) { j["messages"][0]["attachments"] = Json::parse(R"([{"name": "a.jpg"}])"); }},
+        {"attachments as an object",
+         [](Json& j) { j["messages"][0]["attachments"] = Json::parse(R"({"kind": "photo"})"); }},
+        {"reaction without sender",
+         [](Json& j) { j["messages"][0]["reactions"] = Json::parse(R"([{"kind": "love"}])"); }},
+        {"question as a number", [](Json& j) { j["queries"][0]["question"] = 3; }},
+        {"now as text", [](Json& j) { j["now"] = "yesterday"; }},
+        {"zone as a number", [](Json& j) { j["zone"] = 1; }},
+        {"decoys without seed", [](Json& j) { j["decoys"] = Json::parse(R"({"count": 5})"); }},
+        {"a negative number of decoys",
+         [](Json& j) { j["decoys"] = Json::parse(R"({"count": -1, "seed": 2})"); }},
     };
     for (const auto& c : cases) {
         Json json = Json::parse(kMinimal);
@@ -84,11 +103,11 @@ TEST(BenchmarkCorpusDecoding, StrictTypesAndRequiredKeysFail) {
 }
 
 TEST(BenchmarkCorpusDecoding, EveryCategoryString) {
-    const std::pair<const char*, QueryCategory> cases[] = {{"keyword", QueryCategory::keyword},
-                                                           {"semantic", QueryCategory::semantic},
-                                                           {"temporal", QueryCategory::temporal},
-                                                           {"multi-hop", QueryCategory::multiHop},
-                                                           {"negation", QueryCategory::negation}};
+    const std::pair<const char*, QueryCategory> cases[] = {
+        {"keyword", QueryCategory::keyword},       {"semantic", QueryCategory::semantic},
+        {"temporal", QueryCategory::temporal},     {"multi-hop", QueryCategory::multiHop},
+        {"negation", QueryCategory::negation},     {"person", QueryCategory::person},
+        {"attachment", QueryCategory::attachment}, {"reaction", QueryCategory::reaction}};
     for (const auto& [text, category] : cases) {
         EXPECT_EQ(queryCategoryFromString(text), category);
         EXPECT_EQ(toString(category), text);
@@ -119,9 +138,100 @@ TEST(BenchmarkCorpusWriting, KeyOrderAndAbsentFieldsLeftOut) {
               R"("is_from_me":true,"is_group":false})");
 }
 
+// A corpus for engines that read questions: people, attachments, the
+// moment and zone of the questions, and decoys.
+const char* kAsked = R"({
+  "version": "2",
+  "messages": [
+    {"guid": "m1", "chat_id": "c1", "sender": "+15550001", "text": "the zeppelin landed",
+     "timestamp": 700000000000000000, "is_from_me": false, "is_group": false,
+     "attachments": [{"kind": "photo", "name": "IMG_1.jpg"}, {"kind": "pdf"}],
+     "reactions": [{"kind": "love", "sender": "me"},
+                   {"kind": "emoji", "sender": "+15550002", "emoji": "🎉"}]}
+  ],
+  "queries": [
+    {"id": "q1", "text": "zeppelin", "category": "person", "expected_guids": ["m1"],
+     "question": "what did Mom say about the zeppelin?"}
+  ],
+  "contacts": [{"name": "Linda Harper", "nicknames": ["Mom"], "handles": ["+15550001"]},
+               {"name": "Sam", "handles": []}],
+  "now": 700000100000000000,
+  "zone": "Europe/London",
+  "decoys": {"count": 3000, "seed": 42}
+})";
+
+TEST(BenchmarkCorpusDecoding, ReadsPeopleAttachmentsQuestionsAndDecoys) {
+    auto corpus = BenchmarkCorpus::fromJson(Json::parse(kAsked));
+    ASSERT_EQ(corpus.messages[0].attachments.size(), 2u);
+    EXPECT_EQ(corpus.messages[0].attachments[0], (CorpusAttachment{"photo", "IMG_1.jpg"}));
+    EXPECT_EQ(corpus.messages[0].attachments[1], (CorpusAttachment{"pdf", std::nullopt}));
+    EXPECT_EQ(
+        corpus.messages[0].reactions,
+        (std::vector<CorpusReaction>{{"love", "me", std::nullopt}, {"emoji", "+15550002", "🎉"}}));
+    EXPECT_EQ(corpus.queries[0].question, "what did Mom say about the zeppelin?");
+    ASSERT_TRUE(corpus.contacts);
+    EXPECT_EQ((*corpus.contacts)[0], (CorpusContact{"Linda Harper", {"Mom"}, {"+15550001"}}));
+    EXPECT_TRUE((*corpus.contacts)[1].nicknames.empty());
+    EXPECT_EQ(corpus.now, 700000100000000000);
+    EXPECT_EQ(corpus.zone, "Europe/London");
+    EXPECT_EQ(corpus.decoys, (CorpusDecoys{3000, 42}));
+    // Absent in an older corpus.
+    auto older = BenchmarkCorpus::fromJson(Json::parse(kMinimal));
+    EXPECT_FALSE(older.contacts || older.now || older.zone || older.decoys);
+    EXPECT_TRUE(older.messages[0].attachments.empty());
+    EXPECT_TRUE(older.messages[0].reactions.empty());
+    EXPECT_FALSE(older.queries[0].question);
+
+    ShadowMessage indexed = corpus.messages[0].toShadowMessage();
+    ASSERT_EQ(indexed.attachments().size(), 2u);
+    EXPECT_EQ(indexed.attachments()[0].kind, "photo");
+    EXPECT_EQ(indexed.attachments()[0].name, "IMG_1.jpg");
+    EXPECT_FALSE(indexed.attachments()[0].hidden);
+    EXPECT_NE(indexed.attachments()[0].guid, indexed.attachments()[1].guid);
+}
+
 TEST(BenchmarkCorpusWriting, WholeDocumentRoundTrips) {
-    auto corpus = BenchmarkCorpus::fromJson(Json::parse(kMinimal));
-    EXPECT_EQ(BenchmarkCorpus::fromJson(Json::parse(corpus.toJson().dump())), corpus);
+    for (const char* document : {kMinimal, kAsked}) {
+        auto corpus = BenchmarkCorpus::fromJson(Json::parse(document));
+        EXPECT_EQ(BenchmarkCorpus::fromJson(Json::parse(corpus.toJson().dump())), corpus);
+    }
+}
+
+TEST(BenchmarkCorpusDecoys, SameSeedSameDecoysFromStrangersWithinTwoYears) {
+    const auto corpus = BenchmarkCorpus::fromJson(Json::parse(kAsked));
+    const auto buried = corpus.withDecoys();
+    ASSERT_EQ(buried.messages.size(), 3001u);
+    EXPECT_EQ(buried.messages[0], corpus.messages[0]);
+    EXPECT_EQ(corpus.withDecoys(), buried);
+
+    auto reseeded = corpus;
+    reseeded.decoys->seed = 43;
+    EXPECT_NE(reseeded.withDecoys().messages, buried.messages);
+
+    const int64_t now = *corpus.now;
+    const int64_t day = 86'400'000'000'000;
+    std::set<std::string> guids;
+    size_t oldWithCorpusWords = 0;
+    for (size_t i = 1; i < buried.messages.size(); ++i) {
+        const CorpusMessage& decoy = buried.messages[i];
+        EXPECT_TRUE(guids.insert(decoy.guid).second) << decoy.guid;
+        EXPECT_NE(decoy.sender, "+15550001");
+        EXPECT_NE(decoy.chatId, "c1");
+        EXPECT_EQ(decoy.isFromMe, decoy.sender == "me");
+        EXPECT_LE(decoy.timestamp, now);
+        EXPECT_GE(decoy.timestamp, now - 730 * day);
+        const bool corpusWord = decoy.text.find("zeppelin") != std::string::npos ||
+                                decoy.text.find("landed") != std::string::npos;
+        if (decoy.timestamp > now - 60 * day) {
+            EXPECT_FALSE(corpusWord) << decoy.text;
+        }
+        oldWithCorpusWords += corpusWord ? 1 : 0;
+    }
+    EXPECT_GT(oldWithCorpusWords, 0u);
+
+    auto none = corpus;
+    none.decoys.reset();
+    EXPECT_EQ(none.withDecoys(), none);
 }
 
 TEST(CorpusMessageConversion, CopiesFieldsAndIgnoresChats) {

@@ -186,6 +186,30 @@ TEST(BenchmarkRunnerRun, ScoresQueriesAndPrintsOneLineEach) {
     EXPECT_EQ(quiet.str(), "");
 }
 
+// An engine that reads questions is asked each query's question, else its
+// text; results record what was asked.
+TEST(BenchmarkRunnerRun, QuestionsGoToEnginesThatReadThem) {
+    auto backend = std::make_shared<ScriptedBackend>();
+    backend->answers["what did Bob say?"] = {"m2"};
+    backend->answers["two"] = {"m1"};
+    backend->answers["one"] = {"m1"};
+    CorpusQuery asked = query("q1", "two", QueryCategory::person, {"m2"});
+    asked.question = "what did Bob say?";
+    const auto corpus = corpusWith({asked, query("q2", "one", QueryCategory::keyword, {"m1"})});
+
+    std::ostringstream out;
+    auto metrics = BenchmarkRunner(backend, corpus, true).run(false, out);
+    EXPECT_EQ(metrics.perQueryResults[0].queryText, "what did Bob say?");
+    EXPECT_DOUBLE_EQ(metrics.perQueryResults[0].reciprocalRank, 1.0);
+    EXPECT_EQ(metrics.perQueryResults[1].queryText, "one");
+    EXPECT_DOUBLE_EQ(metrics.mrr, 1.0);
+
+    metrics = BenchmarkRunner(backend, corpus).run(false, out);
+    EXPECT_EQ(metrics.perQueryResults[0].queryText, "two");
+    EXPECT_DOUBLE_EQ(metrics.perQueryResults[0].reciprocalRank, 0.0);
+    EXPECT_DOUBLE_EQ(metrics.mrr, 0.5);
+}
+
 TEST(BenchmarkRunnerRun, NoQueriesIngestsAndReturnsZeros) {
     auto backend = std::make_shared<ScriptedBackend>();
     BenchmarkRunner runner(backend, corpusWith({}));

@@ -131,6 +131,56 @@ TEST(QuestionReading, ReadsPeopleChatsTimesAttachmentsAndWords) {
     }
 }
 
+// Questions about reactions: who reacted is the person named, or you with
+// "I" (the person named then sent the message).
+TEST(QuestionReading, ReadsReactionsAndWhoLeftThem) {
+    struct Case {
+        const char* question;
+        bool aboutReactions;
+        std::vector<std::string> kinds;
+        std::vector<size_t> people;
+        std::vector<std::string> words;
+        const char* described;
+    };
+    const Case cases[] = {
+        {"which of Mom's messages did I love?",
+         true,
+         {"love"},
+         {1},
+         {},
+         "messages from Carol Day that you reacted to (love)"},
+        {"what did Jess like?",
+         true,
+         {"like"},
+         {0},
+         {},
+         "messages that Jess Day reacted to (like)"},
+        {"messages Alex loved or laughed at about tickets",
+         true,
+         {"love", "laugh"},
+         {2},
+         {"tickets"},
+         "messages that Alex Kim reacted to (love or laugh) about tickets"},
+        {"what did someone react to?", true, {}, {}, {}, "messages that someone reacted to"},
+        // The plain verb counts only after "did".
+        {"Jess would like the wifi password", false, {}, {0}, {}, ""},
+    };
+    const People people = everyone();
+    const TimeExpressionParser parser;
+    const QuestionReader reader(people, kChatTitles, parser);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.question);
+        const QuestionReading reading = reader.read(c.question, kNow);
+        EXPECT_EQ(reading.aboutReactions, c.aboutReactions);
+        EXPECT_THAT(reading.reactionKinds, ElementsAreArray(c.kinds));
+        EXPECT_THAT(reading.people, ElementsAreArray(c.people));
+        if (c.aboutReactions) {
+            EXPECT_THAT(reading.words, ElementsAreArray(c.words));
+            EXPECT_EQ(describeReading(reading, people, kChatTitles), c.described);
+        }
+    }
+}
+
 TEST(QuestionReading, TheTimeIsTheRangeItNames) {
     const People people = everyone();
     const TimeExpressionParser parser;

@@ -178,6 +178,7 @@ TEST_F(HelperProcessTest, AnIndexAnswerCitesTheMessagesItListsInItsOrder) {
     EXPECT_EQ(first["time"], "Wed 8 Mar 2023, 20:26");
     EXPECT_EQ(first["text"], "Dinner tomorrow at 7 at Luigi's?");
     EXPECT_TRUE(first["guid"].is_string());
+    EXPECT_FALSE(result.contains("model")) << "no model answered";
     // Nothing found, nothing cited.
     EXPECT_FALSE(response(run(request("What did they say about penguins?"))).contains("messages"));
 }
@@ -285,6 +286,17 @@ TEST_F(HelperProcessTest, ToolCallsRunAgainstTheDatabaseAndTheAnswerNamesItsMess
     EXPECT_FALSE(contains(answer, "dentist")) << answer; // only the cited messages are named
     EXPECT_EQ(result.value("conversationSummary", ""),
               "User asked about dinner: tomorrow 7pm, Luigi's.");
+    // The response names the model and the cited messages, in the model's
+    // order, as the index answer does.
+    EXPECT_EQ(result.value("model", ""), "test-model");
+    ASSERT_TRUE(result["messages"].is_array()) << result.dump();
+    ASSERT_EQ(result["messages"].size(), 2u) << result.dump();
+    EXPECT_EQ(result["messages"][0]["guid"], "g-dinner-1");
+    EXPECT_EQ(result["messages"][0]["sender_name"], "+15550001");
+    EXPECT_EQ(result["messages"][0]["chat_title"], "Family");
+    EXPECT_EQ(result["messages"][0]["time"], "Wed 8 Mar 2023, 20:26");
+    EXPECT_EQ(result["messages"][1]["guid"], "g-dinner-2");
+    EXPECT_EQ(result["messages"][1]["sender_name"], "You");
 
     auto received = gateway.received();
     ASSERT_EQ(received.size(), 3u);
