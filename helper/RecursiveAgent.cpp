@@ -1,5 +1,6 @@
 #include "helper/RecursiveAgent.hpp"
 
+#include "OrluneCore/CitedMessagesHeading.hpp"
 #include "OrluneCore/StoreTime.hpp"
 #include "helper/DataFence.hpp"
 #include "helper/HelperError.hpp"
@@ -796,7 +797,7 @@ AgentAnswer RecursiveAgent::answer(const HelperRequest& request) {
                         cited = citedMessages(*sources);
                     }
                     if (!cited.empty()) {
-                        answerText += "\n\nMessages this answer relies on:\n";
+                        answerText += "\n\n" + std::string(core::kCitedMessagesHeading) + "\n";
                         for (const MessageHit& hit : cited) {
                             answerText += "- " + describeMessage(hit, 160) + "\n";
                         }

@@ -1,5 +1,6 @@
 #include "OrluneRLM/views/MessageRow.hpp"
 
+#include "OrluneCore/CitedMessagesHeading.hpp"
 #include "OrluneRLM/views/ViewStyle.hpp"
 
 #include <QApplication>
@@ -90,8 +91,24 @@ QString trimmedTo(const QString& text, int length) {
 
 } // namespace
 
-QString MessageRow::displayText(const std::string& text, bool hideNoModelNotice) {
+bool MessageRow::showsCitations(const ChatMessage& message) {
+    // An answer made from the index alone is itself the list of the messages
+    // it found, each with its sender, chat and time: listing them again
+    // under it would only repeat them.
+    return !message.citations.empty() && !message.text.starts_with(kNoModelPrefix);
+}
+
+QString MessageRow::displayText(const std::string& text, bool hideNoModelNotice,
+                                bool citationsShown) {
     QString shown = QString::fromStdString(text);
+    if (citationsShown) {
+        const QString heading =
+            QStringLiteral("\n\n") + QString::fromUtf8(core::kCitedMessagesHeading.data(),
+                                                       core::kCitedMessagesHeading.size());
+        if (const qsizetype at = shown.lastIndexOf(heading); at >= 0) {
+            shown.truncate(at);
+        }
+    }
     if (hideNoModelNotice && shown.startsWith(QString::fromLatin1(kNoModelPrefix))) {
         const qsizetype paragraph = shown.indexOf(QStringLiteral("\n\n"));
         if (paragraph >= 0) {
@@ -102,7 +119,8 @@ QString MessageRow::displayText(const std::string& text, bool hideNoModelNotice)
 }
 
 MessageRow::MessageRow(const ChatMessage& message, bool hideNoModelNotice, QWidget* parent)
-    : QWidget(parent), message_(message), fullText_(displayText(message.text, hideNoModelNotice)) {
+    : QWidget(parent), message_(message),
+      fullText_(displayText(message.text, hideNoModelNotice, showsCitations(message))) {
     setObjectName(QStringLiteral("messageRow"));
     const bool isUser = message_.role == ChatRole::user;
     auto* layout = new QHBoxLayout(this);
@@ -161,14 +179,8 @@ MessageRow::MessageRow(const ChatMessage& message, bool hideNoModelNotice, QWidg
         delete actions;
     }
 
-    // An answer made from the index alone is itself the list of the messages
-    // it found, each with its sender, chat and time: listing them again
-    // under it would only repeat them.
-    const bool answerListsItsMessages = message_.text.starts_with(kNoModelPrefix);
-    for (const CitedMessage& cited : message_.citations) {
-        if (answerListsItsMessages) {
-            break;
-        }
+    const std::vector<CitedMessage> noCitations;
+    for (const CitedMessage& cited : showsCitations(message_) ? message_.citations : noCitations) {
         QStringList heading;
         for (const std::string* part : {&cited.senderName, &cited.chatTitle, &cited.time}) {
             if (!part->empty()) {

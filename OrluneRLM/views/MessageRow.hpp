@@ -53,9 +53,16 @@ public:
     // The bubble's area in this row's coordinates.
     QRect bubbleGeometry() const;
 
+    // Whether the messages `message` relies on are listed under its bubble:
+    // when it has them and is not an answer from the index, whose text is
+    // that list already.
+    static bool showsCitations(const ChatMessage& message);
     // The text a bubble shows for `text`: the first paragraph left out when
-    // `hideNoModelNotice` and the text starts with kNoModelPrefix.
-    static QString displayText(const std::string& text, bool hideNoModelNotice);
+    // `hideNoModelNotice` and the text starts with kNoModelPrefix; the list
+    // under kCitedMessagesHeading left out when `citationsShown`, since the
+    // bubble lists those messages itself.
+    static QString displayText(const std::string& text, bool hideNoModelNotice,
+                               bool citationsShown = false);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

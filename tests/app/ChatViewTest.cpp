@@ -385,6 +385,20 @@ TEST_F(ChatViewTest, AnswersShowTheMessagesTheyRelyOn) {
     EXPECT_EQ(again->rows()[1]->findChildren<QLabel*>("citedMessage").size(), 2);
 }
 
+TEST_F(ChatViewTest, AModelsListOfTheMessagesItReliesOnIsShownOnceUnderTheAnswer) {
+    installHelper("printf '%s' '{\"answer\": \"Dinner is at 8.\\n\\nMessages this answer "
+                  "relies on:\\n- Sam Lee in Family, Tue 9 Dec, 18:40: Dinner at 8?\\n\", "
+                  "\"model\": \"m\", \"messages\": [{\"guid\": \"g1\", \"sender_name\": "
+                  "\"Sam Lee\", \"chat_title\": \"Family\", \"time\": \"Tue 9 Dec, 18:40\", "
+                  "\"text\": \"Dinner at 8?\"}]}'\n");
+    auto view = makeView(true);
+    type(*view, "When is dinner?");
+    QTest::keyClick(field(*view), Qt::Key_Return);
+    ASSERT_TRUE(answered(*view, 2));
+    EXPECT_EQ(view->rows()[1]->shownText(), "Dinner is at 8.");
+    EXPECT_EQ(view->rows()[1]->findChildren<QLabel*>("citedMessage").size(), 1);
+}
+
 TEST_F(ChatViewTest, AnAnswerFromTheIndexIsNotFollowedByItsOwnListAgain) {
     installHelper(std::string("printf '%s' '{\"answer\": \"") + rlm::MessageRow::kNoModelPrefix +
                   " no API key is configured)\\n\\n1. Sam Lee, Tue 9 Dec, 18:40: Dinner at 8?\", "
