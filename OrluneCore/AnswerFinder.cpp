@@ -84,9 +84,22 @@ FoundAnswer AnswerFinder::find(std::string_view question, const TimeContext& con
 
     std::vector<RankedList> lists;
     std::vector<RankedList> fallbackLists;
-    for (const PlannedSearch& plan : planSearches(found.reading)) {
+    const std::vector<PlannedSearch> plans = planSearches(found.reading);
+    const bool wordsApartPlanned = std::any_of(plans.begin(), plans.end(), [](const auto& plan) {
+        return plan.joined == WordsJoined::each;
+    });
+    bool allWordsFound = false;
+    for (const PlannedSearch& plan : plans) {
         if (plan.fallback && !lists.empty()) {
             continue;
+        }
+        if (!plan.fallback && plan.joined != WordsJoined::all) {
+            const bool wanted = plan.joined == WordsJoined::each
+                                    ? !allWordsFound
+                                    : allWordsFound || !wordsApartPlanned;
+            if (!wanted) {
+                continue;
+            }
         }
         MessageScope scope;
         switch (plan.people) {
@@ -146,6 +159,7 @@ FoundAnswer AnswerFinder::find(std::string_view question, const TimeContext& con
             db_.search(plan.match, scope, kCandidatesPerSearch, bounds);
         found.incomplete = found.incomplete || outcome.cutTexts > 0 || outcome.stoppedAtSizeLimit;
         if (!outcome.results.empty()) {
+            allWordsFound = allWordsFound || (!plan.fallback && plan.joined == WordsJoined::all);
             (plan.fallback ? fallbackLists : lists)
                 .push_back(RankedList{std::move(outcome.results), plan.weight});
         }

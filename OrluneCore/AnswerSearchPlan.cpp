@@ -35,7 +35,7 @@ std::vector<PlannedSearch> planSearches(const QuestionReading& reading) {
     // The same words within each way of reading the people named: what they
     // sent weighs most (or what you sent them, for a question about what you
     // wrote), what was said in chats with them next.
-    auto withinScope = [&](const std::string& match, double weight) {
+    auto withinScope = [&](const std::string& match, double weight, WordsJoined joined) {
         if (reading.aboutReactions) {
             // Your reactions on what they sent, or theirs on anything.
             const PeopleScope senders =
@@ -43,28 +43,36 @@ std::vector<PlannedSearch> planSearches(const QuestionReading& reading) {
             const ReactedBy by = reading.byMe ? ReactedBy::me
                                  : people     ? ReactedBy::them
                                               : ReactedBy::anyone;
-            plans.push_back({match, senders, chats, time, weight, false, by});
+            plans.push_back({match, senders, chats, time, weight, false, by, joined});
             return;
         }
         PeopleScope first = people ? PeopleScope::fromThem : PeopleScope::any;
         if (reading.byMe) {
             first = people ? PeopleScope::fromMeToThem : PeopleScope::fromMe;
         }
-        plans.push_back({match, first, chats, time, weight, false});
+        plans.push_back({match, first, chats, time, weight, false, ReactedBy::none, joined});
         if (people) {
-            plans.push_back({match, PeopleScope::chatsWithThem, chats, time, weight * 0.6, false});
+            plans.push_back({match, PeopleScope::chatsWithThem, chats, time, weight * 0.6, false,
+                             ReactedBy::none, joined});
         }
     };
 
     if (reading.words.empty()) {
         if (scoped) {
-            withinScope("", 1.0);
+            withinScope("", 1.0, WordsJoined::all);
         }
         return plans;
     }
-    withinScope(prefixMatch(reading.words, " AND "), 1.0);
+    withinScope(prefixMatch(reading.words, " AND "), 1.0, WordsJoined::all);
     if (reading.words.size() > 1) {
-        withinScope(prefixMatch(reading.words, " OR "), 0.5);
+        // Ranked together, one frequent word's short messages can fill the
+        // whole list ("mom" for "mom ... grandma"); when no message has all
+        // the words, a few words are searched one by one instead.
+        const bool searchedApart = reading.words.size() <= kMaxWordsSearchedApart;
+        withinScope(prefixMatch(reading.words, " OR "), 0.5, WordsJoined::any);
+        for (size_t i = 0; searchedApart && i < reading.words.size(); ++i) {
+            withinScope(prefixMatch({reading.words[i]}, ""), 0.5, WordsJoined::each);
+        }
     }
     if (scoped) {
         // A misremembered name or day should not hide the answer: the words

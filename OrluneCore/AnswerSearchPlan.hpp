@@ -28,6 +28,19 @@ enum class ReactedBy {
     them,   // a reaction by the people named
 };
 
+// How a search joins the question's words. The searches for every word run
+// first; then, if one of them found messages, those for any word; if none
+// did, those for each word alone (one search per word, so that each word has
+// its own best messages), or for any word when there are none of those.
+enum class WordsJoined {
+    all,  // every word (or no words at all)
+    any,  // any word, ranked together
+    each, // one word alone
+};
+
+// Questions with more content words than this search them together only.
+inline constexpr size_t kMaxWordsSearchedApart = 4;
+
 struct PlannedSearch {
     // An FTS5 MATCH expression over the words' stems as prefixes; empty to
     // list the newest messages of the scope.
@@ -42,6 +55,8 @@ struct PlannedSearch {
     bool fallback = false;
     // Not for fallbacks: their messages need no reaction.
     ReactedBy reactedBy = ReactedBy::none;
+    // Not for fallbacks, which are run whatever the words found.
+    WordsJoined joined = WordsJoined::all;
 };
 
 // Every word's stem (wordStem) as a quoted FTS5 prefix term, joined by

@@ -46,6 +46,17 @@ const Row kRows[] = {
     {"jess-tickets", "did you get tickets?", "2025-12-01 19:55", 2, 2},
     {"wifi", "wifi password is cabin2024", "2025-11-02 08:00", 2, 3},
     {"wifi-elsewhere", "the office wifi password changed", "2025-11-03 08:00", 1, 1},
+    // Many short messages with one word of a question, one long message
+    // with its other word, none with both.
+    {"lasagne-1", "lasagne tonight", "2021-05-01 18:00", 2, 2},
+    {"lasagne-2", "lasagne again?", "2021-05-02 18:00", 2, 2},
+    {"lasagne-3", "more lasagne", "2021-05-03 18:00", 2, 2},
+    {"lasagne-4", "lasagne is ready", "2021-05-04 18:00", 2, 2},
+    {"lasagne-5", "cold lasagne", "2021-05-05 18:00", 2, 2},
+    {"recipe",
+     "I wrote down the recipe from the old notebook in the kitchen drawer, the one "
+     "with the stained cover and the pages missing near the back",
+     "2021-04-01 18:00", 2, 2},
     // A photo without words (its attachment is added below).
     {"alex-photo", "\xEF\xBF\xBC", "2025-11-20 10:00", 3, 3},
 };
@@ -177,6 +188,16 @@ TEST_F(AnswerFinderTest, TheSameTextIsListedOnceWithItsCopiesCounted) {
     EXPECT_EQ(found.messages.front().sameText, 3u);
     // The newest of the copies is the one shown.
     EXPECT_EQ(found.messages.front().message.guid, "decoy-3");
+}
+
+// When no message has all the words, each word brings its own best
+// messages: one word's many short messages do not crowd out the other's.
+TEST_F(AnswerFinderTest, WithoutAMessageHoldingEveryWordEachWordIsHeard) {
+    const std::vector<std::string> guids = guidsOf(find("lasagne recipe"));
+    ASSERT_GE(guids.size(), 2u);
+    EXPECT_THAT(std::vector<std::string>(guids.begin(), guids.begin() + 2),
+                ::testing::Contains("recipe"));
+    EXPECT_THAT(guids, ::testing::Contains(::testing::StartsWith("lasagne-")));
 }
 
 TEST_F(AnswerFinderTest, ATimeOrPersonWithNothingInItFindsNothingOutsideIt) {

@@ -49,9 +49,12 @@ std::string describe(const PlannedSearch& plan) {
         reacted = "|reacted:them";
         break;
     }
+    const char* joined = plan.joined == WordsJoined::any    ? "|words:any"
+                         : plan.joined == WordsJoined::each ? "|words:each"
+                                                            : "";
     return plan.match + "|" + people + "|" + (plan.withinChats ? "chats" : "") + "|" +
            (plan.withinTime ? "time" : "") + "|" + std::to_string(plan.weight).substr(0, 3) +
-           (plan.fallback ? "|fallback" : "") + reacted;
+           (plan.fallback ? "|fallback" : "") + reacted + joined;
 }
 
 TEST(AnswerSearchPlan, SearchesWithinWhatWasNamedAndWiderOnlyAsAFallback) {
@@ -67,6 +70,8 @@ TEST(AnswerSearchPlan, SearchesWithinWhatWasNamedAndWiderOnlyAsAFallback) {
     momYesterday.words = {"grandma"};
     QuestionReading twoWords;
     twoWords.words = {"wifi", "password"};
+    QuestionReading manyWords;
+    manyWords.words = {"a", "b", "c", "d", "e"};
     QuestionReading photoFromAlex;
     photoFromAlex.people = {2};
     photoFromAlex.attachmentKinds = {AttachmentKind::Photo};
@@ -93,9 +98,14 @@ TEST(AnswerSearchPlan, SearchesWithinWhatWasNamedAndWiderOnlyAsAFallback) {
          {"\"grandma\"*|from||time|1.0", "\"grandma\"*|with||time|0.6",
           "\"grandma\"*|any|||0.5|fallback",
           "\"grandma\"* OR \"last\"* OR \"saturday\"*|any|||0.2|fallback"}},
-        {"words alone: together, then apart",
+        {"words alone: together, then apart: ranked together, or one by one",
          twoWords,
-         {"\"wifi\"* AND \"password\"*|any|||1.0", "\"wifi\"* OR \"password\"*|any|||0.5"}},
+         {"\"wifi\"* AND \"password\"*|any|||1.0", "\"wifi\"* OR \"password\"*|any|||0.5|words:any",
+          "\"wifi\"*|any|||0.5|words:each", "\"password\"*|any|||0.5|words:each"}},
+        {"many words: apart only ranked together",
+         manyWords,
+         {"\"a\"* AND \"b\"* AND \"c\"* AND \"d\"* AND \"e\"*|any|||1.0",
+          "\"a\"* OR \"b\"* OR \"c\"* OR \"d\"* OR \"e\"*|any|||0.5|words:any"}},
         {"no words: the newest of the scope", photoFromAlex, {"|from|||1.0", "|with|||0.6"}},
         {"a chat alone", chatOnly, {"|any|chats||1.0"}},
         {"what you told someone",
