@@ -96,13 +96,7 @@ protected:
     Guids found(const std::string& query, std::optional<std::vector<std::string>> chats = {}) {
         MessageScope scope;
         scope.chatIds = std::move(chats);
-        Guids guids;
-        ShadowDBReader reader(shadowPath);
-        for (const SearchResult& result : reader.search(query, scope, 50, QueryBounds{}).results) {
-            guids.push_back(result.guid);
-        }
-        std::sort(guids.begin(), guids.end());
-        return guids;
+        return testing::sortedFoundGuids(shadowPath, query, scope);
     }
 };
 

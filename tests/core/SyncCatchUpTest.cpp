@@ -287,13 +287,7 @@ protected:
     std::vector<std::string> foundIn(const std::string& words, std::vector<std::string> chats) {
         MessageScope scope;
         scope.chatIds = std::move(chats);
-        ShadowDBReader reader(shadowPath);
-        std::vector<std::string> guids;
-        for (const SearchResult& result : reader.search(words, scope, 50, QueryBounds{}).results) {
-            guids.push_back(result.guid);
-        }
-        std::sort(guids.begin(), guids.end());
-        return guids;
+        return testing::sortedFoundGuids(shadowPath, words, scope);
     }
 };
 

@@ -55,15 +55,7 @@ bool contains(const std::string& text, const std::string& fragment) {
 
 class ModelNamesTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        orlune::testing::FakeEnvironment environment;
-        environment.home = dir.path().string();
-        environment.variables["ADDRESS_BOOK_PATH"] = dir.file("AddressBook");
-        environment.variables["LANG"] = "en_US.UTF-8";
-        orlune::testing::writePeopleStore(dir.file("chat.db"));
-        orlune::testing::writePeopleBooks(dir.file("AddressBook"));
-        core::ShadowSync(dir.file("chat.db"), dir.file("shadow.db"), environment).performSync();
-    }
+    void SetUp() override { orlune::testing::syncPeopleShadow(dir); }
 
     TempDir dir;
     orlune::testing::ScopedEnv zone{"TZ", std::string("UTC")};

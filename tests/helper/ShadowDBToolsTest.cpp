@@ -156,13 +156,7 @@ namespace {
 // books: names in the hits, and only the matching messages.
 TEST(ShadowDBToolsFilters, SearchesWithinSenderChatAndTimeAndNamesTheHits) {
     TempDir dir;
-    orlune::testing::FakeEnvironment environment;
-    environment.home = dir.path().string();
-    environment.variables["ADDRESS_BOOK_PATH"] = dir.file("AddressBook");
-    environment.variables["LANG"] = "en_US.UTF-8";
-    orlune::testing::writePeopleStore(dir.file("chat.db"));
-    orlune::testing::writePeopleBooks(dir.file("AddressBook"));
-    core::ShadowSync(dir.file("chat.db"), dir.file("shadow.db"), environment).performSync();
+    orlune::testing::syncPeopleShadow(dir);
     orlune::testing::ScopedEnv zone("TZ", std::string("UTC"));
 
     ShadowDBTools tools(dir.file("shadow.db"));

@@ -1,5 +1,8 @@
 #include "tests/support/DatabaseProbe.hpp"
 
+#include "OrluneCore/ShadowDBReader.hpp"
+
+#include <algorithm>
 #include <fstream>
 #include <stdexcept>
 
@@ -78,6 +81,18 @@ std::optional<std::string> FakeEnvironment::variable(const std::string& name) co
         return std::nullopt;
     }
     return found->second;
+}
+
+std::vector<std::string> sortedFoundGuids(const std::string& path, const std::string& query,
+                                          const core::MessageScope& scope) {
+    core::ShadowDBReader reader(path);
+    std::vector<std::string> guids;
+    for (const core::SearchResult& result :
+         reader.search(query, scope, 50, core::QueryBounds{}).results) {
+        guids.push_back(result.guid);
+    }
+    std::sort(guids.begin(), guids.end());
+    return guids;
 }
 
 } // namespace orlune::testing

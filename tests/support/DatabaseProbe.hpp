@@ -3,6 +3,7 @@
 // independent of the component under test, and a scripted environment.
 
 #include "OrluneCore/Environment.hpp"
+#include "OrluneCore/MessageScope.hpp"
 #include "OrluneCore/SQLite.hpp"
 
 #include <cstdint>
@@ -53,5 +54,10 @@ public:
     std::string homeDirectory() const override { return home; }
     std::string applicationSupportDirectory() const override { return dataFolder; }
 };
+
+// The guids of what a search for `query` within `scope` finds in the shadow
+// database at `path` (at most 50), sorted.
+std::vector<std::string> sortedFoundGuids(const std::string& path, const std::string& query,
+                                          const core::MessageScope& scope);
 
 } // namespace orlune::testing

@@ -1,5 +1,7 @@
 #include "tests/support/PeopleStore.hpp"
 
+#include "OrluneCore/ShadowSync.hpp"
+#include "tests/support/DatabaseProbe.hpp"
 #include "tools/samplestore/AddressBookWriter.hpp"
 #include "tools/samplestore/ChatStoreWriter.hpp"
 
@@ -106,6 +108,16 @@ void writePeopleBooks(const std::string& folder) {
         {.firstName = "Jess", .lastName = "Day", .nickname = "Jessie", .phones = {"555.010.0002"}});
     book.addContact({.firstName = "Sam", .lastName = "Lee", .phones = {"+15550100004"}});
     book.addContact({.organization = "Acme Plumbing", .phones = {"+1 (555) 010-0005"}});
+}
+
+void syncPeopleShadow(const TempDir& dir) {
+    FakeEnvironment environment;
+    environment.home = dir.path().string();
+    environment.variables["ADDRESS_BOOK_PATH"] = dir.file("AddressBook");
+    environment.variables["LANG"] = "en_US.UTF-8";
+    writePeopleStore(dir.file("chat.db"));
+    writePeopleBooks(dir.file("AddressBook"));
+    core::ShadowSync(dir.file("chat.db"), dir.file("shadow.db"), environment).performSync();
 }
 
 } // namespace orlune::testing

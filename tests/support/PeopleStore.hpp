@@ -51,4 +51,8 @@ void writePeopleStore(const std::string& path);
 // "icloud" account's with Alex again, Jess, Sam and Acme Plumbing.
 void writePeopleBooks(const std::string& folder);
 
+// Writes the store (`dir`/chat.db) and the books (`dir`/AddressBook), and
+// syncs them into `dir`/shadow.db as a person with those books would.
+void syncPeopleShadow(const TempDir& dir);
+
 } // namespace orlune::testing
