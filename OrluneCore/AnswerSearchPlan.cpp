@@ -1,6 +1,7 @@
 #include "OrluneCore/AnswerSearchPlan.hpp"
 
 #include "OrluneCore/TextFold.hpp"
+#include "OrluneCore/TimeWords.hpp"
 
 #include <algorithm>
 
@@ -76,13 +77,16 @@ std::vector<PlannedSearch> planSearches(const QuestionReading& reading) {
     }
     if (scoped) {
         // A misremembered name or day should not hide the answer: the words
-        // everywhere, then any of them or of the time's own words ("hiking
-        // Saturday" for "the hike on Saturday").
+        // everywhere, then any of them or of the months and days the time
+        // names ("hiking Saturday" for "the hike on Saturday"; "last week"
+        // adds nothing: messages do not say it of the day they were sent,
+        // and such common words would make the search slow).
         plans.push_back(
             {prefixMatch(reading.words, " AND "), PeopleScope::any, false, false, 0.5, true});
         std::vector<std::string> wider = reading.words;
         for (const text::Token& token : text::tokenize(reading.timeWords)) {
-            if (token.kind == text::TokenKind::word && !isQuestionStopWord(token.folded) &&
+            if (token.kind == text::TokenKind::word &&
+                TimeWords::english().namesMonthOrWeekday(token.folded) &&
                 std::find(wider.begin(), wider.end(), token.folded) == wider.end()) {
                 wider.push_back(token.folded);
             }

@@ -65,4 +65,15 @@ const TimeWords& TimeWords::english() {
     return words;
 }
 
+bool TimeWords::namesMonthOrWeekday(std::string_view folded) const {
+    for (const std::vector<Named>* names : {&months, &weekdays}) {
+        for (const Named& name : *names) {
+            if (!name.ambiguous && name.phrase == folded) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 } // namespace orlune::core

@@ -5,6 +5,7 @@
 // words separated by single spaces, compared case- and accent-blind.
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace orlune::core {
@@ -80,6 +81,12 @@ struct TimeWords {
     // the United States; a first number above 12 is read as the day
     // ("14/3"). Lives for the whole program.
     static const TimeWords& english();
+
+    // Whether `folded` (one word, folded) names a month or a day of the week
+    // on its own: "march", "saturday"; not an ambiguous short form ("may",
+    // "sat"), nor relative words ("last", "week", "yesterday"), which name
+    // no day a message would mention.
+    bool namesMonthOrWeekday(std::string_view folded) const;
 };
 
 } // namespace orlune::core

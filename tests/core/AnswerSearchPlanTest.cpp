@@ -70,6 +70,10 @@ TEST(AnswerSearchPlan, SearchesWithinWhatWasNamedAndWiderOnlyAsAFallback) {
     momYesterday.words = {"grandma"};
     QuestionReading twoWords;
     twoWords.words = {"wifi", "password"};
+    QuestionReading pizzaLastWeek;
+    pizzaLastWeek.time = TimeRange{};
+    pizzaLastWeek.timeWords = "last week";
+    pizzaLastWeek.words = {"pizza"};
     QuestionReading manyWords;
     manyWords.words = {"a", "b", "c", "d", "e"};
     QuestionReading photoFromAlex;
@@ -96,8 +100,11 @@ TEST(AnswerSearchPlan, SearchesWithinWhatWasNamedAndWiderOnlyAsAFallback) {
         {"person, time and a word",
          momYesterday,
          {"\"grandma\"*|from||time|1.0", "\"grandma\"*|with||time|0.6",
-          "\"grandma\"*|any|||0.5|fallback",
-          "\"grandma\"* OR \"last\"* OR \"saturday\"*|any|||0.2|fallback"}},
+          "\"grandma\"*|any|||0.5|fallback", "\"grandma\"* OR \"saturday\"*|any|||0.2|fallback"}},
+        // Relative time words are no day a message names.
+        {"a word and a relative time",
+         pizzaLastWeek,
+         {"\"pizza\"*|any||time|1.0", "\"pizza\"*|any|||0.5|fallback"}},
         {"words alone: together, then apart: ranked together, or one by one",
          twoWords,
          {"\"wifi\"* AND \"password\"*|any|||1.0", "\"wifi\"* OR \"password\"*|any|||0.5|words:any",

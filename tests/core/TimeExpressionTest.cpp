@@ -273,5 +273,17 @@ TEST(TimeExpressionLanguages, AnotherWordTableReadsAnotherLanguage) {
     EXPECT_EQ(question.substr(matches[0].begin, matches[0].end - matches[0].begin), "ayer");
 }
 
+// Only names of months and days stand for a day on their own; short forms
+// that are everyday words and relative words do not.
+TEST(TimeWordsNames, MonthsAndWeekdaysNameADayRelativeWordsDoNot) {
+    const TimeWords& words = TimeWords::english();
+    for (const char* name : {"march", "january", "saturday", "sunday"}) {
+        EXPECT_TRUE(words.namesMonthOrWeekday(name)) << name;
+    }
+    for (const char* word : {"may", "sat", "sun", "last", "week", "yesterday", "weekend", ""}) {
+        EXPECT_FALSE(words.namesMonthOrWeekday(word)) << word;
+    }
+}
+
 } // namespace
 } // namespace orlune::core
