@@ -100,6 +100,32 @@ bool MatchExpression::joinsOnlyByAnd(std::string_view expression) {
     return onlyAnd;
 }
 
+bool MatchExpression::closesEveryGroup(std::string_view expression) {
+    int open = 0;
+    bool closed = true;
+    size_t i = 0;
+    while (i < expression.size() && closed) {
+        const char c = expression[i];
+        if (c == '"') {
+            // Closed by a quote that is not half of a "" escape.
+            size_t j = i + 1;
+            closed = false;
+            while (j < expression.size() && !closed) {
+                const bool escape =
+                    expression[j] == '"' && j + 1 < expression.size() && expression[j + 1] == '"';
+                closed = expression[j] == '"' && !escape;
+                j += escape ? 2 : 1;
+            }
+            i = j;
+            continue;
+        }
+        open += c == '(' ? 1 : c == ')' ? -1 : 0;
+        closed = open >= 0;
+        ++i;
+    }
+    return closed && open == 0;
+}
+
 std::string MatchExpression::withoutAndOperators(std::string_view expression) {
     std::string out(expression);
     scanOutsideQuotes(

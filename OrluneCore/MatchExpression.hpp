@@ -45,6 +45,11 @@ public:
     // no OR, NOT or NEAR and no parentheses outside quoted strings.
     static bool joinsOnlyByAnd(std::string_view expression);
 
+    // Whether every quoted string and every parenthesis of `expression` is
+    // closed, and no parenthesis closes one never opened: such an expression
+    // means the same inside parentheses, as part of a larger one.
+    static bool closesEveryGroup(std::string_view expression);
+
     // `expression` with each AND operator outside quoted strings blanked
     // out; words side by side mean the same, and no AND is left dangling
     // when words are taken out of the expression.

@@ -4,14 +4,17 @@
 // words joined by OR (the index answer before questions were read), on the
 // same file, in the same run.
 //
-// Usage: bench_answer [MESSAGES] [ROUNDS]   (default 1000000 messages, 5 rounds)
+// Usage: bench_answer [MESSAGES] [ROUNDS] [FOLDER]
+//        (default 1000000 messages, 5 rounds, a temporary folder)
 //
-// Builds a sample messaging store and its address book in a temporary
-// folder, syncs them into a shadow database, then asks a fixed set of
-// questions (some naming people of the address book) ROUNDS times through
-// both paths, alternating which goes first, and prints p50 and p95 of each
-// and their ratio. A fresh AnswerFinder is made for every question, as the
-// helper does. The folder is removed at the end.
+// Builds a sample messaging store and its address book in a folder, syncs
+// them into a shadow database, then asks a fixed set of questions (some
+// naming people of the address book) ROUNDS times through both paths,
+// alternating which goes first, and prints p50 and p95 of each, their
+// ratio, and each question's slowest answer. A fresh AnswerFinder is made
+// for every question, as the helper does. A temporary folder is removed at
+// the end; a FOLDER given is kept, and a later run with the same FOLDER
+// reuses its shadow database instead of building the store again.
 
 #include "OrluneCore/AnswerFinder.hpp"
 #include "OrluneCore/ShadowSync.hpp"
@@ -72,25 +75,35 @@ int main(int argc, char** argv) {
     const int64_t messages = argc > 1 ? std::atoll(argv[1]) : 1'000'000;
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
 
-    std::string pattern = (std::filesystem::temp_directory_path() / "bench-answer-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        std::perror("mkdtemp");
-        return 1;
+    const bool keepFolder = argc > 3;
+    std::filesystem::path folder;
+    if (keepFolder) {
+        folder = argv[3];
+        std::filesystem::create_directories(folder);
+    } else {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "bench-answer-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) {
+            std::perror("mkdtemp");
+            return 1;
+        }
+        folder = pattern;
     }
-    const std::filesystem::path folder = pattern;
     const std::string storePath = (folder / "chat.db").string();
     const std::string shadowPath = (folder / "shadow.db").string();
     const std::string books = (folder / "AddressBook").string();
     setenv("ORLUNE_DATA_DIR", folder.c_str(), 1);
     setenv("ADDRESS_BOOK_PATH", books.c_str(), 1);
 
-    std::printf("building a store of %lld messages and its address book...\n",
-                static_cast<long long>(messages));
-    orlune::samplestore::SampleStoreOptions options;
-    options.messageCount = messages;
-    orlune::samplestore::buildSampleStore(storePath, options);
-    orlune::samplestore::writeSampleAddressBook(books);
-    ShadowSync(storePath, shadowPath).performSync();
+    if (!(keepFolder && std::filesystem::exists(shadowPath))) {
+        std::printf("building a store of %lld messages and its address book...\n",
+                    static_cast<long long>(messages));
+        orlune::samplestore::SampleStoreOptions options;
+        options.messageCount = messages;
+        orlune::samplestore::buildSampleStore(storePath, options);
+        orlune::samplestore::writeSampleAddressBook(books);
+        ShadowSync(storePath, shadowPath).performSync();
+    }
 
     ShadowDBReader db(shadowPath);
     const std::vector<std::string> asked = questions(db.people());
@@ -100,14 +113,17 @@ int main(int argc, char** argv) {
 
     std::vector<double> finder;
     std::vector<double> plain;
+    std::vector<double> slowestPerQuestion(asked.size(), 0.0);
     size_t found = 0;
     for (int round = 0; round < rounds; ++round) {
-        for (const std::string& question : asked) {
+        for (size_t index = 0; index < asked.size(); ++index) {
+            const std::string& question = asked[index];
             auto runFinder = [&] {
                 const auto start = Clock::now();
                 AnswerFinder answers(db);
                 found += answers.find(question, context, kLimit, bounds).messages.size();
                 finder.push_back(millisecondsSince(start));
+                slowestPerQuestion[index] = std::max(slowestPerQuestion[index], finder.back());
             };
             auto runPlain = [&] {
                 const auto start = Clock::now();
@@ -138,6 +154,12 @@ int main(int argc, char** argv) {
     std::printf("ratio          p50 %8.2f     p95 %8.2f\n",
                 percentile(finder, 0.5) / percentile(plain, 0.5),
                 percentile(finder, 0.95) / percentile(plain, 0.95));
-    std::filesystem::remove_all(folder);
+    std::printf("slowest answer per question:\n");
+    for (size_t index = 0; index < asked.size(); ++index) {
+        std::printf("  %8.2f ms  %s\n", slowestPerQuestion[index], asked[index].c_str());
+    }
+    if (!keepFolder) {
+        std::filesystem::remove_all(folder);
+    }
     return 0;
 }

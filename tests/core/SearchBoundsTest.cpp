@@ -78,6 +78,29 @@ TEST(MatchExpressionTest, FileNamesAreQuotedAndEverythingElseLeftAlone) {
     }
 }
 
+TEST(MatchExpressionTest, AnExpressionClosesEveryGroupOrNot) {
+    const struct {
+        std::string expression;
+        bool closes;
+    } cases[] = {
+        {"dinner", true},
+        {"(dinner OR lunch) tomorrow", true},
+        {"\"say \"\"hi\"\" (now\"", true},
+        {"\"a\" \"b\"*", true},
+        {"", true},
+        {"(dinner", false},
+        {"dinner)", false},
+        // Wrapped in parentheses, this one would become valid.
+        {"dinner) OR (lunch", false},
+        {"\"unterminated", false},
+        {"\"", false},
+        {"\"ends in an escape\"\"", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(MatchExpression::closesEveryGroup(c.expression), c.closes) << c.expression;
+    }
+}
+
 class SearchBoundsTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -105,6 +105,58 @@ TEST_F(ShadowSearchTest, AReplacedMessageComesBackOnceWithItsNewText) {
     EXPECT_EQ(guids(db->search("friday", 10)), std::vector<std::string>{"both"});
 }
 
+// A search within senders is narrowed by the index's sender column before
+// any message is read; it must find exactly what the senders' messages hold,
+// whatever their handles look like, and rank them by their words alone.
+TEST_F(ShadowSearchTest, ASearchWithinSendersFindsExactlyTheirMessages) {
+    db->insertBatch({
+        message("alex", "flight flight to Oslo", std::nullopt, "alex@example.com"),
+        message("alex-once", "the flight is late, we are at the gate now", std::nullopt,
+                "alex@example.com"),
+        message("alex-au", "flight to Perth", std::nullopt, "alex@example.com.au"),
+        message("phone", "flight booked", std::nullopt, "+1 (555) 010-0001"),
+        message("quoted", "flight \"seats\"", std::nullopt, "say \"hi\" box"),
+        message("no-letters", "flight home", std::nullopt, "--"),
+        message("mine", "my flight lands at 9", std::nullopt, "me"),
+        message("example-word", "an example of a flight", std::nullopt, "+15550001"),
+    });
+    const struct {
+        std::string query;
+        std::vector<std::string> senders;
+        bool fromMe;
+        std::vector<std::string> guids;
+    } cases[] = {
+        {"flight", {"alex@example.com"}, false, {"alex", "alex-once"}},
+        {"flight", {"alex@example.com.au"}, false, {"alex-au"}},
+        {"flight", {"+1 (555) 010-0001"}, false, {"phone"}},
+        {"flight", {"say \"hi\" box"}, false, {"quoted"}},
+        {"flight", {"--"}, false, {"no-letters"}},
+        {"flight", {}, true, {"mine"}},
+        {"flight", {"+1 (555) 010-0001"}, true, {"phone", "mine"}},
+        {"fli*", {"alex@example.com", "--"}, false, {"alex", "no-letters", "alex-once"}},
+        // The word "example" is in Alex's handle, not in what Alex wrote.
+        {"example", {"alex@example.com"}, false, {"alex", "alex-once"}},
+        {"(flight OR seats) AND gate", {"alex@example.com"}, false, {"alex-once"}},
+        // Malformed expressions still find nothing, narrowed or not.
+        {"flight) OR (gate", {"alex@example.com"}, false, {}},
+        {"\"flight", {"alex@example.com"}, false, {}},
+        {"lunch", {"alex@example.com"}, false, {}},
+    };
+    for (const auto& c : cases) {
+        MessageScope scope;
+        scope.senders = c.senders;
+        scope.fromMe = c.fromMe;
+        const auto found = guids(db->search(c.query, scope, 10, QueryBounds{}).results);
+        EXPECT_THAT(found, ::testing::UnorderedElementsAreArray(c.guids))
+            << c.query << " from " << ::testing::PrintToString(c.senders);
+    }
+    // Twice the word ranks above once, as without a scope.
+    MessageScope alex;
+    alex.senders = std::vector<std::string>{"alex@example.com"};
+    EXPECT_THAT(guids(db->search("flight", alex, 10, QueryBounds{}).results),
+                ElementsAre("alex", "alex-once"));
+}
+
 TEST(ShadowSearchSchema, AFileWithoutTheSchemaFailsToPrepare) {
     TempDir dir;
     ShadowDB db(dir.file("empty.db"));
