@@ -3,6 +3,7 @@
 #include "OrluneCore/TimeExpressionParser.hpp"
 
 #include <algorithm>
+#include <unordered_set>
 
 namespace orlune::core {
 
@@ -89,14 +90,22 @@ FoundAnswer AnswerFinder::find(std::string_view question, const TimeContext& con
         return plan.joined == WordsJoined::each;
     });
     bool allWordsFound = false;
+    // The different texts (sameTextKey) the searches found so far.
+    std::unordered_set<std::string> textsFound;
     for (const PlannedSearch& plan : plans) {
         if (plan.fallback && !lists.empty()) {
             continue;
         }
-        if (!plan.fallback && plan.joined != WordsJoined::all) {
-            const bool wanted = plan.joined == WordsJoined::each
-                                    ? !allWordsFound
-                                    : allWordsFound || !wordsApartPlanned;
+        if (!plan.fallback) {
+            bool wanted = true;
+            if (plan.joined == WordsJoined::each) {
+                wanted = !allWordsFound;
+            } else if (plan.joined == WordsJoined::any) {
+                wanted = allWordsFound || !wordsApartPlanned;
+            }
+            if (plan.fillsOnly && textsFound.size() >= static_cast<size_t>(std::max(limit, 0))) {
+                wanted = false;
+            }
             if (!wanted) {
                 continue;
             }
@@ -110,6 +119,12 @@ FoundAnswer AnswerFinder::find(std::string_view question, const TimeContext& con
             break;
         case PeopleScope::chatsWithThem:
             scope.chatIds = directory_->chatsWith(handles);
+            // A one-to-one chat holds only their messages and yours (and
+            // those the store names no sender for): saying so lets the
+            // search narrow by sender before it reads any message.
+            scope.senders = handles;
+            scope.senders->emplace_back(kSenderUnknown);
+            scope.fromMe = true;
             break;
         case PeopleScope::fromMe:
             scope.senders = std::vector<std::string>{};
@@ -149,7 +164,7 @@ FoundAnswer AnswerFinder::find(std::string_view question, const TimeContext& con
             MessageScope::Reactions reactions;
             reactions.kinds = found.reading.reactionKinds;
             if (plan.reactedBy == ReactedBy::me) {
-                reactions.by = std::vector<std::string>{"me"};
+                reactions.by = std::vector<std::string>{kSenderMe};
             } else if (plan.reactedBy == ReactedBy::them) {
                 reactions.by = handles;
             }
@@ -160,6 +175,11 @@ FoundAnswer AnswerFinder::find(std::string_view question, const TimeContext& con
         found.incomplete = found.incomplete || outcome.cutTexts > 0 || outcome.stoppedAtSizeLimit;
         if (!outcome.results.empty()) {
             allWordsFound = allWordsFound || (!plan.fallback && plan.joined == WordsJoined::all);
+            if (!plan.fallback) {
+                for (const SearchResult& message : outcome.results) {
+                    textsFound.insert(sameTextKey(message.text));
+                }
+            }
             (plan.fallback ? fallbackLists : lists)
                 .push_back(RankedList{std::move(outcome.results), plan.weight});
         }

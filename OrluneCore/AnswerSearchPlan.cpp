@@ -51,10 +51,12 @@ std::vector<PlannedSearch> planSearches(const QuestionReading& reading) {
         if (reading.byMe) {
             first = people ? PeopleScope::fromMeToThem : PeopleScope::fromMe;
         }
-        plans.push_back({match, first, chats, time, weight, false, ReactedBy::none, joined});
+        const bool fillsOnly = joined == WordsJoined::any;
+        plans.push_back(
+            {match, first, chats, time, weight, false, ReactedBy::none, joined, fillsOnly});
         if (people) {
             plans.push_back({match, PeopleScope::chatsWithThem, chats, time, weight * 0.6, false,
-                             ReactedBy::none, joined});
+                             ReactedBy::none, joined, joined != WordsJoined::each});
         }
     };
 

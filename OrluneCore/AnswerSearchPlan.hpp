@@ -57,6 +57,11 @@ struct PlannedSearch {
     ReactedBy reactedBy = ReactedBy::none;
     // Not for fallbacks, which are run whatever the words found.
     WordsJoined joined = WordsJoined::all;
+    // Run only while the searches before it found fewer different texts
+    // than the answer shows: its messages would rank below theirs (a weaker
+    // scope, or only some of the words), and skipping it spares the
+    // slowest searches on a large database. Not for fallbacks.
+    bool fillsOnly = false;
 };
 
 // Every word's stem (wordStem) as a quoted FTS5 prefix term, joined by

@@ -396,8 +396,9 @@ void ChatDBReader::readMessageRows(sqlite::Statement& statement, FetchResult& re
             continue;
         }
         const bool isFromMe = statement.columnInt64(kIsFromMe) != 0;
-        std::string sender = isFromMe ? std::string("me")
-                                      : statement.columnOptionalText(kSenderId).value_or("unknown");
+        std::string sender = isFromMe
+                                 ? std::string(kSenderMe)
+                                 : statement.columnOptionalText(kSenderId).value_or(kSenderUnknown);
         if (auto reaction =
                 reactionTypeFromAssociatedType(statement.columnInt64(kAssociatedType))) {
             const auto target = reactionTargetFromAssociatedGuid(

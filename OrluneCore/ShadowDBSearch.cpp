@@ -120,7 +120,7 @@ std::optional<std::string> narrowedBySender(const std::string& expression,
     }
     std::vector<std::string> senders = *scope.senders;
     if (scope.fromMe) {
-        senders.emplace_back("me");
+        senders.emplace_back(kSenderMe);
     }
     if (senders.empty()) {
         return std::nullopt;

@@ -10,6 +10,11 @@ namespace orlune::core {
 // The chat id of a message joined to no chat.
 inline constexpr const char* kNoChatId = "unknown";
 
+// The sender of a message you sent.
+inline constexpr const char* kSenderMe = "me";
+// The sender of a message whose handle the store does not name.
+inline constexpr const char* kSenderUnknown = "unknown";
+
 // One attachment of a message, as read from the store's attachment table.
 struct ShadowAttachment {
     std::string guid;

@@ -15,7 +15,8 @@ TEST(AnswerSearchPlan, WordsBecomeQuotedPrefixesOfTheirStems) {
     EXPECT_EQ(prefixMatch({}, " OR "), "");
 }
 
-// One plan as text: match|people|chats|time|weight|fallback.
+// One plan as text: match|people|chats|time|weight|fallback, then what
+// else it says (reactions, how words are joined, whether it only fills).
 std::string describe(const PlannedSearch& plan) {
     const char* people = "";
     switch (plan.people) {
@@ -54,7 +55,7 @@ std::string describe(const PlannedSearch& plan) {
                                                             : "";
     return plan.match + "|" + people + "|" + (plan.withinChats ? "chats" : "") + "|" +
            (plan.withinTime ? "time" : "") + "|" + std::to_string(plan.weight).substr(0, 3) +
-           (plan.fallback ? "|fallback" : "") + reacted + joined;
+           (plan.fallback ? "|fallback" : "") + reacted + joined + (plan.fillsOnly ? "|fills" : "");
 }
 
 TEST(AnswerSearchPlan, SearchesWithinWhatWasNamedAndWiderOnlyAsAFallback) {
@@ -99,7 +100,7 @@ TEST(AnswerSearchPlan, SearchesWithinWhatWasNamedAndWiderOnlyAsAFallback) {
     const Case cases[] = {
         {"person, time and a word",
          momYesterday,
-         {"\"grandma\"*|from||time|1.0", "\"grandma\"*|with||time|0.6",
+         {"\"grandma\"*|from||time|1.0", "\"grandma\"*|with||time|0.6|fills",
           "\"grandma\"*|any|||0.5|fallback", "\"grandma\"* OR \"saturday\"*|any|||0.2|fallback"}},
         // Relative time words are no day a message names.
         {"a word and a relative time",
@@ -107,17 +108,19 @@ TEST(AnswerSearchPlan, SearchesWithinWhatWasNamedAndWiderOnlyAsAFallback) {
          {"\"pizza\"*|any||time|1.0", "\"pizza\"*|any|||0.5|fallback"}},
         {"words alone: together, then apart: ranked together, or one by one",
          twoWords,
-         {"\"wifi\"* AND \"password\"*|any|||1.0", "\"wifi\"* OR \"password\"*|any|||0.5|words:any",
-          "\"wifi\"*|any|||0.5|words:each", "\"password\"*|any|||0.5|words:each"}},
+         {"\"wifi\"* AND \"password\"*|any|||1.0",
+          "\"wifi\"* OR \"password\"*|any|||0.5|words:any|fills", "\"wifi\"*|any|||0.5|words:each",
+          "\"password\"*|any|||0.5|words:each"}},
         {"many words: apart only ranked together",
          manyWords,
          {"\"a\"* AND \"b\"* AND \"c\"* AND \"d\"* AND \"e\"*|any|||1.0",
-          "\"a\"* OR \"b\"* OR \"c\"* OR \"d\"* OR \"e\"*|any|||0.5|words:any"}},
-        {"no words: the newest of the scope", photoFromAlex, {"|from|||1.0", "|with|||0.6"}},
+          "\"a\"* OR \"b\"* OR \"c\"* OR \"d\"* OR \"e\"*|any|||0.5|words:any|fills"}},
+        {"no words: the newest of the scope", photoFromAlex, {"|from|||1.0", "|with|||0.6|fills"}},
         {"a chat alone", chatOnly, {"|any|chats||1.0"}},
         {"what you told someone",
          toldJess,
-         {"\"ticket\"*|me-to|||1.0", "\"ticket\"*|with|||0.6", "\"ticket\"*|any|||0.5|fallback"}},
+         {"\"ticket\"*|me-to|||1.0", "\"ticket\"*|with|||0.6|fills",
+          "\"ticket\"*|any|||0.5|fallback"}},
         {"what you wrote", mine, {"\"cabin\"*|me|||1.0", "\"cabin\"*|any|||0.5|fallback"}},
         // Reactions: yours on what they sent, or theirs on anything; the
         // fallback needs none.
