@@ -1,6 +1,7 @@
 #include "OrluneCore/FTS5SearchBackend.hpp"
 #include "OrluneCore/ShadowDB.hpp"
 #include "OrluneCore/ShadowSync.hpp"
+#include "OrluneCore/StoreTime.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <filesystem>
@@ -155,6 +156,44 @@ TEST_F(ShadowSearchTest, ASearchWithinSendersFindsExactlyTheirMessages) {
     alex.senders = std::vector<std::string>{"alex@example.com"};
     EXPECT_THAT(guids(db->search("flight", alex, 10, QueryBounds{}).results),
                 ElementsAre("alex", "alex-once"));
+}
+
+// A search within a time first narrows the index to the rowids of the
+// messages in that time. Messages are not always stored in the order they
+// were sent, and the store keeps dates in seconds or nanoseconds: the search
+// must still find exactly the messages of its time.
+TEST_F(ShadowSearchTest, ASearchWithinATimeFindsExactlyItsMessagesInAnyOrderAndUnit) {
+    using namespace std::chrono;
+    constexpr int64_t kDay = 86'400;
+    constexpr int64_t kNano = 1'000'000'000;
+    const int64_t day = 800'000'000; // seconds since 2001, early in 2026
+    db->insertBatch({
+        message("in-seconds", "train tickets", std::nullopt, "+15550001", day + 3600),
+        message("day-before", "train tickets", std::nullopt, "+15550001", day - kDay),
+        message("in-nanoseconds", "train tickets", std::nullopt, "+15550001", (day + 7200) * kNano),
+        message("day-after", "train tickets", std::nullopt, "+15550001", (day + kDay) * kNano),
+        // Stored last, sent first.
+        message("late-copy", "train tickets", std::nullopt, "+15550001", day + 60),
+    });
+    const auto at = [](int64_t storeSeconds) {
+        return Instant(seconds(storeSeconds + kStoreEpochUnixSeconds));
+    };
+    const struct {
+        TimeRange time;
+        std::vector<std::string> guids;
+    } cases[] = {
+        {{at(day), at(day + kDay)}, {"in-seconds", "in-nanoseconds", "late-copy"}},
+        {{at(day - kDay), at(day)}, {"day-before"}},
+        {{at(day + kDay), std::nullopt}, {"day-after"}},
+        {{std::nullopt, at(day)}, {"day-before"}},
+        {{at(day + 2 * kDay), std::nullopt}, {}},
+    };
+    for (const auto& c : cases) {
+        MessageScope scope;
+        scope.time = c.time;
+        EXPECT_THAT(guids(db->search("tickets", scope, 10, QueryBounds{}).results),
+                    ::testing::UnorderedElementsAreArray(c.guids));
+    }
 }
 
 TEST(ShadowSearchSchema, AFileWithoutTheSchemaFailsToPrepare) {
