@@ -1,5 +1,6 @@
 #include "OrluneCore/AnswerSearchPlan.hpp"
 
+#include "OrluneCore/MatchExpression.hpp"
 #include "OrluneCore/TextFold.hpp"
 #include "OrluneCore/TimeWords.hpp"
 
@@ -13,14 +14,7 @@ std::string prefixMatch(const std::vector<std::string>& words, std::string_view 
         if (!match.empty()) {
             match += joiner;
         }
-        match += '"';
-        for (char c : wordStem(word)) {
-            match += c;
-            if (c == '"') {
-                match += '"';
-            }
-        }
-        match += "\"*";
+        match += MatchExpression::quoted(wordStem(word)) + "*";
     }
     return match;
 }

@@ -100,6 +100,17 @@ bool MatchExpression::joinsOnlyByAnd(std::string_view expression) {
     return onlyAnd;
 }
 
+std::string MatchExpression::quoted(std::string_view text) {
+    std::string out = "\"";
+    for (char c : text) {
+        out += c;
+        if (c == '"') {
+            out += '"';
+        }
+    }
+    return out + "\"";
+}
+
 bool MatchExpression::closesEveryGroup(std::string_view expression) {
     int open = 0;
     bool closed = true;

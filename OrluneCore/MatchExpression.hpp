@@ -45,6 +45,10 @@ public:
     // no OR, NOT or NEAR and no parentheses outside quoted strings.
     static bool joinsOnlyByAnd(std::string_view expression);
 
+    // `text` as one FTS5 string: in double quotes, each quote inside doubled.
+    // FTS5 reads it as the phrase of its words, whatever characters it holds.
+    static std::string quoted(std::string_view text);
+
     // Whether every quoted string and every parenthesis of `expression` is
     // closed, and no parenthesis closes one never opened: such an expression
     // means the same inside parentheses, as part of a larger one.

@@ -132,18 +132,6 @@ std::optional<RowidSpan> rowidSpanOf(const sqlite::Connection& db, const TimeRan
     return RowidSpan{statement.columnInt64(1), statement.columnInt64(2)};
 }
 
-// Text matching exactly `phrase` as one FTS5 string.
-std::string quotedPhrase(std::string_view phrase) {
-    std::string quoted = "\"";
-    for (char c : phrase) {
-        quoted += c;
-        if (c == '"') {
-            quoted += '"';
-        }
-    }
-    return quoted + "\"";
-}
-
 // Within a scope of senders, the full-text index's own sender column (which
 // holds messages.sender, "me" for your own) narrows the matches before any
 // message row is read: `expression` AND the sender column holding one of
@@ -170,7 +158,7 @@ std::optional<std::string> narrowedBySender(const std::string& expression,
                          [](unsigned char c) { return std::isalnum(c) != 0; })) {
             return std::nullopt;
         }
-        any += (any.empty() ? "" : " OR ") + quotedPhrase(sender);
+        any += (any.empty() ? "" : " OR ") + MatchExpression::quoted(sender);
     }
     return "(" + expression + ") AND sender : (" + any + ")";
 }

@@ -1,5 +1,6 @@
 #include "helper/OfflineAnswer.hpp"
 
+#include "OrluneCore/MatchExpression.hpp"
 #include "helper/MessageFormat.hpp"
 
 #include <algorithm>
@@ -104,14 +105,7 @@ std::string matchExpression(const std::vector<std::string>& words) {
         if (!expression.empty()) {
             expression += " OR ";
         }
-        expression += '"';
-        for (char c : word) {
-            expression += c;
-            if (c == '"') {
-                expression += '"';
-            }
-        }
-        expression += '"';
+        expression += core::MatchExpression::quoted(word);
     }
     return expression;
 }
