@@ -119,12 +119,6 @@ FoundAnswer AnswerFinder::find(std::string_view question, const TimeContext& con
             break;
         case PeopleScope::chatsWithThem:
             scope.chatIds = directory_->chatsWith(handles);
-            // A one-to-one chat holds only their messages and yours (and
-            // those the store names no sender for): saying so lets the
-            // search narrow by sender before it reads any message.
-            scope.senders = handles;
-            scope.senders->emplace_back(kSenderUnknown);
-            scope.fromMe = true;
             break;
         case PeopleScope::fromMe:
             scope.senders = std::vector<std::string>{};
@@ -177,7 +171,10 @@ FoundAnswer AnswerFinder::find(std::string_view question, const TimeContext& con
             allWordsFound = allWordsFound || (!plan.fallback && plan.joined == WordsJoined::all);
             if (!plan.fallback) {
                 for (const SearchResult& message : outcome.results) {
-                    textsFound.insert(sameTextKey(message.text));
+                    // Messages without words (a photo alone) are told apart
+                    // by their guid, as the fusion does.
+                    const std::string key = sameTextKey(message.text);
+                    textsFound.insert(key.empty() ? "\x01" + message.guid : key);
                 }
             }
             (plan.fallback ? fallbackLists : lists)
