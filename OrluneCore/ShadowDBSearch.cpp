@@ -376,7 +376,9 @@ ShadowDBReader::SearchOutcome ShadowDBReader::search(const std::string& query,
     const bool namesIndexed = ranked && hasTable("attachment_names_fts");
     std::optional<Matches> matches;
     if (ranked) {
-        matches = Matches{expression, expression};
+        matches = Matches{};
+        matches->words = expression;
+        matches->names = expression;
         if (auto narrowed = narrowedBySender(expression, scope)) {
             matches->words = std::move(*narrowed);
             matches->wordRank = kWordRankNotBySender;

@@ -3,7 +3,7 @@
 namespace orlune::rlm {
 
 ChatMessage ChatMessage::make(ChatRole role, std::string text) {
-    return ChatMessage{QUuid::createUuid(), role, std::move(text), ChatDate::now()};
+    return ChatMessage{QUuid::createUuid(), role, std::move(text), ChatDate::now(), {}};
 }
 
 std::string ChatMessage::idText() const {

@@ -82,7 +82,7 @@ const char* const kWeekdays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                                  "Thursday", "Friday", "Saturday"};
 
 std::string twoDigits(long value) {
-    char buffer[8];
+    char buffer[24]; // room for any long
     std::snprintf(buffer, sizeof buffer, "%02ld", value);
     return buffer;
 }
