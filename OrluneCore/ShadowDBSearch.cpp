@@ -69,6 +69,10 @@ constexpr std::string_view kNameJoins = "LEFT JOIN person_handles ph ON ph.handl
                                         "LEFT JOIN chats c ON c.chat_id = m.chat_id\n";
 constexpr std::string_view kMatch = "messages_fts MATCH ?";
 constexpr std::string_view kWithinSpan = " AND messages_fts.rowid BETWEEN ? AND ?";
+// The hits stored with one of the chats; the "+" keeps SQLite from handing
+// the list to the full-text index one rowid at a time.
+constexpr std::string_view kStoredInChats =
+    " AND +messages_fts.rowid IN (SELECT rowid FROM messages WHERE chat_id IN (";
 // How a message's words rank: bm25 over its text, chat name and sender.
 constexpr std::string_view kWordRank = "bm25(messages_fts)";
 // The same with the sender column weighing nothing, for a search narrowed
@@ -98,8 +102,10 @@ struct Matches {
     std::string words; // for messages_fts
     std::string names; // for attachment_names_fts
     std::string_view wordRank = kWordRank;
-    // Where the messages of the search's time lie, if known.
-    std::optional<RowidSpan> wordRowids;
+    // Conditions on the word hits' rowids alone, each starting " AND ",
+    // checked before a hit's message is read, and their values.
+    std::string wordsNarrowed;
+    std::vector<Parameter> wordsNarrowedValues;
 };
 
 // A time window holding more messages than this is not spanned: reading its
@@ -130,6 +136,26 @@ std::optional<RowidSpan> rowidSpanOf(const sqlite::Connection& db, const TimeRan
         return RowidSpan{1, 0};
     }
     return RowidSpan{statement.columnInt64(1), statement.columnInt64(2)};
+}
+
+// Whether a message stored with another chat is also in one of `chatIds`
+// (message_chats lists every chat of every message, its stored one too: a
+// chat with more rows there than stored messages holds such a message).
+// Usually none is, and a search can then keep to the messages stored with
+// the chats, read from their index, instead of reading each hit's message.
+bool chatsHoldMessagesStoredElsewhere(const sqlite::Connection& db,
+                                      const std::vector<std::string>& chatIds) {
+    const std::string list = placeholders(chatIds.size());
+    sqlite::Statement statement =
+        db.prepare("SELECT (SELECT COUNT(*) FROM message_chats WHERE chat_id IN (" + list +
+                   ")) > (SELECT COUNT(*) FROM messages WHERE chat_id IN (" + list + "))");
+    int index = 1;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const std::string& chatId : chatIds) {
+            statement.bindText(index++, chatId);
+        }
+    }
+    return statement.step() && statement.columnInt64(0) != 0;
 }
 
 // Within a scope of other people's handles, the full-text index's own
@@ -268,15 +294,21 @@ ScopeConditions scopeConditions(bool attachmentsKept, bool chatsKept, bool react
 }
 
 // The branch of the hits found by their words.
-std::string wordHits(std::string_view rank, bool scoped, bool spanned) {
+std::string wordHits(const Matches& matches, bool scoped) {
     std::string sql = scoped ? "    SELECT m.rowid, " : "    SELECT messages_fts.rowid, ";
-    sql += rank;
+    sql += matches.wordRank;
     sql += " AS rank FROM messages_fts\n";
     if (scoped) {
         sql += "    CROSS JOIN messages m ON m.rowid = messages_fts.rowid\n";
     }
-    sql += "    WHERE messages_fts MATCH ?";
-    return spanned ? sql + std::string(kWithinSpan) : sql;
+    return sql + "    WHERE messages_fts MATCH ?" + matches.wordsNarrowed;
+}
+
+// The values of the word hits' own conditions, in order.
+void addWordValues(const Matches& matches, std::vector<Parameter>& parameters) {
+    parameters.emplace_back(matches.words);
+    parameters.insert(parameters.end(), matches.wordsNarrowedValues.begin(),
+                      matches.wordsNarrowedValues.end());
 }
 
 // `matches` is absent for a search without words (newest first).
@@ -294,14 +326,8 @@ ScopedSql scopedSql(const std::optional<Matches>& matches, bool named, bool name
         // Each branch: its MATCH expression, then the scope.
         const std::string inScope = scope.sql.empty() ? "" : " AND " + scope.sql;
         out.sql += kHitsOpen;
-        out.sql +=
-            wordHits(matches->wordRank, !scope.sql.empty(), matches->wordRowids.has_value()) +
-            inScope;
-        out.parameters.emplace_back(matches->words);
-        if (matches->wordRowids) {
-            out.parameters.emplace_back(matches->wordRowids->first);
-            out.parameters.emplace_back(matches->wordRowids->last);
-        }
+        out.sql += wordHits(*matches, !scope.sql.empty()) + inScope;
+        addWordValues(*matches, out.parameters);
         out.parameters.insert(out.parameters.end(), scope.values.begin(), scope.values.end());
         out.sql += "\n    UNION ALL\n";
         out.sql += std::string(kNameHits) + inScope;
@@ -312,13 +338,8 @@ ScopedSql scopedSql(const std::optional<Matches>& matches, bool named, bool name
         out.sql += ranked ? kFromIndex : kFromMessages;
         std::string where;
         if (ranked) {
-            where = std::string(kMatch);
-            out.parameters.emplace_back(matches->words);
-            if (matches->wordRowids) {
-                where += kWithinSpan;
-                out.parameters.emplace_back(matches->wordRowids->first);
-                out.parameters.emplace_back(matches->wordRowids->last);
-            }
+            where = std::string(kMatch) + matches->wordsNarrowed;
+            addWordValues(*matches, out.parameters);
         }
         if (!scope.sql.empty()) {
             where += (where.empty() ? "" : " AND ") + scope.sql;
@@ -372,7 +393,11 @@ ShadowDBReader::SearchOutcome ShadowDBReader::search(const std::string& query,
     const bool named = hasPeopleTables();
     const bool attachmentsKept = scope.attachmentKinds && hasTable("attachments");
     const bool reactionsKept = scope.reactions && hasTable("reactions");
-    const bool chatsKept = scope.chatIds && hasTable("message_chats");
+    // Messages joined to a chat besides the one they are stored with are
+    // looked for only where some are.
+    const bool chatsKept =
+        scope.chatIds && !scope.chatIds->empty() && hasTable("message_chats") &&
+        guarded([&] { return chatsHoldMessagesStoredElsewhere(db_, *scope.chatIds); });
     const bool namesIndexed = ranked && hasTable("attachment_names_fts");
     std::optional<Matches> matches;
     if (ranked) {
@@ -384,7 +409,17 @@ ShadowDBReader::SearchOutcome ShadowDBReader::search(const std::string& query,
             matches->wordRank = kWordRankNotBySender;
         }
         if (scope.time.start || scope.time.end) {
-            matches->wordRowids = guarded([&] { return rowidSpanOf(db_, scope.time); });
+            if (auto span = guarded([&] { return rowidSpanOf(db_, scope.time); })) {
+                matches->wordsNarrowed += kWithinSpan;
+                matches->wordsNarrowedValues.emplace_back(span->first);
+                matches->wordsNarrowedValues.emplace_back(span->last);
+            }
+        }
+        if (scope.chatIds && !scope.chatIds->empty() && !chatsKept) {
+            matches->wordsNarrowed +=
+                std::string(kStoredInChats) + placeholders(scope.chatIds->size()) + "))";
+            matches->wordsNarrowedValues.insert(matches->wordsNarrowedValues.end(),
+                                                scope.chatIds->begin(), scope.chatIds->end());
         }
     }
     const ScopedSql built =
