@@ -90,7 +90,7 @@ FoundAnswer AnswerFinder::find(std::string_view question, const TimeContext& con
         return plan.joined == WordsJoined::each;
     });
     bool allWordsFound = false;
-    // The different texts (sameTextKey) the searches found so far.
+    // The different texts (shownTextKey) the searches found so far.
     std::unordered_set<std::string> textsFound;
     for (const PlannedSearch& plan : plans) {
         if (plan.fallback && !lists.empty()) {
@@ -171,10 +171,7 @@ FoundAnswer AnswerFinder::find(std::string_view question, const TimeContext& con
             allWordsFound = allWordsFound || (!plan.fallback && plan.joined == WordsJoined::all);
             if (!plan.fallback) {
                 for (const SearchResult& message : outcome.results) {
-                    // Messages without words (a photo alone) are told apart
-                    // by their guid, as the fusion does.
-                    const std::string key = sameTextKey(message.text);
-                    textsFound.insert(key.empty() ? "\x01" + message.guid : key);
+                    textsFound.insert(shownTextKey(message));
                 }
             }
             (plan.fallback ? fallbackLists : lists)

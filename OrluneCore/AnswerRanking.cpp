@@ -45,6 +45,15 @@ std::string sameTextKey(std::string_view text) {
     return key;
 }
 
+std::string shownTextKey(const SearchResult& message) {
+    std::string key = sameTextKey(message.text);
+    if (key.empty()) {
+        // No key of words holds a control character.
+        key.assign(1, '\x01').append(message.guid);
+    }
+    return key;
+}
+
 std::vector<RankedMessage> fuseRankings(const std::vector<RankedList>& lists, size_t limit) {
     std::vector<RankedMessage> fused;
     std::unordered_map<std::string, size_t> byGuid;
@@ -64,8 +73,8 @@ std::vector<RankedMessage> fuseRankings(const std::vector<RankedList>& lists, si
     std::vector<RankedMessage> kept;
     std::unordered_map<std::string, size_t> byText;
     for (RankedMessage& candidate : fused) {
-        const std::string key = sameTextKey(candidate.message.text);
-        const auto same = key.empty() ? byText.end() : byText.find(key);
+        const std::string key = shownTextKey(candidate.message);
+        const auto same = byText.find(key);
         if (same != byText.end()) {
             // The copies' best score stays; the newest copy is the one shown.
             RankedMessage& shown = kept[same->second];
@@ -79,9 +88,7 @@ std::vector<RankedMessage> fuseRankings(const std::vector<RankedList>& lists, si
         if (kept.size() == limit) {
             continue;
         }
-        if (!key.empty()) {
-            byText.emplace(key, kept.size());
-        }
+        byText.emplace(key, kept.size());
         kept.push_back(std::move(candidate));
     }
     return kept;

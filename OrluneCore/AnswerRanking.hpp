@@ -35,8 +35,13 @@ inline constexpr double kFusionConstant = 60;
 // when the text has none (an attachment alone): such messages never collapse.
 std::string sameTextKey(std::string_view text);
 
+// The key under which an answer shows `message` once among its copies: its
+// text's sameTextKey or, for a message without words, a key of its own (its
+// guid), so that two photos are never taken for copies of each other.
+std::string shownTextKey(const SearchResult& message);
+
 // The fused list, at most `limit` messages: each message (by guid) once, and
-// each text (sameTextKey) once, shown by its newest copy with the best score
+// each text (shownTextKey) once, shown by its newest copy with the best score
 // of its copies; ordered by score, then newest first (store dates of either
 // unit compared as instants), then guid. Pure.
 std::vector<RankedMessage> fuseRankings(const std::vector<RankedList>& lists, size_t limit);

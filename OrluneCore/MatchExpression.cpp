@@ -112,29 +112,21 @@ std::string MatchExpression::quoted(std::string_view text) {
 }
 
 bool MatchExpression::closesEveryGroup(std::string_view expression) {
-    int open = 0;
-    bool closed = true;
-    size_t i = 0;
-    while (i < expression.size() && closed) {
-        const char c = expression[i];
-        if (c == '"') {
-            // Closed by a quote that is not half of a "" escape.
-            size_t j = i + 1;
-            closed = false;
-            while (j < expression.size() && !closed) {
-                const bool escape =
-                    expression[j] == '"' && j + 1 < expression.size() && expression[j + 1] == '"';
-                closed = expression[j] == '"' && !escape;
-                j += escape ? 2 : 1;
-            }
-            i = j;
-            continue;
-        }
-        open += c == '(' ? 1 : c == ')' ? -1 : 0;
-        closed = open >= 0;
-        ++i;
+    // Outside a string a quote opens one; inside, quotes come in "" pairs
+    // until the one that closes it. So every string is closed exactly when
+    // the quotes are even in number.
+    if (std::count(expression.begin(), expression.end(), '"') % 2 != 0) {
+        return false;
     }
-    return closed && open == 0;
+    int open = 0;
+    bool neverNegative = true;
+    scanOutsideQuotes(
+        expression, [](size_t, size_t) {},
+        [&](size_t at) {
+            open += expression[at] == '(' ? 1 : expression[at] == ')' ? -1 : 0;
+            neverNegative = neverNegative && open >= 0;
+        });
+    return neverNegative && open == 0;
 }
 
 std::string MatchExpression::withoutAndOperators(std::string_view expression) {
