@@ -1,11 +1,11 @@
 // OrluneRLM: the menu-bar application. Lives in the system tray (or, without
 // one or with --window, in a normal window) until "Quit".
 
-#include "OrluneCore/Environment.hpp"
-#include "OrluneRLM/FullDiskAccessViewModel.hpp"
-#include "OrluneRLM/LogFile.hpp"
-#include "OrluneRLM/SingleInstance.hpp"
-#include "OrluneRLM/views/OrluneRLMApp.hpp"
+#include "base/Environment.hpp"
+#include "models/FullDiskAccessViewModel.hpp"
+#include "services/LogFile.hpp"
+#include "services/SingleInstance.hpp"
+#include "views/OrluneRLMApp.hpp"
 
 #include <QApplication>
 #include <QDesktopServices>

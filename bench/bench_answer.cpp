@@ -16,8 +16,8 @@
 // the end; a FOLDER given is kept, and a later run with the same FOLDER
 // reuses its shadow database instead of building the store again.
 
-#include "OrluneCore/AnswerFinder.hpp"
-#include "OrluneCore/ShadowSync.hpp"
+#include "answer/AnswerFinder.hpp"
+#include "sync/ShadowSync.hpp"
 #include "tools/samplestore/SampleStore.hpp"
 
 #include <algorithm>

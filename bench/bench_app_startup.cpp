@@ -13,7 +13,7 @@
 // Usage: bench_app_startup [STARTS]   (default 15 starts of each, after one warm-up)
 // Runs on the offscreen platform unless QT_QPA_PLATFORM says otherwise.
 
-#include "OrluneRLM/ConfigManager.hpp"
+#include "services/ConfigManager.hpp"
 #include "tools/samplestore/SampleStore.hpp"
 
 #include <QApplication>

@@ -15,10 +15,10 @@
 //       linear in the messages; run with --messages 1000000 to measure it);
 // and prints (a) as a share of (b). Target: under 5%.
 
-#include "OrluneCore/AddressBookReader.hpp"
-#include "OrluneCore/PeopleMatcher.hpp"
-#include "OrluneCore/PersonNames.hpp"
-#include "OrluneCore/ShadowSync.hpp"
+#include "contacts/AddressBookReader.hpp"
+#include "contacts/PeopleMatcher.hpp"
+#include "contacts/PersonNames.hpp"
+#include "sync/ShadowSync.hpp"
 #include "tools/samplestore/AddressBookWriter.hpp"
 #include "tools/samplestore/SampleStore.hpp"
 

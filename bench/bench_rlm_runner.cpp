@@ -3,7 +3,7 @@
 //
 // Usage: bench_rlm_runner [RUNS]   (default 60 runs of each, after warm-up)
 
-#include "OrluneRLM/RLMHelperRunner.hpp"
+#include "services/RLMHelperRunner.hpp"
 
 #include <algorithm>
 #include <chrono>

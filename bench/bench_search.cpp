@@ -13,9 +13,9 @@
 // prints p50 and p95 of each path and their ratio. The folder is removed at
 // the end.
 
-#include "OrluneCore/SearchResult.hpp"
-#include "OrluneCore/ShadowDB.hpp"
-#include "OrluneCore/ShadowSync.hpp"
+#include "records/SearchResult.hpp"
+#include "shadow/ShadowDB.hpp"
+#include "sync/ShadowSync.hpp"
 #include "tools/samplestore/SampleStore.hpp"
 
 #include <sqlite3.h>

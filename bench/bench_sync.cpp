@@ -16,8 +16,8 @@
 // process's VmHWM, reset just before the pass (target < 200 MB, and not
 // growing with N: compare a run with --messages 250000).
 
-#include "OrluneCore/ShadowDB.hpp"
-#include "OrluneCore/ShadowSync.hpp"
+#include "shadow/ShadowDB.hpp"
+#include "sync/ShadowSync.hpp"
 #include "tools/samplestore/SampleStore.hpp"
 
 #include <chrono>

@@ -15,10 +15,10 @@
 // and prints each as a time and as a share of the first sync. Every pass
 // after the first should stay in milliseconds, whatever N.
 
-#include "OrluneCore/ChatDBReader.hpp"
-#include "OrluneCore/SQLite.hpp"
-#include "OrluneCore/ShadowDB.hpp"
-#include "OrluneCore/ShadowSync.hpp"
+#include "store/ChatDBReader.hpp"
+#include "sql/SQLite.hpp"
+#include "shadow/ShadowDB.hpp"
+#include "sync/ShadowSync.hpp"
 #include "tools/samplestore/SampleStore.hpp"
 
 #include <algorithm>

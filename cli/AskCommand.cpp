@@ -1,12 +1,12 @@
 // `orlune ask`: one question to the helper, answered on standard output.
 
 #include "Command.hpp"
-#include "OrluneRLM/ConfigManager.hpp"
-#include "OrluneRLM/ProcessStop.hpp"
-#include "OrluneRLM/RLMHelperError.hpp"
-#include "OrluneRLM/RLMHelperRunner.hpp"
-#include "OrluneRLM/ShadowPaths.hpp"
-#include "OrluneRLM/TextTrimming.hpp"
+#include "services/ConfigManager.hpp"
+#include "services/ProcessStop.hpp"
+#include "services/RLMHelperError.hpp"
+#include "services/RLMHelperRunner.hpp"
+#include "services/ShadowPaths.hpp"
+#include "services/TextTrimming.hpp"
 
 #include <QCoreApplication>
 #include <array>

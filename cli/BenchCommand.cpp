@@ -3,10 +3,10 @@
 
 #include "Command.hpp"
 #include "OptionParser.hpp"
-#include "OrluneCore/AnswerEngineBackend.hpp"
-#include "OrluneCore/BenchmarkRunner.hpp"
-#include "OrluneCore/FTS5SearchBackend.hpp"
-#include "OrluneCore/StoreTime.hpp"
+#include "benchmark/AnswerEngineBackend.hpp"
+#include "benchmark/BenchmarkRunner.hpp"
+#include "benchmark/FTS5SearchBackend.hpp"
+#include "time/StoreTime.hpp"
 #include "TextTable.hpp"
 
 #include <algorithm>

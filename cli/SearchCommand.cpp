@@ -2,9 +2,9 @@
 
 #include "Command.hpp"
 #include "OptionParser.hpp"
-#include "OrluneCore/MessageSearch.hpp"
-#include "OrluneCore/StoreTime.hpp"
-#include "OrluneCore/SystemLocale.hpp"
+#include "answer/MessageSearch.hpp"
+#include "time/StoreTime.hpp"
+#include "base/SystemLocale.hpp"
 #include "ShadowAccess.hpp"
 #include "SqlOutput.hpp"
 #include "TextTable.hpp"

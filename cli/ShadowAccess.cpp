@@ -1,8 +1,8 @@
 #include "ShadowAccess.hpp"
 
-#include "OrluneCore/Environment.hpp"
-#include "OrluneCore/ShadowDB.hpp"
-#include "OrluneCore/StoreConnection.hpp"
+#include "base/Environment.hpp"
+#include "shadow/ShadowDB.hpp"
+#include "sql/StoreConnection.hpp"
 
 #include <exception>
 #include <iostream>

@@ -1,7 +1,7 @@
 #pragma once
 // How the read-only verbs reach the shadow database.
 
-#include "OrluneCore/ShadowDBReader.hpp"
+#include "shadow/ShadowDBReader.hpp"
 
 #include <functional>
 #include <optional>

@@ -1,7 +1,7 @@
 #pragma once
 // Printing rows of the read-only query surface: a table, or JSON lines.
 
-#include "OrluneCore/ShadowQueryResult.hpp"
+#include "sql/ShadowQueryResult.hpp"
 
 #include <iosfwd>
 #include <nlohmann/json_fwd.hpp>

@@ -2,8 +2,8 @@
 // database.
 
 #include "Command.hpp"
-#include "OrluneCore/ShadowSync.hpp"
-#include "OrluneRLM/ConfigManager.hpp"
+#include "sync/ShadowSync.hpp"
+#include "services/ConfigManager.hpp"
 
 #include <algorithm>
 #include <chrono>

@@ -6,7 +6,7 @@
 // not change (no row, no schema, no change count) and the connection must
 // stay usable.
 
-#include "OrluneCore/ShadowDB.hpp"
+#include "shadow/ShadowDB.hpp"
 
 #include <chrono>
 #include <cstddef>

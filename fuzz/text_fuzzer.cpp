@@ -2,8 +2,8 @@
 // expressions and for people's names. Neither may throw or read outside the
 // text; every span found lies inside it, in order and without overlap.
 
-#include "OrluneCore/PersonNames.hpp"
-#include "OrluneCore/TimeExpressionParser.hpp"
+#include "contacts/PersonNames.hpp"
+#include "time/TimeExpressionParser.hpp"
 
 #include <cstddef>
 #include <cstdint>

@@ -5,7 +5,7 @@
 // to the configured address only) and only http and https are spoken. curl's global initialisation
 // is the caller's (main) duty.
 
-#include "OrluneCore/Gateway.hpp"
+#include "base/Gateway.hpp"
 #include "helper/ChatGateway.hpp"
 
 #include <string>

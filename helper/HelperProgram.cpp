@@ -1,6 +1,6 @@
 #include "helper/HelperProgram.hpp"
 
-#include "OrluneCore/ShadowDB.hpp"
+#include "shadow/ShadowDB.hpp"
 #include "helper/CurlChatGateway.hpp"
 #include "helper/HelperError.hpp"
 #include "helper/HelperRequest.hpp"

@@ -19,7 +19,7 @@
 //   ORLUNE_RLM_CALL_TIMEOUT_SECONDS  longest wait for one completion (default 60)
 //   ORLUNE_RLM_DEADLINE_SECONDS      longest time for the whole question (default 300)
 
-#include "OrluneCore/Environment.hpp"
+#include "base/Environment.hpp"
 
 #include <nlohmann/json.hpp>
 #include <ostream>

@@ -1,7 +1,7 @@
 #include "helper/MessageFormat.hpp"
 
-#include "OrluneCore/LocalTime.hpp"
-#include "OrluneCore/StoreTime.hpp"
+#include "time/LocalTime.hpp"
+#include "time/StoreTime.hpp"
 
 #include <algorithm>
 #include <cstdio>

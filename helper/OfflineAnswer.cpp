@@ -1,6 +1,6 @@
 #include "helper/OfflineAnswer.hpp"
 
-#include "OrluneCore/MatchExpression.hpp"
+#include "shadow/MatchExpression.hpp"
 #include "helper/MessageFormat.hpp"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "helper/RecursiveAgent.hpp"
 
-#include "OrluneCore/CitedMessagesHeading.hpp"
-#include "OrluneCore/StoreTime.hpp"
+#include "answer/CitedMessagesHeading.hpp"
+#include "time/StoreTime.hpp"
 #include "helper/DataFence.hpp"
 #include "helper/HelperError.hpp"
 #include "helper/MessageFormat.hpp"

@@ -19,8 +19,8 @@
 //
 // The agent borrows the gateway and the tools for its lifetime; one thread.
 
-#include "OrluneCore/Gateway.hpp"
-#include "OrluneCore/LocalTime.hpp"
+#include "base/Gateway.hpp"
+#include "time/LocalTime.hpp"
 #include "helper/ChatGateway.hpp"
 #include "helper/HelperRequest.hpp"
 #include "helper/ShadowTools.hpp"

@@ -1,7 +1,7 @@
 #include "helper/ShadowDBTools.hpp"
 
-#include "OrluneCore/AnswerFinder.hpp"
-#include "OrluneCore/SystemLocale.hpp"
+#include "answer/AnswerFinder.hpp"
+#include "base/SystemLocale.hpp"
 
 #include <algorithm>
 

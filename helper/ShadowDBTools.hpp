@@ -6,7 +6,7 @@
 //
 // One instance, one connection, used from one thread; closed on destruction.
 
-#include "OrluneCore/ShadowDBReader.hpp"
+#include "shadow/ShadowDBReader.hpp"
 #include "helper/ShadowTools.hpp"
 
 #include <chrono>

@@ -8,8 +8,8 @@
 // guard's message) is what the agent hands back to the model as the tool's
 // result.
 
-#include "OrluneCore/MessageSearch.hpp"
-#include "OrluneCore/ShadowDBError.hpp"
+#include "answer/MessageSearch.hpp"
+#include "sql/ShadowDBError.hpp"
 
 #include <cstdint>
 #include <nlohmann/json.hpp>

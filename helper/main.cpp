@@ -3,8 +3,8 @@
 // one response object on standard output and diagnostics on standard error.
 // Exits 0 when it wrote a response, 1 otherwise.
 
-#include "OrluneCore/Environment.hpp"
-#include "OrluneCore/QueryBounds.hpp"
+#include "base/Environment.hpp"
+#include "sql/QueryBounds.hpp"
 #include "helper/HelperProgram.hpp"
 
 #include <csignal>

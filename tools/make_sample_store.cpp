@@ -1,7 +1,7 @@
 // orlune-make-sample-store: writes a messaging store (chat.db) full of
 // plausible conversations, for trying Orlune without a real one.
 
-#include "OrluneCore/Environment.hpp"
+#include "base/Environment.hpp"
 #include "tools/samplestore/ChatStoreWriter.hpp"
 #include "tools/samplestore/SampleStore.hpp"
 

@@ -1,7 +1,7 @@
 // orlune-make-iconset FOLDER: writes the application's icon set (the PNG files
 // iconutil turns into the bundle's .icns). Run at build time on the Mac.
 
-#include "OrluneRLM/views/OrluneIcon.hpp"
+#include "views/OrluneIcon.hpp"
 
 #include <QGuiApplication>
 #include <cstdio>

@@ -1,7 +1,7 @@
-#include "OrluneRLM/views/APIKeySetupView.hpp"
+#include "views/APIKeySetupView.hpp"
 
-#include "OrluneRLM/TextTrimming.hpp"
-#include "OrluneRLM/views/ViewStyle.hpp"
+#include "services/TextTrimming.hpp"
+#include "views/ViewStyle.hpp"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,7 +1,7 @@
 #pragma once
 // The first-run screen: asks for the Veyrlink API key and saves it.
 
-#include "OrluneRLM/ConfigManager.hpp"
+#include "services/ConfigManager.hpp"
 
 #include <QString>
 #include <QUrl>

@@ -1,10 +1,10 @@
-#include "OrluneRLM/views/ChatView.hpp"
+#include "views/ChatView.hpp"
 
-#include "OrluneRLM/FileError.hpp"
-#include "OrluneRLM/FileSessionStore.hpp"
-#include "OrluneRLM/TextTrimming.hpp"
-#include "OrluneRLM/views/MessageRow.hpp"
-#include "OrluneRLM/views/ViewStyle.hpp"
+#include "services/FileError.hpp"
+#include "services/FileSessionStore.hpp"
+#include "services/TextTrimming.hpp"
+#include "views/MessageRow.hpp"
+#include "views/ViewStyle.hpp"
 
 #include <QDateTime>
 #include <QHBoxLayout>

@@ -3,7 +3,7 @@
 // conversations, "New", the conversation, the working state with "Cancel",
 // the last error, and the question box with "Send".
 
-#include "OrluneRLM/ChatViewModel.hpp"
+#include "models/ChatViewModel.hpp"
 
 #include <QElapsedTimer>
 #include <QString>

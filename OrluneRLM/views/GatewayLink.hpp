@@ -2,7 +2,7 @@
 // Where users get a Veyrlink API key: the one place that names the gateway's
 // web site in the user interface.
 
-#include "OrluneCore/Gateway.hpp"
+#include "base/Gateway.hpp"
 
 namespace orlune::rlm {
 

@@ -1,4 +1,4 @@
-#include "OrluneRLM/views/MacWindowSupport.hpp"
+#include "views/MacWindowSupport.hpp"
 
 #include <QGuiApplication>
 #include <QWidget>

@@ -1,7 +1,7 @@
-#include "OrluneRLM/views/MessageRow.hpp"
+#include "views/MessageRow.hpp"
 
-#include "OrluneCore/CitedMessagesHeading.hpp"
-#include "OrluneRLM/views/ViewStyle.hpp"
+#include "answer/CitedMessagesHeading.hpp"
+#include "views/ViewStyle.hpp"
 
 #include <QApplication>
 #include <QClipboard>

@@ -5,7 +5,7 @@
 // moc cannot parse the standard headers ChatMessage.hpp pulls in, and needs
 // nothing from it.
 #ifndef Q_MOC_RUN
-#include "OrluneRLM/ChatMessage.hpp"
+#include "sessions/ChatMessage.hpp"
 #endif
 
 #include <QColor>

@@ -1,4 +1,4 @@
-#include "OrluneRLM/views/OrluneIcon.hpp"
+#include "views/OrluneIcon.hpp"
 
 #include <QDir>
 #include <QIconEngine>

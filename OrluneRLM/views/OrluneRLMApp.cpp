@@ -1,11 +1,11 @@
-#include "OrluneRLM/views/OrluneRLMApp.hpp"
+#include "views/OrluneRLMApp.hpp"
 
-#include "OrluneRLM/AppRelauncher.hpp"
-#include "OrluneRLM/FileError.hpp"
-#include "OrluneRLM/RLMHelperRunner.hpp"
-#include "OrluneRLM/StructuredLogger.hpp"
-#include "OrluneRLM/views/MacWindowSupport.hpp"
-#include "OrluneRLM/views/OrluneIcon.hpp"
+#include "services/AppRelauncher.hpp"
+#include "services/FileError.hpp"
+#include "services/RLMHelperRunner.hpp"
+#include "services/StructuredLogger.hpp"
+#include "views/MacWindowSupport.hpp"
+#include "views/OrluneIcon.hpp"
 
 #include <QApplication>
 #include <QCursor>

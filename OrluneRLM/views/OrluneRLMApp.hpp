@@ -2,8 +2,8 @@
 // The application shell: the menu-bar (tray) item and the window that holds
 // the menu content.
 
-#include "OrluneRLM/WindowPlacement.hpp"
-#include "OrluneRLM/views/OrluneRLMMenu.hpp"
+#include "services/WindowPlacement.hpp"
+#include "views/OrluneRLMMenu.hpp"
 
 #include <QObject>
 #include <QPointer>

@@ -1,10 +1,10 @@
-#include "OrluneRLM/views/OrluneRLMMenu.hpp"
+#include "views/OrluneRLMMenu.hpp"
 
-#include "OrluneRLM/AppRelauncher.hpp"
-#include "OrluneRLM/views/APIKeySetupView.hpp"
-#include "OrluneRLM/views/SettingsView.hpp"
-#include "OrluneRLM/views/SyncStatusView.hpp"
-#include "OrluneRLM/views/ViewStyle.hpp"
+#include "services/AppRelauncher.hpp"
+#include "views/APIKeySetupView.hpp"
+#include "views/SettingsView.hpp"
+#include "views/SyncStatusView.hpp"
+#include "views/ViewStyle.hpp"
 
 #include <QCoreApplication>
 #include <QHBoxLayout>

@@ -3,12 +3,12 @@
 // (API-key setup, access request, or the working screen with sync status,
 // chat, "Settings" and "Quit"), and the settings sheet.
 
-#include "OrluneRLM/ConfigManager.hpp"
-#include "OrluneRLM/FullDiskAccessViewModel.hpp"
-#include "OrluneRLM/ShadowSyncViewModel.hpp"
-#include "OrluneRLM/views/ChatView.hpp"
-#include "OrluneRLM/views/SettingsView.hpp"
-#include "OrluneRLM/views/SyncStatusView.hpp"
+#include "services/ConfigManager.hpp"
+#include "models/FullDiskAccessViewModel.hpp"
+#include "models/ShadowSyncViewModel.hpp"
+#include "views/ChatView.hpp"
+#include "views/SettingsView.hpp"
+#include "views/SyncStatusView.hpp"
 
 #include <QPointer>
 #include <QWidget>

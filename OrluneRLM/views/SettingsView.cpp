@@ -1,8 +1,8 @@
-#include "OrluneRLM/views/SettingsView.hpp"
+#include "views/SettingsView.hpp"
 
-#include "OrluneCore/Gateway.hpp"
-#include "OrluneRLM/TextTrimming.hpp"
-#include "OrluneRLM/views/ViewStyle.hpp"
+#include "base/Gateway.hpp"
+#include "services/TextTrimming.hpp"
+#include "views/ViewStyle.hpp"
 
 #include <QFileDialog>
 #include <QFileInfo>

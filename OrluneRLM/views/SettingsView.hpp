@@ -2,7 +2,7 @@
 // The settings sheet: the stored API key (masked), the model server's address,
 // the model name and the contact files; replaces them.
 
-#include "OrluneRLM/ConfigManager.hpp"
+#include "services/ConfigManager.hpp"
 
 #include <QDialog>
 #include <QString>

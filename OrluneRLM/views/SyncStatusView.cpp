@@ -1,6 +1,6 @@
-#include "OrluneRLM/views/SyncStatusView.hpp"
+#include "views/SyncStatusView.hpp"
 
-#include "OrluneRLM/views/ViewStyle.hpp"
+#include "views/ViewStyle.hpp"
 
 #include <QHBoxLayout>
 #include <QLabel>

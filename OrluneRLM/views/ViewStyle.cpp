@@ -1,6 +1,6 @@
-#include "OrluneRLM/views/ViewStyle.hpp"
+#include "views/ViewStyle.hpp"
 
-#include "OrluneRLM/views/GatewayLink.hpp"
+#include "views/GatewayLink.hpp"
 
 #include <QApplication>
 #include <QEvent>

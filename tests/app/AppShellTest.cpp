@@ -1,9 +1,9 @@
 // The application shell: where the menu lives when there is no tray, where
 // the window and the popup open, the start-up options, and the icon.
 
-#include "OrluneRLM/WindowPlacement.hpp"
-#include "OrluneRLM/views/OrluneIcon.hpp"
-#include "OrluneRLM/views/OrluneRLMApp.hpp"
+#include "services/WindowPlacement.hpp"
+#include "views/OrluneIcon.hpp"
+#include "views/OrluneRLMApp.hpp"
 #include "tests/app/AppTestSupport.hpp"
 
 #include <QDir>

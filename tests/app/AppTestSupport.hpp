@@ -3,10 +3,10 @@
 // with the application's seams pointed into it, a sample messaging store, a
 // fake helper, widget look-up by object name and screenshots of screens.
 
-#include "OrluneRLM/ChatViewModel.hpp"
-#include "OrluneRLM/ConfigManager.hpp"
-#include "OrluneRLM/FileSessionStore.hpp"
-#include "OrluneRLM/views/OrluneRLMMenu.hpp"
+#include "models/ChatViewModel.hpp"
+#include "services/ConfigManager.hpp"
+#include "services/FileSessionStore.hpp"
+#include "views/OrluneRLMMenu.hpp"
 #include "tests/rlm/ModelTestSupport.hpp"
 #include "tests/rlm/RlmTestFolder.hpp"
 #include "tests/support/TempDir.hpp"

@@ -3,10 +3,10 @@
 // conversation's scrolling, long messages, answers' cited messages and copy,
 // and the list of earlier conversations.
 
-#include "OrluneRLM/views/ChatView.hpp"
+#include "views/ChatView.hpp"
 
-#include "OrluneRLM/views/MessageRow.hpp"
-#include "OrluneRLM/views/ViewStyle.hpp"
+#include "views/MessageRow.hpp"
+#include "views/ViewStyle.hpp"
 #include "tests/app/AppTestSupport.hpp"
 #include "tests/support/ProcessRun.hpp"
 

@@ -1,11 +1,11 @@
 // The API-key setup view, the settings sheet on its own, and the sync status
 // block.
 
-#include "OrluneRLM/views/APIKeySetupView.hpp"
-#include "OrluneRLM/views/GatewayLink.hpp"
-#include "OrluneRLM/views/SettingsView.hpp"
-#include "OrluneRLM/views/SyncStatusView.hpp"
-#include "OrluneRLM/views/ViewStyle.hpp"
+#include "views/APIKeySetupView.hpp"
+#include "views/GatewayLink.hpp"
+#include "views/SettingsView.hpp"
+#include "views/SyncStatusView.hpp"
+#include "views/ViewStyle.hpp"
 #include "tests/app/AppTestSupport.hpp"
 #include "tests/rlm/FakeCredentialStore.hpp"
 

@@ -1,11 +1,11 @@
 // The menu window: which screen shows when, what each appearance tests and
 // starts, and the settings sheet.
 
-#include "OrluneCore/ShadowSync.hpp"
-#include "OrluneRLM/views/ChatView.hpp"
-#include "OrluneRLM/views/MessageRow.hpp"
-#include "OrluneRLM/views/SettingsView.hpp"
-#include "OrluneRLM/views/ViewStyle.hpp"
+#include "sync/ShadowSync.hpp"
+#include "views/ChatView.hpp"
+#include "views/MessageRow.hpp"
+#include "views/SettingsView.hpp"
+#include "views/ViewStyle.hpp"
 #include "tests/app/AppTestSupport.hpp"
 
 #include <QLineEdit>

@@ -1,7 +1,7 @@
 // `orlune ask` end to end: with no helper command set, the bundled helper from
 // the build tree's resources answers from a real shadow database.
 
-#include "OrluneCore/ShadowDB.hpp"
+#include "shadow/ShadowDB.hpp"
 #include "tests/helper/HelperTestSupport.hpp"
 #include "tests/support/ProcessRun.hpp"
 #include "tests/support/TempDir.hpp"

@@ -1,8 +1,8 @@
 // Runs the built `orlune` binary's read-only verbs (search, sql, tables,
 // describe) on a shadow database, and its benchmark verb on a corpus file.
 
-#include "OrluneCore/BenchmarkMetrics.hpp"
-#include "OrluneCore/ShadowDB.hpp"
+#include "benchmark/BenchmarkMetrics.hpp"
+#include "shadow/ShadowDB.hpp"
 #include "tests/cli/RunOrlune.hpp"
 #include "tests/support/DatabaseProbe.hpp"
 #include "tests/support/TempDir.hpp"

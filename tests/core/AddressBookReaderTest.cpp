@@ -2,10 +2,10 @@
 // records kept, nothing created beside the books, and a book that cannot be
 // read reported and skipped.
 
-#include "OrluneCore/AddressBookReader.hpp"
+#include "contacts/AddressBookReader.hpp"
 
-#include "OrluneCore/ContactSources.hpp"
-#include "OrluneCore/SQLite.hpp"
+#include "contacts/ContactSources.hpp"
+#include "sql/SQLite.hpp"
 #include "tests/support/DatabaseProbe.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/samplestore/AddressBookWriter.hpp"

@@ -1,10 +1,10 @@
 // The answer engine on a tiny corpus: people, times and attachments that the
 // question names narrow what it returns, and the benchmark scores it.
 
-#include "OrluneCore/AnswerEngineBackend.hpp"
+#include "benchmark/AnswerEngineBackend.hpp"
 
-#include "OrluneCore/BenchmarkRunner.hpp"
-#include "OrluneCore/StoreTime.hpp"
+#include "benchmark/BenchmarkRunner.hpp"
+#include "time/StoreTime.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <gtest/gtest.h>

@@ -2,9 +2,9 @@
 // from the question narrow the search; decoys with the same words from other
 // people, chats and years stay below the answer.
 
-#include "OrluneCore/AnswerFinder.hpp"
+#include "answer/AnswerFinder.hpp"
 
-#include "OrluneCore/ShadowSync.hpp"
+#include "sync/ShadowSync.hpp"
 #include "tests/support/DatabaseProbe.hpp"
 #include "tests/support/InstantText.hpp"
 #include "tests/support/PeopleStore.hpp"

@@ -1,6 +1,6 @@
 // Fusing the ranked lists of several searches into the messages to show.
 
-#include "OrluneCore/AnswerRanking.hpp"
+#include "answer/AnswerRanking.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // Planning the searches for a question from what was read in it.
 
-#include "OrluneCore/AnswerSearchPlan.hpp"
+#include "answer/AnswerSearchPlan.hpp"
 
 #include <gtest/gtest.h>
 

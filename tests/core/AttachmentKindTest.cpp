@@ -1,4 +1,4 @@
-#include "OrluneCore/AttachmentKind.hpp"
+#include "records/AttachmentKind.hpp"
 
 #include <gtest/gtest.h>
 

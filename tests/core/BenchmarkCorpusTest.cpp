@@ -1,4 +1,4 @@
-#include "OrluneCore/BenchmarkCorpus.hpp"
+#include "benchmark/BenchmarkCorpus.hpp"
 
 #include "tests/support/TempDir.hpp"
 

@@ -1,4 +1,4 @@
-#include "OrluneCore/BenchmarkRunner.hpp"
+#include "benchmark/BenchmarkRunner.hpp"
 
 #include <gtest/gtest.h>
 #include <map>

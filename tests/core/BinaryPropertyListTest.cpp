@@ -1,4 +1,4 @@
-#include "OrluneCore/BinaryPropertyList.hpp"
+#include "store/BinaryPropertyList.hpp"
 
 #include "tests/support/HexBytes.hpp"
 #include "tools/samplestore/BinaryPropertyListWriter.hpp"

@@ -1,4 +1,4 @@
-#include "OrluneCore/ChatDBReader.hpp"
+#include "store/ChatDBReader.hpp"
 
 #include "tests/support/DatabaseProbe.hpp"
 #include "tests/support/TempDir.hpp"

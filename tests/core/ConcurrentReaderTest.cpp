@@ -2,10 +2,10 @@
 // process has) queries and searches in a loop while a sync writes: every read
 // succeeds and sees whole pages only.
 
-#include "OrluneCore/SQLite.hpp"
-#include "OrluneCore/ShadowDB.hpp"
-#include "OrluneCore/ShadowDBReader.hpp"
-#include "OrluneCore/ShadowSync.hpp"
+#include "sql/SQLite.hpp"
+#include "shadow/ShadowDB.hpp"
+#include "shadow/ShadowDBReader.hpp"
+#include "sync/ShadowSync.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/samplestore/SampleStore.hpp"
 

@@ -1,6 +1,6 @@
 // Which emoji a text holds, as the search index keeps them.
 
-#include "OrluneCore/EmojiText.hpp"
+#include "base/EmojiText.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // What a search finds besides the words of a message: its attachments' file
 // names and its emoji, in a store built by hand.
 
-#include "OrluneCore/QueryBounds.hpp"
-#include "OrluneCore/ShadowDBReader.hpp"
-#include "OrluneCore/ShadowSync.hpp"
+#include "sql/QueryBounds.hpp"
+#include "shadow/ShadowDBReader.hpp"
+#include "sync/ShadowSync.hpp"
 #include "tests/support/DatabaseProbe.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/samplestore/ChatStoreWriter.hpp"

@@ -1,9 +1,9 @@
 // The local calendar: the zone and locale read from the environment, and the
 // one form in which times are shown to a person.
 
-#include "OrluneCore/LocalTime.hpp"
+#include "time/LocalTime.hpp"
 
-#include "OrluneCore/SystemLocale.hpp"
+#include "base/SystemLocale.hpp"
 #include "tests/support/DatabaseProbe.hpp"
 #include "tests/support/InstantText.hpp"
 

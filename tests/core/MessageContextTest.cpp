@@ -1,6 +1,6 @@
 // ShadowDBReader::messageContext: a message and its neighbours in its chat.
 
-#include "OrluneCore/ShadowDB.hpp"
+#include "shadow/ShadowDB.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <gmock/gmock.h>

@@ -1,4 +1,4 @@
-#include "OrluneCore/MessageSummaryInfo.hpp"
+#include "store/MessageSummaryInfo.hpp"
 
 #include "tests/support/HexBytes.hpp"
 #include "tools/samplestore/BinaryPropertyListWriter.hpp"

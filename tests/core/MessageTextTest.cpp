@@ -1,4 +1,4 @@
-#include "OrluneCore/MessageText.hpp"
+#include "store/MessageText.hpp"
 
 #include <gtest/gtest.h>
 #include <string>

@@ -1,9 +1,9 @@
 // Handles of the messaging store matched to the people of the address books.
 
-#include "OrluneCore/PeopleMatcher.hpp"
+#include "contacts/PeopleMatcher.hpp"
 
-#include "OrluneCore/AddressBookReader.hpp"
-#include "OrluneCore/AddressKey.hpp"
+#include "contacts/AddressBookReader.hpp"
+#include "contacts/AddressKey.hpp"
 #include "tests/support/DatabaseProbe.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/samplestore/AddressBookWriter.hpp"

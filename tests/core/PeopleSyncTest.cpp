@@ -2,7 +2,7 @@
 // address books and vCard files, chat titles, refreshes when something
 // changed, and contact sources that cannot be read.
 
-#include "OrluneCore/ShadowSync.hpp"
+#include "sync/ShadowSync.hpp"
 #include "tests/support/DatabaseProbe.hpp"
 #include "tests/support/PeopleStore.hpp"
 #include "tests/support/TempDir.hpp"

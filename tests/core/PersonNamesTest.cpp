@@ -1,6 +1,6 @@
 // Finding people by a typed name (--from, --chat) and in questions.
 
-#include "OrluneCore/PersonNames.hpp"
+#include "contacts/PersonNames.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

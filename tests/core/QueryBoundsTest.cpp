@@ -2,9 +2,9 @@
 // would build too large, cells and results cut while rows are read, and
 // printf's %c that no progress handler interrupts.
 
-#include "OrluneCore/ReadOnlyQuery.hpp"
-#include "OrluneCore/ResultBudget.hpp"
-#include "OrluneCore/SQLite.hpp"
+#include "sql/ReadOnlyQuery.hpp"
+#include "sql/ResultBudget.hpp"
+#include "sql/SQLite.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Reading a question before searching: people, chats, time, attachment
 // kinds and the words left to search for.
 
-#include "OrluneCore/QuestionReading.hpp"
+#include "answer/QuestionReading.hpp"
 
 #include "tests/support/InstantText.hpp"
 

@@ -1,4 +1,4 @@
-#include "OrluneCore/Reaction.hpp"
+#include "store/Reaction.hpp"
 
 #include <gtest/gtest.h>
 #include <string>

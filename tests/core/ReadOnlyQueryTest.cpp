@@ -1,6 +1,6 @@
-#include "OrluneCore/ReadOnlyQuery.hpp"
+#include "sql/ReadOnlyQuery.hpp"
 
-#include "OrluneCore/SQLite.hpp"
+#include "sql/SQLite.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <cmath>

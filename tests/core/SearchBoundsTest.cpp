@@ -2,8 +2,8 @@
 // and refused before FTS5 starts on them, a deadline, and results cut to
 // their sizes.
 
-#include "OrluneCore/MatchExpression.hpp"
-#include "OrluneCore/ShadowDB.hpp"
+#include "shadow/MatchExpression.hpp"
+#include "shadow/ShadowDB.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <gtest/gtest.h>

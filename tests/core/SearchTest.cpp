@@ -1,7 +1,7 @@
-#include "OrluneCore/FTS5SearchBackend.hpp"
-#include "OrluneCore/ShadowDB.hpp"
-#include "OrluneCore/ShadowSync.hpp"
-#include "OrluneCore/StoreTime.hpp"
+#include "benchmark/FTS5SearchBackend.hpp"
+#include "shadow/ShadowDB.hpp"
+#include "sync/ShadowSync.hpp"
+#include "time/StoreTime.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "OrluneCore/ShadowDB.hpp"
+#include "shadow/ShadowDB.hpp"
 
 #include "tests/support/DatabaseProbe.hpp"
 #include "tests/support/TempDir.hpp"

@@ -1,4 +1,4 @@
-#include "OrluneCore/ShadowMessage.hpp"
+#include "records/ShadowMessage.hpp"
 
 #include <gtest/gtest.h>
 

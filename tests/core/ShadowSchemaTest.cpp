@@ -3,10 +3,10 @@
 // program's file is refused untouched, and a step that fails leaves the
 // version before it.
 
-#include "OrluneCore/ShadowSchema.hpp"
+#include "shadow/ShadowSchema.hpp"
 
-#include "OrluneCore/ShadowDB.hpp"
-#include "OrluneCore/ShadowSync.hpp"
+#include "shadow/ShadowDB.hpp"
+#include "sync/ShadowSync.hpp"
 #include "tests/support/DatabaseProbe.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/samplestore/SampleStore.hpp"

@@ -1,7 +1,7 @@
-#include "OrluneCore/ShadowSync.hpp"
+#include "sync/ShadowSync.hpp"
 
-#include "OrluneCore/ChatDBReader.hpp"
-#include "OrluneCore/ShadowDB.hpp"
+#include "store/ChatDBReader.hpp"
+#include "shadow/ShadowDB.hpp"
 #include "tests/support/DatabaseProbe.hpp"
 #include "tests/support/FaultyDisk.hpp"
 #include "tests/support/TempDir.hpp"

@@ -1,9 +1,9 @@
 // The store's time values in both units, and the filter that finds the values
 // of a range of local time in a column holding both.
 
-#include "OrluneCore/StoreTime.hpp"
+#include "time/StoreTime.hpp"
 
-#include "OrluneCore/SQLite.hpp"
+#include "sql/SQLite.hpp"
 #include "tests/support/InstantText.hpp"
 
 #include <gtest/gtest.h>

@@ -3,10 +3,10 @@
 // arrives or changes after the row was read. Each test builds the situation in
 // a store between two passes.
 
-#include "OrluneCore/QueryBounds.hpp"
-#include "OrluneCore/SQLite.hpp"
-#include "OrluneCore/ShadowDB.hpp"
-#include "OrluneCore/ShadowSync.hpp"
+#include "sql/QueryBounds.hpp"
+#include "sql/SQLite.hpp"
+#include "shadow/ShadowDB.hpp"
+#include "sync/ShadowSync.hpp"
 #include "tests/support/DatabaseProbe.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/samplestore/ChatStoreWriter.hpp"

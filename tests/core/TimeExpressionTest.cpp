@@ -2,7 +2,7 @@
 // and locale. Expected bounds carry the UTC offset in force at that local
 // time, so a daylight-saving change shows as a change of offset.
 
-#include "OrluneCore/TimeExpressionParser.hpp"
+#include "time/TimeExpressionParser.hpp"
 #include "tests/support/InstantText.hpp"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
-#include "OrluneCore/TypedStreamDecoder.hpp"
+#include "store/TypedStreamDecoder.hpp"
 
-#include "OrluneCore/Utf8.hpp"
+#include "base/Utf8.hpp"
 #include "tests/support/HexBytes.hpp"
 #include "tools/samplestore/TypedStreamWriter.hpp"
 

@@ -1,4 +1,4 @@
-#include "OrluneCore/Utf8.hpp"
+#include "base/Utf8.hpp"
 
 #include <gtest/gtest.h>
 #include <string>

@@ -1,6 +1,6 @@
 // vCard files as phones, mail programs and address books export them.
 
-#include "OrluneCore/VCardReader.hpp"
+#include "contacts/VCardReader.hpp"
 
 #include "tests/support/TempDir.hpp"
 

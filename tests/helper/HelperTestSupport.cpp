@@ -1,6 +1,6 @@
 #include "tests/helper/HelperTestSupport.hpp"
 
-#include "OrluneCore/ShadowDB.hpp"
+#include "shadow/ShadowDB.hpp"
 #include "tests/support/DatabaseProbe.hpp"
 #include "tests/support/TempDir.hpp"
 

@@ -3,7 +3,7 @@
 // address books (tests/support/PeopleStore.hpp). The gateway is a script in
 // this process.
 
-#include "OrluneCore/ShadowSync.hpp"
+#include "sync/ShadowSync.hpp"
 #include "helper/HelperError.hpp"
 #include "helper/RecursiveAgent.hpp"
 #include "helper/ShadowDBTools.hpp"

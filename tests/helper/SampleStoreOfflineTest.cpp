@@ -1,8 +1,8 @@
 // Offline answers on the built-in sample store, synced into a shadow database
 // the way the application does it.
 
-#include "OrluneCore/ShadowDBReader.hpp"
-#include "OrluneCore/ShadowSync.hpp"
+#include "shadow/ShadowDBReader.hpp"
+#include "sync/ShadowSync.hpp"
 #include "tests/helper/HelperTestSupport.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/samplestore/SampleStore.hpp"

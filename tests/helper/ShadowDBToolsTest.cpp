@@ -1,6 +1,6 @@
 #include "helper/ShadowDBTools.hpp"
 
-#include "OrluneCore/ShadowSync.hpp"
+#include "sync/ShadowSync.hpp"
 #include "helper/MessageFormat.hpp"
 #include "tests/helper/HelperTestSupport.hpp"
 #include "tests/support/DatabaseProbe.hpp"

@@ -1,4 +1,4 @@
-#include "OrluneRLM/AppRelauncher.hpp"
+#include "services/AppRelauncher.hpp"
 
 #include "tests/rlm/RlmTestFolder.hpp"
 

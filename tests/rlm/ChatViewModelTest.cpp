@@ -1,7 +1,7 @@
-#include "OrluneRLM/ChatViewModel.hpp"
+#include "models/ChatViewModel.hpp"
 
-#include "OrluneRLM/FileSessionStore.hpp"
-#include "OrluneRLM/UnreadableSessionsError.hpp"
+#include "services/FileSessionStore.hpp"
+#include "services/UnreadableSessionsError.hpp"
 #include "tests/rlm/ModelTestSupport.hpp"
 
 #include <QSignalSpy>

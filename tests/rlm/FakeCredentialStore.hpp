@@ -2,7 +2,7 @@
 // A credential store in memory for the configuration tests: it holds one
 // secret, can be made unreachable, and counts what it was asked.
 
-#include "OrluneRLM/CredentialStore.hpp"
+#include "services/CredentialStore.hpp"
 
 #include <optional>
 #include <string>

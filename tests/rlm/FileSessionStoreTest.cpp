@@ -1,6 +1,6 @@
-#include "OrluneRLM/FileSessionStore.hpp"
+#include "services/FileSessionStore.hpp"
 
-#include "OrluneRLM/FileError.hpp"
+#include "services/FileError.hpp"
 #include "tests/rlm/RlmTestFolder.hpp"
 
 #include <filesystem>

@@ -1,7 +1,7 @@
-#include "OrluneRLM/FullDiskAccessViewModel.hpp"
+#include "models/FullDiskAccessViewModel.hpp"
 
-#include "OrluneCore/SQLite.hpp"
-#include "OrluneRLM/FullDiskAccessChecker.hpp"
+#include "sql/SQLite.hpp"
+#include "services/FullDiskAccessChecker.hpp"
 #include "tests/rlm/ModelTestSupport.hpp"
 #include "tools/samplestore/ChatStoreWriter.hpp"
 

@@ -1,6 +1,6 @@
-#include "OrluneRLM/LogFile.hpp"
+#include "services/LogFile.hpp"
 
-#include "OrluneRLM/StructuredLogger.hpp"
+#include "services/StructuredLogger.hpp"
 #include "tests/rlm/RlmTestFolder.hpp"
 
 #include <filesystem>

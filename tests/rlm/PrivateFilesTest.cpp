@@ -1,11 +1,11 @@
 // Saving the configuration and the sessions never writes through a symbolic
 // link, and never into a folder other users can reach.
 
-#include "OrluneRLM/PrivateFiles.hpp"
+#include "services/PrivateFiles.hpp"
 
-#include "OrluneRLM/ConfigManager.hpp"
-#include "OrluneRLM/FileError.hpp"
-#include "OrluneRLM/FileSessionStore.hpp"
+#include "services/ConfigManager.hpp"
+#include "services/FileError.hpp"
+#include "services/FileSessionStore.hpp"
 #include "tests/rlm/ModelTestSupport.hpp"
 #include "tests/rlm/RlmTestFolder.hpp"
 

@@ -1,6 +1,6 @@
-#include "OrluneRLM/RLMHelperRunner.hpp"
+#include "services/RLMHelperRunner.hpp"
 
-#include "OrluneRLM/RLMHelperError.hpp"
+#include "services/RLMHelperError.hpp"
 #include "tests/rlm/RlmTestFolder.hpp"
 #include "tests/support/ProcessRun.hpp"
 

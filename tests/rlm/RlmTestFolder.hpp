@@ -3,7 +3,7 @@
 // and XDG_DATA_HOME for what reads it directly)
 // point inside it, and a file there collects log lines.
 
-#include "OrluneRLM/StructuredLogger.hpp"
+#include "services/StructuredLogger.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <fcntl.h>

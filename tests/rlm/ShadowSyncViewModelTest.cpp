@@ -1,7 +1,7 @@
-#include "OrluneRLM/ShadowSyncViewModel.hpp"
+#include "models/ShadowSyncViewModel.hpp"
 
-#include "OrluneCore/ShadowSync.hpp"
-#include "OrluneRLM/FileError.hpp"
+#include "sync/ShadowSync.hpp"
+#include "services/FileError.hpp"
 #include "tests/rlm/ModelTestSupport.hpp"
 #include "tools/samplestore/SampleStore.hpp"
 

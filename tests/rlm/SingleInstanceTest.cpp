@@ -1,7 +1,7 @@
 // One running copy per data folder: the lock, the call that brings the
 // running copy forward, and a lock left by a copy that is gone.
 
-#include "OrluneRLM/SingleInstance.hpp"
+#include "services/SingleInstance.hpp"
 
 #include "tests/rlm/ModelTestSupport.hpp"
 #include "tests/rlm/RlmTestFolder.hpp"

@@ -1,4 +1,4 @@
-#include "OrluneRLM/StructuredLogger.hpp"
+#include "services/StructuredLogger.hpp"
 
 #include "tests/rlm/RlmTestFolder.hpp"
 

@@ -1,7 +1,7 @@
 // Window places kept between runs: fitting a saved place to today's screens,
 // and the file's round trip and damage.
 
-#include "OrluneRLM/WindowPlacement.hpp"
+#include "services/WindowPlacement.hpp"
 
 #include "tests/rlm/ModelTestSupport.hpp"
 #include "tests/rlm/RlmTestFolder.hpp"

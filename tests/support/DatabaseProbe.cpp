@@ -1,6 +1,6 @@
 #include "tests/support/DatabaseProbe.hpp"
 
-#include "OrluneCore/ShadowDBReader.hpp"
+#include "shadow/ShadowDBReader.hpp"
 
 #include <algorithm>
 #include <fstream>

@@ -2,9 +2,9 @@
 // Test support: looking at a database file through a connection of its own,
 // independent of the component under test, and a scripted environment.
 
-#include "OrluneCore/Environment.hpp"
-#include "OrluneCore/MessageScope.hpp"
-#include "OrluneCore/SQLite.hpp"
+#include "base/Environment.hpp"
+#include "records/MessageScope.hpp"
+#include "sql/SQLite.hpp"
 
 #include <cstdint>
 #include <map>

@@ -1,6 +1,6 @@
 #include "tests/support/HexBytes.hpp"
 
-#include "OrluneCore/AsciiText.hpp"
+#include "base/AsciiText.hpp"
 
 namespace orlune::testing {
 

@@ -3,7 +3,7 @@
 // that expected times state the offset they were worked out in
 // ("2024-03-31T00:00+00:00" beside "2024-04-01T00:00+01:00").
 
-#include "OrluneCore/LocalTime.hpp"
+#include "time/LocalTime.hpp"
 
 #include <optional>
 #include <string>

@@ -1,6 +1,6 @@
 #include "tests/support/PeopleStore.hpp"
 
-#include "OrluneCore/ShadowSync.hpp"
+#include "sync/ShadowSync.hpp"
 #include "tests/support/DatabaseProbe.hpp"
 #include "tools/samplestore/AddressBookWriter.hpp"
 #include "tools/samplestore/ChatStoreWriter.hpp"

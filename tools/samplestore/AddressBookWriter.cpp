@@ -1,8 +1,8 @@
 #include "tools/samplestore/AddressBookWriter.hpp"
 
-#include "OrluneCore/AsciiText.hpp"
-#include "OrluneCore/Environment.hpp"
-#include "OrluneCore/SQLite.hpp"
+#include "base/AsciiText.hpp"
+#include "base/Environment.hpp"
+#include "sql/SQLite.hpp"
 
 #include <filesystem>
 

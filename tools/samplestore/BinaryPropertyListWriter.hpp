@@ -6,7 +6,7 @@
 // unsigned bytes, or 8 signed; strings are ASCII when they can be and UTF-16
 // otherwise.
 
-#include "OrluneCore/PropertyListValue.hpp"
+#include "store/PropertyListValue.hpp"
 
 #include <string>
 

@@ -1,8 +1,8 @@
 #include "tools/samplestore/ChatStoreWriter.hpp"
 
-#include "OrluneCore/BinaryPropertyList.hpp"
-#include "OrluneCore/Environment.hpp"
-#include "OrluneCore/SQLite.hpp"
+#include "store/BinaryPropertyList.hpp"
+#include "base/Environment.hpp"
+#include "sql/SQLite.hpp"
 #include "tools/samplestore/BinaryPropertyListWriter.hpp"
 #include "tools/samplestore/TypedStreamWriter.hpp"
 

@@ -1,7 +1,7 @@
 #include "tools/samplestore/SampleStore.hpp"
 
-#include "OrluneCore/SQLite.hpp"
-#include "OrluneCore/Utf8.hpp"
+#include "sql/SQLite.hpp"
+#include "base/Utf8.hpp"
 #include "tools/samplestore/AddressBookWriter.hpp"
 #include "tools/samplestore/ChatStoreWriter.hpp"
 #include "tools/samplestore/RealContent.hpp"

@@ -1,0 +1,55 @@
+#pragma once
+// Finds the messages that answer a question in the shadow database: reads
+// the question (QuestionReading) against the database's people and chats,
+// runs the planned searches (AnswerSearchPlan) within the scopes they name,
+// and fuses their results (AnswerRanking). The answer from the index and the
+// model's search tools both use it.
+
+#include "answer/AnswerRanking.hpp"
+#include "answer/AnswerSearchPlan.hpp"
+#include "sql/QueryBounds.hpp"
+#include "shadow/ShadowDBReader.hpp"
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orlune::core {
+
+struct FoundAnswer {
+    QuestionReading reading;
+    // What was understood, in a person's words ("messages from Mom
+    // yesterday about grandma").
+    std::string understood;
+    // Best first, each text once.
+    std::vector<RankedMessage> messages;
+    // True when nothing was found within what the question named and the
+    // messages come from the wider search.
+    bool widened = false;
+    // A search stopped at its time limit or size bound (the messages are
+    // what was found before).
+    bool incomplete = false;
+};
+
+// Reads the database's people and chats once; then answers questions.
+// Not thread-safe; uses `db`, which must outlive it.
+class AnswerFinder {
+public:
+    // Throws ShadowDBError when the people or chats cannot be read.
+    explicit AnswerFinder(ShadowDBReader& db);
+    ~AnswerFinder();
+
+    // At most `limit` messages. Throws ShadowDBError for a failed search
+    // (a search past its time limit included) and std::invalid_argument for
+    // an unknown zone in `context`.
+    FoundAnswer find(std::string_view question, const TimeContext& context, int limit,
+                     const QueryBounds& bounds);
+
+private:
+    struct Directory;
+    ShadowDBReader& db_;
+    std::unique_ptr<Directory> directory_;
+};
+
+} // namespace orlune::core

@@ -1,0 +1,76 @@
+#pragma once
+// The searches that look for a question's answer, planned from what was read
+// in it (QuestionReading): the words together and apart, within the people,
+// chats and time it named, and wider only when nothing is found there. The
+// plans' ranked results are fused by AnswerRanking.
+
+#include "answer/QuestionReading.hpp"
+
+#include <string>
+#include <vector>
+
+namespace orlune::core {
+
+// Which messages of the people named a search keeps.
+enum class PeopleScope {
+    any,           // every sender
+    fromThem,      // messages they sent
+    chatsWithThem, // messages in your chats with them, theirs and yours
+    fromMe,        // messages you sent
+    fromMeToThem,  // messages you sent in your chats with them
+};
+
+// Whose reaction a search requires on its messages.
+enum class ReactedBy {
+    none,   // no reaction needed
+    anyone, // a reaction by anyone
+    me,     // your reaction
+    them,   // a reaction by the people named
+};
+
+// How a search joins the question's words. The searches for every word run
+// first; then, if one of them found messages, those for any word; if none
+// did, those for each word alone (one search per word, so that each word has
+// its own best messages), or for any word when there are none of those.
+enum class WordsJoined {
+    all,  // every word (or no words at all)
+    any,  // any word, ranked together
+    each, // one word alone
+};
+
+// Questions with more content words than this search them together only.
+inline constexpr size_t kMaxWordsSearchedApart = 4;
+
+struct PlannedSearch {
+    // An FTS5 MATCH expression over the words' stems as prefixes; empty to
+    // list the newest messages of the scope.
+    std::string match;
+    PeopleScope people = PeopleScope::any;
+    bool withinChats = false; // only the chats named
+    bool withinTime = false;  // only the time named
+    // How much this search's ranks count in the fusion.
+    double weight = 1.0;
+    // Run only when the searches without this flag found nothing. The
+    // others keep to the attachment kinds the question named, if any.
+    bool fallback = false;
+    // Not for fallbacks: their messages need no reaction.
+    ReactedBy reactedBy = ReactedBy::none;
+    // Not for fallbacks, which are run whatever the words found.
+    WordsJoined joined = WordsJoined::all;
+    // Run only while the searches before it found fewer different texts
+    // than the answer shows: its messages would rank below theirs (a weaker
+    // scope, or only some of the words), and skipping it spares the
+    // slowest searches on a large database. Not for fallbacks.
+    bool fillsOnly = false;
+};
+
+// Every word's stem (wordStem) as a quoted FTS5 prefix term, joined by
+// `joiner` (" AND ", " OR "): "\"bring\"* AND \"wine\"*". Empty for no
+// words.
+std::string prefixMatch(const std::vector<std::string>& words, std::string_view joiner);
+
+// The searches for `reading`, in the order they are run; none when the
+// question named nothing to look for.
+std::vector<PlannedSearch> planSearches(const QuestionReading& reading);
+
+} // namespace orlune::core

@@ -1,0 +1,411 @@
+#include "answer/QuestionReading.hpp"
+
+#include "contacts/PersonNames.hpp"
+#include "base/TextFold.hpp"
+
+#include <algorithm>
+#include <array>
+#include <set>
+#include <unordered_set>
+
+namespace orlune::core {
+
+namespace {
+
+constexpr size_t kMaxWordBytes = 64;
+
+// Common words of questions and of talking about messages. Folded, and
+// without apostrophes ("what's" is looked up as "whats").
+const std::unordered_set<std::string_view>& stopWords() {
+    static const std::unordered_set<std::string_view> words = {
+        "a",         "about",     "above",     "after",     "again",   "against",
+        "ago",       "all",       "am",        "an",        "and",     "any",
+        "anybody",   "anyone",    "anything",  "are",       "aren",    "arent",
+        "as",        "ask",       "asked",     "at",        "be",      "because",
+        "been",      "before",    "being",     "below",     "between", "both",
+        "but",       "by",        "can",       "chat",      "chats",   "conversation",
+        "could",     "couldn",    "couldnt",   "did",       "didn",    "didnt",
+        "do",        "does",      "doesn",     "doesnt",    "doing",   "don",
+        "dont",      "down",      "during",    "each",      "ever",    "every",
+        "everybody", "everyone",  "few",       "find",      "for",     "from",
+        "further",   "get",       "getting",   "got",       "gotten",  "group",
+        "had",       "has",       "hasn",      "hasnt",     "have",    "haven",
+        "havent",    "having",    "he",        "her",       "here",    "hers",
+        "herself",   "hes",       "him",       "himself",   "his",     "how",
+        "i",         "id",        "if",        "im",        "in",      "into",
+        "is",        "isn",       "isnt",      "it",        "its",     "itself",
+        "ive",       "just",      "know",      "let",       "ll",      "me",
+        "mention",   "mentioned", "message",   "messages",  "more",    "most",
+        "my",        "myself",    "no",        "nor",       "not",     "now",
+        "of",        "off",       "on",        "once",      "only",    "or",
+        "other",     "our",       "ours",      "ourselves", "out",     "over",
+        "own",       "please",    "re",        "remember",  "s",       "said",
+        "same",      "say",       "says",      "send",      "sent",    "she",
+        "shes",      "should",    "shouldn",   "show",      "so",      "some",
+        "somebody",  "someone",   "something", "such",      "t",       "talk",
+        "talked",    "tell",      "text",      "texted",    "than",    "that",
+        "thats",     "the",       "their",     "theirs",    "them",    "themselves",
+        "then",      "there",     "these",     "they",      "this",    "those",
+        "through",   "to",        "told",      "too",       "under",   "until",
+        "up",        "us",        "ve",        "very",      "was",     "wasn",
+        "wasnt",     "we",        "were",      "weren",     "what",    "whats",
+        "when",      "where",     "wheres",    "which",     "while",   "who",
+        "whom",      "whos",      "why",       "will",      "with",    "won",
+        "would",     "wouldn",    "write",     "wrote",     "you",     "your",
+        "yours",     "yourself",  "yourselves"};
+    return words;
+}
+
+// Words that ask for a kind of attachment, as runs of folded words.
+struct AttachmentWords {
+    std::array<std::string_view, 2> words;
+    AttachmentKind kind;
+};
+constexpr std::array<AttachmentWords, 27> kAttachmentWords = {{
+    {{"voice", "message"}, AttachmentKind::VoiceMessage},
+    {{"voice", "messages"}, AttachmentKind::VoiceMessage},
+    {{"voice", "memo"}, AttachmentKind::VoiceMessage},
+    {{"voice", "note"}, AttachmentKind::VoiceMessage},
+    {{"audio", "message"}, AttachmentKind::VoiceMessage},
+    {{"contact", "card"}, AttachmentKind::ContactCard},
+    {{"photo", ""}, AttachmentKind::Photo},
+    {{"photos", ""}, AttachmentKind::Photo},
+    {{"picture", ""}, AttachmentKind::Photo},
+    {{"pictures", ""}, AttachmentKind::Photo},
+    {{"pic", ""}, AttachmentKind::Photo},
+    {{"pics", ""}, AttachmentKind::Photo},
+    {{"image", ""}, AttachmentKind::Photo},
+    {{"images", ""}, AttachmentKind::Photo},
+    {{"selfie", ""}, AttachmentKind::Photo},
+    {{"video", ""}, AttachmentKind::Video},
+    {{"videos", ""}, AttachmentKind::Video},
+    {{"pdf", ""}, AttachmentKind::Pdf},
+    {{"pdfs", ""}, AttachmentKind::Pdf},
+    {{"document", ""}, AttachmentKind::Document},
+    {{"documents", ""}, AttachmentKind::Document},
+    {{"location", ""}, AttachmentKind::Location},
+    {{"sticker", ""}, AttachmentKind::Sticker},
+    {{"stickers", ""}, AttachmentKind::Sticker},
+    {{"attachment", ""}, AttachmentKind::File},
+    {{"attachments", ""}, AttachmentKind::File},
+    {{"file", ""}, AttachmentKind::File},
+}};
+
+std::string withoutApostrophes(std::string_view word) {
+    std::string out;
+    for (char c : word) {
+        if (c != '\'') {
+            out += c;
+        }
+    }
+    return out;
+}
+
+bool isSingleLetter(std::string_view word) {
+    if (word.empty()) {
+        return true;
+    }
+    const auto lead = static_cast<unsigned char>(word[0]);
+    const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    return word.size() <= length;
+}
+
+bool isVowel(char c) {
+    return c == 'a' || c == 'e' || c == 'i' || c == 'o' || c == 'u';
+}
+
+// Byte ranges [begin, end) of the question already read as something else.
+class Spans {
+public:
+    void add(size_t begin, size_t end) { spans_.emplace_back(begin, end); }
+    bool overlaps(size_t begin, size_t end) const {
+        return std::any_of(spans_.begin(), spans_.end(), [&](const auto& span) {
+            return begin < span.second && span.first < end;
+        });
+    }
+
+private:
+    std::vector<std::pair<size_t, size_t>> spans_;
+};
+
+template <typename T> void addOnce(std::vector<T>& list, const T& value) {
+    if (std::find(list.begin(), list.end(), value) == list.end()) {
+        list.push_back(value);
+    }
+}
+
+// The word tokens of the question not yet read as something else.
+std::vector<const text::Token*> freeWords(const std::vector<text::Token>& tokens,
+                                          const Spans& taken) {
+    std::vector<const text::Token*> words;
+    for (const text::Token& token : tokens) {
+        if (token.kind != text::TokenKind::symbol && !taken.overlaps(token.begin, token.end)) {
+            words.push_back(&token);
+        }
+    }
+    return words;
+}
+
+// Where `phrase` (folded words) stands in `words` as a consecutive run, or
+// words.size().
+size_t findRun(const std::vector<const text::Token*>& words,
+               const std::vector<std::string_view>& phrase) {
+    if (phrase.empty() || phrase.size() > words.size()) {
+        return words.size();
+    }
+    for (size_t at = 0; at + phrase.size() <= words.size(); ++at) {
+        bool same = true;
+        for (size_t i = 0; same && i < phrase.size(); ++i) {
+            same = words[at + i]->folded == phrase[i];
+        }
+        if (same) {
+            return at;
+        }
+    }
+    return words.size();
+}
+
+// Words that name a reaction: the past tense always ("loved", "liked"); the
+// plain verb only after "did" ("which did Jess love?"), where it cannot be
+// "I'd like" or "what's it like". An empty kind is a reaction of any kind.
+struct ReactionWord {
+    std::string_view word;
+    std::string_view kind;
+    bool afterDidOnly;
+};
+constexpr std::array<ReactionWord, 17> kReactionWords = {{
+    {"loved", "love", false},
+    {"hearted", "love", false},
+    {"liked", "like", false},
+    {"laughed", "laugh", false},
+    {"emphasized", "emphasize", false},
+    {"emphasised", "emphasize", false},
+    {"disliked", "dislike", false},
+    {"questioned", "question", false},
+    {"reacted", "", false},
+    {"reaction", "", false},
+    {"reactions", "", false},
+    {"love", "love", true},
+    {"heart", "love", true},
+    {"like", "like", true},
+    {"laugh", "laugh", true},
+    {"dislike", "dislike", true},
+    {"react", "", true},
+}};
+
+std::string joinNames(const std::vector<std::string>& names, std::string_view last) {
+    std::string out;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (i > 0) {
+            out += i + 1 == names.size() ? std::string(" ") + std::string(last) + " " : ", ";
+        }
+        out += names[i];
+    }
+    return out;
+}
+
+} // namespace
+
+bool isQuestionStopWord(std::string_view folded) {
+    return stopWords().count(withoutApostrophes(folded)) > 0;
+}
+
+std::string wordStem(std::string_view folded) {
+    std::string word(folded);
+    if (word.size() <= 4) {
+        return word;
+    }
+    auto strip = [&](std::string_view ending) {
+        return word.ends_with(ending) && word.size() - ending.size() >= 3;
+    };
+    std::string stem = word;
+    if (strip("ing")) {
+        stem = word.substr(0, word.size() - 3);
+    } else if (strip("ed")) {
+        stem = word.substr(0, word.size() - 2);
+    } else if (strip("ies")) {
+        stem = word.substr(0, word.size() - 3);
+    } else if (word.ends_with("es") && strip("es") &&
+               (word.ends_with("sses") || word.ends_with("xes") || word.ends_with("ches") ||
+                word.ends_with("shes") || word.ends_with("zes"))) {
+        stem = word.substr(0, word.size() - 2);
+    } else if (word.ends_with("s") && !word.ends_with("ss") && !word.ends_with("us") &&
+               !word.ends_with("is") && strip("s")) {
+        stem = word.substr(0, word.size() - 1);
+    } else {
+        return word;
+    }
+    // "running" -> "runn" -> "run"; "planned" -> "plann" -> "plan".
+    const size_t n = stem.size();
+    if (n >= 4 && stem[n - 1] == stem[n - 2] && !isVowel(stem[n - 1]) && stem[n - 1] != 'l' &&
+        stem[n - 1] != 's' && stem[n - 1] != 'z') {
+        stem.pop_back();
+    }
+    return stem;
+}
+
+QuestionReader::QuestionReader(const People& people, std::vector<std::string> chatTitles,
+                               const TimeExpressionParser& parser)
+    : people_(people), chatTitles_(std::move(chatTitles)), parser_(parser) {
+    for (const std::string& title : chatTitles_) {
+        std::vector<std::string> words;
+        for (const text::Token& token : text::tokenize(title)) {
+            if (token.kind != text::TokenKind::symbol) {
+                words.push_back(token.folded);
+            }
+        }
+        const bool tooShort = words.size() == 1 && isSingleLetter(words[0]);
+        titleWords_.push_back(tooShort ? std::vector<std::string>{} : std::move(words));
+    }
+}
+
+QuestionReading QuestionReader::read(std::string_view question, const TimeContext& context) const {
+    QuestionReading reading;
+    Spans taken;
+
+    for (const TimeMatch& match : parser_.find(question, context)) {
+        if (!reading.time) {
+            reading.time = match.range;
+            reading.timeWords = std::string(question.substr(match.begin, match.end - match.begin));
+        }
+        taken.add(match.begin, match.end);
+    }
+    for (const PersonMention& mention : findPeopleMentioned(question, people_)) {
+        if (taken.overlaps(mention.begin, mention.end)) {
+            continue;
+        }
+        for (size_t person : mention.people) {
+            addOnce(reading.people, person);
+        }
+        taken.add(mention.begin, mention.end);
+    }
+
+    const std::vector<text::Token> tokens = text::tokenize(question);
+    // Chats by title, longest titles first so that "Book Club 2024" wins
+    // over "Book Club".
+    std::vector<size_t> byLength(titleWords_.size());
+    for (size_t i = 0; i < byLength.size(); ++i) {
+        byLength[i] = i;
+    }
+    std::stable_sort(byLength.begin(), byLength.end(), [&](size_t a, size_t b) {
+        return titleWords_[a].size() > titleWords_[b].size();
+    });
+    for (size_t chat : byLength) {
+        const std::vector<std::string_view> phrase(titleWords_[chat].begin(),
+                                                   titleWords_[chat].end());
+        const auto words = freeWords(tokens, taken);
+        const size_t at = findRun(words, phrase);
+        if (at < words.size()) {
+            addOnce(reading.chats, chat);
+            taken.add(words[at]->begin, words[at + phrase.size() - 1]->end);
+        }
+    }
+    for (const AttachmentWords& entry : kAttachmentWords) {
+        std::vector<std::string_view> phrase{entry.words[0]};
+        if (!entry.words[1].empty()) {
+            phrase.push_back(entry.words[1]);
+        }
+        for (;;) {
+            const auto words = freeWords(tokens, taken);
+            const size_t at = findRun(words, phrase);
+            if (at == words.size()) {
+                break;
+            }
+            addOnce(reading.attachmentKinds, entry.kind);
+            taken.add(words[at]->begin, words[at + phrase.size() - 1]->end);
+        }
+    }
+
+    bool afterDid = false;
+    for (const text::Token* token : freeWords(tokens, taken)) {
+        if (token->kind != text::TokenKind::word) {
+            continue;
+        }
+        for (const ReactionWord& entry : kReactionWords) {
+            if (token->folded != entry.word || (entry.afterDidOnly && !afterDid)) {
+                continue;
+            }
+            reading.aboutReactions = true;
+            if (!entry.kind.empty()) {
+                addOnce(reading.reactionKinds, std::string(entry.kind));
+            }
+            taken.add(token->begin, token->end);
+            break;
+        }
+        afterDid = afterDid || token->folded == "did";
+    }
+
+    std::set<std::string> seen;
+    for (const text::Token* token : freeWords(tokens, taken)) {
+        if (token->kind == text::TokenKind::word && token->folded == "i") {
+            reading.byMe = true;
+        }
+        const std::string& word = token->folded;
+        if (reading.words.size() == kMaxQuestionWords) {
+            break;
+        }
+        if (word.size() > kMaxWordBytes || (token->kind == text::TokenKind::word &&
+                                            (isSingleLetter(word) || isQuestionStopWord(word)))) {
+            continue;
+        }
+        if (seen.insert(word).second) {
+            reading.words.push_back(word);
+        }
+    }
+    return reading;
+}
+
+std::string describeReading(const QuestionReading& reading, const People& people,
+                            const std::vector<std::string>& chatTitles) {
+    // About reactions, the people named reacted, unless "I" did: then they
+    // sent the messages.
+    const bool mine = reading.byMe && !reading.aboutReactions;
+    std::string out = mine ? "your messages" : "messages";
+    std::vector<std::string> names;
+    for (size_t person : reading.people) {
+        if (person < people.people.size()) {
+            names.push_back(people.people[person].displayName);
+        }
+    }
+    if (!names.empty() && (!reading.aboutReactions || reading.byMe)) {
+        out += (mine ? " to " : " from ") + joinNames(names, "or");
+    }
+    if (reading.aboutReactions) {
+        const std::string who = reading.byMe    ? "you"
+                                : names.empty() ? "someone"
+                                                : joinNames(names, "or");
+        out += " that " + who + " reacted to";
+        if (!reading.reactionKinds.empty()) {
+            out += " (" + joinNames(reading.reactionKinds, "or") + ")";
+        }
+    }
+    if (!reading.chats.empty()) {
+        std::vector<std::string> titles;
+        for (size_t chat : reading.chats) {
+            if (chat < chatTitles.size()) {
+                titles.push_back(chatTitles[chat]);
+            }
+        }
+        out += " in " + joinNames(titles, "or");
+    }
+    if (!reading.attachmentKinds.empty()) {
+        std::vector<std::string> kinds;
+        for (AttachmentKind kind : reading.attachmentKinds) {
+            kinds.emplace_back(kind == AttachmentKind::File
+                                   ? "an attachment"
+                                   : "a " + std::string(attachmentKindName(kind)));
+        }
+        out += " with " + joinNames(kinds, "or");
+    }
+    if (reading.time) {
+        out += " " + reading.timeWords;
+    }
+    if (!reading.words.empty()) {
+        for (const std::string& word : reading.words) {
+            out += (&word == &reading.words.front() ? " about " : " ") + word;
+        }
+    }
+    return out;
+}
+
+} // namespace orlune::core

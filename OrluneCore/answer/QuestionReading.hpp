@@ -1,0 +1,98 @@
+#pragma once
+// What a question asks for, read in code before anything is searched: the
+// people and chats it names, the time it is about, the kinds of attachment it
+// asks for, and the words left to search for. The answer from the index and
+// the model's tools both start from it.
+//
+// "What did Mom say about Grandma yesterday?" reads as: people {Mom}, time
+// {yesterday}, words {grandma}; "when did Alex send me a photo?" as: people
+// {Alex}, attachment kinds {photo}, no words.
+
+#include "records/AttachmentKind.hpp"
+#include "time/LocalTime.hpp"
+#include "contacts/PeopleMatcher.hpp"
+#include "time/TimeExpressionParser.hpp"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orlune::core {
+
+struct QuestionReading {
+    // The people named, each once, in order of first mention (indices into
+    // People::people). A name that may mean several people brings them all.
+    std::vector<size_t> people;
+    // The question is about what you wrote ("what did I tell Jess?"): it has
+    // "I" in it.
+    bool byMe = false;
+    // The chats named by their title, each once (indices into the titles the
+    // reader was given).
+    std::vector<size_t> chats;
+    // The time the question is about: the first time expression in it, and
+    // its words as written ("yesterday", "since March").
+    std::optional<TimeRange> time;
+    std::string timeWords;
+    // The kinds of attachment asked about, each once ("photo", "pdf").
+    std::vector<AttachmentKind> attachmentKinds;
+    // The question is about reactions ("which message did Jess love?",
+    // "what did I laugh at?"): the kinds named (reactionKindName: "love",
+    // "like", ...), each once; none for reactions of any kind ("what did Sam
+    // react to?"). Who reacted is the person named, or you with "I" (the
+    // people named are then the senders).
+    bool aboutReactions = false;
+    std::vector<std::string> reactionKinds;
+    // The words left to search for: case- and accent-folded, without common
+    // words, single letters, names, times and attachment words; each once, in
+    // order, at most kMaxQuestionWords, none longer than 64 bytes.
+    std::vector<std::string> words;
+
+    bool empty() const {
+        return people.empty() && chats.empty() && !time && attachmentKinds.empty() &&
+               !aboutReactions && words.empty();
+    }
+};
+
+inline constexpr size_t kMaxQuestionWords = 16;
+
+// True for the common English words a question is made of ("what", "did",
+// "the", "say"), given folded.
+bool isQuestionStopWord(std::string_view folded);
+
+// The search term for a folded word, to be matched as a prefix: the word
+// without a regular English ending, so that "bringing" finds "bring" and
+// "brings", "tickets" finds "ticket", "planned" finds "plan". Words of 4
+// letters or fewer, and stems that would be shorter than 3, stay whole.
+std::string wordStem(std::string_view folded);
+
+// Reads questions against one address book and one set of chat titles.
+// Immutable once made; any thread. Keeps references to `people` and
+// `parser`, which must outlive it.
+class QuestionReader {
+public:
+    // `chatTitles`: the titles of the chats a question may name (named group
+    // chats; a one-to-one chat is found through its person). Titles shorter
+    // than 2 characters are never matched.
+    QuestionReader(const People& people, std::vector<std::string> chatTitles,
+                   const TimeExpressionParser& parser);
+
+    // Throws std::invalid_argument for an unknown zone in `context`.
+    QuestionReading read(std::string_view question, const TimeContext& context) const;
+
+    const std::vector<std::string>& chatTitles() const { return chatTitles_; }
+
+private:
+    const People& people_;
+    std::vector<std::string> chatTitles_;
+    std::vector<std::vector<std::string>> titleWords_; // folded words of each title
+    const TimeExpressionParser& parser_;
+};
+
+// What was understood, in a person's words: "messages from Mom yesterday
+// about grandma", "your messages to Jess about tickets", "messages in Book
+// Club with a photo", "messages about wifi password". `chatTitles` as given to the reader.
+std::string describeReading(const QuestionReading& reading, const People& people,
+                            const std::vector<std::string>& chatTitles);
+
+} // namespace orlune::core

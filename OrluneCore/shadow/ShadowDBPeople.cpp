@@ -1,0 +1,197 @@
+// The people, person_handles and chats tables: written by the sync
+// (ShadowDB), read for names and filters (ShadowDBReader).
+
+#include "shadow/ShadowDB.hpp"
+#include "shadow/ShadowDBReader.hpp"
+
+#include <map>
+#include <nlohmann/json.hpp>
+
+namespace orlune::core {
+
+namespace {
+
+constexpr std::string_view kHasPeopleTables =
+    "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN ('people', "
+    "'person_handles', 'chats')";
+constexpr std::string_view kSelectPeople =
+    "SELECT person_id, display_name, first_name, middle_name, last_name, organization, "
+    "nicknames, other_names FROM people ORDER BY rowid";
+constexpr std::string_view kSelectPersonHandles =
+    "SELECT handle, person_id FROM person_handles ORDER BY handle";
+constexpr std::string_view kSelectChats =
+    "SELECT chat_id, display_name, is_group, title FROM chats ORDER BY rowid";
+constexpr std::string_view kSelectKnownHandles =
+    "SELECT sender FROM messages WHERE sender <> 'me' UNION SELECT handle FROM chat_participants "
+    "UNION SELECT handle FROM person_handles";
+constexpr std::string_view kSelectFingerprint = "SELECT fingerprint FROM people_state WHERE id = 1";
+
+constexpr std::string_view kDeletePeople = "DELETE FROM people";
+constexpr std::string_view kDeletePersonHandles = "DELETE FROM person_handles";
+constexpr std::string_view kDeleteChats = "DELETE FROM chats";
+constexpr std::string_view kInsertPerson =
+    "INSERT INTO people (person_id, display_name, first_name, middle_name, last_name, "
+    "organization, nicknames, other_names) VALUES (?, ?, ?, ?, ?, ?, ?, ?)";
+constexpr std::string_view kInsertPersonHandle =
+    "INSERT INTO person_handles (handle, person_id) VALUES (?, ?)";
+constexpr std::string_view kInsertChat =
+    "INSERT INTO chats (chat_id, display_name, is_group, title) VALUES (?, ?, ?, ?)";
+constexpr std::string_view kStoreFingerprint =
+    "INSERT INTO people_state (id, fingerprint) VALUES (1, ?) "
+    "ON CONFLICT(id) DO UPDATE SET fingerprint = excluded.fingerprint";
+
+// A JSON array of the names; text that is not UTF-8 is replaced, not refused.
+std::string namesToJson(const std::vector<std::string>& names) {
+    return nlohmann::json(names).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::optional<std::string> optionalName(const std::string& text) {
+    return text.empty() ? std::nullopt : std::optional<std::string>(text);
+}
+
+std::vector<std::string> namesFromJson(const std::string& text) {
+    std::vector<std::string> names;
+    const nlohmann::json parsed = nlohmann::json::parse(text, nullptr, false);
+    if (parsed.is_array()) {
+        for (const auto& name : parsed) {
+            if (name.is_string()) {
+                names.push_back(name.get<std::string>());
+            }
+        }
+    }
+    return names;
+}
+
+} // namespace
+
+bool ShadowDBReader::hasPeopleTables() {
+    return guarded([&] {
+        sqlite::Statement query = db_.prepare(kHasPeopleTables);
+        return query.step() && query.columnInt(0) == 3;
+    });
+}
+
+People ShadowDBReader::people() {
+    People people;
+    if (!hasPeopleTables()) {
+        return people;
+    }
+    guarded([&] {
+        std::map<std::string, size_t> indexOf;
+        sqlite::Statement query = db_.prepare(kSelectPeople);
+        while (query.step()) {
+            Person person;
+            person.id = query.columnText(0);
+            person.displayName = query.columnText(1);
+            person.firstName = query.columnText(2);
+            person.middleName = query.columnText(3);
+            person.lastName = query.columnText(4);
+            person.organization = query.columnText(5);
+            person.nicknames = namesFromJson(query.columnText(6));
+            person.otherNames = namesFromJson(query.columnText(7));
+            indexOf.emplace(person.id, people.people.size());
+            people.people.push_back(std::move(person));
+        }
+        sqlite::Statement handles = db_.prepare(kSelectPersonHandles);
+        while (handles.step()) {
+            auto found = indexOf.find(handles.columnText(1));
+            if (found != indexOf.end()) {
+                people.links.push_back(HandleLink{0, handles.columnText(0), found->second});
+            }
+        }
+    });
+    return people;
+}
+
+std::vector<ChatTitleRow> ShadowDBReader::chats() {
+    std::vector<ChatTitleRow> chats;
+    if (!hasPeopleTables()) {
+        return chats;
+    }
+    guarded([&] {
+        sqlite::Statement query = db_.prepare(kSelectChats);
+        while (query.step()) {
+            chats.push_back(ChatTitleRow{query.columnText(0), query.columnOptionalText(1),
+                                         query.columnInt64(2) != 0, query.columnText(3)});
+        }
+    });
+    return chats;
+}
+
+std::vector<std::string> ShadowDBReader::knownHandles() {
+    std::vector<std::string> handles;
+    const bool withPeople = hasPeopleTables();
+    guarded([&] {
+        std::string sql(kSelectKnownHandles);
+        if (!withPeople) {
+            sql = sql.substr(0, sql.rfind(" UNION"));
+        }
+        sqlite::Statement query = db_.prepare(sql);
+        while (query.step()) {
+            if (!query.isNull(0)) {
+                handles.push_back(query.columnText(0));
+            }
+        }
+    });
+    return handles;
+}
+
+std::optional<std::string> ShadowDB::peopleFingerprint() {
+    return guarded([&]() -> std::optional<std::string> {
+        sqlite::Statement query = db_.prepare(kSelectFingerprint);
+        if (query.step()) {
+            return query.columnText(0);
+        }
+        return std::nullopt;
+    });
+}
+
+void ShadowDB::replacePeople(const PeopleTables& tables, const std::string& fingerprint) {
+    guarded([&] {
+        sqlite::Transaction transaction(handle());
+        sqlite::exec(handle(), kDeletePeople);
+        sqlite::exec(handle(), kDeletePersonHandles);
+        sqlite::exec(handle(), kDeleteChats);
+        auto run = [&](sqlite::Statement& statement) {
+            try {
+                statement.run();
+            } catch (const sqlite::Error& error) {
+                throw Error(Error::Kind::insertFailed, Error::fromSQLite(error, path_).message());
+            }
+            statement.reset();
+            statement.clearBindings();
+        };
+        sqlite::Statement person = db_.prepare(kInsertPerson);
+        for (const Person& p : tables.people.people) {
+            person.bindText(1, p.id);
+            person.bindText(2, p.displayName);
+            person.bindOptionalText(3, optionalName(p.firstName));
+            person.bindOptionalText(4, optionalName(p.middleName));
+            person.bindOptionalText(5, optionalName(p.lastName));
+            person.bindOptionalText(6, optionalName(p.organization));
+            person.bindText(7, namesToJson(p.nicknames));
+            person.bindText(8, namesToJson(p.otherNames));
+            run(person);
+        }
+        sqlite::Statement link = db_.prepare(kInsertPersonHandle);
+        for (const auto& [handleText, index] : tables.handles) {
+            link.bindText(1, handleText);
+            link.bindText(2, tables.people.people.at(index).id);
+            run(link);
+        }
+        sqlite::Statement chat = db_.prepare(kInsertChat);
+        for (const ChatTitleRow& row : tables.chats) {
+            chat.bindText(1, row.chatId);
+            chat.bindOptionalText(2, row.displayName);
+            chat.bindInt(3, row.isGroup ? 1 : 0);
+            chat.bindText(4, row.title);
+            run(chat);
+        }
+        sqlite::Statement state = db_.prepare(kStoreFingerprint);
+        state.bindText(1, fingerprint);
+        run(state);
+        transaction.commit();
+    });
+}
+
+} // namespace orlune::core

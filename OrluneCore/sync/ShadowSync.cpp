@@ -1,0 +1,471 @@
+#include "sync/ShadowSync.hpp"
+
+#include "store/ChatDBReader.hpp"
+#include "store/Reaction.hpp"
+#include "shadow/ShadowDB.hpp"
+#include "sql/StoreConnection.hpp"
+#include "contacts/StoreDirectory.hpp"
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <set>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace orlune::core {
+
+namespace {
+
+// One sync pass at a time per shadow database: an exclusive lock on the file
+// "<database>-lock" beside it, taken without waiting and released on
+// destruction or when the process ends, however it ends. A lock file that
+// cannot be made (a missing folder) leaves the shadow database's own open to
+// report the problem.
+class PassLock {
+public:
+    explicit PassLock(const std::string& databasePath) {
+        fd_ = ::open((databasePath + "-lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW,
+                     0600);
+        if (fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd_);
+            throw ShadowSyncError(ShadowSyncError::Kind::syncFailed,
+                                  "another sync into " + databasePath +
+                                      " is running; try again when it has finished");
+        }
+    }
+    ~PassLock() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    PassLock(const PassLock&) = delete;
+    PassLock& operator=(const PassLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+// `path` with its symbolic links followed, or as given when that fails.
+std::string resolvedPath(const std::string& path) {
+    char resolved[PATH_MAX];
+    return ::realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
+}
+
+std::string describe(ShadowSyncError::Kind kind, const std::string& message) {
+    switch (kind) {
+    case ShadowSyncError::Kind::syncFailed:
+        return "Sync failed: " + message;
+    case ShadowSyncError::Kind::chatDBNotFound:
+        return "iMessage database not found. Ensure Full Disk Access is granted.";
+    }
+    return message;
+}
+
+// How many of a chat's stored messages before it a plain-text reaction
+// ("Liked “…”") is compared with to find the message it quotes.
+constexpr int kQuotedMessageLookBack = 50;
+
+// Moves the rows of `rows` written as plain-text reactions whose quote
+// reproduces an earlier message of the same chat (in this page, or stored)
+// into its reactions. Rows that only look like reactions stay messages.
+void takeTextReactions(FetchResult& rows, ShadowDB& shadow) {
+    std::vector<ShadowMessage> kept;
+    kept.reserve(rows.messages.size());
+    for (size_t i = 0; i < rows.messages.size(); ++i) {
+        ShadowMessage& message = rows.messages[i];
+        const auto parsed = parseReactionText(message.text());
+        std::optional<std::string> target;
+        if (parsed) {
+            for (size_t j = kept.size(); j-- > 0 && !target;) {
+                if (kept[j].chatId() == message.chatId() &&
+                    kept[j].timestamp() <= message.timestamp() &&
+                    reactionQuoteMatches(parsed->quoted, kept[j].text())) {
+                    target = kept[j].guid();
+                }
+            }
+            if (!target && message.chatId() != "unknown") {
+                for (const auto& [guid, text] : shadow.recentTexts(
+                         message.chatId(), message.timestamp(), kQuotedMessageLookBack)) {
+                    if (guid != message.guid() && reactionQuoteMatches(parsed->quoted, text)) {
+                        target = guid;
+                        break;
+                    }
+                }
+            }
+        }
+        if (!target) {
+            kept.push_back(std::move(message));
+            continue;
+        }
+        rows.reactions.push_back(
+            StoreReaction{message.guid(), *target, std::string(reactionKindName(parsed->kind)),
+                          false, message.sender(), std::nullopt, message.timestamp()});
+    }
+    rows.messages = std::move(kept);
+}
+
+} // namespace
+
+ShadowSyncError::ShadowSyncError(Kind kind, std::string message)
+    : kind_(kind), message_(std::move(message)), description_(describe(kind_, message_)) {}
+
+ShadowSync::ShadowSync(const std::optional<std::string>& chatDBPath,
+                       const std::optional<std::string>& shadowDBPath,
+                       const Environment& environment)
+    : chatDBPath_(chatDBPath ? *chatDBPath : ChatDBReader::defaultChatDBPath(environment)),
+      shadowDBPath_(shadowDBPath ? *shadowDBPath : ShadowDB::defaultShadowDBPath(environment)),
+      environment_(&environment) {}
+
+int64_t ShadowSync::performSync(const ProgressCallback& progress) {
+    if (pathIsMissing(chatDBPath_)) {
+        throw ShadowSyncError(ShadowSyncError::Kind::chatDBNotFound);
+    }
+
+    // The store is opened, checked and read for membership before the shadow
+    // database is touched: a store that cannot be opened or lacks a table or
+    // column leaves the shadow database exactly as it was.
+    ChatDBReader reader(chatDBPath_);
+    reader.checkSchema();
+    reader.setIncludeJunk(includeJunk_);
+    const std::vector<ChatParticipant> participants = reader.fetchChatParticipants();
+    std::vector<HandleRecord> handles;
+    std::vector<StoreChat> chats;
+    {
+        std::string failure;
+        sqlite::Connection store = openStoreReadOnly(chatDBPath_, failure);
+        if (!store) {
+            throw ChatDBReader::Error::failedToOpen(failure);
+        }
+        try {
+            handles = StoreDirectory::handles(store.get());
+            chats = StoreDirectory::chats(store.get());
+        } catch (const sqlite::Error& error) {
+            throw ChatDBReader::Error::queryFailed(error.what());
+        }
+    }
+    // Where the store stood when the pass began; rows and joins added later
+    // are left to the next pass.
+    const int64_t storeMaxRowid = reader.maxMessageRowid();
+    const int64_t storeMaxJoin = reader.maxJoinRowid();
+
+    const ShadowDB::SyncSource source{resolvedPath(chatDBPath_), storeMaxRowid,
+                                      storeMaxRowid > 0 ? reader.guidAt(storeMaxRowid)
+                                                        : std::nullopt};
+
+    // Opening checks the file by reading only (another program's file is
+    // refused before the lock file is made beside it); everything written
+    // from the schema on is written under the lock.
+    ShadowDB shadow(shadowDBPath_);
+    PassLock lock(shadowDBPath_);
+    shadow.createSchemaIfNeeded();
+
+    // Which store the database copies. Another store is refused before
+    // anything is written; the same path holding a store made anew (the
+    // message at the recorded ROWID is another one, or the store's ROWIDs
+    // went back) is copied whole, as if the database were new.
+    const std::optional<ShadowDB::SyncSource> recorded = shadow.syncSource();
+    bool copyWhole = false;
+    if (recorded && recorded->anchorRowid > 0) {
+        const std::optional<std::string> guidNow = reader.guidAt(recorded->anchorRowid);
+        const bool anchorHolds = guidNow && guidNow == recorded->anchorGuid;
+        const bool anchorGone = (guidNow && guidNow != recorded->anchorGuid) ||
+                                reader.highestMessageRowidEver() < recorded->anchorRowid;
+        if (recorded->storePath != source.storePath && !anchorHolds) {
+            throw ShadowSyncError(
+                ShadowSyncError::Kind::syncFailed,
+                shadowDBPath_ + " holds a copy of the messaging store " + recorded->storePath +
+                    ", and " + chatDBPath_ +
+                    " is a different store; nothing was copied. Sync it into another shadow "
+                    "database, or delete " +
+                    shadowDBPath_ + " to start again from this store.");
+        }
+        copyWhole = anchorGone;
+    }
+    bool sourceStored = recorded == source;
+
+    shadow.replaceChatParticipants(participants);
+    refreshPeople(shadow, handles, chats, participants);
+
+    // Junk copied or left out: when that choice changes, the copy is made
+    // again from the start with the new choice.
+    ShadowDB::DeletionMarks deletionMarks = shadow.deletionMarks();
+    const ShadowDB::DeletionMarks storedDeletionMarks = deletionMarks;
+    if (copyWhole) {
+        deletionMarks = ShadowDB::DeletionMarks{0, 0, 0, deletionMarks.includeJunk, false};
+    }
+    bool cleared = false;
+    if (deletionMarks.includeJunk != includeJunk_) {
+        if (deletionMarks.storeMaxRowid > 0) {
+            shadow.clearCopiedMessages();
+            cleared = true;
+        }
+        deletionMarks.includeJunk = includeJunk_;
+    }
+
+    ShadowDB::Watermark cursor = copyWhole ? ShadowDB::Watermark{} : shadow.lastSyncWatermark();
+    const ShadowDB::SyncMarks storedMarks = copyWhole ? ShadowDB::SyncMarks{} : shadow.syncMarks();
+    ShadowDB::SyncMarks marks = storedMarks;
+    bool marksStored = true;
+    int64_t written = 0;
+    int64_t rowsRead = 0;
+    // The live message count, read once before the first write and then kept
+    // up to date from each batch's growth, instead of counting the whole
+    // table after every page (which makes a first sync quadratic).
+    std::optional<int64_t> count;
+    // Every write of the pass goes through here: the messages, the cursor,
+    // the count and the marks in one transaction.
+    int64_t removed = 0;
+    auto commit = [&](const std::vector<ShadowMessage>& messages,
+                      const ShadowDB::PageChanges& changes = {}) {
+        if (!count) {
+            count = shadow.messageCount();
+        }
+        ShadowDB::BatchResult batch =
+            shadow.commitSyncPage(messages, cursor, *count, marks, source, changes);
+        removed += batch.removed;
+        written += batch.written;
+        *count += batch.countGrowth;
+        marksStored = true;
+        sourceStored = true;
+    };
+    auto reportProgress = [&](int64_t rows) {
+        rowsRead += rows;
+        if (progress && rows > 0) {
+            progress(rowsRead);
+        }
+    };
+    // A shadow database without marks (new, or synced before they existed):
+    // the sweep below reads every row behind the cursor again with its
+    // current chats, so the joins written so far need no separate look.
+    const bool freshMarks = storedMarks == ShadowDB::SyncMarks{};
+
+    // Rows read again (the catch-up reads): their reactions and removals are
+    // compared with the stored state too, and only what differs is written.
+    auto commitChanged = [&](FetchResult& rows) {
+        takeTextReactions(rows, shadow);
+        // A reaction copied as a message by an older version goes.
+        std::vector<std::string> notMessages;
+        for (const StoreReaction& reaction : rows.reactions) {
+            notMessages.push_back(reaction.guid);
+        }
+        std::vector<ShadowMessage> changed = shadow.messagesToWrite(rows.messages);
+        ShadowDB::PageChanges changes = shadow.changesToApply(
+            {std::move(rows.reactions), std::move(rows.removedGuids), std::move(notMessages), {}});
+        changes.memberships = shadow.membershipsToWrite(rows.messages, changed);
+        if (!changed.empty() || !changes.reactions.empty() || !changes.removedGuids.empty() ||
+            !changes.notMessages.empty() || !changes.memberships.empty()) {
+            commit(changed, changes);
+            return true;
+        }
+        return false;
+    };
+
+    // 0. Deletions (see the header). Rows deleted for good: the store's
+    //    deletion log since the last pass, and, when the store's row count
+    //    does not add up, every stored guid compared with the store's.
+    //    Rows in Recently Deleted: the set compared with the last pass's;
+    //    rows that left it and still exist are read again.
+    {
+        ShadowDB::PageChanges gone;
+        const StoreDeletions log = reader.deletionsAfter(deletionMarks.tombstoneRowid);
+        // A store made anew is copied whole and the messages copied from the
+        // old one stay: its log says nothing about them.
+        if (!copyWhole) {
+            gone.removedGuids = log.tombstoneGuids;
+        }
+        const int64_t storeRows = reader.totalMessageCount();
+        if (deletionMarks.storeMaxRowid > 0) {
+            const int64_t added =
+                storeMaxRowid > deletionMarks.storeMaxRowid
+                    ? reader.countRowsBetween(deletionMarks.storeMaxRowid, storeMaxRowid)
+                    : 0;
+            const int64_t expected =
+                deletionMarks.storeRows + added - static_cast<int64_t>(log.tombstoneGuids.size());
+            if (expected != storeRows) {
+                std::vector<std::string> present = reader.allGuids();
+                std::sort(present.begin(), present.end());
+                for (const std::string& guid : shadow.storedGuids()) {
+                    if (!std::binary_search(present.begin(), present.end(),
+                                            std::string(storeGuidOf(guid)))) {
+                        gone.removedGuids.push_back(guid);
+                    }
+                }
+            }
+        }
+        const auto inRecentlyDeleted = reader.recentlyDeleted();
+        const auto wasInRecentlyDeleted =
+            copyWhole ? inRecentlyDeleted : shadow.recentlyDeletedRows();
+        std::vector<ShadowMessage> restored;
+        if (inRecentlyDeleted != wasInRecentlyDeleted) {
+            const std::set<std::pair<int64_t, std::string>> now(inRecentlyDeleted.begin(),
+                                                                inRecentlyDeleted.end());
+            const std::set<std::pair<int64_t, std::string>> before(wasInRecentlyDeleted.begin(),
+                                                                   wasInRecentlyDeleted.end());
+            for (const auto& row : now) {
+                if (!before.count(row)) {
+                    gone.removedGuids.push_back(row.second);
+                }
+            }
+            for (const auto& row : before) {
+                if (!now.count(row)) {
+                    FetchResult back = reader.fetchMessageAt(row.first);
+                    takeTextReactions(back, shadow);
+                    for (ShadowMessage& message : back.messages) {
+                        restored.push_back(std::move(message));
+                    }
+                }
+            }
+            shadow.replaceRecentlyDeletedRows(inRecentlyDeleted);
+        }
+        gone = shadow.changesToApply(gone);
+        if (!gone.removedGuids.empty() || !restored.empty()) {
+            std::vector<ShadowMessage> back = shadow.messagesToWrite(restored);
+            gone.memberships = shadow.membershipsToWrite(restored, back);
+            commit(back, gone);
+        }
+        deletionMarks.tombstoneRowid = log.lastTombstoneRowid;
+        deletionMarks.storeRows = storeRows;
+        deletionMarks.storeMaxRowid = storeMaxRowid;
+    }
+
+    // 1. Rows the cursor has passed that were never read: ROWIDs above the
+    //    mark lying behind the cursor (messages restored with their old
+    //    dates). Each chunk covers kBatchSize message rows.
+    //    Nothing real lies behind the starting cursor (0, 0) (the store's
+    //    dates are positive), so a first pass skips the sweep.
+    const bool cursorAtStart = cursor.timestamp == 0 && cursor.rowid == 0;
+    for (int64_t from = cursorAtStart ? storeMaxRowid : marks.messageRowid; from < storeMaxRowid;) {
+        const int64_t to =
+            std::min(storeMaxRowid, reader.nthRowidAfter(from, kBatchSize).value_or(storeMaxRowid));
+        FetchResult rows =
+            reader.fetchMessagesByRowidBehindCursor(from, to, cursor.timestamp, cursor.rowid);
+        marks.messageRowid = to;
+        marksStored = false;
+        const int64_t rawRows = rows.rawRowCount;
+        commitChanged(rows);
+        reportProgress(rawRows);
+        from = to;
+    }
+    if (marks.messageRowid < storeMaxRowid) {
+        marks.messageRowid = storeMaxRowid; // nothing to sweep, but never step back
+    }
+
+    // 2. Chats joined after their message was read: join rows above the join
+    //    mark whose message lies behind the cursor. Should the store have
+    //    deleted the join row at the mark and given its rowid to a new join,
+    //    the rows just below the mark are looked at again.
+    int64_t joinFrom = freshMarks ? storeMaxJoin : marks.joinRowid;
+    if (!freshMarks && marks.joinRowid > 0) {
+        const auto atMark = reader.joinAt(marks.joinRowid);
+        if (!atMark || !(*atMark == ChatDBReader::JoinRow{marks.joinMessageId, marks.joinChatId})) {
+            joinFrom =
+                std::max<int64_t>(0, std::min(marks.joinRowid, storeMaxJoin) - kJoinRecheckWindow);
+        }
+    }
+    for (int64_t from = joinFrom; from < storeMaxJoin;) {
+        const int64_t to = std::min(storeMaxJoin, from + kBatchSize);
+        FetchResult rows =
+            reader.fetchMessagesJoinedBetween(from, to, cursor.timestamp, cursor.rowid);
+        const int64_t rawRows = rows.rawRowCount;
+        commitChanged(rows);
+        reportProgress(rawRows);
+        from = to;
+    }
+    if (marks.joinRowid != storeMaxJoin || joinFrom != marks.joinRowid) {
+        const auto atMax = storeMaxJoin > 0 ? reader.joinAt(storeMaxJoin) : std::nullopt;
+        marks.joinRowid = storeMaxJoin;
+        marks.joinMessageId = atMax ? atMax->messageId : 0;
+        marks.joinChatId = atMax ? atMax->chatId : 0;
+        marksStored = false;
+    }
+
+    // 2b. A database copied before every chat of a message was kept: the
+    //     store's messages in several chats are read once for their other
+    //     chats (the upgrade filled in each message's own chat).
+    if (!shadow.membershipsComplete()) {
+        FetchResult rows = reader.fetchMessagesInSeveralChats(cursor.timestamp, cursor.rowid);
+        const int64_t rawRows = rows.rawRowCount;
+        commitChanged(rows);
+        reportProgress(rawRows);
+        shadow.markMembershipsComplete();
+    }
+
+    // 3. New rows after the (date, ROWID) cursor, in pages.
+    for (;;) {
+        FetchResult page = reader.fetchMessages(cursor.timestamp, cursor.rowid, kBatchSize);
+        if (page.rawRowCount < 1) {
+            break;
+        }
+        cursor.timestamp = page.lastRawTimestamp;
+        cursor.rowid = page.lastRawRowid;
+        // A full page can end inside the rows of a message in several chats
+        // (one row per chat); the cursor then passes its other chats, which
+        // are read here.
+        if (page.rawRowCount >= kBatchSize) {
+            FetchResult last = reader.fetchMessageAt(page.lastRawRowid);
+            for (ShadowMessage& message : last.messages) {
+                const bool inPage = std::any_of(
+                    page.messages.begin(), page.messages.end(), [&](const ShadowMessage& row) {
+                        return row.guid() == message.guid() && row.chatId() == message.chatId();
+                    });
+                if (!inPage) {
+                    page.messages.push_back(std::move(message));
+                }
+            }
+        }
+        if (deletionMarks.rereadAll) {
+            const int64_t rawRows = page.rawRowCount;
+            if (!commitChanged(page)) {
+                commit({}); // the cursor moves on even when nothing differed
+            }
+            reportProgress(rawRows);
+            if (rawRows < kBatchSize) {
+                break;
+            }
+            continue;
+        }
+        takeTextReactions(page, shadow);
+        commit(page.messages, {std::move(page.reactions), std::move(page.removedGuids), {}, {}});
+        reportProgress(page.rawRowCount);
+        if (page.rawRowCount < kBatchSize) {
+            break;
+        }
+    }
+
+    // 4. Text that arrived or changed after its row was read (a body written
+    //    after the row, an edit): the newest rows behind the cursor are read
+    //    again and the ones that differ from their stored copy written.
+    {
+        FetchResult rows =
+            reader.fetchNewestMessagesBehindCursor(kRecheckWindow, cursor.timestamp, cursor.rowid);
+        commitChanged(rows);
+    }
+
+    // 5. Rows whose date the cursor cannot order (text, NULL, zero or
+    //    negative, out of range): read every pass, written when changed.
+    {
+        FetchResult rows = reader.fetchMessagesWithOddDates();
+        commitChanged(rows);
+    }
+
+    if ((!marksStored && !(marks == storedMarks)) || !sourceStored) {
+        commit({});
+    }
+    deletionMarks.rereadAll = false;
+    if (!(deletionMarks == storedDeletionMarks)) {
+        shadow.storeDeletionMarks(deletionMarks);
+    }
+    // The removed messages' words leave the file and its WAL.
+    if (removed > 0 || cleared) {
+        shadow.purgeDeletedContent();
+    }
+    return written;
+}
+
+int64_t ShadowSync::messageCount() const {
+    return ShadowDBReader(shadowDBPath_).messageCount();
+}
+
+} // namespace orlune::core

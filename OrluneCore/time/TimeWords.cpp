@@ -1,0 +1,79 @@
+#include "time/TimeWords.hpp"
+
+namespace orlune::core {
+
+namespace {
+
+TimeWords makeEnglish() {
+    TimeWords w;
+    w.language = "en";
+    w.months = {
+        {"january", 1},   {"jan", 1},   {"february", 2},  {"feb", 2},       {"march", 3},
+        {"mar", 3, true}, {"april", 4}, {"apr", 4},       {"may", 5, true}, {"june", 6},
+        {"jun", 6},       {"july", 7},  {"jul", 7},       {"august", 8},    {"aug", 8},
+        {"september", 9}, {"sept", 9},  {"sep", 9},       {"october", 10},  {"oct", 10},
+        {"november", 11}, {"nov", 11},  {"december", 12}, {"dec", 12},
+    };
+    w.weekdays = {
+        {"monday", 1},    {"mon", 1},       {"tuesday", 2},  {"tues", 2},     {"tue", 2},
+        {"wednesday", 3}, {"wed", 3, true}, {"thursday", 4}, {"thurs", 4},    {"thur", 4},
+        {"thu", 4},       {"friday", 5},    {"fri", 5},      {"saturday", 6}, {"sat", 6, true},
+        {"sunday", 7},    {"sun", 7, true},
+    };
+    w.relativeDays = {{"today", 0}, {"yesterday", -1}, {"the day before yesterday", -2}};
+    w.numbers = {
+        {"a", 1},    {"an", 1},   {"one", 1},     {"two", 2},     {"three", 3},
+        {"four", 4}, {"five", 5}, {"six", 6},     {"seven", 7},   {"eight", 8},
+        {"nine", 9}, {"ten", 10}, {"eleven", 11}, {"twelve", 12}, {"a couple of", 2},
+    };
+    w.units = {
+        {"day", TimeUnit::day},    {"days", TimeUnit::day},    {"week", TimeUnit::week},
+        {"weeks", TimeUnit::week}, {"month", TimeUnit::month}, {"months", TimeUnit::month},
+        {"year", TimeUnit::year},  {"years", TimeUnit::year},
+    };
+    w.dayParts = {
+        {"morning", 5, 12}, {"afternoon", 12, 17}, {"evening", 17, 22}, {"night", 18, 30}};
+    w.relativeDayParts = {
+        {"last night", -1, "night"},    {"tonight", 0, "night"},
+        {"this morning", 0, "morning"}, {"this afternoon", 0, "afternoon"},
+        {"this evening", 0, "evening"},
+    };
+    w.thisWords = {"this"};
+    w.lastWords = {"last", "previous"};
+    w.pastWords = {"past"};
+    w.agoAfter = {"ago"};
+    w.pointPrefixes = {"on", "in", "during"};
+    w.sinceWords = {"since"};
+    w.afterWords = {"after"};
+    w.beforeWords = {"before"};
+    w.untilWords = {"until", "till", "up to"};
+    w.betweenWords = {"between"};
+    w.andWords = {"and"};
+    w.fromWords = {"from"};
+    w.toWords = {"to", "until", "till", "through"};
+    w.ordinalSuffixes = {"st", "nd", "rd", "th"};
+    w.ofWords = {"of"};
+    w.theWords = {"the"};
+    w.numericDateOrder = NumericDateOrder::monthFirst;
+    return w;
+}
+
+} // namespace
+
+const TimeWords& TimeWords::english() {
+    static const TimeWords words = makeEnglish();
+    return words;
+}
+
+bool TimeWords::namesMonthOrWeekday(std::string_view folded) const {
+    for (const std::vector<Named>* names : {&months, &weekdays}) {
+        for (const Named& name : *names) {
+            if (!name.ambiguous && name.phrase == folded) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+} // namespace orlune::core

@@ -1,0 +1,238 @@
+#include "models/ShadowSyncViewModel.hpp"
+
+#include "store/ChatDBReader.hpp"
+#include "shadow/ShadowDBReader.hpp"
+#include "sync/ShadowSync.hpp"
+#include "base/ThreadCrypto.hpp"
+#include "services/CurrentException.hpp"
+#include "models/PropertyChange.hpp"
+#include "services/ShadowPaths.hpp"
+#include "services/StoreWatcher.hpp"
+
+#include <QFileInfo>
+#include <QFutureWatcher>
+#include <QtConcurrent/QtConcurrentRun>
+#include <atomic>
+#include <exception>
+#include <optional>
+
+namespace orlune::rlm {
+
+namespace {
+
+// How often the progress of a running sync is published.
+constexpr int kProgressPeriodMs = 250;
+
+} // namespace
+
+struct ShadowSyncViewModel::SyncOutcome {
+    bool succeeded = false;
+    bool storeMissing = false;
+    std::int64_t inserted = 0;
+    std::int64_t count = 0;
+    std::string error; // the failure's description when !succeeded
+    std::vector<std::string> contactWarnings;
+};
+
+// Written by the sync task, read by the GUI thread's progress timer.
+struct ShadowSyncViewModel::Progress {
+    std::atomic<std::int64_t> existing{-1}; // the shadow database's count before the pass
+    std::atomic<std::int64_t> total{0};     // the store's rows; 0 when not counted
+    std::atomic<std::int64_t> rowsRead{0};  // rows read by this pass
+};
+
+ShadowSyncViewModel::ShadowSyncViewModel(QObject* parent) : ShadowSyncViewModel(Seams{}, parent) {}
+
+ShadowSyncViewModel::ShadowSyncViewModel(Seams seams, QObject* parent)
+    : QObject(parent), logger_(std::move(seams.logger)),
+      debounce_(seams.debounce.count() > 0 ? seams.debounce : StoreWatcher::kDefaultDebounce),
+      pollInterval_(seams.pollInterval.count() > 0 ? seams.pollInterval
+                                                   : StoreWatcher::kDefaultPollInterval),
+      contactFiles_(std::move(seams.contactFiles)) {
+    try {
+        chatDBPath_ = QString::fromStdString(seams.resolveChatDBPath
+                                                 ? seams.resolveChatDBPath()
+                                                 : core::ChatDBReader::defaultChatDBPath());
+    } catch (...) {
+        chatDBPath_.clear();
+    }
+    try {
+        shadowDBPath_ = QString::fromStdString(
+            seams.resolveShadowDBPath ? seams.resolveShadowDBPath() : ShadowPaths::shadowDBPath());
+    } catch (...) {
+        const std::string description = describeCurrentException();
+        shadowDBPath_.clear();
+        lastError_ = QString::fromStdString(description);
+        logger_.error("shadow_path_error", {{"error", description}});
+    }
+    progressTimer_.setInterval(kProgressPeriodMs);
+    connect(&progressTimer_, &QTimer::timeout, this, &ShadowSyncViewModel::publishProgress);
+}
+
+ShadowSyncViewModel::~ShadowSyncViewModel() = default;
+
+QString ShadowSyncViewModel::missingStoreText(const QString& chatDBPath) {
+#ifdef Q_OS_MACOS
+    return QStringLiteral("No Messages history found at %1.").arg(chatDBPath);
+#else
+    return QStringLiteral("No message store found at %1. Set CHAT_DB_PATH, or the store path in "
+                          "Settings, to a copy of chat.db.")
+        .arg(chatDBPath.isEmpty() ? QStringLiteral("(no path)") : chatDBPath);
+#endif
+}
+
+void ShadowSyncViewModel::startLiveIndex() {
+    if (watcher_ || shadowDBPath_.isEmpty()) {
+        return;
+    }
+    if (!chatDBPath_.isEmpty()) {
+        watcher_ = new StoreWatcher(chatDBPath_, debounce_, pollInterval_, this);
+        connect(watcher_, &StoreWatcher::changed, this, &ShadowSyncViewModel::syncIfPossible);
+    }
+    logger_.info("live_index_started", {{"chat_db_path", chatDBPath_.toStdString()}});
+    syncIfPossible();
+}
+
+void ShadowSyncViewModel::syncIfPossible() {
+    if (shadowDBPath_.isEmpty()) {
+        return;
+    }
+    if (isSyncing_) {
+        syncAgain_ = true;
+        return;
+    }
+    syncAgain_ = false;
+    setIsSyncing(true);
+    setLastError({});
+    const std::string path = shadowDBPath_.toStdString();
+    const std::optional<std::string> chatPath =
+        chatDBPath_.isEmpty() ? std::nullopt : std::optional(chatDBPath_.toStdString());
+    logger_.info("shadow_sync_start", {{"shadow_db_path", path}});
+
+    // Only the first pass counts the store (a full count would make every
+    // pass over an unchanged store dearer) and the shadow database.
+    const bool firstPass = !hasSynced_;
+    std::vector<std::string> contactFiles =
+        contactFiles_ ? contactFiles_() : std::vector<std::string>();
+    progress_ = std::make_shared<Progress>();
+    syncClock_.start();
+    progressTimer_.start();
+
+    // The task owns copies of everything it uses; the watcher (a child of the
+    // model) brings the outcome back to this thread, and is gone with the
+    // model if the model goes first.
+    auto* watcher = new QFutureWatcher<SyncOutcome>(this);
+    connect(watcher, &QFutureWatcher<SyncOutcome>::finished, this, [this, watcher] {
+        const SyncOutcome outcome = watcher->result();
+        watcher->deleteLater();
+        handleOutcome(outcome);
+    });
+    watcher->setFuture(
+        QtConcurrent::run([path, chatPath, firstPass, contactFiles = std::move(contactFiles),
+                           progress = progress_]() -> SyncOutcome {
+            SyncOutcome outcome;
+            if (firstPass) {
+                try {
+                    if (QFileInfo::exists(QString::fromStdString(path))) {
+                        core::ShadowDBReader reader(path);
+                        progress->existing = reader.messageCount();
+                    }
+                } catch (...) {
+                    // A database never synced, or damaged: the pass says why.
+                }
+                try {
+                    core::ChatDBReader store(chatPath);
+                    progress->total = store.totalMessageCount();
+                } catch (...) {
+                    // The pass reports the store's problem.
+                }
+            }
+            try {
+                core::ShadowSync sync(chatPath, path);
+                sync.setContactFiles(contactFiles);
+                outcome.inserted = sync.performSync(
+                    [progress](std::int64_t rowsRead) { progress->rowsRead = rowsRead; });
+                outcome.contactWarnings = sync.contactWarnings();
+                outcome.count = sync.messageCount();
+                outcome.succeeded = true;
+            } catch (const core::ShadowSyncError& error) {
+                outcome.storeMissing = error.kind() == core::ShadowSyncError::Kind::chatDBNotFound;
+                outcome.error = error.what();
+            } catch (...) {
+                outcome.error = describeCurrentException();
+            }
+            // The pass hashed with OpenSSL on a pooled thread.
+            core::releaseThreadCryptoState();
+            return outcome;
+        }));
+}
+
+void ShadowSyncViewModel::publishProgress() {
+    if (!progress_) {
+        return;
+    }
+    const std::int64_t existing = progress_->existing;
+    if (existing > 0 && !hasSynced_) {
+        // The index left by an earlier run can be asked while this pass runs.
+        assignIfChanged(messageCount_, existing, [this] { emit messageCountChanged(); });
+    }
+    const std::int64_t total = progress_->total;
+    const std::int64_t rowsRead = progress_->rowsRead;
+    const std::int64_t done =
+        std::min(total > 0 ? total : rowsRead, std::max<std::int64_t>(existing, 0) + rowsRead);
+    int secondsLeft = -1;
+    const qint64 elapsedMs = syncClock_.elapsed();
+    if (total > 0 && rowsRead > 0 && elapsedMs > 1000) {
+        const double rate = static_cast<double>(rowsRead) / static_cast<double>(elapsedMs);
+        secondsLeft = static_cast<int>(static_cast<double>(total - done) / rate / 1000.0 + 0.5);
+    }
+    if (done != progressDone_ || total != progressTotal_ || secondsLeft != secondsLeft_) {
+        progressDone_ = done;
+        progressTotal_ = total;
+        secondsLeft_ = secondsLeft;
+        emit progressChanged();
+    }
+}
+
+void ShadowSyncViewModel::handleOutcome(const SyncOutcome& outcome) {
+    publishProgress();
+    progressTimer_.stop();
+    progress_.reset();
+    if (outcome.succeeded) {
+        lastSyncedAt_ = QDateTime::currentDateTime();
+        storeMissing_ = false;
+        QStringList warnings;
+        for (const std::string& warning : outcome.contactWarnings) {
+            warnings.append(QString::fromStdString(warning));
+            if (!contactWarnings_.contains(warnings.back())) {
+                logger_.warning("shadow_contacts_skipped", {{"warning", warning}});
+            }
+        }
+        assignIfChanged(contactWarnings_, warnings, [this] { emit contactWarningsChanged(); });
+        assignIfChanged(messageCount_, outcome.count, [this] { emit messageCountChanged(); });
+        emit lastSyncedAtChanged();
+        assignIfChanged(hasSynced_, true, [this] { emit hasSyncedChanged(); });
+        setIsSyncing(false);
+        logger_.info("shadow_sync_complete", {{"inserted", std::to_string(outcome.inserted)},
+                                              {"message_count", std::to_string(outcome.count)}});
+    } else {
+        storeMissing_ = outcome.storeMissing;
+        setLastError(outcome.storeMissing ? missingStoreText(chatDBPath_)
+                                          : QString::fromStdString(outcome.error));
+        setIsSyncing(false);
+        logger_.warning("shadow_sync_failed", {{"error", outcome.error}});
+    }
+    if (syncAgain_) {
+        syncIfPossible();
+    }
+}
+
+void ShadowSyncViewModel::setIsSyncing(bool value) {
+    assignIfChanged(isSyncing_, value, [this] { emit isSyncingChanged(); });
+}
+
+void ShadowSyncViewModel::setLastError(const QString& value) {
+    assignIfChanged(lastError_, value, [this] { emit lastErrorChanged(); });
+}
+
+} // namespace orlune::rlm
