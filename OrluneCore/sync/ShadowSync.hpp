@@ -174,11 +174,6 @@ public:
     // (prepareFailed).
     int64_t messageCount() const;
 
-    // Opens the shadow database read-only, returns ShadowDBReader::search
-    // (query, limit) on it and closes it (ShadowSyncSearch.cpp). A file never
-    // synced throws ShadowDB::Error (prepareFailed).
-    std::vector<SearchResult> search(const std::string& query, int limit) const;
-
     // Junk: chats the store files as junk (chat.is_filtered 2), blocked
     // senders' chats (chat.is_blackholed) and messages marked spam are left
     // out unless this is set. Changing it makes the next pass copy the store

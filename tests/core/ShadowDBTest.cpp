@@ -1,6 +1,7 @@
 #include "shadow/ShadowDB.hpp"
 
 #include "tests/support/DatabaseProbe.hpp"
+#include "tests/support/ShadowWrites.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <chrono>
@@ -164,7 +165,6 @@ TEST_F(ShadowDBTest, EmptyBatchTouchesNothing) {
     // A closed connection would fail any statement, so 0 here shows that no
     // transaction was opened.
     EXPECT_EQ(db->insertBatch({}), 0);
-    EXPECT_EQ(db->insertBatchCountingGrowth({}).written, 0);
 }
 
 TEST_F(ShadowDBTest, StoresEachFieldAsItsColumn) {
@@ -223,8 +223,8 @@ TEST_F(ShadowDBTest, CountGrowthSeparatesNewFromReplacedRows) {
 
     // "live" replaces a live copy (no growth), "gone" brings a deleted one
     // back, "new" appears twice in the batch (a message in two chats).
-    auto result = db->insertBatchCountingGrowth(
-        {message("live"), message("gone"), message("new"), message("new")});
+    auto result = orlune::testing::insertCountingGrowth(
+        *db, {message("live"), message("gone"), message("new"), message("new")});
     EXPECT_EQ(result.written, 4);
     EXPECT_EQ(result.countGrowth, 2);
     EXPECT_EQ(db->messageCount(), 1 + result.countGrowth);
