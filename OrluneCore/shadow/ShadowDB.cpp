@@ -110,29 +110,49 @@ std::string adoptOldDatabase(const std::string& oldPath, const std::string& targ
 
 } // namespace
 
-std::string ShadowDB::defaultShadowDBPath(const Environment& environment, std::string& failure) {
-    failure.clear();
+std::string ShadowDB::shadowDBPath(const Environment& environment) {
     if (auto path = environment.variable(kPathVariable)) {
         return *path;
     }
+    return joinPath(joinPath(environment.applicationSupportDirectory(), kFolder), kFileName);
+}
+
+std::optional<std::string> ShadowDB::prepareShadowFolder(const Environment& environment) {
+    if (environment.variable(kPathVariable)) {
+        return std::nullopt;
+    }
     const std::string dataFolder = environment.applicationSupportDirectory();
     const std::string folder = joinPath(dataFolder, kFolder);
-    const std::string path = joinPath(folder, kFileName);
     if (const std::error_code error = createPrivateFolders(folder)) {
-        failure = folder + ": " + error.message();
-        return path;
+        return "Could not create the folder " + folder + ": " + error.message();
     }
-    failure = adoptOldDatabase(joinPath(joinPath(dataFolder, kOldFolder), kFileName), path);
-    return path;
+    const std::string oldPath = joinPath(joinPath(dataFolder, kOldFolder), kFileName);
+    const std::string path = joinPath(folder, kFileName);
+    const std::string failure = adoptOldDatabase(oldPath, path);
+    if (failure.empty()) {
+        return std::nullopt;
+    }
+    return "The shadow database an older version left at " + oldPath + " could not be moved to " +
+           path + " (" + failure + "); nothing was changed. Close the program using it, or move "
+           "or delete it, then try again.";
 }
 
-std::string ShadowDB::defaultShadowDBPath(const Environment& environment) {
-    std::string ignored;
-    return defaultShadowDBPath(environment, ignored);
+namespace {
+
+std::string openedPath(const std::optional<std::string>& path, const Environment& environment) {
+    if (path) {
+        return *path;
+    }
+    if (auto problem = ShadowDB::prepareShadowFolder(environment)) {
+        throw ShadowDBError(ShadowDBError::Kind::failedToOpen, *problem);
+    }
+    return ShadowDB::shadowDBPath(environment);
 }
+
+} // namespace
 
 ShadowDB::ShadowDB(const std::optional<std::string>& path, const Environment& environment)
-    : ShadowDBReader(Unopened{}, path ? *path : defaultShadowDBPath(environment)) {
+    : ShadowDBReader(Unopened{}, openedPath(path, environment)) {
     const std::string& file = databasePath();
     if (auto problem = fileProblem(file)) {
         throw Error(Error::Kind::failedToOpen, *problem);

@@ -43,18 +43,26 @@ public:
 
     // The one shadow database of the command-line tool, the application and
     // the helper: SHADOW_DB_PATH exactly as set when present; otherwise
-    // <data folder>/OrluneRLM/shadow.db. For the latter, the folders are
-    // created owner-only (0700) when missing, and a database left at the old
-    // default <data folder>/Orlune/shadow.db is moved into place (with its
-    // WAL folded in first) when none is there yet, so that it need not be
-    // copied again; when both exist the old one is left alone. A failure to
-    // create the folder or to move the old file is put in `failure` (empty on
-    // success) and shows up again when the file is opened.
-    static std::string defaultShadowDBPath(const Environment& environment, std::string& failure);
-    // As above, ignoring the failure.
-    static std::string defaultShadowDBPath(const Environment& environment = Environment::process());
+    // <data folder>/OrluneRLM/shadow.db. Reads the environment only: creates,
+    // moves and opens nothing, so read-only commands and the helper call it
+    // freely.
+    static std::string shadowDBPath(const Environment& environment = Environment::process());
 
-    // Opens the file at `path`, or at defaultShadowDBPath() when absent,
+    // Makes the default place of shadowDBPath ready for a writer (a sync);
+    // does nothing when SHADOW_DB_PATH is set. Creates the folders owner-only
+    // (0700) when missing, then moves a database left at the old default
+    // <data folder>/Orlune/shadow.db into place (with its WAL folded in
+    // first) when none is there yet, so that it need not be copied again;
+    // when both exist the old one is left alone. Returns what stopped it,
+    // absent on success: the folder that could not be made and why, or the
+    // old database that could not be moved and why (it is in use, it is not
+    // a shadow database this version can use, a -wal or -shm file is in the
+    // way). Nothing is lost either way; a writer should stop and say so.
+    static std::optional<std::string>
+    prepareShadowFolder(const Environment& environment = Environment::process());
+
+    // Opens the file at `path`, or when absent at shadowDBPath() after
+    // prepareShadowFolder() (whose problem is thrown as failedToOpen),
     // creating it (mode 0600) when missing. An existing file is first checked
     // by reading only: a folder, a FIFO, a file that is not a shadow database
     // or one written by a newer version throws failedToOpen and is left

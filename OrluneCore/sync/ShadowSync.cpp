@@ -124,8 +124,8 @@ ShadowSync::ShadowSync(const std::optional<std::string>& chatDBPath,
                        const std::optional<std::string>& shadowDBPath,
                        const Environment& environment)
     : chatDBPath_(chatDBPath ? *chatDBPath : ChatDBReader::defaultChatDBPath(environment)),
-      shadowDBPath_(shadowDBPath ? *shadowDBPath : ShadowDB::defaultShadowDBPath(environment)),
-      environment_(&environment) {}
+      shadowDBPath_(shadowDBPath ? *shadowDBPath : ShadowDB::shadowDBPath(environment)),
+      defaultShadowDB_(!shadowDBPath), environment_(&environment) {}
 
 int64_t ShadowSync::performSync(const ProgressCallback& progress) {
     if (pathIsMissing(chatDBPath_)) {
@@ -162,6 +162,14 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
     const ShadowDB::SyncSource source{resolvedPath(chatDBPath_), storeMaxRowid,
                                       storeMaxRowid > 0 ? reader.guidAt(storeMaxRowid)
                                                         : std::nullopt};
+
+    // The default shadow database's folder is made (or an older version's
+    // database moved into it) only now, once the store has been read.
+    if (defaultShadowDB_) {
+        if (auto problem = ShadowDB::prepareShadowFolder(*environment_)) {
+            throw ShadowSyncError(ShadowSyncError::Kind::syncFailed, *problem);
+        }
+    }
 
     // Opening checks the file by reading only (another program's file is
     // refused before the lock file is made beside it); everything written
