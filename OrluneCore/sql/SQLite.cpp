@@ -20,6 +20,17 @@ Error stepError(sqlite3_stmt* statement, int code) {
     return Error(Error::Stage::step, code, errorMessage(sqlite3_db_handle(statement)));
 }
 
+// Throws when a bind of parameter `index` returned `code` other than
+// SQLITE_OK. SQLite's general reason for the code is used: the connection's
+// own message may still describe an earlier failure.
+void checkBind(int code, int index) {
+    if (code != SQLITE_OK) {
+        throw Error(Error::Stage::bind, code,
+                    "Could not bind parameter " + std::to_string(index) + ": " +
+                        sqlite3_errstr(code));
+    }
+}
+
 } // namespace
 
 std::string errorMessage(sqlite3* db) {
@@ -116,7 +127,21 @@ void Statement::run() {
 }
 
 void Statement::bindText(int index, std::string_view text) {
-    sqlite3_bind_text64(stmt_, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+    checkBind(
+        sqlite3_bind_text64(stmt_, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8),
+        index);
+}
+
+void Statement::bindInt64(int index, int64_t value) {
+    checkBind(sqlite3_bind_int64(stmt_, index, value), index);
+}
+
+void Statement::bindInt(int index, int value) {
+    checkBind(sqlite3_bind_int(stmt_, index, value), index);
+}
+
+void Statement::bindNull(int index) {
+    checkBind(sqlite3_bind_null(stmt_, index), index);
 }
 
 void Statement::bindOptionalText(int index, const std::optional<std::string>& text) {

@@ -3,9 +3,9 @@
 // talks to a database: a connection, a prepared statement and a transaction,
 // each released on destruction, copying deleted.
 //
-// Failures cannot be dropped by accident: preparing, stepping and running SQL
-// throw sqlite::Error with SQLite's result code and message, and a step that
-// fails is an error, never an early end of the rows. Each component catches
+// Failures cannot be dropped by accident: preparing, binding, stepping and
+// running SQL throw sqlite::Error with SQLite's result code and message, and a
+// step that fails is an error, never an early end of the rows. Each component catches
 // sqlite::Error at its boundary and throws its own error type with the texts
 // it defines; sqlite::Error never reaches a user.
 
@@ -26,9 +26,10 @@ std::string errorMessage(sqlite3* db);
 // gave none).
 class Error : public std::runtime_error {
 public:
-    // What was being done: preparing a statement, stepping one, or running
-    // SQL text through exec (which prepares and steps).
-    enum class Stage { prepare, step, exec };
+    // What was being done: preparing a statement, binding a value to one,
+    // stepping one, or running SQL text through exec (which prepares and
+    // steps).
+    enum class Stage { prepare, bind, step, exec };
 
     Error(Stage stage, int code, const std::string& message);
 
@@ -125,11 +126,15 @@ public:
     void reset() { sqlite3_reset(stmt_); }
     void clearBindings() { sqlite3_clear_bindings(stmt_); }
 
+    // Bind a value to parameter `index` (1 for the first). A value SQLite
+    // refuses (an index the statement does not have, a text longer than the
+    // connection's length limit, a statement that is running or gone) throws
+    // Error (bind): "Could not bind parameter <index>: <SQLite's reason>".
     void bindText(int index, std::string_view text);
     void bindOptionalText(int index, const std::optional<std::string>& text);
-    void bindInt64(int index, int64_t value) { sqlite3_bind_int64(stmt_, index, value); }
-    void bindInt(int index, int value) { sqlite3_bind_int(stmt_, index, value); }
-    void bindNull(int index) { sqlite3_bind_null(stmt_, index); }
+    void bindInt64(int index, int64_t value);
+    void bindInt(int index, int value);
+    void bindNull(int index);
 
     int columnCount() const { return sqlite3_column_count(stmt_); }
     int columnType(int column) const { return sqlite3_column_type(stmt_, column); }
