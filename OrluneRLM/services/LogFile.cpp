@@ -1,10 +1,8 @@
 #include "services/LogFile.hpp"
 
-#include "services/FileError.hpp"
-#include "services/PrivateFiles.hpp"
-
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,9 +37,10 @@ std::optional<std::string> LogFile::defaultFolder(const core::Environment& envir
 
 LogFile::LogFile(std::string path, uint64_t maxBytes, int keptFiles)
     : path_(std::move(path)), maxBytes_(maxBytes), keptFiles_(keptFiles) {
-    try {
-        PrivateFiles::createFolders(PrivateFiles::folderOf(path_));
-    } catch (const FileError&) {
+    // The logger is a leaf: it makes its folder itself rather than through
+    // PrivateFiles, which logs. A folder that cannot be made leaves the file
+    // closed.
+    if (core::createPrivateFolders(std::filesystem::path(path_).parent_path().string())) {
         return;
     }
     open();
