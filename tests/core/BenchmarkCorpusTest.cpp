@@ -116,7 +116,7 @@ TEST(BenchmarkCorpusDecoding, EveryCategoryString) {
 
 TEST(BenchmarkCorpusWriting, KeyOrderAndAbsentFieldsLeftOut) {
     CorpusQuery query{"q1",         "dinner", QueryCategory::multiHop, "desc", {"a"},
-                      std::nullopt, "a note"};
+                      std::nullopt, "a note", std::nullopt};
     std::vector<std::string> keys;
     const Json written = query.toJson();
     for (const auto& [key, value] : written.items()) {
@@ -126,13 +126,13 @@ TEST(BenchmarkCorpusWriting, KeyOrderAndAbsentFieldsLeftOut) {
                                               "expected_guids"}));
     EXPECT_EQ(query.toJson()["category"], "multi-hop");
 
-    CorpusQuery bare{"q2",         "x",         QueryCategory::keyword, std::nullopt, {},
-                     std::nullopt, std::nullopt};
+    CorpusQuery bare{"q2",         "x",          QueryCategory::keyword, std::nullopt, {},
+                     std::nullopt, std::nullopt, std::nullopt};
     EXPECT_EQ(bare.toJson().dump(),
               R"({"id":"q2","text":"x","category":"keyword","expected_guids":[]})");
     EXPECT_EQ(CorpusQuery::fromJson(Json::parse(bare.toJson().dump())), bare);
 
-    CorpusMessage message{"g", "c", std::nullopt, "me", "hi", 9, true, false};
+    CorpusMessage message{"g", "c", std::nullopt, "me", "hi", 9, true, false, {}, {}};
     EXPECT_EQ(message.toJson().dump(),
               R"({"guid":"g","chat_id":"c","sender":"me","text":"hi","timestamp":9,)"
               R"("is_from_me":true,"is_group":false})");

@@ -150,16 +150,16 @@ private:
 BenchmarkCorpus corpusWith(std::vector<CorpusQuery> queries) {
     BenchmarkCorpus corpus;
     corpus.version = "test";
-    corpus.messages = {CorpusMessage{"m1", "c", std::nullopt, "me", "one", 1, true, false},
-                       CorpusMessage{"m2", "c", "Chat", "bob", "two", 2, false, true}};
+    corpus.messages = {CorpusMessage{"m1", "c", std::nullopt, "me", "one", 1, true, false, {}, {}},
+                       CorpusMessage{"m2", "c", "Chat", "bob", "two", 2, false, true, {}, {}}};
     corpus.queries = std::move(queries);
     return corpus;
 }
 
 CorpusQuery query(std::string id, std::string text, QueryCategory category,
                   std::vector<std::string> expected) {
-    return CorpusQuery{id,           text,        category, std::nullopt, std::move(expected),
-                       std::nullopt, std::nullopt};
+    return CorpusQuery{id,           text,         category,    std::nullopt, std::move(expected),
+                       std::nullopt, std::nullopt, std::nullopt};
 }
 
 TEST(BenchmarkRunnerRun, ScoresQueriesAndPrintsOneLineEach) {
