@@ -16,6 +16,7 @@ debian_packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libcurl4-openssl-dev
     clang libclang-rt-14-dev
+    clang-format clang-tidy
     python3
 )
 
@@ -23,9 +24,10 @@ debian_packages=(
 # come with the system. qtbase is the part of Qt the project needs (the "qt"
 # formula pulls in every module). icu4c is keg-only: CMake finds it through
 # `brew --prefix icu4c` (cmake/Homebrew.cmake); llvm is the clang with
-# libFuzzer that the fuzz-mac preset uses.
+# libFuzzer that the fuzz-mac preset uses (and clang-tidy); clang-format
+# checks the formatting.
 brew_packages=(cmake ninja ccache icu4c nlohmann-json qtbase qtkeychain googletest llvm
-               libphonenumber)
+               libphonenumber clang-format)
 
 missing_debian_packages() {
     local pkg

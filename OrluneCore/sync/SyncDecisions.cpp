@@ -118,11 +118,13 @@ ShadowDB::PageChanges changesToApply(ShadowDB& shadow, const ShadowDB::PageChang
         last[{reaction.targetGuid, reaction.sender, reaction.kind}] = i;
     }
     std::vector<size_t> order;
+    order.reserve(last.size());
     for (const auto& [key, index] : last) {
         order.push_back(index);
     }
     std::sort(order.begin(), order.end());
     std::vector<ShadowReactionsAndAttachments::ReactionKey> keys;
+    keys.reserve(order.size());
     for (size_t index : order) {
         const StoreReaction& reaction = changes.reactions[index];
         keys.emplace_back(reaction.targetGuid, reaction.sender, reaction.kind);
