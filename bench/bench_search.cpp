@@ -1,6 +1,9 @@
 // Search latency on a large shadow database: ShadowDB::search against the
-// same statement prepared, bound, stepped and read directly with the SQLite
-// API, on the same file, in the same run.
+// statement it runs, prepared, stepped and read directly with the SQLite API,
+// on the same file, in the same run. The statement is the product's own: a
+// trace on the shadow database's connection records the full-text statement
+// each search runs, with its values in place, and the direct path runs that
+// text.
 //
 // Usage: bench_search [MESSAGES] [ROUNDS]   (default 1000000 messages, 7 rounds)
 //
@@ -13,7 +16,6 @@
 // prints p50 and p95 of each path and their ratio. The folder is removed at
 // the end.
 
-#include "records/SearchResult.hpp"
 #include "shadow/ShadowDB.hpp"
 #include "sync/ShadowSync.hpp"
 #include "tools/samplestore/SampleStore.hpp"
@@ -24,7 +26,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -49,38 +53,49 @@ const std::vector<std::string> kQueries = {
     "lisbon NOT trip", "nonexistentword", "what's up", "pasta AND (monday OR thursday)",
 };
 
-struct Hit {
-    std::string guid, chatId, chatName, sender, text;
-    int64_t timestamp;
-    bool isFromMe, isGroup, hasChatName;
-    double rank;
-};
-
 std::string text(sqlite3_stmt* statement, int column) {
     const auto* value = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
     return value == nullptr ? std::string() : std::string(value);
 }
 
+// The last full-text statement a traced connection began, with its values
+// written in (sqlite3_expanded_sql).
+std::string lastSearchStatement;
+
+int recordSearchStatement(unsigned, void*, void* statement, void*) {
+    auto* prepared = static_cast<sqlite3_stmt*>(statement);
+    const char* sql = sqlite3_sql(prepared);
+    if (sql != nullptr && std::strstr(sql, "messages_fts MATCH") != nullptr) {
+        if (char* expanded = sqlite3_expanded_sql(prepared)) {
+            lastSearchStatement = expanded;
+            sqlite3_free(expanded);
+        }
+    }
+    return 0;
+}
+
+// Registered with sqlite3_auto_extension: traces each connection opened
+// while it is registered.
+int traceConnection(sqlite3* db, const char**, const sqlite3_api_routines*) {
+    sqlite3_trace_v2(db, SQLITE_TRACE_STMT, recordSearchStatement, nullptr);
+    return SQLITE_OK;
+}
+
 // The baseline: what a caller writing straight against SQLite would do for
-// one search: prepare, bind, step, copy the columns out, finalize.
-size_t directSearch(sqlite3* db, const std::string& query, int limit) {
+// one search: prepare, step, copy the columns out, finalize.
+size_t directSearch(sqlite3* db, const std::string& sql) {
     sqlite3_stmt* statement = nullptr;
-    const std::string_view sql = orlune::core::kSearchResultSql;
-    if (sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &statement, nullptr) !=
+    if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &statement, nullptr) !=
         SQLITE_OK) {
         std::fprintf(stderr, "prepare failed: %s\n", sqlite3_errmsg(db));
         std::exit(1);
     }
-    sqlite3_bind_text(statement, 1, query.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_int(statement, 2, limit);
-    std::vector<Hit> hits;
+    std::vector<std::vector<std::string>> hits;
     while (sqlite3_step(statement) == SQLITE_ROW) {
-        hits.push_back(Hit{text(statement, 0), text(statement, 1), text(statement, 2),
-                           text(statement, 3), text(statement, 4),
-                           sqlite3_column_int64(statement, 5), sqlite3_column_int(statement, 6) != 0,
-                           sqlite3_column_int(statement, 7) != 0,
-                           sqlite3_column_type(statement, 2) != SQLITE_NULL,
-                           sqlite3_column_double(statement, 8)});
+        std::vector<std::string>& row = hits.emplace_back();
+        for (int column = 0; column < sqlite3_column_count(statement); ++column) {
+            row.push_back(text(statement, column));
+        }
     }
     sqlite3_finalize(statement);
     return hits.size();
@@ -176,7 +191,10 @@ int main(int argc, char** argv) {
                     static_cast<long long>(synced), syncSeconds, static_cast<long long>(stored));
         std::fflush(stdout);
 
+        // Only the product's connection is traced.
+        sqlite3_auto_extension(reinterpret_cast<void (*)()>(traceConnection));
         orlune::core::ShadowDB shadow(shadowPath);
+        sqlite3_reset_auto_extension();
         sqlite3* direct = nullptr;
         if (sqlite3_open_v2(shadowPath.c_str(), &direct,
                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK) {
@@ -189,11 +207,20 @@ int main(int argc, char** argv) {
             sqlite3_exec(direct, std::string(pragma).c_str(), nullptr, nullptr, nullptr);
         }
 
-        // Warm both connections' caches and check that both paths agree.
+        // Warm both connections' caches, record the statement each query
+        // runs, and check that both paths agree.
         size_t totalHits = 0;
+        std::map<std::string, std::string> statements;
         for (const auto& query : kQueries) {
+            lastSearchStatement.clear();
             size_t viaShadow = shadow.search(query, kLimit).size();
-            size_t viaDirect = directSearch(direct, query, kLimit);
+            statements[query] = lastSearchStatement;
+            if (lastSearchStatement.empty()) {
+                std::fprintf(stderr, "no full-text statement recorded for %s\n", query.c_str());
+                status = 1;
+                continue;
+            }
+            size_t viaDirect = directSearch(direct, statements[query]);
             if (viaShadow != viaDirect) {
                 std::fprintf(stderr, "paths disagree on %s: %zu vs %zu\n", query.c_str(), viaShadow,
                              viaDirect);
@@ -212,7 +239,7 @@ int main(int argc, char** argv) {
                 };
                 auto timeDirect = [&] {
                     auto t = Clock::now();
-                    directSearch(direct, query, kLimit);
+                    directSearch(direct, statements[query]);
                     directTimes.push_back(millisecondsSince(t));
                 };
                 if (round % 2 == 0) {

@@ -15,7 +15,6 @@ public:
     explicit TextTable(std::vector<std::string> headers, size_t maxColumnWidth = 60);
 
     void addRow(std::vector<std::string> cells);
-    size_t rowCount() const { return rows_.size(); }
     void print(std::ostream& out) const;
 
 private:

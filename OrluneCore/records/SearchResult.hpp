@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <string_view>
 
 namespace orlune::core {
 
@@ -29,25 +28,5 @@ struct SearchResult {
 
     friend bool operator==(const SearchResult&, const SearchResult&) = default;
 };
-
-// The ranked full-text query behind ShadowDB::search, one SearchResult a
-// row in the column order above, best first. Binds the MATCH expression at 1
-// and the row limit at 2. Kept here so that every caller runs the same text.
-inline constexpr std::string_view kSearchResultSql =
-    "SELECT\n"
-    "    m.guid,\n"
-    "    m.chat_id,\n"
-    "    m.chat_name,\n"
-    "    m.sender,\n"
-    "    m.text,\n"
-    "    m.timestamp,\n"
-    "    m.is_from_me,\n"
-    "    m.is_group,\n"
-    "    bm25(messages_fts) as rank\n"
-    "FROM messages_fts\n"
-    "JOIN messages m ON messages_fts.rowid = m.rowid\n"
-    "WHERE messages_fts MATCH ?\n"
-    "ORDER BY rank\n"
-    "LIMIT ?";
 
 } // namespace orlune::core

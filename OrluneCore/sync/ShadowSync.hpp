@@ -183,7 +183,6 @@ public:
     // out unless this is set. Changing it makes the next pass copy the store
     // again from the start with the new choice.
     void setIncludeJunk(bool include) { includeJunk_ = include; }
-    bool includesJunk() const { return includeJunk_; }
 
     const std::string& databasePath() const { return shadowDBPath_; }
     const std::string& sourceDatabasePath() const { return chatDBPath_; }
