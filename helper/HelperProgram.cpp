@@ -6,6 +6,7 @@
 #include "helper/HelperRequest.hpp"
 #include "helper/MessageFormat.hpp"
 #include "helper/OfflineAnswer.hpp"
+#include "helper/AgentPrompt.hpp"
 #include "helper/RecursiveAgent.hpp"
 #include "helper/ShadowDBTools.hpp"
 
