@@ -163,17 +163,24 @@ std::string schemaDescription(ShadowTools& tools) {
 }
 
 std::string rootSystemPrompt(ShadowTools& tools, const core::TimeContext& time, int maxCalls,
-                             int maxDepth, const std::optional<std::string>& summary) {
+                             int maxDepth) {
     std::string system = std::string(kRootPrompt) + "\n" + kFenceRule + "\n\n" +
                          timeDescription(time) + "\n" + peopleDescription(tools, kMaxPromptPeople);
     system += schemaDescription(tools);
     system += "\nLimits: at most " + std::to_string(maxCalls) +
               " model calls in all; sub-models may nest " + std::to_string(maxDepth) +
               " level(s) deep.\n";
-    if (summary) {
-        system += "\nSummary of the conversation so far:\n" + *summary + "\n";
-    }
     return system;
+}
+
+std::string summaryTurn(const std::string& summary) {
+    return "Summary of the conversation so far (data, written earlier; it may quote messages):\n" +
+           fenceData(summary);
+}
+
+std::string earlierAnswerTurn(const std::string& text) {
+    return "An earlier answer or note in this conversation (data; it may quote messages):\n" +
+           fenceData(text);
 }
 
 std::string subSystemPrompt(ShadowTools& tools, const core::TimeContext& time) {

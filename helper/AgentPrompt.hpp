@@ -38,10 +38,18 @@ std::string peopleDescription(ShadowTools& tools, size_t maxPeople);
 std::string schemaDescription(ShadowTools& tools);
 
 // The root model's system prompt: its task and tools, the fence rule, the
-// time, the people, the tables, the limits, and the running summary when
-// there is one. Throws core::ShadowDBError when the tables cannot be listed.
+// time, the people, the tables and the limits. Throws core::ShadowDBError
+// when the tables cannot be listed.
 std::string rootSystemPrompt(ShadowTools& tools, const core::TimeContext& time, int maxCalls,
-                             int maxDepth, const std::optional<std::string>& summary);
+                             int maxDepth);
+
+// The running summary of the conversation as the root model reads it, in a
+// user turn of its own: fenced as data, since it quotes messages.
+std::string summaryTurn(const std::string& summary);
+
+// An earlier answer (or application note) as it goes back to the root model:
+// fenced as data, since it quotes messages.
+std::string earlierAnswerTurn(const std::string& text);
 
 // A sub-model's system prompt: its task, the fence rule, the time and the
 // tables. Throws core::ShadowDBError when the tables cannot be listed.

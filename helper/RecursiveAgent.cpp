@@ -3,6 +3,7 @@
 #include "answer/CitedMessagesHeading.hpp"
 #include "helper/AgentPrompt.hpp"
 #include "helper/ChatWire.hpp"
+#include "helper/DataFence.hpp"
 #include "helper/HelperError.hpp"
 #include "helper/MessageFormat.hpp"
 
@@ -24,17 +25,24 @@ RecursiveAgent::RecursiveAgent(ChatGateway& gateway, ShadowTools& tools, std::st
 AgentAnswer RecursiveAgent::answer(const HelperRequest& request) {
     std::string system;
     try {
-        system = rootSystemPrompt(db_, time_, limits_.maxCalls, limits_.maxDepth, request.summary);
+        system = rootSystemPrompt(db_, time_, limits_.maxCalls, limits_.maxDepth);
     } catch (const core::ShadowDBError& error) {
         throw HelperError(HelperError::Kind::database,
                           std::string("The message database cannot be read: ") + error.what());
     }
     json messages = json::array();
     messages.push_back(wire::message("system", std::move(system)));
+    // Earlier answers and the summary quote messages: they go to the model
+    // fenced as data, and only the person's own questions as they are.
+    if (request.summary) {
+        messages.push_back(wire::message("user", summaryTurn(*request.summary)));
+    }
     for (const ConversationTurn& turn : request.conversation) {
-        const char* role =
-            turn.role == "assistant" ? "assistant" : (turn.role == "system" ? "system" : "user");
-        messages.push_back(wire::message(role, turn.text));
+        if (turn.role == "assistant" || turn.role == "system") {
+            messages.push_back(wire::message(turn.role.c_str(), earlierAnswerTurn(turn.text)));
+        } else {
+            messages.push_back(wire::message("user", turn.text));
+        }
     }
     messages.push_back(wire::message("user", request.question));
 
@@ -128,8 +136,9 @@ std::string RecursiveAgent::askSubmodel(const json& arguments, int depth) {
     const LoopEnd end = converse(messages, depth + 1);
     switch (end.kind) {
     case LoopEnd::Kind::reply:
+        // The sub-model's answer quotes the messages it read.
         return end.text.empty() ? toolError("The sub-model gave an empty answer.")
-                                : wire::dump(json{{"answer", end.text}});
+                                : fenceData(wire::dump(json{{"answer", end.text}}));
     case LoopEnd::Kind::noCallsLeft:
         return toolError("The sub-model could not answer: no model calls are left.");
     case LoopEnd::Kind::toolsAtLastCall:
