@@ -44,7 +44,8 @@ public:
 };
 
 ChatMessage message(ChatRole role, std::string text, double time) {
-    return ChatMessage{QUuid::createUuid(), role, std::move(text), ChatDate{time}};
+    return ChatMessage{QUuid::createUuid(), role,         std::move(text), ChatDate{time}, {},
+                       AnswerSource::unknown, std::nullopt};
 }
 
 ChatSession session(std::string id, double lastMessageAt, std::vector<ChatMessage> messages,
