@@ -44,7 +44,7 @@ public:
 };
 
 ChatMessage message(ChatRole role, std::string text, double time) {
-    return ChatMessage{QUuid::createUuid(), role,         std::move(text), ChatDate{time}, {},
+    return ChatMessage{QUuid::createUuid(), role, std::move(text), ChatDate{time}, {},
                        AnswerSource::unknown, std::nullopt};
 }
 
