@@ -29,7 +29,9 @@ xcrun --find stapler >/dev/null 2>&1 || {
     echo "notarize: install Xcode, then: sudo xcode-select -s /Applications/Xcode.app" >&2
     exit 2
 }
-identity="$(codesign -dvv "$bundle" 2>&1 | sed -n 's/^Authority=//p' | head -1)"
+# The signing certificate's name: the first Authority line.
+identity="$( (codesign -dvv "$bundle" 2>&1 || true) |
+    awk '/^Authority=/ && !found { found = 1; print substr($0, 11) }')"
 case "$identity" in
 "Developer ID Application:"*) ;;
 *)

@@ -27,7 +27,7 @@ identity_name() {
     if [[ "$identity" =~ ^[0-9A-Fa-f]{40}$ ]]; then
         security find-identity -v -p codesigning |
             awk -v hash="$(echo "$identity" | tr '[:lower:]' '[:upper:]')" \
-                '$2 == hash { sub(/^[^"]*"/, ""); sub(/"[^"]*$/, ""); print; exit }'
+                '$2 == hash && !found { found = 1; sub(/^[^"]*"/, ""); sub(/"[^"]*$/, ""); print }'
     else
         echo "$identity"
     fi
