@@ -204,11 +204,22 @@ def is_shell_script(path, text):
     return bool(re.match(r"#!.*\b(ba)?sh\b", first))
 
 
+def project_files():
+    """The files git tracks; outside a git checkout, every file but builds'."""
+    listing = subprocess.run(["git", "ls-files"], capture_output=True, text=True)
+    if listing.returncode == 0:
+        return listing.stdout.split()
+    found = []
+    for folder, folders, files in os.walk("."):
+        folders[:] = [name for name in folders if name not in (".git", "build")]
+        found += [os.path.relpath(os.path.join(folder, name)) for name in files]
+    return found
+
+
 def main(argv):
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     os.chdir(root)
-    paths = argv or subprocess.run(["git", "ls-files"], check=True, capture_output=True,
-                                   text=True).stdout.split()
+    paths = argv or project_files()
     findings, scripts = [], []
     for path in paths:
         if not os.path.isfile(path):
