@@ -119,7 +119,7 @@ json HelperProgram::respond(std::string_view requestDocument, const core::Enviro
         std::unique_ptr<ShadowDBTools> tools;
         try {
             tools = std::make_unique<ShadowDBTools>(
-                request.dbPath ? *request.dbPath : core::ShadowDB::defaultShadowDBPath(env));
+                request.dbPath ? *request.dbPath : core::ShadowDB::shadowDBPath(env));
         } catch (const core::ShadowDBError& error) {
             throw HelperError(HelperError::Kind::database, error.what());
         }
