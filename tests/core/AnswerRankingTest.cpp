@@ -73,11 +73,13 @@ TEST(AnswerRanking, TiesGoToTheNewestWhateverTheUnitOfItsDate) {
 TEST(AnswerRanking, TheLimitKeepsTheBestAndStillCountsTheirCopies) {
     std::vector<SearchResult> list;
     for (int i = 0; i < 5; ++i) {
-        // Built by push_back: g++ 12 gives a false -Wrestrict warning for
-        // "text " + a one-letter string (std::string's insert, inlined).
+        // Built by appending: g++ 12 gives a false -Wrestrict warning for
+        // "literal" + a string (std::string's insert, inlined).
+        std::string guid = "m";
+        guid += std::to_string(i);
         std::string text = "text ";
         text.push_back(static_cast<char>('a' + i));
-        list.push_back(message("m" + std::to_string(i), text, nanosecondsOnDay(i)));
+        list.push_back(message(guid, text, nanosecondsOnDay(i)));
     }
     list.push_back(message("copy", "text a", nanosecondsOnDay(0)));
     const auto ranked = fuseRankings({{list, 1.0}}, 2);
