@@ -211,6 +211,9 @@ struct SampleStoreSummary {
         std::string guid;
         std::string text;
         std::vector<Attachment> attachments;
+        // A voice message's transcript, written by the system into the
+        // body's attributes: what a reader gives as its text.
+        std::optional<std::string> transcript;
     };
     std::vector<AttachmentMessage> attachmentMessages;
 
