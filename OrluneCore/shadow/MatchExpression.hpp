@@ -59,6 +59,14 @@ public:
     // when words are taken out of the expression.
     static std::string withoutAndOperators(std::string_view expression);
 
+    // `expression` as the index of spaced text (SpacelessText::spaced) reads
+    // it: each bareword holding a character of a script written without
+    // spaces becomes the quoted phrase of its spaced form (火锅 → "火 锅",
+    // 吃火锅* → "吃 火 锅"*), and quoted strings are spaced inside, so a
+    // phrase finds those characters side by side anywhere in a text.
+    // Operators, column names and every other bareword are left as they are.
+    static std::string forSpacedIndex(std::string_view expression);
+
     // Why `expression` is beyond `bounds` (its length in bytes, its terms or
     // its prefix terms), as a sentence; absent when it is within them.
     static std::optional<std::string> refusal(std::string_view expression,
