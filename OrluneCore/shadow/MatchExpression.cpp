@@ -90,6 +90,17 @@ void scanOutsideQuotes(std::string_view expression, Bareword visit, Other other)
 
 } // namespace
 
+bool MatchExpression::usesNot(std::string_view expression) {
+    bool found = false;
+    scanOutsideQuotes(
+        expression,
+        [&](size_t start, size_t end) {
+            found = found || expression.substr(start, end - start) == "NOT";
+        },
+        [](size_t) {});
+    return found;
+}
+
 bool MatchExpression::joinsOnlyByAnd(std::string_view expression) {
     bool onlyAnd = true;
     scanOutsideQuotes(

@@ -41,6 +41,9 @@ public:
     // unchanged.
     static std::string withFileNamesQuoted(std::string_view expression);
 
+    // Whether `expression` takes words out with NOT (outside quoted strings).
+    static bool usesNot(std::string_view expression);
+
     // Whether `expression` joins its words only by AND, written or implied:
     // no OR, NOT or NEAR and no parentheses outside quoted strings.
     static bool joinsOnlyByAnd(std::string_view expression);

@@ -311,6 +311,9 @@ ShadowDB::insertMessages(const std::vector<ShadowMessage>& messages, bool countG
         if (!messages.empty() && hasTable("message_emoji")) {
             writeEmoji(messages);
         }
+        if (!messages.empty() && hasTable("spaced_texts")) {
+            writeSpacedTexts(messages);
+        }
 
         result.written = static_cast<int>(messages.size());
         if (countGrowth) {

@@ -220,6 +220,9 @@ private:
     void writeAttachments(const std::vector<ShadowMessage>& messages);
     // Inside a batch's transaction, after its messages: their emoji.
     void writeEmoji(const std::vector<ShadowMessage>& messages);
+    // Inside a batch's transaction, after its messages: the spaced text of
+    // those written in scripts without spaces (spaced_texts).
+    void writeSpacedTexts(const std::vector<ShadowMessage>& messages);
     int64_t applyPageChanges(const PageChanges& changes);
     // Writes the messages in one transaction; `beforeCommit`, when given,
     // runs inside it after the last message (and even for an empty list).

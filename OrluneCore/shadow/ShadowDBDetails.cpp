@@ -2,6 +2,7 @@
 // page writes besides its messages, and the clean-up after deletions.
 
 #include "base/EmojiText.hpp"
+#include "base/SpacelessText.hpp"
 #include "shadow/ShadowDB.hpp"
 
 #include <algorithm>
@@ -84,6 +85,8 @@ constexpr std::string_view kOptimizeIndex =
     "INSERT INTO messages_fts(messages_fts) VALUES ('optimize')";
 constexpr std::string_view kOptimizeNamesIndex =
     "INSERT INTO attachment_names_fts(attachment_names_fts) VALUES ('optimize')";
+constexpr std::string_view kOptimizeSpacedIndex =
+    "INSERT INTO spaced_fts(spaced_fts) VALUES ('optimize')";
 
 constexpr std::string_view kReactionsOn =
     "SELECT r.sender, r.kind, r.emoji, r.timestamp, p.display_name\n"
@@ -188,6 +191,22 @@ void ShadowDB::writeEmoji(const std::vector<ShadowMessage>& messages) {
             insert->bindText(2, message.guid());
             insert->run();
         }
+    }
+}
+
+void ShadowDB::writeSpacedTexts(const std::vector<ShadowMessage>& messages) {
+    std::optional<sqlite::Statement> insert;
+    for (const ShadowMessage& message : messages) {
+        if (!SpacelessText::contains(message.text())) {
+            continue;
+        }
+        if (!insert) {
+            insert = db_.prepare(shadow_schema::kInsertSpacedText);
+        }
+        insert->reset();
+        insert->bindText(1, SpacelessText::spaced(message.text()));
+        insert->bindText(2, message.guid());
+        insert->run();
     }
 }
 
@@ -451,6 +470,9 @@ bool ShadowDB::purgeDeletedContent() {
         sqlite::exec(handle(), kOptimizeIndex);
         if (hasTable("attachment_names_fts")) {
             sqlite::exec(handle(), kOptimizeNamesIndex);
+        }
+        if (hasTable("spaced_fts")) {
+            sqlite::exec(handle(), kOptimizeSpacedIndex);
         }
     });
     int logFrames = 0;
