@@ -121,8 +121,8 @@ int main(int argc, char** argv) {
             std::cerr << "cannot open " << without << "\n";
             return 1;
         }
-        core::sqlite::exec(db.get(), "DROP TABLE spaced_fts; DROP VIEW spaced_words; "
-                                     "DROP TABLE spaced_texts");
+        core::sqlite::exec(db.get(), "DROP TRIGGER spaced_texts_follow_message; DROP TABLE spaced_fts; "
+                                     "DROP VIEW spaced_words; DROP TABLE spaced_texts");
     }
     const Figures plain = timedSync(store, without);
     std::printf("(b) first sync without the spaced index: %.2f s wall, %.2f s CPU\n", plain.wall,
