@@ -2,12 +2,13 @@
 
 #include "Command.hpp"
 #include "OptionParser.hpp"
-#include "answer/MessageSearch.hpp"
-#include "time/StoreTime.hpp"
-#include "base/SystemLocale.hpp"
 #include "ShadowAccess.hpp"
 #include "SqlOutput.hpp"
 #include "TextTable.hpp"
+#include "answer/MessageSearch.hpp"
+#include "base/SystemLocale.hpp"
+#include "records/AttachmentKind.hpp"
+#include "time/StoreTime.hpp"
 
 #include <cstdio>
 #include <iostream>
@@ -66,6 +67,17 @@ constexpr const char* kHelp =
     "\n"
     "Errors are described on standard error, with exit status 1 (2 for wrong\n"
     "arguments).\n";
+
+// The kinds of the attachments shown with a hit.
+std::vector<std::string> visibleKinds(const std::vector<core::ShadowAttachment>& attachments) {
+    std::vector<std::string> kinds;
+    for (const auto& attachment : attachments) {
+        if (!attachment.hidden) {
+            kinds.push_back(attachment.kind);
+        }
+    }
+    return kinds;
+}
 
 std::string formatRank(double rank) {
     char text[32];
@@ -169,7 +181,9 @@ int runSearch(const std::vector<std::string>& args) {
                     hit.senderName ? nlohmann::ordered_json(*hit.senderName) : nullptr;
                 line["chat_title"] = hit.chatTitle;
                 line["reactions"] = reactionsJson(db.reactionsOn(hit.guid));
-                line["attachments"] = attachmentsJson(db.attachmentsOf(hit.guid));
+                const auto attachments = db.attachmentsOf(hit.guid);
+                line["attachments"] = attachmentsJson(attachments);
+                line["transcript"] = core::isVoiceTranscript(hit.text, visibleKinds(attachments));
                 printJsonLine(line, std::cout);
             }
             return 0;

@@ -2,6 +2,7 @@
 
 #include "answer/AnswerFinder.hpp"
 #include "base/SystemLocale.hpp"
+#include "records/AttachmentKind.hpp"
 
 #include <algorithm>
 
@@ -26,7 +27,8 @@ nlohmann::json cell(const core::SQLiteValue& value) {
 }
 
 // The hit for `result`, with the reactions standing on it and the kinds of
-// its visible attachments read from `db`.
+// its visible attachments read from `db`; a voice message's transcript is
+// marked as one (core::kTranscriptMark).
 MessageHit hitOf(core::ShadowDBReader& db, core::SearchResult& result) {
     MessageHit hit;
     hit.guid = std::move(result.guid);
@@ -46,6 +48,9 @@ MessageHit hitOf(core::ShadowDBReader& db, core::SearchResult& result) {
         if (!attachment.hidden) {
             hit.attachmentKinds.push_back(attachment.kind);
         }
+    }
+    if (core::isVoiceTranscript(hit.text, hit.attachmentKinds)) {
+        hit.text = std::string(core::kTranscriptMark) + hit.text;
     }
     return hit;
 }

@@ -1,7 +1,8 @@
 #include "answer/QuestionReading.hpp"
 
-#include "contacts/PersonNames.hpp"
+#include "base/SpacelessText.hpp"
 #include "base/TextFold.hpp"
+#include "contacts/PersonNames.hpp"
 
 #include <algorithm>
 #include <array>
@@ -56,6 +57,16 @@ const std::unordered_set<std::string_view>& stopWords() {
     return words;
 }
 
+// The question words of Chinese, Japanese, Korean and Thai, as a question
+// in those scripts is cut into words (SpacelessText::words).
+const std::unordered_set<std::string_view>& questionWordsWithoutSpaces() {
+    static const std::unordered_set<std::string_view> words = {
+        "什么", "什么时候", "时候", "哪里",   "哪儿", "为什么", "怎么",   "多少", "谁",   "いつ",
+        "どこ", "なに",     "何時", "だれ",   "どう", "ですか", "ました", "언제", "어디", "뭐",
+        "무엇", "누구",     "왜",   "เมื่อไหร่", "ที่ไหน", "อะไร",   "ใคร",    "ทำไม"};
+    return words;
+}
+
 // Words that ask for a kind of attachment, as runs of folded words.
 struct AttachmentWords {
     std::array<std::string_view, 2> words;
@@ -101,9 +112,14 @@ std::string withoutApostrophes(std::string_view word) {
     return out;
 }
 
+// One letter of an alphabet ("a", "é"); a character of a script written
+// without spaces is often a word (雨, 家) and is not one.
 bool isSingleLetter(std::string_view word) {
     if (word.empty()) {
         return true;
+    }
+    if (SpacelessText::contains(word)) {
+        return false;
     }
     const auto lead = static_cast<unsigned char>(word[0]);
     const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
@@ -204,10 +220,29 @@ std::string joinNames(const std::vector<std::string>& names, std::string_view la
     return out;
 }
 
+// The words a question's token gives the search: itself, or, in a script
+// written without spaces, the words of its sentence (SpacelessText::words)
+// without those of one character (particles and the like: 的, 了, は, が),
+// unless it is nothing else.
+std::vector<std::string> searchWordsOf(const text::Token& token) {
+    if (token.kind != text::TokenKind::word || !SpacelessText::contains(token.folded)) {
+        return {token.folded};
+    }
+    const std::vector<std::string> all = SpacelessText::words(token.folded);
+    std::vector<std::string> longer;
+    for (const std::string& word : all) {
+        if (SpacelessText::letters(word) > 1 || !SpacelessText::contains(word)) {
+            longer.push_back(word);
+        }
+    }
+    return longer.empty() ? all : longer;
+}
+
 } // namespace
 
 bool isQuestionStopWord(std::string_view folded) {
-    return stopWords().count(withoutApostrophes(folded)) > 0;
+    return stopWords().count(withoutApostrophes(folded)) > 0 ||
+           questionWordsWithoutSpaces().count(folded) > 0;
 }
 
 std::string wordStem(std::string_view folded) {
@@ -340,16 +375,18 @@ QuestionReading QuestionReader::read(std::string_view question, const TimeContex
         if (token->kind == text::TokenKind::word && token->folded == "i") {
             reading.byMe = true;
         }
-        const std::string& word = token->folded;
-        if (reading.words.size() == kMaxQuestionWords) {
-            break;
-        }
-        if (word.size() > kMaxWordBytes || (token->kind == text::TokenKind::word &&
-                                            (isSingleLetter(word) || isQuestionStopWord(word)))) {
-            continue;
-        }
-        if (seen.insert(word).second) {
-            reading.words.push_back(word);
+        for (const std::string& word : searchWordsOf(*token)) {
+            if (reading.words.size() == kMaxQuestionWords) {
+                break;
+            }
+            if (word.size() > kMaxWordBytes ||
+                (token->kind == text::TokenKind::word &&
+                 (isSingleLetter(word) || isQuestionStopWord(word)))) {
+                continue;
+            }
+            if (seen.insert(word).second) {
+                reading.words.push_back(word);
+            }
         }
     }
     return reading;

@@ -2,6 +2,7 @@
 
 #include "base/AsciiText.hpp"
 
+#include <algorithm>
 #include <array>
 #include <string>
 
@@ -188,6 +189,12 @@ AttachmentKind attachmentKind(const AttachmentFacts& facts) {
         }
     }
     return AttachmentKind::File;
+}
+
+bool isVoiceTranscript(std::string_view text, const std::vector<std::string>& visibleKinds) {
+    return !text.empty() &&
+           std::find(visibleKinds.begin(), visibleKinds.end(),
+                     attachmentKindName(AttachmentKind::VoiceMessage)) != visibleKinds.end();
 }
 
 } // namespace orlune::core

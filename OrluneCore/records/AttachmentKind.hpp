@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string_view>
+#include <vector>
 
 namespace orlune::core {
 
@@ -42,5 +43,12 @@ struct AttachmentFacts {
 // case does not matter; generic values (application/octet-stream,
 // public.data, dynamic UTIs) decide nothing.
 AttachmentKind attachmentKind(const AttachmentFacts& facts);
+
+// A voice message carries no typed text: the text of a message with a
+// visible attachment of kind "voice message" is the system's transcript of
+// the recording (ChatDBReader copies it from the body). Wherever such a text
+// is shown it follows kTranscriptMark.
+bool isVoiceTranscript(std::string_view text, const std::vector<std::string>& visibleKinds);
+inline constexpr std::string_view kTranscriptMark = "[voice message] ";
 
 } // namespace orlune::core

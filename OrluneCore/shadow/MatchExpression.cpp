@@ -1,5 +1,7 @@
 #include "shadow/MatchExpression.hpp"
 
+#include "base/SpacelessText.hpp"
+
 #include <algorithm>
 #include <cstring>
 
@@ -87,6 +89,17 @@ void scanOutsideQuotes(std::string_view expression, Bareword visit, Other other)
 }
 
 } // namespace
+
+bool MatchExpression::usesNot(std::string_view expression) {
+    bool found = false;
+    scanOutsideQuotes(
+        expression,
+        [&](size_t start, size_t end) {
+            found = found || expression.substr(start, end - start) == "NOT";
+        },
+        [](size_t) {});
+    return found;
+}
 
 bool MatchExpression::joinsOnlyByAnd(std::string_view expression) {
     bool onlyAnd = true;
@@ -185,6 +198,39 @@ std::string MatchExpression::withFileNamesQuoted(std::string_view expression) {
             out.append(word);
         }
         i = end;
+    }
+    return out;
+}
+
+std::string MatchExpression::forSpacedIndex(std::string_view expression) {
+    std::string out;
+    out.reserve(expression.size() * 2);
+    size_t i = 0;
+    while (i < expression.size()) {
+        const char c = expression[i];
+        if (c == '"') {
+            // Spacing adds spaces only next to such characters, so a ""
+            // escape inside stays a pair.
+            const size_t end = quotedStringEnd(expression, i);
+            const bool closed = end - i >= 2 && expression[end - 1] == '"';
+            out += '"';
+            out += SpacelessText::spaced(expression.substr(i + 1, end - i - (closed ? 2 : 1)));
+            out += closed ? "\"" : "";
+            i = end;
+        } else if (isBareword(static_cast<unsigned char>(c))) {
+            size_t end = i;
+            while (end < expression.size() &&
+                   isBareword(static_cast<unsigned char>(expression[end]))) {
+                ++end;
+            }
+            const std::string_view word = expression.substr(i, end - i);
+            out += SpacelessText::contains(word) ? quoted(SpacelessText::spaced(word))
+                                                 : std::string(word);
+            i = end;
+        } else {
+            out += c;
+            ++i;
+        }
     }
     return out;
 }

@@ -41,6 +41,9 @@ public:
     // unchanged.
     static std::string withFileNamesQuoted(std::string_view expression);
 
+    // Whether `expression` takes words out with NOT (outside quoted strings).
+    static bool usesNot(std::string_view expression);
+
     // Whether `expression` joins its words only by AND, written or implied:
     // no OR, NOT or NEAR and no parentheses outside quoted strings.
     static bool joinsOnlyByAnd(std::string_view expression);
@@ -58,6 +61,14 @@ public:
     // out; words side by side mean the same, and no AND is left dangling
     // when words are taken out of the expression.
     static std::string withoutAndOperators(std::string_view expression);
+
+    // `expression` as the index of spaced text (SpacelessText::spaced) reads
+    // it: each bareword holding a character of a script written without
+    // spaces becomes the quoted phrase of its spaced form (火锅 → "火 锅",
+    // 吃火锅* → "吃 火 锅"*), and quoted strings are spaced inside, so a
+    // phrase finds those characters side by side anywhere in a text.
+    // Operators, column names and every other bareword are left as they are.
+    static std::string forSpacedIndex(std::string_view expression);
 
     // Why `expression` is beyond `bounds` (its length in bytes, its terms or
     // its prefix terms), as a sentence; absent when it is within them.

@@ -1,10 +1,11 @@
-// The messages table with message_chats and message_emoji: batches written
-// with one statement, the messages around one message, the stored copies a
-// sync compares with.
+// The messages table with message_chats, message_emoji and spaced_texts:
+// batches written with one statement, the messages around one message, the
+// stored copies a sync compares with.
 
 #include "shadow/ShadowMessageTables.hpp"
 
 #include "base/EmojiText.hpp"
+#include "base/SpacelessText.hpp"
 #include "shadow/ShadowBatchTable.hpp"
 #include "shadow/ShadowSchema.hpp"
 #include "sql/ResultBudget.hpp"
@@ -350,6 +351,9 @@ ShadowMessageTables::write(const std::vector<ShadowMessage>& messages, bool coun
         if (!messages.empty() && connection_.hasTable("message_emoji")) {
             writeEmoji(messages);
         }
+        if (!messages.empty() && connection_.hasTable("spaced_texts")) {
+            writeSpacedTexts(messages);
+        }
 
         result.written = static_cast<int>(messages.size());
         if (countGrowth) {
@@ -399,6 +403,22 @@ void ShadowMessageTables::writeEmoji(const std::vector<ShadowMessage>& messages)
             insert->bindText(2, message.guid());
             insert->run();
         }
+    }
+}
+
+void ShadowMessageTables::writeSpacedTexts(const std::vector<ShadowMessage>& messages) {
+    std::optional<sqlite::Statement> insert;
+    for (const ShadowMessage& message : messages) {
+        if (!SpacelessText::contains(message.text())) {
+            continue;
+        }
+        if (!insert) {
+            insert = connection_.db().prepare(shadow_schema::kInsertSpacedText);
+        }
+        insert->reset();
+        insert->bindText(1, SpacelessText::spaced(message.text()));
+        insert->bindText(2, message.guid());
+        insert->run();
     }
 }
 

@@ -116,6 +116,9 @@ private:
     diagnoseFailedBatch(const std::vector<ShadowMessage>& messages);
     // Inside a batch's transaction, after its messages: their emoji.
     void writeEmoji(const std::vector<ShadowMessage>& messages);
+    // The spaced text of those written in scripts without spaces
+    // (spaced_texts), after them in the same transaction.
+    void writeSpacedTexts(const std::vector<ShadowMessage>& messages);
     // Sets up the temporary trigger that counts replaced live rows, once per
     // connection. Throws sqlite::Error.
     void prepareReplacedCounter();

@@ -1,6 +1,7 @@
 #include "shadow/ShadowSchema.hpp"
 
 #include "base/EmojiText.hpp"
+#include "base/SpacelessText.hpp"
 #include "sql/ShadowDBError.hpp"
 
 #include <algorithm>
@@ -46,6 +47,24 @@ void fillMessageEmoji(sqlite3* db) {
     }
 }
 
+// The spaced text of every stored message in a script written without
+// spaces.
+void fillSpacedTexts(sqlite3* db) {
+    sqlite::Statement texts;
+    texts.prepare(db, kSelectTexts);
+    sqlite::Statement insert;
+    insert.prepare(db, shadow_schema::kInsertSpacedText);
+    while (texts.step()) {
+        const std::string text = texts.columnText(1);
+        if (SpacelessText::contains(text)) {
+            insert.reset();
+            insert.bindText(1, SpacelessText::spaced(text));
+            insert.bindText(2, texts.columnText(0));
+            insert.run();
+        }
+    }
+}
+
 } // namespace
 
 const std::vector<ShadowSchema::Migration>& ShadowSchema::migrations() {
@@ -77,6 +96,10 @@ const std::vector<ShadowSchema::Migration>& ShadowSchema::migrations() {
          {shadow_schema::kMessageEmojiStatements.begin(),
           shadow_schema::kMessageEmojiStatements.end()},
          fillMessageEmoji},
+        {8,
+         "text in scripts written without spaces, found by its parts",
+         {shadow_schema::kSpacedStatements.begin(), shadow_schema::kSpacedStatements.end()},
+         fillSpacedTexts},
     };
     return steps;
 }

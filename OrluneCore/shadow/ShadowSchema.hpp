@@ -440,6 +440,63 @@ inline constexpr std::array<std::string_view, 3> kMessageEmojiStatements = {
     kCreateMessageEmojiFollowTrigger,
 };
 
+// Added in version 8: messages in scripts written without spaces (Han,
+// kana, Hangul, Thai...) found by their parts. The full-text tokenizer keeps
+// a run of such letters as one word, so 火锅 never finds 明天我们去吃火锅吧.
+// This index holds the text of every message that has such letters, each
+// of them set apart by spaces (SpacelessText::spaced), and a search reads it
+// beside messages_fts with its expression set apart the same way
+// (MatchExpression::forSpacedIndex): the phrase "火 锅" finds the two
+// characters side by side anywhere, one character a single word. It uses
+// SQLite's own tokenizer, so any sqlite3 shell reads it:
+//   SELECT m.text FROM spaced_fts JOIN messages m ON m.rowid = spaced_fts.rowid
+//   WHERE spaced_fts MATCH '"火 锅"'
+//   spaced_texts  one row per such message: id = messages.rowid, text its
+//                 text set apart. Whoever writes a message writes its row
+//                 after it; a message deleted or replaced takes its row with
+//                 it (trigger). The step fills it from the stored texts.
+//   spaced_words  spaced_texts as the index reads it, with chat_name and
+//                 sender always NULL: the columns are messages_fts's, so that
+//                 one expression, column filters included, reads the same on
+//                 both.
+//   spaced_fts    the full-text index of spaced_words (rowid = messages.rowid),
+//                 kept by triggers on spaced_texts. Combining marks are part
+//                 of words (Thai vowels and tones stay with their letter).
+inline constexpr std::string_view kCreateSpacedTexts = "CREATE TABLE IF NOT EXISTS spaced_texts (\n"
+                                                       "    id INTEGER PRIMARY KEY,\n"
+                                                       "    text TEXT NOT NULL\n"
+                                                       ")";
+inline constexpr std::string_view kCreateSpacedWords =
+    "CREATE VIEW IF NOT EXISTS spaced_words AS\n"
+    "SELECT id, text, NULL AS chat_name, NULL AS sender FROM spaced_texts";
+inline constexpr std::string_view kCreateSpacedFts =
+    "CREATE VIRTUAL TABLE IF NOT EXISTS spaced_fts USING fts5(\n"
+    "    text,\n"
+    "    chat_name,\n"
+    "    sender,\n"
+    "    content='spaced_words',\n"
+    "    content_rowid='id',\n"
+    "    tokenize=\"unicode61 categories 'L* N* Co M*'\"\n"
+    ")";
+inline constexpr std::string_view kCreateSpacedInsertTrigger =
+    "CREATE TRIGGER IF NOT EXISTS spaced_fts_insert AFTER INSERT ON spaced_texts BEGIN\n"
+    "    INSERT INTO spaced_fts(rowid, text) VALUES (new.id, new.text);\n"
+    "END";
+inline constexpr std::string_view kCreateSpacedDeleteTrigger =
+    "CREATE TRIGGER IF NOT EXISTS spaced_fts_delete AFTER DELETE ON spaced_texts BEGIN\n"
+    "    INSERT INTO spaced_fts(spaced_fts, rowid, text) VALUES ('delete', old.id, old.text);\n"
+    "END";
+inline constexpr std::string_view kCreateSpacedFollowTrigger =
+    "CREATE TRIGGER IF NOT EXISTS spaced_texts_follow_message AFTER DELETE ON messages BEGIN\n"
+    "    DELETE FROM spaced_texts WHERE id = old.rowid;\n"
+    "END";
+inline constexpr std::string_view kInsertSpacedText =
+    "INSERT OR REPLACE INTO spaced_texts (id, text) SELECT rowid, ? FROM messages WHERE guid = ?";
+inline constexpr std::array<std::string_view, 6> kSpacedStatements = {
+    kCreateSpacedTexts,         kCreateSpacedWords,         kCreateSpacedFts,
+    kCreateSpacedInsertTrigger, kCreateSpacedDeleteTrigger, kCreateSpacedFollowTrigger,
+};
+
 // Run on every connection when it is opened, in this order. Recursive
 // triggers are set explicitly, whatever the SQLite build's default: with
 // them on, the row that INSERT OR REPLACE deletes fires messages_fts_delete,

@@ -27,6 +27,8 @@ constexpr std::string_view kOptimizeIndex =
     "INSERT INTO messages_fts(messages_fts) VALUES ('optimize')";
 constexpr std::string_view kOptimizeNamesIndex =
     "INSERT INTO attachment_names_fts(attachment_names_fts) VALUES ('optimize')";
+constexpr std::string_view kOptimizeSpacedIndex =
+    "INSERT INTO spaced_fts(spaced_fts) VALUES ('optimize')";
 
 } // namespace
 
@@ -35,6 +37,9 @@ void ShadowSearchIndex::mergeSegments() {
         sqlite::exec(connection_.handle(), kOptimizeIndex);
         if (connection_.hasTable("attachment_names_fts")) {
             sqlite::exec(connection_.handle(), kOptimizeNamesIndex);
+        }
+        if (connection_.hasTable("spaced_fts")) {
+            sqlite::exec(connection_.handle(), kOptimizeSpacedIndex);
         }
     });
 }
@@ -73,6 +78,20 @@ constexpr std::string_view kNameHits =
     "    CROSS JOIN attachments a ON a.rowid = attachment_names_fts.rowid\n"
     "    CROSS JOIN messages m ON m.guid = a.message_guid\n"
     "    WHERE attachment_names_fts MATCH ?";
+// The branch of the messages in scripts written without spaces, found by
+// their parts in their spaced text (rowid = messages.rowid).
+constexpr std::string_view kSpacedHits =
+    "    SELECT spaced_fts.rowid, bm25(spaced_fts) FROM spaced_fts\n"
+    "    WHERE spaced_fts MATCH ?";
+constexpr std::string_view kScopedSpacedHits =
+    "    SELECT m.rowid, bm25(spaced_fts) FROM spaced_fts\n"
+    "    CROSS JOIN messages m ON m.rowid = spaced_fts.rowid\n"
+    "    WHERE spaced_fts MATCH ?";
+// messages_fts holds a run of such letters as one word, so a NOT there
+// would keep a message whose run holds the word taken out: the messages
+// with spaced text are judged by their spaced text alone.
+constexpr std::string_view kNotSpaced =
+    " AND messages_fts.rowid NOT IN (SELECT id FROM spaced_texts)";
 constexpr std::string_view kHitsClose = ")\n  GROUP BY rowid ORDER BY rank LIMIT ?) hits\n"
                                         "JOIN messages m ON m.rowid = hits.rowid\n";
 constexpr std::string_view kByHitRank = "ORDER BY hits.rank";
@@ -113,8 +132,9 @@ struct RowidSpan {
 
 // The MATCH expressions of one search and how its words rank.
 struct Matches {
-    std::string words; // for messages_fts
-    std::string names; // for attachment_names_fts
+    std::string words;  // for messages_fts
+    std::string names;  // for attachment_names_fts, when indexed
+    std::string spaced; // for spaced_fts, when indexed
     std::string_view wordRank = kWordRank;
     // Conditions on the word hits' rowids alone, each starting " AND ",
     // checked before a hit's message is read, and their values.
@@ -326,11 +346,11 @@ void addWordValues(const Matches& matches, std::vector<Parameter>& parameters) {
 }
 
 // `matches` is absent for a search without words (newest first).
-ScopedSql scopedSql(const std::optional<Matches>& matches, bool named, bool namesIndexed,
+ScopedSql scopedSql(const std::optional<Matches>& matches, bool named,
                     const ScopeConditions& scope) {
     ScopedSql out;
     const bool ranked = matches.has_value();
-    const bool byHits = ranked && namesIndexed;
+    const bool byHits = ranked && (!matches->names.empty() || !matches->spaced.empty());
     out.sql = std::string(kColumns);
     out.sql += byHits   ? std::string(kRankedHits)
                : ranked ? std::string(matches->wordRank) + ", "
@@ -343,10 +363,18 @@ ScopedSql scopedSql(const std::optional<Matches>& matches, bool named, bool name
         out.sql += wordHits(*matches, !scope.sql.empty()) + inScope;
         addWordValues(*matches, out.parameters);
         out.parameters.insert(out.parameters.end(), scope.values.begin(), scope.values.end());
-        out.sql += "\n    UNION ALL\n";
-        out.sql += std::string(kNameHits) + inScope;
-        out.parameters.emplace_back(matches->names);
-        out.parameters.insert(out.parameters.end(), scope.values.begin(), scope.values.end());
+        if (!matches->names.empty()) {
+            out.sql += "\n    UNION ALL\n";
+            out.sql += std::string(kNameHits) + inScope;
+            out.parameters.emplace_back(matches->names);
+            out.parameters.insert(out.parameters.end(), scope.values.begin(), scope.values.end());
+        }
+        if (!matches->spaced.empty()) {
+            out.sql += "\n    UNION ALL\n";
+            out.sql += std::string(scope.sql.empty() ? kSpacedHits : kScopedSpacedHits) + inScope;
+            out.parameters.emplace_back(matches->spaced);
+            out.parameters.insert(out.parameters.end(), scope.values.begin(), scope.values.end());
+        }
         out.sql += kHitsClose;
     } else {
         out.sql += ranked ? kFromIndex : kFromMessages;
@@ -414,12 +442,19 @@ ShadowSearchIndex::Outcome ShadowSearchIndex::search(const std::string& query,
         scope.chatIds && !scope.chatIds->empty() && connection_.hasTable("message_chats") &&
         connection_.guarded(
             [&] { return chatsHoldMessagesStoredElsewhere(connection_.db(), *scope.chatIds); });
-    const bool namesIndexed = ranked && connection_.hasTable("attachment_names_fts");
     std::optional<Matches> matches;
     if (ranked) {
         matches = Matches{};
         matches->words = expression;
-        matches->names = expression;
+        if (connection_.hasTable("attachment_names_fts")) {
+            matches->names = expression;
+        }
+        if (connection_.hasTable("spaced_fts")) {
+            matches->spaced = MatchExpression::forSpacedIndex(expression);
+            if (MatchExpression::usesNot(expression)) {
+                matches->wordsNarrowed += kNotSpaced;
+            }
+        }
         if (auto narrowed = narrowedBySender(expression, scope)) {
             matches->words = std::move(*narrowed);
             matches->wordRank = kWordRankNotBySender;
@@ -439,9 +474,8 @@ ShadowSearchIndex::Outcome ShadowSearchIndex::search(const std::string& query,
                                                 scope.chatIds->begin(), scope.chatIds->end());
         }
     }
-    const ScopedSql built =
-        scopedSql(matches, named, namesIndexed,
-                  scopeConditions(attachmentsKept, chatsKept, reactionsKept, emoji, scope));
+    const ScopedSql built = scopedSql(
+        matches, named, scopeConditions(attachmentsKept, chatsKept, reactionsKept, emoji, scope));
     sqlite::Statement statement =
         connection_.guarded([&] { return connection_.db().prepare(built.sql); });
     StatementLimits limits(connection_.handle(), bounds.timeLimit, bounds.maxValueBytes);

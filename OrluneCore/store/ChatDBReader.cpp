@@ -444,6 +444,12 @@ void ChatDBReader::readMessageRows(sqlite::Statement& statement, FetchResult& re
             }
         }
         text = withoutPlaceholders(text);
+        // A voice message's body holds only its placeholder; the system's
+        // transcript of it, where there is one, is its text.
+        if (text.empty() && !statement.isNull(kBodyHex)) {
+            text = TypedStreamDecoder::audioTranscription(bytesFromHex(statement, kBodyHex))
+                       .value_or(std::string());
+        }
 
         std::vector<ShadowAttachment> found;
         if (attachments && statement.columnInt64(kCacheHasAttachments) != 0) {

@@ -582,6 +582,119 @@ private:
     std::vector<std::string> strings_;
 };
 
+// ---------------------------------------------------------------------------
+// A string-valued attribute of the attribute runs, found by its key without
+// reading the runs before it. A dictionary entry is written as its key, an
+// NSString object whose `+` run is the key's text, closed by END, then its
+// value: a group `@` and a new NSString object whose `+` run is the value.
+// Classes and type strings defined earlier are written as references, which
+// are taken as written; a class defined here must be NSString or
+// NSMutableString.
+
+class StringAttribute {
+public:
+    StringAttribute(std::string_view data, std::string_view key) : data_(data), key_(key) {}
+
+    std::optional<std::string> value() {
+        if (key_.empty() || key_.size() >= kInt16) {
+            return std::nullopt;
+        }
+        std::string needle(1, static_cast<char>(key_.size()));
+        needle += key_;
+        for (size_t at = data_.find(needle); at != std::string_view::npos;
+             at = data_.find(needle, at + 1)) {
+            Cursor in(data_.substr(at + needle.size()));
+            if (auto run = valueAfterKey(in)) {
+                std::string text = utf8::sanitize(*run);
+                if (utf8::hasContent(text)) {
+                    return text;
+                }
+            }
+        }
+        return std::nullopt;
+    }
+
+private:
+    static std::optional<std::string_view> valueAfterKey(Cursor& in) {
+        if (in.next() != kEnd || !typeIs(in, "@") || in.next() != kNew || !stringClass(in) ||
+            !typeIs(in, "+")) {
+            return std::nullopt;
+        }
+        auto length = unsignedInteger(in);
+        return length ? in.take(*length) : std::nullopt;
+    }
+
+    // A type string: `expected` defined here, or a reference to one.
+    static bool typeIs(Cursor& in, std::string_view expected) {
+        auto head = in.next();
+        if (!head) {
+            return false;
+        }
+        if (*head != kNew) {
+            return *head >= kFirstReference;
+        }
+        auto length = unsignedInteger(in);
+        return length && in.take(*length) == expected;
+    }
+
+    // The value's class: a reference, or NSString / NSMutableString defined
+    // here with its superclasses.
+    static bool stringClass(Cursor& in) {
+        auto head = in.next();
+        if (!head || *head != kNew) {
+            return head && *head >= kFirstReference;
+        }
+        bool first = true;
+        for (;;) {
+            auto nameHead = in.next();
+            std::optional<std::string_view> name;
+            if (nameHead == kNew) {
+                auto length = unsignedInteger(in);
+                name = length ? in.take(*length) : std::nullopt;
+                if (!name) {
+                    return false;
+                }
+            } else if (!nameHead || *nameHead < kFirstReference) {
+                return false;
+            }
+            if (first && name && *name != "NSString" && *name != "NSMutableString") {
+                return false;
+            }
+            first = false;
+            if (!in.next()) { // the class version
+                return false;
+            }
+            auto next = in.next();
+            if (!next) {
+                return false;
+            }
+            if (*next == kNil || *next >= kFirstReference) {
+                return true;
+            }
+            if (*next != kNew) {
+                return false;
+            }
+        }
+    }
+
+    static std::optional<uint64_t> unsignedInteger(Cursor& in) {
+        auto head = in.next();
+        if (!head) {
+            return std::nullopt;
+        }
+        if (*head == kInt16) {
+            return in.littleEndian(2);
+        }
+        if (*head == kInt32) {
+            return in.littleEndian(4);
+        }
+        return *head < 0x80 ? std::optional<uint64_t>(*head) : std::nullopt;
+    }
+
+    std::string_view data_;
+    std::string_view key_;
+};
+
 } // namespace
 
 std::optional<std::string> TypedStreamDecoder::decodeToString(std::string_view data) noexcept {
@@ -604,6 +717,14 @@ std::optional<std::string>
 TypedStreamDecoder::decodeToString(std::span<const uint8_t> data) noexcept {
     return decodeToString(
         std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+}
+
+std::optional<std::string> TypedStreamDecoder::audioTranscription(std::string_view data) noexcept {
+    try {
+        return StringAttribute(data, kAudioTranscriptionKey).value();
+    } catch (...) {
+        return std::nullopt;
+    }
 }
 
 } // namespace orlune::core

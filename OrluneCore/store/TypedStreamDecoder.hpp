@@ -32,6 +32,15 @@ public:
     // state is shared, so any thread may call it.
     static std::optional<std::string> decodeToString(std::string_view data) noexcept;
     static std::optional<std::string> decodeToString(std::span<const uint8_t> data) noexcept;
+
+    // The system's own transcript of a voice message held in `data`: the
+    // string value of the attribute keyed kAudioTranscriptionKey beside the
+    // audio attachment's placeholder (the body's text is then only U+FFFC).
+    // Absent when the body has none, or its value has no letter, number or
+    // emoji. Never throws; never reads outside `data`.
+    static std::optional<std::string> audioTranscription(std::string_view data) noexcept;
+
+    static constexpr std::string_view kAudioTranscriptionKey = "IMAudioTranscription";
 };
 
 } // namespace orlune::core

@@ -44,6 +44,7 @@ protected:
     //   m2  "the lease is signed", one-to-one
     //   m3  words and a hidden link-preview image "preview-lease.png"
     //   m4  only a photo "IMG_0042.HEIC", one-to-one
+    //   m5-m10 emoji, m11 Chinese, one-to-one
     void SetUp() override {
         env.set("XDG_DATA_HOME", dir.file("data"));
         env.set("ORLUNE_DATA_DIR", dir.file("data"));
@@ -72,6 +73,8 @@ protected:
         addMessage(store, 8, "\U0001F44D\U0001F3FD", 2);
         addMessage(store, 9, "\U0001F44D", 2);
         addMessage(store, 10, "\U0001F469\u200D\U0001F4BB coding late", 2);
+        // A sentence without spaces.
+        addMessage(store, 11, "明天我们去吃火锅吧", 2);
     }
 
     static void addMessage(ChatStoreWriter& store, int64_t rowid, const std::string& text,
@@ -233,6 +236,39 @@ TEST_F(FindableContentTest, AnOlderDatabaseFindsNamesWithoutCopyingAgain) {
     EXPECT_EQ(sync.performSync(), 0);
     EXPECT_EQ(found("lease.pdf"), Guids{"m1"});
     EXPECT_EQ(found("preview"), Guids{});
+}
+
+TEST_F(FindableContentTest, AnOlderDatabaseFindsTextWithoutSpacesWithoutCopyingAgain) {
+    sync.performSync();
+    DatabaseProbe(shadowPath)
+        .exec("DROP TRIGGER spaced_texts_follow_message; DROP TABLE spaced_fts; "
+              "DROP VIEW spaced_words; DROP TABLE spaced_texts; PRAGMA user_version = 7");
+    EXPECT_EQ(found("火锅"), Guids{}) << "the default tokenizer holds the sentence as one word";
+    EXPECT_EQ(sync.performSync(), 0);
+    EXPECT_EQ(found("火锅"), Guids{"m11"});
+    // A message rewritten later is found by its new words only.
+    {
+        ChatStoreWriter store(storePath, ChatStoreWriter::OpenExisting{});
+        store.editMessage(11, "明天我们去吃烤鸭吧", 2000);
+    }
+    sync.performSync();
+    EXPECT_EQ(found("火锅"), Guids{});
+    EXPECT_EQ(found("烤鸭"), Guids{"m11"});
+}
+
+TEST_F(FindableContentTest, ADeletedMessagesWordsWithoutSpacesAreLeftNowhereInTheFile) {
+    sync.performSync();
+    ASSERT_TRUE(testing::fileHolds(shadowPath, "锅") ||
+                testing::fileHolds(shadowPath + "-wal", "锅"));
+    {
+        ChatStoreWriter store(storePath, ChatStoreWriter::OpenExisting{});
+        store.deleteMessage(11);
+    }
+    sync.performSync();
+    EXPECT_EQ(found("火锅"), Guids{});
+    for (const char* suffix : {"", "-wal"}) {
+        EXPECT_FALSE(testing::fileHolds(shadowPath + suffix, "锅")) << suffix;
+    }
 }
 
 } // namespace

@@ -90,6 +90,11 @@ TEST(QuestionReading, ReadsPeopleChatsTimesAttachmentsAndWords) {
          {AttachmentKind::VoiceMessage, AttachmentKind::Pdf},
          {},
          "messages from Jess Day with a voice message or a pdf since March"},
+        // A sentence without spaces is cut into its words; particles of one
+        // character and question words are left out.
+        {"火锅是什么时候吃的？", {}, {}, "", {}, {"火锅"}, "messages about 火锅"},
+        {"東京の天気は？", {}, {}, "", {}, {"東京", "天気"}, "messages about 東京 天気"},
+        {"雨", {}, {}, "", {}, {"雨"}, "messages about 雨"},
         // Accents and case are folded; numbers are words; repeats count once.
         {"CAFÉ café 4471 gate code",
          {},

@@ -56,10 +56,11 @@ TEST_F(ShadowDBTest, SchemaCreatesEveryObjectAndAFreshCursor) {
     auto db = openWithSchema();
     Inspector inspect(path);
     std::set<std::pair<std::string, std::string>> objects;
-    for (const auto& row : inspect.rows("SELECT type, name FROM sqlite_master "
-                                        "WHERE name NOT LIKE 'sqlite_%' "
-                                        "AND NOT (type = 'table' AND (name GLOB 'messages_fts_*' "
-                                        "OR name GLOB 'attachment_names_fts_*'))")) {
+    for (const auto& row :
+         inspect.rows("SELECT type, name FROM sqlite_master "
+                      "WHERE name NOT LIKE 'sqlite_%' "
+                      "AND NOT (type = 'table' AND (name GLOB 'messages_fts_*' "
+                      "OR name GLOB 'attachment_names_fts_*' OR name GLOB 'spaced_fts_*'))")) {
         objects.emplace(row[0], row[1]);
     }
     std::set<std::pair<std::string, std::string>> expected = {
@@ -103,6 +104,12 @@ TEST_F(ShadowDBTest, SchemaCreatesEveryObjectAndAFreshCursor) {
         {"table", "message_emoji"},
         {"index", "idx_message_emoji_message"},
         {"trigger", "message_emoji_follow_message"},
+        {"table", "spaced_texts"},
+        {"view", "spaced_words"},
+        {"table", "spaced_fts"},
+        {"trigger", "spaced_fts_insert"},
+        {"trigger", "spaced_fts_delete"},
+        {"trigger", "spaced_texts_follow_message"},
     };
     EXPECT_EQ(objects, expected);
     EXPECT_EQ(inspect.value("PRAGMA user_version"), std::to_string(ShadowSchema::latestVersion()));

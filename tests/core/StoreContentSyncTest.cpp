@@ -2,7 +2,9 @@
 // message, group events left out, attachments, edits, unsends, deletions and
 // junk, checked against what the sample-store builder says it wrote.
 
+#include "records/AttachmentKind.hpp"
 #include "shadow/ShadowDB.hpp"
+#include "shadow/ShadowDBReader.hpp"
 #include "sync/ShadowSync.hpp"
 #include "tests/support/DatabaseProbe.hpp"
 #include "tests/support/TempDir.hpp"
@@ -111,6 +113,30 @@ TEST_F(StoreContentSyncTest, SearchReturnsAReactedMessageOnceWithItsReactions) {
     }));
 }
 
+TEST_F(StoreContentSyncTest, VoiceMessagesAreFoundByTheirTranscripts) {
+    // The builder writes one voice message with the system's transcript and
+    // one without; the summary gives each message's expected text.
+    std::vector<std::pair<std::string, std::string>> voice; // guid, transcript
+    for (const auto& message : summary_->attachmentMessages) {
+        if (message.attachments.size() == 1 &&
+            message.attachments[0].kind == attachmentKindName(AttachmentKind::VoiceMessage)) {
+            voice.emplace_back(message.guid, message.transcript.value_or(""));
+        }
+    }
+    const auto transcribed =
+        std::find_if(voice.begin(), voice.end(), [](const auto& v) { return !v.second.empty(); });
+    ASSERT_NE(transcribed, voice.end());
+    ASSERT_TRUE(
+        std::any_of(voice.begin(), voice.end(), [](const auto& v) { return v.second.empty(); }));
+
+    ShadowDBReader reader(shadow());
+    const auto hits = reader.search("seat window", 10);
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_EQ(hits[0].guid, transcribed->first);
+    EXPECT_EQ(hits[0].text, transcribed->second);
+    EXPECT_TRUE(isVoiceTranscript(hits[0].text, {"voice message"}));
+}
+
 TEST_F(StoreContentSyncTest, AttachmentsAreDescribedAndPlaceholdersRemoved) {
     ASSERT_FALSE(summary_->attachmentMessages.empty());
     testing::DatabaseProbe probe(shadow());
@@ -119,7 +145,7 @@ TEST_F(StoreContentSyncTest, AttachmentsAreDescribedAndPlaceholdersRemoved) {
         const auto rows = probe.rows("SELECT text, has_attachments FROM messages WHERE guid = " +
                                      quoted(message.guid));
         ASSERT_EQ(rows.size(), 1u) << message.guid;
-        EXPECT_EQ(rows[0][0], message.text) << message.guid;
+        EXPECT_EQ(rows[0][0], message.transcript.value_or(message.text)) << message.guid;
         sawAttachmentAlone = sawAttachmentAlone || message.text.empty();
         const auto stored = probe.rows("SELECT kind, COALESCE(name, ''), bytes, hidden FROM "
                                        "attachments WHERE message_guid = " +

@@ -5,6 +5,7 @@
 #include "tools/samplestore/TypedStreamWriter.hpp"
 
 #include <gtest/gtest.h>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -285,6 +286,67 @@ TEST(TypedStreamDecoder, ArbitraryBytesNeverCrash) {
             EXPECT_FALSE(decoded->empty());
         }
     }
+}
+
+} // namespace
+} // namespace orlune::core
+
+namespace orlune::core {
+namespace {
+
+// A voice message's body: its placeholder, with the attachment's guid and,
+// when given, the system's transcript in its attributes; `caption` after.
+std::string voiceBody(const std::optional<std::string>& transcript,
+                      const std::string& caption = "") {
+    TextAttributes voice;
+    voice.fileTransferGuid = "at_0_5F3C2E1A-0000-4000-8000-000000000002";
+    voice.audioTranscription = transcript;
+    AttributedBodyOptions options;
+    options.runs = {{1, voice}};
+    if (!caption.empty()) {
+        TextAttributes after;
+        after.messagePart = 1;
+        options.runs.push_back({TypedStreamWriter::utf16Length(caption), after});
+    }
+    return TypedStreamWriter::attributedBody("\xEF\xBF\xBC" + caption, options);
+}
+
+TEST(TypedStreamDecoder, VoiceMessageTranscripts) {
+    const std::string longer(300, 'w');
+    const struct {
+        const char* name;
+        std::string body;
+        std::optional<std::string> transcript;
+    } cases[] = {
+        {"a transcript beside the placeholder", voiceBody("Running late, save me a seat"),
+         "Running late, save me a seat"},
+        {"a long transcript (16-bit length)", voiceBody(longer), longer},
+        {"in a script without spaces", voiceBody("明天见"), "明天见"},
+        {"no transcript", voiceBody(std::nullopt), std::nullopt},
+        {"a transcript with no letter", voiceBody("..."), std::nullopt},
+        {"the key's name typed as a message is no transcript",
+         TypedStreamWriter::attributedBody("IMAudioTranscription"), std::nullopt},
+        {"not an archive", std::string("\x14IMAudioTranscription\x86"), std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(TypedStreamDecoder::audioTranscription(c.body), c.transcript);
+    }
+    // The text itself is only the placeholder: no text of its own.
+    EXPECT_EQ(TypedStreamDecoder::decodeToString(voiceBody("Running late")), std::nullopt);
+}
+
+TEST(TypedStreamDecoder, TruncatedVoiceBodiesGiveTheWholeTranscriptOrNone) {
+    const std::string transcript = "Call me back when you land";
+    const std::string body = voiceBody(transcript, "and a caption");
+    for (size_t cut = 0; cut <= body.size(); ++cut) {
+        const std::string copy = body.substr(0, cut); // exact size, for the sanitizers
+        const auto found = TypedStreamDecoder::audioTranscription(copy);
+        if (found) {
+            EXPECT_EQ(*found, transcript) << "cut at " << cut;
+        }
+    }
+    EXPECT_EQ(TypedStreamDecoder::audioTranscription(body), transcript);
 }
 
 } // namespace

@@ -1,11 +1,12 @@
 #include "helper/ShadowDBTools.hpp"
 
-#include "sync/ShadowSync.hpp"
 #include "helper/MessageFormat.hpp"
+#include "sync/ShadowSync.hpp"
 #include "tests/helper/HelperTestSupport.hpp"
 #include "tests/support/DatabaseProbe.hpp"
 #include "tests/support/PeopleStore.hpp"
 #include "tests/support/TempDir.hpp"
+#include "tools/samplestore/SampleStore.hpp"
 
 #include <functional>
 #include <gtest/gtest.h>
@@ -181,6 +182,23 @@ TEST(ShadowDBToolsFilters, SearchesWithinSenderChatAndTimeAndNamesTheHits) {
     core::SearchFilters unreadable;
     unreadable.until = "whenever";
     EXPECT_THROW(tools.search("flight", 10, unreadable), core::ShadowDBError);
+}
+
+TEST(ShadowDBToolsVoice, ATranscriptIsShownAsAVoiceMessage) {
+    TempDir dir;
+    samplestore::SampleStoreOptions options;
+    options.messageCount = 200;
+    options.content = samplestore::RealStoreContent::everything();
+    samplestore::buildSampleStore(dir.file("chat.db"), options);
+    core::ShadowSync(dir.file("chat.db"), dir.file("shadow.db")).performSync();
+
+    ShadowDBTools tools(dir.file("shadow.db"));
+    const auto hits = tools.search("seat window", 10);
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_EQ(hits[0].text,
+              "[voice message] Running ten minutes late, save me a seat by the window");
+    EXPECT_NE(describeMessage(hits[0]).find(": \"[voice message] Running ten"), std::string::npos)
+        << describeMessage(hits[0]);
 }
 
 } // namespace

@@ -372,8 +372,11 @@ private:
     }
 
     // The body of `text` whose U+FFFC characters stand for `files`, in order:
-    // one run per attachment and one per stretch of text between them.
-    static std::string body(const std::string& text, const std::vector<std::string>& files) {
+    // one run per attachment and one per stretch of text between them. A
+    // `transcript` goes with the first attachment, as the system writes a
+    // voice message's.
+    static std::string body(const std::string& text, const std::vector<std::string>& files,
+                            const std::optional<std::string>& transcript = std::nullopt) {
         AttributedBodyOptions options;
         size_t file = 0;
         std::string pending;
@@ -390,6 +393,9 @@ private:
                 flushText();
                 TextAttributes attachment;
                 attachment.messagePart = static_cast<int64_t>(file);
+                if (file == 0) {
+                    attachment.audioTranscription = transcript;
+                }
                 attachment.fileTransferGuid = files[file++];
                 options.runs.push_back({1, attachment});
                 i += kObject.size();
@@ -404,12 +410,13 @@ private:
     // A message of `text`: in the text column and the body, or (`archiveOnly`)
     // in the body alone.
     MessageRow textRow(const std::string& text, bool archiveOnly = false,
-                       const std::vector<std::string>& files = {}) {
+                       const std::vector<std::string>& files = {},
+                       const std::optional<std::string>& transcript = std::nullopt) {
         MessageRow row;
         if (!archiveOnly) {
             row.text = text;
         }
-        row.attributedBody = body(text, files);
+        row.attributedBody = body(text, files, transcript);
         return row;
     }
 
@@ -661,9 +668,11 @@ private:
         bool onDisk = true;
     };
 
-    // A message of `files` and `caption` from `who` in `chat`.
+    // A message of `files` and `caption` from `who` in `chat`; a voice
+    // message may carry the system's `transcript` of it (then its text).
     std::string attachmentMessage(const Chat& chat, Person who, const std::vector<File>& files,
-                                  const std::string& caption, int64_t gap = 90) {
+                                  const std::string& caption, int64_t gap = 90,
+                                  const std::optional<std::string>& transcript = std::nullopt) {
         std::vector<std::string> guids;
         std::string text;
         for (size_t i = 0; i < files.size(); ++i) {
@@ -671,10 +680,13 @@ private:
             text += kObject;
         }
         text += caption;
-        MessageRow row = textRow(text, chance(5000), guids);
+        MessageRow row = textRow(text, chance(5000), guids, transcript);
         row.isAudioMessage = files.size() == 1 && files.front().type == &kVoice;
         const std::string guid = write(row, chat, who, gap);
         describeAttachments(guid, lastRowid_, text, guids, files);
+        if (transcript) {
+            s_.attachmentMessages.back().transcript = transcript;
+        }
         return guid;
     }
 
@@ -1047,6 +1059,8 @@ private:
         attachmentMessage(chat, them, {{&kJpegWithoutMime, true, false}}, "");
         attachmentMessage(chat, Person{}, {{&kVideo}}, "");
         attachmentMessage(chat, them, {{&kVoice}}, "");
+        attachmentMessage(chat, them, {{&kVoice}}, "", 90,
+                          std::string("Running ten minutes late, save me a seat by the window"));
         attachmentMessage(chat, Person{}, {{&kSong}}, "this song!");
         attachmentMessage(chat, them, {{&kCard}}, "");
         attachmentMessage(chat, them, {{&kLocation}}, "");

@@ -1,7 +1,7 @@
 #include "tools/samplestore/SampleStore.hpp"
 
-#include "sql/SQLite.hpp"
 #include "base/Utf8.hpp"
+#include "sql/SQLite.hpp"
 #include "tools/samplestore/AddressBookWriter.hpp"
 #include "tools/samplestore/ChatStoreWriter.hpp"
 #include "tools/samplestore/RealContent.hpp"
@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <optional>
 #include <random>
 #include <string_view>
 #include <vector>
@@ -226,9 +227,30 @@ struct Piece {
     TextAttributes attributes;
 };
 
+// Sentences in scripts written without spaces between words (and Korean,
+// whose words carry particles), made of a start, a middle and an end of one
+// language, sometimes with an English word glued on.
+constexpr std::array<std::array<std::array<std::string_view, 6>, 3>, 4> kSpacelessParts = {{
+    {{{"明天我们", "今天晚上", "下周五", "周末大家", "刚才老板", "昨天妈妈"},
+      {"去吃火锅", "在公司开会", "坐火车回家", "买了新手机", "看了电影", "订好了机票"},
+      {"吧", "了吗？", "，太好了", "，记得带伞", "！", "，你觉得呢"}}},
+    {{{"明日の朝", "今日は", "来週の会議", "東京駅で", "週末に", "さっき"},
+      {"ラーメンを食べ", "大阪に行き", "雨が降り", "電話をし", "資料を送り", "映画を見"},
+      {"ます", "ました", "ませんか？", "たいです", "てください", "てるね"}}},
+    {{{"내일 ", "오늘 저녁에 ", "주말에 ", "회의는 ", "서울역에서 ", "아까 "},
+      {"치킨을 먹", "회의실을 예약하", "친구를 만나", "우산을 사", "기차를 타", "전화를 하"},
+      {"었어요", "을래?", "자", "고 싶어", "세요", "는 중이야"}}},
+    {{{"พรุ่งนี้", "วันนี้", "เมื่อวาน", "สุดสัปดาห์นี้", "ตอนเย็น", "เดี๋ยวนี้"},
+      {"ประชุม", "ไปกินข้าว", "ฝนตกหนัก", "ไปสนามบิน", "ซื้อของ", "โทรหาแม่"},
+      {"กี่โมง", "กันไหม", "มาก", "แล้ว", "นะ", "ครับ"}}},
+}};
+constexpr std::array<std::string_view, 6> kGluedWords = {"Zoom", "iPhone",  "OK",
+                                                         "Uber", "Netflix", "PDF"};
+
 class Generator {
 public:
-    Generator(const Cast& cast, uint64_t seed) : cast_(cast), rng_(seed) {}
+    Generator(const Cast& cast, uint64_t seed)
+        : cast_(cast), rng_(seed), spacelessRng_(seed ^ 0x5ACE1E55ULL) {}
 
     size_t below(size_t n) { return static_cast<size_t>(rng_() % n); }
     int percent() { return static_cast<int>(rng_() % 100); }
@@ -238,6 +260,24 @@ public:
     }
 
     std::string uuid() { return detail::randomGuid(rng_); }
+
+    // For `percent` of the messages, a sentence of kSpacelessParts instead
+    // of the text drawn for them. Drawn from a stream of its own, so every
+    // other message stays as it is for the same seed.
+    std::optional<std::string> spacelessSentence(int percent) {
+        if (percent <= 0 || static_cast<int>(spacelessRng_() % 100) >= percent) {
+            return std::nullopt;
+        }
+        const auto& parts = kSpacelessParts[spacelessRng_() % kSpacelessParts.size()];
+        std::string text;
+        for (const auto& slot : parts) {
+            text += slot[spacelessRng_() % slot.size()];
+        }
+        if (spacelessRng_() % 4 == 0) {
+            text.insert(0, kGluedWords[spacelessRng_() % kGluedWords.size()]);
+        }
+        return text;
+    }
 
     std::string fill(std::string_view pattern) {
         std::string out;
@@ -317,6 +357,7 @@ public:
 
     const Cast& cast_;
     std::mt19937_64 rng_;
+    std::mt19937_64 spacelessRng_;
 };
 
 std::string joinPieces(const std::vector<Piece>& pieces) {
@@ -389,6 +430,9 @@ void writeMessages(ChatStoreWriter& writer, const Cast& cast, const SampleStoreO
             const int category = gen.percent();
             const bool mutableClasses = gen.percent() < 30;
             std::vector<Piece> pieces = gen.message(chat);
+            if (auto sentence = gen.spacelessSentence(options.spacelessPercent)) {
+                pieces = {{std::move(*sentence), {}}};
+            }
             std::string guid = gen.uuid();
 
             MessageRow row;

@@ -77,6 +77,10 @@ struct SampleStoreOptions {
     // stay as they are), so that the store holds exactly the same messages
     // but needs no decoding. Nothing else changes for the same seed.
     bool textAlwaysInTextColumn = false;
+    // Share of the plain messages (0 to 100) whose text is a sentence in
+    // Chinese, Japanese, Korean or Thai (a few with an English word glued
+    // on) instead of the one drawn for them; the others stay the same.
+    int spacelessPercent = 0;
     // ROWID of the first message (appendSampleMessages continues a store
     // after its last one).
     int64_t firstRowid = 1;
@@ -211,6 +215,9 @@ struct SampleStoreSummary {
         std::string guid;
         std::string text;
         std::vector<Attachment> attachments;
+        // A voice message's transcript, written by the system into the
+        // body's attributes: what a reader gives as its text.
+        std::optional<std::string> transcript;
     };
     std::vector<AttachmentMessage> attachmentMessages;
 

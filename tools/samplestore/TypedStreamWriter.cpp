@@ -148,7 +148,8 @@ private:
     void dictionary(const TextAttributes& attributes) {
         archive_.beginObject({kNSDictionary, kNSObject});
         int64_t count = 1 + (attributes.link ? 1 : 0) + (attributes.fileTransferGuid ? 1 : 0) +
-                        (attributes.mention ? 1 : 0) + (attributes.bold ? 1 : 0);
+                        (attributes.audioTranscription ? 1 : 0) + (attributes.mention ? 1 : 0) +
+                        (attributes.bold ? 1 : 0);
         archive_.group("i");
         archive_.integer(count);
         entryKey("__kIMMessagePartAttributeName");
@@ -157,6 +158,11 @@ private:
             entryKey("__kIMFileTransferGUIDAttributeName");
             archive_.group("@");
             string(*attributes.fileTransferGuid);
+        }
+        if (attributes.audioTranscription) {
+            entryKey("IMAudioTranscription");
+            archive_.group("@");
+            string(*attributes.audioTranscription);
         }
         if (attributes.link) {
             entryKey("__kIMLinkAttributeName");

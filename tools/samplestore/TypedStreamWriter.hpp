@@ -5,8 +5,8 @@
 // NSString (or NSMutableString) holding the text as one `+` byte run, then
 // the attribute runs (`iI`: a dictionary number and a length in UTF-16 units)
 // each followed, the first time it is used, by an NSDictionary of attributes
-// keyed by __kIM... names with NSNumber, NSString or NSURL values. Shared
-// strings, classes and objects are written once and referred to afterwards.
+// keyed by __kIM... names (and IMAudioTranscription) with NSNumber, NSString or NSURL values.
+// Shared strings, classes and objects are written once and referred to afterwards.
 
 #include <cstdint>
 #include <optional>
@@ -21,6 +21,8 @@ struct TextAttributes {
     int64_t messagePart = 0;                     // __kIMMessagePartAttributeName (NSNumber)
     std::optional<std::string> link;             // __kIMLinkAttributeName (NSURL)
     std::optional<std::string> fileTransferGuid; // __kIMFileTransferGUIDAttributeName (NSString)
+    std::optional<std::string> audioTranscription; // IMAudioTranscription (NSString): a voice
+                                                   // message's transcript, beside its guid
     std::optional<std::string> mention;          // __kIMMentionConfirmedMention (NSString)
     bool bold = false;                           // __kIMTextBoldAttributeName (NSNumber 1)
 
