@@ -172,6 +172,10 @@ public:
         // True when the results reached bounds.maxResultBytes and no further
         // row was read.
         bool stoppedAtSizeLimit = false;
+        // FTS5 could not read the expression (a syntax error, an unknown
+        // column): its reason ("fts5: syntax error near \"?\""); there are
+        // no results then.
+        std::optional<std::string> rejection;
     };
     // search() within `bounds`: an expression longer than maxMatchBytes, or
     // with more terms or prefix terms than allowed, is refused with
