@@ -63,6 +63,7 @@ std::string foldedCard(size_t pieces) {
 
 // Peak resident memory in KiB of a child process running `work`.
 template <typename Work> long childPeakKiB(Work&& work) {
+    std::fflush(stdout); // printed once, not again by the child
     const pid_t child = fork();
     if (child == 0) {
         work();
