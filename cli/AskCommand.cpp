@@ -1,6 +1,7 @@
 // `orlune ask`: one question to the helper, answered on standard output.
 
 #include "Command.hpp"
+#include "answer/QuestionLength.hpp"
 #include "services/ConfigManager.hpp"
 #include "services/ProcessStop.hpp"
 #include "services/RLMHelperError.hpp"
@@ -104,6 +105,10 @@ int runAsk(const std::vector<std::string>& args) {
     question = rlm::trimmedText(question);
     if (question.empty()) {
         std::cerr << "orlune ask: a question is needed\n" << kUsage;
+        return 2;
+    }
+    if (auto problem = core::questionLengthProblem(question)) {
+        std::cerr << "orlune ask: " << *problem << "\n";
         return 2;
     }
 

@@ -33,7 +33,8 @@ constexpr const char* kHelp =
     "phrase, and OR, NOT, parentheses, prefix* and column filters such as\n"
     "sender:alice work. A file name such as lease.pdf needs no quotes. Quote\n"
     "other punctuation (\"what's up\", \"PLAT-2291\"): FTS5\n"
-    "rejects it outside quotes, and a rejected query finds nothing. A query\n"
+    "rejects it outside quotes, and a rejected query is searched as its\n"
+    "words, with a note saying so (one without words is an error). A query\n"
     "longer than 4096 bytes, or with more than 64 words or 16 prefix* words,\n"
     "is refused, and a search running longer than 5 seconds is stopped.\n"
     "\n"
@@ -149,6 +150,9 @@ int runSearch(const std::vector<std::string>& args) {
     const core::TimeContext time = core::TimeContext::system();
     return withShadowForReading(options.value("--shadow-db"), [&](core::ShadowDBReader& db) {
         const core::QueryBounds bounds;
+        // One limit for the whole verb: the search and each hit's reactions
+        // and attachments.
+        const core::SearchDeadline deadline(bounds);
         core::FilteredSearch found;
         try {
             found =
@@ -166,7 +170,10 @@ int runSearch(const std::vector<std::string>& args) {
         printCutNote(
             bounds.describeCut(outcome.cutTexts, outcome.stoppedAtSizeLimit, results.size()));
         if (options.flag("--json")) {
+            std::vector<nlohmann::ordered_json> lines;
+            lines.reserve(results.size());
             for (const auto& hit : results) {
+                deadline.check();
                 nlohmann::ordered_json line;
                 line["guid"] = hit.guid;
                 line["chat_id"] = hit.chatId;
@@ -184,6 +191,9 @@ int runSearch(const std::vector<std::string>& args) {
                 const auto attachments = db.attachmentsOf(hit.guid);
                 line["attachments"] = attachmentsJson(attachments);
                 line["transcript"] = core::isVoiceTranscript(hit.text, visibleKinds(attachments));
+                lines.push_back(std::move(line));
+            }
+            for (const auto& line : lines) {
                 printJsonLine(line, std::cout);
             }
             return 0;

@@ -2,9 +2,10 @@
 // database.
 
 #include "Command.hpp"
+#include "TerminalOutput.hpp"
 #include "base/SystemDifferences.hpp"
-#include "sync/ShadowSync.hpp"
 #include "services/ConfigManager.hpp"
+#include "sync/ShadowSync.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -47,7 +48,8 @@ constexpr const char* kHelp =
     "                    senders' chats and messages marked spam (left out\n"
     "                    otherwise); changing this copies the store again\n"
     "  --watch           keep running: sync again whenever the store or its\n"
-    "                    write-ahead log changes, until Ctrl-C or SIGTERM,\n"
+    "                    write-ahead log changes (at least every 3 seconds\n"
+    "                    while it keeps changing), until Ctrl-C or SIGTERM,\n"
     "                    which end it after the pass in progress with status 0\n"
     "                    (a failed pass is reported and watching goes on)\n"
     "  -h, --help        show this help\n"
@@ -66,8 +68,9 @@ constexpr const char* kHelp =
     "them. Wrong arguments exit with status 2.\n"
     "\n"
     "The shadow database remembers which messaging store it copies: another\n"
-    "store is refused, and a store made anew at the same path is copied again\n"
-    "in full. Only one sync at a time writes a shadow database; a second one\n"
+    "store is refused, and another store put at the same path is copied again\n"
+    "in full in place of the earlier copy, which the sync says. Only one sync\n"
+    "at a time writes a shadow database; a second one\n"
     "says so and exits with status 1. A database written by a newer version of\n"
     "Orlune, or a file that is not a shadow database, is refused and left as\n"
     "it was; one written by an older version is upgraded in place.\n";
@@ -80,10 +83,12 @@ struct Options {
     bool includeJunk = false;
 };
 
-// How often --watch looks at the store, and how long a change must be quiet
-// before a pass starts (a burst of writes makes one pass).
+// How often --watch looks at the store, how long a change must be quiet
+// before a pass starts (a burst of writes makes one pass), and how long a
+// change waits at most while the store never goes quiet.
 constexpr std::chrono::milliseconds kWatchPeriod{250};
 constexpr std::chrono::milliseconds kWatchQuiet{500};
+constexpr std::chrono::milliseconds kWatchMaxWait{3000};
 
 volatile std::sig_atomic_t stopRequested = 0;
 
@@ -120,18 +125,22 @@ StoreSignature signatureOf(const std::string& store) {
 }
 
 // Waits until the store's signature differs from `seen` and has then been
-// quiet for kWatchQuiet, or a stop is requested. Returns false on a stop.
+// quiet for kWatchQuiet, or the first change is kWatchMaxWait old, or a stop
+// is requested. Returns false on a stop.
 bool waitForChange(const std::string& store, StoreSignature& seen) {
-    auto quietSince = std::chrono::steady_clock::now();
-    bool changed = false;
+    using Clock = std::chrono::steady_clock;
+    std::optional<Clock::time_point> firstChange;
+    auto quietSince = Clock::now();
     while (stopRequested == 0) {
         std::this_thread::sleep_for(kWatchPeriod);
         const StoreSignature now = signatureOf(store);
         if (!(now == seen)) {
             seen = now;
-            changed = true;
-            quietSince = std::chrono::steady_clock::now();
-        } else if (changed && std::chrono::steady_clock::now() - quietSince >= kWatchQuiet) {
+            quietSince = Clock::now();
+            firstChange = firstChange.value_or(quietSince);
+        }
+        if (firstChange && (Clock::now() - quietSince >= kWatchQuiet ||
+                            Clock::now() - *firstChange >= kWatchMaxWait)) {
             return true;
         }
     }
@@ -198,7 +207,24 @@ std::vector<std::string> contactFiles(const std::vector<std::string>& given) {
     return files;
 }
 
+// A failed pass for people: the error, and for a store that is not there,
+// which file was looked for and what to do.
+void printFailure(const std::exception& error, const std::string& storePath) {
+    std::cerr << error.what() << "\n";
+    const auto* syncError = dynamic_cast<const core::ShadowSyncError*>(&error);
+    if (syncError != nullptr && syncError->kind() == core::ShadowSyncError::Kind::chatDBNotFound) {
+        std::cerr << "Nothing is at " << storePath
+                  << ". Name the messaging store with --chat-db PATH (or CHAT_DB_PATH); on "
+                     "macOS, give the program running orlune Full Disk Access (System Settings "
+                     "> Privacy & Security > Full Disk Access).\n";
+    }
+    std::cerr << std::flush;
+}
+
 void printContactWarnings(const core::ShadowSync& sync) {
+    for (const std::string& note : sync.passNotes()) {
+        std::cerr << note << "\n";
+    }
     for (const std::string& warning : sync.contactWarnings()) {
         std::cerr << "Contacts skipped: " << warning << "\n";
     }
@@ -213,7 +239,8 @@ int runSync(const std::vector<std::string>& args) {
     bool progressShown = false;
     auto progress = [&](int64_t rowsRead) {
         if (showProgress) {
-            std::cerr << "\rRead " << rowsRead << " rows from the messaging store..." << std::flush;
+            writeControlToStandardError("\rRead " + std::to_string(rowsRead) +
+                                        " rows from the messaging store...");
             progressShown = true;
         }
     };
@@ -225,8 +252,10 @@ int runSync(const std::vector<std::string>& args) {
     };
 
     if (!options.watch) {
+        std::string storePath;
         try {
             core::ShadowSync sync(options.chatDB, options.shadowDB);
+            storePath = sync.sourceDatabasePath();
             sync.setContactFiles(contactFiles(options.contacts));
             sync.setIncludeJunk(options.includeJunk);
             std::cout << "Syncing " << sync.sourceDatabasePath() << " into " << sync.databasePath()
@@ -241,7 +270,7 @@ int runSync(const std::vector<std::string>& args) {
             return 0;
         } catch (const std::exception& error) {
             endProgressLine();
-            std::cerr << error.what() << "\n";
+            printFailure(error, storePath);
             return 1;
         }
     }
@@ -277,7 +306,7 @@ int runSync(const std::vector<std::string>& args) {
                       << std::flush;
         } catch (const std::exception& error) {
             endProgressLine();
-            std::cerr << error.what() << "\n" << std::flush;
+            printFailure(error, sync->sourceDatabasePath());
         }
     } while (stopRequested == 0 && waitForChange(sync->sourceDatabasePath(), seen));
     std::cout << "Stopped.\n" << std::flush;

@@ -1,4 +1,5 @@
 #include "Command.hpp"
+#include "TerminalOutput.hpp"
 
 #include <csignal>
 #include <iostream>
@@ -49,6 +50,8 @@ int main(int argc, char** argv) {
     using namespace orlune::cli;
     // A child that exits without reading its input must not end this process.
     std::signal(SIGPIPE, SIG_IGN);
+    // Everything printed from here on passes through the control escaping.
+    const TerminalSafeOutput terminalSafe;
 
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) {

@@ -1,5 +1,6 @@
 #include "helper/HelperRequest.hpp"
 
+#include "answer/QuestionLength.hpp"
 #include "helper/HelperError.hpp"
 
 #include <algorithm>
@@ -98,6 +99,9 @@ HelperRequest HelperRequest::parse(std::string_view document) {
     auto question = nonBlank(optionalString(root, "question"));
     if (!question) {
         throw invalid("The request has no question.");
+    }
+    if (auto problem = core::questionLengthProblem(*question)) {
+        throw invalid(*problem);
     }
     request.question = *question;
 

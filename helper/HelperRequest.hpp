@@ -24,7 +24,7 @@ struct HelperRequest {
     static constexpr int kMaxCallsCeiling = 64;
 
     std::optional<std::string> apiKey; // trimmed; absent when missing or blank
-    std::string question;              // trimmed, never empty
+    std::string question;              // trimmed, never empty, within kMaxQuestionCharacters
     // Absent: the one default shadow database (SHADOW_DB_PATH, else
     // <data folder>/OrluneRLM/shadow.db); never empty.
     std::optional<std::string> dbPath;
@@ -39,7 +39,8 @@ struct HelperRequest {
     std::optional<std::string> summary;         // absent when missing or blank
 
     // Parses the document. Throws HelperError (invalidRequest) when it is not
-    // a JSON object, lacks "question", has an empty "db_path", or a known
+    // a JSON object, lacks "question" or has a longer one than
+    // core::kMaxQuestionCharacters, has an empty "db_path", or a known
     // key has the wrong type or an impossible value.
     static HelperRequest parse(std::string_view document);
 };

@@ -22,12 +22,14 @@ struct AnswerFinder::Directory {
     TimeExpressionParser parser;
     std::unique_ptr<QuestionReader> reader;
 
-    // Handles of the people at `indices`.
+    // Handles of the people at `indices`, each once, in the order of the
+    // links. Linear in the links, however many people a name brings.
     std::vector<std::string> handlesOf(const std::vector<size_t>& indices) const {
+        const std::unordered_set<size_t> wanted(indices.begin(), indices.end());
+        std::unordered_set<std::string> seen;
         std::vector<std::string> handles;
         for (const HandleLink& link : people.links) {
-            if (std::find(indices.begin(), indices.end(), link.person) != indices.end() &&
-                std::find(handles.begin(), handles.end(), link.handleId) == handles.end()) {
+            if (wanted.count(link.person) > 0 && seen.insert(link.handleId).second) {
                 handles.push_back(link.handleId);
             }
         }
@@ -37,16 +39,13 @@ struct AnswerFinder::Directory {
     // The one-to-one chats with any of `handles` (their ids end with
     // ";<handle>", as "iMessage;-;+15550100001").
     std::vector<std::string> chatsWith(const std::vector<std::string>& handles) const {
+        const std::unordered_set<std::string_view> wanted(handles.begin(), handles.end());
         std::vector<std::string> ids;
         for (const ChatTitleRow& chat : chats) {
-            if (chat.isGroup) {
-                continue;
-            }
-            for (const std::string& handle : handles) {
-                if (chat.chatId.ends_with(";" + handle)) {
-                    ids.push_back(chat.chatId);
-                    break;
-                }
+            const size_t semicolon = chat.chatId.rfind(';');
+            if (!chat.isGroup && semicolon != std::string::npos &&
+                wanted.count(std::string_view(chat.chatId).substr(semicolon + 1)) > 0) {
+                ids.push_back(chat.chatId);
             }
         }
         return ids;

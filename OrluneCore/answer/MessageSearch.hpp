@@ -16,11 +16,12 @@
 // - An empty query with any filter lists the newest matching messages first;
 //   an empty query without filters finds nothing.
 
-#include "time/LocalTime.hpp"
 #include "records/MessageScope.hpp"
-#include "sql/QueryBounds.hpp"
 #include "shadow/ShadowDBReader.hpp"
+#include "sql/QueryBounds.hpp"
+#include "time/LocalTime.hpp"
 
+#include <chrono>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -62,8 +63,25 @@ struct FilteredSearch {
     std::vector<std::string> notes;
 };
 
-// resolveFilters, then ShadowDBReader::search within the scope. Throws as
-// both.
+// The end of one search call's time limit (bounds.timeLimit from when it is
+// made), for the work around the search itself. Copies `bounds`' limit.
+class SearchDeadline {
+public:
+    explicit SearchDeadline(const QueryBounds& bounds);
+    // What is left of the limit (0 once it has passed).
+    std::chrono::milliseconds left() const;
+    // Throws ShadowDBError queryFailed ("The search took longer than 5 s and
+    // was stopped") once the limit has passed.
+    void check() const;
+
+private:
+    QueryBounds bounds_;
+    std::chrono::steady_clock::time_point end_;
+};
+
+// resolveFilters, then ShadowDBReader::search within the scope, both within
+// bounds.timeLimit in all. Throws as both; past the limit, queryFailed as
+// SearchDeadline::check.
 FilteredSearch searchMessages(ShadowDBReader& db, const std::string& query,
                               const SearchFilters& filters, int limit, const QueryBounds& bounds,
                               const TimeContext& context, const std::string& phoneRegion);

@@ -1,11 +1,13 @@
 #include "answer/QuestionReading.hpp"
 
+#include "base/AsciiText.hpp"
 #include "base/SpacelessText.hpp"
 #include "base/TextFold.hpp"
 #include "contacts/PersonNames.hpp"
 
 #include <algorithm>
 #include <array>
+#include <map>
 #include <set>
 #include <unordered_set>
 
@@ -130,18 +132,31 @@ bool isVowel(char c) {
     return c == 'a' || c == 'e' || c == 'i' || c == 'o' || c == 'u';
 }
 
-// Byte ranges [begin, end) of the question already read as something else.
+// Byte ranges [begin, end) of the question already read as something else,
+// kept merged and in order so that adding and looking up cost log(n) however
+// long the question is.
 class Spans {
 public:
-    void add(size_t begin, size_t end) { spans_.emplace_back(begin, end); }
+    void add(size_t begin, size_t end) {
+        auto it = spans_.upper_bound(begin);
+        if (it != spans_.begin() && std::prev(it)->second >= begin) {
+            --it;
+            begin = it->first;
+        }
+        while (it != spans_.end() && it->first <= end) {
+            end = std::max(end, it->second);
+            it = spans_.erase(it);
+        }
+        spans_.emplace(begin, end);
+    }
     bool overlaps(size_t begin, size_t end) const {
-        return std::any_of(spans_.begin(), spans_.end(), [&](const auto& span) {
-            return begin < span.second && span.first < end;
-        });
+        // Only the last span starting before `end` can reach past `begin`.
+        auto it = spans_.lower_bound(end);
+        return it != spans_.begin() && std::prev(it)->second > begin;
     }
 
 private:
-    std::vector<std::pair<size_t, size_t>> spans_;
+    std::map<size_t, size_t> spans_; // begin -> end, disjoint
 };
 
 template <typename T> void addOnce(std::vector<T>& list, const T& value) {
@@ -162,23 +177,50 @@ std::vector<const text::Token*> freeWords(const std::vector<text::Token>& tokens
     return words;
 }
 
-// Where `phrase` (folded words) stands in `words` as a consecutive run, or
-// words.size().
-size_t findRun(const std::vector<const text::Token*>& words,
-               const std::vector<std::string_view>& phrase) {
-    if (phrase.empty() || phrase.size() > words.size()) {
-        return words.size();
+bool runAt(const std::vector<const text::Token*>& words, size_t at,
+           const std::vector<std::string_view>& phrase) {
+    for (size_t i = 0; i < phrase.size(); ++i) {
+        if (words[at + i]->folded != phrase[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Takes the first place where `phrase` (folded words) stands in `words` as a
+// consecutive run out of `words`. False when it is not there.
+bool takeFirstRun(std::vector<const text::Token*>& words,
+                  const std::vector<std::string_view>& phrase) {
+    if (phrase.empty()) {
+        return false;
     }
     for (size_t at = 0; at + phrase.size() <= words.size(); ++at) {
-        bool same = true;
-        for (size_t i = 0; same && i < phrase.size(); ++i) {
-            same = words[at + i]->folded == phrase[i];
-        }
-        if (same) {
-            return at;
+        if (runAt(words, at, phrase)) {
+            words.erase(words.begin() + static_cast<std::ptrdiff_t>(at),
+                        words.begin() + static_cast<std::ptrdiff_t>(at + phrase.size()));
+            return true;
         }
     }
-    return words.size();
+    return false;
+}
+
+// Takes every run of `phrase` out of `words`, as taking the first run again
+// and again would (a run may close up once the one inside it is gone:
+// "voice voice message message"), in one pass. True when any was taken.
+bool takeEveryRun(std::vector<const text::Token*>& words,
+                  const std::vector<std::string_view>& phrase) {
+    std::vector<const text::Token*> kept;
+    kept.reserve(words.size());
+    bool any = false;
+    for (const text::Token* word : words) {
+        kept.push_back(word);
+        if (kept.size() >= phrase.size() && runAt(kept, kept.size() - phrase.size(), phrase)) {
+            kept.resize(kept.size() - phrase.size());
+            any = true;
+        }
+    }
+    words = std::move(kept);
+    return any;
 }
 
 // Words that name a reaction: the past tense always ("loved", "liked"); the
@@ -209,13 +251,36 @@ constexpr std::array<ReactionWord, 17> kReactionWords = {{
     {"react", "", true},
 }};
 
-std::string joinNames(const std::vector<std::string>& names, std::string_view last) {
+// Reads `folded` as a word naming a reaction into `reading`; false when it
+// names none.
+bool readReactionWord(const std::string& folded, bool afterDid, QuestionReading& reading) {
+    for (const ReactionWord& entry : kReactionWords) {
+        if (folded != entry.word || (entry.afterDidOnly && !afterDid)) {
+            continue;
+        }
+        reading.aboutReactions = true;
+        if (!entry.kind.empty()) {
+            addOnce(reading.reactionKinds, std::string(entry.kind));
+        }
+        return true;
+    }
+    return false;
+}
+
+// "A, B or C"; with `others` more not listed, "A, B, C or 2,990 others".
+std::string joinNames(const std::vector<std::string>& names, std::string_view last,
+                      size_t others = 0) {
     std::string out;
     for (size_t i = 0; i < names.size(); ++i) {
         if (i > 0) {
-            out += i + 1 == names.size() ? std::string(" ") + std::string(last) + " " : ", ";
+            out += i + 1 == names.size() && others == 0 ? std::string(" ") + std::string(last) + " "
+                                                        : ", ";
         }
         out += names[i];
+    }
+    if (others > 0) {
+        out += " " + std::string(last) + " " + ascii::groupedDigits(others) +
+               (others == 1 ? " other" : " others");
     }
     return out;
 }
@@ -237,6 +302,10 @@ std::vector<std::string> searchWordsOf(const text::Token& token) {
     }
     return longer.empty() ? all : longer;
 }
+
+// A question may name thousands of people ("Alex" in a large address book):
+// this many are named in a description, and the rest counted.
+constexpr size_t kMaxNamesDescribed = 10;
 
 } // namespace
 
@@ -316,6 +385,9 @@ QuestionReading QuestionReader::read(std::string_view question, const TimeContex
     }
 
     const std::vector<text::Token> tokens = text::tokenize(question);
+    // The words not read as a time or a person; each reading below takes
+    // its words out of this one list.
+    std::vector<const text::Token*> words = freeWords(tokens, taken);
     // Chats by title, longest titles first so that "Book Club 2024" wins
     // over "Book Club".
     std::vector<size_t> byLength(titleWords_.size());
@@ -328,11 +400,8 @@ QuestionReading QuestionReader::read(std::string_view question, const TimeContex
     for (size_t chat : byLength) {
         const std::vector<std::string_view> phrase(titleWords_[chat].begin(),
                                                    titleWords_[chat].end());
-        const auto words = freeWords(tokens, taken);
-        const size_t at = findRun(words, phrase);
-        if (at < words.size()) {
+        if (takeFirstRun(words, phrase)) {
             addOnce(reading.chats, chat);
-            taken.add(words[at]->begin, words[at + phrase.size() - 1]->end);
         }
     }
     for (const AttachmentWords& entry : kAttachmentWords) {
@@ -340,38 +409,25 @@ QuestionReading QuestionReader::read(std::string_view question, const TimeContex
         if (!entry.words[1].empty()) {
             phrase.push_back(entry.words[1]);
         }
-        for (;;) {
-            const auto words = freeWords(tokens, taken);
-            const size_t at = findRun(words, phrase);
-            if (at == words.size()) {
-                break;
-            }
+        if (takeEveryRun(words, phrase)) {
             addOnce(reading.attachmentKinds, entry.kind);
-            taken.add(words[at]->begin, words[at + phrase.size() - 1]->end);
         }
     }
 
     bool afterDid = false;
-    for (const text::Token* token : freeWords(tokens, taken)) {
-        if (token->kind != text::TokenKind::word) {
-            continue;
-        }
-        for (const ReactionWord& entry : kReactionWords) {
-            if (token->folded != entry.word || (entry.afterDidOnly && !afterDid)) {
-                continue;
-            }
-            reading.aboutReactions = true;
-            if (!entry.kind.empty()) {
-                addOnce(reading.reactionKinds, std::string(entry.kind));
-            }
-            taken.add(token->begin, token->end);
-            break;
+    std::vector<const text::Token*> leftWords;
+    leftWords.reserve(words.size());
+    for (const text::Token* token : words) {
+        const bool reaction = token->kind == text::TokenKind::word &&
+                              readReactionWord(token->folded, afterDid, reading);
+        if (!reaction) {
+            leftWords.push_back(token);
         }
         afterDid = afterDid || token->folded == "did";
     }
 
     std::set<std::string> seen;
-    for (const text::Token* token : freeWords(tokens, taken)) {
+    for (const text::Token* token : leftWords) {
         if (token->kind == text::TokenKind::word && token->folded == "i") {
             reading.byMe = true;
         }
@@ -399,18 +455,24 @@ std::string describeReading(const QuestionReading& reading, const People& people
     const bool mine = reading.byMe && !reading.aboutReactions;
     std::string out = mine ? "your messages" : "messages";
     std::vector<std::string> names;
+    size_t othersNamed = 0;
     for (size_t person : reading.people) {
-        if (person < people.people.size()) {
+        if (person >= people.people.size()) {
+            continue;
+        }
+        if (names.size() < kMaxNamesDescribed) {
             names.push_back(people.people[person].displayName);
+        } else {
+            ++othersNamed;
         }
     }
     if (!names.empty() && (!reading.aboutReactions || reading.byMe)) {
-        out += (mine ? " to " : " from ") + joinNames(names, "or");
+        out += (mine ? " to " : " from ") + joinNames(names, "or", othersNamed);
     }
     if (reading.aboutReactions) {
         const std::string who = reading.byMe    ? "you"
                                 : names.empty() ? "someone"
-                                                : joinNames(names, "or");
+                                                : joinNames(names, "or", othersNamed);
         out += " that " + who + " reacted to";
         if (!reading.reactionKinds.empty()) {
             out += " (" + joinNames(reading.reactionKinds, "or") + ")";

@@ -58,4 +58,18 @@ inline int hexDigit(char c) {
     return -1;
 }
 
+// `number` in decimal with a comma between groups of three digits, as a
+// person reads it in English: 2990 gives "2,990".
+inline std::string groupedDigits(unsigned long long number) {
+    const std::string digits = std::to_string(number);
+    std::string grouped;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) {
+            grouped += ',';
+        }
+        grouped += digits[i];
+    }
+    return grouped;
+}
+
 } // namespace orlune::core::ascii

@@ -123,4 +123,13 @@ bool hasContent(std::string_view text) {
     return false;
 }
 
+size_t codePointCount(std::string_view text) {
+    size_t count = 0;
+    for (char c : text) {
+        // Every byte but a continuation byte (10xxxxxx) starts a character.
+        count += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+    }
+    return count;
+}
+
 } // namespace orlune::core::utf8

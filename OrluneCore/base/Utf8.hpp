@@ -17,6 +17,10 @@ bool isValid(std::string_view bytes);
 // inside a UTF-8 character (the whole text when it fits).
 std::string_view prefixWithin(std::string_view text, size_t maxBytes);
 
+// The number of code points in `text`; each byte of an ill-formed sequence
+// that is not a continuation byte counts as one.
+size_t codePointCount(std::string_view text);
+
 // True when at least one user-perceived character (extended grapheme cluster)
 // of `text` is content a person wrote: its first scalar is Alphabetic, has a
 // Numeric_Type, is Extended_Pictographic (emoji such as 😂 ❤️ 🙏) or is a

@@ -4,9 +4,11 @@
 #include "sql/StoreConnection.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <thread>
 #include <tuple>
 
 namespace orlune::core {
@@ -56,6 +58,22 @@ int64_t integer(const sqlite::Statement& statement, int column) {
     return column < 0 ? 0 : statement.columnInt64(column);
 }
 
+// What a book held by another program is said to be.
+constexpr const char* kLockedMessage =
+    "it is locked by another program (the Contacts app saving?); it is read again at the next "
+    "sync";
+
+bool isLockedCode(int code) {
+    return (code & 0xFF) == SQLITE_BUSY || (code & 0xFF) == SQLITE_LOCKED;
+}
+
+// The error for a failed read of the book at `path`.
+AddressBookReader::Error readFailure(const sqlite::Error& error, const std::string& path) {
+    return isLockedCode(error.code())
+               ? AddressBookReader::Error(Kind::locked, path, kLockedMessage)
+               : AddressBookReader::Error(Kind::queryFailed, path, error.what());
+}
+
 // A table the book may lack: prepares `sql`, or returns false when the table
 // is not there (SQLITE_ERROR). Other failures throw.
 bool prepareOptional(sqlite::Statement& statement, sqlite3* db, std::string_view sql,
@@ -67,7 +85,7 @@ bool prepareOptional(sqlite::Statement& statement, sqlite3* db, std::string_view
         if (error.primaryCode() == SQLITE_ERROR) {
             return false;
         }
-        throw AddressBookReader::Error(Kind::queryFailed, path, error.what());
+        throw readFailure(error, path);
     }
 }
 
@@ -76,7 +94,7 @@ bool next(sqlite::Statement& statement, const std::string& path) {
     try {
         return statement.step();
     } catch (const sqlite::Error& error) {
-        throw AddressBookReader::Error(Kind::queryFailed, path, error.what());
+        throw readFailure(error, path);
     }
 }
 
@@ -164,13 +182,31 @@ std::vector<std::string> AddressBookReader::bookPaths(const std::string& locatio
 }
 
 std::vector<ContactCard> AddressBookReader::readBook(const std::string& path, int sourceIndex) {
+    // The Contacts app holds its book locked only while it saves: a locked
+    // book is tried again a few times over about a second.
+    constexpr int kAttempts = 10;
+    constexpr std::chrono::milliseconds kPause{100};
+    for (int attempt = 1;; ++attempt) {
+        try {
+            return readBookOnce(path, sourceIndex);
+        } catch (const Error& error) {
+            if (error.kind() != Kind::locked || attempt == kAttempts) {
+                throw;
+            }
+        }
+        std::this_thread::sleep_for(kPause);
+    }
+}
+
+std::vector<ContactCard> AddressBookReader::readBookOnce(const std::string& path, int sourceIndex) {
     if (!pathExists(path)) {
         throw Error(Kind::cannotOpen, path, "no such file");
     }
-    std::string failure;
+    StoreOpenFailure failure;
     sqlite::Connection connection = openStoreReadOnly(path, failure);
     if (!connection) {
-        throw Error(Kind::cannotOpen, path, failure);
+        throw isLockedCode(failure.code) ? Error(Kind::locked, path, kLockedMessage)
+                                         : Error(Kind::cannotOpen, path, failure.message);
     }
     sqlite3* db = connection.get();
     // One read transaction: the records and their numbers and addresses come
@@ -179,7 +215,7 @@ std::vector<ContactCard> AddressBookReader::readBook(const std::string& path, in
     try {
         sqlite::exec(db, "BEGIN");
     } catch (const sqlite::Error& error) {
-        throw Error(Kind::queryFailed, path, error.what());
+        throw readFailure(error, path);
     }
 
     sqlite::Statement entity;

@@ -41,9 +41,10 @@ public:
     class Error : public std::exception {
     public:
         enum class Kind {
-            cannotOpen,       // missing, locked, not an SQLite file, unreadable
+            cannotOpen,       // missing, not an SQLite file, unreadable
             notAnAddressBook, // an SQLite file without the address-book tables
-            queryFailed,      // a read failed part way (locked, damaged)
+            queryFailed,      // a read failed part way (damaged)
+            locked,           // another program holds it locked (it is saving)
         };
         Error(Kind kind, std::string path, std::string message);
 
@@ -69,9 +70,10 @@ public:
                                               std::vector<std::string>& warnings);
 
     // Reads one book through openStoreReadOnly (WAL with or without its -wal
-    // and -shm files; nothing beside it is created or changed; no busy
-    // timeout: a locked book fails at once). Cards get `sourceIndex`. Throws
-    // Error. Any thread; holds no state.
+    // and -shm files; nothing beside it is created or changed). A book
+    // another program holds locked is tried again for about a second, then
+    // fails with Kind::locked ("it is locked by another program ..."). Cards
+    // get `sourceIndex`. Throws Error. Any thread; holds no state.
     static std::vector<ContactCard> readBook(const std::string& path, int sourceIndex);
 
     // Every book of the environment's location, the first getting
@@ -80,6 +82,10 @@ public:
     // nothing and, when it was set by kFolderOverride, a warning. Never
     // throws for a reading failure.
     static ContactScan readAll(const Environment& environment, int firstSourceIndex = 0);
+
+private:
+    // One attempt of readBook.
+    static std::vector<ContactCard> readBookOnce(const std::string& path, int sourceIndex);
 };
 
 } // namespace orlune::core

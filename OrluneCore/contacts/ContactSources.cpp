@@ -23,6 +23,9 @@ ContactScan readContactSources(const Environment& environment,
                               std::make_move_iterator(cards.end()));
         } catch (const VCardReader::Error& e) {
             scan.warnings.push_back(e.what());
+        } catch (const std::exception& e) {
+            // Out of memory or the like: this file is skipped, the rest go on.
+            scan.warnings.push_back(VCardReader::Error(path, e.what()).what());
         }
         ++sourceIndex;
     }

@@ -5,11 +5,13 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
+#include <fcntl.h>
+#include <functional>
 #include <optional>
-#include <sstream>
+#include <sys/stat.h>
 #include <unicode/ucnv.h>
 #include <unicode/unistr.h>
+#include <unistd.h>
 
 namespace orlune::core {
 
@@ -34,45 +36,159 @@ size_t headerEnd(std::string_view line) {
     return std::string_view::npos;
 }
 
-bool isQuotedPrintableLine(std::string_view line) {
-    const size_t end = headerEnd(line);
-    return end != std::string_view::npos &&
-           ascii::upper(line.substr(0, end)).find("QUOTED-PRINTABLE") != std::string::npos;
+constexpr size_t kMaxContentLineBytes = 1 << 20;
+
+// Appends `piece` to `text` while `text` stays within kMaxContentLineBytes.
+// Past that, `over` is set and only the first kMaxContentLineBytes bytes and
+// the last byte are kept: a line that long is dropped, and its last byte
+// still says whether the next line continues it.
+void keepBounded(std::string& text, std::string_view piece, bool& over) {
+    if (piece.empty()) {
+        return;
+    }
+    if (!over && text.size() + piece.size() <= kMaxContentLineBytes) {
+        text.append(piece);
+        return;
+    }
+    if (!over) {
+        text.append(piece.substr(0, kMaxContentLineBytes - text.size()));
+        text += piece.back();
+        over = true;
+        return;
+    }
+    text.back() = piece.back();
 }
 
-// Content lines: physical lines split at CRLF, LF or CR, folded lines joined
-// (the line end and one space or tab removed), and quoted-printable soft
-// line breaks ("=" at the end) joined.
-std::vector<std::string> contentLines(std::string_view text) {
-    std::vector<std::string> lines;
-    bool softBreak = false;
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find_first_of("\r\n", at);
-        if (end == std::string_view::npos) {
-            end = text.size();
-        }
-        const std::string_view line = text.substr(at, end - at);
-        at = end;
-        if (at < text.size() && text[at] == '\r') {
-            ++at;
-        }
-        if (at < text.size() && text[at] == '\n') {
-            ++at;
-        }
-        if (softBreak) {
-            lines.back().pop_back();
-            lines.back() += line;
-        } else if (!line.empty() && (line[0] == ' ' || line[0] == '\t') && !lines.empty()) {
-            lines.back() += line.substr(1);
+// Joins physical lines into content lines as they arrive: folded lines
+// (a leading space or tab) and quoted-printable soft line breaks ("=" at the
+// end) continue the line before. Work and memory are linear in the text: a
+// line's header is scanned once, however many pieces it is folded into, and
+// a content line longer than kMaxContentLineBytes is dropped (no name, number
+// or address is that long; photos are skipped anyway).
+class ContentLineJoiner {
+public:
+    explicit ContentLineJoiner(std::function<void(std::string_view)> onLine)
+        : onLine_(std::move(onLine)) {}
+
+    // One physical line, without its line end; `cut` when it was longer than
+    // what was kept of it.
+    void physicalLine(std::string_view line, bool cut) {
+        if (softBreak_) {
+            line_.pop_back();
+            append(line);
+        } else if (!line.empty() && (line[0] == ' ' || line[0] == '\t') && started_) {
+            append(line.substr(1));
         } else {
-            lines.emplace_back(line);
+            flush();
+            started_ = true;
+            append(line);
         }
-        softBreak = !lines.empty() && !lines.back().empty() && lines.back().back() == '=' &&
-                    isQuotedPrintableLine(lines.back());
+        tooLong_ = tooLong_ || cut;
+        softBreak_ = !line_.empty() && line_.back() == '=' && isQuotedPrintable();
     }
-    return lines;
-}
+
+    // Ends the last content line.
+    void finish() { flush(); }
+
+private:
+    void append(std::string_view piece) { keepBounded(line_, piece, tooLong_); }
+
+    // Whether the line's parameters say QUOTED-PRINTABLE; scans on from
+    // where the last call stopped until the header's ':' is found.
+    bool isQuotedPrintable() {
+        if (!headerEnd_) {
+            for (; scanned_ < line_.size(); ++scanned_) {
+                if (line_[scanned_] == '"') {
+                    quoted_ = !quoted_;
+                } else if (line_[scanned_] == ':' && !quoted_) {
+                    headerEnd_ = scanned_;
+                    quotedPrintable_ = ascii::upper(std::string_view(line_).substr(0, scanned_))
+                                           .find("QUOTED-PRINTABLE") != std::string::npos;
+                    break;
+                }
+            }
+        }
+        return quotedPrintable_;
+    }
+
+    void flush() {
+        if (started_ && !tooLong_) {
+            onLine_(line_);
+        }
+        line_.clear();
+        started_ = false;
+        tooLong_ = false;
+        softBreak_ = false;
+        headerEnd_.reset();
+        scanned_ = 0;
+        quoted_ = false;
+        quotedPrintable_ = false;
+    }
+
+    std::function<void(std::string_view)> onLine_;
+    std::string line_;
+    bool started_ = false;
+    bool tooLong_ = false;
+    bool softBreak_ = false;
+    std::optional<size_t> headerEnd_;
+    size_t scanned_ = 0;
+    bool quoted_ = false;
+    bool quotedPrintable_ = false;
+};
+
+// Splits text arriving in chunks into physical lines at CRLF, LF or CR (a
+// CRLF split between two chunks is one line end) and hands them on.
+class PhysicalLineSplitter {
+public:
+    explicit PhysicalLineSplitter(ContentLineJoiner& joiner) : joiner_(joiner) {}
+
+    void feed(std::string_view chunk) {
+        size_t at = 0;
+        if (afterCarriageReturn_ && !chunk.empty() && chunk[0] == '\n') {
+            at = 1;
+        }
+        afterCarriageReturn_ = false;
+        while (at < chunk.size()) {
+            const size_t end = chunk.find_first_of("\r\n", at);
+            if (end == std::string_view::npos) {
+                keep(chunk.substr(at));
+                return;
+            }
+            keep(chunk.substr(at, end - at));
+            joiner_.physicalLine(partial_, cut_);
+            partial_.clear();
+            cut_ = false;
+            pending_ = false;
+            at = end + 1;
+            if (chunk[end] == '\r') {
+                if (at < chunk.size()) {
+                    at += chunk[at] == '\n' ? 1 : 0;
+                } else {
+                    afterCarriageReturn_ = true;
+                }
+            }
+        }
+    }
+
+    void finish() {
+        if (pending_) {
+            joiner_.physicalLine(partial_, cut_);
+        }
+        joiner_.finish();
+    }
+
+private:
+    void keep(std::string_view piece) {
+        pending_ = pending_ || !piece.empty();
+        keepBounded(partial_, piece, cut_);
+    }
+
+    ContentLineJoiner& joiner_;
+    std::string partial_;
+    bool pending_ = false; // a line has begun since the last line end
+    bool cut_ = false;
+    bool afterCarriageReturn_ = false;
+};
 
 struct Property {
     std::string name; // upper case, group removed
@@ -305,8 +421,110 @@ void apply(ContactCard& card, const Property& property, bool& haveName) {
     }
 }
 
-bool mentionsVCard(std::string_view text) {
-    return ascii::upper(text).find("BEGIN:VCARD") != std::string::npos;
+// Builds cards from content lines, in order.
+class CardCollector {
+public:
+    CardCollector(const std::string& source, int sourceIndex)
+        : source_(source), sourceIndex_(sourceIndex) {}
+
+    void line(std::string_view line) {
+        auto property = parseProperty(line);
+        if (!property) {
+            return;
+        }
+        const std::string value = ascii::upper(ascii::trimmed(property->rawValue));
+        if (property->name == "BEGIN" && value == "VCARD") {
+            sawCard_ = true;
+            if (depth_++ == 0) {
+                card_ = ContactCard{};
+                card_.source = source_;
+                card_.sourceIndex = sourceIndex_;
+                haveName_ = false;
+            }
+        } else if (property->name == "END" && value == "VCARD") {
+            if (depth_ > 0 && --depth_ == 0) {
+                finishCard();
+            }
+        } else if (depth_ == 1) {
+            apply(card_, *property, haveName_);
+        }
+    }
+
+    // The cards read; a last card cut off before its END is kept.
+    std::vector<ContactCard> finish() {
+        if (depth_ > 0) {
+            finishCard();
+            depth_ = 0;
+        }
+        return std::move(cards_);
+    }
+
+    // A BEGIN:VCARD line was read.
+    bool sawCard() const { return sawCard_; }
+
+private:
+    void finishCard() {
+        ++cardNumber_;
+        if (card_.uid.empty()) {
+            card_.uid = source_ + "#" + std::to_string(cardNumber_);
+        }
+        if (hasContent(card_)) {
+            cards_.push_back(std::move(card_));
+        }
+    }
+
+    const std::string& source_;
+    int sourceIndex_;
+    std::vector<ContactCard> cards_;
+    ContactCard card_;
+    bool haveName_ = false;
+    int depth_ = 0;
+    int cardNumber_ = 0;
+    bool sawCard_ = false;
+};
+
+// Reads text chunk by chunk into cards: a UTF-8 byte-order mark at the start
+// is skipped, then lines are split, joined and collected.
+class CardStream {
+public:
+    CardStream(const std::string& source, int sourceIndex)
+        : collector_(source, sourceIndex),
+          joiner_([this](std::string_view line) { collector_.line(line); }), splitter_(joiner_) {}
+
+    void feed(std::string_view chunk) {
+        static constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+        if (start_.size() < kByteOrderMark.size()) {
+            // Held back until it is known whether the text starts with one.
+            const size_t take = std::min(chunk.size(), kByteOrderMark.size() - start_.size());
+            start_.append(chunk.substr(0, take));
+            chunk.remove_prefix(take);
+            if (start_.size() < kByteOrderMark.size()) {
+                return;
+            }
+            splitter_.feed(start_ == kByteOrderMark ? std::string_view() : start_);
+        }
+        splitter_.feed(chunk);
+    }
+
+    std::vector<ContactCard> finish() {
+        if (start_.size() < 3) {
+            splitter_.feed(start_);
+        }
+        splitter_.finish();
+        return collector_.finish();
+    }
+
+    bool sawCard() const { return collector_.sawCard(); }
+
+private:
+    std::string start_;
+    CardCollector collector_;
+    ContentLineJoiner joiner_;
+    PhysicalLineSplitter splitter_;
+};
+
+std::string describeErrno(int error) {
+    return std::strerror(error);
 }
 
 } // namespace
@@ -316,66 +534,64 @@ VCardReader::Error::Error(std::string path, std::string message)
 
 std::vector<ContactCard> VCardReader::parse(std::string_view text, const std::string& source,
                                             int sourceIndex) {
-    static constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-    if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
-        text.remove_prefix(kByteOrderMark.size());
-    }
-    std::vector<ContactCard> cards;
-    ContactCard card;
-    bool haveName = false;
-    int depth = 0;
-    int cardNumber = 0;
-    auto finish = [&] {
-        ++cardNumber;
-        if (card.uid.empty()) {
-            card.uid = source + "#" + std::to_string(cardNumber);
-        }
-        if (hasContent(card)) {
-            cards.push_back(std::move(card));
-        }
-    };
-    for (const std::string& line : contentLines(text)) {
-        auto property = parseProperty(line);
-        if (!property) {
-            continue;
-        }
-        const std::string value = ascii::upper(ascii::trimmed(property->rawValue));
-        if (property->name == "BEGIN" && value == "VCARD") {
-            if (depth++ == 0) {
-                card = ContactCard{};
-                card.source = source;
-                card.sourceIndex = sourceIndex;
-                haveName = false;
-            }
-        } else if (property->name == "END" && value == "VCARD") {
-            if (depth > 0 && --depth == 0) {
-                finish();
-            }
-        } else if (depth == 1) {
-            apply(card, *property, haveName);
-        }
-    }
-    if (depth > 0) {
-        finish(); // a last card cut off before its END
-    }
-    return cards;
+    CardStream stream(source, sourceIndex);
+    stream.feed(text);
+    return stream.finish();
 }
 
 std::vector<ContactCard> VCardReader::readFile(const std::string& path, int sourceIndex) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw Error(path, std::strerror(errno));
+    // Opened without waiting, so that a pipe with no writer cannot hold the
+    // sync; anything but a regular file is refused before a byte is read.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        throw Error(path, describeErrno(errno));
     }
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    if (in.bad()) {
-        throw Error(path, "reading failed");
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        throw Error(path, describeErrno(errno));
     }
-    const std::string text = bytes.str();
-    if (!mentionsVCard(text)) {
+    if (S_ISDIR(status.st_mode)) {
+        throw Error(path, "it is a folder; name a .vcf file inside it");
+    }
+    if (!S_ISREG(status.st_mode)) {
+        throw Error(path, "it is not a regular file (a device, pipe or socket)");
+    }
+    const auto tooLarge = [&] {
+        return Error(path, "it is larger than " + std::to_string(kMaxFileBytes >> 20) +
+                               " MiB; split it into smaller files");
+    };
+    if (static_cast<uint64_t>(status.st_size) > kMaxFileBytes) {
+        throw tooLarge();
+    }
+    CardStream stream(path, sourceIndex);
+    std::vector<char> buffer(1 << 16);
+    uint64_t total = 0;
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throw Error(path, describeErrno(errno));
+        }
+        if (got == 0) {
+            break;
+        }
+        total += static_cast<uint64_t>(got);
+        if (total > kMaxFileBytes) {
+            throw tooLarge(); // it grew while being read
+        }
+        stream.feed(std::string_view(buffer.data(), static_cast<size_t>(got)));
+    }
+    std::vector<ContactCard> cards = stream.finish();
+    if (!stream.sawCard()) {
         throw Error(path, "it holds no vCard (no BEGIN:VCARD line)");
     }
-    return parse(text, path, sourceIndex);
+    return cards;
 }
 
 } // namespace orlune::core

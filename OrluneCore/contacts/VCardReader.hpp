@@ -10,10 +10,15 @@
 // a "tel:" URI), EMAIL and UID. Everything else is skipped, as are base64
 // values (photos), cards nested inside a card (2.1 AGENT) and lines that are
 // not properties. A card with no name, phone number or e-mail address is
-// dropped. Text that is not well-formed UTF-8 gets U+FFFD.
+// dropped. Text that is not well-formed UTF-8 gets U+FFFD. A content line
+// longer than 1 MiB (once unfolded) is skipped.
+//
+// Reading is linear in the text and streams: a file is read in pieces, and
+// what is held at once is one content line and the cards read so far.
 
 #include "contacts/ContactCard.hpp"
 
+#include <cstdint>
 #include <exception>
 #include <string>
 #include <string_view>
@@ -39,8 +44,13 @@ public:
     static std::vector<ContactCard> parse(std::string_view text, const std::string& source,
                                           int sourceIndex);
 
-    // parse() of the file at `path`. Throws Error when it cannot be read or
-    // holds no vCard at all.
+    // The largest vCard file read.
+    static constexpr uint64_t kMaxFileBytes = uint64_t{128} << 20;
+
+    // parse() of the file at `path`, read as it streams in. Throws Error
+    // when it cannot be opened or read, is not a regular file (a folder, a
+    // pipe, a device: refused without waiting for a writer), is larger than
+    // kMaxFileBytes, or holds no vCard at all.
     static std::vector<ContactCard> readFile(const std::string& path, int sourceIndex);
 };
 

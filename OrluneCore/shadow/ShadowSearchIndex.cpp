@@ -497,7 +497,7 @@ ShadowSearchIndex::Outcome ShadowSearchIndex::search(const std::string& query,
                 statement.isNull(4)) {
                 continue;
             }
-            outcome.results.push_back(SearchResult{
+            SearchResult hit{
                 budget.readText(statement.get(), 0),
                 budget.readText(statement.get(), 1),
                 statement.isNull(2)
@@ -513,7 +513,13 @@ ShadowSearchIndex::Outcome ShadowSearchIndex::search(const std::string& query,
                     ? std::nullopt
                     : std::optional<std::string>(budget.readText(statement.get(), 9)),
                 budget.readText(statement.get(), 10),
-            });
+            };
+            if (budget.cutShort()) {
+                // The results ran out inside this hit: they end before it.
+                outcome.stoppedAtSizeLimit = true;
+                break;
+            }
+            outcome.results.push_back(std::move(hit));
             if (limits.expired()) {
                 break;
             }
@@ -532,7 +538,9 @@ ShadowSearchIndex::Outcome ShadowSearchIndex::search(const std::string& query,
             throw Error(Error::Kind::queryFailed, timeLimitMessage(bounds));
         }
         if (error.primaryCode() == SQLITE_ERROR) {
-            return {};
+            Outcome rejected;
+            rejected.rejection = error.what();
+            return rejected;
         }
         throw Error::fromSQLite(error, connection_.path());
     }

@@ -8,6 +8,7 @@
 #include "shadow/ShadowConnection.hpp"
 #include "sql/QueryBounds.hpp"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,11 +29,15 @@ public:
         // True when the results reached bounds.maxResultBytes and no further
         // row was read.
         bool stoppedAtSizeLimit = false;
+        // FTS5 could not read the expression (a syntax error, an unknown
+        // column): its reason ("fts5: syntax error near \"?\""); there are
+        // no results then.
+        std::optional<std::string> rejection;
     };
     // At most `limit` messages in `scope` matching the FTS5 expression
     // `query` (handed to FTS5 up to its first NUL, with file names quoted),
     // best bm25 rank first; a negative limit means no limit. An expression
-    // FTS5 rejects as malformed gives an empty list. The query's emoji are
+    // FTS5 rejects as malformed gives no results and its `rejection`. The query's emoji are
     // looked up in message_emoji and joined to its words by AND (OR, NOT,
     // NEAR or a group around one is refused with queryFailed). An empty
     // `query` with a restricted scope lists the scope's newest messages

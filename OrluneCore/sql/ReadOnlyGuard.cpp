@@ -126,8 +126,11 @@ int ReadOnlyGuard::authorize(void* self, int action, const char* arg1, const cha
     case SQLITE_RECURSIVE:
         return SQLITE_OK;
     case SQLITE_FUNCTION:
-        if (arg2 != nullptr && lower(arg2) == "load_extension") {
-            return refuse("load_extension is not allowed on the read-only surface");
+        // load_extension runs code from a file; fts3_tokenizer hands out and
+        // replaces pointers inside SQLite.
+        if (arg2 != nullptr &&
+            (lower(arg2) == "load_extension" || lower(arg2) == "fts3_tokenizer")) {
+            return refuse(lower(arg2) + " is not allowed on the read-only surface");
         }
         return SQLITE_OK;
     case SQLITE_PRAGMA: {

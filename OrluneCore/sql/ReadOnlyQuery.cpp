@@ -184,6 +184,11 @@ ShadowQueryResult ReadOnlyQuery::execute(sqlite3* db, std::string_view sql, int 
                 result.columns[i],
                 budget.read(statement.get(), static_cast<int>(i), result.columns[i]));
         }
+        if (budget.cutShort()) {
+            // The result ran out inside this row: it ends before it.
+            result.stoppedAtSizeLimit = true;
+            return result;
+        }
         result.rows.push_back(std::move(row));
         result.cutCells = budget.cutCells();
         // The deadline covers the reading of the rows too, which no progress

@@ -19,6 +19,14 @@ void ResultBudget::charge(size_t bytes) {
     used_ += bytes;
 }
 
+void ResultBudget::noteCut(size_t whole) {
+    if (room() < maxCellBytes_ && whole > room()) {
+        cutShort_ = true;
+    } else {
+        ++cutCells_;
+    }
+}
+
 std::string ResultBudget::readText(sqlite3_stmt* statement, int column) {
     charge(kCellOverhead);
     return textPayload(statement, column);
@@ -35,14 +43,10 @@ std::string ResultBudget::textPayload(sqlite3_stmt* statement, int column) {
     const size_t room = this->room();
     // Replacing ill-formed bytes can lengthen the text, so it is cut again
     // after that.
-    bool cut = whole.size() > room;
     std::string kept = utf8::sanitize(utf8::prefixWithin(whole, room));
-    if (kept.size() > room) {
+    if (whole.size() > room || kept.size() > room) {
+        noteCut(std::max(whole.size(), kept.size()));
         kept.resize(utf8::prefixWithin(kept, room).size());
-        cut = true;
-    }
-    if (cut) {
-        ++cutCells_;
     }
     charge(kept.size());
     return kept;
@@ -68,7 +72,7 @@ SQLiteValue ResultBudget::read(sqlite3_stmt* statement, int column, std::string_
         }
         const size_t kept = std::min(static_cast<size_t>(size), room());
         if (kept < static_cast<size_t>(size)) {
-            ++cutCells_;
+            noteCut(static_cast<size_t>(size));
         }
         charge(kept);
         if (kept == 0) {

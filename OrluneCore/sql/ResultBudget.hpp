@@ -28,7 +28,9 @@ public:
     // replaced by U+FFFD), BLOB with at least one byte, else null. A text or
     // blob keeps at most maxCellBytes and at most what is left of the result
     // (a text cut at a character boundary); the cell is charged with its
-    // kept payload, `name`'s size and kCellOverhead.
+    // kept payload, `name`'s size and kCellOverhead. A cell cut because the
+    // result ran out sets cutShort(): its row is not whole, and the caller
+    // drops it.
     SQLiteValue read(sqlite3_stmt* statement, int column, std::string_view name);
 
     // The column as text (SQL NULL gives ""), cut as read() does and charged
@@ -37,12 +39,18 @@ public:
 
     // True once the result's bytes are used up: no further row should be read.
     bool exhausted() const { return used_ >= maxResultBytes_; }
-    // Texts and blobs cut so far.
+    // Texts and blobs cut to maxCellBytes so far (not those cut short by
+    // the end of the result).
     size_t cutCells() const { return cutCells_; }
+    // A cell was cut because the result ran out: the row read last is not
+    // whole.
+    bool cutShort() const { return cutShort_; }
 
 private:
     // The most payload bytes the next cell may keep.
     size_t room() const;
+    // Notes that a payload of `whole` bytes was cut to room().
+    void noteCut(size_t whole);
     void charge(size_t bytes);
     // The text of the column, cut, with only its kept bytes charged.
     std::string textPayload(sqlite3_stmt* statement, int column);
@@ -51,6 +59,7 @@ private:
     size_t maxResultBytes_;
     size_t used_ = 0;
     size_t cutCells_ = 0;
+    bool cutShort_ = false;
 };
 
 } // namespace orlune::core

@@ -58,7 +58,13 @@ Connection& Connection::operator=(Connection&& other) noexcept {
 
 int Connection::open(const std::string& filename, int flags) {
     close();
-    return sqlite3_open_v2(filename.c_str(), &db_, flags, nullptr);
+    const int rc = sqlite3_open_v2(filename.c_str(), &db_, flags, nullptr);
+    if (db_ != nullptr) {
+        // fts3_tokenizer() would give out the address of a tokenizer and take
+        // a new one from any SQL; no connection of Orlune's needs it.
+        sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_FTS3_TOKENIZER, 0, nullptr);
+    }
+    return rc;
 }
 
 void Connection::close() {

@@ -67,7 +67,8 @@ public:
 
     // Opens `filename` with sqlite3_open_v2. Returns the result code; the
     // handle (if SQLite made one) is kept either way so that errorMessage()
-    // can read the failure, and is closed with the object.
+    // can read the failure, and is closed with the object. Every connection
+    // opened here has fts3_tokenizer() disabled.
     [[nodiscard]] int open(const std::string& filename, int flags);
 
     sqlite3* get() const { return db_; }

@@ -28,6 +28,9 @@ ShadowDBError ShadowDBError::fromSQLite(const sqlite::Error& error, const std::s
     if (error.isDamage()) {
         message += " (the shadow database " + path +
                    " is damaged; delete it and sync again to rebuild it)";
+    } else if (error.primaryCode() == SQLITE_FULL) {
+        message += " (the disk holding " + path +
+                   " is full; free some space and sync again: what was copied is kept)";
     }
     return ShadowDBError(error.stage() == sqlite::Error::Stage::prepare ? Kind::prepareFailed
                                                                         : Kind::queryFailed,

@@ -19,7 +19,7 @@ public:
     // The error for a failed SQLite call on the shadow database at `path`: a
     // statement that did not prepare is prepareFailed, anything else
     // queryFailed. A damaged file says so, names the file and how to rebuild
-    // it.
+    // it; a full disk names the file and what to do.
     static ShadowDBError fromSQLite(const sqlite::Error& error, const std::string& path);
 
     Kind kind() const { return kind_; }

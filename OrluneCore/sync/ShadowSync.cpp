@@ -8,6 +8,7 @@
 #include "contacts/StoreDirectory.hpp"
 
 #include <algorithm>
+#include <filesystem>
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
@@ -52,6 +53,23 @@ private:
 std::string resolvedPath(const std::string& path) {
     char resolved[PATH_MAX];
     return ::realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
+}
+
+// `path` made absolute against the working folder, its links not followed.
+std::string absolutePath(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    return error ? path : absolute.lexically_normal().string();
+}
+
+// Why a pass into `shadowPath`, which copies the store `recordedStore`, will
+// not copy the store at `storePath`, and the ways out.
+std::string anotherStoreMessage(const std::string& shadowPath, const std::string& recordedStore,
+                                const std::string& storePath) {
+    return shadowPath + " is a copy of the messaging store " + recordedStore + ", and " +
+           storePath + " holds other messages; nothing was copied. To copy " + storePath +
+           ", sync it into another shadow database (--shadow-db), or delete " + shadowPath +
+           " (with its -wal and -shm files) and sync again.";
 }
 
 std::string describe(ShadowSyncError::Kind kind, const std::string& message) {
@@ -159,7 +177,11 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
     const int64_t storeMaxRowid = reader.maxMessageRowid();
     const int64_t storeMaxJoin = reader.maxJoinRowid();
 
-    const ShadowDB::SyncSource source{resolvedPath(chatDBPath_), storeMaxRowid,
+    // The store is recorded by the path it was given by (made absolute, its
+    // links not followed), so that a store put in its place reads the same
+    // whether the path is a file or a link; databases of older versions
+    // recorded the path with its links followed, which is recognised too.
+    const ShadowDB::SyncSource source{absolutePath(chatDBPath_), storeMaxRowid,
                                       storeMaxRowid > 0 ? reader.guidAt(storeMaxRowid)
                                                         : std::nullopt};
 
@@ -183,22 +205,31 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
     // message at the recorded ROWID is another one, or the store's ROWIDs
     // went back) is copied whole, as if the database were new.
     const std::optional<ShadowDB::SyncSource> recorded = shadow.syncTables().source();
+    passNotes_.clear();
     bool copyWhole = false;
     if (recorded && recorded->anchorRowid > 0) {
         const std::optional<std::string> guidNow = reader.guidAt(recorded->anchorRowid);
         const bool anchorHolds = guidNow && guidNow == recorded->anchorGuid;
         const bool anchorGone = (guidNow && guidNow != recorded->anchorGuid) ||
                                 reader.highestMessageRowidEver() < recorded->anchorRowid;
-        if (recorded->storePath != source.storePath && !anchorHolds) {
-            throw ShadowSyncError(
-                ShadowSyncError::Kind::syncFailed,
-                shadowDBPath_ + " holds a copy of the messaging store " + recorded->storePath +
-                    ", and " + chatDBPath_ +
-                    " is a different store; nothing was copied. Sync it into another shadow "
-                    "database, or delete " +
-                    shadowDBPath_ + " to start again from this store.");
+        const bool samePlace = recorded->storePath == source.storePath ||
+                               recorded->storePath == resolvedPath(chatDBPath_);
+        if (!samePlace && !anchorHolds) {
+            throw ShadowSyncError(ShadowSyncError::Kind::syncFailed,
+                                  anotherStoreMessage(shadowDBPath_, recorded->storePath,
+                                                      chatDBPath_));
         }
-        copyWhole = anchorGone;
+        if (anchorGone) {
+            // Another store now stands at the path (or this one was made
+            // anew): the copy is made again from it, and what the earlier
+            // store held goes, so the two are never mixed.
+            copyWhole = true;
+            passNotes_.push_back(
+                "The messaging store at " + chatDBPath_ +
+                " is not the one last copied (message " + std::to_string(recorded->anchorRowid) +
+                " is gone or another), so " + shadowDBPath_ +
+                " was emptied and is copied again from it in full.");
+        }
     }
     bool sourceStored = recorded == source;
 
@@ -213,6 +244,10 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
         deletionMarks = ShadowDB::DeletionMarks{0, 0, 0, deletionMarks.includeJunk, false};
     }
     bool cleared = false;
+    if (copyWhole) {
+        shadow.clearCopiedMessages();
+        cleared = true;
+    }
     if (deletionMarks.includeJunk != includeJunk_) {
         if (deletionMarks.storeMaxRowid > 0) {
             shadow.clearCopiedMessages();

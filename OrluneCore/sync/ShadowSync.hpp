@@ -194,6 +194,10 @@ public:
     // address book, a missing vCard file), one sentence each, for the caller
     // to log; such a source is skipped and never fails the pass.
     const std::vector<std::string>& contactWarnings() const { return contactWarnings_; }
+    // What else the last pass has to tell the person, one sentence each: the
+    // store at the path is not the one copied before, so the copy was made
+    // again from it.
+    const std::vector<std::string>& passNotes() const { return passNotes_; }
 
 private:
     // Refreshes people, person_handles and chats (ShadowSyncPeople.cpp).
@@ -209,6 +213,7 @@ private:
     const Environment* environment_;
     std::vector<std::string> contactFiles_;
     std::vector<std::string> contactWarnings_;
+    std::vector<std::string> passNotes_;
     bool includeJunk_ = false;
 };
 

@@ -1,17 +1,21 @@
 #include "models/ChatViewModel.hpp"
 
+#include "answer/QuestionLength.hpp"
+#include "base/Environment.hpp"
+#include "models/PropertyChange.hpp"
 #include "services/ConfigManager.hpp"
 #include "services/CurrentException.hpp"
-#include "models/PropertyChange.hpp"
 #include "services/RLMHelperError.hpp"
 #include "services/TextTrimming.hpp"
 #include "services/UnreadableSessionsError.hpp"
+#include "sql/StoreConnection.hpp"
 
 #include <QFutureWatcher>
 #include <QTextBoundaryFinder>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <exception>
+#include <nlohmann/json.hpp>
 
 namespace orlune::rlm {
 
@@ -36,6 +40,85 @@ ChatViewModel::ChatViewModel(const QString& shadowDBPath,
       currentSessionCreatedAt_(ChatDate::now()) {
     buildRunner();
     loadSessions();
+    shadowWatcher_ = new StoreWatcher(shadowDBPath_, StoreWatcher::kDefaultDebounce,
+                                      StoreWatcher::kDefaultPollInterval, this);
+    connect(shadowWatcher_, &StoreWatcher::changed, this, &ChatViewModel::forgetRemovedMessages);
+    forgetRemovedMessages();
+}
+
+namespace {
+
+// Which of `guids` the shadow database at `path` no longer holds; absent
+// when it cannot be read (missing, not synced yet, locked, damaged).
+std::optional<std::set<std::string>> goneFromIndex(const std::string& path,
+                                                   const std::set<std::string>& guids) {
+    if (core::pathIsMissing(path)) {
+        return std::nullopt;
+    }
+    std::string failure;
+    core::sqlite::Connection db = core::openStoreReadOnly(path, failure);
+    if (!db) {
+        return std::nullopt;
+    }
+    try {
+        core::sqlite::Statement statement =
+            db.prepare("SELECT j.value FROM json_each(?1) AS j WHERE NOT EXISTS "
+                       "(SELECT 1 FROM messages AS m WHERE m.guid = j.value)");
+        statement.bindText(1, nlohmann::json(guids).dump(-1, ' ', false,
+                                                         nlohmann::json::error_handler_t::replace));
+        std::set<std::string> gone;
+        while (statement.step()) {
+            gone.insert(statement.columnText(0));
+        }
+        return gone;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+// Removes from `messages` the citations of `gone`; true when any was there.
+bool dropCitations(std::vector<ChatMessage>& messages, const std::set<std::string>& gone) {
+    bool dropped = false;
+    for (ChatMessage& message : messages) {
+        dropped = std::erase_if(
+                      message.citations,
+                      [&](const CitedMessage& cited) { return gone.contains(cited.guid); }) > 0 ||
+                  dropped;
+    }
+    return dropped;
+}
+
+} // namespace
+
+void ChatViewModel::forgetRemovedMessages() {
+    std::set<std::string> cited;
+    auto collect = [&cited](const std::vector<ChatMessage>& messages) {
+        for (const ChatMessage& message : messages) {
+            for (const CitedMessage& citation : message.citations) {
+                cited.insert(citation.guid);
+            }
+        }
+    };
+    collect(messages_);
+    for (const ChatSession& session : sessions_) {
+        collect(session.messages);
+    }
+    if (cited.empty()) {
+        return;
+    }
+    const auto gone = goneFromIndex(shadowDBPath_.toStdString(), cited);
+    if (!gone || gone->empty()) {
+        return;
+    }
+    for (ChatSession& session : sessions_) {
+        dropCitations(session.messages, *gone);
+    }
+    std::vector<ChatMessage> current = messages_;
+    if (dropCitations(current, *gone)) {
+        setMessages(std::move(current));
+    }
+    logger_.info("session_citations_forgotten", {{"count", std::to_string(gone->size())}});
+    saveSessions();
 }
 
 void ChatViewModel::buildRunner() {
@@ -121,6 +204,11 @@ void ChatViewModel::send() {
     }
     const std::string question = trimmedText(inputText_.toStdString());
     if (question.empty()) {
+        return;
+    }
+    // Too long: said at once, and the text stays in the input to be cut.
+    if (auto problem = core::questionLengthProblem(question)) {
+        setLastError(QString::fromStdString(*problem));
         return;
     }
     if (!helperRunner_) {

@@ -3,11 +3,12 @@
 // being typed, the helper run in flight and the stored sessions.
 
 #include "services/AppConfig.hpp"
+#include "services/RLMHelperRunner.hpp"
+#include "services/StoreWatcher.hpp"
+#include "services/StructuredLogger.hpp"
 #include "sessions/ChatMessage.hpp"
 #include "sessions/ChatSession.hpp"
-#include "services/RLMHelperRunner.hpp"
 #include "sessions/SessionStore.hpp"
-#include "services/StructuredLogger.hpp"
 
 #include <QObject>
 #include <QString>
@@ -107,7 +108,9 @@ public:
     // Takes inputText, trimmed, as the next question and returns at once;
     // the answer (or the error) arrives later through the published fields.
     // Does nothing while a question is in flight or when the trimmed input
-    // is empty (the input then stays as typed). Without a helper runner it
+    // is empty (the input then stays as typed). A question longer than
+    // core::kMaxQuestionCharacters only sets lastError to say so, keeping
+    // the input to be shortened. Without a helper runner it
     // only sets lastError to "RLM helper command not set. Set
     // ORLUNE_RLM_HELPER_CMD.".
     Q_INVOKABLE void send();
@@ -135,6 +138,14 @@ public:
     // Reads the configuration again (the key may have been saved or removed
     // since) and rebuilds the helper runner for the next question.
     void reloadConfiguration();
+
+    // Drops from every session the cited messages that the shadow database
+    // no longer holds (unsent or deleted in Messages, then removed by a
+    // sync), so that their text does not outlive them in the sessions file;
+    // saves the sessions when any was dropped. Nothing changes when the
+    // database cannot be read. Runs at start and whenever the shadow
+    // database changes.
+    void forgetRemovedMessages();
 
     // What a person reads for a failed question: the helper's failure in
     // plain words, without the program's name.
@@ -196,6 +207,7 @@ private:
     std::string currentSessionID_;
     ChatDate currentSessionCreatedAt_;
     std::optional<std::string> sessionSummary_;
+    StoreWatcher* shadowWatcher_ = nullptr;
 };
 
 } // namespace orlune::rlm

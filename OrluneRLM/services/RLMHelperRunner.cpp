@@ -266,7 +266,9 @@ RLMHelperRunner::encodeRequest(const std::optional<std::string>& apiKey,
     if (apiKey) {
         request["api_key"] = *apiKey;
     }
-    request["question"] = question;
+    // Texts go to the helper as well-formed UTF-8 (a terminal may pass any
+    // bytes); the path stays as it is, since it names a file.
+    request["question"] = core::utf8::sanitize(question);
     request["db_path"] = dbPath;
     if (model) {
         request["model"] = *model;
@@ -279,12 +281,13 @@ RLMHelperRunner::encodeRequest(const std::optional<std::string>& apiKey,
     if (!conversationMessages.empty()) {
         nlohmann::ordered_json turns = nlohmann::ordered_json::array();
         for (const HostConversationMessage& message : conversationMessages) {
-            turns.push_back(nlohmann::ordered_json{{"role", message.role}, {"text", message.text}});
+            turns.push_back(nlohmann::ordered_json{{"role", message.role},
+                                                   {"text", core::utf8::sanitize(message.text)}});
         }
         request["conversation_messages"] = std::move(turns);
     }
     if (conversationSummary) {
-        request["conversation_summary"] = *conversationSummary;
+        request["conversation_summary"] = core::utf8::sanitize(*conversationSummary);
     }
     return request.dump();
 }

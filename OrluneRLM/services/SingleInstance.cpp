@@ -4,6 +4,7 @@
 #include "services/PrivateFiles.hpp"
 
 #include <QCryptographicHash>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocalSocket>
 
@@ -31,6 +32,9 @@ SingleInstance::SingleInstance(const QString& lockPath, QObject* parent)
     if (!lock_->tryLock(0)) {
         return;
     }
+    // The lock names this process and machine: for this user alone, like
+    // every other file of the data folder.
+    QFile::setPermissions(lockPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     // A socket file left by a copy that died would refuse the listen.
     QLocalServer::removeServer(name_);
     server_ = new QLocalServer(this);

@@ -177,6 +177,31 @@ TEST_F(AskCommandTest, JsonCarriesTheAnswerItsMessagesAndTheModel) {
     }
 }
 
+// A question over the length cap is refused before the helper starts; one
+// with bytes that are not UTF-8 goes out with them replaced.
+TEST_F(AskCommandTest, QuestionsAreBoundedAndMadeWellFormed) {
+    const std::string db = dir.file("shadow.db");
+    Outcome outcome = ask({"--shadow-db", db, std::string(4001, 'q')});
+    EXPECT_EQ(outcome.exitCode, 2);
+    EXPECT_EQ(outcome.err, "orlune ask: This question is 4,001 characters long; ask it in at "
+                           "most 4,000 characters.\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("request.json")));
+
+    outcome = ask({"--shadow-db", db, "dinner \xff\xfe?"});
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_EQ(nlohmann::json::parse(request())["question"], "dinner \xEF\xBF\xBD\xEF\xBF\xBD?");
+}
+
+// An answer quoting a message that holds terminal controls prints them
+// escaped; line breaks stay.
+TEST_F(AskCommandTest, ControlCharactersInTheAnswerAreEscaped) {
+    useHelper(
+        R"(cat > /dev/null; printf '%s' '{"answer":"Jess wrote:\n\u001b]0;T\u0007\u001b[2J\u009b1m hi"}')");
+    const Outcome outcome = ask({"--shadow-db", dir.file("shadow.db"), "what did Jess write?"});
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_EQ(outcome.out, "Jess wrote:\n\\u001b]0;T\\u0007\\u001b[2J\\u009b1m hi\n");
+}
+
 TEST_F(AskCommandTest, UsageErrors) {
     for (const auto& args : std::vector<std::vector<std::string>>{
              {}, {"   "}, {"--shadow-db"}, {"--bogus", "Q"}, {"--json"}}) {

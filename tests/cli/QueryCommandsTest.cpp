@@ -106,10 +106,70 @@ TEST_F(ReadVerbs, SearchPrintsATableOrJsonLines) {
     EXPECT_THAT(other.out, HasSubstr("parking permit renewed"));
 }
 
-TEST_F(ReadVerbs, SearchWithAQueryFTS5RejectsFindsNothing) {
-    Result result = runOrlune(dir, {"search", "what's up?"});
-    EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_THAT(result.out, HasSubstr("No messages match."));
+// Everyday text that is not an FTS5 expression is searched as its words,
+// and the person is told so; with no words to search it is an error that
+// says how to quote. Never a silent "No messages match.".
+TEST_F(ReadVerbs, SearchesFTS5CannotReadAreSearchedAsWordsOrExplained) {
+    const std::string nested = std::string(100, '(') + "dinner" + std::string(100, ')');
+    struct Case {
+        std::string query;
+        int exitCode;
+        std::string out; // a part of standard output
+        std::string err; // a part of standard error
+    };
+    const Case cases[] = {
+        {"dinner?", 0, "Dinner tomorrow at 7?", "so its words were searched: \"dinner?\""},
+        {"Tomorrow.", 0, "Dinner tomorrow at 7?", "could not be read as written (fts5: syntax"},
+        {"permit-renewed", 0, "parking permit renewed", "searched: \"permit-renewed\""},
+        {"what's up", 0, "No messages match.", "searched: \"what's\" \"up\". Put words"},
+        {"nosuchcol:dinner", 0, "No messages match.", "no such column: nosuchcol"},
+        {nested, 0, "Dinner tomorrow at 7?", ""},
+        {"\"", 1, "", "The search \"\"\" could not be read (unterminated string). Put"},
+        {"( ? )", 1, "", "Put words with punctuation in double quotes"},
+    };
+    for (const Case& c : cases) {
+        const Result result = runOrlune(dir, {"search", c.query});
+        EXPECT_EQ(result.exitCode, c.exitCode) << c.query << ": " << result.err;
+        EXPECT_THAT(result.out, HasSubstr(c.out)) << c.query;
+        EXPECT_THAT(result.err, HasSubstr(c.err)) << c.query;
+    }
+}
+
+// Text from others never reaches the terminal as control characters: a
+// message that would retitle the window, clear the screen and (C1 CSI) move
+// the cursor is printed with those escaped, by every verb and in errors that
+// echo what was typed.
+TEST_F(ReadVerbs, ControlCharactersInWhatIsPrintedAreEscaped) {
+    const std::string hostile = "tickets \x1b]0;TITLE\x07\x1b[2J\xC2\x9B"
+                                "31m\r done \x7f";
+    {
+        core::ShadowDB db(shadowPath);
+        db.insertBatch({message("g4", hostile, std::string("Fam\x1b[8mily"), "+15550100", 1000)});
+    }
+    const std::string escaped = "tickets \\u001b]0;TITLE\\u0007\\u001b[2J\\u009b31m";
+    const std::vector<std::string> argsList[] = {
+        {"search", "tickets"},
+        {"search", "--json", "tickets"},
+        {"search", "--chat", "Fam\x1b[8mily"},
+        {"sql", "SELECT text FROM messages WHERE guid = 'g4'"},
+        {"sql", "--json", "SELECT text, chat_name FROM messages WHERE guid = 'g4'"},
+        {"describe", "\x1b]52;c;aGk=\x07"},
+        {"sql", "SELECT \x1b[2J"},
+    };
+    for (const auto& args : argsList) {
+        const Result result = runOrlune(dir, args);
+        for (const std::string& output : {result.out, result.err}) {
+            EXPECT_EQ(output.find_first_of("\x1b\x07\x7f"), std::string::npos) << args.back();
+            EXPECT_EQ(output.find("\xC2\x9B"), std::string::npos) << args.back();
+        }
+        if (args[0] == "search" && args[1] != "--chat") {
+            EXPECT_THAT(result.out, HasSubstr(escaped)) << args[1];
+        }
+        if (args[1] == "--json") {
+            // Escaped as JSON escapes: the line still reads back as the text.
+            EXPECT_EQ(jsonLines(result.out).at(0)["text"], hostile);
+        }
+    }
 }
 
 TEST_F(ReadVerbs, SqlTablesAndDescribe) {
@@ -161,6 +221,9 @@ TEST_F(ReadVerbs, ErrorsGoToStandardErrorAndNothingIsWritten) {
         {{"sql", "SELECT 1; SELECT 2"}, 1, "Query failed: Only a single SQL statement is allowed"},
         {{"sql", "ATTACH '" + dir.file("x.db") + "' AS y"}, 1, "Query failed: Attaching"},
         {{"sql", "PRAGMA user_version = 9"}, 1, "Query failed: PRAGMA user_version"},
+        {{"sql", "SELECT hex(fts3_tokenizer('simple'))"},
+         1,
+         "Query failed: fts3_tokenizer is not allowed on the read-only surface"},
         {{"sql", "SELECT nope FROM messages"},
          1,
          "Statement preparation failed: no such column: nope"},

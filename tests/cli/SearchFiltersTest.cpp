@@ -184,6 +184,14 @@ TEST_F(SearchFilters, FiltersThatCannotBeReadAreRefused) {
         const char* err;
     } cases[] = {
         {{"search", "--since", "the day after never"}, 2, "not a time"},
+        {{"search", "--since", "tomorrow"}, 2, "--since: \"tomorrow\" is in the future"},
+        {{"search", "--since", "9999999 years ago"},
+         2,
+         "--since: \"9999999 years ago\" is further back than any message"},
+        {{"search", "--since", "2025-12-09", "--until", "2025-12-01"},
+         2,
+         "--since \"2025-12-09\" begins after until \"2025-12-01\" ends, so no message can be "
+         "in between: swap them"},
         {{"search", "--until", "soonish", "flight"}, 2, "until"},
         {{"search"}, 2, "QUERY is needed"},
         {{"search", "--from", "nobody at all"}, 0, "No person or handle matches"},

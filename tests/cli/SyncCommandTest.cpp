@@ -127,7 +127,11 @@ TEST(OrluneCli, SyncFailuresGoToStandardErrorWithAFailingStatus) {
         {"missing store",
          {"sync", "--chat-db", dir.file("none/chat.db"), "--shadow-db", dir.file("s.db")},
          1,
-         "iMessage database not found. Ensure Full Disk Access is granted.\n"},
+         "iMessage database not found. Ensure Full Disk Access is granted.\nNothing is at " +
+             dir.file("none/chat.db") +
+             ". Name the messaging store with --chat-db PATH (or CHAT_DB_PATH); on macOS, give "
+             "the program running orlune Full Disk Access (System Settings > Privacy & "
+             "Security > Full Disk Access).\n"},
         {"unopenable shadow database",
          {"sync", "--chat-db", dir.file("chat.db"), "--shadow-db", dir.file("no/such/s.db")},
          1,
@@ -346,6 +350,39 @@ TEST(OrluneCli, SyncWatchFollowsTheStoreAndEndsCleanlyOnASignal) {
         EXPECT_THAT(again.out, HasSubstr("Messages written: 0\n"));
         EXPECT_THAT(again.out, HasSubstr("Messages in the shadow database: 20\n"));
     }
+}
+
+// A store written to without a pause (every 100 ms, never quiet for the
+// half second a burst waits for) is still copied while the writing goes on.
+TEST(OrluneCli, SyncWatchPassesWhileTheStoreKeepsChanging) {
+    TempDir dir;
+    makeStore(dir.file("chat.db"), 12);
+    WatchingSync watching(dir,
+                          {"--chat-db", dir.file("chat.db"), "--shadow-db", dir.file("shadow.db")});
+    ASSERT_TRUE(eventually([&] {
+        return watching.out().find("in the shadow database: 12\n") != std::string::npos;
+    })) << watching.out();
+
+    samplestore::ChatStoreWriter store(dir.file("chat.db"),
+                                       samplestore::ChatStoreWriter::OpenExisting{});
+    // The first pass's line, then one more.
+    auto passedWhileWriting = [&] {
+        const std::string out = watching.out();
+        size_t passes = 0;
+        for (size_t at = out.find("Messages written: "); at != std::string::npos;
+             at = out.find("Messages written: ", at + 1)) {
+            ++passes;
+        }
+        return passes >= 2;
+    };
+    bool passed = false;
+    for (int rowid = 13; rowid < 13 + 100 && !passed; ++rowid) {
+        addMessages(store, rowid, rowid);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        passed = passedWhileWriting();
+    }
+    EXPECT_TRUE(passed) << watching.out();
+    EXPECT_EQ(watching.stop(SIGTERM), 0);
 }
 
 } // namespace

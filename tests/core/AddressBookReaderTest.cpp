@@ -14,6 +14,7 @@
 #include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace orlune::core {
 namespace {
@@ -228,18 +229,57 @@ TEST_F(AddressBookReaderTest, AMissingFolderIsSilentUnlessItWasNamed) {
                  AddressBookReader::Error);
 }
 
+// A book another program holds locked (the Contacts app saving) is waited
+// for briefly, then skipped with a warning that says so; once free it reads.
+TEST_F(AddressBookReaderTest, ALockedBookIsAWarningSayingSoAndReadsOnceFree) {
+    writeTwoSources();
+    const std::string book = AddressBookWriter::bookPath(folder);
+    for (const char* journal : {"DELETE", "WAL"}) {
+        SCOPED_TRACE(journal);
+        sqlite::Connection holder;
+        ASSERT_EQ(holder.open(book, SQLITE_OPEN_READWRITE), SQLITE_OK);
+        sqlite::exec(holder.get(), std::string("PRAGMA journal_mode = ") + journal);
+        sqlite::exec(holder.get(), "BEGIN EXCLUSIVE");
+        sqlite::exec(holder.get(), "UPDATE ZABCDRECORD SET ZFIRSTNAME = ZFIRSTNAME");
+
+        ContactScan scan = AddressBookReader::readAll(environment);
+        if (std::string(journal) == "DELETE") {
+            ASSERT_EQ(scan.warnings.size(), 1u);
+            EXPECT_EQ(scan.warnings[0], "Address book " + book +
+                                            " could not be read: it is locked by another program "
+                                            "(the Contacts app saving?); it is read again at the "
+                                            "next sync");
+            EXPECT_EQ(scan.cards.size(), 2u) << "the other book is read";
+        } else {
+            // In WAL mode a writer does not hold readers off.
+            EXPECT_THAT(scan.warnings, IsEmpty());
+            EXPECT_EQ(scan.cards.size(), 4u);
+        }
+
+        sqlite::exec(holder.get(), "COMMIT");
+        scan = AddressBookReader::readAll(environment);
+        EXPECT_THAT(scan.warnings, IsEmpty());
+        EXPECT_EQ(scan.cards.size(), 4u);
+    }
+}
+
 TEST_F(AddressBookReaderTest, VCardFilesFollowTheBooksAndAnUnreadableOneIsAWarning) {
     writeTwoSources();
     const std::string vcf = dir.file("exported.vcf");
     testing::writeFile(vcf, "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Sam Lee\r\nN:Lee;Sam;;;\r\n"
                             "TEL:+1 555 010 0055\r\nEND:VCARD\r\n");
 
-    const ContactScan scan = readContactSources(environment, {dir.file("missing.vcf"), vcf});
+    // A pipe named as a vCard file is skipped at once, not waited on.
+    ASSERT_EQ(::mkfifo(dir.file("pipe.vcf").c_str(), 0600), 0);
+
+    const ContactScan scan =
+        readContactSources(environment, {dir.file("missing.vcf"), dir.file("pipe.vcf"), vcf});
 
     ASSERT_EQ(scan.cards.size(), 5u);
-    EXPECT_EQ(describe(scan.cards.back()), "3 Sam||Lee|||+1 555 010 0055;|");
-    ASSERT_EQ(scan.warnings.size(), 1u);
+    EXPECT_EQ(describe(scan.cards.back()), "4 Sam||Lee|||+1 555 010 0055;|");
+    ASSERT_EQ(scan.warnings.size(), 2u);
     EXPECT_THAT(scan.warnings[0], HasSubstr("missing.vcf"));
+    EXPECT_THAT(scan.warnings[1], HasSubstr("pipe.vcf could not be read: it is not a regular"));
 }
 
 } // namespace

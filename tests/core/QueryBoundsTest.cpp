@@ -129,12 +129,16 @@ TEST_F(QueryBoundsTest, ReadingStopsWhenTheResultIsFull) {
     const size_t perRow = 2 * ResultBudget::kCellOverhead + 1 + 1 + 10;
     bounds.maxResultBytes = perRow * 5 + perRow / 2;
     const auto result = run(many, 100);
-    // The sixth row is cut part-way and ends the reading.
-    EXPECT_EQ(result.rows.size(), 6u);
+    // The result runs out inside the sixth row: it ends with the fifth, whole,
+    // and no value counts as cut to the cell size (none is longer).
+    EXPECT_EQ(result.rows.size(), 5u);
     EXPECT_TRUE(result.stoppedAtSizeLimit);
-    EXPECT_EQ(result.rows.back().at("x"), SQLiteValue::integer(6));
-    EXPECT_NE(result.rows.back().at("t"), SQLiteValue::text("yyyyyyyyyy"));
-    EXPECT_EQ(result.cutCells, 1u);
+    EXPECT_EQ(result.rows.back().at("x"), SQLiteValue::integer(5));
+    EXPECT_EQ(result.rows.back().at("t"), SQLiteValue::text("yyyyyyyyyy"));
+    EXPECT_EQ(result.cutCells, 0u);
+    EXPECT_EQ(bounds.describeCut(result.cutCells, result.stoppedAtSizeLimit, result.rows.size()),
+              "The result reached its size limit of " + std::to_string(bounds.maxResultBytes) +
+                  " bytes, so reading stopped after 5 rows.");
 
     // The row limit still ends a result that fits.
     bounds.maxResultBytes = 1 << 20;

@@ -3,6 +3,7 @@
 
 #include "answer/QuestionReading.hpp"
 
+#include "answer/QuestionLength.hpp"
 #include "tests/support/InstantText.hpp"
 
 #include <gmock/gmock.h>
@@ -112,6 +113,14 @@ TEST(QuestionReading, ReadsPeopleChatsTimesAttachmentsAndWords) {
          {"rain"},
          "messages in Ski Trip 2024 about rain"},
         {"what did they say?", {}, {}, "", {}, {}, "messages"},
+        // A run that closes up once the one inside it is read is read too.
+        {"voice voice message message about rent",
+         {},
+         {},
+         "",
+         {AttachmentKind::VoiceMessage},
+         {"rent"},
+         "messages with a voice message about rent"},
         {"what did I tell Jess about the tickets?",
          {0},
          {},
@@ -222,6 +231,52 @@ TEST(QuestionReading, StemsFindTheOtherFormsOfAWord) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(wordStem(c.word), c.stem) << c.word;
+    }
+}
+
+// A long question (the cap's length, made of the words that used to make
+// reading it slow) reads as the short one does.
+TEST(QuestionReading, ALongQuestionOfRepeatedWordsReadsAsItsShortForm) {
+    std::string question;
+    while (question.size() + 40 < kMaxQuestionCharacters) {
+        question += "the photo pdf yesterday Book Club voice ";
+    }
+    question += "message about rent";
+    const People people = everyone();
+    const TimeExpressionParser parser;
+    const QuestionReader reader(people, kChatTitles, parser);
+    const QuestionReading reading = reader.read(question, kNow);
+    EXPECT_THAT(reading.chats, ElementsAreArray({size_t{0}}));
+    EXPECT_THAT(reading.attachmentKinds,
+                ElementsAreArray(
+                    {AttachmentKind::VoiceMessage, AttachmentKind::Photo, AttachmentKind::Pdf}));
+    EXPECT_EQ(reading.timeWords, "yesterday");
+    // The first "Book Club" names the chat; the later ones are words.
+    EXPECT_THAT(reading.words, ElementsAreArray({"voice", "book", "club", "rent"}));
+}
+
+TEST(QuestionLength, QuestionsOverTheCapAreRefusedByTheirCharacters) {
+    struct Case {
+        std::string question;
+        std::optional<std::string> problem;
+    };
+    std::string accented;
+    for (size_t i = 0; i < kMaxQuestionCharacters; ++i) {
+        accented += "\xC3\xA9"; // é: two bytes, one character
+    }
+    const Case cases[] = {
+        {"", std::nullopt},
+        {std::string(kMaxQuestionCharacters, 'q'), std::nullopt},
+        {accented, std::nullopt},
+        {std::string(kMaxQuestionCharacters + 1, 'q'),
+         "This question is 4,001 characters long; ask it in at most 4,000 characters."},
+        {accented + "!", "This question is 4,001 characters long; ask it in at most 4,000 "
+                         "characters."},
+        {std::string(1234567, 'q'),
+         "This question is 1,234,567 characters long; ask it in at most 4,000 characters."},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(questionLengthProblem(c.question), c.problem) << c.question.size();
     }
 }
 

@@ -193,6 +193,8 @@ TEST_F(ReadOnlyQueryTest, RefusesStatementsThatChangeTheConnectionOrTheFiles) {
         {"PRAGMA schema_version = 1", "PRAGMA schema_version with a value"},
         {"PRAGMA wal_checkpoint", "PRAGMA wal_checkpoint"},
         {"SELECT load_extension('libfoo')", "load_extension"},
+        {"SELECT hex(fts3_tokenizer('simple'))", "fts3_tokenizer"},
+        {"SELECT FTS3_TOKENIZER('simple', x'0000000000000000')", "fts3_tokenizer"},
         {"CREATE TEMP TABLE t(a)", "Only read-only SQL statements are allowed"},
     };
     for (const auto& c : cases) {
@@ -224,6 +226,25 @@ TEST_F(ReadOnlyQueryTest, RefusesStatementsThatChangeTheConnectionOrTheFiles) {
     sqlite::Statement mode = db.prepare("PRAGMA locking_mode");
     ASSERT_TRUE(mode.step());
     EXPECT_EQ(mode.columnText(0), "normal");
+}
+
+// Below the read-only surface too: no connection opened through
+// sqlite::Connection gives out a tokenizer's address or takes a new one.
+TEST_F(ReadOnlyQueryTest, EveryConnectionHasTheTokenizerFunctionDisabled) {
+    try {
+        sqlite::Statement address = db.prepare("SELECT fts3_tokenizer('simple')");
+        ASSERT_TRUE(address.step());
+        EXPECT_TRUE(address.isNull(0));
+    } catch (const sqlite::Error&) {
+        // Refused outright where SQLite was built without the function.
+    }
+    EXPECT_THROW(
+        {
+            sqlite::Statement replace =
+                db.prepare("SELECT fts3_tokenizer('simple', x'0100000000000000')");
+            replace.step();
+        },
+        sqlite::Error);
 }
 
 TEST_F(ReadOnlyQueryTest, ReadOnlyPragmasAreAllowed) {

@@ -7,6 +7,7 @@
 #include "tests/support/TempDir.hpp"
 
 #include <gtest/gtest.h>
+#include <map>
 
 namespace orlune::core {
 namespace {
@@ -181,6 +182,15 @@ TEST_F(SearchBoundsTest, TextsAndResultsAreCutToTheirSizes) {
     EXPECT_TRUE(outcome.stoppedAtSizeLimit);
     EXPECT_GT(outcome.results.size(), 1u);
     EXPECT_LT(outcome.results.size(), 40u);
+    // Every hit kept is whole; none was longer than a cell, so none is cut.
+    EXPECT_EQ(outcome.cutTexts, 0u);
+    std::map<std::string, std::string> wholeTexts;
+    for (const auto& hit : db->search("number", 40)) {
+        wholeTexts[hit.guid] = hit.text;
+    }
+    for (const auto& hit : outcome.results) {
+        EXPECT_EQ(hit.text, wholeTexts.at(hit.guid));
+    }
 }
 
 TEST_F(SearchBoundsTest, ARejectedExpressionStillFindsNothingWithoutAnError) {

@@ -456,6 +456,8 @@ TEST_F(ShadowSyncTest, AnotherStoreIsRefusedAndAStoreMadeAnewIsCopiedWhole) {
              return dir.file("copy.db");
          },
          false, 0, 50},
+        // Another store at the same path: copied in full in place of the
+        // first, none of whose messages stay beside its own.
         {"a store made anew at the same path",
          [](const std::string& first, const TempDir&) {
              std::filesystem::remove(first);
@@ -464,7 +466,20 @@ TEST_F(ShadowSyncTest, AnotherStoreIsRefusedAndAStoreMadeAnewIsCopiedWhole) {
              addMessagesOfAStore(anew, "b", 30, 0);
              return first;
          },
-         false, 30, 80},
+         false, 30, 30},
+        // The same, with the path now a link to the other store.
+        {"a link at the same path to another store",
+         [](const std::string& first, const TempDir& dir) {
+             {
+                 ChatStoreWriter other(dir.file("other.db"));
+                 addPeopleAndChats(other);
+                 addMessagesOfAStore(other, "b", 30, 0);
+             }
+             std::filesystem::remove(first);
+             std::filesystem::create_symlink(dir.file("other.db"), first);
+             return first;
+         },
+         false, 30, 30},
         // The same store, not one made anew: the deleted message leaves the
         // copy too.
         {"the same store without its newest message",
@@ -496,15 +511,21 @@ TEST_F(ShadowSyncTest, AnotherStoreIsRefusedAndAStoreMadeAnewIsCopiedWhole) {
                 ADD_FAILURE() << "copied another store";
             } catch (const ShadowSyncError& error) {
                 EXPECT_EQ(error.kind(), ShadowSyncError::Kind::syncFailed);
-                EXPECT_THAT(error.what(),
-                            ::testing::HasSubstr("holds a copy of the messaging store " +
-                                                 storePath + ", and " + dir.file("other.db") +
-                                                 " is a different store; nothing was copied"));
+                EXPECT_EQ(std::string(error.what()),
+                          "Sync failed: " + shadowPath + " is a copy of the messaging store " +
+                              storePath + ", and " + dir.file("other.db") +
+                              " holds other messages; nothing was copied. To copy " +
+                              dir.file("other.db") +
+                              ", sync it into another shadow database (--shadow-db), or delete " +
+                              shadowPath + " (with its -wal and -shm files) and sync again.");
             }
             EXPECT_EQ(Inspector(shadowPath).rows("SELECT * FROM messages ORDER BY guid"), before);
         } else {
             EXPECT_EQ(second.performSync(), c.written);
+            // Said when the copy is made again, and only then.
+            EXPECT_EQ(second.passNotes().size(), c.count == c.written ? 1u : 0u);
             EXPECT_EQ(second.performSync(), 0);
+            EXPECT_TRUE(second.passNotes().empty());
         }
         EXPECT_EQ(second.messageCount(), c.count);
         EXPECT_EQ(Inspector(shadowPath).ftsIntegrity(), "ok");
@@ -572,6 +593,8 @@ TEST_F(ShadowSyncTest, AFullDiskIsReportedAsSuchEveryTimeAndLosesNothing) {
             ADD_FAILURE() << "a pass succeeded on a full disk";
         } catch (const std::exception& error) {
             EXPECT_THAT(error.what(), ::testing::HasSubstr("database or disk is full"));
+            EXPECT_THAT(error.what(),
+                        ::testing::HasSubstr("the disk holding " + shadowPath + " is full"));
             EXPECT_THAT(error.what(), ::testing::Not(::testing::HasSubstr("rollback")));
         }
     };

@@ -4,8 +4,11 @@
 
 #include "tests/support/TempDir.hpp"
 
+#include <filesystem>
+#include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace orlune::core {
 namespace {
@@ -130,19 +133,80 @@ TEST(VCardReaderParse, MalformedTextGivesWhatCanBeReadAndNeverThrows) {
     }
 }
 
-TEST(VCardReaderFile, AFileThatCannotBeReadOrHoldsNoCardIsAnError) {
+// Each is refused at once, with the reason, and nothing more is read: a pipe
+// with no writer would block for ever, a device never ends.
+TEST(VCardReaderFile, WhatIsNotAReadableVCardFileIsAnErrorSayingWhy) {
     TempDir dir;
-    testing::writeFile(dir.file("notes.vcf"), "shopping list\n");
-    for (const std::string& path : {dir.file("missing.vcf"), dir.file("notes.vcf")}) {
+    testing::writeFile(dir.file("notes.vcf"), "shopping list\nbegin vcard\n");
+    std::filesystem::create_directories(dir.file("folder.vcf"));
+    ASSERT_EQ(::mkfifo(dir.file("pipe.vcf").c_str(), 0600), 0);
+    { std::ofstream sparse(dir.file("huge.vcf"), std::ios::binary); }
+    std::filesystem::resize_file(dir.file("huge.vcf"), VCardReader::kMaxFileBytes + 1);
+    struct Case {
+        std::string path;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {dir.file("missing.vcf"), "No such file or directory"},
+        {dir.file("notes.vcf"), "it holds no vCard (no BEGIN:VCARD line)"},
+        {dir.file("folder.vcf"), "it is a folder; name a .vcf file inside it"},
+        {dir.file("pipe.vcf"), "it is not a regular file (a device, pipe or socket)"},
+        {"/dev/zero", "it is not a regular file (a device, pipe or socket)"},
+        {dir.file("huge.vcf"), "it is larger than 128 MiB; split it into smaller files"},
+    };
+    for (const Case& c : cases) {
         try {
-            VCardReader::readFile(path, 0);
-            ADD_FAILURE() << path;
+            VCardReader::readFile(c.path, 0);
+            ADD_FAILURE() << c.path;
         } catch (const VCardReader::Error& e) {
-            EXPECT_THAT(e.what(), HasSubstr("vCard file " + path + " could not be read"));
+            EXPECT_EQ(std::string(e.what()),
+                      "vCard file " + c.path + " could not be read: " + c.reason);
         }
     }
-    testing::writeFile(dir.file("one.vcf"), "BEGIN:VCARD\nFN:Sam\nEND:VCARD\n");
-    EXPECT_EQ(VCardReader::readFile(dir.file("one.vcf"), 0).size(), 1u);
+}
+
+// A file is read in pieces: a BOM, a CRLF and a folded line that fall on the
+// pieces' edges read as they do in one text.
+TEST(VCardReaderFile, AFileReadsAsItsWholeTextDoes) {
+    TempDir dir;
+    const std::string card =
+        "BEGIN:VCARD\r\nFN:Sam Lee\r\nEMAIL:sam@exam\r\n ple.com\r\nEND:VCARD\r\n";
+    for (size_t pad : {size_t{0}, size_t{1}, size_t{2}, size_t{3}}) {
+        // Padding before the cards moves the 64 KiB edge across a CRLF, a
+        // fold and (at the start of the next piece) a line.
+        std::string text =
+            "\xEF\xBB\xBF" + std::string("NOTE:") + std::string(65536 - 12 - pad, 'x') + "\r\n";
+        for (int i = 0; i < 3; ++i) {
+            text += card;
+        }
+        testing::writeFile(dir.file("cards.vcf"), text);
+        EXPECT_EQ(describe(VCardReader::readFile(dir.file("cards.vcf"), 0)),
+                  describe(VCardReader::parse(text, dir.file("cards.vcf"), 0)))
+            << pad;
+        EXPECT_EQ(VCardReader::readFile(dir.file("cards.vcf"), 0).size(), 3u) << pad;
+    }
+}
+
+// Long content: 320,000 folded pieces and soft line breaks (which once made
+// the reading quadratic) give one joined value; a line over 1 MiB is skipped
+// and the lines after it are read.
+TEST(VCardReaderParse, LongFoldedLinesAreJoinedAndOverlongOnesSkipped) {
+    std::string name;
+    std::string text = "BEGIN:VCARD\r\nN;ENCODING=QUOTED-PRINTABLE:Day;";
+    for (int i = 0; i < 160000; ++i) {
+        text += "J=\r\n";
+        name += "J";
+    }
+    text += "ess\r\nNOTE:";
+    for (int i = 0; i < 160000; ++i) {
+        text += "note\r\n ";
+    }
+    text += "end\r\nFN:" + std::string(2 << 20, 'A') + "\r\n";
+    // An overlong line's soft line break still joins the next line to it.
+    text += "NOTE;ENCODING=QUOTED-PRINTABLE:" + std::string(2 << 20, 'B') + "=\r\nTEL:999\r\n";
+    text += "TEL:555-010-0001\r\nEND:VCARD\r\n";
+    EXPECT_THAT(describe(VCardReader::parse(text, "", 0)),
+                ElementsAre(name + "ess||Day||||555-010-0001;||#1"));
 }
 
 } // namespace

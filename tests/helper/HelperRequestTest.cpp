@@ -88,5 +88,18 @@ TEST(HelperRequest, UnusableDocumentsAreInvalidRequests) {
     }
 }
 
+TEST(HelperRequest, AQuestionOverTheLengthCapIsRefusedSayingSo) {
+    const std::string document =
+        R"({"db_path":"d","question":")" + std::string(4001, 'q') + R"("})";
+    try {
+        HelperRequest::parse(document);
+        ADD_FAILURE() << "accepted";
+    } catch (const HelperError& error) {
+        EXPECT_EQ(error.kind(), HelperError::Kind::invalidRequest);
+        EXPECT_STREQ(error.what(),
+                     "This question is 4,001 characters long; ask it in at most 4,000 characters.");
+    }
+}
+
 } // namespace
 } // namespace orlune::helper

@@ -57,6 +57,7 @@ TEST_F(ShadowDBToolsTest, RefusesEverythingThatCouldWrite) {
         "ATTACH DATABASE '" + dir.file("other.db") + "' AS other",
         "VACUUM INTO '" + dir.file("copy.db") + "'",
         "BEGIN IMMEDIATE",
+        "SELECT hex(fts3_tokenizer('simple'))",
         "   \n ",
     };
     for (const std::string& sql : refused) {
@@ -116,7 +117,8 @@ TEST_F(ShadowDBToolsTest, SearchRanksAndToleratesBadSyntax) {
     EXPECT_LE(hits[0].rank, hits[1].rank);
     EXPECT_EQ(tools.search("\"alice\"", 10).at(0).guid, "g-dentist"); // found by sender
     EXPECT_FALSE(tools.search("\"dentist\"", 10).at(0).chatName.has_value());
-    EXPECT_TRUE(tools.search("dinner?", 10).empty());
+    // What FTS5 cannot read is searched as its words.
+    EXPECT_EQ(tools.search("dinner?", 10).size(), tools.search("dinner", 10).size());
     EXPECT_TRUE(tools.search("\"unbalanced", 10).empty());
     EXPECT_TRUE(tools.search("", 10).empty());
 }

@@ -2,6 +2,8 @@
 
 #include "services/FileSessionStore.hpp"
 #include "services/UnreadableSessionsError.hpp"
+#include "shadow/ShadowDB.hpp"
+#include "sql/SQLite.hpp"
 #include "tests/rlm/ModelTestSupport.hpp"
 
 #include <QSignalSpy>
@@ -364,6 +366,74 @@ TEST_F(ChatViewModelTest, SendDoesNothingForBlankInputOrWhileAQuestionIsInFlight
     EXPECT_EQ(requestCount(), 1);
     EXPECT_EQ(eventsNamed(folder, "chat_send_started").size(), 1u);
     EXPECT_EQ(model->inputText(), "second");
+}
+
+TEST_F(ChatViewModelTest, AQuestionOverTheLengthCapIsRefusedAndKeptToBeShortened) {
+    auto model = makeModel();
+    const size_t savesAtStart = store->saves.size();
+    const QString tooLong = QString(4000, QChar(0x00E9)) + QStringLiteral("?");
+    model->setInputText(tooLong);
+    model->send();
+    EXPECT_EQ(model->lastError(),
+              "This question is 4,001 characters long; ask it in at most 4,000 characters.");
+    EXPECT_EQ(model->inputText(), tooLong);
+    EXPECT_TRUE(model->messages().empty());
+    EXPECT_FALSE(model->isSending());
+    EXPECT_EQ(store->saves.size(), savesAtStart);
+
+    model->setInputText(tooLong.left(4000));
+    model->send();
+    waitUntilIdle(*model);
+    EXPECT_EQ(requestCount(), 1);
+    EXPECT_EQ(model->lastError(), "");
+}
+
+// A message unsent or deleted in Messages leaves the shadow database at the
+// next sync; its text, quoted under an earlier answer, leaves the sessions
+// with it, from the conversation shown and from the others.
+TEST_F(ChatViewModelTest, CitationsOfMessagesASyncRemovedAreDroppedFromEverySession) {
+    std::filesystem::remove(dbPath());
+    {
+        core::ShadowDB db(dbPath());
+        db.createSchemaIfNeeded();
+        db.insertBatch(
+            {core::ShadowMessage("g-kept", "c1", std::nullopt, "+15550100", "party on Saturday",
+                                 700, false, false, false, {}, 1),
+             core::ShadowMessage("g-gone", "c1", std::nullopt, "+15550100", "secret unsent text",
+                                 800, false, false, false, {}, 2)});
+    }
+    ChatMessage answer = message(ChatRole::assistant, "Saturday.", 20.0);
+    answer.citations = {{"g-kept", "Jess", "Jess", "Tue 9 Dec", "party on Saturday"},
+                        {"g-gone", "Jess", "Jess", "Tue 9 Dec", "secret unsent text"}};
+    store->stored = {session("current", 20.0, {message(ChatRole::user, "when?", 10.0), answer}),
+                     session("older", 5.0, {answer})};
+    auto model = makeModel();
+    ASSERT_EQ(model->messages().back().citations.size(), 2u) << "nothing is gone yet";
+    const size_t savesBefore = store->saves.size();
+
+    {
+        core::sqlite::Connection db;
+        ASSERT_EQ(db.open(dbPath(), SQLITE_OPEN_READWRITE), SQLITE_OK);
+        core::sqlite::exec(db.get(), "DELETE FROM messages WHERE guid = 'g-gone'");
+    }
+    model->forgetRemovedMessages();
+
+    ASSERT_EQ(model->messages().back().citations.size(), 1u);
+    EXPECT_EQ(model->messages().back().citations[0].guid, "g-kept");
+    ASSERT_EQ(store->saves.size(), savesBefore + 1);
+    ASSERT_EQ(store->stored.size(), 2u);
+    for (const ChatSession& stored : store->stored) {
+        for (const ChatMessage& kept : stored.messages) {
+            for (const CitedMessage& cited : kept.citations) {
+                EXPECT_NE(cited.text, "secret unsent text") << stored.id;
+            }
+        }
+    }
+    // A database that cannot be read drops nothing.
+    std::filesystem::remove(dbPath());
+    model->forgetRemovedMessages();
+    EXPECT_EQ(model->messages().back().citations.size(), 1u);
+    EXPECT_EQ(store->saves.size(), savesBefore + 1);
 }
 
 TEST_F(ChatViewModelTest, WithoutAHelperEverySendSaysTheCommandIsNotSet) {

@@ -24,6 +24,7 @@ TEST(SingleInstanceTest, ASecondCopyBringsTheFirstForwardAndTheLockPassesOnWhenI
     auto first = std::make_unique<SingleInstance>(lock);
     ASSERT_TRUE(first->isPrimary());
     EXPECT_EQ(RlmTestFolder::mode(folder.file("data/Orlune")), 0700u);
+    EXPECT_EQ(RlmTestFolder::mode(lock.toStdString()), 0600u);
     QSignalSpy activated(first.get(), &SingleInstance::activationRequested);
 
     SingleInstance second(lock);
