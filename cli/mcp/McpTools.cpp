@@ -56,6 +56,7 @@ namespace {
 // What one call works with.
 struct Context {
     core::ShadowDBReader& db;
+    ActivityMemo& memo;
     const McpSettings& settings;
     const json& arguments;
     core::TimeContext time;
@@ -63,8 +64,9 @@ struct Context {
     core::QueryBounds bounds;
     std::string phoneRegion;
 
-    Context(core::ShadowDBReader& database, const McpSettings& chosen, const json& given)
-        : db(database), settings(chosen), arguments(given), time(core::TimeContext::system()),
+    Context(core::ShadowDBReader& database, ActivityMemo& counted, const McpSettings& chosen,
+            const json& given)
+        : db(database), memo(counted), settings(chosen), arguments(given), time(core::TimeContext::system()),
           calendar(time), phoneRegion(core::systemPhoneRegion(core::Environment::process())) {
         bounds.maxCellBytes = cellBytesFor(settings.maxReplyBytes);
         bounds.maxResultBytes = 4 * 1024 * 1024;
@@ -312,16 +314,6 @@ ListReply conversation(Context& call) {
 
 // ---- people, chats and counts ----
 
-// Messages grouped by chat, by sender ("" for the person's own) and, when
-// asked, by local month ("YYYY-MM"), within `time`.
-struct ActivityRow {
-    std::string chatId;
-    std::string sender;
-    std::string month;
-    int64_t messages = 0;
-    int64_t last = 0;
-};
-
 // Store dates are seconds before macOS 10.13 and nanoseconds since: both to
 // seconds since 1970, then to the local month SQLite reads from the zone of
 // the process (TZ), as LocalCalendar does.
@@ -352,6 +344,15 @@ std::vector<ActivityRow> activity(Context& call, const core::TimeRange& time, bo
         "WHERE deleted_at IS NULL AND (" +
         (time.start || time.end ? withValues(core::storeDateFilter("timestamp", time)) : "1") +
         ") GROUP BY chat_id, who, month";
+    const int64_t version =
+        call.db.executeReadOnly("PRAGMA data_version", 1).rows.at(0).begin()->second.asInteger();
+    if (version != call.memo.dataVersion) {
+        call.memo = ActivityMemo{version, {}};
+    }
+    const auto known = call.memo.byStatement.find(sql);
+    if (known != call.memo.byStatement.end()) {
+        return known->second;
+    }
     core::QueryBounds bounds = call.bounds;
     bounds.timeLimit = std::chrono::seconds(20);
     bounds.maxResultBytes = 256 * 1024 * 1024;
@@ -371,6 +372,12 @@ std::vector<ActivityRow> activity(Context& call, const core::TimeRange& time, bo
             rows.push_back(std::move(entry));
         }
     }
+    // A few statements at most: the time ranges of stats vary.
+    constexpr size_t kMostKept = 16;
+    if (call.memo.byStatement.size() >= kMostKept) {
+        call.memo.byStatement.clear();
+    }
+    call.memo.byStatement.emplace(sql, rows);
     return rows;
 }
 
@@ -678,7 +685,7 @@ std::string McpTools::call(const std::string& name, const json& arguments,
         throw InvalidToolCall("invalid arguments for " + name + ": " + *violation);
     }
     try {
-        Context context(database(), settings_, arguments);
+        Context context(database(), memo_, settings_, arguments);
         const ListReply reply = tool->second(context);
         return fitReply(reply, settings_.maxReplyBytes,
                         [&](const OrderedJson& structured) { return encode(toolResult(structured)); });
@@ -688,6 +695,7 @@ std::string McpTools::call(const std::string& name, const json& arguments,
         // A damaged file, a schema from a newer version, a file replaced
         // meanwhile: the next call opens it afresh.
         db_.reset();
+        memo_ = ActivityMemo{};
         return encode(failureResult(error.what()));
     } catch (const std::exception& error) {
         return encode(failureResult(error.what()));

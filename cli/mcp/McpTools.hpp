@@ -16,12 +16,14 @@
 #include <nlohmann/json.hpp>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orlune::mcp {
 
@@ -50,6 +52,24 @@ struct McpSettings {
     // excluded chats of the person's settings go here once they exist; an
     // index that leaves them out needs nothing here.
     std::set<std::string> hiddenChatIds;
+};
+
+// Messages counted by chat, by sender ("" for the person's own) and, when
+// asked, by local month ("YYYY-MM"): what list_people, list_chats and stats
+// add up.
+struct ActivityRow {
+    std::string chatId;
+    std::string sender;
+    std::string month;
+    int64_t messages = 0;
+    int64_t last = 0; // the newest message's store date
+};
+
+// Counts already made, kept while the database stays as it was (SQLite's
+// data_version on the reading connection), by the statement that made them.
+struct ActivityMemo {
+    int64_t dataVersion = -1;
+    std::map<std::string, std::vector<ActivityRow>> byStatement;
 };
 
 // Opens the shadow database for reading; throws with a message for the
@@ -92,6 +112,8 @@ private:
     ShadowOpener open_;
     McpSettings settings_;
     std::unique_ptr<core::ShadowDBReader> db_;
+    // Belongs to db_'s connection.
+    ActivityMemo memo_;
 };
 
 } // namespace orlune::mcp

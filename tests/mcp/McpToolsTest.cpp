@@ -431,6 +431,10 @@ TEST(McpLifecycleTest, ReadsStayWholeWhileASyncWrites) {
                   false);
     }
     writer.join();
+    // Counts kept from before the last batch are not served again.
+    EXPECT_EQ(harness.call("stats", {{"by", "chat"}})["result"]["structuredContent"]
+                  ["total_messages"],
+              2010);
 }
 
 } // namespace
