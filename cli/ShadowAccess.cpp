@@ -11,7 +11,7 @@
 namespace orlune::cli {
 
 std::unique_ptr<core::ShadowDBReader> openShadowForReading(const std::optional<std::string>& path) {
-    const std::string resolved = path ? *path : core::ShadowDB::defaultShadowDBPath();
+    const std::string resolved = path ? *path : core::ShadowDB::shadowDBPath();
     if (core::pathIsMissing(resolved)) {
         throw std::runtime_error("No shadow database at " + resolved +
                                  ". Run `orlune sync` first, or pass --shadow-db PATH.");

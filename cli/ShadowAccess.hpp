@@ -10,14 +10,15 @@
 
 namespace orlune::cli {
 
-// The shadow database at `path`, or at the one default, opened read-only.
+// The shadow database at `path`, or at the one default
+// (core::ShadowDB::shadowDBPath, which creates nothing), opened read-only.
 // Throws std::runtime_error saying what to do when nothing is there, and
 // core::ShadowDBError when it cannot be opened (not a shadow database, one
 // from a newer version, unreadable).
 std::unique_ptr<core::ShadowDBReader> openShadowForReading(const std::optional<std::string>& path);
 
 // Opens the shadow database at `path`, or at the one default
-// (core::ShadowDB::defaultShadowDBPath), read-only, and returns what `body`
+// (core::ShadowDB::shadowDBPath, which creates nothing), read-only, and returns what `body`
 // returns on it: the verb's exit status. When no database is there, or any
 // std::exception is thrown on the way, the reason is written on standard
 // error and the status is 1. Caps what SQLite may allocate in this process

@@ -111,15 +111,16 @@ TEST_F(RLMHelperRunnerTest, ResponsesAndFailures) {
                       {{"g1", "Sam", "Family", "Tue 9 Dec, 18:40", "Dinner at 8?"},
                        {"g2", "", "", "", "x"}}},
          ""},
-        // The model that answered; an answer from the index names none.
+        // Who answered: a model by name, or the index alone ("model": null);
+        // anything else leaves it unknown.
         {"the model that answered", R"(printf '%s' '{"answer":"ok","model":" gpt-test "}')",
-         HelperResult{"ok", std::nullopt, {}, "gpt-test"}, ""},
+         HelperResult{"ok", std::nullopt, {}, "gpt-test", AnswerSource::model}, ""},
         {"a model that is not text", R"(printf '%s' '{"answer":"ok","model":["gpt"]}')",
          HelperResult{"ok", std::nullopt}, ""},
         {"a blank model", R"(printf '%s' '{"answer":"ok","model":"  "}')",
          HelperResult{"ok", std::nullopt}, ""},
         {"a null model", R"(printf '%s' '{"answer":"ok","model":null}')",
-         HelperResult{"ok", std::nullopt}, ""},
+         HelperResult{"ok", std::nullopt, {}, std::nullopt, AnswerSource::index}, ""},
         {"cited messages that are not a list",
          R"(printf '%s' '{"answer":"ok","messages":{"guid":"g1","text":"t"}}')",
          HelperResult{"ok", std::nullopt}, ""},
