@@ -4,10 +4,18 @@
 #include "shadow/ShadowDBReader.hpp"
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 namespace orlune::cli {
+
+// The shadow database at `path`, or at the one default
+// (core::ShadowDB::shadowDBPath, which creates nothing), opened read-only.
+// Throws std::runtime_error saying what to do when nothing is there, and
+// core::ShadowDBError when it cannot be opened (not a shadow database, one
+// from a newer version, unreadable).
+std::unique_ptr<core::ShadowDBReader> openShadowForReading(const std::optional<std::string>& path);
 
 // Opens the shadow database at `path`, or at the one default
 // (core::ShadowDB::shadowDBPath, which creates nothing), read-only, and returns what `body`

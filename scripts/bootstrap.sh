@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs every tool and library Orlune needs to build, test and run.
 # Debian/Ubuntu: apt-get (as root, or through sudo). macOS: Homebrew.
-# Safe to run again: installed packages are left as they are.
+# Safe to run again: installed packages are left as they are. Last, the
+# MCP conformance test's Node packages (tests/mcp, from the npm registry).
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 debian_packages=(
     build-essential cmake ninja-build pkg-config ccache git
@@ -30,13 +32,32 @@ debian_packages=(
 # libphonenumber's CMake package (cmake/PhoneNumber.cmake); clang-format
 # checks the formatting.
 brew_packages=(cmake ninja ccache icu4c nlohmann-json qtbase qtkeychain googletest llvm
-               libphonenumber boost clang-format)
+               libphonenumber boost clang-format node)
+
+# Node.js and npm run the MCP conformance test. Debian's packages unless a
+# node and an npm are already on the PATH (from any source).
+node_debian_packages=(nodejs npm)
 
 missing_debian_packages() {
     local pkg
     for pkg in "${debian_packages[@]}"; do
         dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || echo "$pkg"
     done
+    if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+        printf '%s\n' "${node_debian_packages[@]}"
+    fi
+}
+
+# `npm ci` in tests/mcp, skipped when node_modules was installed from the
+# lock file as it is now.
+install_node_packages() {
+    local dir=tests/mcp
+    if [ "$dir/node_modules/.package-lock.json" -nt "$dir/package-lock.json" ]; then
+        echo "bootstrap: MCP test packages present"
+        return 0
+    fi
+    echo "bootstrap: installing the MCP test packages (npm ci)"
+    (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error)
 }
 
 case "$(uname -s)" in
@@ -53,14 +74,14 @@ Linux)
     done < <(missing_debian_packages)
     if [ "${#missing[@]}" -eq 0 ]; then
         echo "bootstrap: all packages present"
-        exit 0
+    else
+        sudo=""
+        [ "$(id -u)" -eq 0 ] || sudo="sudo"
+        echo "bootstrap: installing ${missing[*]:-}"
+        $sudo apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+            ${missing[@]+"${missing[@]}"}
     fi
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    echo "bootstrap: installing ${missing[*]:-}"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-        ${missing[@]+"${missing[@]}"}
     ;;
 Darwin)
     command -v brew >/dev/null || { echo "bootstrap: Homebrew is needed on macOS" >&2; exit 1; }
@@ -74,13 +95,15 @@ Darwin)
     done
     if [ "${#missing[@]}" -eq 0 ]; then
         echo "bootstrap: all packages present"
-        exit 0
+    else
+        echo "bootstrap: installing ${missing[*]:-}"
+        brew install --formula ${missing[@]+"${missing[@]}"}
     fi
-    echo "bootstrap: installing ${missing[*]:-}"
-    brew install --formula ${missing[@]+"${missing[@]}"}
     ;;
 *)
     echo "bootstrap: unsupported system $(uname -s)" >&2
     exit 1
     ;;
 esac
+
+install_node_packages

@@ -21,14 +21,18 @@ struct AppConfig {
     // every sync (the app's and `orlune sync`'s), in this order; a file that
     // cannot be read is skipped with a warning.
     std::vector<std::string> contactsFiles = {};
+    // What `orlune mcp` may show an assistant: "full" (message texts too)
+    // or "metadata" (names, times and counts only); absent: "full".
+    std::optional<std::string> mcpPrivacy = std::nullopt;
 
     // Compact JSON with the keys "veyrlinkApiKey", "modelServerAddress",
-    // "modelName" and "contactsFiles", each left out when absent or empty
-    // ({} when all are).
+    // "modelName", "contactsFiles" and "mcpPrivacy", each left out when
+    // absent or empty ({} when all are).
     std::string toJSON() const;
     // Reads the configuration file format: a JSON object whose first three
-    // keys are each a string, null or missing, and whose "contactsFiles" is
-    // a list of strings, null or missing; other keys are ignored. Throws
+    // keys and "mcpPrivacy" are each a string, null or missing, and whose
+    // "contactsFiles" is a list of strings, null or missing; other keys are
+    // ignored. Throws
     // std::invalid_argument otherwise, with a message that holds no part of
     // the file (it may be the key).
     static AppConfig fromJSON(const std::string& text);
