@@ -29,11 +29,11 @@ ChatViewModel::ChatViewModel(const QString& shadowDBPath,
                              std::shared_ptr<SessionStore> sessionStore, Seams seams,
                              QObject* parent)
     : QObject(parent), sessionTitle_(QString::fromLatin1(kNewConversationTitle)),
+      loadConfiguration_(std::move(seams.loadConfiguration)),
+      environment_(std::move(seams.environment)), runnerSeams_(std::move(seams.runner)),
       shadowDBPath_(shadowDBPath), sessionStore_(std::move(sessionStore)),
       logger_(std::move(seams.logger)), currentSessionID_(ChatSession::newID()),
-      currentSessionCreatedAt_(ChatDate::now()),
-      loadConfiguration_(std::move(seams.loadConfiguration)),
-      environment_(std::move(seams.environment)), runnerSeams_(std::move(seams.runner)) {
+      currentSessionCreatedAt_(ChatDate::now()) {
     buildRunner();
     loadSessions();
 }

@@ -45,10 +45,10 @@ ShadowSyncViewModel::ShadowSyncViewModel(QObject* parent) : ShadowSyncViewModel(
 
 ShadowSyncViewModel::ShadowSyncViewModel(Seams seams, QObject* parent)
     : QObject(parent), logger_(std::move(seams.logger)),
+      contactFiles_(std::move(seams.contactFiles)),
       debounce_(seams.debounce.count() > 0 ? seams.debounce : StoreWatcher::kDefaultDebounce),
       pollInterval_(seams.pollInterval.count() > 0 ? seams.pollInterval
-                                                   : StoreWatcher::kDefaultPollInterval),
-      contactFiles_(std::move(seams.contactFiles)) {
+                                                   : StoreWatcher::kDefaultPollInterval) {
     try {
         chatDBPath_ = QString::fromStdString(seams.resolveChatDBPath
                                                  ? seams.resolveChatDBPath()

@@ -66,9 +66,6 @@ public:
     explicit OrluneRLMMenu(Seams seams, QWidget* parent = nullptr);
     ~OrluneRLMMenu() override;
 
-    FullDiskAccessViewModel& accessModel() {
-        return *accessModel_;
-    }
     ShadowSyncViewModel& syncModel() {
         return *syncModel_;
     }
