@@ -62,6 +62,14 @@ void ChatViewModel::reloadConfiguration() {
 }
 
 void ChatViewModel::cancel() {
+    if (isWaitingForIndex_) {
+        isWaitingForIndex_ = false;
+        stop_.reset();
+        logger_.info("chat_send_cancelled", {{"session_id", currentSessionID_}});
+        setLastError(personText(std::make_exception_ptr(RLMHelperError::cancelled())));
+        setIsSending(false);
+        return;
+    }
     if (!isSending_ || isCancelling_ || !stop_) {
         return;
     }
@@ -135,7 +143,26 @@ void ChatViewModel::send() {
     setIsSending(true);
     logger_.info("chat_send_started", {{"message_count", std::to_string(messages_.size())},
                                        {"session_id", currentSessionID_}});
+    if (!indexReady_) {
+        // Sent by setIndexReady(true), once the first messages are indexed.
+        isWaitingForIndex_ = true;
+        logger_.info("chat_send_waiting_for_index", {{"session_id", currentSessionID_}});
+        emit isSendingChanged();
+        return;
+    }
+    startRun(question);
+}
 
+void ChatViewModel::setIndexReady(bool ready) {
+    indexReady_ = ready;
+    if (ready && isWaitingForIndex_) {
+        isWaitingForIndex_ = false;
+        emit isSendingChanged();
+        startRun(messages_.back().text);
+    }
+}
+
+void ChatViewModel::startRun(const std::string& question) {
     // The task works on copies only; the watcher, a child of this model,
     // brings the outcome back to the GUI thread (and is gone with the model).
     auto* watcher = new QFutureWatcher<RunOutcome>(this);

@@ -53,6 +53,9 @@ class ChatViewModel : public QObject {
     Q_PROPERTY(QString sessionTitle READ sessionTitle NOTIFY sessionTitleChanged)
     // A Cancel has been asked for the question in flight and not yet handled.
     Q_PROPERTY(bool isCancelling READ isCancelling NOTIFY isSendingChanged)
+    // The question in flight is held until the index can be asked (the
+    // first sync has not written any messages yet).
+    Q_PROPERTY(bool isWaitingForIndex READ isWaitingForIndex NOTIFY isSendingChanged)
 
 public:
     // Title of a session without a user message.
@@ -95,6 +98,7 @@ public:
     const QString& lastError() const { return lastError_; }
     const QString& sessionTitle() const { return sessionTitle_; }
     bool isCancelling() const { return isCancelling_; }
+    bool isWaitingForIndex() const { return isWaitingForIndex_; }
     // The stored conversations, the current one included, newest first.
     const std::vector<ChatSession>& sessions() const { return sessions_; }
 
@@ -109,8 +113,16 @@ public:
     // Does nothing while a question is in flight or when the trimmed input
     // is empty (the input then stays as typed). Without a helper runner it
     // only sets lastError to "RLM helper command not set. Set
-    // ORLUNE_RLM_HELPER_CMD.".
+    // ORLUNE_RLM_HELPER_CMD.". While the index cannot be asked yet the
+    // question is accepted and held (isSending and isWaitingForIndex), and
+    // goes to the helper as soon as setIndexReady(true) is called.
     Q_INVOKABLE void send();
+
+    // Whether the shadow database holds messages the helper can search
+    // (true unless told otherwise). A held question is sent when it becomes
+    // true.
+    void setIndexReady(bool ready);
+    bool isIndexReady() const { return indexReady_; }
 
     // Stores the current session when `persistExisting` is true, then starts
     // an empty one and stores it at once. The view's "new conversation"
@@ -118,8 +130,9 @@ public:
     Q_INVOKABLE void startNewSession(bool persistExisting);
 
     // Ends the helper of the question in flight at once (with everything it
-    // started). The question stays in the conversation; lastError then says
-    // it was cancelled. Does nothing when no question is in flight.
+    // started), or stops holding a question that waits for the index. The
+    // question stays in the conversation; lastError then says it was
+    // cancelled. Does nothing when no question is in flight.
     Q_INVOKABLE void cancel();
 
     // Makes the stored session `id` the current one (the current one is
@@ -167,6 +180,8 @@ private:
     void persistCurrentSession();
     std::vector<HostConversationMessage> contextMessages(const std::string& question) const;
     void handleOutcome(const RunOutcome& outcome);
+    // Hands `question` (the last message) to the helper on the pool.
+    void startRun(const std::string& question);
 
     void setMessages(std::vector<ChatMessage> messages);
     void appendMessage(ChatMessage message);
@@ -183,6 +198,8 @@ private:
 
     // Private state.
     bool isCancelling_ = false;
+    bool isWaitingForIndex_ = false;
+    bool indexReady_ = true;
     std::shared_ptr<ProcessStop> stop_;
     std::function<AppConfig()> loadConfiguration_;
     std::function<RLMHelperRunner::EnvironmentMap()> environment_;

@@ -186,10 +186,15 @@ void ShadowSyncViewModel::publishProgress() {
         const double rate = static_cast<double>(rowsRead) / static_cast<double>(elapsedMs);
         secondsLeft = static_cast<int>(static_cast<double>(total - done) / rate / 1000.0 + 0.5);
     }
-    if (done != progressDone_ || total != progressTotal_ || secondsLeft != secondsLeft_) {
+    // Pages are committed before they are counted: an empty index being
+    // filled can be asked from its first page on.
+    const bool growing = isIndexGrowing_ || (!hasSynced_ && existing <= 0 && rowsRead > 0);
+    if (done != progressDone_ || total != progressTotal_ || secondsLeft != secondsLeft_ ||
+        growing != isIndexGrowing_) {
         progressDone_ = done;
         progressTotal_ = total;
         secondsLeft_ = secondsLeft;
+        isIndexGrowing_ = growing;
         emit progressChanged();
     }
 }
@@ -198,6 +203,9 @@ void ShadowSyncViewModel::handleOutcome(const SyncOutcome& outcome) {
     publishProgress();
     progressTimer_.stop();
     progress_.reset();
+    // Complete, or the pass failed: messageCount says from now on what the
+    // index holds.
+    isIndexGrowing_ = false;
     if (outcome.succeeded) {
         lastSyncedAt_ = QDateTime::currentDateTime();
         storeMissing_ = false;

@@ -54,6 +54,7 @@ class ShadowSyncViewModel : public QObject {
     Q_PROPERTY(qint64 progressDone READ progressDone NOTIFY progressChanged)
     Q_PROPERTY(qint64 progressTotal READ progressTotal NOTIFY progressChanged)
     Q_PROPERTY(int secondsLeft READ secondsLeft NOTIFY progressChanged)
+    Q_PROPERTY(bool isIndexGrowing READ isIndexGrowing NOTIFY progressChanged)
     // Local time of the last successful sync; invalid before one.
     Q_PROPERTY(QDateTime lastSyncedAt READ lastSyncedAt NOTIFY lastSyncedAtChanged)
     // What the last successful sync could not read of the person's contacts
@@ -103,8 +104,11 @@ public:
     const QDateTime& lastSyncedAt() const { return lastSyncedAt_; }
     const QStringList& contactWarnings() const { return contactWarnings_; }
     // The index holds messages: questions can be answered from it, also
-    // while a sync runs.
-    bool hasIndex() const { return messageCount_ > 0; }
+    // while a sync runs (a first sync's pages count as soon as written).
+    bool hasIndex() const { return messageCount_ > 0 || isIndexGrowing_; }
+    // A first sync into an empty index has written some pages and goes on:
+    // the index can be asked but holds only part of the messages.
+    bool isIndexGrowing() const { return isIndexGrowing_; }
 
     // Starts the live index once (later calls do nothing): a sync now, and
     // another whenever the store or its log changes (StoreWatcher), after a
@@ -160,6 +164,7 @@ private:
     qint64 progressDone_ = 0;
     qint64 progressTotal_ = 0;
     int secondsLeft_ = -1;
+    bool isIndexGrowing_ = false;
     QDateTime lastSyncedAt_;
     QStringList contactWarnings_;
     std::function<std::vector<std::string>()> contactFiles_;

@@ -13,6 +13,7 @@ constexpr const char* kApiKeyKey = "veyrlinkApiKey";
 constexpr const char* kAddressKey = "modelServerAddress";
 constexpr const char* kModelKey = "modelName";
 constexpr const char* kContactsFilesKey = "contactsFiles";
+constexpr const char* kServerWithoutKeyKey = "serverWithoutKey";
 
 std::optional<std::string> optionalString(const nlohmann::json& document, const char* key) {
     const auto found = document.find(key);
@@ -60,6 +61,9 @@ std::string AppConfig::toJSON() const {
     if (!contactsFiles.empty()) {
         document[kContactsFilesKey] = contactsFiles;
     }
+    if (serverWithoutKey) {
+        document[kServerWithoutKeyKey] = *serverWithoutKey;
+    }
     return document.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
@@ -78,6 +82,7 @@ AppConfig AppConfig::fromJSON(const std::string& text) {
     config.modelServerAddress = optionalString(document, kAddressKey);
     config.modelName = optionalString(document, kModelKey);
     config.contactsFiles = stringList(document, kContactsFilesKey);
+    config.serverWithoutKey = optionalString(document, kServerWithoutKeyKey);
     return config;
 }
 

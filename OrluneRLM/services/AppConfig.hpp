@@ -21,13 +21,17 @@ struct AppConfig {
     // every sync (the app's and `orlune sync`'s), in this order; a file that
     // cannot be read is skipped with a warning.
     std::vector<std::string> contactsFiles = {};
+    // The model server address for which the person chose "Continue without
+    // a key": the key setup is not shown again for it (another address asks
+    // again). Absent: no such choice.
+    std::optional<std::string> serverWithoutKey = std::nullopt;
 
     // Compact JSON with the keys "veyrlinkApiKey", "modelServerAddress",
-    // "modelName" and "contactsFiles", each left out when absent or empty
-    // ({} when all are).
+    // "modelName", "contactsFiles" and "serverWithoutKey", each left out when
+    // absent or empty ({} when all are).
     std::string toJSON() const;
     // Reads the configuration file format: a JSON object whose first three
-    // keys are each a string, null or missing, and whose "contactsFiles" is
+    // keys and "serverWithoutKey" are each a string, null or missing, and whose "contactsFiles" is
     // a list of strings, null or missing; other keys are ignored. Throws
     // std::invalid_argument otherwise, with a message that holds no part of
     // the file (it may be the key).

@@ -79,6 +79,7 @@ ChatView::ChatView(const QString& shadowDBPath, bool isReady, const ModelFactory
     : QWidget(parent), isReady_(isReady) {
     setObjectName(QStringLiteral("chatView"));
     model_ = makeModel ? makeModel(shadowDBPath) : defaultModel(shadowDBPath);
+    model_->setIndexReady(isReady);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -174,6 +175,13 @@ ChatView::ChatView(const QString& shadowDBPath, bool isReady, const ModelFactory
     errorLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(errorLabel_);
 
+    indexGrowingNote_ = ViewStyle::label(
+        QStringLiteral("Still indexing: answers come from the messages indexed so far."),
+        ViewStyle::TextStyle::caption, ViewStyle::Tint::secondary,
+        QStringLiteral("indexGrowingNote"), this);
+    indexGrowingNote_->hide();
+    layout->addWidget(indexGrowingNote_);
+
     auto* inputRow = new QHBoxLayout;
     inputRow->setSpacing(8);
     questionField_ = new QPlainTextEdit(this);
@@ -247,13 +255,18 @@ std::unique_ptr<ChatViewModel> ChatView::defaultModel(const QString& shadowDBPat
 void ChatView::setReady(bool ready) {
     if (isReady_ != ready) {
         isReady_ = ready;
+        model_->setIndexReady(ready);
         updateWidgets();
     }
 }
 
+void ChatView::setIndexGrowing(bool growing) {
+    indexGrowingNote_->setVisible(growing);
+}
+
 bool ChatView::canSend() const {
     const bool hasQuestion = !trimmedText(model_->inputText().toStdString()).empty();
-    return isReady_ && hasQuestion && !model_->isSending();
+    return hasQuestion && !model_->isSending();
 }
 
 void ChatView::trySend() {
@@ -396,12 +409,30 @@ void ChatView::updateWidgets() {
     }
     if (working) {
         const qint64 seconds = workingClock_.elapsed() / 1000;
-        workingLabel_->setText(model_->isCancelling()
-                                   ? QStringLiteral("Cancelling...")
-                                   : QStringLiteral("Working on your answer... %1 s").arg(seconds));
+        if (model_->isWaitingForIndex()) {
+            workingLabel_->setText(QStringLiteral("Waiting for the first messages to be indexed: "
+                                                  "your question is sent then."));
+        } else {
+            workingLabel_->setText(model_->isCancelling()
+                                       ? QStringLiteral("Cancelling...")
+                                       : QStringLiteral("Working on your answer... %1 s")
+                                             .arg(seconds));
+        }
         cancelButton_->setEnabled(!model_->isCancelling());
     }
     workingRow_->setVisible(working);
+}
+
+int ChatView::shrinkableHeight() const {
+    int slack = 0;
+    if (conversation_->isVisibleTo(this)) {
+        slack += std::max(0, conversation_->sizeHint().height() - conversation_->minimumHeight());
+    }
+    if (sessionsPanel_->isVisibleTo(this)) {
+        const int asked = std::min(sessionList_->sizeHint().height(), sessionList_->maximumHeight());
+        slack += std::max(0, asked - sessionList_->minimumSizeHint().height());
+    }
+    return slack;
 }
 
 void ChatView::updateConversationHeight() {

@@ -215,7 +215,7 @@ void OrluneRLMApp::togglePopup() {
 QPoint OrluneRLMApp::popupPosition(const QRect& anchor, const QSize& size, const QRect& available) {
     QPoint position(anchor.center().x() - size.width() / 2, anchor.bottom() + kPopupGap);
     // A panel at the bottom of the screen: open upwards instead.
-    if (position.y() + size.height() > available.bottom()) {
+    if (position.y() + size.height() - 1 > available.bottom()) {
         position.setY(anchor.top() - kPopupGap - size.height());
     }
     position.setX(qBound(available.left(), position.x(),
@@ -225,28 +225,45 @@ QPoint OrluneRLMApp::popupPosition(const QRect& anchor, const QSize& size, const
     return position;
 }
 
+int OrluneRLMApp::popupHeightLimit(const QRect& anchor, const QRect& available) {
+    const int below =
+        available.bottom() + 1 - std::max(anchor.bottom() + kPopupGap, available.top());
+    const int above = std::min(anchor.top() - kPopupGap, available.bottom() + 1) - available.top();
+    return std::max({below, above, 1});
+}
+
 void OrluneRLMApp::placePopup() {
     // Before the first showing the window has no size of its own yet: let
     // its layout fit it to its content, so that the placing below keeps all
     // of it on the screen.
-    if (QLayout* content = window_->layout()) {
-        content->activate();
-    }
-    window_->adjustSize();
     popupAnchor_ = tray_ ? tray_->geometry() : QRect();
     if (!popupAnchor_.isValid()) {
         popupAnchor_ = QRect(QCursor::pos(), QSize(1, 1));
     }
+    if (const std::optional<QRect> available = popupScreenArea()) {
+        window_->setHeightLimit(popupHeightLimit(popupAnchor_, *available));
+    }
+    if (QLayout* content = window_->layout()) {
+        content->activate();
+    }
+    window_->adjustSize();
     keepPopupPlaced();
 }
 
-void OrluneRLMApp::keepPopupPlaced() {
+std::optional<QRect> OrluneRLMApp::popupScreenArea() const {
     QScreen* screen = QGuiApplication::screenAt(popupAnchor_.center());
     if (!screen) {
         screen = QGuiApplication::primaryScreen();
     }
+    if (!screen) {
+        return std::nullopt;
+    }
+    return screen->availableGeometry();
+}
+
+void OrluneRLMApp::keepPopupPlaced() {
     const QSize size = window_->size();
-    const QRect available = screen ? screen->availableGeometry() : QRect(QPoint(0, 0), size);
+    const QRect available = popupScreenArea().value_or(QRect(QPoint(0, 0), size));
     window_->move(popupPosition(popupAnchor_, size, available));
 }
 

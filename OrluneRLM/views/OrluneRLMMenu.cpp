@@ -1,6 +1,8 @@
 #include "views/OrluneRLMMenu.hpp"
 
+#include "base/Environment.hpp"
 #include "services/AppRelauncher.hpp"
+#include "services/ModelServer.hpp"
 #include "views/APIKeySetupView.hpp"
 #include "views/SettingsView.hpp"
 #include "views/SyncStatusView.hpp"
@@ -8,12 +10,10 @@
 
 #include <QCoreApplication>
 #include <QHBoxLayout>
-#include <QHostAddress>
 #include <QLabel>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QShowEvent>
-#include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -47,7 +47,7 @@ OrluneRLMMenu::OrluneRLMMenu(Seams seams, QWidget* parent)
     accessModel_ = new FullDiskAccessViewModel(std::move(seams.access), this);
     syncModel_ = new ShadowSyncViewModel(std::move(seams.sync), this);
     hasApiKey_ = config_.hasApiKey();
-    asksForKeyFirst_ = asksForKeyFirst(config_.loadWithoutCredentials());
+    asksForKeyFirst_ = ModelServer::asksForKey(config_.loadWithoutCredentials(), false);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(kInset, kInset, kInset, kInset);
@@ -168,17 +168,28 @@ void OrluneRLMMenu::fitWindowToContent() {
     const int width = fittedToContent_ ? std::clamp(content->totalSizeHint().width(), kMinimumWidth,
                                                     kFittedMaximumWidth)
                                        : std::max(this->width(), kMinimumWidth);
-    const int height = content->hasHeightForWidth() ? content->totalHeightForWidth(width)
+    const int wanted = content->hasHeightForWidth() ? content->totalHeightForWidth(width)
                                                     : content->totalSizeHint().height();
+    // The conversation and the list of conversations scroll: the window may
+    // leave them less than they ask for.
+    const bool chatShown = chatView_ && workingScreen_ && workingScreen_->isVisibleTo(this);
+    const int least = std::max(1, wanted - (chatShown ? chatView_->shrinkableHeight() : 0));
     if (fittedToContent_) {
-        setFixedSize(width, height);
+        setFixedSize(width, heightLimit_ > 0 ? std::min(wanted, heightLimit_) : wanted);
     } else {
-        setMinimumHeight(height);
-        if (this->height() < height) {
-            resize(width, height);
+        setMinimumHeight(least);
+        if (this->height() < least) {
+            resize(width, least);
         }
     }
     fitting_ = false;
+}
+
+void OrluneRLMMenu::setHeightLimit(int limit) {
+    if (heightLimit_ != limit) {
+        heightLimit_ = std::max(0, limit);
+        fitWindowToContent();
+    }
 }
 
 void OrluneRLMMenu::appear() {
@@ -200,6 +211,7 @@ void OrluneRLMMenu::setHasApiKey(bool value) {
         return;
     }
     hasApiKey_ = value;
+    readSettings();
     updateScreen();
     if (hasApiKey_) {
         accessModel_->refresh();
@@ -219,23 +231,6 @@ void OrluneRLMMenu::setHasApiKey(bool value) {
 
 bool OrluneRLMMenu::storeRefusedBySystem() const {
     return explainsAccessGrant_ && accessModel_->accessDenied();
-}
-
-bool OrluneRLMMenu::asksForKeyFirst(const AppConfig& settings) {
-    if (!settings.modelServerAddress) {
-        return false;
-    }
-    const QString address = QString::fromStdString(*settings.modelServerAddress).trimmed();
-    if (address.isEmpty()) {
-        return false;
-    }
-    const QString host = QUrl::fromUserInput(address).host();
-    if (host.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) == 0 ||
-        host.endsWith(QStringLiteral(".localhost"), Qt::CaseInsensitive)) {
-        return false;
-    }
-    const QHostAddress hostAddress(host);
-    return hostAddress.isNull() || !hostAddress.isLoopback();
 }
 
 bool OrluneRLMMenu::showsKeySetup() const {
@@ -267,19 +262,30 @@ void OrluneRLMMenu::showSettings() {
                 if (config_.loadWithoutCredentials().contactsFiles != contactFiles) {
                     syncModel_->syncIfPossible();
                 }
-                const bool askedFirst = asksForKeyFirst_;
-                asksForKeyFirst_ = asksForKeyFirst(config_.loadWithoutCredentials());
-                if (askedFirst != asksForKeyFirst_) {
-                    updateScreen();
-                }
                 const bool hasKey = config_.hasApiKey();
                 if (hasKey != hasApiKey_) {
                     setHasApiKey(hasKey);
                 } else if (chatView_) {
                     chatView_->model().reloadConfiguration();
                 }
+                readSettings();
             });
     settingsSheet_->open();
+}
+
+void OrluneRLMMenu::readSettings() {
+    const AppConfig settings = config_.loadWithoutCredentials();
+    const bool askedFirst = asksForKeyFirst_;
+    asksForKeyFirst_ = ModelServer::asksForKey(settings, false);
+    if (answerSourceLabel_) {
+        const core::Environment& environment = core::Environment::process();
+        answerSourceLabel_->setText(ViewStyle::wrappable(ModelServer::answerSourceText(
+            settings, hasApiKey_, environment.variable("VEYRLINK_BASE_URL"),
+            environment.variable("ORLUNE_RLM_MODEL"))));
+    }
+    if (askedFirst != asksForKeyFirst_) {
+        updateScreen();
+    }
 }
 
 void OrluneRLMMenu::updateScreen() {
@@ -304,6 +310,7 @@ void OrluneRLMMenu::updateScreen() {
         if (!workingScreen_) {
             workingScreen_ = buildWorkingScreen();
             screens_->layout()->addWidget(workingScreen_);
+            readSettings();
         }
         shown = workingScreen_;
     } else {
@@ -404,12 +411,10 @@ QWidget* OrluneRLMMenu::buildWorkingScreen() {
         ViewStyle::label(QString(), ViewStyle::TextStyle::caption, ViewStyle::Tint::secondary,
                          QStringLiteral("contactWarningsLabel"), screen);
     layout->addWidget(contactWarningsLabel_);
-    noKeyNotice_ = ViewStyle::label(
-        QStringLiteral("No API key: answers come straight from your indexed messages. Add a "
-                       "key in Settings for written answers from a language model."),
-        ViewStyle::TextStyle::caption, ViewStyle::Tint::secondary, QStringLiteral("noKeyNotice"),
-        screen);
-    layout->addWidget(noKeyNotice_);
+    answerSourceLabel_ =
+        ViewStyle::label(QString(), ViewStyle::TextStyle::caption, ViewStyle::Tint::secondary,
+                         QStringLiteral("answerSourceLabel"), screen);
+    layout->addWidget(answerSourceLabel_);
     layout->addWidget(ViewStyle::divider(screen));
     chatView_ = new ChatView(sync->shadowDBPath(), sync->hasIndex(), makeChatModel_, screen);
     layout->addWidget(chatView_, 1);
@@ -459,9 +464,9 @@ void OrluneRLMMenu::updateWorkingScreen() {
     const QStringList& skipped = syncModel_->contactWarnings();
     contactWarningsLabel_->setText(skipped.isEmpty() ? QString() : contactWarningsText(skipped));
     contactWarningsLabel_->setVisible(!skipped.isEmpty());
-    noKeyNotice_->setVisible(!hasApiKey_);
     // Questions are answered from the index, also while a sync adds to it.
     chatView_->setReady(syncModel_->hasIndex());
+    chatView_->setIndexGrowing(syncModel_->isIndexGrowing());
 }
 
 } // namespace orlune::rlm

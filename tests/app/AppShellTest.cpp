@@ -109,6 +109,31 @@ TEST(AppShellPopupTest, ThePopupOpensUnderTheTrayItemAndInsideTheScreen) {
     EXPECT_EQ(OrluneRLMApp::popupPosition({700, 876, 20, 24}, {360, 1200}, screen).y(), 0);
 }
 
+TEST(AppShellPopupTest, APopupNoTallerThanItsLimitFitsBesideTheItemWithoutCoveringIt) {
+    // A 1440x900 screen with a panel of 24 at the top or the bottom.
+    const struct {
+        const char* name;
+        QRect anchor;
+        QRect available;
+    } cases[] = {
+        {"top panel", {700, 0, 20, 24}, {0, 24, 1440, 876}},
+        {"bottom panel", {700, 876, 20, 24}, {0, 0, 1440, 876}},
+        {"item inside the area, low on it", {700, 700, 20, 24}, {0, 0, 1440, 900}},
+        {"cursor in the middle", {720, 450, 1, 1}, {0, 0, 1440, 900}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int limit = OrluneRLMApp::popupHeightLimit(c.anchor, c.available);
+        EXPECT_GT(limit, c.available.height() / 2 - 10) << "the larger side is used";
+        // The content wanted far more than the limit (a long answer).
+        const QSize popup(360, std::min(946, limit));
+        const QRect placed(OrluneRLMApp::popupPosition(c.anchor, popup, c.available), popup);
+        EXPECT_TRUE(c.available.contains(placed))
+            << placed.y() << " to " << placed.bottom() << ", limit " << limit;
+        EXPECT_FALSE(placed.intersects(c.anchor)) << "the item stays visible";
+    }
+}
+
 TEST_F(AppShellTest, ShowingTheMenuPutsTheFocusWhereThePersonTypes) {
     const struct {
         const char* name;

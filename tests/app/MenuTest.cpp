@@ -13,6 +13,8 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <cerrno>
 #include <cstring>
@@ -47,10 +49,14 @@ TEST_F(MenuTest, WithoutKeyTheChatOpensAtOnceUnlessARemoteServerNeedsOne) {
         const char* name;
         std::optional<std::string> server;
         bool asksForKey;
+        const char* answerSource;
     } cases[] = {
-        {"no server: answers from the index", std::nullopt, false},
-        {"a server on this machine", "http://127.0.0.1:8080/v1", false},
-        {"a server elsewhere", "https://models.example.com/v1", true},
+        {"no server: answers from the index", std::nullopt, false,
+         "Answers come from your indexed messages."},
+        {"a server on this machine", "http://127.0.0.1:8080/v1", false,
+         "Answers come from openai/gpt-4o-mini on 127.0.0.1:8080."},
+        {"a server elsewhere", "https://models.example.com/v1", true,
+         "Answers come from openai/gpt-4o-mini on models.example.com."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -74,36 +80,31 @@ TEST_F(MenuTest, WithoutKeyTheChatOpensAtOnceUnlessARemoteServerNeedsOne) {
                               Qt::LeftButton);
             ASSERT_TRUE(showsChild(menu.get(), "workingScreen"));
         }
-        EXPECT_TRUE(showsChild(menu.get(), "noKeyNotice")) << "says what a key would add";
+        EXPECT_TRUE(showsChild(menu.get(), "answerSourceLabel"));
+        EXPECT_TRUE(rlm::ViewStyle::unwrapped(child<QLabel>(menu.get(), "answerSourceLabel")->text())
+                        .startsWith(c.answerSource))
+            << "names what answers";
+        if (c.asksForKey) {
+            // The choice is remembered for this server, and only for it.
+            auto again = makeMenu();
+            again->show();
+            EXPECT_TRUE(showsChild(again.get(), "workingScreen")) << "not asked again";
+            ASSERT_TRUE(waitUntil([&] { return !again->syncModel().isSyncing(); }));
+            rlm::AppConfig other = config_.load();
+            other.modelServerAddress = "https://other.example.com/v1";
+            config_.save(other);
+            auto next = makeMenu();
+            next->show();
+            EXPECT_TRUE(showsChild(next.get(), "setupScreen")) << "another server asks again";
+            EXPECT_TRUE(child<QLabel>(next.get(), "setupPrompt")->text().contains("other.example.com"))
+                << "worded for the server configured";
+            EXPECT_FALSE(showsChild(next.get(), "gatewayLink")) << "not the gateway's key";
+            ASSERT_TRUE(waitUntil([&] { return !next->syncModel().isSyncing(); }));
+        }
         EXPECT_TRUE(menu->chatView()->isReady());
         if (!c.server) {
             saveScreenshot(menu.get(), "working-no-key");
         }
-    }
-}
-
-TEST(MenuKeyTest, OnlyAServerElsewhereAsksForAKeyFirst) {
-    const struct {
-        std::optional<std::string> address;
-        bool asks;
-    } cases[] = {
-        {std::nullopt, false},
-        {"  ", false},
-        {"http://127.0.0.1:8080/v1", false},
-        {"http://127.1.2.3:8080/v1", false},
-        {"http://LOCALHOST:11434/v1", false},
-        {"http://ollama.localhost/v1", false},
-        {"http://[::1]:8080/v1", false},
-        {"127.0.0.1:8080/v1", false},
-        {"https://api.veyrlink.com/v1", true},
-        {"http://192.168.1.20:8080/v1", true},
-        {"http://localhost.example.com/v1", true},
-        {"http://[::2]:8080/v1", true},
-    };
-    for (const auto& c : cases) {
-        rlm::AppConfig settings;
-        settings.modelServerAddress = c.address;
-        EXPECT_EQ(OrluneRLMMenu::asksForKeyFirst(settings), c.asks) << c.address.value_or("(none)");
     }
 }
 
@@ -124,7 +125,8 @@ TEST_F(MenuTest, ReturnSavesTheKeyAndASyncStartsAtOnce) {
     EXPECT_TRUE(menu->hasApiKey());
     EXPECT_FALSE(showsChild(menu.get(), "setupScreen"));
     EXPECT_TRUE(showsChild(menu.get(), "workingScreen"));
-    EXPECT_FALSE(showsChild(menu.get(), "noKeyNotice"));
+    EXPECT_TRUE(rlm::ViewStyle::unwrapped(child<QLabel>(menu.get(), "answerSourceLabel")->text())
+                    .endsWith("on models.example.com."));
     EXPECT_EQ(eventCount("shadow_sync_start"), syncsBefore + 1) << "no Sync Now needed";
     EXPECT_TRUE(openedAddresses_.empty());
     ASSERT_TRUE(waitUntil([&] { return !menu->syncModel().isSyncing(); }));
@@ -284,9 +286,10 @@ TEST_F(MenuTest, ColoursFollowAPaletteChange) {
     ASSERT_TRUE(waitUntil([&] { return !menu->syncModel().isSyncing(); }));
 }
 
-TEST_F(MenuTest, AFirstSyncShowsProgressAndAskingWaitsOnlyForAnEmptyIndex) {
+TEST_F(MenuTest, AFirstSyncShowsProgressAndAQuestionAskedMeanwhileIsAnswered) {
     storeKey("sk-test");
     makeStore(1234);
+    installAnsweringHelper("From the first messages.");
     auto menu = makeMenu();
     menu->show();
 
@@ -296,11 +299,24 @@ TEST_F(MenuTest, AFirstSyncShowsProgressAndAskingWaitsOnlyForAnEmptyIndex) {
         << statusLine(*menu).toStdString();
     EXPECT_FALSE(child<QPushButton>(menu.get(), "syncNowButton")->isEnabled());
     EXPECT_FALSE(menu->chatView()->isReady()) << "nothing indexed yet";
-    saveScreenshot(menu.get(), "first-sync");
     reopen(*menu);
     EXPECT_EQ(eventCount("shadow_sync_start"), 1u) << "reopening during a sync starts nothing";
 
+    // Asked before anything is indexed: held, said so, and answered.
+    auto* field = child<QPlainTextEdit>(menu.get(), "questionField");
+    QTest::keyClicks(field, "Who moved the van?");
+    EXPECT_TRUE(child<QPushButton>(menu.get(), "sendButton")->isEnabled());
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_TRUE(field->toPlainText().isEmpty()) << "the question was taken";
+    EXPECT_TRUE(menu->chatView()->model().isWaitingForIndex());
+    EXPECT_TRUE(showsChild(menu.get(), "workingRow"));
+    EXPECT_TRUE(child<QLabel>(menu.get(), "workingLabel")->text().startsWith("Waiting for the first"));
+    saveScreenshot(menu.get(), "first-sync-question-held");
+    ASSERT_TRUE(waitUntil([&] { return menu->chatView()->rows().size() == 2; }));
+    EXPECT_EQ(menu->chatView()->rows()[1]->message().text, "From the first messages.");
+
     ASSERT_TRUE(waitUntil([&] { return menu->syncModel().hasSynced(); }));
+    EXPECT_FALSE(showsChild(menu.get(), "indexGrowingNote")) << "the index is complete";
     // Messages without any text are not indexed, so the count is a little lower.
     const qint64 count = menu->syncModel().messageCount();
     EXPECT_GT(count, 1000);
@@ -318,6 +334,32 @@ TEST_F(MenuTest, AFirstSyncShowsProgressAndAskingWaitsOnlyForAnEmptyIndex) {
     EXPECT_FALSE(child<QPushButton>(menu.get(), "syncNowButton")->isEnabled());
     EXPECT_TRUE(menu->chatView()->isReady()) << "the index can be asked while a sync runs";
     ASSERT_TRUE(waitUntil([&] { return !menu->syncModel().isSyncing(); }));
+}
+
+TEST_F(MenuTest, AFittedMenuStaysWithinItsHeightLimitAndTheConversationScrolls) {
+    makeStore();
+    rlm::FileSessionStore(rlm::FileSessionStore::defaultSessionsURL())
+        .save({storeConversation(12, std::string(300, 'w') + " a long message ")});
+    auto menu = makeMenu();
+    menu->show();
+    ASSERT_TRUE(waitUntil([&] { return menu->syncModel().hasSynced(); }));
+    QTest::mouseClick(child<QPushButton>(menu.get(), "sessionsButton"), Qt::LeftButton);
+    menu->setHeightLimit(560);
+    QTest::qWait(50);
+    saveScreenshot(menu.get(), "popup-height-limit");
+
+    EXPECT_LE(menu->height(), 560);
+    auto* conversation = child<QScrollArea>(menu.get(), "conversationList");
+    EXPECT_GT(conversation->verticalScrollBar()->maximum(), 0) << "the conversation scrolls";
+    for (const char* name : {"sendButton", "questionField", "settingsButton", "quitButton"}) {
+        auto* widget = child<QWidget>(menu.get(), name);
+        const QRect area(widget->mapTo(menu.get(), QPoint(0, 0)), widget->size());
+        EXPECT_TRUE(menu->rect().contains(area)) << name << " is within reach";
+    }
+
+    menu->setHeightLimit(0);
+    QTest::qWait(50);
+    EXPECT_GT(menu->height(), 560) << "without a limit it fits its content";
 }
 
 TEST_F(MenuTest, FailedSyncIsShownInRedAndRetriedOnTheNextAppearance) {
@@ -397,7 +439,8 @@ TEST_F(MenuTest, CancelClosesTheSheetWithoutSaving) {
     ASSERT_TRUE(sheet);
     auto* keyField = child<QLineEdit>(sheet, "settingsApiKeyField");
     keyField->clear();
-    EXPECT_FALSE(child<QPushButton>(sheet, "settingsSaveButton")->isEnabled());
+    EXPECT_TRUE(child<QPushButton>(sheet, "settingsSaveButton")->isEnabled())
+        << "removing the key can be saved";
     QTest::keyClicks(keyField, "sk-other");
     QTest::mouseClick(child<QPushButton>(sheet, "settingsCancelButton"), Qt::LeftButton);
     EXPECT_TRUE(!sheet || !sheet->isVisible());
