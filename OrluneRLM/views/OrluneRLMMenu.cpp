@@ -1,6 +1,7 @@
 #include "views/OrluneRLMMenu.hpp"
 
 #include "base/Environment.hpp"
+#include "store/ChatDBReader.hpp"
 #include "services/AppRelauncher.hpp"
 #include "services/ModelServer.hpp"
 #include "views/APIKeySetupView.hpp"
@@ -9,6 +10,7 @@
 #include "views/ViewStyle.hpp"
 
 #include <QCoreApplication>
+#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -32,7 +34,7 @@ OrluneRLMMenu::OrluneRLMMenu(Seams seams, QWidget* parent)
     : QWidget(parent), config_(seams.config ? *seams.config : ConfigManager::shared()),
       openUrl_(seams.access.urlOpener ? seams.access.urlOpener
                                       : FullDiskAccessViewModel::defaultUrlOpener()),
-      makeChatModel_(std::move(seams.makeChatModel)),
+      makeChatModel_(std::move(seams.makeChatModel)), chooseStore_(std::move(seams.chooseStore)),
       explainsAccessGrant_(seams.explainsAccessGrant) {
     setObjectName(QStringLiteral("orluneMenu"));
     setMinimumWidth(kMinimumWidth);
@@ -42,6 +44,22 @@ OrluneRLMMenu::OrluneRLMMenu(Seams seams, QWidget* parent)
         ConfigManager* config = &config_;
         seams.sync.contactFiles = [config] {
             return config->loadWithoutCredentials().contactsFiles;
+        };
+    }
+    if (!seams.sync.resolveChatDBPath) {
+        // The store the person chose wins over the one found by default.
+        ConfigManager* config = &config_;
+        seams.sync.resolveChatDBPath = [config] {
+            const std::optional<std::string> chosen =
+                config->loadWithoutCredentials().chatStorePath;
+            return chosen ? *chosen : core::ChatDBReader::defaultChatDBPath();
+        };
+    }
+    if (!chooseStore_) {
+        chooseStore_ = [](QWidget* parent) {
+            return QFileDialog::getOpenFileName(parent, QStringLiteral("Choose the Message Store"),
+                                                QString(),
+                                                QStringLiteral("Message stores (*.db);;All files (*)"));
         };
     }
     accessModel_ = new FullDiskAccessViewModel(std::move(seams.access), this);
@@ -273,6 +291,21 @@ void OrluneRLMMenu::showSettings() {
     settingsSheet_->open();
 }
 
+void OrluneRLMMenu::chooseStore() {
+    const QString path = chooseStore_(this);
+    if (path.isEmpty()) {
+        return;
+    }
+    try {
+        AppConfig settings = config_.load();
+        settings.chatStorePath = path.toStdString();
+        config_.save(settings);
+    } catch (const std::exception&) {
+        // Not remembered (the manager logged why): used for this run all the same.
+    }
+    syncModel_->setChatDBPath(path);
+}
+
 void OrluneRLMMenu::readSettings() {
     const AppConfig settings = config_.loadWithoutCredentials();
     const bool askedFirst = asksForKeyFirst_;
@@ -405,7 +438,7 @@ QWidget* OrluneRLMMenu::buildWorkingScreen() {
     layout->setSpacing(12);
     ShadowSyncViewModel* sync = syncModel_;
     syncStatus_ = new SyncStatusView(
-        syncState(), [sync] { sync->syncIfPossible(); }, screen);
+        syncState(), [sync] { sync->syncIfPossible(); }, [this] { chooseStore(); }, screen);
     layout->addWidget(syncStatus_);
     contactWarningsLabel_ =
         ViewStyle::label(QString(), ViewStyle::TextStyle::caption, ViewStyle::Tint::secondary,
@@ -440,6 +473,7 @@ SyncStatusView::State OrluneRLMMenu::syncState() const {
     state.progressTotal = syncModel_->progressTotal();
     state.secondsLeft = syncModel_->secondsLeft();
     state.lastSyncedAt = syncModel_->lastSyncedAt();
+    state.nextRetryAt = syncModel_->nextRetryAt();
     return state;
 }
 

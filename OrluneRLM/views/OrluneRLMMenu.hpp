@@ -54,6 +54,9 @@ public:
         ShadowSyncViewModel::Seams sync;
         // Makes the chat model; ChatView::defaultModel when empty.
         ChatView::ModelFactory makeChatModel;
+        // Asks the person for a messaging store ("Choose…"); the path, or
+        // empty when cancelled. The platform's file dialog when empty.
+        std::function<QString(QWidget* parent)> chooseStore;
         // Whether a store the system refuses leads to the access screen's
         // instructions (true on the Mac, where a grant is what is missing);
         // elsewhere the refusal is a sync failure on the working screen.
@@ -134,6 +137,8 @@ private:
     void readSettings();
     bool showsKeySetup() const;
     void showSettings();
+    // "Choose…": the store the person picks is remembered and synced.
+    void chooseStore();
     void updateScreen();
     void updateAccessScreen();
     void updateWorkingScreen();
@@ -145,6 +150,7 @@ private:
     ConfigManager& config_;
     FullDiskAccessViewModel::UrlOpener openUrl_;
     ChatView::ModelFactory makeChatModel_;
+    std::function<QString(QWidget*)> chooseStore_;
 
     // In the order they are made.
     FullDiskAccessViewModel* accessModel_ = nullptr;

@@ -288,10 +288,15 @@ TEST(SyncStatusViewTest, StatusLineFollowsTheSyncState) {
          false},
         {{1, false, {}, false, 0, 0, -1, at}, "Up to date · 14:02 · 1 message", secondary, false},
         {{1234, false, "disk I/O error"}, "Sync failed: disk I/O error", red, false},
-        // A missing store is said as it is, not as a failure.
+        // A missing store is said as it is, in red: it is an error.
         {{0, false, "No message store found at /x/chat.db.", true},
          "No message store found at /x/chat.db.",
-         secondary,
+         red,
+         false},
+        // A retry is due.
+        {{0, false, "disk I/O error", false, 0, 0, -1, {}, at},
+         "Sync failed: disk I/O error Trying again at 14:02:00.",
+         red,
          false},
         // A first sync: done of total, a bar and an estimate.
         {{0, true, {}, false, 12000, 400000, 95},
@@ -313,7 +318,8 @@ TEST(SyncStatusViewTest, StatusLineFollowsTheSyncState) {
         {{0, true}, "Indexing messages...", secondary, false},
     };
     int syncRequests = 0;
-    rlm::SyncStatusView view(State{}, [&] { ++syncRequests; });
+    int chooseRequests = 0;
+    rlm::SyncStatusView view(State{}, [&] { ++syncRequests; }, [&] { ++chooseRequests; });
     view.show();
     EXPECT_EQ(child<QLabel>(&view, "syncHeading")->text(), "Messages indexed");
     auto* line = child<QLabel>(&view, "syncStatusLine");
@@ -325,7 +331,12 @@ TEST(SyncStatusViewTest, StatusLineFollowsTheSyncState) {
         EXPECT_EQ(textColour(line), item.colour) << item.line.toStdString();
         EXPECT_EQ(button->isEnabled(), !item.state.isSyncing) << item.line.toStdString();
         EXPECT_EQ(bar->isVisible(), item.bar) << item.line.toStdString();
+        EXPECT_EQ(showsChild(&view, "chooseStoreButton"), item.state.storeMissing)
+            << "Choose… only for a missing store";
     }
+    view.setState(State{0, false, "No message store found at /x/chat.db.", true});
+    QTest::mouseClick(child<QPushButton>(&view, "chooseStoreButton"), Qt::LeftButton);
+    EXPECT_EQ(chooseRequests, 1);
     view.setState(State{5, false});
     QTest::mouseClick(button, Qt::LeftButton);
     EXPECT_EQ(syncRequests, 1);
