@@ -99,10 +99,12 @@ ChatView::ChatView(const QString& shadowDBPath, bool isReady, const ModelFactory
     sessionsButton_ = new QPushButton(QStringLiteral("Conversations"), this);
     sessionsButton_->setObjectName(QStringLiteral("sessionsButton"));
     sessionsButton_->setCheckable(true);
+    sessionsButton_->setAccessibleName(QStringLiteral("Earlier conversations"));
     header->addWidget(sessionsButton_, 0, Qt::AlignVCenter);
     newSessionButton_ = new QPushButton(QStringLiteral("New"), this);
     newSessionButton_->setObjectName(QStringLiteral("newSessionButton"));
     newSessionButton_->setToolTip(QStringLiteral("New conversation (Ctrl+N)"));
+    newSessionButton_->setAccessibleName(QStringLiteral("New conversation"));
     header->addWidget(newSessionButton_, 0, Qt::AlignVCenter);
     layout->addLayout(header);
 
@@ -113,11 +115,13 @@ ChatView::ChatView(const QString& shadowDBPath, bool isReady, const ModelFactory
     panelLayout->setSpacing(4);
     sessionList_ = new QListWidget(sessionsPanel_);
     sessionList_->setObjectName(QStringLiteral("sessionList"));
+    sessionList_->setAccessibleName(QStringLiteral("Conversations"));
     sessionList_->setMaximumHeight(160);
     panelLayout->addWidget(sessionList_);
     auto* panelButtons = new QHBoxLayout;
     deleteSessionButton_ = new QPushButton(QStringLiteral("Delete"), sessionsPanel_);
     deleteSessionButton_->setObjectName(QStringLiteral("deleteSessionButton"));
+    deleteSessionButton_->setAccessibleName(QStringLiteral("Delete the chosen conversation"));
     panelButtons->addStretch(1);
     panelButtons->addWidget(deleteSessionButton_);
     panelLayout->addLayout(panelButtons);
@@ -128,6 +132,7 @@ ChatView::ChatView(const QString& shadowDBPath, bool isReady, const ModelFactory
     area->setParent(this);
     conversation_ = area;
     conversation_->setObjectName(QStringLiteral("conversationList"));
+    conversation_->setAccessibleName(QStringLiteral("Conversation"));
     conversation_->setFrameShape(QFrame::NoFrame);
     conversation_->setWidgetResizable(true);
     conversation_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -163,6 +168,7 @@ ChatView::ChatView(const QString& shadowDBPath, bool isReady, const ModelFactory
                          QStringLiteral("workingLabel"), workingRow_);
     cancelButton_ = new QPushButton(QStringLiteral("Cancel"), workingRow_);
     cancelButton_->setObjectName(QStringLiteral("cancelButton"));
+    cancelButton_->setAccessibleName(QStringLiteral("Cancel the question"));
     workingLayout->addWidget(workingLabel_, 1);
     workingLayout->addWidget(cancelButton_);
     workingRow_->hide();
@@ -186,6 +192,9 @@ ChatView::ChatView(const QString& shadowDBPath, bool isReady, const ModelFactory
     inputRow->setSpacing(8);
     questionField_ = new QPlainTextEdit(this);
     questionField_->setObjectName(QStringLiteral("questionField"));
+    questionField_->setAccessibleName(QStringLiteral("Question"));
+    questionField_->setAccessibleDescription(
+        QStringLiteral("Return sends the question, Shift+Return starts a new line"));
     questionField_->setPlaceholderText(
         QStringLiteral("Ask about your messages (Shift+Return for a new line)"));
     questionField_->setTabChangesFocus(true);
@@ -200,6 +209,7 @@ ChatView::ChatView(const QString& shadowDBPath, bool isReady, const ModelFactory
     questionField_->installEventFilter(this);
     sendButton_ = new QPushButton(QStringLiteral("Send"), this);
     sendButton_->setObjectName(QStringLiteral("sendButton"));
+    sendButton_->setAccessibleName(QStringLiteral("Send the question"));
     inputRow->addWidget(questionField_, 1);
     inputRow->addWidget(sendButton_, 0, Qt::AlignBottom);
     layout->addLayout(inputRow);

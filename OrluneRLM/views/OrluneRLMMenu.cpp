@@ -90,6 +90,8 @@ OrluneRLMMenu::OrluneRLMMenu(Seams seams, QWidget* parent)
     buttons->addStretch(1);
     buttons->addWidget(quitButton);
     layout->addLayout(buttons);
+    settingsButton_ = settingsButton;
+    quitButton_ = quitButton;
     connect(settingsButton, &QPushButton::clicked, this, &OrluneRLMMenu::showSettings);
     connect(quitButton, &QPushButton::clicked, this, &OrluneRLMMenu::quitRequested);
 
@@ -306,6 +308,27 @@ void OrluneRLMMenu::chooseStore() {
     syncModel_->setChatDBPath(path);
 }
 
+void OrluneRLMMenu::orderTabs() {
+    // Each screen's controls are made top to bottom, so their order among
+    // themselves is right; a screen made later must still come before the
+    // buttons under all screens.
+    QList<QWidget*> chain;
+    for (QWidget* screen : {static_cast<QWidget*>(setupScreen_), accessScreen_, workingScreen_}) {
+        if (!screen) {
+            continue;
+        }
+        for (QWidget* widget : screen->findChildren<QWidget*>()) {
+            if (widget->focusPolicy() & Qt::TabFocus) {
+                chain.append(widget);
+            }
+        }
+    }
+    chain << settingsButton_ << quitButton_;
+    for (qsizetype index = 0; index + 1 < chain.size(); ++index) {
+        QWidget::setTabOrder(chain[index], chain[index + 1]);
+    }
+}
+
 void OrluneRLMMenu::readSettings() {
     const AppConfig settings = config_.loadWithoutCredentials();
     const bool askedFirst = asksForKeyFirst_;
@@ -358,6 +381,7 @@ void OrluneRLMMenu::updateScreen() {
             screen->setVisible(screen == shown);
         }
     }
+    orderTabs();
     updateAccessScreen();
     updateWorkingScreen();
 }

@@ -140,6 +140,9 @@ private:
     // "Choose…": the store the person picks is remembered and synced.
     void chooseStore();
     void updateScreen();
+    // Tab goes through the screens' controls top to bottom, then "Settings"
+    // and "Quit" (which are made before any screen).
+    void orderTabs();
     void updateAccessScreen();
     void updateWorkingScreen();
     QWidget* buildAccessScreen();
@@ -167,6 +170,8 @@ private:
     bool fitting_ = false;
 
     QWidget* screens_ = nullptr;
+    QWidget* settingsButton_ = nullptr;
+    QWidget* quitButton_ = nullptr;
     APIKeySetupView* setupScreen_ = nullptr;
     QWidget* accessScreen_ = nullptr;
     QLabel* accessErrorLabel_ = nullptr;
