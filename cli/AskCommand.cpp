@@ -5,7 +5,7 @@
 #include "services/ProcessStop.hpp"
 #include "services/RLMHelperError.hpp"
 #include "services/RLMHelperRunner.hpp"
-#include "services/ShadowPaths.hpp"
+#include "shadow/ShadowDB.hpp"
 #include "services/TextTrimming.hpp"
 
 #include <QCoreApplication>
@@ -122,7 +122,7 @@ int runAsk(const std::vector<std::string>& args) {
         // ORLUNE_RLM_HELPER_CMD, else the resource helper.
         const rlm::AppConfig config = rlm::ConfigManager::shared().load();
         const rlm::RLMHelperRunner runner(config, rlm::RLMHelperRunner::processEnvironment());
-        const std::string path = shadowDB ? *shadowDB : rlm::ShadowPaths::shadowDBPath();
+        const std::string path = shadowDB ? *shadowDB : core::ShadowDB::shadowDBPath();
         auto stop = std::make_shared<rlm::ProcessStop>();
         const StopOnSignals stopOnSignals(*stop);
         const rlm::HelperResult result = runner.run(question, path, {}, std::nullopt, stop);

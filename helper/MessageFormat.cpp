@@ -40,6 +40,10 @@ std::string chatLabel(const MessageHit& message) {
     return message.chatId;
 }
 
+std::string clipped(std::string_view text, size_t maxBytes) {
+    return text.size() <= maxBytes ? std::string(text) : snippet(text, maxBytes);
+}
+
 std::string snippet(std::string_view text, size_t maxBytes) {
     std::string out;
     size_t end = text.size();
