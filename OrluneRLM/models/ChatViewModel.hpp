@@ -140,10 +140,17 @@ public:
     // session has that id.
     void openSession(const std::string& id);
 
-    // Removes the stored session `id` (a save never brings it back). When it
-    // is the current one, an empty session takes its place. Does nothing
-    // while a question is in flight on that session.
+    // Removes the stored session `id` (a save never brings it back, unless
+    // undoDelete() does). When it is the current one, an empty session takes
+    // its place. Does nothing while a question is in flight on that session.
     void deleteSession(const std::string& id);
+    // The title of the session deleted last, while undoDelete() can bring
+    // it back (until a question is sent or another session is opened or
+    // deleted); empty otherwise.
+    QString deletedTitle() const;
+    // Brings the session deleted last back, stored again; it becomes the
+    // current one when the current one is empty.
+    void undoDelete();
 
     // Reads the configuration again (the key may have been saved or removed
     // since) and rebuilds the helper runner for the next question.
@@ -205,6 +212,7 @@ private:
     std::function<RLMHelperRunner::EnvironmentMap()> environment_;
     RLMHelperRunner::Seams runnerSeams_;
     std::set<std::string> deletedSessionIDs_;
+    std::optional<ChatSession> lastDeleted_;
     std::optional<RLMHelperRunner> helperRunner_;
     QString shadowDBPath_;
     std::shared_ptr<SessionStore> sessionStore_;

@@ -119,6 +119,16 @@ ChatView::ChatView(const QString& shadowDBPath, bool isReady, const ModelFactory
     sessionList_->setMaximumHeight(160);
     panelLayout->addWidget(sessionList_);
     auto* panelButtons = new QHBoxLayout;
+    // A deleted conversation can be brought back until the next question
+    // or choice.
+    undoLabel_ = ViewStyle::label(QString(), ViewStyle::TextStyle::caption,
+                                  ViewStyle::Tint::secondary, QStringLiteral("deletedLabel"),
+                                  sessionsPanel_);
+    undoButton_ = new QPushButton(QStringLiteral("Undo"), sessionsPanel_);
+    undoButton_->setObjectName(QStringLiteral("undoDeleteButton"));
+    undoButton_->setAccessibleName(QStringLiteral("Undo the deletion"));
+    panelButtons->addWidget(undoLabel_, 1);
+    panelButtons->addWidget(undoButton_);
     deleteSessionButton_ = new QPushButton(QStringLiteral("Delete"), sessionsPanel_);
     deleteSessionButton_->setObjectName(QStringLiteral("deleteSessionButton"));
     deleteSessionButton_->setAccessibleName(QStringLiteral("Delete the chosen conversation"));
@@ -227,6 +237,7 @@ ChatView::ChatView(const QString& shadowDBPath, bool isReady, const ModelFactory
     connect(sessionList_, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
         model_->openSession(item->data(Qt::UserRole).toString().toStdString());
     });
+    connect(undoButton_, &QPushButton::clicked, model, &ChatViewModel::undoDelete);
     connect(deleteSessionButton_, &QPushButton::clicked, this, [this] {
         if (QListWidgetItem* item = sessionList_->currentItem()) {
             model_->deleteSession(item->data(Qt::UserRole).toString().toStdString());
@@ -378,6 +389,7 @@ void ChatView::syncInput() {
 }
 
 void ChatView::syncSessions() {
+    updateWidgets();
     const QSignalBlocker blocker(sessionList_);
     sessionList_->clear();
     std::vector<ChatSession> sessions = model_->sessions();
@@ -400,6 +412,12 @@ void ChatView::syncSessions() {
 }
 
 void ChatView::updateWidgets() {
+    const QString deleted = model_->deletedTitle();
+    undoLabel_->setText(deleted.isEmpty() ? QString()
+                                          : ViewStyle::wrappable(QStringLiteral("Deleted “%1”.")
+                                                                     .arg(deleted)));
+    undoLabel_->setVisible(!deleted.isEmpty());
+    undoButton_->setVisible(!deleted.isEmpty());
     sessionTitleLabel_->setText(ViewStyle::wrappable(model_->sessionTitle()));
     errorLabel_->setText(model_->lastError());
     errorLabel_->setVisible(!model_->lastError().isEmpty());

@@ -38,7 +38,8 @@ class MessageRow;
 // says that answers come from the messages indexed so far. The conversation takes the room the window gives
 // it and scrolls to the newest message whenever one is added.
 // "Conversations" shows the stored conversations (newest first): choosing
-// one opens it, "Delete" removes the chosen one.
+// one opens it, "Delete" removes the chosen one, and "Undo" beside the note
+// that it was deleted brings it back.
 class ChatView : public QWidget {
     Q_OBJECT
 
@@ -111,6 +112,8 @@ private:
     QWidget* sessionsPanel_ = nullptr;
     QListWidget* sessionList_ = nullptr;
     QPushButton* deleteSessionButton_ = nullptr;
+    QLabel* undoLabel_ = nullptr;
+    QPushButton* undoButton_ = nullptr;
     QScrollArea* conversation_ = nullptr;
     QWidget* conversationContent_ = nullptr;
     QVBoxLayout* rowsLayout_ = nullptr;

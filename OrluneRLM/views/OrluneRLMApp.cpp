@@ -159,16 +159,18 @@ void OrluneRLMApp::restoreWindowPlace() {
     if (!saved) {
         return;
     }
-    // The place is the frame's corner and the content's size: the frame
-    // (its title bar) must fit on the screen too. Its size is known once the
-    // native window exists, on most platforms before it is shown.
+    // The place is the content's area (geometry(), without the frame), so
+    // that a window manager's title bar never shifts it from run to run;
+    // the frame must fit on the screen too. The frame's size is known once
+    // the native window exists, on some platforms only once it is shown.
     window_->winId();
-    const QSize frame = window_->frameGeometry().size() - window_->geometry().size();
-    const QRect outer(saved->topLeft(), saved->size() + frame);
-    const QRect place = WindowPlacement::fitted(outer, availableAreas());
+    const QRect frameArea = window_->frameGeometry();
+    const QRect area = window_->geometry();
+    const QMargins frame(area.left() - frameArea.left(), area.top() - frameArea.top(),
+                         frameArea.right() - area.right(), frameArea.bottom() - area.bottom());
+    const QRect place = WindowPlacement::fitted(saved->marginsAdded(frame), availableAreas());
     // The content's minimum height wins over a smaller saved one.
-    window_->resize(place.size() - frame);
-    window_->move(place.topLeft());
+    window_->setGeometry(place.marginsRemoved(frame));
 }
 
 void OrluneRLMApp::saveWindowPlace() {
@@ -177,7 +179,7 @@ void OrluneRLMApp::saveWindowPlace() {
         return;
     }
     try {
-        placement_->save(WindowPlacement::kWindow, QRect(window_->pos(), window_->size()));
+        placement_->save(WindowPlacement::kWindow, window_->geometry());
     } catch (const FileError& error) {
         StructuredLogger(StructuredLogger::kBundleIdentifier, StructuredLogger::kConfigCategory)
             .warning("config_window_place_not_saved", {{"error", error.what()}});

@@ -607,6 +607,29 @@ TEST_F(ChatViewTest, EarlierConversationsCanBeOpenedAndDeleted) {
     for (int index = 0; index < sessions->count(); ++index) {
         EXPECT_FALSE(sessions->item(index)->text().startsWith("older 0"));
     }
+
+    // Undo brings it back, into the list, the file and (the current one
+    // being empty) the view.
+    ASSERT_TRUE(showsChild(view.get(), "undoDeleteButton"));
+    EXPECT_EQ(child<QLabel>(view.get(), "deletedLabel")->text(), "Deleted “older 0”.");
+    saveScreenshot(view.get(), "chat-deleted-undo");
+    QTest::mouseClick(child<QPushButton>(view.get(), "undoDeleteButton"), Qt::LeftButton);
+    EXPECT_FALSE(showsChild(view.get(), "undoDeleteButton"));
+    EXPECT_EQ(view->model().currentSessionID(), older.id);
+    const auto restored = rlm::FileSessionStore(rlm::FileSessionStore::defaultSessionsURL()).load();
+    ASSERT_EQ(restored.size(), 2u) << "the empty new conversation is not kept";
+    EXPECT_TRUE(std::any_of(restored.begin(), restored.end(),
+                            [&](const rlm::ChatSession& s) { return s.id == older.id; }));
+
+    // Pressing New and leaving it leaves nothing behind, also across starts.
+    QTest::mouseClick(newSessionButton(*view), Qt::LeftButton);
+    QTest::mouseClick(newSessionButton(*view), Qt::LeftButton);
+    view.reset();
+    const auto afterNew = rlm::FileSessionStore(rlm::FileSessionStore::defaultSessionsURL()).load();
+    EXPECT_EQ(std::count_if(afterNew.begin(), afterNew.end(),
+                            [](const rlm::ChatSession& s) { return s.messages.empty(); }),
+              1)
+        << "only the current empty conversation";
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "views/ViewStyle.hpp"
 #include "tests/app/AppTestSupport.hpp"
 
+#include <QLayout>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -417,6 +418,30 @@ TEST_F(MenuTest, AFittedMenuStaysWithinItsHeightLimitAndTheConversationScrolls) 
     menu->setHeightLimit(0);
     QTest::qWait(50);
     EXPECT_GT(menu->height(), 560) << "without a limit it fits its content";
+}
+
+TEST_F(MenuTest, AWindowCanBeMadeShorterThanItsContentAndTheConversationScrolls) {
+    makeStore();
+    rlm::FileSessionStore(rlm::FileSessionStore::defaultSessionsURL())
+        .save({storeConversation(12, std::string(300, 'w') + " a long message ")});
+    auto menu = makeMenu();
+    menu->setFittedToContent(false);
+    menu->show();
+    ASSERT_TRUE(waitUntil([&] { return menu->syncModel().hasSynced(); }));
+    QTest::qWait(50);
+    const int wanted = menu->layout()->totalHeightForWidth(menu->width());
+    EXPECT_LT(menu->minimumHeight(), wanted - 200) << "the conversation gives way";
+    menu->resize(menu->width(), menu->minimumHeight());
+    QTest::qWait(50);
+    EXPECT_EQ(menu->height(), menu->minimumHeight());
+    auto* conversation = child<QScrollArea>(menu.get(), "conversationList");
+    EXPECT_GT(conversation->verticalScrollBar()->maximum(), 0) << "the conversation scrolls";
+    for (const char* name : {"sendButton", "questionField", "quitButton"}) {
+        auto* widget = child<QWidget>(menu.get(), name);
+        const QRect area(widget->mapTo(menu.get(), QPoint(0, 0)), widget->size());
+        EXPECT_TRUE(menu->rect().contains(area)) << name << " is within reach";
+    }
+    saveScreenshot(menu.get(), "window-short");
 }
 
 TEST_F(MenuTest, FailedSyncIsShownInRedAndRetriedOnTheNextAppearance) {
