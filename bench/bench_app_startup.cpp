@@ -13,6 +13,7 @@
 // Usage: bench_app_startup [STARTS]   (default 15 starts of each, after one warm-up)
 // Runs on the offscreen platform unless QT_QPA_PLATFORM says otherwise.
 
+#include "base/SystemDifferences.hpp"
 #include "services/ConfigManager.hpp"
 #include "tools/samplestore/SampleStore.hpp"
 
@@ -29,6 +30,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <spawn.h>
 #include <stdexcept>
 #include <string>
@@ -84,7 +86,7 @@ int runBaselineWindow(int argc, char** argv, bool withText) {
 double timeToFirstFrame(const std::string& program, const std::vector<std::string>& arguments,
                         const std::vector<std::string>& environment) {
     int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) {
+    if (orlune::core::openCloseOnExecPipe(out) != 0) {
         throw std::runtime_error("pipe");
     }
     posix_spawn_file_actions_t actions;
@@ -160,7 +162,11 @@ int main(int argc, char** argv) {
         return runBaselineWindow(argc, argv, true);
     }
     const int starts = argc > 1 ? std::max(10, std::atoi(argv[1])) : 15;
-    const std::string self = std::filesystem::canonical("/proc/self/exe").string();
+    const std::optional<std::string> self = orlune::core::executablePath();
+    if (!self) {
+        std::fprintf(stderr, "bench_app_startup: cannot tell where this program is\n");
+        return 1;
+    }
     const std::string app = ORLUNE_APP_PATH;
 
     // Two homes: one never set up, one with a key and a messaging store.
@@ -198,12 +204,12 @@ int main(int argc, char** argv) {
     };
     std::vector<Program> programs = {
         {"minimal Qt Widgets window (baseline)",
-         self,
+         *self,
          {kBaselineFlag},
          homeEnvironment(freshHome),
          {}},
         {"minimal window with one line of text",
-         self,
+         *self,
          {kTextBaselineFlag},
          homeEnvironment(freshHome),
          {}},

@@ -3,6 +3,7 @@
 //
 // Usage: bench_rlm_runner [RUNS]   (default 60 runs of each, after warm-up)
 
+#include "base/SystemDifferences.hpp"
 #include "services/RLMHelperRunner.hpp"
 
 #include <algorithm>
@@ -31,7 +32,7 @@ using orlune::rlm::RLMHelperRunner;
 // the request, close, read the answer to end of file, wait.
 std::string directExchange(const std::string& helper, const std::string& request) {
     int in[2], out[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) {
+    if (orlune::core::openCloseOnExecPipe(in) != 0 || orlune::core::openCloseOnExecPipe(out) != 0) {
         throw std::runtime_error("pipe");
     }
     posix_spawn_file_actions_t actions;

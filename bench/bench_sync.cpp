@@ -71,8 +71,13 @@ std::string describe(const Figures& figures) {
     return text;
 }
 
-// A field of /proc/self/status in kB (VmRSS, VmHWM), or -1.
+// A field of /proc/self/status in kB (VmRSS, VmHWM), or -1 (always on the
+// Mac, which has no /proc).
 long statusKilobytes(const std::string& field) {
+#ifndef __linux__
+    (void)field;
+    return -1;
+#else
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line)) {
@@ -81,14 +86,19 @@ long statusKilobytes(const std::string& field) {
         }
     }
     return -1;
+#endif
 }
 
 // Resets VmHWM to the current RSS (Linux 4.0+); false where unsupported.
 bool resetPeakMemory() {
+#ifndef __linux__
+    return false;
+#else
     std::ofstream clearRefs("/proc/self/clear_refs");
     clearRefs << "5";
     clearRefs.flush();
     return static_cast<bool>(clearRefs);
+#endif
 }
 
 void check(int rc, sqlite3* db, const char* what) {

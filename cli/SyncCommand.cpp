@@ -2,6 +2,7 @@
 // database.
 
 #include "Command.hpp"
+#include "base/SystemDifferences.hpp"
 #include "sync/ShadowSync.hpp"
 #include "services/ConfigManager.hpp"
 
@@ -100,18 +101,20 @@ struct StoreSignature {
     bool operator==(const StoreSignature&) const = default;
 };
 
+long long nanosecondsSinceEpoch(const timespec& time) {
+    return static_cast<long long>(time.tv_sec) * 1000000000LL + time.tv_nsec;
+}
+
 StoreSignature signatureOf(const std::string& store) {
     StoreSignature signature;
     struct stat info {};
     if (::stat(store.c_str(), &info) == 0) {
         signature.storeSize = info.st_size;
-        signature.storeModified =
-            static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
+        signature.storeModified = nanosecondsSinceEpoch(core::modificationTime(info));
     }
     if (::stat((store + "-wal").c_str(), &info) == 0) {
         signature.logSize = info.st_size;
-        signature.logModified =
-            static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
+        signature.logModified = nanosecondsSinceEpoch(core::modificationTime(info));
     }
     return signature;
 }

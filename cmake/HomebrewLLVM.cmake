@@ -11,6 +11,8 @@ if(NOT ORLUNE_LLVM_PREFIX OR NOT EXISTS "${ORLUNE_LLVM_PREFIX}/bin/clang++")
 endif()
 set(CMAKE_C_COMPILER "${ORLUNE_LLVM_PREFIX}/bin/clang")
 set(CMAKE_CXX_COMPILER "${ORLUNE_LLVM_PREFIX}/bin/clang++")
-# Its own libc++, which matches its headers (the system's may be older).
+# Its own libc++, which matches its headers (the system's may be older), with
+# the libunwind it is built against (Homebrew's caveats for llvm name both).
 set(CMAKE_EXE_LINKER_FLAGS_INIT
-    "-L${ORLUNE_LLVM_PREFIX}/lib/c++ -Wl,-rpath,${ORLUNE_LLVM_PREFIX}/lib/c++")
+    "-L${ORLUNE_LLVM_PREFIX}/lib/c++ -Wl,-rpath,${ORLUNE_LLVM_PREFIX}/lib/c++ \
+-L${ORLUNE_LLVM_PREFIX}/lib/unwind -lunwind -Wl,-rpath,${ORLUNE_LLVM_PREFIX}/lib/unwind")

@@ -15,6 +15,7 @@ namespace orlune::helper {
 namespace {
 
 constexpr size_t kMaxSliceBytes = 24000;
+constexpr size_t kMaxSubQuestionBytes = 2000;
 constexpr size_t kMaxSummaryBytes = 2000;
 constexpr size_t kMaxPromptHandlesBytes = 300;
 
@@ -189,7 +190,7 @@ std::string subSystemPrompt(ShadowTools& tools, const core::TimeContext& time) {
 }
 
 std::string subModelTask(const std::string& question, const std::string& slice) {
-    return "Question: " + question + "\n\nText (data):\n" +
+    return "Question: " + clipped(question, kMaxSubQuestionBytes) + "\n\nText (data):\n" +
            fenceData(clipped(slice, kMaxSliceBytes));
 }
 

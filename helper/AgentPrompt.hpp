@@ -55,8 +55,8 @@ std::string earlierAnswerTurn(const std::string& text);
 // tables. Throws core::ShadowDBError when the tables cannot be listed.
 std::string subSystemPrompt(ShadowTools& tools, const core::TimeContext& time);
 
-// A sub-model's question with the slice of text it is about, fenced as data
-// and cut to a bounded size.
+// A sub-model's question with the slice of text it is about, fenced as data;
+// both cut to a bounded size.
 std::string subModelTask(const std::string& question, const std::string& slice);
 
 // The running summary kept when the model gives none: the previous summary

@@ -13,6 +13,9 @@ namespace {
 using nlohmann::json;
 
 constexpr size_t kMaxToolResultBytes = 16000;
+constexpr size_t kMaxToolErrorBytes = 1000;
+// A person, a chat or a time as search_messages' filters name them.
+constexpr size_t kMaxFilterBytes = 500;
 constexpr size_t kMaxCellBytes = 1000;
 constexpr int kDefaultSqlRows = 50;
 constexpr int kMaxSqlRows = 200;
@@ -109,7 +112,7 @@ std::optional<MessageHit> citedHit(const std::vector<json>& row) {
 } // namespace
 
 std::string toolError(const std::string& message) {
-    return wire::dump(json{{"error", message}});
+    return wire::dump(json{{"error", clipped(message, kMaxToolErrorBytes)}});
 }
 
 std::optional<std::string> stringArgument(const json& arguments, const char* key) {
@@ -230,6 +233,14 @@ std::string AgentTools::runSql(const json& arguments) {
 }
 
 std::string AgentTools::runSearch(const json& arguments) {
+    for (const char* key : {"from", "chat", "since", "until"}) {
+        const std::optional<std::string> filter = stringArgument(arguments, key);
+        if (filter && filter->size() > kMaxFilterBytes) {
+            return toolError("The \"" + std::string(key) + "\" filter is " +
+                             std::to_string(filter->size()) + " bytes long; at most " +
+                             std::to_string(kMaxFilterBytes) + " bytes are allowed.");
+        }
+    }
     core::SearchFilters filters;
     filters.from = stringArgument(arguments, "from").value_or("");
     filters.chat = stringArgument(arguments, "chat").value_or("");

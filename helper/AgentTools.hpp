@@ -54,7 +54,8 @@ private:
     ShadowTools& db_;
 };
 
-// {"error": message} as JSON text.
+// {"error": message} as JSON text, the message cut to its first 1000 bytes
+// (an error may repeat an argument of any size).
 std::string toolError(const std::string& message);
 
 // The string argument `key`; absent when missing or not a string.

@@ -1,6 +1,7 @@
 #include "helper/ChatWire.hpp"
 
 #include "helper/HelperRequest.hpp"
+#include "helper/MessageFormat.hpp"
 
 namespace orlune::helper::wire {
 
@@ -72,6 +73,30 @@ std::string nameOf(const json& call) {
     return "";
 }
 
+// A text in echoed arguments longer than this keeps only its start.
+constexpr size_t kMaxEchoedTextBytes = 200;
+
+// Arguments as echoed: unchanged when short, else as JSON text with each
+// text cut to its start (or {} when that is still too long); a long text
+// that is not a JSON object keeps only its start.
+json echoedArguments(const json& arguments) {
+    const std::string text = arguments.is_string() ? arguments.get<std::string>() : dump(arguments);
+    if (text.size() <= kMaxEchoedArgumentsBytes) {
+        return arguments;
+    }
+    json parsed = arguments.is_string() ? json::parse(text, nullptr, false) : arguments;
+    if (parsed.is_discarded() || !parsed.is_object()) {
+        return clipped(text, kMaxEchoedArgumentsBytes);
+    }
+    for (auto& [key, value] : parsed.items()) {
+        if (value.is_string()) {
+            value = clipped(value.get<std::string>(), kMaxEchoedTextBytes);
+        }
+    }
+    std::string shortened = dump(parsed);
+    return shortened.size() <= kMaxEchoedArgumentsBytes ? shortened : std::string("{}");
+}
+
 const json* toolCallList(const json& reply) {
     auto calls = reply.find("tool_calls");
     if (calls == reply.end() || !calls->is_array() || calls->empty()) {
@@ -120,11 +145,23 @@ std::string contentOf(const json& reply) {
     return trimmed(text);
 }
 
-json echoAssistant(const json& reply) {
+json echoAssistant(const json& reply, size_t maxCalls) {
     json echo = {{"role", "assistant"}};
     auto content = reply.find("content");
     echo["content"] = (content != reply.end() && content->is_string()) ? *content : json(nullptr);
-    echo["tool_calls"] = reply.at("tool_calls");
+    json calls = json::array();
+    for (const json& call : reply.at("tool_calls")) {
+        if (calls.size() == maxCalls) {
+            break;
+        }
+        calls.push_back(call);
+        json& echoed = calls.back();
+        if (echoed.is_object() && echoed.contains("function") && echoed["function"].is_object() &&
+            echoed["function"].contains("arguments")) {
+            echoed["function"]["arguments"] = echoedArguments(echoed["function"]["arguments"]);
+        }
+    }
+    echo["tool_calls"] = std::move(calls);
     return echo;
 }
 

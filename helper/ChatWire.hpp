@@ -49,8 +49,13 @@ std::vector<ToolCall> toolCallsOf(const nlohmann::json& reply);
 // parts joined; empty when there is none.
 std::string contentOf(const nlohmann::json& reply);
 
+// The most bytes of one tool call's arguments echoed back to the model.
+inline constexpr size_t kMaxEchoedArgumentsBytes = 2000;
+
 // The assistant message that goes back into the conversation for a reply
-// with tool calls: its text (or null) and its tool calls as sent.
-nlohmann::json echoAssistant(const nlohmann::json& reply);
+// with tool calls: its text (or null) and its first `maxCalls` tool calls as
+// sent, except that arguments longer than kMaxEchoedArgumentsBytes are cut
+// down (each text in them to its start, or to {} when that is not enough).
+nlohmann::json echoAssistant(const nlohmann::json& reply, size_t maxCalls);
 
 } // namespace orlune::helper::wire

@@ -1,12 +1,12 @@
 #include "helper/HelperProgram.hpp"
 
 #include "shadow/ShadowDB.hpp"
+#include "helper/AgentPrompt.hpp"
 #include "helper/CurlChatGateway.hpp"
 #include "helper/HelperError.hpp"
 #include "helper/HelperRequest.hpp"
 #include "helper/MessageFormat.hpp"
 #include "helper/OfflineAnswer.hpp"
-#include "helper/AgentPrompt.hpp"
 #include "helper/RecursiveAgent.hpp"
 #include "helper/ShadowDBTools.hpp"
 

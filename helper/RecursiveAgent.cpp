@@ -30,23 +30,23 @@ AgentAnswer RecursiveAgent::answer(const HelperRequest& request) {
         throw HelperError(HelperError::Kind::database,
                           std::string("The message database cannot be read: ") + error.what());
     }
-    json messages = json::array();
-    messages.push_back(wire::message("system", std::move(system)));
+    Conversation conversation;
+    conversation.add(wire::message("system", std::move(system)), true);
     // Earlier answers and the summary quote messages: they go to the model
     // fenced as data, and only the person's own questions as they are.
     if (request.summary) {
-        messages.push_back(wire::message("user", summaryTurn(*request.summary)));
+        conversation.add(wire::message("user", summaryTurn(*request.summary)));
     }
     for (const ConversationTurn& turn : request.conversation) {
         if (turn.role == "assistant" || turn.role == "system") {
-            messages.push_back(wire::message(turn.role.c_str(), earlierAnswerTurn(turn.text)));
+            conversation.add(wire::message(turn.role.c_str(), earlierAnswerTurn(turn.text)));
         } else {
-            messages.push_back(wire::message("user", turn.text));
+            conversation.add(wire::message("user", turn.text));
         }
     }
-    messages.push_back(wire::message("user", request.question));
+    conversation.add(wire::message("user", request.question), true);
 
-    LoopEnd end = converse(messages, 0);
+    LoopEnd end = converse(conversation, 0);
     switch (end.kind) {
     case LoopEnd::Kind::reply:
         if (end.text.empty()) {
@@ -63,7 +63,7 @@ AgentAnswer RecursiveAgent::answer(const HelperRequest& request) {
                                                     std::to_string(limits_.maxCalls) + " calls.");
 }
 
-RecursiveAgent::LoopEnd RecursiveAgent::converse(json& messages, int depth) {
+RecursiveAgent::LoopEnd RecursiveAgent::converse(Conversation& conversation, int depth) {
     const bool root = depth == 0;
     // A sub-model leaves the last completion for the root's answer.
     const int reserved = root ? 0 : 1;
@@ -74,19 +74,24 @@ RecursiveAgent::LoopEnd RecursiveAgent::converse(json& messages, int depth) {
         }
         const bool withTools = left > 1;
         if (root && !withTools) {
-            messages.push_back(wire::message("system", kLastCallNote));
+            conversation.add(wire::message("system", kLastCallNote), true);
         }
         const json tools =
             withTools ? AgentTools::definitions(depth < limits_.maxDepth, root) : json::array();
-        const json reply = complete(messages, tools, depth);
-        const std::vector<wire::ToolCall> calls = wire::toolCallsOf(reply);
+        const json reply = complete(conversation.messages(), tools, depth);
+        std::vector<wire::ToolCall> calls = wire::toolCallsOf(reply);
         if (calls.empty()) {
             return {LoopEnd::Kind::reply, wire::contentOf(reply), nullptr};
         }
         if (!withTools) {
             return {LoopEnd::Kind::toolsAtLastCall, "", nullptr};
         }
-        messages.push_back(wire::echoAssistant(reply));
+        if (calls.size() > kMaxToolCallsPerReply) {
+            note("running " + std::to_string(kMaxToolCallsPerReply) + " of " +
+                 std::to_string(calls.size()) + " tool calls");
+            calls.resize(kMaxToolCallsPerReply);
+        }
+        conversation.add(wire::echoAssistant(reply, kMaxToolCallsPerReply));
         for (const wire::ToolCall& call : calls) {
             std::string result;
             if (!call.arguments) {
@@ -100,13 +105,13 @@ RecursiveAgent::LoopEnd RecursiveAgent::converse(json& messages, int depth) {
             } else {
                 result = runTool(call.name, *call.arguments, depth);
             }
-            messages.push_back(wire::toolResult(call.id, std::move(result)));
+            conversation.add(wire::toolResult(call.id, std::move(result)));
         }
     }
 }
 
 std::string RecursiveAgent::runTool(const std::string& name, const json& arguments, int depth) {
-    note("tool " + (name.empty() ? std::string("(unnamed)") : name) + " (depth " +
+    note("tool " + (name.empty() ? std::string("(unnamed)") : clipped(name, 64)) + " (depth " +
          std::to_string(depth) + ")");
     if (std::optional<std::string> result = tools_.run(name, arguments)) {
         return *result;
@@ -130,10 +135,10 @@ std::string RecursiveAgent::askSubmodel(const json& arguments, int depth) {
     if (!question || !slice) {
         return toolError("ask_submodel needs \"question\" and \"text\" strings.");
     }
-    json messages = json::array();
-    messages.push_back(wire::message("system", subSystemPrompt(db_, time_)));
-    messages.push_back(wire::message("user", subModelTask(*question, *slice)));
-    const LoopEnd end = converse(messages, depth + 1);
+    Conversation conversation;
+    conversation.add(wire::message("system", subSystemPrompt(db_, time_)), true);
+    conversation.add(wire::message("user", subModelTask(*question, *slice)), true);
+    const LoopEnd end = converse(conversation, depth + 1);
     switch (end.kind) {
     case LoopEnd::Kind::reply:
         // The sub-model's answer quotes the messages it read.

@@ -14,6 +14,11 @@
 // `maxDepth` levels below the root, each completion bounded by `callTimeout`
 // and everything by `deadline`.
 //
+// Whatever the model server sends, the helper stays bounded: at most
+// kMaxToolCallsPerReply of a reply's tool calls are run, their arguments are
+// echoed back cut down (ChatWire.hpp), tool errors are cut (AgentTools.hpp),
+// and each conversation is kept within its size (Conversation.hpp).
+//
 // Text read from the database (tool results, the sub-model's slice) reaches
 // the model inside data fences (DataFence.hpp), and the system prompt says
 // that fenced text is data, never instructions. A reply without tool calls
@@ -24,6 +29,7 @@
 #include "base/Gateway.hpp"
 #include "helper/AgentTools.hpp"
 #include "helper/ChatGateway.hpp"
+#include "helper/Conversation.hpp"
 #include "helper/HelperRequest.hpp"
 #include "helper/ShadowTools.hpp"
 #include "time/LocalTime.hpp"
@@ -54,6 +60,8 @@ struct AgentAnswer {
 class RecursiveAgent {
 public:
     static constexpr const char* kDefaultModel = core::gateway::kDefaultModel;
+    // The tool calls of one reply that are run; the rest are dropped.
+    static constexpr size_t kMaxToolCallsPerReply = 16;
 
     // `diagnostics` receives one line per completion and tool call (names and
     // counts only, never content or the key); may be null. `time` is the
@@ -89,7 +97,7 @@ private:
     // tool calls are run and their results added, and the model asked again.
     // The root (depth 0) may use every call left and is offered final_answer;
     // a sub-model leaves the last call to the root.
-    LoopEnd converse(nlohmann::json& messages, int depth);
+    LoopEnd converse(Conversation& conversation, int depth);
     // The result of one tool call other than final_answer.
     std::string runTool(const std::string& name, const nlohmann::json& arguments, int depth);
     std::string askSubmodel(const nlohmann::json& arguments, int depth);

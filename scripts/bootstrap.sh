@@ -16,6 +16,8 @@ debian_packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libcurl4-openssl-dev
     clang libclang-rt-14-dev
+    libc++-dev libc++abi-dev
+    shellcheck
     python3
 )
 
@@ -23,9 +25,10 @@ debian_packages=(
 # come with the system. qtbase is the part of Qt the project needs (the "qt"
 # formula pulls in every module). icu4c is keg-only: CMake finds it through
 # `brew --prefix icu4c` (cmake/Homebrew.cmake); llvm is the clang with
-# libFuzzer that the fuzz-mac preset uses.
+# libFuzzer that the fuzz-mac preset uses; boost is named by libphonenumber's
+# CMake package (cmake/PhoneNumber.cmake).
 brew_packages=(cmake ninja ccache icu4c nlohmann-json qtbase qtkeychain googletest llvm
-               libphonenumber)
+               libphonenumber boost)
 
 missing_debian_packages() {
     local pkg
@@ -41,16 +44,21 @@ Linux)
         echo "  ${debian_packages[*]}" >&2
         exit 1
     fi
-    mapfile -t missing < <(missing_debian_packages)
+    # No mapfile: the script keeps to macOS's bash 3.2 throughout.
+    missing=()
+    while IFS= read -r pkg; do
+        missing+=("$pkg")
+    done < <(missing_debian_packages)
     if [ "${#missing[@]}" -eq 0 ]; then
         echo "bootstrap: all packages present"
         exit 0
     fi
     sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    echo "bootstrap: installing ${missing[*]}"
+    echo "bootstrap: installing ${missing[*]:-}"
     $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+        ${missing[@]+"${missing[@]}"}
     ;;
 Darwin)
     command -v brew >/dev/null || { echo "bootstrap: Homebrew is needed on macOS" >&2; exit 1; }
@@ -58,7 +66,6 @@ Darwin)
         echo "bootstrap: the Xcode command-line tools are needed: xcode-select --install" >&2
         exit 1
     }
-    # macOS's own bash is 3.2: no mapfile.
     missing=()
     for pkg in "${brew_packages[@]}"; do
         brew list --formula "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
@@ -67,8 +74,8 @@ Darwin)
         echo "bootstrap: all packages present"
         exit 0
     fi
-    echo "bootstrap: installing ${missing[*]}"
-    brew install --formula "${missing[@]}"
+    echo "bootstrap: installing ${missing[*]:-}"
+    brew install --formula ${missing[@]+"${missing[@]}"}
     ;;
 *)
     echo "bootstrap: unsupported system $(uname -s)" >&2

@@ -35,7 +35,8 @@ for target in "${targets[@]}"; do
     [ -f "fuzz/$target.dict" ] && extra+=("-dict=fuzz/$target.dict")
     log=build/fuzz/$target.log
     echo "fuzz: $target for ${seconds}s"
-    if "$binary" "$work" "fuzz/corpus/$target" "${extra[@]}" \
+    # ${a[@]+"${a[@]}"}: an empty array is "unbound" to macOS's bash 3.2.
+    if "$binary" "$work" "fuzz/corpus/$target" ${extra[@]+"${extra[@]}"} \
         -max_total_time="$seconds" -print_final_stats=1 -timeout=10 \
         -artifact_prefix="build/fuzz/findings/$target-" >"$log" 2>&1; then
         result="no findings"

@@ -12,7 +12,8 @@
 #
 # The application runs with HOME, XDG_DATA_HOME and ORLUNE_DATA_DIR (the data
 # folder override, which also holds on macOS) pointed at home/ in that
-# folder, so its configuration (the API key you type: kept in that folder,
+# folder (and, with your store, ADDRESS_BOOK_PATH at your address books,
+# ~/Library/Application Support/AddressBook unless set), so its configuration (the API key you type: kept in that folder,
 # not in the Keychain, which holds only the real configuration's), sessions and shadow
 # database stay there, for the next run; start build/release/OrluneRLM/OrluneRLM
 # directly to use your real ones. Arguments go to the application (--window
@@ -73,6 +74,10 @@ if [ "$your_store" = 1 ]; then
     *) store="$(cd "$(dirname "$store")" && pwd)/$(basename "$store")" ;;
     esac
     echo "run: using your messaging store at $store (read-only)"
+    # The application gets a home of its own below; your address books stay
+    # where they are, so that it names your people (ADDRESS_BOOK_PATH, when
+    # set, names others).
+    export ADDRESS_BOOK_PATH="${ADDRESS_BOOK_PATH:-$HOME/Library/Application Support/AddressBook}"
 else
     work="${ORLUNE_RUN_DIR:-$cache/orlune-sample}"
     mkdir -p "$work"
@@ -135,7 +140,7 @@ if [ "$use_cli" = 0 ]; then
     launch=(open -n -W "$bundle")
     for name in HOME XDG_DATA_HOME ORLUNE_DATA_DIR CHAT_DB_PATH ADDRESS_BOOK_PATH ORLUNE_RLM_HELPER_CMD \
         ORLUNE_RLM_RESOURCE_ROOT ORLUNE_RLM_MODEL ORLUNE_RLM_CALL_TIMEOUT_SECONDS \
-        ORLUNE_RLM_DEADLINE_SECONDS VEYRLINK_BASE_URL; do
+        ORLUNE_RLM_DEADLINE_SECONDS VEYRLINK_BASE_URL ORLUNE_EXIT_AFTER_FIRST_FRAME; do
         if [ -n "${!name+set}" ]; then
             launch+=(--env "$name=${!name}")
         fi

@@ -3,34 +3,20 @@
 #include "base/AsciiText.hpp"
 #include "base/TextFold.hpp"
 
-#include <phonenumbers/phonenumber.pb.h>
-#include <phonenumbers/phonenumberutil.h>
-#include <set>
+#include "contacts/PhoneNumberLibrary.hpp"
 
 namespace orlune::core {
 
 namespace {
-
-using i18n::phonenumbers::PhoneNumber;
-using i18n::phonenumbers::PhoneNumberUtil;
 
 // National numbers shorter than this are never matched loosely: too many
 // people's numbers share their last seven digits.
 constexpr size_t kShortestNationalKey = 8;
 
 std::string digitsOf(const std::string& text) {
-    std::string digits = text;
-    PhoneNumberUtil::GetInstance()->NormalizeDigitsOnly(&digits);
+    std::string digits(text.size(), '\0');
+    digits.resize(orlune_phone_digits(text.data(), text.size(), digits.data()));
     return digits;
-}
-
-bool isKnownRegion(const std::string& region) {
-    static const std::set<std::string> regions = [] {
-        std::set<std::string> all;
-        PhoneNumberUtil::GetInstance()->GetSupportedRegions(&all);
-        return all;
-    }();
-    return regions.count(region) != 0;
 }
 
 } // namespace
@@ -50,23 +36,18 @@ AddressKey addressKey(std::string_view address, std::string_view defaultRegion) 
         key.exact = "x:" + text;
         return key;
     }
-    const PhoneNumberUtil& util = *PhoneNumberUtil::GetInstance();
     std::string region = ascii::upper(defaultRegion);
-    if (!isKnownRegion(region)) {
+    if (region.find('\0') != std::string::npos || !orlune_phone_region_known(region.c_str())) {
         region = "ZZ"; // unknown: only numbers written with a country code parse
     }
-    PhoneNumber number;
-    if (util.ParseAndKeepRawInput(text, region, &number) == PhoneNumberUtil::NO_PARSING_ERROR &&
-        util.IsPossibleNumberWithReason(number) == PhoneNumberUtil::IS_POSSIBLE) {
-        std::string e164;
-        util.Format(number, PhoneNumberUtil::E164, &e164);
-        key.exact = "p:" + e164;
-        std::string national;
-        util.GetNationalSignificantNumber(number, &national);
+    OrlunePhoneNumber number{};
+    if (orlune_phone_parse(text.data(), text.size(), region.c_str(), &number) != 0) {
+        key.exact = "p:" + std::string(number.e164);
+        const std::string national = number.national;
         if (national.size() >= kShortestNationalKey) {
             key.national = "n:" + national;
         }
-        key.regionAssumed = number.country_code_source() == PhoneNumber::FROM_DEFAULT_COUNTRY;
+        key.regionAssumed = number.regionAssumed != 0;
         return key;
     }
     key.exact = "d:" + digits;

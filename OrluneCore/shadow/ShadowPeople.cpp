@@ -1,6 +1,7 @@
 #include "shadow/ShadowPeople.hpp"
 
 #include "base/Sha256.hpp"
+#include "base/SystemDifferences.hpp"
 
 #include <algorithm>
 #include <map>
@@ -32,11 +33,7 @@ void addFile(std::string& out, const std::string& path) {
         out += "-;";
         return;
     }
-#ifdef __APPLE__
-    const auto& modified = info.st_mtimespec;
-#else
-    const auto& modified = info.st_mtim;
-#endif
+    const timespec modified = modificationTime(info);
     out += std::to_string(info.st_size) + "," + std::to_string(modified.tv_sec) + "." +
            std::to_string(modified.tv_nsec) + "," + std::to_string(info.st_ino) + ";";
 }

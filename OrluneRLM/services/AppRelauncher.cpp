@@ -19,6 +19,7 @@ const QStringList& AppRelauncher::passedThroughVariables() {
         QStringLiteral("ORLUNE_DATA_DIR"),
         QStringLiteral("XDG_DATA_HOME"),
         QStringLiteral("CHAT_DB_PATH"),
+        QStringLiteral("ADDRESS_BOOK_PATH"),
         QStringLiteral("SHADOW_DB_PATH"),
         QStringLiteral("ORLUNE_RLM_HELPER_CMD"),
         QStringLiteral("ORLUNE_RLM_RESOURCE_ROOT"),

@@ -25,8 +25,8 @@ public:
     // The variables a new copy is given again when the system starts it
     // (macOS: launched through Launch Services, it would otherwise get the
     // session's environment): the ones that choose Orlune's folders, store,
-    // helper and gateway. Never the API key: these end up in the arguments
-    // of a process, which other users can list.
+    // address books, helper and gateway. Never the API key: these end up in
+    // the arguments of a process, which other users can list.
     static const QStringList& passedThroughVariables();
 
     // The app bundle holding `executable` (".../OrluneRLM.app" for

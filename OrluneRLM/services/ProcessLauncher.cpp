@@ -1,5 +1,6 @@
 #include "services/ProcessLauncher.hpp"
 
+#include "base/SystemDifferences.hpp"
 #include "services/ProcessStop.hpp"
 
 #include <algorithm>
@@ -53,20 +54,12 @@ struct Pipe {
 void openPipe(Pipe& pipe) {
     int fds[2];
     // Close-on-exec, so that a child started at the same time by another
-    // thread does not inherit (and hold open) our ends.
-#ifdef __APPLE__
-    // No pipe2 here; posix_spawn is started with POSIX_SPAWN_CLOEXEC_DEFAULT
+    // thread does not inherit (and hold open) our ends. Where that takes two
+    // calls (macOS), posix_spawn is started with POSIX_SPAWN_CLOEXEC_DEFAULT
     // below, which closes every descriptor the file actions do not name.
-    if (::pipe(fds) != 0) {
+    if (core::openCloseOnExecPipe(fds) != 0) {
         throw ProcessLauncher::LaunchError("pipe", errno);
     }
-    ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-    ::fcntl(fds[1], F_SETFD, FD_CLOEXEC);
-#else
-    if (::pipe2(fds, O_CLOEXEC) != 0) {
-        throw ProcessLauncher::LaunchError("pipe", errno);
-    }
-#endif
     pipe.read.reset(fds[0]);
     pipe.write.reset(fds[1]);
 }

@@ -1,6 +1,7 @@
 #include "services/RLMHelperRunner.hpp"
 
 #include "base/Environment.hpp"
+#include "base/SystemDifferences.hpp"
 #include "base/Utf8.hpp"
 #include "services/RLMHelperError.hpp"
 #include "services/TextTrimming.hpp"
@@ -9,13 +10,8 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#ifdef __APPLE__
-#include <mach-o/dyld.h>
-#endif
-
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -38,23 +34,11 @@ std::optional<std::string> lookup(const RLMHelperRunner::EnvironmentMap& env,
 }
 
 std::optional<std::string> executableFolder() {
-#ifdef __APPLE__
-    uint32_t size = 0;
-    _NSGetExecutablePath(nullptr, &size);
-    std::string path(size, '\0');
-    if (_NSGetExecutablePath(path.data(), &size) != 0) {
+    const std::optional<std::string> path = core::executablePath();
+    if (!path) {
         return std::nullopt;
     }
-    path.resize(std::strlen(path.c_str()));
-#else
-    std::error_code error;
-    const std::filesystem::path link = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) {
-        return std::nullopt;
-    }
-    const std::string path = link.string();
-#endif
-    return std::filesystem::path(path).parent_path().string();
+    return std::filesystem::path(*path).parent_path().string();
 }
 
 std::string optionalText(const nlohmann::json& object, const char* key) {

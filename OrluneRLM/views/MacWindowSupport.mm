@@ -8,10 +8,13 @@
 namespace orlune::rlm::macsupport {
 
 void activateApplication() {
+    // From macOS 14 on, activate is a request the system may decline for an
+    // accessory (menu-bar) app, which leaves the popup without keys until it
+    // is clicked; the older call, deprecated but still honoured there, is
+    // made as well.
 #if __MAC_OS_X_VERSION_MAX_ALLOWED >= 140000
     if (@available(macOS 14.0, *)) {
         [NSApp activate];
-        return;
     }
 #endif
 #pragma clang diagnostic push

@@ -273,9 +273,9 @@ void OrluneRLMApp::hideIfInactive() {
     if (!tray_ || !window_->isVisible()) {
         return;
     }
-    // The settings sheet and other windows of ours keep the popup open (the
-    // sheet may not be the active window yet when the popup loses focus).
-    if (window_->settingsSheet() && window_->settingsSheet()->isVisible()) {
+    // The settings sheet, the access screen and other windows of ours keep
+    // the popup open.
+    if (window_->staysOpenWhenInactive()) {
         return;
     }
     for (QWidget* active = QApplication::activeWindow(); active; active = active->parentWidget()) {

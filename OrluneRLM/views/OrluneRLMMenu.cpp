@@ -386,6 +386,11 @@ void OrluneRLMMenu::updateScreen() {
     updateWorkingScreen();
 }
 
+bool OrluneRLMMenu::staysOpenWhenInactive() const {
+    return (settingsSheet_ && settingsSheet_->isVisible()) ||
+           (accessScreen_ && !accessScreen_->isHidden());
+}
+
 QWidget* OrluneRLMMenu::buildAccessScreen() {
     auto* screen = new QWidget(screens_);
     screen->setObjectName(QStringLiteral("accessScreen"));

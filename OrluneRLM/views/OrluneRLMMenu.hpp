@@ -85,6 +85,11 @@ public:
     ChatView* chatView() const {
         return chatView_;
     }
+    // Whether the popup stays open when the application loses the focus:
+    // while the settings sheet is open (it may not be the active window yet
+    // when the popup loses the focus), and on the access screen, whose steps
+    // the person follows in System Settings, which takes the focus.
+    bool staysOpenWhenInactive() const;
 
     // The widest a window fitted to its content grows, in points.
     static constexpr int kFittedMaximumWidth = 360;

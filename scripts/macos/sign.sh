@@ -7,21 +7,44 @@
 # IDENTITY (or $ORLUNE_SIGN_IDENTITY) is a code-signing identity from your
 # keychain ("Developer ID Application: Name (TEAMID)" for distribution, or a
 # self-signed "Orlune Development" certificate; `security find-identity -v -p
-# codesigning` lists them). With one, the hardened runtime and a secure
-# timestamp are added, as notarization requires. Without one the bundle is
-# signed ad hoc: it runs on this Mac, but macOS forgets a Full Disk Access
-# grant whenever an ad hoc signature changes (every build), so sign
-# development builds with a stable identity to keep the grant.
+# codesigning` lists them; a name or its SHA-1 hash). A "Developer ID
+# Application" identity adds the hardened runtime and a secure timestamp, as
+# notarization requires. Any other identity (a self-signed one has no Team
+# ID) signs without them: with the hardened runtime, library validation
+# would refuse the Homebrew libraries in the bundle, and the app would die at
+# launch. Without an identity the bundle is signed ad hoc: it runs on this
+# Mac, but macOS forgets a Full Disk Access grant whenever an ad hoc
+# signature changes (every build), so sign development builds with a stable
+# identity to keep the grant.
 set -euo pipefail
 
 bundle="${1:?usage: sign.sh BUNDLE [IDENTITY]}"
 identity="${2:-${ORLUNE_SIGN_IDENTITY:-}}"
 contents="$bundle/Contents"
 
-if [ -n "$identity" ]; then
-    options=(--force --sign "$identity" --options runtime --timestamp)
-else
+# The certificate name of `identity`, which may be given by its hash.
+identity_name() {
+    if [[ "$identity" =~ ^[0-9A-Fa-f]{40}$ ]]; then
+        security find-identity -v -p codesigning |
+            awk -v hash="$(echo "$identity" | tr '[:lower:]' '[:upper:]')" \
+                '$2 == hash && !found { found = 1; sub(/^[^"]*"/, ""); sub(/"[^"]*$/, ""); print }'
+    else
+        echo "$identity"
+    fi
+}
+
+hardened=0
+if [ -z "$identity" ]; then
     options=(--force --sign -)
+else
+    case "$(identity_name)" in
+    "Developer ID Application:"*) hardened=1 ;;
+    esac
+    if [ "$hardened" = 1 ]; then
+        options=(--force --sign "$identity" --options runtime --timestamp)
+    else
+        options=(--force --sign "$identity")
+    fi
 fi
 
 is_macho() {
@@ -53,8 +76,10 @@ done
 codesign "${options[@]}" "$bundle"
 
 codesign --verify --deep --strict --verbose=2 "$bundle"
-if [ -n "$identity" ]; then
+if [ "$hardened" = 1 ]; then
     echo "sign: $bundle signed by \"$identity\" with the hardened runtime"
+elif [ -n "$identity" ]; then
+    echo "sign: $bundle signed by \"$identity\" (not a Developer ID: no hardened runtime, not for notarizing)"
 else
     echo "sign: $bundle signed ad hoc (no identity given)"
 fi

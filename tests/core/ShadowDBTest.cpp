@@ -261,16 +261,16 @@ TEST_F(ShadowDBTest, SyncStateHoldsTheCursorAndWholeSeconds) {
 TEST_F(ShadowDBTest, ChatParticipantsAreReplacedWhole) {
     auto db = openWithSchema();
     db->replaceChatParticipants({
-        ChatParticipant("chat-a", 7, "+1555007", std::string("iMessage")),
-        ChatParticipant("chat-a", 3, "pat@example.com", std::nullopt),
-        ChatParticipant("chat-b", 3, "pat@example.com", std::string("SMS")),
+        ChatParticipant{"chat-a", 7, "+1555007", std::string("iMessage")},
+        ChatParticipant{"chat-a", 3, "pat@example.com", std::nullopt},
+        ChatParticipant{"chat-b", 3, "pat@example.com", std::string("SMS")},
     });
     EXPECT_THAT(db->fetchChatParticipants("chat-a"),
-                ElementsAre(ChatParticipant("chat-a", 3, "pat@example.com", std::nullopt),
-                            ChatParticipant("chat-a", 7, "+1555007", std::string("iMessage"))));
+                ElementsAre(ChatParticipant{"chat-a", 3, "pat@example.com", std::nullopt},
+                            ChatParticipant{"chat-a", 7, "+1555007", std::string("iMessage")}));
     EXPECT_TRUE(db->fetchChatParticipants("chat-zzz").empty());
 
-    db->replaceChatParticipants({ChatParticipant("chat-c", 1, "x", std::nullopt)});
+    db->replaceChatParticipants({ChatParticipant{"chat-c", 1, "x", std::nullopt}});
     EXPECT_TRUE(db->fetchChatParticipants("chat-a").empty());
     EXPECT_EQ(db->fetchChatParticipants("chat-c").size(), 1u);
 
@@ -280,11 +280,11 @@ TEST_F(ShadowDBTest, ChatParticipantsAreReplacedWhole) {
 
 TEST_F(ShadowDBTest, DuplicateParticipantFailsAndKeepsTheOldMembership) {
     auto db = openWithSchema();
-    std::vector<ChatParticipant> old = {ChatParticipant("chat-a", 1, "one", std::nullopt)};
+    std::vector<ChatParticipant> old = {ChatParticipant{"chat-a", 1, "one", std::nullopt}};
     db->replaceChatParticipants(old);
     try {
-        db->replaceChatParticipants({ChatParticipant("chat-b", 2, "two", std::nullopt),
-                                     ChatParticipant("chat-b", 2, "two again", std::nullopt)});
+        db->replaceChatParticipants({ChatParticipant{"chat-b", 2, "two", std::nullopt},
+                                     ChatParticipant{"chat-b", 2, "two again", std::nullopt}});
         FAIL() << "expected insertFailed";
     } catch (const ShadowDB::Error& error) {
         EXPECT_EQ(error.kind(), ShadowDB::Error::Kind::insertFailed);
@@ -361,8 +361,8 @@ TEST_F(ShadowDBTest, EveryReadOfADamagedFileFailsInsteadOfAnsweringShort) {
         db->insertBatch(batch);
         std::vector<ChatParticipant> members;
         for (int i = 0; i < 600; ++i) {
-            members.emplace_back(
-                "big-chat", i, "member" + std::to_string(i) + std::string(100, 'm'), std::nullopt);
+            members.push_back(ChatParticipant{
+                "big-chat", i, "member" + std::to_string(i) + std::string(100, 'm'), std::nullopt});
         }
         db->replaceChatParticipants(members);
         db->updateSyncState(500, 7, 2000);

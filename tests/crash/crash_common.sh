@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the crash tests, which source it: a work folder of their own,
 # failure reports, and a sync killed at a random moment.
 #
@@ -20,7 +21,16 @@ fail() {
     exit 1
 }
 
-now_ms() { date +%s%3N; }
+# now_ms: milliseconds since the epoch. BSD date (macOS) has no %N, and
+# macOS's bash 3.2 no EPOCHREALTIME (bash 5); perl is on both systems.
+now_ms() {
+    if [ -n "${EPOCHREALTIME:-}" ]; then
+        local micros=${EPOCHREALTIME//[!0-9]/}
+        echo $((10#$micros / 1000))
+    else
+        perl -MTime::HiRes=time -e 'printf "%d\n", time() * 1000'
+    fi
+}
 
 # kill_sync_after MILLISECONDS ARG...: starts `$orlune sync ARG...`, kills it
 # (SIGKILL) after MILLISECONDS and waits for it. Counts in
@@ -28,6 +38,7 @@ now_ms() { date +%s%3N; }
 kill_sync_after() {
     local delay_ms=$1
     shift
+    # shellcheck disable=SC2154 # set by the test that sources this file
     "$orlune" sync "$@" >/dev/null 2>&1 &
     local pid=$!
     sleep "$(printf '%d.%03d' $((delay_ms / 1000)) $((delay_ms % 1000)))"

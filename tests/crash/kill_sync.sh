@@ -14,6 +14,7 @@ make_store=$2
 messages=${3:-20000}
 kills=${4:-50}
 
+# shellcheck source=tests/crash/crash_common.sh
 source "$(dirname "$0")/crash_common.sh"
 crash_setup kill-sync
 

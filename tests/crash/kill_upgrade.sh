@@ -16,6 +16,7 @@ make_store=$2
 messages=${3:-5000}
 kills=${4:-40}
 
+# shellcheck source=tests/crash/crash_common.sh
 source "$(dirname "$0")/crash_common.sh"
 crash_setup kill-upgrade
 
@@ -68,7 +69,9 @@ full_ms=$(( $(now_ms) - start ))
 [ "$(sqlite3 "$shadow" "PRAGMA user_version")" = "$latest" ] || fail "an uninterrupted sync did not upgrade"
 echo "kill_upgrade: $messages store rows, upgrade to version $latest, an uninterrupted upgrading sync takes ${full_ms} ms"
 
-declare -A seen_schema
+# The schema first seen at each version in between, as files: macOS's
+# bash 3.2 has no associative arrays.
+mkdir "$work/schema-at"
 versions_seen=""
 
 check() {
@@ -88,10 +91,9 @@ check() {
     "$latest") [ "$schema" = "$new_schema" ] || fail "$what: version $latest with another schema" ;;
     *)
         (( version > 0 && version < latest )) || fail "$what: version $version"
-        if [ -z "${seen_schema[$version]+set}" ]; then
-            seen_schema[$version]=$schema
-        fi
-        [ "${seen_schema[$version]}" = "$schema" ] || fail "$what: two schemas at version $version"
+        local seen="$work/schema-at/$version"
+        [ -e "$seen" ] || printf '%s' "$schema" >"$seen"
+        [ "$(cat "$seen")" = "$schema" ] || fail "$what: two schemas at version $version"
         ;;
     esac
     case " $versions_seen " in *" $version "*) ;; *) versions_seen="$versions_seen $version" ;; esac

@@ -4,6 +4,7 @@
 #include "tests/helper/HelperTestSupport.hpp"
 #include "tests/support/TempDir.hpp"
 
+#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -663,6 +664,59 @@ TEST_F(HelperProcessTest, AFollowUpSendsEarlierAnswersAndTheSummaryOnlyAsData) {
         EXPECT_TRUE(contains(fencedData(content), "Ignore previous instructions")) << content;
     }
     EXPECT_EQ(quoted, 2) << "the summary and the earlier answer";
+}
+
+// A model server that tries to make the helper carry ever more: a 3.5 MB
+// filter on each of 40 calls, or replies of 16 full-size results at a time.
+// Errors and echoed arguments are cut, and the conversation keeps within its
+// size by cutting its oldest results down to a note.
+TEST_F(HelperProcessTest, AHostileModelServerCannotGrowTheConversation) {
+    const std::string since(3500000, '7');
+    const ScriptedReply hugeSince = toolCallReply(
+        {{"search_messages", json{{"query", "dinner"}, {"since", since}}.dump()}});
+    const ScriptedReply sixteenLongResults = toolCallReply(
+        std::vector<std::pair<std::string, std::string>>(
+            16, {"run_sql", R"({"sql":"WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 )"
+                            R"(FROM n WHERE i < 200) SELECT printf('%.*c', 900, 'x') FROM n",)"
+                            R"("limit":200})"}));
+    const struct {
+        const char* name;
+        ScriptedReply reply;
+        int times;
+        const char* firstResult; // in the last request
+    } cases[] = {
+        {"a 3.5 MB since, 40 times", hugeSince, 40,
+         "filter is 3500000 bytes long; at most 500 bytes are allowed."},
+        {"16 long results a reply", sixteenLongResults, 6,
+         "was left out to keep the conversation within its size limit"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<ScriptedReply> script(static_cast<size_t>(c.times), c.reply);
+        script.push_back(contentReply("Done."));
+        FakeGateway gateway(script);
+        // 140 MB of replies take a while on a busy machine.
+        ProcessResult process = run(gatewayRequest("dinner?", {{"max_calls", c.times + 1}}),
+                                    {"ORLUNE_RLM_DEADLINE_SECONDS=300"}, gateway.baseUrl());
+        EXPECT_EQ(answerOf(response(process)), "Done.");
+        auto received = gateway.received();
+        ASSERT_EQ(received.size(), static_cast<size_t>(c.times + 1));
+        size_t largest = 0;
+        for (const auto& request : received) {
+            largest = std::max(largest, request.body.dump().size());
+        }
+        EXPECT_LT(largest, 600u * 1024) << "the largest request";
+        RecordProperty(std::string("largest_request_bytes ") + c.name, std::to_string(largest));
+        const json& last = received.back().body["messages"];
+        for (const json& message : last) {
+            for (const json& call : message.value("tool_calls", json::array())) {
+                EXPECT_LE(call["function"]["arguments"].get<std::string>().size(), 2000u);
+            }
+        }
+        const std::vector<std::string> results = toolResults(received.back().body);
+        ASSERT_FALSE(results.empty());
+        EXPECT_TRUE(contains(results.front(), c.firstResult)) << results.front();
+    }
 }
 
 } // namespace

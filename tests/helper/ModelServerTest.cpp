@@ -1,6 +1,7 @@
 // The pieces of the model path that need no server: which addresses are this
 // machine, the data fences, and what the model is told about the time.
 
+#include "helper/Conversation.hpp"
 #include "helper/CurlChatGateway.hpp"
 #include "helper/DataFence.hpp"
 #include "helper/AgentPrompt.hpp"
@@ -80,6 +81,57 @@ TEST(ModelPromptTime, TheModelIsToldTheLocalDateTimeAndZone) {
     const std::string london = timeDescription(core::TimeContext{
         orlune::testing::instantAt("2025-12-09T18:40Z"), "Europe/London", "en_GB"});
     EXPECT_NE(london.find("messages.timestamp 786931200000000000 "), std::string::npos) << london;
+}
+
+// Past its size, a conversation cuts its oldest tool results first, then the
+// arguments of the model's tool calls, then earlier turns; pinned messages
+// never.
+TEST(ConversationSize, TheOldestBulkIsCutFirstAndPinnedMessagesNever) {
+    using nlohmann::json;
+    const std::string bulk(4000, 'x');
+    const json echo = {{"role", "assistant"},
+                       {"content", nullptr},
+                       {"tool_calls",
+                        {{{"id", "c1"},
+                          {"type", "function"},
+                          {"function", {{"name", "run_sql"}, {"arguments", bulk}}}}}}};
+    const json tool = {{"role", "tool"}, {"tool_call_id", "c1"}, {"content", bulk}};
+    auto turn = [&](const char* role) { return json{{"role", role}, {"content", bulk}}; };
+    const struct {
+        size_t maxBytes;
+        std::vector<bool> cut; // system, earlier turn, question, echo, result, echo, result
+    } cases[] = {
+        {100000, {false, false, false, false, false, false, false}},
+        {26000, {false, false, false, false, true, false, false}},
+        {22000, {false, false, false, false, true, false, true}},
+        {18000, {false, false, false, true, true, false, true}},
+        {10000, {false, true, false, true, true, true, true}},
+        {1000, {false, true, false, true, true, true, true}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.maxBytes);
+        Conversation conversation(c.maxBytes);
+        conversation.add(turn("system"), true);
+        conversation.add(turn("assistant"));
+        conversation.add(turn("user"), true);
+        for (int i = 0; i < 2; ++i) {
+            conversation.add(echo);
+            conversation.add(tool);
+        }
+        const json& messages = conversation.messages();
+        ASSERT_EQ(messages.size(), c.cut.size());
+        for (size_t i = 0; i < messages.size(); ++i) {
+            const std::string text = messages[i].dump();
+            EXPECT_EQ(text.find(bulk) == std::string::npos, c.cut[i]) << i << ": " << text;
+        }
+        EXPECT_EQ(conversation.bytes(), [&] {
+            size_t bytes = 0;
+            for (const json& message : messages) {
+                bytes += message.dump().size() + 1;
+            }
+            return bytes;
+        }());
+    }
 }
 
 } // namespace

@@ -329,10 +329,26 @@ TEST_F(CredentialStoreConfigTest, WithoutAReachableStoreTheFileKeepsTheKeyAsBefo
     EXPECT_EQ(readFile(configPath()), "{}");
 }
 
-// The real credential store of this system. Where there is none (a machine
-// without a Secret Service, as most build machines), it must say so at once
-// and the configuration must fall back to the file.
+// The real credential store of this system (the login Keychain, a Secret
+// Service), under a service name of the tests' own. It is the person's own,
+// so it is used only when ORLUNE_TEST_CREDENTIAL_STORE=1 says this machine
+// is a throwaway one (the macOS workflow sets it). Otherwise, on Linux, the
+// store is made unreachable by hiding the session bus, and on the Mac,
+// where nothing can hide the login Keychain, the test is skipped. An
+// unreachable store must say so at once and the configuration must fall
+// back to the file.
 TEST(KeychainCredentialStoreTest, RoundTripOrCleanFallback) {
+    const bool realStoreAllowed = qgetenv("ORLUNE_TEST_CREDENTIAL_STORE") == "1";
+#ifdef __APPLE__
+    if (!realStoreAllowed) {
+        GTEST_SKIP() << "the login Keychain is the person's own; set "
+                        "ORLUNE_TEST_CREDENTIAL_STORE=1 on a throwaway machine to test it";
+    }
+#endif
+    testing::ScopedEnv sessionBus;
+    if (!realStoreAllowed) {
+        sessionBus.set("DBUS_SESSION_BUS_ADDRESS", std::nullopt);
+    }
     testing::coreApplication();
     RlmTestFolder folder;
     const std::string account = "test-" + std::to_string(::getpid());

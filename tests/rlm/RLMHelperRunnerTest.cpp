@@ -21,6 +21,20 @@ using testing::ScopedEnv;
 using testing::writeFile;
 using Env = RLMHelperRunner::EnvironmentMap;
 
+// Answers every run at once, keeping what it was asked to start.
+class RecordingLauncher final : public ProcessLauncher {
+public:
+    ProcessOutcome run(const ProcessSpec& launch, const std::string& input) const override {
+        ++calls;
+        lastSpec = launch;
+        lastInput = input;
+        return ProcessOutcome{0, R"({"answer":"faked"})", ""};
+    }
+    mutable std::atomic<int> calls{0};
+    mutable ProcessSpec lastSpec;
+    mutable std::string lastInput;
+};
+
 class RLMHelperRunnerTest : public ::testing::Test {
 protected:
     RLMHelperRunnerTest() {
@@ -396,11 +410,18 @@ TEST_F(RLMHelperRunnerTest, ResourceHelperGetsThePythonRuntime) {
     }
     std::filesystem::create_directories(helperFolder() + "/vendor");
     std::filesystem::create_directories(helperFolder() + "/orl-rlm/src");
-    const RLMHelperRunner runner =
-        directRunner(R"(env > "$OUT/env.txt"; printf '{"answer":"ok"}')");
+    // The environment is read from what the runner hands the launcher: a
+    // child started through /bin/sh would not show it whole on the Mac, where
+    // System Integrity Protection strips DYLD_* variables from protected
+    // programs.
+    auto launcher = std::make_shared<RecordingLauncher>();
+    RLMHelperRunner::Seams withLauncher = seams();
+    withLauncher.launcher = launcher;
+    RlmTestFolder::writeScript(helperPath(), "exit 0");
+    const RLMHelperRunner runner("key", Env{}, withLauncher);
 
     runner.run("Q", dbPath());
-    Env child = childEnvironment();
+    Env child = launcher->lastSpec.environment;
     EXPECT_EQ(child["ORLUNE_RLM_RESOURCE_ROOT"], helperFolder());
     EXPECT_EQ(child["PYTHONHOME"], versions + "/3.11");
     EXPECT_EQ(child["PYTHONPATH"], helperFolder() + "/orl-rlm/src:" + helperFolder() + "/vendor");
@@ -418,7 +439,7 @@ TEST_F(RLMHelperRunnerTest, ResourceHelperGetsThePythonRuntime) {
     liveEnv["LD_LIBRARY_PATH"] = "/my/lib";
     liveEnv["ORLUNE_RLM_RESOURCE_ROOT"] = "/inherited";
     runner.run("Q", dbPath());
-    child = childEnvironment();
+    child = launcher->lastSpec.environment;
     EXPECT_EQ(child["PYTHONPATH"], "");
     EXPECT_EQ(child["PYTHONHOME"], "/mine");
     EXPECT_EQ(child["LD_LIBRARY_PATH"], "/my/lib");
@@ -592,19 +613,6 @@ TEST(RLMHelperRunnerTimeLimit, FollowsTheHelpersOwnDeadline) {
             << c.deadline.value_or("unset");
     }
 }
-
-class RecordingLauncher final : public ProcessLauncher {
-public:
-    ProcessOutcome run(const ProcessSpec& launch, const std::string& input) const override {
-        ++calls;
-        lastSpec = launch;
-        lastInput = input;
-        return ProcessOutcome{0, R"({"answer":"faked"})", ""};
-    }
-    mutable std::atomic<int> calls{0};
-    mutable ProcessSpec lastSpec;
-    mutable std::string lastInput;
-};
 
 TEST_F(RLMHelperRunnerTest, AMissingDatabaseStartsNoProcess) {
     auto launcher = std::make_shared<RecordingLauncher>();
