@@ -145,6 +145,14 @@ void ChatViewModel::reloadConfiguration() {
 }
 
 void ChatViewModel::cancel() {
+    if (isWaitingForIndex_) {
+        isWaitingForIndex_ = false;
+        stop_.reset();
+        logger_.info("chat_send_cancelled", {{"session_id", currentSessionID_}});
+        setLastError(personText(std::make_exception_ptr(RLMHelperError::cancelled())));
+        setIsSending(false);
+        return;
+    }
     if (!isSending_ || isCancelling_ || !stop_) {
         return;
     }
@@ -217,13 +225,33 @@ void ChatViewModel::send() {
     }
     setLastError({});
     setInputText({});
+    lastDeleted_.reset();
     appendMessage(ChatMessage::make(ChatRole::user, question));
     persistCurrentSession();
     stop_ = std::make_shared<ProcessStop>();
     setIsSending(true);
     logger_.info("chat_send_started", {{"message_count", std::to_string(messages_.size())},
                                        {"session_id", currentSessionID_}});
+    if (!indexReady_) {
+        // Sent by setIndexReady(true), once the first messages are indexed.
+        isWaitingForIndex_ = true;
+        logger_.info("chat_send_waiting_for_index", {{"session_id", currentSessionID_}});
+        emit isSendingChanged();
+        return;
+    }
+    startRun(question);
+}
 
+void ChatViewModel::setIndexReady(bool ready) {
+    indexReady_ = ready;
+    if (ready && isWaitingForIndex_) {
+        isWaitingForIndex_ = false;
+        emit isSendingChanged();
+        startRun(messages_.back().text);
+    }
+}
+
+void ChatViewModel::startRun(const std::string& question) {
     // The task works on copies only; the watcher, a child of this model,
     // brings the outcome back to the GUI thread (and is gone with the model).
     auto* watcher = new QFutureWatcher<RunOutcome>(this);
@@ -341,6 +369,11 @@ void ChatViewModel::saveSessions() {
     } catch (...) {
         // Nothing readable to merge with: this copy's sessions are saved.
     }
+    // A conversation without messages is kept only while it is the current
+    // one: "New" pressed and left leaves nothing behind.
+    std::erase_if(sessions_, [this](const ChatSession& session) {
+        return session.messages.empty() && session.id != currentSessionID_;
+    });
     try {
         sessionStore_->save(sessions_);
         logger_.info("session_saved", {{"session_id", currentSessionID_},
@@ -362,6 +395,9 @@ void ChatViewModel::openSession(const std::string& id) {
         return;
     }
     const ChatSession chosen = *found;
+    if (!lastDeleted_ || lastDeleted_->id != id) {
+        lastDeleted_.reset();
+    }
     // An empty conversation left behind is not worth keeping in the list.
     if (!messages_.empty()) {
         persistCurrentSession();
@@ -381,6 +417,13 @@ void ChatViewModel::deleteSession(const std::string& id) {
         return;
     }
     deletedSessionIDs_.insert(id);
+    const auto found = std::find_if(sessions_.begin(), sessions_.end(),
+                                    [&id](const ChatSession& session) { return session.id == id; });
+    if (found != sessions_.end() && !found->messages.empty()) {
+        lastDeleted_ = *found;
+    } else {
+        lastDeleted_.reset();
+    }
     std::erase_if(sessions_, [&id](const ChatSession& session) { return session.id == id; });
     logger_.info("session_deleted", {{"session_id", id}});
     if (id == currentSessionID_) {
@@ -388,6 +431,25 @@ void ChatViewModel::deleteSession(const std::string& id) {
     } else {
         saveSessions();
     }
+}
+
+QString ChatViewModel::deletedTitle() const {
+    return lastDeleted_ ? QString::fromStdString(lastDeleted_->title) : QString();
+}
+
+void ChatViewModel::undoDelete() {
+    if (!lastDeleted_) {
+        return;
+    }
+    const ChatSession restored = *lastDeleted_;
+    lastDeleted_.reset();
+    deletedSessionIDs_.erase(restored.id);
+    sessions_.push_back(restored);
+    logger_.info("session_restored", {{"session_id", restored.id}});
+    if (messages_.empty() && !isSending_) {
+        openSession(restored.id);
+    }
+    saveSessions();
 }
 
 void ChatViewModel::startNewSession(bool persistExisting) {

@@ -54,6 +54,9 @@ class ChatViewModel : public QObject {
     Q_PROPERTY(QString sessionTitle READ sessionTitle NOTIFY sessionTitleChanged)
     // A Cancel has been asked for the question in flight and not yet handled.
     Q_PROPERTY(bool isCancelling READ isCancelling NOTIFY isSendingChanged)
+    // The question in flight is held until the index can be asked (the
+    // first sync has not written any messages yet).
+    Q_PROPERTY(bool isWaitingForIndex READ isWaitingForIndex NOTIFY isSendingChanged)
 
 public:
     // Title of a session without a user message.
@@ -96,6 +99,7 @@ public:
     const QString& lastError() const { return lastError_; }
     const QString& sessionTitle() const { return sessionTitle_; }
     bool isCancelling() const { return isCancelling_; }
+    bool isWaitingForIndex() const { return isWaitingForIndex_; }
     // The stored conversations, the current one included, newest first.
     const std::vector<ChatSession>& sessions() const { return sessions_; }
 
@@ -112,8 +116,16 @@ public:
     // core::kMaxQuestionCharacters only sets lastError to say so, keeping
     // the input to be shortened. Without a helper runner it
     // only sets lastError to "RLM helper command not set. Set
-    // ORLUNE_RLM_HELPER_CMD.".
+    // ORLUNE_RLM_HELPER_CMD.". While the index cannot be asked yet the
+    // question is accepted and held (isSending and isWaitingForIndex), and
+    // goes to the helper as soon as setIndexReady(true) is called.
     Q_INVOKABLE void send();
+
+    // Whether the shadow database holds messages the helper can search
+    // (true unless told otherwise). A held question is sent when it becomes
+    // true.
+    void setIndexReady(bool ready);
+    bool isIndexReady() const { return indexReady_; }
 
     // Stores the current session when `persistExisting` is true, then starts
     // an empty one and stores it at once. The view's "new conversation"
@@ -121,8 +133,9 @@ public:
     Q_INVOKABLE void startNewSession(bool persistExisting);
 
     // Ends the helper of the question in flight at once (with everything it
-    // started). The question stays in the conversation; lastError then says
-    // it was cancelled. Does nothing when no question is in flight.
+    // started), or stops holding a question that waits for the index. The
+    // question stays in the conversation; lastError then says it was
+    // cancelled. Does nothing when no question is in flight.
     Q_INVOKABLE void cancel();
 
     // Makes the stored session `id` the current one (the current one is
@@ -130,10 +143,17 @@ public:
     // session has that id.
     void openSession(const std::string& id);
 
-    // Removes the stored session `id` (a save never brings it back). When it
-    // is the current one, an empty session takes its place. Does nothing
-    // while a question is in flight on that session.
+    // Removes the stored session `id` (a save never brings it back, unless
+    // undoDelete() does). When it is the current one, an empty session takes
+    // its place. Does nothing while a question is in flight on that session.
     void deleteSession(const std::string& id);
+    // The title of the session deleted last, while undoDelete() can bring
+    // it back (until a question is sent or another session is opened or
+    // deleted); empty otherwise.
+    QString deletedTitle() const;
+    // Brings the session deleted last back, stored again; it becomes the
+    // current one when the current one is empty.
+    void undoDelete();
 
     // Reads the configuration again (the key may have been saved or removed
     // since) and rebuilds the helper runner for the next question.
@@ -178,6 +198,8 @@ private:
     void persistCurrentSession();
     std::vector<HostConversationMessage> contextMessages(const std::string& question) const;
     void handleOutcome(const RunOutcome& outcome);
+    // Hands `question` (the last message) to the helper on the pool.
+    void startRun(const std::string& question);
 
     void setMessages(std::vector<ChatMessage> messages);
     void appendMessage(ChatMessage message);
@@ -194,11 +216,14 @@ private:
 
     // Private state.
     bool isCancelling_ = false;
+    bool isWaitingForIndex_ = false;
+    bool indexReady_ = true;
     std::shared_ptr<ProcessStop> stop_;
     std::function<AppConfig()> loadConfiguration_;
     std::function<RLMHelperRunner::EnvironmentMap()> environment_;
     RLMHelperRunner::Seams runnerSeams_;
     std::set<std::string> deletedSessionIDs_;
+    std::optional<ChatSession> lastDeleted_;
     std::optional<RLMHelperRunner> helperRunner_;
     QString shadowDBPath_;
     std::shared_ptr<SessionStore> sessionStore_;

@@ -48,7 +48,9 @@ ShadowSyncViewModel::ShadowSyncViewModel(Seams seams, QObject* parent)
       contactFiles_(std::move(seams.contactFiles)),
       debounce_(seams.debounce.count() > 0 ? seams.debounce : StoreWatcher::kDefaultDebounce),
       pollInterval_(seams.pollInterval.count() > 0 ? seams.pollInterval
-                                                   : StoreWatcher::kDefaultPollInterval) {
+                                                   : StoreWatcher::kDefaultPollInterval),
+      firstRetryDelay_(seams.firstRetryDelay.count() > 0 ? seams.firstRetryDelay
+                                                         : kDefaultFirstRetryDelay) {
     try {
         chatDBPath_ = QString::fromStdString(seams.resolveChatDBPath
                                                  ? seams.resolveChatDBPath()
@@ -65,6 +67,8 @@ ShadowSyncViewModel::ShadowSyncViewModel(Seams seams, QObject* parent)
         lastError_ = QString::fromStdString(description);
         logger_.error("shadow_path_error", {{"error", description}});
     }
+    retryTimer_.setSingleShot(true);
+    connect(&retryTimer_, &QTimer::timeout, this, &ShadowSyncViewModel::syncIfPossible);
     progressTimer_.setInterval(kProgressPeriodMs);
     connect(&progressTimer_, &QTimer::timeout, this, &ShadowSyncViewModel::publishProgress);
 }
@@ -72,13 +76,30 @@ ShadowSyncViewModel::ShadowSyncViewModel(Seams seams, QObject* parent)
 ShadowSyncViewModel::~ShadowSyncViewModel() = default;
 
 QString ShadowSyncViewModel::missingStoreText(const QString& chatDBPath) {
+    const QString path = chatDBPath.isEmpty() ? QStringLiteral("(no path)") : chatDBPath;
 #ifdef Q_OS_MACOS
-    return QStringLiteral("No Messages history found at %1.").arg(chatDBPath);
+    return QStringLiteral("No Messages history found at %1. Choose your chat.db, or a copy of it.")
+        .arg(path);
 #else
-    return QStringLiteral("No message store found at %1. Set CHAT_DB_PATH, or the store path in "
-                          "Settings, to a copy of chat.db.")
-        .arg(chatDBPath.isEmpty() ? QStringLiteral("(no path)") : chatDBPath);
+    return QStringLiteral("No message store found at %1. Choose a copy of chat.db, or set "
+                          "CHAT_DB_PATH to one.")
+        .arg(path);
 #endif
+}
+
+void ShadowSyncViewModel::setChatDBPath(const QString& chatDBPath) {
+    if (chatDBPath.isEmpty()) {
+        return;
+    }
+    chatDBPath_ = chatDBPath;
+    logger_.info("shadow_store_chosen", {{"chat_db_path", chatDBPath_.toStdString()}});
+    if (watcher_) {
+        delete watcher_;
+        watcher_ = new StoreWatcher(chatDBPath_, debounce_, pollInterval_, this);
+        connect(watcher_, &StoreWatcher::changed, this, &ShadowSyncViewModel::syncIfPossible);
+    }
+    failuresInARow_ = 0;
+    syncIfPossible();
 }
 
 void ShadowSyncViewModel::startLiveIndex() {
@@ -102,6 +123,8 @@ void ShadowSyncViewModel::syncIfPossible() {
         return;
     }
     syncAgain_ = false;
+    retryTimer_.stop();
+    nextRetryAt_ = QDateTime();
     setIsSyncing(true);
     setLastError({});
     const std::string path = shadowDBPath_.toStdString();
@@ -186,10 +209,15 @@ void ShadowSyncViewModel::publishProgress() {
         const double rate = static_cast<double>(rowsRead) / static_cast<double>(elapsedMs);
         secondsLeft = static_cast<int>(static_cast<double>(total - done) / rate / 1000.0 + 0.5);
     }
-    if (done != progressDone_ || total != progressTotal_ || secondsLeft != secondsLeft_) {
+    // Pages are committed before they are counted: an empty index being
+    // filled can be asked from its first page on.
+    const bool growing = isIndexGrowing_ || (!hasSynced_ && existing <= 0 && rowsRead > 0);
+    if (done != progressDone_ || total != progressTotal_ || secondsLeft != secondsLeft_ ||
+        growing != isIndexGrowing_) {
         progressDone_ = done;
         progressTotal_ = total;
         secondsLeft_ = secondsLeft;
+        isIndexGrowing_ = growing;
         emit progressChanged();
     }
 }
@@ -198,7 +226,11 @@ void ShadowSyncViewModel::handleOutcome(const SyncOutcome& outcome) {
     publishProgress();
     progressTimer_.stop();
     progress_.reset();
+    // Complete, or the pass failed: messageCount says from now on what the
+    // index holds.
+    isIndexGrowing_ = false;
     if (outcome.succeeded) {
+        failuresInARow_ = 0;
         lastSyncedAt_ = QDateTime::currentDateTime();
         storeMissing_ = false;
         QStringList warnings;
@@ -217,6 +249,15 @@ void ShadowSyncViewModel::handleOutcome(const SyncOutcome& outcome) {
                                               {"message_count", std::to_string(outcome.count)}});
     } else {
         storeMissing_ = outcome.storeMissing;
+        // The store may be fixed without changing (a permission granted, a
+        // disk mounted): the live index tries again, less often each time.
+        if (watcher_ && !syncAgain_) {
+            const auto delay = std::min<std::chrono::milliseconds>(
+                firstRetryDelay_ * (1LL << std::min(failuresInARow_, 16)), kMaximumRetryDelay);
+            ++failuresInARow_;
+            nextRetryAt_ = QDateTime::currentDateTime().addMSecs(delay.count());
+            retryTimer_.start(delay);
+        }
         setLastError(outcome.storeMissing ? missingStoreText(chatDBPath_)
                                           : QString::fromStdString(outcome.error));
         setIsSyncing(false);

@@ -39,6 +39,8 @@ class ShadowSyncViewModel : public QObject {
     Q_PROPERTY(bool isSyncing READ isSyncing NOTIFY isSyncingChanged)
     // Text of the last failure (path resolution or sync); empty when none.
     Q_PROPERTY(QString lastError READ lastError NOTIFY lastErrorChanged)
+    // When a failed sync is tried again.
+    Q_PROPERTY(QDateTime nextRetryAt READ nextRetryAt NOTIFY lastErrorChanged)
     // Messages in the shadow database as counted after the last successful
     // sync; 0 until the first success of this model, whatever the database holds.
     Q_PROPERTY(qint64 messageCount READ messageCount NOTIFY messageCountChanged)
@@ -54,6 +56,7 @@ class ShadowSyncViewModel : public QObject {
     Q_PROPERTY(qint64 progressDone READ progressDone NOTIFY progressChanged)
     Q_PROPERTY(qint64 progressTotal READ progressTotal NOTIFY progressChanged)
     Q_PROPERTY(int secondsLeft READ secondsLeft NOTIFY progressChanged)
+    Q_PROPERTY(bool isIndexGrowing READ isIndexGrowing NOTIFY progressChanged)
     // Local time of the last successful sync; invalid before one.
     Q_PROPERTY(QDateTime lastSyncedAt READ lastSyncedAt NOTIFY lastSyncedAtChanged)
     // What the last successful sync could not read of the person's contacts
@@ -77,6 +80,9 @@ public:
         // The live index's quiet time after a change and its polling period.
         std::chrono::milliseconds debounce{0};
         std::chrono::milliseconds pollInterval{0};
+        // The wait before the live index retries a failed sync; it doubles
+        // after each further failure, up to kMaximumRetryDelay.
+        std::chrono::milliseconds firstRetryDelay{0};
         // The vCard files each sync reads with the address books, asked on
         // the GUI thread as each sync starts; none when empty. Must not throw.
         std::function<std::vector<std::string>()> contactFiles;
@@ -103,19 +109,37 @@ public:
     const QDateTime& lastSyncedAt() const { return lastSyncedAt_; }
     const QStringList& contactWarnings() const { return contactWarnings_; }
     // The index holds messages: questions can be answered from it, also
-    // while a sync runs.
-    bool hasIndex() const { return messageCount_ > 0; }
+    // while a sync runs (a first sync's pages count as soon as written).
+    bool hasIndex() const { return messageCount_ > 0 || isIndexGrowing_; }
+    // A first sync into an empty index has written some pages and goes on:
+    // the index can be asked but holds only part of the messages.
+    bool isIndexGrowing() const { return isIndexGrowing_; }
+
+    static constexpr std::chrono::milliseconds kDefaultFirstRetryDelay{5000};
+    static constexpr std::chrono::milliseconds kMaximumRetryDelay{300000};
+
+    // When the live index tries again after a failed sync (local time);
+    // invalid when no retry is due.
+    const QDateTime& nextRetryAt() const { return nextRetryAt_; }
 
     // Starts the live index once (later calls do nothing): a sync now, and
     // another whenever the store or its log changes (StoreWatcher), after a
     // short quiet time and at the latest at the next slow poll. A change
-    // noticed while a sync runs starts one more sync when it ends.
+    // noticed while a sync runs starts one more sync when it ends. After a
+    // failed sync it tries again by itself, first after firstRetryDelay and
+    // then twice as long each time (nextRetryAt says when), until a sync
+    // succeeds.
     void startLiveIndex();
     bool isLive() const { return watcher_ != nullptr; }
 
     // The text a person reads when nothing is at `chatDBPath`: what is
-    // missing and, off the Mac, how to point Orlune at a store.
+    // missing and how to point Orlune at a store.
     static QString missingStoreText(const QString& chatDBPath);
+
+    // Reads the store at `chatDBPath` from now on (the person chose it):
+    // the live index watches it instead, and a sync starts (or follows the
+    // one running).
+    void setChatDBPath(const QString& chatDBPath);
 
     // Starts one sync on a background task and returns at once: sets
     // isSyncing, clears lastError, logs "shadow_sync_start"
@@ -160,12 +184,17 @@ private:
     qint64 progressDone_ = 0;
     qint64 progressTotal_ = 0;
     int secondsLeft_ = -1;
+    bool isIndexGrowing_ = false;
     QDateTime lastSyncedAt_;
     QStringList contactWarnings_;
     std::function<std::vector<std::string>()> contactFiles_;
     bool syncAgain_ = false;
     std::chrono::milliseconds debounce_;
     std::chrono::milliseconds pollInterval_;
+    QDateTime nextRetryAt_;
+    std::chrono::milliseconds firstRetryDelay_;
+    int failuresInARow_ = 0;
+    QTimer retryTimer_;
     class StoreWatcher* watcher_ = nullptr;
     std::shared_ptr<Progress> progress_;
     QTimer progressTimer_;

@@ -14,6 +14,8 @@ constexpr const char* kAddressKey = "modelServerAddress";
 constexpr const char* kModelKey = "modelName";
 constexpr const char* kContactsFilesKey = "contactsFiles";
 constexpr const char* kMcpPrivacyKey = "mcpPrivacy";
+constexpr const char* kServerWithoutKeyKey = "serverWithoutKey";
+constexpr const char* kChatStorePathKey = "chatStorePath";
 
 std::optional<std::string> optionalString(const nlohmann::json& document, const char* key) {
     const auto found = document.find(key);
@@ -64,6 +66,12 @@ std::string AppConfig::toJSON() const {
     if (mcpPrivacy) {
         document[kMcpPrivacyKey] = *mcpPrivacy;
     }
+    if (serverWithoutKey) {
+        document[kServerWithoutKeyKey] = *serverWithoutKey;
+    }
+    if (chatStorePath) {
+        document[kChatStorePathKey] = *chatStorePath;
+    }
     return document.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
@@ -83,6 +91,8 @@ AppConfig AppConfig::fromJSON(const std::string& text) {
     config.modelName = optionalString(document, kModelKey);
     config.contactsFiles = stringList(document, kContactsFilesKey);
     config.mcpPrivacy = optionalString(document, kMcpPrivacyKey);
+    config.serverWithoutKey = optionalString(document, kServerWithoutKeyKey);
+    config.chatStorePath = optionalString(document, kChatStorePathKey);
     return config;
 }
 

@@ -24,15 +24,22 @@ struct AppConfig {
     // What `orlune mcp` may show an assistant: "full" (message texts too)
     // or "metadata" (names, times and counts only); absent: "full".
     std::optional<std::string> mcpPrivacy = std::nullopt;
+    // The model server address for which the person chose "Continue without
+    // a key": the key setup is not shown again for it (another address asks
+    // again). Absent: no such choice.
+    std::optional<std::string> serverWithoutKey = std::nullopt;
+    // The messaging store the person chose ("Choose…" when none was found);
+    // absent: CHAT_DB_PATH, else the system's own.
+    std::optional<std::string> chatStorePath = std::nullopt;
 
     // Compact JSON with the keys "veyrlinkApiKey", "modelServerAddress",
-    // "modelName", "contactsFiles" and "mcpPrivacy", each left out when
-    // absent or empty ({} when all are).
+    // "modelName", "contactsFiles", "mcpPrivacy", "serverWithoutKey" and
+    // "chatStorePath", each left out when absent or empty ({} when all are).
     std::string toJSON() const;
     // Reads the configuration file format: a JSON object whose first three
-    // keys and "mcpPrivacy" are each a string, null or missing, and whose
-    // "contactsFiles" is a list of strings, null or missing; other keys are
-    // ignored. Throws
+    // keys, "mcpPrivacy", "serverWithoutKey" and "chatStorePath" are each a
+    // string, null or missing, and whose "contactsFiles" is a list of
+    // strings, null or missing; other keys are ignored. Throws
     // std::invalid_argument otherwise, with a message that holds no part of
     // the file (it may be the key).
     static AppConfig fromJSON(const std::string& text);

@@ -1,6 +1,5 @@
 #include "views/APIKeySetupView.hpp"
 
-#include "services/TextTrimming.hpp"
 #include "views/ViewStyle.hpp"
 
 #include <QHBoxLayout>
@@ -8,12 +7,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
-#include <exception>
 
 namespace orlune::rlm {
 
 APIKeySetupView::APIKeySetupView(ConfigManager& config, UrlOpener openUrl, QWidget* parent)
-    : QWidget(parent), config_(config) {
+    : QWidget(parent), model_(config) {
     setObjectName(QStringLiteral("setupScreen"));
     setMinimumWidth(300);
     auto* layout = new QVBoxLayout(this);
@@ -24,17 +22,23 @@ APIKeySetupView::APIKeySetupView(ConfigManager& config, UrlOpener openUrl, QWidg
     layout->addWidget(ViewStyle::label(QStringLiteral("Setup Required"),
                                        ViewStyle::TextStyle::headline, ViewStyle::Tint::primary,
                                        QStringLiteral("setupTitle"), this));
-    layout->addWidget(ViewStyle::label(
-        QStringLiteral("Enter your Veyrlink API key for written answers from a language model. "
-                       "Without one, Orlune answers from your indexed messages alone."),
-        ViewStyle::TextStyle::body, ViewStyle::Tint::secondary, QStringLiteral("setupPrompt"),
-        this));
-    layout->addWidget(ViewStyle::gatewayLinkRow(openUrl, this));
+    layout->addWidget(ViewStyle::label(model_.promptText(), ViewStyle::TextStyle::body,
+                                       ViewStyle::Tint::secondary, QStringLiteral("setupPrompt"),
+                                       this));
+    if (model_.asksForGatewayKey()) {
+        layout->addWidget(ViewStyle::gatewayLinkRow(openUrl, this));
+    }
 
+    QLabel* keyLabel = ViewStyle::label(QStringLiteral("API key"), ViewStyle::TextStyle::body,
+                                        ViewStyle::Tint::primary, QStringLiteral("apiKeyFieldLabel"),
+                                        this);
+    layout->addWidget(keyLabel);
     keyField_ = new QLineEdit(this);
     keyField_->setObjectName(QStringLiteral("apiKeyField"));
+    keyField_->setAccessibleName(QStringLiteral("API key"));
     keyField_->setPlaceholderText(QStringLiteral("API Key"));
     keyField_->setEchoMode(QLineEdit::Password);
+    keyLabel->setBuddy(keyField_);
     layout->addWidget(keyField_);
 
     errorLabel_ = ViewStyle::label(QString(), ViewStyle::TextStyle::caption, ViewStyle::Tint::red,
@@ -49,53 +53,30 @@ APIKeySetupView::APIKeySetupView(ConfigManager& config, UrlOpener openUrl, QWidg
     buttonRow->addStretch(1);
     saveButton_ = new QPushButton(QStringLiteral("Save"), this);
     saveButton_->setObjectName(QStringLiteral("setupSaveButton"));
+    saveButton_->setAccessibleName(QStringLiteral("Save the API key"));
     ViewStyle::makeProminent(saveButton_);
     buttonRow->addWidget(saveButton_);
     layout->addLayout(buttonRow);
 
-    connect(keyField_, &QLineEdit::textChanged, this, [this](const QString& text) {
-        apiKey_ = text;
-        updateWidgets();
-    });
-    connect(saveButton_, &QPushButton::clicked, this, &APIKeySetupView::saveApiKey);
+    connect(keyField_, &QLineEdit::textChanged, &model_, &KeySetupViewModel::setApiKey);
+    connect(saveButton_, &QPushButton::clicked, &model_, &KeySetupViewModel::save);
     connect(keyField_, &QLineEdit::returnPressed, this, [this] {
-        if (saveButton_->isEnabled()) {
-            saveApiKey();
+        if (model_.canSave()) {
+            model_.save();
         }
     });
-    connect(withoutKey, &QPushButton::clicked, this, &APIKeySetupView::continueWithoutKeyRequested);
+    connect(withoutKey, &QPushButton::clicked, &model_, &KeySetupViewModel::continueWithoutKey);
+    connect(&model_, &KeySetupViewModel::changed, this, &APIKeySetupView::updateWidgets);
+    connect(&model_, &KeySetupViewModel::completed, this, &APIKeySetupView::completed);
+    connect(&model_, &KeySetupViewModel::continuedWithoutKey, this,
+            &APIKeySetupView::continueWithoutKeyRequested);
     updateWidgets();
-}
-
-void APIKeySetupView::saveApiKey() {
-    const std::string key = trimmedText(apiKey_.toStdString());
-    if (key.empty()) {
-        errorMessage_ = QStringLiteral("API key cannot be empty");
-        updateWidgets();
-        return;
-    }
-    isSaving_ = true;
-    errorMessage_.clear();
-    updateWidgets();
-    try {
-        AppConfig configuration = config_.load();
-        configuration.veyrlinkApiKey = key;
-        config_.save(configuration);
-    } catch (const std::exception& error) {
-        errorMessage_ = QStringLiteral("Failed to save: ") + QString::fromUtf8(error.what());
-        isSaving_ = false;
-        updateWidgets();
-        return;
-    }
-    isComplete_ = true;
-    updateWidgets();
-    emit completed();
 }
 
 void APIKeySetupView::updateWidgets() {
-    errorLabel_->setText(errorMessage_);
-    errorLabel_->setVisible(!errorMessage_.isEmpty());
-    saveButton_->setEnabled(!trimmedText(apiKey_.toStdString()).empty() && !isSaving_);
+    errorLabel_->setText(model_.errorMessage());
+    errorLabel_->setVisible(!model_.errorMessage().isEmpty());
+    saveButton_->setEnabled(model_.canSave());
 }
 
 } // namespace orlune::rlm

@@ -1,6 +1,8 @@
 #pragma once
-// The first-run screen: asks for the Veyrlink API key and saves it.
+// The key setup screen: asks for the API key of the model server configured
+// and saves it, or goes on without one.
 
+#include "models/KeySetupViewModel.hpp"
 #include "services/ConfigManager.hpp"
 
 #include <QString>
@@ -14,10 +16,10 @@ class QPushButton;
 
 namespace orlune::rlm {
 
-// GUI thread only. Saves through `config`, which must outlive the view.
-// Its state starts afresh with each instance: empty field, no message, not
-// saving. Return in the key field saves, as "Save" does. Once a key has been saved, isComplete() is
-// true, completed() has been emitted once, and "Save" stays disabled for the rest of its life.
+// GUI thread only. Binds its field and buttons to a KeySetupViewModel on
+// `config`, which must outlive the view; its state starts afresh with each
+// instance. Return in the key field saves, as "Save" does. The gateway's
+// sign-up link is shown only when the key asked for is the gateway's.
 class APIKeySetupView : public QWidget {
     Q_OBJECT
 
@@ -28,24 +30,18 @@ public:
     // is activated.
     APIKeySetupView(ConfigManager& config, UrlOpener openUrl, QWidget* parent = nullptr);
 
-    bool isComplete() const { return isComplete_; }
+    bool isComplete() const { return model_.isComplete(); }
 
 signals:
     // A key has been saved; the menu moves on.
     void completed();
-    // "Continue without a key" was pressed.
+    // "Continue without a key" was pressed (and remembered for the server).
     void continueWithoutKeyRequested();
 
 private:
-    void saveApiKey();
     void updateWidgets();
 
-    ConfigManager& config_;
-    QString apiKey_;
-    QString errorMessage_;
-    bool isSaving_ = false;
-    bool isComplete_ = false;
-
+    KeySetupViewModel model_;
     QLineEdit* keyField_ = nullptr;
     QLabel* errorLabel_ = nullptr;
     QPushButton* saveButton_ = nullptr;

@@ -79,6 +79,7 @@ ChatView::ChatView(const QString& shadowDBPath, bool isReady, const ModelFactory
     : QWidget(parent), isReady_(isReady) {
     setObjectName(QStringLiteral("chatView"));
     model_ = makeModel ? makeModel(shadowDBPath) : defaultModel(shadowDBPath);
+    model_->setIndexReady(isReady);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -98,10 +99,12 @@ ChatView::ChatView(const QString& shadowDBPath, bool isReady, const ModelFactory
     sessionsButton_ = new QPushButton(QStringLiteral("Conversations"), this);
     sessionsButton_->setObjectName(QStringLiteral("sessionsButton"));
     sessionsButton_->setCheckable(true);
+    sessionsButton_->setAccessibleName(QStringLiteral("Earlier conversations"));
     header->addWidget(sessionsButton_, 0, Qt::AlignVCenter);
     newSessionButton_ = new QPushButton(QStringLiteral("New"), this);
     newSessionButton_->setObjectName(QStringLiteral("newSessionButton"));
     newSessionButton_->setToolTip(QStringLiteral("New conversation (Ctrl+N)"));
+    newSessionButton_->setAccessibleName(QStringLiteral("New conversation"));
     header->addWidget(newSessionButton_, 0, Qt::AlignVCenter);
     layout->addLayout(header);
 
@@ -112,11 +115,23 @@ ChatView::ChatView(const QString& shadowDBPath, bool isReady, const ModelFactory
     panelLayout->setSpacing(4);
     sessionList_ = new QListWidget(sessionsPanel_);
     sessionList_->setObjectName(QStringLiteral("sessionList"));
+    sessionList_->setAccessibleName(QStringLiteral("Conversations"));
     sessionList_->setMaximumHeight(160);
     panelLayout->addWidget(sessionList_);
     auto* panelButtons = new QHBoxLayout;
+    // A deleted conversation can be brought back until the next question
+    // or choice.
+    undoLabel_ = ViewStyle::label(QString(), ViewStyle::TextStyle::caption,
+                                  ViewStyle::Tint::secondary, QStringLiteral("deletedLabel"),
+                                  sessionsPanel_);
+    undoButton_ = new QPushButton(QStringLiteral("Undo"), sessionsPanel_);
+    undoButton_->setObjectName(QStringLiteral("undoDeleteButton"));
+    undoButton_->setAccessibleName(QStringLiteral("Undo the deletion"));
+    panelButtons->addWidget(undoLabel_, 1);
+    panelButtons->addWidget(undoButton_);
     deleteSessionButton_ = new QPushButton(QStringLiteral("Delete"), sessionsPanel_);
     deleteSessionButton_->setObjectName(QStringLiteral("deleteSessionButton"));
+    deleteSessionButton_->setAccessibleName(QStringLiteral("Delete the chosen conversation"));
     panelButtons->addStretch(1);
     panelButtons->addWidget(deleteSessionButton_);
     panelLayout->addLayout(panelButtons);
@@ -127,6 +142,7 @@ ChatView::ChatView(const QString& shadowDBPath, bool isReady, const ModelFactory
     area->setParent(this);
     conversation_ = area;
     conversation_->setObjectName(QStringLiteral("conversationList"));
+    conversation_->setAccessibleName(QStringLiteral("Conversation"));
     conversation_->setFrameShape(QFrame::NoFrame);
     conversation_->setWidgetResizable(true);
     conversation_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -162,6 +178,7 @@ ChatView::ChatView(const QString& shadowDBPath, bool isReady, const ModelFactory
                          QStringLiteral("workingLabel"), workingRow_);
     cancelButton_ = new QPushButton(QStringLiteral("Cancel"), workingRow_);
     cancelButton_->setObjectName(QStringLiteral("cancelButton"));
+    cancelButton_->setAccessibleName(QStringLiteral("Cancel the question"));
     workingLayout->addWidget(workingLabel_, 1);
     workingLayout->addWidget(cancelButton_);
     workingRow_->hide();
@@ -174,10 +191,20 @@ ChatView::ChatView(const QString& shadowDBPath, bool isReady, const ModelFactory
     errorLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(errorLabel_);
 
+    indexGrowingNote_ = ViewStyle::label(
+        QStringLiteral("Still indexing: answers come from the messages indexed so far."),
+        ViewStyle::TextStyle::caption, ViewStyle::Tint::secondary,
+        QStringLiteral("indexGrowingNote"), this);
+    indexGrowingNote_->hide();
+    layout->addWidget(indexGrowingNote_);
+
     auto* inputRow = new QHBoxLayout;
     inputRow->setSpacing(8);
     questionField_ = new QPlainTextEdit(this);
     questionField_->setObjectName(QStringLiteral("questionField"));
+    questionField_->setAccessibleName(QStringLiteral("Question"));
+    questionField_->setAccessibleDescription(
+        QStringLiteral("Return sends the question, Shift+Return starts a new line"));
     questionField_->setPlaceholderText(
         QStringLiteral("Ask about your messages (Shift+Return for a new line)"));
     questionField_->setTabChangesFocus(true);
@@ -192,6 +219,7 @@ ChatView::ChatView(const QString& shadowDBPath, bool isReady, const ModelFactory
     questionField_->installEventFilter(this);
     sendButton_ = new QPushButton(QStringLiteral("Send"), this);
     sendButton_->setObjectName(QStringLiteral("sendButton"));
+    sendButton_->setAccessibleName(QStringLiteral("Send the question"));
     inputRow->addWidget(questionField_, 1);
     inputRow->addWidget(sendButton_, 0, Qt::AlignBottom);
     layout->addLayout(inputRow);
@@ -209,6 +237,7 @@ ChatView::ChatView(const QString& shadowDBPath, bool isReady, const ModelFactory
     connect(sessionList_, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
         model_->openSession(item->data(Qt::UserRole).toString().toStdString());
     });
+    connect(undoButton_, &QPushButton::clicked, model, &ChatViewModel::undoDelete);
     connect(deleteSessionButton_, &QPushButton::clicked, this, [this] {
         if (QListWidgetItem* item = sessionList_->currentItem()) {
             model_->deleteSession(item->data(Qt::UserRole).toString().toStdString());
@@ -247,13 +276,18 @@ std::unique_ptr<ChatViewModel> ChatView::defaultModel(const QString& shadowDBPat
 void ChatView::setReady(bool ready) {
     if (isReady_ != ready) {
         isReady_ = ready;
+        model_->setIndexReady(ready);
         updateWidgets();
     }
 }
 
+void ChatView::setIndexGrowing(bool growing) {
+    indexGrowingNote_->setVisible(growing);
+}
+
 bool ChatView::canSend() const {
     const bool hasQuestion = !trimmedText(model_->inputText().toStdString()).empty();
-    return isReady_ && hasQuestion && !model_->isSending();
+    return hasQuestion && !model_->isSending();
 }
 
 void ChatView::trySend() {
@@ -355,6 +389,7 @@ void ChatView::syncInput() {
 }
 
 void ChatView::syncSessions() {
+    updateWidgets();
     const QSignalBlocker blocker(sessionList_);
     sessionList_->clear();
     std::vector<ChatSession> sessions = model_->sessions();
@@ -377,6 +412,12 @@ void ChatView::syncSessions() {
 }
 
 void ChatView::updateWidgets() {
+    const QString deleted = model_->deletedTitle();
+    undoLabel_->setText(deleted.isEmpty() ? QString()
+                                          : ViewStyle::wrappable(QStringLiteral("Deleted “%1”.")
+                                                                     .arg(deleted)));
+    undoLabel_->setVisible(!deleted.isEmpty());
+    undoButton_->setVisible(!deleted.isEmpty());
     sessionTitleLabel_->setText(ViewStyle::wrappable(model_->sessionTitle()));
     errorLabel_->setText(model_->lastError());
     errorLabel_->setVisible(!model_->lastError().isEmpty());
@@ -394,12 +435,30 @@ void ChatView::updateWidgets() {
     }
     if (working) {
         const qint64 seconds = workingClock_.elapsed() / 1000;
-        workingLabel_->setText(model_->isCancelling()
-                                   ? QStringLiteral("Cancelling...")
-                                   : QStringLiteral("Working on your answer... %1 s").arg(seconds));
+        if (model_->isWaitingForIndex()) {
+            workingLabel_->setText(QStringLiteral("Waiting for the first messages to be indexed: "
+                                                  "your question is sent then."));
+        } else {
+            workingLabel_->setText(model_->isCancelling()
+                                       ? QStringLiteral("Cancelling...")
+                                       : QStringLiteral("Working on your answer... %1 s")
+                                             .arg(seconds));
+        }
         cancelButton_->setEnabled(!model_->isCancelling());
     }
     workingRow_->setVisible(working);
+}
+
+int ChatView::shrinkableHeight() const {
+    int slack = 0;
+    if (conversation_->isVisibleTo(this)) {
+        slack += std::max(0, conversation_->sizeHint().height() - conversation_->minimumHeight());
+    }
+    if (sessionsPanel_->isVisibleTo(this)) {
+        const int asked = std::min(sessionList_->sizeHint().height(), sessionList_->maximumHeight());
+        slack += std::max(0, asked - sessionList_->minimumSizeHint().height());
+    }
+    return slack;
 }
 
 void ChatView::updateConversationHeight() {

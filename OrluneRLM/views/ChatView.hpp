@@ -29,13 +29,17 @@ class MessageRow;
 // user's actions, nothing more.
 //
 // The question box takes several lines: Return sends, Shift+Return starts a
-// new line. Return and "Send" follow one rule (canSend()): the view is ready
-// (the index holds messages), the trimmed input is not empty and no question
-// is in flight. While one is, a working line counts the seconds and "Cancel"
-// ends the helper at once. The conversation takes the room the window gives
+// new line. Return and "Send" follow one rule (canSend()): the trimmed input
+// is not empty and no question is in flight. A question asked before the
+// view is ready (before the first sync has indexed any message) is held by
+// the model and sent once it is, which the working line says. While a
+// question is in flight, a working line counts the seconds and "Cancel"
+// ends the helper at once. While the first index is still growing a note
+// says that answers come from the messages indexed so far. The conversation takes the room the window gives
 // it and scrolls to the newest message whenever one is added.
 // "Conversations" shows the stored conversations (newest first): choosing
-// one opens it, "Delete" removes the chosen one.
+// one opens it, "Delete" removes the chosen one, and "Undo" beside the note
+// that it was deleted brings it back.
 class ChatView : public QWidget {
     Q_OBJECT
 
@@ -63,11 +67,18 @@ public:
 
     bool isReady() const { return isReady_; }
     void setReady(bool ready);
+    // Whether the first index is still being written (answers then come
+    // from part of the messages).
+    void setIndexGrowing(bool growing);
     bool canSend() const;
 
     ChatViewModel& model() { return *model_; }
     // The rows currently shown, in the model's order.
     const std::vector<MessageRow*>& rows() const { return rows_; }
+
+    // How much less height than it asks for the view can do with: what the
+    // conversation and the open list of conversations would scroll.
+    int shrinkableHeight() const;
 
     // Starts a new conversation (the view's "New"; Ctrl+N).
     void newConversation();
@@ -101,6 +112,8 @@ private:
     QWidget* sessionsPanel_ = nullptr;
     QListWidget* sessionList_ = nullptr;
     QPushButton* deleteSessionButton_ = nullptr;
+    QLabel* undoLabel_ = nullptr;
+    QPushButton* undoButton_ = nullptr;
     QScrollArea* conversation_ = nullptr;
     QWidget* conversationContent_ = nullptr;
     QVBoxLayout* rowsLayout_ = nullptr;
@@ -108,6 +121,7 @@ private:
     QLabel* workingLabel_ = nullptr;
     QPushButton* cancelButton_ = nullptr;
     QLabel* errorLabel_ = nullptr;
+    QLabel* indexGrowingNote_ = nullptr;
     QPlainTextEdit* questionField_ = nullptr;
     QPushButton* sendButton_ = nullptr;
     QTimer workingTimer_;

@@ -159,16 +159,18 @@ void OrluneRLMApp::restoreWindowPlace() {
     if (!saved) {
         return;
     }
-    // The place is the frame's corner and the content's size: the frame
-    // (its title bar) must fit on the screen too. Its size is known once the
-    // native window exists, on most platforms before it is shown.
+    // The place is the content's area (geometry(), without the frame), so
+    // that a window manager's title bar never shifts it from run to run;
+    // the frame must fit on the screen too. The frame's size is known once
+    // the native window exists, on some platforms only once it is shown.
     window_->winId();
-    const QSize frame = window_->frameGeometry().size() - window_->geometry().size();
-    const QRect outer(saved->topLeft(), saved->size() + frame);
-    const QRect place = WindowPlacement::fitted(outer, availableAreas());
+    const QRect frameArea = window_->frameGeometry();
+    const QRect area = window_->geometry();
+    const QMargins frame(area.left() - frameArea.left(), area.top() - frameArea.top(),
+                         frameArea.right() - area.right(), frameArea.bottom() - area.bottom());
+    const QRect place = WindowPlacement::fitted(saved->marginsAdded(frame), availableAreas());
     // The content's minimum height wins over a smaller saved one.
-    window_->resize(place.size() - frame);
-    window_->move(place.topLeft());
+    window_->setGeometry(place.marginsRemoved(frame));
 }
 
 void OrluneRLMApp::saveWindowPlace() {
@@ -177,7 +179,7 @@ void OrluneRLMApp::saveWindowPlace() {
         return;
     }
     try {
-        placement_->save(WindowPlacement::kWindow, QRect(window_->pos(), window_->size()));
+        placement_->save(WindowPlacement::kWindow, window_->geometry());
     } catch (const FileError& error) {
         StructuredLogger(StructuredLogger::kBundleIdentifier, StructuredLogger::kConfigCategory)
             .warning("config_window_place_not_saved", {{"error", error.what()}});
@@ -215,7 +217,7 @@ void OrluneRLMApp::togglePopup() {
 QPoint OrluneRLMApp::popupPosition(const QRect& anchor, const QSize& size, const QRect& available) {
     QPoint position(anchor.center().x() - size.width() / 2, anchor.bottom() + kPopupGap);
     // A panel at the bottom of the screen: open upwards instead.
-    if (position.y() + size.height() > available.bottom()) {
+    if (position.y() + size.height() - 1 > available.bottom()) {
         position.setY(anchor.top() - kPopupGap - size.height());
     }
     position.setX(qBound(available.left(), position.x(),
@@ -225,28 +227,45 @@ QPoint OrluneRLMApp::popupPosition(const QRect& anchor, const QSize& size, const
     return position;
 }
 
+int OrluneRLMApp::popupHeightLimit(const QRect& anchor, const QRect& available) {
+    const int below =
+        available.bottom() + 1 - std::max(anchor.bottom() + kPopupGap, available.top());
+    const int above = std::min(anchor.top() - kPopupGap, available.bottom() + 1) - available.top();
+    return std::max({below, above, 1});
+}
+
 void OrluneRLMApp::placePopup() {
     // Before the first showing the window has no size of its own yet: let
     // its layout fit it to its content, so that the placing below keeps all
     // of it on the screen.
-    if (QLayout* content = window_->layout()) {
-        content->activate();
-    }
-    window_->adjustSize();
     popupAnchor_ = tray_ ? tray_->geometry() : QRect();
     if (!popupAnchor_.isValid()) {
         popupAnchor_ = QRect(QCursor::pos(), QSize(1, 1));
     }
+    if (const std::optional<QRect> available = popupScreenArea()) {
+        window_->setHeightLimit(popupHeightLimit(popupAnchor_, *available));
+    }
+    if (QLayout* content = window_->layout()) {
+        content->activate();
+    }
+    window_->adjustSize();
     keepPopupPlaced();
 }
 
-void OrluneRLMApp::keepPopupPlaced() {
+std::optional<QRect> OrluneRLMApp::popupScreenArea() const {
     QScreen* screen = QGuiApplication::screenAt(popupAnchor_.center());
     if (!screen) {
         screen = QGuiApplication::primaryScreen();
     }
+    if (!screen) {
+        return std::nullopt;
+    }
+    return screen->availableGeometry();
+}
+
+void OrluneRLMApp::keepPopupPlaced() {
     const QSize size = window_->size();
-    const QRect available = screen ? screen->availableGeometry() : QRect(QPoint(0, 0), size);
+    const QRect available = popupScreenArea().value_or(QRect(QPoint(0, 0), size));
     window_->move(popupPosition(popupAnchor_, size, available));
 }
 

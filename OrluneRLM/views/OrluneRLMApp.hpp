@@ -28,8 +28,10 @@ namespace orlune::rlm {
 // - without a tray, or when asked for (--window): a normal window, shown at once,
 //   with the size and position it had when last hidden or at the last quit
 //   (WindowPlacement::defaultPath()), fitted to the screens there are now.
-// The popup's place follows the tray item and its size its content; it is
-// kept wholly on the screen, also when its content grows while it is open.
+// The popup's place follows the tray item and its size its content, no
+// taller than the room beside the item (the conversation scrolls inside);
+// it is kept wholly on the screen, also when its content grows while it is
+// open.
 // "Quit" in the menu ends the application; "Quit & Reopen" also starts a new
 // copy once this one has ended (AppRelauncher).
 class OrluneRLMApp : public QObject {
@@ -72,6 +74,9 @@ public:
     // under it, or above it when there is no room below (a panel at the
     // bottom), moved as little as needed to stay inside `available`.
     static QPoint popupPosition(const QRect& anchor, const QSize& size, const QRect& available);
+    // The tallest popup that fits inside `available` below or above a tray
+    // item at `anchor` without covering it (at least 1).
+    static int popupHeightLimit(const QRect& anchor, const QRect& available);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -80,6 +85,8 @@ private:
     void togglePopup();
     void placePopup();
     void keepPopupPlaced();
+    // The usable area of the screen the tray item is on.
+    std::optional<QRect> popupScreenArea() const;
     void hideIfInactive();
     void relaunch();
     void restoreWindowPlace();

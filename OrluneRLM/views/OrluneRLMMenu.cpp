@@ -1,19 +1,21 @@
 #include "views/OrluneRLMMenu.hpp"
 
+#include "base/Environment.hpp"
+#include "store/ChatDBReader.hpp"
 #include "services/AppRelauncher.hpp"
+#include "services/ModelServer.hpp"
 #include "views/APIKeySetupView.hpp"
 #include "views/SettingsView.hpp"
 #include "views/SyncStatusView.hpp"
 #include "views/ViewStyle.hpp"
 
 #include <QCoreApplication>
+#include <QFileDialog>
 #include <QHBoxLayout>
-#include <QHostAddress>
 #include <QLabel>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QShowEvent>
-#include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -32,7 +34,7 @@ OrluneRLMMenu::OrluneRLMMenu(Seams seams, QWidget* parent)
     : QWidget(parent), config_(seams.config ? *seams.config : ConfigManager::shared()),
       openUrl_(seams.access.urlOpener ? seams.access.urlOpener
                                       : FullDiskAccessViewModel::defaultUrlOpener()),
-      makeChatModel_(std::move(seams.makeChatModel)),
+      makeChatModel_(std::move(seams.makeChatModel)), chooseStore_(std::move(seams.chooseStore)),
       explainsAccessGrant_(seams.explainsAccessGrant) {
     setObjectName(QStringLiteral("orluneMenu"));
     setMinimumWidth(kMinimumWidth);
@@ -44,10 +46,26 @@ OrluneRLMMenu::OrluneRLMMenu(Seams seams, QWidget* parent)
             return config->loadWithoutCredentials().contactsFiles;
         };
     }
+    if (!seams.sync.resolveChatDBPath) {
+        // The store the person chose wins over the one found by default.
+        ConfigManager* config = &config_;
+        seams.sync.resolveChatDBPath = [config] {
+            const std::optional<std::string> chosen =
+                config->loadWithoutCredentials().chatStorePath;
+            return chosen ? *chosen : core::ChatDBReader::defaultChatDBPath();
+        };
+    }
+    if (!chooseStore_) {
+        chooseStore_ = [](QWidget* parent) {
+            return QFileDialog::getOpenFileName(parent, QStringLiteral("Choose the Message Store"),
+                                                QString(),
+                                                QStringLiteral("Message stores (*.db);;All files (*)"));
+        };
+    }
     accessModel_ = new FullDiskAccessViewModel(std::move(seams.access), this);
     syncModel_ = new ShadowSyncViewModel(std::move(seams.sync), this);
     hasApiKey_ = config_.hasApiKey();
-    asksForKeyFirst_ = asksForKeyFirst(config_.loadWithoutCredentials());
+    asksForKeyFirst_ = ModelServer::asksForKey(config_.loadWithoutCredentials(), false);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(kInset, kInset, kInset, kInset);
@@ -72,6 +90,8 @@ OrluneRLMMenu::OrluneRLMMenu(Seams seams, QWidget* parent)
     buttons->addStretch(1);
     buttons->addWidget(quitButton);
     layout->addLayout(buttons);
+    settingsButton_ = settingsButton;
+    quitButton_ = quitButton;
     connect(settingsButton, &QPushButton::clicked, this, &OrluneRLMMenu::showSettings);
     connect(quitButton, &QPushButton::clicked, this, &OrluneRLMMenu::quitRequested);
 
@@ -168,17 +188,28 @@ void OrluneRLMMenu::fitWindowToContent() {
     const int width = fittedToContent_ ? std::clamp(content->totalSizeHint().width(), kMinimumWidth,
                                                     kFittedMaximumWidth)
                                        : std::max(this->width(), kMinimumWidth);
-    const int height = content->hasHeightForWidth() ? content->totalHeightForWidth(width)
+    const int wanted = content->hasHeightForWidth() ? content->totalHeightForWidth(width)
                                                     : content->totalSizeHint().height();
+    // The conversation and the list of conversations scroll: the window may
+    // leave them less than they ask for.
+    const bool chatShown = chatView_ && workingScreen_ && workingScreen_->isVisibleTo(this);
+    const int least = std::max(1, wanted - (chatShown ? chatView_->shrinkableHeight() : 0));
     if (fittedToContent_) {
-        setFixedSize(width, height);
+        setFixedSize(width, heightLimit_ > 0 ? std::min(wanted, heightLimit_) : wanted);
     } else {
-        setMinimumHeight(height);
-        if (this->height() < height) {
-            resize(width, height);
+        setMinimumHeight(least);
+        if (this->height() < least) {
+            resize(width, least);
         }
     }
     fitting_ = false;
+}
+
+void OrluneRLMMenu::setHeightLimit(int limit) {
+    if (heightLimit_ != limit) {
+        heightLimit_ = std::max(0, limit);
+        fitWindowToContent();
+    }
 }
 
 void OrluneRLMMenu::appear() {
@@ -200,6 +231,7 @@ void OrluneRLMMenu::setHasApiKey(bool value) {
         return;
     }
     hasApiKey_ = value;
+    readSettings();
     updateScreen();
     if (hasApiKey_) {
         accessModel_->refresh();
@@ -219,23 +251,6 @@ void OrluneRLMMenu::setHasApiKey(bool value) {
 
 bool OrluneRLMMenu::storeRefusedBySystem() const {
     return explainsAccessGrant_ && accessModel_->accessDenied();
-}
-
-bool OrluneRLMMenu::asksForKeyFirst(const AppConfig& settings) {
-    if (!settings.modelServerAddress) {
-        return false;
-    }
-    const QString address = QString::fromStdString(*settings.modelServerAddress).trimmed();
-    if (address.isEmpty()) {
-        return false;
-    }
-    const QString host = QUrl::fromUserInput(address).host();
-    if (host.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) == 0 ||
-        host.endsWith(QStringLiteral(".localhost"), Qt::CaseInsensitive)) {
-        return false;
-    }
-    const QHostAddress hostAddress(host);
-    return hostAddress.isNull() || !hostAddress.isLoopback();
 }
 
 bool OrluneRLMMenu::showsKeySetup() const {
@@ -267,19 +282,66 @@ void OrluneRLMMenu::showSettings() {
                 if (config_.loadWithoutCredentials().contactsFiles != contactFiles) {
                     syncModel_->syncIfPossible();
                 }
-                const bool askedFirst = asksForKeyFirst_;
-                asksForKeyFirst_ = asksForKeyFirst(config_.loadWithoutCredentials());
-                if (askedFirst != asksForKeyFirst_) {
-                    updateScreen();
-                }
                 const bool hasKey = config_.hasApiKey();
                 if (hasKey != hasApiKey_) {
                     setHasApiKey(hasKey);
                 } else if (chatView_) {
                     chatView_->model().reloadConfiguration();
                 }
+                readSettings();
             });
     settingsSheet_->open();
+}
+
+void OrluneRLMMenu::chooseStore() {
+    const QString path = chooseStore_(this);
+    if (path.isEmpty()) {
+        return;
+    }
+    try {
+        AppConfig settings = config_.load();
+        settings.chatStorePath = path.toStdString();
+        config_.save(settings);
+    } catch (const std::exception&) {
+        // Not remembered (the manager logged why): used for this run all the same.
+    }
+    syncModel_->setChatDBPath(path);
+}
+
+void OrluneRLMMenu::orderTabs() {
+    // Each screen's controls are made top to bottom, so their order among
+    // themselves is right; a screen made later must still come before the
+    // buttons under all screens.
+    QList<QWidget*> chain;
+    for (QWidget* screen : {static_cast<QWidget*>(setupScreen_), accessScreen_, workingScreen_}) {
+        if (!screen) {
+            continue;
+        }
+        for (QWidget* widget : screen->findChildren<QWidget*>()) {
+            if (widget->focusPolicy() & Qt::TabFocus) {
+                chain.append(widget);
+            }
+        }
+    }
+    chain << settingsButton_ << quitButton_;
+    for (qsizetype index = 0; index + 1 < chain.size(); ++index) {
+        QWidget::setTabOrder(chain[index], chain[index + 1]);
+    }
+}
+
+void OrluneRLMMenu::readSettings() {
+    const AppConfig settings = config_.loadWithoutCredentials();
+    const bool askedFirst = asksForKeyFirst_;
+    asksForKeyFirst_ = ModelServer::asksForKey(settings, false);
+    if (answerSourceLabel_) {
+        const core::Environment& environment = core::Environment::process();
+        answerSourceLabel_->setText(ViewStyle::wrappable(ModelServer::answerSourceText(
+            settings, hasApiKey_, environment.variable("VEYRLINK_BASE_URL"),
+            environment.variable("ORLUNE_RLM_MODEL"))));
+    }
+    if (askedFirst != asksForKeyFirst_) {
+        updateScreen();
+    }
 }
 
 void OrluneRLMMenu::updateScreen() {
@@ -304,6 +366,7 @@ void OrluneRLMMenu::updateScreen() {
         if (!workingScreen_) {
             workingScreen_ = buildWorkingScreen();
             screens_->layout()->addWidget(workingScreen_);
+            readSettings();
         }
         shown = workingScreen_;
     } else {
@@ -318,6 +381,7 @@ void OrluneRLMMenu::updateScreen() {
             screen->setVisible(screen == shown);
         }
     }
+    orderTabs();
     updateAccessScreen();
     updateWorkingScreen();
 }
@@ -403,18 +467,16 @@ QWidget* OrluneRLMMenu::buildWorkingScreen() {
     layout->setSpacing(12);
     ShadowSyncViewModel* sync = syncModel_;
     syncStatus_ = new SyncStatusView(
-        syncState(), [sync] { sync->syncIfPossible(); }, screen);
+        syncState(), [sync] { sync->syncIfPossible(); }, [this] { chooseStore(); }, screen);
     layout->addWidget(syncStatus_);
     contactWarningsLabel_ =
         ViewStyle::label(QString(), ViewStyle::TextStyle::caption, ViewStyle::Tint::secondary,
                          QStringLiteral("contactWarningsLabel"), screen);
     layout->addWidget(contactWarningsLabel_);
-    noKeyNotice_ = ViewStyle::label(
-        QStringLiteral("No API key: answers come straight from your indexed messages. Add a "
-                       "key in Settings for written answers from a language model."),
-        ViewStyle::TextStyle::caption, ViewStyle::Tint::secondary, QStringLiteral("noKeyNotice"),
-        screen);
-    layout->addWidget(noKeyNotice_);
+    answerSourceLabel_ =
+        ViewStyle::label(QString(), ViewStyle::TextStyle::caption, ViewStyle::Tint::secondary,
+                         QStringLiteral("answerSourceLabel"), screen);
+    layout->addWidget(answerSourceLabel_);
     layout->addWidget(ViewStyle::divider(screen));
     chatView_ = new ChatView(sync->shadowDBPath(), sync->hasIndex(), makeChatModel_, screen);
     layout->addWidget(chatView_, 1);
@@ -440,6 +502,7 @@ SyncStatusView::State OrluneRLMMenu::syncState() const {
     state.progressTotal = syncModel_->progressTotal();
     state.secondsLeft = syncModel_->secondsLeft();
     state.lastSyncedAt = syncModel_->lastSyncedAt();
+    state.nextRetryAt = syncModel_->nextRetryAt();
     return state;
 }
 
@@ -464,9 +527,9 @@ void OrluneRLMMenu::updateWorkingScreen() {
     const QStringList& skipped = syncModel_->contactWarnings();
     contactWarningsLabel_->setText(skipped.isEmpty() ? QString() : contactWarningsText(skipped));
     contactWarningsLabel_->setVisible(!skipped.isEmpty());
-    noKeyNotice_->setVisible(!hasApiKey_);
     // Questions are answered from the index, also while a sync adds to it.
     chatView_->setReady(syncModel_->hasIndex());
+    chatView_->setIndexGrowing(syncModel_->isIndexGrowing());
 }
 
 } // namespace orlune::rlm

@@ -34,8 +34,10 @@ class APIKeySetupView;
 // Without a key the working screen opens at once (answers then come from
 // the index alone, or from a model server on this machine, which needs no
 // key); only a model server elsewhere configured without a key opens on the
-// setup screen, which offers to go on without one. The key can always be
-// entered in Settings. "Settings" and "Quit" are under every screen.
+// setup screen (ModelServer::asksForKey), which offers to go on without one,
+// a choice remembered for that server. The key can always be entered in
+// Settings. A line under the sync status names what answers (the index, or
+// the model and its server). "Settings" and "Quit" are under every screen.
 // Contacts the sync could not read are said in a quiet line under the sync
 // status; each sync reads the contact files of the configuration.
 class OrluneRLMMenu : public QWidget {
@@ -52,6 +54,9 @@ public:
         ShadowSyncViewModel::Seams sync;
         // Makes the chat model; ChatView::defaultModel when empty.
         ChatView::ModelFactory makeChatModel;
+        // Asks the person for a messaging store ("Choose…"); the path, or
+        // empty when cancelled. The platform's file dialog when empty.
+        std::function<QString(QWidget* parent)> chooseStore;
         // Whether a store the system refuses leads to the access screen's
         // instructions (true on the Mac, where a grant is what is missing);
         // elsewhere the refusal is a sync failure on the working screen.
@@ -66,9 +71,6 @@ public:
     explicit OrluneRLMMenu(Seams seams, QWidget* parent = nullptr);
     ~OrluneRLMMenu() override;
 
-    FullDiskAccessViewModel& accessModel() {
-        return *accessModel_;
-    }
     ShadowSyncViewModel& syncModel() {
         return *syncModel_;
     }
@@ -98,6 +100,11 @@ public:
     // Otherwise (a normal window) the user sets the size and only the
     // height needed by the content at the current width is enforced.
     void setFittedToContent(bool fitted);
+    // The tallest a window fitted to its content is made (the popup: the
+    // room on its screen beside the tray item); what does not fit scrolls
+    // inside. 0: no limit.
+    void setHeightLimit(int limit);
+    int heightLimit() const { return heightLimit_; }
 
     // Puts the keyboard focus where the person types next: the question
     // field on the working screen, the key field on the setup screen.
@@ -108,12 +115,6 @@ public:
     void startLiveIndex();
     // Leaves the setup screen without a key (its "Continue without a key").
     void continueWithoutKey();
-
-    // Whether the menu opens on the key setup for `settings` (read without
-    // the credential store) when no key is stored: only when a model server
-    // is configured whose address is not a loopback one (localhost,
-    // 127.0.0.0/8, ::1), as such a server would need a key.
-    static bool asksForKeyFirst(const AppConfig& settings);
 
     // The quiet line under the sync status when contacts were skipped: what
     // it means for the person, then each source and why, one a line.
@@ -136,9 +137,17 @@ private:
     void appear();
     void fitWindowToContent();
     void setHasApiKey(bool value);
+    // Reads the settings again: whether the key setup is asked for, and
+    // what answers.
+    void readSettings();
     bool showsKeySetup() const;
     void showSettings();
+    // "Choose…": the store the person picks is remembered and synced.
+    void chooseStore();
     void updateScreen();
+    // Tab goes through the screens' controls top to bottom, then "Settings"
+    // and "Quit" (which are made before any screen).
+    void orderTabs();
     void updateAccessScreen();
     void updateWorkingScreen();
     QWidget* buildAccessScreen();
@@ -149,21 +158,25 @@ private:
     ConfigManager& config_;
     FullDiskAccessViewModel::UrlOpener openUrl_;
     ChatView::ModelFactory makeChatModel_;
+    std::function<QString(QWidget*)> chooseStore_;
 
     // In the order they are made.
     FullDiskAccessViewModel* accessModel_ = nullptr;
     ShadowSyncViewModel* syncModel_ = nullptr;
     bool hasApiKey_ = false;
     bool continuedWithoutKey_ = false;
-    // asksForKeyFirst() of the settings as last read.
+    // ModelServer::asksForKey() of the settings as last read.
     bool asksForKeyFirst_ = false;
     bool explainsAccessGrant_ = false;
     QPointer<SettingsView> settingsSheet_;
 
     bool fittedToContent_ = true;
+    int heightLimit_ = 0;
     bool fitting_ = false;
 
     QWidget* screens_ = nullptr;
+    QWidget* settingsButton_ = nullptr;
+    QWidget* quitButton_ = nullptr;
     APIKeySetupView* setupScreen_ = nullptr;
     QWidget* accessScreen_ = nullptr;
     QLabel* accessErrorLabel_ = nullptr;
@@ -171,7 +184,7 @@ private:
     QWidget* workingScreen_ = nullptr;
     SyncStatusView* syncStatus_ = nullptr;
     QLabel* contactWarningsLabel_ = nullptr;
-    QLabel* noKeyNotice_ = nullptr;
+    QLabel* answerSourceLabel_ = nullptr;
     ChatView* chatView_ = nullptr;
 };
 

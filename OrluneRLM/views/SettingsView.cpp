@@ -1,7 +1,6 @@
 #include "views/SettingsView.hpp"
 
 #include "base/Gateway.hpp"
-#include "services/TextTrimming.hpp"
 #include "views/ViewStyle.hpp"
 
 #include <QFileDialog>
@@ -12,10 +11,9 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QSignalBlocker>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <algorithm>
-#include <exception>
 
 namespace orlune::rlm {
 
@@ -24,16 +22,32 @@ namespace {
 // Rows of the contact file list shown without scrolling.
 constexpr int kContactRows = 3;
 
+// A field under its visible label, which names it for assistive technology
+// too.
+QLineEdit* labelledField(const QString& label, const QString& objectName, QVBoxLayout* layout,
+                         QWidget* parent) {
+    QLabel* name = ViewStyle::label(label, ViewStyle::TextStyle::body, ViewStyle::Tint::primary,
+                                    objectName + QStringLiteral("Label"), parent);
+    auto* field = new QLineEdit(parent);
+    field->setObjectName(objectName);
+    field->setAccessibleName(label);
+    name->setBuddy(field);
+    layout->addWidget(name);
+    layout->addWidget(field);
+    return field;
+}
+
 } // namespace
 
 SettingsView::SettingsView(ConfigManager& config, UrlOpener openUrl, QWidget* parent)
-    : QDialog(parent), config_(config), chooseFiles_([](QWidget* owner) {
+    : QDialog(parent), model_(config), chooseFiles_([](QWidget* owner) {
           return QFileDialog::getOpenFileNames(owner, QStringLiteral("Add Contact Files"),
                                                QString(),
                                                QStringLiteral("vCard files (*.vcf *.vcard)"));
       }) {
     setObjectName(QStringLiteral("settingsSheet"));
     setWindowTitle(QStringLiteral("Settings"));
+    setAccessibleName(QStringLiteral("Settings"));
     setWindowModality(Qt::WindowModal);
     setFixedWidth(350);
 
@@ -47,33 +61,34 @@ SettingsView::SettingsView(ConfigManager& config, UrlOpener openUrl, QWidget* pa
                                        this));
 
     auto* keyGroup = new QVBoxLayout;
-    keyGroup->setSpacing(8);
+    keyGroup->setSpacing(6);
     keyGroup->addWidget(
         ViewStyle::label(QStringLiteral("Veyrlink API Key"), ViewStyle::TextStyle::subheadline,
                          ViewStyle::Tint::primary, QStringLiteral("settingsKeyHeading"), this));
-    keyField_ = new QLineEdit(this);
-    keyField_->setObjectName(QStringLiteral("settingsApiKeyField"));
+    keyField_ = labelledField(QStringLiteral("API key"), QStringLiteral("settingsApiKeyField"),
+                              keyGroup, this);
     keyField_->setPlaceholderText(QStringLiteral("API Key"));
     keyField_->setEchoMode(QLineEdit::Password);
-    keyGroup->addWidget(keyField_);
     keyGroup->addWidget(ViewStyle::gatewayLinkRow(openUrl, this));
     layout->addLayout(keyGroup);
 
-    // Any server speaking the chat-completions protocol; one on this Mac
+    // Any server speaking the chat-completions protocol; one on this machine
     // (llama.cpp, Ollama, LM Studio) needs no key.
     auto* serverGroup = new QVBoxLayout;
-    serverGroup->setSpacing(8);
+    serverGroup->setSpacing(6);
     serverGroup->addWidget(
         ViewStyle::label(QStringLiteral("Model Server"), ViewStyle::TextStyle::subheadline,
                          ViewStyle::Tint::primary, QStringLiteral("settingsServerHeading"), this));
-    addressField_ = new QLineEdit(this);
-    addressField_->setObjectName(QStringLiteral("settingsAddressField"));
+    addressField_ = labelledField(QStringLiteral("Server address"),
+                                  QStringLiteral("settingsAddressField"), serverGroup, this);
     addressField_->setPlaceholderText(QString::fromLatin1(core::gateway::kDefaultAPIBaseURL));
-    serverGroup->addWidget(addressField_);
-    modelField_ = new QLineEdit(this);
-    modelField_->setObjectName(QStringLiteral("settingsModelField"));
+    addressProblemLabel_ =
+        ViewStyle::label(QString(), ViewStyle::TextStyle::caption, ViewStyle::Tint::red,
+                         QStringLiteral("settingsAddressProblem"), this);
+    serverGroup->addWidget(addressProblemLabel_);
+    modelField_ = labelledField(QStringLiteral("Model"), QStringLiteral("settingsModelField"),
+                                serverGroup, this);
     modelField_->setPlaceholderText(QString::fromLatin1(core::gateway::kDefaultModel));
-    serverGroup->addWidget(modelField_);
     serverGroup->addWidget(ViewStyle::label(
         QStringLiteral("Leave empty for Veyrlink. A server on this computer needs no API key."),
         ViewStyle::TextStyle::caption, ViewStyle::Tint::secondary,
@@ -82,11 +97,14 @@ SettingsView::SettingsView(ConfigManager& config, UrlOpener openUrl, QWidget* pa
 
     auto* contactsGroup = new QVBoxLayout;
     contactsGroup->setSpacing(8);
-    contactsGroup->addWidget(ViewStyle::label(
+    QLabel* contactsHeading = ViewStyle::label(
         QStringLiteral("Contact Files"), ViewStyle::TextStyle::subheadline,
-        ViewStyle::Tint::primary, QStringLiteral("settingsContactsHeading"), this));
+        ViewStyle::Tint::primary, QStringLiteral("settingsContactsHeading"), this);
+    contactsGroup->addWidget(contactsHeading);
     contactsList_ = new QListWidget(this);
     contactsList_->setObjectName(QStringLiteral("settingsContactsList"));
+    contactsList_->setAccessibleName(QStringLiteral("Contact files"));
+    contactsHeading->setBuddy(contactsList_);
     contactsList_->setFixedHeight(contactsList_->fontMetrics().height() * kContactRows +
                                   2 * contactsList_->frameWidth() + 6);
     contactsList_->setTextElideMode(Qt::ElideMiddle);
@@ -94,8 +112,10 @@ SettingsView::SettingsView(ConfigManager& config, UrlOpener openUrl, QWidget* pa
     auto* contactsButtons = new QHBoxLayout;
     auto* addContactsButton = new QPushButton(QStringLiteral("Add…"), this);
     addContactsButton->setObjectName(QStringLiteral("settingsAddContactsButton"));
+    addContactsButton->setAccessibleName(QStringLiteral("Add contact files"));
     removeContactsButton_ = new QPushButton(QStringLiteral("Remove"), this);
     removeContactsButton_->setObjectName(QStringLiteral("settingsRemoveContactsButton"));
+    removeContactsButton_->setAccessibleName(QStringLiteral("Remove the selected contact file"));
     contactsButtons->addWidget(addContactsButton);
     contactsButtons->addWidget(removeContactsButton_);
     contactsButtons->addStretch(1);
@@ -133,111 +153,74 @@ SettingsView::SettingsView(ConfigManager& config, UrlOpener openUrl, QWidget* pa
     buttonRow->addWidget(saveButton_);
     layout->addLayout(buttonRow);
 
-    connect(keyField_, &QLineEdit::textChanged, this, [this](const QString& text) {
-        apiKey_ = text;
-        updateWidgets();
-    });
-    for (QLineEdit* field : {addressField_, modelField_}) {
-        connect(field, &QLineEdit::textChanged, this, [this] { updateWidgets(); });
-    }
+    connect(keyField_, &QLineEdit::textChanged, &model_, &SettingsViewModel::setApiKey);
+    connect(addressField_, &QLineEdit::textChanged, &model_, &SettingsViewModel::setAddress);
+    connect(modelField_, &QLineEdit::textChanged, &model_, &SettingsViewModel::setModelName);
     connect(addContactsButton, &QPushButton::clicked, this, &SettingsView::addContactFiles);
-    connect(removeContactsButton_, &QPushButton::clicked, this, &SettingsView::removeContactFile);
+    connect(removeContactsButton_, &QPushButton::clicked, this,
+            [this] { model_.removeContactFile(contactsList_->currentRow()); });
     connect(contactsList_, &QListWidget::currentRowChanged, this, [this] { updateWidgets(); });
     connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
-    connect(saveButton_, &QPushButton::clicked, this, &SettingsView::saveApiKey);
+    connect(saveButton_, &QPushButton::clicked, this, &SettingsView::saveSettings);
+    connect(&model_, &SettingsViewModel::changed, this, &SettingsView::updateWidgets);
     updateWidgets();
 }
 
 void SettingsView::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    if (event->spontaneous()) {
-        return;
-    }
-    const AppConfig configuration = config_.load();
-    keyField_->setText(
-        QString::fromStdString(configuration.veyrlinkApiKey.value_or(std::string())));
-    addressField_->setText(
-        QString::fromStdString(configuration.modelServerAddress.value_or(std::string())));
-    modelField_->setText(QString::fromStdString(configuration.modelName.value_or(std::string())));
-    loadedContactFiles_ = configuration.contactsFiles;
-    contactsList_->clear();
-    for (const std::string& path : loadedContactFiles_) {
-        listContactFile(QString::fromStdString(path));
-    }
-    updateWidgets();
-}
-
-std::vector<std::string> SettingsView::contactFiles() const {
-    std::vector<std::string> files;
-    for (int row = 0; row < contactsList_->count(); ++row) {
-        files.push_back(contactsList_->item(row)->data(Qt::UserRole).toString().toStdString());
-    }
-    return files;
-}
-
-void SettingsView::listContactFile(const QString& path) {
-    auto* item = new QListWidgetItem(path, contactsList_);
-    item->setData(Qt::UserRole, path);
-    item->setToolTip(path);
-    const QFileInfo file(path);
-    if (!file.isFile() || !file.isReadable()) {
-        item->setText(path + QStringLiteral(" (cannot be read)"));
-        item->setForeground(ViewStyle::colour(ViewStyle::Tint::red));
+    if (!event->spontaneous()) {
+        model_.load();
     }
 }
 
 void SettingsView::addContactFiles() {
-    const std::vector<std::string> listed = contactFiles();
-    for (const QString& path : chooseFiles_(this)) {
-        if (path.isEmpty() ||
-            std::find(listed.begin(), listed.end(), path.toStdString()) != listed.end()) {
-            continue;
-        }
-        listContactFile(path);
-    }
-    updateWidgets();
+    model_.addContactFiles(chooseFiles_(this));
 }
 
-void SettingsView::removeContactFile() {
-    delete contactsList_->takeItem(contactsList_->currentRow());
-    updateWidgets();
-}
-
-void SettingsView::saveApiKey() {
-    errorMessage_.clear();
-    isSaved_ = false;
-    updateWidgets();
-    try {
-        AppConfig configuration = config_.load();
-        // A blank field removes its setting.
-        auto entered = [](const QString& text) -> std::optional<std::string> {
-            std::string value = trimmedText(text.toStdString());
-            return value.empty() ? std::nullopt : std::optional<std::string>(value);
-        };
-        configuration.veyrlinkApiKey = entered(apiKey_);
-        configuration.modelServerAddress = entered(addressField_->text());
-        configuration.modelName = entered(modelField_->text());
-        configuration.contactsFiles = contactFiles();
-        config_.save(configuration);
-    } catch (const std::exception& error) {
-        errorMessage_ = QStringLiteral("Failed to save: ") + QString::fromUtf8(error.what());
-        updateWidgets();
-        return;
+void SettingsView::saveSettings() {
+    if (model_.save()) {
+        QTimer::singleShot(kCloseDelayMilliseconds, this, &QDialog::accept);
     }
-    isSaved_ = true;
-    updateWidgets();
-    QTimer::singleShot(kCloseDelayMilliseconds, this, &QDialog::accept);
 }
 
 void SettingsView::updateWidgets() {
-    errorLabel_->setText(errorMessage_);
-    errorLabel_->setVisible(!errorMessage_.isEmpty());
-    savedLabel_->setVisible(isSaved_);
-    // Something to ask: a key, or a server of the person's own; or contact
-    // files to read whatever answers.
-    saveButton_->setEnabled(!trimmedText(apiKey_.toStdString()).empty() ||
-                            !trimmedText(addressField_->text().toStdString()).empty() ||
-                            contactFiles() != loadedContactFiles_);
+    // The fields follow the model; setText() would move the cursor of the
+    // field being typed in, so only differing text is set.
+    for (const auto& [field, text] : {std::pair{keyField_, model_.apiKey()},
+                                      std::pair{addressField_, model_.address()},
+                                      std::pair{modelField_, model_.modelName()}}) {
+        if (field->text() != text) {
+            field->setText(text);
+        }
+    }
+    const std::vector<std::string>& files = model_.contactFiles();
+    bool listChanged = contactsList_->count() != static_cast<int>(files.size());
+    for (int row = 0; !listChanged && row < contactsList_->count(); ++row) {
+        listChanged = contactsList_->item(row)->data(Qt::UserRole).toString().toStdString() !=
+                      files[static_cast<size_t>(row)];
+    }
+    if (listChanged) {
+        const QSignalBlocker blocker(contactsList_);
+        contactsList_->clear();
+        for (const std::string& file : files) {
+            const QString path = QString::fromStdString(file);
+            auto* item = new QListWidgetItem(path, contactsList_);
+            item->setData(Qt::UserRole, path);
+            item->setToolTip(path);
+            const QFileInfo info(path);
+            if (!info.isFile() || !info.isReadable()) {
+                item->setText(path + QStringLiteral(" (cannot be read)"));
+                item->setForeground(ViewStyle::colour(ViewStyle::Tint::red));
+            }
+        }
+    }
+    const QString problem = model_.addressProblem();
+    addressProblemLabel_->setText(problem);
+    addressProblemLabel_->setVisible(!problem.isEmpty());
+    errorLabel_->setText(model_.errorMessage());
+    errorLabel_->setVisible(!model_.errorMessage().isEmpty());
+    savedLabel_->setVisible(model_.isSaved());
+    saveButton_->setEnabled(model_.canSave());
     removeContactsButton_->setEnabled(contactsList_->currentRow() >= 0);
     // The width is fixed; the height follows the lines shown, wrapped.
     if (isWindow()) {

@@ -11,8 +11,9 @@
 
 namespace orlune::rlm {
 
-SyncStatusView::SyncStatusView(const State& state, std::function<void()> onSync, QWidget* parent)
-    : QWidget(parent), onSync_(std::move(onSync)) {
+SyncStatusView::SyncStatusView(const State& state, std::function<void()> onSync,
+                               std::function<void()> onChooseStore, QWidget* parent)
+    : QWidget(parent), onSync_(std::move(onSync)), onChooseStore_(std::move(onChooseStore)) {
     setObjectName(QStringLiteral("syncStatusView"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -37,6 +38,15 @@ SyncStatusView::SyncStatusView(const State& state, std::function<void()> onSync,
     progressBar_->setTextVisible(false);
     progressBar_->setMaximumHeight(6);
     layout->addWidget(progressBar_);
+    chooseStoreButton_ = new QPushButton(QStringLiteral("Choose…"), this);
+    chooseStoreButton_->setObjectName(QStringLiteral("chooseStoreButton"));
+    chooseStoreButton_->setAccessibleName(QStringLiteral("Choose the message store"));
+    layout->addWidget(chooseStoreButton_, 0, Qt::AlignLeft);
+    connect(chooseStoreButton_, &QPushButton::clicked, this, [this] {
+        if (onChooseStore_) {
+            onChooseStore_();
+        }
+    });
 
     connect(syncButton_, &QPushButton::clicked, this, [this] {
         if (onSync_) {
@@ -70,8 +80,13 @@ QString SyncStatusView::statusText(const State& state) {
                                       : QStringLiteral("Indexing messages...");
     }
     if (!state.lastError.isEmpty()) {
-        return state.storeMissing ? state.lastError
-                                  : QStringLiteral("Sync failed: ") + state.lastError;
+        QString text =
+            state.storeMissing ? state.lastError : QStringLiteral("Sync failed: ") + state.lastError;
+        if (state.nextRetryAt.isValid()) {
+            text += QStringLiteral(" Trying again at %1.")
+                        .arg(state.nextRetryAt.toLocalTime().toString(QStringLiteral("HH:mm:ss")));
+        }
+        return text;
     }
     if (state.messageCount <= 0) {
         return QStringLiteral("No messages indexed yet.");
@@ -86,8 +101,7 @@ QString SyncStatusView::statusText(const State& state) {
 void SyncStatusView::setState(const State& state) {
     statusLine_->setText(statusText(state));
     if (!state.isSyncing && !state.lastError.isEmpty()) {
-        ViewStyle::apply(statusLine_, ViewStyle::TextStyle::caption,
-                         state.storeMissing ? ViewStyle::Tint::secondary : ViewStyle::Tint::red);
+        ViewStyle::apply(statusLine_, ViewStyle::TextStyle::caption, ViewStyle::Tint::red);
     } else {
         ViewStyle::apply(statusLine_, ViewStyle::TextStyle::body, ViewStyle::Tint::secondary);
     }
@@ -100,6 +114,7 @@ void SyncStatusView::setState(const State& state) {
         progressBar_->setValue(static_cast<int>(state.progressDone * 1000 / state.progressTotal));
     }
     syncButton_->setEnabled(!state.isSyncing);
+    chooseStoreButton_->setVisible(!state.isSyncing && state.storeMissing);
 }
 
 } // namespace orlune::rlm

@@ -34,10 +34,14 @@ public:
         int secondsLeft = -1;
         // Local time of the last successful sync; invalid before one.
         QDateTime lastSyncedAt;
+        // When a failed sync is tried again; invalid when none is due.
+        QDateTime nextRetryAt;
     };
 
-    // `onSync` runs when "Sync Now" is pressed.
-    SyncStatusView(const State& state, std::function<void()> onSync, QWidget* parent = nullptr);
+    // `onSync` runs when "Sync Now" is pressed, `onChooseStore` when
+    // "Choose…" is (offered, with the error in red, while no store is found).
+    SyncStatusView(const State& state, std::function<void()> onSync,
+                   std::function<void()> onChooseStore, QWidget* parent = nullptr);
 
     void setState(const State& state);
 
@@ -48,6 +52,8 @@ public:
 
 private:
     std::function<void()> onSync_;
+    std::function<void()> onChooseStore_;
+    QPushButton* chooseStoreButton_ = nullptr;
     QLabel* statusLine_ = nullptr;
     QProgressBar* progressBar_ = nullptr;
     QPushButton* syncButton_ = nullptr;

@@ -11,15 +11,45 @@
 #include <QPushButton>
 #include <QUrl>
 #include <algorithm>
+#include <cmath>
 
 namespace orlune::rlm {
 
 namespace {
 
-// The platform's text sizes relative to its body text (13, 11 and 10 points
-// on the Mac), never below what stays legible on small Linux default fonts.
+// The platform's text sizes relative to its body text (13, 11.5 and 10.5
+// points on the Mac), so that they follow the size the person chose; never
+// more than two points below the body text, which on small body sizes keeps
+// a caption legible.
 qreal scaled(qreal base, qreal numerator) {
-    return std::max<qreal>(8.0, base * numerator / 13.0);
+    return std::max(base * numerator / 13.0, base - 2.0);
+}
+
+// The WCAG relative luminance of an sRGB colour.
+qreal luminance(const QColor& colour) {
+    const auto channel = [](qreal value) {
+        return value <= 0.04045 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) +
+           0.0722 * channel(colour.blueF());
+}
+
+// `colour` made darker (on a light background) or lighter (on a dark one)
+// in small steps until it reaches kMinimumContrast against `background`.
+QColor readableOn(QColor colour, const QColor& background) {
+    const bool darkBackground = luminance(background) < 0.18;
+    for (int step = 0; step < 40 && ViewStyle::contrastRatio(colour, background) <
+                                        ViewStyle::kMinimumContrast;
+         ++step) {
+        colour = darkBackground ? colour.lighter(108) : colour.darker(108);
+        if (darkBackground && colour.value() == 255) {
+            // lighter() stops at full value: blend towards white instead.
+            colour = QColor::fromRgbF(colour.redF() + (1 - colour.redF()) * 0.1,
+                                      colour.greenF() + (1 - colour.greenF()) * 0.1,
+                                      colour.blueF() + (1 - colour.blueF()) * 0.1);
+        }
+    }
+    return colour;
 }
 
 QColor blended(const QColor& over, const QColor& under, qreal amount) {
@@ -63,19 +93,27 @@ QFont ViewStyle::font(TextStyle style) {
     return font;
 }
 
+qreal ViewStyle::contrastRatio(const QColor& one, const QColor& other) {
+    const qreal a = luminance(one);
+    const qreal b = luminance(other);
+    return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+}
+
 QColor ViewStyle::colour(Tint tint) {
     const QPalette palette = QApplication::palette();
+    const QColor background = palette.color(QPalette::Window);
     switch (tint) {
     case Tint::primary:
         return palette.color(QPalette::WindowText);
     case Tint::secondary:
-        return blended(palette.color(QPalette::WindowText), palette.color(QPalette::Window), 0.6);
+        return readableOn(blended(palette.color(QPalette::WindowText), background, 0.6),
+                          background);
     case Tint::red:
-        return QColor(215, 38, 38);
+        return readableOn(QColor(215, 38, 38), background);
     case Tint::green:
-        return QColor(30, 142, 62);
+        return readableOn(QColor(30, 142, 62), background);
     case Tint::blue:
-        return QColor(0, 110, 230);
+        return readableOn(QColor(0, 110, 230), background);
     }
     return palette.color(QPalette::WindowText);
 }
@@ -188,6 +226,7 @@ void ViewStyle::restyle(QWidget* root) {
 
 bool ViewStyle::changesStyle(const QEvent* event) {
     switch (event->type()) {
+    case QEvent::ApplicationFontChange:
     case QEvent::ApplicationPaletteChange:
     case QEvent::PaletteChange:
     case QEvent::StyleChange:

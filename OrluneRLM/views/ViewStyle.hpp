@@ -30,9 +30,19 @@ public:
     // Spacing and insets, in points.
     static constexpr int kDefaultInset = 16;
 
+    // The application's font in `style`: body is the application's font as
+    // the person set it; the smaller styles follow it, at most two points
+    // smaller.
     static QFont font(TextStyle style);
-    // `tint` against the application's palette (primary: the normal text colour).
+    // `tint` against the application's palette (primary: the normal text
+    // colour); each tint is adjusted to a contrast of at least
+    // kMinimumContrast against the window background.
     static QColor colour(Tint tint);
+    // The least contrast text is given against its background (WCAG AA for
+    // normal text).
+    static constexpr qreal kMinimumContrast = 4.5;
+    // The WCAG contrast ratio of two colours (1 to 21).
+    static qreal contrastRatio(const QColor& one, const QColor& other);
     // The accent colour (the palette's highlight).
     static QColor accent();
 

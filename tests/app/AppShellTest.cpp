@@ -45,22 +45,25 @@ TEST_F(AppShellTest, TheWindowReopensWhereItWasAndAlwaysOnTheScreen) {
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     rlm::WindowPlacement placement(rlm::WindowPlacement::defaultPath(),
                                    folder_.logger(rlm::StructuredLogger::kConfigCategory));
+    QPoint last;
     {
         OrluneRLMApp app(OrluneRLMApp::Options{true, false}, menuSeams());
         app.start();
         app.menu()->resize(420, app.menu()->height() + 80);
         app.menu()->move(screen.left() + 30, screen.top() + 40);
-        const QRect chosen(app.menu()->pos(), app.menu()->size());
+        // The content's area: a frame's title bar must not shift it.
+        const QRect chosen = app.menu()->geometry();
         app.menu()->hide();
         EXPECT_EQ(placement.load(rlm::WindowPlacement::kWindow), chosen) << "saved on hiding";
         app.menu()->show();
         app.menu()->move(screen.left() + 50, screen.top() + 60);
+        last = app.menu()->geometry().topLeft();
     }
     {
         OrluneRLMApp app(OrluneRLMApp::Options{true, false}, menuSeams());
         app.start();
-        EXPECT_EQ(app.menu()->pos(), QPoint(screen.left() + 50, screen.top() + 60))
-            << "saved at the end";
+        EXPECT_EQ(app.menu()->geometry().topLeft(), last)
+            << "saved at the end, and not moved by the frame";
         EXPECT_EQ(app.menu()->width(), 420);
     }
 
@@ -107,6 +110,31 @@ TEST(AppShellPopupTest, ThePopupOpensUnderTheTrayItemAndInsideTheScreen) {
     }
     // Taller than the screen: its top stays reachable.
     EXPECT_EQ(OrluneRLMApp::popupPosition({700, 876, 20, 24}, {360, 1200}, screen).y(), 0);
+}
+
+TEST(AppShellPopupTest, APopupNoTallerThanItsLimitFitsBesideTheItemWithoutCoveringIt) {
+    // A 1440x900 screen with a panel of 24 at the top or the bottom.
+    const struct {
+        const char* name;
+        QRect anchor;
+        QRect available;
+    } cases[] = {
+        {"top panel", {700, 0, 20, 24}, {0, 24, 1440, 876}},
+        {"bottom panel", {700, 876, 20, 24}, {0, 0, 1440, 876}},
+        {"item inside the area, low on it", {700, 700, 20, 24}, {0, 0, 1440, 900}},
+        {"cursor in the middle", {720, 450, 1, 1}, {0, 0, 1440, 900}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int limit = OrluneRLMApp::popupHeightLimit(c.anchor, c.available);
+        EXPECT_GT(limit, c.available.height() / 2 - 10) << "the larger side is used";
+        // The content wanted far more than the limit (a long answer).
+        const QSize popup(360, std::min(946, limit));
+        const QRect placed(OrluneRLMApp::popupPosition(c.anchor, popup, c.available), popup);
+        EXPECT_TRUE(c.available.contains(placed))
+            << placed.y() << " to " << placed.bottom() << ", limit " << limit;
+        EXPECT_FALSE(placed.intersects(c.anchor)) << "the item stays visible";
+    }
 }
 
 TEST_F(AppShellTest, ShowingTheMenuPutsTheFocusWhereThePersonTypes) {

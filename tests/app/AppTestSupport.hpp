@@ -155,6 +155,24 @@ protected:
             std::move(seams));
     }
 
+    // Stores one conversation of `count` alternating messages (each `text`
+    // followed by its number) and returns it.
+    static rlm::ChatSession storeConversation(int count, const std::string& text, double age = 0) {
+        rlm::ChatSession session;
+        session.id = rlm::ChatSession::newID();
+        session.createdAt = rlm::ChatDate::now();
+        for (int index = 0; index < count; ++index) {
+            session.messages.push_back(
+                rlm::ChatMessage::make(index % 2 ? rlm::ChatRole::assistant : rlm::ChatRole::user,
+                                       text + std::to_string(index)));
+            session.messages.back().timestamp.secondsSinceReferenceDate -= age;
+        }
+        session.lastMessageAt = session.messages.back().timestamp;
+        session.title = session.messages.front().text;
+        session.messageCount = static_cast<int64_t>(session.messages.size());
+        return session;
+    }
+
     // The number of logged events named `message`.
     size_t eventCount(const std::string& message) const {
         return eventsNamed(folder_, message).size();

@@ -57,26 +57,9 @@ protected:
     static bool answered(ChatView& view, size_t rows) {
         return waitUntil([&] { return view.rows().size() == rows && !view.model().isSending(); });
     }
-    // Stores one conversation of `count` alternating messages (each `text`
-    // followed by its number) and returns it.
-    static rlm::ChatSession storeConversation(int count, const std::string& text, double age = 0) {
-        rlm::ChatSession session;
-        session.id = rlm::ChatSession::newID();
-        session.createdAt = rlm::ChatDate::now();
-        for (int index = 0; index < count; ++index) {
-            session.messages.push_back(
-                rlm::ChatMessage::make(index % 2 ? rlm::ChatRole::assistant : rlm::ChatRole::user,
-                                       text + std::to_string(index)));
-            session.messages.back().timestamp.secondsSinceReferenceDate -= age;
-        }
-        session.lastMessageAt = session.messages.back().timestamp;
-        session.title = session.messages.front().text;
-        session.messageCount = static_cast<int64_t>(session.messages.size());
-        return session;
-    }
 };
 
-TEST_F(ChatViewTest, SendIsEnabledOnlyWhenReadyWithAQuestionAndIdle) {
+TEST_F(ChatViewTest, SendIsEnabledWithAQuestionWhenIdleReadyOrNot) {
     installAnsweringHelper("ok");
     auto view = makeView(false);
     EXPECT_EQ(child<QLabel>(view.get(), "chatHeading")->text(), "Chat");
@@ -90,7 +73,7 @@ TEST_F(ChatViewTest, SendIsEnabledOnlyWhenReadyWithAQuestionAndIdle) {
     };
     const Case cases[] = {
         {false, "", false},
-        {false, "What did Sam say?", false}, // before the first sync
+        {false, "What did Sam say?", true}, // held until the first messages are indexed
         {true, "", false},
         {true, "   \t  ", false}, // blank
         {true, "What did Sam say?", true},
@@ -107,14 +90,31 @@ TEST_F(ChatViewTest, SendIsEnabledOnlyWhenReadyWithAQuestionAndIdle) {
 TEST_F(ChatViewTest, ReturnFollowsTheSendRuleAndShiftReturnStartsALine) {
     installAnsweringHelper("Sam said hello.");
     auto view = makeView(false);
-    // Before the index holds messages Return sends nothing (and leaves no
-    // question unanswered).
+    // Before the index holds messages the question is held, and sent once
+    // it does; Cancel drops the wait.
     type(*view, "What did Sam say?");
     QTest::keyClick(field(*view), Qt::Key_Return);
-    EXPECT_TRUE(view->rows().empty());
-    EXPECT_EQ(fieldText(*view), "What did Sam say?") << "Return adds no line either";
-
+    EXPECT_TRUE(fieldText(*view).isEmpty()) << "taken, and Return adds no line";
+    ASSERT_EQ(view->rows().size(), 1u);
+    EXPECT_TRUE(view->model().isWaitingForIndex());
+    EXPECT_TRUE(showsChild(view.get(), "workingRow"));
+    QTest::qWait(100);
+    EXPECT_EQ(view->rows().size(), 1u) << "nothing is asked before the index can answer";
+    QTest::mouseClick(child<QPushButton>(view.get(), "cancelButton"), Qt::LeftButton);
+    EXPECT_FALSE(view->model().isSending());
+    EXPECT_EQ(child<QLabel>(view.get(), "chatErrorLabel")->text(), "Cancelled.");
     view->setReady(true);
+    QTest::qWait(100);
+    EXPECT_EQ(view->rows().size(), 1u) << "a cancelled question stays unasked";
+
+    view->setReady(false);
+    type(*view, "Still there?");
+    QTest::keyClick(field(*view), Qt::Key_Return);
+    view->setReady(true);
+    ASSERT_TRUE(answered(*view, 3));
+    EXPECT_EQ(view->rows()[2]->message().text, "Sam said hello.");
+    view->model().startNewSession(true);
+
     type(*view, "  What did");
     QTest::keyClick(field(*view), Qt::Key_Return, Qt::ShiftModifier);
     QTest::keyClicks(field(*view), "Sam say? ");
@@ -607,6 +607,29 @@ TEST_F(ChatViewTest, EarlierConversationsCanBeOpenedAndDeleted) {
     for (int index = 0; index < sessions->count(); ++index) {
         EXPECT_FALSE(sessions->item(index)->text().startsWith("older 0"));
     }
+
+    // Undo brings it back, into the list, the file and (the current one
+    // being empty) the view.
+    ASSERT_TRUE(showsChild(view.get(), "undoDeleteButton"));
+    EXPECT_EQ(child<QLabel>(view.get(), "deletedLabel")->text(), "Deleted “older 0”.");
+    saveScreenshot(view.get(), "chat-deleted-undo");
+    QTest::mouseClick(child<QPushButton>(view.get(), "undoDeleteButton"), Qt::LeftButton);
+    EXPECT_FALSE(showsChild(view.get(), "undoDeleteButton"));
+    EXPECT_EQ(view->model().currentSessionID(), older.id);
+    const auto restored = rlm::FileSessionStore(rlm::FileSessionStore::defaultSessionsURL()).load();
+    ASSERT_EQ(restored.size(), 2u) << "the empty new conversation is not kept";
+    EXPECT_TRUE(std::any_of(restored.begin(), restored.end(),
+                            [&](const rlm::ChatSession& s) { return s.id == older.id; }));
+
+    // Pressing New and leaving it leaves nothing behind, also across starts.
+    QTest::mouseClick(newSessionButton(*view), Qt::LeftButton);
+    QTest::mouseClick(newSessionButton(*view), Qt::LeftButton);
+    view.reset();
+    const auto afterNew = rlm::FileSessionStore(rlm::FileSessionStore::defaultSessionsURL()).load();
+    EXPECT_EQ(std::count_if(afterNew.begin(), afterNew.end(),
+                            [](const rlm::ChatSession& s) { return s.messages.empty(); }),
+              1)
+        << "only the current empty conversation";
 }
 
 } // namespace

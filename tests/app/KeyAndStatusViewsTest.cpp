@@ -153,34 +153,75 @@ TEST_F(KeyViewsTest, SettingsWithoutConfigurationStartsEmptyAndKeepsAFailedSaveO
     EXPECT_EQ(sheet.result(), QDialog::Accepted);
 }
 
-// The key is optional: a model server of the person's own is enough to save,
-// and blank fields remove their settings.
-TEST_F(KeyViewsTest, SettingsShowAndSaveTheModelServerAndModel) {
+// Any change can be saved, also emptying a field (which removes that
+// setting), and nothing else; an address that cannot be used never is.
+TEST_F(KeyViewsTest, SettingsSaveAnyChangeAndBlankRemovesButNeverABadAddress) {
     rlm::AppConfig stored;
     stored.veyrlinkApiKey = "sk-old";
+    stored.modelServerAddress = "https://models.example.com/v1";
     stored.modelName = "gpt-small";
-    config_.save(stored);
-    rlm::SettingsView sheet(config_, opener());
-    sheet.show();
-    auto* key = child<QLineEdit>(&sheet, "settingsApiKeyField");
-    auto* address = child<QLineEdit>(&sheet, "settingsAddressField");
-    auto* model = child<QLineEdit>(&sheet, "settingsModelField");
-    auto* save = child<QPushButton>(&sheet, "settingsSaveButton");
-    EXPECT_EQ(key->text(), "sk-old");
-    EXPECT_TRUE(address->text().isEmpty());
-    EXPECT_EQ(address->placeholderText(), "https://api.veyrlink.com/v1");
-    EXPECT_EQ(model->text(), "gpt-small");
+    const auto with = [&](auto change) {
+        rlm::AppConfig config = stored;
+        change(config);
+        return config;
+    };
+    const struct {
+        const char* name;
+        QString key, address, model;
+        std::optional<rlm::AppConfig> saved; // absent: Save stays disabled
+        const char* problem = nullptr;
+    } cases[] = {
+        {"nothing changed", "sk-old", "https://models.example.com/v1", "gpt-small", std::nullopt},
+        {"only spaces around", " sk-old ", "https://models.example.com/v1\t", "gpt-small",
+         std::nullopt},
+        {"the model alone", "sk-old", "https://models.example.com/v1", " gpt-large ",
+         with([](rlm::AppConfig& c) { c.modelName = "gpt-large"; })},
+        {"the address cleared", "sk-old", "  ", "gpt-small",
+         with([](rlm::AppConfig& c) { c.modelServerAddress.reset(); })},
+        {"the key cleared", "", "https://models.example.com/v1", "gpt-small",
+         with([](rlm::AppConfig& c) { c.veyrlinkApiKey.reset(); })},
+        {"a local server", "sk-old", " http://127.0.0.1:8080/v1 ", "",
+         with([](rlm::AppConfig& c) {
+             c.modelServerAddress = "http://127.0.0.1:8080/v1";
+             c.modelName.reset();
+         })},
+        {"not a url", "sk-old", "not a url", "gpt-small", std::nullopt,
+         "The server address is not a web address"},
+        {"no scheme", "sk-old", "models.example.com/v1", "gpt-small", std::nullopt,
+         "The server address must start with http:// or https://"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        config_.save(stored);
+        rlm::SettingsView sheet(config_, opener());
+        sheet.show();
+        auto* key = child<QLineEdit>(&sheet, "settingsApiKeyField");
+        auto* address = child<QLineEdit>(&sheet, "settingsAddressField");
+        auto* model = child<QLineEdit>(&sheet, "settingsModelField");
+        auto* save = child<QPushButton>(&sheet, "settingsSaveButton");
+        EXPECT_EQ(key->text(), "sk-old");
+        EXPECT_EQ(address->text(), "https://models.example.com/v1");
+        EXPECT_EQ(model->text(), "gpt-small");
+        EXPECT_FALSE(save->isEnabled()) << "as loaded";
+        key->setText(c.key);
+        address->setText(c.address);
+        model->setText(c.model);
 
-    key->clear();
-    EXPECT_FALSE(save->isEnabled()) << "neither a key nor a server";
-    address->setText(" http://127.0.0.1:8080/v1 ");
-    EXPECT_TRUE(save->isEnabled());
-    model->setText("  ");
-    QTest::mouseClick(save, Qt::LeftButton);
-    EXPECT_TRUE(showsChild(&sheet, "settingsSavedLabel"));
-    rlm::AppConfig expected;
-    expected.modelServerAddress = "http://127.0.0.1:8080/v1";
-    EXPECT_EQ(config_.load(), expected);
+        EXPECT_EQ(save->isEnabled(), c.saved.has_value());
+        EXPECT_EQ(showsChild(&sheet, "settingsAddressProblem"), c.problem != nullptr);
+        if (c.problem) {
+            EXPECT_TRUE(child<QLabel>(&sheet, "settingsAddressProblem")->text().startsWith(c.problem));
+            QTest::mouseClick(save, Qt::LeftButton);
+            EXPECT_EQ(config_.load(), stored) << "never saved";
+            saveScreenshot(&sheet, "settings-bad-address");
+        }
+        if (c.saved) {
+            QTest::mouseClick(save, Qt::LeftButton);
+            EXPECT_TRUE(showsChild(&sheet, "settingsSavedLabel"));
+            EXPECT_EQ(config_.load(), *c.saved);
+            EXPECT_FALSE(save->isEnabled()) << "saved: nothing changed any more";
+        }
+    }
 }
 
 TEST_F(KeyViewsTest, SettingsListAddAndRemoveTheContactFiles) {
@@ -212,13 +253,13 @@ TEST_F(KeyViewsTest, SettingsListAddAndRemoveTheContactFiles) {
     EXPECT_EQ(list->count(), 2);
     chosen = {QString::fromStdString(work), QString::fromStdString(family)};
     add->click();
-    EXPECT_EQ(sheet.contactFiles(), (std::vector<std::string>{work, gone, family}));
+    EXPECT_EQ(sheet.model().contactFiles(), (std::vector<std::string>{work, gone, family}));
     EXPECT_TRUE(save->isEnabled()) << "a changed list is saved without a key";
 
     list->setCurrentRow(1);
     ASSERT_TRUE(remove->isEnabled());
     remove->click();
-    EXPECT_EQ(sheet.contactFiles(), (std::vector<std::string>{work, family}));
+    EXPECT_EQ(sheet.model().contactFiles(), (std::vector<std::string>{work, family}));
     QTest::mouseClick(save, Qt::LeftButton);
     EXPECT_TRUE(showsChild(&sheet, "settingsSavedLabel"));
     EXPECT_EQ(config_.load().contactsFiles, (std::vector<std::string>{work, family}));
@@ -247,10 +288,15 @@ TEST(SyncStatusViewTest, StatusLineFollowsTheSyncState) {
          false},
         {{1, false, {}, false, 0, 0, -1, at}, "Up to date · 14:02 · 1 message", secondary, false},
         {{1234, false, "disk I/O error"}, "Sync failed: disk I/O error", red, false},
-        // A missing store is said as it is, not as a failure.
+        // A missing store is said as it is, in red: it is an error.
         {{0, false, "No message store found at /x/chat.db.", true},
          "No message store found at /x/chat.db.",
-         secondary,
+         red,
+         false},
+        // A retry is due.
+        {{0, false, "disk I/O error", false, 0, 0, -1, {}, at},
+         "Sync failed: disk I/O error Trying again at 14:02:00.",
+         red,
          false},
         // A first sync: done of total, a bar and an estimate.
         {{0, true, {}, false, 12000, 400000, 95},
@@ -272,7 +318,8 @@ TEST(SyncStatusViewTest, StatusLineFollowsTheSyncState) {
         {{0, true}, "Indexing messages...", secondary, false},
     };
     int syncRequests = 0;
-    rlm::SyncStatusView view(State{}, [&] { ++syncRequests; });
+    int chooseRequests = 0;
+    rlm::SyncStatusView view(State{}, [&] { ++syncRequests; }, [&] { ++chooseRequests; });
     view.show();
     EXPECT_EQ(child<QLabel>(&view, "syncHeading")->text(), "Messages indexed");
     auto* line = child<QLabel>(&view, "syncStatusLine");
@@ -284,7 +331,12 @@ TEST(SyncStatusViewTest, StatusLineFollowsTheSyncState) {
         EXPECT_EQ(textColour(line), item.colour) << item.line.toStdString();
         EXPECT_EQ(button->isEnabled(), !item.state.isSyncing) << item.line.toStdString();
         EXPECT_EQ(bar->isVisible(), item.bar) << item.line.toStdString();
+        EXPECT_EQ(showsChild(&view, "chooseStoreButton"), item.state.storeMissing)
+            << "Choose… only for a missing store";
     }
+    view.setState(State{0, false, "No message store found at /x/chat.db.", true});
+    QTest::mouseClick(child<QPushButton>(&view, "chooseStoreButton"), Qt::LeftButton);
+    EXPECT_EQ(chooseRequests, 1);
     view.setState(State{5, false});
     QTest::mouseClick(button, Qt::LeftButton);
     EXPECT_EQ(syncRequests, 1);

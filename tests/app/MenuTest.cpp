@@ -8,11 +8,14 @@
 #include "views/ViewStyle.hpp"
 #include "tests/app/AppTestSupport.hpp"
 
+#include <QLayout>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <cerrno>
 #include <cstring>
@@ -47,10 +50,14 @@ TEST_F(MenuTest, WithoutKeyTheChatOpensAtOnceUnlessARemoteServerNeedsOne) {
         const char* name;
         std::optional<std::string> server;
         bool asksForKey;
+        const char* answerSource;
     } cases[] = {
-        {"no server: answers from the index", std::nullopt, false},
-        {"a server on this machine", "http://127.0.0.1:8080/v1", false},
-        {"a server elsewhere", "https://models.example.com/v1", true},
+        {"no server: answers from the index", std::nullopt, false,
+         "Answers come from your indexed messages."},
+        {"a server on this machine", "http://127.0.0.1:8080/v1", false,
+         "Answers come from openai/gpt-4o-mini on 127.0.0.1:8080."},
+        {"a server elsewhere", "https://models.example.com/v1", true,
+         "Answers come from openai/gpt-4o-mini on models.example.com."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -74,36 +81,31 @@ TEST_F(MenuTest, WithoutKeyTheChatOpensAtOnceUnlessARemoteServerNeedsOne) {
                               Qt::LeftButton);
             ASSERT_TRUE(showsChild(menu.get(), "workingScreen"));
         }
-        EXPECT_TRUE(showsChild(menu.get(), "noKeyNotice")) << "says what a key would add";
+        EXPECT_TRUE(showsChild(menu.get(), "answerSourceLabel"));
+        EXPECT_TRUE(rlm::ViewStyle::unwrapped(child<QLabel>(menu.get(), "answerSourceLabel")->text())
+                        .startsWith(c.answerSource))
+            << "names what answers";
+        if (c.asksForKey) {
+            // The choice is remembered for this server, and only for it.
+            auto again = makeMenu();
+            again->show();
+            EXPECT_TRUE(showsChild(again.get(), "workingScreen")) << "not asked again";
+            ASSERT_TRUE(waitUntil([&] { return !again->syncModel().isSyncing(); }));
+            rlm::AppConfig other = config_.load();
+            other.modelServerAddress = "https://other.example.com/v1";
+            config_.save(other);
+            auto next = makeMenu();
+            next->show();
+            EXPECT_TRUE(showsChild(next.get(), "setupScreen")) << "another server asks again";
+            EXPECT_TRUE(child<QLabel>(next.get(), "setupPrompt")->text().contains("other.example.com"))
+                << "worded for the server configured";
+            EXPECT_FALSE(showsChild(next.get(), "gatewayLink")) << "not the gateway's key";
+            ASSERT_TRUE(waitUntil([&] { return !next->syncModel().isSyncing(); }));
+        }
         EXPECT_TRUE(menu->chatView()->isReady());
         if (!c.server) {
             saveScreenshot(menu.get(), "working-no-key");
         }
-    }
-}
-
-TEST(MenuKeyTest, OnlyAServerElsewhereAsksForAKeyFirst) {
-    const struct {
-        std::optional<std::string> address;
-        bool asks;
-    } cases[] = {
-        {std::nullopt, false},
-        {"  ", false},
-        {"http://127.0.0.1:8080/v1", false},
-        {"http://127.1.2.3:8080/v1", false},
-        {"http://LOCALHOST:11434/v1", false},
-        {"http://ollama.localhost/v1", false},
-        {"http://[::1]:8080/v1", false},
-        {"127.0.0.1:8080/v1", false},
-        {"https://api.veyrlink.com/v1", true},
-        {"http://192.168.1.20:8080/v1", true},
-        {"http://localhost.example.com/v1", true},
-        {"http://[::2]:8080/v1", true},
-    };
-    for (const auto& c : cases) {
-        rlm::AppConfig settings;
-        settings.modelServerAddress = c.address;
-        EXPECT_EQ(OrluneRLMMenu::asksForKeyFirst(settings), c.asks) << c.address.value_or("(none)");
     }
 }
 
@@ -124,7 +126,8 @@ TEST_F(MenuTest, ReturnSavesTheKeyAndASyncStartsAtOnce) {
     EXPECT_TRUE(menu->hasApiKey());
     EXPECT_FALSE(showsChild(menu.get(), "setupScreen"));
     EXPECT_TRUE(showsChild(menu.get(), "workingScreen"));
-    EXPECT_FALSE(showsChild(menu.get(), "noKeyNotice"));
+    EXPECT_TRUE(rlm::ViewStyle::unwrapped(child<QLabel>(menu.get(), "answerSourceLabel")->text())
+                    .endsWith("on models.example.com."));
     EXPECT_EQ(eventCount("shadow_sync_start"), syncsBefore + 1) << "no Sync Now needed";
     EXPECT_TRUE(openedAddresses_.empty());
     ASSERT_TRUE(waitUntil([&] { return !menu->syncModel().isSyncing(); }));
@@ -153,17 +156,74 @@ TEST_F(MenuTest, AMissingStoreIsSaidPlainlyAndTheIndexStaysUsable) {
 #else
     EXPECT_TRUE(line.startsWith("No message store found at " + path)) << line.toStdString();
     EXPECT_TRUE(line.contains("CHAT_DB_PATH")) << line.toStdString();
-    EXPECT_TRUE(line.contains("Settings")) << line.toStdString();
 #endif
-    for (const char* word : {"Full Disk Access", "Shadow DB", "shadow.db"}) {
+    EXPECT_TRUE(line.contains("Choose")) << line.toStdString();
+    for (const char* word : {"Full Disk Access", "Shadow DB", "shadow.db", "Settings"}) {
         EXPECT_FALSE(line.contains(word)) << word;
     }
+    EXPECT_EQ(textColour(child<QLabel>(menu.get(), "syncStatusLine")),
+              rlm::ViewStyle::colour(rlm::ViewStyle::Tint::red))
+        << "an error, not a hint";
     EXPECT_FALSE(showsChild(menu.get(), "openSettingsButton"));
     EXPECT_TRUE(menu->syncModel().hasIndex());
     EXPECT_TRUE(menu->chatView()->isReady()) << "the existing index can still be asked";
     EXPECT_TRUE(showsChild(menu.get(), "settingsButton"));
     EXPECT_TRUE(showsChild(menu.get(), "quitButton"));
+    ASSERT_TRUE(showsChild(menu.get(), "chooseStoreButton"));
     saveScreenshot(menu.get(), "no-store");
+}
+
+TEST_F(MenuTest, ChooseFindsAStoreElsewhereAndRemembersIt) {
+    const std::string elsewhere = folder_.file("copies/chat.db");
+    std::filesystem::create_directories(folder_.file("copies"));
+    samplestore::SampleStoreOptions options;
+    options.messageCount = 40;
+    samplestore::buildSampleStore(elsewhere, options);
+    QStringList answers = {QString(), QString::fromStdString(elsewhere)};
+    auto seams = menuSeams();
+    seams.chooseStore = [&](QWidget*) { return answers.takeFirst(); };
+    OrluneRLMMenu menu(std::move(seams));
+    menu.show();
+    ASSERT_TRUE(waitUntil([&] { return !menu.syncModel().isSyncing(); }));
+    ASSERT_TRUE(menu.syncModel().storeMissing());
+
+    auto* choose = child<QPushButton>(&menu, "chooseStoreButton");
+    QTest::mouseClick(choose, Qt::LeftButton); // cancelled
+    EXPECT_TRUE(menu.syncModel().storeMissing());
+    EXPECT_EQ(config_.load().chatStorePath, std::nullopt);
+    QTest::mouseClick(choose, Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return menu.syncModel().hasSynced(); }));
+    EXPECT_GT(menu.syncModel().messageCount(), 0);
+    EXPECT_FALSE(showsChild(&menu, "chooseStoreButton"));
+    EXPECT_EQ(config_.load().chatStorePath, elsewhere);
+
+    auto next = makeMenu();
+    EXPECT_EQ(next->syncModel().chatDBPath().toStdString(), elsewhere) << "remembered";
+}
+
+TEST_F(MenuTest, AfterAFailureTheSyncIsTriedAgainBySelfAndSaysWhen) {
+    makeStore();
+    // The index's folder is taken by a file: every sync fails until it goes,
+    // and the store itself never changes.
+    writeFile(folder_.file("occupied"), "a file where the database's folder should be");
+    auto seams = menuSeams();
+    seams.sync.resolveShadowDBPath = [this] { return folder_.file("occupied/shadow.db"); };
+    seams.sync.firstRetryDelay = std::chrono::milliseconds(300);
+    OrluneRLMMenu menu(std::move(seams));
+    menu.show();
+    ASSERT_TRUE(waitUntil([&] { return !menu.syncModel().lastError().isEmpty(); }));
+    ASSERT_TRUE(menu.syncModel().nextRetryAt().isValid());
+    EXPECT_TRUE(statusLine(menu).contains(
+        "Trying again at " + menu.syncModel().nextRetryAt().toString("HH:mm:ss")))
+        << statusLine(menu).toStdString();
+    ASSERT_TRUE(waitUntil([&] { return eventCount("shadow_sync_failed") >= 2; }))
+        << "tried again without a click";
+
+    std::filesystem::remove(folder_.file("occupied"));
+    std::filesystem::create_directories(folder_.file("occupied"));
+    ASSERT_TRUE(waitUntil([&] { return menu.syncModel().hasSynced(); }));
+    EXPECT_FALSE(menu.syncModel().nextRetryAt().isValid());
+    EXPECT_FALSE(statusLine(menu).contains("Trying again"));
 }
 
 TEST_F(MenuTest, ContactsTheSyncSkippedAreSaidUnderTheStatus) {
@@ -293,9 +353,10 @@ TEST_F(MenuTest, ColoursFollowAPaletteChange) {
     ASSERT_TRUE(waitUntil([&] { return !menu->syncModel().isSyncing(); }));
 }
 
-TEST_F(MenuTest, AFirstSyncShowsProgressAndAskingWaitsOnlyForAnEmptyIndex) {
+TEST_F(MenuTest, AFirstSyncShowsProgressAndAQuestionAskedMeanwhileIsAnswered) {
     storeKey("sk-test");
     makeStore(1234);
+    installAnsweringHelper("From the first messages.");
     auto menu = makeMenu();
     menu->show();
 
@@ -305,11 +366,24 @@ TEST_F(MenuTest, AFirstSyncShowsProgressAndAskingWaitsOnlyForAnEmptyIndex) {
         << statusLine(*menu).toStdString();
     EXPECT_FALSE(child<QPushButton>(menu.get(), "syncNowButton")->isEnabled());
     EXPECT_FALSE(menu->chatView()->isReady()) << "nothing indexed yet";
-    saveScreenshot(menu.get(), "first-sync");
     reopen(*menu);
     EXPECT_EQ(eventCount("shadow_sync_start"), 1u) << "reopening during a sync starts nothing";
 
+    // Asked before anything is indexed: held, said so, and answered.
+    auto* field = child<QPlainTextEdit>(menu.get(), "questionField");
+    QTest::keyClicks(field, "Who moved the van?");
+    EXPECT_TRUE(child<QPushButton>(menu.get(), "sendButton")->isEnabled());
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_TRUE(field->toPlainText().isEmpty()) << "the question was taken";
+    EXPECT_TRUE(menu->chatView()->model().isWaitingForIndex());
+    EXPECT_TRUE(showsChild(menu.get(), "workingRow"));
+    EXPECT_TRUE(child<QLabel>(menu.get(), "workingLabel")->text().startsWith("Waiting for the first"));
+    saveScreenshot(menu.get(), "first-sync-question-held");
+    ASSERT_TRUE(waitUntil([&] { return menu->chatView()->rows().size() == 2; }));
+    EXPECT_EQ(menu->chatView()->rows()[1]->message().text, "From the first messages.");
+
     ASSERT_TRUE(waitUntil([&] { return menu->syncModel().hasSynced(); }));
+    EXPECT_FALSE(showsChild(menu.get(), "indexGrowingNote")) << "the index is complete";
     // Messages without any text are not indexed, so the count is a little lower.
     const qint64 count = menu->syncModel().messageCount();
     EXPECT_GT(count, 1000);
@@ -329,6 +403,56 @@ TEST_F(MenuTest, AFirstSyncShowsProgressAndAskingWaitsOnlyForAnEmptyIndex) {
     ASSERT_TRUE(waitUntil([&] { return !menu->syncModel().isSyncing(); }));
 }
 
+TEST_F(MenuTest, AFittedMenuStaysWithinItsHeightLimitAndTheConversationScrolls) {
+    makeStore();
+    rlm::FileSessionStore(rlm::FileSessionStore::defaultSessionsURL())
+        .save({storeConversation(12, std::string(300, 'w') + " a long message ")});
+    auto menu = makeMenu();
+    menu->show();
+    ASSERT_TRUE(waitUntil([&] { return menu->syncModel().hasSynced(); }));
+    QTest::mouseClick(child<QPushButton>(menu.get(), "sessionsButton"), Qt::LeftButton);
+    menu->setHeightLimit(560);
+    QTest::qWait(50);
+    saveScreenshot(menu.get(), "popup-height-limit");
+
+    EXPECT_LE(menu->height(), 560);
+    auto* conversation = child<QScrollArea>(menu.get(), "conversationList");
+    EXPECT_GT(conversation->verticalScrollBar()->maximum(), 0) << "the conversation scrolls";
+    for (const char* name : {"sendButton", "questionField", "settingsButton", "quitButton"}) {
+        auto* widget = child<QWidget>(menu.get(), name);
+        const QRect area(widget->mapTo(menu.get(), QPoint(0, 0)), widget->size());
+        EXPECT_TRUE(menu->rect().contains(area)) << name << " is within reach";
+    }
+
+    menu->setHeightLimit(0);
+    QTest::qWait(50);
+    EXPECT_GT(menu->height(), 560) << "without a limit it fits its content";
+}
+
+TEST_F(MenuTest, AWindowCanBeMadeShorterThanItsContentAndTheConversationScrolls) {
+    makeStore();
+    rlm::FileSessionStore(rlm::FileSessionStore::defaultSessionsURL())
+        .save({storeConversation(12, std::string(300, 'w') + " a long message ")});
+    auto menu = makeMenu();
+    menu->setFittedToContent(false);
+    menu->show();
+    ASSERT_TRUE(waitUntil([&] { return menu->syncModel().hasSynced(); }));
+    QTest::qWait(50);
+    const int wanted = menu->layout()->totalHeightForWidth(menu->width());
+    EXPECT_LT(menu->minimumHeight(), wanted - 200) << "the conversation gives way";
+    menu->resize(menu->width(), menu->minimumHeight());
+    QTest::qWait(50);
+    EXPECT_EQ(menu->height(), menu->minimumHeight());
+    auto* conversation = child<QScrollArea>(menu.get(), "conversationList");
+    EXPECT_GT(conversation->verticalScrollBar()->maximum(), 0) << "the conversation scrolls";
+    for (const char* name : {"sendButton", "questionField", "quitButton"}) {
+        auto* widget = child<QWidget>(menu.get(), name);
+        const QRect area(widget->mapTo(menu.get(), QPoint(0, 0)), widget->size());
+        EXPECT_TRUE(menu->rect().contains(area)) << name << " is within reach";
+    }
+    saveScreenshot(menu.get(), "window-short");
+}
+
 TEST_F(MenuTest, FailedSyncIsShownInRedAndRetriedOnTheNextAppearance) {
     storeKey("sk-test");
     makeStore();
@@ -341,7 +465,8 @@ TEST_F(MenuTest, FailedSyncIsShownInRedAndRetriedOnTheNextAppearance) {
     ASSERT_TRUE(waitUntil([&] { return !menu.syncModel().isSyncing(); }));
     ASSERT_FALSE(menu.syncModel().lastError().isEmpty());
     auto* line = child<QLabel>(&menu, "syncStatusLine");
-    EXPECT_EQ(line->text(), "Sync failed: " + menu.syncModel().lastError());
+    EXPECT_TRUE(line->text().startsWith("Sync failed: " + menu.syncModel().lastError()))
+        << line->text().toStdString();
     EXPECT_EQ(textColour(line), rlm::ViewStyle::colour(rlm::ViewStyle::Tint::red));
     EXPECT_FALSE(menu.chatView()->isReady());
 
@@ -406,7 +531,8 @@ TEST_F(MenuTest, CancelClosesTheSheetWithoutSaving) {
     ASSERT_TRUE(sheet);
     auto* keyField = child<QLineEdit>(sheet, "settingsApiKeyField");
     keyField->clear();
-    EXPECT_FALSE(child<QPushButton>(sheet, "settingsSaveButton")->isEnabled());
+    EXPECT_TRUE(child<QPushButton>(sheet, "settingsSaveButton")->isEnabled())
+        << "removing the key can be saved";
     QTest::keyClicks(keyField, "sk-other");
     QTest::mouseClick(child<QPushButton>(sheet, "settingsCancelButton"), Qt::LeftButton);
     EXPECT_TRUE(!sheet || !sheet->isVisible());

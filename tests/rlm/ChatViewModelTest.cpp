@@ -519,7 +519,7 @@ TEST_F(ChatViewModelTest, TitlesAreCutAtEightyUserPerceivedCharacters) {
     EXPECT_EQ(model->messages()[0].text, std::string(100, 'q'));
 }
 
-TEST_F(ChatViewModelTest, NewConversationsAreStoredBesideTheEarlierOnes) {
+TEST_F(ChatViewModelTest, NewConversationsAreStoredBesideTheEarlierOnesWhileTheyAreCurrent) {
     store->stored = {session("OLD", 50, {message(ChatRole::user, "old", 50)})};
     auto model = makeModel();
     ask(*model, "question"); // continues the resumed conversation
@@ -533,16 +533,14 @@ TEST_F(ChatViewModelTest, NewConversationsAreStoredBesideTheEarlierOnes) {
 
     EXPECT_TRUE(model->messages().empty());
     EXPECT_EQ(model->sessionTitle(), "New conversation");
-    ASSERT_EQ(store->stored.size(), 3u);
+    // The empty conversation left by the second "New" is not kept.
+    ASSERT_EQ(store->stored.size(), 2u);
     EXPECT_EQ(store->stored[0].id, third);
-    EXPECT_EQ(store->stored[1].id, second);
-    EXPECT_EQ(store->stored[2].id, first);
-    EXPECT_EQ(store->stored[2].messages.size(), 3u);
+    EXPECT_EQ(store->stored[1].id, first);
+    EXPECT_EQ(store->stored[1].messages.size(), 3u);
     EXPECT_NE(second, third);
-    for (const auto& stored : {store->stored[0], store->stored[1]}) {
-        EXPECT_EQ(stored.title, "New conversation");
-        EXPECT_EQ(stored.messageCount, 0);
-    }
+    EXPECT_EQ(store->stored[0].title, "New conversation");
+    EXPECT_EQ(store->stored[0].messageCount, 0);
     EXPECT_EQ(eventsNamed(folder, "session_new_started").size(), 2u);
 }
 

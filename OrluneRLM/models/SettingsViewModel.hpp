@@ -1,0 +1,79 @@
+#pragma once
+// The state behind the settings sheet: the key, the model server, the model
+// and the contact files as edited, whether anything changed, and saving.
+
+#include "services/AppConfig.hpp"
+#include "services/ConfigManager.hpp"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <string>
+#include <vector>
+
+namespace orlune::rlm {
+
+// GUI thread only. Saves through `config`, which must outlive the model.
+// changed() follows every change of what the getters return.
+//
+// Each field is saved trimmed; a field left blank removes its setting.
+// hasChanges() compares what is entered with what was loaded, both so read,
+// so any real change (also emptying a field) can be saved and nothing else.
+// An address that cannot be used (ModelServer::addressProblem) is never
+// saved: canSave() is false and addressProblem() says why.
+class SettingsViewModel : public QObject {
+    Q_OBJECT
+
+public:
+    explicit SettingsViewModel(ConfigManager& config, QObject* parent = nullptr);
+
+    // Reads the stored settings into the fields, untrimmed, and forgets any
+    // message.
+    void load();
+
+    const QString& apiKey() const { return apiKey_; }
+    const QString& address() const { return address_; }
+    const QString& modelName() const { return modelName_; }
+    const std::vector<std::string>& contactFiles() const { return contactFiles_; }
+    void setApiKey(const QString& text);
+    void setAddress(const QString& text);
+    void setModelName(const QString& text);
+    // Appends the files not listed yet, in order; blank paths are skipped.
+    void addContactFiles(const QStringList& paths);
+    // Takes out the file at `index`; nothing when there is none.
+    void removeContactFile(int index);
+
+    bool hasChanges() const;
+    // Why the address cannot be saved; empty when it can.
+    QString addressProblem() const;
+    bool canSave() const { return hasChanges() && addressProblem().isEmpty(); }
+
+    // The last save's failure ("Failed to save: " and why); empty otherwise.
+    const QString& errorMessage() const { return errorMessage_; }
+    // The last save succeeded (cleared by the next edit or save).
+    bool isSaved() const { return isSaved_; }
+
+    // Saves the fields into the stored configuration (its other settings
+    // are kept). Returns whether it saved; does nothing and returns false
+    // unless canSave().
+    bool save();
+
+signals:
+    void changed();
+
+private:
+    // What the fields would store.
+    AppConfig entered() const;
+    void edited();
+
+    ConfigManager& config_;
+    AppConfig loaded_;
+    QString apiKey_;
+    QString address_;
+    QString modelName_;
+    std::vector<std::string> contactFiles_;
+    QString errorMessage_;
+    bool isSaved_ = false;
+};
+
+} // namespace orlune::rlm

@@ -1,0 +1,47 @@
+#pragma once
+// What the person's model server setting means: whether an address can be
+// used, whether the server needs a key, and what answers the questions.
+
+#include "services/AppConfig.hpp"
+
+#include <QString>
+#include <optional>
+#include <string>
+
+namespace orlune::rlm {
+
+// Stateless; any thread.
+class ModelServer {
+public:
+    ModelServer() = delete;
+
+    // Why `address` (trimmed) cannot be saved as the model server, in plain
+    // words: not a web address, a scheme other than http or https, or no
+    // server name. Empty when it can (a blank address can: it removes the
+    // setting).
+    static QString addressProblem(const QString& address);
+
+    // Whether `address` names this machine (localhost, *.localhost,
+    // 127.0.0.0/8, ::1). An address without a scheme is read as http.
+    static bool isOnThisMachine(const QString& address);
+
+    // Whether the menu asks for a key first: no key is stored, a model
+    // server is configured that is not on this machine (it would need a
+    // key), and the person has not chosen to go on without a key for that
+    // very address (AppConfig::serverWithoutKey).
+    static bool asksForKey(const AppConfig& settings, bool hasApiKey);
+
+    // The configured server's address trimmed, or empty for the gateway.
+    static QString configuredAddress(const AppConfig& settings);
+
+    // Who answers questions with `settings`, for the line under the sync
+    // status: the model and the server (the gateway by default), or the
+    // index alone when the gateway has no key. `environmentAddress` and
+    // `environmentModel` (VEYRLINK_BASE_URL, ORLUNE_RLM_MODEL) win over the
+    // saved ones when not blank.
+    static QString answerSourceText(const AppConfig& settings, bool hasApiKey,
+                                    const std::optional<std::string>& environmentAddress,
+                                    const std::optional<std::string>& environmentModel);
+};
+
+} // namespace orlune::rlm
