@@ -151,10 +151,17 @@ bool holdsLink(std::string_view text) {
     }
     const std::vector<Token> tokens = text::tokenize(folded);
     for (size_t i = 0; i + 2 < tokens.size(); ++i) {
-        if (tokens[i].kind == TokenKind::word && tokens[i + 1].folded == "." &&
-            !tokens[i + 1].spaceBefore && !tokens[i + 2].spaceBefore &&
-            isWord(&tokens[i + 2], {"com", "org", "net", "io", "co", "uk", "app", "ly", "me",
-                                     "gl", "be", "info", "eu", "de", "fr", "dev", "events"})) {
+        if (tokens[i].kind != TokenKind::word || tokens[i + 1].folded != "." ||
+            tokens[i + 1].spaceBefore || tokens[i + 2].spaceBefore) {
+            continue;
+        }
+        // "example.com", or any two-letter country domain with a path
+        // ("festival.ca/tickets").
+        const Token* slash = tokenAt(tokens, i + 3);
+        const bool path = slash != nullptr && slash->folded == "/" && !slash->spaceBefore;
+        if (isWord(&tokens[i + 2], {"com", "org", "net", "io", "co", "uk", "app", "ly", "me",
+                                     "gl", "be", "info", "eu", "de", "fr", "dev", "events", "ca"}) ||
+            (path && tokens[i + 2].kind == TokenKind::word && tokens[i + 2].folded.size() == 2)) {
             return true;
         }
     }
