@@ -7,7 +7,7 @@
 #include "services/ProcessStop.hpp"
 #include "services/RLMHelperError.hpp"
 #include "services/RLMHelperRunner.hpp"
-#include "services/ShadowPaths.hpp"
+#include "shadow/ShadowDB.hpp"
 #include "services/TextTrimming.hpp"
 
 #include <QCoreApplication>
@@ -146,7 +146,7 @@ int runAsk(const std::vector<std::string>& args) {
         const rlm::AppConfig config = rlm::ConfigManager::shared().load();
         const rlm::RLMHelperRunner runner(config, rlm::RLMHelperRunner::processEnvironment(),
                                           loggingSeams(verbose));
-        const std::string path = shadowDB ? *shadowDB : rlm::ShadowPaths::shadowDBPath();
+        const std::string path = shadowDB ? *shadowDB : core::ShadowDB::shadowDBPath();
         auto stop = std::make_shared<rlm::ProcessStop>();
         const StopOnSignals stopOnSignals(*stop);
         const rlm::HelperResult result = runner.run(question, path, {}, std::nullopt, stop);

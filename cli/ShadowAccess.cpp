@@ -13,7 +13,7 @@ int withShadowForReading(const std::optional<std::string>& path,
                          const std::function<int(core::ShadowDBReader&)>& body) {
     sqlite3_hard_heap_limit64(core::QueryBounds::kReaderHeapLimit);
     try {
-        const std::string resolved = path ? *path : core::ShadowDB::defaultShadowDBPath();
+        const std::string resolved = path ? *path : core::ShadowDB::shadowDBPath();
         if (core::pathIsMissing(resolved)) {
             std::cerr << "No shadow database at " << resolved
                       << ". Run `orlune sync` first, or pass --shadow-db PATH.\n";

@@ -10,7 +10,7 @@
 namespace orlune::cli {
 
 // Opens the shadow database at `path`, or at the one default
-// (core::ShadowDB::defaultShadowDBPath), read-only, and returns what `body`
+// (core::ShadowDB::shadowDBPath, which creates nothing), read-only, and returns what `body`
 // returns on it: the verb's exit status. When no database is there, or any
 // std::exception is thrown on the way, the reason is written on standard
 // error and the status is 1. Caps what SQLite may allocate in this process

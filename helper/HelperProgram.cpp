@@ -6,6 +6,7 @@
 #include "helper/HelperRequest.hpp"
 #include "helper/MessageFormat.hpp"
 #include "helper/OfflineAnswer.hpp"
+#include "helper/AgentPrompt.hpp"
 #include "helper/RecursiveAgent.hpp"
 #include "helper/ShadowDBTools.hpp"
 
@@ -100,6 +101,7 @@ json offlineResponse(ShadowTools& tools, const HelperRequest& request, const std
     std::string answer = answerFromIndex(tools, request.question, reason, 8, &cited);
     json response = answerResponse(answer, fallbackSummary(request.summary, request.question,
                                                            "(answered from the index alone)"));
+    response["model"] = nullptr; // no model answered
     if (!cited.empty()) {
         response["messages"] = citedMessages(cited);
     }
@@ -117,7 +119,7 @@ json HelperProgram::respond(std::string_view requestDocument, const core::Enviro
         std::unique_ptr<ShadowDBTools> tools;
         try {
             tools = std::make_unique<ShadowDBTools>(
-                request.dbPath ? *request.dbPath : core::ShadowDB::defaultShadowDBPath(env));
+                request.dbPath ? *request.dbPath : core::ShadowDB::shadowDBPath(env));
         } catch (const core::ShadowDBError& error) {
             throw HelperError(HelperError::Kind::database, error.what());
         }

@@ -35,11 +35,13 @@ public:
     // a fifth of the deadline).
     static constexpr double kIndexAnswerReserveSeconds = 5;
 
-    // Returns the response object: {"answer", "conversationSummary"}, with
-    // "messages" (the messages the answer relies on, in its order: guid,
-    // sender_name, chat_title, time, text) when it names any and "model"
-    // (the model's name) when the model answered; or
-    // {"error": {"type", "message"}}. Never throws. Diagnostics go to
+    // Returns the response object: {"answer", "conversationSummary", "model"},
+    // with "messages" (the messages the answer relies on, in its order: guid,
+    // sender_name, chat_title, time, text) when it names any; or
+    // {"error": {"type", "message"}}. "model" says who answered: the model's
+    // name, or null for an answer from the index alone, whose first
+    // paragraph says why no model was used (that sentence is for people;
+    // readers decide by "model"). Never throws. Diagnostics go to
     // `diagnostics`: the mode and any failure's type always, each completion
     // and tool call when the request asks for "verbose"; never content or
     // the key.

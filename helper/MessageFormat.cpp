@@ -40,6 +40,10 @@ std::string chatLabel(const MessageHit& message) {
     return message.chatId;
 }
 
+std::string clipped(std::string_view text, size_t maxBytes) {
+    return text.size() <= maxBytes ? std::string(text) : snippet(text, maxBytes);
+}
+
 namespace {
 
 // `text` without attachment placeholders (U+FFFC) and the white space

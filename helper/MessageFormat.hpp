@@ -27,6 +27,9 @@ std::string chatLabel(const MessageHit& message);
 // "..." appended when something was cut; line breaks become spaces.
 std::string snippet(std::string_view text, size_t maxBytes);
 
+// `text` unchanged when it has at most `maxBytes` bytes, else its snippet().
+std::string clipped(std::string_view text, size_t maxBytes);
+
 // What the message carries besides its text, for a person: its reactions
 // counted by sign, then its attachments' kinds ("♥ 2, 😂 1; photo, pdf"),
 // or "" when it has neither.

@@ -1,11 +1,13 @@
 #pragma once
 // The recursive language-model loop. The root model gets the question, the
 // earlier turns, the running summary, the current local date, time and zone
-// and a description of the shadow database's tables, and may call tools:
-// read-only SQL, full-text search, the messages around one message, and a
-// sub-model asked about a slice of text (which has the same tools and may
-// itself ask a deeper sub-model, down to the depth limit). The root finishes
-// with an answer that names the messages it relied on and a new summary.
+// and a description of the shadow database's tables (AgentPrompt.hpp), and
+// may call tools (AgentTools.hpp): read-only SQL, full-text search, the
+// messages around one message, and a sub-model asked about a slice of text
+// (which has the same tools and may itself ask a deeper sub-model, down to
+// the depth limit). The root finishes with an answer that names the messages
+// it relied on and a new summary. Root and sub-models run the same tool-call
+// loop.
 //
 // Limits: at most `maxCalls` completions in all (the last one always left to
 // the root, which must then answer without tools), sub-models at most
@@ -20,10 +22,11 @@
 // The agent borrows the gateway and the tools for its lifetime; one thread.
 
 #include "base/Gateway.hpp"
-#include "time/LocalTime.hpp"
+#include "helper/AgentTools.hpp"
 #include "helper/ChatGateway.hpp"
 #include "helper/HelperRequest.hpp"
 #include "helper/ShadowTools.hpp"
+#include "time/LocalTime.hpp"
 
 #include <chrono>
 #include <ostream>
@@ -60,21 +63,6 @@ public:
                    std::ostream* diagnostics = nullptr,
                    core::TimeContext time = core::TimeContext::system());
 
-    // The system prompt's lines on the current local date, time and zone, and
-    // the first store date (messages.timestamp) of today, for `time`. A zone
-    // ICU does not know is read as UTC.
-    static std::string timeDescription(const core::TimeContext& time);
-
-    // The system prompt's table of people: each known person's name,
-    // nicknames, handles (as messages.sender holds them) and message count,
-    // the `maxPeople` with the most messages first, then how many were left
-    // out. Fenced as data (names come from the person's address books).
-    // Empty when the database knows no people or the table cannot be read.
-    static std::string peopleDescription(ShadowTools& tools, size_t maxPeople);
-
-    // At most this many people are listed in the system prompt.
-    static constexpr size_t kMaxPromptPeople = 40;
-
     // Answers the request's question. Throws GatewayError when the gateway
     // fails (the caller decides whether an unreachable gateway on the first
     // call means "answer offline"), HelperError (timeout, limit, database).
@@ -84,29 +72,39 @@ public:
     int callsMade() const { return calls_; }
 
 private:
-    nlohmann::json complete(const nlohmann::json& messages, const nlohmann::json& tools, int depth);
-    nlohmann::json toolDefinitions(int depth, bool root) const;
+    // How one model's tool-call loop ended.
+    struct LoopEnd {
+        enum class Kind {
+            reply,           // a reply without tool calls: `text`
+            finalAnswer,     // the root called final_answer with an answer: `arguments`
+            noCallsLeft,     // a sub-model had no completion left to make
+            toolsAtLastCall, // the reply to the last call (offered no tools) called tools
+        };
+        Kind kind;
+        std::string text;
+        nlohmann::json arguments;
+    };
+
+    // Runs the model at `depth` on `messages` until it answers: each reply's
+    // tool calls are run and their results added, and the model asked again.
+    // The root (depth 0) may use every call left and is offered final_answer;
+    // a sub-model leaves the last call to the root.
+    LoopEnd converse(nlohmann::json& messages, int depth);
+    // The result of one tool call other than final_answer.
     std::string runTool(const std::string& name, const nlohmann::json& arguments, int depth);
-    std::string runSql(const nlohmann::json& arguments);
-    std::string runSearch(const nlohmann::json& arguments);
     std::string askSubmodel(const nlohmann::json& arguments, int depth);
-    std::string runContext(const nlohmann::json& arguments);
-    std::string schemaDescription();
-    std::vector<MessageHit> citedMessages(const nlohmann::json& sources);
+    AgentAnswer finalAnswer(const nlohmann::json& arguments, const HelperRequest& request);
+    nlohmann::json complete(const nlohmann::json& messages, const nlohmann::json& tools, int depth);
     void note(const std::string& line);
 
     ChatGateway& gateway_;
-    ShadowTools& tools_;
+    ShadowTools& db_;
+    AgentTools tools_;
     std::string model_;
     AgentLimits limits_;
     std::ostream* diagnostics_;
     core::TimeContext time_;
     int calls_ = 0;
 };
-
-// The running summary kept when the model gives none: the previous summary
-// followed by this exchange, cut to a bounded size (the most recent part kept).
-std::string fallbackSummary(const std::optional<std::string>& previous, const std::string& question,
-                            const std::string& answer);
 
 } // namespace orlune::helper

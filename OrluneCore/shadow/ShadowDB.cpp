@@ -37,63 +37,9 @@ void execWaitingForLocks(sqlite3* db, std::string_view sql) {
     }
 }
 
-constexpr std::string_view kInsertMessage =
-    "INSERT OR REPLACE INTO messages\n"
-    "(guid, chat_id, chat_name, sender, text, timestamp, is_from_me, is_group,\n"
-    " has_attachments, attachment_types, content_hash)\n"
-    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
-
-// The batch, from the table-valued function over the caller's list, in list
-// order.
-constexpr std::string_view kWriteBatch =
-    "INSERT OR REPLACE INTO messages\n"
-    "(guid, chat_id, chat_name, sender, text, timestamp, is_from_me, is_group,\n"
-    " has_attachments, attachment_types, content_hash, edited_at)\n"
-    "SELECT guid, chat_id, chat_name, sender, text, timestamp, is_from_me, is_group,\n"
-    "       has_attachments, attachment_types, content_hash, edited_at\n"
-    "FROM orlune_shadow_batch(?) ORDER BY seq";
-// The chats of the messages just written (their earlier rows went with the
-// replaced copies).
-constexpr std::string_view kWriteBatchChats =
-    "INSERT OR IGNORE INTO message_chats (message_guid, chat_id)\n"
-    "SELECT guid, chat_id FROM orlune_shadow_batch(?) WHERE chat_id <> 'unknown'";
-
-// Counts, on this connection only, the live rows that INSERT OR REPLACE
-// deletes (recursive triggers are on, so REPLACE's deletes fire triggers):
-// the growth of the live count is then the batch size minus that number,
-// with no per-message probe. A row replaced by a later copy in the same batch
-// counts too, as it should.
-constexpr const char* kCountReplacedFunction = "orlune_shadow_note_replaced";
-constexpr std::string_view kCreateReplacedTrigger =
-    "CREATE TEMP TRIGGER IF NOT EXISTS orlune_shadow_replaced\n"
-    "AFTER DELETE ON main.messages WHEN old.deleted_at IS NULL BEGIN\n"
-    "    SELECT orlune_shadow_note_replaced();\n"
-    "END";
-
-void noteReplaced(sqlite3_context* context, int, sqlite3_value**) {
-    ++*static_cast<int64_t*>(sqlite3_user_data(context));
-    sqlite3_result_null(context);
-}
-
-constexpr std::string_view kUpdateSyncState =
-    "UPDATE sync_state\n"
-    "SET last_timestamp = ?, last_rowid = ?, message_count = ?, updated_at = ?\n"
-    "WHERE id = 1";
-
-constexpr std::string_view kDeleteParticipants = "DELETE FROM chat_participants";
-
-constexpr std::string_view kInsertParticipant =
-    "INSERT INTO chat_participants (chat_id, handle_id, handle, service)\n"
-    "VALUES (?, ?, ?, ?)";
-
 constexpr std::string_view kSecureDelete = "PRAGMA secure_delete = ON";
 
 constexpr const char* kSidecars[] = {"-wal", "-shm"};
-
-int64_t nowInWholeSeconds() {
-    using namespace std::chrono;
-    return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
-}
 
 // Creates an empty file at `path` readable and writable by its owner only
 // (SQLite would create it with the umask's mode, and its -wal and -shm files
@@ -164,222 +110,137 @@ std::string adoptOldDatabase(const std::string& oldPath, const std::string& targ
 
 } // namespace
 
-std::string ShadowDB::defaultShadowDBPath(const Environment& environment, std::string& failure) {
-    failure.clear();
+std::string ShadowDB::shadowDBPath(const Environment& environment) {
     if (auto path = environment.variable(kPathVariable)) {
         return *path;
     }
+    return joinPath(joinPath(environment.applicationSupportDirectory(), kFolder), kFileName);
+}
+
+std::optional<std::string> ShadowDB::prepareShadowFolder(const Environment& environment) {
+    if (environment.variable(kPathVariable)) {
+        return std::nullopt;
+    }
     const std::string dataFolder = environment.applicationSupportDirectory();
     const std::string folder = joinPath(dataFolder, kFolder);
-    const std::string path = joinPath(folder, kFileName);
     if (const std::error_code error = createPrivateFolders(folder)) {
-        failure = folder + ": " + error.message();
-        return path;
+        return "Could not create the folder " + folder + ": " + error.message();
     }
-    failure = adoptOldDatabase(joinPath(joinPath(dataFolder, kOldFolder), kFileName), path);
-    return path;
+    const std::string oldPath = joinPath(joinPath(dataFolder, kOldFolder), kFileName);
+    const std::string path = joinPath(folder, kFileName);
+    const std::string failure = adoptOldDatabase(oldPath, path);
+    if (failure.empty()) {
+        return std::nullopt;
+    }
+    return "The shadow database an older version left at " + oldPath + " could not be moved to " +
+           path + " (" + failure + "); nothing was changed. Close the program using it, or move "
+           "or delete it, then try again.";
 }
 
-std::string ShadowDB::defaultShadowDBPath(const Environment& environment) {
-    std::string ignored;
-    return defaultShadowDBPath(environment, ignored);
+namespace {
+
+std::string openedPath(const std::optional<std::string>& path, const Environment& environment) {
+    if (path) {
+        return *path;
+    }
+    if (auto problem = ShadowDB::prepareShadowFolder(environment)) {
+        throw ShadowDBError(ShadowDBError::Kind::failedToOpen, *problem);
+    }
+    return ShadowDB::shadowDBPath(environment);
 }
+
+} // namespace
 
 ShadowDB::ShadowDB(const std::optional<std::string>& path, const Environment& environment)
-    : ShadowDBReader(Unopened{}, path ? *path : defaultShadowDBPath(environment)) {
-    if (auto problem = fileProblem(path_)) {
+    : ShadowDBReader(Unopened{}, openedPath(path, environment)) {
+    const std::string& file = databasePath();
+    if (auto problem = fileProblem(file)) {
         throw Error(Error::Kind::failedToOpen, *problem);
     }
-    if (pathIsMissing(path_)) {
-        createOwnerOnlyFile(path_);
+    if (pathIsMissing(file)) {
+        createOwnerOnlyFile(file);
     }
     // Refuses a file of another program or of a newer version untouched.
-    openConnection("", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-    makeOwnerOnly(path_);
-    guarded([&] {
+    connection_.open("", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    makeOwnerOnly(file);
+    connection_.guarded([&] {
         for (std::string_view pragma : shadow_schema::kOpenPragmas) {
             execWaitingForLocks(handle(), pragma);
         }
     });
     // Deleted rows leave no bytes behind in the file: freed cells and pages
     // are zeroed (deleted messages must not be readable from the file).
-    guarded([&] { sqlite::exec(handle(), kSecureDelete); });
+    connection_.guarded([&] { sqlite::exec(handle(), kSecureDelete); });
     if (ShadowBatchTable::registerModule(handle()) != SQLITE_OK) {
-        throw Error(Error::Kind::failedToOpen, db_.errorMessage());
+        throw Error(Error::Kind::failedToOpen, connection_.db().errorMessage());
     }
 }
 
 ShadowDB::~ShadowDB() = default;
 
 void ShadowDB::createSchemaIfNeeded() {
-    guarded([&] { ShadowSchema::migrate(handle()); });
+    connection_.guarded([&] { ShadowSchema::migrate(handle()); });
 }
 
 int ShadowDB::insertBatch(const std::vector<ShadowMessage>& messages) {
-    return insertMessages(messages, false).written;
+    return messages_.write(messages, false).written;
 }
 
-ShadowDB::BatchResult
-ShadowDB::insertBatchCountingGrowth(const std::vector<ShadowMessage>& messages) {
-    return insertMessages(messages, true);
+ShadowDB::BatchResult ShadowDB::commitSyncPage(const std::vector<ShadowMessage>& messages,
+                                               const Watermark& cursor, int64_t countBefore,
+                                               const SyncMarks& marks, const SyncSource& source,
+                                               const PageChanges& changes) {
+    int64_t removed = 0;
+    const ShadowMessageTables::WriteResult written =
+        messages_.write(messages, true, [&](const ShadowMessageTables::WriteResult& batch) {
+            reactionsAndAttachments_.writeAttachments(messages);
+            removed = applyPageChanges(changes);
+            sync_.storeState(cursor.timestamp, cursor.rowid,
+                             countBefore + batch.countGrowth - removed);
+            sync_.storeMarks(marks);
+            sync_.storeSource(source);
+        });
+    return BatchResult{written.written, written.countGrowth - removed, removed};
 }
 
-namespace {
-
-// Binds one message to the eleven parameters of kInsertMessage.
-void bindMessage(sqlite::Statement& statement, const ShadowMessage& message) {
-    statement.bindText(1, message.guid());
-    statement.bindText(2, message.chatId());
-    statement.bindOptionalText(3, message.chatName());
-    statement.bindText(4, message.sender());
-    statement.bindText(5, message.text());
-    statement.bindInt64(6, message.timestamp());
-    statement.bindInt(7, message.isFromMe() ? 1 : 0);
-    statement.bindInt(8, message.isGroup() ? 1 : 0);
-    statement.bindInt(9, message.hasAttachments() ? 1 : 0);
-    if (message.attachmentTypes().empty()) {
-        statement.bindNull(10);
-    } else {
-        statement.bindText(10, ShadowBatchTable::renderAttachmentTypes(message.attachmentTypes()));
-    }
-    statement.bindText(11, message.contentHash());
+int64_t ShadowDB::applyPageChanges(const PageChanges& changes) {
+    reactionsAndAttachments_.apply(changes.reactions);
+    messages_.replaceChats(changes.memberships);
+    int64_t removed = messages_.remove(changes.notMessages);
+    removed += messages_.remove(changes.removedGuids);
+    reactionsAndAttachments_.removeMentioning(changes.removedGuids);
+    return removed;
 }
 
-} // namespace
-
-void ShadowDB::prepareReplacedCounter() {
-    if (replacedCounterReady_) {
-        return;
-    }
-    if (sqlite3_create_function_v2(handle(), kCountReplacedFunction, 0, SQLITE_UTF8,
-                                   &replacedLiveRows_, noteReplaced, nullptr, nullptr,
-                                   nullptr) != SQLITE_OK) {
-        throw sqlite::Error(sqlite::Error::Stage::prepare, sqlite3_errcode(handle()),
-                            db_.errorMessage());
-    }
-    try {
-        sqlite::exec(handle(), kCreateReplacedTrigger);
-    } catch (const sqlite::Error& error) {
-        // Reported as a statement that could not be prepared, as before.
-        throw sqlite::Error(sqlite::Error::Stage::prepare, error.code(), error.what());
-    }
-    replacedCounterReady_ = true;
+bool ShadowDB::purgeDeletedContent() {
+    searchIndex_.mergeSegments();
+    int logFrames = 0;
+    int checkpointed = 0;
+    const int rc = sqlite3_wal_checkpoint_v2(handle(), nullptr, SQLITE_CHECKPOINT_TRUNCATE,
+                                             &logFrames, &checkpointed);
+    return rc == SQLITE_OK;
 }
 
-// A batch is written with one INSERT OR REPLACE ... SELECT over the list.
-// Each statement that writes through the full-text triggers runs in a
-// statement savepoint, and FTS5 flushes its pending index data to disk at
-// every savepoint, so writing row by row turns every message into its own
-// index segment and makes a sync several times slower. One statement per
-// batch writes the same rows, in the same order, with the same rowids and
-// trigger effects.
-ShadowDB::BatchResult
-ShadowDB::insertMessages(const std::vector<ShadowMessage>& messages, bool countGrowth,
-                         const std::function<void(const BatchResult&)>& beforeCommit) {
-    BatchResult result;
-    if (messages.empty() && !beforeCommit) {
-        return result;
-    }
-    return guarded([&] {
+void ShadowDB::clearCopiedMessages() {
+    connection_.guarded([&] {
         sqlite::Transaction transaction(handle());
-        if (countGrowth) {
-            prepareReplacedCounter();
-        }
-        sqlite::Statement write = db_.prepare(kWriteBatch);
-        replacedLiveRows_ = 0;
-        ShadowBatchTable::bind(write, 1, messages);
-        try {
-            write.run();
-        } catch (const sqlite::Error& error) {
-            const std::string sqliteMessage = Error::fromSQLite(error, path_).message();
-            write.finalize();
-            transaction.rollback();
-            // Find the message that fails, and SQLite's own words for it.
-            auto [guid, reason] = diagnoseFailedBatch(messages);
-            if (guid.empty() && !messages.empty()) {
-                guid = messages.front().guid();
-            }
-            throw Error(Error::Kind::insertFailed, "Failed on guid=" + guid + ": " +
-                                                       (reason.empty() ? sqliteMessage : reason));
-        }
-        write.finalize();
-        if (!messages.empty() && hasTable("message_chats")) {
-            sqlite::Statement chats = db_.prepare(kWriteBatchChats);
-            ShadowBatchTable::bind(chats, 1, messages);
-            chats.run();
-        }
-        if (!messages.empty() && hasTable("message_emoji")) {
-            writeEmoji(messages);
-        }
-
-        result.written = static_cast<int>(messages.size());
-        if (countGrowth) {
-            result.countGrowth = result.written - replacedLiveRows_;
-        }
-        if (beforeCommit) {
-            beforeCommit(result);
-        }
+        reactionsAndAttachments_.clear();
+        messages_.clear();
+        sync_.resetCursor();
         transaction.commit();
-        return result;
     });
-}
-
-std::pair<std::string, std::string>
-ShadowDB::diagnoseFailedBatch(const std::vector<ShadowMessage>& messages) {
-    // Replays the batch row by row in a transaction that is always rolled
-    // back; only used after a batch has failed and been rolled back.
-    try {
-        sqlite::Transaction replay(handle());
-        sqlite::Statement insert = db_.prepare(kInsertMessage);
-        for (const ShadowMessage& message : messages) {
-            insert.reset();
-            insert.clearBindings();
-            bindMessage(insert, message);
-            try {
-                insert.run();
-            } catch (const sqlite::Error& error) {
-                return {message.guid(), error.what()};
-            }
-        }
-    } catch (const sqlite::Error&) {
-        // The replay itself could not run; the caller reports the batch's
-        // own failure.
-    }
-    return {};
 }
 
 void ShadowDB::updateSyncState(int64_t lastTimestamp, int64_t lastRowid, int64_t messageCount) {
-    guarded([&] {
-        sqlite::Statement update = db_.prepare(kUpdateSyncState);
-        update.bindInt64(1, lastTimestamp);
-        update.bindInt64(2, lastRowid);
-        update.bindInt64(3, messageCount);
-        update.bindInt64(4, nowInWholeSeconds());
-        update.run();
-    });
+    sync_.storeState(lastTimestamp, lastRowid, messageCount);
 }
 
 void ShadowDB::replaceChatParticipants(const std::vector<ChatParticipant>& participants) {
-    guarded([&] {
-        sqlite::Transaction transaction(handle());
-        sqlite::exec(handle(), kDeleteParticipants);
-        sqlite::Statement insert = db_.prepare(kInsertParticipant);
-        for (const ChatParticipant& participant : participants) {
-            insert.reset();
-            insert.clearBindings();
-            insert.bindText(1, participant.chatId);
-            insert.bindInt64(2, participant.handleId);
-            insert.bindText(3, participant.handle);
-            insert.bindOptionalText(4, participant.service);
-            try {
-                insert.run();
-            } catch (const sqlite::Error& error) {
-                throw Error(Error::Kind::insertFailed, Error::fromSQLite(error, path_).message());
-            }
-        }
-        insert.finalize();
-        transaction.commit();
-    });
+    people_.replaceParticipants(participants);
+}
+
+void ShadowDB::replacePeople(const PeopleTables& tables, const std::string& fingerprint) {
+    people_.replace(tables, fingerprint);
 }
 
 } // namespace orlune::core

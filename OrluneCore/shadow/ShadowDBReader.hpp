@@ -2,7 +2,12 @@
 // A read-only handle to the shadow database, for everything that only looks:
 // search, the command-line tool's read verbs, the helper's tools, the message
 // count. It has no write operation at all; ShadowDB extends it with the
-// writes of the sync.
+// writes of the sync. Both are facades over one connection
+// (ShadowConnection) and the table groups that work on it: the messages
+// (ShadowMessageTables), the sync's record (ShadowSyncTables), people and
+// chats (ShadowPeopleTables), reactions and attachments
+// (ShadowReactionsAndAttachments) and the full-text search
+// (ShadowSearchIndex).
 
 #include "records/ChatParticipant.hpp"
 #include "sql/ColumnInfo.hpp"
@@ -13,7 +18,13 @@
 #include "records/SearchResult.hpp"
 #include "sql/ShadowDBError.hpp"
 #include "records/ShadowMessage.hpp"
+#include "shadow/ShadowConnection.hpp"
+#include "shadow/ShadowMessageTables.hpp"
 #include "shadow/ShadowPeople.hpp"
+#include "shadow/ShadowPeopleTables.hpp"
+#include "shadow/ShadowReactionsAndAttachments.hpp"
+#include "shadow/ShadowSearchIndex.hpp"
+#include "shadow/ShadowSyncTables.hpp"
 #include "sql/ShadowQueryResult.hpp"
 
 #include <chrono>
@@ -21,22 +32,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-namespace orlune::core {
-
-// A reaction as the shadow database keeps it (the reactions table).
-struct StoredReaction {
-    std::string sender; // the handle or "me"
-    std::string kind;   // "love", "like", ... "sticker", "poll_vote"
-    std::optional<std::string> emoji;
-    int64_t timestamp = 0;
-    // The reacting person's name from the contacts; absent for your own
-    // reactions and for handles of no known person.
-    std::optional<std::string> senderName = std::nullopt;
-    bool operator==(const StoredReaction&) const = default;
-};
-
-} // namespace orlune::core
 
 namespace orlune::core {
 
@@ -58,24 +53,14 @@ class ShadowDBReader {
 public:
     using Error = ShadowDBError;
 
-    struct Watermark {
-        int64_t timestamp = 0;
-        int64_t rowid = 0;
-    };
-
-    // The row of sync_marks (all 0 for a new database, or one synced before
-    // the table existed).
-    struct SyncMarks {
-        int64_t messageRowid = 0;
-        int64_t joinRowid = 0;
-        int64_t joinMessageId = 0;
-        int64_t joinChatId = 0;
-        bool operator==(const SyncMarks&) const = default;
-    };
+    using Watermark = ShadowSyncTables::Watermark;
+    using SyncMarks = ShadowSyncTables::SyncMarks;
+    using SearchOutcome = ShadowSearchIndex::Outcome;
+    using MessageContext = ShadowMessageTables::Context;
 
     // How long a statement waits for a lock another connection holds (a sync
     // committing a page, a schema upgrade) before it fails as busy.
-    static constexpr std::chrono::milliseconds kBusyTimeout{5000};
+    static constexpr std::chrono::milliseconds kBusyTimeout = ShadowConnection::kBusyTimeout;
 
     // Opens the existing shadow database at `path` for reading. Throws
     // failedToOpen when nothing is there, when the path is a folder, a FIFO or
@@ -88,7 +73,7 @@ public:
     ShadowDBReader(const ShadowDBReader&) = delete;
     ShadowDBReader& operator=(const ShadowDBReader&) = delete;
 
-    const std::string& databasePath() const { return path_; }
+    const std::string& databasePath() const { return connection_.path(); }
 
     // The schema version the file records (ShadowSchema). Throws queryFailed.
     int storedVersion();
@@ -142,7 +127,7 @@ public:
     // queryFailed.
     int64_t schemaVersion();
 
-    // ---- Full-text search (ShadowDBSearch.cpp) ----
+    // ---- Full-text search (ShadowSearchIndex) ----
 
     // At most `limit` messages matching the FTS5 expression `query` (handed
     // to FTS5 unchanged, up to its first NUL), best bm25 rank first; a
@@ -155,7 +140,7 @@ public:
     std::vector<SearchResult> search(const std::string& query, int limit);
 
     // The reactions standing on a message, oldest first, and its attachments
-    // in order (ShadowDBDetails.cpp). Empty for a database made before these
+    // in order (ShadowReactionsAndAttachments). Empty for a database made before these
     // tables existed. Throw prepareFailed or queryFailed.
     std::vector<StoredReaction> reactionsOn(const std::string& guid);
     // Whether the database has the table `name` (tables come with schema
@@ -163,16 +148,6 @@ public:
     bool hasTable(std::string_view name);
     std::vector<ShadowAttachment> attachmentsOf(const std::string& guid);
 
-    // What a bounded search found, and what its size bounds left out.
-    struct SearchOutcome {
-        std::vector<SearchResult> results;
-        // Texts (message texts, senders, chat names) cut to
-        // bounds.maxCellBytes.
-        size_t cutTexts = 0;
-        // True when the results reached bounds.maxResultBytes and no further
-        // row was read.
-        bool stoppedAtSizeLimit = false;
-    };
     // search() within `bounds`: an expression longer than maxMatchBytes, or
     // with more terms or prefix terms than allowed, is refused with
     // queryFailed before anything runs; a search still running after
@@ -188,7 +163,7 @@ public:
     SearchOutcome search(const std::string& query, const MessageScope& scope, int limit,
                          const QueryBounds& bounds);
 
-    // ---- People and chats (ShadowDBPeople.cpp) ----
+    // ---- People and chats (ShadowPeopleTables) ----
 
     // The people and their handles as the last sync stored them (links carry
     // handle text, ROWID 0); empty for a database from before they were
@@ -207,23 +182,8 @@ public:
     // The text of the queryFailed thrown when a search runs out of time.
     static std::string searchTimeLimitMessage(const QueryBounds& bounds);
 
-    // ---- The messages around one message (ShadowDBContext.cpp) ----
+    // ---- The messages around one message (ShadowMessageTables) ----
 
-    // One message and its neighbours in its chat, each a SearchResult with
-    // rank 0.
-    struct MessageContext {
-        // Absent when no message has the guid.
-        std::optional<SearchResult> message;
-        // Up to `before` messages of the same chat just before it and up to
-        // `after` just after it, both oldest first, in the order of time and
-        // then of copying (rowid). Both empty for a message in no chat
-        // (kNoChatId): those are not one conversation.
-        std::vector<SearchResult> before;
-        std::vector<SearchResult> after;
-        // Texts (message texts, senders, chat names) cut to
-        // bounds.maxCellBytes.
-        size_t cutTexts = 0;
-    };
     // The message with `guid` and its neighbours (negative counts read as
     // 0), within `bounds`: texts cut to maxCellBytes, reading stops once the
     // results hold maxResultBytes (the message first, then the neighbours
@@ -238,26 +198,15 @@ protected:
     struct Unopened {};
     ShadowDBReader(Unopened, std::string path);
 
-    // Opens path_ with the SQLite open `flags` (SQLITE_OPEN_URI and
-    // SQLITE_OPEN_FULLMUTEX added) and the URI `query` ("mode=ro", or empty),
-    // sets extended result codes and the busy wait, and refuses a file that
-    // is not a shadow database this version can use (ShadowSchema::
-    // checkCompatible) before anything is written. Throws failedToOpen.
-    void openConnection(std::string_view query, int flags);
+    sqlite3* handle() const { return connection_.handle(); }
 
-    // Runs `operation`, turning a failed SQLite call into this class's error
-    // for the file (ShadowDBError::fromSQLite). Other exceptions pass through.
-    template <typename Operation> auto guarded(Operation&& operation) -> decltype(operation()) {
-        try {
-            return operation();
-        } catch (const sqlite::Error& error) {
-            throw Error::fromSQLite(error, path_);
-        }
-    }
-    sqlite3* handle() const { return db_.get(); }
-
-    sqlite::Connection db_;
-    std::string path_;
+    // The connection, then the table groups that work through it.
+    ShadowConnection connection_;
+    ShadowMessageTables messages_{connection_};
+    ShadowSyncTables sync_{connection_};
+    ShadowPeopleTables people_{connection_};
+    ShadowReactionsAndAttachments reactionsAndAttachments_{connection_};
+    ShadowSearchIndex searchIndex_{connection_};
 };
 
 } // namespace orlune::core

@@ -3,6 +3,7 @@
 #include "store/ChatDBReader.hpp"
 #include "store/Reaction.hpp"
 #include "shadow/ShadowDB.hpp"
+#include "sync/SyncDecisions.hpp"
 #include "sql/StoreConnection.hpp"
 #include "contacts/StoreDirectory.hpp"
 
@@ -86,7 +87,7 @@ void takeTextReactions(FetchResult& rows, ShadowDB& shadow) {
                 }
             }
             if (!target && message.chatId() != "unknown") {
-                for (const auto& [guid, text] : shadow.recentTexts(
+                for (const auto& [guid, text] : shadow.messageTables().recentTexts(
                          message.chatId(), message.timestamp(), kQuotedMessageLookBack)) {
                     if (guid != message.guid() && reactionQuoteMatches(parsed->quoted, text)) {
                         target = guid;
@@ -106,6 +107,14 @@ void takeTextReactions(FetchResult& rows, ShadowDB& shadow) {
     rows.messages = std::move(kept);
 }
 
+// Every stored message guid and reaction guid.
+std::vector<std::string> storedGuids(ShadowDB& shadow) {
+    std::vector<std::string> guids = shadow.messageTables().guids();
+    std::vector<std::string> reactions = shadow.reactionsAndAttachments().reactionGuids();
+    guids.insert(guids.end(), reactions.begin(), reactions.end());
+    return guids;
+}
+
 } // namespace
 
 ShadowSyncError::ShadowSyncError(Kind kind, std::string message)
@@ -115,8 +124,8 @@ ShadowSync::ShadowSync(const std::optional<std::string>& chatDBPath,
                        const std::optional<std::string>& shadowDBPath,
                        const Environment& environment)
     : chatDBPath_(chatDBPath ? *chatDBPath : ChatDBReader::defaultChatDBPath(environment)),
-      shadowDBPath_(shadowDBPath ? *shadowDBPath : ShadowDB::defaultShadowDBPath(environment)),
-      environment_(&environment) {}
+      shadowDBPath_(shadowDBPath ? *shadowDBPath : ShadowDB::shadowDBPath(environment)),
+      defaultShadowDB_(!shadowDBPath), environment_(&environment) {}
 
 int64_t ShadowSync::performSync(const ProgressCallback& progress) {
     if (pathIsMissing(chatDBPath_)) {
@@ -154,6 +163,14 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
                                       storeMaxRowid > 0 ? reader.guidAt(storeMaxRowid)
                                                         : std::nullopt};
 
+    // The default shadow database's folder is made (or an older version's
+    // database moved into it) only now, once the store has been read.
+    if (defaultShadowDB_) {
+        if (auto problem = ShadowDB::prepareShadowFolder(*environment_)) {
+            throw ShadowSyncError(ShadowSyncError::Kind::syncFailed, *problem);
+        }
+    }
+
     // Opening checks the file by reading only (another program's file is
     // refused before the lock file is made beside it); everything written
     // from the schema on is written under the lock.
@@ -165,7 +182,7 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
     // anything is written; the same path holding a store made anew (the
     // message at the recorded ROWID is another one, or the store's ROWIDs
     // went back) is copied whole, as if the database were new.
-    const std::optional<ShadowDB::SyncSource> recorded = shadow.syncSource();
+    const std::optional<ShadowDB::SyncSource> recorded = shadow.syncTables().source();
     bool copyWhole = false;
     if (recorded && recorded->anchorRowid > 0) {
         const std::optional<std::string> guidNow = reader.guidAt(recorded->anchorRowid);
@@ -190,7 +207,7 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
 
     // Junk copied or left out: when that choice changes, the copy is made
     // again from the start with the new choice.
-    ShadowDB::DeletionMarks deletionMarks = shadow.deletionMarks();
+    ShadowDB::DeletionMarks deletionMarks = shadow.syncTables().deletionMarks();
     const ShadowDB::DeletionMarks storedDeletionMarks = deletionMarks;
     if (copyWhole) {
         deletionMarks = ShadowDB::DeletionMarks{0, 0, 0, deletionMarks.includeJunk, false};
@@ -250,10 +267,10 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
         for (const StoreReaction& reaction : rows.reactions) {
             notMessages.push_back(reaction.guid);
         }
-        std::vector<ShadowMessage> changed = shadow.messagesToWrite(rows.messages);
-        ShadowDB::PageChanges changes = shadow.changesToApply(
+        std::vector<ShadowMessage> changed = messagesToWrite(shadow, rows.messages);
+        ShadowDB::PageChanges changes = changesToApply(shadow, 
             {std::move(rows.reactions), std::move(rows.removedGuids), std::move(notMessages), {}});
-        changes.memberships = shadow.membershipsToWrite(rows.messages, changed);
+        changes.memberships = membershipsToWrite(shadow, rows.messages, changed);
         if (!changed.empty() || !changes.reactions.empty() || !changes.removedGuids.empty() ||
             !changes.notMessages.empty() || !changes.memberships.empty()) {
             commit(changed, changes);
@@ -286,7 +303,7 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
             if (expected != storeRows) {
                 std::vector<std::string> present = reader.allGuids();
                 std::sort(present.begin(), present.end());
-                for (const std::string& guid : shadow.storedGuids()) {
+                for (const std::string& guid : storedGuids(shadow)) {
                     if (!std::binary_search(present.begin(), present.end(),
                                             std::string(storeGuidOf(guid)))) {
                         gone.removedGuids.push_back(guid);
@@ -296,7 +313,7 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
         }
         const auto inRecentlyDeleted = reader.recentlyDeleted();
         const auto wasInRecentlyDeleted =
-            copyWhole ? inRecentlyDeleted : shadow.recentlyDeletedRows();
+            copyWhole ? inRecentlyDeleted : shadow.syncTables().recentlyDeletedRows();
         std::vector<ShadowMessage> restored;
         if (inRecentlyDeleted != wasInRecentlyDeleted) {
             const std::set<std::pair<int64_t, std::string>> now(inRecentlyDeleted.begin(),
@@ -317,12 +334,12 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
                     }
                 }
             }
-            shadow.replaceRecentlyDeletedRows(inRecentlyDeleted);
+            shadow.syncTables().replaceRecentlyDeletedRows(inRecentlyDeleted);
         }
-        gone = shadow.changesToApply(gone);
+        gone = changesToApply(shadow, gone);
         if (!gone.removedGuids.empty() || !restored.empty()) {
-            std::vector<ShadowMessage> back = shadow.messagesToWrite(restored);
-            gone.memberships = shadow.membershipsToWrite(restored, back);
+            std::vector<ShadowMessage> back = messagesToWrite(shadow, restored);
+            gone.memberships = membershipsToWrite(shadow, restored, back);
             commit(back, gone);
         }
         deletionMarks.tombstoneRowid = log.lastTombstoneRowid;
@@ -384,12 +401,12 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
     // 2b. A database copied before every chat of a message was kept: the
     //     store's messages in several chats are read once for their other
     //     chats (the upgrade filled in each message's own chat).
-    if (!shadow.membershipsComplete()) {
+    if (!shadow.syncTables().membershipsComplete()) {
         FetchResult rows = reader.fetchMessagesInSeveralChats(cursor.timestamp, cursor.rowid);
         const int64_t rawRows = rows.rawRowCount;
         commitChanged(rows);
         reportProgress(rawRows);
-        shadow.markMembershipsComplete();
+        shadow.syncTables().markMembershipsComplete();
     }
 
     // 3. New rows after the (date, ROWID) cursor, in pages.
@@ -455,7 +472,7 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
     }
     deletionMarks.rereadAll = false;
     if (!(deletionMarks == storedDeletionMarks)) {
-        shadow.storeDeletionMarks(deletionMarks);
+        shadow.syncTables().storeDeletionMarks(deletionMarks);
     }
     // The removed messages' words leave the file and its WAL.
     if (removed > 0 || cleared) {

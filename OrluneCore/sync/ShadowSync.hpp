@@ -145,9 +145,10 @@ public:
     using ProgressCallback = std::function<void(int64_t rowsRead)>;
 
     // Absent paths take ChatDBReader::defaultChatDBPath and
-    // ShadowDB::defaultShadowDBPath, resolved here, once (so CHAT_DB_PATH and
-    // SHADOW_DB_PATH are read now and the default shadow folder is created
-    // now).
+    // ShadowDB::shadowDBPath, resolved here, once (so CHAT_DB_PATH and
+    // SHADOW_DB_PATH are read now). Nothing is created here: a pass into the
+    // default shadow database prepares its folder first
+    // (ShadowDB::prepareShadowFolder).
     explicit ShadowSync(const std::optional<std::string>& chatDBPath = std::nullopt,
                         const std::optional<std::string>& shadowDBPath = std::nullopt,
                         const Environment& environment = Environment::process());
@@ -166,18 +167,16 @@ public:
     // store), ChatDBReader::Error or ShadowDB::Error (a shadow database that
     // is another program's file or was written by a newer version is refused
     // untouched; an older one is upgraded first); pages committed before a
-    // failure stay, with the cursor after them.
+    // failure stay, with the cursor after them. Into the default shadow
+    // database, a pass prepares its folder (ShadowDB::prepareShadowFolder)
+    // once the store has been read, and fails with syncFailed, before the
+    // shadow database is opened, when that cannot be done.
     int64_t performSync(const ProgressCallback& progress = {});
 
     // Opens the shadow database read-only (ShadowDBReader), counts its
     // messages and closes it. A file never synced throws ShadowDB::Error
     // (prepareFailed).
     int64_t messageCount() const;
-
-    // Opens the shadow database read-only, returns ShadowDBReader::search
-    // (query, limit) on it and closes it (ShadowSyncSearch.cpp). A file never
-    // synced throws ShadowDB::Error (prepareFailed).
-    std::vector<SearchResult> search(const std::string& query, int limit) const;
 
     // Junk: chats the store files as junk (chat.is_filtered 2), blocked
     // senders' chats (chat.is_blackholed) and messages marked spam are left
@@ -205,6 +204,9 @@ private:
 
     std::string chatDBPath_;
     std::string shadowDBPath_;
+    // True when shadowDBPath_ is the default one, whose folder a pass
+    // prepares.
+    bool defaultShadowDB_ = false;
     const Environment* environment_;
     std::vector<std::string> contactFiles_;
     std::vector<std::string> contactWarnings_;

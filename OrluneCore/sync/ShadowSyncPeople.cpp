@@ -21,7 +21,7 @@ void ShadowSync::refreshPeople(ShadowDB& shadow, const std::vector<HandleRecord>
     sources.insert(sources.end(), contactFiles_.begin(), contactFiles_.end());
     const std::string fingerprint =
         peopleFingerprint(sources, handles, chats, participants, region);
-    if (shadow.peopleFingerprint() == fingerprint) {
+    if (shadow.peopleTables().fingerprint() == fingerprint) {
         return;
     }
     ContactScan scan = readContactSources(*environment_, contactFiles_);

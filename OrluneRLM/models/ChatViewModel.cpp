@@ -171,6 +171,8 @@ void ChatViewModel::handleOutcome(const RunOutcome& outcome) {
     }
     ChatMessage answer = ChatMessage::make(ChatRole::assistant, outcome.result->answer);
     answer.citations = outcome.result->messages;
+    answer.source = outcome.result->source;
+    answer.model = outcome.result->model;
     appendMessage(std::move(answer));
     const std::optional<std::string>& summary = outcome.result->conversationSummary;
     if (summary && !trimmedText(*summary).empty()) {

@@ -58,7 +58,7 @@ ShadowSyncViewModel::ShadowSyncViewModel(Seams seams, QObject* parent)
     }
     try {
         shadowDBPath_ = QString::fromStdString(
-            seams.resolveShadowDBPath ? seams.resolveShadowDBPath() : ShadowPaths::shadowDBPath());
+            seams.resolveShadowDBPath ? seams.resolveShadowDBPath() : ShadowPaths::preparedShadowDBPath());
     } catch (...) {
         const std::string description = describeCurrentException();
         shadowDBPath_.clear();

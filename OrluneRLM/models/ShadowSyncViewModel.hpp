@@ -67,7 +67,7 @@ public:
     // What tests replace. Every member has a default.
     struct Seams {
         // Resolves (and prepares the folder of) the shadow database;
-        // ShadowPaths::shadowDBPath() when empty. May throw.
+        // ShadowPaths::preparedShadowDBPath() when empty. May throw.
         std::function<std::string()> resolveShadowDBPath;
         StructuredLogger logger{StructuredLogger::kBundleIdentifier,
                                 StructuredLogger::kShadowSyncCategory};

@@ -15,6 +15,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
+#include <string_view>
 
 namespace orlune::rlm {
 
@@ -87,6 +88,10 @@ QUuid parseUuid(const std::string& text, const std::string& where) {
     return uuid;
 }
 
+// How an answer from the index alone began in files written before answers
+// recorded who wrote them; only such files are read with it.
+constexpr std::string_view kOlderIndexAnswerStart = "Answer from your messages (no model used:";
+
 ChatMessage decodeMessage(const Json& object, const std::string& where) {
     if (!object.is_object()) {
         fail(where, "not an object");
@@ -104,6 +109,21 @@ ChatMessage decodeMessage(const Json& object, const std::string& where) {
     // Optional: files written before answers cited messages have none.
     if (const auto cited = object.find("messages"); cited != object.end()) {
         message.citations = CitedMessage::listFromJson(*cited);
+    }
+    // Optional: who wrote an answer, as the helper said ("model": its name,
+    // or null for the index alone).
+    if (const auto model = object.find("model"); model != object.end()) {
+        if (model->is_null()) {
+            message.source = AnswerSource::index;
+        } else if (model->is_string()) {
+            message.source = AnswerSource::model;
+            message.model = model->get<std::string>();
+        } else {
+            fail(where, "\"model\" is not a string or null");
+        }
+    } else if (message.role == ChatRole::assistant &&
+               message.text.starts_with(kOlderIndexAnswerStart)) {
+        message.source = AnswerSource::index;
     }
     return message;
 }
@@ -158,6 +178,11 @@ std::string FileSessionStore::encode(const std::vector<ChatSession>& sessions) {
             item["timestamp"] = message.timestamp.secondsSinceReferenceDate;
             if (!message.citations.empty()) {
                 item["messages"] = CitedMessage::listToJson(message.citations);
+            }
+            if (message.source == AnswerSource::model) {
+                item["model"] = message.model.value_or("");
+            } else if (message.source == AnswerSource::index) {
+                item["model"] = nullptr;
             }
             messages.push_back(std::move(item));
         }

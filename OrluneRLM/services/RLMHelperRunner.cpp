@@ -356,13 +356,19 @@ HelperResult RLMHelperRunner::decodeResponse(const std::string& output) {
         cited = CitedMessage::listFromJson(*found);
     }
     std::optional<std::string> model;
-    if (const auto found = response.find("model"); found != response.end() && found->is_string()) {
-        if (std::string name = trimmedText(found->get<std::string>()); !name.empty()) {
-            model = std::move(name);
+    AnswerSource source = AnswerSource::unknown;
+    if (const auto found = response.find("model"); found != response.end()) {
+        if (found->is_null()) {
+            source = AnswerSource::index;
+        } else if (found->is_string()) {
+            if (std::string name = trimmedText(found->get<std::string>()); !name.empty()) {
+                model = std::move(name);
+                source = AnswerSource::model;
+            }
         }
     }
     return HelperResult{std::move(trimmedAnswer), std::move(summary), std::move(cited),
-                        std::move(model)};
+                        std::move(model), source};
 }
 
 void RLMHelperRunner::applyBundledPythonEnv(const std::string& resourceRoot,

@@ -3,6 +3,7 @@
 // question, one JSON request in, one JSON response out.
 
 #include "services/AppConfig.hpp"
+#include "sessions/AnswerSource.hpp"
 #include "sessions/CitedMessage.hpp"
 #include "services/ProcessLauncher.hpp"
 #include "services/ProcessStop.hpp"
@@ -33,6 +34,7 @@ struct HelperResult {
     std::vector<CitedMessage> messages;             // the optional "messages", in order
     std::optional<std::string> model;               // the model that answered; none for an
                                                     // answer from the index alone
+    AnswerSource source = AnswerSource::unknown;    // what "model" says of who answered
     bool operator==(const HelperResult&) const = default;
 };
 
@@ -140,8 +142,10 @@ public:
     // RLMHelperError (decodeFailure, processFailure for an "error" object,
     // emptyOutput). The optional "messages" (the messages the answer relies
     // on) is read with CitedMessage::listFromJson: absent or malformed
-    // entries are left out, never a failure. The optional "model" (the model
-    // that answered) is kept when it is a non-blank string.
+    // entries are left out, never a failure. The optional "model" says who
+    // answered: a non-blank string names the model (kept trimmed, source
+    // model), null is an answer from the index alone (source index); absent
+    // or any other value leaves the source unknown.
     static HelperResult decodeResponse(const std::string& output);
 
     // Where the response object starts in the helper's trimmed standard

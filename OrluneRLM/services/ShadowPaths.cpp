@@ -4,18 +4,22 @@
 #include "shadow/ShadowDB.hpp"
 #include "services/PrivateFiles.hpp"
 
+#include <stdexcept>
+
 namespace orlune::rlm {
 
-std::string ShadowPaths::shadowDBPath() {
+std::string ShadowPaths::preparedShadowDBPath() {
     const core::Environment& environment = core::Environment::process();
-    if (environment.variable(core::ShadowDB::kPathVariable)) {
-        return core::ShadowDB::defaultShadowDBPath(environment);
+    if (!environment.variable(core::ShadowDB::kPathVariable)) {
+        // The folders first, so that a folder that cannot be made is
+        // reported as the application's own file error.
+        const std::string dataFolder = PrivateFiles::dataFolder();
+        PrivateFiles::createFolders(core::joinPath(dataFolder, core::ShadowDB::kFolder));
+        if (auto problem = core::ShadowDB::prepareShadowFolder(environment)) {
+            throw std::runtime_error(*problem);
+        }
     }
-    // The folders first, so that a folder that cannot be made is reported
-    // as the application's own file error.
-    const std::string dataFolder = PrivateFiles::dataFolder();
-    PrivateFiles::createFolders(core::joinPath(dataFolder, core::ShadowDB::kFolder));
-    return core::ShadowDB::defaultShadowDBPath(environment);
+    return core::ShadowDB::shadowDBPath(environment);
 }
 
 } // namespace orlune::rlm

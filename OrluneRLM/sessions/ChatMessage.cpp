@@ -3,7 +3,12 @@
 namespace orlune::rlm {
 
 ChatMessage ChatMessage::make(ChatRole role, std::string text) {
-    return ChatMessage{QUuid::createUuid(), role, std::move(text), ChatDate::now(), {}};
+    ChatMessage message;
+    message.id = QUuid::createUuid();
+    message.role = role;
+    message.text = std::move(text);
+    message.timestamp = ChatDate::now();
+    return message;
 }
 
 std::string ChatMessage::idText() const {

@@ -299,12 +299,10 @@ void ChatView::syncMessages() {
     // conversation: on the first such answer only.
     bool noticeShown = false;
     for (size_t index = 0; index < kept; ++index) {
-        noticeShown = noticeShown || (messages[index].role == ChatRole::assistant &&
-                                      messages[index].text.starts_with(MessageRow::kNoModelPrefix));
+        noticeShown = noticeShown || messages[index].isIndexAnswer();
     }
     for (size_t index = kept; index < messages.size(); ++index) {
-        const bool hasNotice = messages[index].role == ChatRole::assistant &&
-                               messages[index].text.starts_with(MessageRow::kNoModelPrefix);
+        const bool hasNotice = messages[index].isIndexAnswer();
         auto* row = new MessageRow(messages[index], hasNotice && noticeShown, conversationContent_);
         noticeShown = noticeShown || hasNotice;
         rowsLayout_->insertWidget(rowsLayout_->count() - 1, row);

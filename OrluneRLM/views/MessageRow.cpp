@@ -95,7 +95,7 @@ bool MessageRow::showsCitations(const ChatMessage& message) {
     // An answer made from the index alone is itself the list of the messages
     // it found, each with its sender, chat and time: listing them again
     // under it would only repeat them.
-    return !message.citations.empty() && !message.text.starts_with(kNoModelPrefix);
+    return !message.citations.empty() && !message.isIndexAnswer();
 }
 
 QString MessageRow::displayText(const std::string& text, bool hideNoModelNotice,
@@ -109,7 +109,7 @@ QString MessageRow::displayText(const std::string& text, bool hideNoModelNotice,
             shown.truncate(at);
         }
     }
-    if (hideNoModelNotice && shown.startsWith(QString::fromLatin1(kNoModelPrefix))) {
+    if (hideNoModelNotice) {
         const qsizetype paragraph = shown.indexOf(QStringLiteral("\n\n"));
         if (paragraph >= 0) {
             shown = shown.mid(paragraph + 2);

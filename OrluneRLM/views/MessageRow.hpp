@@ -34,11 +34,9 @@ public:
     static constexpr int kTrimmedLength = 1500;
     // Characters of a cited message's text shown.
     static constexpr int kCitationLength = 240;
-    // The first line of an answer made without a language model.
-    static constexpr const char* kNoModelPrefix = "Answer from your messages (no model used:";
-
-    // `hideNoModelNotice`: leave out the first paragraph of an answer that
-    // starts with kNoModelPrefix (the conversation already showed it).
+    // `hideNoModelNotice`: leave out the first paragraph of an answer from
+    // the index, which says why no model was used (the conversation already
+    // showed it).
     explicit MessageRow(const ChatMessage& message, bool hideNoModelNotice = false,
                         QWidget* parent = nullptr);
 
@@ -58,9 +56,8 @@ public:
     // that list already.
     static bool showsCitations(const ChatMessage& message);
     // The text a bubble shows for `text`: the first paragraph left out when
-    // `hideNoModelNotice` and the text starts with kNoModelPrefix; the list
-    // under kCitedMessagesHeading left out when `citationsShown`, since the
-    // bubble lists those messages itself.
+    // `hideNoModelNotice`; the list under kCitedMessagesHeading left out when
+    // `citationsShown`, since the bubble lists those messages itself.
     static QString displayText(const std::string& text, bool hideNoModelNotice,
                                bool citationsShown = false);
 

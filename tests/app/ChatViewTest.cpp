@@ -331,10 +331,11 @@ TEST_F(ChatViewTest, CancelEndsAHelperThatNeverAnswersAtOnce) {
     saveScreenshot(view.get(), "chat-cancelled");
 }
 
+// The response's "model": null marks an answer from the index; its first
+// paragraph, whatever it says, is the notice.
 TEST_F(ChatViewTest, TheNoModelNoticeIsShownOnceAndEachAnswerCanBeCopied) {
-    installAnsweringHelper(
-        "Answer from your messages (no model used: the model server did not answer)\\n\\n"
-        "1. Sam: pizza at 8");
+    installHelper("printf '%s' '{\"answer\": \"No model this time: the model server did not "
+                  "answer.\\n\\n1. Sam: pizza at 8\", \"model\": null}'\n");
     auto view = makeView(true);
     for (int question = 0; question < 2; ++question) {
         type(*view, "pizza?");
@@ -343,7 +344,7 @@ TEST_F(ChatViewTest, TheNoModelNoticeIsShownOnceAndEachAnswerCanBeCopied) {
     }
     const QString first = view->rows()[1]->shownText();
     const QString second = view->rows()[3]->shownText();
-    EXPECT_TRUE(first.startsWith(rlm::MessageRow::kNoModelPrefix)) << first.toStdString();
+    EXPECT_TRUE(first.startsWith("No model this time")) << first.toStdString();
     EXPECT_EQ(second, "1. Sam: pizza at 8") << "the notice is not repeated";
 
     EXPECT_EQ(view->rows()[0]->findChild<QPushButton*>("copyButton"), nullptr)
@@ -399,17 +400,33 @@ TEST_F(ChatViewTest, AModelsListOfTheMessagesItReliesOnIsShownOnceUnderTheAnswer
     EXPECT_EQ(view->rows()[1]->findChildren<QLabel*>("citedMessage").size(), 1);
 }
 
+// Whether an answer came from the index is read from the response's
+// "model", never from the answer's words.
 TEST_F(ChatViewTest, AnAnswerFromTheIndexIsNotFollowedByItsOwnListAgain) {
-    installHelper(std::string("printf '%s' '{\"answer\": \"") + rlm::MessageRow::kNoModelPrefix +
-                  " no API key is configured)\\n\\n1. Sam Lee, Tue 9 Dec, 18:40: Dinner at 8?\", "
-                  "\"messages\": [{\"guid\": \"g1\", \"sender_name\": \"Sam Lee\", "
-                  "\"time\": \"Tue 9 Dec, 18:40\", \"text\": \"Dinner at 8?\"}]}'\n");
-    auto view = makeView(true);
-    type(*view, "When is dinner?");
-    QTest::keyClick(field(*view), Qt::Key_Return);
-    ASSERT_TRUE(answered(*view, 2));
-    EXPECT_EQ(view->rows()[1]->message().citations.size(), 1u) << "kept with the answer";
-    EXPECT_TRUE(view->rows()[1]->findChildren<QLabel*>("citedMessage").isEmpty());
+    const struct {
+        const char* name;
+        const char* firstLine;
+        const char* model;
+        int citedShown;
+    } cases[] = {
+        {"from the index", "Answer from your messages (no model used: no API key)", "null", 0},
+        {"from the index, reworded", "Straight from your messages.", "null", 0},
+        {"a model quoting the line", "Answer from your messages (no model used: x)", "\"m\"", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        installHelper(std::string("printf '%s' '{\"answer\": \"") + c.firstLine +
+                      "\\n\\n1. Sam Lee, Tue 9 Dec, 18:40: Dinner at 8?\", \"model\": " + c.model +
+                      ", \"messages\": [{\"guid\": \"g1\", \"sender_name\": \"Sam Lee\", "
+                      "\"time\": \"Tue 9 Dec, 18:40\", \"text\": \"Dinner at 8?\"}]}'\n");
+        auto view = makeView(true);
+        view->model().startNewSession(true);
+        type(*view, "When is dinner?");
+        QTest::keyClick(field(*view), Qt::Key_Return);
+        ASSERT_TRUE(answered(*view, 2));
+        EXPECT_EQ(view->rows()[1]->message().citations.size(), 1u) << "kept with the answer";
+        EXPECT_EQ(view->rows()[1]->findChildren<QLabel*>("citedMessage").size(), c.citedShown);
+    }
 }
 
 TEST_F(ChatViewTest, ALongUnbrokenWordWrapsInsideItsBubble) {

@@ -231,11 +231,15 @@ TEST_F(ReadVerbs, ADamagedDatabaseIsAnErrorThatNamesTheDamage) {
 
 TEST(ReadVerbsWithoutDatabase, TheDefaultPathIsNamedAndNotCreated) {
     TempDir dir;
+    // An older version's database stays where it is: only a sync moves it.
+    std::filesystem::create_directories(dir.file("data/Orlune"));
+    orlune::testing::writeFile(dir.file("data/Orlune/shadow.db"), "");
     Result result = runOrlune(dir, {"tables"});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_THAT(result.err,
                 HasSubstr("No shadow database at " + dir.file("data/OrluneRLM/shadow.db")));
-    EXPECT_FALSE(std::filesystem::exists(dir.file("data/OrluneRLM/shadow.db")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("data/OrluneRLM"))) << "no folder either";
+    EXPECT_TRUE(std::filesystem::exists(dir.file("data/Orlune/shadow.db")));
     Result fromEnv = runOrlune(dir, {"search", "x"}, {{"SHADOW_DB_PATH", dir.file("env.db")}});
     EXPECT_THAT(fromEnv.err, HasSubstr("No shadow database at " + dir.file("env.db")));
 }

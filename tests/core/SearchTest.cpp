@@ -208,19 +208,6 @@ TEST(ShadowSearchSchema, AFileWithoutTheSchemaFailsToPrepare) {
     }
 }
 
-TEST(ShadowSyncSearch, SearchesTheEnginesDatabaseThroughItsOwnConnection) {
-    TempDir dir;
-    {
-        ShadowDB db(dir.file("shadow.db"));
-        db.createSchemaIfNeeded();
-        db.insertBatch({message("a", "parking at the station")});
-    }
-    ShadowSync sync(dir.file("chat.db"), dir.file("shadow.db"));
-    EXPECT_EQ(guids(sync.search("parking", 5)), std::vector<std::string>{"a"});
-    ShadowSync unsynced(dir.file("chat.db"), dir.file("never.db"));
-    EXPECT_THROW(unsynced.search("parking", 5), ShadowDB::Error);
-}
-
 TEST(FTS5SearchBackendTest, TemporaryFileIngestSearchAndReset) {
     TempDir dir;
     ScopedEnv tmp("TMPDIR", dir.path().string());

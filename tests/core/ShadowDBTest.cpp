@@ -1,6 +1,7 @@
 #include "shadow/ShadowDB.hpp"
 
 #include "tests/support/DatabaseProbe.hpp"
+#include "tests/support/ShadowWrites.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <chrono>
@@ -164,7 +165,6 @@ TEST_F(ShadowDBTest, EmptyBatchTouchesNothing) {
     // A closed connection would fail any statement, so 0 here shows that no
     // transaction was opened.
     EXPECT_EQ(db->insertBatch({}), 0);
-    EXPECT_EQ(db->insertBatchCountingGrowth({}).written, 0);
 }
 
 TEST_F(ShadowDBTest, StoresEachFieldAsItsColumn) {
@@ -223,8 +223,8 @@ TEST_F(ShadowDBTest, CountGrowthSeparatesNewFromReplacedRows) {
 
     // "live" replaces a live copy (no growth), "gone" brings a deleted one
     // back, "new" appears twice in the batch (a message in two chats).
-    auto result = db->insertBatchCountingGrowth(
-        {message("live"), message("gone"), message("new"), message("new")});
+    auto result = orlune::testing::insertCountingGrowth(
+        *db, {message("live"), message("gone"), message("new"), message("new")});
     EXPECT_EQ(result.written, 4);
     EXPECT_EQ(result.countGrowth, 2);
     EXPECT_EQ(db->messageCount(), 1 + result.countGrowth);
@@ -433,27 +433,51 @@ TEST_F(ShadowDBTest, FilesAreOwnerOnlyWhateverTheUmask) {
     EXPECT_EQ(reopened.messageCount(), 1);
 }
 
-TEST(ShadowDBDefaultPath, HonoursTheVariableElseTheApplicationsFolder) {
+TEST(ShadowDBDefaultPath, ThePathHonoursTheVariableAndCreatesNothing) {
     TempDir dir;
-    ScopedUmask loose(022);
     FakeEnvironment environment;
     environment.dataFolder = dir.file("data");
 
     environment.variables["SHADOW_DB_PATH"] = "";
-    EXPECT_EQ(ShadowDB::defaultShadowDBPath(environment), "") << "taken exactly as set";
+    EXPECT_EQ(ShadowDB::shadowDBPath(environment), "") << "taken exactly as set";
     environment.variables["SHADOW_DB_PATH"] = "relative/x.db";
-    EXPECT_EQ(ShadowDB::defaultShadowDBPath(environment), "relative/x.db");
+    EXPECT_EQ(ShadowDB::shadowDBPath(environment), "relative/x.db");
+    EXPECT_EQ(ShadowDB::prepareShadowFolder(environment), std::nullopt);
     EXPECT_FALSE(std::filesystem::exists(dir.file("data")));
 
     environment.variables.clear();
-    EXPECT_EQ(ShadowDB::defaultShadowDBPath(environment),
-              dir.file("data") + "/OrluneRLM/shadow.db");
+    EXPECT_EQ(ShadowDB::shadowDBPath(environment), dir.file("data") + "/OrluneRLM/shadow.db");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("data")));
+}
+
+TEST(ShadowDBDefaultPath, PreparingMakesTheFoldersOwnerOnlyAndReportsWhatStopsIt) {
+    TempDir dir;
+    ScopedUmask loose(022);
+    FakeEnvironment environment;
+    environment.dataFolder = dir.file("data");
+    EXPECT_EQ(ShadowDB::prepareShadowFolder(environment), std::nullopt);
     EXPECT_EQ(modeOf(dir.file("data")), 0700u);
     EXPECT_EQ(modeOf(dir.file("data") + "/OrluneRLM"), 0700u);
     EXPECT_FALSE(std::filesystem::exists(dir.file("data") + "/OrluneRLM/shadow.db"));
-
+    EXPECT_EQ(ShadowDB::prepareShadowFolder(environment), std::nullopt) << "again: nothing to do";
     ShadowDB db(std::nullopt, environment);
     EXPECT_EQ(db.databasePath(), dir.file("data") + "/OrluneRLM/shadow.db");
+
+    // A file where the folder should be: the reason, and a writer that says it.
+    FakeEnvironment blocked;
+    blocked.dataFolder = dir.file("blocked");
+    orlune::testing::writeFile(dir.file("blocked"), "");
+    const auto problem = ShadowDB::prepareShadowFolder(blocked);
+    ASSERT_TRUE(problem.has_value());
+    EXPECT_THAT(*problem, ::testing::HasSubstr("Could not create the folder " +
+                                               dir.file("blocked") + "/OrluneRLM"));
+    try {
+        ShadowDB refused(std::nullopt, blocked);
+        FAIL() << "expected failedToOpen";
+    } catch (const ShadowDB::Error& error) {
+        EXPECT_EQ(error.kind(), ShadowDB::Error::Kind::failedToOpen);
+        EXPECT_THAT(error.what(), ::testing::HasSubstr(*problem));
+    }
 }
 
 // `orlune sync` used to write <data>/Orlune/shadow.db. That copy is moved to
@@ -509,8 +533,8 @@ TEST(ShadowDBDefaultPath, ADatabaseAtTheOldDefaultIsMovedIntoPlaceOnce) {
             user->value("SELECT count(*) FROM messages");
         }
 
-        std::string failure;
-        EXPECT_EQ(ShadowDB::defaultShadowDBPath(environment, failure), newPath);
+        const std::string failure = ShadowDB::prepareShadowFolder(environment).value_or("");
+        EXPECT_EQ(ShadowDB::shadowDBPath(environment), newPath);
         EXPECT_NE(failure.find(c.failure), std::string::npos) << failure;
         if (c.moved) {
             EXPECT_EQ(failure, "");

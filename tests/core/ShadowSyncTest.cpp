@@ -597,7 +597,7 @@ TEST(ShadowSyncPaths, AbsentPathsTakeTheDefaultsOnceAtConstruction) {
     ShadowSync defaults(std::nullopt, std::nullopt, environment);
     EXPECT_EQ(defaults.sourceDatabasePath(), dir.file("home") + "/Library/Messages/chat.db");
     EXPECT_EQ(defaults.databasePath(), dir.file("data") + "/OrluneRLM/shadow.db");
-    EXPECT_TRUE(std::filesystem::is_directory(dir.file("data") + "/OrluneRLM"));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("data"))) << "a pass makes the folder";
 
     environment.variables = {{"CHAT_DB_PATH", "/elsewhere/chat.db"},
                              {"SHADOW_DB_PATH", "/elsewhere/shadow.db"}};
@@ -609,6 +609,40 @@ TEST(ShadowSyncPaths, AbsentPathsTakeTheDefaultsOnceAtConstruction) {
     ShadowSync given("a.db", "b.db", environment);
     EXPECT_EQ(given.sourceDatabasePath(), "a.db");
     EXPECT_EQ(given.databasePath(), "b.db");
+}
+
+// A pass into the default shadow database makes its folder once the store
+// has been read, and stops with the reason when it cannot.
+TEST(ShadowSyncPaths, APassPreparesTheDefaultFolderAfterReadingTheStore) {
+    TempDir dir;
+    const std::string storePath = dir.file("chat.db");
+    FakeEnvironment environment;
+    environment.dataFolder = dir.file("data");
+
+    ShadowSync noStore(dir.file("nowhere.db"), std::nullopt, environment);
+    EXPECT_THROW(noStore.performSync(), ShadowSyncError);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("data")));
+
+    {
+        ChatStoreWriter store(storePath);
+        addPeopleAndChats(store);
+        addTextMessages(store, 1, 3, [](int64_t rowid) { return rowid * 1000; });
+    }
+    orlune::testing::writeFile(dir.file("data"), "");
+    try {
+        ShadowSync(storePath, std::nullopt, environment).performSync();
+        FAIL() << "expected syncFailed";
+    } catch (const ShadowSyncError& error) {
+        EXPECT_EQ(error.kind(), ShadowSyncError::Kind::syncFailed);
+        EXPECT_THAT(error.what(), ::testing::HasSubstr("Could not create the folder " +
+                                                       dir.file("data") + "/OrluneRLM"));
+    }
+
+    std::filesystem::remove(dir.file("data"));
+    ShadowSync sync(storePath, std::nullopt, environment);
+    EXPECT_EQ(sync.performSync(), 3);
+    EXPECT_EQ(sync.messageCount(), 3);
+    EXPECT_TRUE(std::filesystem::is_regular_file(dir.file("data") + "/OrluneRLM/shadow.db"));
 }
 
 } // namespace

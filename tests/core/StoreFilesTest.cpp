@@ -190,10 +190,10 @@ TEST_F(StoreFilesTest, AStoreIsReadFromExactlyTheFolderNamed) {
                 std::filesystem::exists(folder.parent_path() / c.decoyFolder / "shadow.db"));
         }
 
-        const auto hits = ShadowSync(store, shadow).search("named", 10);
+        const auto hits = ShadowDBReader(shadow).search("named", 10);
         ASSERT_EQ(hits.size(), 1u);
         EXPECT_EQ(hits[0].guid, "right-1");
-        EXPECT_TRUE(ShadowSync(store, shadow).search("decoy", 10).empty());
+        EXPECT_TRUE(ShadowDBReader(shadow).search("decoy", 10).empty());
         EXPECT_EQ(readFile(store), storeBytes);
     }
 }

@@ -5,6 +5,7 @@
 
 #include "sync/ShadowSync.hpp"
 #include "helper/HelperError.hpp"
+#include "helper/AgentPrompt.hpp"
 #include "helper/RecursiveAgent.hpp"
 #include "helper/ShadowDBTools.hpp"
 #include "tests/helper/HelperTestSupport.hpp"
@@ -66,7 +67,7 @@ protected:
 TEST_F(ModelNamesTest, ThePeopleTableListsTheBusiestPeopleAndSaysHowManyAreLeftOut) {
     ShadowDBTools tools(dir.file("shadow.db"));
 
-    const std::string all = RecursiveAgent::peopleDescription(tools, 40);
+    const std::string all = peopleDescription(tools, 40);
     EXPECT_TRUE(contains(all, "- Alex Kim: ")) << all;
     for (const char* handle : {"+15550100001", "alex.k@example.com"}) {
         EXPECT_TRUE(contains(all.substr(all.find("- Alex Kim"), 200), handle)) << all;
@@ -81,7 +82,7 @@ TEST_F(ModelNamesTest, ThePeopleTableListsTheBusiestPeopleAndSaysHowManyAreLeftO
 
     // Bounded: the first two (most messages, then by name), and the rest
     // counted.
-    const std::string two = RecursiveAgent::peopleDescription(tools, 2);
+    const std::string two = peopleDescription(tools, 2);
     EXPECT_TRUE(contains(two, "- Alex Kim: ")) << two;
     EXPECT_TRUE(contains(two, "- Acme Plumbing: +15550100005; 1 message\n")) << two;
     EXPECT_FALSE(contains(two, "Jess Day")) << two;
@@ -92,7 +93,7 @@ TEST(ModelNamesWithoutPeople, NoPeopleTableWithoutKnownPeople) {
     TempDir dir;
     orlune::testing::writeShadowDatabase(dir.file("shadow.db"), orlune::testing::sampleMessages());
     ShadowDBTools tools(dir.file("shadow.db"));
-    EXPECT_EQ(RecursiveAgent::peopleDescription(tools, 40), "");
+    EXPECT_EQ(peopleDescription(tools, 40), "");
 }
 
 TEST_F(ModelNamesTest, CitedMessagesCarryNamesTitlesAndTheModelsOrder) {

@@ -3,6 +3,7 @@
 
 #include "helper/CurlChatGateway.hpp"
 #include "helper/DataFence.hpp"
+#include "helper/AgentPrompt.hpp"
 #include "helper/RecursiveAgent.hpp"
 #include "tests/support/InstantText.hpp"
 
@@ -69,14 +70,14 @@ TEST(ModelPromptTime, TheModelIsToldTheLocalDateTimeAndZone) {
         {"2025-07-04T20:00Z", "Mars/Olympus", {"Friday 2025-07-04 20:00", "UTC (UTC+00:00)"}},
     };
     for (const auto& c : cases) {
-        const std::string text = RecursiveAgent::timeDescription(
+        const std::string text = timeDescription(
             core::TimeContext{orlune::testing::instantAt(c.now), c.zone, "en_GB"});
         for (const std::string& fragment : c.expected) {
             EXPECT_NE(text.find(fragment), std::string::npos) << c.zone << "\n" << text;
         }
     }
     // Local midnight of 9 December 2025 in London, as a store date.
-    const std::string london = RecursiveAgent::timeDescription(core::TimeContext{
+    const std::string london = timeDescription(core::TimeContext{
         orlune::testing::instantAt("2025-12-09T18:40Z"), "Europe/London", "en_GB"});
     EXPECT_NE(london.find("messages.timestamp 786931200000000000 "), std::string::npos) << london;
 }

@@ -263,6 +263,26 @@ TEST_F(ChatViewModelTest, TheSecondQuestionCarriesTheEarlierTurnsAndTheSummary) 
     EXPECT_EQ(store->stored[0].summary, "  they met in May \n");
 }
 
+// Each answer keeps who wrote it, as the helper said, and is stored with it.
+TEST_F(ChatViewModelTest, AnAnswerKeepsWhoWroteIt) {
+    auto model = makeModel();
+    respond(1, R"({"answer":"At 8.","model":"m-1"})");
+    respond(2, R"j({"answer":"Answer from your messages (no model used: x)\n\n1. y","model":null})j");
+    respond(3, R"j({"answer":"Answer from your messages (no model used: x)"})j");
+    ask(*model, "First?");
+    ask(*model, "Second?");
+    ask(*model, "Third?");
+    const std::vector<ChatMessage>& messages = model->messages();
+    ASSERT_EQ(messages.size(), 6u);
+    EXPECT_EQ(messages[1].source, AnswerSource::model);
+    EXPECT_EQ(messages[1].model, "m-1");
+    EXPECT_EQ(messages[3].source, AnswerSource::index);
+    EXPECT_TRUE(messages[3].isIndexAnswer());
+    EXPECT_EQ(messages[5].source, AnswerSource::unknown) << "the words decide nothing";
+    EXPECT_FALSE(messages[0].isIndexAnswer());
+    EXPECT_EQ(store->stored.at(0).messages, messages);
+}
+
 TEST_F(ChatViewModelTest, AFailedRunKeepsTheQuestionAndShowsTheError) {
     auto model = makeModel();
     failWith(1, "  boom \n");

@@ -362,28 +362,28 @@ TEST(KeychainCredentialStoreTest, RoundTripOrCleanFallback) {
 
 TEST(ShadowPathsTest, CreatesItsFolderOnceAndNotTheDatabase) {
     RlmTestFolder folder;
-    const std::string first = ShadowPaths::shadowDBPath();
+    const std::string first = ShadowPaths::preparedShadowDBPath();
     EXPECT_EQ(first, folder.dataFolder() + "/OrluneRLM/shadow.db");
     EXPECT_EQ(RlmTestFolder::mode(folder.dataFolder()), 0700u);
     EXPECT_EQ(RlmTestFolder::mode(folder.dataFolder() + "/OrluneRLM"), 0700u);
     EXPECT_FALSE(std::filesystem::exists(first));
-    EXPECT_EQ(ShadowPaths::shadowDBPath(), first);
+    EXPECT_EQ(ShadowPaths::preparedShadowDBPath(), first);
 }
 
 // The application's shadow database is the one of the command-line tool and
 // the helper.
 TEST(ShadowPathsTest, TheApplicationUsesTheOneDefaultAndTheVariable) {
     RlmTestFolder folder;
-    EXPECT_EQ(ShadowPaths::shadowDBPath(), core::ShadowDB::defaultShadowDBPath());
+    EXPECT_EQ(ShadowPaths::preparedShadowDBPath(), core::ShadowDB::shadowDBPath());
     testing::ScopedEnv variable("SHADOW_DB_PATH", folder.file("elsewhere.db"));
-    EXPECT_EQ(ShadowPaths::shadowDBPath(), folder.file("elsewhere.db"));
+    EXPECT_EQ(ShadowPaths::preparedShadowDBPath(), folder.file("elsewhere.db"));
 }
 
 TEST(ShadowPathsTest, ExistingFoldersAreLeftAsTheyAre) {
     RlmTestFolder folder;
     std::filesystem::create_directories(folder.dataFolder() + "/OrluneRLM");
     ::chmod(folder.dataFolder().c_str(), 0755);
-    ShadowPaths::shadowDBPath();
+    ShadowPaths::preparedShadowDBPath();
     EXPECT_EQ(RlmTestFolder::mode(folder.dataFolder()), 0755u);
 }
 
@@ -391,7 +391,7 @@ TEST(ShadowPathsTest, AFileInTheWayIsAnError) {
     RlmTestFolder folder;
     std::filesystem::create_directories(folder.dataFolder());
     writeFile(folder.dataFolder() + "/OrluneRLM", "");
-    EXPECT_THROW(ShadowPaths::shadowDBPath(), FileError);
+    EXPECT_THROW(ShadowPaths::preparedShadowDBPath(), FileError);
 }
 
 TEST(DataFolderTest, WithoutXdgDataHomeTheHomeFolderDecides) {
@@ -421,7 +421,7 @@ TEST(DataFolderTest, TheOverrideDecidesEveryPathWhenAbsolute) {
         EXPECT_EQ(ConfigManager::defaultConfigPath(), c.expectedFolder + "/OrluneRLM/config.json");
         EXPECT_EQ(FileSessionStore::defaultSessionsURL(),
                   c.expectedFolder + "/Orlune/sessions.json");
-        EXPECT_EQ(ShadowPaths::shadowDBPath(), c.expectedFolder + "/OrluneRLM/shadow.db");
+        EXPECT_EQ(ShadowPaths::preparedShadowDBPath(), c.expectedFolder + "/OrluneRLM/shadow.db");
     }
 }
 

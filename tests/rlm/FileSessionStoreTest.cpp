@@ -159,6 +159,10 @@ TEST_F(FileSessionStoreTest, ReadingIsStrict) {
          R"([{"id":"S","createdAt":1,"lastMessageAt":2,"title":"t","messageCount":1.5,"messages":[]}])",
          false},
         {"summary not text", sessionWith(goodMessage, R"(,"summary":5)"), false},
+        {"model not text",
+         sessionWith(std::string(R"({"id":")") + kMessageID +
+                     R"(","role":"assistant","text":"x","timestamp":3,"model":7})"),
+         false},
         {"one bad session of two",
          "[" + sessionWith(goodMessage).substr(1, sessionWith(goodMessage).size() - 2) +
              R"(,{"id":"T"}])",
@@ -185,6 +189,52 @@ TEST_F(FileSessionStoreTest, ReadingIsStrict) {
                 EXPECT_NE(std::string(error.what()).find(path()), std::string::npos);
             }
         }
+    }
+}
+
+// Who wrote an answer is kept as the helper said it: "model" names the model,
+// null is the index alone. An answer saved before answers recorded it is
+// known by the first line the helper then gave answers from the index.
+TEST_F(FileSessionStoreTest, WhoWroteAnAnswerIsKept) {
+    ChatSession session = sampleSession();
+    session.messages[1].source = AnswerSource::model;
+    session.messages[1].model = "gpt-test";
+    ChatMessage fromIndex = ChatMessage::make(ChatRole::assistant, "Found 2 messages.");
+    fromIndex.source = AnswerSource::index;
+    session.messages.push_back(fromIndex);
+    store().save({session});
+    const std::string written = readFile(path());
+    EXPECT_NE(written.find(R"(,"model":"gpt-test"})"), std::string::npos) << written;
+    EXPECT_NE(written.find(R"(,"model":null})"), std::string::npos) << written;
+    size_t models = 0;
+    for (size_t at = written.find(R"("model")"); at != std::string::npos;
+         at = written.find(R"("model")", at + 1)) {
+        ++models;
+    }
+    EXPECT_EQ(models, 2u) << "the question and the note say nothing of a model";
+    EXPECT_EQ(store().load(), std::vector<ChatSession>{session});
+
+    const struct {
+        const char* name;
+        std::string message;
+        AnswerSource source;
+    } older[] = {
+        {"an answer from the index",
+         R"("role":"assistant","text":"Answer from your messages (no model used: no API key is configured)\n\n1. x")",
+         AnswerSource::index},
+        {"a model's answer", R"("role":"assistant","text":"Saturday.")", AnswerSource::unknown},
+        {"a question quoting the line",
+         R"("role":"user","text":"Answer from your messages (no model used: why?")",
+         AnswerSource::unknown},
+    };
+    for (const auto& c : older) {
+        SCOPED_TRACE(c.name);
+        storeBytes(sessionWith(std::string(R"({"id":")") + kMessageID + R"(",)" + c.message +
+                               R"(,"timestamp":3})"));
+        const std::vector<ChatSession> loaded = store().load();
+        ASSERT_EQ(loaded.size(), 1u);
+        EXPECT_EQ(loaded[0].messages.at(0).source, c.source);
+        EXPECT_EQ(loaded[0].messages.at(0).model, std::nullopt);
     }
 }
 

@@ -111,15 +111,16 @@ TEST_F(RLMHelperRunnerTest, ResponsesAndFailures) {
                       {{"g1", "Sam", "Family", "Tue 9 Dec, 18:40", "Dinner at 8?"},
                        {"g2", "", "", "", "x"}}},
          ""},
-        // The model that answered; an answer from the index names none.
+        // Who answered: a model by name, or the index alone ("model": null);
+        // anything else leaves it unknown.
         {"the model that answered", R"(printf '%s' '{"answer":"ok","model":" gpt-test "}')",
-         HelperResult{"ok", std::nullopt, {}, "gpt-test"}, ""},
+         HelperResult{"ok", std::nullopt, {}, "gpt-test", AnswerSource::model}, ""},
         {"a model that is not text", R"(printf '%s' '{"answer":"ok","model":["gpt"]}')",
          HelperResult{"ok", std::nullopt}, ""},
         {"a blank model", R"(printf '%s' '{"answer":"ok","model":"  "}')",
          HelperResult{"ok", std::nullopt}, ""},
         {"a null model", R"(printf '%s' '{"answer":"ok","model":null}')",
-         HelperResult{"ok", std::nullopt}, ""},
+         HelperResult{"ok", std::nullopt, {}, std::nullopt, AnswerSource::index}, ""},
         {"cited messages that are not a list",
          R"(printf '%s' '{"answer":"ok","messages":{"guid":"g1","text":"t"}}')",
          HelperResult{"ok", std::nullopt}, ""},
@@ -500,19 +501,25 @@ TEST_F(RLMHelperRunnerTest, SkippedProfileOutputIsLoggedBySizeOnly) {
 TEST_F(RLMHelperRunnerTest, HelpersPastTheirBoundsAreEndedWithWhatTheyStarted) {
     // Each helper leaves a child behind first, which must die with it.
     const std::string child = R"(sleep 30 & echo $! > "$OUT/child.pid"; )";
+    // A flood must meet its own bound before the time limit, even on a busy
+    // machine, so those cases get a time limit they never reach.
+    constexpr std::chrono::milliseconds shortLimit{400};
+    constexpr std::chrono::milliseconds longLimit{20000};
     const struct {
         const char* name;
         std::string script;
         std::string error;
         const char* reason;
+        std::chrono::milliseconds timeLimit = shortLimit;
     } cases[] = {
         {"runs past the time limit", child + "sleep 30",
          "RLM helper did not answer within 0.4 seconds and was stopped.", "time_limit"},
         {"floods standard output", child + "cat >/dev/null; exec head -c 20000000 /dev/zero",
-         "RLM helper's reply was larger than 16 MB, so the helper was stopped.", "output_limit"},
+         "RLM helper's reply was larger than 16 MB, so the helper was stopped.", "output_limit",
+         longLimit},
         {"floods standard error", child + "head -c 20000000 /dev/zero >&2; sleep 30",
          "RLM helper wrote more than 16 MB of diagnostics, so the helper was stopped.",
-         "error_output_limit"},
+         "error_output_limit", longLimit},
         {"closes its streams and runs on", child + "exec <&- >&- 2>&-; sleep 30",
          "RLM helper did not answer within 0.4 seconds and was stopped.", "time_limit"},
         {"keeps its output open through a child",
@@ -524,7 +531,7 @@ TEST_F(RLMHelperRunnerTest, HelpersPastTheirBoundsAreEndedWithWhatTheyStarted) {
         std::filesystem::remove(folder.file("child.pid"));
         RlmTestFolder::writeScript(helperPath(), c.script);
         RLMHelperRunner::Seams limited = seams();
-        limited.timeLimit = std::chrono::milliseconds(400);
+        limited.timeLimit = c.timeLimit;
         const RLMHelperRunner runner("key", Env{}, limited);
         EXPECT_EQ(describe([&] { runner.run("Q", dbPath()); }), c.error);
         const pid_t pid = std::stoi(readFile(folder.file("child.pid")));

@@ -1,10 +1,13 @@
-// ShadowDBReader::search: one ranked FTS5 query joined back to the messages.
+// The full-text search: one ranked FTS5 query joined back to the messages,
+// and the merge that leaves deleted words nowhere in the index.
+
+#include "shadow/ShadowSearchIndex.hpp"
 
 #include "base/EmojiText.hpp"
-#include "shadow/MatchExpression.hpp"
-#include "sql/ResultBudget.hpp"
 #include "records/SearchResult.hpp"
-#include "shadow/ShadowDBReader.hpp"
+#include "shadow/MatchExpression.hpp"
+#include "shadow/ShadowPeopleTables.hpp"
+#include "sql/ResultBudget.hpp"
 #include "sql/StatementLimits.hpp"
 #include "time/StoreTime.hpp"
 
@@ -16,17 +19,28 @@
 
 namespace orlune::core {
 
-std::vector<SearchResult> ShadowDBReader::search(const std::string& query, int limit) {
-    return search(query, limit, QueryBounds{}).results;
+using Error = ShadowDBError;
+
+namespace {
+
+constexpr std::string_view kOptimizeIndex =
+    "INSERT INTO messages_fts(messages_fts) VALUES ('optimize')";
+constexpr std::string_view kOptimizeNamesIndex =
+    "INSERT INTO attachment_names_fts(attachment_names_fts) VALUES ('optimize')";
+
+} // namespace
+
+void ShadowSearchIndex::mergeSegments() {
+    connection_.guarded([&] {
+        sqlite::exec(connection_.handle(), kOptimizeIndex);
+        if (connection_.hasTable("attachment_names_fts")) {
+            sqlite::exec(connection_.handle(), kOptimizeNamesIndex);
+        }
+    });
 }
 
-std::string ShadowDBReader::searchTimeLimitMessage(const QueryBounds& bounds) {
+std::string ShadowSearchIndex::timeLimitMessage(const QueryBounds& bounds) {
     return "The search took longer than " + bounds.timeLimitText() + " and was stopped";
-}
-
-ShadowDBReader::SearchOutcome ShadowDBReader::search(const std::string& query, int limit,
-                                                     const QueryBounds& bounds) {
-    return search(query, MessageScope{}, limit, bounds);
 }
 
 namespace {
@@ -368,15 +382,16 @@ ScopedSql scopedSql(const std::optional<Matches>& matches, bool named, bool name
 
 } // namespace
 
-ShadowDBReader::SearchOutcome ShadowDBReader::search(const std::string& query,
+ShadowSearchIndex::Outcome ShadowSearchIndex::search(const std::string& query,
                                                      const MessageScope& scope, int limit,
                                                      const QueryBounds& bounds) {
     const std::string typed(query.c_str(), std::strlen(query.c_str()));
     // The query's emoji are looked up in message_emoji (the full-text index
     // has none) and its words in the full-text index; a query of emoji alone
     // lists the messages holding them all, newest first.
-    const std::vector<std::string> emoji =
-        hasTable("message_emoji") ? EmojiText::emojiIn(typed) : std::vector<std::string>{};
+    const std::vector<std::string> emoji = connection_.hasTable("message_emoji")
+                                               ? EmojiText::emojiIn(typed)
+                                               : std::vector<std::string>{};
     if (!emoji.empty() && !MatchExpression::joinsOnlyByAnd(typed)) {
         throw Error(Error::Kind::queryFailed,
                     "Emoji can be searched for only together with words, as in \"tickets "
@@ -394,15 +409,16 @@ ShadowDBReader::SearchOutcome ShadowDBReader::search(const std::string& query,
             throw Error(Error::Kind::queryFailed, *refusal);
         }
     }
-    const bool named = hasPeopleTables();
-    const bool attachmentsKept = scope.attachmentKinds && hasTable("attachments");
-    const bool reactionsKept = scope.reactions && hasTable("reactions");
+    const bool named = ShadowPeopleTables(connection_).present();
+    const bool attachmentsKept = scope.attachmentKinds && connection_.hasTable("attachments");
+    const bool reactionsKept = scope.reactions && connection_.hasTable("reactions");
     // Messages joined to a chat besides the one they are stored with are
     // looked for only where some are.
     const bool chatsKept =
-        scope.chatIds && !scope.chatIds->empty() && hasTable("message_chats") &&
-        guarded([&] { return chatsHoldMessagesStoredElsewhere(db_, *scope.chatIds); });
-    const bool namesIndexed = ranked && hasTable("attachment_names_fts");
+        scope.chatIds && !scope.chatIds->empty() && connection_.hasTable("message_chats") &&
+        connection_.guarded(
+            [&] { return chatsHoldMessagesStoredElsewhere(connection_.db(), *scope.chatIds); });
+    const bool namesIndexed = ranked && connection_.hasTable("attachment_names_fts");
     std::optional<Matches> matches;
     if (ranked) {
         matches = Matches{};
@@ -413,7 +429,8 @@ ShadowDBReader::SearchOutcome ShadowDBReader::search(const std::string& query,
             matches->wordRank = kWordRankNotBySender;
         }
         if (scope.time.start || scope.time.end) {
-            if (auto span = guarded([&] { return rowidSpanOf(db_, scope.time); })) {
+            if (auto span = connection_.guarded(
+                    [&] { return rowidSpanOf(connection_.db(), scope.time); })) {
                 matches->wordsNarrowed += kWithinSpan;
                 matches->wordsNarrowedValues.emplace_back(span->first);
                 matches->wordsNarrowedValues.emplace_back(span->last);
@@ -429,8 +446,9 @@ ShadowDBReader::SearchOutcome ShadowDBReader::search(const std::string& query,
     const ScopedSql built =
         scopedSql(matches, named, namesIndexed,
                   scopeConditions(attachmentsKept, chatsKept, reactionsKept, emoji, scope));
-    sqlite::Statement statement = guarded([&] { return db_.prepare(built.sql); });
-    StatementLimits limits(handle(), bounds.timeLimit, bounds.maxValueBytes);
+    sqlite::Statement statement =
+        connection_.guarded([&] { return connection_.db().prepare(built.sql); });
+    StatementLimits limits(connection_.handle(), bounds.timeLimit, bounds.maxValueBytes);
     int index = 1;
     for (const Parameter& parameter : built.parameters) {
         if (const auto* text = std::get_if<std::string>(&parameter)) {
@@ -441,7 +459,7 @@ ShadowDBReader::SearchOutcome ShadowDBReader::search(const std::string& query,
     }
     statement.bindInt(index, limit);
 
-    SearchOutcome outcome;
+    Outcome outcome;
     ResultBudget budget(bounds.maxCellBytes, bounds.maxResultBytes);
     try {
         while (statement.step()) {
@@ -481,15 +499,15 @@ ShadowDBReader::SearchOutcome ShadowDBReader::search(const std::string& query,
         // failure (a damaged file, an I/O error) is an error, never a short
         // list.
         if (limits.timedOut()) {
-            throw Error(Error::Kind::queryFailed, searchTimeLimitMessage(bounds));
+            throw Error(Error::Kind::queryFailed, timeLimitMessage(bounds));
         }
         if (error.primaryCode() == SQLITE_ERROR) {
             return {};
         }
-        throw Error::fromSQLite(error, path_);
+        throw Error::fromSQLite(error, connection_.path());
     }
     if (limits.timedOut()) {
-        throw Error(Error::Kind::queryFailed, searchTimeLimitMessage(bounds));
+        throw Error(Error::Kind::queryFailed, timeLimitMessage(bounds));
     }
     outcome.cutTexts = budget.cutCells();
     return outcome;

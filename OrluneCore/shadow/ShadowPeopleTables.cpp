@@ -1,8 +1,7 @@
-// The people, person_handles and chats tables: written by the sync
-// (ShadowDB), read for names and filters (ShadowDBReader).
+// The people, person_handles, chats, chat_participants and people_state
+// tables: written by the sync, read for names, titles and filters.
 
-#include "shadow/ShadowDB.hpp"
-#include "shadow/ShadowDBReader.hpp"
+#include "shadow/ShadowPeopleTables.hpp"
 
 #include <map>
 #include <nlohmann/json.hpp>
@@ -24,6 +23,14 @@ constexpr std::string_view kSelectChats =
 constexpr std::string_view kSelectKnownHandles =
     "SELECT sender FROM messages WHERE sender <> 'me' UNION SELECT handle FROM chat_participants "
     "UNION SELECT handle FROM person_handles";
+constexpr std::string_view kSelectParticipants = "SELECT chat_id, handle_id, handle, service\n"
+                                                 "FROM chat_participants\n"
+                                                 "WHERE chat_id = ?\n"
+                                                 "ORDER BY handle_id ASC";
+constexpr std::string_view kDeleteParticipants = "DELETE FROM chat_participants";
+constexpr std::string_view kInsertParticipant =
+    "INSERT INTO chat_participants (chat_id, handle_id, handle, service)\n"
+    "VALUES (?, ?, ?, ?)";
 constexpr std::string_view kSelectFingerprint = "SELECT fingerprint FROM people_state WHERE id = 1";
 
 constexpr std::string_view kDeletePeople = "DELETE FROM people";
@@ -64,21 +71,21 @@ std::vector<std::string> namesFromJson(const std::string& text) {
 
 } // namespace
 
-bool ShadowDBReader::hasPeopleTables() {
-    return guarded([&] {
-        sqlite::Statement query = db_.prepare(kHasPeopleTables);
+bool ShadowPeopleTables::present() {
+    return connection_.guarded([&] {
+        sqlite::Statement query = connection_.db().prepare(kHasPeopleTables);
         return query.step() && query.columnInt(0) == 3;
     });
 }
 
-People ShadowDBReader::people() {
+People ShadowPeopleTables::people() {
     People people;
-    if (!hasPeopleTables()) {
+    if (!present()) {
         return people;
     }
-    guarded([&] {
+    connection_.guarded([&] {
         std::map<std::string, size_t> indexOf;
-        sqlite::Statement query = db_.prepare(kSelectPeople);
+        sqlite::Statement query = connection_.db().prepare(kSelectPeople);
         while (query.step()) {
             Person person;
             person.id = query.columnText(0);
@@ -92,7 +99,7 @@ People ShadowDBReader::people() {
             indexOf.emplace(person.id, people.people.size());
             people.people.push_back(std::move(person));
         }
-        sqlite::Statement handles = db_.prepare(kSelectPersonHandles);
+        sqlite::Statement handles = connection_.db().prepare(kSelectPersonHandles);
         while (handles.step()) {
             auto found = indexOf.find(handles.columnText(1));
             if (found != indexOf.end()) {
@@ -103,13 +110,13 @@ People ShadowDBReader::people() {
     return people;
 }
 
-std::vector<ChatTitleRow> ShadowDBReader::chats() {
+std::vector<ChatTitleRow> ShadowPeopleTables::chats() {
     std::vector<ChatTitleRow> chats;
-    if (!hasPeopleTables()) {
+    if (!present()) {
         return chats;
     }
-    guarded([&] {
-        sqlite::Statement query = db_.prepare(kSelectChats);
+    connection_.guarded([&] {
+        sqlite::Statement query = connection_.db().prepare(kSelectChats);
         while (query.step()) {
             chats.push_back(ChatTitleRow{query.columnText(0), query.columnOptionalText(1),
                                          query.columnInt64(2) != 0, query.columnText(3)});
@@ -118,15 +125,15 @@ std::vector<ChatTitleRow> ShadowDBReader::chats() {
     return chats;
 }
 
-std::vector<std::string> ShadowDBReader::knownHandles() {
+std::vector<std::string> ShadowPeopleTables::knownHandles() {
     std::vector<std::string> handles;
-    const bool withPeople = hasPeopleTables();
-    guarded([&] {
+    const bool withPeople = present();
+    connection_.guarded([&] {
         std::string sql(kSelectKnownHandles);
         if (!withPeople) {
             sql = sql.substr(0, sql.rfind(" UNION"));
         }
-        sqlite::Statement query = db_.prepare(sql);
+        sqlite::Statement query = connection_.db().prepare(sql);
         while (query.step()) {
             if (!query.isNull(0)) {
                 handles.push_back(query.columnText(0));
@@ -136,9 +143,9 @@ std::vector<std::string> ShadowDBReader::knownHandles() {
     return handles;
 }
 
-std::optional<std::string> ShadowDB::peopleFingerprint() {
-    return guarded([&]() -> std::optional<std::string> {
-        sqlite::Statement query = db_.prepare(kSelectFingerprint);
+std::optional<std::string> ShadowPeopleTables::fingerprint() {
+    return connection_.guarded([&]() -> std::optional<std::string> {
+        sqlite::Statement query = connection_.db().prepare(kSelectFingerprint);
         if (query.step()) {
             return query.columnText(0);
         }
@@ -146,22 +153,23 @@ std::optional<std::string> ShadowDB::peopleFingerprint() {
     });
 }
 
-void ShadowDB::replacePeople(const PeopleTables& tables, const std::string& fingerprint) {
-    guarded([&] {
-        sqlite::Transaction transaction(handle());
-        sqlite::exec(handle(), kDeletePeople);
-        sqlite::exec(handle(), kDeletePersonHandles);
-        sqlite::exec(handle(), kDeleteChats);
+void ShadowPeopleTables::replace(const PeopleTables& tables, const std::string& fingerprint) {
+    connection_.guarded([&] {
+        sqlite::Transaction transaction(connection_.handle());
+        sqlite::exec(connection_.handle(), kDeletePeople);
+        sqlite::exec(connection_.handle(), kDeletePersonHandles);
+        sqlite::exec(connection_.handle(), kDeleteChats);
         auto run = [&](sqlite::Statement& statement) {
             try {
                 statement.run();
             } catch (const sqlite::Error& error) {
-                throw Error(Error::Kind::insertFailed, Error::fromSQLite(error, path_).message());
+                throw ShadowDBError(ShadowDBError::Kind::insertFailed,
+                                    ShadowDBError::fromSQLite(error, connection_.path()).message());
             }
             statement.reset();
             statement.clearBindings();
         };
-        sqlite::Statement person = db_.prepare(kInsertPerson);
+        sqlite::Statement person = connection_.db().prepare(kInsertPerson);
         for (const Person& p : tables.people.people) {
             person.bindText(1, p.id);
             person.bindText(2, p.displayName);
@@ -173,13 +181,13 @@ void ShadowDB::replacePeople(const PeopleTables& tables, const std::string& fing
             person.bindText(8, namesToJson(p.otherNames));
             run(person);
         }
-        sqlite::Statement link = db_.prepare(kInsertPersonHandle);
+        sqlite::Statement link = connection_.db().prepare(kInsertPersonHandle);
         for (const auto& [handleText, index] : tables.handles) {
             link.bindText(1, handleText);
             link.bindText(2, tables.people.people.at(index).id);
             run(link);
         }
-        sqlite::Statement chat = db_.prepare(kInsertChat);
+        sqlite::Statement chat = connection_.db().prepare(kInsertChat);
         for (const ChatTitleRow& row : tables.chats) {
             chat.bindText(1, row.chatId);
             chat.bindOptionalText(2, row.displayName);
@@ -187,9 +195,49 @@ void ShadowDB::replacePeople(const PeopleTables& tables, const std::string& fing
             chat.bindText(4, row.title);
             run(chat);
         }
-        sqlite::Statement state = db_.prepare(kStoreFingerprint);
+        sqlite::Statement state = connection_.db().prepare(kStoreFingerprint);
         state.bindText(1, fingerprint);
         run(state);
+        transaction.commit();
+    });
+}
+
+std::vector<ChatParticipant> ShadowPeopleTables::participantsOf(const std::string& chatId) {
+    return connection_.guarded([&] {
+        sqlite::Statement query = connection_.db().prepare(kSelectParticipants);
+        query.bindText(1, chatId);
+        std::vector<ChatParticipant> participants;
+        while (query.step()) {
+            // Braces: clang before 16 has no parenthesized aggregate
+            // initialisation.
+            participants.push_back(ChatParticipant{query.columnText(0), query.columnInt64(1),
+                                                   query.columnText(2),
+                                                   query.columnOptionalText(3)});
+        }
+        return participants;
+    });
+}
+
+void ShadowPeopleTables::replaceParticipants(const std::vector<ChatParticipant>& participants) {
+    connection_.guarded([&] {
+        sqlite::Transaction transaction(connection_.handle());
+        sqlite::exec(connection_.handle(), kDeleteParticipants);
+        sqlite::Statement insert = connection_.db().prepare(kInsertParticipant);
+        for (const ChatParticipant& participant : participants) {
+            insert.reset();
+            insert.clearBindings();
+            insert.bindText(1, participant.chatId);
+            insert.bindInt64(2, participant.handleId);
+            insert.bindText(3, participant.handle);
+            insert.bindOptionalText(4, participant.service);
+            try {
+                insert.run();
+            } catch (const sqlite::Error& error) {
+                throw ShadowDBError(ShadowDBError::Kind::insertFailed,
+                                    ShadowDBError::fromSQLite(error, connection_.path()).message());
+            }
+        }
+        insert.finalize();
         transaction.commit();
     });
 }

@@ -1,0 +1,57 @@
+#pragma once
+// The shadow database's people and chats: who is behind each handle (people,
+// person_handles), what each chat is called (chats), the members of each
+// chat (chat_participants) and the fingerprint of what they were built from
+// (people_state).
+
+#include "records/ChatParticipant.hpp"
+#include "shadow/ShadowConnection.hpp"
+#include "shadow/ShadowPeople.hpp"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orlune::core {
+
+// The people and chat tables over a shared connection (ShadowConnection).
+// Every failure is thrown as ShadowDBError.
+class ShadowPeopleTables {
+public:
+    explicit ShadowPeopleTables(ShadowConnection& connection) : connection_(connection) {}
+
+    // Whether the people and chats tables exist (a database at version 3 or
+    // later). Throws prepareFailed or queryFailed.
+    bool present();
+    // The people and their handles as the last sync stored them (links carry
+    // handle text, ROWID 0); empty for a database from before they were
+    // kept. Throws prepareFailed or queryFailed.
+    People people();
+    // Every chat with its title; empty for a database from before chats were
+    // kept. Throws prepareFailed or queryFailed.
+    std::vector<ChatTitleRow> chats();
+    // Every handle text the database knows: senders, chat members and known
+    // people's handles, each once. Throws prepareFailed or queryFailed.
+    std::vector<std::string> knownHandles();
+    // The members of one chat, in handle_id order. Throws prepareFailed or
+    // queryFailed.
+    std::vector<ChatParticipant> participantsOf(const std::string& chatId);
+
+    // The fingerprint the last replace stored; absent before the first.
+    // Throws prepareFailed or queryFailed.
+    std::optional<std::string> fingerprint();
+    // Replaces the people, person_handles and chats tables with `tables` and
+    // stores `fingerprint`, in one transaction: on failure the previous rows
+    // stay. Throws insertFailed, prepareFailed or queryFailed.
+    void replace(const PeopleTables& tables, const std::string& fingerprint);
+    // Replaces the whole membership table in one transaction; an empty list
+    // empties it. On failure (for instance a duplicate chat/handle pair) the
+    // previous membership stays and the error is thrown (insertFailed,
+    // prepareFailed or queryFailed).
+    void replaceParticipants(const std::vector<ChatParticipant>& participants);
+
+private:
+    ShadowConnection& connection_;
+};
+
+} // namespace orlune::core
