@@ -307,7 +307,6 @@ void AnswerFinder::addWindowAnswers(const QuestionReading& reading,
                                     const QueryBounds& bounds) {
     WindowWants wants;
     wants.byMe = reading.byMe;
-    wants.asks = reading.asks;
     wants.people = directory_->handlesOf(reading.people);
     wants.askedFor = reading.askedFor;
     if (reading.aboutReactions) {

@@ -267,7 +267,7 @@ std::vector<WindowPick> pickFromWindow(const SearchResult& hit,
     // A reply answers a question about what someone named said to a message
     // of mine, or about what I said to theirs.
     const bool replyWanted =
-        hit.isFromMe != wants.byMe && (wants.byMe || wants.asks || !wants.people.empty());
+        hit.isFromMe != wants.byMe && (wants.byMe || !wants.people.empty());
     bool inReply = false;
     bool replyEnded = false;
     bool replySaidSomething = false;

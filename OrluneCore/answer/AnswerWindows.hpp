@@ -35,10 +35,8 @@ inline constexpr int64_t kWindowSeconds = 6 * 3600;
 struct WindowWants {
     // The question is about what you wrote: a reply of yours to their
     // message answers it; otherwise a reply to yours from the people named
-    // does, or from anyone when the question names no one but is put as a
-    // question (words alone are answered by the messages that hold them).
+    // does (none when no one is named: the hits that hold the words answer).
     bool byMe = false;
-    bool asks = false;
     std::vector<std::string> people; // handles
     AskedFor askedFor = AskedFor::anything;
 };

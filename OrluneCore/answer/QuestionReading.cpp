@@ -263,7 +263,6 @@ bool isReactionWord(std::string_view word) {
 struct QuestionForm {
     bool byMe = false;
     bool bothSides = false;
-    bool asks = false;
     bool sending = false;
     bool saying = false;
     WhenAsked when = WhenAsked::no;
@@ -313,10 +312,6 @@ QuestionForm readForm(const std::vector<std::string>& words,
     // "What did Tom send that I laughed at?" is about your reaction.
     form.byMe = (iTells && !otherSubject) || iReacts;
     form.bothSides = iTalks && !form.byMe;
-    form.asks = !words.empty() &&
-                (isAuxiliary(words.front()) ||
-                 isIn(words.front(), {"who", "whos", "what", "whats", "when", "whens", "where",
-                                      "wheres", "which", "how", "why"}));
 
     const bool when = has("when");
     if (pair("how", "often") || (pair("how", "many") && (has("times") || has("messages")))) {
@@ -469,7 +464,6 @@ QuestionReading QuestionReader::read(std::string_view question, const TimeContex
     reading.bothSides = form.bothSides;
     reading.when = form.when;
     reading.askedFor = form.askedFor;
-    reading.asks = form.asks || question.find('?') != std::string_view::npos;
 
     const bool attachmentsAsked = form.sending || !form.saying;
     for (const AttachmentWords& entry : kAttachmentWords) {

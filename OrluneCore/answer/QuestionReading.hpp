@@ -51,9 +51,6 @@ struct QuestionReading {
     // The question is about your conversation with the people named, both
     // sides ("when did I last talk to Omar?").
     bool bothSides = false;
-    // It is put as a question ("who is coming?", "what did Lena say?"),
-    // not as words to look for ("boiler").
-    bool asks = false;
     WhenAsked when = WhenAsked::no;
     AskedFor askedFor = AskedFor::anything;
     // The chats named by their title, each once (indices into the titles the

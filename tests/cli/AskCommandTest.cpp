@@ -107,7 +107,8 @@ TEST_F(AskCommandTest, HelpersPastTheirBoundsAreEndedAndTheFailureSaysWhy) {
         useHelper(c.helper);
         env_.set("ORLUNE_RLM_DEADLINE_SECONDS",
                  c.deadline.empty() ? std::nullopt : std::optional<std::string>(c.deadline));
-        const Outcome outcome = ask({"--shadow-db", dir.file("shadow.db"), "Q"});
+        // --verbose: the runner's log lines are on standard error too.
+        const Outcome outcome = ask({"--verbose", "--shadow-db", dir.file("shadow.db"), "Q"});
         EXPECT_EQ(outcome.exitCode, c.exitCode) << outcome.err;
         EXPECT_EQ(outcome.out, c.out);
         EXPECT_NE(outcome.err.find(c.error), std::string::npos) << outcome.err;

@@ -177,7 +177,7 @@ TEST(ConversationAnswers, AWindowBringsTheReplyFromTheSideAskedAbout) {
         WindowWants wants;
         std::vector<std::pair<std::string, double>> picks;
     };
-    const WindowWants fromLena{false, false, {kLena}, AskedFor::anything};
+    const WindowWants fromLena{false, {kLena}, AskedFor::anything};
     const Case cases[] = {
         {"their reply, acknowledgement below, content above the hit",
          mine,
@@ -196,22 +196,17 @@ TEST(ConversationAnswers, AWindowBringsTheReplyFromTheSideAskedAbout) {
         {"about what I wrote: my reply to theirs",
          theirs,
          {message("r", "me", "yes I can", 1)},
-         WindowWants{true, false, {kLena}, AskedFor::anything},
+         WindowWants{true, {kLena}, AskedFor::anything},
          {{"r", kAnswerInWindow}}},
-        {"words alone: no reply wanted",
+        {"no one named: no reply wanted",
          mine,
          {message("r", kLena, "sure", 1)},
-         WindowWants{false, false, {}, AskedFor::anything},
+         WindowWants{false, {}, AskedFor::anything},
          {}},
-        {"a question naming no one: any reply",
-         mine,
-         {message("r", kTheo, "sure, at 6", 1)},
-         WindowWants{false, true, {}, AskedFor::anything},
-         {{"r", kAnswerInWindow}}},
         {"the kind asked for, from the same side",
          theirs,
          {message("code", kLena, "it's the KL 612", 1), message("n", kLena, "gate 4471", 2)},
-         WindowWants{false, true, {kLena}, AskedFor::numberOrCode},
+         WindowWants{false, {kLena}, AskedFor::numberOrCode},
          {{"code", kAnswerInWindow}}},
     };
     for (const Case& c : cases) {
