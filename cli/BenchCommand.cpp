@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <set>
 
 namespace orlune::cli {
 
@@ -31,8 +32,10 @@ constexpr const char* kHelp =
     "corpus's moment (\"now\", else its newest message) in its zone. For each\n"
     "engine it prints recall and precision at 1, 3 and 5, mean reciprocal rank,\n"
     "the same per query category, and the 50th and 95th percentile latency;\n"
-    "then recall@5 and MRR of both side by side. The temporary databases are\n"
-    "removed afterwards.\n"
+    "then recall@5 and MRR of both side by side, and the answer engine's on the\n"
+    "queries held aside from tuning (\"held_out\": true, or an id starting\n"
+    "\"h-\") apart from the others. The temporary databases are removed\n"
+    "afterwards.\n"
     "\n"
     "Options:\n"
     "  --verbose    one line per query as it is scored: ✓ when an expected\n"
@@ -101,6 +104,41 @@ void printComparison(const core::BenchmarkMetrics& text, const core::BenchmarkMe
     table.print(std::cout);
 }
 
+// recall@5 and MRR per category of the queries kept aside from tuning and
+// of the others, each part on its own; nothing when no query is kept aside.
+void printHeldAside(const core::BenchmarkCorpus& corpus, const core::BenchmarkMetrics& answers) {
+    std::set<std::string> heldOut;
+    for (const core::CorpusQuery& query : corpus.queries) {
+        if (query.heldOut) {
+            heldOut.insert(query.id);
+        }
+    }
+    if (heldOut.empty()) {
+        return;
+    }
+    std::vector<core::QueryResult> parts[2];
+    for (const core::QueryResult& result : answers.perQueryResults) {
+        parts[heldOut.count(result.queryId)].push_back(result);
+    }
+    std::cout << "\nThe answer engine on the queries tuned on and on those held aside\n";
+    TextTable table({"part", "category", "queries", "recall@5", "MRR"});
+    const char* names[2] = {"tuned", "held aside"};
+    for (int part = 0; part < 2; ++part) {
+        const core::BenchmarkMetrics metrics =
+            core::BenchmarkRunner::aggregate(std::move(parts[part]));
+        for (core::QueryCategory category : core::allQueryCategories()) {
+            auto found = metrics.perCategoryMetrics.find(core::toString(category));
+            if (found != metrics.perCategoryMetrics.end()) {
+                table.addRow({names[part], found->first, std::to_string(found->second.queryCount),
+                              fixed(found->second.recallAt5, 3), fixed(found->second.mrr, 3)});
+            }
+        }
+        table.addRow({names[part], "overall", std::to_string(metrics.queryCount),
+                      fixed(metrics.recallAt5, 3), fixed(metrics.mrr, 3)});
+    }
+    table.print(std::cout);
+}
+
 // When the corpus's questions are asked: its "now", else its newest message.
 core::TimeContext questionTime(const core::BenchmarkCorpus& corpus) {
     int64_t newest = 0;
@@ -158,6 +196,7 @@ int runBench(const std::vector<std::string>& args) {
         removeDatabase(answersPath);
         printMetrics(answerMetrics);
         printComparison(metrics, answerMetrics);
+        printHeldAside(corpus, answerMetrics);
 
         if (auto out = options.value("--json")) {
             std::ofstream file(*out, std::ios::binary | std::ios::trunc);

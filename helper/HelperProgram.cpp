@@ -91,7 +91,7 @@ json citedMessages(const std::vector<MessageHit>& hits) {
                             {"sender_name", senderLabel(hit)},
                             {"chat_title", chatLabel(hit)},
                             {"time", formatMessageTime(hit.timestamp)},
-                            {"text", snippet(hit.text, kCitedTextBytes)}});
+                            {"text", shownText(hit, kCitedTextBytes)}});
     }
     return messages;
 }

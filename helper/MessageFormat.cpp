@@ -44,6 +44,29 @@ std::string clipped(std::string_view text, size_t maxBytes) {
     return text.size() <= maxBytes ? std::string(text) : snippet(text, maxBytes);
 }
 
+namespace {
+
+// `text` without attachment placeholders (U+FFFC) and the white space
+// around it.
+std::string wordsOf(std::string_view text) {
+    std::string out;
+    constexpr std::string_view kPlaceholder = "\xEF\xBF\xBC";
+    for (size_t at = 0; at < text.size();) {
+        if (text.substr(at, kPlaceholder.size()) == kPlaceholder) {
+            at += kPlaceholder.size();
+            continue;
+        }
+        out += text[at++];
+    }
+    const size_t first = out.find_first_not_of(" \t\n\r");
+    if (first == std::string::npos) {
+        return "";
+    }
+    return out.substr(first, out.find_last_not_of(" \t\n\r") - first + 1);
+}
+
+} // namespace
+
 std::string snippet(std::string_view text, size_t maxBytes) {
     std::string out;
     size_t end = text.size();
@@ -117,13 +140,35 @@ std::string describeMessage(const MessageHit& message, size_t maxTextBytes) {
     const std::string sender = senderLabel(message);
     const std::string chat = chatLabel(message);
     std::string line = (chat == sender ? sender : sender + " in " + chat) + ", " +
-                       formatMessageTime(message.timestamp) + ": \"" +
-                       snippet(message.text, maxTextBytes) + "\"";
+                       formatMessageTime(message.timestamp) + ": ";
+    if (wordsOf(message.text).empty() && !message.attachmentKinds.empty()) {
+        line += shownText(message, maxTextBytes);
+        MessageHit reactionsOnly;
+        reactionsOnly.reactions = message.reactions;
+        const std::string reactions = reactionsAndAttachments(reactionsOnly);
+        return reactions.empty() ? line : line + " [" + reactions + "]";
+    }
+    line += "\"" + snippet(message.text, maxTextBytes) + "\"";
     const std::string extras = reactionsAndAttachments(message);
     if (!extras.empty()) {
         line += " [" + extras + "]";
     }
     return line;
+}
+
+std::string shownText(const MessageHit& message, size_t maxTextBytes) {
+    const std::string words = wordsOf(message.text);
+    if (!words.empty() || message.attachmentKinds.empty()) {
+        return snippet(words, maxTextBytes);
+    }
+    std::string out;
+    for (size_t i = 0; i < message.attachmentKinds.size(); ++i) {
+        out += (i == 0 ? "" : ", ") + message.attachmentKinds[i];
+        if (i < message.attachmentNames.size() && !message.attachmentNames[i].empty()) {
+            out += " " + message.attachmentNames[i];
+        }
+    }
+    return "[" + snippet(out, maxTextBytes) + "]";
 }
 
 } // namespace orlune::helper

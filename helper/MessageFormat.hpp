@@ -37,7 +37,15 @@ std::string reactionsAndAttachments(const MessageHit& message);
 
 // One line naming the message: sender in chat (the chat left out when it is
 // named like the sender), time: "snippet", followed by
-// " [reactionsAndAttachments]" when that is not empty.
+// " [reactionsAndAttachments]" when that is not empty; a message of
+// attachments alone shows them instead of a quoted text: "Sam, Tue 9 Dec,
+// 18:40: [photo IMG_0457.HEIC]".
 std::string describeMessage(const MessageHit& message, size_t maxTextBytes = 200);
+
+// What a message shows, cut as snippet() does: its text without the
+// attachment placeholders (U+FFFC); for a message of attachments alone,
+// their kinds and names in brackets ("[photo IMG_0457.HEIC]"); empty for a
+// message with neither.
+std::string shownText(const MessageHit& message, size_t maxTextBytes);
 
 } // namespace orlune::helper

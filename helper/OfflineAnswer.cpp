@@ -168,8 +168,11 @@ std::string answerFromIndex(ShadowTools& tools, std::string_view question,
         return answer + "No messages were found. I looked for " + found->understood + ".";
     }
     if (found->widened) {
-        return answer + "Nothing matched " + found->understood +
-               "; these messages match its words elsewhere:" + numberedMessages(found->hits);
+        const std::string where = found->widenedTo.empty()
+                                      ? "these messages match its words elsewhere"
+                                      : "these are " + found->widenedTo;
+        return answer + "Nothing matched " + found->understood + "; " + where + ":" +
+               numberedMessages(found->hits);
     }
     return answer + "I looked for " + found->understood +
            ". The best matches:" + numberedMessages(found->hits);

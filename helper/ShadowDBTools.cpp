@@ -47,6 +47,7 @@ MessageHit hitOf(core::ShadowDBReader& db, core::SearchResult& result) {
     for (const core::ShadowAttachment& attachment : db.attachmentsOf(hit.guid)) {
         if (!attachment.hidden) {
             hit.attachmentKinds.push_back(attachment.kind);
+            hit.attachmentNames.push_back(attachment.name.value_or(""));
         }
     }
     if (core::isVoiceTranscript(hit.text, hit.attachmentKinds)) {
@@ -115,6 +116,7 @@ std::optional<AnswerHits> ShadowDBTools::findAnswer(std::string_view question, i
     AnswerHits answer;
     answer.understood = std::move(found.understood);
     answer.widened = found.widened;
+    answer.widenedTo = std::move(found.widenedTo);
     answer.nothingToLookFor = found.reading.empty();
     for (core::RankedMessage& ranked : found.messages) {
         MessageHit hit = hitOf(*db_, ranked.message);

@@ -59,6 +59,8 @@ struct MessageHit {
     std::vector<Reaction> reactions;
     // The kinds of its attachments shown to the person ("photo", "pdf", ...).
     std::vector<std::string> attachmentKinds;
+    // Their file names as sent, in the same order ("" when not known).
+    std::vector<std::string> attachmentNames;
     // How many other messages with the same text an answer folded into this
     // one (core::fuseRankings).
     size_t sameText = 0;
@@ -71,8 +73,10 @@ struct AnswerHits {
     std::string understood;
     std::vector<MessageHit> hits;
     // Nothing matched within what the question named; the hits come from a
-    // wider search.
+    // wider search, of what `widenedTo` says ("messages between you and
+    // Omar about rent at any time").
     bool widened = false;
+    std::string widenedTo;
     // The question named nothing to look for (no person, chat, time, kind or
     // word).
     bool nothingToLookFor = false;

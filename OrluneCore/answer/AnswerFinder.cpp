@@ -1,8 +1,11 @@
 #include "answer/AnswerFinder.hpp"
 
+#include "answer/AnswerWindows.hpp"
+#include "time/StoreTime.hpp"
 #include "time/TimeExpressionParser.hpp"
 
 #include <algorithm>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace orlune::core {
@@ -11,6 +14,53 @@ namespace {
 
 // Each search looks this far down its ranking before fusion.
 constexpr int kCandidatesPerSearch = 50;
+// The best this many fused messages bring in the answers in their windows.
+constexpr size_t kHitsWithWindows = 8;
+// How much more a message that holds the kind of thing asked for counts:
+// enough to lift one from the bottom of a search's candidates to its top.
+constexpr double kHoldsAskedFor = 1.8;
+// How many fused messages are weighed again (windows, the kind asked for)
+// before the best are kept.
+constexpr size_t kReweighed = kCandidatesPerSearch;
+
+int64_t comparableTime(int64_t storeDate) {
+    const auto instant = instantFromStoreDate(storeDate);
+    return instant ? instant->time_since_epoch().count() : INT64_MIN;
+}
+
+// The list of a search without words (newest first) with its messages that
+// say something before its acknowledgements ("ok", "lol").
+void acknowledgementsLast(std::vector<SearchResult>& messages) {
+    std::stable_partition(messages.begin(), messages.end(),
+                          [](const SearchResult& m) { return !isAcknowledgement(m.text); });
+}
+
+// Best first (ties: newest), each message (by guid) and each text
+// (shownTextKey) once, at most `limit`.
+std::vector<RankedMessage> bestFirst(std::vector<RankedMessage> candidates, size_t limit) {
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const RankedMessage& a, const RankedMessage& b) {
+                         if (a.score != b.score) {
+                             return a.score > b.score;
+                         }
+                         return comparableTime(a.message.timestamp) >
+                                comparableTime(b.message.timestamp);
+                     });
+    std::vector<RankedMessage> kept;
+    std::unordered_set<std::string> guids;
+    std::unordered_set<std::string> texts;
+    for (RankedMessage& candidate : candidates) {
+        if (kept.size() == limit) {
+            break;
+        }
+        if (!guids.insert(candidate.message.guid).second ||
+            !texts.insert(shownTextKey(candidate.message)).second) {
+            continue;
+        }
+        kept.push_back(std::move(candidate));
+    }
+    return kept;
+}
 
 } // namespace
 
@@ -34,6 +84,20 @@ struct AnswerFinder::Directory {
             }
         }
         return handles;
+    }
+
+    // The name of the sender of `message` from the contacts; absent for your
+    // own messages and for handles of no known person.
+    std::optional<std::string> nameOf(const SearchResult& message) const {
+        if (message.isFromMe) {
+            return std::nullopt;
+        }
+        for (const HandleLink& link : people.links) {
+            if (link.handleId == message.sender && link.person < people.people.size()) {
+                return people.people[link.person].displayName;
+            }
+        }
+        return std::nullopt;
     }
 
     // The one-to-one chats with any of `handles` (their ids end with
@@ -69,6 +133,18 @@ AnswerFinder::AnswerFinder(ShadowDBReader& db)
 
 AnswerFinder::~AnswerFinder() = default;
 
+std::string AnswerFinder::describeWidening(const QuestionReading& reading, int step) const {
+    QuestionReading wider;
+    wider.words = reading.words;
+    if (step < 3) {
+        wider.people = reading.people;
+        wider.bothSides = step == 1;
+    }
+    std::string out =
+        describeReading(wider, directory_->people, directory_->reader->chatTitles());
+    return reading.time ? out + " at any time" : out;
+}
+
 FoundAnswer AnswerFinder::find(std::string_view question, const TimeContext& context, int limit,
                                const QueryBounds& bounds) {
     FoundAnswer found;
@@ -91,8 +167,11 @@ FoundAnswer AnswerFinder::find(std::string_view question, const TimeContext& con
     bool allWordsFound = false;
     // The different texts (shownTextKey) the searches found so far.
     std::unordered_set<std::string> textsFound;
+    // The widening step whose fallbacks found messages (0: none yet).
+    int wideningFound = 0;
     for (const PlannedSearch& plan : plans) {
-        if (plan.fallback && !lists.empty()) {
+        if (plan.fallback &&
+            (!lists.empty() || (wideningFound != 0 && plan.widening > wideningFound))) {
             continue;
         }
         if (!plan.fallback) {
@@ -102,7 +181,11 @@ FoundAnswer AnswerFinder::find(std::string_view question, const TimeContext& con
             } else if (plan.joined == WordsJoined::any) {
                 wanted = allWordsFound || !wordsApartPlanned;
             }
-            if (plan.fillsOnly && textsFound.size() >= static_cast<size_t>(std::max(limit, 0))) {
+            // An answer that holds the thing asked for seldom repeats the
+            // question's words: such a question searches for some of them
+            // whatever the others found.
+            if (plan.fillsOnly && found.reading.askedFor == AskedFor::anything &&
+                textsFound.size() >= static_cast<size_t>(std::max(limit, 0))) {
                 wanted = false;
             }
             if (!wanted) {
@@ -146,6 +229,7 @@ FoundAnswer AnswerFinder::find(std::string_view question, const TimeContext& con
         if (plan.withinTime && found.reading.time) {
             scope.time = *found.reading.time;
         }
+        scope.oldestFirst = found.reading.when == WhenAsked::first;
         if (!plan.fallback && !found.reading.attachmentKinds.empty()) {
             std::vector<std::string> kinds;
             for (AttachmentKind kind : found.reading.attachmentKinds) {
@@ -173,16 +257,82 @@ FoundAnswer AnswerFinder::find(std::string_view question, const TimeContext& con
                     textsFound.insert(shownTextKey(message));
                 }
             }
+            if (plan.match.empty()) {
+                acknowledgementsLast(outcome.results);
+            }
+            if (plan.fallback && wideningFound == 0) {
+                wideningFound = plan.widening;
+            }
             (plan.fallback ? fallbackLists : lists)
                 .push_back(RankedList{std::move(outcome.results), plan.weight});
         }
     }
     if (lists.empty() && !fallbackLists.empty()) {
         found.widened = true;
+        found.widenedTo = describeWidening(found.reading, wideningFound);
         lists = std::move(fallbackLists);
     }
-    found.messages = fuseRankings(lists, static_cast<size_t>(std::max(limit, 0)));
+    const auto wanted = static_cast<size_t>(std::max(limit, 0));
+    const WhenAsked when = found.reading.when;
+    if ((when == WhenAsked::latest || when == WhenAsked::first) && !lists.empty()) {
+        // The strictest search that found messages, in the order of time.
+        RankedList byTime = std::move(lists.front());
+        std::stable_sort(byTime.messages.begin(), byTime.messages.end(),
+                         [&](const SearchResult& a, const SearchResult& b) {
+                             const int64_t x = comparableTime(a.timestamp);
+                             const int64_t y = comparableTime(b.timestamp);
+                             return when == WhenAsked::latest ? x > y : x < y;
+                         });
+        lists.assign(1, std::move(byTime));
+        found.messages = fuseRankings(lists, wanted);
+        return found;
+    }
+    std::vector<RankedMessage> candidates =
+        fuseRankings(lists, std::max(wanted, kReweighed));
+    addWindowAnswers(found.reading, candidates, bounds);
+    if (found.reading.askedFor != AskedFor::anything) {
+        for (RankedMessage& candidate : candidates) {
+            if (holdsAskedFor(candidate.message.text, found.reading.askedFor)) {
+                candidate.score *= kHoldsAskedFor;
+            }
+        }
+    }
+    found.messages = bestFirst(std::move(candidates), wanted);
     return found;
+}
+
+void AnswerFinder::addWindowAnswers(const QuestionReading& reading,
+                                    std::vector<RankedMessage>& candidates,
+                                    const QueryBounds& bounds) {
+    WindowWants wants;
+    wants.byMe = reading.byMe;
+    wants.people = directory_->handlesOf(reading.people);
+    wants.askedFor = reading.askedFor;
+    if (reading.aboutReactions) {
+        return;
+    }
+    std::unordered_map<std::string, size_t> byGuid;
+    for (size_t i = 0; i < candidates.size(); ++i) {
+        byGuid.emplace(candidates[i].message.guid, i);
+    }
+    const size_t hits = std::min(candidates.size(), kHitsWithWindows);
+    for (size_t i = 0; i < hits; ++i) {
+        const SearchResult hit = candidates[i].message;
+        const double score = candidates[i].score;
+        ShadowDBReader::MessageContext window =
+            db_.messageContext(hit.guid, 0, kWindowMessages, bounds);
+        for (WindowPick& pick : pickFromWindow(hit, window.after, wants)) {
+            const double worth = score * pick.factor;
+            auto [at, added] = byGuid.try_emplace(pick.message.guid, candidates.size());
+            if (!added) {
+                candidates[at->second].score = std::max(candidates[at->second].score, worth);
+                continue;
+            }
+            pick.message.senderName = directory_->nameOf(pick.message);
+            pick.message.chatTitle = hit.chatTitle;
+            candidates.push_back(RankedMessage{std::move(pick.message), worth, 0});
+        }
+    }
 }
 
 } // namespace orlune::core

@@ -27,6 +27,9 @@ struct FoundAnswer {
     // True when nothing was found within what the question named and the
     // messages come from the wider search.
     bool widened = false;
+    // Where the wider search found them, in a person's words ("messages
+    // between you and Omar about rent at any time"); empty unless widened.
+    std::string widenedTo;
     // A search stopped at its time limit or size bound (the messages are
     // what was found before).
     bool incomplete = false;
@@ -48,6 +51,15 @@ public:
 
 private:
     struct Directory;
+    // What the fallbacks of widening `step` (PlannedSearch::widening) look
+    // for, in a person's words.
+    std::string describeWidening(const QuestionReading& reading, int step) const;
+    // Adds to `candidates` (best first) the messages in the windows of the
+    // best of them that answer instead (pickFromWindow), each scored against
+    // its hit; a message already there keeps the better score.
+    void addWindowAnswers(const QuestionReading& reading, std::vector<RankedMessage>& candidates,
+                          const QueryBounds& bounds);
+
     ShadowDBReader& db_;
     std::unique_ptr<Directory> directory_;
 };

@@ -44,11 +44,13 @@ std::vector<PlannedSearch> planSearches(const QuestionReading& reading) {
         PeopleScope first = people ? PeopleScope::fromThem : PeopleScope::any;
         if (reading.byMe) {
             first = people ? PeopleScope::fromMeToThem : PeopleScope::fromMe;
+        } else if (reading.bothSides && people) {
+            first = PeopleScope::chatsWithThem;
         }
         const bool fillsOnly = joined == WordsJoined::any;
         plans.push_back(
             {match, first, chats, time, weight, false, ReactedBy::none, joined, fillsOnly});
-        if (people) {
+        if (people && first != PeopleScope::chatsWithThem) {
             plans.push_back({match, PeopleScope::chatsWithThem, chats, time, weight * 0.6, false,
                              ReactedBy::none, joined, joined != WordsJoined::each});
         }
@@ -73,12 +75,13 @@ std::vector<PlannedSearch> planSearches(const QuestionReading& reading) {
     }
     if (scoped) {
         // A misremembered name or day should not hide the answer: the words
-        // everywhere, then any of them or of the months and days the time
-        // names ("hiking Saturday" for "the hike on Saturday"; "last week"
-        // adds nothing: messages do not say it of the day they were sent,
-        // and such common words would make the search slow).
-        plans.push_back(
-            {prefixMatch(reading.words, " AND "), PeopleScope::any, false, false, 0.5, true});
+        // without the time, chats and attachments named, in your
+        // conversations with the people named, then in what they wrote
+        // anywhere, then everywhere; each step the words together, then any
+        // of them or of the months and days the time names ("hiking
+        // Saturday" for "the hike on Saturday"; "last week" adds nothing:
+        // messages do not say it of the day they were sent, and such common
+        // words would make the search slow).
         std::vector<std::string> wider = reading.words;
         for (const text::Token& token : text::tokenize(reading.timeWords)) {
             if (token.kind == text::TokenKind::word &&
@@ -87,10 +90,21 @@ std::vector<PlannedSearch> planSearches(const QuestionReading& reading) {
                 wider.push_back(token.folded);
             }
         }
-        if (wider.size() > 1 && wider.size() <= kMaxQuestionWords) {
-            plans.push_back(
-                {prefixMatch(wider, " OR "), PeopleScope::any, false, false, 0.25, true});
+        auto widen = [&](PeopleScope scope, int step) {
+            plans.push_back({prefixMatch(reading.words, " AND "), scope, false, false, 0.5, true,
+                             ReactedBy::none, WordsJoined::all, false, step});
+            if (wider.size() > 1 && wider.size() <= kMaxQuestionWords) {
+                plans.push_back({prefixMatch(wider, " OR "), scope, false, false, 0.25, true,
+                                 ReactedBy::none, WordsJoined::all, false, step});
+            }
+        };
+        const bool narrowed = time || chats || reading.byMe || !reading.attachmentKinds.empty() ||
+                              reading.aboutReactions;
+        if (people && narrowed) {
+            widen(PeopleScope::chatsWithThem, 1);
+            widen(PeopleScope::fromThem, 2);
         }
+        widen(PeopleScope::any, 3);
     }
     return plans;
 }

@@ -62,6 +62,11 @@ struct PlannedSearch {
     // scope, or only some of the words), and skipping it spares the
     // slowest searches on a large database. Not for fallbacks.
     bool fillsOnly = false;
+    // For fallbacks, how far they widen, run one step at a time until one
+    // finds messages: 1, your conversations with the people named (both
+    // sides) at any time; 2, what they wrote anywhere; 3, everyone's
+    // messages. 0 for the others.
+    int widening = 0;
 };
 
 // Every word's stem (wordStem) as a quoted FTS5 prefix term, joined by

@@ -307,6 +307,154 @@ std::vector<std::string> searchWordsOf(const text::Token& token) {
 // this many are named in a description, and the rest counted.
 constexpr size_t kMaxNamesDescribed = 10;
 
+bool isIn(std::string_view word, std::initializer_list<std::string_view> list) {
+    return std::find(list.begin(), list.end(), word) != list.end();
+}
+
+// Verbs by which a question asks about what someone wrote or sent.
+bool isTellingVerb(std::string_view word) {
+    return isIn(word, {"tell",      "told",     "say",      "said",      "send",      "sent",
+                       "write",     "wrote",    "text",     "texted",    "mention",   "mentioned",
+                       "message",   "messaged", "ask",      "asked",     "share",     "shared",
+                       "reply",     "replied",  "answer",   "answered",  "promise",   "promised",
+                       "suggest",   "suggested", "recommend", "recommended", "forward",
+                       "forwarded", "post",     "posted",   "email",     "emailed",   "offer",
+                       "offered",   "invite",   "invited",  "remind",    "reminded"});
+}
+
+// Verbs of sending or sharing: with one, an attachment word asks for
+// messages with such an attachment.
+bool isSendingVerb(std::string_view word) {
+    return isIn(word, {"send", "sent", "sends", "sending", "share", "shared", "shares", "sharing",
+                       "post", "posted", "forward", "forwarded", "upload", "uploaded", "attach",
+                       "attached", "take", "took"});
+}
+
+// Verbs of saying or asking: without a verb of sending, an attachment word
+// after one is what was talked about.
+bool isSayingVerb(std::string_view word) {
+    return isIn(word, {"say", "said", "ask", "asked", "tell", "told", "talk", "talked", "mention",
+                       "mentioned", "think", "thought", "write", "wrote", "answer", "answered",
+                       "reply", "replied", "complain", "complained", "decide", "decided"});
+}
+
+// Verbs of talking with someone, both sides.
+bool isTalkingVerb(std::string_view word) {
+    return isIn(word, {"talk", "talked", "speak", "spoke", "chat", "chatted", "hear", "heard"});
+}
+
+// Words that may stand between "I" and its verb ("did I ever tell").
+bool isAdverbBeforeVerb(std::string_view word) {
+    return isIn(word, {"ever", "last", "first", "just", "also", "already", "actually", "recently",
+                       "never", "once"});
+}
+
+// Words a question is asked with that put someone other than you as its
+// subject ("did she", "has Omar").
+bool isAuxiliary(std::string_view word) {
+    return isIn(word, {"did", "does", "do", "has", "had", "have", "was", "is", "will", "would",
+                       "could", "can"});
+}
+
+bool isReactionWord(std::string_view word) {
+    return std::any_of(kReactionWords.begin(), kReactionWords.end(),
+                       [&](const ReactionWord& entry) { return entry.word == word; });
+}
+
+// What the words of the whole question (folded, in order) say about whose
+// messages it asks for and what it asks for.
+struct QuestionForm {
+    bool byMe = false;
+    bool bothSides = false;
+    bool sending = false;
+    bool saying = false;
+    WhenAsked when = WhenAsked::no;
+    AskedFor askedFor = AskedFor::anything;
+    // Words that only say what is asked for, left out of the search.
+    std::vector<std::string> markers;
+};
+
+QuestionForm readForm(const std::vector<std::string>& words,
+                      const std::vector<bool>& namesSomeone) {
+    QuestionForm form;
+    auto has = [&](std::string_view word) {
+        return std::find(words.begin(), words.end(), word) != words.end();
+    };
+    auto pair = [&](std::string_view first, std::string_view second) {
+        for (size_t i = 0; i + 1 < words.size(); ++i) {
+            if (words[i] == first && words[i + 1] == second) {
+                return true;
+            }
+        }
+        return false;
+    };
+    bool iTells = false;
+    bool iReacts = false;
+    bool iTalks = false;
+    bool otherSubject = false;
+    for (size_t i = 0; i < words.size(); ++i) {
+        const std::string& word = words[i];
+        form.sending = form.sending || isSendingVerb(word);
+        form.saying = form.saying || isSayingVerb(word);
+        if (word == "i" || word == "we") {
+            size_t j = i + 1;
+            while (j < words.size() && isAdverbBeforeVerb(words[j])) {
+                ++j;
+            }
+            if (j < words.size()) {
+                iTells = iTells || (word == "i" && isTellingVerb(words[j]));
+                iReacts = iReacts || (word == "i" && isReactionWord(words[j]));
+                iTalks = iTalks || isTalkingVerb(words[j]);
+            }
+        }
+        if (isAuxiliary(word) && i + 1 < words.size() &&
+            (namesSomeone[i + 1] || isIn(words[i + 1], {"he", "she", "they"}))) {
+            otherSubject = true;
+        }
+    }
+    // "What did Tom send that I laughed at?" is about your reaction.
+    form.byMe = (iTells && !otherSubject) || iReacts;
+    form.bothSides = iTalks && !form.byMe;
+
+    const bool when = has("when");
+    if (pair("how", "often") || (pair("how", "many") && (has("times") || has("messages")))) {
+        form.when = WhenAsked::howOften;
+    } else if ((when || pair("last", "time")) &&
+               (has("last") || has("latest") || has("recently") || pair("most", "recent"))) {
+        form.when = WhenAsked::latest;
+    } else if ((when || pair("first", "time")) && has("first")) {
+        form.when = WhenAsked::first;
+    }
+    if (form.when != WhenAsked::no) {
+        form.markers.insert(form.markers.end(), {"last", "latest", "recently", "first", "often",
+                                                 "many", "times", "time", "recent"});
+    }
+
+    auto asks = [&](AskedFor kind, std::initializer_list<std::string_view> dropped) {
+        form.askedFor = kind;
+        form.markers.insert(form.markers.end(), dropped.begin(), dropped.end());
+    };
+    if (has("link") || has("links") || has("url") || has("website")) {
+        asks(AskedFor::link, {"link", "links", "url"});
+    } else if (pair("how", "much") || has("cost") || has("costs") || has("price") ||
+               has("owe") || has("owed") || has("fee")) {
+        asks(AskedFor::amount, {"much", "cost", "costs", "price"});
+    } else if (has("number") || has("code") || has("pin") || has("password") ||
+               has("passcode") || has("reference")) {
+        asks(AskedFor::numberOrCode, {"number"});
+    } else if (pair("what", "time") || pair("what", "day") || pair("which", "day") ||
+               pair("what", "date") ||
+               (when && form.when == WhenAsked::no &&
+                (pair("when", "is") || pair("when", "are") || pair("when", "will") ||
+                 pair("when", "s") || pair("when", "does") || pair("when", "do") ||
+                 pair("when", "was") || pair("when", "were") || pair("when", "whens")))) {
+        asks(AskedFor::timeOrDate, {"time", "day", "date"});
+    } else if (has("where") || has("wheres") || has("address")) {
+        asks(AskedFor::place, {"address"});
+    }
+    return form;
+}
+
 } // namespace
 
 bool isQuestionStopWord(std::string_view folded) {
@@ -366,6 +514,7 @@ QuestionReader::QuestionReader(const People& people, std::vector<std::string> ch
 QuestionReading QuestionReader::read(std::string_view question, const TimeContext& context) const {
     QuestionReading reading;
     Spans taken;
+    Spans personSpans;
 
     for (const TimeMatch& match : parser_.find(question, context)) {
         if (!reading.time) {
@@ -382,6 +531,7 @@ QuestionReading QuestionReader::read(std::string_view question, const TimeContex
             addOnce(reading.people, person);
         }
         taken.add(mention.begin, mention.end);
+        personSpans.add(mention.begin, mention.end);
     }
 
     const std::vector<text::Token> tokens = text::tokenize(question);
@@ -404,7 +554,26 @@ QuestionReading QuestionReader::read(std::string_view question, const TimeContex
             addOnce(reading.chats, chat);
         }
     }
+    // Every word of the question, and whether it names someone, for its form.
+    std::vector<std::string> allWords;
+    std::vector<bool> namesSomeone;
+    for (const text::Token& token : tokens) {
+        if (token.kind == text::TokenKind::word) {
+            allWords.push_back(withoutApostrophes(token.folded));
+            namesSomeone.push_back(personSpans.overlaps(token.begin, token.end));
+        }
+    }
+    const QuestionForm form = readForm(allWords, namesSomeone);
+    reading.byMe = form.byMe;
+    reading.bothSides = form.bothSides;
+    reading.when = form.when;
+    reading.askedFor = form.askedFor;
+
+    const bool attachmentsAsked = form.sending || !form.saying;
     for (const AttachmentWords& entry : kAttachmentWords) {
+        if (!attachmentsAsked) {
+            break;
+        }
         std::vector<std::string_view> phrase{entry.words[0]};
         if (!entry.words[1].empty()) {
             phrase.push_back(entry.words[1]);
@@ -428,8 +597,13 @@ QuestionReading QuestionReader::read(std::string_view question, const TimeContex
 
     std::set<std::string> seen;
     for (const text::Token* token : leftWords) {
-        if (token->kind == text::TokenKind::word && token->folded == "i") {
-            reading.byMe = true;
+        // Markers of what is asked for, and verbs that name the act of
+        // writing ("post", "hear from"), are not what the messages say.
+        if (token->kind == text::TokenKind::word &&
+            (std::find(form.markers.begin(), form.markers.end(), token->folded) !=
+                 form.markers.end() ||
+             isTellingVerb(token->folded) || isTalkingVerb(token->folded))) {
+            continue;
         }
         for (const std::string& word : searchWordsOf(*token)) {
             if (reading.words.size() == kMaxQuestionWords) {
@@ -467,7 +641,10 @@ std::string describeReading(const QuestionReading& reading, const People& people
         }
     }
     if (!names.empty() && (!reading.aboutReactions || reading.byMe)) {
-        out += (mine ? " to " : " from ") + joinNames(names, "or", othersNamed);
+        out += (mine                ? " to "
+                : reading.bothSides ? " between you and "
+                                    : " from ") +
+               joinNames(names, "or", othersNamed);
     }
     if (reading.aboutReactions) {
         const std::string who = reading.byMe    ? "you"

@@ -20,13 +20,39 @@
 
 namespace orlune::core {
 
+// The kind of thing a question asks for, read from its words ("what's the
+// gate code?": a number or code; "how much was the repair?": an amount).
+enum class AskedFor {
+    anything,
+    numberOrCode, // "number", "code", "pin", "password", "reference"
+    amount,       // "how much", "cost", "price", "owe"
+    timeOrDate,   // "what time", "what day", "when is/are/will"
+    place,        // "where", "address"
+    link,         // "link", "url", "website"
+};
+
+// A question about when something happened rather than what was said:
+// answered from the messages' times.
+enum class WhenAsked {
+    no,
+    latest,   // "when did I last talk to Omar?", "most recent"
+    first,    // "when did Kim first message me?"
+    howOften, // "how often", "how many times"
+};
+
 struct QuestionReading {
     // The people named, each once, in order of first mention (indices into
     // People::people). A name that may mean several people brings them all.
     std::vector<size_t> people;
-    // The question is about what you wrote ("what did I tell Jess?"): it has
-    // "I" in it.
+    // The question is about what you wrote ("what did I tell Jess?"): "I"
+    // with a verb of telling or sending, and no one else asked about ("what
+    // did Lena say when I asked ...?" is about what Lena wrote).
     bool byMe = false;
+    // The question is about your conversation with the people named, both
+    // sides ("when did I last talk to Omar?").
+    bool bothSides = false;
+    WhenAsked when = WhenAsked::no;
+    AskedFor askedFor = AskedFor::anything;
     // The chats named by their title, each once (indices into the titles the
     // reader was given).
     std::vector<size_t> chats;
@@ -34,7 +60,10 @@ struct QuestionReading {
     // its words as written ("yesterday", "since March").
     std::optional<TimeRange> time;
     std::string timeWords;
-    // The kinds of attachment asked about, each once ("photo", "pdf").
+    // The kinds of attachment asked about, each once ("photo", "pdf"): only
+    // with a verb of sending or sharing ("what photo did Alex send?");
+    // otherwise the word is a topic ("what did Noor ask about the wedding
+    // photos?" searches for "photos").
     std::vector<AttachmentKind> attachmentKinds;
     // The question is about reactions ("which message did Jess love?",
     // "what did I laugh at?"): the kinds named (reactionKindName: "love",
@@ -44,8 +73,10 @@ struct QuestionReading {
     bool aboutReactions = false;
     std::vector<std::string> reactionKinds;
     // The words left to search for: case- and accent-folded, without common
-    // words, single letters, names, times and attachment words; each once, in
-    // order, at most kMaxQuestionWords, none longer than 64 bytes.
+    // words, single letters, names, times, attachment words read as such and
+    // the words that only say what is asked for ("number", "link", "time");
+    // each once, in order, at most kMaxQuestionWords, none longer than 64
+    // bytes.
     std::vector<std::string> words;
 
     bool empty() const {

@@ -203,8 +203,13 @@ CorpusQuery decodeQuery(const Json& json, const std::string& where) {
             (*expectedAtK)[key] = asStrings(guids, at(place, key));
         }
     }
+    std::string id = asString(required(json, "id", where), at(where, "id"));
+    bool heldOut = id.starts_with("h-");
+    if (const Json* value = optional(json, "held_out")) {
+        heldOut = heldOut || asBool(*value, at(where, "held_out"));
+    }
     return CorpusQuery{
-        asString(required(json, "id", where), at(where, "id")),
+        std::move(id),
         asString(required(json, "text", where), at(where, "text")),
         *category,
         optionalString(json, "description", where),
@@ -212,6 +217,7 @@ CorpusQuery decodeQuery(const Json& json, const std::string& where) {
         std::move(expectedAtK),
         optionalString(json, "notes", where),
         optionalString(json, "question", where),
+        heldOut,
     };
 }
 
@@ -243,6 +249,20 @@ std::string toString(QueryCategory category) {
         return "attachment";
     case QueryCategory::reaction:
         return "reaction";
+    case QueryCategory::everyday:
+        return "everyday";
+    case QueryCategory::reply:
+        return "reply";
+    case QueryCategory::when:
+        return "when";
+    case QueryCategory::time:
+        return "time";
+    case QueryCategory::askedFor:
+        return "askedfor";
+    case QueryCategory::topicWord:
+        return "topicword";
+    case QueryCategory::wording:
+        return "wording";
     }
     return "keyword";
 }
@@ -251,7 +271,9 @@ const std::vector<QueryCategory>& allQueryCategories() {
     static const std::vector<QueryCategory> all = {
         QueryCategory::keyword,    QueryCategory::semantic, QueryCategory::temporal,
         QueryCategory::multiHop,   QueryCategory::negation, QueryCategory::person,
-        QueryCategory::attachment, QueryCategory::reaction};
+        QueryCategory::attachment, QueryCategory::reaction, QueryCategory::everyday,
+        QueryCategory::reply,      QueryCategory::when,     QueryCategory::time,
+        QueryCategory::askedFor,   QueryCategory::topicWord, QueryCategory::wording};
     return all;
 }
 
@@ -381,6 +403,9 @@ Json CorpusQuery::toJson() const {
     }
     if (question) {
         json["question"] = *question;
+    }
+    if (heldOut) {
+        json["held_out"] = true;
     }
     return json;
 }

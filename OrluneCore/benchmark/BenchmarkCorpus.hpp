@@ -29,11 +29,20 @@ enum class QueryCategory {
     negation,
     person,
     attachment,
-    reaction
+    reaction,
+    // Questions as a person asks them, by what they ask.
+    everyday,  // what someone said about something
+    reply,     // the answer is the reply to a message
+    when,      // when something happened, from the messages' times
+    time,      // a time as people say it ("over the weekend")
+    askedFor,  // a kind of thing: a number, an amount, a time, a place, a link
+    topicWord, // a word that could be a filter but is a topic ("the photos")
+    wording,   // the answer says it in other words
 };
 
 // "keyword", "semantic", "temporal", "multi-hop", "negation", "person",
-// "attachment", "reaction".
+// "attachment", "reaction", "everyday", "reply", "when", "time",
+// "askedfor", "topicword", "wording".
 std::string toString(QueryCategory category);
 // The category written exactly as one of those strings, or absent.
 std::optional<QueryCategory> queryCategoryFromString(const std::string& text);
@@ -112,10 +121,13 @@ struct CorpusQuery {
     // last week?"), for engines that read questions; they read `text` when
     // it is absent.
     std::optional<std::string> question;
+    // Set aside from tuning: written with "held_out": true, or an id that
+    // starts "h-". Benchmarks report these queries apart from the others.
+    bool heldOut = false;
 
     static CorpusQuery fromJson(const nlohmann::ordered_json& json);
     // Keys in the order id, text, category, description, notes,
-    // expected_guids, expected_at_k, question.
+    // expected_guids, expected_at_k, question, held_out (only when true).
     nlohmann::ordered_json toJson() const;
     friend bool operator==(const CorpusQuery&, const CorpusQuery&) = default;
 };

@@ -34,6 +34,10 @@ public:
     // As run(verbose), printing the progress lines to `progress`.
     BenchmarkMetrics run(bool verbose, std::ostream& progress) const;
 
+    // The scores of `results` taken together: means over the queries, per
+    // category and overall, and latency percentiles. Empty for no results.
+    static BenchmarkMetrics aggregate(std::vector<QueryResult> results);
+
 private:
     friend struct BenchmarkRunnerScoring;
 
@@ -45,7 +49,6 @@ private:
                                           const std::set<std::string>& expected);
     // `values` sorted ascending; the element at floor((count - 1) * p).
     static double percentile(const std::vector<double>& values, double p);
-    static BenchmarkMetrics aggregate(std::vector<QueryResult> results);
 
     const std::shared_ptr<SearchBackend> backend_;
     const BenchmarkCorpus corpus_;

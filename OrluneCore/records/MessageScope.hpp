@@ -37,6 +37,10 @@ struct MessageScope {
     // Absent: any message. On a database that keeps no reactions, none.
     std::optional<Reactions> reactions;
 
+    // A listing without words starts with the oldest messages instead of the
+    // newest (no effect on a ranked search).
+    bool oldestFirst = false;
+
     // True when nothing is restricted.
     bool unrestricted() const {
         return !senders && !chatIds && !time.start && !time.end && !attachmentKinds && !reactions;

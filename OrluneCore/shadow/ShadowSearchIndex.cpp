@@ -112,6 +112,7 @@ constexpr std::string_view kWordRank = "bm25(messages_fts)";
 // by the sender column (below), whose own phrase must not count.
 constexpr std::string_view kWordRankNotBySender = "bm25(messages_fts, 1.0, 1.0, 0.0)";
 constexpr std::string_view kNewestFirst = "ORDER BY m.timestamp DESC, m.rowid DESC\nLIMIT ?";
+constexpr std::string_view kOldestFirst = "ORDER BY m.timestamp, m.rowid\nLIMIT ?";
 
 // "?, ?, ?" for `count` values.
 std::string placeholders(size_t count) {
@@ -265,6 +266,7 @@ std::string reactionCondition(const MessageScope::Reactions& reactions, bool rea
 struct ScopeConditions {
     std::string sql;
     std::vector<Parameter> values;
+    bool oldestFirst = false; // MessageScope::oldestFirst
 };
 
 ScopeConditions scopeConditions(bool attachmentsKept, bool chatsKept, bool reactionsKept,
@@ -314,6 +316,7 @@ ScopeConditions scopeConditions(bool attachmentsKept, bool chatsKept, bool react
         conditions.push_back(reactionCondition(*scope.reactions, reactionsKept, texts));
     }
     ScopeConditions out;
+    out.oldestFirst = scope.oldestFirst;
     out.values.assign(texts.begin(), texts.end());
     // The time's integers are bound after every text: it comes last.
     if (scope.time.start || scope.time.end) {
@@ -393,8 +396,9 @@ ScopedSql scopedSql(const std::optional<Matches>& matches, bool named,
         if (!where.empty()) {
             out.sql += "WHERE " + where + "\n";
         }
-        out.sql += ranked ? "ORDER BY " + std::string(matches->wordRank) + "\nLIMIT ?"
-                          : std::string(kNewestFirst);
+        out.sql += ranked              ? "ORDER BY " + std::string(matches->wordRank) + "\nLIMIT ?"
+                   : scope.oldestFirst ? std::string(kOldestFirst)
+                                       : std::string(kNewestFirst);
         return out;
     }
     if (named) {

@@ -78,6 +78,9 @@ struct TimeExpressionParser::Table {
     PhraseList thisWords, lastWords, pastWords, agoAfter, agoBefore, prefixes;
     PhraseList since, after, before, until, between, andWords, from, to;
     PhraseList ordinals, ofWords, theWords;
+    PhraseList weekend, seasons, holidays, weekBeforeLast, earlier, endOf, startOf;
+    std::vector<TimeWords::Season> seasonInfo;
+    std::vector<TimeWords::Holiday> holidayInfo;
     std::vector<TimeWords::DayPart> dayPartHours;
     std::vector<TimeWords::RelativeDayPart> relativeDayPartInfo;
     std::string separators;
@@ -96,6 +99,19 @@ struct TimeExpressionParser::Table {
           ofWords(prepare(w.ofWords)), theWords(prepare(w.theWords)), dayPartHours(w.dayParts),
           relativeDayPartInfo(w.relativeDayParts), separators(w.numericDateSeparators),
           order(w.numericDateOrder) {
+        weekend = prepare(w.weekendWords);
+        weekBeforeLast = prepare(w.weekBeforeLastWords);
+        earlier = prepare(w.earlierWords);
+        endOf = prepare(w.endOfWords);
+        startOf = prepare(w.startOfWords);
+        seasonInfo = w.seasons;
+        holidayInfo = w.holidays;
+        for (size_t i = 0; i < w.seasons.size(); ++i) {
+            seasons.push_back({phraseWords(w.seasons[i].phrase), static_cast<int>(i), false});
+        }
+        for (size_t i = 0; i < w.holidays.size(); ++i) {
+            holidays.push_back({phraseWords(w.holidays[i].phrase), static_cast<int>(i), false});
+        }
         for (const auto& unit : w.units) {
             units.push_back({phraseWords(unit.phrase), static_cast<int>(unit.unit), false});
         }
@@ -382,6 +398,12 @@ private:
         dates(i, points, true);
         monthPoint(i, points);
         yearPoint(i, points);
+        weekendPoint(i, points);
+        seasonPoint(i, points);
+        holidayPoint(i, points);
+        weekBeforeLastPoint(i, points);
+        earlierPeriod(i, points);
+        partOfPeriod(i, points);
         for (const Found& found : points) {
             out.push_back(found);
             if (found.day) {
@@ -754,6 +776,235 @@ private:
             y -= years{1};
         }
         out.push_back(monthFound(y / wanted, m->next, which != Which::latestBegun));
+    }
+
+
+    // "the weekend", "last weekend", "this weekend": Saturday to Monday
+    // morning's start. Alone, the latest that has begun; "last", the latest
+    // that has ended; "this", the one of this week. A time only after
+    // "this", "last" or a preposition ("over the weekend").
+    void weekendPoint(size_t i, std::vector<Found>& out) const {
+        int which = 0; // 0 latest begun, 1 this, -1 last
+        size_t j = i;
+        if (auto hit = phrase(t_.thisWords, i)) {
+            which = 1;
+            j = hit->next;
+        } else if (auto last = phrase(t_.lastWords, i)) {
+            which = -1;
+            j = last->next;
+        }
+        auto hit = phrase(t_.weekend, j);
+        if (!hit) {
+            return;
+        }
+        const int sinceSaturday =
+            static_cast<int>((weekday{sys_days{today_}} - Saturday).count());
+        year_month_day saturday = addDays(today_, -sinceSaturday);
+        if (which == 1) {
+            saturday = addDays(weekStart(today_),
+                               static_cast<int>((Saturday - calendar_.firstDayOfWeek()).count()));
+        } else if (which == -1 && sinceSaturday < 2) {
+            saturday = addDays(saturday, -7);
+        }
+        out.push_back(daysFound(saturday, addDays(saturday, 2), hit->next, which != 0));
+    }
+
+    // "summer", "last winter", "the summer of 2024": the latest such season
+    // that has begun; "last", the latest that has ended; "this", the one
+    // begun this year (or this winter). A time only with one of those words,
+    // a year or a preposition.
+    void seasonPoint(size_t i, std::vector<Found>& out) const {
+        int which = 0;
+        size_t j = i;
+        if (auto hit = phrase(t_.thisWords, i)) {
+            which = 1;
+            j = hit->next;
+        } else if (auto last = phrase(t_.lastWords, i)) {
+            which = -1;
+            j = last->next;
+        }
+        auto hit = phrase(t_.seasons, j);
+        if (!hit) {
+            return;
+        }
+        const auto& season = t_.seasonInfo[static_cast<size_t>(hit->phrase->value)];
+        auto range = [&](int y) {
+            const year_month first = year{y} / month{static_cast<unsigned>(season.firstMonth)};
+            return std::pair{firstOf(first), firstOf(first + months{season.months})};
+        };
+        size_t next = hit->next;
+        if (which == 0) {
+            size_t k = next;
+            if (auto of = phrase(t_.ofWords, k)) {
+                k = of->next;
+            }
+            if (auto y = yearNumber(k)) {
+                const auto [first, end] = range(y->value);
+                out.push_back(daysFound(first, end, y->next, true));
+            }
+        }
+        int y = static_cast<int>(today_.year());
+        for (int back = 0; back <= 2; ++back, --y) {
+            const auto [first, end] = range(y);
+            const bool begun = sys_days{first} <= sys_days{today_};
+            const bool ended = sys_days{end} <= sys_days{today_};
+            if ((which == -1 && ended) || (which != -1 && begun)) {
+                out.push_back(daysFound(first, end, next, which != 0));
+                return;
+            }
+        }
+    }
+
+    // Western Easter Sunday of `y` (the anonymous Gregorian computus).
+    static year_month_day easterSunday(int y) {
+        const int a = y % 19, b = y / 100, c = y % 100, d = b / 4, e = b % 4;
+        const int f = (b + 8) / 25, g = (b - f + 1) / 3, h = (19 * a + b - d - g + 15) % 30;
+        const int i = c / 4, k = c % 4, l = (32 + 2 * e + 2 * i - h - k) % 7;
+        const int m = (a + 11 * h + 22 * l) / 451;
+        const int mon = (h + l - 7 * m + 114) / 31, dd = (h + l - 7 * m + 114) % 31 + 1;
+        return year{y} / month{static_cast<unsigned>(mon)} / day{static_cast<unsigned>(dd)};
+    }
+
+    year_month_day holidayStart(const TimeWords::Holiday& holiday, int y) const {
+        if (holiday.afterEaster) {
+            return addDays(easterSunday(y), holiday.day);
+        }
+        const year_month ym = year{y} / month{static_cast<unsigned>(holiday.month)};
+        if (holiday.nth != 0) {
+            const weekday wanted = fromTableWeekday(holiday.weekday);
+            const int toFirst =
+                static_cast<int>((wanted - weekday{sys_days{firstOf(ym)}}).count());
+            return addDays(firstOf(ym), toFirst + 7 * (holiday.nth - 1));
+        }
+        return ym / day{static_cast<unsigned>(holiday.day)};
+    }
+
+    // The phrase of `list` at token `i` whose words may carry a possessive
+    // ("New Year's Eve", "Valentine's Day").
+    std::optional<Hit> phraseWithPossessives(const PhraseList& list, size_t i) const {
+        std::optional<Hit> best;
+        for (const Phrase& candidate : list) {
+            size_t k = 0;
+            for (; k < candidate.words.size() && i + k < tokens_.size(); ++k) {
+                const Token& token = tokens_[i + k];
+                if (token.kind != TokenKind::word || token.folded != candidate.words[k] ||
+                    (k > 0 && !token.spaceBefore)) {
+                    break;
+                }
+            }
+            if (k == candidate.words.size() && k > 0 && (!best || i + k > best->next)) {
+                best = Hit{&candidate, i + k};
+            }
+        }
+        return best;
+    }
+
+    // "Christmas", "last Easter", "New Year's Eve": the latest that has
+    // begun; "last", the latest that has ended; "this", this year's. A time
+    // only with one of those words or a preposition ("at Christmas").
+    void holidayPoint(size_t i, std::vector<Found>& out) const {
+        int which = 0;
+        size_t j = i;
+        if (auto hit = phrase(t_.thisWords, i)) {
+            which = 1;
+            j = hit->next;
+        } else if (auto last = phrase(t_.lastWords, i)) {
+            which = -1;
+            j = last->next;
+        }
+        if (j > i && j < tokens_.size() && tokens_[j - 1].possessive) {
+            return;
+        }
+        auto hit = phraseWithPossessives(t_.holidays, j);
+        if (!hit) {
+            return;
+        }
+        const auto& holiday = t_.holidayInfo[static_cast<size_t>(hit->phrase->value)];
+        int y = static_cast<int>(today_.year());
+        for (int back = 0; back <= 2; ++back, --y) {
+            const year_month_day first = holidayStart(holiday, y);
+            const year_month_day end = addDays(first, holiday.days);
+            const bool begun = sys_days{first} <= sys_days{today_};
+            const bool ended = sys_days{end} <= sys_days{today_};
+            if (which == 1 || (which == -1 && ended) || (which == 0 && begun)) {
+                out.push_back(daysFound(first, end, hit->next, which != 0));
+                return;
+            }
+        }
+    }
+
+    // "the week before last": the calendar week two weeks back.
+    void weekBeforeLastPoint(size_t i, std::vector<Found>& out) const {
+        if (auto hit = phrase(t_.weekBeforeLast, i)) {
+            const year_month_day start = addDays(weekStart(today_), -14);
+            out.push_back(daysFound(start, addDays(start, 7), hit->next, true));
+        }
+    }
+
+    // "earlier this week/month/year": from its start up to the end of today.
+    void earlierPeriod(size_t i, std::vector<Found>& out) const {
+        auto hit = phrase(t_.earlier, i);
+        if (!hit) {
+            return;
+        }
+        auto current = phrase(t_.thisWords, hit->next);
+        if (!current) {
+            return;
+        }
+        auto unit = phrase(t_.units, current->next);
+        if (!unit) {
+            return;
+        }
+        year_month_day first = today_;
+        switch (static_cast<TimeUnit>(unit->phrase->value)) {
+        case TimeUnit::day:
+            first = today_;
+            break;
+        case TimeUnit::week:
+            first = weekStart(today_);
+            break;
+        case TimeUnit::month:
+            first = firstOf(year_month{today_.year(), today_.month()});
+            break;
+        case TimeUnit::year:
+            first = today_.year() / January / 1;
+            break;
+        }
+        out.push_back(daysFound(first, addDays(today_, 1), unit->next, true));
+    }
+
+    // "the end of last year", "the start of this month", "end of March": the
+    // last or first part of the period: two months of a year, ten days of a
+    // month, three days of a week.
+    void partOfPeriod(size_t i, std::vector<Found>& out) {
+        for (const bool atEnd : {true, false}) {
+            auto hit = phrase(atEnd ? t_.endOf : t_.startOf, i);
+            if (!hit) {
+                continue;
+            }
+            std::vector<Found> periods;
+            calendarPeriod(hit->next, periods);
+            monthPoint(hit->next, periods);
+            yearPoint(hit->next, periods);
+            auto period = longest(periods, false);
+            if (!period || !period->range.start || !period->range.end) {
+                continue;
+            }
+            const year_month_day first = calendar_.dateOf(*period->range.start);
+            const year_month_day end = calendar_.dateOf(*period->range.end);
+            const auto days = (sys_days{end} - sys_days{first}).count();
+            year_month_day from = first;
+            year_month_day to = end;
+            if (days > 200) {
+                const year_month ym{atEnd ? end.year() : first.year(),
+                                    atEnd ? end.month() : first.month()};
+                (atEnd ? from : to) = firstOf(atEnd ? ym - months{2} : ym + months{2});
+            } else {
+                const int part = days > 20 ? 10 : 3;
+                (atEnd ? from : to) = atEnd ? addDays(end, -part) : addDays(first, part);
+            }
+            out.push_back(daysFound(from, to, period->next, true));
+        }
     }
 
     // "2023".

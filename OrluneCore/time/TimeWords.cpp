@@ -38,11 +38,46 @@ TimeWords makeEnglish() {
         {"this morning", 0, "morning"}, {"this afternoon", 0, "afternoon"},
         {"this evening", 0, "evening"},
     };
+    w.weekendWords = {"weekend", "the weekend"};
+    w.seasons = {{"spring", 3},    {"the spring", 3}, {"summer", 6}, {"the summer", 6},
+                 {"autumn", 9},    {"the autumn", 9}, {"fall", 9},   {"the fall", 9},
+                 {"winter", 12},   {"the winter", 12}};
+    w.holidays = {
+        {"christmas", 12, 24, 3},
+        {"xmas", 12, 24, 3},
+        {"christmas eve", 12, 24},
+        {"christmas day", 12, 25},
+        {"boxing day", 12, 26},
+        {"new year eve", 12, 31},
+        {"new years eve", 12, 31},
+        {"nye", 12, 31},
+        {"new year", 12, 31, 2},
+        {"new years", 12, 31, 2},
+        {"new year day", 1, 1},
+        {"new years day", 1, 1},
+        {"halloween", 10, 31},
+        {"valentine day", 2, 14},
+        {"valentines day", 2, 14},
+        {"valentines", 2, 14},
+        {"bonfire night", 11, 5},
+        {"st patrick day", 3, 17},
+        {"st patricks day", 3, 17},
+        {"easter", 0, -2, 4, true},
+        {"easter weekend", 0, -2, 4, true},
+        {"easter sunday", 0, 0, 1, true},
+        {"good friday", 0, -2, 1, true},
+        {"easter monday", 0, 1, 1, true},
+        {"thanksgiving", 11, 0, 1, false, 4, 4},
+    };
+    w.weekBeforeLastWords = {"the week before last", "week before last"};
+    w.earlierWords = {"earlier"};
+    w.endOfWords = {"end of", "the end of"};
+    w.startOfWords = {"start of", "the start of", "beginning of", "the beginning of"};
     w.thisWords = {"this"};
     w.lastWords = {"last", "previous"};
     w.pastWords = {"past"};
     w.agoAfter = {"ago"};
-    w.pointPrefixes = {"on", "in", "during"};
+    w.pointPrefixes = {"on", "in", "during", "over", "at"};
     w.sinceWords = {"since"};
     w.afterWords = {"after"};
     w.beforeWords = {"before"};

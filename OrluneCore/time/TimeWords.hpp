@@ -46,6 +46,28 @@ struct TimeWords {
         std::string part;
     };
 
+    // A season: `months` months from `firstMonth` (a winter runs into the
+    // next year).
+    struct Season {
+        std::string phrase;
+        int firstMonth = 1;
+        int months = 3;
+    };
+    // A holiday: `days` days from its first day, which is `month`/`day` each
+    // year, `day` days after Easter Sunday (Western reckoning) when
+    // `afterEaster`, or the `nth` `weekday` (1 Monday to 7 Sunday) of
+    // `month` when `nth` is not 0. Phrases are written without possessives
+    // ("new year eve" is also "New Year's Eve").
+    struct Holiday {
+        std::string phrase;
+        int month = 1;
+        int day = 1;
+        int days = 1;
+        bool afterEaster = false;
+        int nth = 0;
+        int weekday = 0;
+    };
+
     std::string language; // BCP 47 ("en")
 
     std::vector<Named> months;       // value 1 (January) to 12
@@ -55,6 +77,14 @@ struct TimeWords {
     std::vector<Unit> units;         // every form: "day", "days", ...
     std::vector<DayPart> dayParts;
     std::vector<RelativeDayPart> relativeDayParts;
+
+    std::vector<std::string> weekendWords; // "the weekend"
+    std::vector<Season> seasons;           // northern hemisphere
+    std::vector<Holiday> holidays;
+    std::vector<std::string> weekBeforeLastWords; // "the week before last"
+    std::vector<std::string> earlierWords;        // "earlier this month": its start up to today
+    std::vector<std::string> endOfWords;          // "end of last year": its last part
+    std::vector<std::string> startOfWords;        // "start of this month": its first part
 
     std::vector<std::string> thisWords; // "this week", "this Friday"
     std::vector<std::string> lastWords; // the previous calendar week/month/year; "last Friday"

@@ -76,11 +76,13 @@ void StructuredLogger::write(const std::string& level, const std::string& messag
     if (line.empty()) {
         return;
     }
-    ssize_t written;
-    do {
-        written = ::write(fd_, line.data(), line.size());
-    } while (written < 0 && errno == EINTR);
-    if (fd_ == STDERR_FILENO) {
+    if (fd_ != kLogFileOnly) {
+        ssize_t written;
+        do {
+            written = ::write(fd_, line.data(), line.size());
+        } while (written < 0 && errno == EINTR);
+    }
+    if (fd_ == STDERR_FILENO || fd_ == kLogFileOnly) {
         if (const std::shared_ptr<LogFile> file = LogFile::installed()) {
             file->append(line);
         }

@@ -36,8 +36,12 @@ public:
     static constexpr const char* kFullDiskAccessCategory = "full-disk-access";
     static constexpr const char* kShadowSyncCategory = "shadow-sync";
 
+    // No stream: lines go only to the installed log file (a command whose
+    // standard error is for the person, such as `orlune ask`).
+    static constexpr int kLogFileOnly = -1;
+
     // `fd` is where lines go (standard error unless a test points it
-    // elsewhere; the logger never opens or closes it) and `clock` gives the
+    // elsewhere, or kLogFileOnly; the logger never opens or closes it) and `clock` gives the
     // time of each entry (the system clock when empty).
     StructuredLogger(std::string subsystem, std::string category, int fd = 2, Clock clock = {});
 

@@ -52,7 +52,12 @@ TEST_F(AskCommandTest, PrintsTheAnswer) {
     EXPECT_EQ(outcome.out, "Saturday.\n");
     EXPECT_EQ(request(), R"({"api_key":"env-key","question":"When is the party?","db_path":")" +
                              dir.file("shadow.db") + R"(","verbose":false})");
-    EXPECT_NE(outcome.err.find("\"rlm_helper_start\""), std::string::npos);
+    // The runner's log lines are not for the person reading the answer.
+    EXPECT_EQ(outcome.err.find("\"rlm_helper_start\""), std::string::npos);
+    const Outcome verbose =
+        ask({"--verbose", "--shadow-db", dir.file("shadow.db"), "When is the party?"});
+    EXPECT_EQ(verbose.out, "Saturday.\n");
+    EXPECT_NE(verbose.err.find("\"rlm_helper_start\""), std::string::npos);
 }
 
 TEST_F(AskCommandTest, TheStoredKeyComesFirstAndTheDefaultDatabaseIsTheApplications) {
@@ -102,7 +107,8 @@ TEST_F(AskCommandTest, HelpersPastTheirBoundsAreEndedAndTheFailureSaysWhy) {
         useHelper(c.helper);
         env_.set("ORLUNE_RLM_DEADLINE_SECONDS",
                  c.deadline.empty() ? std::nullopt : std::optional<std::string>(c.deadline));
-        const Outcome outcome = ask({"--shadow-db", dir.file("shadow.db"), "Q"});
+        // --verbose: the runner's log lines are on standard error too.
+        const Outcome outcome = ask({"--verbose", "--shadow-db", dir.file("shadow.db"), "Q"});
         EXPECT_EQ(outcome.exitCode, c.exitCode) << outcome.err;
         EXPECT_EQ(outcome.out, c.out);
         EXPECT_NE(outcome.err.find(c.error), std::string::npos) << outcome.err;

@@ -55,7 +55,7 @@ std::string describe(const PlannedSearch& plan) {
                                                             : "";
     return plan.match + "|" + people + "|" + (plan.withinChats ? "chats" : "") + "|" +
            (plan.withinTime ? "time" : "") + "|" + std::to_string(plan.weight).substr(0, 3) +
-           (plan.fallback ? "|fallback" : "") + reacted + joined + (plan.fillsOnly ? "|fills" : "");
+           (plan.fallback ? "|fallback" + std::to_string(plan.widening) : "") + reacted + joined + (plan.fillsOnly ? "|fills" : "");
 }
 
 TEST(AnswerSearchPlan, SearchesWithinWhatWasNamedAndWiderOnlyAsAFallback) {
@@ -101,11 +101,16 @@ TEST(AnswerSearchPlan, SearchesWithinWhatWasNamedAndWiderOnlyAsAFallback) {
         {"person, time and a word",
          momYesterday,
          {"\"grandma\"*|from||time|1.0", "\"grandma\"*|with||time|0.6|fills",
-          "\"grandma\"*|any|||0.5|fallback", "\"grandma\"* OR \"saturday\"*|any|||0.2|fallback"}},
+          // Wider step by step: the conversations with them, what they
+          // wrote anywhere, then everyone's messages.
+          "\"grandma\"*|with|||0.5|fallback1", "\"grandma\"* OR \"saturday\"*|with|||0.2|fallback1",
+          "\"grandma\"*|from|||0.5|fallback2", "\"grandma\"* OR \"saturday\"*|from|||0.2|fallback2",
+          "\"grandma\"*|any|||0.5|fallback3",
+          "\"grandma\"* OR \"saturday\"*|any|||0.2|fallback3"}},
         // Relative time words are no day a message names.
         {"a word and a relative time",
          pizzaLastWeek,
-         {"\"pizza\"*|any||time|1.0", "\"pizza\"*|any|||0.5|fallback"}},
+         {"\"pizza\"*|any||time|1.0", "\"pizza\"*|any|||0.5|fallback3"}},
         {"words alone: together, then apart: ranked together, or one by one",
          twoWords,
          {"\"wifi\"* AND \"password\"*|any|||1.0",
@@ -120,13 +125,15 @@ TEST(AnswerSearchPlan, SearchesWithinWhatWasNamedAndWiderOnlyAsAFallback) {
         {"what you told someone",
          toldJess,
          {"\"ticket\"*|me-to|||1.0", "\"ticket\"*|with|||0.6|fills",
-          "\"ticket\"*|any|||0.5|fallback"}},
-        {"what you wrote", mine, {"\"cabin\"*|me|||1.0", "\"cabin\"*|any|||0.5|fallback"}},
+          "\"ticket\"*|with|||0.5|fallback1", "\"ticket\"*|from|||0.5|fallback2",
+          "\"ticket\"*|any|||0.5|fallback3"}},
+        {"what you wrote", mine, {"\"cabin\"*|me|||1.0", "\"cabin\"*|any|||0.5|fallback3"}},
         // Reactions: yours on what they sent, or theirs on anything; the
         // fallback needs none.
         {"what you reacted to from someone",
          iLovedFromJess,
-         {"\"ticket\"*|from|||1.0|reacted:me", "\"ticket\"*|any|||0.5|fallback"}},
+         {"\"ticket\"*|from|||1.0|reacted:me", "\"ticket\"*|with|||0.5|fallback1",
+          "\"ticket\"*|from|||0.5|fallback2", "\"ticket\"*|any|||0.5|fallback3"}},
         {"what someone reacted to", jessLiked, {"|any|||1.0|reacted:them"}},
         {"any reaction", anyReaction, {"|any|||1.0|reacted:anyone"}},
         {"nothing named", QuestionReading{}, {}},

@@ -88,6 +88,7 @@ TEST(BenchmarkCorpusDecoding, StrictTypesAndRequiredKeysFail) {
         {"reaction without sender",
          [](Json& j) { j["messages"][0]["reactions"] = Json::parse(R"([{"kind": "love"}])"); }},
         {"question as a number", [](Json& j) { j["queries"][0]["question"] = 3; }},
+        {"held_out as a number", [](Json& j) { j["queries"][0]["held_out"] = 1; }},
         {"now as text", [](Json& j) { j["now"] = "yesterday"; }},
         {"zone as a number", [](Json& j) { j["zone"] = 1; }},
         {"decoys without seed", [](Json& j) { j["decoys"] = Json::parse(R"({"count": 5})"); }},
@@ -107,7 +108,11 @@ TEST(BenchmarkCorpusDecoding, EveryCategoryString) {
         {"keyword", QueryCategory::keyword},       {"semantic", QueryCategory::semantic},
         {"temporal", QueryCategory::temporal},     {"multi-hop", QueryCategory::multiHop},
         {"negation", QueryCategory::negation},     {"person", QueryCategory::person},
-        {"attachment", QueryCategory::attachment}, {"reaction", QueryCategory::reaction}};
+        {"attachment", QueryCategory::attachment}, {"reaction", QueryCategory::reaction},
+        {"everyday", QueryCategory::everyday},     {"reply", QueryCategory::reply},
+        {"when", QueryCategory::when},             {"time", QueryCategory::time},
+        {"askedfor", QueryCategory::askedFor},     {"topicword", QueryCategory::topicWord},
+        {"wording", QueryCategory::wording}};
     for (const auto& [text, category] : cases) {
         EXPECT_EQ(queryCategoryFromString(text), category);
         EXPECT_EQ(toString(category), text);
@@ -188,6 +193,28 @@ TEST(BenchmarkCorpusDecoding, ReadsPeopleAttachmentsQuestionsAndDecoys) {
     EXPECT_EQ(indexed.attachments()[0].name, "IMG_1.jpg");
     EXPECT_FALSE(indexed.attachments()[0].hidden);
     EXPECT_NE(indexed.attachments()[0].guid, indexed.attachments()[1].guid);
+}
+
+TEST(BenchmarkCorpusDecoding, QueriesHeldAsideByFlagOrId) {
+    struct Case {
+        const char* id;
+        std::optional<bool> flag;
+        bool heldOut;
+    };
+    const Case cases[] = {
+        {"q1", std::nullopt, false}, {"q1", true, true},   {"q1", false, false},
+        {"h-q1", std::nullopt, true}, {"h-q1", false, true}, {"hq1", std::nullopt, false},
+    };
+    for (const Case& c : cases) {
+        Json json = Json::parse(kMinimal);
+        json["queries"][0]["id"] = c.id;
+        if (c.flag) {
+            json["queries"][0]["held_out"] = *c.flag;
+        }
+        const CorpusQuery query = BenchmarkCorpus::fromJson(json).queries[0];
+        EXPECT_EQ(query.heldOut, c.heldOut) << c.id;
+        EXPECT_EQ(CorpusQuery::fromJson(query.toJson()), query) << c.id;
+    }
 }
 
 TEST(BenchmarkCorpusWriting, WholeDocumentRoundTrips) {

@@ -67,8 +67,9 @@ TEST(QuestionReading, ReadsPeopleChatsTimesAttachmentsAndWords) {
          {},
          "",
          {},
-         {"flight", "number"},
-         "messages from Jess Day about flight number"},
+         // "number" says what is asked for, not what the message says.
+         {"flight"},
+         "messages from Jess Day about flight"},
         // The longest title wins; "chat" is not a word to search for.
         {"who is bringing wine in the Book Club Extra chat last week?",
          {},
@@ -277,6 +278,87 @@ TEST(QuestionLength, QuestionsOverTheCapAreRefusedByTheirCharacters) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(questionLengthProblem(c.question), c.problem) << c.question.size();
+    }
+}
+
+} // namespace
+} // namespace orlune::core
+
+namespace orlune::core {
+namespace {
+
+// How a question is put: whose messages it asks about ("I" only with a verb
+// of telling or sending), whether it asks when rather than what, the kind of
+// thing it asks for, and when an attachment word is a filter.
+TEST(QuestionReading, ReadsHowTheQuestionIsPut) {
+    struct Case {
+        const char* question;
+        bool byMe;
+        bool bothSides;
+        WhenAsked when;
+        AskedFor askedFor;
+        std::vector<AttachmentKind> kinds;
+        std::vector<std::string> words;
+    };
+    const Case cases[] = {
+        {"what did I tell Jess about the tickets?", true, false, WhenAsked::no,
+         AskedFor::anything, {}, {"tickets"}},
+        {"did I ever send Alex the recipe", true, false, WhenAsked::no, AskedFor::anything, {},
+         {"recipe"}},
+        // "I" in a clause: the question is about what Jess said.
+        {"what did Jess say when I asked if she could feed the cat?", false, false,
+         WhenAsked::no, AskedFor::anything, {}, {"feed", "cat"}},
+        // (Thursday is read as a time; the wider searches look for the word.)
+        {"what did she answer when I suggested Thursday", false, false, WhenAsked::no,
+         AskedFor::anything, {}, {}},
+        // "I" without a verb of telling: the person's messages.
+        {"how much do I owe Jess for the tickets?", false, false, WhenAsked::no,
+         AskedFor::amount, {}, {"owe", "tickets"}},
+        {"when did I last talk to Alex?", false, true, WhenAsked::latest, AskedFor::anything, {},
+         {}},
+        {"when did Jess first message me", false, false, WhenAsked::first, AskedFor::anything,
+         {}, {}},
+        {"the last time Alex posted in the Book Club", false, false, WhenAsked::latest,
+         AskedFor::anything, {}, {}},
+        {"how often did Jess mention the gym?", false, false, WhenAsked::howOften,
+         AskedFor::anything, {}, {"gym"}},
+        {"how many times did Alex cancel", false, false, WhenAsked::howOften,
+         AskedFor::anything, {}, {"cancel"}},
+        {"what's Jess's train number?", false, false, WhenAsked::no, AskedFor::numberOrCode, {},
+         {"train"}},
+        {"what's the gate code", false, false, WhenAsked::no, AskedFor::numberOrCode, {},
+         {"gate", "code"}},
+        {"what time is the recital", false, false, WhenAsked::no, AskedFor::timeOrDate, {},
+         {"recital"}},
+        {"when is the recital?", false, false, WhenAsked::no, AskedFor::timeOrDate, {},
+         {"recital"}},
+        {"where are we meeting Alex", false, false, WhenAsked::no, AskedFor::place, {},
+         {"meeting"}},
+        {"what's the address of the venue", false, false, WhenAsked::no, AskedFor::place, {},
+         {"venue"}},
+        {"what was the link Jess shared for the festival?", false, false, WhenAsked::no,
+         AskedFor::link, {}, {"festival"}},
+        // An attachment word is a filter with a verb of sending, or in a
+        // question without a verb of saying; otherwise it is a topic.
+        {"what did Jess ask about the wedding photos?", false, false, WhenAsked::no,
+         AskedFor::anything, {}, {"wedding", "photos"}},
+        {"which photos did Jess send of the wedding", false, false, WhenAsked::no,
+         AskedFor::anything, {AttachmentKind::Photo}, {"wedding"}},
+        {"photos in the Book Club", false, false, WhenAsked::no, AskedFor::anything,
+         {AttachmentKind::Photo}, {}},
+    };
+    const People people = everyone();
+    const TimeExpressionParser parser;
+    const QuestionReader reader(people, kChatTitles, parser);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.question);
+        const QuestionReading reading = reader.read(c.question, kNow);
+        EXPECT_EQ(reading.byMe, c.byMe);
+        EXPECT_EQ(reading.bothSides, c.bothSides);
+        EXPECT_EQ(reading.when, c.when);
+        EXPECT_EQ(reading.askedFor, c.askedFor);
+        EXPECT_THAT(reading.attachmentKinds, ElementsAreArray(c.kinds));
+        EXPECT_THAT(reading.words, ElementsAreArray(c.words));
     }
 }
 

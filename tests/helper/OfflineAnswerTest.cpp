@@ -121,6 +121,21 @@ TEST(MessageFormat, ReactionsAndAttachmentsFollowTheText) {
     hit.reactions = {{"love", std::nullopt}};
     EXPECT_EQ(describeMessage(hit),
               "+15550001 in chat-7, an unknown time: \"Cabin is booked\" [\u2665 1]");
+
+    // A message of attachments alone shows them, never empty quotes; the
+    // placeholder of an attachment is not text.
+    MessageHit photo = hit;
+    photo.text = "\xEF\xBF\xBC";
+    photo.attachmentKinds = {"photo", "pdf"};
+    photo.attachmentNames = {"IMG_0457.HEIC", ""};
+    EXPECT_EQ(shownText(photo, 200), "[photo IMG_0457.HEIC, pdf]");
+    EXPECT_EQ(describeMessage(photo),
+              "+15550001 in chat-7, an unknown time: [photo IMG_0457.HEIC, pdf] [\u2665 1]");
+    photo.text = "\xEF\xBF\xBC look at this ";
+    EXPECT_EQ(shownText(photo, 200), "look at this");
+    photo.text = "";
+    photo.attachmentKinds.clear();
+    EXPECT_EQ(shownText(photo, 200), "");
 }
 
 } // namespace
