@@ -121,12 +121,11 @@ int main(int argc, char** argv) {
                     "initialize (fresh server)", init.first, init.p50, init.p95, init.bytes);
 
         orlune::core::ShadowDBReader baselineDb(shadowPath);
-        const Timing baseline = timeRounds(rounds, [&] {
-            return baselineDb.search("\"ramen\"", 20).size();
-        });
+        const Timing baseline =
+            timeRounds(rounds, [&] { return baselineDb.search("\"ramen\"", 20).size(); });
         std::printf("%-36s first %8.2f ms  p50 %8.2f ms  p95 %8.2f ms  (%zu hits)\n",
-                    "baseline: ShadowDBReader::search", baseline.first, baseline.p50,
-                    baseline.p95, baseline.bytes);
+                    "baseline: ShadowDBReader::search", baseline.first, baseline.p50, baseline.p95,
+                    baseline.bytes);
 
         orlune::mcp::McpTools tools(opener, settings);
         orlune::mcp::McpServer server(tools, "bench");

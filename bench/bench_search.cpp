@@ -20,8 +20,6 @@
 #include "sync/ShadowSync.hpp"
 #include "tools/samplestore/SampleStore.hpp"
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -30,6 +28,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <sqlite3.h>
 #include <string>
 #include <vector>
 
@@ -42,15 +41,64 @@ constexpr int kLimit = 20;
 // Rare and common words, phrases, boolean operators, prefixes, column
 // filters, accented words, and queries that find nothing or do not parse.
 const std::vector<std::string> kQueries = {
-    "ramen", "tacos tomorrow", "\"birthday card\"", "pizza OR sushi", "falafel NOT tonight",
-    "lisbon", "kraków", "zürich", "müller", "dent*", "chat_name:climbing", "sender:example",
-    "terminal", "dumplings saturday", "\"half past 5\"", "charger", "umbrella", "\"blue folder\"",
-    "ikea", "bakery", "hospital", "shibuya", "airport terminal", "\"coffee beans\"", "\"oat milk\"",
-    "pho", "bibimbap", "pastéis", "crêpes", "curry friday", "tickets weekend", "keys", "batteries",
-    "\"dog food\"", "library", "beach", "\"farmers market\"", "cinema", "gym", "\"climbing gym\"",
-    "\"pub on queen\"", "station", "tesco", "noon", "10ish", "hilarious", "landed", "traffic",
-    "chloé", "søren", "priya", "\"happy birthday\"", "chat_name:wedding", "roommates",
-    "lisbon NOT trip", "nonexistentword", "what's up", "pasta AND (monday OR thursday)",
+    "ramen",
+    "tacos tomorrow",
+    "\"birthday card\"",
+    "pizza OR sushi",
+    "falafel NOT tonight",
+    "lisbon",
+    "kraków",
+    "zürich",
+    "müller",
+    "dent*",
+    "chat_name:climbing",
+    "sender:example",
+    "terminal",
+    "dumplings saturday",
+    "\"half past 5\"",
+    "charger",
+    "umbrella",
+    "\"blue folder\"",
+    "ikea",
+    "bakery",
+    "hospital",
+    "shibuya",
+    "airport terminal",
+    "\"coffee beans\"",
+    "\"oat milk\"",
+    "pho",
+    "bibimbap",
+    "pastéis",
+    "crêpes",
+    "curry friday",
+    "tickets weekend",
+    "keys",
+    "batteries",
+    "\"dog food\"",
+    "library",
+    "beach",
+    "\"farmers market\"",
+    "cinema",
+    "gym",
+    "\"climbing gym\"",
+    "\"pub on queen\"",
+    "station",
+    "tesco",
+    "noon",
+    "10ish",
+    "hilarious",
+    "landed",
+    "traffic",
+    "chloé",
+    "søren",
+    "priya",
+    "\"happy birthday\"",
+    "chat_name:wedding",
+    "roommates",
+    "lisbon NOT trip",
+    "nonexistentword",
+    "what's up",
+    "pasta AND (monday OR thursday)",
 };
 
 std::string text(sqlite3_stmt* statement, int column) {
@@ -174,8 +222,9 @@ int main(int argc, char** argv) {
                 }
                 batch.emplace_back("copy-" + std::to_string(++copy), text(read, 0), chatName,
                                    text(read, 2), text(read, 3), sqlite3_column_int64(read, 4) + 1,
-                                   sqlite3_column_int(read, 5) != 0, sqlite3_column_int(read, 6) != 0,
-                                   false, std::vector<std::string>{}, copy);
+                                   sqlite3_column_int(read, 5) != 0,
+                                   sqlite3_column_int(read, 6) != 0, false,
+                                   std::vector<std::string>{}, copy);
                 if (batch.size() == 10000) {
                     flush();
                 }
@@ -256,8 +305,8 @@ int main(int argc, char** argv) {
 
         double shadowP50 = percentile(shadowTimes, 0.5), shadowP95 = percentile(shadowTimes, 0.95);
         double directP50 = percentile(directTimes, 0.5), directP95 = percentile(directTimes, 0.95);
-        std::printf("%zu queries x %d rounds, limit %d, %zu hits per round\n", kQueries.size(), rounds,
-                    kLimit, totalHits);
+        std::printf("%zu queries x %d rounds, limit %d, %zu hits per round\n", kQueries.size(),
+                    rounds, kLimit, totalHits);
         std::printf("%-22s %10s %10s\n", "path", "p50 (ms)", "p95 (ms)");
         std::printf("%-22s %10.3f %10.3f\n", "ShadowDB::search", shadowP50, shadowP95);
         std::printf("%-22s %10.3f %10.3f\n", "SQLite API directly", directP50, directP95);

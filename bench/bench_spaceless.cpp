@@ -94,9 +94,9 @@ int main(int argc, char** argv) {
     }
     namespace fs = std::filesystem;
     if (folder.empty()) {
-        folder = (fs::temp_directory_path() /
-                  ("orlune-bench-spaceless-" + std::to_string(getpid())))
-                     .string();
+        folder =
+            (fs::temp_directory_path() / ("orlune-bench-spaceless-" + std::to_string(getpid())))
+                .string();
     }
     fs::remove_all(folder);
     fs::create_directories(folder);
@@ -121,8 +121,9 @@ int main(int argc, char** argv) {
             std::cerr << "cannot open " << without << "\n";
             return 1;
         }
-        core::sqlite::exec(db.get(), "DROP TRIGGER spaced_texts_follow_message; DROP TABLE spaced_fts; "
-                                     "DROP VIEW spaced_words; DROP TABLE spaced_texts");
+        core::sqlite::exec(db.get(),
+                           "DROP TRIGGER spaced_texts_follow_message; DROP TABLE spaced_fts; "
+                           "DROP VIEW spaced_words; DROP TABLE spaced_texts");
     }
     const Figures plain = timedSync(store, without);
     std::printf("(b) first sync without the spaced index: %.2f s wall, %.2f s CPU\n", plain.wall,
@@ -139,7 +140,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
 
     core::ShadowDBReader reader(with);
-    const std::vector<std::string> queries = {"dinner", "雨",   "会",   "火锅",
+    const std::vector<std::string> queries = {"dinner", "雨",    "会",   "火锅",
                                               "회의",   "ประชุม", "Zoom", "明天 OK"};
     for (const std::string& query : queries) {
         std::vector<double> times;

@@ -15,9 +15,9 @@
 // and prints each as a time and as a share of the first sync. Every pass
 // after the first should stay in milliseconds, whatever N.
 
-#include "store/ChatDBReader.hpp"
-#include "sql/SQLite.hpp"
 #include "shadow/ShadowDB.hpp"
+#include "sql/SQLite.hpp"
+#include "store/ChatDBReader.hpp"
 #include "sync/ShadowSync.hpp"
 #include "tools/samplestore/SampleStore.hpp"
 

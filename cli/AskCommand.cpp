@@ -8,8 +8,8 @@
 #include "services/ProcessStop.hpp"
 #include "services/RLMHelperError.hpp"
 #include "services/RLMHelperRunner.hpp"
-#include "shadow/ShadowDB.hpp"
 #include "services/TextTrimming.hpp"
+#include "shadow/ShadowDB.hpp"
 
 #include <QCoreApplication>
 #include <array>
@@ -34,8 +34,8 @@ rlm::RLMHelperRunner::Seams loggingSeams(bool verbose) {
     if (!verbose) {
         if (const auto folder = rlm::LogFile::defaultFolder(core::Environment::process());
             folder && !rlm::LogFile::installed()) {
-            rlm::LogFile::install(std::make_shared<rlm::LogFile>(
-                core::joinPath(*folder, rlm::LogFile::kFileName)));
+            rlm::LogFile::install(
+                std::make_shared<rlm::LogFile>(core::joinPath(*folder, rlm::LogFile::kFileName)));
         }
         seams.logger = rlm::StructuredLogger(rlm::StructuredLogger::kBundleIdentifier,
                                              rlm::StructuredLogger::kHelperCategory,

@@ -3,11 +3,11 @@
 
 #include "Command.hpp"
 #include "OptionParser.hpp"
+#include "TextTable.hpp"
 #include "benchmark/AnswerEngineBackend.hpp"
 #include "benchmark/BenchmarkRunner.hpp"
 #include "benchmark/FTS5SearchBackend.hpp"
 #include "time/StoreTime.hpp"
-#include "TextTable.hpp"
 
 #include <algorithm>
 #include <cstdio>

@@ -3,9 +3,9 @@
 // its input, never throw, and return either nothing or well-formed UTF-8 with
 // a letter, a number or an emoji.
 
+#include "base/Utf8.hpp"
 #include "store/ChatDBReader.hpp"
 #include "store/TypedStreamDecoder.hpp"
-#include "base/Utf8.hpp"
 
 #include <cstddef>
 #include <cstdint>

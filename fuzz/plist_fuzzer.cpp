@@ -3,9 +3,9 @@
 // input, never throw, stay within the decoder's limits, and give strings of
 // well-formed UTF-8.
 
+#include "base/Utf8.hpp"
 #include "store/BinaryPropertyList.hpp"
 #include "store/MessageSummaryInfo.hpp"
-#include "base/Utf8.hpp"
 
 #include <cstddef>
 #include <cstdint>

@@ -3,8 +3,8 @@
 // read outside its input; every text it returns is well-formed UTF-8; every
 // card's own addresses find a person when the card has a name.
 
-#include "contacts/PeopleMatcher.hpp"
 #include "base/Utf8.hpp"
+#include "contacts/PeopleMatcher.hpp"
 #include "contacts/VCardReader.hpp"
 
 #include <cstddef>

@@ -1,6 +1,5 @@
 #include "helper/HelperProgram.hpp"
 
-#include "shadow/ShadowDB.hpp"
 #include "helper/AgentPrompt.hpp"
 #include "helper/CurlChatGateway.hpp"
 #include "helper/HelperError.hpp"
@@ -9,6 +8,7 @@
 #include "helper/OfflineAnswer.hpp"
 #include "helper/RecursiveAgent.hpp"
 #include "helper/ShadowDBTools.hpp"
+#include "shadow/ShadowDB.hpp"
 
 #include <chrono>
 #include <cmath>

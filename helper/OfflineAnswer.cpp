@@ -1,7 +1,7 @@
 #include "helper/OfflineAnswer.hpp"
 
-#include "shadow/MatchExpression.hpp"
 #include "helper/MessageFormat.hpp"
+#include "shadow/MatchExpression.hpp"
 
 #include <algorithm>
 #include <set>

@@ -6,8 +6,8 @@
 //
 // One instance, one connection, used from one thread; closed on destruction.
 
-#include "shadow/ShadowDBReader.hpp"
 #include "helper/ShadowTools.hpp"
+#include "shadow/ShadowDBReader.hpp"
 
 #include <chrono>
 #include <memory>

@@ -4,8 +4,8 @@
 // Exits 0 when it wrote a response, 1 otherwise.
 
 #include "base/Environment.hpp"
-#include "sql/QueryBounds.hpp"
 #include "helper/HelperProgram.hpp"
+#include "sql/QueryBounds.hpp"
 
 #include <csignal>
 #include <cstdio>

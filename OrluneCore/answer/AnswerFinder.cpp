@@ -38,14 +38,13 @@ void acknowledgementsLast(std::vector<SearchResult>& messages) {
 // Best first (ties: newest), each message (by guid) and each text
 // (shownTextKey) once, at most `limit`.
 std::vector<RankedMessage> bestFirst(std::vector<RankedMessage> candidates, size_t limit) {
-    std::stable_sort(candidates.begin(), candidates.end(),
-                     [](const RankedMessage& a, const RankedMessage& b) {
-                         if (a.score != b.score) {
-                             return a.score > b.score;
-                         }
-                         return comparableTime(a.message.timestamp) >
-                                comparableTime(b.message.timestamp);
-                     });
+    std::stable_sort(
+        candidates.begin(), candidates.end(), [](const RankedMessage& a, const RankedMessage& b) {
+            if (a.score != b.score) {
+                return a.score > b.score;
+            }
+            return comparableTime(a.message.timestamp) > comparableTime(b.message.timestamp);
+        });
     std::vector<RankedMessage> kept;
     std::unordered_set<std::string> guids;
     std::unordered_set<std::string> texts;
@@ -140,8 +139,7 @@ std::string AnswerFinder::describeWidening(const QuestionReading& reading, int s
         wider.people = reading.people;
         wider.bothSides = step == 1;
     }
-    std::string out =
-        describeReading(wider, directory_->people, directory_->reader->chatTitles());
+    std::string out = describeReading(wider, directory_->people, directory_->reader->chatTitles());
     return reading.time ? out + " at any time" : out;
 }
 
@@ -287,8 +285,7 @@ FoundAnswer AnswerFinder::find(std::string_view question, const TimeContext& con
         found.messages = fuseRankings(lists, wanted);
         return found;
     }
-    std::vector<RankedMessage> candidates =
-        fuseRankings(lists, std::max(wanted, kReweighed));
+    std::vector<RankedMessage> candidates = fuseRankings(lists, std::max(wanted, kReweighed));
     addWindowAnswers(found.reading, candidates, bounds);
     if (found.reading.askedFor != AskedFor::anything) {
         for (RankedMessage& candidate : candidates) {

@@ -7,8 +7,8 @@
 
 #include "answer/AnswerRanking.hpp"
 #include "answer/AnswerSearchPlan.hpp"
-#include "sql/QueryBounds.hpp"
 #include "shadow/ShadowDBReader.hpp"
+#include "sql/QueryBounds.hpp"
 
 #include <memory>
 #include <string>

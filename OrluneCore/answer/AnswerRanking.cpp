@@ -1,7 +1,7 @@
 #include "answer/AnswerRanking.hpp"
 
-#include "time/StoreTime.hpp"
 #include "base/TextFold.hpp"
+#include "time/StoreTime.hpp"
 
 #include <algorithm>
 #include <unordered_map>

@@ -1,7 +1,7 @@
 #include "answer/AnswerSearchPlan.hpp"
 
-#include "shadow/MatchExpression.hpp"
 #include "base/TextFold.hpp"
+#include "shadow/MatchExpression.hpp"
 #include "time/TimeWords.hpp"
 
 #include <algorithm>

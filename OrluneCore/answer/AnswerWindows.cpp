@@ -52,10 +52,10 @@ bool holdsNumberOrCode(std::string_view text, const std::vector<Token>& tokens) 
             return true;
         }
         // Letters written onto the digits ("B7", "12A") make a code.
-        const bool lettersBefore = i > 0 && tokens[i - 1].kind == TokenKind::word &&
-                                   !token.spaceBefore;
-        const bool lettersAfter = next != nullptr && next->kind == TokenKind::word &&
-                                  !next->spaceBefore;
+        const bool lettersBefore =
+            i > 0 && tokens[i - 1].kind == TokenKind::word && !token.spaceBefore;
+        const bool lettersAfter =
+            next != nullptr && next->kind == TokenKind::word && !next->spaceBefore;
         // "KL 612", "AC 859"
         const bool capitalsBefore =
             i > 0 && token.digits >= 2 && isCapitalsCode(text, tokens[i - 1]);
@@ -121,12 +121,13 @@ bool holdsPlace(const std::vector<Token>& tokens) {
         if (token.kind != TokenKind::word) {
             continue;
         }
-        if (isIn(token.folded, {"road", "rd", "street", "st", "avenue", "ave", "lane", "square",
-                                "station", "cafe", "restaurant", "pub", "bar", "park", "hotel",
-                                "airport", "terminal", "platform", "entrance", "office", "centre",
-                                "center", "market", "beach", "cinema", "theatre", "theater",
-                                "museum", "library", "stadium", "hospital", "church", "hall",
-                                "corner", "outside", "address"})) {
+        if (isIn(token.folded,
+                 {"road",     "rd",      "street",  "st",      "avenue",     "ave",
+                  "lane",     "square",  "station", "cafe",    "restaurant", "pub",
+                  "bar",      "park",    "hotel",   "airport", "terminal",   "platform",
+                  "entrance", "office",  "centre",  "center",  "market",     "beach",
+                  "cinema",   "theatre", "theater", "museum",  "library",    "stadium",
+                  "hospital", "church",  "hall",    "corner",  "outside",    "address"})) {
             return true;
         }
         // "at the Crown", "in Brixton", "by Kings Cross"
@@ -159,8 +160,8 @@ bool holdsLink(std::string_view text) {
         // ("festival.ca/tickets").
         const Token* slash = tokenAt(tokens, i + 3);
         const bool path = slash != nullptr && slash->folded == "/" && !slash->spaceBefore;
-        if (isWord(&tokens[i + 2], {"com", "org", "net", "io", "co", "uk", "app", "ly", "me",
-                                     "gl", "be", "info", "eu", "de", "fr", "dev", "events", "ca"}) ||
+        if (isWord(&tokens[i + 2], {"com", "org", "net", "io", "co", "uk", "app", "ly", "me", "gl",
+                                    "be", "info", "eu", "de", "fr", "dev", "events", "ca"}) ||
             (path && tokens[i + 2].kind == TokenKind::word && tokens[i + 2].folded.size() == 2)) {
             return true;
         }
@@ -245,14 +246,15 @@ bool isAcknowledgement(std::string_view text) {
         if (words > 4 ||
             !(isLaugh(token.folded) ||
               isIn(token.folded,
-                   {"ok",     "okay",  "okk",    "k",       "kk",     "yes",   "yeah",  "yep",
-                    "yup",    "ya",    "yea",    "no",      "nope",   "nah",   "sure",  "thanks",
-                    "thank",  "you",   "thx",    "ty",      "cool",   "nice",  "great", "perfect",
-                    "awesome", "good", "sounds", "fine",    "alright", "right", "np",   "omg",
-                    "wow",    "oh",    "ah",     "aw",      "aww",    "love",  "it",    "that",
-                    "will",   "do",    "got",    "gotcha",  "noted",  "same",  "true",  "xx",
-                    "x",      "xxx",   "lovely", "amazing", "brilliant", "ta", "cheers", "sweet",
-                    "haha",   "hmm",   "mm",     "agreed",  "deal",   "done",  "totally"}))) {
+                   {"ok",      "okay",   "okk",     "k",         "kk",   "yes",    "yeah",
+                    "yep",     "yup",    "ya",      "yea",       "no",   "nope",   "nah",
+                    "sure",    "thanks", "thank",   "you",       "thx",  "ty",     "cool",
+                    "nice",    "great",  "perfect", "awesome",   "good", "sounds", "fine",
+                    "alright", "right",  "np",      "omg",       "wow",  "oh",     "ah",
+                    "aw",      "aww",    "love",    "it",        "that", "will",   "do",
+                    "got",     "gotcha", "noted",   "same",      "true", "xx",     "x",
+                    "xxx",     "lovely", "amazing", "brilliant", "ta",   "cheers", "sweet",
+                    "haha",    "hmm",    "mm",      "agreed",    "deal", "done",   "totally"}))) {
             return false;
         }
     }
@@ -266,8 +268,7 @@ std::vector<WindowPick> pickFromWindow(const SearchResult& hit,
     const int64_t hitSeconds = secondsOf(hit.timestamp);
     // A reply answers a question about what someone named said to a message
     // of mine, or about what I said to theirs.
-    const bool replyWanted =
-        hit.isFromMe != wants.byMe && (wants.byMe || !wants.people.empty());
+    const bool replyWanted = hit.isFromMe != wants.byMe && (wants.byMe || !wants.people.empty());
     bool inReply = false;
     bool replyEnded = false;
     bool replySaidSomething = false;
@@ -276,8 +277,8 @@ std::vector<WindowPick> pickFromWindow(const SearchResult& hit,
     bool kindFound = false;
     for (size_t i = 0; i < after.size() && i < static_cast<size_t>(kWindowMessages); ++i) {
         const SearchResult& message = after[i];
-        if (message.chatId != hit.chatId || secondsOf(message.timestamp) - hitSeconds >
-                                                kWindowSeconds) {
+        if (message.chatId != hit.chatId ||
+            secondsOf(message.timestamp) - hitSeconds > kWindowSeconds) {
             break;
         }
         const bool otherSide = message.isFromMe != hit.isFromMe;
@@ -300,8 +301,7 @@ std::vector<WindowPick> pickFromWindow(const SearchResult& hit,
         }
         // Without anyone named, a thing asked for may come from either side.
         const bool kindSide = asked || (wants.people.empty() && !wants.byMe);
-        if (kindWanted && !kindFound && kindSide &&
-            holdsAskedFor(message.text, wants.askedFor)) {
+        if (kindWanted && !kindFound && kindSide && holdsAskedFor(message.text, wants.askedFor)) {
             kindFound = true;
             factor = kAnswerInWindow;
         }

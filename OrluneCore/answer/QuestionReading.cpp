@@ -313,13 +313,13 @@ bool isIn(std::string_view word, std::initializer_list<std::string_view> list) {
 
 // Verbs by which a question asks about what someone wrote or sent.
 bool isTellingVerb(std::string_view word) {
-    return isIn(word, {"tell",      "told",     "say",      "said",      "send",      "sent",
-                       "write",     "wrote",    "text",     "texted",    "mention",   "mentioned",
-                       "message",   "messaged", "ask",      "asked",     "share",     "shared",
-                       "reply",     "replied",  "answer",   "answered",  "promise",   "promised",
-                       "suggest",   "suggested", "recommend", "recommended", "forward",
-                       "forwarded", "post",     "posted",   "email",     "emailed",   "offer",
-                       "offered",   "invite",   "invited",  "remind",    "reminded"});
+    return isIn(word, {"tell",    "told",      "say",       "said",        "send",    "sent",
+                       "write",   "wrote",     "text",      "texted",      "mention", "mentioned",
+                       "message", "messaged",  "ask",       "asked",       "share",   "shared",
+                       "reply",   "replied",   "answer",    "answered",    "promise", "promised",
+                       "suggest", "suggested", "recommend", "recommended", "forward", "forwarded",
+                       "post",    "posted",    "email",     "emailed",     "offer",   "offered",
+                       "invite",  "invited",   "remind",    "reminded"});
 }
 
 // Verbs of sending or sharing: with one, an attachment word asks for
@@ -333,9 +333,10 @@ bool isSendingVerb(std::string_view word) {
 // Verbs of saying or asking: without a verb of sending, an attachment word
 // after one is what was talked about.
 bool isSayingVerb(std::string_view word) {
-    return isIn(word, {"say", "said", "ask", "asked", "tell", "told", "talk", "talked", "mention",
-                       "mentioned", "think", "thought", "write", "wrote", "answer", "answered",
-                       "reply", "replied", "complain", "complained", "decide", "decided"});
+    return isIn(word, {"say",      "said",       "ask",     "asked",     "tell",  "told",
+                       "talk",     "talked",     "mention", "mentioned", "think", "thought",
+                       "write",    "wrote",      "answer",  "answered",  "reply", "replied",
+                       "complain", "complained", "decide",  "decided"});
 }
 
 // Verbs of talking with someone, both sides.
@@ -436,11 +437,11 @@ QuestionForm readForm(const std::vector<std::string>& words,
     };
     if (has("link") || has("links") || has("url") || has("website")) {
         asks(AskedFor::link, {"link", "links", "url"});
-    } else if (pair("how", "much") || has("cost") || has("costs") || has("price") ||
-               has("owe") || has("owed") || has("fee")) {
+    } else if (pair("how", "much") || has("cost") || has("costs") || has("price") || has("owe") ||
+               has("owed") || has("fee")) {
         asks(AskedFor::amount, {"much", "cost", "costs", "price"});
-    } else if (has("number") || has("code") || has("pin") || has("password") ||
-               has("passcode") || has("reference")) {
+    } else if (has("number") || has("code") || has("pin") || has("password") || has("passcode") ||
+               has("reference")) {
         asks(AskedFor::numberOrCode, {"number"});
     } else if (pair("what", "time") || pair("what", "day") || pair("which", "day") ||
                pair("what", "date") ||

@@ -8,9 +8,9 @@
 // {yesterday}, words {grandma}; "when did Alex send me a photo?" as: people
 // {Alex}, attachment kinds {photo}, no words.
 
+#include "contacts/PeopleMatcher.hpp"
 #include "records/AttachmentKind.hpp"
 #include "time/LocalTime.hpp"
-#include "contacts/PeopleMatcher.hpp"
 #include "time/TimeExpressionParser.hpp"
 
 #include <optional>

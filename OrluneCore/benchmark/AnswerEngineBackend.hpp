@@ -6,9 +6,9 @@
 
 #include "answer/AnswerFinder.hpp"
 #include "benchmark/BenchmarkCorpus.hpp"
-#include "time/LocalTime.hpp"
 #include "benchmark/SearchBackend.hpp"
 #include "shadow/ShadowDB.hpp"
+#include "time/LocalTime.hpp"
 
 #include <map>
 #include <memory>

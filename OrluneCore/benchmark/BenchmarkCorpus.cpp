@@ -269,10 +269,10 @@ std::string toString(QueryCategory category) {
 
 const std::vector<QueryCategory>& allQueryCategories() {
     static const std::vector<QueryCategory> all = {
-        QueryCategory::keyword,    QueryCategory::semantic, QueryCategory::temporal,
-        QueryCategory::multiHop,   QueryCategory::negation, QueryCategory::person,
-        QueryCategory::attachment, QueryCategory::reaction, QueryCategory::everyday,
-        QueryCategory::reply,      QueryCategory::when,     QueryCategory::time,
+        QueryCategory::keyword,    QueryCategory::semantic,  QueryCategory::temporal,
+        QueryCategory::multiHop,   QueryCategory::negation,  QueryCategory::person,
+        QueryCategory::attachment, QueryCategory::reaction,  QueryCategory::everyday,
+        QueryCategory::reply,      QueryCategory::when,      QueryCategory::time,
         QueryCategory::askedFor,   QueryCategory::topicWord, QueryCategory::wording};
     return all;
 }

@@ -63,12 +63,12 @@ std::vector<std::string> strings(const Json& json, const char* key) {
 } // namespace
 
 QueryResult QueryResult::fromJson(const Json& json) {
-    return QueryResult{string(json, "query_id"),      string(json, "query_text"),
-                       string(json, "category"),      strings(json, "retrieved_guids"),
+    return QueryResult{string(json, "query_id"),        string(json, "query_text"),
+                       string(json, "category"),        strings(json, "retrieved_guids"),
                        strings(json, "expected_guids"), number(json, "recall_at_1"),
-                       number(json, "recall_at_3"),   number(json, "recall_at_5"),
-                       number(json, "precision_at_1"), number(json, "precision_at_3"),
-                       number(json, "precision_at_5"), number(json, "reciprocal_rank"),
+                       number(json, "recall_at_3"),     number(json, "recall_at_5"),
+                       number(json, "precision_at_1"),  number(json, "precision_at_3"),
+                       number(json, "precision_at_5"),  number(json, "reciprocal_rank"),
                        number(json, "latency_ms")};
 }
 

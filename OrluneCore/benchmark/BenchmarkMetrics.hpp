@@ -3,11 +3,10 @@
 // their JSON form. Plain values; every key is required when reading, and a
 // missing key or a value of the wrong type throws BenchmarkMetrics::Error.
 
-#include <nlohmann/json.hpp>
-
 #include <cstdint>
 #include <exception>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -64,7 +63,7 @@ struct BenchmarkMetrics {
     int64_t queryCount = 0;
     double latencyP50Ms = 0;
     double latencyP95Ms = 0;
-    std::vector<QueryResult> perQueryResults;              // in query order
+    std::vector<QueryResult> perQueryResults;                  // in query order
     std::map<std::string, CategoryMetrics> perCategoryMetrics; // categories with a query
 
     static BenchmarkMetrics fromJson(const nlohmann::ordered_json& json);

@@ -13,8 +13,8 @@
 // nick and organisation names, their phone numbers (ZABCDPHONENUMBER) and
 // e-mail addresses (ZABCDEMAILADDRESS) in the book's order.
 
-#include "contacts/ContactCard.hpp"
 #include "base/Environment.hpp"
+#include "contacts/ContactCard.hpp"
 
 #include <exception>
 #include <string>

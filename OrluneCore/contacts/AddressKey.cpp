@@ -2,7 +2,6 @@
 
 #include "base/AsciiText.hpp"
 #include "base/TextFold.hpp"
-
 #include "contacts/PhoneNumberLibrary.hpp"
 
 namespace orlune::core {

@@ -3,8 +3,8 @@
 // environment (AddressBookReader) and the vCard files the person named
 // (configuration, `orlune sync --contacts FILE.vcf`).
 
-#include "contacts/ContactCard.hpp"
 #include "base/Environment.hpp"
+#include "contacts/ContactCard.hpp"
 
 #include <string>
 #include <vector>

@@ -1,8 +1,8 @@
 #include "contacts/PeopleMatcher.hpp"
 
-#include "contacts/AddressKey.hpp"
 #include "base/Sha256.hpp"
 #include "base/TextFold.hpp"
+#include "contacts/AddressKey.hpp"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,7 @@
 #include "contacts/PersonNames.hpp"
 
-#include "contacts/AddressKey.hpp"
 #include "base/TextFold.hpp"
+#include "contacts/AddressKey.hpp"
 
 #include <algorithm>
 #include <unordered_map>

@@ -12,8 +12,7 @@ using i18n::phonenumbers::PhoneNumber;
 using i18n::phonenumbers::PhoneNumberUtil;
 
 // Copies `text` with its terminating NUL into `out`; false when it does not fit.
-template <size_t N>
-bool copyTo(const std::string& text, char (&out)[N]) {
+template <size_t N> bool copyTo(const std::string& text, char (&out)[N]) {
     if (text.size() >= N) {
         return false;
     }

@@ -30,5 +30,6 @@ int orlune_phone_region_known(const char* region);
 // Parses the `size` bytes at `text` as a phone number of `region` (a known
 // region, or "ZZ" for none) and returns 1 with `number` filled when it
 // parses and its length is possible there; else 0.
-int orlune_phone_parse(const char* text, size_t size, const char* region, OrlunePhoneNumber* number);
+int orlune_phone_parse(const char* text, size_t size, const char* region,
+                       OrlunePhoneNumber* number);
 }

@@ -10,8 +10,8 @@
 // seq (the position in the list). Texts are handed to SQLite without copying,
 // so the list must outlive every step of the statement that reads it.
 
-#include "sql/SQLite.hpp"
 #include "records/ShadowMessage.hpp"
+#include "sql/SQLite.hpp"
 
 #include <string>
 #include <vector>

@@ -133,7 +133,8 @@ std::optional<std::string> ShadowDB::prepareShadowFolder(const Environment& envi
         return std::nullopt;
     }
     return "The shadow database an older version left at " + oldPath + " could not be moved to " +
-           path + " (" + failure + "); nothing was changed. Close the program using it, or move "
+           path + " (" + failure +
+           "); nothing was changed. Close the program using it, or move "
            "or delete it, then try again.";
 }
 

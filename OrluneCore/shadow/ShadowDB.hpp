@@ -6,10 +6,10 @@
 // are in its class (ShadowMessageTables, ShadowSyncTables, ...), which this
 // facade hands the sync.
 
-#include "records/ChatParticipant.hpp"
 #include "base/Environment.hpp"
-#include "shadow/ShadowDBReader.hpp"
+#include "records/ChatParticipant.hpp"
 #include "records/ShadowMessage.hpp"
+#include "shadow/ShadowDBReader.hpp"
 #include "shadow/ShadowPeople.hpp"
 #include "shadow/ShadowSchema.hpp"
 
@@ -91,12 +91,12 @@ public:
     int insertBatch(const std::vector<ShadowMessage>& messages);
 
     struct BatchResult {
-        int written = 0;         // what insertBatch returns
+        int written = 0; // what insertBatch returns
         // How much messageCount() grew: a message whose guid was not stored
         // (or was stored with deleted_at set) adds one, replacing a live copy
         // adds none, a removed message takes one away.
         int64_t countGrowth = 0;
-        int64_t removed = 0;     // messages deleted by commitSyncPage's changes
+        int64_t removed = 0; // messages deleted by commitSyncPage's changes
     };
 
     using SyncSource = ShadowSyncTables::SyncSource;

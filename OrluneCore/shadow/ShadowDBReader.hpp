@@ -10,13 +10,8 @@
 // (ShadowSearchIndex).
 
 #include "records/ChatParticipant.hpp"
-#include "sql/ColumnInfo.hpp"
 #include "records/MessageScope.hpp"
-#include "sql/QueryBounds.hpp"
-#include "sql/ReadOnlyQuery.hpp"
-#include "sql/SQLite.hpp"
 #include "records/SearchResult.hpp"
-#include "sql/ShadowDBError.hpp"
 #include "records/ShadowMessage.hpp"
 #include "shadow/ShadowConnection.hpp"
 #include "shadow/ShadowMessageTables.hpp"
@@ -25,6 +20,11 @@
 #include "shadow/ShadowReactionsAndAttachments.hpp"
 #include "shadow/ShadowSearchIndex.hpp"
 #include "shadow/ShadowSyncTables.hpp"
+#include "sql/ColumnInfo.hpp"
+#include "sql/QueryBounds.hpp"
+#include "sql/ReadOnlyQuery.hpp"
+#include "sql/SQLite.hpp"
+#include "sql/ShadowDBError.hpp"
 #include "sql/ShadowQueryResult.hpp"
 
 #include <chrono>

@@ -3,9 +3,9 @@
 // (ShadowSchema, version 3), built from what a sync pass read: the people
 // the matcher found, the store's chats and their members.
 
-#include "records/ChatParticipant.hpp"
 #include "contacts/PeopleMatcher.hpp"
 #include "contacts/StoreDirectory.hpp"
+#include "records/ChatParticipant.hpp"
 
 #include <optional>
 #include <string>

@@ -1,9 +1,9 @@
 #include "sql/ReadOnlyQuery.hpp"
 
+#include "base/Utf8.hpp"
 #include "sql/ReadOnlyGuard.hpp"
 #include "sql/ResultBudget.hpp"
 #include "sql/SQLite.hpp"
-#include "base/Utf8.hpp"
 
 #include <algorithm>
 #include <cstring>

@@ -1,14 +1,14 @@
 #include "store/ChatDBReader.hpp"
 
 #include "base/AsciiText.hpp"
+#include "base/Utf8.hpp"
 #include "records/AttachmentKind.hpp"
+#include "sql/StoreConnection.hpp"
 #include "store/MessageSummaryInfo.hpp"
 #include "store/MessageText.hpp"
 #include "store/Reaction.hpp"
-#include "sql/StoreConnection.hpp"
-#include "time/StoreTime.hpp"
 #include "store/TypedStreamDecoder.hpp"
-#include "base/Utf8.hpp"
+#include "time/StoreTime.hpp"
 
 #include <algorithm>
 #include <cmath>

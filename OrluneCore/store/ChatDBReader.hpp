@@ -1,10 +1,10 @@
 #pragma once
 // Read-only access to the operating system's messaging store (chat.db).
 
-#include "records/ChatParticipant.hpp"
 #include "base/Environment.hpp"
-#include "sql/SQLite.hpp"
+#include "records/ChatParticipant.hpp"
 #include "records/ShadowMessage.hpp"
+#include "sql/SQLite.hpp"
 
 #include <cstdint>
 #include <exception>

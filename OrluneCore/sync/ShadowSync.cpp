@@ -1,17 +1,17 @@
 #include "sync/ShadowSync.hpp"
 
+#include "contacts/StoreDirectory.hpp"
+#include "shadow/ShadowDB.hpp"
+#include "sql/StoreConnection.hpp"
 #include "store/ChatDBReader.hpp"
 #include "store/Reaction.hpp"
-#include "shadow/ShadowDB.hpp"
 #include "sync/SyncDecisions.hpp"
-#include "sql/StoreConnection.hpp"
-#include "contacts/StoreDirectory.hpp"
 
 #include <algorithm>
-#include <filesystem>
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <set>
 #include <sys/file.h>
 #include <unistd.h>
@@ -215,9 +215,9 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
         const bool samePlace = recorded->storePath == source.storePath ||
                                recorded->storePath == resolvedPath(chatDBPath_);
         if (!samePlace && !anchorHolds) {
-            throw ShadowSyncError(ShadowSyncError::Kind::syncFailed,
-                                  anotherStoreMessage(shadowDBPath_, recorded->storePath,
-                                                      chatDBPath_));
+            throw ShadowSyncError(
+                ShadowSyncError::Kind::syncFailed,
+                anotherStoreMessage(shadowDBPath_, recorded->storePath, chatDBPath_));
         }
         if (anchorGone) {
             // Another store now stands at the path (or this one was made
@@ -225,10 +225,9 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
             // store held goes, so the two are never mixed.
             copyWhole = true;
             passNotes_.push_back(
-                "The messaging store at " + chatDBPath_ +
-                " is not the one last copied (message " + std::to_string(recorded->anchorRowid) +
-                " is gone or another), so " + shadowDBPath_ +
-                " was emptied and is copied again from it in full.");
+                "The messaging store at " + chatDBPath_ + " is not the one last copied (message " +
+                std::to_string(recorded->anchorRowid) + " is gone or another), so " +
+                shadowDBPath_ + " was emptied and is copied again from it in full.");
         }
     }
     bool sourceStored = recorded == source;
@@ -303,7 +302,8 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
             notMessages.push_back(reaction.guid);
         }
         std::vector<ShadowMessage> changed = messagesToWrite(shadow, rows.messages);
-        ShadowDB::PageChanges changes = changesToApply(shadow, 
+        ShadowDB::PageChanges changes = changesToApply(
+            shadow,
             {std::move(rows.reactions), std::move(rows.removedGuids), std::move(notMessages), {}});
         changes.memberships = membershipsToWrite(shadow, rows.messages, changed);
         if (!changed.empty() || !changes.reactions.empty() || !changes.removedGuids.empty() ||

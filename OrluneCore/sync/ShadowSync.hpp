@@ -3,11 +3,11 @@
 // shadow database, one pass at a time, after the cursor the shadow database
 // keeps.
 
-#include "records/ChatParticipant.hpp"
 #include "base/Environment.hpp"
 #include "contacts/PeopleMatcher.hpp"
-#include "records/SearchResult.hpp"
 #include "contacts/StoreDirectory.hpp"
+#include "records/ChatParticipant.hpp"
+#include "records/SearchResult.hpp"
 
 #include <cstdint>
 #include <exception>

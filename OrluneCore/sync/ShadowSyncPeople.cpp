@@ -1,12 +1,12 @@
 // ShadowSync::refreshPeople: who is behind each handle and what each chat is
 // called, from the store and the person's contacts.
 
+#include "base/SystemLocale.hpp"
 #include "contacts/AddressBookReader.hpp"
 #include "contacts/ContactSources.hpp"
 #include "shadow/ShadowDB.hpp"
 #include "shadow/ShadowPeople.hpp"
 #include "sync/ShadowSync.hpp"
-#include "base/SystemLocale.hpp"
 
 namespace orlune::core {
 

@@ -778,7 +778,6 @@ private:
         out.push_back(monthFound(y / wanted, m->next, which != Which::latestBegun));
     }
 
-
     // "the weekend", "last weekend", "this weekend": Saturday to Monday
     // morning's start. Alone, the latest that has begun; "last", the latest
     // that has ended; "this", the one of this week. A time only after
@@ -797,8 +796,7 @@ private:
         if (!hit) {
             return;
         }
-        const int sinceSaturday =
-            static_cast<int>((weekday{sys_days{today_}} - Saturday).count());
+        const int sinceSaturday = static_cast<int>((weekday{sys_days{today_}} - Saturday).count());
         year_month_day saturday = addDays(today_, -sinceSaturday);
         if (which == 1) {
             saturday = addDays(weekStart(today_),
@@ -872,8 +870,7 @@ private:
         const year_month ym = year{y} / month{static_cast<unsigned>(holiday.month)};
         if (holiday.nth != 0) {
             const weekday wanted = fromTableWeekday(holiday.weekday);
-            const int toFirst =
-                static_cast<int>((wanted - weekday{sys_days{firstOf(ym)}}).count());
+            const int toFirst = static_cast<int>((wanted - weekday{sys_days{firstOf(ym)}}).count());
             return addDays(firstOf(ym), toFirst + 7 * (holiday.nth - 1));
         }
         return ym / day{static_cast<unsigned>(holiday.day)};

@@ -39,9 +39,9 @@ TimeWords makeEnglish() {
         {"this evening", 0, "evening"},
     };
     w.weekendWords = {"weekend", "the weekend"};
-    w.seasons = {{"spring", 3},    {"the spring", 3}, {"summer", 6}, {"the summer", 6},
-                 {"autumn", 9},    {"the autumn", 9}, {"fall", 9},   {"the fall", 9},
-                 {"winter", 12},   {"the winter", 12}};
+    w.seasons = {{"spring", 3},  {"the spring", 3}, {"summer", 6}, {"the summer", 6},
+                 {"autumn", 9},  {"the autumn", 9}, {"fall", 9},   {"the fall", 9},
+                 {"winter", 12}, {"the winter", 12}};
     w.holidays = {
         {"christmas", 12, 24, 3},
         {"xmas", 12, 24, 3},

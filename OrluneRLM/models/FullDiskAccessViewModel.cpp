@@ -1,7 +1,7 @@
 #include "models/FullDiskAccessViewModel.hpp"
 
-#include "services/FullDiskAccessChecker.hpp"
 #include "models/PropertyChange.hpp"
+#include "services/FullDiskAccessChecker.hpp"
 
 namespace orlune::rlm {
 

@@ -1,13 +1,13 @@
 #include "models/ShadowSyncViewModel.hpp"
 
-#include "store/ChatDBReader.hpp"
-#include "shadow/ShadowDBReader.hpp"
-#include "sync/ShadowSync.hpp"
 #include "base/ThreadCrypto.hpp"
-#include "services/CurrentException.hpp"
 #include "models/PropertyChange.hpp"
+#include "services/CurrentException.hpp"
 #include "services/ShadowPaths.hpp"
 #include "services/StoreWatcher.hpp"
+#include "shadow/ShadowDBReader.hpp"
+#include "store/ChatDBReader.hpp"
+#include "sync/ShadowSync.hpp"
 
 #include <QFileInfo>
 #include <QFutureWatcher>
@@ -59,8 +59,9 @@ ShadowSyncViewModel::ShadowSyncViewModel(Seams seams, QObject* parent)
         chatDBPath_.clear();
     }
     try {
-        shadowDBPath_ = QString::fromStdString(
-            seams.resolveShadowDBPath ? seams.resolveShadowDBPath() : ShadowPaths::preparedShadowDBPath());
+        shadowDBPath_ =
+            QString::fromStdString(seams.resolveShadowDBPath ? seams.resolveShadowDBPath()
+                                                             : ShadowPaths::preparedShadowDBPath());
     } catch (...) {
         const std::string description = describeCurrentException();
         shadowDBPath_.clear();

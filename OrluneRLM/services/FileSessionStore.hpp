@@ -1,8 +1,8 @@
 #pragma once
 // The sessions file: one JSON array holding every conversation.
 
-#include "sessions/SessionStore.hpp"
 #include "services/StructuredLogger.hpp"
+#include "sessions/SessionStore.hpp"
 
 #include <chrono>
 #include <string>

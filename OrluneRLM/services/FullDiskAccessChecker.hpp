@@ -2,10 +2,10 @@
 // Whether this process may read the messaging store.
 
 #include "base/Environment.hpp"
-#include "sql/SQLite.hpp"
-#include "sql/StoreConnection.hpp"
 #include "services/FullDiskAccessResult.hpp"
 #include "services/StructuredLogger.hpp"
+#include "sql/SQLite.hpp"
+#include "sql/StoreConnection.hpp"
 
 #include <functional>
 #include <string>

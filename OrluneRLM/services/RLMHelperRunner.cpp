@@ -6,14 +6,13 @@
 #include "services/RLMHelperError.hpp"
 #include "services/TextTrimming.hpp"
 
-#include <nlohmann/json.hpp>
-#include <pwd.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <nlohmann/json.hpp>
+#include <pwd.h>
 #include <system_error>
+#include <unistd.h>
 
 extern char** environ;
 

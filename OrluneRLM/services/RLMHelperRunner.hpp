@@ -3,11 +3,11 @@
 // question, one JSON request in, one JSON response out.
 
 #include "services/AppConfig.hpp"
-#include "sessions/AnswerSource.hpp"
-#include "sessions/CitedMessage.hpp"
 #include "services/ProcessLauncher.hpp"
 #include "services/ProcessStop.hpp"
 #include "services/StructuredLogger.hpp"
+#include "sessions/AnswerSource.hpp"
+#include "sessions/CitedMessage.hpp"
 
 #include <chrono>
 #include <cstddef>

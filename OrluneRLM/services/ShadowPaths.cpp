@@ -1,8 +1,8 @@
 #include "services/ShadowPaths.hpp"
 
 #include "base/Environment.hpp"
-#include "shadow/ShadowDB.hpp"
 #include "services/PrivateFiles.hpp"
+#include "shadow/ShadowDB.hpp"
 
 #include <stdexcept>
 

@@ -29,9 +29,9 @@ APIKeySetupView::APIKeySetupView(ConfigManager& config, UrlOpener openUrl, QWidg
         layout->addWidget(ViewStyle::gatewayLinkRow(openUrl, this));
     }
 
-    QLabel* keyLabel = ViewStyle::label(QStringLiteral("API key"), ViewStyle::TextStyle::body,
-                                        ViewStyle::Tint::primary, QStringLiteral("apiKeyFieldLabel"),
-                                        this);
+    QLabel* keyLabel =
+        ViewStyle::label(QStringLiteral("API key"), ViewStyle::TextStyle::body,
+                         ViewStyle::Tint::primary, QStringLiteral("apiKeyFieldLabel"), this);
     layout->addWidget(keyLabel);
     keyField_ = new QLineEdit(this);
     keyField_->setObjectName(QStringLiteral("apiKeyField"));

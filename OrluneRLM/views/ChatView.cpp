@@ -121,9 +121,9 @@ ChatView::ChatView(const QString& shadowDBPath, bool isReady, const ModelFactory
     auto* panelButtons = new QHBoxLayout;
     // A deleted conversation can be brought back until the next question
     // or choice.
-    undoLabel_ = ViewStyle::label(QString(), ViewStyle::TextStyle::caption,
-                                  ViewStyle::Tint::secondary, QStringLiteral("deletedLabel"),
-                                  sessionsPanel_);
+    undoLabel_ =
+        ViewStyle::label(QString(), ViewStyle::TextStyle::caption, ViewStyle::Tint::secondary,
+                         QStringLiteral("deletedLabel"), sessionsPanel_);
     undoButton_ = new QPushButton(QStringLiteral("Undo"), sessionsPanel_);
     undoButton_->setObjectName(QStringLiteral("undoDeleteButton"));
     undoButton_->setAccessibleName(QStringLiteral("Undo the deletion"));
@@ -413,9 +413,9 @@ void ChatView::syncSessions() {
 
 void ChatView::updateWidgets() {
     const QString deleted = model_->deletedTitle();
-    undoLabel_->setText(deleted.isEmpty() ? QString()
-                                          : ViewStyle::wrappable(QStringLiteral("Deleted “%1”.")
-                                                                     .arg(deleted)));
+    undoLabel_->setText(deleted.isEmpty()
+                            ? QString()
+                            : ViewStyle::wrappable(QStringLiteral("Deleted “%1”.").arg(deleted)));
     undoLabel_->setVisible(!deleted.isEmpty());
     undoButton_->setVisible(!deleted.isEmpty());
     sessionTitleLabel_->setText(ViewStyle::wrappable(model_->sessionTitle()));
@@ -439,10 +439,10 @@ void ChatView::updateWidgets() {
             workingLabel_->setText(QStringLiteral("Waiting for the first messages to be indexed: "
                                                   "your question is sent then."));
         } else {
-            workingLabel_->setText(model_->isCancelling()
-                                       ? QStringLiteral("Cancelling...")
-                                       : QStringLiteral("Working on your answer... %1 s")
-                                             .arg(seconds));
+            workingLabel_->setText(
+                model_->isCancelling()
+                    ? QStringLiteral("Cancelling...")
+                    : QStringLiteral("Working on your answer... %1 s").arg(seconds));
         }
         cancelButton_->setEnabled(!model_->isCancelling());
     }
@@ -455,7 +455,8 @@ int ChatView::shrinkableHeight() const {
         slack += std::max(0, conversation_->sizeHint().height() - conversation_->minimumHeight());
     }
     if (sessionsPanel_->isVisibleTo(this)) {
-        const int asked = std::min(sessionList_->sizeHint().height(), sessionList_->maximumHeight());
+        const int asked =
+            std::min(sessionList_->sizeHint().height(), sessionList_->maximumHeight());
         slack += std::max(0, asked - sessionList_->minimumSizeHint().height());
     }
     return slack;

@@ -35,11 +35,10 @@ class MessageRow;
 // the model and sent once it is, which the working line says. While a
 // question is in flight, a working line counts the seconds and "Cancel"
 // ends the helper at once. While the first index is still growing a note
-// says that answers come from the messages indexed so far. The conversation takes the room the window gives
-// it and scrolls to the newest message whenever one is added.
-// "Conversations" shows the stored conversations (newest first): choosing
-// one opens it, "Delete" removes the chosen one, and "Undo" beside the note
-// that it was deleted brings it back.
+// says that answers come from the messages indexed so far. The conversation takes the room the
+// window gives it and scrolls to the newest message whenever one is added. "Conversations" shows
+// the stored conversations (newest first): choosing one opens it, "Delete" removes the chosen one,
+// and "Undo" beside the note that it was deleted brings it back.
 class ChatView : public QWidget {
     Q_OBJECT
 

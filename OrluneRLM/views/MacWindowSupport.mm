@@ -1,9 +1,8 @@
 #include "views/MacWindowSupport.hpp"
 
+#import <AppKit/AppKit.h>
 #include <QGuiApplication>
 #include <QWidget>
-
-#import <AppKit/AppKit.h>
 
 namespace orlune::rlm::macsupport {
 

@@ -1,9 +1,9 @@
 #include "views/OrluneRLMMenu.hpp"
 
 #include "base/Environment.hpp"
-#include "store/ChatDBReader.hpp"
 #include "services/AppRelauncher.hpp"
 #include "services/ModelServer.hpp"
+#include "store/ChatDBReader.hpp"
 #include "views/APIKeySetupView.hpp"
 #include "views/SettingsView.hpp"
 #include "views/SyncStatusView.hpp"
@@ -57,9 +57,9 @@ OrluneRLMMenu::OrluneRLMMenu(Seams seams, QWidget* parent)
     }
     if (!chooseStore_) {
         chooseStore_ = [](QWidget* parent) {
-            return QFileDialog::getOpenFileName(parent, QStringLiteral("Choose the Message Store"),
-                                                QString(),
-                                                QStringLiteral("Message stores (*.db);;All files (*)"));
+            return QFileDialog::getOpenFileName(
+                parent, QStringLiteral("Choose the Message Store"), QString(),
+                QStringLiteral("Message stores (*.db);;All files (*)"));
         };
     }
     accessModel_ = new FullDiskAccessViewModel(std::move(seams.access), this);

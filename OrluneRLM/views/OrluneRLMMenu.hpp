@@ -3,9 +3,9 @@
 // (API-key setup, access request, or the working screen with sync status,
 // chat, "Settings" and "Quit"), and the settings sheet.
 
-#include "services/ConfigManager.hpp"
 #include "models/FullDiskAccessViewModel.hpp"
 #include "models/ShadowSyncViewModel.hpp"
+#include "services/ConfigManager.hpp"
 #include "views/ChatView.hpp"
 #include "views/SettingsView.hpp"
 #include "views/SyncStatusView.hpp"
@@ -104,7 +104,9 @@ public:
     // room on its screen beside the tray item); what does not fit scrolls
     // inside. 0: no limit.
     void setHeightLimit(int limit);
-    int heightLimit() const { return heightLimit_; }
+    int heightLimit() const {
+        return heightLimit_;
+    }
 
     // Puts the keyboard focus where the person types next: the question
     // field on the working screen, the key field on the setup screen.

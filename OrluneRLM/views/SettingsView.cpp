@@ -97,9 +97,9 @@ SettingsView::SettingsView(ConfigManager& config, UrlOpener openUrl, QWidget* pa
 
     auto* contactsGroup = new QVBoxLayout;
     contactsGroup->setSpacing(8);
-    QLabel* contactsHeading = ViewStyle::label(
-        QStringLiteral("Contact Files"), ViewStyle::TextStyle::subheadline,
-        ViewStyle::Tint::primary, QStringLiteral("settingsContactsHeading"), this);
+    QLabel* contactsHeading =
+        ViewStyle::label(QStringLiteral("Contact Files"), ViewStyle::TextStyle::subheadline,
+                         ViewStyle::Tint::primary, QStringLiteral("settingsContactsHeading"), this);
     contactsGroup->addWidget(contactsHeading);
     contactsList_ = new QListWidget(this);
     contactsList_->setObjectName(QStringLiteral("settingsContactsList"));
@@ -186,9 +186,9 @@ void SettingsView::saveSettings() {
 void SettingsView::updateWidgets() {
     // The fields follow the model; setText() would move the cursor of the
     // field being typed in, so only differing text is set.
-    for (const auto& [field, text] : {std::pair{keyField_, model_.apiKey()},
-                                      std::pair{addressField_, model_.address()},
-                                      std::pair{modelField_, model_.modelName()}}) {
+    for (const auto& [field, text] :
+         {std::pair{keyField_, model_.apiKey()}, std::pair{addressField_, model_.address()},
+          std::pair{modelField_, model_.modelName()}}) {
         if (field->text() != text) {
             field->setText(text);
         }

@@ -80,8 +80,8 @@ QString SyncStatusView::statusText(const State& state) {
                                       : QStringLiteral("Indexing messages...");
     }
     if (!state.lastError.isEmpty()) {
-        QString text =
-            state.storeMissing ? state.lastError : QStringLiteral("Sync failed: ") + state.lastError;
+        QString text = state.storeMissing ? state.lastError
+                                          : QStringLiteral("Sync failed: ") + state.lastError;
         if (state.nextRetryAt.isValid()) {
             text += QStringLiteral(" Trying again at %1.")
                         .arg(state.nextRetryAt.toLocalTime().toString(QStringLiteral("HH:mm:ss")));

@@ -38,8 +38,8 @@ qreal luminance(const QColor& colour) {
 // in small steps until it reaches kMinimumContrast against `background`.
 QColor readableOn(QColor colour, const QColor& background) {
     const bool darkBackground = luminance(background) < 0.18;
-    for (int step = 0; step < 40 && ViewStyle::contrastRatio(colour, background) <
-                                        ViewStyle::kMinimumContrast;
+    for (int step = 0;
+         step < 40 && ViewStyle::contrastRatio(colour, background) < ViewStyle::kMinimumContrast;
          ++step) {
         colour = darkBackground ? colour.lighter(108) : colour.darker(108);
         if (darkBackground && colour.value() == 255) {

@@ -15,7 +15,8 @@ using nlohmann::json;
 std::string quotedName(const std::string& name) {
     constexpr size_t kMaxNameBytes = 40;
     const std::string_view kept = core::utf8::prefixWithin(name, kMaxNameBytes);
-    std::string shown = json(std::string(kept)).dump(-1, ' ', false, json::error_handler_t::replace);
+    std::string shown =
+        json(std::string(kept)).dump(-1, ' ', false, json::error_handler_t::replace);
     if (kept.size() < name.size()) {
         shown.insert(shown.size() - 1, "...");
     }
@@ -94,8 +95,7 @@ std::optional<std::string> checkObject(const json& schema, const json& value,
         for (const auto& [name, item] : value.items()) {
             if (!properties.contains(name)) {
                 return "unknown argument " + quotedName(name) +
-                       (where.empty() ? "" : " in " + where) + "; the arguments are " +
-                       [&] {
+                       (where.empty() ? "" : " in " + where) + "; the arguments are " + [&] {
                            std::string names;
                            for (const auto& [known, unused] : properties.items()) {
                                names += (names.empty() ? "\"" : ", \"") + known + "\"";
@@ -115,8 +115,8 @@ std::optional<std::string> checkObject(const json& schema, const json& value,
         if (property == properties.end()) {
             continue;
         }
-        if (auto violation = check(*property, item, where.empty() ? quotedName(name)
-                                                                  : where + "." + name)) {
+        if (auto violation =
+                check(*property, item, where.empty() ? quotedName(name) : where + "." + name)) {
             return violation;
         }
     }

@@ -9,7 +9,6 @@
 // Anything else in a schema is ignored. Pure; any thread.
 
 #include <nlohmann/json.hpp>
-
 #include <optional>
 #include <string>
 

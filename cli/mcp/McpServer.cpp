@@ -153,8 +153,7 @@ std::optional<std::string> McpServer::handleRequest(std::string_view text) {
         }
         const json arguments = params.value("arguments", json::object());
         if (!arguments.is_object()) {
-            return errorLine(id, kInvalidParams,
-                             "Invalid params: \"arguments\" must be an object");
+            return errorLine(id, kInvalidParams, "Invalid params: \"arguments\" must be an object");
         }
         try {
             return tools_.call(name.get<std::string>(), arguments,

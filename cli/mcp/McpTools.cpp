@@ -66,8 +66,9 @@ struct Context {
 
     Context(core::ShadowDBReader& database, ActivityMemo& counted, const McpSettings& chosen,
             const json& given)
-        : db(database), memo(counted), settings(chosen), arguments(given), time(core::TimeContext::system()),
-          calendar(time), phoneRegion(core::systemPhoneRegion(core::Environment::process())) {
+        : db(database), memo(counted), settings(chosen), arguments(given),
+          time(core::TimeContext::system()), calendar(time),
+          phoneRegion(core::systemPhoneRegion(core::Environment::process())) {
         bounds.maxCellBytes = cellBytesFor(settings.maxReplyBytes);
         bounds.maxResultBytes = 4 * 1024 * 1024;
     }
@@ -123,8 +124,8 @@ size_t offsetCursor(const Context& call) {
 // `items` from `offset` on, at most `limit`, with a "more" note that
 // continues after what the reply keeps.
 ListReply paged(const std::string& tool, const std::string& noun, OrderedJson body,
-                const std::string& key, std::vector<OrderedJson> all, size_t offset,
-                size_t limit, bool moreBeyond = false) {
+                const std::string& key, std::vector<OrderedJson> all, size_t offset, size_t limit,
+                bool moreBeyond = false) {
     ListReply reply;
     reply.body = std::move(body);
     reply.listKey = key;
@@ -413,9 +414,9 @@ std::vector<PersonCount> countByPerson(const std::vector<ActivityRow>& rows,
         PersonCount* entry = &you;
         if (!row.sender.empty()) {
             const auto person = directory.personOfHandle.find(row.sender);
-            const std::string key =
-                person == directory.personOfHandle.end() ? "h:" + row.sender
-                                                         : "p:" + std::to_string(person->second);
+            const std::string key = person == directory.personOfHandle.end()
+                                        ? "h:" + row.sender
+                                        : "p:" + std::to_string(person->second);
             entry = &byKey[key];
             if (entry->handles.empty() && person != directory.personOfHandle.end()) {
                 entry->name = directory.people.people[person->second].displayName;
@@ -458,14 +459,13 @@ ListReply listPeople(Context& call) {
         filters.from = call.text("name");
         core::ResolvedScope resolved = call.resolve(filters);
         body["notes"] = notesOf(resolved.notes);
-        const std::vector<std::string> senders = resolved.scope.senders.value_or(
-            std::vector<std::string>{});
+        const std::vector<std::string> senders =
+            resolved.scope.senders.value_or(std::vector<std::string>{});
         std::erase_if(people, [&](const PersonCount& person) {
-            return std::none_of(person.handles.begin(), person.handles.end(),
-                                [&](const std::string& handle) {
-                                    return std::find(senders.begin(), senders.end(), handle) !=
-                                           senders.end();
-                                });
+            return std::none_of(
+                person.handles.begin(), person.handles.end(), [&](const std::string& handle) {
+                    return std::find(senders.begin(), senders.end(), handle) != senders.end();
+                });
         });
     }
     body["your_messages"] = you.messages;
@@ -520,9 +520,8 @@ ListReply listChats(Context& call) {
             ordered.emplace_back(id, chat);
         }
     }
-    std::stable_sort(ordered.begin(), ordered.end(), [](const auto& a, const auto& b) {
-        return a.second.last > b.second.last;
-    });
+    std::stable_sort(ordered.begin(), ordered.end(),
+                     [](const auto& a, const auto& b) { return a.second.last > b.second.last; });
     const auto limit = static_cast<size_t>(call.number("limit", 50));
     std::vector<OrderedJson> items;
     for (size_t i = 0; i < ordered.size(); ++i) {
@@ -543,8 +542,7 @@ ListReply listChats(Context& call) {
         }
         items.push_back(std::move(item));
     }
-    return paged("list_chats", "chats", std::move(body), "chats", std::move(items), offset,
-                 limit);
+    return paged("list_chats", "chats", std::move(body), "chats", std::move(items), offset, limit);
 }
 
 ListReply stats(Context& call) {
@@ -588,7 +586,8 @@ ListReply stats(Context& call) {
             items.push_back(OrderedJson{
                 {"person", "You"}, {"handles", OrderedJson::array()}, {"messages", you.messages}});
             std::stable_sort(items.begin(), items.end(), [](const auto& a, const auto& b) {
-                return a["messages"].template get<int64_t>() > b["messages"].template get<int64_t>();
+                return a["messages"].template get<int64_t>() >
+                       b["messages"].template get<int64_t>();
             });
         }
     } else {
@@ -653,8 +652,9 @@ OrderedJson failureResult(const std::string& message) {
     // Messages name files and what a person typed: a few hundred bytes.
     constexpr size_t kMostMessageBytes = 2000;
     OrderedJson result = OrderedJson::object();
-    result["content"] = OrderedJson::array({OrderedJson{
-        {"type", "text"}, {"text", std::string(core::utf8::prefixWithin(message, kMostMessageBytes))}}});
+    result["content"] = OrderedJson::array(
+        {OrderedJson{{"type", "text"},
+                     {"text", std::string(core::utf8::prefixWithin(message, kMostMessageBytes))}}});
     result["isError"] = true;
     return result;
 }
@@ -677,8 +677,9 @@ std::string McpTools::call(const std::string& name, const json& arguments,
                            const std::function<std::string(const OrderedJson& result)>& encode) {
     const auto tool = tools().find(name);
     if (tool == tools().end()) {
-        throw InvalidToolCall("unknown tool " + json(std::string(name.substr(0, 64))).dump(
-                                                    -1, ' ', false, json::error_handler_t::replace) +
+        throw InvalidToolCall("unknown tool " +
+                              json(std::string(name.substr(0, 64)))
+                                  .dump(-1, ' ', false, json::error_handler_t::replace) +
                               "; the tools are ask, search_messages, get_conversation, "
                               "list_people, list_chats and stats");
     }
@@ -688,8 +689,9 @@ std::string McpTools::call(const std::string& name, const json& arguments,
     try {
         Context context(database(), memo_, settings_, arguments);
         const ListReply reply = tool->second(context);
-        return fitReply(reply, settings_.maxReplyBytes,
-                        [&](const OrderedJson& structured) { return encode(toolResult(structured)); });
+        return fitReply(reply, settings_.maxReplyBytes, [&](const OrderedJson& structured) {
+            return encode(toolResult(structured));
+        });
     } catch (const InvalidToolCall&) {
         throw;
     } catch (const core::ShadowDBError& error) {

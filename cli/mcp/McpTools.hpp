@@ -13,11 +13,10 @@
 #include "mcp/ReplyBudget.hpp"
 #include "shadow/ShadowDBReader.hpp"
 
-#include <nlohmann/json.hpp>
-
 #include <functional>
 #include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
 #include <stdexcept>

@@ -4,10 +4,9 @@
 // list is cut at whole items until the encoded reply fits, with a note of
 // what was left out and how to ask for it.
 
-#include <nlohmann/json.hpp>
-
 #include <cstddef>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <stdexcept>
 #include <string>

@@ -37,7 +37,8 @@ void putTime(OrderedJson& item, const std::string& key, int64_t storeDate,
              const core::LocalCalendar& calendar) {
     const std::optional<core::Instant> instant = core::instantFromStoreDate(storeDate);
     item[key] = instant ? OrderedJson(calendar.formatForPerson(*instant)) : OrderedJson(nullptr);
-    item[key + "_iso"] = instant ? OrderedJson(isoLocalTime(*instant, calendar)) : OrderedJson(nullptr);
+    item[key + "_iso"] =
+        instant ? OrderedJson(isoLocalTime(*instant, calendar)) : OrderedJson(nullptr);
 }
 
 OrderedJson messageItem(core::ShadowDBReader& db, const core::SearchResult& message,
@@ -46,7 +47,8 @@ OrderedJson messageItem(core::ShadowDBReader& db, const core::SearchResult& mess
     item["guid"] = message.guid;
     item["chat_id"] = message.chatId;
     item["chat"] = message.chatTitle;
-    item["from"] = message.isFromMe ? std::string("You") : message.senderName.value_or(message.sender);
+    item["from"] =
+        message.isFromMe ? std::string("You") : message.senderName.value_or(message.sender);
     item["from_handle"] = message.isFromMe ? OrderedJson(nullptr) : OrderedJson(message.sender);
     item["is_from_me"] = message.isFromMe;
     putTime(item, "time", message.timestamp, calendar);

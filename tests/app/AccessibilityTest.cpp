@@ -2,14 +2,14 @@
 // through Qt's accessibility interface, every field labelled, Tab from top
 // to bottom, readable contrast, and text that follows the system size.
 
+#include "tests/app/AppTestSupport.hpp"
 #include "views/SettingsView.hpp"
 #include "views/ViewStyle.hpp"
-#include "tests/app/AppTestSupport.hpp"
 
 #include <QAccessible>
 #include <QFont>
-#include <QPushButton>
 #include <QPalette>
+#include <QPushButton>
 #include <gtest/gtest.h>
 
 namespace orlune::testing {
@@ -26,9 +26,9 @@ void collectUnnamed(QAccessibleInterface* node, std::vector<std::string>& unname
         return;
     }
     static const QAccessible::Role controls[] = {
-        QAccessible::PushButton, QAccessible::CheckBox, QAccessible::RadioButton,
-        QAccessible::EditableText, QAccessible::List, QAccessible::ComboBox,
-        QAccessible::SpinBox, QAccessible::Slider};
+        QAccessible::PushButton,   QAccessible::CheckBox, QAccessible::RadioButton,
+        QAccessible::EditableText, QAccessible::List,     QAccessible::ComboBox,
+        QAccessible::SpinBox,      QAccessible::Slider};
     if (std::find(std::begin(controls), std::end(controls), node->role()) != std::end(controls)) {
         const QObject* object = node->object();
         const std::string name = object ? object->objectName().toStdString() : "(no object)";
@@ -92,7 +92,8 @@ TEST_F(AccessibilityTest, EveryControlIsNamedAndEveryFieldLabelled) {
     rlm::SettingsView sheet(config_, [](const QUrl&) { return true; });
     sheet.show();
     EXPECT_EQ(unnamedControls(&sheet), std::vector<std::string>{});
-    for (const char* field : {"settingsApiKeyField", "settingsAddressField", "settingsModelField"}) {
+    for (const char* field :
+         {"settingsApiKeyField", "settingsAddressField", "settingsModelField"}) {
         QAccessibleInterface* node =
             QAccessible::queryAccessibleInterface(child<QWidget>(&sheet, field));
         ASSERT_NE(node, nullptr);
@@ -111,8 +112,7 @@ TEST_F(AccessibilityTest, TabGoesFromTopToBottom) {
     ASSERT_TRUE(waitUntil([&] { return menu->syncModel().hasSynced(); }));
     QTest::keyClicks(child<QWidget>(menu.get(), "questionField"), "Who?");
 
-    const std::vector<QWidget*> sequence =
-        tabSequence(child<QWidget>(menu.get(), "syncNowButton"));
+    const std::vector<QWidget*> sequence = tabSequence(child<QWidget>(menu.get(), "syncNowButton"));
     std::vector<std::string> names;
     int previousTop = -1;
     for (QWidget* widget : sequence) {
@@ -124,10 +124,9 @@ TEST_F(AccessibilityTest, TabGoesFromTopToBottom) {
         EXPECT_GE(top, previousTop) << names.back() << " comes after a control below it";
         previousTop = std::max(previousTop, top);
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"syncNowButton", "sessionsButton",
-                                               "newSessionButton", "conversationList",
-                                               "questionField", "sendButton", "settingsButton",
-                                               "quitButton"}));
+    EXPECT_EQ(names, (std::vector<std::string>{
+                         "syncNowButton", "sessionsButton", "newSessionButton", "conversationList",
+                         "questionField", "sendButton", "settingsButton", "quitButton"}));
 }
 
 TEST(AccessibilityStyleTest, EveryTintIsReadableOnLightAndDarkBackgrounds) {
@@ -152,7 +151,8 @@ TEST(AccessibilityStyleTest, EveryTintIsReadableOnLightAndDarkBackgrounds) {
             EXPECT_GE(ViewStyle::contrastRatio(ViewStyle::colour(tint), p.window), 4.5)
                 << p.name << " tint " << static_cast<int>(tint);
         }
-        EXPECT_NE(ViewStyle::colour(ViewStyle::Tint::red), ViewStyle::colour(ViewStyle::Tint::green))
+        EXPECT_NE(ViewStyle::colour(ViewStyle::Tint::red),
+                  ViewStyle::colour(ViewStyle::Tint::green))
             << "tints stay apart";
     }
     QApplication::setPalette(original);

@@ -2,9 +2,9 @@
 // the window and the popup open, the start-up options, and the icon.
 
 #include "services/WindowPlacement.hpp"
+#include "tests/app/AppTestSupport.hpp"
 #include "views/OrluneIcon.hpp"
 #include "views/OrluneRLMApp.hpp"
-#include "tests/app/AppTestSupport.hpp"
 
 #include <QDir>
 #include <QGuiApplication>

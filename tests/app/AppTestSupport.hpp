@@ -6,11 +6,11 @@
 #include "models/ChatViewModel.hpp"
 #include "services/ConfigManager.hpp"
 #include "services/FileSessionStore.hpp"
-#include "views/OrluneRLMMenu.hpp"
 #include "tests/rlm/ModelTestSupport.hpp"
 #include "tests/rlm/RlmTestFolder.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/samplestore/SampleStore.hpp"
+#include "views/OrluneRLMMenu.hpp"
 
 #include <QApplication>
 #include <QDir>

@@ -5,10 +5,10 @@
 
 #include "views/ChatView.hpp"
 
-#include "views/MessageRow.hpp"
-#include "views/ViewStyle.hpp"
 #include "tests/app/AppTestSupport.hpp"
 #include "tests/support/ProcessRun.hpp"
+#include "views/MessageRow.hpp"
+#include "views/ViewStyle.hpp"
 
 #include <QClipboard>
 #include <QListWidget>

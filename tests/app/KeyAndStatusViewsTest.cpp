@@ -1,13 +1,13 @@
 // The API-key setup view, the settings sheet on its own, and the sync status
 // block.
 
+#include "tests/app/AppTestSupport.hpp"
+#include "tests/rlm/FakeCredentialStore.hpp"
 #include "views/APIKeySetupView.hpp"
 #include "views/GatewayLink.hpp"
 #include "views/SettingsView.hpp"
 #include "views/SyncStatusView.hpp"
 #include "views/ViewStyle.hpp"
-#include "tests/app/AppTestSupport.hpp"
-#include "tests/rlm/FakeCredentialStore.hpp"
 
 #include <QLineEdit>
 #include <QListWidget>
@@ -180,8 +180,7 @@ TEST_F(KeyViewsTest, SettingsSaveAnyChangeAndBlankRemovesButNeverABadAddress) {
          with([](rlm::AppConfig& c) { c.modelServerAddress.reset(); })},
         {"the key cleared", "", "https://models.example.com/v1", "gpt-small",
          with([](rlm::AppConfig& c) { c.veyrlinkApiKey.reset(); })},
-        {"a local server", "sk-old", " http://127.0.0.1:8080/v1 ", "",
-         with([](rlm::AppConfig& c) {
+        {"a local server", "sk-old", " http://127.0.0.1:8080/v1 ", "", with([](rlm::AppConfig& c) {
              c.modelServerAddress = "http://127.0.0.1:8080/v1";
              c.modelName.reset();
          })},
@@ -210,7 +209,8 @@ TEST_F(KeyViewsTest, SettingsSaveAnyChangeAndBlankRemovesButNeverABadAddress) {
         EXPECT_EQ(save->isEnabled(), c.saved.has_value());
         EXPECT_EQ(showsChild(&sheet, "settingsAddressProblem"), c.problem != nullptr);
         if (c.problem) {
-            EXPECT_TRUE(child<QLabel>(&sheet, "settingsAddressProblem")->text().startsWith(c.problem));
+            EXPECT_TRUE(
+                child<QLabel>(&sheet, "settingsAddressProblem")->text().startsWith(c.problem));
             QTest::mouseClick(save, Qt::LeftButton);
             EXPECT_EQ(config_.load(), stored) << "never saved";
             saveScreenshot(&sheet, "settings-bad-address");
@@ -319,7 +319,8 @@ TEST(SyncStatusViewTest, StatusLineFollowsTheSyncState) {
     };
     int syncRequests = 0;
     int chooseRequests = 0;
-    rlm::SyncStatusView view(State{}, [&] { ++syncRequests; }, [&] { ++chooseRequests; });
+    rlm::SyncStatusView view(
+        State{}, [&] { ++syncRequests; }, [&] { ++chooseRequests; });
     view.show();
     EXPECT_EQ(child<QLabel>(&view, "syncHeading")->text(), "Messages indexed");
     auto* line = child<QLabel>(&view, "syncStatusLine");

@@ -2,11 +2,11 @@
 // starts, and the settings sheet.
 
 #include "sync/ShadowSync.hpp"
+#include "tests/app/AppTestSupport.hpp"
 #include "views/ChatView.hpp"
 #include "views/MessageRow.hpp"
 #include "views/SettingsView.hpp"
 #include "views/ViewStyle.hpp"
-#include "tests/app/AppTestSupport.hpp"
 
 #include <QLayout>
 #include <QLineEdit>
@@ -82,8 +82,9 @@ TEST_F(MenuTest, WithoutKeyTheChatOpensAtOnceUnlessARemoteServerNeedsOne) {
             ASSERT_TRUE(showsChild(menu.get(), "workingScreen"));
         }
         EXPECT_TRUE(showsChild(menu.get(), "answerSourceLabel"));
-        EXPECT_TRUE(rlm::ViewStyle::unwrapped(child<QLabel>(menu.get(), "answerSourceLabel")->text())
-                        .startsWith(c.answerSource))
+        EXPECT_TRUE(
+            rlm::ViewStyle::unwrapped(child<QLabel>(menu.get(), "answerSourceLabel")->text())
+                .startsWith(c.answerSource))
             << "names what answers";
         if (c.asksForKey) {
             // The choice is remembered for this server, and only for it.
@@ -97,7 +98,8 @@ TEST_F(MenuTest, WithoutKeyTheChatOpensAtOnceUnlessARemoteServerNeedsOne) {
             auto next = makeMenu();
             next->show();
             EXPECT_TRUE(showsChild(next.get(), "setupScreen")) << "another server asks again";
-            EXPECT_TRUE(child<QLabel>(next.get(), "setupPrompt")->text().contains("other.example.com"))
+            EXPECT_TRUE(
+                child<QLabel>(next.get(), "setupPrompt")->text().contains("other.example.com"))
                 << "worded for the server configured";
             EXPECT_FALSE(showsChild(next.get(), "gatewayLink")) << "not the gateway's key";
             ASSERT_TRUE(waitUntil([&] { return !next->syncModel().isSyncing(); }));
@@ -213,8 +215,8 @@ TEST_F(MenuTest, AfterAFailureTheSyncIsTriedAgainBySelfAndSaysWhen) {
     menu.show();
     ASSERT_TRUE(waitUntil([&] { return !menu.syncModel().lastError().isEmpty(); }));
     ASSERT_TRUE(menu.syncModel().nextRetryAt().isValid());
-    EXPECT_TRUE(statusLine(menu).contains(
-        "Trying again at " + menu.syncModel().nextRetryAt().toString("HH:mm:ss")))
+    EXPECT_TRUE(statusLine(menu).contains("Trying again at " +
+                                          menu.syncModel().nextRetryAt().toString("HH:mm:ss")))
         << statusLine(menu).toStdString();
     ASSERT_TRUE(waitUntil([&] { return eventCount("shadow_sync_failed") >= 2; }))
         << "tried again without a click";
@@ -377,7 +379,8 @@ TEST_F(MenuTest, AFirstSyncShowsProgressAndAQuestionAskedMeanwhileIsAnswered) {
     EXPECT_TRUE(field->toPlainText().isEmpty()) << "the question was taken";
     EXPECT_TRUE(menu->chatView()->model().isWaitingForIndex());
     EXPECT_TRUE(showsChild(menu.get(), "workingRow"));
-    EXPECT_TRUE(child<QLabel>(menu.get(), "workingLabel")->text().startsWith("Waiting for the first"));
+    EXPECT_TRUE(
+        child<QLabel>(menu.get(), "workingLabel")->text().startsWith("Waiting for the first"));
     saveScreenshot(menu.get(), "first-sync-question-held");
     ASSERT_TRUE(waitUntil([&] { return menu->chatView()->rows().size() == 2; }));
     EXPECT_EQ(menu->chatView()->rows()[1]->message().text, "From the first messages.");

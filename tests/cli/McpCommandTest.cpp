@@ -5,11 +5,10 @@
 #include "tests/cli/RunOrlune.hpp"
 #include "tests/support/PeopleStore.hpp"
 
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
-
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 namespace orlune::testing {
@@ -116,8 +115,8 @@ TEST_F(McpCommandTest, TheBudgetComesFromTheFlagElseTheEnvironment) {
     EXPECT_TRUE(json::parse(replies[1])["result"]["structuredContent"].contains("more"));
 
     replies.clear();
-    result = serve({"--max-reply-bytes", "200000"}, {{"ORLUNE_MCP_MAX_REPLY_BYTES", "8192"}},
-                   replies);
+    result =
+        serve({"--max-reply-bytes", "200000"}, {{"ORLUNE_MCP_MAX_REPLY_BYTES", "8192"}}, replies);
     ASSERT_EQ(replies.size(), 2u) << result.err;
     EXPECT_FALSE(json::parse(replies[1])["result"]["structuredContent"].contains("more"));
 

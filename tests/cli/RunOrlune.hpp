@@ -16,10 +16,8 @@ inline ProcessResult runOrlune(const TempDir& dir, const std::vector<std::string
                                const std::map<std::string, std::optional<std::string>>& extra = {},
                                const std::string& workDir = {}) {
     std::map<std::string, std::optional<std::string>> changes = {
-        {"HOME", dir.path().string()},
-        {"XDG_DATA_HOME", dir.file("data")},
-        {"ORLUNE_DATA_DIR", dir.file("data")},
-        {"CHAT_DB_PATH", std::nullopt},
+        {"HOME", dir.path().string()},         {"XDG_DATA_HOME", dir.file("data")},
+        {"ORLUNE_DATA_DIR", dir.file("data")}, {"CHAT_DB_PATH", std::nullopt},
         {"SHADOW_DB_PATH", std::nullopt},
     };
     for (const auto& [name, value] : extra) {

@@ -4,8 +4,8 @@
 #include "benchmark/AnswerEngineBackend.hpp"
 
 #include "benchmark/BenchmarkRunner.hpp"
-#include "time/StoreTime.hpp"
 #include "tests/support/TempDir.hpp"
+#include "time/StoreTime.hpp"
 
 #include <gtest/gtest.h>
 

@@ -55,7 +55,8 @@ std::string describe(const PlannedSearch& plan) {
                                                             : "";
     return plan.match + "|" + people + "|" + (plan.withinChats ? "chats" : "") + "|" +
            (plan.withinTime ? "time" : "") + "|" + std::to_string(plan.weight).substr(0, 3) +
-           (plan.fallback ? "|fallback" + std::to_string(plan.widening) : "") + reacted + joined + (plan.fillsOnly ? "|fills" : "");
+           (plan.fallback ? "|fallback" + std::to_string(plan.widening) : "") + reacted + joined +
+           (plan.fillsOnly ? "|fills" : "");
 }
 
 TEST(AnswerSearchPlan, SearchesWithinWhatWasNamedAndWiderOnlyAsAFallback) {
@@ -105,8 +106,7 @@ TEST(AnswerSearchPlan, SearchesWithinWhatWasNamedAndWiderOnlyAsAFallback) {
           // wrote anywhere, then everyone's messages.
           "\"grandma\"*|with|||0.5|fallback1", "\"grandma\"* OR \"saturday\"*|with|||0.2|fallback1",
           "\"grandma\"*|from|||0.5|fallback2", "\"grandma\"* OR \"saturday\"*|from|||0.2|fallback2",
-          "\"grandma\"*|any|||0.5|fallback3",
-          "\"grandma\"* OR \"saturday\"*|any|||0.2|fallback3"}},
+          "\"grandma\"*|any|||0.5|fallback3", "\"grandma\"* OR \"saturday\"*|any|||0.2|fallback3"}},
         // Relative time words are no day a message names.
         {"a word and a relative time",
          pizzaLastWeek,

@@ -105,13 +105,20 @@ TEST(BenchmarkCorpusDecoding, StrictTypesAndRequiredKeysFail) {
 
 TEST(BenchmarkCorpusDecoding, EveryCategoryString) {
     const std::pair<const char*, QueryCategory> cases[] = {
-        {"keyword", QueryCategory::keyword},       {"semantic", QueryCategory::semantic},
-        {"temporal", QueryCategory::temporal},     {"multi-hop", QueryCategory::multiHop},
-        {"negation", QueryCategory::negation},     {"person", QueryCategory::person},
-        {"attachment", QueryCategory::attachment}, {"reaction", QueryCategory::reaction},
-        {"everyday", QueryCategory::everyday},     {"reply", QueryCategory::reply},
-        {"when", QueryCategory::when},             {"time", QueryCategory::time},
-        {"askedfor", QueryCategory::askedFor},     {"topicword", QueryCategory::topicWord},
+        {"keyword", QueryCategory::keyword},
+        {"semantic", QueryCategory::semantic},
+        {"temporal", QueryCategory::temporal},
+        {"multi-hop", QueryCategory::multiHop},
+        {"negation", QueryCategory::negation},
+        {"person", QueryCategory::person},
+        {"attachment", QueryCategory::attachment},
+        {"reaction", QueryCategory::reaction},
+        {"everyday", QueryCategory::everyday},
+        {"reply", QueryCategory::reply},
+        {"when", QueryCategory::when},
+        {"time", QueryCategory::time},
+        {"askedfor", QueryCategory::askedFor},
+        {"topicword", QueryCategory::topicWord},
         {"wording", QueryCategory::wording}};
     for (const auto& [text, category] : cases) {
         EXPECT_EQ(queryCategoryFromString(text), category);
@@ -120,8 +127,8 @@ TEST(BenchmarkCorpusDecoding, EveryCategoryString) {
 }
 
 TEST(BenchmarkCorpusWriting, KeyOrderAndAbsentFieldsLeftOut) {
-    CorpusQuery query{"q1",         "dinner", QueryCategory::multiHop, "desc", {"a"},
-                      std::nullopt, "a note", std::nullopt};
+    CorpusQuery query{"q1",     "dinner",    QueryCategory::multiHop, "desc", {"a"}, std::nullopt,
+                      "a note", std::nullopt};
     std::vector<std::string> keys;
     const Json written = query.toJson();
     for (const auto& [key, value] : written.items()) {
@@ -131,8 +138,8 @@ TEST(BenchmarkCorpusWriting, KeyOrderAndAbsentFieldsLeftOut) {
                                               "expected_guids"}));
     EXPECT_EQ(query.toJson()["category"], "multi-hop");
 
-    CorpusQuery bare{"q2",         "x",          QueryCategory::keyword, std::nullopt, {},
-                     std::nullopt, std::nullopt, std::nullopt};
+    CorpusQuery bare{"q2", "x",          QueryCategory::keyword, std::nullopt,
+                     {},   std::nullopt, std::nullopt,           std::nullopt};
     EXPECT_EQ(bare.toJson().dump(),
               R"({"id":"q2","text":"x","category":"keyword","expected_guids":[]})");
     EXPECT_EQ(CorpusQuery::fromJson(Json::parse(bare.toJson().dump())), bare);
@@ -202,7 +209,7 @@ TEST(BenchmarkCorpusDecoding, QueriesHeldAsideByFlagOrId) {
         bool heldOut;
     };
     const Case cases[] = {
-        {"q1", std::nullopt, false}, {"q1", true, true},   {"q1", false, false},
+        {"q1", std::nullopt, false},  {"q1", true, true},    {"q1", false, false},
         {"h-q1", std::nullopt, true}, {"h-q1", false, true}, {"hq1", std::nullopt, false},
     };
     for (const Case& c : cases) {

@@ -1,7 +1,7 @@
 #include "tools/samplestore/ChatStoreWriter.hpp"
 
-#include "store/MessageSummaryInfo.hpp"
 #include "sql/SQLite.hpp"
+#include "store/MessageSummaryInfo.hpp"
 #include "tests/support/DatabaseProbe.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/samplestore/TypedStreamWriter.hpp"

@@ -2,9 +2,9 @@
 // process has) queries and searches in a loop while a sync writes: every read
 // succeeds and sees whole pages only.
 
-#include "sql/SQLite.hpp"
 #include "shadow/ShadowDB.hpp"
 #include "shadow/ShadowDBReader.hpp"
+#include "sql/SQLite.hpp"
 #include "sync/ShadowSync.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/samplestore/SampleStore.hpp"

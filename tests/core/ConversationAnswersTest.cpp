@@ -6,9 +6,8 @@
 
 #include "answer/AnswerWindows.hpp"
 #include "benchmark/AnswerEngineBackend.hpp"
-
-#include "time/StoreTime.hpp"
 #include "tests/support/TempDir.hpp"
+#include "time/StoreTime.hpp"
 
 #include <gtest/gtest.h>
 
@@ -60,8 +59,7 @@ BenchmarkCorpus conversations() {
         said("lena-cat-old", kLena, false, "the cat knocked over the plant", 400 * day),
         said("theo-rent-ask", kTheo, true, "Did the landlord say anything about the rent?",
              9 * day),
-        said("theo-rent-reply", kTheo, false, "yeah 50 more from January, annoying",
-             9 * day - 20),
+        said("theo-rent-reply", kTheo, false, "yeah 50 more from January, annoying", 9 * day - 20),
         said("lena-rent", kLena, false, "rent is due on Friday", 8 * day),
         // The message that holds the code follows the one with the words.
         said("ana-train", kAna, false, "my train gets in at 6pm", 2 * day),
@@ -145,9 +143,9 @@ TEST(ConversationAnswers, WhatAMessageHolds) {
         EXPECT_EQ(holdsAskedFor(c.text, c.kind), c.holds) << c.text;
     }
     const std::pair<const char*, bool> acknowledgements[] = {
-        {"ok", true},       {"lol", true},          {"hahaha yes", true}, {"👍", true},
-        {"sounds good!", true}, {"ok see you at 6", false}, {"", false},
-        {"\xEF\xBF\xBC", false}, {"the boiler is fixed", false},
+        {"ok", true}, {"lol", true},           {"hahaha yes", true},
+        {"👍", true},  {"sounds good!", true},  {"ok see you at 6", false},
+        {"", false},  {"\xEF\xBF\xBC", false}, {"the boiler is fixed", false},
     };
     for (const auto& [text, expected] : acknowledgements) {
         EXPECT_EQ(isAcknowledgement(text), expected) << text;

@@ -1,8 +1,8 @@
 // What a search finds besides the words of a message: its attachments' file
 // names and its emoji, in a store built by hand.
 
-#include "sql/QueryBounds.hpp"
 #include "shadow/ShadowDBReader.hpp"
+#include "sql/QueryBounds.hpp"
 #include "sync/ShadowSync.hpp"
 #include "tests/support/DatabaseProbe.hpp"
 #include "tests/support/TempDir.hpp"

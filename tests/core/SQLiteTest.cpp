@@ -29,9 +29,8 @@ TEST(SQLiteBind, ARefusedValueThrowsAndNamesTheParameter) {
          "Could not bind parameter 9: column index out of range"},
         {"null past the end", [](Statement& s) { s.bindNull(-1); }, SQLITE_RANGE,
          "Could not bind parameter -1: column index out of range"},
-        {"absent text past the end",
-         [](Statement& s) { s.bindOptionalText(5, std::nullopt); }, SQLITE_RANGE,
-         "Could not bind parameter 5: column index out of range"},
+        {"absent text past the end", [](Statement& s) { s.bindOptionalText(5, std::nullopt); },
+         SQLITE_RANGE, "Could not bind parameter 5: column index out of range"},
         {"text over the length limit", [](Statement& s) { s.bindText(1, std::string(9, 'x')); },
          SQLITE_TOOBIG, "Could not bind parameter 1: string or blob too big"},
     };
@@ -71,8 +70,8 @@ TEST(SQLiteBind, AcceptedValuesAreWhatTheStatementReads) {
 TEST(SQLiteBind, BindingARunningStatementThrows) {
     Connection db;
     ASSERT_EQ(db.open(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE), SQLITE_OK);
-    Statement statement = db.prepare(
-        "WITH RECURSIVE n(v) AS (SELECT 1 UNION ALL SELECT v + 1 FROM n WHERE v < ?) SELECT v FROM n");
+    Statement statement = db.prepare("WITH RECURSIVE n(v) AS (SELECT 1 UNION ALL SELECT v + 1 FROM "
+                                     "n WHERE v < ?) SELECT v FROM n");
     statement.bindInt(1, 3);
     ASSERT_TRUE(statement.step());
     try {

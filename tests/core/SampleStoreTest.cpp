@@ -1,10 +1,10 @@
 #include "tools/samplestore/SampleStore.hpp"
 
+#include "sql/SQLite.hpp"
 #include "store/ChatDBReader.hpp"
 #include "store/MessageSummaryInfo.hpp"
 #include "store/MessageText.hpp"
 #include "store/Reaction.hpp"
-#include "sql/SQLite.hpp"
 #include "store/TypedStreamDecoder.hpp"
 #include "tests/support/DatabaseProbe.hpp"
 #include "tests/support/TempDir.hpp"

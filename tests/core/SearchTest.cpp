@@ -1,8 +1,8 @@
 #include "benchmark/FTS5SearchBackend.hpp"
 #include "shadow/ShadowDB.hpp"
 #include "sync/ShadowSync.hpp"
-#include "time/StoreTime.hpp"
 #include "tests/support/TempDir.hpp"
+#include "time/StoreTime.hpp"
 
 #include <filesystem>
 #include <gmock/gmock.h>

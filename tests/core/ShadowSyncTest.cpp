@@ -1,7 +1,7 @@
 #include "sync/ShadowSync.hpp"
 
-#include "store/ChatDBReader.hpp"
 #include "shadow/ShadowDB.hpp"
+#include "store/ChatDBReader.hpp"
 #include "tests/support/DatabaseProbe.hpp"
 #include "tests/support/FaultyDisk.hpp"
 #include "tests/support/TempDir.hpp"

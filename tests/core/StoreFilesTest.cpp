@@ -3,11 +3,11 @@
 // creates, changes or deletes anything beside the store, and a store that
 // cannot be read leaves the shadow database as it was.
 
-#include "store/ChatDBReader.hpp"
-#include "sql/SQLite.hpp"
 #include "shadow/ShadowDB.hpp"
-#include "sync/ShadowSync.hpp"
+#include "sql/SQLite.hpp"
 #include "sql/StoreConnection.hpp"
+#include "store/ChatDBReader.hpp"
+#include "sync/ShadowSync.hpp"
 #include "tests/support/DatabaseProbe.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/samplestore/ChatStoreWriter.hpp"

@@ -3,9 +3,9 @@
 // arrives or changes after the row was read. Each test builds the situation in
 // a store between two passes.
 
+#include "shadow/ShadowDB.hpp"
 #include "sql/QueryBounds.hpp"
 #include "sql/SQLite.hpp"
-#include "shadow/ShadowDB.hpp"
 #include "sync/ShadowSync.hpp"
 #include "tests/support/DatabaseProbe.hpp"
 #include "tests/support/TempDir.hpp"

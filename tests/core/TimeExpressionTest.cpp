@@ -2,8 +2,8 @@
 // and locale. Expected bounds carry the UTC offset in force at that local
 // time, so a daylight-saving change shows as a change of offset.
 
-#include "time/TimeExpressionParser.hpp"
 #include "tests/support/InstantText.hpp"
+#include "time/TimeExpressionParser.hpp"
 
 #include <gtest/gtest.h>
 
@@ -173,46 +173,52 @@ TEST(TimeExpressionParse, ExpressionsResolveToLocalRanges) {
 // Wednesday in June (weeks start on Monday).
 TEST(TimeExpressionParse, SpokenPeriodsResolveToLocalRanges) {
     const std::vector<Scenario> scenarios = {
-        {kJune, "Europe/London", "en_GB", {
-            // The weekend: the latest begun; "last", the latest ended;
-            // "this", the one of this week.
-            {"the weekend", "2024-06-08T00:00+01:00", "2024-06-10T00:00+01:00"},
-            {"over the weekend", "2024-06-08T00:00+01:00", "2024-06-10T00:00+01:00"},
-            {"last weekend", "2024-06-08T00:00+01:00", "2024-06-10T00:00+01:00"},
-            {"this weekend", "2024-06-15T00:00+01:00", "2024-06-17T00:00+01:00"},
-            {"on Monday", "2024-06-10T00:00+01:00", "2024-06-11T00:00+01:00"},
-            {"Monday morning", "2024-06-10T05:00+01:00", "2024-06-10T12:00+01:00"},
-            {"this morning", "2024-06-12T05:00+01:00", "2024-06-12T12:00+01:00"},
-            // Seasons, northern: summer has begun, so last summer is 2023's.
-            {"this summer", "2024-06-01T00:00+01:00", "2024-09-01T00:00+01:00"},
-            {"last summer", "2023-06-01T00:00+01:00", "2023-09-01T00:00+01:00"},
-            {"in the spring", "2024-03-01T00:00+00:00", "2024-06-01T00:00+01:00"},
-            {"last winter", "2023-12-01T00:00+00:00", "2024-03-01T00:00+00:00"},
-            {"the summer of 2022", "2022-06-01T00:00+01:00", "2022-09-01T00:00+01:00"},
-            // Parts of periods.
-            {"the week before last", "2024-05-27T00:00+01:00", "2024-06-03T00:00+01:00"},
-            {"earlier this month", "2024-06-01T00:00+01:00", "2024-06-13T00:00+01:00"},
-            {"earlier this year", "2024-01-01T00:00+00:00", "2024-06-13T00:00+01:00"},
-            {"the end of last year", "2023-11-01T00:00+00:00", "2024-01-01T00:00+00:00"},
-            {"end of last month", "2024-05-22T00:00+01:00", "2024-06-01T00:00+01:00"},
-            {"the start of this month", "2024-06-01T00:00+01:00", "2024-06-11T00:00+01:00"},
-            // Holidays: the latest begun; Easter from Good Friday to Easter
-            // Monday; Thanksgiving the fourth Thursday of November.
-            {"at Christmas", "2023-12-24T00:00+00:00", "2023-12-27T00:00+00:00"},
-            {"on New Year's Eve", "2023-12-31T00:00+00:00", "2024-01-01T00:00+00:00"},
-            {"Valentine's Day", "2024-02-14T00:00+00:00", "2024-02-15T00:00+00:00"},
-            {"over Easter", "2024-03-29T00:00+00:00", "2024-04-02T00:00+01:00"},
-            {"last Thanksgiving", "2023-11-23T00:00+00:00", "2023-11-24T00:00+00:00"},
-            {"at Halloween", "2023-10-31T00:00+00:00", "2023-11-01T00:00+00:00"},
-        }},
+        {kJune,
+         "Europe/London",
+         "en_GB",
+         {
+             // The weekend: the latest begun; "last", the latest ended;
+             // "this", the one of this week.
+             {"the weekend", "2024-06-08T00:00+01:00", "2024-06-10T00:00+01:00"},
+             {"over the weekend", "2024-06-08T00:00+01:00", "2024-06-10T00:00+01:00"},
+             {"last weekend", "2024-06-08T00:00+01:00", "2024-06-10T00:00+01:00"},
+             {"this weekend", "2024-06-15T00:00+01:00", "2024-06-17T00:00+01:00"},
+             {"on Monday", "2024-06-10T00:00+01:00", "2024-06-11T00:00+01:00"},
+             {"Monday morning", "2024-06-10T05:00+01:00", "2024-06-10T12:00+01:00"},
+             {"this morning", "2024-06-12T05:00+01:00", "2024-06-12T12:00+01:00"},
+             // Seasons, northern: summer has begun, so last summer is 2023's.
+             {"this summer", "2024-06-01T00:00+01:00", "2024-09-01T00:00+01:00"},
+             {"last summer", "2023-06-01T00:00+01:00", "2023-09-01T00:00+01:00"},
+             {"in the spring", "2024-03-01T00:00+00:00", "2024-06-01T00:00+01:00"},
+             {"last winter", "2023-12-01T00:00+00:00", "2024-03-01T00:00+00:00"},
+             {"the summer of 2022", "2022-06-01T00:00+01:00", "2022-09-01T00:00+01:00"},
+             // Parts of periods.
+             {"the week before last", "2024-05-27T00:00+01:00", "2024-06-03T00:00+01:00"},
+             {"earlier this month", "2024-06-01T00:00+01:00", "2024-06-13T00:00+01:00"},
+             {"earlier this year", "2024-01-01T00:00+00:00", "2024-06-13T00:00+01:00"},
+             {"the end of last year", "2023-11-01T00:00+00:00", "2024-01-01T00:00+00:00"},
+             {"end of last month", "2024-05-22T00:00+01:00", "2024-06-01T00:00+01:00"},
+             {"the start of this month", "2024-06-01T00:00+01:00", "2024-06-11T00:00+01:00"},
+             // Holidays: the latest begun; Easter from Good Friday to Easter
+             // Monday; Thanksgiving the fourth Thursday of November.
+             {"at Christmas", "2023-12-24T00:00+00:00", "2023-12-27T00:00+00:00"},
+             {"on New Year's Eve", "2023-12-31T00:00+00:00", "2024-01-01T00:00+00:00"},
+             {"Valentine's Day", "2024-02-14T00:00+00:00", "2024-02-15T00:00+00:00"},
+             {"over Easter", "2024-03-29T00:00+00:00", "2024-04-02T00:00+01:00"},
+             {"last Thanksgiving", "2023-11-23T00:00+00:00", "2023-11-24T00:00+00:00"},
+             {"at Halloween", "2023-10-31T00:00+00:00", "2023-11-01T00:00+00:00"},
+         }},
         // On a Sunday, "the weekend" is this one and "last weekend" the one
         // before; on Christmas Day, Christmas is this year's.
-        {"2024-12-29T12:00+00:00", "Europe/London", "en_GB", {
-            {"the weekend", "2024-12-28T00:00+00:00", "2024-12-30T00:00+00:00"},
-            {"last weekend", "2024-12-21T00:00+00:00", "2024-12-23T00:00+00:00"},
-            {"at Christmas", "2024-12-24T00:00+00:00", "2024-12-27T00:00+00:00"},
-            {"this winter", "2024-12-01T00:00+00:00", "2025-03-01T00:00+00:00"},
-        }},
+        {"2024-12-29T12:00+00:00",
+         "Europe/London",
+         "en_GB",
+         {
+             {"the weekend", "2024-12-28T00:00+00:00", "2024-12-30T00:00+00:00"},
+             {"last weekend", "2024-12-21T00:00+00:00", "2024-12-23T00:00+00:00"},
+             {"at Christmas", "2024-12-24T00:00+00:00", "2024-12-27T00:00+00:00"},
+             {"this winter", "2024-12-01T00:00+00:00", "2025-03-01T00:00+00:00"},
+         }},
     };
     expectScenarios(TimeExpressionParser{}, scenarios);
 }

@@ -649,11 +649,10 @@ TEST_F(HelperProcessTest, AFollowUpSendsEarlierAnswersAndTheSummaryOnlyAsData) {
 
     FakeGateway second({contentReply("Nothing else.")});
     const json followUp = gatewayRequest(
-        "and what else",
-        {{"conversation_summary", firstResult["conversationSummary"]},
-         {"conversation_messages",
-          {{{"role", "user"}, {"text", "Anything odd?"}},
-           {{"role", "assistant"}, {"text", firstAnswer}}}}});
+        "and what else", {{"conversation_summary", firstResult["conversationSummary"]},
+                          {"conversation_messages",
+                           {{{"role", "user"}, {"text", "Anything odd?"}},
+                            {{"role", "assistant"}, {"text", firstAnswer}}}}});
     EXPECT_EQ(answerOf(response(run(followUp, {}, second.baseUrl()))), "Nothing else.");
     const auto received = second.received();
     ASSERT_EQ(received.size(), 1u);
@@ -676,10 +675,10 @@ TEST_F(HelperProcessTest, AFollowUpSendsEarlierAnswersAndTheSummaryOnlyAsData) {
 // size by cutting its oldest results down to a note.
 TEST_F(HelperProcessTest, AHostileModelServerCannotGrowTheConversation) {
     const std::string since(3500000, '7');
-    const ScriptedReply hugeSince = toolCallReply(
-        {{"search_messages", json{{"query", "dinner"}, {"since", since}}.dump()}});
-    const ScriptedReply sixteenLongResults = toolCallReply(
-        std::vector<std::pair<std::string, std::string>>(
+    const ScriptedReply hugeSince =
+        toolCallReply({{"search_messages", json{{"query", "dinner"}, {"since", since}}.dump()}});
+    const ScriptedReply sixteenLongResults =
+        toolCallReply(std::vector<std::pair<std::string, std::string>>(
             16, {"run_sql", R"({"sql":"WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 )"
                             R"(FROM n WHERE i < 200) SELECT printf('%.*c', 900, 'x') FROM n",)"
                             R"("limit":200})"}));

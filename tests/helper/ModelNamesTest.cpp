@@ -3,11 +3,11 @@
 // address books (tests/support/PeopleStore.hpp). The gateway is a script in
 // this process.
 
-#include "sync/ShadowSync.hpp"
-#include "helper/HelperError.hpp"
 #include "helper/AgentPrompt.hpp"
+#include "helper/HelperError.hpp"
 #include "helper/RecursiveAgent.hpp"
 #include "helper/ShadowDBTools.hpp"
+#include "sync/ShadowSync.hpp"
 #include "tests/helper/HelperTestSupport.hpp"
 #include "tests/support/DatabaseProbe.hpp"
 #include "tests/support/InstantText.hpp"

@@ -1,10 +1,10 @@
 // The pieces of the model path that need no server: which addresses are this
 // machine, the data fences, and what the model is told about the time.
 
+#include "helper/AgentPrompt.hpp"
 #include "helper/Conversation.hpp"
 #include "helper/CurlChatGateway.hpp"
 #include "helper/DataFence.hpp"
-#include "helper/AgentPrompt.hpp"
 #include "helper/RecursiveAgent.hpp"
 #include "tests/support/InstantText.hpp"
 
@@ -71,8 +71,8 @@ TEST(ModelPromptTime, TheModelIsToldTheLocalDateTimeAndZone) {
         {"2025-07-04T20:00Z", "Mars/Olympus", {"Friday 2025-07-04 20:00", "UTC (UTC+00:00)"}},
     };
     for (const auto& c : cases) {
-        const std::string text = timeDescription(
-            core::TimeContext{orlune::testing::instantAt(c.now), c.zone, "en_GB"});
+        const std::string text =
+            timeDescription(core::TimeContext{orlune::testing::instantAt(c.now), c.zone, "en_GB"});
         for (const std::string& fragment : c.expected) {
             EXPECT_NE(text.find(fragment), std::string::npos) << c.zone << "\n" << text;
         }

@@ -4,7 +4,6 @@
 #include "tests/mcp/McpTestSupport.hpp"
 
 #include <gtest/gtest.h>
-
 #include <sstream>
 
 namespace orlune::testing {

@@ -5,9 +5,8 @@
 #include "mcp/McpServer.hpp"
 #include "tests/support/TempDir.hpp"
 
-#include <nlohmann/json.hpp>
-
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 
 namespace orlune::testing {

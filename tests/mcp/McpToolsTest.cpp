@@ -2,16 +2,14 @@
 // they refuse, what they keep out, and that nothing in a message can pass
 // for the reply's own structure.
 
-#include "tests/mcp/McpTestSupport.hpp"
-
 #include "shadow/ShadowDB.hpp"
+#include "tests/mcp/McpTestSupport.hpp"
 #include "tests/support/PeopleStore.hpp"
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <gtest/gtest.h>
 #include <set>
 #include <sqlite3.h>
 
@@ -157,8 +155,8 @@ TEST_F(McpToolsTest, ReadsAConversationByChatOrByMessage) {
     EXPECT_EQ(around["messages"][1]["anchor"], true);
 
     // Up to the end of a day: the newest message by then.
-    const json byDay = result("get_conversation",
-                              {{"chat", "Alex"}, {"around_time", "2025-11-20"}, {"after", 0}});
+    const json byDay =
+        result("get_conversation", {{"chat", "Alex"}, {"around_time", "2025-11-20"}, {"after", 0}});
     EXPECT_EQ(field(byDay["messages"], "guid"), (std::vector<std::string>{"m1", "m2"}));
 }
 
@@ -173,8 +171,8 @@ TEST_F(McpToolsTest, ListsPeopleAndChatsWithCountsAndLastActivity) {
     EXPECT_EQ(alex["last_message"], "Wed 10 Dec 2025, 08:00");
     bool unknownNumber = false;
     for (const json& person : people["people"]) {
-        unknownNumber = unknownNumber || (person["name"].is_null() &&
-                                          person["handles"] == json{"+15550100009"});
+        unknownNumber = unknownNumber ||
+                        (person["name"].is_null() && person["handles"] == json{"+15550100009"});
     }
     EXPECT_TRUE(unknownNumber);
     EXPECT_EQ(field(result("list_people", {{"name", "jessie"}})["people"], "name"),
@@ -194,10 +192,9 @@ TEST_F(McpToolsTest, CountsByMonthPersonAndChat) {
     const json months = result("stats", {{"by", "month"}});
     EXPECT_EQ(months["total_messages"], 11);
     EXPECT_EQ(months["sent_by_you"], 2);
-    EXPECT_EQ(months["counts"],
-              (json{{{"month", "2024-12"}, {"messages", 1}},
-                    {{"month", "2025-11"}, {"messages", 2}},
-                    {{"month", "2025-12"}, {"messages", 8}}}));
+    EXPECT_EQ(months["counts"], (json{{{"month", "2024-12"}, {"messages", 1}},
+                                      {{"month", "2025-11"}, {"messages", 2}},
+                                      {{"month", "2025-12"}, {"messages", 8}}}));
     const json december = result("stats", {{"by", "person"}, {"since", "2025-12-01"}});
     EXPECT_EQ(december["total_messages"], 8);
     EXPECT_EQ(december["counts"][0]["person"], "Alex Kim");
@@ -303,10 +300,10 @@ protected:
         for (int i = 0; i < 60; ++i) {
             // Long texts of characters that grow sixfold when escaped.
             std::string text = numbered("budget ", i) + " " + std::string(700, '\x01');
-            messages.emplace_back(numbered("b", i), "iMessage;-;+15550100001",
-                                  std::nullopt, "+15550100001", text,
-                                  peopleStoreDate("2025-12-11 10:00") + i * 1'000'000'000LL,
-                                  false, false, false, std::vector<std::string>{}, 200 + i);
+            messages.emplace_back(numbered("b", i), "iMessage;-;+15550100001", std::nullopt,
+                                  "+15550100001", text,
+                                  peopleStoreDate("2025-12-11 10:00") + i * 1'000'000'000LL, false,
+                                  false, false, std::vector<std::string>{}, 200 + i);
         }
         messages.emplace_back("huge", "iMessage;-;+15550100001", std::nullopt, "+15550100001",
                               "budget huge " + std::string(300000, '"'),
@@ -353,8 +350,10 @@ TEST_F(McpBudgetTest, AConversationIsCutAtWholeMessagesAndContinues) {
         if (!structured.contains("more")) {
             break;
         }
-        arguments = {{"around_guid", "b0"}, {"cursor", structured["more"]["cursor"]},
-                     {"before", 0}, {"after", 100}};
+        arguments = {{"around_guid", "b0"},
+                     {"cursor", structured["more"]["cursor"]},
+                     {"before", 0},
+                     {"after", 100}};
     }
     ASSERT_GE(guids.size(), 61u);
     EXPECT_EQ(guids.front(), "b0");
@@ -372,10 +371,10 @@ TEST(McpLifecycleTest, DatabaseProblemsAreToolErrorsAndTheServerGoesOn) {
         return reply["result"]["content"][0]["text"].get<std::string>();
     };
     // Missing: the server still starts and answers.
-    EXPECT_EQ(harness.send(R"({"jsonrpc":"2.0","id":1,"method":"initialize",)"
-                           R"("params":{"protocolVersion":"2025-06-18"}})")["result"]
-                  ["protocolVersion"],
-              "2025-06-18");
+    EXPECT_EQ(
+        harness.send(R"({"jsonrpc":"2.0","id":1,"method":"initialize",)"
+                     R"("params":{"protocolVersion":"2025-06-18"}})")["result"]["protocolVersion"],
+        "2025-06-18");
     EXPECT_FALSE(failure().empty());
     EXPECT_FALSE(std::filesystem::exists(path)); // never made
 
@@ -410,8 +409,8 @@ TEST(McpLifecycleTest, ReadsStayWholeWhileASyncWrites) {
             std::vector<core::ShadowMessage> messages;
             for (int i = 0; i < 50; ++i) {
                 const std::string guid = numbered("w", batch * 50 + i);
-                messages.emplace_back(guid, "iMessage;-;+15550100001", std::nullopt,
-                                      "+15550100001", "flight written " + guid,
+                messages.emplace_back(guid, "iMessage;-;+15550100001", std::nullopt, "+15550100001",
+                                      "flight written " + guid,
                                       peopleStoreDate("2025-12-11 10:00") + batch * 50 + i, false,
                                       false, false, std::vector<std::string>{}, 1000 + batch);
             }
@@ -432,9 +431,9 @@ TEST(McpLifecycleTest, ReadsStayWholeWhileASyncWrites) {
     }
     writer.join();
     // Counts kept from before the last batch are not served again.
-    EXPECT_EQ(harness.call("stats", {{"by", "chat"}})["result"]["structuredContent"]
-                  ["total_messages"],
-              2010);
+    EXPECT_EQ(
+        harness.call("stats", {{"by", "chat"}})["result"]["structuredContent"]["total_messages"],
+        2010);
 }
 
 } // namespace

@@ -46,7 +46,7 @@ public:
 };
 
 ChatMessage message(ChatRole role, std::string text, double time) {
-    return ChatMessage{QUuid::createUuid(), role, std::move(text), ChatDate{time}, {},
+    return ChatMessage{QUuid::createUuid(),   role,        std::move(text), ChatDate{time}, {},
                        AnswerSource::unknown, std::nullopt};
 }
 
@@ -270,7 +270,8 @@ TEST_F(ChatViewModelTest, TheSecondQuestionCarriesTheEarlierTurnsAndTheSummary) 
 TEST_F(ChatViewModelTest, AnAnswerKeepsWhoWroteIt) {
     auto model = makeModel();
     respond(1, R"({"answer":"At 8.","model":"m-1"})");
-    respond(2, R"j({"answer":"Answer from your messages (no model used: x)\n\n1. y","model":null})j");
+    respond(2,
+            R"j({"answer":"Answer from your messages (no model used: x)\n\n1. y","model":null})j");
     respond(3, R"j({"answer":"Answer from your messages (no model used: x)"})j");
     ask(*model, "First?");
     ask(*model, "Second?");

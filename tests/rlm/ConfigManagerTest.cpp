@@ -1,10 +1,10 @@
 #include "services/ConfigManager.hpp"
 
-#include "shadow/ShadowDB.hpp"
 #include "services/FileError.hpp"
 #include "services/FileSessionStore.hpp"
 #include "services/KeychainCredentialStore.hpp"
 #include "services/ShadowPaths.hpp"
+#include "shadow/ShadowDB.hpp"
 #include "tests/rlm/FakeCredentialStore.hpp"
 #include "tests/rlm/ModelTestSupport.hpp"
 #include "tests/rlm/RlmTestFolder.hpp"

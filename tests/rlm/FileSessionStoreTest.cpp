@@ -24,12 +24,26 @@ ChatSession sampleSession() {
     session.title = "When is \"the party\"? / 🎉";
     session.messages = {
         ChatMessage{QUuid::fromString(QStringLiteral("6ba7b810-9dad-11d1-80b4-00c04fd430c8")),
-                    ChatRole::user, "When is the party?", ChatDate{780000100.5}, {},
-                    AnswerSource::unknown, std::nullopt},
-        ChatMessage{QUuid::createUuid(), ChatRole::assistant, "Saturday.",
-                    ChatDate{780000123.123456789}, {}, AnswerSource::unknown, std::nullopt},
-        ChatMessage{QUuid::createUuid(), ChatRole::system, "note", ChatDate{-5}, {},
-                    AnswerSource::unknown, std::nullopt},
+                    ChatRole::user,
+                    "When is the party?",
+                    ChatDate{780000100.5},
+                    {},
+                    AnswerSource::unknown,
+                    std::nullopt},
+        ChatMessage{QUuid::createUuid(),
+                    ChatRole::assistant,
+                    "Saturday.",
+                    ChatDate{780000123.123456789},
+                    {},
+                    AnswerSource::unknown,
+                    std::nullopt},
+        ChatMessage{QUuid::createUuid(),
+                    ChatRole::system,
+                    "note",
+                    ChatDate{-5},
+                    {},
+                    AnswerSource::unknown,
+                    std::nullopt},
     };
     session.messageCount = 3;
     return session;
@@ -71,7 +85,11 @@ TEST_F(FileSessionStoreTest, WritesTheExactFormat) {
     session.messageCount = 1;
     session.messages = {
         ChatMessage{QUuid::fromString(QStringLiteral("6ba7b810-9dad-11d1-80b4-00c04fd430c8")),
-                    ChatRole::assistant, "hi", ChatDate{12.25}, {}, AnswerSource::unknown,
+                    ChatRole::assistant,
+                    "hi",
+                    ChatDate{12.25},
+                    {},
+                    AnswerSource::unknown,
                     std::nullopt}};
     store().save({session});
     EXPECT_EQ(

@@ -1,7 +1,7 @@
 #include "models/FullDiskAccessViewModel.hpp"
 
-#include "sql/SQLite.hpp"
 #include "services/FullDiskAccessChecker.hpp"
+#include "sql/SQLite.hpp"
 #include "tests/rlm/ModelTestSupport.hpp"
 #include "tools/samplestore/ChatStoreWriter.hpp"
 

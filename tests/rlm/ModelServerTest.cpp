@@ -94,7 +94,8 @@ TEST(ModelServerTest, TheAnswerSourceNamesTheModelAndServerOrTheIndex) {
         {"a local server needs no key", "http://127.0.0.1:8080/v1", " qwen2.5 ", false,
          std::nullopt, std::nullopt, "Answers come from qwen2.5 on 127.0.0.1:8080."},
         {"the environment wins", "http://127.0.0.1:8080/v1", "qwen2.5", false,
-         "https://models.example.com/v1", "llama", "Answers come from llama on models.example.com."},
+         "https://models.example.com/v1", "llama",
+         "Answers come from llama on models.example.com."},
         {"a blank environment does not", "http://127.0.0.1:8080/v1", "qwen2.5", false, " ", "",
          "Answers come from qwen2.5 on 127.0.0.1:8080."},
     };

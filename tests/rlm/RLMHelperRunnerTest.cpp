@@ -120,11 +120,11 @@ TEST_F(RLMHelperRunnerTest, ResponsesAndFailures) {
         // be read is left out rather than failing the answer.
         {"cited messages",
          R"(printf '%s' '{"answer":"ok","messages":[{"guid":"g1","sender_name":"Sam","chat_title":"Family","time":"Tue 9 Dec, 18:40","text":"Dinner at 8?"},{"guid":"g2","text":"x","sender_name":7},{"guid":"g3"},{"text":""},"loose",[1]]}')",
-         HelperResult{"ok",
-                      std::nullopt,
-                      {{"g1", "Sam", "Family", "Tue 9 Dec, 18:40", "Dinner at 8?"},
-                       {"g2", "", "", "", "x"}},
-                      std::nullopt},
+         HelperResult{
+             "ok",
+             std::nullopt,
+             {{"g1", "Sam", "Family", "Tue 9 Dec, 18:40", "Dinner at 8?"}, {"g2", "", "", "", "x"}},
+             std::nullopt},
          ""},
         // Who answered: a model by name, or the index alone ("model": null);
         // anything else leaves it unknown.

@@ -1,7 +1,7 @@
 #include "models/ShadowSyncViewModel.hpp"
 
-#include "sync/ShadowSync.hpp"
 #include "services/FileError.hpp"
+#include "sync/ShadowSync.hpp"
 #include "tests/rlm/ModelTestSupport.hpp"
 #include "tools/samplestore/SampleStore.hpp"
 

@@ -1,8 +1,8 @@
 #include "tools/samplestore/ChatStoreWriter.hpp"
 
-#include "store/BinaryPropertyList.hpp"
 #include "base/Environment.hpp"
 #include "sql/SQLite.hpp"
+#include "store/BinaryPropertyList.hpp"
 #include "tools/samplestore/BinaryPropertyListWriter.hpp"
 #include "tools/samplestore/TypedStreamWriter.hpp"
 

@@ -1,10 +1,10 @@
 #include "tools/samplestore/RealContent.hpp"
 
+#include "base/Utf8.hpp"
 #include "records/AttachmentKind.hpp"
 #include "store/MessageText.hpp"
 #include "store/PropertyListValue.hpp"
 #include "store/Reaction.hpp"
-#include "base/Utf8.hpp"
 #include "tools/samplestore/BinaryPropertyListWriter.hpp"
 #include "tools/samplestore/TypedStreamWriter.hpp"
 

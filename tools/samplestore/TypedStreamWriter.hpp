@@ -18,13 +18,13 @@ namespace orlune::samplestore {
 
 // The attributes of one run of the text.
 struct TextAttributes {
-    int64_t messagePart = 0;                     // __kIMMessagePartAttributeName (NSNumber)
-    std::optional<std::string> link;             // __kIMLinkAttributeName (NSURL)
-    std::optional<std::string> fileTransferGuid; // __kIMFileTransferGUIDAttributeName (NSString)
+    int64_t messagePart = 0;                       // __kIMMessagePartAttributeName (NSNumber)
+    std::optional<std::string> link;               // __kIMLinkAttributeName (NSURL)
+    std::optional<std::string> fileTransferGuid;   // __kIMFileTransferGUIDAttributeName (NSString)
     std::optional<std::string> audioTranscription; // IMAudioTranscription (NSString): a voice
                                                    // message's transcript, beside its guid
-    std::optional<std::string> mention;          // __kIMMentionConfirmedMention (NSString)
-    bool bold = false;                           // __kIMTextBoldAttributeName (NSNumber 1)
+    std::optional<std::string> mention;            // __kIMMentionConfirmedMention (NSString)
+    bool bold = false;                             // __kIMTextBoldAttributeName (NSNumber 1)
 
     bool operator==(const TextAttributes&) const = default;
 };
