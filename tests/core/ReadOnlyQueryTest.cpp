@@ -242,7 +242,7 @@ TEST_F(ReadOnlyQueryTest, EveryConnectionHasTheTokenizerFunctionDisabled) {
         {
             sqlite::Statement replace =
                 db.prepare("SELECT fts3_tokenizer('simple', x'0100000000000000')");
-            replace.step();
+            static_cast<void>(replace.step());
         },
         sqlite::Error);
 }
