@@ -84,10 +84,10 @@ TEST_F(ReadVerbs, SearchPrintsATableOrJsonLines) {
     ASSERT_EQ(json.exitCode, 0) << json.err;
     auto hits = jsonLines(json.out);
     ASSERT_EQ(hits.size(), 2u);
-    EXPECT_EQ(keys(hits[0]),
-              (std::vector<std::string>{"guid", "chat_id", "chat_name", "sender", "text",
-                                        "timestamp", "is_from_me", "is_group", "rank",
-                                        "sender_name", "chat_title", "reactions", "attachments"}));
+    EXPECT_EQ(keys(hits[0]), (std::vector<std::string>{
+                                 "guid", "chat_id", "chat_name", "sender", "text", "timestamp",
+                                 "is_from_me", "is_group", "rank", "sender_name", "chat_title",
+                                 "reactions", "attachments", "transcript"}));
     for (const auto& hit : hits) {
         EXPECT_TRUE(hit["reactions"].is_array() && hit["reactions"].empty());
         EXPECT_TRUE(hit["attachments"].is_array() && hit["attachments"].empty());
