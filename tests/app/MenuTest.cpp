@@ -28,6 +28,14 @@ using rlm::OrluneRLMMenu;
 
 class MenuTest : public AppTest {
 protected:
+    // The line that names what answers reads the model server and model from
+    // the environment too; a caller's own settings must not leak in.
+    void SetUp() override {
+        AppTest::SetUp();
+        qunsetenv("VEYRLINK_BASE_URL");
+        qunsetenv("ORLUNE_RLM_MODEL");
+    }
+
     std::unique_ptr<OrluneRLMMenu> makeMenu() {
         return std::make_unique<OrluneRLMMenu>(menuSeams());
     }
