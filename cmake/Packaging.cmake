@@ -57,5 +57,8 @@ else()
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
     # Qt finds its window-system plugins at run time, so no library names them.
     set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+    # WordNet's database, read at run time when present: answers also find
+    # messages that say a question's words in other words.
+    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "wordnet-base")
 endif()
 include(CPack)

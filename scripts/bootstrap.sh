@@ -11,6 +11,7 @@ debian_packages=(
     libsqlite3-dev sqlite3
     libicu-dev
     libphonenumber-dev
+    libstemmer-dev wordnet-base
     libssl-dev
     nlohmann-json3-dev
     qt6-base-dev libgl-dev qt6-qpa-plugins fonts-dejavu-core
@@ -30,9 +31,11 @@ debian_packages=(
 # `brew --prefix icu4c` (cmake/Homebrew.cmake); llvm is the clang with
 # libFuzzer that the fuzz-mac preset uses (and clang-tidy); boost is named by
 # libphonenumber's CMake package (cmake/PhoneNumber.cmake); clang-format
-# checks the formatting.
+# checks the formatting. snowball is the stemmer library the answer engine
+# links (cmake/Stemmer.cmake); wordnet, the database of related words it
+# reads at run time (in $(brew --prefix)/opt/wordnet/dict).
 brew_packages=(cmake ninja ccache icu4c nlohmann-json qtbase qtkeychain googletest llvm
-               libphonenumber boost clang-format node)
+               libphonenumber boost clang-format node snowball wordnet)
 
 # Node.js and npm run the MCP conformance test. Debian's packages unless a
 # node and an npm are already on the PATH (from any source).

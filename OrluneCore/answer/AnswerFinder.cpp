@@ -126,8 +126,8 @@ AnswerFinder::AnswerFinder(ShadowDBReader& db)
             directory_->namedChatIds.push_back(chat.chatId);
         }
     }
-    directory_->reader =
-        std::make_unique<QuestionReader>(directory_->people, std::move(titles), directory_->parser);
+    directory_->reader = std::make_unique<QuestionReader>(
+        directory_->people, std::move(titles), directory_->parser, &WordNet::installed());
 }
 
 AnswerFinder::~AnswerFinder() = default;

@@ -2,11 +2,69 @@
 
 #include "base/TextFold.hpp"
 #include "shadow/MatchExpression.hpp"
+#include "sql/QueryBounds.hpp"
 #include "time/TimeWords.hpp"
 
 #include <algorithm>
 
 namespace orlune::core {
+
+namespace {
+
+// Shorter stems are searched whole, not as prefixes.
+constexpr size_t kShortestPrefixStem = 4;
+
+// How much the search for a date the question names, as messages write it,
+// counts: as much as the search within the time it names, whose messages
+// without words are merely the newest of that time.
+constexpr double kDateInTextWeight = 1.0;
+
+bool namesMonth(std::string_view folded) {
+    const std::vector<TimeWords::Named>& months = TimeWords::english().months;
+    return std::any_of(months.begin(), months.end(), [&](const TimeWords::Named& month) {
+        return !month.ambiguous && month.phrase == folded;
+    });
+}
+
+// The words of a date named with its month ("8 June", "the 2nd of April",
+// "end of March") as a message about that day would write them: the month,
+// and the day's number as written ("8", "2nd"); none when `timeWords` name
+// no month ("last Saturday", "yesterday": messages do not say it of the day
+// they were sent).
+std::vector<std::string> dateWords(const std::string& timeWords) {
+    std::vector<std::string> words;
+    bool month = false;
+    for (const text::Token& token : text::tokenize(timeWords)) {
+        if (token.kind != text::TokenKind::word) {
+            continue;
+        }
+        const bool number =
+            !token.folded.empty() && token.folded[0] >= '0' && token.folded[0] <= '9';
+        month = month || namesMonth(token.folded);
+        if (number || namesMonth(token.folded)) {
+            words.push_back(token.folded);
+        }
+    }
+    return month ? words : std::vector<std::string>{};
+}
+
+} // namespace
+
+std::string wordTerm(const std::string& word) {
+    const std::string stem = wordStem(word);
+    // The word itself beside its forms: a message with the very word
+    // matches both and ranks above those with another form only; every
+    // word is searched so, so that none weighs more than the others.
+    std::string term = "(" + MatchExpression::quoted(word) + " OR ";
+    if (stem == word) {
+        term += MatchExpression::quoted(word) + "*";
+    } else if (stem.size() >= kShortestPrefixStem) {
+        term += MatchExpression::quoted(stem) + "*";
+    } else {
+        term += MatchExpression::quoted(word) + "* OR " + MatchExpression::quoted(stem);
+    }
+    return term + ")";
+}
 
 std::string prefixMatch(const std::vector<std::string>& words, std::string_view joiner) {
     std::string match;
@@ -14,7 +72,27 @@ std::string prefixMatch(const std::vector<std::string>& words, std::string_view 
         if (!match.empty()) {
             match += joiner;
         }
-        match += MatchExpression::quoted(wordStem(word)) + "*";
+        match += wordTerm(word);
+    }
+    return match;
+}
+
+std::string relatedMatch(const std::vector<std::string>& words,
+                         const std::vector<std::vector<std::string>>& related,
+                         std::string_view joiner) {
+    size_t spare = QueryBounds::kDefaultMaxPrefixTerms -
+                   std::min(words.size(), QueryBounds::kDefaultMaxPrefixTerms);
+    std::string match;
+    for (size_t i = 0; i < words.size(); ++i) {
+        std::string term = wordTerm(words[i]);
+        if (i < related.size() && !related[i].empty() && spare > 0) {
+            term = "(" + term;
+            for (size_t j = 0; j < related[i].size() && spare > 0; ++j, --spare) {
+                term += " OR " + wordTerm(related[i][j]);
+            }
+            term += ")";
+        }
+        match += (match.empty() ? "" : std::string(joiner)) + term;
     }
     return match;
 }
@@ -56,10 +134,31 @@ std::vector<PlannedSearch> planSearches(const QuestionReading& reading) {
         }
     };
 
+    // A message about the date named may have been sent any time before it
+    // ("the bridal party is on 8 June"): the words with the date's words,
+    // among the same people and chats, at any time.
+    auto dateInText = [&] {
+        const std::vector<std::string> dated =
+            time ? dateWords(reading.timeWords) : std::vector<std::string>{};
+        if (dated.empty() || reading.aboutReactions) {
+            return;
+        }
+        std::string match = prefixMatch(reading.words, " AND ");
+        for (const std::string& word : dated) {
+            match += (match.empty() ? "" : " AND ") + MatchExpression::quoted(word);
+        }
+        PeopleScope senders = people ? PeopleScope::chatsWithThem : PeopleScope::any;
+        if (reading.byMe) {
+            senders = people ? PeopleScope::fromMeToThem : PeopleScope::fromMe;
+        }
+        plans.push_back({match, senders, chats, false, kDateInTextWeight});
+    };
+
     if (reading.words.empty()) {
         if (scoped) {
             withinScope("", 1.0, WordsJoined::all);
         }
+        dateInText();
         return plans;
     }
     withinScope(prefixMatch(reading.words, " AND "), 1.0, WordsJoined::all);
@@ -73,6 +172,26 @@ std::vector<PlannedSearch> planSearches(const QuestionReading& reading) {
             withinScope(prefixMatch({reading.words[i]}, ""), 0.5, WordsJoined::each);
         }
     }
+    // Messages that say it in other words ("film" for "movie"), below those
+    // that use the question's own.
+    const bool related = std::any_of(reading.relatedWords.begin(), reading.relatedWords.end(),
+                                     [](const auto& words) { return !words.empty(); });
+    if (related) {
+        withinScope(relatedMatch(reading.words, reading.relatedWords, " AND "), kRelatedWordsWeight,
+                    WordsJoined::all);
+        // Apart, as the words themselves are: one word's related words alone.
+        const size_t apart =
+            reading.words.size() > 1 && reading.words.size() <= kMaxWordsSearchedApart
+                ? reading.relatedWords.size()
+                : 0;
+        for (size_t i = 0; i < apart; ++i) {
+            if (!reading.relatedWords[i].empty()) {
+                withinScope(prefixMatch(reading.relatedWords[i], " OR "), kRelatedWordsWeight / 2,
+                            WordsJoined::each);
+            }
+        }
+    }
+    dateInText();
     if (scoped) {
         // A misremembered name or day should not hide the answer: the words
         // without the time, chats and attachments named, in your

@@ -69,10 +69,29 @@ struct PlannedSearch {
     int widening = 0;
 };
 
-// Every word's stem (wordStem) as a quoted FTS5 prefix term, joined by
-// `joiner` (" AND ", " OR "): "\"bring\"* AND \"wine\"*". Empty for no
-// words.
+// The FTS5 term that finds a folded word's forms with one prefix term: its
+// stem (wordStem) as a quoted prefix, "\"bring\"*" for "bringing". A stem
+// that is no prefix of the word also takes the word whole ("(\"happi\"* OR
+// \"happy\")"); a stem shorter than 4 letters is taken whole, the word as
+// the prefix ("(\"cats\"* OR \"cat\")"), as such a prefix begins too many
+// other words.
+std::string wordTerm(const std::string& word);
+
+// Every word's wordTerm, joined by `joiner` (" AND ", " OR "):
+// "\"bring\"* AND \"wine\"*". Empty for no words. One prefix term a word.
 std::string prefixMatch(const std::vector<std::string>& words, std::string_view joiner);
+
+// prefixMatch with each word's relatedWords beside it, as many as the search
+// bounds' prefix terms allow (QueryBounds::kDefaultMaxPrefixTerms, one per
+// word first): "(\"movi\"* OR \"film\"*) AND \"night\"*". `related` is
+// parallel to `words` (missing entries mean none).
+std::string relatedMatch(const std::vector<std::string>& words,
+                         const std::vector<std::vector<std::string>>& related,
+                         std::string_view joiner);
+
+// How much the search for the words with their related words counts, below
+// the question's own words (1).
+inline constexpr double kRelatedWordsWeight = 0.5;
 
 // The searches for `reading`, in the order they are run; none when the
 // question named nothing to look for.

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <libstemmer.h>
 #include <map>
 #include <set>
 #include <unordered_set>
@@ -15,6 +16,7 @@ namespace orlune::core {
 
 namespace {
 
+// Longer words (links, codes) are no words of a question, nor stemmed.
 constexpr size_t kMaxWordBytes = 64;
 
 // Common words of questions and of talking about messages. Folded, and
@@ -126,10 +128,6 @@ bool isSingleLetter(std::string_view word) {
     const auto lead = static_cast<unsigned char>(word[0]);
     const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
     return word.size() <= length;
-}
-
-bool isVowel(char c) {
-    return c == 'a' || c == 'e' || c == 'i' || c == 'o' || c == 'u';
 }
 
 // Byte ranges [begin, end) of the question already read as something else,
@@ -464,42 +462,44 @@ bool isQuestionStopWord(std::string_view folded) {
 }
 
 std::string wordStem(std::string_view folded) {
-    std::string word(folded);
-    if (word.size() <= 4) {
-        return word;
-    }
-    auto strip = [&](std::string_view ending) {
-        return word.ends_with(ending) && word.size() - ending.size() >= 3;
+    // A Snowball stemmer keeps its working state between calls: one per
+    // thread. Absent only when out of memory; the word then stays whole.
+    struct Stemmer {
+        sb_stemmer* english = sb_stemmer_new("english", nullptr);
+        ~Stemmer() { sb_stemmer_delete(english); }
     };
-    std::string stem = word;
-    if (strip("ing")) {
-        stem = word.substr(0, word.size() - 3);
-    } else if (strip("ed")) {
-        stem = word.substr(0, word.size() - 2);
-    } else if (strip("ies")) {
-        stem = word.substr(0, word.size() - 3);
-    } else if (word.ends_with("es") && strip("es") &&
-               (word.ends_with("sses") || word.ends_with("xes") || word.ends_with("ches") ||
-                word.ends_with("shes") || word.ends_with("zes"))) {
-        stem = word.substr(0, word.size() - 2);
-    } else if (word.ends_with("s") && !word.ends_with("ss") && !word.ends_with("us") &&
-               !word.ends_with("is") && strip("s")) {
-        stem = word.substr(0, word.size() - 1);
-    } else {
-        return word;
+    thread_local const Stemmer stemmer;
+    if (stemmer.english == nullptr || folded.size() > kMaxWordBytes) {
+        return std::string(folded);
     }
-    // "running" -> "runn" -> "run"; "planned" -> "plann" -> "plan".
-    const size_t n = stem.size();
-    if (n >= 4 && stem[n - 1] == stem[n - 2] && !isVowel(stem[n - 1]) && stem[n - 1] != 'l' &&
-        stem[n - 1] != 's' && stem[n - 1] != 'z') {
-        stem.pop_back();
+    const sb_symbol* stem =
+        sb_stemmer_stem(stemmer.english, reinterpret_cast<const sb_symbol*>(folded.data()),
+                        static_cast<int>(folded.size()));
+    if (stem == nullptr) {
+        return std::string(folded);
     }
-    return stem;
+    return {reinterpret_cast<const char*>(stem),
+            static_cast<size_t>(sb_stemmer_length(stemmer.english))};
+}
+
+std::vector<std::string> relatedWords(std::string_view word, const WordNet& wordnet) {
+    std::vector<std::string> kept;
+    std::set<std::string> stems{wordStem(word)};
+    for (std::string& related : wordnet.related(word)) {
+        if (kept.size() == kMaxRelatedWords) {
+            break;
+        }
+        if (related.size() >= 3 && !isQuestionStopWord(related) &&
+            stems.insert(wordStem(related)).second) {
+            kept.push_back(std::move(related));
+        }
+    }
+    return kept;
 }
 
 QuestionReader::QuestionReader(const People& people, std::vector<std::string> chatTitles,
-                               const TimeExpressionParser& parser)
-    : people_(people), chatTitles_(std::move(chatTitles)), parser_(parser) {
+                               const TimeExpressionParser& parser, const WordNet* wordnet)
+    : people_(people), chatTitles_(std::move(chatTitles)), parser_(parser), wordnet_(wordnet) {
     for (const std::string& title : chatTitles_) {
         std::vector<std::string> words;
         for (const text::Token& token : text::tokenize(title)) {
@@ -618,6 +618,11 @@ QuestionReading QuestionReader::read(std::string_view question, const TimeContex
             if (seen.insert(word).second) {
                 reading.words.push_back(word);
             }
+        }
+    }
+    if (wordnet_ != nullptr) {
+        for (const std::string& word : reading.words) {
+            reading.relatedWords.push_back(relatedWords(word, *wordnet_));
         }
     }
     return reading;

@@ -8,6 +8,7 @@
 // {yesterday}, words {grandma}; "when did Alex send me a photo?" as: people
 // {Alex}, attachment kinds {photo}, no words.
 
+#include "answer/WordNet.hpp"
 #include "contacts/PeopleMatcher.hpp"
 #include "records/AttachmentKind.hpp"
 #include "time/LocalTime.hpp"
@@ -78,6 +79,10 @@ struct QuestionReading {
     // each once, in order, at most kMaxQuestionWords, none longer than 64
     // bytes.
     std::vector<std::string> words;
+    // For each of `words` (same order), the words a message may use instead
+    // (relatedWords): searched at a lower weight than the words themselves.
+    // Empty when the reader has no word database.
+    std::vector<std::vector<std::string>> relatedWords;
 
     bool empty() const {
         return people.empty() && chats.empty() && !time && attachmentKinds.empty() &&
@@ -91,22 +96,33 @@ inline constexpr size_t kMaxQuestionWords = 16;
 // "the", "say"), given folded.
 bool isQuestionStopWord(std::string_view folded);
 
-// The search term for a folded word, to be matched as a prefix: the word
-// without a regular English ending, so that "bringing" finds "bring" and
-// "brings", "tickets" finds "ticket", "planned" finds "plan". Words of 4
-// letters or fewer, and stems that would be shorter than 3, stay whole.
+// The stem of a folded word by Snowball's English stemmer, the form its
+// other forms share: "bringing", "brings" -> "bring"; "tickets" -> "ticket";
+// "parties", "party" -> "parti". Not always a prefix of the word itself
+// ("happy" -> "happi"). Words longer than 64 bytes stay whole.
 std::string wordStem(std::string_view folded);
 
+// At most this many related words stand for one word of a question.
+inline constexpr size_t kMaxRelatedWords = 4;
+
+// The words `wordnet` relates to folded `word` (its commonest meaning's
+// synonyms, then the words derived from it) that would find other messages
+// than `word` does: none with the same stem (wordStem) as `word` or as a
+// word kept before it, no common word, none shorter than 3 letters; at most
+// kMaxRelatedWords. "movie" -> "film", "picture", "pic", "flick".
+std::vector<std::string> relatedWords(std::string_view word, const WordNet& wordnet);
+
 // Reads questions against one address book and one set of chat titles.
-// Immutable once made; any thread. Keeps references to `people` and
-// `parser`, which must outlive it.
+// Immutable once made; any thread. Keeps references to `people`, `parser`
+// and `wordnet`, which must outlive it.
 class QuestionReader {
 public:
     // `chatTitles`: the titles of the chats a question may name (named group
     // chats; a one-to-one chat is found through its person). Titles shorter
-    // than 2 characters are never matched.
+    // than 2 characters are never matched. `wordnet`: where the words
+    // related to the question's words come from; none without it.
     QuestionReader(const People& people, std::vector<std::string> chatTitles,
-                   const TimeExpressionParser& parser);
+                   const TimeExpressionParser& parser, const WordNet* wordnet = nullptr);
 
     // Throws std::invalid_argument for an unknown zone in `context`.
     QuestionReading read(std::string_view question, const TimeContext& context) const;
@@ -118,6 +134,7 @@ private:
     std::vector<std::string> chatTitles_;
     std::vector<std::vector<std::string>> titleWords_; // folded words of each title
     const TimeExpressionParser& parser_;
+    const WordNet* wordnet_;
 };
 
 // What was understood, in a person's words: "messages from Mom yesterday

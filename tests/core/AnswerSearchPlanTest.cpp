@@ -2,17 +2,77 @@
 
 #include "answer/AnswerSearchPlan.hpp"
 
+#include "shadow/MatchExpression.hpp"
+#include "sql/QueryBounds.hpp"
+
 #include <gtest/gtest.h>
 
 namespace orlune::core {
 namespace {
 
 TEST(AnswerSearchPlan, WordsBecomeQuotedPrefixesOfTheirStems) {
-    EXPECT_EQ(prefixMatch({"bringing", "wine"}, " AND "), "\"bring\"* AND \"wine\"*");
-    EXPECT_EQ(prefixMatch({"4471"}, " OR "), "\"4471\"*");
+    struct Case {
+        const char* word;
+        const char* term;
+    };
+    const Case cases[] = {
+        // The word itself, so that it ranks above its other forms, and its
+        // stem as a prefix.
+        {"bringing", "(\"bringing\" OR \"bring\"*)"},
+        {"wine", "(\"wine\" OR \"wine\"*)"},
+        // A stem need not begin the word: "happy" is found as itself.
+        {"happy", "(\"happy\" OR \"happi\"*)"},
+        // "cat"* would find "catch" and "category": a short stem is taken
+        // whole.
+        {"cats", "(\"cats\" OR \"cats\"* OR \"cat\")"},
+        {"dying", "(\"dying\" OR \"dying\"* OR \"die\")"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(wordTerm(c.word), c.term) << c.word;
+    }
+    EXPECT_EQ(prefixMatch({"bringing", "wine"}, " AND "),
+              "(\"bringing\" OR \"bring\"*) AND (\"wine\" OR \"wine\"*)");
+    EXPECT_EQ(prefixMatch({"4471"}, " OR "), "(\"4471\" OR \"4471\"*)");
     // A quote inside a word cannot end the string.
-    EXPECT_EQ(prefixMatch({"a\"b"}, " OR "), "\"a\"\"b\"*");
+    EXPECT_EQ(prefixMatch({"a\"b"}, " OR "), "(\"a\"\"b\" OR \"a\"\"b\"*)");
     EXPECT_EQ(prefixMatch({}, " OR "), "");
+}
+
+TEST(AnswerSearchPlan, RelatedWordsStandBesideTheWordsWithinThePrefixBudget) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> words;
+        std::vector<std::vector<std::string>> related;
+        std::string match;
+    };
+    const std::string movie = wordTerm("movie");
+    const std::string night = wordTerm("night");
+    const std::vector<std::string> sixteen = {"a", "b", "c", "d", "e", "f", "g", "h",
+                                              "i", "j", "k", "l", "m", "n", "o", "p"};
+    const Case cases[] = {
+        {"related words of each",
+         {"movie", "night"},
+         {{"film", "flick"}, {"evening"}},
+         "(" + movie + " OR " + wordTerm("film") + " OR " + wordTerm("flick") + ") AND (" + night +
+             " OR " + wordTerm("evening") + ")"},
+        {"fewer lists than words",
+         {"movie", "night"},
+         {{"film"}},
+         "(" + movie + " OR " + wordTerm("film") + ") AND " + night},
+        {"none at all", {"movie"}, {}, movie},
+        // Sixteen words leave no prefix term for related words.
+        {"no room left", sixteen, {{"x"}}, prefixMatch(sixteen, " AND ")},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(relatedMatch(c.words, c.related, " AND "), c.match) << c.name;
+    }
+    // Fourteen words leave two prefix terms: the first related words get them.
+    const std::vector<std::string> fourteen(sixteen.begin(), sixteen.begin() + 14);
+    const std::string match = relatedMatch(fourteen, {{"x", "y", "z"}}, " OR ");
+    EXPECT_EQ(MatchExpression::measure(match).prefixTerms, QueryBounds::kDefaultMaxPrefixTerms);
+    const std::string first =
+        "(" + wordTerm("a") + " OR " + wordTerm("x") + " OR " + wordTerm("y") + ") OR ";
+    EXPECT_EQ(match.substr(0, first.size()), first);
 }
 
 // One plan as text: match|people|chats|time|weight|fallback, then what
@@ -98,44 +158,99 @@ TEST(AnswerSearchPlan, SearchesWithinWhatWasNamedAndWiderOnlyAsAFallback) {
     jessLiked.aboutReactions = true;
     QuestionReading anyReaction;
     anyReaction.aboutReactions = true;
+    QuestionReading otherWords;
+    otherWords.words = {"movie"};
+    otherWords.relatedWords = {{"film"}};
+    QuestionReading twoOtherWords;
+    twoOtherWords.words = {"movie", "night"};
+    twoOtherWords.relatedWords = {{"film"}, {}};
+    const std::string movie = wordTerm("movie");
+    const std::string night = wordTerm("night");
+    const std::string film = wordTerm("film");
+    QuestionReading onADate;
+    onADate.time = TimeRange{};
+    onADate.timeWords = "8 June";
+    QuestionReading partyOnADate;
+    partyOnADate.people = {1};
+    partyOnADate.time = TimeRange{};
+    partyOnADate.timeWords = "on the 2nd of April";
+    partyOnADate.words = {"party"};
+    const std::string party = wordTerm("party");
+    const std::string april = wordTerm("april");
     const Case cases[] = {
         {"person, time and a word",
          momYesterday,
-         {"\"grandma\"*|from||time|1.0", "\"grandma\"*|with||time|0.6|fills",
+         {"(\"grandma\" OR \"grandma\"*)|from||time|1.0",
+          "(\"grandma\" OR \"grandma\"*)|with||time|0.6|fills",
           // Wider step by step: the conversations with them, what they
           // wrote anywhere, then everyone's messages.
-          "\"grandma\"*|with|||0.5|fallback1", "\"grandma\"* OR \"saturday\"*|with|||0.2|fallback1",
-          "\"grandma\"*|from|||0.5|fallback2", "\"grandma\"* OR \"saturday\"*|from|||0.2|fallback2",
-          "\"grandma\"*|any|||0.5|fallback3", "\"grandma\"* OR \"saturday\"*|any|||0.2|fallback3"}},
+          "(\"grandma\" OR \"grandma\"*)|with|||0.5|fallback1",
+          "(\"grandma\" OR \"grandma\"*) OR (\"saturday\" OR \"saturday\"*)|with|||0.2|fallback1",
+          "(\"grandma\" OR \"grandma\"*)|from|||0.5|fallback2",
+          "(\"grandma\" OR \"grandma\"*) OR (\"saturday\" OR \"saturday\"*)|from|||0.2|fallback2",
+          "(\"grandma\" OR \"grandma\"*)|any|||0.5|fallback3",
+          "(\"grandma\" OR \"grandma\"*) OR (\"saturday\" OR \"saturday\"*)|any|||0.2|fallback3"}},
         // Relative time words are no day a message names.
         {"a word and a relative time",
          pizzaLastWeek,
-         {"\"pizza\"*|any||time|1.0", "\"pizza\"*|any|||0.5|fallback3"}},
+         {"(\"pizza\" OR \"pizza\"*)|any||time|1.0",
+          "(\"pizza\" OR \"pizza\"*)|any|||0.5|fallback3"}},
         {"words alone: together, then apart: ranked together, or one by one",
          twoWords,
-         {"\"wifi\"* AND \"password\"*|any|||1.0",
-          "\"wifi\"* OR \"password\"*|any|||0.5|words:any|fills", "\"wifi\"*|any|||0.5|words:each",
-          "\"password\"*|any|||0.5|words:each"}},
+         {"(\"wifi\" OR \"wifi\"*) AND (\"password\" OR \"password\"*)|any|||1.0",
+          "(\"wifi\" OR \"wifi\"*) OR (\"password\" OR \"password\"*)|any|||0.5|words:any|fills",
+          "(\"wifi\" OR \"wifi\"*)|any|||0.5|words:each",
+          "(\"password\" OR \"password\"*)|any|||0.5|words:each"}},
         {"many words: apart only ranked together",
          manyWords,
-         {"\"a\"* AND \"b\"* AND \"c\"* AND \"d\"* AND \"e\"*|any|||1.0",
-          "\"a\"* OR \"b\"* OR \"c\"* OR \"d\"* OR \"e\"*|any|||0.5|words:any|fills"}},
+         {"(\"a\" OR \"a\"*) AND (\"b\" OR \"b\"*) AND (\"c\" OR \"c\"*) AND (\"d\" OR \"d\"*) AND "
+          "(\"e\" OR \"e\"*)|any|||1.0",
+          "(\"a\" OR \"a\"*) OR (\"b\" OR \"b\"*) OR (\"c\" OR \"c\"*) OR (\"d\" OR \"d\"*) OR "
+          "(\"e\" OR \"e\"*)|any|||0.5|words:any|fills"}},
         {"no words: the newest of the scope", photoFromAlex, {"|from|||1.0", "|with|||0.6|fills"}},
         {"a chat alone", chatOnly, {"|any|chats||1.0"}},
         {"what you told someone",
          toldJess,
-         {"\"ticket\"*|me-to|||1.0", "\"ticket\"*|with|||0.6|fills",
-          "\"ticket\"*|with|||0.5|fallback1", "\"ticket\"*|from|||0.5|fallback2",
-          "\"ticket\"*|any|||0.5|fallback3"}},
-        {"what you wrote", mine, {"\"cabin\"*|me|||1.0", "\"cabin\"*|any|||0.5|fallback3"}},
+         {"(\"tickets\" OR \"ticket\"*)|me-to|||1.0",
+          "(\"tickets\" OR \"ticket\"*)|with|||0.6|fills",
+          "(\"tickets\" OR \"ticket\"*)|with|||0.5|fallback1",
+          "(\"tickets\" OR \"ticket\"*)|from|||0.5|fallback2",
+          "(\"tickets\" OR \"ticket\"*)|any|||0.5|fallback3"}},
+        {"what you wrote",
+         mine,
+         {"(\"cabin\" OR \"cabin\"*)|me|||1.0", "(\"cabin\" OR \"cabin\"*)|any|||0.5|fallback3"}},
         // Reactions: yours on what they sent, or theirs on anything; the
         // fallback needs none.
         {"what you reacted to from someone",
          iLovedFromJess,
-         {"\"ticket\"*|from|||1.0|reacted:me", "\"ticket\"*|with|||0.5|fallback1",
-          "\"ticket\"*|from|||0.5|fallback2", "\"ticket\"*|any|||0.5|fallback3"}},
+         {"(\"tickets\" OR \"ticket\"*)|from|||1.0|reacted:me",
+          "(\"tickets\" OR \"ticket\"*)|with|||0.5|fallback1",
+          "(\"tickets\" OR \"ticket\"*)|from|||0.5|fallback2",
+          "(\"tickets\" OR \"ticket\"*)|any|||0.5|fallback3"}},
         {"what someone reacted to", jessLiked, {"|any|||1.0|reacted:them"}},
         {"any reaction", anyReaction, {"|any|||1.0|reacted:anyone"}},
+        // The same scopes with the related words, after the words alone.
+        {"words said other ways",
+         otherWords,
+         {movie + "|any|||1.0", "(" + movie + " OR " + film + ")|any|||0.5"}},
+        // Apart too, as the words are, when they are few.
+        {"two words, one said other ways",
+         twoOtherWords,
+         {movie + " AND " + night + "|any|||1.0",
+          movie + " OR " + night + "|any|||0.5|words:any|fills", movie + "|any|||0.5|words:each",
+          night + "|any|||0.5|words:each",
+          "(" + movie + " OR " + film + ") AND " + night + "|any|||0.5",
+          film + "|any|||0.2|words:each"}},
+        // A date named with its month is also looked for as messages write
+        // it, at any time: a message may tell of the day before it comes.
+        {"a date alone", onADate, {"|any||time|1.0", "\"8\" AND \"june\"|any|||1.0"}},
+        {"a person, a word and a date",
+         partyOnADate,
+         {party + "|from||time|1.0", party + "|with||time|0.6|fills",
+          party + " AND \"2nd\" AND \"april\"|with|||1.0", party + "|with|||0.5|fallback1",
+          party + " OR " + april + "|with|||0.2|fallback1", party + "|from|||0.5|fallback2",
+          party + " OR " + april + "|from|||0.2|fallback2", party + "|any|||0.5|fallback3",
+          party + " OR " + april + "|any|||0.2|fallback3"}},
         {"nothing named", QuestionReading{}, {}},
     };
     for (const Case& c : cases) {

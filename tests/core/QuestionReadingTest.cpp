@@ -225,10 +225,30 @@ TEST(QuestionReading, StemsFindTheOtherFormsOfAWord) {
         const char* stem;
     };
     const Case cases[] = {
-        {"bringing", "bring"}, {"running", "run"},  {"planned", "plan"},  {"tickets", "ticket"},
-        {"boxes", "box"},      {"parties", "part"}, {"glass", "glass"},   {"bus", "bus"},
-        {"wine", "wine"},      {"bed", "bed"},      {"calling", "call"},  {"address", "address"},
-        {"sing", "sing"},      {"red", "red"},      {"crisis", "crisis"}, {"things", "thing"},
+        {"bringing", "bring"},
+        {"running", "run"},
+        {"planned", "plan"},
+        {"tickets", "ticket"},
+        {"boxes", "box"},
+        {"parties", "parti"},
+        {"party", "parti"},
+        {"glass", "glass"},
+        {"bus", "bus"},
+        {"wine", "wine"},
+        {"bed", "bed"},
+        {"calling", "call"},
+        {"address", "address"},
+        {"sing", "sing"},
+        {"red", "red"},
+        {"things", "thing"},
+        {"happily", "happili"},
+        {"dying", "die"},
+        {"cats", "cat"},
+        {"4471", "4471"},
+        // Words of other scripts, and words too long for a word, stay whole.
+        {"東京", "東京"},
+        {"supercalifragilisticexpialidocioussupercalifragilisticexpialidociouss",
+         "supercalifragilisticexpialidocioussupercalifragilisticexpialidociouss"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(wordStem(c.word), c.stem) << c.word;
