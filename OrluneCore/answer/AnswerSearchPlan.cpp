@@ -26,26 +26,23 @@ bool namesMonth(std::string_view folded) {
     });
 }
 
-// The words of a date named with its month ("8 June", "the 2nd of April",
-// "end of March") as a message about that day would write them: the month,
-// and the day's number as written ("8", "2nd"); none when `timeWords` name
-// no month ("last Saturday", "yesterday": messages do not say it of the day
-// they were sent).
-std::vector<std::string> dateWords(const std::string& timeWords) {
-    std::vector<std::string> words;
+// The terms of a date named with its month ("8 June", "the 2nd of April",
+// "end of March") as a message about that day would write it: the month's
+// name, and the day's number as a prefix ("8"* finds "8" and "8th"); none
+// when `timeWords` name no month ("last Saturday", "yesterday": messages do
+// not say it of the day they were sent).
+std::vector<std::string> dateTerms(const std::string& timeWords) {
+    std::vector<std::string> terms;
     bool month = false;
     for (const text::Token& token : text::tokenize(timeWords)) {
-        if (token.kind != text::TokenKind::word) {
-            continue;
-        }
-        const bool number =
-            !token.folded.empty() && token.folded[0] >= '0' && token.folded[0] <= '9';
-        month = month || namesMonth(token.folded);
-        if (number || namesMonth(token.folded)) {
-            words.push_back(token.folded);
+        if (token.kind == text::TokenKind::number) {
+            terms.push_back(MatchExpression::quoted(token.folded) + "*");
+        } else if (token.kind == text::TokenKind::word && namesMonth(token.folded)) {
+            terms.push_back(MatchExpression::quoted(token.folded));
+            month = true;
         }
     }
-    return month ? words : std::vector<std::string>{};
+    return month ? terms : std::vector<std::string>{};
 }
 
 } // namespace
@@ -135,17 +132,19 @@ std::vector<PlannedSearch> planSearches(const QuestionReading& reading) {
     };
 
     // A message about the date named may have been sent any time before it
-    // ("the bridal party is on 8 June"): the words with the date's words,
+    // ("the bridal party is on 8 June"): the words with the date as written,
     // among the same people and chats, at any time.
     auto dateInText = [&] {
         const std::vector<std::string> dated =
-            time ? dateWords(reading.timeWords) : std::vector<std::string>{};
-        if (dated.empty() || reading.aboutReactions) {
+            time ? dateTerms(reading.timeWords) : std::vector<std::string>{};
+        // Each word and each day's number is a prefix term.
+        if (dated.empty() || reading.aboutReactions ||
+            reading.words.size() + dated.size() > QueryBounds::kDefaultMaxPrefixTerms) {
             return;
         }
         std::string match = prefixMatch(reading.words, " AND ");
-        for (const std::string& word : dated) {
-            match += (match.empty() ? "" : " AND ") + MatchExpression::quoted(word);
+        for (const std::string& term : dated) {
+            match += (match.empty() ? "" : " AND ") + term;
         }
         PeopleScope senders = people ? PeopleScope::chatsWithThem : PeopleScope::any;
         if (reading.byMe) {

@@ -69,22 +69,22 @@ struct PlannedSearch {
     int widening = 0;
 };
 
-// The FTS5 term that finds a folded word's forms with one prefix term: its
-// stem (wordStem) as a quoted prefix, "\"bring\"*" for "bringing". A stem
-// that is no prefix of the word also takes the word whole ("(\"happi\"* OR
-// \"happy\")"); a stem shorter than 4 letters is taken whole, the word as
-// the prefix ("(\"cats\"* OR \"cat\")"), as such a prefix begins too many
-// other words.
+// The FTS5 term that finds a folded word's forms with one prefix term: the
+// word itself and its stem (wordStem) as a quoted prefix, "(\"bringing\" OR
+// \"bring\"*)", so that a message with the very word matches both and ranks
+// above those with another form; "(\"happy\" OR \"happi\"*)". A stem shorter
+// than 4 letters is taken whole, the word as the prefix: "(\"cats\" OR
+// \"cats\"* OR \"cat\")", as such a prefix begins too many other words.
 std::string wordTerm(const std::string& word);
 
 // Every word's wordTerm, joined by `joiner` (" AND ", " OR "):
-// "\"bring\"* AND \"wine\"*". Empty for no words. One prefix term a word.
+// "(\"wine\" OR \"wine\"*) AND ...". Empty for no words. One prefix term a word.
 std::string prefixMatch(const std::vector<std::string>& words, std::string_view joiner);
 
 // prefixMatch with each word's relatedWords beside it, as many as the search
 // bounds' prefix terms allow (QueryBounds::kDefaultMaxPrefixTerms, one per
-// word first): "(\"movi\"* OR \"film\"*) AND \"night\"*". `related` is
-// parallel to `words` (missing entries mean none).
+// word first): "(<movie> OR <film>) AND <night>", each <word> its wordTerm.
+// `related` is parallel to `words` (missing entries mean none).
 std::string relatedMatch(const std::vector<std::string>& words,
                          const std::vector<std::vector<std::string>>& related,
                          std::string_view joiner);

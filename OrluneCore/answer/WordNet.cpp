@@ -320,10 +320,10 @@ private:
         const auto own = std::find(synset->words.begin(), synset->words.end(), base);
         const size_t ownNumber =
             own == synset->words.end() ? 0 : static_cast<size_t>(own - synset->words.begin()) + 1;
+        // The base form too, when it is not the word asked about ("mouse"
+        // for "mice").
         for (const std::string& word : synset->words) {
-            if (word != base) {
-                add(word, out);
-            }
+            add(word, out);
         }
         for (const Synset::Pointer& pointer : synset->pointers) {
             const char* suffix = dataSuffix(pointer.partOfSpeech);

@@ -35,11 +35,11 @@ public:
     static std::filesystem::path findFolder(const Environment& environment);
 
     // The words related to folded `word`, each once, without `word` itself:
-    // for each part of speech it has (noun, verb, adjective, adverb, in that
-    // order), under its base form ("brakes" -> "brake", "went" -> "go"), the
-    // other one-word members of its `senses` commonest meanings, then the
-    // words derived from it in those meanings. Lower case, letters only.
-    // Empty when the database lacks the word or the files are absent.
+    // for each part of speech it has (noun, verb, adjective, adverb; one never
+    // seen in tagged texts only when none was), under its base form ("brakes"
+    // -> "brake", "mice" -> "mouse"), the one-word members of its `senses`
+    // commonest meanings, then the words derived from it in them. Lower case,
+    // letters only; empty when the database lacks the word or is absent.
     std::vector<std::string> related(std::string_view word, size_t senses = 1) const;
 
 private:

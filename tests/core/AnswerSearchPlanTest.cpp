@@ -243,11 +243,11 @@ TEST(AnswerSearchPlan, SearchesWithinWhatWasNamedAndWiderOnlyAsAFallback) {
           film + "|any|||0.2|words:each"}},
         // A date named with its month is also looked for as messages write
         // it, at any time: a message may tell of the day before it comes.
-        {"a date alone", onADate, {"|any||time|1.0", "\"8\" AND \"june\"|any|||1.0"}},
+        {"a date alone", onADate, {"|any||time|1.0", "\"8\"* AND \"june\"|any|||1.0"}},
         {"a person, a word and a date",
          partyOnADate,
          {party + "|from||time|1.0", party + "|with||time|0.6|fills",
-          party + " AND \"2nd\" AND \"april\"|with|||1.0", party + "|with|||0.5|fallback1",
+          party + " AND \"2\"* AND \"april\"|with|||1.0", party + "|with|||0.5|fallback1",
           party + " OR " + april + "|with|||0.2|fallback1", party + "|from|||0.5|fallback2",
           party + " OR " + april + "|from|||0.2|fallback2", party + "|any|||0.5|fallback3",
           party + " OR " + april + "|any|||0.2|fallback3"}},
