@@ -1,11 +1,11 @@
 #pragma once
-// The words WordNet relates to an English word: the other words of its
+// The words WordNet relates to an English noun: the other words of its
 // commonest meanings ("movie" -> "film", "flick") and the words derived from
 // it ("repair" -> "repairman"). Read from WordNet's database files
-// (index.noun, data.noun, noun.exc and the same for verb, adj and adv: the
+// (index.noun, noun.exc, and data.noun, data.verb, data.adj, data.adv: the
 // layout of WordNet 3.0 and 3.1, which Debian's wordnet-base puts in
 // /usr/share/wordnet and Homebrew's wordnet in its prefix's opt/wordnet/dict).
-// The index and exception files (6 MB) are read once per folder and kept for
+// The noun index and exceptions (5 MB) are read once per folder and kept for
 // the process; each look-up reads the few data lines it needs from disk.
 
 #include "base/Environment.hpp"
@@ -34,12 +34,12 @@ public:
     // empty when no place holds one.
     static std::filesystem::path findFolder(const Environment& environment);
 
-    // The words related to folded `word`, each once, without `word` itself:
-    // for each part of speech it has (noun, verb, adjective, adverb; one never
-    // seen in tagged texts only when none was), under its base form ("brakes"
-    // -> "brake", "mice" -> "mouse"), the one-word members of its `senses`
-    // commonest meanings, then the words derived from it in them. Lower case,
-    // letters only; empty when the database lacks the word or is absent.
+    // The words related to folded `word` as a noun, each once, without `word`
+    // itself: under each base form it has ("brakes" -> "brake", "mice" ->
+    // "mouse"; one never seen in tagged texts only when none was), the
+    // one-word members of its `senses` commonest meanings, then the words
+    // derived from it in them (of any part of speech). Lower case, letters
+    // only; empty when the database lacks the word or is absent.
     std::vector<std::string> related(std::string_view word, size_t senses = 1) const;
 
 private:
