@@ -159,9 +159,10 @@ TEST_F(HelperProcessTest, OfflineAnswersFromTheIndex) {
         {"Who is going on the hike on Saturday?",
          {"Trail crew", "Hiking Saturday", "You in Trail crew"},
          {"Dinner"}},
+        // A chat with one person is not named beside them.
         {"Anything from alice?",
-         {"alice@example.com in chat-alice", "dentist appointment"},
-         {"Family"}},
+         {"alice@example.com, Wed 8 Mar 2023", "dentist appointment"},
+         {"Family", "in chat-alice"}},
         {"What did they say about penguins?",
          {"Answer from your messages (no model used: ",
           R"(No messages were found. I looked for messages about "penguins".)"},
