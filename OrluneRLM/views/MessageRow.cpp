@@ -188,11 +188,14 @@ MessageRow::MessageRow(const ChatMessage& message, bool hideNoModelNotice, QWidg
     }
 
     if (showsCitations(message_)) {
-        column->addWidget(ViewStyle::label(
+        auto* heading = ViewStyle::label(
             QString::fromUtf8(core::kCitedMessagesHeading.data(),
                               static_cast<qsizetype>(core::kCitedMessagesHeading.size())),
             ViewStyle::TextStyle::caption, ViewStyle::Tint::primary,
-            QStringLiteral("citationsHeading"), bubbleBox_));
+            QStringLiteral("citationsHeading"), bubbleBox_);
+        // In line with the messages under it.
+        heading->setContentsMargins(kBubbleInset, 4, 0, 0);
+        column->addWidget(heading);
     }
     const std::vector<CitedMessage> noCitations;
     for (const CitedMessage& cited : showsCitations(message_) ? message_.citations : noCitations) {
