@@ -9,6 +9,7 @@
 #include "base/Environment.hpp"
 #include "records/ChatParticipant.hpp"
 #include "records/ShadowMessage.hpp"
+#include "shadow/SearchIndexRepair.hpp"
 #include "shadow/ShadowDBReader.hpp"
 #include "shadow/ShadowPeople.hpp"
 #include "shadow/ShadowSchema.hpp"
@@ -162,6 +163,8 @@ public:
     ShadowSyncTables& syncTables() { return sync_; }
     ShadowPeopleTables& peopleTables() { return people_; }
     ShadowReactionsAndAttachments& reactionsAndAttachments() { return reactionsAndAttachments_; }
+    // The full-text indexes' check and rebuild.
+    SearchIndexRepair searchIndexRepair() { return SearchIndexRepair(connection_); }
 
 private:
     // Inside a page's transaction: the page's reactions, memberships and

@@ -6,6 +6,7 @@
 #include "base/EmojiText.hpp"
 #include "records/SearchResult.hpp"
 #include "shadow/MatchExpression.hpp"
+#include "shadow/SearchIndexRepair.hpp"
 #include "shadow/ShadowPeopleTables.hpp"
 #include "sql/ResultBudget.hpp"
 #include "sql/StatementLimits.hpp"
@@ -546,12 +547,19 @@ ShadowSearchIndex::Outcome ShadowSearchIndex::search(const std::string& query,
             rejected.rejection = error.what();
             return rejected;
         }
+        if (error.isDamage() && SearchIndexRepair(connection_).onlyIndexesDamaged()) {
+            SearchIndexRepair::request(connection_.path());
+            throw Error(Error::Kind::queryFailed,
+                        std::string(error.what()) + " (" +
+                            SearchIndexRepair::damageMessage(connection_.path()) + ")");
+        }
         throw Error::fromSQLite(error, connection_.path());
     }
     if (limits.timedOut()) {
         throw Error(Error::Kind::queryFailed, timeLimitMessage(bounds));
     }
     outcome.cutTexts = budget.cutCells();
+    outcome.indexUnderRepair = SearchIndexRepair::pending(connection_.path());
     return outcome;
 }
 
