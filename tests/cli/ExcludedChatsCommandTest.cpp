@@ -96,7 +96,7 @@ TEST_F(ExcludedChatsCommandTest, AChatLeftOutIsGoneFromEveryVerbUntilTakenBackIn
         EXPECT_EQ(result.out.find("Jessie booked"), std::string::npos) << result.out;
         EXPECT_EQ(result.out.find("Ski trip"), std::string::npos) << result.out;
     }
-    for (const std::string& word : {"packing", "Jessie booked", "Ski trip"}) {
+    for (const char* word : {"packing", "Jessie booked", "Ski trip"}) {
         for (const char* suffix : {"", "-wal"}) {
             EXPECT_FALSE(testing::fileHolds(shadow() + suffix, word)) << word << suffix;
         }
@@ -122,7 +122,7 @@ TEST_F(ExcludedChatsCommandTest, AChatLeftOutBeforeTheFirstSyncIsNeverCopied) {
     EXPECT_EQ(listed[kSkiTrip]["excluded"], true);
     EXPECT_EQ(listed[kSkiTrip]["title"], nullptr);
     EXPECT_EQ(listed["iMessage;-;+15550100001"]["messages"], 3);
-    for (const std::string& word : {"packing", "BA117"}) {
+    for (const char* word : {"packing", "BA117"}) {
         EXPECT_FALSE(testing::fileHolds(shadow(), word)) << word;
         EXPECT_FALSE(testing::fileHolds(shadow() + "-wal", word)) << word;
     }
