@@ -66,6 +66,11 @@ constexpr std::string_view kSelectStoredMessage =
     "FROM messages WHERE guid = ?";
 constexpr std::string_view kMessageStored = "SELECT 1 FROM messages WHERE guid = ?";
 constexpr std::string_view kMessageGuids = "SELECT guid FROM messages";
+constexpr std::string_view kGuidsCopiedWithChat = "SELECT guid FROM messages WHERE chat_id = ?1";
+constexpr std::string_view kGuidsInChat =
+    "SELECT guid FROM messages WHERE chat_id = ?1\n"
+    "UNION SELECT message_guid FROM message_chats WHERE chat_id = ?1";
+constexpr std::string_view kHasMessageFrom = "SELECT 1 FROM messages WHERE sender = ? LIMIT 1";
 constexpr std::string_view kRecentTexts =
     "SELECT guid, text FROM messages WHERE chat_id = ? AND timestamp <= ?\n"
     "ORDER BY timestamp DESC LIMIT ?";
@@ -227,6 +232,27 @@ std::vector<std::string> ShadowMessageTables::guids() {
             guids.push_back(query.columnText(0));
         }
         return guids;
+    });
+}
+
+std::vector<std::string> ShadowMessageTables::guidsInChat(const std::string& chatId) {
+    return connection_.guarded([&] {
+        sqlite::Statement query = connection_.db().prepare(
+            connection_.hasTable("message_chats") ? kGuidsInChat : kGuidsCopiedWithChat);
+        query.bindText(1, chatId);
+        std::vector<std::string> guids;
+        while (query.step()) {
+            guids.push_back(query.columnText(0));
+        }
+        return guids;
+    });
+}
+
+bool ShadowMessageTables::hasMessageFrom(const std::string& sender) {
+    return connection_.guarded([&] {
+        sqlite::Statement query = connection_.db().prepare(kHasMessageFrom);
+        query.bindText(1, sender);
+        return query.step();
     });
 }
 

@@ -100,6 +100,7 @@ const std::vector<ShadowSchema::Migration>& ShadowSchema::migrations() {
          "text in scripts written without spaces, found by its parts",
          {shadow_schema::kSpacedStatements.begin(), shadow_schema::kSpacedStatements.end()},
          fillSpacedTexts},
+        {9, "chats left out by the person's choice", {shadow_schema::kCreateExcludedChats}},
     };
     return steps;
 }

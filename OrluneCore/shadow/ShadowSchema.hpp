@@ -497,6 +497,16 @@ inline constexpr std::array<std::string_view, 6> kSpacedStatements = {
     kCreateSpacedInsertTrigger, kCreateSpacedDeleteTrigger, kCreateSpacedFollowTrigger,
 };
 
+// Added in version 9: the chats the person left out, so that a sync
+// notices one taken back in and copies it again. Only a digest of each chat
+// id is kept (ShadowSync::excludedChatKey): the file never names a chat it
+// does not copy.
+//   excluded_chats  one row per chat left out when the last pass ran.
+inline constexpr std::string_view kCreateExcludedChats =
+    "CREATE TABLE IF NOT EXISTS excluded_chats (\n"
+    "    chat_key TEXT PRIMARY KEY\n"
+    ") WITHOUT ROWID";
+
 // Run on every connection when it is opened, in this order. Recursive
 // triggers are set explicitly, whatever the SQLite build's default: with
 // them on, the row that INSERT OR REPLACE deletes fires messages_fts_delete,

@@ -46,6 +46,10 @@ constexpr std::string_view kMembershipsComplete =
 constexpr std::string_view kMarkMembershipsComplete =
     "INSERT OR REPLACE INTO message_chats_state (id, complete) VALUES (1, 1)";
 
+constexpr std::string_view kSelectExcludedChats = "SELECT chat_key FROM excluded_chats";
+constexpr std::string_view kClearExcludedChats = "DELETE FROM excluded_chats";
+constexpr std::string_view kInsertExcludedChat = "INSERT INTO excluded_chats (chat_key) VALUES (?)";
+
 constexpr std::string_view kResetCursor[] = {
     "UPDATE sync_state SET last_timestamp = 0, last_rowid = 0, message_count = 0",
     "UPDATE sync_marks SET message_rowid = 0, join_rowid = 0, join_message_id = 0, "
@@ -191,6 +195,32 @@ bool ShadowSyncTables::membershipsComplete() {
 
 void ShadowSyncTables::markMembershipsComplete() {
     connection_.guarded([&] { sqlite::exec(connection_.handle(), kMarkMembershipsComplete); });
+}
+
+std::set<std::string> ShadowSyncTables::excludedChatKeys() {
+    return connection_.guarded([&] {
+        sqlite::Statement query = connection_.db().prepare(kSelectExcludedChats);
+        std::set<std::string> keys;
+        while (query.step()) {
+            keys.insert(query.columnText(0));
+        }
+        return keys;
+    });
+}
+
+void ShadowSyncTables::replaceExcludedChatKeys(const std::set<std::string>& keys) {
+    connection_.guarded([&] {
+        sqlite::Transaction transaction(connection_.handle());
+        sqlite::exec(connection_.handle(), kClearExcludedChats);
+        sqlite::Statement insert = connection_.db().prepare(kInsertExcludedChat);
+        for (const std::string& key : keys) {
+            insert.reset();
+            insert.bindText(1, key);
+            insert.run();
+        }
+        insert.finalize();
+        transaction.commit();
+    });
 }
 
 void ShadowSyncTables::resetCursor() {

@@ -2,13 +2,15 @@
 // The shadow database's record of its sync: the cursor and message count
 // (sync_state), the catch-up marks (sync_marks), the store it copies
 // (sync_source), the deletion checks' marks (store_deletions and
-// recently_deleted) and whether every chat of each message is listed yet
-// (message_chats_state).
+// recently_deleted), whether every chat of each message is listed yet
+// (message_chats_state) and which chats the last pass left out
+// (excluded_chats).
 
 #include "shadow/ShadowConnection.hpp"
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -79,6 +81,11 @@ public:
     // the extra chats of its messages in several chats; and setting it.
     bool membershipsComplete();
     void markMembershipsComplete();
+
+    // The digests of the chats the last pass left out (excluded_chats);
+    // and replacing them, in one transaction of its own.
+    std::set<std::string> excludedChatKeys();
+    void replaceExcludedChatKeys(const std::set<std::string>& keys);
 
     // Sets the cursor, the count and the marks back to zero, so that the
     // next pass copies the store again.

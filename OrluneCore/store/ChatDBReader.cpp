@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
 
 namespace orlune::core {
 
@@ -70,6 +71,11 @@ constexpr std::string_view kWhereInSeveralChats =
     "WHERE m.ROWID IN (SELECT message_id FROM chat_message_join GROUP BY message_id\n"
     "                  HAVING COUNT(DISTINCT chat_id) > 1)\n"
     "  AND (m.date < ?1 OR (m.date = ?1 AND m.ROWID <= ?2))\n"
+    "ORDER BY m.ROWID ASC, cmj.rowid ASC";
+constexpr std::string_view kWhereInChat =
+    "WHERE m.ROWID IN (SELECT j.message_id FROM chat_message_join j\n"
+    "                  JOIN chat k ON k.ROWID = j.chat_id WHERE k.guid = ?1)\n"
+    "  AND (m.date < ?2 OR (m.date = ?2 AND m.ROWID <= ?3))\n"
     "ORDER BY m.ROWID ASC, cmj.rowid ASC";
 constexpr std::string_view kWhereNewest =
     "WHERE m.ROWID IN (SELECT ROWID FROM message ORDER BY ROWID DESC LIMIT ?1)\n"
@@ -259,6 +265,17 @@ FetchResult ChatDBReader::fetchMessagesByRowidBehindCursor(int64_t afterRowid, i
     return result;
 }
 
+FetchResult ChatDBReader::fetchMessagesInChat(const std::string& chatGuid, int64_t cursorTimestamp,
+                                              int64_t cursorRowid) {
+    sqlite::Statement statement = prepare(messageColumns() + std::string(kWhereInChat));
+    statement.bindText(1, chatGuid);
+    statement.bindInt64(2, cursorTimestamp);
+    statement.bindInt64(3, cursorRowid);
+    FetchResult result;
+    readMessageRows(statement, result);
+    return result;
+}
+
 FetchResult ChatDBReader::fetchMessagesInSeveralChats(int64_t cursorTimestamp,
                                                       int64_t cursorRowid) {
     sqlite::Statement statement = prepare(messageColumns() + std::string(kWhereInSeveralChats));
@@ -359,6 +376,7 @@ void ChatDBReader::readMessageRows(sqlite::Statement& statement, FetchResult& re
                "WHERE j.message_id = ? ORDER BY j.rowid";
         attachments = prepare(sql);
     }
+    std::set<std::string> excludedGuids;
     for (;;) {
         try {
             if (!statement.step()) {
@@ -388,6 +406,15 @@ void ChatDBReader::readMessageRows(sqlite::Statement& statement, FetchResult& re
             const auto shared = sharedGuids_.find(*guid);
             if (shared != sharedGuids_.end() && shared->second != rowid) {
                 *guid = derivedGuid(*guid, rowid);
+            }
+        }
+        // A row of a chat left out is not read at all, and a message that
+        // is also in another chat is left out with it (below).
+        if (!excludedChats_.empty()) {
+            if (const auto chat = statement.columnOptionalText(kChatGuid);
+                chat && excludedChats_.count(*chat) > 0) {
+                excludedGuids.insert(std::move(*guid));
+                continue;
             }
         }
         // Group events (members added or removed, renames, a member
@@ -513,6 +540,12 @@ void ChatDBReader::readMessageRows(sqlite::Statement& statement, FetchResult& re
                                                 std::move(text), date, isFromMe, isGroup,
                                                 hasAttachments, std::move(kinds), rowid)
                                       .withDetails(std::move(found), editedAt));
+    }
+    if (!excludedGuids.empty()) {
+        std::erase_if(result.messages, [&](const ShadowMessage& message) {
+            return excludedGuids.count(message.guid()) > 0;
+        });
+        result.excludedGuids.assign(excludedGuids.begin(), excludedGuids.end());
     }
 }
 

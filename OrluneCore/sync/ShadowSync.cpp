@@ -1,5 +1,6 @@
 #include "sync/ShadowSync.hpp"
 
+#include "base/Sha256.hpp"
 #include "contacts/StoreDirectory.hpp"
 #include "shadow/ShadowDB.hpp"
 #include "sql/StoreConnection.hpp"
@@ -149,7 +150,51 @@ std::vector<std::string> storedGuids(ShadowDB& shadow) {
     return guids;
 }
 
+// What the copy may hold of the store's chats, members and handles with the
+// chats in `excluded` left out: those chats and their members go, and so do
+// the handles met only in them (members of no other chat) that sent no
+// stored message.
+struct IncludedDirectory {
+    std::vector<ChatParticipant> participants;
+    std::vector<StoreChat> chats;
+    std::vector<HandleRecord> handles;
+    // The handles met only in the chats left out.
+    std::vector<HandleRecord> leftOutHandles;
+};
+
+IncludedDirectory withoutExcluded(const std::set<std::string>& excluded,
+                                  std::vector<ChatParticipant> participants,
+                                  std::vector<StoreChat> chats, std::vector<HandleRecord> handles,
+                                  ShadowDB& shadow) {
+    if (excluded.empty()) {
+        return {std::move(participants), std::move(chats), std::move(handles), {}};
+    }
+    std::set<int64_t> inExcluded;
+    std::set<int64_t> inIncluded;
+    for (const ChatParticipant& member : participants) {
+        (excluded.count(member.chatId) > 0 ? inExcluded : inIncluded).insert(member.handleId);
+    }
+    std::erase_if(participants,
+                  [&](const ChatParticipant& member) { return excluded.count(member.chatId) > 0; });
+    std::erase_if(chats, [&](const StoreChat& chat) { return excluded.count(chat.guid) > 0; });
+    std::vector<HandleRecord> leftOut;
+    std::erase_if(handles, [&](const HandleRecord& handle) {
+        const bool metOnlyThere = inExcluded.count(handle.rowid) > 0 &&
+                                  inIncluded.count(handle.rowid) == 0 &&
+                                  !shadow.messageTables().hasMessageFrom(handle.id);
+        if (metOnlyThere) {
+            leftOut.push_back(handle);
+        }
+        return metOnlyThere;
+    });
+    return {std::move(participants), std::move(chats), std::move(handles), std::move(leftOut)};
+}
+
 } // namespace
+
+std::string ShadowSync::excludedChatKey(const std::string& chatId) {
+    return sha256HexPrefix(chatId, 32);
+}
 
 ShadowSyncError::ShadowSyncError(Kind kind, std::string message)
     : kind_(kind), message_(std::move(message)), description_(describe(kind_, message_)) {}
@@ -238,6 +283,20 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
     passNotes_.clear();
     repairSearchIndexes(shadow, lock.afterUncleanStop());
 
+    // The chats left out: those given, else those the last pass left out.
+    const std::set<std::string> excludedBefore = shadow.syncTables().excludedChatKeys();
+    std::set<std::string> excluded;
+    if (excludedChats_) {
+        excluded = *excludedChats_;
+    } else {
+        for (const StoreChat& chat : chats) {
+            if (excludedBefore.count(excludedChatKey(chat.guid)) > 0) {
+                excluded.insert(chat.guid);
+            }
+        }
+    }
+    reader.setExcludedChats(excluded);
+
     // Which store the database copies. Another store is refused before
     // anything is written; the same path holding a store made anew (the
     // message at the recorded ROWID is another one, or the store's ROWIDs
@@ -268,9 +327,6 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
         }
     }
     bool sourceStored = recorded == source;
-
-    shadow.replaceChatParticipants(participants);
-    refreshPeople(shadow, handles, chats, participants);
 
     // Junk copied or left out: when that choice changes, the copy is made
     // again from the start with the new choice.
@@ -350,6 +406,46 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
         }
         return false;
     };
+
+    // Chats left out (see the header): what was copied of them goes first,
+    // so that the people met only in them are known; then the members and
+    // people are refreshed without them; a chat taken back in is read again.
+    {
+        ShadowDB::PageChanges leaving;
+        for (const std::string& chatId : excluded) {
+            for (std::string& guid : shadow.messageTables().guidsInChat(chatId)) {
+                leaving.removedGuids.push_back(std::move(guid));
+            }
+        }
+        if (!leaving.removedGuids.empty()) {
+            commit({}, leaving);
+        }
+    }
+    std::set<std::string> excludedNow;
+    for (const std::string& chatId : excluded) {
+        excludedNow.insert(excludedChatKey(chatId));
+    }
+    {
+        const IncludedDirectory included =
+            withoutExcluded(excluded, participants, chats, handles, shadow);
+        shadow.replaceChatParticipants(included.participants);
+        refreshPeople(shadow, included.handles, included.leftOutHandles, included.chats,
+                      included.participants);
+    }
+    const bool exclusionChanged = excludedBefore != excludedNow;
+    if (exclusionChanged) {
+        for (const StoreChat& chat : chats) {
+            if (excluded.count(chat.guid) == 0 &&
+                excludedBefore.count(excludedChatKey(chat.guid)) > 0) {
+                FetchResult rows =
+                    reader.fetchMessagesInChat(chat.guid, cursor.timestamp, cursor.rowid);
+                const int64_t rawRows = rows.rawRowCount;
+                commitChanged(rows);
+                reportProgress(rawRows);
+            }
+        }
+        shadow.syncTables().replaceExcludedChatKeys(excludedNow);
+    }
 
     // 0. Deletions (see the header). Rows deleted for good: the store's
     //    deletion log since the last pass, and, when the store's row count
@@ -494,6 +590,10 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
         // are read here.
         if (page.rawRowCount >= kBatchSize) {
             FetchResult last = reader.fetchMessageAt(page.lastRawRowid);
+            std::erase_if(page.messages, [&](const ShadowMessage& row) {
+                return std::find(last.excludedGuids.begin(), last.excludedGuids.end(),
+                                 row.guid()) != last.excludedGuids.end();
+            });
             for (ShadowMessage& message : last.messages) {
                 const bool inPage = std::any_of(
                     page.messages.begin(), page.messages.end(), [&](const ShadowMessage& row) {
@@ -547,7 +647,7 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
         shadow.syncTables().storeDeletionMarks(deletionMarks);
     }
     // The removed messages' words leave the file and its WAL.
-    if (removed > 0 || cleared) {
+    if (removed > 0 || cleared || exclusionChanged) {
         shadow.purgeDeletedContent();
     }
     return written;

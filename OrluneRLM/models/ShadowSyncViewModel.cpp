@@ -45,7 +45,7 @@ ShadowSyncViewModel::ShadowSyncViewModel(QObject* parent) : ShadowSyncViewModel(
 
 ShadowSyncViewModel::ShadowSyncViewModel(Seams seams, QObject* parent)
     : QObject(parent), logger_(std::move(seams.logger)),
-      contactFiles_(std::move(seams.contactFiles)),
+      contactFiles_(std::move(seams.contactFiles)), excludedChats_(std::move(seams.excludedChats)),
       debounce_(seams.debounce.count() > 0 ? seams.debounce : StoreWatcher::kDefaultDebounce),
       pollInterval_(seams.pollInterval.count() > 0 ? seams.pollInterval
                                                    : StoreWatcher::kDefaultPollInterval),
@@ -138,6 +138,8 @@ void ShadowSyncViewModel::syncIfPossible() {
     const bool firstPass = !hasSynced_;
     std::vector<std::string> contactFiles =
         contactFiles_ ? contactFiles_() : std::vector<std::string>();
+    std::optional<std::set<std::string>> excludedChats =
+        excludedChats_ ? excludedChats_() : std::nullopt;
     progress_ = std::make_shared<Progress>();
     syncClock_.start();
     progressTimer_.start();
@@ -151,9 +153,9 @@ void ShadowSyncViewModel::syncIfPossible() {
         watcher->deleteLater();
         handleOutcome(outcome);
     });
-    watcher->setFuture(
-        QtConcurrent::run([path, chatPath, firstPass, contactFiles = std::move(contactFiles),
-                           progress = progress_]() -> SyncOutcome {
+    watcher->setFuture(QtConcurrent::run(
+        [path, chatPath, firstPass, contactFiles = std::move(contactFiles),
+         excludedChats = std::move(excludedChats), progress = progress_]() -> SyncOutcome {
             SyncOutcome outcome;
             if (firstPass) {
                 try {
@@ -174,6 +176,7 @@ void ShadowSyncViewModel::syncIfPossible() {
             try {
                 core::ShadowSync sync(chatPath, path);
                 sync.setContactFiles(contactFiles);
+                sync.setExcludedChats(excludedChats);
                 outcome.inserted = sync.performSync(
                     [progress](std::int64_t rowsRead) { progress->rowsRead = rowsRead; });
                 outcome.contactWarnings = sync.contactWarnings();

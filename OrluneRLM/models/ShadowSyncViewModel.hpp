@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -86,6 +88,11 @@ public:
         // The vCard files each sync reads with the address books, asked on
         // the GUI thread as each sync starts; none when empty. Must not throw.
         std::function<std::vector<std::string>()> contactFiles;
+        // The chats each sync leaves out (ShadowSync::setExcludedChats),
+        // asked on the GUI thread as each sync starts; absent: those the last
+        // sync left out. When empty, each sync leaves out those the last one
+        // did. Must not throw.
+        std::function<std::optional<std::set<std::string>>()> excludedChats;
     };
 
     // Resolves the shadow database's path. On failure the path is empty,
@@ -188,6 +195,7 @@ private:
     QDateTime lastSyncedAt_;
     QStringList contactWarnings_;
     std::function<std::vector<std::string>()> contactFiles_;
+    std::function<std::optional<std::set<std::string>>()> excludedChats_;
     bool syncAgain_ = false;
     std::chrono::milliseconds debounce_;
     std::chrono::milliseconds pollInterval_;

@@ -112,6 +112,7 @@ TEST_F(ShadowDBTest, SchemaCreatesEveryObjectAndAFreshCursor) {
         {"trigger", "spaced_fts_insert"},
         {"trigger", "spaced_fts_delete"},
         {"trigger", "spaced_texts_follow_message"},
+        {"table", "excluded_chats"},
     };
     EXPECT_EQ(objects, expected);
     EXPECT_EQ(inspect.value("PRAGMA user_version"), std::to_string(ShadowSchema::latestVersion()));

@@ -3,6 +3,7 @@
 #include "services/FileError.hpp"
 #include "sync/ShadowSync.hpp"
 #include "tests/rlm/ModelTestSupport.hpp"
+#include "tests/support/DatabaseProbe.hpp"
 #include "tools/samplestore/SampleStore.hpp"
 
 #include <QSignalSpy>
@@ -10,6 +11,7 @@
 #include <QThreadPool>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <set>
 
 namespace orlune::rlm {
 namespace {
@@ -193,6 +195,46 @@ TEST_F(ShadowSyncViewModelTest, ContactsThatCannotBeReadAreReportedUntilTheyCanB
     EXPECT_TRUE(model.contactWarnings().isEmpty());
     EXPECT_EQ(changes.take(),
               (std::vector<std::string>{"isSyncing", "contactWarnings", "isSyncing"}));
+}
+
+// The chats left out are asked for at every sync; when they cannot be told
+// (absent), those the last sync left out stay out.
+TEST_F(ShadowSyncViewModelTest, ChatsLeftOutAreAskedForAtEverySync) {
+    makeStore(200);
+    std::optional<std::set<std::string>> excluded = std::set<std::string>{};
+    ShadowSyncViewModel::Seams leaving = seams();
+    leaving.excludedChats = [&] { return excluded; };
+    ShadowSyncViewModel model(std::move(leaving));
+    model.syncIfPossible();
+    waitUntilIdle(model);
+    const int64_t all = model.messageCount();
+    const std::string chat = testing::DatabaseProbe(expectedShadowDB())
+                                 .value("SELECT chat_id FROM messages WHERE chat_id <> 'unknown' "
+                                        "GROUP BY chat_id ORDER BY COUNT(*) DESC LIMIT 1");
+    auto inChat = [&] {
+        return testing::DatabaseProbe(expectedShadowDB())
+            .value("SELECT COUNT(*) FROM messages WHERE chat_id = '" + chat + "'");
+    };
+    ASSERT_NE(inChat(), "0");
+
+    const struct {
+        const char* step;
+        std::optional<std::set<std::string>> excluded;
+        bool chatCopied;
+    } steps[] = {
+        {"left out", std::set<std::string>{chat}, false},
+        {"cannot be told", std::nullopt, false},
+        {"taken back in", std::set<std::string>{}, true},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.step);
+        excluded = step.excluded;
+        model.syncIfPossible();
+        waitUntilIdle(model);
+        EXPECT_TRUE(model.lastError().isEmpty()) << model.lastError().toStdString();
+        EXPECT_EQ(inChat() != "0", step.chatCopied);
+        EXPECT_EQ(model.messageCount() == all, step.chatCopied);
+    }
 }
 
 TEST_F(ShadowSyncViewModelTest, AFailedSyncKeepsCountAndHasSyncedAndTheNextOneClearsTheError) {
