@@ -3,6 +3,7 @@
 
 #include "base/Environment.hpp"
 #include "records/ChatParticipant.hpp"
+#include "records/LeftOutCounts.hpp"
 #include "records/ShadowMessage.hpp"
 #include "sql/SQLite.hpp"
 
@@ -142,6 +143,12 @@ struct FetchResult {
     // Guids of rows that are in the store but must not be kept: unsent, in
     // Recently Deleted, junk while junk is left out. A copy made earlier goes.
     std::vector<std::string> removedGuids;
+    // Of removedGuids, the messages taken back whole.
+    std::vector<std::string> unsentGuids;
+    // The rows read that are not kept as messages, by why, each row once
+    // (however many chats it is in). Rows in Recently Deleted are not
+    // counted; nor are reactions found later in a message's text.
+    LeftOutCounts leftOut;
     int64_t rawRowCount = 0;      // rows the query returned, kept or not
     int64_t lastRawTimestamp = 0; // date of the last row returned, else the cursor's
     int64_t lastRawRowid = 0;     // ROWID of the last row returned, else the cursor's
