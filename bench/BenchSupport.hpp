@@ -71,7 +71,8 @@ struct LeftOutPart {
     const char* drop;
 };
 
-// Every part the sync writes beside messages and their full-text index.
+// Every part the sync writes beside messages and their full-text index that
+// it can do without (reactions it cannot: a page's removals read them).
 inline constexpr LeftOutPart kSpacedIndex = {
     "spaced index (spaced_texts, spaced_fts)",
     "DROP TRIGGER spaced_texts_follow_message; DROP TABLE spaced_fts; DROP VIEW spaced_words; "
@@ -85,7 +86,6 @@ inline constexpr LeftOutPart kLeftOutParts[] = {
     {"attachments (attachments, attachment_names_fts)",
      "DROP TRIGGER attachments_follow_message; DROP TABLE attachment_names_fts; "
      "DROP VIEW attachment_words; DROP TABLE attachments"},
-    {"reactions", "DROP TABLE reactions"},
 };
 
 // A new shadow database at `path` with the schema, less what `drop` takes
