@@ -101,6 +101,9 @@ const std::vector<ShadowSchema::Migration>& ShadowSchema::migrations() {
          {shadow_schema::kSpacedStatements.begin(), shadow_schema::kSpacedStatements.end()},
          fillSpacedTexts},
         {9, "chats left out by the person's choice", {shadow_schema::kCreateExcludedChats}},
+        {10,
+         "how many of the store's rows were left out, by why",
+         {shadow_schema::kLeftOutStatements.begin(), shadow_schema::kLeftOutStatements.end()}},
     };
     return steps;
 }

@@ -21,6 +21,10 @@ constexpr std::string_view kUpdateSyncMarks =
     "UPDATE sync_marks\n"
     "SET message_rowid = ?, join_rowid = ?, join_message_id = ?, join_chat_id = ?\n"
     "WHERE id = 1";
+constexpr std::string_view kSelectLeftOut =
+    "SELECT reactions, events, junk, unsent FROM left_out_counts WHERE id = 1";
+constexpr std::string_view kUpdateLeftOut =
+    "UPDATE left_out_counts SET reactions = ?, events = ?, junk = ?, unsent = ? WHERE id = 1";
 
 constexpr std::string_view kSelectSyncSource =
     "SELECT store_path, anchor_rowid, anchor_guid FROM sync_source WHERE id = 1";
@@ -54,6 +58,7 @@ constexpr std::string_view kResetCursor[] = {
     "UPDATE sync_state SET last_timestamp = 0, last_rowid = 0, message_count = 0",
     "UPDATE sync_marks SET message_rowid = 0, join_rowid = 0, join_message_id = 0, "
     "join_chat_id = 0",
+    "UPDATE left_out_counts SET reactions = 0, events = 0, junk = 0, unsent = 0",
 };
 
 int64_t nowInWholeSeconds() {
@@ -96,6 +101,13 @@ ShadowSyncTables::SyncMarks ShadowSyncTables::marks() {
             marks.joinMessageId = query.columnInt64(2);
             marks.joinChatId = query.columnInt64(3);
         }
+        if (connection_.hasTable("left_out_counts")) {
+            sqlite::Statement leftOut = connection_.db().prepare(kSelectLeftOut);
+            if (leftOut.step()) {
+                marks.leftOut = {leftOut.columnInt64(0), leftOut.columnInt64(1),
+                                 leftOut.columnInt64(2), leftOut.columnInt64(3)};
+            }
+        }
         return marks;
     });
 }
@@ -108,6 +120,12 @@ void ShadowSyncTables::storeMarks(const SyncMarks& marks) {
         update.bindInt64(3, marks.joinMessageId);
         update.bindInt64(4, marks.joinChatId);
         update.run();
+        sqlite::Statement leftOut = connection_.db().prepare(kUpdateLeftOut);
+        leftOut.bindInt64(1, marks.leftOut.reactions);
+        leftOut.bindInt64(2, marks.leftOut.events);
+        leftOut.bindInt64(3, marks.leftOut.junk);
+        leftOut.bindInt64(4, marks.leftOut.unsent);
+        leftOut.run();
     });
 }
 

@@ -1,11 +1,13 @@
 #pragma once
 // The shadow database's record of its sync: the cursor and message count
-// (sync_state), the catch-up marks (sync_marks), the store it copies
+// (sync_state), the catch-up marks (sync_marks) and what was left out
+// (left_out_counts), the store it copies
 // (sync_source), the deletion checks' marks (store_deletions and
 // recently_deleted), whether every chat of each message is listed yet
 // (message_chats_state) and which chats the last pass left out
 // (excluded_chats).
 
+#include "records/LeftOutCounts.hpp"
 #include "shadow/ShadowConnection.hpp"
 
 #include <cstdint>
@@ -34,6 +36,8 @@ public:
         int64_t joinRowid = 0;
         int64_t joinMessageId = 0;
         int64_t joinChatId = 0;
+        // The left_out_counts row (zeros on a database without it).
+        LeftOutCounts leftOut;
         bool operator==(const SyncMarks&) const = default;
     };
 

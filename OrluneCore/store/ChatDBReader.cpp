@@ -121,6 +121,13 @@ bool contains(const std::vector<std::string>& names, std::string_view name) {
 }
 
 // `blobHex` decoded, or empty.
+// Whether a HEX(...) column holds any bytes: HEX(NULL) is '', so NULL and an
+// empty blob both read as none, and nothing is decoded (a decoder fails on
+// no bytes, by throwing, which costs a first sync dearly row after row).
+bool hasHexBytes(sqlite::Statement& statement, int column) {
+    return sqlite3_column_bytes(statement.get(), column) > 0;
+}
+
 std::string bytesFromHex(sqlite::Statement& statement, int column) {
     if (statement.isNull(column)) {
         return {};
@@ -377,6 +384,7 @@ void ChatDBReader::readMessageRows(sqlite::Statement& statement, FetchResult& re
         attachments = prepare(sql);
     }
     std::set<std::string> excludedGuids;
+    int64_t countedRowid = -1;
     for (;;) {
         try {
             if (!statement.step()) {
@@ -402,6 +410,15 @@ void ChatDBReader::readMessageRows(sqlite::Statement& statement, FetchResult& re
         if (!guid) {
             continue;
         }
+        // A message in several chats comes as one row per chat, side by
+        // side: it is counted once.
+        const bool firstRowOfMessage = rowid != countedRowid;
+        countedRowid = rowid;
+        auto countLeftOut = [&](int64_t LeftOutCounts::*kind) {
+            if (firstRowOfMessage) {
+                ++(result.leftOut.*kind);
+            }
+        };
         if (!sharedGuids_.empty()) {
             const auto shared = sharedGuids_.find(*guid);
             if (shared != sharedGuids_.end() && shared->second != rowid) {
@@ -420,6 +437,7 @@ void ChatDBReader::readMessageRows(sqlite::Statement& statement, FetchResult& re
         // Group events (members added or removed, renames, a member
         // leaving...) are not messages.
         if (statement.columnInt64(kItemType) != 0) {
+            countLeftOut(&LeftOutCounts::events);
             continue;
         }
         const bool isFromMe = statement.columnInt64(kIsFromMe) != 0;
@@ -436,19 +454,24 @@ void ChatDBReader::readMessageRows(sqlite::Statement& statement, FetchResult& re
                     reaction->removal, std::move(sender),
                     statement.columnOptionalText(kAssociatedEmoji), date});
             }
+            countLeftOut(&LeftOutCounts::reactions);
             continue;
         }
         const bool junk = statement.columnInt64(kIsFiltered) == kJunkFilterCategory ||
                           statement.columnInt64(kIsBlackholed) != 0 ||
                           statement.columnInt64(kIsSpam) != 0;
-        if ((junk && !includeJunk_) ||
-            std::binary_search(recoverableRowids_.begin(), recoverableRowids_.end(), rowid)) {
+        const bool recentlyDeleted =
+            std::binary_search(recoverableRowids_.begin(), recoverableRowids_.end(), rowid);
+        if ((junk && !includeJunk_) || recentlyDeleted) {
+            if (!recentlyDeleted) {
+                countLeftOut(&LeftOutCounts::junk);
+            }
             result.removedGuids.push_back(std::move(*guid));
             continue;
         }
 
         std::string text = wholeText(statement, kText);
-        if (text.empty() && !statement.isNull(kBodyHex)) {
+        if (text.empty() && hasHexBytes(statement, kBodyHex)) {
             text = TypedStreamDecoder::decodeToString(bytesFromHex(statement, kBodyHex))
                        .value_or(std::string());
         }
@@ -457,7 +480,7 @@ void ChatDBReader::readMessageRows(sqlite::Statement& statement, FetchResult& re
             editedAt = dateEdited;
         }
         bool unsent = statement.columnInt64(kDateRetracted) != 0;
-        if (!statement.isNull(kSummaryInfoHex)) {
+        if (hasHexBytes(statement, kSummaryInfoHex)) {
             if (auto info = MessageSummaryInfo::parse(bytesFromHex(statement, kSummaryInfoHex))) {
                 if (text.empty()) {
                     text = info->currentText(0).value_or(std::string());
@@ -473,7 +496,7 @@ void ChatDBReader::readMessageRows(sqlite::Statement& statement, FetchResult& re
         text = withoutPlaceholders(text);
         // A voice message's body holds only its placeholder; the system's
         // transcript of it, where there is one, is its text.
-        if (text.empty() && !statement.isNull(kBodyHex)) {
+        if (text.empty() && hasHexBytes(statement, kBodyHex)) {
             text = TypedStreamDecoder::audioTranscription(bytesFromHex(statement, kBodyHex))
                        .value_or(std::string());
         }
@@ -519,6 +542,8 @@ void ChatDBReader::readMessageRows(sqlite::Statement& statement, FetchResult& re
         // An unsent message (every part taken back) is gone; one with some
         // parts left keeps what remains.
         if (unsent && text.empty()) {
+            countLeftOut(&LeftOutCounts::unsent);
+            result.unsentGuids.push_back(*guid);
             result.removedGuids.push_back(std::move(*guid));
             continue;
         }

@@ -3,6 +3,7 @@
 
 #include "base/Environment.hpp"
 #include "records/ChatParticipant.hpp"
+#include "records/LeftOutCounts.hpp"
 #include "records/ShadowMessage.hpp"
 #include "sql/SQLite.hpp"
 
@@ -147,6 +148,12 @@ struct FetchResult {
     // neither kept nor removed here; the messages of the result with one of
     // them (read from another chat) are left out too.
     std::vector<std::string> excludedGuids;
+    // Of removedGuids, the messages taken back whole.
+    std::vector<std::string> unsentGuids;
+    // The rows read that are not kept as messages, by why, each row once
+    // (however many chats it is in). Rows in Recently Deleted are not
+    // counted; nor are reactions found later in a message's text.
+    LeftOutCounts leftOut;
     int64_t rawRowCount = 0;      // rows the query returned, kept or not
     int64_t lastRawTimestamp = 0; // date of the last row returned, else the cursor's
     int64_t lastRawRowid = 0;     // ROWID of the last row returned, else the cursor's

@@ -1,5 +1,6 @@
 #include "models/ShadowSyncViewModel.hpp"
 
+#include "answer/CoverageText.hpp"
 #include "base/ThreadCrypto.hpp"
 #include "models/PropertyChange.hpp"
 #include "services/CurrentException.hpp"
@@ -32,6 +33,7 @@ struct ShadowSyncViewModel::SyncOutcome {
     std::int64_t count = 0;
     std::string error; // the failure's description when !succeeded
     std::vector<std::string> contactWarnings;
+    std::optional<core::MessageTimeSpan> span;
 };
 
 // Written by the sync task, read by the GUI thread's progress timer.
@@ -181,6 +183,7 @@ void ShadowSyncViewModel::syncIfPossible() {
                     [progress](std::int64_t rowsRead) { progress->rowsRead = rowsRead; });
                 outcome.contactWarnings = sync.contactWarnings();
                 outcome.count = sync.messageCount();
+                outcome.span = core::ShadowDBReader(path).messageTimeSpan();
                 outcome.succeeded = true;
             } catch (const core::ShadowSyncError& error) {
                 outcome.storeMissing = error.kind() == core::ShadowSyncError::Kind::chatDBNotFound;
@@ -192,6 +195,22 @@ void ShadowSyncViewModel::syncIfPossible() {
             core::releaseThreadCryptoState();
             return outcome;
         }));
+}
+
+QString ShadowSyncViewModel::coverageLine() const {
+    if (!hasSynced_) {
+        return {};
+    }
+    core::Coverage coverage;
+    coverage.messages = messageCount_;
+    coverage.span = messageSpan_;
+    try {
+        return QString::fromStdString(
+            core::coverageLine(coverage, core::LocalCalendar(core::TimeContext::system())));
+    } catch (const std::invalid_argument&) {
+        // A zone ICU does not know: the line is left out.
+        return {};
+    }
 }
 
 void ShadowSyncViewModel::publishProgress() {
@@ -246,6 +265,7 @@ void ShadowSyncViewModel::handleOutcome(const SyncOutcome& outcome) {
         }
         assignIfChanged(contactWarnings_, warnings, [this] { emit contactWarningsChanged(); });
         assignIfChanged(messageCount_, outcome.count, [this] { emit messageCountChanged(); });
+        assignIfChanged(messageSpan_, outcome.span, [this] { emit coverageChanged(); });
         emit lastSyncedAtChanged();
         assignIfChanged(hasSynced_, true, [this] { emit hasSyncedChanged(); });
         setIsSyncing(false);

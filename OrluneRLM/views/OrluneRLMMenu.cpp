@@ -199,7 +199,7 @@ OrluneRLMMenu::OrluneRLMMenu(Seams seams, QWidget* parent)
          {&ShadowSyncViewModel::isSyncingChanged, &ShadowSyncViewModel::lastErrorChanged,
           &ShadowSyncViewModel::messageCountChanged, &ShadowSyncViewModel::hasSyncedChanged,
           &ShadowSyncViewModel::progressChanged, &ShadowSyncViewModel::lastSyncedAtChanged,
-          &ShadowSyncViewModel::contactWarningsChanged}) {
+          &ShadowSyncViewModel::contactWarningsChanged, &ShadowSyncViewModel::coverageChanged}) {
         connect(syncModel_, signal, this, &OrluneRLMMenu::updateWorkingScreen);
     }
     updateScreen();
@@ -605,6 +605,7 @@ SyncStatusView::State OrluneRLMMenu::syncState() const {
     state.secondsLeft = syncModel_->secondsLeft();
     state.lastSyncedAt = syncModel_->lastSyncedAt();
     state.nextRetryAt = syncModel_->nextRetryAt();
+    state.coverage = syncModel_->coverageLine();
     return state;
 }
 

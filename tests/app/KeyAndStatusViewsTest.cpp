@@ -392,5 +392,32 @@ TEST(SyncStatusViewTest, StatusLineFollowsTheSyncState) {
     EXPECT_EQ(syncRequests, 1);
 }
 
+// What the index covers has a line of its own, kept while a pass runs and
+// beside an error, and none while it is not known.
+TEST(SyncStatusViewTest, TheCoverageLineShowsWhatTheIndexCovers) {
+    guiApplication();
+    using State = rlm::SyncStatusView::State;
+    const QString coverage = QStringLiteral("84,210 messages · Mar 2021 – today");
+    State known{84210, false};
+    known.coverage = coverage;
+    State syncing = known;
+    syncing.isSyncing = true;
+    State failed = known;
+    failed.lastError = QStringLiteral("disk I/O error");
+    const std::pair<State, QString> cases[] = {
+        {known, coverage}, {syncing, coverage}, {failed, coverage}, {State{}, QString()}};
+    rlm::SyncStatusView view(
+        State{}, [] {}, [] {});
+    view.show();
+    auto* line = child<QLabel>(&view, "syncCoverageLine");
+    for (const auto& [state, text] : cases) {
+        view.setState(state);
+        EXPECT_EQ(line->text(), text);
+        EXPECT_EQ(showsChild(&view, "syncCoverageLine"), !text.isEmpty()) << text.toStdString();
+    }
+    view.setState(known);
+    saveScreenshot(&view, "sync-status-coverage");
+}
+
 } // namespace
 } // namespace orlune::testing

@@ -1,15 +1,18 @@
 #include "models/ShadowSyncViewModel.hpp"
 
+#include "answer/CoverageText.hpp"
 #include "services/FileError.hpp"
 #include "sync/ShadowSync.hpp"
 #include "tests/rlm/ModelTestSupport.hpp"
 #include "tests/support/DatabaseProbe.hpp"
+#include "time/StoreTime.hpp"
 #include "tools/samplestore/SampleStore.hpp"
 
 #include <QSignalSpy>
 #include <QTest>
 #include <QThreadPool>
 #include <filesystem>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <set>
 
@@ -94,6 +97,7 @@ TEST_F(ShadowSyncViewModelTest, ConstructionResolvesThePathAndReadsNothing) {
     EXPECT_FALSE(model.isSyncing());
     EXPECT_FALSE(model.hasSynced());
     EXPECT_EQ(model.messageCount(), 0);
+    EXPECT_TRUE(model.coverageLine().isEmpty());
     EXPECT_TRUE(model.lastError().isEmpty());
     EXPECT_TRUE(folder.loggedEntries().empty());
 }
@@ -128,6 +132,18 @@ TEST_F(ShadowSyncViewModelTest, ASuccessfulSyncPublishesInOrderAndASecondRequest
     EXPECT_EQ(complete["level"], "info");
     EXPECT_EQ(complete["message_count"], std::to_string(model.messageCount()));
     EXPECT_NE(complete["inserted"], "0");
+    // The coverage line spans the store's own first and last dates.
+    {
+        testing::DatabaseProbe store(chatDB());
+        core::Coverage coverage;
+        coverage.messages = model.messageCount();
+        coverage.span = core::MessageTimeSpan{
+            *core::instantFromStoreDate(std::stoll(store.value("SELECT MIN(date) FROM message"))),
+            *core::instantFromStoreDate(std::stoll(store.value("SELECT MAX(date) FROM message")))};
+        EXPECT_EQ(model.coverageLine().toStdString(),
+                  core::coverageLine(coverage, core::LocalCalendar(core::TimeContext::system())));
+        EXPECT_THAT(model.coverageLine().toStdString(), ::testing::HasSubstr(" messages · "));
+    }
 
     // New messages in the store: the next pass copies them.
     samplestore::appendSampleMessages(chatDB(), 10, 7);
