@@ -13,63 +13,21 @@
 // and prints both, their ratio (target <= 1.3) and the files' sizes. Then
 // times each search (median of 5, at most 10 hits) on (a).
 
-#include "shadow/ShadowDB.hpp"
+#include "BenchSupport.hpp"
 #include "shadow/ShadowDBReader.hpp"
-#include "sql/SQLite.hpp"
-#include "sync/ShadowSync.hpp"
 #include "tools/samplestore/SampleStore.hpp"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <string>
-#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
-namespace {
-
 using namespace orlune;
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// User + system CPU time of this process so far, in seconds: steadier than
-// wall time on a shared machine.
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-struct Figures {
-    double wall = 0;
-    double cpu = 0;
-};
-
-Figures timedSync(const std::string& store, const std::string& shadow) {
-    const auto wall = Clock::now();
-    const double cpu = cpuSeconds();
-    core::ShadowSync(store, shadow).performSync();
-    return {secondsSince(wall), cpuSeconds() - cpu};
-}
-
-// The shadow database's size once its log is folded into the file.
-uintmax_t checkpointedSize(const std::string& path) {
-    core::sqlite::Connection db;
-    if (db.open(path, SQLITE_OPEN_READWRITE) == SQLITE_OK) {
-        core::sqlite::exec(db.get(), "PRAGMA wal_checkpoint(TRUNCATE)");
-    }
-    return std::filesystem::file_size(path);
-}
-
-} // namespace
+using namespace orlune::bench;
 
 int main(int argc, char** argv) {
     int64_t messages = 1000000;
@@ -114,25 +72,13 @@ int main(int argc, char** argv) {
               << "% without spaces, store built in " << secondsSince(build) << " s\n"
               << std::flush;
 
-    {
-        core::ShadowDB(without).createSchemaIfNeeded();
-        core::sqlite::Connection db;
-        if (db.open(without, SQLITE_OPEN_READWRITE) != SQLITE_OK) {
-            std::cerr << "cannot open " << without << "\n";
-            return 1;
-        }
-        core::sqlite::exec(db.get(),
-                           "DROP TRIGGER spaced_texts_follow_message; DROP TABLE spaced_fts; "
-                           "DROP VIEW spaced_words; DROP TABLE spaced_texts");
-    }
-    const Figures plain = timedSync(store, without);
+    const Figures plain = timedFirstSync(store, without, kSpacedIndex.drop);
     std::printf("(b) first sync without the spaced index: %.2f s wall, %.2f s CPU\n", plain.wall,
                 plain.cpu);
-    const Figures spaced = timedSync(store, with);
+    const Figures spaced = timedFirstSync(store, with);
     std::printf("(a) first sync with it:                  %.2f s wall, %.2f s CPU\n", spaced.wall,
                 spaced.cpu);
-    std::printf("ratio (a)/(b): %.3f wall, %.3f CPU (target <= 1.3)\n", spaced.wall / plain.wall,
-                spaced.cpu / plain.cpu);
+    std::printf("ratio (a)/(b): %s (target <= 1.3)\n", ratio(spaced, plain).c_str());
     const auto sizeWith = checkpointedSize(with);
     const auto sizeWithout = checkpointedSize(without);
     std::printf("file size: %.1f MB with, %.1f MB without (%.3fx)\n", sizeWith / 1e6,

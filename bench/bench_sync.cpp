@@ -1,6 +1,7 @@
-// Sync speed and memory, against a pure-SQL copy measured in the same run.
+// Sync speed and memory, against a pure-SQL copy measured in the same run,
+// and what each part of the shadow database adds to a first sync.
 //
-//   bench_sync [--messages N] [--dir PATH] [--keep]
+//   bench_sync [--messages N] [--dir PATH] [--keep] [--parts]
 //
 // Builds a sample messaging store of N messages (default 1,000,000; 40% with
 // their text only in the attributedBody archive) and a second store with the
@@ -8,19 +9,21 @@
 //   (a) times a first ShadowSync::performSync into a fresh shadow database;
 //   (b) times a pure-SQL copy of the same rows into a fresh database with the
 //       same schema, triggers, indexes and connection settings: ATTACH the
-//       text-only store and INSERT ... SELECT (the reader's joins and rules
-//       written in SQL);
-// and prints both and their ratio (target <= 1.15). Then appends 1,000
-// messages to the store and times the incremental pass that finds them
-// (target <= 1% of the first sync). Peak memory of the first sync is the
-// process's VmHWM, reset just before the pass (target < 200 MB, and not
-// growing with N: compare a run with --messages 250000).
+//       text-only store and, in one transaction, INSERT ... SELECT into
+//       messages (the reader's joins and rules written in SQL; the full-text
+//       index follows by its triggers) and into message_chats;
+// and prints both and their ratio (target <= 1.25). With --parts it then
+// times a first sync without each part the sync writes beside messages
+// (BenchSupport's kLeftOutParts) and the copy without message_chats, each
+// beside (a) and (b). Then appends 1,000 messages to the store and times the
+// incremental pass that finds them (target <= 1% of the first sync). Peak
+// memory of the first sync is the process's VmHWM, reset just before the
+// pass (target < 200 MB, and not growing with N: compare a run with
+// --messages 250000).
 
-#include "shadow/ShadowDB.hpp"
-#include "sync/ShadowSync.hpp"
+#include "BenchSupport.hpp"
 #include "tools/samplestore/SampleStore.hpp"
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -33,43 +36,7 @@
 namespace {
 
 using namespace orlune;
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// User + system CPU time of this process so far, in seconds. The machines
-// are shared, so CPU time is printed beside wall time: it is the steadier of
-// the two when other work competes for the cores.
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-struct Stopwatch {
-    Clock::time_point wall = Clock::now();
-    double cpu = cpuSeconds();
-};
-
-struct Figures {
-    double wall = 0;
-    double cpu = 0;
-    int64_t rows = 0;
-};
-
-Figures stop(const Stopwatch& watch, int64_t rows) {
-    return Figures{secondsSince(watch.wall), cpuSeconds() - watch.cpu, rows};
-}
-
-std::string describe(const Figures& figures) {
-    char text[160];
-    std::snprintf(text, sizeof text, "%.2f s wall, %.2f s CPU, %lld rows", figures.wall,
-                  figures.cpu, static_cast<long long>(figures.rows));
-    return text;
-}
+using namespace orlune::bench;
 
 // A field of /proc/self/status in kB (VmRSS, VmHWM), or -1 (always on the
 // Mac, which has no /proc).
@@ -120,7 +87,7 @@ void run(sqlite3* db, const std::string& sql, const char* what) {
 // The pure-SQL copy: the reader's query and normalisation rules as one
 // INSERT ... SELECT. The content hash (SHA-256 in the real path) has no SQL
 // counterpart; a random 16-hex-digit text of the same size stands in.
-constexpr const char* kBaselineCopy =
+constexpr const char* kCopyMessages =
     "INSERT OR REPLACE INTO messages\n"
     "(guid, chat_id, chat_name, sender, text, timestamp, is_from_me, is_group,\n"
     " has_attachments, attachment_types, content_hash)\n"
@@ -134,12 +101,19 @@ constexpr const char* kBaselineCopy =
     "LEFT JOIN store.chat c ON cmj.chat_id = c.ROWID\n"
     "WHERE m.guid IS NOT NULL AND ifnull(m.text, '') <> ''\n"
     "ORDER BY m.date ASC, m.ROWID ASC";
+// Every chat of each message copied.
+constexpr const char* kCopyMemberships =
+    "INSERT OR IGNORE INTO message_chats (message_guid, chat_id)\n"
+    "SELECT m.guid, c.guid\n"
+    "FROM store.message m\n"
+    "JOIN store.chat_message_join cmj ON m.ROWID = cmj.message_id\n"
+    "JOIN store.chat c ON cmj.chat_id = c.ROWID\n"
+    "WHERE m.guid IS NOT NULL AND ifnull(m.text, '') <> ''";
 
-Figures runBaseline(const std::string& textStore, const std::string& target) {
-    {
-        core::ShadowDB shadow(target);
-        shadow.createSchemaIfNeeded();
-    }
+// The copy into a new database at `target`, with the chat membership or
+// without it (its table dropped first).
+Figures runBaseline(const std::string& textStore, const std::string& target, bool memberships) {
+    makeShadowWithout(target, memberships ? "" : kLeftOutParts[0].drop);
     core::sqlite::Connection db;
     check(db.open(target, SQLITE_OPEN_READWRITE), db.get(), "open baseline");
     for (auto pragma : core::shadow_schema::kOpenPragmas) {
@@ -148,8 +122,14 @@ Figures runBaseline(const std::string& textStore, const std::string& target) {
     run(db.get(), "ATTACH DATABASE '" + textStore + "' AS store", "attach");
 
     Stopwatch watch;
-    run(db.get(), kBaselineCopy, "copy");
-    return stop(watch, sqlite3_changes64(db.get()));
+    run(db.get(), "BEGIN", "begin");
+    run(db.get(), kCopyMessages, "copy");
+    const int64_t rows = sqlite3_changes64(db.get());
+    if (memberships) {
+        run(db.get(), kCopyMemberships, "copy memberships");
+    }
+    run(db.get(), "COMMIT", "commit");
+    return stop(watch, rows);
 }
 
 } // namespace
@@ -158,6 +138,7 @@ int main(int argc, char** argv) {
     int64_t messages = 1000000;
     std::string folder;
     bool keep = false;
+    bool parts = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--messages" && i + 1 < argc) {
@@ -166,8 +147,10 @@ int main(int argc, char** argv) {
             folder = argv[++i];
         } else if (arg == "--keep") {
             keep = true;
+        } else if (arg == "--parts") {
+            parts = true;
         } else {
-            std::cerr << "usage: bench_sync [--messages N] [--dir PATH] [--keep]\n";
+            std::cerr << "usage: bench_sync [--messages N] [--dir PATH] [--keep] [--parts]\n";
             return 2;
         }
     }
@@ -212,11 +195,30 @@ int main(int argc, char** argv) {
               << std::flush;
 
     // (b) the pure-SQL copy.
-    Figures copy = runBaseline(textStore, baseline);
+    Figures copy = runBaseline(textStore, baseline, true);
     std::cout << "(b) pure-SQL copy: " << describe(copy) << "\n";
-    std::printf("ratio (a)/(b): %.3f wall, %.3f CPU (target <= 1.15)\n", first.wall / copy.wall,
-                first.cpu / copy.cpu);
-    std::fflush(stdout);
+    std::cout << "ratio (a)/(b): " << ratio(first, copy) << " (target <= 1.25)\n" << std::flush;
+
+    // What each part adds: the same first sync without it, and the copy
+    // without the chat membership.
+    if (parts) {
+        const std::string partShadow = folder + "/part.db";
+        for (const LeftOutPart& part : kLeftOutParts) {
+            const Figures without = timedFirstSync(store, partShadow, part.drop);
+            std::cout << "first sync without " << part.name << ": " << describe(without)
+                      << "\n  (a)/this: " << ratio(first, without)
+                      << "; this/(b): " << ratio(without, copy) << "\n"
+                      << std::flush;
+        }
+        const Figures bare = runBaseline(textStore, partShadow, false);
+        std::cout << "pure-SQL copy without message_chats: " << describe(bare)
+                  << "\n  (b)/this: " << ratio(copy, bare) << "; (a)/this: " << ratio(first, bare)
+                  << "\n"
+                  << std::flush;
+        for (const char* suffix : {"", "-wal", "-shm", "-lock"}) {
+            std::filesystem::remove(partShadow + suffix);
+        }
+    }
 
     // The incremental pass.
     samplestore::appendSampleMessages(store, 1000, options.seed + 1);

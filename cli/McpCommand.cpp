@@ -38,6 +38,8 @@ constexpr const char* kHelp =
     "                         also \"mcpPrivacy\" in the configuration file\n"
     "  -h, --help             show this help\n"
     "\n"
+    "The chats left out (`orlune chats`, `orlune sync --exclude-chat`) never\n"
+    "appear, not even before the next sync has taken them out of the database.\n"
     "Wrong options are described on standard error, with exit status 2.\n";
 
 // The budget from `text`, or absent after saying why.
@@ -102,6 +104,10 @@ int runMcp(const std::vector<std::string>& args) {
         return 2;
     }
     settings.privacy = *privacy;
+    // A sync takes the chats left out out of the database; hiding them here
+    // too covers the time until it has run.
+    settings.hiddenChatIds =
+        rlm::ConfigManager::shared().loadWithoutCredentials().excludedChatIds();
 
     // The read verbs' bound on what SQLite may hold in this process.
     sqlite3_hard_heap_limit64(core::QueryBounds::kReaderHeapLimit);

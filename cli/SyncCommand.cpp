@@ -5,6 +5,7 @@
 #include "TerminalOutput.hpp"
 #include "base/SystemDifferences.hpp"
 #include "services/ConfigManager.hpp"
+#include "shadow/ShadowDBReader.hpp"
 #include "sync/ShadowSync.hpp"
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <exception>
 #include <iostream>
 #include <optional>
+#include <set>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -24,6 +26,7 @@ namespace {
 
 constexpr const char* kHelp =
     "Usage: orlune sync [--chat-db PATH] [--shadow-db PATH] [--contacts FILE.vcf]...\n"
+    "                   [--exclude-chat ID]... [--include-chat ID]...\n"
     "                   [--include-junk] [--watch]\n"
     "\n"
     "Copies the messages that are new since the last sync from the messaging\n"
@@ -44,6 +47,16 @@ constexpr const char* kHelp =
     "                    may be given more than once; read after the files\n"
     "                    of the configuration (\"contactsFiles\" in the app's\n"
     "                    config.json, also set in its Settings)\n"
+    "  --exclude-chat ID leave the chat with this id (as `orlune chats` lists it)\n"
+    "                    out from now on: it is added to the chats left out\n"
+    "                    (\"excludedChats\" in the app's config.json, also set in\n"
+    "                    its Settings), and this sync removes whatever was\n"
+    "                    copied of it (messages, reactions, attachments,\n"
+    "                    members, its title, the people met only there) and\n"
+    "                    purges its words from the database's files; may be\n"
+    "                    given more than once\n"
+    "  --include-chat ID take a chat left out back in: this sync copies it\n"
+    "                    again; may be given more than once\n"
     "  --include-junk    also copy the chats the store files as junk, blocked\n"
     "                    senders' chats and messages marked spam (left out\n"
     "                    otherwise); changing this copies the store again\n"
@@ -51,7 +64,9 @@ constexpr const char* kHelp =
     "                    write-ahead log changes (at least every 3 seconds\n"
     "                    while it keeps changing), until Ctrl-C or SIGTERM,\n"
     "                    which end it after the pass in progress with status 0\n"
-    "                    (a failed pass is reported and watching goes on)\n"
+    "                    (a failed pass is reported and watching goes on);\n"
+    "                    each pass leaves out the chats the configuration\n"
+    "                    leaves out at that moment\n"
     "  -h, --help        show this help\n"
     "\n"
     "Each sync also names the people behind the senders and what each chat is\n"
@@ -60,6 +75,10 @@ constexpr const char* kHelp =
     "files and the ones given. A book or file that cannot be read (locked,\n"
     "damaged, missing) is named on standard error and skipped; the sync goes\n"
     "on.\n"
+    "\n"
+    "While the configuration file cannot be read, the sync leaves out the\n"
+    "chats it left out last time (--exclude-chat and --include-chat then fail\n"
+    "with status 1, copying nothing).\n"
     "\n"
     "Prints how many messages were written and how many the shadow database\n"
     "holds. On a terminal it shows the rows read so far during long passes.\n"
@@ -80,6 +99,8 @@ struct Options {
     std::optional<std::string> shadowDB;
     bool watch = false;
     std::vector<std::string> contacts;
+    std::vector<std::string> excludeChats;
+    std::vector<std::string> includeChats;
     bool includeJunk = false;
 };
 
@@ -147,13 +168,20 @@ bool waitForChange(const std::string& store, StoreSignature& seen) {
     return false;
 }
 
+// What an option's value is, for messages ("path").
+std::string valueName(const std::string& option) {
+    return option == "--exclude-chat" || option == "--include-chat" ? "chat id" : "path";
+}
+
 // Accepts "--name VALUE" and "--name=VALUE". Returns false (after printing
 // why) on anything else.
 bool parse(const std::vector<std::string>& args, Options& options) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         std::optional<std::string>* target = nullptr;
-        std::optional<std::string> contactFile;
+        // The value of a repeatable option, and the list it joins.
+        std::optional<std::string> listed;
+        std::vector<std::string>* list = nullptr;
         std::string name = arg.substr(0, arg.find('='));
         if (arg == "--watch") {
             options.watch = true;
@@ -163,8 +191,11 @@ bool parse(const std::vector<std::string>& args, Options& options) {
             options.includeJunk = true;
             continue;
         }
-        if (name == "--contacts") {
-            target = &contactFile;
+        if (name == "--contacts" || name == "--exclude-chat" || name == "--include-chat") {
+            target = &listed;
+            list = name == "--contacts"       ? &options.contacts
+                   : name == "--exclude-chat" ? &options.excludeChats
+                                              : &options.includeChats;
         } else if (name == "--chat-db") {
             target = &options.chatDB;
         } else if (name == "--shadow-db") {
@@ -179,15 +210,16 @@ bool parse(const std::vector<std::string>& args, Options& options) {
         } else if (i + 1 < args.size()) {
             *target = args[++i];
         } else {
-            std::cerr << "orlune sync: " << name << " needs a path\n";
+            std::cerr << "orlune sync: " << name << " needs a " << valueName(name) << "\n";
             return false;
         }
         if ((*target)->empty()) {
-            std::cerr << "orlune sync: " << name << " needs a non-empty path\n";
+            std::cerr << "orlune sync: " << name << " needs a non-empty " << valueName(name)
+                      << "\n";
             return false;
         }
-        if (contactFile) {
-            options.contacts.push_back(*contactFile);
+        if (list != nullptr) {
+            list->push_back(*listed);
         }
     }
     return true;
@@ -205,6 +237,62 @@ std::vector<std::string> contactFiles(const std::vector<std::string>& given) {
         }
     }
     return files;
+}
+
+// What the shadow database at `shadowPath` calls the chat, when it holds it.
+// A database that cannot be read names nothing here; the sync says what is
+// wrong with it.
+std::optional<std::string> titleInCopy(const std::string& shadowPath, const std::string& chatId) {
+    if (!core::pathExists(shadowPath)) {
+        return std::nullopt;
+    }
+    try {
+        core::ShadowDBReader copy(shadowPath);
+        if (copy.hasPeopleTables()) {
+            for (const core::ChatTitleRow& chat : copy.chats()) {
+                if (chat.chatId == chatId) {
+                    return chat.title;
+                }
+            }
+        }
+    } catch (const std::exception&) {
+    }
+    return std::nullopt;
+}
+
+// The chats the configuration leaves out; absent, after saying so, when it
+// cannot be read: the sync then leaves out those it left out last time
+// rather than none, which would copy them.
+std::optional<std::set<std::string>> configuredChatsLeftOut() {
+    try {
+        return rlm::ConfigManager::shared().readSettings().excludedChatIds();
+    } catch (const std::exception& error) {
+        std::cerr << error.what() << "\nThe chats left out at the last sync stay left out.\n";
+        return std::nullopt;
+    }
+}
+
+// Records --exclude-chat and --include-chat in the configuration (each left
+// out with the title the copy gives it) and returns every chat to leave out,
+// as configuredChatsLeftOut() without them. Throws rlm::FileError when they
+// cannot be recorded (a configuration that cannot be read or written).
+std::optional<std::set<std::string>> chatsToLeaveOut(const Options& options,
+                                                     const std::string& shadowPath) {
+    const rlm::ConfigManager& config = rlm::ConfigManager::shared();
+    if (options.excludeChats.empty() && options.includeChats.empty()) {
+        return configuredChatsLeftOut();
+    }
+    std::set<std::string> excluded;
+    config.update([&](rlm::AppConfig& settings) {
+        for (const std::string& chatId : options.includeChats) {
+            settings.includeChat(chatId);
+        }
+        for (const std::string& chatId : options.excludeChats) {
+            settings.excludeChat(chatId, titleInCopy(shadowPath, chatId));
+        }
+        excluded = settings.excludedChatIds();
+    });
+    return excluded;
 }
 
 // A failed pass for people: the error, and for a store that is not there,
@@ -256,6 +344,7 @@ int runSync(const std::vector<std::string>& args) {
         try {
             core::ShadowSync sync(options.chatDB, options.shadowDB);
             storePath = sync.sourceDatabasePath();
+            sync.setExcludedChats(chatsToLeaveOut(options, sync.databasePath()));
             sync.setContactFiles(contactFiles(options.contacts));
             sync.setIncludeJunk(options.includeJunk);
             std::cout << "Syncing " << sync.sourceDatabasePath() << " into " << sync.databasePath()
@@ -286,6 +375,7 @@ int runSync(const std::vector<std::string>& args) {
     std::optional<core::ShadowSync> sync;
     try {
         sync.emplace(options.chatDB, options.shadowDB);
+        sync->setExcludedChats(chatsToLeaveOut(options, sync->databasePath()));
         sync->setContactFiles(contactFiles(options.contacts));
         sync->setIncludeJunk(options.includeJunk);
     } catch (const std::exception& error) {
@@ -298,6 +388,9 @@ int runSync(const std::vector<std::string>& args) {
     StoreSignature seen = signatureOf(sync->sourceDatabasePath());
     do {
         try {
+            // The chats left out as the configuration says now (the app's
+            // Settings may change them while watching).
+            sync->setExcludedChats(configuredChatsLeftOut());
             int64_t written = sync->performSync(progress);
             endProgressLine();
             printContactWarnings(*sync);

@@ -164,17 +164,19 @@ std::string answerFromIndex(ShadowTools& tools, std::string_view question,
     if (cited != nullptr) {
         *cited = found->hits;
     }
+    // Why nothing is there for the question's time, before what was found.
+    const std::string outside = found->outsideCopied.empty() ? "" : found->outsideCopied + " ";
     if (found->hits.empty()) {
-        return answer + "No messages were found. I looked for " + found->understood + ".";
+        return answer + outside + "No messages were found. I looked for " + found->understood + ".";
     }
     if (found->widened) {
         const std::string where = found->widenedTo.empty()
                                       ? "these messages match its words elsewhere"
                                       : "these are " + found->widenedTo;
-        return answer + "Nothing matched " + found->understood + "; " + where + ":" +
+        return answer + outside + "Nothing matched " + found->understood + "; " + where + ":" +
                numberedMessages(found->hits);
     }
-    return answer + "I looked for " + found->understood +
+    return answer + outside + "I looked for " + found->understood +
            ". The best matches:" + numberedMessages(found->hits);
 }
 

@@ -118,6 +118,7 @@ std::optional<AnswerHits> ShadowDBTools::findAnswer(std::string_view question, i
     answer.understood = std::move(found.understood);
     answer.widened = found.widened;
     answer.widenedTo = std::move(found.widenedTo);
+    answer.outsideCopied = std::move(found.outsideCopied);
     answer.nothingToLookFor = found.reading.empty();
     for (core::RankedMessage& ranked : found.messages) {
         MessageHit hit = hitOf(*db_, ranked.message);

@@ -79,6 +79,9 @@ struct AnswerHits {
     // Omar about rent at any time").
     bool widened = false;
     std::string widenedTo;
+    // Where the copied messages start or end when the question's time lies
+    // outside them ("Your messages here start in March 2021."); else empty.
+    std::string outsideCopied;
     // The question named nothing to look for (no person, chat, time, kind or
     // word).
     bool nothingToLookFor = false;

@@ -1,6 +1,7 @@
 #include "answer/AnswerFinder.hpp"
 
 #include "answer/AnswerWindows.hpp"
+#include "answer/CoverageText.hpp"
 #include "time/StoreTime.hpp"
 #include "time/TimeExpressionParser.hpp"
 
@@ -136,6 +137,13 @@ FoundAnswer AnswerFinder::find(std::string_view question, const TimeContext& con
     found.reading = directory_->reader->read(question, context);
     found.understood =
         describeReading(found.reading, directory_->people, directory_->reader->chatTitles());
+    if (found.reading.time) {
+        if (const std::optional<MessageTimeSpan> span = db_.messageTimeSpan()) {
+            found.outsideCopied =
+                outsideSpanNote(*found.reading.time, *span, LocalCalendar(context))
+                    .value_or(std::string());
+        }
+    }
 
     const std::vector<std::string> handles = directory_->handlesOf(found.reading.people);
     std::vector<std::string> namedChats;

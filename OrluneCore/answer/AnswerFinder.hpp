@@ -30,6 +30,10 @@ struct FoundAnswer {
     // Where the wider search found them, in a person's words ("messages
     // between you and Omar about rent at any time"); empty unless widened.
     std::string widenedTo;
+    // When the question's time lies wholly outside the copied messages, says
+    // where they start or end ("Your messages here start in March 2021.");
+    // otherwise empty.
+    std::string outsideCopied;
     // A search stopped at its time limit or size bound (the messages are
     // what was found before).
     bool incomplete = false;

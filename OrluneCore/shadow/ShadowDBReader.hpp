@@ -14,6 +14,7 @@
 #include "records/SearchResult.hpp"
 #include "records/ShadowMessage.hpp"
 #include "shadow/ShadowConnection.hpp"
+#include "shadow/ShadowCoverage.hpp"
 #include "shadow/ShadowMessageTables.hpp"
 #include "shadow/ShadowPeople.hpp"
 #include "shadow/ShadowPeopleTables.hpp"
@@ -81,6 +82,14 @@ public:
     // Messages whose deleted_at is NULL. Throws prepareFailed (for instance on
     // a file without the schema) or queryFailed.
     int64_t messageCount();
+
+    // ---- What is covered (ShadowCoverage.cpp) ----
+    // The first and last dates of the copied messages; absent when none is
+    // copied. Throws prepareFailed or queryFailed.
+    std::optional<MessageTimeSpan> messageTimeSpan();
+    // Every figure of Coverage (chatsExcluded left 0: the configuration holds
+    // that). Throws prepareFailed or queryFailed.
+    Coverage coverage();
 
     // The sync cursor; (0, 0) for a fresh database. Throws prepareFailed or
     // queryFailed.

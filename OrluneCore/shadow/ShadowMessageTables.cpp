@@ -42,6 +42,13 @@ constexpr std::string_view kWriteBatch =
 constexpr std::string_view kWriteBatchChats =
     "INSERT OR IGNORE INTO message_chats (message_guid, chat_id)\n"
     "SELECT guid, chat_id FROM orlune_shadow_batch(?) WHERE chat_id <> 'unknown'";
+// The spaced texts of the messages just written: the batch holds each
+// message's guid with its spaced text.
+constexpr std::string_view kWriteBatchSpacedTexts =
+    "INSERT OR REPLACE INTO spaced_texts (id, text)\n"
+    "SELECT m.rowid, b.text\n"
+    "FROM orlune_shadow_batch(?) b CROSS JOIN messages m ON m.guid = b.guid\n"
+    "ORDER BY b.seq";
 
 // Counts, on this connection only, the live rows that INSERT OR REPLACE
 // deletes (recursive triggers are on, so REPLACE's deletes fire triggers):
@@ -66,6 +73,11 @@ constexpr std::string_view kSelectStoredMessage =
     "FROM messages WHERE guid = ?";
 constexpr std::string_view kMessageStored = "SELECT 1 FROM messages WHERE guid = ?";
 constexpr std::string_view kMessageGuids = "SELECT guid FROM messages";
+constexpr std::string_view kGuidsCopiedWithChat = "SELECT guid FROM messages WHERE chat_id = ?1";
+constexpr std::string_view kGuidsInChat =
+    "SELECT guid FROM messages WHERE chat_id = ?1\n"
+    "UNION SELECT message_guid FROM message_chats WHERE chat_id = ?1";
+constexpr std::string_view kHasMessageFrom = "SELECT 1 FROM messages WHERE sender = ? LIMIT 1";
 constexpr std::string_view kRecentTexts =
     "SELECT guid, text FROM messages WHERE chat_id = ? AND timestamp <= ?\n"
     "ORDER BY timestamp DESC LIMIT ?";
@@ -227,6 +239,27 @@ std::vector<std::string> ShadowMessageTables::guids() {
             guids.push_back(query.columnText(0));
         }
         return guids;
+    });
+}
+
+std::vector<std::string> ShadowMessageTables::guidsInChat(const std::string& chatId) {
+    return connection_.guarded([&] {
+        sqlite::Statement query = connection_.db().prepare(
+            connection_.hasTable("message_chats") ? kGuidsInChat : kGuidsCopiedWithChat);
+        query.bindText(1, chatId);
+        std::vector<std::string> guids;
+        while (query.step()) {
+            guids.push_back(query.columnText(0));
+        }
+        return guids;
+    });
+}
+
+bool ShadowMessageTables::hasMessageFrom(const std::string& sender) {
+    return connection_.guarded([&] {
+        sqlite::Statement query = connection_.db().prepare(kHasMessageFrom);
+        query.bindText(1, sender);
+        return query.step();
     });
 }
 
@@ -406,20 +439,24 @@ void ShadowMessageTables::writeEmoji(const std::vector<ShadowMessage>& messages)
     }
 }
 
+// One statement for the whole batch, as for the messages: spaced_texts
+// feeds a full-text index, which flushes its pending data at each
+// statement, so a row at a time makes one index segment per message.
 void ShadowMessageTables::writeSpacedTexts(const std::vector<ShadowMessage>& messages) {
-    std::optional<sqlite::Statement> insert;
+    std::vector<ShadowMessage> spaced;
     for (const ShadowMessage& message : messages) {
-        if (!SpacelessText::contains(message.text())) {
-            continue;
+        if (SpacelessText::contains(message.text())) {
+            spaced.emplace_back(message.guid(), std::string(), std::nullopt, std::string(),
+                                SpacelessText::spaced(message.text()), 0, false, false, false,
+                                std::vector<std::string>(), 0);
         }
-        if (!insert) {
-            insert = connection_.db().prepare(shadow_schema::kInsertSpacedText);
-        }
-        insert->reset();
-        insert->bindText(1, SpacelessText::spaced(message.text()));
-        insert->bindText(2, message.guid());
-        insert->run();
     }
+    if (spaced.empty()) {
+        return;
+    }
+    sqlite::Statement insert = connection_.db().prepare(kWriteBatchSpacedTexts);
+    ShadowBatchTable::bind(insert, 1, spaced);
+    insert.run();
 }
 
 void ShadowMessageTables::replaceChats(

@@ -61,6 +61,12 @@ public:
     // Every stored message guid.
     std::vector<std::string> guids();
 
+    // The stored messages of a chat: those copied with it (messages.chat_id)
+    // and those message_chats lists in it (on a database that has it).
+    std::vector<std::string> guidsInChat(const std::string& chatId);
+    // Whether any stored message has `sender` (a handle) as its sender.
+    bool hasMessageFrom(const std::string& sender);
+
     // A message as stored, in the columns a store row is compared on.
     struct StoredCopy {
         std::string chatId;

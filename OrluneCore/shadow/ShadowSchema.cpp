@@ -100,6 +100,10 @@ const std::vector<ShadowSchema::Migration>& ShadowSchema::migrations() {
          "text in scripts written without spaces, found by its parts",
          {shadow_schema::kSpacedStatements.begin(), shadow_schema::kSpacedStatements.end()},
          fillSpacedTexts},
+        {9, "chats left out by the person's choice", {shadow_schema::kCreateExcludedChats}},
+        {10,
+         "how many of the store's rows were left out, by why",
+         {shadow_schema::kLeftOutStatements.begin(), shadow_schema::kLeftOutStatements.end()}},
     };
     return steps;
 }

@@ -497,6 +497,37 @@ inline constexpr std::array<std::string_view, 6> kSpacedStatements = {
     kCreateSpacedInsertTrigger, kCreateSpacedDeleteTrigger, kCreateSpacedFollowTrigger,
 };
 
+// Added in version 9: the chats the person left out, so that a sync
+// notices one taken back in and copies it again. Only a digest of each chat
+// id is kept (ShadowSync::excludedChatKey): the file never names a chat it
+// does not copy.
+//   excluded_chats  one row per chat left out when the last pass ran.
+inline constexpr std::string_view kCreateExcludedChats =
+    "CREATE TABLE IF NOT EXISTS excluded_chats (\n"
+    "    chat_key TEXT PRIMARY KEY\n"
+    ") WITHOUT ROWID";
+
+// Added in version 10: how many of the store's rows the sync read and left
+// out, by why (LeftOutCounts), so that a person can tell "not in my
+// messages" from "not copied". One row, id = 1, written with the sync marks
+// on every page and counted again whenever the store is read from its
+// start. Databases copied before it read the whole store again on their
+// next sync (as version 4 does) to count what they left out.
+inline constexpr std::string_view kCreateLeftOutCounts =
+    "CREATE TABLE IF NOT EXISTS left_out_counts (\n"
+    "    id INTEGER PRIMARY KEY CHECK (id = 1),\n"
+    "    reactions INTEGER NOT NULL DEFAULT 0,\n"
+    "    events INTEGER NOT NULL DEFAULT 0,\n"
+    "    junk INTEGER NOT NULL DEFAULT 0,\n"
+    "    unsent INTEGER NOT NULL DEFAULT 0\n"
+    ")";
+inline constexpr std::string_view kSeedLeftOutCounts =
+    "INSERT OR IGNORE INTO left_out_counts (id) VALUES (1)";
+inline constexpr std::array<std::string_view, 5> kLeftOutStatements = {
+    kCreateLeftOutCounts, kSeedLeftOutCounts,     kSeedStoreDeletions,
+    kRereadEverything,    kRereadEverythingMarks,
+};
+
 // Run on every connection when it is opened, in this order. Recursive
 // triggers are set explicitly, whatever the SQLite build's default: with
 // them on, the row that INSERT OR REPLACE deletes fires messages_fts_delete,

@@ -21,6 +21,10 @@ constexpr std::string_view kUpdateSyncMarks =
     "UPDATE sync_marks\n"
     "SET message_rowid = ?, join_rowid = ?, join_message_id = ?, join_chat_id = ?\n"
     "WHERE id = 1";
+constexpr std::string_view kSelectLeftOut =
+    "SELECT reactions, events, junk, unsent FROM left_out_counts WHERE id = 1";
+constexpr std::string_view kUpdateLeftOut =
+    "UPDATE left_out_counts SET reactions = ?, events = ?, junk = ?, unsent = ? WHERE id = 1";
 
 constexpr std::string_view kSelectSyncSource =
     "SELECT store_path, anchor_rowid, anchor_guid FROM sync_source WHERE id = 1";
@@ -46,10 +50,15 @@ constexpr std::string_view kMembershipsComplete =
 constexpr std::string_view kMarkMembershipsComplete =
     "INSERT OR REPLACE INTO message_chats_state (id, complete) VALUES (1, 1)";
 
+constexpr std::string_view kSelectExcludedChats = "SELECT chat_key FROM excluded_chats";
+constexpr std::string_view kClearExcludedChats = "DELETE FROM excluded_chats";
+constexpr std::string_view kInsertExcludedChat = "INSERT INTO excluded_chats (chat_key) VALUES (?)";
+
 constexpr std::string_view kResetCursor[] = {
     "UPDATE sync_state SET last_timestamp = 0, last_rowid = 0, message_count = 0",
     "UPDATE sync_marks SET message_rowid = 0, join_rowid = 0, join_message_id = 0, "
     "join_chat_id = 0",
+    "UPDATE left_out_counts SET reactions = 0, events = 0, junk = 0, unsent = 0",
 };
 
 int64_t nowInWholeSeconds() {
@@ -92,6 +101,13 @@ ShadowSyncTables::SyncMarks ShadowSyncTables::marks() {
             marks.joinMessageId = query.columnInt64(2);
             marks.joinChatId = query.columnInt64(3);
         }
+        if (connection_.hasTable("left_out_counts")) {
+            sqlite::Statement leftOut = connection_.db().prepare(kSelectLeftOut);
+            if (leftOut.step()) {
+                marks.leftOut = {leftOut.columnInt64(0), leftOut.columnInt64(1),
+                                 leftOut.columnInt64(2), leftOut.columnInt64(3)};
+            }
+        }
         return marks;
     });
 }
@@ -104,6 +120,12 @@ void ShadowSyncTables::storeMarks(const SyncMarks& marks) {
         update.bindInt64(3, marks.joinMessageId);
         update.bindInt64(4, marks.joinChatId);
         update.run();
+        sqlite::Statement leftOut = connection_.db().prepare(kUpdateLeftOut);
+        leftOut.bindInt64(1, marks.leftOut.reactions);
+        leftOut.bindInt64(2, marks.leftOut.events);
+        leftOut.bindInt64(3, marks.leftOut.junk);
+        leftOut.bindInt64(4, marks.leftOut.unsent);
+        leftOut.run();
     });
 }
 
@@ -191,6 +213,32 @@ bool ShadowSyncTables::membershipsComplete() {
 
 void ShadowSyncTables::markMembershipsComplete() {
     connection_.guarded([&] { sqlite::exec(connection_.handle(), kMarkMembershipsComplete); });
+}
+
+std::set<std::string> ShadowSyncTables::excludedChatKeys() {
+    return connection_.guarded([&] {
+        sqlite::Statement query = connection_.db().prepare(kSelectExcludedChats);
+        std::set<std::string> keys;
+        while (query.step()) {
+            keys.insert(query.columnText(0));
+        }
+        return keys;
+    });
+}
+
+void ShadowSyncTables::replaceExcludedChatKeys(const std::set<std::string>& keys) {
+    connection_.guarded([&] {
+        sqlite::Transaction transaction(connection_.handle());
+        sqlite::exec(connection_.handle(), kClearExcludedChats);
+        sqlite::Statement insert = connection_.db().prepare(kInsertExcludedChat);
+        for (const std::string& key : keys) {
+            insert.reset();
+            insert.bindText(1, key);
+            insert.run();
+        }
+        insert.finalize();
+        transaction.commit();
+    });
 }
 
 void ShadowSyncTables::resetCursor() {

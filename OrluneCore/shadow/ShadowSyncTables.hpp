@@ -1,14 +1,18 @@
 #pragma once
 // The shadow database's record of its sync: the cursor and message count
-// (sync_state), the catch-up marks (sync_marks), the store it copies
+// (sync_state), the catch-up marks (sync_marks) and what was left out
+// (left_out_counts), the store it copies
 // (sync_source), the deletion checks' marks (store_deletions and
-// recently_deleted) and whether every chat of each message is listed yet
-// (message_chats_state).
+// recently_deleted), whether every chat of each message is listed yet
+// (message_chats_state) and which chats the last pass left out
+// (excluded_chats).
 
+#include "records/LeftOutCounts.hpp"
 #include "shadow/ShadowConnection.hpp"
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,6 +36,8 @@ public:
         int64_t joinRowid = 0;
         int64_t joinMessageId = 0;
         int64_t joinChatId = 0;
+        // The left_out_counts row (zeros on a database without it).
+        LeftOutCounts leftOut;
         bool operator==(const SyncMarks&) const = default;
     };
 
@@ -79,6 +85,11 @@ public:
     // the extra chats of its messages in several chats; and setting it.
     bool membershipsComplete();
     void markMembershipsComplete();
+
+    // The digests of the chats the last pass left out (excluded_chats);
+    // and replacing them, in one transaction of its own.
+    std::set<std::string> excludedChatKeys();
+    void replaceExcludedChatKeys(const std::set<std::string>& keys);
 
     // Sets the cursor, the count and the marks back to zero, so that the
     // next pass copies the store again.

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
 
 namespace orlune::core {
 
@@ -71,6 +72,11 @@ constexpr std::string_view kWhereInSeveralChats =
     "                  HAVING COUNT(DISTINCT chat_id) > 1)\n"
     "  AND (m.date < ?1 OR (m.date = ?1 AND m.ROWID <= ?2))\n"
     "ORDER BY m.ROWID ASC, cmj.rowid ASC";
+constexpr std::string_view kWhereInChat =
+    "WHERE m.ROWID IN (SELECT j.message_id FROM chat_message_join j\n"
+    "                  JOIN chat k ON k.ROWID = j.chat_id WHERE k.guid = ?1)\n"
+    "  AND (m.date < ?2 OR (m.date = ?2 AND m.ROWID <= ?3))\n"
+    "ORDER BY m.ROWID ASC, cmj.rowid ASC";
 constexpr std::string_view kWhereNewest =
     "WHERE m.ROWID IN (SELECT ROWID FROM message ORDER BY ROWID DESC LIMIT ?1)\n"
     "  AND (m.date < ?2 OR (m.date = ?2 AND m.ROWID <= ?3))\n"
@@ -115,6 +121,13 @@ bool contains(const std::vector<std::string>& names, std::string_view name) {
 }
 
 // `blobHex` decoded, or empty.
+// Whether a HEX(...) column holds any bytes: HEX(NULL) is '', so NULL and an
+// empty blob both read as none, and nothing is decoded (a decoder fails on
+// no bytes, by throwing, which costs a first sync dearly row after row).
+bool hasHexBytes(sqlite::Statement& statement, int column) {
+    return sqlite3_column_bytes(statement.get(), column) > 0;
+}
+
 std::string bytesFromHex(sqlite::Statement& statement, int column) {
     if (statement.isNull(column)) {
         return {};
@@ -259,6 +272,17 @@ FetchResult ChatDBReader::fetchMessagesByRowidBehindCursor(int64_t afterRowid, i
     return result;
 }
 
+FetchResult ChatDBReader::fetchMessagesInChat(const std::string& chatGuid, int64_t cursorTimestamp,
+                                              int64_t cursorRowid) {
+    sqlite::Statement statement = prepare(messageColumns() + std::string(kWhereInChat));
+    statement.bindText(1, chatGuid);
+    statement.bindInt64(2, cursorTimestamp);
+    statement.bindInt64(3, cursorRowid);
+    FetchResult result;
+    readMessageRows(statement, result);
+    return result;
+}
+
 FetchResult ChatDBReader::fetchMessagesInSeveralChats(int64_t cursorTimestamp,
                                                       int64_t cursorRowid) {
     sqlite::Statement statement = prepare(messageColumns() + std::string(kWhereInSeveralChats));
@@ -359,6 +383,8 @@ void ChatDBReader::readMessageRows(sqlite::Statement& statement, FetchResult& re
                "WHERE j.message_id = ? ORDER BY j.rowid";
         attachments = prepare(sql);
     }
+    std::set<std::string> excludedGuids;
+    int64_t countedRowid = -1;
     for (;;) {
         try {
             if (!statement.step()) {
@@ -384,15 +410,34 @@ void ChatDBReader::readMessageRows(sqlite::Statement& statement, FetchResult& re
         if (!guid) {
             continue;
         }
+        // A message in several chats comes as one row per chat, side by
+        // side: it is counted once.
+        const bool firstRowOfMessage = rowid != countedRowid;
+        countedRowid = rowid;
+        auto countLeftOut = [&](int64_t LeftOutCounts::*kind) {
+            if (firstRowOfMessage) {
+                ++(result.leftOut.*kind);
+            }
+        };
         if (!sharedGuids_.empty()) {
             const auto shared = sharedGuids_.find(*guid);
             if (shared != sharedGuids_.end() && shared->second != rowid) {
                 *guid = derivedGuid(*guid, rowid);
             }
         }
+        // A row of a chat left out is not read at all, and a message that
+        // is also in another chat is left out with it (below).
+        if (!excludedChats_.empty()) {
+            if (const auto chat = statement.columnOptionalText(kChatGuid);
+                chat && excludedChats_.count(*chat) > 0) {
+                excludedGuids.insert(std::move(*guid));
+                continue;
+            }
+        }
         // Group events (members added or removed, renames, a member
         // leaving...) are not messages.
         if (statement.columnInt64(kItemType) != 0) {
+            countLeftOut(&LeftOutCounts::events);
             continue;
         }
         const bool isFromMe = statement.columnInt64(kIsFromMe) != 0;
@@ -409,19 +454,24 @@ void ChatDBReader::readMessageRows(sqlite::Statement& statement, FetchResult& re
                     reaction->removal, std::move(sender),
                     statement.columnOptionalText(kAssociatedEmoji), date});
             }
+            countLeftOut(&LeftOutCounts::reactions);
             continue;
         }
         const bool junk = statement.columnInt64(kIsFiltered) == kJunkFilterCategory ||
                           statement.columnInt64(kIsBlackholed) != 0 ||
                           statement.columnInt64(kIsSpam) != 0;
-        if ((junk && !includeJunk_) ||
-            std::binary_search(recoverableRowids_.begin(), recoverableRowids_.end(), rowid)) {
+        const bool recentlyDeleted =
+            std::binary_search(recoverableRowids_.begin(), recoverableRowids_.end(), rowid);
+        if ((junk && !includeJunk_) || recentlyDeleted) {
+            if (!recentlyDeleted) {
+                countLeftOut(&LeftOutCounts::junk);
+            }
             result.removedGuids.push_back(std::move(*guid));
             continue;
         }
 
         std::string text = wholeText(statement, kText);
-        if (text.empty() && !statement.isNull(kBodyHex)) {
+        if (text.empty() && hasHexBytes(statement, kBodyHex)) {
             text = TypedStreamDecoder::decodeToString(bytesFromHex(statement, kBodyHex))
                        .value_or(std::string());
         }
@@ -430,7 +480,7 @@ void ChatDBReader::readMessageRows(sqlite::Statement& statement, FetchResult& re
             editedAt = dateEdited;
         }
         bool unsent = statement.columnInt64(kDateRetracted) != 0;
-        if (!statement.isNull(kSummaryInfoHex)) {
+        if (hasHexBytes(statement, kSummaryInfoHex)) {
             if (auto info = MessageSummaryInfo::parse(bytesFromHex(statement, kSummaryInfoHex))) {
                 if (text.empty()) {
                     text = info->currentText(0).value_or(std::string());
@@ -446,7 +496,7 @@ void ChatDBReader::readMessageRows(sqlite::Statement& statement, FetchResult& re
         text = withoutPlaceholders(text);
         // A voice message's body holds only its placeholder; the system's
         // transcript of it, where there is one, is its text.
-        if (text.empty() && !statement.isNull(kBodyHex)) {
+        if (text.empty() && hasHexBytes(statement, kBodyHex)) {
             text = TypedStreamDecoder::audioTranscription(bytesFromHex(statement, kBodyHex))
                        .value_or(std::string());
         }
@@ -492,6 +542,8 @@ void ChatDBReader::readMessageRows(sqlite::Statement& statement, FetchResult& re
         // An unsent message (every part taken back) is gone; one with some
         // parts left keeps what remains.
         if (unsent && text.empty()) {
+            countLeftOut(&LeftOutCounts::unsent);
+            result.unsentGuids.push_back(*guid);
             result.removedGuids.push_back(std::move(*guid));
             continue;
         }
@@ -513,6 +565,12 @@ void ChatDBReader::readMessageRows(sqlite::Statement& statement, FetchResult& re
                                                 std::move(text), date, isFromMe, isGroup,
                                                 hasAttachments, std::move(kinds), rowid)
                                       .withDetails(std::move(found), editedAt));
+    }
+    if (!excludedGuids.empty()) {
+        std::erase_if(result.messages, [&](const ShadowMessage& message) {
+            return excludedGuids.count(message.guid()) > 0;
+        });
+        result.excludedGuids.assign(excludedGuids.begin(), excludedGuids.end());
     }
 }
 

@@ -3,12 +3,14 @@
 
 #include "base/Environment.hpp"
 #include "records/ChatParticipant.hpp"
+#include "records/LeftOutCounts.hpp"
 #include "records/ShadowMessage.hpp"
 #include "sql/SQLite.hpp"
 
 #include <cstdint>
 #include <exception>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -142,6 +144,16 @@ struct FetchResult {
     // Guids of rows that are in the store but must not be kept: unsent, in
     // Recently Deleted, junk while junk is left out. A copy made earlier goes.
     std::vector<std::string> removedGuids;
+    // Guids of rows in a chat left out (ChatDBReader::setExcludedChats):
+    // neither kept nor removed here; the messages of the result with one of
+    // them (read from another chat) are left out too.
+    std::vector<std::string> excludedGuids;
+    // Of removedGuids, the messages taken back whole.
+    std::vector<std::string> unsentGuids;
+    // The rows read that are not kept as messages, by why, each row once
+    // (however many chats it is in). Rows in Recently Deleted are not
+    // counted; nor are reactions found later in a message's text.
+    LeftOutCounts leftOut;
     int64_t rawRowCount = 0;      // rows the query returned, kept or not
     int64_t lastRawTimestamp = 0; // date of the last row returned, else the cursor's
     int64_t lastRawRowid = 0;     // ROWID of the last row returned, else the cursor's
@@ -218,6 +230,12 @@ public:
     // Junk and blocked chats (chat.is_filtered 2, chat.is_blackholed) and
     // messages marked spam are left out of every read unless this is set.
     void setIncludeJunk(bool include) { includeJunk_ = include; }
+    // Chats left out by the person's choice, by chat guid: their rows are
+    // skipped by every message read (reactions included), and a message
+    // joined to one of them is left out even when it is in another chat too.
+    void setExcludedChats(std::set<std::string> chatGuids) {
+        excludedChats_ = std::move(chatGuids);
+    }
 
     // At most `limit` rows after the cursor (afterTimestamp, afterRowid) in
     // (date, ROWID) order, normalised into messages. A message joined to two
@@ -290,6 +308,10 @@ public:
     // rowid in (afterJoinRowid, throughJoinRowid].
     FetchResult fetchMessagesJoinedBetween(int64_t afterJoinRowid, int64_t throughJoinRowid,
                                            int64_t cursorTimestamp, int64_t cursorRowid);
+    // Messages at or behind the cursor in the chat with this guid (one row
+    // per chat of each), for a chat taken back in. Reads the chat's joins.
+    FetchResult fetchMessagesInChat(const std::string& chatGuid, int64_t cursorTimestamp,
+                                    int64_t cursorRowid);
     // Messages at or behind the cursor joined to more than one chat (one row
     // per chat). Reads the whole join table once. Throws queryFailed.
     FetchResult fetchMessagesInSeveralChats(int64_t cursorTimestamp, int64_t cursorRowid);
@@ -341,6 +363,7 @@ private:
     std::string path_;
     sqlite::Connection db_;
     bool includeJunk_ = false;
+    std::set<std::string> excludedChats_;
     bool probed_ = false;
     std::string messageColumns_;
     bool hasAttachments_ = false; // message_attachment_join and attachment

@@ -1,5 +1,6 @@
 #include "sync/ShadowSync.hpp"
 
+#include "base/Sha256.hpp"
 #include "contacts/StoreDirectory.hpp"
 #include "shadow/ShadowDB.hpp"
 #include "sql/StoreConnection.hpp"
@@ -104,20 +105,24 @@ constexpr int kQuotedMessageLookBack = 50;
 
 // Moves the rows of `rows` written as plain-text reactions whose quote
 // reproduces an earlier message of the same chat (in this page, or stored)
-// into its reactions. Rows that only look like reactions stay messages.
+// into its reactions, and counts them among the reactions left out. Rows
+// that only look like reactions stay messages.
 void takeTextReactions(FetchResult& rows, ShadowDB& shadow) {
-    std::vector<ShadowMessage> kept;
-    kept.reserve(rows.messages.size());
-    for (size_t i = 0; i < rows.messages.size(); ++i) {
-        ShadowMessage& message = rows.messages[i];
+    // The messages kept are moved down in place, and only once one has been
+    // taken: most pages hold no reaction, and moving every message of a page
+    // into a new list is a cost a first sync feels.
+    std::vector<ShadowMessage>& messages = rows.messages;
+    size_t kept = 0;
+    for (size_t i = 0; i < messages.size(); ++i) {
+        ShadowMessage& message = messages[i];
         const auto parsed = parseReactionText(message.text());
         std::optional<std::string> target;
         if (parsed) {
-            for (size_t j = kept.size(); j-- > 0 && !target;) {
-                if (kept[j].chatId() == message.chatId() &&
-                    kept[j].timestamp() <= message.timestamp() &&
-                    reactionQuoteMatches(parsed->quoted, kept[j].text())) {
-                    target = kept[j].guid();
+            for (size_t j = kept; j-- > 0 && !target;) {
+                if (messages[j].chatId() == message.chatId() &&
+                    messages[j].timestamp() <= message.timestamp() &&
+                    reactionQuoteMatches(parsed->quoted, messages[j].text())) {
+                    target = messages[j].guid();
                 }
             }
             if (!target && message.chatId() != "unknown") {
@@ -131,14 +136,26 @@ void takeTextReactions(FetchResult& rows, ShadowDB& shadow) {
             }
         }
         if (!target) {
-            kept.push_back(std::move(message));
+            if (kept != i) {
+                messages[kept] = std::move(message);
+            }
+            ++kept;
             continue;
         }
         rows.reactions.push_back(
             StoreReaction{message.guid(), *target, std::string(reactionKindName(parsed->kind)),
                           false, message.sender(), std::nullopt, message.timestamp()});
+        ++rows.leftOut.reactions;
     }
-    rows.messages = std::move(kept);
+    messages.erase(messages.begin() + static_cast<std::ptrdiff_t>(kept), messages.end());
+}
+
+// How many of `removed` (stored copies a page takes away) are in `unsent`.
+int64_t countUnsentCopies(const std::vector<std::string>& removed,
+                          const std::vector<std::string>& unsent) {
+    return std::count_if(removed.begin(), removed.end(), [&](const std::string& guid) {
+        return std::find(unsent.begin(), unsent.end(), guid) != unsent.end();
+    });
 }
 
 // Every stored message guid and reaction guid.
@@ -149,7 +166,51 @@ std::vector<std::string> storedGuids(ShadowDB& shadow) {
     return guids;
 }
 
+// What the copy may hold of the store's chats, members and handles with the
+// chats in `excluded` left out: those chats and their members go, and so do
+// the handles met only in them (members of no other chat) that sent no
+// stored message.
+struct IncludedDirectory {
+    std::vector<ChatParticipant> participants;
+    std::vector<StoreChat> chats;
+    std::vector<HandleRecord> handles;
+    // The handles met only in the chats left out.
+    std::vector<HandleRecord> leftOutHandles;
+};
+
+IncludedDirectory withoutExcluded(const std::set<std::string>& excluded,
+                                  std::vector<ChatParticipant> participants,
+                                  std::vector<StoreChat> chats, std::vector<HandleRecord> handles,
+                                  ShadowDB& shadow) {
+    if (excluded.empty()) {
+        return {std::move(participants), std::move(chats), std::move(handles), {}};
+    }
+    std::set<int64_t> inExcluded;
+    std::set<int64_t> inIncluded;
+    for (const ChatParticipant& member : participants) {
+        (excluded.count(member.chatId) > 0 ? inExcluded : inIncluded).insert(member.handleId);
+    }
+    std::erase_if(participants,
+                  [&](const ChatParticipant& member) { return excluded.count(member.chatId) > 0; });
+    std::erase_if(chats, [&](const StoreChat& chat) { return excluded.count(chat.guid) > 0; });
+    std::vector<HandleRecord> leftOut;
+    std::erase_if(handles, [&](const HandleRecord& handle) {
+        const bool metOnlyThere = inExcluded.count(handle.rowid) > 0 &&
+                                  inIncluded.count(handle.rowid) == 0 &&
+                                  !shadow.messageTables().hasMessageFrom(handle.id);
+        if (metOnlyThere) {
+            leftOut.push_back(handle);
+        }
+        return metOnlyThere;
+    });
+    return {std::move(participants), std::move(chats), std::move(handles), std::move(leftOut)};
+}
+
 } // namespace
+
+std::string ShadowSync::excludedChatKey(const std::string& chatId) {
+    return sha256HexPrefix(chatId, 32);
+}
 
 ShadowSyncError::ShadowSyncError(Kind kind, std::string message)
     : kind_(kind), message_(std::move(message)), description_(describe(kind_, message_)) {}
@@ -238,6 +299,20 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
     passNotes_.clear();
     repairSearchIndexes(shadow, lock.afterUncleanStop());
 
+    // The chats left out: those given, else those the last pass left out.
+    const std::set<std::string> excludedBefore = shadow.syncTables().excludedChatKeys();
+    std::set<std::string> excluded;
+    if (excludedChats_) {
+        excluded = *excludedChats_;
+    } else {
+        for (const StoreChat& chat : chats) {
+            if (excludedBefore.count(excludedChatKey(chat.guid)) > 0) {
+                excluded.insert(chat.guid);
+            }
+        }
+    }
+    reader.setExcludedChats(excluded);
+
     // Which store the database copies. Another store is refused before
     // anything is written; the same path holding a store made anew (the
     // message at the recorded ROWID is another one, or the store's ROWIDs
@@ -269,9 +344,6 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
     }
     bool sourceStored = recorded == source;
 
-    shadow.replaceChatParticipants(participants);
-    refreshPeople(shadow, handles, chats, participants);
-
     // Junk copied or left out: when that choice changes, the copy is made
     // again from the start with the new choice.
     ShadowDB::DeletionMarks deletionMarks = shadow.syncTables().deletionMarks();
@@ -295,6 +367,13 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
     ShadowDB::Watermark cursor = copyWhole ? ShadowDB::Watermark{} : shadow.lastSyncWatermark();
     const ShadowDB::SyncMarks storedMarks = copyWhole ? ShadowDB::SyncMarks{} : shadow.syncMarks();
     ShadowDB::SyncMarks marks = storedMarks;
+    // What is left out is counted as rows are read for the first time (new
+    // rows after the cursor, rows behind it never read); a pass that reads
+    // the store from its start counts it all again.
+    const bool cursorAtStart = cursor.timestamp == 0 && cursor.rowid == 0;
+    if (cursorAtStart) {
+        marks.leftOut = {};
+    }
     bool marksStored = true;
     int64_t written = 0;
     int64_t rowsRead = 0;
@@ -331,8 +410,13 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
 
     // Rows read again (the catch-up reads): their reactions and removals are
     // compared with the stored state too, and only what differs is written.
-    auto commitChanged = [&](FetchResult& rows) {
+    // `firstRead`: no row of `rows` was read by an earlier pass, so what they
+    // leave out is counted; otherwise only stored messages now unsent are.
+    auto commitChanged = [&](FetchResult& rows, bool firstRead) {
         takeTextReactions(rows, shadow);
+        if (firstRead) {
+            marks.leftOut += rows.leftOut;
+        }
         // A reaction copied as a message by an older version goes.
         std::vector<std::string> notMessages;
         for (const StoreReaction& reaction : rows.reactions) {
@@ -343,6 +427,9 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
             shadow,
             {std::move(rows.reactions), std::move(rows.removedGuids), std::move(notMessages), {}});
         changes.memberships = membershipsToWrite(shadow, rows.messages, changed);
+        if (!firstRead) {
+            marks.leftOut.unsent += countUnsentCopies(changes.removedGuids, rows.unsentGuids);
+        }
         if (!changed.empty() || !changes.reactions.empty() || !changes.removedGuids.empty() ||
             !changes.notMessages.empty() || !changes.memberships.empty()) {
             commit(changed, changes);
@@ -350,6 +437,46 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
         }
         return false;
     };
+
+    // Chats left out (see the header): what was copied of them goes first,
+    // so that the people met only in them are known; then the members and
+    // people are refreshed without them; a chat taken back in is read again.
+    {
+        ShadowDB::PageChanges leaving;
+        for (const std::string& chatId : excluded) {
+            for (std::string& guid : shadow.messageTables().guidsInChat(chatId)) {
+                leaving.removedGuids.push_back(std::move(guid));
+            }
+        }
+        if (!leaving.removedGuids.empty()) {
+            commit({}, leaving);
+        }
+    }
+    std::set<std::string> excludedNow;
+    for (const std::string& chatId : excluded) {
+        excludedNow.insert(excludedChatKey(chatId));
+    }
+    {
+        const IncludedDirectory included =
+            withoutExcluded(excluded, participants, chats, handles, shadow);
+        shadow.replaceChatParticipants(included.participants);
+        refreshPeople(shadow, included.handles, included.leftOutHandles, included.chats,
+                      included.participants);
+    }
+    const bool exclusionChanged = excludedBefore != excludedNow;
+    if (exclusionChanged) {
+        for (const StoreChat& chat : chats) {
+            if (excluded.count(chat.guid) == 0 &&
+                excludedBefore.count(excludedChatKey(chat.guid)) > 0) {
+                FetchResult rows =
+                    reader.fetchMessagesInChat(chat.guid, cursor.timestamp, cursor.rowid);
+                const int64_t rawRows = rows.rawRowCount;
+                commitChanged(rows);
+                reportProgress(rawRows);
+            }
+        }
+        shadow.syncTables().replaceExcludedChatKeys(excludedNow);
+    }
 
     // 0. Deletions (see the header). Rows deleted for good: the store's
     //    deletion log since the last pass, and, when the store's row count
@@ -424,7 +551,6 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
     //    dates). Each chunk covers kBatchSize message rows.
     //    Nothing real lies behind the starting cursor (0, 0) (the store's
     //    dates are positive), so a first pass skips the sweep.
-    const bool cursorAtStart = cursor.timestamp == 0 && cursor.rowid == 0;
     for (int64_t from = cursorAtStart ? storeMaxRowid : marks.messageRowid; from < storeMaxRowid;) {
         const int64_t to =
             std::min(storeMaxRowid, reader.nthRowidAfter(from, kBatchSize).value_or(storeMaxRowid));
@@ -433,7 +559,7 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
         marks.messageRowid = to;
         marksStored = false;
         const int64_t rawRows = rows.rawRowCount;
-        commitChanged(rows);
+        commitChanged(rows, true);
         reportProgress(rawRows);
         from = to;
     }
@@ -458,7 +584,7 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
         FetchResult rows =
             reader.fetchMessagesJoinedBetween(from, to, cursor.timestamp, cursor.rowid);
         const int64_t rawRows = rows.rawRowCount;
-        commitChanged(rows);
+        commitChanged(rows, false);
         reportProgress(rawRows);
         from = to;
     }
@@ -476,7 +602,7 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
     if (!shadow.syncTables().membershipsComplete()) {
         FetchResult rows = reader.fetchMessagesInSeveralChats(cursor.timestamp, cursor.rowid);
         const int64_t rawRows = rows.rawRowCount;
-        commitChanged(rows);
+        commitChanged(rows, false);
         reportProgress(rawRows);
         shadow.syncTables().markMembershipsComplete();
     }
@@ -494,6 +620,10 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
         // are read here.
         if (page.rawRowCount >= kBatchSize) {
             FetchResult last = reader.fetchMessageAt(page.lastRawRowid);
+            std::erase_if(page.messages, [&](const ShadowMessage& row) {
+                return std::find(last.excludedGuids.begin(), last.excludedGuids.end(),
+                                 row.guid()) != last.excludedGuids.end();
+            });
             for (ShadowMessage& message : last.messages) {
                 const bool inPage = std::any_of(
                     page.messages.begin(), page.messages.end(), [&](const ShadowMessage& row) {
@@ -506,7 +636,7 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
         }
         if (deletionMarks.rereadAll) {
             const int64_t rawRows = page.rawRowCount;
-            if (!commitChanged(page)) {
+            if (!commitChanged(page, true)) {
                 commit({}); // the cursor moves on even when nothing differed
             }
             reportProgress(rawRows);
@@ -516,6 +646,7 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
             continue;
         }
         takeTextReactions(page, shadow);
+        marks.leftOut += page.leftOut;
         commit(page.messages, {std::move(page.reactions), std::move(page.removedGuids), {}, {}});
         reportProgress(page.rawRowCount);
         if (page.rawRowCount < kBatchSize) {
@@ -529,14 +660,14 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
     {
         FetchResult rows =
             reader.fetchNewestMessagesBehindCursor(kRecheckWindow, cursor.timestamp, cursor.rowid);
-        commitChanged(rows);
+        commitChanged(rows, false);
     }
 
     // 5. Rows whose date the cursor cannot order (text, NULL, zero or
     //    negative, out of range): read every pass, written when changed.
     {
         FetchResult rows = reader.fetchMessagesWithOddDates();
-        commitChanged(rows);
+        commitChanged(rows, false);
     }
 
     if ((!marksStored && !(marks == storedMarks)) || !sourceStored) {
@@ -547,7 +678,7 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
         shadow.syncTables().storeDeletionMarks(deletionMarks);
     }
     // The removed messages' words leave the file and its WAL.
-    if (removed > 0 || cleared) {
+    if (removed > 0 || cleared || exclusionChanged) {
         shadow.purgeDeletedContent();
     }
     return written;

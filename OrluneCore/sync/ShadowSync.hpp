@@ -13,6 +13,7 @@
 #include <exception>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -100,6 +101,17 @@ private:
 // otherwise keeps a deleted row's terms in its old segments until a merge),
 // and the WAL is checkpointed into the file and truncated.
 //
+// Chats left out by the person's choice (setExcludedChats, by chat id):
+// their rows are never read into the copy, nor are their members, title or
+// the people met only in them (members of no other chat who sent no stored
+// message); a message the store also joins to another chat is left out with
+// them. A chat left out after it was copied loses, at the next pass, its
+// messages with their reactions, attachments, index entries and chats, and
+// its words are purged from the file as for a deletion (below). The
+// database keeps only a digest of each chat left out (excludedChatKey), so
+// that a pass notices one taken back in and reads its messages again from
+// the store.
+//
 // Rows read again are compared with the stored copy (chat, name, sender,
 // text, time, flags) and written only when they differ, so a pass over an
 // unchanged store writes no message; a message in several chats keeps the
@@ -184,6 +196,17 @@ public:
     // again from the start with the new choice.
     void setIncludeJunk(bool include) { includeJunk_ = include; }
 
+    // Chats the next passes leave out, by chat id (messages.chat_id, the
+    // store's chat guid); see above. Empty: every chat is copied. Absent (the
+    // default): the chats the last pass left out (by their digests), for a
+    // caller that cannot tell which chats the person leaves out now.
+    void setExcludedChats(std::optional<std::set<std::string>> chatIds) {
+        excludedChats_ = std::move(chatIds);
+    }
+    // What the shadow database records of an excluded chat: the hexadecimal
+    // SHA-256 of its id.
+    static std::string excludedChatKey(const std::string& chatId);
+
     const std::string& databasePath() const { return shadowDBPath_; }
     const std::string& sourceDatabasePath() const { return chatDBPath_; }
 
@@ -204,8 +227,11 @@ private:
     // full-text index damaged (SearchIndexRepair::pending): checks the
     // indexes, rebuilds the damaged ones and says so in passNotes.
     void repairSearchIndexes(ShadowDB& shadow, bool afterUncleanStop);
-    // Refreshes people, person_handles and chats (ShadowSyncPeople.cpp).
+    // Refreshes people, person_handles and chats (ShadowSyncPeople.cpp),
+    // leaving out the people found only behind `leftOutHandles` (the handles
+    // met only in the chats left out).
     void refreshPeople(ShadowDB& shadow, const std::vector<HandleRecord>& handles,
+                       const std::vector<HandleRecord>& leftOutHandles,
                        const std::vector<StoreChat>& chats,
                        const std::vector<ChatParticipant>& participants);
 
@@ -219,6 +245,7 @@ private:
     std::vector<std::string> contactWarnings_;
     std::vector<std::string> passNotes_;
     bool includeJunk_ = false;
+    std::optional<std::set<std::string>> excludedChats_;
 };
 
 } // namespace orlune::core

@@ -31,6 +31,14 @@ void SettingsViewModel::load() {
     address_ = QString::fromStdString(loaded_.modelServerAddress.value_or(std::string()));
     modelName_ = QString::fromStdString(loaded_.modelName.value_or(std::string()));
     contactFiles_ = loaded_.contactsFiles;
+    chats_.clear();
+    if (chatSource_) {
+        try {
+            chats_ = chatSource_(loaded_);
+        } catch (const std::exception&) {
+            // No copy yet, or one that cannot be read: no chats to choose.
+        }
+    }
     errorMessage_.clear();
     isSaved_ = false;
     emit changed();
@@ -79,6 +87,15 @@ void SettingsViewModel::removeContactFile(int index) {
     }
 }
 
+void SettingsViewModel::setChatExcluded(const std::string& chatId, bool excluded) {
+    for (ListedChat& chat : chats_) {
+        if (chat.chatId == chatId && chat.excluded != excluded) {
+            chat.excluded = excluded;
+            edited();
+        }
+    }
+}
+
 void SettingsViewModel::edited() {
     isSaved_ = false;
     emit changed();
@@ -90,6 +107,18 @@ AppConfig SettingsViewModel::entered() const {
     config.modelServerAddress = stored(address_.toStdString());
     config.modelName = stored(modelName_.toStdString());
     config.contactsFiles = contactFiles_;
+    // The stored list in its order, less the chats taken back in, plus the
+    // chats newly left out.
+    config.excludedChats = loaded_.excludedChats;
+    for (const ListedChat& chat : chats_) {
+        if (chat.excluded) {
+            if (!loaded_.excludedChatIds().count(chat.chatId)) {
+                config.excludeChat(chat.chatId, chat.title);
+            }
+        } else {
+            config.includeChat(chat.chatId);
+        }
+    }
     return config;
 }
 
@@ -97,7 +126,8 @@ bool SettingsViewModel::hasChanges() const {
     const AppConfig now = entered();
     return now.veyrlinkApiKey != stored(loaded_.veyrlinkApiKey) ||
            now.modelServerAddress != stored(loaded_.modelServerAddress) ||
-           now.modelName != stored(loaded_.modelName) || now.contactsFiles != loaded_.contactsFiles;
+           now.modelName != stored(loaded_.modelName) ||
+           now.contactsFiles != loaded_.contactsFiles || now.excludedChats != loaded_.excludedChats;
 }
 
 QString SettingsViewModel::addressProblem() const {
@@ -118,6 +148,7 @@ bool SettingsViewModel::save() {
         configuration.modelServerAddress = now.modelServerAddress;
         configuration.modelName = now.modelName;
         configuration.contactsFiles = now.contactsFiles;
+        configuration.excludedChats = now.excludedChats;
         config_.save(configuration);
     } catch (const std::exception& error) {
         errorMessage_ = QStringLiteral("Failed to save: ") + QString::fromUtf8(error.what());

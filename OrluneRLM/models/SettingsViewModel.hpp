@@ -1,13 +1,16 @@
 #pragma once
-// The state behind the settings sheet: the key, the model server, the model
-// and the contact files as edited, whether anything changed, and saving.
+// The state behind the settings sheet: the key, the model server, the model,
+// the contact files and the chats left out as edited, whether anything
+// changed, and saving.
 
 #include "services/AppConfig.hpp"
+#include "services/ChatList.hpp"
 #include "services/ConfigManager.hpp"
 
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,6 +46,17 @@ public:
     // Takes out the file at `index`; nothing when there is none.
     void removeContactFile(int index);
 
+    // Lists the chats a person can leave out, given the stored settings
+    // (ChatList's listChats on the shadow database); may throw, which
+    // shows no chats. Asked by each load().
+    using ChatSource = std::function<std::vector<ListedChat>(const AppConfig& stored)>;
+    void setChatSource(ChatSource source) { chatSource_ = std::move(source); }
+    // The chats as listed at load(), each marked as edited since.
+    const std::vector<ListedChat>& chats() const { return chats_; }
+    // Leaves the listed chat with `chatId` out, or takes it back in; nothing
+    // for a chat not listed. A chat newly left out is saved with its title.
+    void setChatExcluded(const std::string& chatId, bool excluded);
+
     bool hasChanges() const;
     // Why the address cannot be saved; empty when it can.
     QString addressProblem() const;
@@ -72,6 +86,8 @@ private:
     QString address_;
     QString modelName_;
     std::vector<std::string> contactFiles_;
+    ChatSource chatSource_;
+    std::vector<ListedChat> chats_;
     QString errorMessage_;
     bool isSaved_ = false;
 };

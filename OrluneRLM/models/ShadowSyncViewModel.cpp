@@ -1,5 +1,6 @@
 #include "models/ShadowSyncViewModel.hpp"
 
+#include "answer/CoverageText.hpp"
 #include "base/ThreadCrypto.hpp"
 #include "models/PropertyChange.hpp"
 #include "services/CurrentException.hpp"
@@ -32,6 +33,7 @@ struct ShadowSyncViewModel::SyncOutcome {
     std::int64_t count = 0;
     std::string error; // the failure's description when !succeeded
     std::vector<std::string> contactWarnings;
+    std::optional<core::MessageTimeSpan> span;
 };
 
 // Written by the sync task, read by the GUI thread's progress timer.
@@ -45,7 +47,7 @@ ShadowSyncViewModel::ShadowSyncViewModel(QObject* parent) : ShadowSyncViewModel(
 
 ShadowSyncViewModel::ShadowSyncViewModel(Seams seams, QObject* parent)
     : QObject(parent), logger_(std::move(seams.logger)),
-      contactFiles_(std::move(seams.contactFiles)),
+      contactFiles_(std::move(seams.contactFiles)), excludedChats_(std::move(seams.excludedChats)),
       debounce_(seams.debounce.count() > 0 ? seams.debounce : StoreWatcher::kDefaultDebounce),
       pollInterval_(seams.pollInterval.count() > 0 ? seams.pollInterval
                                                    : StoreWatcher::kDefaultPollInterval),
@@ -138,6 +140,8 @@ void ShadowSyncViewModel::syncIfPossible() {
     const bool firstPass = !hasSynced_;
     std::vector<std::string> contactFiles =
         contactFiles_ ? contactFiles_() : std::vector<std::string>();
+    std::optional<std::set<std::string>> excludedChats =
+        excludedChats_ ? excludedChats_() : std::nullopt;
     progress_ = std::make_shared<Progress>();
     syncClock_.start();
     progressTimer_.start();
@@ -151,9 +155,9 @@ void ShadowSyncViewModel::syncIfPossible() {
         watcher->deleteLater();
         handleOutcome(outcome);
     });
-    watcher->setFuture(
-        QtConcurrent::run([path, chatPath, firstPass, contactFiles = std::move(contactFiles),
-                           progress = progress_]() -> SyncOutcome {
+    watcher->setFuture(QtConcurrent::run(
+        [path, chatPath, firstPass, contactFiles = std::move(contactFiles),
+         excludedChats = std::move(excludedChats), progress = progress_]() -> SyncOutcome {
             SyncOutcome outcome;
             if (firstPass) {
                 try {
@@ -174,10 +178,12 @@ void ShadowSyncViewModel::syncIfPossible() {
             try {
                 core::ShadowSync sync(chatPath, path);
                 sync.setContactFiles(contactFiles);
+                sync.setExcludedChats(excludedChats);
                 outcome.inserted = sync.performSync(
                     [progress](std::int64_t rowsRead) { progress->rowsRead = rowsRead; });
                 outcome.contactWarnings = sync.contactWarnings();
                 outcome.count = sync.messageCount();
+                outcome.span = core::ShadowDBReader(path).messageTimeSpan();
                 outcome.succeeded = true;
             } catch (const core::ShadowSyncError& error) {
                 outcome.storeMissing = error.kind() == core::ShadowSyncError::Kind::chatDBNotFound;
@@ -189,6 +195,22 @@ void ShadowSyncViewModel::syncIfPossible() {
             core::releaseThreadCryptoState();
             return outcome;
         }));
+}
+
+QString ShadowSyncViewModel::coverageLine() const {
+    if (!hasSynced_) {
+        return {};
+    }
+    core::Coverage coverage;
+    coverage.messages = messageCount_;
+    coverage.span = messageSpan_;
+    try {
+        return QString::fromStdString(
+            core::coverageLine(coverage, core::LocalCalendar(core::TimeContext::system())));
+    } catch (const std::invalid_argument&) {
+        // A zone ICU does not know: the line is left out.
+        return {};
+    }
 }
 
 void ShadowSyncViewModel::publishProgress() {
@@ -243,6 +265,7 @@ void ShadowSyncViewModel::handleOutcome(const SyncOutcome& outcome) {
         }
         assignIfChanged(contactWarnings_, warnings, [this] { emit contactWarningsChanged(); });
         assignIfChanged(messageCount_, outcome.count, [this] { emit messageCountChanged(); });
+        assignIfChanged(messageSpan_, outcome.span, [this] { emit coverageChanged(); });
         emit lastSyncedAtChanged();
         assignIfChanged(hasSynced_, true, [this] { emit hasSyncedChanged(); });
         setIsSyncing(false);

@@ -4,6 +4,7 @@
 // errors, and the live index that starts a copy whenever the store changes.
 
 #include "services/StructuredLogger.hpp"
+#include "shadow/ShadowCoverage.hpp"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -15,6 +16,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -65,6 +68,10 @@ class ShadowSyncViewModel : public QObject {
     // read. Such a source is skipped (its people stay unnamed) and tried
     // again at every sync; the sync itself succeeds.
     Q_PROPERTY(QStringList contactWarnings READ contactWarnings NOTIFY contactWarningsChanged)
+    // What the index covers as of the last successful sync, in local months
+    // ("84,210 messages · Mar 2021 – today", core::coverageLine); empty
+    // before one.
+    Q_PROPERTY(QString coverageLine READ coverageLine NOTIFY coverageChanged)
 
 public:
     // What tests replace. Every member has a default.
@@ -86,6 +93,11 @@ public:
         // The vCard files each sync reads with the address books, asked on
         // the GUI thread as each sync starts; none when empty. Must not throw.
         std::function<std::vector<std::string>()> contactFiles;
+        // The chats each sync leaves out (ShadowSync::setExcludedChats),
+        // asked on the GUI thread as each sync starts; absent: those the last
+        // sync left out. When empty, each sync leaves out those the last one
+        // did. Must not throw.
+        std::function<std::optional<std::set<std::string>>()> excludedChats;
     };
 
     // Resolves the shadow database's path. On failure the path is empty,
@@ -108,6 +120,7 @@ public:
     int secondsLeft() const { return secondsLeft_; }
     const QDateTime& lastSyncedAt() const { return lastSyncedAt_; }
     const QStringList& contactWarnings() const { return contactWarnings_; }
+    QString coverageLine() const;
     // The index holds messages: questions can be answered from it, also
     // while a sync runs (a first sync's pages count as soon as written).
     bool hasIndex() const { return messageCount_ > 0 || isIndexGrowing_; }
@@ -163,6 +176,7 @@ signals:
     void progressChanged();
     void lastSyncedAtChanged();
     void contactWarningsChanged();
+    void coverageChanged();
 
 private:
     struct SyncOutcome;
@@ -187,7 +201,10 @@ private:
     bool isIndexGrowing_ = false;
     QDateTime lastSyncedAt_;
     QStringList contactWarnings_;
+    // The first and last message dates found by the last successful sync.
+    std::optional<core::MessageTimeSpan> messageSpan_;
     std::function<std::vector<std::string>()> contactFiles_;
+    std::function<std::optional<std::set<std::string>>()> excludedChats_;
     bool syncAgain_ = false;
     std::chrono::milliseconds debounce_;
     std::chrono::milliseconds pollInterval_;

@@ -2,10 +2,22 @@
 // The configuration document: what the user enters in the settings.
 
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 namespace orlune::rlm {
+
+// A chat the person left out of the copy: never copied, searched or shown
+// (ShadowSync::setExcludedChats).
+struct ExcludedChat {
+    // The chat's id as the shadow database holds it (messages.chat_id).
+    std::string chatId;
+    // What it was called when it was left out, for the settings to show once
+    // the copy no longer has it; absent when it was never copied.
+    std::optional<std::string> title = std::nullopt;
+    bool operator==(const ExcludedChat&) const = default;
+};
 
 struct AppConfig {
     // The Veyrlink gateway API key as entered (views trim it before saving);
@@ -31,15 +43,29 @@ struct AppConfig {
     // The messaging store the person chose ("Choose…" when none was found);
     // absent: CHAT_DB_PATH, else the system's own.
     std::optional<std::string> chatStorePath = std::nullopt;
+    // The chats left out, in the order they were left out, each once.
+    std::vector<ExcludedChat> excludedChats = {};
+
+    // The ids of excludedChats.
+    std::set<std::string> excludedChatIds() const;
+    // Leaves the chat out (its title replaced when given again); returns
+    // whether it was not left out before.
+    bool excludeChat(const std::string& chatId, const std::optional<std::string>& title);
+    // Takes the chat back in; returns whether it was left out.
+    bool includeChat(const std::string& chatId);
 
     // Compact JSON with the keys "veyrlinkApiKey", "modelServerAddress",
-    // "modelName", "contactsFiles", "mcpPrivacy", "serverWithoutKey" and
-    // "chatStorePath", each left out when absent or empty ({} when all are).
+    // "modelName", "contactsFiles", "mcpPrivacy", "serverWithoutKey",
+    // "chatStorePath" and "excludedChats" (a list of {"chatId", "title"}
+    // objects, "title" left out when absent), each left out when absent or
+    // empty ({} when all are).
     std::string toJSON() const;
     // Reads the configuration file format: a JSON object whose first three
     // keys, "mcpPrivacy", "serverWithoutKey" and "chatStorePath" are each a
-    // string, null or missing, and whose "contactsFiles" is a list of
-    // strings, null or missing; other keys are ignored. Throws
+    // string, null or missing, whose "contactsFiles" is a list of strings,
+    // null or missing, and whose "excludedChats" is a list of objects with a
+    // string "chatId" and a string or null "title", null or missing (a chat
+    // listed twice counts once); other keys are ignored. Throws
     // std::invalid_argument otherwise, with a message that holds no part of
     // the file (it may be the key).
     static AppConfig fromJSON(const std::string& text);

@@ -52,17 +52,21 @@ std::string ConfigManager::defaultConfigPath() {
     return core::joinPath(core::joinPath(PrivateFiles::dataFolder(), "OrluneRLM"), "config.json");
 }
 
-AppConfig ConfigManager::loadFile() const {
+AppConfig ConfigManager::readSettings() const {
     if (configPath_.empty() || !core::pathExists(configPath_)) {
         return {};
     }
+    const std::string text = PrivateFiles::read(configPath_);
     try {
-        const std::string text = PrivateFiles::read(configPath_);
-        try {
-            return AppConfig::fromJSON(text);
-        } catch (const std::invalid_argument& error) {
-            throw FileError(FileError::Kind::decode, configPath_, error.what());
-        }
+        return AppConfig::fromJSON(text);
+    } catch (const std::invalid_argument& error) {
+        throw FileError(FileError::Kind::decode, configPath_, error.what());
+    }
+}
+
+AppConfig ConfigManager::loadFile() const {
+    try {
+        return readSettings();
     } catch (const FileError& error) {
         logger_.warning("config_load_failed", {{"error", error.what()}});
         return {};
@@ -137,6 +141,16 @@ void ConfigManager::save(const AppConfig& config) const {
         }
     }
     writeFile(fileConfig);
+    logger_.info("config_saved", {{"path", configPath_}});
+}
+
+void ConfigManager::update(const std::function<void(AppConfig&)>& change) const {
+    if (configPath_.empty()) {
+        throw FileError(FileError::Kind::noDataFolder, {}, {});
+    }
+    AppConfig config = readSettings();
+    change(config);
+    writeFile(config);
     logger_.info("config_saved", {{"path", configPath_}});
 }
 

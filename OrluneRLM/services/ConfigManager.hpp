@@ -7,6 +7,7 @@
 #include "services/StructuredLogger.hpp"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -78,10 +79,26 @@ public:
     // is then intact. Logs "config_saved".
     void save(const AppConfig& config) const;
 
+    // The file's settings, as loadWithoutCredentials() reads them, but a
+    // file that cannot be read or is not valid throws FileError instead of
+    // giving the defaults (nothing is logged): for what must not fall back
+    // to them, such as the chats left out. No file: the defaults.
+    AppConfig readSettings() const;
+
+    // Changes the file's settings with `change` and writes them as save()
+    // does, leaving the key where it is: the credential store is neither
+    // read nor written, and a key the file holds stays in it. For settings
+    // that need no key (the chats left out). A file that cannot be read or
+    // is not valid is refused with FileError rather than replaced, as is
+    // everything save() refuses; the file is then as it was. Logs
+    // "config_saved".
+    void update(const std::function<void(AppConfig&)>& change) const;
+
     // Whether load() yields a key that is not blank after trimming.
     bool hasApiKey() const;
 
 private:
+    // readSettings(), with the defaults and "config_load_failed" on a failure.
     AppConfig loadFile() const;
     void writeFile(const AppConfig& config) const;
     void reportUnavailable(const std::string& why) const;

@@ -2,6 +2,7 @@
 
 #include "base/Environment.hpp"
 #include "services/AppRelauncher.hpp"
+#include "services/ChatList.hpp"
 #include "services/ModelServer.hpp"
 #include "store/ChatDBReader.hpp"
 #include "views/APIKeySetupView.hpp"
@@ -126,6 +127,19 @@ OrluneRLMMenu::OrluneRLMMenu(Seams seams, QWidget* parent)
             return config->loadWithoutCredentials().contactsFiles;
         };
     }
+    if (!seams.sync.excludedChats) {
+        // Read at each sync, so that a chat left out in the settings goes at
+        // once. A configuration that cannot be read keeps those the last
+        // sync left out, rather than copying them.
+        ConfigManager* config = &config_;
+        seams.sync.excludedChats = [config]() -> std::optional<std::set<std::string>> {
+            try {
+                return config->readSettings().excludedChatIds();
+            } catch (const std::exception&) {
+                return std::nullopt;
+            }
+        };
+    }
     if (!seams.sync.resolveChatDBPath) {
         // The store the person chose wins over the one found by default.
         ConfigManager* config = &config_;
@@ -185,7 +199,7 @@ OrluneRLMMenu::OrluneRLMMenu(Seams seams, QWidget* parent)
          {&ShadowSyncViewModel::isSyncingChanged, &ShadowSyncViewModel::lastErrorChanged,
           &ShadowSyncViewModel::messageCountChanged, &ShadowSyncViewModel::hasSyncedChanged,
           &ShadowSyncViewModel::progressChanged, &ShadowSyncViewModel::lastSyncedAtChanged,
-          &ShadowSyncViewModel::contactWarningsChanged}) {
+          &ShadowSyncViewModel::contactWarningsChanged, &ShadowSyncViewModel::coverageChanged}) {
         connect(syncModel_, signal, this, &OrluneRLMMenu::updateWorkingScreen);
     }
     updateScreen();
@@ -355,12 +369,20 @@ void OrluneRLMMenu::showSettings() {
         return;
     }
     settingsSheet_ = new SettingsView(config_, openUrl_, this);
+    settingsSheet_->model().setChatSource(
+        [path = syncModel_->shadowDBPath().toStdString()](const AppConfig& stored) {
+            core::ShadowDBReader copy(path);
+            return listChats(copy, stored);
+        });
     connect(settingsSheet_, &QDialog::finished, settingsSheet_, &QObject::deleteLater);
     // A key saved (or removed) in the settings applies to the next question;
-    // changed contact files are read by a sync now.
+    // changed contact files are read, and chats left out or taken back in
+    // are handled, by a sync now.
     connect(settingsSheet_, &QDialog::finished, this,
-            [this, contactFiles = config_.loadWithoutCredentials().contactsFiles] {
-                if (config_.loadWithoutCredentials().contactsFiles != contactFiles) {
+            [this, before = config_.loadWithoutCredentials()] {
+                const AppConfig after = config_.loadWithoutCredentials();
+                if (after.contactsFiles != before.contactsFiles ||
+                    after.excludedChatIds() != before.excludedChatIds()) {
                     syncModel_->syncIfPossible();
                 }
                 const bool hasKey = config_.hasApiKey();
@@ -583,6 +605,7 @@ SyncStatusView::State OrluneRLMMenu::syncState() const {
     state.secondsLeft = syncModel_->secondsLeft();
     state.lastSyncedAt = syncModel_->lastSyncedAt();
     state.nextRetryAt = syncModel_->nextRetryAt();
+    state.coverage = syncModel_->coverageLine();
     return state;
 }
 

@@ -21,6 +21,18 @@ namespace {
 
 // Rows of the contact file list shown without scrolling.
 constexpr int kContactRows = 3;
+// Rows of the chat list shown without scrolling.
+constexpr int kChatRows = 5;
+
+// How a chat is shown in the list: its title (else its id) and how many of
+// its messages the copy holds.
+QString chatLabel(const ListedChat& chat) {
+    const QString title = QString::fromStdString(chat.title.value_or(chat.chatId));
+    if (chat.excluded) {
+        return title;
+    }
+    return title + QStringLiteral(" (%1)").arg(chat.messages);
+}
 
 // A field under its visible label, which names it for assistive technology
 // too.
@@ -127,6 +139,28 @@ SettingsView::SettingsView(ConfigManager& config, UrlOpener openUrl, QWidget* pa
         QStringLiteral("settingsContactsHint"), this));
     layout->addLayout(contactsGroup);
 
+    // One switch per chat: on, the chat is copied; off, it is left out.
+    auto* chatsGroup = new QVBoxLayout;
+    chatsGroup->setSpacing(8);
+    QLabel* chatsHeading =
+        ViewStyle::label(QStringLiteral("Chats"), ViewStyle::TextStyle::subheadline,
+                         ViewStyle::Tint::primary, QStringLiteral("settingsChatsHeading"), this);
+    chatsGroup->addWidget(chatsHeading);
+    chatsList_ = new QListWidget(this);
+    chatsList_->setObjectName(QStringLiteral("settingsChatsList"));
+    chatsList_->setAccessibleName(QStringLiteral("Chats copied"));
+    chatsHeading->setBuddy(chatsList_);
+    chatsList_->setFixedHeight(chatsList_->fontMetrics().height() * kChatRows +
+                               2 * chatsList_->frameWidth() + 10);
+    chatsList_->setTextElideMode(Qt::ElideRight);
+    chatsGroup->addWidget(chatsList_);
+    chatsGroup->addWidget(ViewStyle::label(
+        QStringLiteral("A chat switched off is left out: never copied, searched or shown to "
+                       "the model, and removed from the copy at the next sync."),
+        ViewStyle::TextStyle::caption, ViewStyle::Tint::secondary,
+        QStringLiteral("settingsChatsHint"), this));
+    layout->addLayout(chatsGroup);
+
     errorLabel_ = ViewStyle::label(QString(), ViewStyle::TextStyle::caption, ViewStyle::Tint::red,
                                    QStringLiteral("settingsErrorLabel"), this);
     layout->addWidget(errorLabel_);
@@ -160,6 +194,10 @@ SettingsView::SettingsView(ConfigManager& config, UrlOpener openUrl, QWidget* pa
     connect(removeContactsButton_, &QPushButton::clicked, this,
             [this] { model_.removeContactFile(contactsList_->currentRow()); });
     connect(contactsList_, &QListWidget::currentRowChanged, this, [this] { updateWidgets(); });
+    connect(chatsList_, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
+        model_.setChatExcluded(item->data(Qt::UserRole).toString().toStdString(),
+                               item->checkState() != Qt::Checked);
+    });
     connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
     connect(saveButton_, &QPushButton::clicked, this, &SettingsView::saveSettings);
     connect(&model_, &SettingsViewModel::changed, this, &SettingsView::updateWidgets);
@@ -180,6 +218,27 @@ void SettingsView::addContactFiles() {
 void SettingsView::saveSettings() {
     if (model_.save()) {
         QTimer::singleShot(kCloseDelayMilliseconds, this, &QDialog::accept);
+    }
+}
+
+void SettingsView::updateChatList() {
+    const std::vector<ListedChat>& chats = model_.chats();
+    const QSignalBlocker blocker(chatsList_);
+    while (chatsList_->count() > static_cast<int>(chats.size())) {
+        delete chatsList_->takeItem(chatsList_->count() - 1);
+    }
+    while (chatsList_->count() < static_cast<int>(chats.size())) {
+        auto* item = new QListWidgetItem(chatsList_);
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+    }
+    for (int row = 0; row < chatsList_->count(); ++row) {
+        const ListedChat& chat = chats[static_cast<size_t>(row)];
+        QListWidgetItem* item = chatsList_->item(row);
+        const QString id = QString::fromStdString(chat.chatId);
+        item->setData(Qt::UserRole, id);
+        item->setToolTip(id);
+        item->setText(chatLabel(chat));
+        item->setCheckState(chat.excluded ? Qt::Unchecked : Qt::Checked);
     }
 }
 
@@ -214,6 +273,7 @@ void SettingsView::updateWidgets() {
             }
         }
     }
+    updateChatList();
     const QString problem = model_.addressProblem();
     addressProblemLabel_->setText(problem);
     addressProblemLabel_->setVisible(!problem.isEmpty());

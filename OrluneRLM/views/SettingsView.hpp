@@ -1,6 +1,6 @@
 #pragma once
 // The settings sheet: the stored API key (masked), the model server's address,
-// the model name and the contact files; replaces them.
+// the model name, the contact files and the chats left out; replaces them.
 
 #include "models/SettingsViewModel.hpp"
 #include "services/ConfigManager.hpp"
@@ -34,6 +34,9 @@ namespace orlune::rlm {
 // each file that cannot be read now marked so; "Add…" appends the files
 // chosen (those already listed are not added twice), "Remove" takes out the
 // selected one.
+//
+// The chats (SettingsViewModel::setChatSource) each have a switch, on for a
+// chat that is copied; switching one off and saving leaves it out.
 class SettingsView : public QDialog {
     Q_OBJECT
 
@@ -58,6 +61,7 @@ private:
     void saveSettings();
     void updateWidgets();
     void addContactFiles();
+    void updateChatList();
 
     SettingsViewModel model_;
     FileChooser chooseFiles_;
@@ -68,6 +72,7 @@ private:
     QLineEdit* modelField_ = nullptr;
     QListWidget* contactsList_ = nullptr;
     QPushButton* removeContactsButton_ = nullptr;
+    QListWidget* chatsList_ = nullptr;
     QLabel* errorLabel_ = nullptr;
     QLabel* savedLabel_ = nullptr;
     QPushButton* saveButton_ = nullptr;

@@ -33,6 +33,10 @@ SyncStatusView::SyncStatusView(const State& state, std::function<void()> onSync,
         ViewStyle::label(QString(), ViewStyle::TextStyle::body, ViewStyle::Tint::secondary,
                          QStringLiteral("syncStatusLine"), this);
     layout->addWidget(statusLine_);
+    coverageLine_ =
+        ViewStyle::label(QString(), ViewStyle::TextStyle::caption, ViewStyle::Tint::secondary,
+                         QStringLiteral("syncCoverageLine"), this);
+    layout->addWidget(coverageLine_);
     progressBar_ = new QProgressBar(this);
     progressBar_->setObjectName(QStringLiteral("syncProgressBar"));
     progressBar_->setTextVisible(false);
@@ -100,6 +104,8 @@ QString SyncStatusView::statusText(const State& state) {
 
 void SyncStatusView::setState(const State& state) {
     statusLine_->setText(statusText(state));
+    coverageLine_->setText(state.coverage);
+    coverageLine_->setVisible(!state.coverage.isEmpty());
     if (!state.isSyncing && !state.lastError.isEmpty()) {
         ViewStyle::apply(statusLine_, ViewStyle::TextStyle::caption, ViewStyle::Tint::red);
     } else {

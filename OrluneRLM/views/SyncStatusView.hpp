@@ -1,6 +1,6 @@
 #pragma once
-// The index status block: "Messages indexed", one status line, a progress
-// bar while a sync runs, and "Sync Now".
+// The index status block: "Messages indexed", one status line, what the
+// index covers, a progress bar while a sync runs, and "Sync Now".
 
 #include <QDateTime>
 #include <QString>
@@ -36,6 +36,9 @@ public:
         QDateTime lastSyncedAt;
         // When a failed sync is tried again; invalid when none is due.
         QDateTime nextRetryAt;
+        // What the index covers ("84,210 messages · Mar 2021 – today"),
+        // shown on a line of its own below the status; hidden when empty.
+        QString coverage;
     };
 
     // `onSync` runs when "Sync Now" is pressed, `onChooseStore` when
@@ -55,6 +58,7 @@ private:
     std::function<void()> onChooseStore_;
     QPushButton* chooseStoreButton_ = nullptr;
     QLabel* statusLine_ = nullptr;
+    QLabel* coverageLine_ = nullptr;
     QProgressBar* progressBar_ = nullptr;
     QPushButton* syncButton_ = nullptr;
 };

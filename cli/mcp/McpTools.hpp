@@ -47,9 +47,9 @@ struct McpSettings {
     // Every reply line, newline excluded, holds at most this many bytes.
     size_t maxReplyBytes = kDefaultMaxReplyBytes;
     Privacy privacy = Privacy::fullText;
-    // Chats whose messages, names and counts never appear in a reply. The
-    // excluded chats of the person's settings go here once they exist; an
-    // index that leaves them out needs nothing here.
+    // Chats whose messages, names and counts never appear in a reply: the
+    // chats the person's settings leave out ("excludedChats"), which a sync
+    // also takes out of the database.
     std::set<std::string> hiddenChatIds;
 };
 

@@ -267,6 +267,55 @@ TEST_F(KeyViewsTest, SettingsListAddAndRemoveTheContactFiles) {
     saveScreenshot(&sheet, "settings-contacts");
 }
 
+// One switch per chat, on for a chat copied: switching chats off and on and
+// saving leaves out exactly those switched off, each with its title.
+TEST_F(KeyViewsTest, SettingsSwitchChatsOffAndOnAndSaveTheChatsLeftOut) {
+    rlm::AppConfig stored;
+    stored.excludeChat("c3", "Book club");
+    config_.save(stored);
+
+    rlm::SettingsView sheet(config_, opener());
+    sheet.model().setChatSource([](const rlm::AppConfig& settings) {
+        const std::set<std::string> out = settings.excludedChatIds();
+        return std::vector<rlm::ListedChat>{
+            {"c1", "Ski trip", true, 2, out.count("c1") > 0},
+            {"c2", "Alex Kim", false, 5, out.count("c2") > 0},
+            {"c3", "Book club", false, 0, out.count("c3") > 0},
+        };
+    });
+    sheet.show();
+    auto* list = child<QListWidget>(&sheet, "settingsChatsList");
+    auto* save = child<QPushButton>(&sheet, "settingsSaveButton");
+    ASSERT_EQ(list->count(), 3);
+    const struct {
+        const char* text;
+        Qt::CheckState state;
+    } shown[] = {
+        {"Ski trip (2)", Qt::Checked},
+        {"Alex Kim (5)", Qt::Checked},
+        {"Book club", Qt::Unchecked},
+    };
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_EQ(list->item(row)->text().toStdString(), shown[row].text);
+        EXPECT_EQ(list->item(row)->checkState(), shown[row].state) << shown[row].text;
+    }
+    EXPECT_FALSE(save->isEnabled());
+
+    list->item(1)->setCheckState(Qt::Unchecked);
+    EXPECT_TRUE(save->isEnabled());
+    list->item(1)->setCheckState(Qt::Checked);
+    EXPECT_FALSE(save->isEnabled()) << "switched back: nothing changed";
+
+    list->item(0)->setCheckState(Qt::Unchecked);
+    list->item(2)->setCheckState(Qt::Checked);
+    ASSERT_TRUE(save->isEnabled());
+    QTest::mouseClick(save, Qt::LeftButton);
+    EXPECT_TRUE(showsChild(&sheet, "settingsSavedLabel"));
+    EXPECT_EQ(config_.load().excludedChats,
+              (std::vector<rlm::ExcludedChat>{{"c1", std::string("Ski trip")}}));
+    saveScreenshot(&sheet, "settings-chats");
+}
+
 TEST(SyncStatusViewTest, StatusLineFollowsTheSyncState) {
     guiApplication();
     const auto secondary = ViewStyle::colour(ViewStyle::Tint::secondary);
@@ -341,6 +390,33 @@ TEST(SyncStatusViewTest, StatusLineFollowsTheSyncState) {
     view.setState(State{5, false});
     QTest::mouseClick(button, Qt::LeftButton);
     EXPECT_EQ(syncRequests, 1);
+}
+
+// What the index covers has a line of its own, kept while a pass runs and
+// beside an error, and none while it is not known.
+TEST(SyncStatusViewTest, TheCoverageLineShowsWhatTheIndexCovers) {
+    guiApplication();
+    using State = rlm::SyncStatusView::State;
+    const QString coverage = QStringLiteral("84,210 messages · Mar 2021 – today");
+    State known{84210, false};
+    known.coverage = coverage;
+    State syncing = known;
+    syncing.isSyncing = true;
+    State failed = known;
+    failed.lastError = QStringLiteral("disk I/O error");
+    const std::pair<State, QString> cases[] = {
+        {known, coverage}, {syncing, coverage}, {failed, coverage}, {State{}, QString()}};
+    rlm::SyncStatusView view(
+        State{}, [] {}, [] {});
+    view.show();
+    auto* line = child<QLabel>(&view, "syncCoverageLine");
+    for (const auto& [state, text] : cases) {
+        view.setState(state);
+        EXPECT_EQ(line->text(), text);
+        EXPECT_EQ(showsChild(&view, "syncCoverageLine"), !text.isEmpty()) << text.toStdString();
+    }
+    view.setState(known);
+    saveScreenshot(&view, "sync-status-coverage");
 }
 
 } // namespace

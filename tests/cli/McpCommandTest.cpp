@@ -93,6 +93,21 @@ TEST_F(McpCommandTest, PrivacyComesFromTheFlagElseTheConfiguration) {
     }
 }
 
+// A chat the configuration leaves out is hidden even while the database,
+// not synced since, still holds it.
+TEST_F(McpCommandTest, TheChatsLeftOutInTheConfigurationAreHidden) {
+    writeConfig(R"({"excludedChats":[{"chatId":"iMessage;+;chat100","title":"Work"}]})");
+    std::vector<std::string> replies;
+    const ProcessResult result = serve({}, {}, replies);
+    ASSERT_EQ(replies.size(), 2u) << result.err;
+    const json messages = json::parse(replies[1])["result"]["structuredContent"]["messages"];
+    EXPECT_EQ(messages.size(), 7u) << messages;
+    for (const json& message : messages) {
+        EXPECT_NE(message.dump().find("flight"), std::string::npos);
+        EXPECT_EQ(message.dump().find("BA117"), std::string::npos) << "m3 is in chat100";
+    }
+}
+
 TEST_F(McpCommandTest, TheBudgetComesFromTheFlagElseTheEnvironment) {
     {
         // Enough about flights not to fit in 8 KB.

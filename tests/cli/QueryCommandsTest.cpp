@@ -292,6 +292,45 @@ TEST_F(ReadVerbs, ADamagedDatabaseIsAnErrorThatNamesTheDamage) {
     }
 }
 
+// What the sync recorded is read back as it is: the counts, the dates in
+// the local zone, and nothing written.
+TEST_F(ReadVerbs, StatusSaysWhatIsCoveredAndWhatWasLeftOut) {
+    orlune::testing::DatabaseProbe(shadowPath)
+        .exec("UPDATE left_out_counts SET reactions = 1234, events = 5, junk = 6, unsent = 7;"
+              "INSERT INTO recently_deleted (source_rowid, guid) VALUES (1, 'x'), (2, 'y');"
+              "INSERT INTO attachments (message_guid, position, kind, downloaded, hidden) "
+              "VALUES ('g1', 0, 'photo', 0, 0), ('g1', 1, 'photo', 1, 0), "
+              "('g2', 0, 'photo', 0, 1)");
+    const std::string before = databaseBytes();
+    const std::map<std::string, std::optional<std::string>> tokyo = {{"TZ", "Asia/Tokyo"}};
+
+    Result json = runOrlune(dir, {"status", "--json"}, tokyo);
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    const auto status = nlohmann::ordered_json::parse(json.out);
+    EXPECT_EQ(keys(status), (std::vector<std::string>{"messages", "first_message", "last_message",
+                                                      "chats", "chats_excluded", "left_out",
+                                                      "attachments_not_downloaded"}));
+    EXPECT_EQ(status["messages"], 3);
+    EXPECT_EQ(status["first_message"], "2001-01-01T09:11:40+09:00");
+    EXPECT_EQ(status["last_message"], "2001-01-01T09:15:00+09:00");
+    EXPECT_EQ(status["chats"], 1);
+    EXPECT_EQ(status["chats_excluded"], 0);
+    EXPECT_EQ(status["left_out"],
+              nlohmann::ordered_json::parse(
+                  R"({"reactions": 1234, "events": 5, "junk": 6, "unsent": 7, "deleted": 2})"));
+    EXPECT_EQ(status["attachments_not_downloaded"], 1);
+
+    Result text = runOrlune(dir, {"status"}, tokyo);
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    for (const char* line :
+         {"Messages indexed            3\n", "First message               Mon 1 Jan 2001, 09:11\n",
+          "Left out: reactions         1,234\n", "Left out: recently deleted  2\n",
+          "Attachments not downloaded  1\n"}) {
+        EXPECT_THAT(text.out, HasSubstr(line));
+    }
+    EXPECT_EQ(databaseBytes(), before);
+}
+
 TEST(ReadVerbsWithoutDatabase, TheDefaultPathIsNamedAndNotCreated) {
     TempDir dir;
     // An older version's database stays where it is: only a sync moves it.

@@ -206,5 +206,22 @@ TEST_F(AnswerFinderTest, ATimeOrPersonWithNothingInItFindsNothingOutsideIt) {
     EXPECT_EQ(guidsOf(find("Alex")).front(), "decoy-3");
 }
 
+// A question about a time before the first message or after the last says
+// where the messages start or end; one about a time they cover, or about no
+// time, says nothing of it.
+TEST_F(AnswerFinderTest, ATimeOutsideTheMessagesIsSaid) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"what did Jess say about lasagne in 2019?", "Your messages here start in April 2021."},
+        {"grandma in March 2021", "Your messages here start in April 2021."},
+        {"grandma in 2027", "Your messages here end in December 2025."},
+        {"grandma in 2024", ""},
+        {"what did Mom say about Grandma yesterday?", ""},
+        {"grandma", ""},
+    };
+    for (const auto& [question, note] : cases) {
+        EXPECT_EQ(find(question).outsideCopied, note) << question;
+    }
+}
+
 } // namespace
 } // namespace orlune::core

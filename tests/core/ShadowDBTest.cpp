@@ -112,12 +112,16 @@ TEST_F(ShadowDBTest, SchemaCreatesEveryObjectAndAFreshCursor) {
         {"trigger", "spaced_fts_insert"},
         {"trigger", "spaced_fts_delete"},
         {"trigger", "spaced_texts_follow_message"},
+        {"table", "excluded_chats"},
+        {"table", "left_out_counts"},
     };
     EXPECT_EQ(objects, expected);
     EXPECT_EQ(inspect.value("PRAGMA user_version"), std::to_string(ShadowSchema::latestVersion()));
     EXPECT_EQ(inspect.value("SELECT count(*) FROM sync_source"), "0")
         << "written by the first sync";
     EXPECT_THAT(inspect.rows("SELECT * FROM sync_marks"),
+                ElementsAre(ElementsAre("1", "0", "0", "0", "0")));
+    EXPECT_THAT(inspect.rows("SELECT * FROM left_out_counts"),
                 ElementsAre(ElementsAre("1", "0", "0", "0", "0")));
     EXPECT_THAT(inspect.rows("SELECT id, last_timestamp, last_rowid, message_count, updated_at "
                              "FROM sync_state"),

@@ -155,7 +155,11 @@ TEST_F(HelperProcessTest, OfflineAnswersFromTheIndex) {
          {"Answer from your messages (no model used: no API key is configured)",
           R"(I looked for messages about "dinner" and "tomorrow".)",
           "+15550001 in Family, Wed 8 Mar 2023, 20:26: \"Dinner tomorrow at 7 at Luigi's?\""},
-         {"dentist", "Hiking"}},
+         {"dentist", "Hiking", "Your messages here"}},
+        // A time before every message: the answer says where they start.
+        {"What was said about dinner in 2015?",
+         {"Answer from your messages (no model used: ", "Your messages here start in "},
+         {}},
         {"Who is going on the hike on Saturday?",
          {"Trail crew", "Hiking Saturday", "You in Trail crew"},
          {"Dinner"}},

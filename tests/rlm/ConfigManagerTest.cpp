@@ -297,6 +297,78 @@ TEST_F(ConfigManagerTest, ContactFilesMustBeAListOfStrings) {
     }
 }
 
+TEST_F(ConfigManagerTest, ExcludedChatsAreReadByIdWithTheirTitles) {
+    using Chats = std::vector<ExcludedChat>;
+    const struct {
+        const char* contents;
+        Chats chats;
+        bool valid;
+    } cases[] = {
+        {R"({"excludedChats":[{"chatId":"c1","title":"Dr Fox"},{"chatId":"c2"}],"modelName":"m"})",
+         {{"c1", "Dr Fox"}, {"c2", std::nullopt}},
+         true},
+        {R"({"excludedChats":[{"chatId":"c1","title":null}],"modelName":"m"})",
+         {{"c1", std::nullopt}},
+         true},
+        // A chat listed twice counts once, with the last title given.
+        {R"({"excludedChats":[{"chatId":"c1"},{"chatId":"c1","title":"T"}],"modelName":"m"})",
+         {{"c1", "T"}},
+         true},
+        {R"({"excludedChats":null,"modelName":"m"})", {}, true},
+        {R"({"excludedChats":["c1"],"modelName":"m"})", {}, false},
+        {R"({"excludedChats":[{"title":"T"}],"modelName":"m"})", {}, false},
+        {R"({"excludedChats":[{"chatId":""}],"modelName":"m"})", {}, false},
+        {R"({"excludedChats":[{"chatId":"c1","title":3}],"modelName":"m"})", {}, false},
+        {R"({"excludedChats":{"chatId":"c1"},"modelName":"m"})", {}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.contents);
+        store(c.contents);
+        const AppConfig loaded = manager().loadWithoutCredentials();
+        EXPECT_EQ(loaded.excludedChats, c.chats);
+        EXPECT_EQ(loaded.modelName.has_value(), c.valid) << "an invalid file is not used";
+    }
+}
+
+TEST_F(ConfigManagerTest, ExcludingAndIncludingChatsRoundTripsThroughTheFile) {
+    AppConfig config;
+    EXPECT_TRUE(config.excludeChat("iMessage;+;chat1", "Book club"));
+    EXPECT_TRUE(config.excludeChat("iMessage;-;+15550001", std::nullopt));
+    EXPECT_FALSE(config.excludeChat("iMessage;+;chat1", std::nullopt)) << "already left out";
+    manager().save(config);
+    EXPECT_EQ(readFile(configPath()),
+              R"({"excludedChats":[{"chatId":"iMessage;+;chat1","title":"Book club"},)"
+              R"({"chatId":"iMessage;-;+15550001"}]})");
+    AppConfig loaded = manager().load();
+    EXPECT_EQ(loaded, config);
+    EXPECT_EQ(loaded.excludedChatIds(),
+              (std::set<std::string>{"iMessage;+;chat1", "iMessage;-;+15550001"}));
+    EXPECT_TRUE(loaded.includeChat("iMessage;+;chat1"));
+    EXPECT_FALSE(loaded.includeChat("iMessage;+;chat1"));
+    loaded.includeChat("iMessage;-;+15550001");
+    manager().save(loaded);
+    EXPECT_EQ(readFile(configPath()), "{}");
+}
+
+// Leaving a chat out changes the file alone: a stored key stays in the
+// store, untouched and unread, and a key the file holds stays in the file.
+// A file that cannot be read is refused, not replaced by the defaults.
+TEST_F(CredentialStoreConfigTest, UpdatingTheFileLeavesTheKeyWhereItIs) {
+    credentials->secret = "sk-stored";
+    store(R"({"modelName":"m","veyrlinkApiKey":"sk-in-file"})");
+    credentials->reachable = false; // any use of the store would fail
+    managerWithStore().update([](AppConfig& config) { config.excludeChat("c1", "T"); });
+    EXPECT_EQ(readFile(configPath()), R"({"veyrlinkApiKey":"sk-in-file","modelName":"m",)"
+                                      R"("excludedChats":[{"chatId":"c1","title":"T"}]})");
+    EXPECT_EQ(credentials->secret, "sk-stored");
+    EXPECT_EQ(credentials->writes, 0);
+
+    store("{not json");
+    EXPECT_THROW(managerWithStore().update([](AppConfig& config) { config.includeChat("c1"); }),
+                 FileError);
+    EXPECT_EQ(readFile(configPath()), "{not json");
+}
+
 TEST_F(CredentialStoreConfigTest, ABlankKeyInTheFileStaysThere) {
     store(R"({"veyrlinkApiKey":"  "})");
     const ConfigManager config = managerWithStore();

@@ -1,15 +1,20 @@
 #include "models/ShadowSyncViewModel.hpp"
 
+#include "answer/CoverageText.hpp"
 #include "services/FileError.hpp"
 #include "sync/ShadowSync.hpp"
 #include "tests/rlm/ModelTestSupport.hpp"
+#include "tests/support/DatabaseProbe.hpp"
+#include "time/StoreTime.hpp"
 #include "tools/samplestore/SampleStore.hpp"
 
 #include <QSignalSpy>
 #include <QTest>
 #include <QThreadPool>
 #include <filesystem>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <set>
 
 namespace orlune::rlm {
 namespace {
@@ -92,6 +97,7 @@ TEST_F(ShadowSyncViewModelTest, ConstructionResolvesThePathAndReadsNothing) {
     EXPECT_FALSE(model.isSyncing());
     EXPECT_FALSE(model.hasSynced());
     EXPECT_EQ(model.messageCount(), 0);
+    EXPECT_TRUE(model.coverageLine().isEmpty());
     EXPECT_TRUE(model.lastError().isEmpty());
     EXPECT_TRUE(folder.loggedEntries().empty());
 }
@@ -126,6 +132,18 @@ TEST_F(ShadowSyncViewModelTest, ASuccessfulSyncPublishesInOrderAndASecondRequest
     EXPECT_EQ(complete["level"], "info");
     EXPECT_EQ(complete["message_count"], std::to_string(model.messageCount()));
     EXPECT_NE(complete["inserted"], "0");
+    // The coverage line spans the store's own first and last dates.
+    {
+        testing::DatabaseProbe store(chatDB());
+        core::Coverage coverage;
+        coverage.messages = model.messageCount();
+        coverage.span = core::MessageTimeSpan{
+            *core::instantFromStoreDate(std::stoll(store.value("SELECT MIN(date) FROM message"))),
+            *core::instantFromStoreDate(std::stoll(store.value("SELECT MAX(date) FROM message")))};
+        EXPECT_EQ(model.coverageLine().toStdString(),
+                  core::coverageLine(coverage, core::LocalCalendar(core::TimeContext::system())));
+        EXPECT_THAT(model.coverageLine().toStdString(), ::testing::HasSubstr(" messages · "));
+    }
 
     // New messages in the store: the next pass copies them.
     samplestore::appendSampleMessages(chatDB(), 10, 7);
@@ -193,6 +211,46 @@ TEST_F(ShadowSyncViewModelTest, ContactsThatCannotBeReadAreReportedUntilTheyCanB
     EXPECT_TRUE(model.contactWarnings().isEmpty());
     EXPECT_EQ(changes.take(),
               (std::vector<std::string>{"isSyncing", "contactWarnings", "isSyncing"}));
+}
+
+// The chats left out are asked for at every sync; when they cannot be told
+// (absent), those the last sync left out stay out.
+TEST_F(ShadowSyncViewModelTest, ChatsLeftOutAreAskedForAtEverySync) {
+    makeStore(200);
+    std::optional<std::set<std::string>> excluded = std::set<std::string>{};
+    ShadowSyncViewModel::Seams leaving = seams();
+    leaving.excludedChats = [&] { return excluded; };
+    ShadowSyncViewModel model(std::move(leaving));
+    model.syncIfPossible();
+    waitUntilIdle(model);
+    const int64_t all = model.messageCount();
+    const std::string chat = testing::DatabaseProbe(expectedShadowDB())
+                                 .value("SELECT chat_id FROM messages WHERE chat_id <> 'unknown' "
+                                        "GROUP BY chat_id ORDER BY COUNT(*) DESC LIMIT 1");
+    auto inChat = [&] {
+        return testing::DatabaseProbe(expectedShadowDB())
+            .value("SELECT COUNT(*) FROM messages WHERE chat_id = '" + chat + "'");
+    };
+    ASSERT_NE(inChat(), "0");
+
+    const struct {
+        const char* step;
+        std::optional<std::set<std::string>> excluded;
+        bool chatCopied;
+    } steps[] = {
+        {"left out", std::set<std::string>{chat}, false},
+        {"cannot be told", std::nullopt, false},
+        {"taken back in", std::set<std::string>{}, true},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.step);
+        excluded = step.excluded;
+        model.syncIfPossible();
+        waitUntilIdle(model);
+        EXPECT_TRUE(model.lastError().isEmpty()) << model.lastError().toStdString();
+        EXPECT_EQ(inChat() != "0", step.chatCopied);
+        EXPECT_EQ(model.messageCount() == all, step.chatCopied);
+    }
 }
 
 TEST_F(ShadowSyncViewModelTest, AFailedSyncKeepsCountAndHasSyncedAndTheNextOneClearsTheError) {
