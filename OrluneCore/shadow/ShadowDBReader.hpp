@@ -87,8 +87,7 @@ public:
     // The first and last dates of the copied messages; absent when none is
     // copied. Throws prepareFailed or queryFailed.
     std::optional<MessageTimeSpan> messageTimeSpan();
-    // Every figure of Coverage (chatsExcluded left 0: the configuration holds
-    // that). Throws prepareFailed or queryFailed.
+    // Every figure of Coverage. Throws prepareFailed or queryFailed.
     Coverage coverage();
 
     // The sync cursor; (0, 0) for a fresh database. Throws prepareFailed or
