@@ -65,6 +65,21 @@ void fillSpacedTexts(sqlite3* db) {
     }
 }
 
+// The thread column of messages and its index, and every message read again
+// to fill it. A database that already has the column keeps it.
+void addThreads(sqlite3* db) {
+    sqlite::Statement has;
+    has.prepare(db, shadow_schema::kHasThreadOriginator);
+    const bool present = has.step() && has.columnInt(0) > 0;
+    has.finalize();
+    if (!present) {
+        sqlite::exec(db, shadow_schema::kAddThreadOriginator);
+    }
+    sqlite::exec(db, shadow_schema::kCreateIndexThreadOriginator);
+    sqlite::exec(db, shadow_schema::kRereadEverything);
+    sqlite::exec(db, shadow_schema::kRereadEverythingMarks);
+}
+
 } // namespace
 
 const std::vector<ShadowSchema::Migration>& ShadowSchema::migrations() {
@@ -100,6 +115,7 @@ const std::vector<ShadowSchema::Migration>& ShadowSchema::migrations() {
          "text in scripts written without spaces, found by its parts",
          {shadow_schema::kSpacedStatements.begin(), shadow_schema::kSpacedStatements.end()},
          fillSpacedTexts},
+        {9, "the thread each reply belongs to", {}, addThreads},
     };
     return steps;
 }

@@ -110,6 +110,7 @@ TEST_F(ShadowDBTest, SchemaCreatesEveryObjectAndAFreshCursor) {
         {"trigger", "spaced_fts_insert"},
         {"trigger", "spaced_fts_delete"},
         {"trigger", "spaced_texts_follow_message"},
+        {"index", "idx_messages_thread"},
     };
     EXPECT_EQ(objects, expected);
     EXPECT_EQ(inspect.value("PRAGMA user_version"), std::to_string(ShadowSchema::latestVersion()));
