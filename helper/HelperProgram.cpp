@@ -135,6 +135,9 @@ json HelperProgram::respond(std::string_view requestDocument, const core::Enviro
         const auto modelDeadline =
             deadline - millis(std::min(kIndexAnswerReserveSeconds, deadlineSeconds / 5));
 
+        if (request.indexOnly) {
+            return offlineResponse(*tools, request, "a first answer while the model works");
+        }
         try {
             std::string baseUrl =
                 request.baseUrl.value_or(trimmed(env.variable("VEYRLINK_BASE_URL").value_or("")));

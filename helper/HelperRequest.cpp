@@ -61,6 +61,18 @@ int limitValue(const json& object, const char* key, int fallback, int minimum, i
     return static_cast<int>(std::min<int64_t>(number, ceiling));
 }
 
+// A true-or-false member; false when absent.
+bool optionalFlag(const json& object, const char* key) {
+    const json& value = member(object, key);
+    if (value.is_null()) {
+        return false;
+    }
+    if (!value.is_boolean()) {
+        throw invalid(std::string("The request's \"") + key + "\" must be true or false.");
+    }
+    return value.get<bool>();
+}
+
 } // namespace
 
 std::string trimmed(std::string_view text) {
@@ -115,13 +127,8 @@ HelperRequest HelperRequest::parse(std::string_view document) {
     request.maxDepth = limitValue(root, "max_depth", kDefaultMaxDepth, 0, kMaxDepthCeiling);
     request.maxCalls = limitValue(root, "max_calls", kDefaultMaxCalls, 1, kMaxCallsCeiling);
 
-    const json& verbose = member(root, "verbose");
-    if (!verbose.is_null()) {
-        if (!verbose.is_boolean()) {
-            throw invalid("The request's \"verbose\" must be true or false.");
-        }
-        request.verbose = verbose.get<bool>();
-    }
+    request.verbose = optionalFlag(root, "verbose");
+    request.indexOnly = optionalFlag(root, "index_only");
 
     const json& turns = member(root, "conversation_messages");
     if (!turns.is_null()) {

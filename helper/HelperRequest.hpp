@@ -35,6 +35,9 @@ struct HelperRequest {
     int maxDepth = kDefaultMaxDepth; // 0 means no sub-model calls
     int maxCalls = kDefaultMaxCalls; // chat completions in all, at least 1
     bool verbose = false;
+    // "index_only": answer from the index alone, at once, without asking a
+    // model (the application shows it while the model works).
+    bool indexOnly = false;
     std::vector<ConversationTurn> conversation; // earlier turns, oldest first
     std::optional<std::string> summary;         // absent when missing or blank
 

@@ -109,28 +109,48 @@ std::string snippet(std::string_view text, size_t maxBytes) {
 
 namespace {
 
-std::string reactionSign(const MessageHit::Reaction& reaction) {
-    static const std::map<std::string, std::string> signs = {
+// A reaction's sign: a symbol, or a word for the kinds that have none.
+struct ReactionSign {
+    std::string text;
+    bool isWord = false;
+};
+
+ReactionSign reactionSign(const MessageHit::Reaction& reaction) {
+    static const std::map<std::string, std::string> symbols = {
         {"love", "\u2665"},      {"like", "\U0001F44D"},  {"dislike", "\U0001F44E"},
         {"laugh", "\U0001F602"}, {"emphasize", "\u203C"}, {"question", "?"},
-        {"sticker", "sticker"},  {"poll_vote", "vote"},
+    };
+    static const std::map<std::string, std::string> words = {
+        {"sticker", "sticker"},
+        {"poll_vote", "vote"},
     };
     if (reaction.emoji && !reaction.emoji->empty()) {
-        return *reaction.emoji;
+        return {*reaction.emoji, false};
     }
-    const auto sign = signs.find(reaction.kind);
-    return sign != signs.end() ? sign->second : reaction.kind;
+    if (const auto symbol = symbols.find(reaction.kind); symbol != symbols.end()) {
+        return {symbol->second, false};
+    }
+    const auto word = words.find(reaction.kind);
+    return {word != words.end() ? word->second : reaction.kind, true};
+}
+
+// "♥ 2" for a symbol; "1 sticker", "2 stickers" for a word.
+std::string countedSign(const ReactionSign& sign, int count) {
+    if (!sign.isWord) {
+        return sign.text + " " + std::to_string(count);
+    }
+    return std::to_string(count) + " " + sign.text + (count == 1 ? "" : "s");
 }
 
 } // namespace
 
 std::string reactionsAndAttachments(const MessageHit& message) {
     // Signs in order of first appearance, each with its count.
-    std::vector<std::pair<std::string, int>> counts;
+    std::vector<std::pair<ReactionSign, int>> counts;
     for (const MessageHit::Reaction& reaction : message.reactions) {
-        const std::string sign = reactionSign(reaction);
+        const ReactionSign sign = reactionSign(reaction);
         auto found = std::find_if(counts.begin(), counts.end(),
-                                  [&](const auto& entry) { return entry.first == sign; });
+                                  [&](const auto& entry) { return entry.first.text == sign.text; });
         if (found == counts.end()) {
             counts.emplace_back(sign, 1);
         } else {
@@ -139,7 +159,7 @@ std::string reactionsAndAttachments(const MessageHit& message) {
     }
     std::string out;
     for (const auto& [sign, count] : counts) {
-        out += (out.empty() ? "" : ", ") + sign + " " + std::to_string(count);
+        out += (out.empty() ? "" : ", ") + countedSign(sign, count);
     }
     std::string kinds;
     for (const std::string& kind : message.attachmentKinds) {
@@ -153,16 +173,22 @@ std::string reactionsAndAttachments(const MessageHit& message) {
 
 std::string quotedText(const MessageHit& message, size_t maxTextBytes) {
     return isAttachmentsOnly(message) ? shownText(message, maxTextBytes)
-                                      : "\"" + snippet(message.text, maxTextBytes) + "\"";
+                                      : "\"" + snippet(wordsOf(message.text), maxTextBytes) + "\"";
 }
 
 std::string describeMessage(const MessageHit& message, size_t maxTextBytes) {
     // A message in the sender's own chat with the person is named once:
-    // "Alex, ..." rather than "Alex in Alex, ...".
+    // "Alex, ..." rather than "Alex in Alex, ...", and yours there went to
+    // them: "You to Alex".
     const std::string sender = senderLabel(message);
     const std::string chat = chatLabel(message);
-    std::string line = (chat == sender ? sender : sender + " in " + chat) + ", " +
-                       formatMessageTime(message.timestamp) + ": ";
+    std::string who = sender + " in " + chat;
+    if (chat == sender) {
+        who = sender;
+    } else if (message.oneToOne) {
+        who = message.isFromMe || message.sender == "me" ? sender + " to " + chat : sender;
+    }
+    std::string line = who + ", " + formatMessageTime(message.timestamp) + ": ";
     line += quotedText(message, maxTextBytes);
     if (isAttachmentsOnly(message)) {
         MessageHit reactionsOnly;

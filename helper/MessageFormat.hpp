@@ -35,18 +35,20 @@ std::string snippet(std::string_view text, size_t maxBytes);
 std::string clipped(std::string_view text, size_t maxBytes);
 
 // What the message carries besides its text, for a person: its reactions
-// counted by sign, then its attachments' kinds ("♥ 2, 😂 1; photo, pdf"),
-// or "" when it has neither.
+// counted by sign, a sign that is a word after its count ("♥ 2, 😂 1,
+// 1 sticker"), then its attachments' kinds ("; photo, pdf"), or "" when it
+// has neither.
 std::string reactionsAndAttachments(const MessageHit& message);
 
-// One line naming the message: sender in chat (the chat left out when it is
-// named like the sender), time: "snippet", followed by
+// One line naming the message: sender in chat, time: "snippet", followed by
 // " [reactionsAndAttachments]" when that is not empty; a message of
 // attachments alone shows them instead of a quoted text: "Sam, Tue 9 Dec,
-// 18:40: [photo IMG_0457.HEIC]".
+// 18:40: [photo IMG_0457.HEIC]". In a chat with one other person their
+// messages name only them and yours say "You to <chat>"; a chat named like
+// its sender is not named twice.
 std::string describeMessage(const MessageHit& message, size_t maxTextBytes = 200);
 
-// The message as a line quotes it: its text in double quotes, cut as
+// The message as a line quotes it: its words in double quotes, cut as
 // snippet() does; for a message of attachments alone, shownText() (their
 // kinds and names in brackets, no quotes).
 std::string quotedText(const MessageHit& message, size_t maxTextBytes = 200);

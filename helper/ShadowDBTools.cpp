@@ -40,6 +40,7 @@ MessageHit hitOf(core::ShadowDBReader& db, core::SearchResult& result) {
     hit.text = std::move(result.text);
     hit.timestamp = result.timestamp;
     hit.isFromMe = result.isFromMe;
+    hit.oneToOne = !result.isGroup;
     hit.rank = result.rank;
     hit.senderName = std::move(result.senderName);
     hit.chatTitle = std::move(result.chatTitle);

@@ -45,6 +45,8 @@ struct MessageHit {
     std::string text;
     int64_t timestamp = 0;
     bool isFromMe = false;
+    // Known to be a chat with one other person (false when not known).
+    bool oneToOne = false;
     double rank = 0; // bm25: lower is better; 0 when listed newest first
     // The sender's name from the person's contacts; absent for your own
     // messages and unknown handles.

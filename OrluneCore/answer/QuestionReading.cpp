@@ -4,6 +4,7 @@
 #include "base/SpacelessText.hpp"
 #include "base/TextFold.hpp"
 #include "contacts/PersonNames.hpp"
+#include "time/TimeWords.hpp"
 
 #include <algorithm>
 #include <array>
@@ -623,6 +624,41 @@ QuestionReading QuestionReader::read(std::string_view question, const TimeContex
     return reading;
 }
 
+namespace {
+
+bool isNamed(const std::vector<TimeWords::Named>& named, const std::string& folded) {
+    return std::any_of(named.begin(), named.end(),
+                       [&folded](const TimeWords::Named& entry) { return entry.phrase == folded; });
+}
+
+// The time as written, made to follow "messages": a bare day or date gets
+// the word that joins it ("on Saturday", "on 3 May", "in March", "in 2023");
+// words that join by themselves ("since March", "last week", "yesterday")
+// stay as they are.
+std::string joinedTime(const std::string& timeWords) {
+    const std::vector<text::Token> tokens = text::tokenize(timeWords);
+    if (tokens.empty()) {
+        return timeWords;
+    }
+    const TimeWords& words = TimeWords::english();
+    const text::Token& first = tokens.front();
+    const bool hasDay = std::any_of(tokens.begin() + 1, tokens.end(), [](const text::Token& token) {
+        return token.kind == text::TokenKind::number && token.folded.size() <= 2;
+    });
+    if (first.kind == text::TokenKind::number) {
+        return (first.folded.size() == 4 && tokens.size() == 1 ? "in " : "on ") + timeWords;
+    }
+    if (isNamed(words.weekdays, first.folded)) {
+        return "on " + timeWords;
+    }
+    if (isNamed(words.months, first.folded)) {
+        return (hasDay ? "on " : "in ") + timeWords;
+    }
+    return timeWords;
+}
+
+} // namespace
+
 std::string describeReading(const QuestionReading& reading, const People& people,
                             const std::vector<std::string>& chatTitles) {
     // About reactions, the people named reacted, unless "I" did: then they
@@ -675,12 +711,15 @@ std::string describeReading(const QuestionReading& reading, const People& people
         out += " with " + joinNames(kinds, "or");
     }
     if (reading.time) {
-        out += " " + reading.timeWords;
+        out += " " + joinedTime(reading.timeWords);
     }
     if (!reading.words.empty()) {
+        // Quoted, so that they read as the words looked for, not a sentence.
+        std::vector<std::string> quoted;
         for (const std::string& word : reading.words) {
-            out += (&word == &reading.words.front() ? " about " : " ") + word;
+            quoted.push_back("\"" + word + "\"");
         }
+        out += " about " + joinNames(quoted, "and");
     }
     return out;
 }

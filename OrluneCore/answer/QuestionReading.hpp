@@ -121,8 +121,9 @@ private:
 };
 
 // What was understood, in a person's words: "messages from Mom yesterday
-// about grandma", "your messages to Jess about tickets", "messages in Book
-// Club with a photo", "messages about wifi password". `chatTitles` as given to the reader.
+// about "grandma"", "your messages to Jess about "tickets"", "messages in
+// Book Club with a photo", "messages on Saturday about "wifi" and
+// "password"". `chatTitles` as given to the reader.
 std::string describeReading(const QuestionReading& reading, const People& people,
                             const std::vector<std::string>& chatTitles);
 

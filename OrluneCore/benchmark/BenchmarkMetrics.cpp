@@ -60,16 +60,38 @@ std::vector<std::string> strings(const Json& json, const char* key) {
     return out;
 }
 
+// The rank scores a query and a whole run share, under the same keys.
+template <typename Scores> void readRankScores(const Json& json, Scores& scores) {
+    scores.recallAt1 = number(json, "recall_at_1");
+    scores.recallAt3 = number(json, "recall_at_3");
+    scores.recallAt5 = number(json, "recall_at_5");
+    scores.precisionAt1 = number(json, "precision_at_1");
+    scores.precisionAt3 = number(json, "precision_at_3");
+    scores.precisionAt5 = number(json, "precision_at_5");
+}
+
+template <typename Scores> void writeRankScores(const Scores& scores, Json& json) {
+    json["recall_at_1"] = scores.recallAt1;
+    json["recall_at_3"] = scores.recallAt3;
+    json["recall_at_5"] = scores.recallAt5;
+    json["precision_at_1"] = scores.precisionAt1;
+    json["precision_at_3"] = scores.precisionAt3;
+    json["precision_at_5"] = scores.precisionAt5;
+}
+
 } // namespace
 
 QueryResult QueryResult::fromJson(const Json& json) {
-    return QueryResult{string(json, "query_id"),        string(json, "query_text"),
-                       string(json, "category"),        strings(json, "retrieved_guids"),
-                       strings(json, "expected_guids"), number(json, "recall_at_1"),
-                       number(json, "recall_at_3"),     number(json, "recall_at_5"),
-                       number(json, "precision_at_1"),  number(json, "precision_at_3"),
-                       number(json, "precision_at_5"),  number(json, "reciprocal_rank"),
-                       number(json, "latency_ms")};
+    QueryResult result;
+    result.queryId = string(json, "query_id");
+    result.queryText = string(json, "query_text");
+    result.category = string(json, "category");
+    result.retrievedGuids = strings(json, "retrieved_guids");
+    result.expectedGuids = strings(json, "expected_guids");
+    readRankScores(json, result);
+    result.reciprocalRank = number(json, "reciprocal_rank");
+    result.latencyMs = number(json, "latency_ms");
+    return result;
 }
 
 Json QueryResult::toJson() const {
@@ -79,12 +101,7 @@ Json QueryResult::toJson() const {
     json["category"] = category;
     json["retrieved_guids"] = retrievedGuids;
     json["expected_guids"] = expectedGuids;
-    json["recall_at_1"] = recallAt1;
-    json["recall_at_3"] = recallAt3;
-    json["recall_at_5"] = recallAt5;
-    json["precision_at_1"] = precisionAt1;
-    json["precision_at_3"] = precisionAt3;
-    json["precision_at_5"] = precisionAt5;
+    writeRankScores(*this, json);
     json["reciprocal_rank"] = reciprocalRank;
     json["latency_ms"] = latencyMs;
     return json;
@@ -106,12 +123,7 @@ Json CategoryMetrics::toJson() const {
 
 BenchmarkMetrics BenchmarkMetrics::fromJson(const Json& json) {
     BenchmarkMetrics metrics;
-    metrics.recallAt1 = number(json, "recall_at_1");
-    metrics.recallAt3 = number(json, "recall_at_3");
-    metrics.recallAt5 = number(json, "recall_at_5");
-    metrics.precisionAt1 = number(json, "precision_at_1");
-    metrics.precisionAt3 = number(json, "precision_at_3");
-    metrics.precisionAt5 = number(json, "precision_at_5");
+    readRankScores(json, metrics);
     metrics.mrr = number(json, "mrr");
     metrics.queryCount = integer(json, "query_count");
     metrics.latencyP50Ms = number(json, "latency_p50_ms");
@@ -135,12 +147,7 @@ BenchmarkMetrics BenchmarkMetrics::fromJson(const Json& json) {
 
 Json BenchmarkMetrics::toJson() const {
     Json json = Json::object();
-    json["recall_at_1"] = recallAt1;
-    json["recall_at_3"] = recallAt3;
-    json["recall_at_5"] = recallAt5;
-    json["precision_at_1"] = precisionAt1;
-    json["precision_at_3"] = precisionAt3;
-    json["precision_at_5"] = precisionAt5;
+    writeRankScores(*this, json);
     json["mrr"] = mrr;
     json["query_count"] = queryCount;
     json["latency_p50_ms"] = latencyP50Ms;

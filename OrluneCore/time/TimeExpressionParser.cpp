@@ -690,6 +690,15 @@ private:
         }
     }
 
+    // A day of a month ending at `next`: read without a year (the latest such
+    // day) and, when a year follows, also with it.
+    void pushDateAndYearReading(int month, int day, size_t next, std::vector<Found>& out) const {
+        pushDate(std::nullopt, month, day, next, true, out);
+        if (auto y = trailingYear(next)) {
+            pushDate(y->value, month, day, y->next, true, out);
+        }
+    }
+
     // "March 14", "Mar 14th, 2024".
     void monthDayDate(size_t i, std::vector<Found>& out) const {
         auto m = phrase(t_.months, i);
@@ -701,10 +710,7 @@ private:
         if (!d) {
             return;
         }
-        pushDate(std::nullopt, m->phrase->value, d->value, d->next, true, out);
-        if (auto y = trailingYear(d->next)) {
-            pushDate(y->value, m->phrase->value, d->value, y->next, true, out);
-        }
+        pushDateAndYearReading(m->phrase->value, d->value, d->next, out);
     }
 
     // "14 March", "14th of March 2024", "the 14th of March".
@@ -726,10 +732,7 @@ private:
         if (!m) {
             return;
         }
-        pushDate(std::nullopt, m->phrase->value, d->value, m->next, true, out);
-        if (auto y = trailingYear(m->next)) {
-            pushDate(y->value, m->phrase->value, d->value, y->next, true, out);
-        }
+        pushDateAndYearReading(m->phrase->value, d->value, m->next, out);
     }
 
     // "the 14th": the latest 14th of a month on or before today.

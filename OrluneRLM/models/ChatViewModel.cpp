@@ -38,6 +38,10 @@ ChatViewModel::ChatViewModel(const QString& shadowDBPath,
       shadowDBPath_(shadowDBPath), sessionStore_(std::move(sessionStore)),
       logger_(std::move(seams.logger)), currentSessionID_(ChatSession::newID()),
       currentSessionCreatedAt_(ChatDate::now()) {
+    firstAnswerDelay_ = seams.firstAnswerDelay;
+    firstAnswerTimer_ = new QTimer(this);
+    firstAnswerTimer_->setSingleShot(true);
+    connect(firstAnswerTimer_, &QTimer::timeout, this, &ChatViewModel::startFirstAnswerRun);
     buildRunner();
     loadSessions();
     shadowWatcher_ = new StoreWatcher(shadowDBPath_, StoreWatcher::kDefaultDebounce,
@@ -157,6 +161,10 @@ void ChatViewModel::cancel() {
         return;
     }
     stop_->request();
+    firstAnswerTimer_->stop();
+    if (firstAnswerStop_) {
+        firstAnswerStop_->request();
+    }
     isCancelling_ = true;
     logger_.info("chat_send_cancelled", {{"session_id", currentSessionID_}});
     emit isSendingChanged();
@@ -252,6 +260,10 @@ void ChatViewModel::setIndexReady(bool ready) {
 }
 
 void ChatViewModel::startRun(const std::string& question) {
+    ++runNumber_;
+    if (firstAnswerDelay_ && helperRunner_->asksAModel()) {
+        firstAnswerTimer_->start(*firstAnswerDelay_);
+    }
     // The task works on copies only; the watcher, a child of this model,
     // brings the outcome back to the GUI thread (and is gone with the model).
     auto* watcher = new QFutureWatcher<RunOutcome>(this);
@@ -274,9 +286,70 @@ void ChatViewModel::startRun(const std::string& question) {
         }));
 }
 
+void ChatViewModel::startFirstAnswerRun() {
+    if (!isSending_ || isWaitingForIndex_ || isCancelling_ || firstAnswerStop_ ||
+        messages_.empty() || !helperRunner_) {
+        return;
+    }
+    firstAnswerStop_ = std::make_shared<ProcessStop>();
+    logger_.info("chat_first_answer_asked", {{"session_id", currentSessionID_}});
+    auto* watcher = new QFutureWatcher<RunOutcome>(this);
+    connect(watcher, &QFutureWatcher<RunOutcome>::finished, this,
+            [this, watcher, run = runNumber_] {
+                const RunOutcome outcome = watcher->result();
+                watcher->deleteLater();
+                handleFirstAnswer(outcome, run);
+            });
+    watcher->setFuture(
+        QtConcurrent::run([runner = *helperRunner_, question = messages_.back().text,
+                           dbPath = shadowDBPath_.toStdString(), stop = firstAnswerStop_] {
+            RunOutcome outcome;
+            try {
+                outcome.result = runner.answerFromIndex(question, dbPath, stop);
+            } catch (...) {
+                outcome.error = describeCurrentException();
+                outcome.failure = std::current_exception();
+            }
+            return outcome;
+        }));
+}
+
+void ChatViewModel::handleFirstAnswer(const RunOutcome& outcome, quint64 run) {
+    if (run != runNumber_ || !isSending_ || isCancelling_) {
+        return; // the model answered (or the question ended) first
+    }
+    firstAnswerStop_.reset();
+    if (!outcome.result) {
+        // The model's answer is still to come; nothing to show meanwhile.
+        logger_.warning("chat_first_answer_failed",
+                        {{"session_id", currentSessionID_}, {"error", outcome.error}});
+        return;
+    }
+    ChatMessage answer = ChatMessage::make(ChatRole::assistant, outcome.result->answer);
+    answer.citations = outcome.result->messages;
+    answer.source = outcome.result->source;
+    appendMessage(std::move(answer));
+    firstAnswerAt_ = messages_.size() - 1;
+    logger_.info("chat_first_answer_shown", {{"session_id", currentSessionID_}});
+    persistCurrentSession();
+    emit isSendingChanged();
+    emit answerAdded();
+}
+
+void ChatViewModel::endFirstAnswer() {
+    firstAnswerTimer_->stop();
+    if (firstAnswerStop_) {
+        firstAnswerStop_->request();
+        firstAnswerStop_.reset();
+    }
+    firstAnswerAt_.reset();
+}
+
 void ChatViewModel::handleOutcome(const RunOutcome& outcome) {
     stop_.reset();
     isCancelling_ = false;
+    const std::optional<size_t> firstAnswerAt = firstAnswerAt_;
+    endFirstAnswer();
     if (!outcome.result) {
         // The question stays in the conversation and in the store.
         logger_.warning("chat_send_failed",
@@ -289,7 +362,15 @@ void ChatViewModel::handleOutcome(const RunOutcome& outcome) {
     answer.citations = outcome.result->messages;
     answer.source = outcome.result->source;
     answer.model = outcome.result->model;
-    appendMessage(std::move(answer));
+    if (firstAnswerAt && answer.isIndexAnswer() && *firstAnswerAt < messages_.size()) {
+        // The model failed and the helper answered from the index again,
+        // now saying why: that answer replaces the first one.
+        std::vector<ChatMessage> messages = messages_;
+        messages[*firstAnswerAt] = std::move(answer);
+        setMessages(std::move(messages));
+    } else {
+        appendMessage(std::move(answer));
+    }
     const std::optional<std::string>& summary = outcome.result->conversationSummary;
     if (summary && !trimmedText(*summary).empty()) {
         if (sessionSummary_ != summary) {
@@ -301,6 +382,7 @@ void ChatViewModel::handleOutcome(const RunOutcome& outcome) {
     }
     persistCurrentSession();
     setIsSending(false);
+    emit answerAdded();
 }
 
 std::vector<HostConversationMessage>

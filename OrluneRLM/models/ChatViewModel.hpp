@@ -12,6 +12,8 @@
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
+#include <chrono>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -57,12 +59,18 @@ class ChatViewModel : public QObject {
     // The question in flight is held until the index can be asked (the
     // first sync has not written any messages yet).
     Q_PROPERTY(bool isWaitingForIndex READ isWaitingForIndex NOTIFY isSendingChanged)
+    // The answer from the index is shown while a model still works on the
+    // question in flight.
+    Q_PROPERTY(bool isAwaitingModel READ isAwaitingModel NOTIFY isSendingChanged)
 
 public:
     // Title of a session without a user message.
     static constexpr const char* kNewConversationTitle = "New conversation";
     // Longest title, in user-perceived characters (grapheme clusters).
     static constexpr int kTitleLength = 80;
+    // How long a model may work on a question before the answer from the
+    // index is asked for and shown meanwhile.
+    static constexpr std::chrono::milliseconds kFirstAnswerDelay{2000};
 
     // What tests replace. Every member has a default.
     struct Seams {
@@ -78,6 +86,8 @@ public:
         // Where this model's events go.
         StructuredLogger logger{StructuredLogger::kBundleIdentifier,
                                 StructuredLogger::kChatCategory};
+        // kFirstAnswerDelay, or none: the index is never asked beside a model.
+        std::optional<std::chrono::milliseconds> firstAnswerDelay = kFirstAnswerDelay;
     };
 
     // Reads the configuration once, builds the helper runner (on failure
@@ -100,6 +110,7 @@ public:
     const QString& sessionTitle() const { return sessionTitle_; }
     bool isCancelling() const { return isCancelling_; }
     bool isWaitingForIndex() const { return isWaitingForIndex_; }
+    bool isAwaitingModel() const { return firstAnswerAt_.has_value(); }
     // The stored conversations, the current one included, newest first.
     const std::vector<ChatSession>& sessions() const { return sessions_; }
 
@@ -119,6 +130,13 @@ public:
     // ORLUNE_RLM_HELPER_CMD.". While the index cannot be asked yet the
     // question is accepted and held (isSending and isWaitingForIndex), and
     // goes to the helper as soon as setIndexReady(true) is called.
+    //
+    // When a model answers (RLMHelperRunner::asksAModel) and has not done so
+    // within firstAnswerDelay, the answer from the index is asked for beside
+    // it and added to the conversation as soon as it comes (isAwaitingModel);
+    // the model's answer follows it. An answer from the index that the helper
+    // gives in the end (the model failed) takes the first one's place. The
+    // first answer stays when the question is cancelled or the model fails.
     Q_INVOKABLE void send();
 
     // Whether the shadow database holds messages the helper can search
@@ -185,6 +203,9 @@ signals:
     void sessionTitleChanged();
     // sessions() changed (a save, a delete, a switch).
     void sessionsChanged();
+    // An answer to a question asked here was added to the conversation
+    // (the index's first answer too); after messagesChanged.
+    void answerAdded();
 
 private:
     struct RunOutcome;
@@ -200,6 +221,11 @@ private:
     void handleOutcome(const RunOutcome& outcome);
     // Hands `question` (the last message) to the helper on the pool.
     void startRun(const std::string& question);
+    // Asks the helper for the index's answer to the question in flight.
+    void startFirstAnswerRun();
+    void handleFirstAnswer(const RunOutcome& outcome, quint64 run);
+    // Ends the first answer's run, if any, and forgets where its answer is.
+    void endFirstAnswer();
 
     void setMessages(std::vector<ChatMessage> messages);
     void appendMessage(ChatMessage message);
@@ -218,6 +244,14 @@ private:
     bool isCancelling_ = false;
     bool isWaitingForIndex_ = false;
     bool indexReady_ = true;
+    // Counts the questions handed to the helper; a first answer of an
+    // earlier one is dropped.
+    quint64 runNumber_ = 0;
+    std::optional<std::chrono::milliseconds> firstAnswerDelay_;
+    QTimer* firstAnswerTimer_ = nullptr;
+    std::shared_ptr<ProcessStop> firstAnswerStop_;
+    // Where the first answer of the question in flight is in messages_.
+    std::optional<size_t> firstAnswerAt_;
     std::shared_ptr<ProcessStop> stop_;
     std::function<AppConfig()> loadConfiguration_;
     std::function<RLMHelperRunner::EnvironmentMap()> environment_;

@@ -3,6 +3,7 @@
 #include "base/Environment.hpp"
 #include "base/SystemDifferences.hpp"
 #include "base/Utf8.hpp"
+#include "services/ModelServer.hpp"
 #include "services/RLMHelperError.hpp"
 #include "services/TextTrimming.hpp"
 
@@ -146,7 +147,35 @@ HelperResult RLMHelperRunner::run(const std::string& question, const std::string
         preferEnvironment(environment, "VEYRLINK_BASE_URL", savedAddress_);
     const std::string request = encodeRequest(apiKey_, question, dbPath, model,
                                               conversationMessages, conversationSummary, baseUrl);
+    return runRequest(request, std::move(environment), std::move(stop));
+}
 
+HelperResult RLMHelperRunner::answerFromIndex(const std::string& question,
+                                              const std::string& dbPath,
+                                              std::shared_ptr<ProcessStop> stop) const {
+    if (!core::pathExists(dbPath)) {
+        throw RLMHelperError::shadowDBMissing();
+    }
+    // Neither the key nor the server goes to a run that asks no model.
+    const std::string request = encodeRequest(std::nullopt, question, dbPath, std::nullopt, {},
+                                              std::nullopt, std::nullopt, true);
+    return runRequest(request,
+                      seams_.liveEnvironment ? seams_.liveEnvironment() : processEnvironment(),
+                      std::move(stop));
+}
+
+bool RLMHelperRunner::asksAModel() const {
+    if (apiKey_ && !trimmedText(*apiKey_).empty()) {
+        return true;
+    }
+    const std::optional<std::string> baseUrl =
+        preferEnvironment(seams_.liveEnvironment ? seams_.liveEnvironment() : processEnvironment(),
+                          "VEYRLINK_BASE_URL", savedAddress_);
+    return baseUrl && ModelServer::isOnThisMachine(QString::fromStdString(*baseUrl));
+}
+
+HelperResult RLMHelperRunner::runRequest(const std::string& request, EnvironmentMap environment,
+                                         std::shared_ptr<ProcessStop> stop) const {
     seams_.logger.info("rlm_helper_start", {{"command_configured", "true"}});
 
     ProcessSpec launch;
@@ -260,7 +289,7 @@ RLMHelperRunner::encodeRequest(const std::optional<std::string>& apiKey,
                                const std::optional<std::string>& model,
                                const std::vector<HostConversationMessage>& conversationMessages,
                                const std::optional<std::string>& conversationSummary,
-                               const std::optional<std::string>& baseUrl) {
+                               const std::optional<std::string>& baseUrl, bool indexOnly) {
     nlohmann::ordered_json request = nlohmann::ordered_json::object();
     if (apiKey) {
         request["api_key"] = *apiKey;
@@ -277,6 +306,9 @@ RLMHelperRunner::encodeRequest(const std::optional<std::string>& apiKey,
     }
     // "max_depth" and "max_calls" are never set by the application.
     request["verbose"] = false;
+    if (indexOnly) {
+        request["index_only"] = true;
+    }
     if (!conversationMessages.empty()) {
         nlohmann::ordered_json turns = nlohmann::ordered_json::array();
         for (const HostConversationMessage& message : conversationMessages) {

@@ -112,6 +112,17 @@ public:
                      const std::optional<std::string>& conversationSummary = std::nullopt,
                      std::shared_ptr<ProcessStop> stop = nullptr) const;
 
+    // The helper's answer from the index alone, without a model (the
+    // request's "index_only"): quick, and shown while a model works on its
+    // answer. Needs no key; fails as run() does.
+    HelperResult answerFromIndex(const std::string& question, const std::string& dbPath,
+                                 std::shared_ptr<ProcessStop> stop = nullptr) const;
+
+    // Whether run() will have a model answer (rather than the index alone),
+    // with the live environment as it is now: a key is set, or the model
+    // server is on this machine (which needs none).
+    bool asksAModel() const;
+
     // Introspection of what construction resolved.
     bool usesShellCommand() const { return std::holds_alternative<ShellCommand>(command_); }
     // The helper file (direct mode) or the command line (shell mode).
@@ -128,15 +139,16 @@ public:
                                                         const std::optional<std::string>& saved);
 
     // The request document: compact JSON, keys in the order api_key,
-    // question, db_path, model, base_url, verbose, conversation_messages,
-    // conversation_summary; api_key, model, base_url, the turns (when empty)
-    // and the summary are left out when absent.
+    // question, db_path, model, base_url, verbose, index_only,
+    // conversation_messages, conversation_summary; api_key, model, base_url,
+    // index_only (when false), the turns (when empty) and the summary are
+    // left out when absent.
     static std::string
     encodeRequest(const std::optional<std::string>& apiKey, const std::string& question,
                   const std::string& dbPath, const std::optional<std::string>& model,
                   const std::vector<HostConversationMessage>& conversationMessages,
                   const std::optional<std::string>& conversationSummary,
-                  const std::optional<std::string>& baseUrl = std::nullopt);
+                  const std::optional<std::string>& baseUrl = std::nullopt, bool indexOnly = false);
 
     // Turns the helper's trimmed standard output into a result. Throws
     // RLMHelperError (decodeFailure, processFailure for an "error" object,
@@ -186,6 +198,10 @@ public:
     static EnvironmentMap processEnvironment();
 
 private:
+    // Runs the helper on `request` with `environment` as its base.
+    HelperResult runRequest(const std::string& request, EnvironmentMap environment,
+                            std::shared_ptr<ProcessStop> stop) const;
+
     struct DirectCommand {
         std::string executable;
     };

@@ -440,8 +440,11 @@ void ChatView::updateWidgets() {
                                                   "your question is sent then."));
         } else {
             workingLabel_->setText(
-                model_->isCancelling()
-                    ? QStringLiteral("Cancelling...")
+                model_->isCancelling() ? QStringLiteral("Cancelling...")
+                : model_->isAwaitingModel()
+                    ? QStringLiteral("Above: the answer from your messages. The model is still "
+                                     "working... %1 s")
+                          .arg(seconds)
                     : QStringLiteral("Working on your answer... %1 s").arg(seconds));
         }
         cancelButton_->setEnabled(!model_->isCancelling());

@@ -14,6 +14,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <climits>
@@ -167,8 +168,15 @@ MessageRow::MessageRow(const ChatMessage& message, bool hideNoModelNotice, QWidg
         copy->setFont(ViewStyle::font(ViewStyle::TextStyle::caption));
         copy->setFixedHeight(QFontMetrics(copy->font()).height() + 4);
         copy->setCursor(Qt::PointingHandCursor);
-        connect(copy, &QPushButton::clicked, this, [this] {
+        // The button says it worked for a moment, then offers itself again.
+        auto* restore = new QTimer(copy);
+        restore->setSingleShot(true);
+        restore->setInterval(kCopiedNoticeMs);
+        connect(restore, &QTimer::timeout, copy, [copy] { copy->setText(QStringLiteral("Copy")); });
+        connect(copy, &QPushButton::clicked, this, [this, copy, restore] {
             QApplication::clipboard()->setText(QString::fromStdString(message_.text));
+            copy->setText(QStringLiteral("Copied"));
+            restore->start();
         });
         actions->addWidget(copy);
         actions->addStretch(1);
@@ -179,6 +187,16 @@ MessageRow::MessageRow(const ChatMessage& message, bool hideNoModelNotice, QWidg
         delete actions;
     }
 
+    if (showsCitations(message_)) {
+        auto* heading = ViewStyle::label(
+            QString::fromUtf8(core::kCitedMessagesHeading.data(),
+                              static_cast<qsizetype>(core::kCitedMessagesHeading.size())),
+            ViewStyle::TextStyle::caption, ViewStyle::Tint::primary,
+            QStringLiteral("citationsHeading"), bubbleBox_);
+        // In line with the messages under it.
+        heading->setContentsMargins(kBubbleInset, 4, 0, 0);
+        column->addWidget(heading);
+    }
     const std::vector<CitedMessage> noCitations;
     for (const CitedMessage& cited : showsCitations(message_) ? message_.citations : noCitations) {
         QStringList heading;

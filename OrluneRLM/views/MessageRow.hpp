@@ -24,8 +24,9 @@ namespace orlune::rlm {
 // A text longer than kTrimmedLength characters shows its beginning and a
 // "Show more" button that shows the rest (laying out a very long text takes
 // seconds; a trimmed one does not). An answer has a "Copy" button (the whole
-// text to the clipboard) and, under it, the messages it relies on: name,
-// chat and time, and their text trimmed to kCitationLength characters.
+// text to the clipboard; it says "Copied" for a moment) and, under it, the
+// messages it relies on under their heading: name, chat and time, and their
+// text trimmed to kCitationLength characters.
 class MessageRow : public QWidget {
     Q_OBJECT
 
@@ -34,6 +35,8 @@ public:
     static constexpr int kTrimmedLength = 1500;
     // Characters of a cited message's text shown.
     static constexpr int kCitationLength = 240;
+    // How long "Copy" says "Copied" after a click.
+    static constexpr int kCopiedNoticeMs = 2000;
     // `hideNoModelNotice`: leave out the first paragraph of an answer from
     // the index, which says why no model was used (the conversation already
     // showed it).

@@ -31,22 +31,44 @@ QPainterPath moonPath() {
     return disc.subtracted(bite);
 }
 
+// The badge's dot and the ring of space kept around it.
+QPainterPath badgeDot() {
+    QPainterPath dot;
+    dot.addEllipse(QPointF(50, 14), 11, 11);
+    return dot;
+}
+
+QPainterPath badgeRing() {
+    QPainterPath ring;
+    ring.addEllipse(QPointF(50, 14), 15, 15);
+    return ring;
+}
+
 } // namespace
 
-QPixmap OrluneIcon::draw(int size, bool mask) {
+QPixmap OrluneIcon::draw(int size, bool mask, bool badge) {
     QPixmap pixmap(size, size);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.scale(size / 64.0, size / 64.0);
+    // With a badge the mark keeps clear of the dot, so that the dot reads
+    // on any panel colour.
+    const QPainterPath bubble = badge ? bubblePath().subtracted(badgeRing()) : bubblePath();
     if (mask) {
-        painter.fillPath(bubblePath().subtracted(moonPath()), Qt::black);
+        painter.fillPath(bubble.subtracted(moonPath()), Qt::black);
+        if (badge) {
+            painter.fillPath(badgeDot(), Qt::black);
+        }
     } else {
         QLinearGradient fill(0, 6, 0, 60);
         fill.setColorAt(0, QColor(0x5b, 0x4b, 0xe0));
         fill.setColorAt(1, QColor(0x34, 0x27, 0xa8));
-        painter.fillPath(bubblePath(), fill);
+        painter.fillPath(bubble, fill);
         painter.fillPath(moonPath(), QColor(0xf6, 0xd8, 0x6b));
+        if (badge) {
+            painter.fillPath(badgeDot(), QColor(0xe0, 0x2f, 0x2f));
+        }
     }
     return pixmap;
 }
@@ -57,37 +79,39 @@ namespace {
 // start-up pays only for the sizes actually shown.
 class DrawnIconEngine final : public QIconEngine {
 public:
-    explicit DrawnIconEngine(bool mask) : mask_(mask) {}
+    DrawnIconEngine(bool mask, bool badge) : mask_(mask), badge_(badge) {}
 
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode, QIcon::State) override {
-        painter->drawPixmap(rect, OrluneIcon::draw(std::min(rect.width(), rect.height()), mask_));
+        painter->drawPixmap(rect,
+                            OrluneIcon::draw(std::min(rect.width(), rect.height()), mask_, badge_));
     }
     QPixmap pixmap(const QSize& size, QIcon::Mode, QIcon::State) override {
-        return OrluneIcon::draw(std::min(size.width(), size.height()), mask_);
+        return OrluneIcon::draw(std::min(size.width(), size.height()), mask_, badge_);
     }
-    QIconEngine* clone() const override { return new DrawnIconEngine(mask_); }
+    QIconEngine* clone() const override { return new DrawnIconEngine(mask_, badge_); }
     QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override {
         return {{16, 16}, {22, 22}, {32, 32}, {48, 48}, {64, 64}, {128, 128}, {256, 256}};
     }
 
 private:
     bool mask_;
+    bool badge_;
 };
 
 } // namespace
 
-QIcon OrluneIcon::trayIcon() {
+QIcon OrluneIcon::trayIcon(bool badge) {
 #ifdef Q_OS_MACOS
-    QIcon icon(new DrawnIconEngine(true));
+    QIcon icon(new DrawnIconEngine(true, badge));
     icon.setIsMask(true);
     return icon;
 #else
-    return applicationIcon();
+    return QIcon(new DrawnIconEngine(false, badge));
 #endif
 }
 
 QIcon OrluneIcon::applicationIcon() {
-    return QIcon(new DrawnIconEngine(false));
+    return QIcon(new DrawnIconEngine(false, false));
 }
 
 bool OrluneIcon::writeIconset(const QString& folder) {

@@ -15,12 +15,15 @@ public:
 
     // The mark at `size` pixels square. With `mask`, one opaque colour on
     // transparency with the moon cut out (for menu bars that tint icons);
-    // otherwise the coloured version.
-    static QPixmap draw(int size, bool mask);
+    // otherwise the coloured version. With `badge`, a dot in the top right
+    // corner (red on the coloured version) says something new is waiting.
+    static QPixmap draw(int size, bool mask, bool badge = false);
 
     // The icon of the menu-bar item: the mask version on macOS (marked as a
-    // template so that the system tints it), the coloured one elsewhere.
-    static QIcon trayIcon();
+    // template so that the system tints it), the coloured one elsewhere;
+    // with `badge`, the badged mark (an answer came while the popup was
+    // closed).
+    static QIcon trayIcon(bool badge = false);
     // The coloured icon, for windows.
     static QIcon applicationIcon();
 

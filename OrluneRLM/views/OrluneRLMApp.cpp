@@ -60,6 +60,11 @@ OrluneRLMApp::OrluneRLMApp(Options options, OrluneRLMMenu::Seams seams, QObject*
     connect(window_.get(), &OrluneRLMMenu::quitRequested, qApp, &QCoreApplication::quit,
             Qt::QueuedConnection);
     connect(window_.get(), &OrluneRLMMenu::relaunchRequested, this, &OrluneRLMApp::relaunch);
+    connect(window_.get(), &OrluneRLMMenu::answerArrived, this, [this] {
+        if (tray_ && !window_->isVisible()) {
+            setAnswerBadge(true);
+        }
+    });
     window_->installEventFilter(this);
     try {
         placement_.emplace(WindowPlacement::defaultPath(),
@@ -119,7 +124,14 @@ void OrluneRLMApp::start() {
 #ifndef Q_OS_MACOS
         // Some Linux panels deliver only the context menu, never a click.
         trayMenu_ = std::make_unique<QMenu>();
-        trayMenu_->addAction(QString::fromLatin1(kTitle), this, &OrluneRLMApp::showMenuWindow);
+        trayMenu_->addAction(QStringLiteral("Open"), this, &OrluneRLMApp::showMenuWindow);
+        trayMenu_->addAction(QStringLiteral("Settings"), this, [this] {
+            showMenuWindow();
+            window_->showSettings();
+        });
+        trayMenu_->addAction(QStringLiteral("Sync Now"), this,
+                             [this] { window_->syncModel().syncIfPossible(); });
+        trayMenu_->addSeparator();
         trayMenu_->addAction(QStringLiteral("Quit"), qApp, &QCoreApplication::quit);
         tray_->setContextMenu(trayMenu_.get());
 #endif
@@ -139,7 +151,18 @@ bool OrluneRLMApp::togglesPopup(QSystemTrayIcon::ActivationReason reason) {
     return reason == QSystemTrayIcon::Trigger;
 }
 
+void OrluneRLMApp::setAnswerBadge(bool shown) {
+    if (answerBadge_ == shown || !tray_) {
+        return;
+    }
+    answerBadge_ = shown;
+    tray_->setIcon(OrluneIcon::trayIcon(shown));
+    tray_->setToolTip(shown ? QString::fromLatin1(kTitle) + QStringLiteral(": a new answer")
+                            : QString::fromLatin1(kTitle));
+}
+
 void OrluneRLMApp::showMenuWindow() {
+    setAnswerBadge(false);
     if (tray_) {
         placePopup();
     }

@@ -34,6 +34,9 @@ namespace orlune::rlm {
 // open.
 // "Quit" in the menu ends the application; "Quit & Reopen" also starts a new
 // copy once this one has ended (AppRelauncher).
+// The tray item's context menu offers Open, Settings, Sync Now and Quit. An
+// answer that arrives while the popup is closed puts a badge on the tray
+// item (and says so in its tool tip) until the popup is opened again.
 class OrluneRLMApp : public QObject {
     Q_OBJECT
 
@@ -61,6 +64,12 @@ public:
     // The menu, which is the popup or the window itself.
     OrluneRLMMenu* menu() const { return window_.get(); }
     bool usesTray() const { return tray_ != nullptr; }
+    // The tray item, or null without one.
+    QSystemTrayIcon* trayItem() const { return tray_; }
+    // The tray item's context menu, or null (macOS has none).
+    QMenu* trayMenu() const { return trayMenu_.get(); }
+    // Whether the tray item shows that an answer is waiting to be read.
+    bool showsAnswerBadge() const { return answerBadge_; }
 
     // Shows the popup under the tray item (or raises the window).
     void showMenuWindow();
@@ -83,6 +92,7 @@ protected:
 
 private:
     void togglePopup();
+    void setAnswerBadge(bool shown);
     void placePopup();
     void keepPopupPlaced();
     // The usable area of the screen the tray item is on.
@@ -99,6 +109,7 @@ private:
     QRect popupAnchor_;
     std::unique_ptr<QMenu> trayMenu_;
     bool firstFrameReported_ = false;
+    bool answerBadge_ = false;
     // Absent when the platform reports no data folder.
     std::optional<WindowPlacement> placement_;
 };

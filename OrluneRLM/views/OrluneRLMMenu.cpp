@@ -5,6 +5,7 @@
 #include "services/ModelServer.hpp"
 #include "store/ChatDBReader.hpp"
 #include "views/APIKeySetupView.hpp"
+#include "views/MenuScreen.hpp"
 #include "views/SettingsView.hpp"
 #include "views/SyncStatusView.hpp"
 #include "views/ViewStyle.hpp"
@@ -15,6 +16,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QShowEvent>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -25,6 +28,83 @@ namespace {
 
 constexpr int kInset = 12;
 constexpr int kMinimumWidth = 300;
+
+// Holds the screens. It asks for their full height, and when the popup's
+// height limit leaves less room than the least they need (their wrapped
+// text, the conversation's least height), it scrolls them rather than
+// squeezing them over one another.
+class ScreensArea : public QScrollArea {
+public:
+    explicit ScreensArea(QWidget* content, QWidget* parent) : QScrollArea(parent) {
+        setObjectName(QStringLiteral("screensArea"));
+        setFrameShape(QFrame::NoFrame);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        setWidgetResizable(false);
+        // Tab goes through the screens' controls, never to the area itself.
+        setFocusPolicy(Qt::NoFocus);
+        setWidget(content);
+        viewport()->setAutoFillBackground(false);
+        content->setAutoFillBackground(false);
+        content->installEventFilter(this);
+        // What scrolls away is the top: the question field stays in view
+        // until the person scrolls.
+        connect(verticalScrollBar(), &QScrollBar::actionTriggered, this,
+                [this] { followEnd_ = false; });
+        connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, [this](int, int maximum) {
+            if (followEnd_) {
+                verticalScrollBar()->setValue(maximum);
+            }
+        });
+    }
+
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override {
+        QLayout* content = widget()->layout();
+        return content->hasHeightForWidth() ? content->totalHeightForWidth(width)
+                                            : content->totalSizeHint().height();
+    }
+    QSize sizeHint() const override {
+        const int width = widget()->layout()->totalSizeHint().width();
+        return {width, heightForWidth(width)};
+    }
+    QSize minimumSizeHint() const override {
+        return {widget()->layout()->totalMinimumSize().width(), 0};
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == widget() && event->type() == QEvent::LayoutRequest) {
+            // The screens' content changed: the window refits, and so do they.
+            updateGeometry();
+            fitContent();
+        }
+        return QScrollArea::eventFilter(watched, event);
+    }
+    bool viewportEvent(QEvent* event) override {
+        if (event->type() == QEvent::Resize) {
+            fitContent();
+        }
+        return QScrollArea::viewportEvent(event);
+    }
+
+private:
+    // The screens fill the room there is, and are never made shorter than
+    // they need: the rest scrolls.
+    void fitContent() {
+        QWidget* content = widget();
+        const int width = viewport()->width();
+        QLayout* layout = content->layout();
+        const int least = layout->hasHeightForWidth() ? layout->totalMinimumHeightForWidth(width)
+                                                      : layout->totalMinimumSize().height();
+        content->resize(width, std::max(viewport()->height(), least));
+        if (least <= viewport()->height()) {
+            followEnd_ = true;
+        }
+    }
+
+    bool followEnd_ = true;
+};
 
 } // namespace
 
@@ -77,7 +157,7 @@ OrluneRLMMenu::OrluneRLMMenu(Seams seams, QWidget* parent)
     auto* screensLayout = new QVBoxLayout(screens_);
     screensLayout->setContentsMargins(0, 0, 0, 0);
     screensLayout->setSpacing(0);
-    layout->addWidget(screens_, 1);
+    layout->addWidget(new ScreensArea(screens_, this), 1);
 
     // Every screen can reach the settings and end the application.
     layout->addWidget(ViewStyle::divider(this));
@@ -253,8 +333,9 @@ bool OrluneRLMMenu::storeRefusedBySystem() const {
     return explainsAccessGrant_ && accessModel_->accessDenied();
 }
 
-bool OrluneRLMMenu::showsKeySetup() const {
-    return !hasApiKey_ && !continuedWithoutKey_ && asksForKeyFirst_;
+MenuScreen OrluneRLMMenu::currentScreen() const {
+    return menuScreenFor(
+        {hasApiKey_, continuedWithoutKey_, asksForKeyFirst_, storeRefusedBySystem()});
 }
 
 void OrluneRLMMenu::continueWithoutKey() {
@@ -349,7 +430,8 @@ void OrluneRLMMenu::updateScreen() {
         return;
     }
     QWidget* shown = nullptr;
-    if (showsKeySetup()) {
+    const MenuScreen screen = currentScreen();
+    if (screen == MenuScreen::keySetup) {
         if (!setupScreen_) {
             setupScreen_ = new APIKeySetupView(config_, openUrl_, screens_);
             screens_->layout()->addWidget(setupScreen_);
@@ -359,10 +441,7 @@ void OrluneRLMMenu::updateScreen() {
                     &OrluneRLMMenu::continueWithoutKey);
         }
         shown = setupScreen_;
-    } else if (!storeRefusedBySystem()) {
-        // A missing or unreadable store is said on the working screen, where
-        // the index and past conversations stay usable; only the system's
-        // refusal needs the access screen's instructions.
+    } else if (screen == MenuScreen::working) {
         if (!workingScreen_) {
             workingScreen_ = buildWorkingScreen();
             screens_->layout()->addWidget(workingScreen_);
@@ -479,6 +558,7 @@ QWidget* OrluneRLMMenu::buildWorkingScreen() {
     layout->addWidget(answerSourceLabel_);
     layout->addWidget(ViewStyle::divider(screen));
     chatView_ = new ChatView(sync->shadowDBPath(), sync->hasIndex(), makeChatModel_, screen);
+    connect(&chatView_->model(), &ChatViewModel::answerAdded, this, &OrluneRLMMenu::answerArrived);
     layout->addWidget(chatView_, 1);
     return screen;
 }

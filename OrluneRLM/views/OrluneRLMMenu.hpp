@@ -7,6 +7,7 @@
 #include "models/ShadowSyncViewModel.hpp"
 #include "services/ConfigManager.hpp"
 #include "views/ChatView.hpp"
+#include "views/MenuScreen.hpp"
 #include "views/SettingsView.hpp"
 #include "views/SyncStatusView.hpp"
 
@@ -117,6 +118,8 @@ public:
     void startLiveIndex();
     // Leaves the setup screen without a key (its "Continue without a key").
     void continueWithoutKey();
+    // Opens the settings sheet ("Settings"); does nothing while it is open.
+    void showSettings();
 
     // The quiet line under the sync status when contacts were skipped: what
     // it means for the person, then each source and why, one a line.
@@ -125,6 +128,8 @@ public:
 signals:
     // "Quit" was pressed; the application ends.
     void quitRequested();
+    // An answer was added to the conversation (ChatViewModel::answerAdded).
+    void answerArrived();
     // "Quit & Reopen" was pressed on the access screen: the application ends
     // and starts again, which a new Full Disk Access grant needs.
     void relaunchRequested();
@@ -142,8 +147,7 @@ private:
     // Reads the settings again: whether the key setup is asked for, and
     // what answers.
     void readSettings();
-    bool showsKeySetup() const;
-    void showSettings();
+    MenuScreen currentScreen() const;
     // "Choose…": the store the person picks is remembered and synced.
     void chooseStore();
     void updateScreen();

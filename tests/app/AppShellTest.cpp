@@ -282,6 +282,28 @@ TEST(OrluneIconTest, MaskIsOneColourWithTheMoonCutOut) {
     QDir().mkpath(folder);
     EXPECT_TRUE(rlm::OrluneIcon::draw(128, false).save(folder + "/icon.png"));
     EXPECT_TRUE(rlm::OrluneIcon::draw(128, true).save(folder + "/icon-mask.png"));
+    EXPECT_TRUE(rlm::OrluneIcon::draw(128, false, true).save(folder + "/icon-badge.png"));
+}
+
+// An answer that came while the popup was closed: a dot in the top right
+// corner, red on the coloured mark, clear of the bubble around it.
+TEST(OrluneIconTest, TheBadgeIsADotClearOfTheMark) {
+    guiApplication();
+    const QPoint dot(50, 14), ring(50, 27), bubble(10, 40);
+    for (const bool mask : {false, true}) {
+        SCOPED_TRACE(mask ? "mask" : "colour");
+        const QImage plain = rlm::OrluneIcon::draw(64, mask).toImage();
+        const QImage badged = rlm::OrluneIcon::draw(64, mask, true).toImage();
+        EXPECT_EQ(badged.pixelColor(dot).alpha(), 255);
+        EXPECT_EQ(plain.pixelColor(ring).alpha(), 255) << "the bubble is there without a badge";
+        EXPECT_EQ(badged.pixelColor(ring).alpha(), 0) << "and kept clear of the dot";
+        EXPECT_EQ(badged.pixelColor(bubble), plain.pixelColor(bubble));
+        if (!mask) {
+            const QColor red = badged.pixelColor(dot);
+            EXPECT_GT(red.red(), 200);
+            EXPECT_LT(red.green(), 80);
+        }
+    }
 }
 
 } // namespace

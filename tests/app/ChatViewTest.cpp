@@ -355,6 +355,8 @@ TEST_F(ChatViewTest, TheNoModelNoticeIsShownOnceAndEachAnswerCanBeCopied) {
     copy->click();
     EXPECT_EQ(QApplication::clipboard()->text().toStdString(), view->rows()[3]->message().text)
         << "the whole answer is copied";
+    EXPECT_EQ(copy->text(), "Copied") << "the button says it worked";
+    EXPECT_TRUE(waitUntil([&] { return copy->text() == "Copy"; })) << "and offers itself again";
 }
 
 TEST_F(ChatViewTest, AnswersShowTheMessagesTheyRelyOn) {
@@ -372,6 +374,10 @@ TEST_F(ChatViewTest, AnswersShowTheMessagesTheyRelyOn) {
 
     const auto cited = view->rows()[1]->findChildren<QLabel*>("citedMessage");
     ASSERT_EQ(cited.size(), 2) << "entries without text are left out";
+    auto* heading = view->rows()[1]->findChild<QLabel*>("citationsHeading");
+    ASSERT_NE(heading, nullptr) << "the cited messages have a heading";
+    EXPECT_EQ(heading->text(), "Messages this answer relies on:");
+    EXPECT_LT(heading->y(), cited[0]->y());
     EXPECT_EQ(cited[0]->text(), "Sam Lee · Family · Tue 9 Dec, 18:40\nDinner at 8?");
     const QString shown = rlm::ViewStyle::unwrapped(cited[1]->text());
     EXPECT_TRUE(shown.startsWith("Ana · Tue 9 Dec, 18:41\nxxx"));

@@ -4,6 +4,7 @@
 #include "sync/ShadowSync.hpp"
 #include "tests/app/AppTestSupport.hpp"
 #include "views/ChatView.hpp"
+#include "views/MenuScreen.hpp"
 #include "views/MessageRow.hpp"
 #include "views/SettingsView.hpp"
 #include "views/ViewStyle.hpp"
@@ -50,6 +51,26 @@ protected:
         return child<QLabel>(&menu, "syncStatusLine")->text();
     }
 };
+
+TEST(MenuScreenTest, TheKeySetupThenTheAccessScreenThenTheWorkingScreen) {
+    using rlm::MenuScreen;
+    const struct {
+        const char* name;
+        rlm::MenuScreenFacts facts;
+        MenuScreen expected;
+    } cases[] = {
+        {"nothing asked for", {}, MenuScreen::working},
+        {"a server elsewhere without a key", {false, false, true, false}, MenuScreen::keySetup},
+        {"its key given", {true, false, true, false}, MenuScreen::working},
+        {"going on without one", {false, true, true, false}, MenuScreen::working},
+        {"the store refused", {false, false, false, true}, MenuScreen::access},
+        {"the key is asked for first", {false, false, true, true}, MenuScreen::keySetup},
+        {"then the access", {true, false, true, true}, MenuScreen::access},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(rlm::menuScreenFor(c.facts), c.expected) << c.name;
+    }
+}
 
 TEST_F(MenuTest, WithoutKeyTheChatOpensAtOnceUnlessARemoteServerNeedsOne) {
     makeStore();
@@ -435,6 +456,44 @@ TEST_F(MenuTest, AFittedMenuStaysWithinItsHeightLimitAndTheConversationScrolls) 
         EXPECT_TRUE(menu->rect().contains(area)) << name << " is within reach";
     }
 
+    // Less room than the least the content needs: the screens scroll, and
+    // nothing is drawn over anything else.
+    for (const int limit : {560, 320}) {
+        SCOPED_TRACE(limit);
+        menu->setHeightLimit(limit);
+        QTest::qWait(50);
+        EXPECT_LE(menu->height(), limit);
+        if (limit == 320) {
+            saveScreenshot(menu.get(), "popup-height-limit-small");
+            auto* screens = child<QScrollArea>(menu.get(), "screensArea");
+            EXPECT_GT(screens->verticalScrollBar()->maximum(), 0) << "the screens scroll";
+        }
+        const char* parts[] = {"syncStatusLine", "answerSourceLabel", "sessionTitleLabel",
+                               "sessionList",    "conversationList",  "chatErrorLabel",
+                               "questionField",  "sendButton"};
+        std::vector<std::pair<const char*, QRect>> shown;
+        for (const char* name : parts) {
+            auto* widget = child<QWidget>(menu.get(), name);
+            if (widget->isVisibleTo(menu.get())) {
+                shown.emplace_back(name,
+                                   QRect(widget->mapTo(menu.get(), QPoint(0, 0)), widget->size()));
+            }
+        }
+        for (size_t a = 0; a < shown.size(); ++a) {
+            for (size_t b = a + 1; b < shown.size(); ++b) {
+                EXPECT_FALSE(shown[a].second.intersects(shown[b].second))
+                    << shown[a].first << " overlaps " << shown[b].first;
+            }
+        }
+        // The question field stays in view; what scrolls away is the top.
+        for (const char* name : {"questionField", "sendButton", "settingsButton", "quitButton"}) {
+            auto* widget = child<QWidget>(menu.get(), name);
+            EXPECT_TRUE(menu->rect().contains(
+                QRect(widget->mapTo(menu.get(), QPoint(0, 0)), widget->size())))
+                << name << " is within reach";
+        }
+    }
+
     menu->setHeightLimit(0);
     QTest::qWait(50);
     EXPECT_GT(menu->height(), 560) << "without a limit it fits its content";
@@ -457,7 +516,8 @@ TEST_F(MenuTest, AWindowCanBeMadeShorterThanItsContentAndTheConversationScrolls)
         menu->resize(menu->width(), menu->minimumHeight());
         QTest::qWait(20);
         return menu->height() == menu->minimumHeight();
-    })) << menu->height() << " against a minimum of " << menu->minimumHeight();
+    })) << menu->height()
+        << " against a minimum of " << menu->minimumHeight();
     auto* conversation = child<QScrollArea>(menu.get(), "conversationList");
     EXPECT_GT(conversation->verticalScrollBar()->maximum(), 0) << "the conversation scrolls";
     for (const char* name : {"sendButton", "questionField", "quitButton"}) {

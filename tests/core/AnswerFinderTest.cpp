@@ -154,18 +154,18 @@ TEST_F(AnswerFinderTest, TheAnswerComesFirstAboveDecoysWithTheSameWords) {
     };
     const Case cases[] = {
         {"What did Mom say about Grandma yesterday?", "answer-grandma",
-         "messages from Carol Day yesterday about grandma", false},
+         R"(messages from Carol Day yesterday about "grandma")", false},
         // What you told someone is found in your chat with them.
         {"what did I tell Jess about the tickets?", "told-jess",
-         "your messages to Jess Day about tickets", false},
-        {"wifi password in the Book Club chat", "wifi", "messages in Book Club about wifi password",
-         false},
+         R"(your messages to Jess Day about "tickets")", false},
+        {"wifi password in the Book Club chat", "wifi",
+         R"(messages in Book Club about "wifi" and "password")", false},
         // Alex's newest messages are words; the photo is older.
         {"when did Alex send me a photo?", "alex-photo", "messages from Alex Kim with a photo",
          false},
         // Nothing from Jess about dinner: the wider search finds Mom's.
-        {"What did Jess say about dinner?", "answer-grandma", "messages from Jess Day about dinner",
-         true},
+        {"What did Jess say about dinner?", "answer-grandma",
+         R"(messages from Jess Day about "dinner")", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.question);

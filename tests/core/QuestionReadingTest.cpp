@@ -54,7 +54,7 @@ TEST(QuestionReading, ReadsPeopleChatsTimesAttachmentsAndWords) {
          "yesterday",
          {},
          {"grandma"},
-         "messages from Carol Day yesterday about grandma"},
+         R"(messages from Carol Day yesterday about "grandma")"},
         {"when did alex send me a photo?",
          {2},
          {},
@@ -69,7 +69,7 @@ TEST(QuestionReading, ReadsPeopleChatsTimesAttachmentsAndWords) {
          {},
          // "number" says what is asked for, not what the message says.
          {"flight"},
-         "messages from Jess Day about flight"},
+         R"(messages from Jess Day about "flight")"},
         // The longest title wins; "chat" is not a word to search for.
         {"who is bringing wine in the Book Club Extra chat last week?",
          {},
@@ -77,14 +77,14 @@ TEST(QuestionReading, ReadsPeopleChatsTimesAttachmentsAndWords) {
          "last week",
          {},
          {"bringing", "wine"},
-         "messages in Book Club Extra last week about bringing wine"},
+         R"(messages in Book Club Extra last week about "bringing" and "wine")"},
         {"cabin wifi password",
          {},
          {},
          "",
          {},
          {"cabin", "wifi", "password"},
-         "messages about cabin wifi password"},
+         R"(messages about "cabin", "wifi" and "password")"},
         {"Did Jess send a voice message or a PDF since March?",
          {0},
          {},
@@ -94,9 +94,9 @@ TEST(QuestionReading, ReadsPeopleChatsTimesAttachmentsAndWords) {
          "messages from Jess Day with a voice message or a pdf since March"},
         // A sentence without spaces is cut into its words; particles of one
         // character and question words are left out.
-        {"火锅是什么时候吃的？", {}, {}, "", {}, {"火锅"}, "messages about 火锅"},
-        {"東京の天気は？", {}, {}, "", {}, {"東京", "天気"}, "messages about 東京 天気"},
-        {"雨", {}, {}, "", {}, {"雨"}, "messages about 雨"},
+        {"火锅是什么时候吃的？", {}, {}, "", {}, {"火锅"}, R"(messages about "火锅")"},
+        {"東京の天気は？", {}, {}, "", {}, {"東京", "天気"}, R"(messages about "東京" and "天気")"},
+        {"雨", {}, {}, "", {}, {"雨"}, R"(messages about "雨")"},
         // Accents and case are folded; numbers are words; repeats count once.
         {"CAFÉ café 4471 gate code",
          {},
@@ -104,7 +104,7 @@ TEST(QuestionReading, ReadsPeopleChatsTimesAttachmentsAndWords) {
          "",
          {},
          {"cafe", "4471", "gate", "code"},
-         "messages about cafe 4471 gate code"},
+         R"(messages about "cafe", "4471", "gate" and "code")"},
         // An everyday word that is also a name is not a person.
         {"will it rain on the ski trip 2024?",
          {},
@@ -112,8 +112,16 @@ TEST(QuestionReading, ReadsPeopleChatsTimesAttachmentsAndWords) {
          "",
          {},
          {"rain"},
-         "messages in Ski Trip 2024 about rain"},
+         R"(messages in Ski Trip 2024 about "rain")"},
         {"what did they say?", {}, {}, "", {}, {}, "messages"},
+        // A bare day takes the word that joins it to "messages".
+        {"who booked the van Saturday?",
+         {},
+         {},
+         "Saturday",
+         {},
+         {"booked", "van"},
+         R"(messages on Saturday about "booked" and "van")"},
         // A run that closes up once the one inside it is read is read too.
         {"voice voice message message about rent",
          {},
@@ -121,14 +129,14 @@ TEST(QuestionReading, ReadsPeopleChatsTimesAttachmentsAndWords) {
          "",
          {AttachmentKind::VoiceMessage},
          {"rent"},
-         "messages with a voice message about rent"},
+         R"(messages with a voice message about "rent")"},
         {"what did I tell Jess about the tickets?",
          {0},
          {},
          "",
          {},
          {"tickets"},
-         "your messages to Jess Day about tickets"},
+         R"(your messages to Jess Day about "tickets")"},
     };
     const People people = everyone();
     const TimeExpressionParser parser;
@@ -175,7 +183,7 @@ TEST(QuestionReading, ReadsReactionsAndWhoLeftThem) {
          {"love", "laugh"},
          {2},
          {"tickets"},
-         "messages that Alex Kim reacted to (love or laugh) about tickets"},
+         R"(messages that Alex Kim reacted to (love or laugh) about "tickets")"},
         {"what did someone react to?", true, {}, {}, {}, "messages that someone reacted to"},
         // The plain verb counts only after "did".
         {"Jess would like the wifi password", false, {}, {0}, {}, ""},

@@ -153,18 +153,19 @@ TEST_F(HelperProcessTest, OfflineAnswersFromTheIndex) {
     const Case cases[] = {
         {"When is dinner tomorrow?",
          {"Answer from your messages (no model used: no API key is configured)",
-          "I looked for messages about dinner tomorrow.",
+          R"(I looked for messages about "dinner" and "tomorrow".)",
           "+15550001 in Family, Wed 8 Mar 2023, 20:26: \"Dinner tomorrow at 7 at Luigi's?\""},
          {"dentist", "Hiking"}},
         {"Who is going on the hike on Saturday?",
          {"Trail crew", "Hiking Saturday", "You in Trail crew"},
          {"Dinner"}},
+        // A chat with one person is not named beside them.
         {"Anything from alice?",
-         {"alice@example.com in chat-alice", "dentist appointment"},
-         {"Family"}},
+         {"alice@example.com, Wed 8 Mar 2023", "dentist appointment"},
+         {"Family", "in chat-alice"}},
         {"What did they say about penguins?",
          {"Answer from your messages (no model used: ",
-          "No messages were found. I looked for messages about penguins."},
+          R"(No messages were found. I looked for messages about "penguins".)"},
          {"1. "}},
         {"What is it?", {"no words to search for"}, {"1. "}},
     };
@@ -205,6 +206,21 @@ TEST_F(HelperProcessTest, OfflineWhenTheGatewayCannotBeReached) {
         answer, "Answer from your messages (no model used: the model server could not be reached)"))
         << answer;
     EXPECT_TRUE(contains(answer, "Dinner tomorrow at 7")) << answer;
+}
+
+// The application's first answer while a model works: the index answers,
+// and the model server is never asked, even with a key and a server set.
+TEST_F(HelperProcessTest, AnIndexOnlyRequestNeverAsksTheModel) {
+    FakeGateway gateway({contentReply("From the model.")});
+    json result = response(run(gatewayRequest("When is dinner tomorrow?", {{"index_only", true}}),
+                               {}, gateway.baseUrl()));
+    const std::string answer = answerOf(result);
+    EXPECT_TRUE(contains(answer, "Answer from your messages (no model used: a first answer while "
+                                 "the model works)"))
+        << answer;
+    EXPECT_TRUE(contains(answer, "Dinner tomorrow at 7")) << answer;
+    EXPECT_TRUE(result["model"].is_null());
+    EXPECT_TRUE(gateway.received().empty());
 }
 
 TEST_F(HelperProcessTest, OfflineKeepsTheRunningSummary) {

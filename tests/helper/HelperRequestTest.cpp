@@ -10,7 +10,7 @@ namespace {
 TEST(HelperRequest, ReadsEveryKnownKeyAndIgnoresOthers) {
     HelperRequest request = HelperRequest::parse(
         R"({"future_key":{"x":1},"conversation_summary":"  We talked about dinner. ",)"
-        R"("verbose":true,"max_calls":5,"max_depth":1,"model":" m-1 ","base_url":" http://127.0.0.1:8080/v1 ","db_path":"\/tmp\/s.db",)"
+        R"("verbose":true,"index_only":true,"max_calls":5,"max_depth":1,"model":" m-1 ","base_url":" http://127.0.0.1:8080/v1 ","db_path":"\/tmp\/s.db",)"
         R"("question":"  Where?\n","api_key":" k ","conversation_messages":)"
         R"([{"role":"user","text":"Hi"},{"role":"assistant","text":"Hello"}]})");
     EXPECT_EQ(request.question, "Where?");
@@ -21,6 +21,7 @@ TEST(HelperRequest, ReadsEveryKnownKeyAndIgnoresOthers) {
     EXPECT_EQ(request.maxDepth, 1);
     EXPECT_EQ(request.maxCalls, 5);
     EXPECT_TRUE(request.verbose);
+    EXPECT_TRUE(request.indexOnly);
     ASSERT_EQ(request.conversation.size(), 2u);
     EXPECT_EQ(request.conversation[1].role, "assistant");
     EXPECT_EQ(request.conversation[1].text, "Hello");
@@ -39,6 +40,7 @@ TEST(HelperRequest, AbsentNullAndBlankValuesTakeDefaults) {
     EXPECT_EQ(request.maxDepth, HelperRequest::kDefaultMaxDepth);
     EXPECT_EQ(request.maxCalls, HelperRequest::kDefaultMaxCalls);
     EXPECT_FALSE(request.verbose);
+    EXPECT_FALSE(request.indexOnly);
     EXPECT_TRUE(request.conversation.empty());
 }
 
@@ -70,6 +72,7 @@ TEST(HelperRequest, UnusableDocumentsAreInvalidRequests) {
         R"({"question":"q","db_path":"d","max_depth":1.5})",
         R"({"question":"q","db_path":"d","max_calls":"3"})",
         R"({"question":"q","db_path":"d","verbose":"no"})",
+        R"({"question":"q","db_path":"d","index_only":1})",
         R"({"question":"q","db_path":"d","conversation_messages":[{"role":"user"}]})",
         R"({"question":"q","db_path":"d","conversation_messages":{"role":"user","text":"t"}})",
         R"({"question":"q","db_path":"d","api_key":5})",

@@ -90,6 +90,15 @@ TEST(MessageFormat, NamesSenderChatAndTime) {
     hit.isFromMe = true;
     EXPECT_EQ(describeMessage(hit),
               "You in Alex, Jess and 2 others, Tue 2 Jan 2001, 00:00: \"See you\"");
+
+    // In a chat with one other person, yours went to them and theirs need
+    // no chat.
+    hit.oneToOne = true;
+    hit.chatTitle = "Noah Schmidt";
+    EXPECT_EQ(describeMessage(hit), "You to Noah Schmidt, Tue 2 Jan 2001, 00:00: \"See you\"");
+    hit.isFromMe = false;
+    hit.senderName = "Noah";
+    EXPECT_EQ(describeMessage(hit), "Noah, Tue 2 Jan 2001, 00:00: \"See you\"");
 }
 
 // Reactions counted by sign in order of first appearance (a custom emoji
@@ -107,6 +116,11 @@ TEST(MessageFormat, ReactionsAndAttachmentsFollowTheText) {
          "\u2665 2, \U0001F602 1"},
         {{{"emoji", std::string("\U0001F389")}}, {"photo", "pdf"}, "\U0001F389 1; photo, pdf"},
         {{}, {"voice message"}, "voice message"},
+        // Signs that are words come after their count.
+        {{{"sticker", std::nullopt}}, {"photo"}, "1 sticker; photo"},
+        {{{"poll_vote", std::nullopt}, {"poll_vote", std::nullopt}, {"like", std::nullopt}},
+         {},
+         "2 votes, \U0001F44D 1"},
     };
     for (const Case& c : cases) {
         MessageHit hit;
@@ -133,6 +147,8 @@ TEST(MessageFormat, ReactionsAndAttachmentsFollowTheText) {
               "+15550001 in chat-7, an unknown time: [photo IMG_0457.HEIC, pdf] [\u2665 1]");
     photo.text = "\xEF\xBF\xBC look at this ";
     EXPECT_EQ(shownText(photo, 200), "look at this");
+    EXPECT_EQ(describeMessage(photo),
+              "+15550001 in chat-7, an unknown time: \"look at this\" [\u2665 1; photo, pdf]");
     photo.text = "";
     photo.attachmentKinds.clear();
     EXPECT_EQ(shownText(photo, 200), "");

@@ -112,7 +112,7 @@ TEST_F(SampleStoreOfflineTest, AnAbsentTopicSaysNothingWasFound) {
     ASSERT_EQ(messagesWith("submarine"), 0);
     ASSERT_EQ(messagesWith("mention"), 0);
     std::string answer = ask("Did anyone mention the submarine?");
-    EXPECT_NE(answer.find("No messages were found. I looked for messages about submarine."),
+    EXPECT_NE(answer.find(R"(No messages were found. I looked for messages about "submarine".)"),
               std::string::npos)
         << answer;
     EXPECT_TRUE(listedMessages(answer).empty()) << answer;

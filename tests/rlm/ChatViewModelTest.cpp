@@ -100,6 +100,8 @@ if [ -f "$dir/response-$n.json" ]; then cat "$dir/response-$n.json"; else printf
         };
         seams.runner.logger = folder.logger("rlm-helper");
         seams.logger = folder.logger("chat");
+        // The answer from the index beside a slow model has its own test.
+        seams.firstAnswerDelay = std::nullopt;
         return seams;
     }
     std::unique_ptr<ChatViewModel> makeModel(std::shared_ptr<SessionStore> withStore = nullptr,
@@ -610,6 +612,84 @@ TEST_F(ChatViewModelTest, AModelDestroyedWithAQuestionInFlightDropsTheAnswer) {
     EXPECT_EQ(requestCount(), 1);
     ASSERT_FALSE(store->stored.empty());
     EXPECT_EQ(store->stored[0].messages.size(), 1u) << "nothing stored after the model is gone";
+}
+
+// A slow model: the index answers first, and what the model run ends with
+// decides what stays beside it.
+TEST_F(ChatViewModelTest, WhileAModelWorksTheIndexAnswersFirst) {
+    // The index answers at once; the model run waits for "model-reply".
+    RlmTestFolder::writeScript(helperPath(), "dir='" + folder.file("") + "'\n" + R"(
+request=$(cat)
+case "$request" in
+*'"index_only":true'*)
+    printf '%s' '{"answer":"Answer from your messages (no model used: first)\n\n1. y","model":null}'
+    exit 0 ;;
+esac
+while [ ! -f "$dir/model-reply" ]; do sleep 0.05; done
+cat "$dir/model-reply"
+)");
+    const std::string indexAnswer = "Answer from your messages (no model used: first)\n\n1. y";
+    const struct {
+        const char* name;
+        bool withKey;
+        // What the model run answers; none: the question is cancelled.
+        std::optional<std::string> modelReply;
+        std::vector<std::string> answers; // the conversation's answers in the end
+        QString error;
+    } cases[] = {
+        {"the model answers after the index",
+         true,
+         R"({"answer":"At 8.","model":"m-1"})",
+         {indexAnswer, "At 8."},
+         ""},
+        {"the model fails and the helper answers from the index again",
+         true,
+         R"j({"answer":"Answer from your messages (no model used: late)\n\n1. y","model":null})j",
+         {"Answer from your messages (no model used: late)\n\n1. y"},
+         ""},
+        {"cancelled while the model works", true, std::nullopt, {indexAnswer}, "Cancelled."},
+        {"no model is asked without a key", false, R"({"answer":"Only one."})", {"Only one."}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(folder.file("model-reply"));
+        ChatViewModel::Seams withFirstAnswer = seams();
+        withFirstAnswer.firstAnswerDelay = std::chrono::milliseconds(0);
+        if (!c.withKey) {
+            withFirstAnswer.loadConfiguration = [] { return AppConfig{}; };
+            writeFile(folder.file("model-reply"), *c.modelReply);
+        }
+        auto model = std::make_unique<ChatViewModel>(QString::fromStdString(dbPath()),
+                                                     std::make_shared<FakeSessionStore>(),
+                                                     std::move(withFirstAnswer));
+        model->setInputText("When is dinner?");
+        model->send();
+        if (c.withKey) {
+            QSignalSpy changes(model.get(), &ChatViewModel::isSendingChanged);
+            while (!model->isAwaitingModel() && changes.wait(30000)) {
+            }
+            ASSERT_TRUE(model->isAwaitingModel()) << "the index's answer came";
+            ASSERT_TRUE(model->isSending()) << "the model still works";
+            ASSERT_EQ(model->messages().size(), 2u);
+            EXPECT_EQ(model->messages()[1].text, indexAnswer);
+            EXPECT_TRUE(model->messages()[1].isIndexAnswer());
+            if (c.modelReply) {
+                writeFile(folder.file("model-reply"), *c.modelReply);
+            } else {
+                model->cancel();
+            }
+        }
+        waitUntilIdle(*model);
+        EXPECT_FALSE(model->isAwaitingModel());
+        std::vector<std::string> answers;
+        for (const ChatMessage& message : model->messages()) {
+            if (message.role == ChatRole::assistant) {
+                answers.push_back(message.text);
+            }
+        }
+        EXPECT_EQ(answers, c.answers);
+        EXPECT_EQ(model->lastError(), c.error);
+    }
 }
 
 TEST(FileSessionStoreSetAsideTest, NamesSayUnreadableAndNeverCollide) {

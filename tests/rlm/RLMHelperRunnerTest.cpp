@@ -239,6 +239,11 @@ TEST_F(RLMHelperRunnerTest, TheHelperReceivesTheExactRequest) {
     EXPECT_EQ(readFile(requestPath()),
               R"({"api_key":"","question":"Q","db_path":")" + db +
                   R"(","model":"small-model","verbose":false,"conversation_summary":""})");
+
+    // The index's answer: neither the key nor the model goes with it.
+    directRunner(copy, "k/ey").answerFromIndex("Q", db);
+    EXPECT_EQ(readFile(requestPath()),
+              R"({"question":"Q","db_path":")" + db + R"(","verbose":false,"index_only":true})");
 }
 
 // The saved model server and model reach the helper unless the environment
@@ -254,21 +259,31 @@ TEST_F(RLMHelperRunnerTest, TheEnvironmentWinsOverTheSavedModelServerAndModel) {
         std::optional<std::string> modelVariable;
         std::optional<std::string> expectedAddress;
         std::optional<std::string> expectedModel;
+        // Without a key only a server on this machine answers with a model.
+        bool asksAModel;
     } cases[] = {
-        {"nothing anywhere", {}, {}, {}, {}, {}, {}},
+        {"nothing anywhere", {}, {}, {}, {}, {}, {}, false},
         {"saved only",
          " http://127.0.0.1:8080/v1 ",
          {},
          "llama",
          {},
          "http://127.0.0.1:8080/v1",
-         "llama"},
+         "llama",
+         true},
         {"variables win", "http://127.0.0.1:8080/v1", "https://gw.example/v1", "llama", "big",
-         "https://gw.example/v1", "big"},
+         "https://gw.example/v1", "big", false},
         {"blank variables are unset", "http://localhost:11434/v1", "  ", "qwen", "",
-         "http://localhost:11434/v1", "qwen"},
-        {"blank settings are unset", " ", {}, "", {}, {}, {}},
-        {"variables alone", {}, "http://[::1]:1234/v1", {}, "phi", "http://[::1]:1234/v1", "phi"},
+         "http://localhost:11434/v1", "qwen", true},
+        {"blank settings are unset", " ", {}, "", {}, {}, {}, false},
+        {"variables alone",
+         {},
+         "http://[::1]:1234/v1",
+         {},
+         "phi",
+         "http://[::1]:1234/v1",
+         "phi",
+         true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -284,6 +299,12 @@ TEST_F(RLMHelperRunnerTest, TheEnvironmentWinsOverTheSavedModelServerAndModel) {
         config.modelServerAddress = c.savedAddress;
         config.modelName = c.savedModel;
         RLMHelperRunner(config, Env{}, seams()).run("Q", dbPath());
+        EXPECT_EQ(RLMHelperRunner(config, Env{}, seams()).asksAModel(), c.asksAModel);
+        config.veyrlinkApiKey = "k";
+        EXPECT_TRUE(RLMHelperRunner(config, Env{}, seams()).asksAModel()) << "with a key";
+        config.veyrlinkApiKey = " ";
+        EXPECT_EQ(RLMHelperRunner(config, Env{}, seams()).asksAModel(), c.asksAModel)
+            << "a blank key is none";
         const auto request = nlohmann::json::parse(readFile(requestPath()));
         EXPECT_FALSE(request.contains("api_key")) << "the key is optional";
         EXPECT_EQ(request.contains("base_url"), c.expectedAddress.has_value()) << request;
