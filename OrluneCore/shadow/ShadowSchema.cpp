@@ -66,7 +66,8 @@ void fillSpacedTexts(sqlite3* db) {
 }
 
 // The thread column of messages and its index, and every message read again
-// to fill it. A database that already has the column keeps it.
+// to fill it, each compared with its copy (reread_all). A database that
+// already has the column keeps it.
 void addThreads(sqlite3* db) {
     sqlite::Statement has;
     has.prepare(db, shadow_schema::kHasThreadOriginator);
@@ -78,6 +79,7 @@ void addThreads(sqlite3* db) {
     sqlite::exec(db, shadow_schema::kCreateIndexThreadOriginator);
     sqlite::exec(db, shadow_schema::kRereadEverything);
     sqlite::exec(db, shadow_schema::kRereadEverythingMarks);
+    sqlite::exec(db, shadow_schema::kSeedStoreDeletions);
 }
 
 } // namespace

@@ -505,9 +505,10 @@ inline constexpr std::array<std::string_view, 6> kSpacedStatements = {
 //                 thread_originator_guid) for a reply in a thread; NULL for
 //                 any other message and for a store too old to keep threads
 // The step (ShadowSchema.cpp: addThreads) adds the column where the table
-// lacks it, then its index, and sets the sync cursor back: the next sync
-// reads every stored message again and fills the column (unchanged messages
-// are compared, not rewritten).
+// lacks it, then its index, sets the sync cursor back and reread_all
+// (kSeedStoreDeletions): the next sync reads every stored message again,
+// compares each with its copy and rewrites those that differ, which fills
+// the column.
 inline constexpr std::string_view kHasThreadOriginator =
     "SELECT COUNT(*) FROM pragma_table_info('messages') WHERE name = 'thread_originator_guid'";
 inline constexpr std::string_view kAddThreadOriginator =
