@@ -8,6 +8,7 @@
 #include "answer/MessageSearch.hpp"
 #include "base/SystemLocale.hpp"
 #include "records/AttachmentKind.hpp"
+#include "shadow/SearchIndexRepair.hpp"
 #include "time/StoreTime.hpp"
 
 #include <cstdio>
@@ -169,6 +170,14 @@ int runSearch(const std::vector<std::string>& args) {
         const auto& results = outcome.results;
         printCutNote(
             bounds.describeCut(outcome.cutTexts, outcome.stoppedAtSizeLimit, results.size()));
+        // While the index waits for its rebuild, finding nothing proves
+        // nothing: that is said (status 1) instead of "No messages match.".
+        if (outcome.indexUnderRepair) {
+            std::cerr << core::SearchIndexRepair::pendingMessage(db.databasePath()) << "\n";
+            if (results.empty()) {
+                return 1;
+            }
+        }
         if (options.flag("--json")) {
             std::vector<nlohmann::ordered_json> lines;
             lines.reserve(results.size());

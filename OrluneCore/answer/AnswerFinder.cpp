@@ -63,11 +63,13 @@ std::vector<RankedMessage> bestFirst(std::vector<RankedMessage> candidates, size
 
 } // namespace
 
-// The people and named chats a question may name, read once.
+// The named chats a question may name, read once, and the people the
+// question being answered may name.
 struct AnswerFinder::Directory {
     People people;
     std::vector<ChatTitleRow> chats;
     std::vector<std::string> namedChatIds; // chats with a display name, as given to the reader
+    std::vector<std::string> titles;       // their display names
     TimeExpressionParser parser;
     std::unique_ptr<QuestionReader> reader;
 
@@ -83,20 +85,6 @@ struct AnswerFinder::Directory {
             }
         }
         return handles;
-    }
-
-    // The name of the sender of `message` from the contacts; absent for your
-    // own messages and for handles of no known person.
-    std::optional<std::string> nameOf(const SearchResult& message) const {
-        if (message.isFromMe) {
-            return std::nullopt;
-        }
-        for (const HandleLink& link : people.links) {
-            if (link.handleId == message.sender && link.person < people.people.size()) {
-                return people.people[link.person].displayName;
-            }
-        }
-        return std::nullopt;
     }
 
     // The one-to-one chats with any of `handles` (their ids end with
@@ -117,17 +105,13 @@ struct AnswerFinder::Directory {
 
 AnswerFinder::AnswerFinder(ShadowDBReader& db)
     : db_(db), directory_(std::make_unique<Directory>()) {
-    directory_->people = db.people();
     directory_->chats = db.chats();
-    std::vector<std::string> titles;
     for (const ChatTitleRow& chat : directory_->chats) {
         if (chat.isGroup && chat.displayName && !chat.displayName->empty()) {
-            titles.push_back(*chat.displayName);
+            directory_->titles.push_back(*chat.displayName);
             directory_->namedChatIds.push_back(chat.chatId);
         }
     }
-    directory_->reader =
-        std::make_unique<QuestionReader>(directory_->people, std::move(titles), directory_->parser);
 }
 
 AnswerFinder::~AnswerFinder() = default;
@@ -146,6 +130,9 @@ std::string AnswerFinder::describeWidening(const QuestionReading& reading, int s
 FoundAnswer AnswerFinder::find(std::string_view question, const TimeContext& context, int limit,
                                const QueryBounds& bounds) {
     FoundAnswer found;
+    directory_->people = db_.peopleMentionable(question);
+    directory_->reader = std::make_unique<QuestionReader>(directory_->people, directory_->titles,
+                                                          directory_->parser);
     found.reading = directory_->reader->read(question, context);
     found.understood =
         describeReading(found.reading, directory_->people, directory_->reader->chatTitles());
@@ -330,7 +317,8 @@ void AnswerFinder::addWindowAnswers(const QuestionReading& reading,
                 candidates[at->second].score = std::max(candidates[at->second].score, worth);
                 continue;
             }
-            pick.message.senderName = directory_->nameOf(pick.message);
+            pick.message.senderName =
+                pick.message.isFromMe ? std::nullopt : db_.nameOfHandle(pick.message.sender);
             pick.message.chatTitle = hit.chatTitle;
             candidates.push_back(RankedMessage{std::move(pick.message), worth, 0});
         }

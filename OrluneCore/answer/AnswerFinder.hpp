@@ -35,17 +35,19 @@ struct FoundAnswer {
     bool incomplete = false;
 };
 
-// Reads the database's people and chats once; then answers questions.
-// Not thread-safe; uses `db`, which must outlive it.
+// Reads the database's chats once; then answers questions, reading for each
+// only the people it may mention (ShadowDBReader::peopleMentionable), so
+// that a very large address book costs one pass over its rows and bounded
+// memory. Not thread-safe; uses `db`, which must outlive it.
 class AnswerFinder {
 public:
-    // Throws ShadowDBError when the people or chats cannot be read.
+    // Throws ShadowDBError when the chats cannot be read.
     explicit AnswerFinder(ShadowDBReader& db);
     ~AnswerFinder();
 
     // At most `limit` messages. Throws ShadowDBError for a failed search
-    // (a search past its time limit included) and std::invalid_argument for
-    // an unknown zone in `context`.
+    // (a search past its time limit included) or when the people cannot be
+    // read, and std::invalid_argument for an unknown zone in `context`.
     FoundAnswer find(std::string_view question, const TimeContext& context, int limit,
                      const QueryBounds& bounds);
 

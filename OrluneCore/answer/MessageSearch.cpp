@@ -98,14 +98,24 @@ ResolvedScope resolveFilters(ShadowDBReader& db, const SearchFilters& filters,
     ResolvedScope resolved;
     MessageScope& scope = resolved.scope;
 
-    std::optional<People> people;
-    std::optional<std::vector<std::string>> handles;
+    // Whom a typed name means, read within bounds however large the
+    // address book; what the bounds left out is said.
     auto named = [&](const std::string& typed) {
-        if (!people) {
-            people = db.people();
-            handles = db.knownHandles();
+        ShadowPeopleTables::NamedHandles found = db.handlesNamed(typed, phoneRegion);
+        if (found.peopleLeftOut > 0 || found.handlesLeftOut > 0) {
+            resolved.notes.push_back(
+                "\"" + typed + "\" names more people than one search can cover: only " +
+                std::to_string(found.people) + " people" +
+                (found.peopleLeftOut > 0
+                     ? " (" + std::to_string(found.peopleLeftOut) + " others left out)"
+                     : std::string()) +
+                " and " + std::to_string(found.handleIds.size()) + " handles" +
+                (found.handlesLeftOut > 0
+                     ? " (" + std::to_string(found.handlesLeftOut) + " others left out)"
+                     : std::string()) +
+                " are searched. Give more of the name to narrow it.");
         }
-        return findNamed(typed, *people, *handles, phoneRegion);
+        return std::move(found.handleIds);
     };
 
     if (!filters.from.empty()) {
@@ -113,7 +123,7 @@ ResolvedScope resolveFilters(ShadowDBReader& db, const SearchFilters& filters,
         if (meansMe(filters.from)) {
             scope.fromMe = true;
         } else {
-            *scope.senders = named(filters.from).handleIds;
+            *scope.senders = named(filters.from);
             if (scope.senders->empty()) {
                 resolved.notes.push_back("No person or handle matches \"" + filters.from + "\".");
             }
@@ -124,7 +134,7 @@ ResolvedScope resolveFilters(ShadowDBReader& db, const SearchFilters& filters,
         scope.chatIds.emplace();
         const NameQuery query(filters.chat);
         const std::string foldedTyped = text::foldCase(filters.chat);
-        const std::vector<std::string> personHandles = named(filters.chat).handleIds;
+        const std::vector<std::string> personHandles = named(filters.chat);
         for (const ChatTitleRow& chat : db.chats()) {
             bool match = (chat.displayName && query.fit(*chat.displayName) != NameFit::none) ||
                          query.fit(chat.title) == NameFit::whole ||

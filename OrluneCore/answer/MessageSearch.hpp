@@ -6,8 +6,10 @@
 //
 // - from: a person's name, nickname or any part of their name, or a handle
 //   (the same number however written, an e-mail address in any case, or
-//   text inside a handle), blind to case and accents (findNamed); "me",
-//   "you" or "myself" for your own messages.
+//   text inside a handle), blind to case and accents (findNamed, read
+//   within bounds by ShadowDBReader::handlesNamed: a name shared by more
+//   people than that searches the first of them, with a note); "me", "you"
+//   or "myself" for your own messages.
 // - chat: a chat's own name, the person of a one-to-one chat (as `from`), a
 //   chat's whole title ("Alex, Jess and 2 others"), or text inside its id.
 // - since / until: any time expression TimeExpressionParser reads; since

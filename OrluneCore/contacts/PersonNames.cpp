@@ -102,6 +102,52 @@ NameFit NameQuery::fit(std::string_view name) const {
     return best;
 }
 
+bool NameQuery::mayFit(std::string_view foldedNames) const {
+    // A number's digits are read in any script, so only words are looked
+    // for.
+    return std::all_of(words_.begin(), words_.end(), [&](const std::string& word) {
+        const bool number =
+            std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; });
+        return number || foldedNames.find(word) != std::string_view::npos;
+    });
+}
+
+NameFit fitOf(const NameQuery& query, const Person& person) {
+    NameFit fit = NameFit::none;
+    for (const std::string& name : namesOf(person)) {
+        if (!name.empty()) {
+            fit = std::max(fit, query.fit(name));
+        }
+    }
+    return fit;
+}
+
+HandleQuery::HandleQuery(std::string_view typed, const std::string& defaultRegion)
+    : defaultRegion_(defaultRegion) {
+    if (!NameQuery(typed).empty()) {
+        typedText_ = text::foldCase(typed);
+    }
+    const AddressKey typedKey = addressKey(typed, defaultRegion);
+    typedExact_ = typedKey.exact;
+    typedIsEmail_ = typedExact_.rfind("e:", 0) == 0;
+    typedIsNumber_ = typedExact_.rfind("p:", 0) == 0 || typedExact_.rfind("d:", 0) == 0;
+    // Any writing of the typed number holds its last digits: only handles
+    // that do are worth parsing.
+    const std::string typedDigits = digitsOf(typedExact_);
+    lastDigits_ = typedDigits.substr(typedDigits.size() - std::min<size_t>(typedDigits.size(), 7));
+}
+
+bool HandleQuery::names(const std::string& id) const {
+    if (!typedText_.empty() && text::foldCase(id).find(typedText_) != std::string::npos) {
+        return true;
+    }
+    if (typedIsEmail_) {
+        return id.find('@') != std::string::npos && addressKey(id, {}).exact == typedExact_;
+    }
+    return typedIsNumber_ && digitsOf(id).find(lastDigits_) != std::string::npos &&
+           addressKey(id, defaultRegion_).exact == typedExact_;
+}
+
 NamedPeople findNamed(std::string_view typed, const People& people,
                       const std::vector<std::string>& handleIds, const std::string& defaultRegion) {
     NamedPeople named;
@@ -109,11 +155,7 @@ NamedPeople findNamed(std::string_view typed, const People& people,
     std::vector<NameFit> fits(people.people.size(), NameFit::none);
     NameFit best = NameFit::none;
     for (size_t i = 0; i < people.people.size(); ++i) {
-        for (const std::string& name : namesOf(people.people[i])) {
-            if (!name.empty()) {
-                fits[i] = std::max(fits[i], query.fit(name));
-            }
-        }
+        fits[i] = fitOf(query, people.people[i]);
         best = std::max(best, fits[i]);
     }
     std::vector<bool> chosen(people.people.size(), false);
@@ -132,23 +174,7 @@ NamedPeople findNamed(std::string_view typed, const People& people,
             linked.insert(link.handleId);
         }
     }
-    const std::string typedText = text::foldCase(typed);
-    const AddressKey typedKey = addressKey(typed, defaultRegion);
-    const bool typedIsEmail = typedKey.exact.rfind("e:", 0) == 0;
-    const bool typedIsNumber =
-        typedKey.exact.rfind("p:", 0) == 0 || typedKey.exact.rfind("d:", 0) == 0;
-    // Any writing of the typed number holds its last digits: only handles
-    // that do are worth parsing.
-    const std::string typedDigits = digitsOf(typedKey.exact);
-    const std::string lastDigits =
-        typedDigits.substr(typedDigits.size() - std::min<size_t>(typedDigits.size(), 7));
-    auto sameAddress = [&](const std::string& id) {
-        if (typedIsEmail) {
-            return id.find('@') != std::string::npos && addressKey(id, {}).exact == typedKey.exact;
-        }
-        return typedIsNumber && digitsOf(id).find(lastDigits) != std::string::npos &&
-               addressKey(id, defaultRegion).exact == typedKey.exact;
-    };
+    const HandleQuery handleQuery(typed, defaultRegion);
     std::unordered_set<std::string> added;
     auto add = [&](const std::string& id) {
         if (added.insert(id).second) {
@@ -156,9 +182,7 @@ NamedPeople findNamed(std::string_view typed, const People& people,
         }
     };
     for (const std::string& id : handleIds) {
-        const bool containsTyped =
-            !query.empty() && text::foldCase(id).find(typedText) != std::string::npos;
-        if (linked.count(id) != 0 || containsTyped || sameAddress(id)) {
+        if (linked.count(id) != 0 || handleQuery.names(id)) {
             add(id);
         }
     }
@@ -168,6 +192,18 @@ NamedPeople findNamed(std::string_view typed, const People& people,
         }
     }
     return named;
+}
+
+MentionWords::MentionWords(std::string_view text) {
+    for (std::string& word : nameWords(text)) {
+        words_.insert(std::move(word));
+    }
+}
+
+bool MentionWords::anyIn(std::string_view names) const {
+    const std::vector<std::string> words = nameWords(names);
+    return std::any_of(words.begin(), words.end(),
+                       [&](const std::string& word) { return words_.count(word) != 0; });
 }
 
 std::vector<PersonMention> findPeopleMentioned(std::string_view text, const People& people) {

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace orlune::core {
@@ -31,6 +32,11 @@ public:
 
     // The typed words must appear in the name consecutively and in order.
     NameFit fit(std::string_view name) const;
+    // False when no name within `foldedNames` (names folded with text::fold
+    // and joined by spaces) can fit, because a typed word is not in it: a
+    // cheap look before the exact one. Typed numbers are not looked for (a
+    // name's digits may be in another script).
+    bool mayFit(std::string_view foldedNames) const;
 
 private:
     std::vector<std::string> words_;
@@ -50,6 +56,28 @@ struct NamedPeople {
     std::vector<std::string> handleIds;
 };
 
+// How well `query` fits the best of the names `person` goes by (display
+// name, name parts, organisation, nicknames and other names).
+NameFit fitOf(const NameQuery& query, const Person& person);
+
+// Typed text as a handle: it names the handles that contain it ("alex.k")
+// and those whose address it is (the same phone number however written, or
+// the same e-mail address in any case). `defaultRegion` reads a typed phone
+// number without a country code.
+class HandleQuery {
+public:
+    HandleQuery(std::string_view typed, const std::string& defaultRegion);
+    bool names(const std::string& handleId) const;
+
+private:
+    std::string defaultRegion_;
+    std::string typedText_;
+    std::string typedExact_;
+    bool typedIsEmail_ = false;
+    bool typedIsNumber_ = false;
+    std::string lastDigits_;
+};
+
 // `handleIds`: every handle address the caller knows, with or without a
 // person. `defaultRegion` reads a typed phone number without a country code.
 NamedPeople findNamed(std::string_view typed, const People& people,
@@ -63,6 +91,20 @@ struct PersonMention {
     size_t end = 0;
     std::vector<size_t> people; // everyone the words may mean, in People order
     bool possessive = false;
+};
+
+// The words of a text that may name people (its words and numbers, folded as
+// names are), for picking out of a large address book the people the text
+// may mention before findPeopleMentioned looks closely.
+class MentionWords {
+public:
+    explicit MentionWords(std::string_view text);
+    // False when no name among `names` (names joined by spaces) can be
+    // mentioned in the text: none of their words is a word of the text.
+    bool anyIn(std::string_view names) const;
+
+private:
+    std::unordered_set<std::string> words_;
 };
 
 // The people named in `text`, left to right, each at its longest name ("Jess

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -50,6 +51,33 @@ void createOwnerOnlyFile(const std::string& path) {
     if (fd >= 0) {
         ::close(fd);
     }
+}
+
+// Why a writer cannot use the database at `path`: its folder does not exist
+// or refuses new files (SQLite makes the -wal and -shm files beside the
+// database), or the file itself is read-only. SQLite would say only "unable
+// to open database file" or "attempt to write a readonly database".
+std::optional<std::string> writeProblem(const std::string& path) {
+    const std::string parent = std::filesystem::path(path).parent_path().string();
+    const std::string folder = parent.empty() ? "." : parent;
+    const std::string elsewhere = ", or set SHADOW_DB_PATH to a file in a folder you can write";
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+        const std::string cause = std::strerror(errno);
+        if (errno == ENOENT) {
+            return "the folder " + folder + " of the shadow database " + path +
+                   " does not exist (" + cause + "): create it" + elsewhere;
+        }
+        return "the shadow database " + path + " cannot be written: its folder " + folder +
+               " does not let Orlune make files in it (" + cause +
+               "), and the database needs its -wal and -shm files beside it. Make the folder "
+               "writable for you (chmod u+w " +
+               folder + ")" + elsewhere;
+    }
+    if (!pathIsMissing(path) && ::access(path.c_str(), W_OK) != 0) {
+        return "the shadow database " + path + " cannot be written (" + std::strerror(errno) +
+               "). Make it writable for you (chmod u+w " + path + ")" + elsewhere;
+    }
+    return std::nullopt;
 }
 
 // Takes group and other permissions off the database file and its -wal and
@@ -156,6 +184,9 @@ ShadowDB::ShadowDB(const std::optional<std::string>& path, const Environment& en
     : ShadowDBReader(Unopened{}, openedPath(path, environment)) {
     const std::string& file = databasePath();
     if (auto problem = fileProblem(file)) {
+        throw Error(Error::Kind::failedToOpen, *problem);
+    }
+    if (auto problem = writeProblem(file)) {
         throw Error(Error::Kind::failedToOpen, *problem);
     }
     if (pathIsMissing(file)) {

@@ -9,6 +9,7 @@
 #include "base/Environment.hpp"
 #include "records/ChatParticipant.hpp"
 #include "records/ShadowMessage.hpp"
+#include "shadow/SearchIndexRepair.hpp"
 #include "shadow/ShadowDBReader.hpp"
 #include "shadow/ShadowPeople.hpp"
 #include "shadow/ShadowSchema.hpp"
@@ -69,7 +70,9 @@ public:
     // exactly as it was. Then the file and its -wal and -shm are made
     // owner-only and the connection's pragmas are set (WAL journaling). Does
     // not create or upgrade the schema. The path is always a file name, never
-    // a URI. Throws failedToOpen, or queryFailed when a pragma fails.
+    // a URI. A file that cannot be written, or a folder that does not exist
+    // or refuses new files, throws failedToOpen naming it, the cause and the
+    // way out. Throws failedToOpen, or queryFailed when a pragma fails.
     explicit ShadowDB(const std::optional<std::string>& path = std::nullopt,
                       const Environment& environment = Environment::process());
     ~ShadowDB() override;
@@ -160,6 +163,8 @@ public:
     ShadowSyncTables& syncTables() { return sync_; }
     ShadowPeopleTables& peopleTables() { return people_; }
     ShadowReactionsAndAttachments& reactionsAndAttachments() { return reactionsAndAttachments_; }
+    // The full-text indexes' check and rebuild.
+    SearchIndexRepair searchIndexRepair() { return SearchIndexRepair(connection_); }
 
 private:
     // Inside a page's transaction: the page's reactions, memberships and

@@ -89,6 +89,19 @@ std::vector<std::string> ShadowDBReader::knownHandles() {
     return people_.knownHandles();
 }
 
+ShadowPeopleTables::NamedHandles ShadowDBReader::handlesNamed(std::string_view typed,
+                                                              const std::string& defaultRegion) {
+    return people_.handlesNamed(typed, defaultRegion);
+}
+
+People ShadowDBReader::peopleMentionable(std::string_view text) {
+    return people_.peopleMentionable(text);
+}
+
+std::optional<std::string> ShadowDBReader::nameOfHandle(const std::string& handle) {
+    return people_.nameOfHandle(handle);
+}
+
 bool ShadowDBReader::hasPeopleTables() {
     return people_.present();
 }

@@ -175,6 +175,15 @@ public:
     // Every handle text the database knows: senders, chat members and known
     // people's handles, each once. Throws prepareFailed or queryFailed.
     std::vector<std::string> knownHandles();
+    // The handles `typed` names, within bounds however many people the
+    // address books hold (ShadowPeopleTables::handlesNamed).
+    ShadowPeopleTables::NamedHandles handlesNamed(std::string_view typed,
+                                                  const std::string& defaultRegion);
+    // The people `text` may mention, within bounds
+    // (ShadowPeopleTables::peopleMentionable).
+    People peopleMentionable(std::string_view text);
+    // The display name of the person with `handle`, if any.
+    std::optional<std::string> nameOfHandle(const std::string& handle);
     // Whether the people and chats tables exist (a database at version 3 or
     // later). Throws prepareFailed or queryFailed.
     bool hasPeopleTables();

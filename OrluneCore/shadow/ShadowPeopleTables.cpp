@@ -3,8 +3,12 @@
 
 #include "shadow/ShadowPeopleTables.hpp"
 
+#include "base/TextFold.hpp"
+#include "contacts/PersonNames.hpp"
+
 #include <map>
 #include <nlohmann/json.hpp>
+#include <unordered_set>
 
 namespace orlune::core {
 
@@ -23,6 +27,15 @@ constexpr std::string_view kSelectChats =
 constexpr std::string_view kSelectKnownHandles =
     "SELECT sender FROM messages WHERE sender <> 'me' UNION SELECT handle FROM chat_participants "
     "UNION SELECT handle FROM person_handles";
+constexpr std::string_view kSelectSenders =
+    "SELECT DISTINCT sender FROM messages WHERE sender <> 'me'";
+constexpr std::string_view kSelectParticipantHandles =
+    "SELECT DISTINCT handle FROM chat_participants";
+constexpr std::string_view kSelectHandlesOfPerson =
+    "SELECT handle FROM person_handles WHERE person_id = ? ORDER BY handle";
+constexpr std::string_view kSelectNameOfHandle =
+    "SELECT p.display_name FROM person_handles h JOIN people p ON p.person_id = h.person_id "
+    "WHERE h.handle = ?";
 constexpr std::string_view kSelectParticipants = "SELECT chat_id, handle_id, handle, service\n"
                                                  "FROM chat_participants\n"
                                                  "WHERE chat_id = ?\n"
@@ -69,6 +82,20 @@ std::vector<std::string> namesFromJson(const std::string& text) {
     return names;
 }
 
+// The person of a kSelectPeople row.
+Person personOf(const sqlite::Statement& row) {
+    Person person;
+    person.id = row.columnText(0);
+    person.displayName = row.columnText(1);
+    person.firstName = row.columnText(2);
+    person.middleName = row.columnText(3);
+    person.lastName = row.columnText(4);
+    person.organization = row.columnText(5);
+    person.nicknames = namesFromJson(row.columnText(6));
+    person.otherNames = namesFromJson(row.columnText(7));
+    return person;
+}
+
 } // namespace
 
 bool ShadowPeopleTables::present() {
@@ -87,15 +114,7 @@ People ShadowPeopleTables::people() {
         std::map<std::string, size_t> indexOf;
         sqlite::Statement query = connection_.db().prepare(kSelectPeople);
         while (query.step()) {
-            Person person;
-            person.id = query.columnText(0);
-            person.displayName = query.columnText(1);
-            person.firstName = query.columnText(2);
-            person.middleName = query.columnText(3);
-            person.lastName = query.columnText(4);
-            person.organization = query.columnText(5);
-            person.nicknames = namesFromJson(query.columnText(6));
-            person.otherNames = namesFromJson(query.columnText(7));
+            Person person = personOf(query);
             indexOf.emplace(person.id, people.people.size());
             people.people.push_back(std::move(person));
         }
@@ -141,6 +160,132 @@ std::vector<std::string> ShadowPeopleTables::knownHandles() {
         }
     });
     return handles;
+}
+
+ShadowPeopleTables::NamedHandles
+ShadowPeopleTables::handlesNamed(std::string_view typed, const std::string& defaultRegion) {
+    NamedHandles named;
+    const bool withPeople = present();
+    const NameQuery query(typed);
+    const HandleQuery handleQuery(typed, defaultRegion);
+    std::unordered_set<std::string> added;
+    auto add = [&](const std::string& id) {
+        if (added.count(id) != 0) {
+            return;
+        }
+        if (named.handleIds.size() >= kMaxNamedHandles) {
+            ++named.handlesLeftOut;
+            return;
+        }
+        added.insert(id);
+        named.handleIds.push_back(id);
+    };
+    connection_.guarded([&] {
+        // The people of the best fit, read one row at a time.
+        std::vector<std::string> chosen;
+        NameFit best = NameFit::none;
+        if (withPeople && !query.empty()) {
+            sqlite::Statement people = connection_.db().prepare(kSelectPeople);
+            std::string names;
+            while (people.step()) {
+                names.clear();
+                for (int column = 1; column <= 7; ++column) {
+                    names += people.columnText(column);
+                    names += ' ';
+                }
+                if (!query.mayFit(text::fold(names))) {
+                    continue;
+                }
+                const Person person = personOf(people);
+                const NameFit fit = fitOf(query, person);
+                if (fit == NameFit::none || fit < best) {
+                    continue;
+                }
+                if (fit > best) {
+                    best = fit;
+                    chosen.clear();
+                    named.peopleLeftOut = 0;
+                }
+                if (chosen.size() < kMaxNamedPeople) {
+                    chosen.push_back(person.id);
+                } else {
+                    ++named.peopleLeftOut;
+                }
+            }
+        }
+        named.people = chosen.size();
+        sqlite::Statement handlesOf = connection_.db().prepare(kSelectHandlesOfPerson);
+        for (const std::string& person : chosen) {
+            handlesOf.reset();
+            handlesOf.bindText(1, person);
+            while (handlesOf.step()) {
+                add(handlesOf.columnText(0));
+            }
+        }
+        // The handles the typed text names by itself, from each source in
+        // turn (no handle list is held).
+        for (std::string_view sql :
+             {kSelectSenders, kSelectParticipantHandles, kSelectPersonHandles}) {
+            if (sql == kSelectPersonHandles && !withPeople) {
+                continue;
+            }
+            sqlite::Statement handles = connection_.db().prepare(sql);
+            while (handles.step()) {
+                if (!handles.isNull(0)) {
+                    const std::string id = handles.columnText(0);
+                    if (handleQuery.names(id)) {
+                        add(id);
+                    }
+                }
+            }
+        }
+    });
+    return named;
+}
+
+People ShadowPeopleTables::peopleMentionable(std::string_view text) {
+    People people;
+    if (!present()) {
+        return people;
+    }
+    const MentionWords words(text);
+    connection_.guarded([&] {
+        sqlite::Statement rows = connection_.db().prepare(kSelectPeople);
+        std::string names;
+        while (people.people.size() < kMaxMentionablePeople && rows.step()) {
+            names.clear();
+            for (int column = 1; column <= 7; ++column) {
+                names += rows.columnText(column);
+                names += ' ';
+            }
+            if (words.anyIn(names)) {
+                people.people.push_back(personOf(rows));
+            }
+        }
+        sqlite::Statement handlesOf = connection_.db().prepare(kSelectHandlesOfPerson);
+        for (size_t i = 0; i < people.people.size(); ++i) {
+            handlesOf.reset();
+            handlesOf.bindText(1, people.people[i].id);
+            while (handlesOf.step()) {
+                people.links.push_back(HandleLink{0, handlesOf.columnText(0), i});
+            }
+        }
+    });
+    return people;
+}
+
+std::optional<std::string> ShadowPeopleTables::nameOfHandle(const std::string& handle) {
+    if (!present()) {
+        return std::nullopt;
+    }
+    return connection_.guarded([&]() -> std::optional<std::string> {
+        sqlite::Statement query = connection_.db().prepare(kSelectNameOfHandle);
+        query.bindText(1, handle);
+        if (query.step()) {
+            return query.columnText(0);
+        }
+        return std::nullopt;
+    });
 }
 
 std::optional<std::string> ShadowPeopleTables::fingerprint() {

@@ -8,8 +8,10 @@
 #include "shadow/ShadowConnection.hpp"
 #include "shadow/ShadowPeople.hpp"
 
+#include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace orlune::core {
@@ -33,6 +35,34 @@ public:
     // Every handle text the database knows: senders, chat members and known
     // people's handles, each once. Throws prepareFailed or queryFailed.
     std::vector<std::string> knownHandles();
+    // What handlesNamed found.
+    struct NamedHandles {
+        // The handles, each once: those of the people kept, and those that
+        // the typed text names by itself (HandleQuery).
+        std::vector<std::string> handleIds;
+        size_t people = 0;         // people kept
+        size_t peopleLeftOut = 0;  // people of the same fit beyond kMaxNamedPeople
+        size_t handlesLeftOut = 0; // handles beyond kMaxNamedHandles
+    };
+    static constexpr size_t kMaxNamedPeople = 1000;
+    static constexpr size_t kMaxNamedHandles = 10000;
+    // The handles `typed` names, as findNamed finds them from people() and
+    // knownHandles(), but within bounds whatever the size of the address
+    // book: the people are read row by row and only those whose names may
+    // fit (NameQuery::mayFit) are looked at closely; the first
+    // kMaxNamedPeople of the best fit are kept, and the first
+    // kMaxNamedHandles handles. Throws prepareFailed or queryFailed.
+    NamedHandles handlesNamed(std::string_view typed, const std::string& defaultRegion);
+    static constexpr size_t kMaxMentionablePeople = 5000;
+    // The people `text` may mention, with their handles, read row by row:
+    // those with a name word among the text's words (MentionWords), the
+    // first kMaxMentionablePeople of them. findPeopleMentioned over them
+    // finds what it would over people(), however large the address book
+    // (within the bound). Throws prepareFailed or queryFailed.
+    People peopleMentionable(std::string_view text);
+    // The display name of the person with `handle`; absent for a handle of no
+    // known person. Throws prepareFailed or queryFailed.
+    std::optional<std::string> nameOfHandle(const std::string& handle);
     // The members of one chat, in handle_id order. Throws prepareFailed or
     // queryFailed.
     std::vector<ChatParticipant> participantsOf(const std::string& chatId);

@@ -6,6 +6,7 @@
 #include "base/EmojiText.hpp"
 #include "records/SearchResult.hpp"
 #include "shadow/MatchExpression.hpp"
+#include "shadow/SearchIndexRepair.hpp"
 #include "shadow/ShadowPeopleTables.hpp"
 #include "sql/ResultBudget.hpp"
 #include "sql/StatementLimits.hpp"
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <variant>
 
@@ -123,6 +125,24 @@ std::string placeholders(size_t count) {
     return text;
 }
 
+// Lists longer than this are bound as one JSON array.
+constexpr size_t kMostPlaceholdersInAList = 100;
+
+// What goes inside "IN (...)" for `values`, which are appended to `bound` in
+// order: a placeholder for each value of a short list; for a long one, a
+// single JSON array read by json_each, since a statement may hold at most
+// 32,766 placeholders however many handles a name stands for.
+template <typename Bound>
+std::string valueList(const std::vector<std::string>& values, Bound& bound) {
+    if (values.size() <= kMostPlaceholdersInAList) {
+        bound.insert(bound.end(), values.begin(), values.end());
+        return placeholders(values.size());
+    }
+    bound.push_back(
+        nlohmann::json(values).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+    return "SELECT value FROM json_each(?)";
+}
+
 using Parameter = std::variant<std::string, int64_t>;
 
 // Rowids from `first` to `last`, both included.
@@ -180,15 +200,15 @@ std::optional<RowidSpan> rowidSpanOf(const sqlite::Connection& db, const TimeRan
 // the chats, read from their index, instead of reading each hit's message.
 bool chatsHoldMessagesStoredElsewhere(const sqlite::Connection& db,
                                       const std::vector<std::string>& chatIds) {
-    const std::string list = placeholders(chatIds.size());
+    std::vector<std::string> values;
+    const std::string joined = valueList(chatIds, values);
+    const std::string stored = valueList(chatIds, values);
     sqlite::Statement statement =
-        db.prepare("SELECT (SELECT COUNT(*) FROM message_chats WHERE chat_id IN (" + list +
-                   ")) > (SELECT COUNT(*) FROM messages WHERE chat_id IN (" + list + "))");
+        db.prepare("SELECT (SELECT COUNT(*) FROM message_chats WHERE chat_id IN (" + joined +
+                   ")) > (SELECT COUNT(*) FROM messages WHERE chat_id IN (" + stored + "))");
     int index = 1;
-    for (int pass = 0; pass < 2; ++pass) {
-        for (const std::string& chatId : chatIds) {
-            statement.bindText(index++, chatId);
-        }
+    for (const std::string& value : values) {
+        statement.bindText(index++, value);
     }
     return statement.step() && statement.columnInt64(0) != 0;
 }
@@ -202,10 +222,12 @@ bool chatsHoldMessagesStoredElsewhere(const sqlite::Connection& db,
 // holding each phrase of the expression, which then costs more than the
 // narrowing saves), when a handle has no letter or digit to match, or when
 // the expression leaves a quote or parenthesis open (put inside another, it
-// could become a different valid one).
+// could become a different valid one), or when it names too many handles
+// for one expression.
 std::optional<std::string> narrowedBySender(const std::string& expression,
                                             const MessageScope& scope) {
     if (expression.empty() || !scope.senders || scope.senders->empty() || scope.fromMe ||
+        scope.senders->size() > kMostPlaceholdersInAList ||
         !MatchExpression::closesEveryGroup(expression)) {
         return std::nullopt;
     }
@@ -255,8 +277,7 @@ std::string reactionCondition(const MessageScope::Reactions& reactions, bool rea
         texts.insert(texts.end(), reactions.kinds.begin(), reactions.kinds.end());
     }
     if (reactions.by) {
-        condition += " AND r.sender IN (" + placeholders(reactions.by->size()) + ")";
-        texts.insert(texts.end(), reactions.by->begin(), reactions.by->end());
+        condition += " AND r.sender IN (" + valueList(*reactions.by, texts) + ")";
     }
     return condition + ")";
 }
@@ -277,8 +298,7 @@ ScopeConditions scopeConditions(bool attachmentsKept, bool chatsKept, bool react
         std::vector<std::string> either;
         if (!scope.senders->empty()) {
             either.push_back("(m.is_from_me = 0 AND m.sender IN (" +
-                             placeholders(scope.senders->size()) + "))");
-            texts.insert(texts.end(), scope.senders->begin(), scope.senders->end());
+                             valueList(*scope.senders, texts) + "))");
         }
         if (scope.fromMe) {
             either.push_back("m.is_from_me = 1");
@@ -291,17 +311,15 @@ ScopeConditions scopeConditions(bool attachmentsKept, bool chatsKept, bool react
         if (scope.chatIds->empty()) {
             conditions.emplace_back("0");
         } else if (!chatsKept) {
-            conditions.push_back("m.chat_id IN (" + placeholders(scope.chatIds->size()) + ")");
-            texts.insert(texts.end(), scope.chatIds->begin(), scope.chatIds->end());
+            conditions.push_back("m.chat_id IN (" + valueList(*scope.chatIds, texts) + ")");
         } else {
             // A message is in a chat when it is stored with it or joined to it.
-            const std::string list = placeholders(scope.chatIds->size());
-            conditions.push_back("(m.chat_id IN (" + list +
+            const std::string stored = valueList(*scope.chatIds, texts);
+            const std::string joined = valueList(*scope.chatIds, texts);
+            conditions.push_back("(m.chat_id IN (" + stored +
                                  ") OR m.guid IN (SELECT message_guid FROM message_chats "
                                  "WHERE chat_id IN (" +
-                                 list + ")))");
-            texts.insert(texts.end(), scope.chatIds->begin(), scope.chatIds->end());
-            texts.insert(texts.end(), scope.chatIds->begin(), scope.chatIds->end());
+                                 joined + ")))");
         }
     }
     // Every emoji of the query must be among the message's.
@@ -472,10 +490,9 @@ ShadowSearchIndex::Outcome ShadowSearchIndex::search(const std::string& query,
             }
         }
         if (scope.chatIds && !scope.chatIds->empty() && !chatsKept) {
-            matches->wordsNarrowed +=
-                std::string(kStoredInChats) + placeholders(scope.chatIds->size()) + "))";
-            matches->wordsNarrowedValues.insert(matches->wordsNarrowedValues.end(),
-                                                scope.chatIds->begin(), scope.chatIds->end());
+            matches->wordsNarrowed += std::string(kStoredInChats) +
+                                      valueList(*scope.chatIds, matches->wordsNarrowedValues) +
+                                      "))";
         }
     }
     const ScopedSql built = scopedSql(
@@ -546,12 +563,19 @@ ShadowSearchIndex::Outcome ShadowSearchIndex::search(const std::string& query,
             rejected.rejection = error.what();
             return rejected;
         }
+        if (error.isDamage() && SearchIndexRepair(connection_).onlyIndexesDamaged()) {
+            SearchIndexRepair::request(connection_.path());
+            throw Error(Error::Kind::queryFailed,
+                        std::string(error.what()) + " (" +
+                            SearchIndexRepair::damageMessage(connection_.path()) + ")");
+        }
         throw Error::fromSQLite(error, connection_.path());
     }
     if (limits.timedOut()) {
         throw Error(Error::Kind::queryFailed, timeLimitMessage(bounds));
     }
     outcome.cutTexts = budget.cutCells();
+    outcome.indexUnderRepair = SearchIndexRepair::pending(connection_.path());
     return outcome;
 }
 

@@ -33,6 +33,9 @@ public:
         // column): its reason ("fts5: syntax error near \"?\""); there are
         // no results then.
         std::optional<std::string> rejection;
+        // A search found the index damaged and the sync has not rebuilt it
+        // yet (SearchIndexRepair): hits may be missing or wrong.
+        bool indexUnderRepair = false;
     };
     // At most `limit` messages in `scope` matching the FTS5 expression
     // `query` (handed to FTS5 up to its first NUL, with file names quoted),
@@ -49,8 +52,9 @@ public:
     // queryFailed (timeLimitMessage); texts are cut to maxCellBytes, and
     // reading stops once the results hold maxResultBytes. Throws
     // prepareFailed when the statement cannot be prepared (no schema, closed
-    // database) and queryFailed for any other failure while reading (a
-    // damaged file).
+    // database) and queryFailed for any other failure while reading; a
+    // damaged file also asks the next sync to repair the index
+    // (SearchIndexRepair::request).
     Outcome search(const std::string& query, const MessageScope& scope, int limit,
                    const QueryBounds& bounds);
 

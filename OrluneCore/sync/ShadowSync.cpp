@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <set>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace orlune::core {
@@ -24,29 +25,44 @@ namespace {
 // "<database>-lock" beside it, taken without waiting and released on
 // destruction or when the process ends, however it ends. A lock file that
 // cannot be made (a missing folder) leaves the shadow database's own open to
-// report the problem.
+// report the problem. While the lock is held the file holds kRunning, and it
+// is emptied on destruction (a pass that ends, even by an exception): a pass
+// that finds it not empty follows one that stopped uncleanly (killed, or the
+// machine went down).
 class PassLock {
 public:
     explicit PassLock(const std::string& databasePath) {
         fd_ = ::open((databasePath + "-lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW,
                      0600);
-        if (fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+        if (fd_ < 0) {
+            return;
+        }
+        if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
             ::close(fd_);
             throw ShadowSyncError(ShadowSyncError::Kind::syncFailed,
                                   "another sync into " + databasePath +
                                       " is running; try again when it has finished");
         }
+        struct stat status {};
+        afterUncleanStop_ = ::fstat(fd_, &status) == 0 && status.st_size > 0;
+        (void)!::pwrite(fd_, kRunning, sizeof kRunning - 1, 0);
     }
     ~PassLock() {
         if (fd_ >= 0) {
+            (void)!::ftruncate(fd_, 0);
             ::close(fd_);
         }
     }
     PassLock(const PassLock&) = delete;
     PassLock& operator=(const PassLock&) = delete;
 
+    // True when the pass before this one did not end.
+    bool afterUncleanStop() const { return afterUncleanStop_; }
+
 private:
+    static constexpr char kRunning[] = "running\n";
     int fd_ = -1;
+    bool afterUncleanStop_ = false;
 };
 
 // `path` with its symbolic links followed, or as given when that fails.
@@ -145,6 +161,26 @@ ShadowSync::ShadowSync(const std::optional<std::string>& chatDBPath,
       shadowDBPath_(shadowDBPath ? *shadowDBPath : ShadowDB::shadowDBPath(environment)),
       defaultShadowDB_(!shadowDBPath), environment_(&environment) {}
 
+void ShadowSync::repairSearchIndexes(ShadowDB& shadow, bool afterUncleanStop) {
+    const bool requested = SearchIndexRepair::pending(shadowDBPath_);
+    if (!requested && !afterUncleanStop) {
+        return;
+    }
+    SearchIndexRepair repair = shadow.searchIndexRepair();
+    const std::vector<std::string> damaged = repair.damagedIndexes();
+    if (damaged.empty()) {
+        repair.clearMark();
+        return;
+    }
+    repair.rebuild(damaged);
+    std::string names;
+    for (const std::string& index : damaged) {
+        names += (names.empty() ? "" : ", ") + index;
+    }
+    passNotes_.push_back("The search index of " + shadowDBPath_ + " was damaged (" + names +
+                         "); it was rebuilt from the copied messages.");
+}
+
 int64_t ShadowSync::performSync(const ProgressCallback& progress) {
     if (pathIsMissing(chatDBPath_)) {
         throw ShadowSyncError(ShadowSyncError::Kind::chatDBNotFound);
@@ -199,13 +235,14 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
     ShadowDB shadow(shadowDBPath_);
     PassLock lock(shadowDBPath_);
     shadow.createSchemaIfNeeded();
+    passNotes_.clear();
+    repairSearchIndexes(shadow, lock.afterUncleanStop());
 
     // Which store the database copies. Another store is refused before
     // anything is written; the same path holding a store made anew (the
     // message at the recorded ROWID is another one, or the store's ROWIDs
     // went back) is copied whole, as if the database were new.
     const std::optional<ShadowDB::SyncSource> recorded = shadow.syncTables().source();
-    passNotes_.clear();
     bool copyWhole = false;
     if (recorded && recorded->anchorRowid > 0) {
         const std::optional<std::string> guidNow = reader.guidAt(recorded->anchorRowid);

@@ -196,10 +196,14 @@ public:
     const std::vector<std::string>& contactWarnings() const { return contactWarnings_; }
     // What else the last pass has to tell the person, one sentence each: the
     // store at the path is not the one copied before, so the copy was made
-    // again from it.
+    // again from it; the search index was found damaged and rebuilt.
     const std::vector<std::string>& passNotes() const { return passNotes_; }
 
 private:
+    // After a pass that stopped uncleanly, or when a search found the
+    // full-text index damaged (SearchIndexRepair::pending): checks the
+    // indexes, rebuilds the damaged ones and says so in passNotes.
+    void repairSearchIndexes(ShadowDB& shadow, bool afterUncleanStop);
     // Refreshes people, person_handles and chats (ShadowSyncPeople.cpp).
     void refreshPeople(ShadowDB& shadow, const std::vector<HandleRecord>& handles,
                        const std::vector<StoreChat>& chats,

@@ -6,11 +6,13 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace orlune::core {
 namespace {
@@ -316,7 +318,10 @@ TEST_F(ShadowDBTest, ErrorsCarryTheirKindAndDescription) {
     Case cases[] = {
         {"open in a missing folder", [&] { ShadowDB db(dir.file("missing/folder/shadow.db")); },
          ShadowDB::Error::Kind::failedToOpen,
-         "Failed to open database: unable to open database file"},
+         "Failed to open database: the folder " + dir.file("missing/folder") +
+             " of the shadow database " + dir.file("missing/folder/shadow.db") +
+             " does not exist (No such file or directory): create it, or set SHADOW_DB_PATH to a "
+             "file in a folder you can write"},
         {"count without schema", [&] { ShadowDB(unschemed).messageCount(); },
          ShadowDB::Error::Kind::prepareFailed,
          "Statement preparation failed: no such table: messages"},
@@ -439,6 +444,58 @@ TEST_F(ShadowDBTest, FilesAreOwnerOnlyWhateverTheUmask) {
     ShadowDB reopened(path);
     EXPECT_EQ(modeOf(path), 0600u);
     EXPECT_EQ(reopened.messageCount(), 1);
+}
+
+// A database the sync cannot write is refused at open naming the file, the
+// cause and the way out, instead of SQLite's "unable to open database file".
+// (A folder that does not exist: ErrorsCarryTheirKindAndDescription.)
+// Permissions do not bind root, so this runs only for another user.
+TEST_F(ShadowDBTest, AFileOrFolderThatCannotBeWrittenIsNamedWithItsCause) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "permissions do not bind root";
+    }
+    struct Case {
+        const char* name;
+        std::string path;
+        std::function<void()> arrange;
+        std::vector<std::string> said;
+    };
+    const std::string lockedFolder = dir.file("locked");
+    const std::string readOnlyFile = dir.file("readonly/shadow.db");
+    const Case cases[] = {
+        {"a new database in a read-only folder",
+         lockedFolder + "/shadow.db",
+         [&] {
+             std::filesystem::create_directories(lockedFolder);
+             ::chmod(lockedFolder.c_str(), 0500);
+         },
+         {"its folder " + lockedFolder + " does not let Orlune make files in it",
+          "Permission denied", "chmod u+w " + lockedFolder, "SHADOW_DB_PATH"}},
+        {"a read-only database",
+         readOnlyFile,
+         [&] {
+             std::filesystem::create_directories(dir.file("readonly"));
+             ShadowDB(readOnlyFile).createSchemaIfNeeded();
+             ::chmod(readOnlyFile.c_str(), 0400);
+         },
+         {"the shadow database " + readOnlyFile + " cannot be written", "Permission denied",
+          "chmod u+w " + readOnlyFile}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.arrange();
+        try {
+            ShadowDB db(c.path);
+            ADD_FAILURE() << "opened";
+        } catch (const ShadowDB::Error& error) {
+            EXPECT_EQ(error.kind(), ShadowDB::Error::Kind::failedToOpen);
+            for (const std::string& part : c.said) {
+                EXPECT_THAT(error.what(), ::testing::HasSubstr(part));
+            }
+        }
+        EXPECT_FALSE(std::filesystem::exists(c.path + "-wal"));
+    }
+    ::chmod(lockedFolder.c_str(), 0700);
 }
 
 TEST(ShadowDBDefaultPath, ThePathHonoursTheVariableAndCreatesNothing) {

@@ -1,5 +1,6 @@
 #include "sync/ShadowSync.hpp"
 
+#include "shadow/SearchIndexRepair.hpp"
 #include "shadow/ShadowDB.hpp"
 #include "store/ChatDBReader.hpp"
 #include "tests/support/DatabaseProbe.hpp"
@@ -609,6 +610,100 @@ TEST_F(ShadowSyncTest, AFullDiskIsReportedAsSuchEveryTimeAndLosesNothing) {
     EXPECT_EQ(engine().performSync(), 15000);
     EXPECT_EQ(engine().messageCount(), 25000);
     EXPECT_EQ(Inspector(shadowPath).ftsIntegrity(), "ok");
+}
+
+// A damaged full-text index (leaf rows of messages_fts_data overwritten)
+// answers searches wrongly without any error from SQLite's own checks. It is
+// looked for after a pass that stopped uncleanly (its lock file still says it
+// is running) and when a search fails on it; the next pass rebuilds it and
+// says so, and searches in between know it is being repaired.
+TEST_F(ShadowSyncTest, ADamagedSearchIndexIsFoundAndRebuiltByTheNextPass) {
+    enum class Before { notSearched, searchFails, findsNothing, findsNothingUnderRepair, findsAll };
+    struct Case {
+        const char* name;
+        const char* damage = nullptr; // each leaf row's new block, in SQL
+        bool killedPass = false;      // the pass before this one was killed
+        bool markLeft = false;        // a search elsewhere asked for a repair
+        Before before = Before::notSearched;
+        bool rebuilt = true;
+    };
+    constexpr const char* kZeroed = "zeroblob(length(block))";
+    constexpr const char* kCut = "substr(block, 1, 2)";
+    const Case cases[] = {
+        {"zeroed leaves after a killed pass", kZeroed, true, false, Before::findsNothing},
+        {"cut leaves after a killed pass", kCut, true},
+        {"cut leaves found by a search", kCut, false, false, Before::searchFails},
+        {"zeroed leaves while a search's mark waits", kZeroed, false, true,
+         Before::findsNothingUnderRepair},
+        {"a killed pass over a sound index", nullptr, true, false, Before::findsAll, false},
+    };
+    {
+        ChatStoreWriter store(storePath);
+        addPeopleAndChats(store);
+        addTextMessages(store, 1, 20, [](int64_t rowid) { return rowid; });
+        addTextMessages(
+            store, 21, 10, [](int64_t rowid) { return rowid; }, "dinner");
+    }
+    int number = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string shadow = dir.file("shadow-" + std::to_string(++number) + ".db");
+        ShadowSync sync(storePath, shadow);
+        ASSERT_EQ(sync.performSync(), 30);
+        EXPECT_EQ(orlune::testing::readFile(shadow + "-lock"), "") << "a pass that ended";
+        if (c.damage) {
+            Inspector(shadow).exec(std::string("UPDATE messages_fts_data SET block = ") + c.damage +
+                                   " WHERE id > 10");
+        }
+        if (c.killedPass) {
+            orlune::testing::writeFile(shadow + "-lock", "running\n");
+        }
+        if (c.markLeft) {
+            SearchIndexRepair::request(shadow);
+        }
+        auto dinners = [&] { return ShadowDBReader(shadow).search("dinner", 100, QueryBounds{}); };
+        switch (c.before) {
+        case Before::notSearched:
+            break;
+        case Before::searchFails:
+            try {
+                dinners();
+                ADD_FAILURE() << "a search over cut leaves succeeded";
+            } catch (const ShadowDBError& error) {
+                EXPECT_THAT(error.what(),
+                            ::testing::HasSubstr("the search index of " + shadow +
+                                                 " is damaged; the next sync rebuilds it"));
+            }
+            EXPECT_TRUE(SearchIndexRepair::pending(shadow)) << "the search left its mark";
+            break;
+        case Before::findsNothing:
+        case Before::findsNothingUnderRepair: {
+            const auto outcome = dinners();
+            EXPECT_TRUE(outcome.results.empty());
+            EXPECT_EQ(outcome.indexUnderRepair, c.before == Before::findsNothingUnderRepair);
+            break;
+        }
+        case Before::findsAll:
+            EXPECT_EQ(dinners().results.size(), 10u);
+            break;
+        }
+
+        EXPECT_EQ(sync.performSync(), 0);
+        if (c.rebuilt) {
+            EXPECT_THAT(sync.passNotes(),
+                        ElementsAre("The search index of " + shadow +
+                                    " was damaged (messages_fts); it was rebuilt from the copied "
+                                    "messages."));
+        } else {
+            EXPECT_THAT(sync.passNotes(), ::testing::IsEmpty());
+        }
+        EXPECT_EQ(Inspector(shadow).ftsIntegrity(), "ok");
+        const auto after = dinners();
+        EXPECT_EQ(after.results.size(), 10u);
+        EXPECT_FALSE(after.indexUnderRepair);
+        EXPECT_FALSE(SearchIndexRepair::pending(shadow));
+        EXPECT_EQ(orlune::testing::readFile(shadow + "-lock"), "");
+    }
 }
 
 TEST(ShadowSyncPaths, AbsentPathsTakeTheDefaultsOnceAtConstruction) {

@@ -856,6 +856,9 @@ void ChatStoreWriter::open(const std::string& path, int flags) {
         db_ = nullptr;
         throw ChatStoreError("Cannot open " + path + ": " + message);
     }
+    // Like the system's own writer, wait out a reader (a sync copying the
+    // store) instead of failing the write at once.
+    sqlite3_busy_timeout(db_, 5000);
 }
 
 void ChatStoreWriter::prepareStatements() {
