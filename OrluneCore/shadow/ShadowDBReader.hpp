@@ -209,6 +209,12 @@ public:
     // queryFailed. Holds the connection's mutex for the whole call.
     MessageContext messageContext(const std::string& guid, int before, int after,
                                   const QueryBounds& bounds);
+    // The thread of the message with `guid` without it (its first message
+    // and the replies to that, oldest first, at most `limit`); empty for a
+    // message in no thread and a database made before threads were kept
+    // (ShadowMessageTables::thread).
+    std::vector<SearchResult> messageThread(const std::string& guid, int limit,
+                                            const QueryBounds& bounds);
 
 protected:
     // For ShadowDB, which opens the connection itself.
