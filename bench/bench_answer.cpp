@@ -7,11 +7,12 @@
 // Usage: bench_answer [MESSAGES] [ROUNDS] [FOLDER]
 //        (default 1000000 messages, 5 rounds, a temporary folder)
 //
-// Builds a sample messaging store and its address book in a folder, syncs
-// them into a shadow database, then asks a fixed set of questions (some
-// naming people of the address book) ROUNDS times through both paths,
-// alternating which goes first, and prints p50 and p95 of each, their
-// ratio, and each question's slowest answer. A fresh AnswerFinder is made
+// Builds a sample messaging store with replies made in threads and its
+// address book in a folder, syncs them into a shadow database (so that the
+// finder reads each best hit's window and thread), then asks a fixed set of
+// questions (some naming people of the address book) ROUNDS times through
+// both paths, alternating which goes first, and prints p50 and p95 of each,
+// their ratio, and each question's slowest answer. A fresh AnswerFinder is made
 // for every question, as the helper does. A temporary folder is removed at
 // the end; a FOLDER given is kept, and a later run with the same FOLDER
 // reuses its shadow database instead of building the store again.
@@ -100,6 +101,7 @@ int main(int argc, char** argv) {
                     static_cast<long long>(messages));
         orlune::samplestore::SampleStoreOptions options;
         options.messageCount = messages;
+        options.content.threads = true;
         orlune::samplestore::buildSampleStore(storePath, options);
         orlune::samplestore::writeSampleAddressBook(books);
         ShadowSync(storePath, shadowPath).performSync();

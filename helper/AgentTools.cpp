@@ -24,6 +24,12 @@ constexpr int kMaxSearchHits = 50;
 constexpr size_t kMaxSources = 20;
 constexpr int kDefaultContextMessages = 3;
 constexpr int kMaxContextMessages = 10;
+// The first matches of a search carry their conversation windows, each of
+// at most so many messages of its thread and of the next messages, with
+// shorter texts than the matches' own.
+constexpr size_t kMatchesWithWindows = 5;
+constexpr size_t kMaxWindowMessages = 4;
+constexpr size_t kMaxWindowTextBytes = 300;
 
 // The cited messages with their senders' names and chats' titles; the plain
 // table where the database has no messages_named. The quoted guids and ")"
@@ -61,6 +67,42 @@ std::string dumpWithinLimit(json& result, const char* listKey, bool markTruncate
         text = wire::dump(result);
     }
     return text;
+}
+
+// One message of a window, as the model reads it.
+json windowEntry(const MessageHit& hit) {
+    return json{{"guid", hit.guid},
+                {"sender", senderLabel(hit)},
+                {"when", formatMessageTime(hit.timestamp)},
+                {"text", shownText(hit, kMaxWindowTextBytes)}};
+}
+
+// {"thread": [...], "next": [...]} with the parts that are not empty, at
+// most kMaxWindowMessages each; null when both are empty.
+json windowOf(const MessageWindowHits& window) {
+    json result = json::object();
+    auto part = [&](const char* key, const std::vector<MessageHit>& hits) {
+        json entries = json::array();
+        for (size_t i = 0; i < hits.size() && i < kMaxWindowMessages; ++i) {
+            entries.push_back(windowEntry(hits[i]));
+        }
+        if (!entries.empty()) {
+            result[key] = std::move(entries);
+        }
+    };
+    part("thread", window.thread);
+    part("next", window.next);
+    return result.empty() ? json(nullptr) : result;
+}
+
+// The search result as JSON text within kMaxToolResultBytes: the windows
+// of the last matches go first, then the last matches themselves.
+std::string dumpMatches(json& result) {
+    json& matches = result["matches"];
+    for (size_t i = matches.size(); i > 0 && wire::dump(result).size() > kMaxToolResultBytes; --i) {
+        matches[i - 1].erase("window");
+    }
+    return dumpWithinLimit(result, "matches", false);
 }
 
 int boundedLimit(const json& arguments, const char* key, int fallback, int ceiling) {
@@ -131,7 +173,10 @@ json AgentTools::definitions(bool subModel, bool finalAnswer) {
         "Ranked full-text search over message text, chat names and senders, optionally only "
         "among messages from a person, in a chat or within a time. Returns the best matches "
         "with guid, sender (the person's name, \"You\" for the user), chat, local time and "
-        "text. With filters and an empty query, returns the newest matching messages.",
+        "text. With filters and an empty query, returns the newest matching messages. The "
+        "first matches carry their conversation \"window\": \"thread\" (the message a reply "
+        "belongs to and the replies to it) and \"next\" (the messages right after it in its "
+        "chat). The answer is often there, in a reply, rather than in the match.",
         {{"query",
           {{"type", "string"},
            {"description", "An FTS5 MATCH expression; may be empty "
@@ -254,6 +299,9 @@ std::string AgentTools::runSearch(const json& arguments) {
         db_.search(query.value_or(""),
                    boundedLimit(arguments, "limit", kDefaultSearchHits, kMaxSearchHits), filters);
     json matches = json::array();
+    // Windows that cannot be read (the time is up) leave the matches as they
+    // are.
+    bool windowsReadable = true;
     for (const MessageHit& hit : hits) {
         json match = {{"guid", hit.guid},           {"sender", senderLabel(hit)},
                       {"chat", chatLabel(hit)},     {"when", formatMessageTime(hit.timestamp)},
@@ -264,6 +312,15 @@ std::string AgentTools::runSearch(const json& arguments) {
         if (const std::string extras = reactionsAndAttachments(hit); !extras.empty()) {
             match["reactions_and_attachments"] = extras;
         }
+        if (windowsReadable && matches.size() < kMatchesWithWindows) {
+            try {
+                if (json window = windowOf(db_.conversationWindow(hit.guid)); !window.is_null()) {
+                    match["window"] = std::move(window);
+                }
+            } catch (const core::ShadowDBError&) {
+                windowsReadable = false;
+            }
+        }
         matches.push_back(std::move(match));
     }
     json result = {{"matches", matches}};
@@ -271,7 +328,7 @@ std::string AgentTools::runSearch(const json& arguments) {
         result["note"] = "No matches. An expression FTS5 cannot parse also finds nothing: quote "
                          "words that contain punctuation.";
     }
-    return dumpWithinLimit(result, "matches", false);
+    return dumpMatches(result);
 }
 
 std::string AgentTools::runContext(const json& arguments) {

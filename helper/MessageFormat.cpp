@@ -20,6 +20,18 @@ std::string formatMessageTime(int64_t storeDate) {
     return core::LocalCalendar(core::TimeContext::system()).formatForPerson(*instant);
 }
 
+std::string messageTimeInSentence(int64_t storeDate) {
+    if (!core::instantFromStoreDate(storeDate)) {
+        return "at an unknown time";
+    }
+    std::string shown = formatMessageTime(storeDate);
+    const size_t comma = shown.rfind(", ");
+    if (comma != std::string::npos) {
+        shown.replace(comma, 2, " at ");
+    }
+    return "on " + shown;
+}
+
 std::string senderLabel(const MessageHit& message) {
     if (message.isFromMe || message.sender == "me") {
         return "You";
@@ -63,6 +75,11 @@ std::string wordsOf(std::string_view text) {
         return "";
     }
     return out.substr(first, out.find_last_not_of(" \t\n\r") - first + 1);
+}
+
+// A message of attachments alone: no words besides their placeholders.
+bool isAttachmentsOnly(const MessageHit& message) {
+    return wordsOf(message.text).empty() && !message.attachmentKinds.empty();
 }
 
 } // namespace
@@ -154,6 +171,11 @@ std::string reactionsAndAttachments(const MessageHit& message) {
     return out;
 }
 
+std::string quotedText(const MessageHit& message, size_t maxTextBytes) {
+    return isAttachmentsOnly(message) ? shownText(message, maxTextBytes)
+                                      : "\"" + snippet(wordsOf(message.text), maxTextBytes) + "\"";
+}
+
 std::string describeMessage(const MessageHit& message, size_t maxTextBytes) {
     // A message in the sender's own chat with the person is named once:
     // "Alex, ..." rather than "Alex in Alex, ...", and yours there went to
@@ -167,14 +189,13 @@ std::string describeMessage(const MessageHit& message, size_t maxTextBytes) {
         who = message.isFromMe || message.sender == "me" ? sender + " to " + chat : sender;
     }
     std::string line = who + ", " + formatMessageTime(message.timestamp) + ": ";
-    if (wordsOf(message.text).empty() && !message.attachmentKinds.empty()) {
-        line += shownText(message, maxTextBytes);
+    line += quotedText(message, maxTextBytes);
+    if (isAttachmentsOnly(message)) {
         MessageHit reactionsOnly;
         reactionsOnly.reactions = message.reactions;
         const std::string reactions = reactionsAndAttachments(reactionsOnly);
         return reactions.empty() ? line : line + " [" + reactions + "]";
     }
-    line += "\"" + snippet(wordsOf(message.text), maxTextBytes) + "\"";
     const std::string extras = reactionsAndAttachments(message);
     if (!extras.empty()) {
         line += " [" + extras + "]";

@@ -15,6 +15,10 @@ namespace orlune::helper {
 // (LocalCalendar::formatForPerson); "an unknown time" for 0.
 std::string formatMessageTime(int64_t storeDate);
 
+// The same time as a sentence says it: "on Tue 9 Dec at 18:40" ("at an
+// unknown time" for 0).
+std::string messageTimeInSentence(int64_t storeDate);
+
 // "You" for the user's own messages, otherwise the sender's name, else the
 // sender's handle.
 std::string senderLabel(const MessageHit& message);
@@ -43,6 +47,11 @@ std::string reactionsAndAttachments(const MessageHit& message);
 // messages name only them and yours say "You to <chat>"; a chat named like
 // its sender is not named twice.
 std::string describeMessage(const MessageHit& message, size_t maxTextBytes = 200);
+
+// The message as a line quotes it: its words in double quotes, cut as
+// snippet() does; for a message of attachments alone, shownText() (their
+// kinds and names in brackets, no quotes).
+std::string quotedText(const MessageHit& message, size_t maxTextBytes = 200);
 
 // What a message shows, cut as snippet() does: its text without the
 // attachment placeholders (U+FFFC); for a message of attachments alone,

@@ -1,5 +1,7 @@
 #include "helper/OfflineAnswer.hpp"
 
+#include "answer/AnswerWindows.hpp"
+#include "base/TextFold.hpp"
 #include "helper/MessageFormat.hpp"
 #include "shadow/MatchExpression.hpp"
 
@@ -149,6 +151,34 @@ std::string answerFromWords(ShadowTools& tools, std::string_view question, int l
 
 } // namespace
 
+std::optional<std::string> statedAnswer(const AnswerHits& found) {
+    if (found.hits.empty() || found.widened) {
+        return std::nullopt;
+    }
+    const MessageHit& best = found.hits.front();
+    if (found.when == core::WhenAsked::latest || found.when == core::WhenAsked::first) {
+        return senderLabel(best) +
+               (found.when == core::WhenAsked::latest ? " last wrote " : " first wrote ") +
+               messageTimeInSentence(best.timestamp) + ": " + quotedText(best);
+    }
+    if (found.askedFor == core::AskedFor::anything) {
+        return std::nullopt;
+    }
+    const std::optional<std::string> thing = core::askedForIn(best.text, found.askedFor);
+    if (!thing) {
+        return std::nullopt;
+    }
+    if (found.hits.size() > 1) {
+        const std::optional<std::string> other =
+            core::askedForIn(found.hits[1].text, found.askedFor);
+        if (other && core::text::foldCase(*other) != core::text::foldCase(*thing)) {
+            return std::nullopt;
+        }
+    }
+    return *thing + " (" + senderLabel(best) + ", " + formatMessageTime(best.timestamp) +
+           "): " + quotedText(best);
+}
+
 std::string answerFromIndex(ShadowTools& tools, std::string_view question,
                             const std::string& reason, int limit, std::vector<MessageHit>* cited) {
     // One short first line: the application shows it once per conversation.
@@ -176,8 +206,9 @@ std::string answerFromIndex(ShadowTools& tools, std::string_view question,
         return answer + outside + "Nothing matched " + found->understood + "; " + where + ":" +
                numberedMessages(found->hits);
     }
-    return answer + outside + "I looked for " + found->understood +
-           ". The best matches:" + numberedMessages(found->hits);
+    const std::optional<std::string> stated = statedAnswer(*found);
+    return answer + (stated ? *stated + "\n\n" : "") + outside + "I looked for " +
+           found->understood + ". The best matches:" + numberedMessages(found->hits);
 }
 
 } // namespace orlune::helper

@@ -1,10 +1,12 @@
 #include "helper/ShadowDBTools.hpp"
 
 #include "answer/AnswerFinder.hpp"
+#include "answer/AnswerWindows.hpp"
 #include "base/SystemLocale.hpp"
 #include "records/AttachmentKind.hpp"
 
 #include <algorithm>
+#include <unordered_set>
 
 namespace orlune::helper {
 
@@ -120,6 +122,8 @@ std::optional<AnswerHits> ShadowDBTools::findAnswer(std::string_view question, i
     answer.widenedTo = std::move(found.widenedTo);
     answer.outsideCopied = std::move(found.outsideCopied);
     answer.nothingToLookFor = found.reading.empty();
+    answer.askedFor = found.reading.askedFor;
+    answer.when = found.reading.when;
     for (core::RankedMessage& ranked : found.messages) {
         MessageHit hit = hitOf(*db_, ranked.message);
         hit.sameText = ranked.sameText;
@@ -142,6 +146,28 @@ MessageContextHits ShadowDBTools::messageContext(const std::string& guid, int be
         hits.after.push_back(hitOf(*db_, result));
     }
     return hits;
+}
+
+MessageWindowHits ShadowDBTools::conversationWindow(const std::string& guid) {
+    const core::QueryBounds limits = bounds();
+    core::ShadowDBReader::MessageContext context =
+        db_->messageContext(guid, 0, core::kWindowMessages, limits);
+    MessageWindowHits window;
+    if (!context.message) {
+        return window;
+    }
+    std::unordered_set<std::string> inThread;
+    for (core::SearchResult& result : db_->messageThread(guid, core::kThreadMessages, limits)) {
+        inThread.insert(result.guid);
+        window.thread.push_back(hitOf(*db_, result));
+    }
+    const size_t length = core::windowLength(*context.message, context.after);
+    for (size_t i = 0; i < length; ++i) {
+        if (inThread.count(context.after[i].guid) == 0) {
+            window.next.push_back(hitOf(*db_, context.after[i]));
+        }
+    }
+    return window;
 }
 
 std::vector<std::string> ShadowDBTools::listTables() {

@@ -39,6 +39,7 @@ public:
     std::vector<MessageHit> search(const std::string& match, int limit,
                                    const core::SearchFilters& filters) override;
     MessageContextHits messageContext(const std::string& guid, int before, int after) override;
+    MessageWindowHits conversationWindow(const std::string& guid) override;
     std::optional<AnswerHits> findAnswer(std::string_view question, int limit) override;
     std::vector<std::string> listTables() override;
     std::vector<TableColumn> describeTable(const std::string& table) override;

@@ -9,6 +9,7 @@
 // result.
 
 #include "answer/MessageSearch.hpp"
+#include "answer/QuestionReading.hpp"
 #include "sql/ShadowDBError.hpp"
 
 #include <cstdint>
@@ -85,6 +86,10 @@ struct AnswerHits {
     // The question named nothing to look for (no person, chat, time, kind or
     // word).
     bool nothingToLookFor = false;
+    // The kind of thing the question asks for, and whether it asks when
+    // someone last or first wrote (core::QuestionReading).
+    core::AskedFor askedFor = core::AskedFor::anything;
+    core::WhenAsked when = core::WhenAsked::no;
 };
 
 // One message and its neighbours in its chat, oldest first on each side.
@@ -92,6 +97,17 @@ struct MessageContextHits {
     std::optional<MessageHit> message; // absent when no message has the guid
     std::vector<MessageHit> before;
     std::vector<MessageHit> after;
+};
+
+// The messages the answer engine reads with a hit (core::AnswerWindows):
+// its thread and the messages just after it in its chat.
+struct MessageWindowHits {
+    // The hit's thread without it: the thread's first message and the
+    // replies to it, oldest first (at most core::kThreadMessages).
+    std::vector<MessageHit> thread;
+    // The messages just after it in its chat that lie in its window
+    // (core::windowLength), oldest first, those of its thread left out.
+    std::vector<MessageHit> next;
 };
 
 class ShadowTools {
@@ -133,6 +149,14 @@ public:
     // chat around it (none for a message in no chat), within bounds of time
     // and size. Throws core::ShadowDBError.
     virtual MessageContextHits messageContext(const std::string& guid, int before, int after) = 0;
+
+    // The window of the message with `guid` (empty for no such message, and
+    // where windows cannot be read), within bounds of time and size. Throws
+    // core::ShadowDBError.
+    virtual MessageWindowHits conversationWindow(const std::string& guid) {
+        (void)guid;
+        return {};
+    }
 
     // Tables and views, by name. Throws core::ShadowDBError.
     virtual std::vector<std::string> listTables() = 0;

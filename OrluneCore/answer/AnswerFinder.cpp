@@ -313,7 +313,12 @@ void AnswerFinder::addWindowAnswers(const QuestionReading& reading,
         const double score = candidates[i].score;
         ShadowDBReader::MessageContext window =
             db_.messageContext(hit.guid, 0, kWindowMessages, bounds);
-        for (WindowPick& pick : pickFromWindow(hit, window.after, wants)) {
+        std::vector<WindowPick> picks = pickFromWindow(hit, window.after, wants);
+        for (WindowPick& pick :
+             pickFromThread(hit, db_.messageThread(hit.guid, kThreadMessages, bounds), wants)) {
+            picks.push_back(std::move(pick));
+        }
+        for (WindowPick& pick : picks) {
             const double worth = score * pick.factor;
             auto [at, added] = byGuid.try_emplace(pick.message.guid, candidates.size());
             if (!added) {

@@ -60,8 +60,9 @@ private:
     // What the fallbacks of widening `step` (PlannedSearch::widening) look
     // for, in a person's words.
     std::string describeWidening(const QuestionReading& reading, int step) const;
-    // Adds to `candidates` (best first) the messages in the windows of the
-    // best of them that answer instead (pickFromWindow), each scored against
+    // Adds to `candidates` (best first) the messages in the windows and
+    // threads of the best of them that answer instead (pickFromWindow,
+    // pickFromThread), each scored against
     // its hit; a message already there keeps the better score.
     void addWindowAnswers(const QuestionReading& reading, std::vector<RankedMessage>& candidates,
                           const QueryBounds& bounds);

@@ -5,6 +5,7 @@
 #include "time/TimeWords.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <initializer_list>
 
 namespace orlune::core {
@@ -38,7 +39,25 @@ bool isCapitalsCode(std::string_view text, const Token& token) {
            std::all_of(written.begin(), written.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
 }
 
-bool holdsNumberOrCode(std::string_view text, const std::vector<Token>& tokens) {
+// A thing a text holds: bytes [begin, end) of the text.
+struct Span {
+    size_t begin = 0;
+    size_t end = 0;
+};
+
+// The index of the last token of the number at `i`, with its decimals
+// ("12.50").
+size_t numberEnd(const std::vector<Token>& tokens, size_t i) {
+    const Token* point = tokenAt(tokens, i + 1);
+    const Token* decimals = tokenAt(tokens, i + 2);
+    if (point != nullptr && point->folded == "." && !point->spaceBefore && decimals != nullptr &&
+        decimals->kind == TokenKind::number && decimals->digits == 2 && !decimals->spaceBefore) {
+        return i + 2;
+    }
+    return i;
+}
+
+std::optional<Span> numberOrCodeIn(std::string_view text, const std::vector<Token>& tokens) {
     for (size_t i = 0; i < tokens.size(); ++i) {
         const Token& token = tokens[i];
         if (token.kind != TokenKind::number) {
@@ -48,9 +67,6 @@ bool holdsNumberOrCode(std::string_view text, const std::vector<Token>& tokens) 
         if (isClockSuffix(next)) {
             continue;
         }
-        if (token.digits >= 3) {
-            return true;
-        }
         // Letters written onto the digits ("B7", "12A") make a code.
         const bool lettersBefore =
             i > 0 && tokens[i - 1].kind == TokenKind::word && !token.spaceBefore;
@@ -59,63 +75,70 @@ bool holdsNumberOrCode(std::string_view text, const std::vector<Token>& tokens) 
         // "KL 612", "AC 859"
         const bool capitalsBefore =
             i > 0 && token.digits >= 2 && isCapitalsCode(text, tokens[i - 1]);
-        if (lettersBefore || lettersAfter || capitalsBefore) {
-            return true;
+        if (token.digits >= 3 || lettersBefore || lettersAfter || capitalsBefore) {
+            return Span{lettersBefore || capitalsBefore ? tokens[i - 1].begin : token.begin,
+                        lettersAfter ? next->end : token.end};
         }
     }
-    return false;
+    return std::nullopt;
 }
 
-bool holdsAmount(const std::vector<Token>& tokens) {
+std::optional<Span> amountIn(const std::vector<Token>& tokens) {
     for (size_t i = 0; i < tokens.size(); ++i) {
         const Token& token = tokens[i];
         if (token.kind == TokenKind::symbol && isIn(token.folded, {"$", "£", "€", "¥"})) {
             const Token* next = tokenAt(tokens, i + 1);
             if (next != nullptr && next->kind == TokenKind::number) {
-                return true;
+                return Span{token.begin, tokens[numberEnd(tokens, i + 1)].end};
             }
         }
-        if (token.kind == TokenKind::number &&
-            isWord(tokenAt(tokens, i + 1), {"quid", "bucks", "dollars", "pounds", "euros", "usd",
-                                            "gbp", "eur", "k", "grand", "each", "pp"})) {
-            return true;
+        if (token.kind != TokenKind::number) {
+            continue;
+        }
+        const size_t last = numberEnd(tokens, i);
+        const Token* unit = tokenAt(tokens, last + 1);
+        if (isWord(unit, {"quid", "bucks", "dollars", "pounds", "euros", "usd", "gbp", "eur", "k",
+                          "grand", "each", "pp"})) {
+            return Span{token.begin, unit->end};
         }
         // "12.50"
-        if (token.kind == TokenKind::number && i + 2 < tokens.size() &&
-            tokens[i + 1].folded == "." && !tokens[i + 1].spaceBefore &&
-            tokens[i + 2].kind == TokenKind::number && tokens[i + 2].digits == 2 &&
-            !tokens[i + 2].spaceBefore) {
-            return true;
+        if (last != i) {
+            return Span{token.begin, tokens[last].end};
         }
     }
-    return false;
+    return std::nullopt;
 }
 
-bool holdsTimeOrDate(const std::vector<Token>& tokens) {
+std::optional<Span> timeOrDateIn(const std::vector<Token>& tokens) {
     const TimeWords& words = TimeWords::english();
     for (size_t i = 0; i < tokens.size(); ++i) {
         const Token& token = tokens[i];
         if (token.kind == TokenKind::number && token.digits <= 2) {
-            if (isClockSuffix(tokenAt(tokens, i + 1))) {
-                return true;
+            if (const Token* suffix = tokenAt(tokens, i + 1); isClockSuffix(suffix)) {
+                return Span{token.begin, suffix->end};
             }
             const Token* colon = tokenAt(tokens, i + 1);
             const Token* minutes = tokenAt(tokens, i + 2);
             if (colon != nullptr && colon->folded == ":" && minutes != nullptr &&
                 minutes->kind == TokenKind::number && minutes->digits == 2) {
-                return true;
+                const Token* suffix = tokenAt(tokens, i + 3);
+                return Span{token.begin, isClockSuffix(suffix) ? suffix->end : minutes->end};
             }
         }
         if (token.kind == TokenKind::word &&
             (words.namesMonthOrWeekday(token.folded) ||
              isIn(token.folded, {"noon", "midday", "midnight", "tomorrow"}))) {
-            return true;
+            return Span{token.begin, token.end};
         }
     }
-    return false;
+    return std::nullopt;
 }
 
-bool holdsPlace(const std::vector<Token>& tokens) {
+bool isNameOrNumber(const Token& token) {
+    return (token.kind == TokenKind::word && token.capitalised) || token.kind == TokenKind::number;
+}
+
+std::optional<Span> placeIn(const std::vector<Token>& tokens) {
     for (size_t i = 0; i < tokens.size(); ++i) {
         const Token& token = tokens[i];
         if (token.kind != TokenKind::word) {
@@ -128,29 +151,63 @@ bool holdsPlace(const std::vector<Token>& tokens) {
                   "entrance", "office",  "centre",  "center",  "market",     "beach",
                   "cinema",   "theatre", "theater", "museum",  "library",    "stadium",
                   "hospital", "church",  "hall",    "corner",  "outside",    "address"})) {
-            return true;
+            // With the names and numbers before it ("14 Mill Road", "Kings
+            // Cross station"), else with its "the".
+            size_t first = i;
+            while (first > 0 && isNameOrNumber(tokens[first - 1])) {
+                --first;
+            }
+            if (first == i && i > 0 && tokens[i - 1].folded == "the") {
+                first = i - 1;
+            }
+            return Span{tokens[first].begin, token.end};
         }
         // "at the Crown", "in Brixton", "by Kings Cross"
         if (isIn(token.folded, {"at", "in", "by", "near", "outside"})) {
-            const Token* next = tokenAt(tokens, i + 1);
-            if (isWord(next, {"the"})) {
-                next = tokenAt(tokens, i + 2);
+            size_t first = i + 1;
+            if (isWord(tokenAt(tokens, first), {"the"})) {
+                ++first;
             }
-            if (next != nullptr && next->kind == TokenKind::word && next->capitalised) {
-                return true;
+            size_t last = first;
+            while (last < tokens.size() && tokens[last].kind == TokenKind::word &&
+                   tokens[last].capitalised) {
+                ++last;
+            }
+            if (last > first) {
+                return Span{tokens[i + 1].begin, tokens[last - 1].end};
             }
         }
     }
-    return false;
+    return std::nullopt;
 }
 
-bool holdsLink(std::string_view text) {
-    const std::string folded = text::foldCase(text);
-    if (folded.find("http://") != std::string::npos ||
-        folded.find("https://") != std::string::npos || folded.find("www.") != std::string::npos) {
-        return true;
+// From `begin` to the next white space, without the punctuation that ends a
+// sentence around a link.
+Span toWhiteSpace(std::string_view text, size_t begin) {
+    size_t end = begin;
+    while (end < text.size() && !std::isspace(static_cast<unsigned char>(text[end]))) {
+        ++end;
     }
-    const std::vector<Token> tokens = text::tokenize(folded);
+    while (end > begin && isIn(text.substr(end - 1, 1), {".", ",", ")", "!", "?", ";", ":"})) {
+        --end;
+    }
+    return Span{begin, end};
+}
+
+std::optional<Span> linkIn(std::string_view text) {
+    // Lower-cased ASCII only, so that offsets stay those of `text`.
+    std::string lower(text);
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    });
+    size_t at = std::string::npos;
+    for (const char* start : {"http://", "https://", "www."}) {
+        at = std::min(at, lower.find(start));
+    }
+    if (at != std::string::npos) {
+        return toWhiteSpace(text, at);
+    }
+    const std::vector<Token> tokens = text::tokenize(lower);
     for (size_t i = 0; i + 2 < tokens.size(); ++i) {
         if (tokens[i].kind != TokenKind::word || tokens[i + 1].folded != "." ||
             tokens[i + 1].spaceBefore || tokens[i + 2].spaceBefore) {
@@ -163,10 +220,10 @@ bool holdsLink(std::string_view text) {
         if (isWord(&tokens[i + 2], {"com", "org", "net", "io", "co", "uk", "app", "ly", "me", "gl",
                                     "be", "info", "eu", "de", "fr", "dev", "events", "ca"}) ||
             (path && tokens[i + 2].kind == TokenKind::word && tokens[i + 2].folded.size() == 2)) {
-            return true;
+            return toWhiteSpace(text, tokens[i].begin);
         }
     }
-    return false;
+    return std::nullopt;
 }
 
 bool isLaugh(std::string_view word) {
@@ -207,24 +264,55 @@ bool fromSideAskedAbout(const SearchResult& message, const WindowWants& wants) {
                                              message.sender) != wants.people.end();
 }
 
+// A reply answers a question about what someone named said to a message of
+// mine, or about what I said to theirs.
+bool replyWanted(const SearchResult& hit, const WindowWants& wants) {
+    return hit.isFromMe != wants.byMe && (wants.byMe || !wants.people.empty());
+}
+
+// The question asks for a kind of thing the hit does not hold.
+bool kindWanted(const SearchResult& hit, const WindowWants& wants) {
+    return wants.askedFor != AskedFor::anything && !holdsAskedFor(hit.text, wants.askedFor);
+}
+
+// Whether a thing asked for in `message` answers: from the side asked
+// about, or from either side when no one is named and the question is not
+// about what you wrote.
+bool fromSideOfKind(const SearchResult& message, const WindowWants& wants) {
+    return fromSideAskedAbout(message, wants) || (wants.people.empty() && !wants.byMe);
+}
+
 } // namespace
 
-bool holdsAskedFor(std::string_view text, AskedFor kind) {
+std::optional<std::string> askedForIn(std::string_view text, AskedFor kind) {
+    std::optional<Span> span;
     switch (kind) {
     case AskedFor::anything:
-        return true;
+        break;
     case AskedFor::numberOrCode:
-        return holdsNumberOrCode(text, text::tokenize(text));
+        span = numberOrCodeIn(text, text::tokenize(text));
+        break;
     case AskedFor::amount:
-        return holdsAmount(text::tokenize(text));
+        span = amountIn(text::tokenize(text));
+        break;
     case AskedFor::timeOrDate:
-        return holdsTimeOrDate(text::tokenize(text));
+        span = timeOrDateIn(text::tokenize(text));
+        break;
     case AskedFor::place:
-        return holdsPlace(text::tokenize(text));
+        span = placeIn(text::tokenize(text));
+        break;
     case AskedFor::link:
-        return holdsLink(text);
+        span = linkIn(text);
+        break;
     }
-    return false;
+    if (!span) {
+        return std::nullopt;
+    }
+    return std::string(text.substr(span->begin, span->end - span->begin));
+}
+
+bool holdsAskedFor(std::string_view text, AskedFor kind) {
+    return kind == AskedFor::anything || askedForIn(text, kind).has_value();
 }
 
 bool isAcknowledgement(std::string_view text) {
@@ -261,30 +349,34 @@ bool isAcknowledgement(std::string_view text) {
     return words > 0 || symbols > 0;
 }
 
+size_t windowLength(const SearchResult& hit, const std::vector<SearchResult>& after) {
+    const int64_t hitSeconds = secondsOf(hit.timestamp);
+    size_t length = 0;
+    while (length < after.size() && length < static_cast<size_t>(kWindowMessages) &&
+           after[length].chatId == hit.chatId &&
+           secondsOf(after[length].timestamp) - hitSeconds <= kWindowSeconds) {
+        ++length;
+    }
+    return length;
+}
+
 std::vector<WindowPick> pickFromWindow(const SearchResult& hit,
                                        const std::vector<SearchResult>& after,
                                        const WindowWants& wants) {
     std::vector<WindowPick> picks;
-    const int64_t hitSeconds = secondsOf(hit.timestamp);
-    // A reply answers a question about what someone named said to a message
-    // of mine, or about what I said to theirs.
-    const bool replyWanted = hit.isFromMe != wants.byMe && (wants.byMe || !wants.people.empty());
+    const bool wantsReply = replyWanted(hit, wants);
     bool inReply = false;
     bool replyEnded = false;
     bool replySaidSomething = false;
-    const bool kindWanted =
-        wants.askedFor != AskedFor::anything && !holdsAskedFor(hit.text, wants.askedFor);
+    const bool wantsKind = kindWanted(hit, wants);
     bool kindFound = false;
-    for (size_t i = 0; i < after.size() && i < static_cast<size_t>(kWindowMessages); ++i) {
+    const size_t length = windowLength(hit, after);
+    for (size_t i = 0; i < length; ++i) {
         const SearchResult& message = after[i];
-        if (message.chatId != hit.chatId ||
-            secondsOf(message.timestamp) - hitSeconds > kWindowSeconds) {
-            break;
-        }
         const bool otherSide = message.isFromMe != hit.isFromMe;
         const bool asked = fromSideAskedAbout(message, wants);
         std::optional<double> factor;
-        if (replyWanted && !replyEnded) {
+        if (wantsReply && !replyEnded) {
             if (otherSide && asked) {
                 inReply = true;
                 if (isAcknowledgement(message.text)) {
@@ -299,11 +391,44 @@ std::vector<WindowPick> pickFromWindow(const SearchResult& hit,
                 replyEnded = true;
             }
         }
-        // Without anyone named, a thing asked for may come from either side.
-        const bool kindSide = asked || (wants.people.empty() && !wants.byMe);
-        if (kindWanted && !kindFound && kindSide && holdsAskedFor(message.text, wants.askedFor)) {
+        if (wantsKind && !kindFound && fromSideOfKind(message, wants) &&
+            holdsAskedFor(message.text, wants.askedFor)) {
             kindFound = true;
             factor = kAnswerInWindow;
+        }
+        if (factor) {
+            picks.push_back(WindowPick{message, *factor});
+        }
+    }
+    return picks;
+}
+
+std::vector<WindowPick> pickFromThread(const SearchResult& hit,
+                                       const std::vector<SearchResult>& thread,
+                                       const WindowWants& wants) {
+    std::vector<WindowPick> picks;
+    const int64_t hitSeconds = secondsOf(hit.timestamp);
+    const bool wantsReply = replyWanted(hit, wants);
+    const bool wantsKind = kindWanted(hit, wants);
+    bool replySaidSomething = false;
+    bool kindFound = false;
+    for (const SearchResult& message : thread) {
+        std::optional<double> factor;
+        if (wantsReply && message.isFromMe != hit.isFromMe && fromSideAskedAbout(message, wants) &&
+            secondsOf(message.timestamp) >= hitSeconds) {
+            if (isAcknowledgement(message.text)) {
+                factor = kAcknowledgingReply;
+            } else if (!replySaidSomething) {
+                factor = kAnswerInThread;
+                replySaidSomething = true;
+            } else {
+                factor = kMoreOfTheReply;
+            }
+        }
+        if (wantsKind && !kindFound && fromSideOfKind(message, wants) &&
+            holdsAskedFor(message.text, wants.askedFor)) {
+            kindFound = true;
+            factor = std::max(factor.value_or(0), kAnswerInWindow);
         }
         if (factor) {
             picks.push_back(WindowPick{message, *factor});

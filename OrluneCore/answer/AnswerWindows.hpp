@@ -1,14 +1,15 @@
 #pragma once
 // Reading a found message as part of its conversation: what a message holds
 // (the kind of thing a question asks for, or only an acknowledgement), and
-// which of the messages right after a hit answer the question instead of
-// the hit itself (the reply to a question of mine, the message that holds
-// the train number after "my train gets in at 6"). Pure; AnswerFinder reads
-// the messages.
+// which of the messages right after a hit or in its thread answer the
+// question instead of the hit itself (the reply to a question of mine, the
+// message that holds the train number after "my train gets in at 6"). Pure;
+// AnswerFinder reads the messages.
 
 #include "answer/QuestionReading.hpp"
 #include "records/SearchResult.hpp"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,12 @@ namespace orlune::core {
 // AskedFor::anything.
 bool holdsAskedFor(std::string_view text, AskedFor kind);
 
+// The first thing of `kind` that `text` holds, as written there: "KL 612",
+// "B7", "£40", "12.50", "6:30pm", "Saturday", "14 Mill Road", "the Crown",
+// "https://example.org/fest". Absent when it holds none, and for
+// AskedFor::anything.
+std::optional<std::string> askedForIn(std::string_view text, AskedFor kind);
+
 // Whether `text` says nothing but an acknowledgement or a laugh ("ok",
 // "lol", "haha yes", "👍", "sounds good"); an empty text is not one.
 bool isAcknowledgement(std::string_view text);
@@ -30,6 +37,12 @@ bool isAcknowledgement(std::string_view text);
 // How far after a hit its window reaches, in messages and in time.
 inline constexpr int kWindowMessages = 6;
 inline constexpr int64_t kWindowSeconds = 6 * 3600;
+
+// How many of `after` (the messages just after `hit` in its chat, oldest
+// first) lie in its window: the first ones in its chat, at most
+// kWindowMessages, none more than kWindowSeconds after it. Store dates of
+// either unit.
+size_t windowLength(const SearchResult& hit, const std::vector<SearchResult>& after);
 
 // What the question wants from a hit's window.
 struct WindowWants {
@@ -66,6 +79,27 @@ inline constexpr double kAcknowledgingReply = 0.5;
 // out. Store dates of either unit.
 std::vector<WindowPick> pickFromWindow(const SearchResult& hit,
                                        const std::vector<SearchResult>& after,
+                                       const WindowWants& wants);
+
+// How many messages of a hit's thread are read with it.
+inline constexpr int kThreadMessages = 12;
+// A reply made in the hit's thread says itself what it answers: it ranks
+// above a reply that only follows the hit.
+inline constexpr double kAnswerInThread = 1.1;
+
+// The messages of `thread` (the hit's thread without the hit, oldest first:
+// the thread's first message and the replies to it) that answer: when a
+// reply is wanted (as in pickFromWindow), the replies from the other side
+// made after the hit by the side asked about (the first that says something
+// at kAnswerInThread, the others at kMoreOfTheReply, acknowledgements at
+// kAcknowledgingReply); and, when the question asks for a kind of thing the
+// hit does not hold, the first message of the thread from the side asked
+// about (either side when no one is named and the question is not about
+// what you wrote) that holds one, at kAnswerInWindow or above. No bound of
+// time or count: a thread is one exchange however long it took, and it may
+// run across other talk in the chat.
+std::vector<WindowPick> pickFromThread(const SearchResult& hit,
+                                       const std::vector<SearchResult>& thread,
                                        const WindowWants& wants);
 
 } // namespace orlune::core

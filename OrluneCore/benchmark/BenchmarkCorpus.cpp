@@ -145,6 +145,7 @@ CorpusMessage decodeMessage(const Json& json, const std::string& where) {
         asBool(required(json, "is_group", where), at(where, "is_group")),
         std::move(attachments),
         std::move(reactions),
+        optionalString(json, "thread_originator_guid", where),
     };
 }
 
@@ -291,8 +292,9 @@ ShadowMessage CorpusMessage::toShadowMessage() const {
     int64_t rowid = hash == std::numeric_limits<int64_t>::min()
                         ? std::numeric_limits<int64_t>::max()
                         : (hash < 0 ? -hash : hash);
-    ShadowMessage message(guid, chatId, chatName, sender, text, timestamp, isFromMe, isGroup, false,
-                          {}, rowid);
+    ShadowMessage message = ShadowMessage(guid, chatId, chatName, sender, text, timestamp, isFromMe,
+                                          isGroup, false, {}, rowid)
+                                .inThreadOf(threadOriginatorGuid);
     if (attachments.empty()) {
         return message;
     }
@@ -345,6 +347,9 @@ Json CorpusMessage::toJson() const {
             marks.push_back(std::move(mark));
         }
         json["reactions"] = std::move(marks);
+    }
+    if (threadOriginatorGuid) {
+        json["thread_originator_guid"] = *threadOriginatorGuid;
     }
     return json;
 }

@@ -84,10 +84,13 @@ struct CorpusMessage {
     // Optional ("reactions": [{"kind", "sender", "emoji"}]); written only
     // when not empty. Engines that keep reactions read them from the corpus.
     std::vector<CorpusReaction> reactions;
+    // Optional ("thread_originator_guid"): the guid of the thread's first
+    // message, for a reply made in a thread; written only when present.
+    std::optional<std::string> threadOriginatorGuid;
 
     // The record the benchmark indexes: fields copied unchanged, the
-    // attachments (shown, downloaded), and a source row id made from a hash
-    // of the guid (stable within one process only).
+    // attachments (shown, downloaded), the thread, and a source row id made
+    // from a hash of the guid (stable within one process only).
     ShadowMessage toShadowMessage() const;
 
     static CorpusMessage fromJson(const nlohmann::ordered_json& json);

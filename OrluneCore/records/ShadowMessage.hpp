@@ -72,6 +72,16 @@ public:
         editedAt_ = editedAt;
         return std::move(*this);
     }
+    // The guid of the message this one replies to in a thread (the thread's
+    // first message); absent for a message that is no reply, and where the
+    // source does not say.
+    const std::optional<std::string>& threadOriginatorGuid() const { return threadOriginatorGuid_; }
+    // This message as a reply in the thread of `originatorGuid` (absent: no
+    // reply).
+    ShadowMessage inThreadOf(std::optional<std::string> originatorGuid) && {
+        threadOriginatorGuid_ = std::move(originatorGuid);
+        return std::move(*this);
+    }
 
 private:
     std::string guid_;
@@ -87,6 +97,7 @@ private:
     int64_t sourceRowid_;
     std::vector<ShadowAttachment> attachments_;
     std::optional<int64_t> editedAt_;
+    std::optional<std::string> threadOriginatorGuid_;
 };
 
 } // namespace orlune::core

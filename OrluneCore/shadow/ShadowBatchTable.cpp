@@ -22,13 +22,15 @@ enum Column {
     kAttachmentTypes,
     kContentHash,
     kEditedAt,
+    kThreadOriginatorGuid,
     kSeq,
     kRows, // hidden: the bound list
 };
 
 constexpr const char* kDeclaration =
     "CREATE TABLE x(guid, chat_id, chat_name, sender, text, timestamp, is_from_me, is_group, "
-    "has_attachments, attachment_types, content_hash, edited_at, seq, rows HIDDEN)";
+    "has_attachments, attachment_types, content_hash, edited_at, thread_originator_guid, seq, "
+    "rows HIDDEN)";
 
 struct Cursor {
     sqlite3_vtab_cursor base{};
@@ -168,6 +170,13 @@ int column(sqlite3_vtab_cursor* base, sqlite3_context* context, int column) {
     case kEditedAt:
         if (message.editedAt()) {
             sqlite3_result_int64(context, *message.editedAt());
+        } else {
+            sqlite3_result_null(context);
+        }
+        break;
+    case kThreadOriginatorGuid:
+        if (message.threadOriginatorGuid()) {
+            resultStatic(context, *message.threadOriginatorGuid());
         } else {
             sqlite3_result_null(context);
         }

@@ -9,6 +9,7 @@ namespace {
 
 constexpr std::string_view kHasTable =
     "SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = ?";
+constexpr std::string_view kHasColumn = "SELECT COUNT(*) FROM pragma_table_info(?) WHERE name = ?";
 
 } // namespace
 
@@ -28,6 +29,15 @@ bool ShadowConnection::hasTable(std::string_view name) {
     return guarded([&] {
         sqlite::Statement has = db_.prepare(kHasTable);
         has.bindText(1, std::string(name));
+        return has.step() && has.columnInt64(0) > 0;
+    });
+}
+
+bool ShadowConnection::hasColumn(std::string_view table, std::string_view column) {
+    return guarded([&] {
+        sqlite::Statement has = db_.prepare(kHasColumn);
+        has.bindText(1, std::string(table));
+        has.bindText(2, std::string(column));
         return has.step() && has.columnInt64(0) > 0;
     });
 }

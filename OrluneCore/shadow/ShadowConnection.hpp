@@ -52,6 +52,9 @@ public:
     // Whether the database has the table `name` (tables come with schema
     // versions). Throws prepareFailed or queryFailed.
     bool hasTable(std::string_view name);
+    // Whether the table `table` has the column `column` (columns also come
+    // with schema versions). Throws prepareFailed or queryFailed.
+    bool hasColumn(std::string_view table, std::string_view column);
 
 private:
     sqlite::Connection db_;

@@ -16,6 +16,7 @@ constexpr std::string_view kLastDate =
     "ORDER BY timestamp DESC LIMIT 1";
 constexpr std::string_view kChats =
     "SELECT COUNT(*) FROM (SELECT DISTINCT chat_id FROM messages WHERE deleted_at IS NULL)";
+constexpr std::string_view kChatsExcluded = "SELECT COUNT(*) FROM excluded_chats";
 constexpr std::string_view kRecentlyDeleted = "SELECT COUNT(*) FROM recently_deleted";
 constexpr std::string_view kAttachmentsNotDownloaded =
     "SELECT COUNT(*) FROM attachments WHERE downloaded = 0 AND hidden = 0";
@@ -53,6 +54,9 @@ Coverage ShadowDBReader::coverage() {
     coverage.leftOut = sync_.marks().leftOut;
     connection_.guarded([&] {
         coverage.chats = firstValue(connection_.db(), kChats).value_or(0);
+        if (connection_.hasTable("excluded_chats")) {
+            coverage.chatsExcluded = firstValue(connection_.db(), kChatsExcluded).value_or(0);
+        }
         if (connection_.hasTable("recently_deleted")) {
             coverage.recentlyDeleted = firstValue(connection_.db(), kRecentlyDeleted).value_or(0);
         }

@@ -23,7 +23,7 @@ struct Coverage {
     // Absent while no message is copied.
     std::optional<MessageTimeSpan> span;
     int64_t chats = 0; // chats with at least one copied message
-    // Chats the person chose to leave out; 0 until chats can be excluded.
+    // Chats the person chose to leave out, as the last sync found them.
     int64_t chatsExcluded = 0;
     // What the sync read and left out (zeros for a database copied before
     // it counted them, until its next sync). Rows counted here that the

@@ -112,4 +112,9 @@ ShadowDBReader::MessageContext ShadowDBReader::messageContext(const std::string&
     return messages_.context(guid, before, after, bounds);
 }
 
+std::vector<SearchResult> ShadowDBReader::messageThread(const std::string& guid, int limit,
+                                                        const QueryBounds& bounds) {
+    return messages_.thread(guid, limit, bounds);
+}
+
 } // namespace orlune::core

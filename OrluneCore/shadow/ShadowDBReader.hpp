@@ -87,8 +87,7 @@ public:
     // The first and last dates of the copied messages; absent when none is
     // copied. Throws prepareFailed or queryFailed.
     std::optional<MessageTimeSpan> messageTimeSpan();
-    // Every figure of Coverage (chatsExcluded left 0: the configuration holds
-    // that). Throws prepareFailed or queryFailed.
+    // Every figure of Coverage. Throws prepareFailed or queryFailed.
     Coverage coverage();
 
     // The sync cursor; (0, 0) for a fresh database. Throws prepareFailed or
@@ -210,6 +209,12 @@ public:
     // queryFailed. Holds the connection's mutex for the whole call.
     MessageContext messageContext(const std::string& guid, int before, int after,
                                   const QueryBounds& bounds);
+    // The thread of the message with `guid` without it (its first message
+    // and the replies to that, oldest first, at most `limit`); empty for a
+    // message in no thread and a database made before threads were kept
+    // (ShadowMessageTables::thread).
+    std::vector<SearchResult> messageThread(const std::string& guid, int limit,
+                                            const QueryBounds& bounds);
 
 protected:
     // For ShadowDB, which opens the connection itself.

@@ -25,17 +25,17 @@ constexpr std::string_view kCountMessages =
 constexpr std::string_view kInsertMessage =
     "INSERT OR REPLACE INTO messages\n"
     "(guid, chat_id, chat_name, sender, text, timestamp, is_from_me, is_group,\n"
-    " has_attachments, attachment_types, content_hash)\n"
-    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+    " has_attachments, attachment_types, content_hash, thread_originator_guid)\n"
+    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
 
 // The batch, from the table-valued function over the caller's list, in list
 // order.
 constexpr std::string_view kWriteBatch =
     "INSERT OR REPLACE INTO messages\n"
     "(guid, chat_id, chat_name, sender, text, timestamp, is_from_me, is_group,\n"
-    " has_attachments, attachment_types, content_hash, edited_at)\n"
+    " has_attachments, attachment_types, content_hash, edited_at, thread_originator_guid)\n"
     "SELECT guid, chat_id, chat_name, sender, text, timestamp, is_from_me, is_group,\n"
-    "       has_attachments, attachment_types, content_hash, edited_at\n"
+    "       has_attachments, attachment_types, content_hash, edited_at, thread_originator_guid\n"
     "FROM orlune_shadow_batch(?) ORDER BY seq";
 // The chats of the messages just written (their earlier rows went with the
 // replaced copies).
@@ -69,7 +69,7 @@ void noteReplaced(sqlite3_context* context, int, sqlite3_value**) {
 
 constexpr std::string_view kSelectStoredMessage =
     "SELECT chat_id, chat_name, sender, text, timestamp, is_from_me, is_group,\n"
-    "       attachment_types, edited_at\n"
+    "       attachment_types, edited_at, thread_originator_guid\n"
     "FROM messages WHERE guid = ?";
 constexpr std::string_view kMessageStored = "SELECT 1 FROM messages WHERE guid = ?";
 constexpr std::string_view kMessageGuids = "SELECT guid FROM messages";
@@ -115,6 +115,19 @@ constexpr std::string_view kMessagesAfterSql =
     "ORDER BY timestamp ASC, rowid ASC\n"
     "LIMIT ?4";
 
+// The thread of ?1 without it, oldest first, at most ?2: each branch one
+// lookup of an index (guid, thread_originator_guid).
+constexpr std::string_view kThreadSql =
+    "WITH root(guid) AS (\n"
+    "    SELECT COALESCE(thread_originator_guid, guid) FROM messages WHERE guid = ?1)\n"
+    "SELECT rowid, guid, chat_id, chat_name, sender, text, timestamp, is_from_me, is_group\n"
+    "FROM messages WHERE guid = (SELECT guid FROM root) AND guid <> ?1\n"
+    "UNION ALL\n"
+    "SELECT rowid, guid, chat_id, chat_name, sender, text, timestamp, is_from_me, is_group\n"
+    "FROM messages WHERE thread_originator_guid = (SELECT guid FROM root) AND guid <> ?1\n"
+    "ORDER BY 7, 1\n"
+    "LIMIT ?2";
+
 SearchResult readMessage(sqlite3_stmt* statement, ResultBudget& budget) {
     SearchResult message;
     message.guid = budget.readText(statement, 1);
@@ -135,7 +148,7 @@ std::string contextTimeLimitMessage(const QueryBounds& bounds) {
            " and was stopped";
 }
 
-// Binds one message to the eleven parameters of kInsertMessage.
+// Binds one message to the twelve parameters of kInsertMessage.
 void bindMessage(sqlite::Statement& statement, const ShadowMessage& message) {
     statement.bindText(1, message.guid());
     statement.bindText(2, message.chatId());
@@ -152,6 +165,7 @@ void bindMessage(sqlite::Statement& statement, const ShadowMessage& message) {
         statement.bindText(10, ShadowBatchTable::renderAttachmentTypes(message.attachmentTypes()));
     }
     statement.bindText(11, message.contentHash());
+    statement.bindOptionalText(12, message.threadOriginatorGuid());
 }
 
 } // namespace
@@ -214,6 +228,34 @@ ShadowMessageTables::Context ShadowMessageTables::context(const std::string& gui
     std::reverse(context.before.begin(), context.before.end());
     context.cutTexts = budget.cutCells();
     return context;
+}
+
+std::vector<SearchResult> ShadowMessageTables::thread(const std::string& guid, int limit,
+                                                      const QueryBounds& bounds) {
+    std::vector<SearchResult> thread;
+    if (limit <= 0 || !connection_.hasColumn("messages", "thread_originator_guid")) {
+        return thread;
+    }
+    sqlite::Statement query =
+        connection_.guarded([&] { return connection_.db().prepare(kThreadSql); });
+    StatementLimits limits(connection_.handle(), bounds.timeLimit, bounds.maxValueBytes);
+    ResultBudget budget(bounds.maxCellBytes, bounds.maxResultBytes);
+    try {
+        query.bindText(1, guid);
+        query.bindInt(2, limit);
+        while (!budget.exhausted() && !limits.expired() && query.step()) {
+            thread.push_back(readMessage(query.get(), budget));
+        }
+    } catch (const sqlite::Error& error) {
+        if (limits.timedOut()) {
+            throw Error(Error::Kind::queryFailed, contextTimeLimitMessage(bounds));
+        }
+        throw Error::fromSQLite(error, connection_.path());
+    }
+    if (limits.timedOut()) {
+        throw Error(Error::Kind::queryFailed, contextTimeLimitMessage(bounds));
+    }
+    return thread;
 }
 
 std::vector<std::pair<std::string, std::string>>
@@ -280,7 +322,8 @@ ShadowMessageTables::storedCopies(const std::vector<std::string>& guids) {
                 lookup.columnText(0), lookup.columnOptionalText(1), lookup.columnText(2),
                 lookup.columnText(3), lookup.columnInt64(4), lookup.columnInt64(5) != 0,
                 lookup.columnInt64(6) != 0, lookup.columnOptionalText(7),
-                lookup.isNull(8) ? std::nullopt : std::optional<int64_t>(lookup.columnInt64(8))});
+                lookup.isNull(8) ? std::nullopt : std::optional<int64_t>(lookup.columnInt64(8)),
+                lookup.columnOptionalText(9)});
         }
         return copies;
     });

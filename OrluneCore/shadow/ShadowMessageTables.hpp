@@ -53,6 +53,14 @@ public:
     // (no schema, closed database) or queryFailed.
     Context context(const std::string& guid, int before, int after, const QueryBounds& bounds);
 
+    // The thread of the message with `guid`, without the message itself:
+    // the thread's first message and its replies (for a reply, the message
+    // it replies to and the other replies to it), at most `limit`, oldest
+    // first. Empty for a message in no thread, for an unknown guid and for a
+    // database made before threads were kept. Within `bounds` as context().
+    // Throws prepareFailed or queryFailed.
+    std::vector<SearchResult> thread(const std::string& guid, int limit, const QueryBounds& bounds);
+
     // The newest `limit` stored messages of a chat at or before `timestamp`
     // (guid and text), newest first.
     std::vector<std::pair<std::string, std::string>> recentTexts(const std::string& chatId,
@@ -78,6 +86,7 @@ public:
         bool isGroup = false;
         std::optional<std::string> attachmentTypes; // as stored (renderAttachmentTypes)
         std::optional<int64_t> editedAt;
+        std::optional<std::string> threadOriginatorGuid;
     };
     // The stored copy of each guid, in order; absent for a guid not stored.
     std::vector<std::optional<StoredCopy>> storedCopies(const std::vector<std::string>& guids);

@@ -65,6 +65,23 @@ void fillSpacedTexts(sqlite3* db) {
     }
 }
 
+// The thread column of messages and its index, and every message read again
+// to fill it, each compared with its copy (reread_all). A database that
+// already has the column keeps it.
+void addThreads(sqlite3* db) {
+    sqlite::Statement has;
+    has.prepare(db, shadow_schema::kHasThreadOriginator);
+    const bool present = has.step() && has.columnInt(0) > 0;
+    has.finalize();
+    if (!present) {
+        sqlite::exec(db, shadow_schema::kAddThreadOriginator);
+    }
+    sqlite::exec(db, shadow_schema::kCreateIndexThreadOriginator);
+    sqlite::exec(db, shadow_schema::kRereadEverything);
+    sqlite::exec(db, shadow_schema::kRereadEverythingMarks);
+    sqlite::exec(db, shadow_schema::kSeedStoreDeletions);
+}
+
 } // namespace
 
 const std::vector<ShadowSchema::Migration>& ShadowSchema::migrations() {
@@ -104,6 +121,7 @@ const std::vector<ShadowSchema::Migration>& ShadowSchema::migrations() {
         {10,
          "how many of the store's rows were left out, by why",
          {shadow_schema::kLeftOutStatements.begin(), shadow_schema::kLeftOutStatements.end()}},
+        {11, "the thread each reply belongs to", {}, addThreads},
     };
     return steps;
 }

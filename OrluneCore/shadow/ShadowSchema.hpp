@@ -528,6 +528,25 @@ inline constexpr std::array<std::string_view, 5> kLeftOutStatements = {
     kRereadEverything,    kRereadEverythingMarks,
 };
 
+// Added in version 11: threads. A reply made in a thread names the thread's
+// first message, so that a message can be read with its thread: the message
+// it replies to and the other replies to that message.
+//   messages.thread_originator_guid
+//                 the guid of the thread's first message (the store's
+//                 thread_originator_guid) for a reply in a thread; NULL for
+//                 any other message and for a store too old to keep threads
+// The step (ShadowSchema.cpp: addThreads) adds the column where the table
+// lacks it, then its index, sets the sync cursor back and reread_all
+// (kSeedStoreDeletions): the next sync reads every stored message again,
+// compares each with its copy and rewrites those that differ, which fills
+// the column.
+inline constexpr std::string_view kHasThreadOriginator =
+    "SELECT COUNT(*) FROM pragma_table_info('messages') WHERE name = 'thread_originator_guid'";
+inline constexpr std::string_view kAddThreadOriginator =
+    "ALTER TABLE messages ADD COLUMN thread_originator_guid TEXT";
+inline constexpr std::string_view kCreateIndexThreadOriginator =
+    "CREATE INDEX IF NOT EXISTS idx_messages_thread ON messages(thread_originator_guid)";
+
 // Run on every connection when it is opened, in this order. Recursive
 // triggers are set explicitly, whatever the SQLite build's default: with
 // them on, the row that INSERT OR REPLACE deletes fires messages_fts_delete,

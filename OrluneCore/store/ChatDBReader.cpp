@@ -46,7 +46,18 @@ enum MessageColumn {
     kIsBlackholed,
     kCacheHasAttachments,
     kIsAudioMessage,
+    kThreadOriginatorGuid,
 };
+
+// The thread a row replies in: the guid of the thread's first message, absent
+// for a row that is no reply (NULL or empty) and for stores without threads.
+std::optional<std::string> threadOriginator(sqlite::Statement& statement) {
+    std::optional<std::string> guid = statement.columnOptionalText(kThreadOriginatorGuid);
+    if (guid && guid->empty()) {
+        guid.reset();
+    }
+    return guid;
+}
 
 // chat.is_filtered for a chat the store files as junk.
 constexpr int64_t kJunkFilterCategory = 2;
@@ -564,7 +575,8 @@ void ChatDBReader::readMessageRows(sqlite::Statement& statement, FetchResult& re
                                                 std::move(chatName), std::move(sender),
                                                 std::move(text), date, isFromMe, isGroup,
                                                 hasAttachments, std::move(kinds), rowid)
-                                      .withDetails(std::move(found), editedAt));
+                                      .withDetails(std::move(found), editedAt)
+                                      .inThreadOf(threadOriginator(statement)));
     }
     if (!excludedGuids.empty()) {
         std::erase_if(result.messages, [&](const ShadowMessage& message) {
@@ -624,6 +636,7 @@ void ChatDBReader::probe() {
     // Without the cached flag every message is looked up.
     sql += ",\n    " + or_(message, "m.", "cache_has_attachments", hasAttachments_ ? "1" : "0");
     sql += ",\n    " + or_(message, "m.", "is_audio_message", "0");
+    sql += ",\n    " + or_(message, "m.", "thread_originator_guid", "NULL");
     sql += "\nFROM message m\n"
            "LEFT JOIN handle h ON m.handle_id = h.ROWID\n"
            "LEFT JOIN chat_message_join cmj ON m.ROWID = cmj.message_id\n"

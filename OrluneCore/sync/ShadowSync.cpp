@@ -471,7 +471,8 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
                 FetchResult rows =
                     reader.fetchMessagesInChat(chat.guid, cursor.timestamp, cursor.rowid);
                 const int64_t rawRows = rows.rawRowCount;
-                commitChanged(rows);
+                // Its rows may have been counted before it was left out.
+                commitChanged(rows, false);
                 reportProgress(rawRows);
             }
         }

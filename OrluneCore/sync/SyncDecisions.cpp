@@ -23,7 +23,8 @@ bool sameContent(const ShadowMessageTables::StoredCopy& stored, const ShadowMess
            stored.chatId == message.chatId() && stored.chatName == message.chatName() &&
            stored.sender == message.sender() && stored.text == message.text() &&
            stored.timestamp == message.timestamp() && stored.isFromMe == message.isFromMe() &&
-           stored.isGroup == message.isGroup();
+           stored.isGroup == message.isGroup() &&
+           stored.threadOriginatorGuid == message.threadOriginatorGuid();
 }
 
 } // namespace

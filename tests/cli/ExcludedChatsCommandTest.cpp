@@ -78,6 +78,7 @@ TEST_F(ExcludedChatsCommandTest, AChatLeftOutIsGoneFromEveryVerbUntilTakenBackIn
     EXPECT_EQ(ski["messages"], 0);
     EXPECT_EQ(ski["excluded"], true);
     EXPECT_EQ(chats()["iMessage;+;chat100"]["excluded"], false);
+    EXPECT_EQ(json::parse(orlune({"status", "--json"}).out)["chats_excluded"], 1);
 
     // Every surface: search, sql, the database's bytes.
     const struct {
@@ -108,6 +109,7 @@ TEST_F(ExcludedChatsCommandTest, AChatLeftOutIsGoneFromEveryVerbUntilTakenBackIn
     ski = chats()[kSkiTrip];
     EXPECT_EQ(ski["messages"], 2);
     EXPECT_EQ(ski["excluded"], false);
+    EXPECT_EQ(json::parse(orlune({"status", "--json"}).out)["chats_excluded"], 0);
     const ProcessResult found = orlune({"search", "--json", "packing"});
     EXPECT_THAT(found.out, HasSubstr("packing for the flight tonight"));
 }

@@ -92,9 +92,10 @@ TEST_F(ShadowDBQueryTest, SchemaTablesAndColumns) {
     }
     EXPECT_TRUE(std::is_sorted(tables.begin(), tables.end()));
     auto columns = db.describeTable("  messages ");
-    ASSERT_EQ(columns.size(), 14u);
+    ASSERT_EQ(columns.size(), 15u);
     EXPECT_EQ(columns[1], (ColumnInfo{"guid", "TEXT", true}));
     EXPECT_EQ(columns[3], (ColumnInfo{"chat_name", "TEXT", false}));
+    EXPECT_EQ(columns[14], (ColumnInfo{"thread_originator_guid", "TEXT", false}));
     EXPECT_TRUE(db.describeTable("nothing_here").empty());
     EXPECT_GT(db.schemaVersion(), 0);
     auto rows = db.executeReadOnly("SELECT guid, text FROM messages ORDER BY guid", 0);

@@ -114,6 +114,7 @@ TEST_F(ShadowDBTest, SchemaCreatesEveryObjectAndAFreshCursor) {
         {"trigger", "spaced_texts_follow_message"},
         {"table", "excluded_chats"},
         {"table", "left_out_counts"},
+        {"index", "idx_messages_thread"},
     };
     EXPECT_EQ(objects, expected);
     EXPECT_EQ(inspect.value("PRAGMA user_version"), std::to_string(ShadowSchema::latestVersion()));

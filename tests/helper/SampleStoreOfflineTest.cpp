@@ -54,12 +54,16 @@ protected:
     std::string shadowPath = dir.file("shadow.db");
 };
 
+// A numbered line of an offline answer ("3. ..."); the line that states the
+// answer may begin with a number too.
+const std::regex kListItem("^[0-9]+\\. ");
+
 // The numbered lines of an offline answer.
 std::vector<std::string> listedMessages(const std::string& answer) {
     std::vector<std::string> lines;
     std::istringstream in(answer);
     for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && std::isdigit(static_cast<unsigned char>(line[0]))) {
+        if (std::regex_search(line, kListItem)) {
             lines.push_back(line);
         }
     }
