@@ -195,7 +195,9 @@ TEST_F(ReadVerbs, SqlTablesAndDescribe) {
     Result columns = runOrlune(dir, {"describe", "--json", "messages"});
     ASSERT_EQ(columns.exitCode, 0) << columns.err;
     auto described = jsonLines(columns.out);
-    ASSERT_EQ(described.size(), 14u);
+    ASSERT_EQ(described.size(), 15u);
+    EXPECT_THAT(columns.out,
+                HasSubstr(R"({"name":"thread_originator_guid","type":"TEXT","not_null":false})"));
     EXPECT_EQ(described[1].dump(), R"({"name":"guid","type":"TEXT","not_null":true})");
     Result shown = runOrlune(dir, {"describe", "sync_state"});
     EXPECT_THAT(shown.out, HasSubstr("last_rowid"));

@@ -135,7 +135,10 @@ TEST(OrluneCli, SyncFailuresGoToStandardErrorWithAFailingStatus) {
         {"unopenable shadow database",
          {"sync", "--chat-db", dir.file("chat.db"), "--shadow-db", dir.file("no/such/s.db")},
          1,
-         "Failed to open database: unable to open database file\n"},
+         "Failed to open database: the folder " + dir.file("no/such") + " of the shadow database " +
+             dir.file("no/such/s.db") +
+             " does not exist (No such file or directory): create it, or set SHADOW_DB_PATH "
+             "to a file in a folder you can write\n"},
         {"unknown argument",
          {"sync", "--fast"},
          2,
