@@ -21,6 +21,7 @@
 #include "shadow/ShadowReactionsAndAttachments.hpp"
 #include "shadow/ShadowSearchIndex.hpp"
 #include "shadow/ShadowSyncTables.hpp"
+#include "shadow/ShadowVectors.hpp"
 #include "sql/ColumnInfo.hpp"
 #include "sql/QueryBounds.hpp"
 #include "sql/ReadOnlyQuery.hpp"
@@ -216,6 +217,11 @@ public:
     std::vector<SearchResult> messageThread(const std::string& guid, int limit,
                                             const QueryBounds& bounds);
 
+    // ---- The messages' vectors (ShadowVectors) ----
+
+    // Its writes need a ShadowDB: this handle's connection refuses them.
+    ShadowVectors& vectors() { return vectors_; }
+
 protected:
     // For ShadowDB, which opens the connection itself.
     struct Unopened {};
@@ -230,6 +236,7 @@ protected:
     ShadowPeopleTables people_{connection_};
     ShadowReactionsAndAttachments reactionsAndAttachments_{connection_};
     ShadowSearchIndex searchIndex_{connection_};
+    ShadowVectors vectors_{connection_};
 };
 
 } // namespace orlune::core

@@ -122,6 +122,9 @@ const std::vector<ShadowSchema::Migration>& ShadowSchema::migrations() {
          "how many of the store's rows were left out, by why",
          {shadow_schema::kLeftOutStatements.begin(), shadow_schema::kLeftOutStatements.end()}},
         {11, "the thread each reply belongs to", {}, addThreads},
+        {12,
+         "the meaning of each message as a vector",
+         {shadow_schema::kVectorStatements.begin(), shadow_schema::kVectorStatements.end()}},
     };
     return steps;
 }

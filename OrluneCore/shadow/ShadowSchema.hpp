@@ -547,6 +547,47 @@ inline constexpr std::string_view kAddThreadOriginator =
 inline constexpr std::string_view kCreateIndexThreadOriginator =
     "CREATE INDEX IF NOT EXISTS idx_messages_thread ON messages(thread_originator_guid)";
 
+// Added in version 12: the meaning of each message as a vector, made by the
+// model server's embeddings endpoint (MessageEmbedder), for finding messages
+// that say what a question asks in other words.
+//   vector_model     one row, id = 1, while vectors are stored: the model that
+//                    made them and their dimension. Every stored vector
+//                    belongs to it; another model or dimension replaces them
+//                    all.
+//   message_vectors  one row per embedded message (message_rowid as
+//                    messages.rowid): the unit-length vector as one signed
+//                    byte per dimension, each worth `scale`. A message deleted
+//                    from messages (a chat left out included), replaced by a
+//                    newer copy or whose text changes takes its vector with
+//                    it (triggers), so it is embedded again.
+inline constexpr std::string_view kCreateVectorModel =
+    "CREATE TABLE IF NOT EXISTS vector_model (\n"
+    "    id INTEGER PRIMARY KEY CHECK (id = 1),\n"
+    "    model TEXT NOT NULL,\n"
+    "    dimension INTEGER NOT NULL\n"
+    ")";
+inline constexpr std::string_view kCreateMessageVectors =
+    "CREATE TABLE IF NOT EXISTS message_vectors (\n"
+    "    message_rowid INTEGER PRIMARY KEY,\n"
+    "    scale REAL NOT NULL,\n"
+    "    vector BLOB NOT NULL\n"
+    ")";
+inline constexpr std::string_view kCreateVectorsFollowDelete =
+    "CREATE TRIGGER IF NOT EXISTS message_vectors_follow_message AFTER DELETE ON messages BEGIN\n"
+    "    DELETE FROM message_vectors WHERE message_rowid = old.rowid;\n"
+    "END";
+inline constexpr std::string_view kCreateVectorsFollowText =
+    "CREATE TRIGGER IF NOT EXISTS message_vectors_follow_text AFTER UPDATE OF text ON messages\n"
+    "WHEN old.text IS NOT new.text BEGIN\n"
+    "    DELETE FROM message_vectors WHERE message_rowid = old.rowid;\n"
+    "END";
+inline constexpr std::array<std::string_view, 4> kVectorStatements = {
+    kCreateVectorModel,
+    kCreateMessageVectors,
+    kCreateVectorsFollowDelete,
+    kCreateVectorsFollowText,
+};
+
 // Run on every connection when it is opened, in this order. Recursive
 // triggers are set explicitly, whatever the SQLite build's default: with
 // them on, the row that INSERT OR REPLACE deletes fires messages_fts_delete,

@@ -150,6 +150,15 @@ void Statement::bindNull(int index) {
     checkBind(sqlite3_bind_null(stmt_, index), index);
 }
 
+void Statement::bindDouble(int index, double value) {
+    checkBind(sqlite3_bind_double(stmt_, index, value), index);
+}
+
+void Statement::bindBlob(int index, std::string_view bytes) {
+    checkBind(sqlite3_bind_blob64(stmt_, index, bytes.data(), bytes.size(), SQLITE_TRANSIENT),
+              index);
+}
+
 void Statement::bindOptionalText(int index, const std::optional<std::string>& text) {
     if (text) {
         bindText(index, *text);

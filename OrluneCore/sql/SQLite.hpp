@@ -136,6 +136,8 @@ public:
     void bindInt64(int index, int64_t value);
     void bindInt(int index, int value);
     void bindNull(int index);
+    void bindDouble(int index, double value);
+    void bindBlob(int index, std::string_view bytes);
 
     int columnCount() const { return sqlite3_column_count(stmt_); }
     int columnType(int column) const { return sqlite3_column_type(stmt_, column); }

@@ -115,6 +115,10 @@ TEST_F(ShadowDBTest, SchemaCreatesEveryObjectAndAFreshCursor) {
         {"table", "excluded_chats"},
         {"table", "left_out_counts"},
         {"index", "idx_messages_thread"},
+        {"table", "vector_model"},
+        {"table", "message_vectors"},
+        {"trigger", "message_vectors_follow_message"},
+        {"trigger", "message_vectors_follow_text"},
     };
     EXPECT_EQ(objects, expected);
     EXPECT_EQ(inspect.value("PRAGMA user_version"), std::to_string(ShadowSchema::latestVersion()));
