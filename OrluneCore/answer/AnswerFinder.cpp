@@ -2,6 +2,7 @@
 
 #include "answer/AnswerWindows.hpp"
 #include "answer/CoverageText.hpp"
+#include "answer/SemanticLane.hpp"
 #include "time/StoreTime.hpp"
 #include "time/TimeExpressionParser.hpp"
 
@@ -116,6 +117,11 @@ AnswerFinder::AnswerFinder(ShadowDBReader& db)
 }
 
 AnswerFinder::~AnswerFinder() = default;
+
+void AnswerFinder::useSemanticSearch(EmbeddingGateway* gateway, std::chrono::milliseconds timeout) {
+    semantic_ =
+        gateway != nullptr ? std::make_unique<SemanticSearch>(db_, *gateway, timeout) : nullptr;
+}
 
 std::string AnswerFinder::describeWidening(const QuestionReading& reading, int step) const {
     QuestionReading wider;
@@ -281,6 +287,22 @@ FoundAnswer AnswerFinder::find(std::string_view question, const TimeContext& con
         return found;
     }
     std::vector<RankedMessage> candidates = fuseRankings(lists, std::max(wanted, kReweighed));
+    if (semantic_) {
+        // Near in meaning, among the messages of the people and time named.
+        VectorScope scope;
+        if (!found.reading.people.empty()) {
+            scope.senders = handles;
+            scope.chatIds = directory_->chatsWith(handles);
+        }
+        if (found.reading.time) {
+            scope.time = *found.reading.time;
+        }
+        SemanticSearch::Outcome near =
+            semantic_->nearest(question, scope, kCandidatesPerSearch, bounds);
+        found.semanticNote = std::move(near.note);
+        candidates = fuseVectorHits(std::move(candidates), std::move(near.messages),
+                                    std::max(wanted, kReweighed));
+    }
     addWindowAnswers(found.reading, candidates, bounds);
     if (found.reading.askedFor != AskedFor::anything) {
         for (RankedMessage& candidate : candidates) {

@@ -7,9 +7,11 @@
 
 #include "answer/AnswerRanking.hpp"
 #include "answer/AnswerSearchPlan.hpp"
+#include "base/EmbeddingGateway.hpp"
 #include "shadow/ShadowDBReader.hpp"
 #include "sql/QueryBounds.hpp"
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -37,12 +39,17 @@ struct FoundAnswer {
     // A search stopped at its time limit or size bound (the messages are
     // what was found before).
     bool incomplete = false;
+    // Why the search by meaning (useSemanticSearch) was left out of this
+    // answer, for a verbose reader; empty when it ran or was not asked for.
+    std::string semanticNote;
 };
 
 // Reads the database's chats once; then answers questions, reading for each
 // only the people it may mention (ShadowDBReader::peopleMentionable), so
 // that a very large address book costs one pass over its rows and bounded
 // memory. Not thread-safe; uses `db`, which must outlive it.
+class SemanticSearch;
+
 class AnswerFinder {
 public:
     // Throws ShadowDBError when the chats cannot be read.
@@ -54,6 +61,14 @@ public:
     // read, and std::invalid_argument for an unknown zone in `context`.
     FoundAnswer find(std::string_view question, const TimeContext& context, int limit,
                      const QueryBounds& bounds);
+
+    // From now on find() also fuses in the messages nearest in meaning to
+    // the question (SemanticSearch, fuseVectorHits) when the database holds
+    // vectors, asking `gateway` for the question's; nullptr (the default)
+    // leaves the words alone. `gateway` must outlive this finder; the
+    // question's vector may take `timeout` before the words answer alone.
+    void useSemanticSearch(EmbeddingGateway* gateway,
+                           std::chrono::milliseconds timeout = std::chrono::seconds(4));
 
 private:
     struct Directory;
@@ -69,6 +84,7 @@ private:
 
     ShadowDBReader& db_;
     std::unique_ptr<Directory> directory_;
+    std::unique_ptr<SemanticSearch> semantic_;
 };
 
 } // namespace orlune::core
