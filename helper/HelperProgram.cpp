@@ -9,6 +9,7 @@
 #include "helper/RecursiveAgent.hpp"
 #include "helper/ShadowDBTools.hpp"
 #include "shadow/ShadowDB.hpp"
+#include "sync/CurlEmbeddingGateway.hpp"
 
 #include <chrono>
 #include <cmath>
@@ -138,12 +139,20 @@ json HelperProgram::respond(std::string_view requestDocument, const core::Enviro
         if (request.indexOnly) {
             return offlineResponse(*tools, request, "a first answer while the model works");
         }
+        // A model server the person chose also finds messages by meaning
+        // when they were embedded (`orlune embed`), for the model's search
+        // and the answer from the index after it; the gateway is never asked
+        // to, and neither is a server by a run that asks no model.
+        const std::string chosenServer =
+            request.baseUrl.value_or(trimmed(env.variable("VEYRLINK_BASE_URL").value_or("")));
+        if (!chosenServer.empty()) {
+            tools->useSemanticSearch(std::make_unique<core::CurlEmbeddingGateway>(
+                chosenServer,
+                CurlChatGateway::isLoopback(chosenServer) ? "" : request.apiKey.value_or("")));
+        }
         try {
-            std::string baseUrl =
-                request.baseUrl.value_or(trimmed(env.variable("VEYRLINK_BASE_URL").value_or("")));
-            if (baseUrl.empty()) {
-                baseUrl = CurlChatGateway::kDefaultBaseUrl;
-            }
+            const std::string baseUrl =
+                chosenServer.empty() ? std::string(CurlChatGateway::kDefaultBaseUrl) : chosenServer;
             // A model server on this machine is asked without a key.
             if (!request.apiKey && !CurlChatGateway::isLoopback(baseUrl)) {
                 diagnostics << "orlune-rlm-helper: no API key; answering from the index\n";

@@ -115,6 +115,7 @@ std::vector<MessageHit> ShadowDBTools::search(const std::string& match, int limi
 
 std::optional<AnswerHits> ShadowDBTools::findAnswer(std::string_view question, int limit) {
     core::AnswerFinder finder(*db_);
+    finder.useSemanticSearch(embeddings_.get());
     core::FoundAnswer found = finder.find(question, core::TimeContext::system(), limit, bounds());
     AnswerHits answer;
     answer.understood = std::move(found.understood);

@@ -6,6 +6,7 @@
 //
 // One instance, one connection, used from one thread; closed on destruction.
 
+#include "base/EmbeddingGateway.hpp"
 #include "helper/ShadowTools.hpp"
 #include "shadow/ShadowDBReader.hpp"
 
@@ -33,6 +34,12 @@ public:
     // Statements and searches still running at `deadline` are stopped and
     // fail.
     void setDeadline(Clock::time_point deadline) { deadline_ = deadline; }
+    // findAnswer() also finds messages near the question in meaning, asking
+    // `gateway` for the question's vector, when the database holds vectors
+    // (core::AnswerFinder::useSemanticSearch).
+    void useSemanticSearch(std::unique_ptr<core::EmbeddingGateway> gateway) {
+        embeddings_ = std::move(gateway);
+    }
 
     QueryTable query(const std::string& sql, int limit) override;
     using ShadowTools::search;
@@ -51,6 +58,7 @@ private:
     core::QueryBounds bounds() const;
 
     std::unique_ptr<core::ShadowDBReader> db_;
+    std::unique_ptr<core::EmbeddingGateway> embeddings_;
     Clock::time_point deadline_ = Clock::time_point::max();
 };
 

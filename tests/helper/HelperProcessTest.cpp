@@ -1,7 +1,10 @@
 // The built helper, run as a process the way the application runs it: one
 // request on standard input, one response object on standard output.
 
+#include "sync/CurlEmbeddingGateway.hpp"
+#include "sync/MessageEmbedder.hpp"
 #include "tests/helper/HelperTestSupport.hpp"
+#include "tests/support/FakeEmbeddingServer.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <algorithm>
@@ -225,6 +228,24 @@ TEST_F(HelperProcessTest, AnIndexOnlyRequestNeverAsksTheModel) {
     EXPECT_TRUE(contains(answer, "Dinner tomorrow at 7")) << answer;
     EXPECT_TRUE(result["model"].is_null());
     EXPECT_TRUE(gateway.received().empty());
+}
+
+// With the messages embedded, a model server set finds by meaning too: here
+// the server answers no chat (the answer comes from the index), but its
+// embeddings bring the dentist's message, which shares no word with the
+// question. Without the server, the words alone do not find it.
+TEST_F(HelperProcessTest, StoredVectorsFindAMessageThatSharesNoWordWithTheQuestion) {
+    FakeEmbeddingServer server({{"dentist", 0}, {"teeth", 0}}, 4);
+    {
+        core::ShadowDB db(dbPath);
+        core::CurlEmbeddingGateway gateway(server.baseUrl(), "");
+        core::MessageEmbedder(db, gateway, "fake-embed").run();
+    }
+    const std::string question = "What about my teeth?";
+    const std::string dentist = "The dentist appointment moved to Friday at 9.";
+    EXPECT_FALSE(contains(answerOf(response(run(request(question)))), dentist));
+    const std::string answer = answerOf(response(run(request(question), {}, server.baseUrl())));
+    EXPECT_TRUE(contains(answer, dentist)) << answer;
 }
 
 TEST_F(HelperProcessTest, OfflineKeepsTheRunningSummary) {
