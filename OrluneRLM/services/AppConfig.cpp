@@ -13,6 +13,7 @@ namespace {
 constexpr const char* kApiKeyKey = "veyrlinkApiKey";
 constexpr const char* kAddressKey = "modelServerAddress";
 constexpr const char* kModelKey = "modelName";
+constexpr const char* kEmbeddingModelKey = "embeddingModel";
 constexpr const char* kContactsFilesKey = "contactsFiles";
 constexpr const char* kMcpPrivacyKey = "mcpPrivacy";
 constexpr const char* kServerWithoutKeyKey = "serverWithoutKey";
@@ -114,6 +115,9 @@ std::string AppConfig::toJSON() const {
     if (modelName) {
         document[kModelKey] = *modelName;
     }
+    if (embeddingModel) {
+        document[kEmbeddingModelKey] = *embeddingModel;
+    }
     if (!contactsFiles.empty()) {
         document[kContactsFilesKey] = contactsFiles;
     }
@@ -154,6 +158,7 @@ AppConfig AppConfig::fromJSON(const std::string& text) {
     config.veyrlinkApiKey = optionalString(document, kApiKeyKey);
     config.modelServerAddress = optionalString(document, kAddressKey);
     config.modelName = optionalString(document, kModelKey);
+    config.embeddingModel = optionalString(document, kEmbeddingModelKey);
     config.contactsFiles = stringList(document, kContactsFilesKey);
     config.mcpPrivacy = optionalString(document, kMcpPrivacyKey);
     config.serverWithoutKey = optionalString(document, kServerWithoutKeyKey);

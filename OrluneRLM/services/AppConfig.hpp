@@ -29,6 +29,9 @@ struct AppConfig {
     std::optional<std::string> modelServerAddress = std::nullopt;
     // The model to ask for; absent: the helper's default model.
     std::optional<std::string> modelName = std::nullopt;
+    // The model the model server embeds messages with (the semantic search);
+    // absent: ModelServer::kDefaultEmbeddingModel.
+    std::optional<std::string> embeddingModel = std::nullopt;
     // vCard files of the person's contacts, read with the address books at
     // every sync (the app's and `orlune sync`'s), in this order; a file that
     // cannot be read is skipped with a warning.
@@ -55,13 +58,13 @@ struct AppConfig {
     bool includeChat(const std::string& chatId);
 
     // Compact JSON with the keys "veyrlinkApiKey", "modelServerAddress",
-    // "modelName", "contactsFiles", "mcpPrivacy", "serverWithoutKey",
+    // "modelName", "embeddingModel", "contactsFiles", "mcpPrivacy", "serverWithoutKey",
     // "chatStorePath" and "excludedChats" (a list of {"chatId", "title"}
     // objects, "title" left out when absent), each left out when absent or
     // empty ({} when all are).
     std::string toJSON() const;
     // Reads the configuration file format: a JSON object whose first three
-    // keys, "mcpPrivacy", "serverWithoutKey" and "chatStorePath" are each a
+    // keys, "embeddingModel", "mcpPrivacy", "serverWithoutKey" and "chatStorePath" are each a
     // string, null or missing, whose "contactsFiles" is a list of strings,
     // null or missing, and whose "excludedChats" is a list of objects with a
     // string "chatId" and a string or null "title", null or missing (a chat

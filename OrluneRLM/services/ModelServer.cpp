@@ -97,4 +97,33 @@ QString ModelServer::answerSourceText(const AppConfig& settings, bool hasApiKey,
     return QStringLiteral("Answers come from %1 on %2.").arg(model, serverName(address));
 }
 
+std::optional<ModelServer::EmbeddingSource>
+ModelServer::embeddingSource(const AppConfig& settings,
+                             const std::map<std::string, std::string>& environment) {
+    const auto named = [&](const char* variable,
+                           const std::optional<std::string>& saved) -> std::string {
+        const auto set = environment.find(variable);
+        if (set != environment.end() && !trimmedText(set->second).empty()) {
+            return trimmedText(set->second);
+        }
+        return saved ? trimmedText(*saved) : std::string();
+    };
+    EmbeddingSource source;
+    source.baseUrl = named("VEYRLINK_BASE_URL", settings.modelServerAddress);
+    if (source.baseUrl.empty()) {
+        return std::nullopt;
+    }
+    if (!isOnThisMachine(QString::fromStdString(source.baseUrl))) {
+        source.apiKey = named("VEYRLINK_API_KEY", std::nullopt);
+        if (settings.veyrlinkApiKey && !trimmedText(*settings.veyrlinkApiKey).empty()) {
+            source.apiKey = trimmedText(*settings.veyrlinkApiKey);
+        }
+    }
+    source.model = named("ORLUNE_EMBEDDING_MODEL", settings.embeddingModel);
+    if (source.model.empty()) {
+        source.model = kDefaultEmbeddingModel;
+    }
+    return source;
+}
+
 } // namespace orlune::rlm

@@ -5,6 +5,7 @@
 #include "services/AppConfig.hpp"
 
 #include <QString>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -42,6 +43,26 @@ public:
     static QString answerSourceText(const AppConfig& settings, bool hasApiKey,
                                     const std::optional<std::string>& environmentAddress,
                                     const std::optional<std::string>& environmentModel);
+
+    // The model messages are embedded with when the settings name none.
+    static constexpr const char* kDefaultEmbeddingModel = "nomic-embed-text";
+
+    // Where messages are embedded for the search by meaning.
+    struct EmbeddingSource {
+        std::string baseUrl; // the model server's address, trimmed
+        std::string apiKey;  // empty for a server on this machine or without a key
+        std::string model;
+        bool operator==(const EmbeddingSource&) const = default;
+    };
+    // The model server named by a non-blank VEYRLINK_BASE_URL in
+    // `environment`, else the settings', with the settings' key (else
+    // VEYRLINK_API_KEY) unless it is on this machine, and the model named by a
+    // non-blank ORLUNE_EMBEDDING_MODEL, else the settings' embeddingModel,
+    // else kDefaultEmbeddingModel. Absent when no model server is named:
+    // messages are never sent to the gateway to be embedded.
+    static std::optional<EmbeddingSource>
+    embeddingSource(const AppConfig& settings,
+                    const std::map<std::string, std::string>& environment);
 };
 
 } // namespace orlune::rlm

@@ -222,10 +222,12 @@ TEST_F(CredentialStoreConfigTest, TheModelServerSettingsStayInTheFile) {
     saved.veyrlinkApiKey = "sk-1";
     saved.modelServerAddress = "http://127.0.0.1:8080/v1";
     saved.modelName = "llama";
+    saved.embeddingModel = "nomic-embed-text";
     managerWithStore().save(saved);
     EXPECT_EQ(credentials->secret, "sk-1");
     EXPECT_EQ(readFile(configPath()),
-              R"({"modelServerAddress":"http://127.0.0.1:8080/v1","modelName":"llama"})");
+              R"({"modelServerAddress":"http://127.0.0.1:8080/v1","modelName":"llama",)"
+              R"("embeddingModel":"nomic-embed-text"})");
     EXPECT_EQ(managerWithStore().load(), saved);
 
     // Moving an older file's key into the store keeps the other settings.
@@ -245,7 +247,8 @@ TEST_F(CredentialStoreConfigTest, TheModelServerSettingsStayInTheFile) {
 }
 
 TEST_F(ConfigManagerTest, TheModelServerSettingsMustBeStrings) {
-    for (const char* contents : {R"({"modelServerAddress":8080})", R"({"modelName":["a"]})"}) {
+    for (const char* contents :
+         {R"({"modelServerAddress":8080})", R"({"modelName":["a"]})", R"({"embeddingModel":1})"}) {
         store(contents);
         EXPECT_EQ(manager().load(), AppConfig{}) << contents;
     }

@@ -111,5 +111,47 @@ TEST(ModelServerTest, TheAnswerSourceNamesTheModelAndServerOrTheIndex) {
     }
 }
 
+TEST(ModelServerTest, MessagesAreEmbeddedOnlyByAModelServerThePersonNamed) {
+    using Source = ModelServer::EmbeddingSource;
+    using Environment = std::map<std::string, std::string>;
+    const struct {
+        const char* what;
+        std::optional<std::string> address;
+        std::optional<std::string> embeddingModel;
+        Environment environment;
+        std::optional<Source> expected;
+    } cases[] = {
+        {"no server: nothing goes to the gateway", std::nullopt, std::nullopt, {}, std::nullopt},
+        {"a blank address", "  ", std::nullopt, {{"VEYRLINK_BASE_URL", " "}}, std::nullopt},
+        {"a server on this machine gets no key",
+         " http://127.0.0.1:8080/v1 ",
+         std::nullopt,
+         {},
+         Source{"http://127.0.0.1:8080/v1", "", ModelServer::kDefaultEmbeddingModel}},
+        {"a server elsewhere gets the saved key",
+         "https://models.example.com/v1",
+         "bge-small",
+         {{"VEYRLINK_API_KEY", "sk-env"}},
+         Source{"https://models.example.com/v1", "sk-saved", "bge-small"}},
+        {"the environment wins",
+         "http://127.0.0.1:8080/v1",
+         "bge-small",
+         {{"VEYRLINK_BASE_URL", "http://localhost:11434/v1"},
+          {"ORLUNE_EMBEDDING_MODEL", "nomic-embed-text:v1.5"}},
+         Source{"http://localhost:11434/v1", "", "nomic-embed-text:v1.5"}},
+    };
+    for (const auto& c : cases) {
+        AppConfig settings;
+        settings.modelServerAddress = c.address;
+        settings.embeddingModel = c.embeddingModel;
+        settings.veyrlinkApiKey = "sk-saved";
+        EXPECT_EQ(ModelServer::embeddingSource(settings, c.environment), c.expected) << c.what;
+    }
+    AppConfig keyless;
+    keyless.modelServerAddress = "https://models.example.com/v1";
+    EXPECT_EQ(ModelServer::embeddingSource(keyless, {{"VEYRLINK_API_KEY", "sk-env"}})->apiKey,
+              "sk-env");
+}
+
 } // namespace
 } // namespace orlune::testing
