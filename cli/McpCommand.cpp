@@ -6,6 +6,9 @@
 #include "ShadowAccess.hpp"
 #include "mcp/McpServer.hpp"
 #include "services/ConfigManager.hpp"
+#include "services/ModelServer.hpp"
+#include "services/RLMHelperRunner.hpp"
+#include "sync/CurlEmbeddingGateway.hpp"
 
 #include <charconv>
 #include <iostream>
@@ -106,8 +109,15 @@ int runMcp(const std::vector<std::string>& args) {
     settings.privacy = *privacy;
     // A sync takes the chats left out out of the database; hiding them here
     // too covers the time until it has run.
-    settings.hiddenChatIds =
-        rlm::ConfigManager::shared().loadWithoutCredentials().excludedChatIds();
+    const rlm::AppConfig config = rlm::ConfigManager::shared().loadWithoutCredentials();
+    settings.hiddenChatIds = config.excludedChatIds();
+    // Questions find messages by meaning too through a model server on this
+    // machine (one elsewhere would need the key from the credential store).
+    const std::optional<rlm::ModelServer::EmbeddingSource> source =
+        rlm::ModelServer::embeddingSource(config, rlm::RLMHelperRunner::processEnvironment());
+    if (source && rlm::ModelServer::isOnThisMachine(QString::fromStdString(source->baseUrl))) {
+        settings.embeddings = std::make_shared<core::CurlEmbeddingGateway>(source->baseUrl, "");
+    }
 
     // The read verbs' bound on what SQLite may hold in this process.
     sqlite3_hard_heap_limit64(core::QueryBounds::kReaderHeapLimit);

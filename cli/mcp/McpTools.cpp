@@ -154,6 +154,7 @@ ListReply ask(Context& call) {
     const std::string question = call.text("question");
     const int limit = call.number("limit", 8);
     core::AnswerFinder finder(call.db);
+    finder.useSemanticSearch(call.settings.embeddings.get());
     core::FoundAnswer found = finder.find(question, call.time, limit, call.bounds);
     std::vector<OrderedJson> messages;
     for (const core::RankedMessage& ranked : found.messages) {

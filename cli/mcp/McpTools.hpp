@@ -10,6 +10,7 @@
 // structuredContent and, serialized, as its one text content, so nothing a
 // message says can pass for a line of the reply's own.
 
+#include "base/EmbeddingGateway.hpp"
 #include "mcp/ReplyBudget.hpp"
 #include "shadow/ShadowDBReader.hpp"
 
@@ -51,6 +52,10 @@ struct McpSettings {
     // chats the person's settings leave out ("excludedChats"), which a sync
     // also takes out of the database.
     std::set<std::string> hiddenChatIds;
+    // The model server that gives a question's vector, for `ask` to also
+    // find messages near it in meaning when the database holds vectors
+    // (core::AnswerFinder::useSemanticSearch); null: words alone.
+    std::shared_ptr<core::EmbeddingGateway> embeddings;
 };
 
 // Messages counted by chat, by sender ("" for the person's own) and, when
