@@ -4,6 +4,7 @@
 #include "services/AppRelauncher.hpp"
 #include "services/ChatList.hpp"
 #include "services/ModelServer.hpp"
+#include "services/RLMHelperRunner.hpp"
 #include "store/ChatDBReader.hpp"
 #include "views/APIKeySetupView.hpp"
 #include "views/MenuScreen.hpp"
@@ -158,6 +159,26 @@ OrluneRLMMenu::OrluneRLMMenu(Seams seams, QWidget* parent)
     }
     accessModel_ = new FullDiskAccessViewModel(std::move(seams.access), this);
     syncModel_ = new ShadowSyncViewModel(std::move(seams.sync), this);
+    if (!seams.embedding.source) {
+        // The key is read only for a server elsewhere: one on this machine
+        // needs none, and reading it may wait for the Keychain.
+        ConfigManager* config = &config_;
+        seams.embedding.source = [config]() -> std::optional<ModelServer::EmbeddingSource> {
+            try {
+                const auto environment = RLMHelperRunner::processEnvironment();
+                auto source =
+                    ModelServer::embeddingSource(config->loadWithoutCredentials(), environment);
+                if (source &&
+                    !ModelServer::isOnThisMachine(QString::fromStdString(source->baseUrl))) {
+                    source = ModelServer::embeddingSource(config->load(), environment);
+                }
+                return source;
+            } catch (const std::exception&) {
+                return std::nullopt;
+            }
+        };
+    }
+    embeddingModel_ = new EmbeddingViewModel(std::move(seams.embedding), this);
     hasApiKey_ = config_.hasApiKey();
     asksForKeyFirst_ = ModelServer::asksForKey(config_.loadWithoutCredentials(), false);
 
@@ -202,6 +223,10 @@ OrluneRLMMenu::OrluneRLMMenu(Seams seams, QWidget* parent)
           &ShadowSyncViewModel::contactWarningsChanged, &ShadowSyncViewModel::coverageChanged}) {
         connect(syncModel_, signal, this, &OrluneRLMMenu::updateWorkingScreen);
     }
+    connect(syncModel_, &ShadowSyncViewModel::lastSyncedAtChanged, this,
+            [this] { embeddingModel_->embedIfPossible(syncModel_->shadowDBPath()); });
+    connect(embeddingModel_, &EmbeddingViewModel::progressChanged, this,
+            &OrluneRLMMenu::updateWorkingScreen);
     updateScreen();
 }
 
@@ -606,6 +631,7 @@ SyncStatusView::State OrluneRLMMenu::syncState() const {
     state.lastSyncedAt = syncModel_->lastSyncedAt();
     state.nextRetryAt = syncModel_->nextRetryAt();
     state.coverage = syncModel_->coverageLine();
+    state.embedding = embeddingModel_->statusText();
     return state;
 }
 

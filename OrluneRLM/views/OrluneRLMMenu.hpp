@@ -3,6 +3,7 @@
 // (API-key setup, access request, or the working screen with sync status,
 // chat, "Settings" and "Quit"), and the settings sheet.
 
+#include "models/EmbeddingViewModel.hpp"
 #include "models/FullDiskAccessViewModel.hpp"
 #include "models/ShadowSyncViewModel.hpp"
 #include "services/ConfigManager.hpp"
@@ -53,6 +54,9 @@ public:
         // Passed to the access model; its urlOpener also opens the gateway link.
         FullDiskAccessViewModel::Seams access;
         ShadowSyncViewModel::Seams sync;
+        // Its source, when empty, is the model server of the configuration
+        // (ModelServer::embeddingSource), read at each run.
+        EmbeddingViewModel::Seams embedding;
         // Makes the chat model; ChatView::defaultModel when empty.
         ChatView::ModelFactory makeChatModel;
         // Asks the person for a messaging store ("Choose…"); the path, or
@@ -74,6 +78,9 @@ public:
 
     ShadowSyncViewModel& syncModel() {
         return *syncModel_;
+    }
+    EmbeddingViewModel& embeddingModel() {
+        return *embeddingModel_;
     }
     bool hasApiKey() const {
         return hasApiKey_;
@@ -169,6 +176,8 @@ private:
     // In the order they are made.
     FullDiskAccessViewModel* accessModel_ = nullptr;
     ShadowSyncViewModel* syncModel_ = nullptr;
+    // Runs after each successful sync.
+    EmbeddingViewModel* embeddingModel_ = nullptr;
     bool hasApiKey_ = false;
     bool continuedWithoutKey_ = false;
     // ModelServer::asksForKey() of the settings as last read.

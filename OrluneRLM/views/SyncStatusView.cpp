@@ -37,6 +37,11 @@ SyncStatusView::SyncStatusView(const State& state, std::function<void()> onSync,
         ViewStyle::label(QString(), ViewStyle::TextStyle::caption, ViewStyle::Tint::secondary,
                          QStringLiteral("syncCoverageLine"), this);
     layout->addWidget(coverageLine_);
+    embeddingLine_ =
+        ViewStyle::label(QString(), ViewStyle::TextStyle::caption, ViewStyle::Tint::secondary,
+                         QStringLiteral("syncEmbeddingLine"), this);
+    embeddingLine_->setWordWrap(true);
+    layout->addWidget(embeddingLine_);
     progressBar_ = new QProgressBar(this);
     progressBar_->setObjectName(QStringLiteral("syncProgressBar"));
     progressBar_->setTextVisible(false);
@@ -106,6 +111,8 @@ void SyncStatusView::setState(const State& state) {
     statusLine_->setText(statusText(state));
     coverageLine_->setText(state.coverage);
     coverageLine_->setVisible(!state.coverage.isEmpty());
+    embeddingLine_->setText(state.embedding);
+    embeddingLine_->setVisible(!state.embedding.isEmpty());
     if (!state.isSyncing && !state.lastError.isEmpty()) {
         ViewStyle::apply(statusLine_, ViewStyle::TextStyle::caption, ViewStyle::Tint::red);
     } else {

@@ -39,6 +39,10 @@ public:
         // What the index covers ("84,210 messages · Mar 2021 – today"),
         // shown on a line of its own below the status; hidden when empty.
         QString coverage;
+        // How far the messages are embedded for the search by meaning, or
+        // why that stopped (EmbeddingViewModel::statusText), on a line of
+        // its own below the coverage; hidden when empty.
+        QString embedding;
     };
 
     // `onSync` runs when "Sync Now" is pressed, `onChooseStore` when
@@ -59,6 +63,7 @@ private:
     QPushButton* chooseStoreButton_ = nullptr;
     QLabel* statusLine_ = nullptr;
     QLabel* coverageLine_ = nullptr;
+    QLabel* embeddingLine_ = nullptr;
     QProgressBar* progressBar_ = nullptr;
     QPushButton* syncButton_ = nullptr;
 };
