@@ -192,21 +192,20 @@ void ShadowVectors::clear() {
 std::vector<VectorHit> ShadowVectors::nearest(const std::vector<float>& query, size_t limit,
                                               const VectorScope& scope) {
     const std::optional<VectorModel> stored = model();
-    if (!stored || query.size() != static_cast<size_t>(stored->dimension) || limit == 0 ||
-        query.empty()) {
+    if (!stored || query.size() != static_cast<size_t>(stored->dimension) || limit == 0) {
         return {};
     }
-    double squares = 0;
-    for (float value : query) {
-        squares += static_cast<double>(value) * value;
-    }
-    if (!(squares > 0) || !std::isfinite(squares)) {
+    Quantized question;
+    try {
+        question = quantize(query);
+    } catch (const std::invalid_argument&) {
         return {};
     }
-    const auto length = static_cast<float>(std::sqrt(squares));
-    std::vector<float> unit(query.size());
-    std::transform(query.begin(), query.end(), unit.begin(),
-                   [&](float value) { return value / length; });
+    // Both sides as signed bytes: the products add up in integers, which
+    // the compiler turns into vector instructions.
+    std::vector<int16_t> wanted(question.bytes.size());
+    std::transform(question.bytes.begin(), question.bytes.end(), wanted.begin(),
+                   [](char byte) { return static_cast<int8_t>(byte); });
 
     return connection_.guarded([&] {
         const ScanSql scan = scanSql(scope);
@@ -221,18 +220,18 @@ std::vector<VectorHit> ShadowVectors::nearest(const std::vector<float>& query, s
         // The best `limit` so far, the least similar on top.
         using Scored = std::pair<float, int64_t>;
         std::priority_queue<Scored, std::vector<Scored>, std::greater<>> best;
-        const size_t dimension = unit.size();
+        const size_t dimension = wanted.size();
         while (rows.step()) {
             const auto* bytes = static_cast<const int8_t*>(sqlite3_column_blob(rows.get(), 2));
             if (static_cast<size_t>(sqlite3_column_bytes(rows.get(), 2)) != dimension ||
                 bytes == nullptr) {
                 continue;
             }
-            float dot = 0;
+            int32_t dot = 0;
             for (size_t i = 0; i < dimension; ++i) {
-                dot += unit[i] * static_cast<float>(bytes[i]);
+                dot += static_cast<int32_t>(wanted[i]) * bytes[i];
             }
-            const auto similarity = static_cast<float>(dot * rows.columnDouble(1));
+            const auto similarity = static_cast<float>(dot * question.scale * rows.columnDouble(1));
             if (best.size() < limit) {
                 best.emplace(similarity, rows.columnInt64(0));
             } else if (similarity > best.top().first) {
