@@ -34,12 +34,14 @@ namespace {
 // The process's peak resident size in kB since the last resetPeak()
 // (VmHWM; Linux), else since it started (getrusage).
 long peakResidentKilobytes() {
+#ifdef __linux__
     std::ifstream status("/proc/self/status");
     for (std::string line; std::getline(status, line);) {
         if (line.rfind("VmHWM:", 0) == 0) {
             return std::atol(line.c_str() + 6);
         }
     }
+#endif
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
@@ -48,7 +50,9 @@ long peakResidentKilobytes() {
 // Sets the peak back to the resident size now, where the system allows it
 // (Linux), so that building the database does not hide what a scan adds.
 void resetPeak() {
+#ifdef __linux__
     std::ofstream("/proc/self/clear_refs") << "5";
+#endif
 }
 
 std::vector<float> randomVector(std::mt19937& random, int dimension) {
