@@ -28,7 +28,7 @@ public:
     static std::vector<std::vector<float>> readResponse(const std::string& body, size_t count);
 
     // Largest response body accepted.
-    static constexpr size_t kMaxResponseBytes = 64 * 1024 * 1024;
+    static constexpr size_t kMaxResponseBytes = size_t{64} * 1024 * 1024;
 
 private:
     std::string endpoint_;
