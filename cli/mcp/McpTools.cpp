@@ -165,16 +165,18 @@ ListReply ask(Context& call) {
         messages.push_back(std::move(item));
     }
     OrderedJson body = OrderedJson::object();
+    // Why nothing is there for the question's time, before what was found.
+    const std::string outside = found.outsideCopied.empty() ? "" : found.outsideCopied + " ";
     if (found.reading.empty()) {
         body["answer"] = "The question names nothing to look for. Name a person, a chat, a "
                          "time, a kind of attachment or a word.";
     } else if (messages.empty()) {
-        body["answer"] = "No messages were found. I looked for " + found.understood + ".";
+        body["answer"] = outside + "No messages were found. I looked for " + found.understood + ".";
     } else if (found.widened) {
-        body["answer"] = "Nothing matched " + found.understood +
+        body["answer"] = outside + "Nothing matched " + found.understood +
                          "; the messages below match its words elsewhere, best first.";
     } else {
-        body["answer"] = "I looked for " + found.understood +
+        body["answer"] = outside + "I looked for " + found.understood +
                          ". The messages below are the best matches, best first.";
     }
     body["understood"] = found.understood;

@@ -214,6 +214,26 @@ TEST_F(McpToolsTest, AsksTheAnswerEngine) {
     EXPECT_FALSE(answer["answer"].get<std::string>().empty());
 }
 
+// A question about a time the copy does not reach says where the messages
+// start or end, as the offline answer of the CLI and the app does.
+TEST_F(McpToolsTest, AnAskedTimeOutsideTheCopyIsNamed) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"what did Jess say about the flight in 2019?",
+         "Your messages here start in December 2024. "},
+        {"what did Jess say about the flight in 2031?",
+         "Your messages here end in December 2025. "},
+        {"what did Jess say about the flight in December 2025?", nullptr},
+    };
+    for (const auto& [question, note] : cases) {
+        const std::string answer = result("ask", {{"question", question}})["answer"];
+        if (note == nullptr) {
+            EXPECT_EQ(answer.find("Your messages here"), std::string::npos) << question;
+        } else {
+            EXPECT_EQ(answer.rfind(note, 0), 0u) << question << ": " << answer;
+        }
+    }
+}
+
 // Every string in `value` with where it is.
 void collectStrings(const json& value, const std::string& where,
                     std::vector<std::pair<std::string, std::string>>& out) {
