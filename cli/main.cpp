@@ -1,9 +1,13 @@
 #include "Command.hpp"
 #include "TerminalOutput.hpp"
+#include "base/Environment.hpp"
+#include "services/LogFile.hpp"
+#include "services/StructuredLogger.hpp"
 
 #include <csignal>
 #include <iostream>
 #include <map>
+#include <memory>
 
 namespace orlune::cli {
 
@@ -29,6 +33,17 @@ void printUsage(std::ostream& out) {
     out << "\nRun `orlune VERB --help` for the options of one verb.\n";
 }
 
+// Standard error is for the person: every part of the program logs to the
+// log file only (`orlune ask --verbose` shows the lines again).
+void keepLogLinesInTheLogFile() {
+    if (const auto folder =
+            orlune::rlm::LogFile::defaultFolder(orlune::core::Environment::process())) {
+        orlune::rlm::LogFile::install(std::make_shared<orlune::rlm::LogFile>(
+            orlune::core::joinPath(*folder, orlune::rlm::LogFile::kFileName)));
+    }
+    orlune::rlm::StructuredLogger::showOnStandardError(false);
+}
+
 } // namespace
 
 std::vector<const Command*> commands() {
@@ -52,6 +67,7 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     // Everything printed from here on passes through the control escaping.
     const TerminalSafeOutput terminalSafe;
+    keepLogLinesInTheLogFile();
 
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) {

@@ -175,6 +175,30 @@ TEST_F(ExcludedChatsCommandTest, AnIdOfNoChatIsRefusedAndRecordsNothing) {
     EXPECT_EQ(configText(), "{}");
 }
 
+// What the configuration logs (a choice saved, a file that cannot be read)
+// goes to the log file; standard error holds only what is for the person.
+TEST_F(ExcludedChatsCommandTest, LogLinesGoToTheLogFileNotToStandardError) {
+    struct Logging {
+        std::vector<std::string> args;
+        const char* config; // written first, when given
+        const char* event;
+    };
+    const Logging cases[] = {
+        {{"sync", "--chat-db", dir.file("chat.db"), "--exclude-chat", kSkiTrip},
+         nullptr,
+         "\"config_saved\""},
+        {{"chats"}, "{broken", "\"config_load_failed\""},
+    };
+    for (const auto& [args, config, event] : cases) {
+        if (config != nullptr) {
+            testing::writeFile(dir.file("data/OrluneRLM/config.json"), config);
+        }
+        const ProcessResult result = orlune(args);
+        EXPECT_EQ(result.err.find("{\""), std::string::npos) << event << ": " << result.err;
+        EXPECT_THAT(readFile(dir.file("data/Logs/Orlune/OrluneRLM.log")), HasSubstr(event));
+    }
+}
+
 // While the configuration cannot be read, a sync leaves out what the last
 // one left out, rather than copying it back.
 TEST_F(ExcludedChatsCommandTest, AnUnreadableConfigurationKeepsTheChatsLeftOut) {
