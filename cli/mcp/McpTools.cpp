@@ -277,8 +277,7 @@ OrderedJson threadOf(Context& call, const core::SearchResult& anchor) {
         OrderedJson entry = OrderedJson::object();
         entry["guid"] = message.guid;
         entry["is_originator"] = message.guid == originator;
-        entry["from"] =
-            message.isFromMe ? std::string("You") : message.senderName.value_or(message.sender);
+        entry["from"] = senderLabel(call.db, message);
         putTime(entry, "time", message.timestamp, call.calendar);
         if (call.settings.privacy == Privacy::fullText) {
             entry["text"] = std::string(core::utf8::prefixWithin(message.text, textBytes));

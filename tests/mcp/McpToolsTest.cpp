@@ -154,6 +154,7 @@ TEST_F(McpToolsTest, ReadsAConversationByChatOrByMessage) {
         result("get_conversation", {{"around_guid", "m7"}, {"before", 1}, {"after", 1}});
     EXPECT_EQ(field(around["messages"], "guid"), (std::vector<std::string>{"m2", "m7", "forged"}));
     EXPECT_EQ(around["messages"][1]["anchor"], true);
+    EXPECT_EQ(around["messages"][1]["from"], "Alex Kim") << "named, not the handle";
 
     // Up to the end of a day: the newest message by then.
     const json byDay =
