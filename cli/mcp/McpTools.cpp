@@ -263,8 +263,10 @@ constexpr int kThreadMessages = 12;
 // reply's budget, "left_out" counting the others read. Null for a message in
 // no thread.
 OrderedJson threadOf(Context& call, const core::SearchResult& anchor) {
-    const std::vector<core::SearchResult> thread =
+    std::vector<core::SearchResult> thread =
         call.db.messageThread(anchor.guid, kThreadMessages, call.bounds);
+    std::erase_if(thread,
+                  [&](const core::SearchResult& message) { return call.hidden(message.chatId); });
     if (thread.empty()) {
         return nullptr;
     }
