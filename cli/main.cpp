@@ -33,8 +33,9 @@ void printUsage(std::ostream& out) {
     out << "\nRun `orlune VERB --help` for the options of one verb.\n";
 }
 
-// Standard error is for the person: every part of the program logs to the
-// log file only (`orlune ask --verbose` shows the lines again).
+// Standard error is for the person: every part of a verb logs to the log
+// file only (`orlune ask --verbose` shows the lines again). Help makes no
+// file.
 void keepLogLinesInTheLogFile() {
     if (const auto folder =
             orlune::rlm::LogFile::defaultFolder(orlune::core::Environment::process())) {
@@ -67,7 +68,6 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     // Everything printed from here on passes through the control escaping.
     const TerminalSafeOutput terminalSafe;
-    keepLogLinesInTheLogFile();
 
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) {
@@ -93,5 +93,6 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
+    keepLogLinesInTheLogFile();
     return command.run(rest);
 }
