@@ -1,6 +1,7 @@
 #include "mcp/McpTools.hpp"
 
 #include "answer/AnswerFinder.hpp"
+#include "answer/AnswerWindows.hpp"
 #include "answer/MessageSearch.hpp"
 #include "base/Environment.hpp"
 #include "base/SystemLocale.hpp"
@@ -253,18 +254,15 @@ ListReply searchMessages(Context& call) {
 
 // ---- get_conversation ----
 
-// How many messages of a thread are read with the message it is about.
-constexpr int kThreadMessages = 12;
-
 // The thread `anchor` replies in or starts: "originator" (the guid of the
 // message that starts it) and "messages", the thread without `anchor`, oldest
-// first, each short (guid, from, time, "is_originator", and the text cut
-// shorter than in the window) and as many as fit in a sixteenth of the
-// reply's budget, "left_out" counting the others read. Null for a message in
-// no thread.
+// first (at most core::kThreadMessages read), each short (guid, from, time,
+// "is_originator", and the text cut shorter than in the window) and as many
+// as fit in a sixteenth of the reply's budget, "left_out" counting the others
+// read. Null for a message in no thread.
 OrderedJson threadOf(Context& call, const core::SearchResult& anchor) {
     std::vector<core::SearchResult> thread =
-        call.db.messageThread(anchor.guid, kThreadMessages, call.bounds);
+        call.db.messageThread(anchor.guid, core::kThreadMessages, call.bounds);
     std::erase_if(thread,
                   [&](const core::SearchResult& message) { return call.hidden(message.chatId); });
     if (thread.empty()) {
