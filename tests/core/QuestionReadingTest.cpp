@@ -490,5 +490,34 @@ TEST(QuestionReading, ReadsHowTheQuestionIsPut) {
     }
 }
 
+// A clause on what someone asked ("... Jess was asking about") makes your
+// reply the answer; "show" asks only at the head of a question.
+TEST(QuestionReading, ReadsWhoseReplyAnswersAndWhenShowIsATopic) {
+    struct Case {
+        const char* question;
+        bool repliedToThem;
+        std::vector<std::string> words;
+    };
+    const Case cases[] = {
+        {"where are the old photos Jess was asking about", true, {"old", "photos"}},
+        {"the link for the insurance Jess asked about", true, {"insurance"}},
+        {"the recipe Alex asked for", true, {"recipe"}},
+        // Their question itself, or mine.
+        {"did Jess ask about the photos", false, {"photos"}},
+        {"what did I ask Jess about", false, {}},
+        {"photos Jess sent of the end of year show", false, {"end", "year", "show"}},
+        {"show me messages about the rent", false, {"rent"}},
+    };
+    const People people = everyone();
+    const TimeExpressionParser parser;
+    const QuestionReader reader(people, kChatTitles, parser);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.question);
+        const QuestionReading reading = reader.read(c.question, kNow);
+        EXPECT_EQ(reading.repliedToThem, c.repliedToThem);
+        EXPECT_THAT(reading.words, ElementsAreArray(c.words));
+    }
+}
+
 } // namespace
 } // namespace orlune::core
