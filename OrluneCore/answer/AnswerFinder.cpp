@@ -15,6 +15,10 @@ namespace {
 
 // Each search looks this far down its ranking before fusion.
 constexpr int kCandidatesPerSearch = 50;
+// A message that holds the thing asked for is often long ("The car is
+// ready. New clutch kit and the slave cylinder. Total 640€"), and the full-
+// text ranking puts short ones first: such a question looks further down.
+constexpr int kCandidatesForAKind = 150;
 // The best this many fused messages bring in the answers in their windows.
 constexpr size_t kHitsWithWindows = 8;
 // How much more a message that holds the kind of thing asked for counts:
@@ -246,7 +250,10 @@ FoundAnswer AnswerFinder::find(std::string_view question, const TimeContext& con
             scope.reactions = std::move(reactions);
         }
         ShadowDBReader::SearchOutcome outcome =
-            db_.search(plan.match, scope, kCandidatesPerSearch, bounds);
+            db_.search(plan.match, scope,
+                       found.reading.askedFor == AskedFor::anything ? kCandidatesPerSearch
+                                                                    : kCandidatesForAKind,
+                       bounds);
         found.incomplete = found.incomplete || outcome.cutTexts > 0 || outcome.stoppedAtSizeLimit;
         if (!outcome.results.empty()) {
             allWordsFound = allWordsFound || (!plan.fallback && plan.joined == WordsJoined::all);
@@ -285,11 +292,16 @@ FoundAnswer AnswerFinder::find(std::string_view question, const TimeContext& con
         found.messages = fuseRankings(lists, wanted);
         return found;
     }
-    std::vector<RankedMessage> candidates = fuseRankings(lists, std::max(wanted, kReweighed));
+    const size_t reweighed =
+        found.reading.askedFor == AskedFor::anything ? kReweighed : kCandidatesForAKind;
+    std::vector<RankedMessage> candidates = fuseRankings(lists, std::max(wanted, reweighed));
     addWindowAnswers(found.reading, candidates, bounds);
     std::unordered_map<std::string, bool> knownChats;
     for (RankedMessage& candidate : candidates) {
+        // A message that asks ("where did you park?") does not state the
+        // thing, whatever it holds.
         if (found.reading.askedFor != AskedFor::anything &&
+            candidate.message.text.find('?') == std::string::npos &&
             holdsAskedFor(candidate.message.text, found.reading.askedFor)) {
             candidate.score *= kHoldsAskedFor;
         }

@@ -378,6 +378,7 @@ struct QuestionForm {
     bool sending = false;
     bool saying = false;
     bool repliedToThem = false;
+    bool afterMine = false;
     WhenAsked when = WhenAsked::no;
     AskedFor askedFor = AskedFor::anything;
     // Words that only say what is asked for, left out of the search.
@@ -430,6 +431,10 @@ QuestionForm readForm(const std::vector<std::string>& words,
                 ++j;
             }
             if (j < words.size()) {
+                // "... when I asked about the deposit"
+                form.afterMine = form.afterMine ||
+                                 (word == "i" && i > 0 && isIn(words[i - 1], {"when", "after"}) &&
+                                  isTellingVerb(words[j]));
                 iTells = iTells || (word == "i" && isTellingVerb(words[j]));
                 iReacts = iReacts || (word == "i" && isReactionWord(words[j]));
                 iTalks = iTalks || isTalkingVerb(words[j]);
@@ -602,6 +607,7 @@ QuestionReading QuestionReader::read(std::string_view question, const TimeContex
     reading.byMe = form.byMe;
     reading.bothSides = form.bothSides;
     reading.repliedToThem = form.repliedToThem;
+    reading.afterMine = form.afterMine && !form.byMe && !reading.people.empty();
     reading.when = form.when;
     reading.askedFor = form.askedFor;
 

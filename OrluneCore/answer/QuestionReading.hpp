@@ -54,6 +54,10 @@ struct QuestionReading {
     // for"): your reply to their message answers it. Their messages are
     // searched, as for any question about them.
     bool repliedToThem = false;
+    // The question is about what the people named answered to a message of
+    // yours ("what did Lena say when I asked about the cat?"): your message
+    // holds the words, their reply the answer.
+    bool afterMine = false;
     // The question is about your conversation with the people named, both
     // sides ("when did I last talk to Omar?").
     bool bothSides = false;

@@ -79,6 +79,10 @@ BenchmarkCorpus conversations() {
         said("ana-link", kAna, true, "https://example.org/renters this one", 3 * day - 2),
         said("theo-gutter", kTheo, false, "the gutter guy fixed the leak, all good", 6 * day),
         said("stranger-gutter", "+15559999999", false, "gutter leak", 6 * day),
+        // Theo's own words on the deposit are not his answer to my question.
+        said("theo-deposit", kTheo, false, "the deposit went through", 40 * day),
+        said("theo-deposit-ask", kTheo, true, "will you keep the whole deposit?", 41 * day),
+        said("theo-deposit-reply", kTheo, false, "no, one month only", 41 * day - 3),
     };
     corpus.now = kNow;
     corpus.zone = "Europe/London";
@@ -109,6 +113,7 @@ TEST(ConversationAnswers, TheMessageThatAnswersRanksFirst) {
         {"When did Ana first message me?", "ana-first"},
         // Within a time, a message that says something before "ok", "lol".
         {"What did Lena say yesterday?", "lena-boiler"},
+        {"what did Theo say when I asked about the deposit", "theo-deposit-reply"},
         // What someone asked about: my reply.
         {"the link for the flat insurance Ana asked about", "ana-link"},
         // Someone known above a stranger with the same words.
