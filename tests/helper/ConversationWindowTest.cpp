@@ -70,7 +70,7 @@ TEST_F(ConversationWindowTest, AMatchCarriesItsThreadAndTheNextMessagesOfItsChat
         said("lena-next", kLena, false, "ugh my train is late", 2),
         said("me-next", kLena, true, "again?", 3),
         // Past the window's time: not among the next messages.
-        said("lena-later", kLena, false, "home at last", 60 * 24),
+        said("lena-later", kLena, false, "home at last", 60 * 48),
         said("cat-reply", kLena, false, "sure, I'll swing by at 6", 60 * 12, "cat-ask"),
         // Another chat, the same words: a match without a window.
         said("theo-cat", kTheo, false, "the cat is hungry", 500),
