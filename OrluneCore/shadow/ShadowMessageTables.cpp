@@ -12,6 +12,7 @@
 #include "sql/StatementLimits.hpp"
 
 #include <algorithm>
+#include <optional>
 
 namespace orlune::core {
 
@@ -61,6 +62,60 @@ constexpr std::string_view kCreateReplacedTrigger =
     "AFTER DELETE ON main.messages WHEN old.deleted_at IS NULL BEGIN\n"
     "    SELECT orlune_shadow_note_replaced();\n"
     "END";
+
+// The transaction of one batch: its own, or, when the caller holds one open
+// (ShadowDB::PageGroup), a savepoint inside it, so that the batch is all or
+// nothing either way. Rolled back on destruction unless committed.
+class BatchTransaction {
+public:
+    explicit BatchTransaction(sqlite3* db) : db_(db) {
+        if (sqlite3_get_autocommit(db_) == 0) {
+            sqlite::exec(db_, kSavepoint);
+        } else {
+            own_.emplace(db_);
+        }
+    }
+    ~BatchTransaction() { rollback(); }
+    BatchTransaction(const BatchTransaction&) = delete;
+    BatchTransaction& operator=(const BatchTransaction&) = delete;
+
+    // Throws sqlite::Error; the batch is then rolled back.
+    void commit() {
+        if (own_) {
+            own_->commit();
+            return;
+        }
+        try {
+            sqlite::exec(db_, kReleaseSavepoint);
+            released_ = true;
+        } catch (const sqlite::Error&) {
+            rollback();
+            throw;
+        }
+    }
+
+    void rollback() noexcept {
+        if (own_) {
+            own_->rollback();
+            return;
+        }
+        // A transaction SQLite has ended by itself took the savepoint with it.
+        if (!released_ && sqlite3_get_autocommit(db_) == 0) {
+            sqlite3_exec(db_, kRollbackSavepoint, nullptr, nullptr, nullptr);
+        }
+        released_ = true;
+    }
+
+private:
+    static constexpr std::string_view kSavepoint = "SAVEPOINT orlune_batch";
+    static constexpr std::string_view kReleaseSavepoint = "RELEASE orlune_batch";
+    static constexpr const char* kRollbackSavepoint =
+        "ROLLBACK TO orlune_batch; RELEASE orlune_batch";
+
+    sqlite3* db_;
+    bool released_ = false;
+    std::optional<sqlite::Transaction> own_;
+};
 
 void noteReplaced(sqlite3_context* context, int, sqlite3_value**) {
     ++*static_cast<int64_t*>(sqlite3_user_data(context));
@@ -396,7 +451,7 @@ ShadowMessageTables::write(const std::vector<ShadowMessage>& messages, bool coun
     }
     return connection_.guarded([&] {
         sqlite::Connection& db = connection_.db();
-        sqlite::Transaction transaction(db.get());
+        BatchTransaction transaction(db.get());
         if (countGrowth) {
             prepareReplacedCounter();
         }
@@ -448,7 +503,7 @@ ShadowMessageTables::diagnoseFailedBatch(const std::vector<ShadowMessage>& messa
     // Replays the batch row by row in a transaction that is always rolled
     // back; only used after a batch has failed and been rolled back.
     try {
-        sqlite::Transaction replay(connection_.handle());
+        BatchTransaction replay(connection_.handle());
         sqlite::Statement insert = connection_.db().prepare(kInsertMessage);
         for (const ShadowMessage& message : messages) {
             insert.reset();

@@ -582,10 +582,13 @@ TEST_F(ShadowSyncTest, ASecondPassWhileOneIsRunningSaysSo) {
 // failure of a rollback SQLite already made; committed pages stay, and the
 // pass after space is freed completes the copy.
 TEST_F(ShadowSyncTest, AFullDiskIsReportedAsSuchEveryTimeAndLosesNothing) {
+    // One transaction of pages, then a page and a half more.
+    constexpr int kCommitted = ShadowSync::kPagesPerTransaction * ShadowSync::kBatchSize;
+    constexpr int kRest = ShadowSync::kBatchSize * 3 / 2;
     {
         ChatStoreWriter store(storePath);
         addPeopleAndChats(store);
-        addTextMessages(store, 1, 25000, [](int64_t rowid) { return rowid; });
+        addTextMessages(store, 1, kCommitted + kRest, [](int64_t rowid) { return rowid; });
     }
     orlune::testing::FaultyDisk disk;
     auto expectDiskFull = [&](const ShadowSync::ProgressCallback& progress) {
@@ -599,16 +602,20 @@ TEST_F(ShadowSyncTest, AFullDiskIsReportedAsSuchEveryTimeAndLosesNothing) {
             EXPECT_THAT(error.what(), ::testing::Not(::testing::HasSubstr("rollback")));
         }
     };
-    // The disk fills up after the first page.
-    expectDiskFull([&](int64_t) { disk.setFull(true); });
+    // The disk fills up once a page after the first transaction is written.
+    expectDiskFull([&](int64_t rows) {
+        if (rows > kCommitted) {
+            disk.setFull(true);
+        }
+    });
     EXPECT_GT(disk.refusedWrites(), 0);
     expectDiskFull({});
     expectDiskFull({});
 
     disk.setFull(false);
-    EXPECT_EQ(engine().messageCount(), 10000) << "the page committed before the disk filled";
-    EXPECT_EQ(engine().performSync(), 15000);
-    EXPECT_EQ(engine().messageCount(), 25000);
+    EXPECT_EQ(engine().messageCount(), kCommitted) << "the pages committed before the disk filled";
+    EXPECT_EQ(engine().performSync(), kRest);
+    EXPECT_EQ(engine().messageCount(), kCommitted + kRest);
     EXPECT_EQ(Inspector(shadowPath).ftsIntegrity(), "ok");
 }
 
