@@ -140,16 +140,17 @@ public:
     // messages.guid's index and of message_chats) land all over their trees,
     // so each page of new messages changes most of those trees' pages again:
     // committed one by one, a first copy spends much of its time writing the
-    // same index pages over and over. Inside a group each
-    // commitSyncPage is a savepoint: its page and cursor stay whole or go
-    // together, and this connection reads them at once; other connections
-    // and the file see them at commit(). Destroyed without commit() (a pass
-    // that stops on a failure), it commits the pages written so far, as if
-    // each had been committed alone; should that commit fail, they are
-    // rolled back and the next pass reads them again. One group at a time;
-    // inside it only commitSyncPage, insertBatch and reads may be called (the
-    // other writes begin transactions of their own, which SQLite refuses
-    // inside another).
+    // same index pages over and over. Inside a group each commitSyncPage
+    // writes its page and cursor into the group's transaction, and this
+    // connection reads them at once; other connections and the file see them
+    // at commit(). A page that fails to be written rolls the whole group back
+    // (its pages are read again by the next pass). Destroyed without
+    // commit() after any other failure (the store could not be read), it
+    // commits the pages written so far, as if each had been committed alone;
+    // should that commit fail, they are rolled back and read again. One group
+    // at a time; inside it only commitSyncPage, insertBatch and reads may be
+    // called (the other writes begin transactions of their own, which SQLite
+    // refuses inside another).
     class PageGroup {
     public:
         // Throws queryFailed when the transaction cannot begin.

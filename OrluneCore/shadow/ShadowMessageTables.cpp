@@ -63,15 +63,17 @@ constexpr std::string_view kCreateReplacedTrigger =
     "    SELECT orlune_shadow_note_replaced();\n"
     "END";
 
-// The transaction of one batch: its own, or, when the caller holds one open
-// (ShadowDB::PageGroup), a savepoint inside it, so that the batch is all or
-// nothing either way. Rolled back on destruction unless committed.
+// The transaction of one batch: its own, or the one the caller holds open
+// (ShadowDB::PageGroup). A batch is all or nothing either way: one that fails
+// inside the caller's transaction rolls that whole transaction back. (A
+// savepoint per batch would keep the earlier batches, but SQLite copies every
+// page a savepoint's writes change into memory until it is released, which
+// for a batch of new guids is most of their indexes.) Rolled back on
+// destruction unless committed.
 class BatchTransaction {
 public:
     explicit BatchTransaction(sqlite3* db) : db_(db) {
-        if (sqlite3_get_autocommit(db_) == 0) {
-            sqlite::exec(db_, kSavepoint);
-        } else {
+        if (sqlite3_get_autocommit(db_) != 0) {
             own_.emplace(db_);
         }
     }
@@ -83,37 +85,22 @@ public:
     void commit() {
         if (own_) {
             own_->commit();
-            return;
         }
-        try {
-            sqlite::exec(db_, kReleaseSavepoint);
-            released_ = true;
-        } catch (const sqlite::Error&) {
-            rollback();
-            throw;
-        }
+        ended_ = true;
     }
 
     void rollback() noexcept {
         if (own_) {
             own_->rollback();
-            return;
+        } else if (!ended_ && sqlite3_get_autocommit(db_) == 0) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         }
-        // A transaction SQLite has ended by itself took the savepoint with it.
-        if (!released_ && sqlite3_get_autocommit(db_) == 0) {
-            sqlite3_exec(db_, kRollbackSavepoint, nullptr, nullptr, nullptr);
-        }
-        released_ = true;
+        ended_ = true;
     }
 
 private:
-    static constexpr std::string_view kSavepoint = "SAVEPOINT orlune_batch";
-    static constexpr std::string_view kReleaseSavepoint = "RELEASE orlune_batch";
-    static constexpr const char* kRollbackSavepoint =
-        "ROLLBACK TO orlune_batch; RELEASE orlune_batch";
-
     sqlite3* db_;
-    bool released_ = false;
+    bool ended_ = false;
     std::optional<sqlite::Transaction> own_;
 };
 

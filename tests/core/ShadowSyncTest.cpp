@@ -273,35 +273,44 @@ TEST_F(ShadowSyncTest, APageOfOnlyDroppedRowsStillMovesTheCursor) {
 }
 
 TEST_F(ShadowSyncTest, AnInterruptedPassResumesAfterTheLastCommittedPage) {
+    // One transaction of pages, then a page and a half more; a page that
+    // fails takes the pages of its transaction with it.
+    constexpr int kCommitted = ShadowSync::kPagesPerTransaction * ShadowSync::kBatchSize;
+    constexpr int kRest = ShadowSync::kBatchSize * 3 / 2;
+    const std::string failing = "guid-" + std::to_string(kCommitted + 5000);
+    auto state = [](int rows) {
+        return ElementsAre(std::to_string(1000 + rows), std::to_string(rows), std::to_string(rows));
+    };
     {
         ChatStoreWriter store(storePath);
         addPeopleAndChats(store);
-        addTextMessages(store, 1, 25000, [](int64_t rowid) { return 1000 + rowid; });
+        addTextMessages(store, 1, kCommitted + kRest, [](int64_t rowid) { return 1000 + rowid; });
     }
-    // Make the second page fail on the shadow side.
+    // Make a page of the second transaction fail on the shadow side.
     {
         ShadowDB db(shadowPath);
         db.createSchemaIfNeeded();
     }
     Inspector(shadowPath)
-        .exec("CREATE TRIGGER refuse BEFORE INSERT ON messages WHEN new.guid = 'guid-15000' "
-              "BEGIN SELECT RAISE(ABORT, 'disk trouble'); END");
+        .exec("CREATE TRIGGER refuse BEFORE INSERT ON messages WHEN new.guid = '" + failing +
+              "' BEGIN SELECT RAISE(ABORT, 'disk trouble'); END");
 
     ShadowSync sync = engine();
     try {
         sync.performSync();
-        FAIL() << "expected the second page to fail";
+        FAIL() << "expected a page of the second transaction to fail";
     } catch (const ShadowDB::Error& error) {
         EXPECT_EQ(error.kind(), ShadowDB::Error::Kind::insertFailed);
-        EXPECT_STREQ(error.what(), "Insert failed: Failed on guid=guid-15000: disk trouble");
+        EXPECT_EQ(std::string(error.what()),
+                  "Insert failed: Failed on guid=" + failing + ": disk trouble");
     }
-    EXPECT_EQ(sync.messageCount(), 10000);
-    EXPECT_THAT(syncState(), ElementsAre("11000", "10000", "10000"));
+    EXPECT_EQ(sync.messageCount(), kCommitted);
+    EXPECT_THAT(syncState(), state(kCommitted));
 
     Inspector(shadowPath).exec("DROP TRIGGER refuse");
-    EXPECT_EQ(sync.performSync(), 15000) << "the committed page is not written again";
-    EXPECT_EQ(sync.messageCount(), 25000);
-    EXPECT_THAT(syncState(), ElementsAre("26000", "25000", "25000"));
+    EXPECT_EQ(sync.performSync(), kRest) << "the committed pages are not written again";
+    EXPECT_EQ(sync.messageCount(), kCommitted + kRest);
+    EXPECT_THAT(syncState(), state(kCommitted + kRest));
 }
 
 TEST_F(ShadowSyncTest, ARestartAfterACommittedPageButBeforeItsCursorKeepsOneRowPerGuid) {
