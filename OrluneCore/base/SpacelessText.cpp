@@ -23,7 +23,8 @@ bool isMark(UChar32 c) {
 }
 
 bool isSpaceless(UChar32 c) {
-    if ((U_GET_GC_MASK(c) & (U_GC_L_MASK | U_GC_NL_MASK)) == 0) {
+    // ASCII first: most text is, and it is in none of those scripts.
+    if (c < 0x80 || (U_GET_GC_MASK(c) & (U_GC_L_MASK | U_GC_NL_MASK)) == 0) {
         return false;
     }
     for (UScriptCode script : kSpacelessScripts) {

@@ -235,6 +235,33 @@ ShadowDB::BatchResult ShadowDB::commitSyncPage(const std::vector<ShadowMessage>&
     return BatchResult{written.written, written.countGrowth - removed, removed};
 }
 
+ShadowDB::PageGroup::PageGroup(ShadowDB& shadow) : shadow_(shadow) {
+    shadow_.connection_.guarded([&] { transaction_.emplace(shadow_.handle()); });
+}
+
+ShadowDB::PageGroup::~PageGroup() {
+    if (!transaction_) {
+        return;
+    }
+    try {
+        transaction_->commit();
+    } catch (const sqlite::Error&) {
+        // Rolled back by the failed commit: the pages are read again.
+    }
+}
+
+void ShadowDB::PageGroup::commit() {
+    shadow_.connection_.guarded([&] {
+        try {
+            transaction_->commit();
+        } catch (const sqlite::Error&) {
+            transaction_.reset(); // already rolled back
+            throw;
+        }
+        transaction_.reset();
+    });
+}
+
 int64_t ShadowDB::applyPageChanges(const PageChanges& changes) {
     reactionsAndAttachments_.apply(changes.reactions);
     messages_.replaceChats(changes.memberships);

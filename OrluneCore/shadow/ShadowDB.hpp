@@ -27,8 +27,9 @@ namespace orlune::core {
 // closes it on close() or destruction; not copyable or movable (callers share
 // it by reference). Every operation is synchronous on the calling thread and
 // prepares and finalizes its own statements, so none stays open between calls.
-// The connection is in serialized mode, but transactions span one call: two
-// threads must not interleave insertBatch or replaceChatParticipants calls.
+// The connection is in serialized mode, but transactions span one call (or a
+// PageGroup): two threads must not interleave insertBatch or
+// replaceChatParticipants calls.
 // Every failure is thrown as ShadowDB::Error (ShadowDBError). While another
 // connection holds the write lock, a write waits up to kBusyTimeout.
 class ShadowDB : public ShadowDBReader {
@@ -133,6 +134,39 @@ public:
     BatchResult commitSyncPage(const std::vector<ShadowMessage>& messages, const Watermark& cursor,
                                int64_t countBefore, const SyncMarks& marks,
                                const SyncSource& source, const PageChanges& changes = {});
+
+    // Several pages of a pass in one transaction. Every commit writes each
+    // database page it changed to the log, and new guids (the keys of
+    // messages.guid's index and of message_chats) land all over their trees,
+    // so each page of new messages changes most of those trees' pages again:
+    // committed one by one, a first copy spends much of its time writing the
+    // same index pages over and over. Inside a group each commitSyncPage
+    // writes its page and cursor into the group's transaction, and this
+    // connection reads them at once; other connections and the file see them
+    // at commit(). A page that fails to be written rolls the whole group back
+    // (its pages are read again by the next pass). Destroyed without
+    // commit() after any other failure (the store could not be read), it
+    // commits the pages written so far, as if each had been committed alone;
+    // should that commit fail, they are rolled back and read again. One group
+    // at a time; inside it only commitSyncPage, insertBatch and reads may be
+    // called (the other writes begin transactions of their own, which SQLite
+    // refuses inside another).
+    class PageGroup {
+    public:
+        // Throws queryFailed when the transaction cannot begin.
+        explicit PageGroup(ShadowDB& shadow);
+        ~PageGroup();
+        PageGroup(const PageGroup&) = delete;
+        PageGroup& operator=(const PageGroup&) = delete;
+
+        // Called at most once. Throws queryFailed; the group's pages are
+        // then rolled back.
+        void commit();
+
+    private:
+        ShadowDB& shadow_;
+        std::optional<sqlite::Transaction> transaction_;
+    };
 
     // Makes the words of deleted messages unrecoverable from the file: the
     // full-text indexes (words and attachment names) are merged into one segment each (the deleted

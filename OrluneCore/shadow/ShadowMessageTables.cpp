@@ -12,6 +12,7 @@
 #include "sql/StatementLimits.hpp"
 
 #include <algorithm>
+#include <optional>
 
 namespace orlune::core {
 
@@ -61,6 +62,47 @@ constexpr std::string_view kCreateReplacedTrigger =
     "AFTER DELETE ON main.messages WHEN old.deleted_at IS NULL BEGIN\n"
     "    SELECT orlune_shadow_note_replaced();\n"
     "END";
+
+// The transaction of one batch: its own, or the one the caller holds open
+// (ShadowDB::PageGroup). A batch is all or nothing either way: one that fails
+// inside the caller's transaction rolls that whole transaction back. (A
+// savepoint per batch would keep the earlier batches, but SQLite copies every
+// page a savepoint's writes change into memory until it is released, which
+// for a batch of new guids is most of their indexes.) Rolled back on
+// destruction unless committed.
+class BatchTransaction {
+public:
+    explicit BatchTransaction(sqlite3* db) : db_(db) {
+        if (sqlite3_get_autocommit(db_) != 0) {
+            own_.emplace(db_);
+        }
+    }
+    ~BatchTransaction() { rollback(); }
+    BatchTransaction(const BatchTransaction&) = delete;
+    BatchTransaction& operator=(const BatchTransaction&) = delete;
+
+    // Throws sqlite::Error; the batch is then rolled back.
+    void commit() {
+        if (own_) {
+            own_->commit();
+        }
+        ended_ = true;
+    }
+
+    void rollback() noexcept {
+        if (own_) {
+            own_->rollback();
+        } else if (!ended_ && sqlite3_get_autocommit(db_) == 0) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        }
+        ended_ = true;
+    }
+
+private:
+    sqlite3* db_;
+    bool ended_ = false;
+    std::optional<sqlite::Transaction> own_;
+};
 
 void noteReplaced(sqlite3_context* context, int, sqlite3_value**) {
     ++*static_cast<int64_t*>(sqlite3_user_data(context));
@@ -404,7 +446,7 @@ ShadowMessageTables::write(const std::vector<ShadowMessage>& messages, bool coun
     }
     return connection_.guarded([&] {
         sqlite::Connection& db = connection_.db();
-        sqlite::Transaction transaction(db.get());
+        BatchTransaction transaction(db.get());
         if (countGrowth) {
             prepareReplacedCounter();
         }
@@ -456,7 +498,7 @@ ShadowMessageTables::diagnoseFailedBatch(const std::vector<ShadowMessage>& messa
     // Replays the batch row by row in a transaction that is always rolled
     // back; only used after a batch has failed and been rolled back.
     try {
-        sqlite::Transaction replay(connection_.handle());
+        BatchTransaction replay(connection_.handle());
         sqlite::Statement insert = connection_.db().prepare(kInsertMessage);
         for (const ShadowMessage& message : messages) {
             insert.reset();

@@ -26,7 +26,7 @@ enum MessageColumn {
     kRowid = 0,
     kGuid,
     kText,
-    kBodyHex,
+    kBody,
     kDate,
     kIsFromMe,
     kSenderId,
@@ -40,7 +40,7 @@ enum MessageColumn {
     kItemType,
     kDateEdited,
     kDateRetracted,
-    kSummaryInfoHex,
+    kSummaryInfo,
     kIsSpam,
     kIsFiltered,
     kIsBlackholed,
@@ -131,24 +131,13 @@ bool contains(const std::vector<std::string>& names, std::string_view name) {
     });
 }
 
-// `blobHex` decoded, or empty.
-// Whether a HEX(...) column holds any bytes: HEX(NULL) is '', so NULL and an
-// empty blob both read as none, and nothing is decoded (a decoder fails on
-// no bytes, by throwing, which costs a first sync dearly row after row).
-bool hasHexBytes(sqlite::Statement& statement, int column) {
+// Whether a blob column holds any bytes: NULL and an empty blob both read as
+// none, and nothing is decoded (a decoder fails on no bytes, by throwing,
+// which costs a first sync dearly row after row). The blobs are read as they
+// are (Statement::columnBytes): asking SQLite for HEX(...) would encode every
+// row's archive only for the few that are decoded.
+bool hasBytes(sqlite::Statement& statement, int column) {
     return sqlite3_column_bytes(statement.get(), column) > 0;
-}
-
-std::string bytesFromHex(sqlite::Statement& statement, int column) {
-    if (statement.isNull(column)) {
-        return {};
-    }
-    const auto* hex = reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), column));
-    const auto length = static_cast<size_t>(sqlite3_column_bytes(statement.get(), column));
-    if (hex == nullptr) {
-        return {};
-    }
-    return decodeHex(std::string_view(hex, length)).value_or(std::string());
 }
 
 // The text column whole: a NUL inside it becomes a space instead of ending
@@ -488,8 +477,8 @@ void ChatDBReader::readMessageRows(sqlite::Statement& statement, FetchResult& re
         }
 
         std::string text = wholeText(statement, kText);
-        if (text.empty() && hasHexBytes(statement, kBodyHex)) {
-            text = TypedStreamDecoder::decodeToString(bytesFromHex(statement, kBodyHex))
+        if (text.empty() && hasBytes(statement, kBody)) {
+            text = TypedStreamDecoder::decodeToString(statement.columnBytes(kBody))
                        .value_or(std::string());
         }
         std::optional<int64_t> editedAt;
@@ -497,8 +486,8 @@ void ChatDBReader::readMessageRows(sqlite::Statement& statement, FetchResult& re
             editedAt = dateEdited;
         }
         bool unsent = statement.columnInt64(kDateRetracted) != 0;
-        if (hasHexBytes(statement, kSummaryInfoHex)) {
-            if (auto info = MessageSummaryInfo::parse(bytesFromHex(statement, kSummaryInfoHex))) {
+        if (hasBytes(statement, kSummaryInfo)) {
+            if (auto info = MessageSummaryInfo::parse(statement.columnBytes(kSummaryInfo))) {
                 if (text.empty()) {
                     text = info->currentText(0).value_or(std::string());
                 }
@@ -513,8 +502,8 @@ void ChatDBReader::readMessageRows(sqlite::Statement& statement, FetchResult& re
         text = withoutPlaceholders(text);
         // A voice message's body holds only its placeholder; the system's
         // transcript of it, where there is one, is its text.
-        if (text.empty() && hasHexBytes(statement, kBodyHex)) {
-            text = TypedStreamDecoder::audioTranscription(bytesFromHex(statement, kBodyHex))
+        if (text.empty() && hasBytes(statement, kBody)) {
+            text = TypedStreamDecoder::audioTranscription(statement.columnBytes(kBody))
                        .value_or(std::string());
         }
 
@@ -621,7 +610,7 @@ void ChatDBReader::probe() {
         return contains(present, name) ? std::string(prefix) + name : std::string(otherwise);
     };
     std::string sql = "SELECT\n"
-                      "    m.ROWID, m.guid, m.text, HEX(m.attributedBody), m.date, m.is_from_me,\n"
+                      "    m.ROWID, m.guid, m.text, m.attributedBody, m.date, m.is_from_me,\n"
                       "    h.id, c.guid, c.display_name, c.style";
     const std::pair<const char*, const char*> messageExtras[] = {
         {"associated_message_type", "0"},
@@ -634,8 +623,8 @@ void ChatDBReader::probe() {
     for (const auto& [name, otherwise] : messageExtras) {
         sql += ",\n    " + or_(message, "m.", name, otherwise);
     }
-    sql += contains(message, "message_summary_info") ? ",\n    HEX(m.message_summary_info)"
-                                                     : ",\n    NULL";
+    sql +=
+        contains(message, "message_summary_info") ? ",\n    m.message_summary_info" : ",\n    NULL";
     sql += ",\n    " + or_(message, "m.", "is_spam", "0");
     sql += ",\n    " + or_(chat, "c.", "is_filtered", "0");
     sql += ",\n    " + or_(chat, "c.", "is_blackholed", "0");

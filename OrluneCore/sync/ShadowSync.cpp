@@ -608,8 +608,16 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
         shadow.syncTables().markMembershipsComplete();
     }
 
-    // 3. New rows after the (date, ROWID) cursor, in pages.
-    for (;;) {
+    // 3. New rows after the (date, ROWID) cursor, in pages, committed
+    //    kPagesPerTransaction at a time.
+    std::optional<ShadowDB::PageGroup> group;
+    for (int pages = 0;; ++pages) {
+        if (pages % kPagesPerTransaction == 0) {
+            if (group) {
+                group->commit();
+            }
+            group.emplace(shadow);
+        }
         FetchResult page = reader.fetchMessages(cursor.timestamp, cursor.rowid, kBatchSize);
         if (page.rawRowCount < 1) {
             break;
@@ -654,6 +662,7 @@ int64_t ShadowSync::performSync(const ProgressCallback& progress) {
             break;
         }
     }
+    group->commit();
 
     // 4. Text that arrived or changed after its row was read (a body written
     //    after the row, an edit): the newest rows behind the cursor are read

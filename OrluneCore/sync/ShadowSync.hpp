@@ -145,6 +145,13 @@ class ShadowSync {
 public:
     // Rows read from the store per page.
     static constexpr int kBatchSize = 10000;
+    // Pages of new rows written in one transaction (ShadowDB::PageGroup): a
+    // first copy commits every 100,000 rows rather than every page, and
+    // writes a fraction of the bytes. Memory does not grow with it (SQLite's
+    // page cache holds the pages in between and moves them to the log when
+    // it is full); a pass killed part way loses the pages since its last
+    // commit, which the next pass reads again.
+    static constexpr int kPagesPerTransaction = 10;
     // How many of the newest store rows each pass reads again to catch text
     // that arrived or changed after the row was first read.
     static constexpr int kRecheckWindow = 2000;
@@ -152,7 +159,7 @@ public:
     // store has reused the mark's rowid.
     static constexpr int64_t kJoinRecheckWindow = 1000;
 
-    // Called after each committed page with the number of store rows read so
+    // Called after each page written with the number of store rows read so
     // far in this pass (kept or dropped). It must not throw.
     using ProgressCallback = std::function<void(int64_t rowsRead)>;
 
@@ -167,8 +174,9 @@ public:
 
     // One pass: checks the store, refreshes chat membership, catches up the
     // rows the cursor passed (see above), then copies the store's rows after
-    // the cursor in pages of kBatchSize, each page committed with its cursor,
-    // until a short page, and finally re-reads the newest rows. A store that
+    // the cursor in pages of kBatchSize, each page written with its cursor
+    // and kPagesPerTransaction pages committed together, until a short page,
+    // and finally re-reads the newest rows. A store that
     // cannot be opened or lacks a table or column is reported before the
     // shadow database is opened. Returns the number of messages written
     // (new or replacing a copy with the same guid), not the growth of the

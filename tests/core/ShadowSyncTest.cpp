@@ -273,35 +273,44 @@ TEST_F(ShadowSyncTest, APageOfOnlyDroppedRowsStillMovesTheCursor) {
 }
 
 TEST_F(ShadowSyncTest, AnInterruptedPassResumesAfterTheLastCommittedPage) {
+    // One transaction of pages, then a page and a half more; a page that
+    // fails takes the pages of its transaction with it.
+    constexpr int kCommitted = ShadowSync::kPagesPerTransaction * ShadowSync::kBatchSize;
+    constexpr int kRest = ShadowSync::kBatchSize * 3 / 2;
+    const std::string failing = "guid-" + std::to_string(kCommitted + 5000);
+    auto state = [](int rows) {
+        return ElementsAre(std::to_string(1000 + rows), std::to_string(rows), std::to_string(rows));
+    };
     {
         ChatStoreWriter store(storePath);
         addPeopleAndChats(store);
-        addTextMessages(store, 1, 25000, [](int64_t rowid) { return 1000 + rowid; });
+        addTextMessages(store, 1, kCommitted + kRest, [](int64_t rowid) { return 1000 + rowid; });
     }
-    // Make the second page fail on the shadow side.
+    // Make a page of the second transaction fail on the shadow side.
     {
         ShadowDB db(shadowPath);
         db.createSchemaIfNeeded();
     }
     Inspector(shadowPath)
-        .exec("CREATE TRIGGER refuse BEFORE INSERT ON messages WHEN new.guid = 'guid-15000' "
-              "BEGIN SELECT RAISE(ABORT, 'disk trouble'); END");
+        .exec("CREATE TRIGGER refuse BEFORE INSERT ON messages WHEN new.guid = '" + failing +
+              "' BEGIN SELECT RAISE(ABORT, 'disk trouble'); END");
 
     ShadowSync sync = engine();
     try {
         sync.performSync();
-        FAIL() << "expected the second page to fail";
+        FAIL() << "expected a page of the second transaction to fail";
     } catch (const ShadowDB::Error& error) {
         EXPECT_EQ(error.kind(), ShadowDB::Error::Kind::insertFailed);
-        EXPECT_STREQ(error.what(), "Insert failed: Failed on guid=guid-15000: disk trouble");
+        EXPECT_EQ(std::string(error.what()),
+                  "Insert failed: Failed on guid=" + failing + ": disk trouble");
     }
-    EXPECT_EQ(sync.messageCount(), 10000);
-    EXPECT_THAT(syncState(), ElementsAre("11000", "10000", "10000"));
+    EXPECT_EQ(sync.messageCount(), kCommitted);
+    EXPECT_THAT(syncState(), state(kCommitted));
 
     Inspector(shadowPath).exec("DROP TRIGGER refuse");
-    EXPECT_EQ(sync.performSync(), 15000) << "the committed page is not written again";
-    EXPECT_EQ(sync.messageCount(), 25000);
-    EXPECT_THAT(syncState(), ElementsAre("26000", "25000", "25000"));
+    EXPECT_EQ(sync.performSync(), kRest) << "the committed pages are not written again";
+    EXPECT_EQ(sync.messageCount(), kCommitted + kRest);
+    EXPECT_THAT(syncState(), state(kCommitted + kRest));
 }
 
 TEST_F(ShadowSyncTest, ARestartAfterACommittedPageButBeforeItsCursorKeepsOneRowPerGuid) {
@@ -582,10 +591,13 @@ TEST_F(ShadowSyncTest, ASecondPassWhileOneIsRunningSaysSo) {
 // failure of a rollback SQLite already made; committed pages stay, and the
 // pass after space is freed completes the copy.
 TEST_F(ShadowSyncTest, AFullDiskIsReportedAsSuchEveryTimeAndLosesNothing) {
+    // One transaction of pages, then a page and a half more.
+    constexpr int kCommitted = ShadowSync::kPagesPerTransaction * ShadowSync::kBatchSize;
+    constexpr int kRest = ShadowSync::kBatchSize * 3 / 2;
     {
         ChatStoreWriter store(storePath);
         addPeopleAndChats(store);
-        addTextMessages(store, 1, 25000, [](int64_t rowid) { return rowid; });
+        addTextMessages(store, 1, kCommitted + kRest, [](int64_t rowid) { return rowid; });
     }
     orlune::testing::FaultyDisk disk;
     auto expectDiskFull = [&](const ShadowSync::ProgressCallback& progress) {
@@ -599,16 +611,20 @@ TEST_F(ShadowSyncTest, AFullDiskIsReportedAsSuchEveryTimeAndLosesNothing) {
             EXPECT_THAT(error.what(), ::testing::Not(::testing::HasSubstr("rollback")));
         }
     };
-    // The disk fills up after the first page.
-    expectDiskFull([&](int64_t) { disk.setFull(true); });
+    // The disk fills up once a page after the first transaction is written.
+    expectDiskFull([&](int64_t rows) {
+        if (rows > kCommitted) {
+            disk.setFull(true);
+        }
+    });
     EXPECT_GT(disk.refusedWrites(), 0);
     expectDiskFull({});
     expectDiskFull({});
 
     disk.setFull(false);
-    EXPECT_EQ(engine().messageCount(), 10000) << "the page committed before the disk filled";
-    EXPECT_EQ(engine().performSync(), 15000);
-    EXPECT_EQ(engine().messageCount(), 25000);
+    EXPECT_EQ(engine().messageCount(), kCommitted) << "the pages committed before the disk filled";
+    EXPECT_EQ(engine().performSync(), kRest);
+    EXPECT_EQ(engine().messageCount(), kCommitted + kRest);
     EXPECT_EQ(Inspector(shadowPath).ftsIntegrity(), "ok");
 }
 

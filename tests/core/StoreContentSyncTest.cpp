@@ -439,5 +439,55 @@ TEST(JunkSyncTest, OneSwitchBringsJunkInAndOut) {
               probe.value("SELECT COUNT(*) FROM messages"));
 }
 
+// A first copy writes several pages to a transaction, each page reading
+// what the pages before it wrote before any of them is committed. It holds
+// exactly what copies made as the store grew hold: the same messages with
+// their chats, emoji, spaced texts, reactions and attachments, and the same
+// counts.
+TEST(FirstCopySyncTest, ACopyOfManyPagesHoldsWhatCopiesMadeAsTheStoreGrewHold) {
+    TempDir dir;
+    ScopedEnv home("HOME", dir.path().string());
+    const std::string store = dir.file("chat.db");
+    SampleStoreOptions options;
+    options.messageCount = 20000;
+    options.seed = 11;
+    options.spacelessPercent = 5;
+    options.content = RealStoreContent::everything();
+    samplestore::buildSampleStore(store, options);
+
+    ShadowSync grown(store, dir.file("grown.db"));
+    grown.performSync();
+    for (uint64_t seed : {12u, 13u}) {
+        samplestore::appendSampleMessages(store, 10000, seed);
+        grown.performSync();
+    }
+    ShadowSync whole(store, dir.file("whole.db"));
+    ASSERT_GT(whole.performSync(), 3 * ShadowSync::kBatchSize)
+        << "the first copy writes several pages to a transaction";
+
+    const char* tables[] = {
+        "SELECT guid, chat_id, chat_name, sender, text, timestamp, is_from_me, is_group,\n"
+        "       has_attachments, attachment_types, content_hash, edited_at,\n"
+        "       thread_originator_guid\n"
+        "FROM messages ORDER BY guid",
+        "SELECT message_guid, chat_id FROM message_chats ORDER BY 1, 2",
+        "SELECT emoji, message_guid FROM message_emoji ORDER BY 1, 2",
+        "SELECT m.guid, s.text FROM spaced_texts s JOIN messages m ON m.rowid = s.id ORDER BY 1",
+        "SELECT * FROM reactions ORDER BY target_guid, sender, kind",
+        "SELECT * FROM attachments ORDER BY message_guid, position",
+        "SELECT * FROM left_out_counts",
+        "SELECT message_count FROM sync_state",
+    };
+    testing::DatabaseProbe grownCopy(dir.file("grown.db"));
+    testing::DatabaseProbe wholeCopy(dir.file("whole.db"));
+    for (const char* sql : tables) {
+        SCOPED_TRACE(sql);
+        const auto rows = wholeCopy.rows(sql);
+        EXPECT_FALSE(rows.empty());
+        EXPECT_EQ(rows, grownCopy.rows(sql));
+    }
+    EXPECT_EQ(wholeCopy.ftsIntegrity(), "ok");
+}
+
 } // namespace
 } // namespace orlune::core
