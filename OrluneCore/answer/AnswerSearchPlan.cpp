@@ -18,6 +18,11 @@ constexpr size_t kShortestPrefixStem = 4;
 // counts: as much as the search within the time it names, whose messages
 // without words are merely the newest of that time.
 constexpr double kDateInTextWeight = 1.0;
+// How much the search for the question's words with one word of the time it
+// names that names no date ("tuesday", "tonight") counts:
+// such a message is often about another Tuesday, but a question typed as a
+// search ("engineer tuesday") means those words.
+constexpr double kTimeWordsInTextWeight = 0.5;
 
 bool namesMonth(std::string_view folded) {
     const std::vector<TimeWords::Named>& months = TimeWords::english().months;
@@ -26,23 +31,50 @@ bool namesMonth(std::string_view folded) {
     });
 }
 
-// The terms of a date named with its month ("8 June", "the 2nd of April",
-// "end of March") as a message about that day would write it: the month's
-// name, and the day's number as a prefix ("8"* finds "8" and "8th"); none
-// when `timeWords` name no month ("last Saturday", "yesterday": messages do
-// not say it of the day they were sent).
-std::vector<std::string> dateTerms(const std::string& timeWords) {
+// The terms of the time named as a message written before it would write
+// it (TimeWords::saidAhead): "friday morning" -> "friday", "morning"; with
+// a month, also the day's number as a prefix ("8"* finds "8" and "8th").
+struct TimeInText {
     std::vector<std::string> terms;
-    bool month = false;
+    bool date = false; // a month is named
+    size_t words = 0;  // terms that are words, not numbers
+
+    // A date, or two words of time or more ("friday morning"): a message
+    // that holds them all is about that time, and the search needs no other
+    // words.
+    bool specific() const { return date || words >= 2; }
+};
+
+TimeInText timeInText(const std::string& timeWords) {
+    TimeInText found;
+    std::vector<std::string> numbers;
     for (const text::Token& token : text::tokenize(timeWords)) {
         if (token.kind == text::TokenKind::number) {
-            terms.push_back(MatchExpression::quoted(token.folded) + "*");
-        } else if (token.kind == text::TokenKind::word && namesMonth(token.folded)) {
-            terms.push_back(MatchExpression::quoted(token.folded));
-            month = true;
+            numbers.push_back(MatchExpression::quoted(token.folded) + "*");
+        } else if (token.kind == text::TokenKind::word &&
+                   TimeWords::english().saidAhead(token.folded) &&
+                   !isQuestionStopWord(token.folded)) {
+            found.terms.push_back(MatchExpression::quoted(token.folded));
+            found.date = found.date || namesMonth(token.folded);
+            ++found.words;
         }
     }
-    return month ? terms : std::vector<std::string>{};
+    if (found.date) {
+        found.terms.insert(found.terms.begin(), numbers.begin(), numbers.end());
+    }
+    return found;
+}
+
+// `match` without the messages that hold any of `excluded` (each by its
+// wordTerm), when the prefix terms allow; `match` as it is otherwise (the
+// answer leaves such messages out after the search too).
+std::string excluding(const std::string& match, const std::vector<std::string>& excluded) {
+    if (match.empty() || excluded.empty() ||
+        MatchExpression::measure(match).prefixTerms + excluded.size() >
+            QueryBounds::kDefaultMaxPrefixTerms) {
+        return match;
+    }
+    return "(" + match + ") NOT (" + prefixMatch(excluded, " OR ") + ")";
 }
 
 } // namespace
@@ -94,6 +126,35 @@ std::string relatedMatch(const std::vector<std::string>& words,
     return match;
 }
 
+namespace {
+
+std::vector<PlannedSearch> withExclusions(std::vector<PlannedSearch> plans,
+                                          const std::vector<std::string>& excluded) {
+    for (PlannedSearch& plan : plans) {
+        plan.match = excluding(plan.match, excluded);
+    }
+    return plans;
+}
+
+} // namespace
+
+bool holdsFormOf(std::string_view text, const std::string& word) {
+    const std::string stem = wordStem(word);
+    for (const text::Token& token : text::tokenize(text)) {
+        const std::string& folded = token.folded;
+        if (token.kind == text::TokenKind::symbol) {
+            continue;
+        }
+        const bool found = stem == word || stem.size() >= kShortestPrefixStem
+                               ? folded.starts_with(stem)
+                               : folded.starts_with(word) || folded == stem;
+        if (found) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::vector<PlannedSearch> planSearches(const QuestionReading& reading) {
     const bool people = !reading.people.empty();
     const bool chats = !reading.chats.empty();
@@ -134,31 +195,35 @@ std::vector<PlannedSearch> planSearches(const QuestionReading& reading) {
     // A message about the date named may have been sent any time before it
     // ("the bridal party is on 8 June"): the words with the date as written,
     // among the same people and chats, at any time.
-    auto dateInText = [&] {
-        const std::vector<std::string> dated =
-            time ? dateTerms(reading.timeWords) : std::vector<std::string>{};
+    // The same for the other words of the time a message may write ahead
+    // of it ("engineer tuesday", "dinner tomorrow"), with the question's
+    // words only, and below the search within the time.
+    auto timeInTextSearch = [&] {
+        const TimeInText dated = time ? timeInText(reading.timeWords) : TimeInText{};
         // Each word and each day's number is a prefix term.
-        if (dated.empty() || reading.aboutReactions ||
-            reading.words.size() + dated.size() > QueryBounds::kDefaultMaxPrefixTerms) {
+        if (dated.terms.empty() || (!dated.specific() && reading.words.empty()) ||
+            reading.aboutReactions ||
+            reading.words.size() + dated.terms.size() > QueryBounds::kDefaultMaxPrefixTerms) {
             return;
         }
         std::string match = prefixMatch(reading.words, " AND ");
-        for (const std::string& term : dated) {
+        for (const std::string& term : dated.terms) {
             match += (match.empty() ? "" : " AND ") + term;
         }
         PeopleScope senders = people ? PeopleScope::chatsWithThem : PeopleScope::any;
         if (reading.byMe) {
             senders = people ? PeopleScope::fromMeToThem : PeopleScope::fromMe;
         }
-        plans.push_back({match, senders, chats, false, kDateInTextWeight});
+        plans.push_back({match, senders, chats, false,
+                         dated.specific() ? kDateInTextWeight : kTimeWordsInTextWeight});
     };
 
     if (reading.words.empty()) {
         if (scoped) {
             withinScope("", 1.0, WordsJoined::all);
         }
-        dateInText();
-        return plans;
+        timeInTextSearch();
+        return withExclusions(plans, reading.excludedWords);
     }
     withinScope(prefixMatch(reading.words, " AND "), 1.0, WordsJoined::all);
     if (reading.words.size() > 1) {
@@ -190,7 +255,7 @@ std::vector<PlannedSearch> planSearches(const QuestionReading& reading) {
             }
         }
     }
-    dateInText();
+    timeInTextSearch();
     if (scoped) {
         // A misremembered name or day should not hide the answer: the words
         // without the time, chats and attachments named, in your
@@ -224,7 +289,7 @@ std::vector<PlannedSearch> planSearches(const QuestionReading& reading) {
         }
         widen(PeopleScope::any, 3);
     }
-    return plans;
+    return withExclusions(plans, reading.excludedWords);
 }
 
 } // namespace orlune::core

@@ -77,6 +77,10 @@ struct PlannedSearch {
 // \"cats\"* OR \"cat\")", as such a prefix begins too many other words.
 std::string wordTerm(const std::string& word);
 
+// Whether `text` holds a word that wordTerm(`word`) finds: the word, or a
+// word starting with its stem ("bringing" in "I'll bring it" for "brings").
+bool holdsFormOf(std::string_view text, const std::string& word);
+
 // Every word's wordTerm, joined by `joiner` (" AND ", " OR "):
 // "(\"wine\" OR \"wine\"*) AND ...". Empty for no words. One prefix term a word.
 std::string prefixMatch(const std::vector<std::string>& words, std::string_view joiner);
@@ -94,7 +98,8 @@ std::string relatedMatch(const std::vector<std::string>& words,
 inline constexpr double kRelatedWordsWeight = 0.5;
 
 // The searches for `reading`, in the order they are run; none when the
-// question named nothing to look for.
+// question named nothing to look for. Each search with words leaves out the
+// messages that hold an excluded word, as far as the prefix terms allow.
 std::vector<PlannedSearch> planSearches(const QuestionReading& reading);
 
 } // namespace orlune::core

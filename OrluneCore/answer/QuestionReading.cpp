@@ -361,6 +361,68 @@ bool isReactionWord(std::string_view word) {
                        [&](const ReactionWord& entry) { return entry.word == word; });
 }
 
+// How many of `words` from `at` say that the word after them is one the
+// messages must not hold: "NOT" typed as a search operator, "except",
+// "excluding", "without", "other than", "apart from", and "not" after "but",
+// "and" or a comma ("dinner, not the birthday"); 0 when they do not. A "not"
+// elsewhere negates a verb ("why is the boiler not working?").
+size_t negationAt(const std::vector<const text::Token*>& words, size_t at,
+                  std::string_view question) {
+    const text::Token& token = *words[at];
+    const std::string& folded = token.folded;
+    if (question.substr(token.begin, token.end - token.begin) == "NOT" ||
+        isIn(folded, {"except", "excluding", "without"})) {
+        return 1;
+    }
+    if (at + 1 < words.size() && ((folded == "other" && words[at + 1]->folded == "than") ||
+                                  (folded == "apart" && words[at + 1]->folded == "from"))) {
+        return 2;
+    }
+    if (folded != "not" || at == 0) {
+        return 0;
+    }
+    const text::Token& before = *words[at - 1];
+    const std::string_view between = question.substr(before.end, token.begin - before.end);
+    return isIn(before.folded, {"but", "and"}) || between.find(',') != std::string_view::npos ? 1
+                                                                                              : 0;
+}
+
+// A word typed with a '-' before it as the search operator ("-engineer"),
+// not a word joined by one ("e-mail").
+bool dashedOut(const text::Token& token, std::string_view question) {
+    return token.begin >= 1 && question[token.begin - 1] == '-' &&
+           (token.begin == 1 || question[token.begin - 2] == ' ');
+}
+
+// Takes the words the messages must not hold (negationAt, dashedOut) out of
+// `words` into `excluded`, with the words that said so.
+void takeExcludedWords(std::vector<const text::Token*>& words, std::string_view question,
+                       std::vector<std::string>& excluded) {
+    std::vector<const text::Token*> kept;
+    kept.reserve(words.size());
+    bool excluding = false;
+    for (size_t at = 0; at < words.size();) {
+        if (const size_t marker = negationAt(words, at, question)) {
+            excluding = true;
+            at += marker;
+            continue;
+        }
+        const text::Token* token = words[at++];
+        const bool searchable = token->folded.size() <= kMaxWordBytes &&
+                                !isSingleLetter(token->folded) &&
+                                !isQuestionStopWord(token->folded);
+        if (searchable && (excluding || dashedOut(*token, question))) {
+            if (excluded.size() < kMaxExcludedWords) {
+                addOnce(excluded, token->folded);
+            }
+            excluding = false;
+            continue;
+        }
+        kept.push_back(token);
+    }
+    words = std::move(kept);
+}
+
 // What the words of the whole question (folded, in order) say about whose
 // messages it asks for and what it asks for.
 struct QuestionForm {
@@ -597,7 +659,9 @@ QuestionReading QuestionReader::read(std::string_view question, const TimeContex
         afterDid = afterDid || token->folded == "did";
     }
 
-    std::set<std::string> seen;
+    takeExcludedWords(leftWords, question, reading.excludedWords);
+
+    std::set<std::string> seen(reading.excludedWords.begin(), reading.excludedWords.end());
     for (const text::Token* token : leftWords) {
         // Markers of what is asked for, and verbs that name the act of
         // writing ("post", "hear from"), are not what the messages say.
@@ -725,6 +789,13 @@ std::string describeReading(const QuestionReading& reading, const People& people
             quoted.push_back("\"" + word + "\"");
         }
         out += " about " + joinNames(quoted, "and");
+    }
+    if (!reading.excludedWords.empty()) {
+        std::vector<std::string> quoted;
+        for (const std::string& word : reading.excludedWords) {
+            quoted.push_back("\"" + word + "\"");
+        }
+        out += " without " + joinNames(quoted, "or");
     }
     return out;
 }

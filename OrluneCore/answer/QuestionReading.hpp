@@ -79,6 +79,13 @@ struct QuestionReading {
     // each once, in order, at most kMaxQuestionWords, none longer than 64
     // bytes.
     std::vector<std::string> words;
+    // Words the messages must not hold, folded, each once, at most
+    // kMaxExcludedWords: the word after "NOT" (as a search is typed: "boiler
+    // NOT engineer"), after a '-' that starts it ("-engineer"), after "but
+    // not", "and not", "except", "excluding", "without", "other than" or
+    // "apart from". A "not" that negates a verb ("why is the boiler not
+    // working?") excludes nothing. Never among `words`.
+    std::vector<std::string> excludedWords;
     // For each of `words` (same order), the words a message may use instead
     // (relatedWords): searched at a lower weight than the words themselves.
     // Empty when the reader has no word database.
@@ -91,6 +98,7 @@ struct QuestionReading {
 };
 
 inline constexpr size_t kMaxQuestionWords = 16;
+inline constexpr size_t kMaxExcludedWords = 4;
 
 // True for the common English words a question is made of ("what", "did",
 // "the", "say"), given folded.

@@ -1,5 +1,7 @@
 #include "time/TimeWords.hpp"
 
+#include <algorithm>
+
 namespace orlune::core {
 
 namespace {
@@ -109,6 +111,50 @@ bool TimeWords::namesMonthOrWeekday(std::string_view folded) const {
         }
     }
     return false;
+}
+
+bool TimeWords::saidAhead(std::string_view folded) const {
+    if (folded.empty()) {
+        return false;
+    }
+    for (const std::vector<Named>* names : {&months, &weekdays, &relativeDays, &numbers}) {
+        for (const Named& name : *names) {
+            if (name.phrase == folded) {
+                return !name.ambiguous && name.value >= 0 && names != &numbers;
+            }
+        }
+    }
+    for (const Unit& entry : units) {
+        if (entry.phrase == folded) {
+            return false;
+        }
+    }
+    for (const std::vector<std::string>* joining :
+         {&thisWords, &lastWords, &pastWords, &agoAfter, &agoBefore, &earlierWords, &pointPrefixes,
+          &sinceWords, &afterWords, &beforeWords, &untilWords, &betweenWords, &andWords, &fromWords,
+          &toWords, &ofWords, &theWords, &ordinalSuffixes}) {
+        for (const std::string& word : *joining) {
+            if (word == folded) {
+                return false;
+            }
+        }
+    }
+    // Every word of the relative days looking back ("the day before
+    // yesterday").
+    for (const Named& name : relativeDays) {
+        if (name.value >= 0) {
+            continue;
+        }
+        std::string_view rest = name.phrase;
+        while (!rest.empty()) {
+            const size_t space = std::min(rest.find(' '), rest.size());
+            if (rest.substr(0, space) == folded) {
+                return false;
+            }
+            rest.remove_prefix(std::min(space + 1, rest.size()));
+        }
+    }
+    return true;
 }
 
 } // namespace orlune::core

@@ -117,6 +117,15 @@ struct TimeWords {
     // "sat"), nor relative words ("last", "week", "yesterday"), which name
     // no day a message would mention.
     bool namesMonthOrWeekday(std::string_view folded) const;
+
+    // Whether `folded` (one word, folded) is a word of time that a message
+    // may write of a time after it was sent, so that a message about that
+    // time may hold it: names of months and weekdays, parts of the day,
+    // seasons, holidays, "weekend", "today", "tonight", "next", "end". Not a
+    // word that looks back ("last", "past", "ago", "yesterday"), a unit
+    // ("week"), a number word, a word that joins ("since", "of", "on") or an
+    // ambiguous short form ("may", "sat").
+    bool saidAhead(std::string_view folded) const;
 };
 
 } // namespace orlune::core

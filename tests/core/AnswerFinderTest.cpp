@@ -57,6 +57,11 @@ const Row kRows[] = {
      "I wrote down the recipe from the old notebook in the kitchen drawer, the one "
      "with the stained cover and the pages missing near the back",
      "2021-04-01 18:00", 2, 2},
+    // A boiler and an engineer: the newer message holds both words.
+    {"engineer-tuesday", "engineer visit Tuesday 2-6pm", "2025-11-24 09:00", 1, 1},
+    {"boiler-clicking", "the boiler is clicking again", "2025-11-25 09:00", 1, 1},
+    {"boiler-engineer", "boiler engineer coming Thursday between 8 and 12", "2025-11-26 09:00", 1,
+     1},
     // A photo without words (its attachment is added below).
     {"alex-photo", "\xEF\xBF\xBC", "2025-11-20 10:00", 3, 3},
 };
@@ -174,6 +179,36 @@ TEST_F(AnswerFinderTest, TheAnswerComesFirstAboveDecoysWithTheSameWords) {
         EXPECT_EQ(found.messages.front().message.guid, c.first);
         EXPECT_EQ(found.understood, c.understood);
         EXPECT_EQ(found.widened, c.widened);
+    }
+}
+
+// A word after "NOT" (or "but not", "without") leaves out every message
+// holding it, the newer ones with more of the words included.
+TEST_F(AnswerFinderTest, AnExcludedWordLeavesOutTheMessagesThatHoldIt) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"boiler NOT engineer", "boiler-clicking"},
+        {"what did Mom say about the boiler but not the engineer?", "boiler-clicking"},
+        {"engineer -boiler", "engineer-tuesday"},
+        {"engineer without the boilers", "engineer-tuesday"},
+    };
+    for (const auto& [question, first] : cases) {
+        SCOPED_TRACE(question);
+        const std::vector<std::string> guids = guidsOf(find(question));
+        ASSERT_FALSE(guids.empty());
+        EXPECT_EQ(guids.front(), first);
+        EXPECT_THAT(guids, ::testing::Not(::testing::Contains("boiler-engineer")));
+    }
+}
+
+// A day named beside the question's words may be the day a message spoke
+// of, not the day it was sent: "engineer tuesday" finds the message saying
+// "Tuesday" above a newer one about the engineer on another day.
+TEST_F(AnswerFinderTest, ADayNamedIsAlsoLookedForAsAMessageWritesIt) {
+    for (const char* question :
+         {"engineer tuesday", "what did Mom say about the engineer on Tuesday?"}) {
+        const std::vector<std::string> guids = guidsOf(find(question));
+        ASSERT_FALSE(guids.empty()) << question;
+        EXPECT_EQ(guids.front(), "engineer-tuesday") << question;
     }
 }
 

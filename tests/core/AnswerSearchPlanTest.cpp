@@ -38,6 +38,30 @@ TEST(AnswerSearchPlan, WordsBecomeQuotedPrefixesOfTheirStems) {
     EXPECT_EQ(prefixMatch({}, " OR "), "");
 }
 
+// What a search's term for a word finds, read in a message's text: the
+// answer leaves out the messages holding an excluded word by it.
+TEST(AnswerSearchPlan, AWordsFormsAreFoundInATextAsItsSearchFindsThem) {
+    struct Case {
+        const char* text;
+        const char* word;
+        bool holds;
+    };
+    const Case cases[] = {
+        {"Boiler engineer coming Thursday", "engineer", true},
+        {"two ENGINEERS came", "engineer", true},
+        {"I'll bring it round", "bringing", true},
+        {"the cat sat", "cats", true},
+        {"catsup", "cats", true},
+        // A short stem is no prefix: "cat" finds no "category".
+        {"in that category", "cats", false},
+        {"the engines", "boiler", false},
+        {"", "engineer", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(holdsFormOf(c.text, c.word), c.holds) << c.text << " / " << c.word;
+    }
+}
+
 TEST(AnswerSearchPlan, RelatedWordsStandBesideTheWordsWithinThePrefixBudget) {
     struct Case {
         const char* name;
@@ -175,6 +199,18 @@ TEST(AnswerSearchPlan, SearchesWithinWhatWasNamedAndWiderOnlyAsAFallback) {
     partyOnADate.time = TimeRange{};
     partyOnADate.timeWords = "on the 2nd of April";
     partyOnADate.words = {"party"};
+    QuestionReading boilerNotEngineer;
+    boilerNotEngineer.words = {"boiler"};
+    boilerNotEngineer.excludedWords = {"engineer"};
+    QuestionReading engineerTuesday;
+    engineerTuesday.time = TimeRange{};
+    engineerTuesday.timeWords = "Tuesday";
+    engineerTuesday.words = {"engineer"};
+    QuestionReading fridayMorning;
+    fridayMorning.time = TimeRange{};
+    fridayMorning.timeWords = "on Friday morning";
+    const std::string boiler = wordTerm("boiler");
+    const std::string engineer = wordTerm("engineer");
     const std::string party = wordTerm("party");
     const std::string april = wordTerm("april");
     const Case cases[] = {
@@ -182,6 +218,8 @@ TEST(AnswerSearchPlan, SearchesWithinWhatWasNamedAndWiderOnlyAsAFallback) {
          momYesterday,
          {"(\"grandma\" OR \"grandma\"*)|from||time|1.0",
           "(\"grandma\" OR \"grandma\"*)|with||time|0.6|fills",
+          // The day as a word, at any time: a message may speak of it ahead.
+          "(\"grandma\" OR \"grandma\"*) AND \"saturday\"|with|||0.5",
           // Wider step by step: the conversations with them, what they
           // wrote anywhere, then everyone's messages.
           "(\"grandma\" OR \"grandma\"*)|with|||0.5|fallback1",
@@ -251,6 +289,21 @@ TEST(AnswerSearchPlan, SearchesWithinWhatWasNamedAndWiderOnlyAsAFallback) {
           party + " OR " + april + "|with|||0.2|fallback1", party + "|from|||0.5|fallback2",
           party + " OR " + april + "|from|||0.2|fallback2", party + "|any|||0.5|fallback3",
           party + " OR " + april + "|any|||0.2|fallback3"}},
+        // Every search leaves out the messages with an excluded word.
+        {"an excluded word",
+         boilerNotEngineer,
+         {"(" + boiler + ") NOT (" + engineer + ")|any|||1.0"}},
+        // A weekday beside the question's words may be the day a message
+        // spoke of: looked for as a word too, below the search within it.
+        {"a word and a weekday",
+         engineerTuesday,
+         {engineer + "|any||time|1.0", engineer + " AND \"tuesday\"|any|||0.5",
+          engineer + "|any|||0.5|fallback3",
+          engineer + " OR " + wordTerm("tuesday") + "|any|||0.2|fallback3"}},
+        // Two words of time are looked for alone, as a date is.
+        {"two words of time alone",
+         fridayMorning,
+         {"|any||time|1.0", "\"friday\" AND \"morning\"|any|||1.0"}},
         {"nothing named", QuestionReading{}, {}},
     };
     for (const Case& c : cases) {

@@ -318,6 +318,49 @@ namespace {
 // How a question is put: whose messages it asks about ("I" only with a verb
 // of telling or sending), whether it asks when rather than what, the kind of
 // thing it asks for, and when an attachment word is a filter.
+// Words the messages must not hold: after a search's "NOT" or '-', or a
+// phrase that leaves something out; a "not" that negates a verb leaves
+// nothing out.
+TEST(QuestionReading, ReadsTheWordsTheMessagesMustNotHold) {
+    struct Case {
+        const char* question;
+        std::vector<std::string> words;
+        std::vector<std::string> excluded;
+    };
+    const Case cases[] = {
+        {"boiler NOT engineer", {"boiler"}, {"engineer"}},
+        {"boiler NOT the engineer NOT plumber", {"boiler"}, {"engineer", "plumber"}},
+        {"boiler -engineer", {"boiler"}, {"engineer"}},
+        {"what did Jess say about dinner but not the birthday?", {"dinner"}, {"birthday"}},
+        {"dinner, not birthday", {"dinner"}, {"birthday"}},
+        {"trips except Lisbon", {"trips"}, {"lisbon"}},
+        {"cake without chocolate", {"cake"}, {"chocolate"}},
+        {"parking other than the car park", {"parking", "park"}, {"car"}},
+        {"flights apart from the wedding", {"flights"}, {"wedding"}},
+        // An excluded word is not searched for, wherever else it stands.
+        {"engineer boiler NOT engineer", {"boiler"}, {"engineer"}},
+        // "not" negating a verb; a '-' inside a word.
+        {"why is the boiler not working", {"boiler", "working"}, {}},
+        {"lowercase not is no operator: boiler not engineer",
+         {"lowercase", "operator", "boiler", "engineer"},
+         {}},
+        {"e-mail from the landlord", {"mail", "landlord"}, {}},
+        {"NOT", {}, {}},
+    };
+    const People people = everyone();
+    const TimeExpressionParser parser;
+    const QuestionReader reader(people, kChatTitles, parser);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.question);
+        const QuestionReading reading = reader.read(c.question, kNow);
+        EXPECT_THAT(reading.words, ElementsAreArray(c.words));
+        EXPECT_THAT(reading.excludedWords, ElementsAreArray(c.excluded));
+    }
+    const QuestionReading reading = reader.read("what did Jess say about cake NOT chocolate", kNow);
+    EXPECT_EQ(describeReading(reading, people, kChatTitles),
+              R"(messages from Jess Day about "cake" without "chocolate")");
+}
+
 TEST(QuestionReading, ReadsHowTheQuestionIsPut) {
     struct Case {
         const char* question;

@@ -364,5 +364,20 @@ TEST(TimeWordsNames, MonthsAndWeekdaysNameADayRelativeWordsDoNot) {
     }
 }
 
+// The words of time a message may write ahead of the time it speaks of
+// ("engineer coming Tuesday morning"); not those that look back, units,
+// numbers or the words that join.
+TEST(TimeWordsNames, WordsSaidAheadOfATimeAreItsNamesNotItsJoins) {
+    const TimeWords& words = TimeWords::english();
+    for (const char* word : {"march", "tuesday", "morning", "tonight", "today", "weekend", "summer",
+                             "easter", "christmas", "next", "end"}) {
+        EXPECT_TRUE(words.saidAhead(word)) << word;
+    }
+    for (const char* word : {"may", "sat", "last", "past", "ago", "yesterday", "before", "week",
+                             "days", "two", "since", "of", "on", "the", "th", ""}) {
+        EXPECT_FALSE(words.saidAhead(word)) << word;
+    }
+}
+
 } // namespace
 } // namespace orlune::core
