@@ -20,6 +20,10 @@ constexpr size_t kHitsWithWindows = 8;
 // How much more a message that holds the kind of thing asked for counts:
 // enough to lift one from the bottom of a search's candidates to its top.
 constexpr double kHoldsAskedFor = 1.8;
+// How much more a message of yours or from someone in the address book
+// counts than one from a stranger with the same words (copies of what
+// friends said, shops, wrong numbers).
+constexpr double kFromSomeoneKnown = 1.25;
 // How many fused messages are weighed again (windows, the kind asked for)
 // before the best are kept.
 constexpr size_t kReweighed = kCandidatesPerSearch;
@@ -297,6 +301,16 @@ FoundAnswer AnswerFinder::find(std::string_view question, const TimeContext& con
     std::vector<RankedMessage> candidates = fuseRankings(lists, std::max(wanted, kReweighed));
     addWindowAnswers(found.reading, candidates, bounds);
     leaveOutExcluded(found.reading.excludedWords, candidates);
+    // Only where someone among them is known: without an address book, only
+    // your own messages would be.
+    const bool anyoneKnown =
+        std::any_of(candidates.begin(), candidates.end(),
+                    [](const RankedMessage& candidate) { return candidate.message.senderName; });
+    for (RankedMessage& candidate : candidates) {
+        if (anyoneKnown && (candidate.message.isFromMe || candidate.message.senderName)) {
+            candidate.score *= kFromSomeoneKnown;
+        }
+    }
     if (found.reading.askedFor != AskedFor::anything) {
         for (RankedMessage& candidate : candidates) {
             if (holdsAskedFor(candidate.message.text, found.reading.askedFor)) {

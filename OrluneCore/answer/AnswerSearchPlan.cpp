@@ -65,6 +65,33 @@ TimeInText timeInText(const std::string& timeWords) {
     return found;
 }
 
+// Every two of `words` together, each with its related words: "(A AND B)
+// OR (A AND C) OR (B AND C)", A being "(<a> OR <a's related>...)"; with as
+// many of each word's first related words as the prefix terms allow, none
+// at worst. Empty when even the words alone are beyond them.
+std::string pairsMatch(const std::vector<std::string>& words,
+                       const std::vector<std::vector<std::string>>& related) {
+    for (size_t kept = kMaxRelatedWords + 1; kept-- > 0;) {
+        std::vector<std::string> groups;
+        for (size_t i = 0; i < words.size(); ++i) {
+            std::vector<std::string> others =
+                i < related.size() ? related[i] : std::vector<std::string>{};
+            others.resize(std::min(others.size(), kept));
+            groups.push_back(relatedMatch({words[i]}, {others}, ""));
+        }
+        std::string match;
+        for (size_t i = 0; i < groups.size(); ++i) {
+            for (size_t j = i + 1; j < groups.size(); ++j) {
+                match += (match.empty() ? "(" : " OR (") + groups[i] + " AND " + groups[j] + ")";
+            }
+        }
+        if (MatchExpression::measure(match).prefixTerms <= QueryBounds::kDefaultMaxPrefixTerms) {
+            return match;
+        }
+    }
+    return {};
+}
+
 // `match` without the messages that hold any of `excluded` (each by its
 // wordTerm), when the prefix terms allow; `match` as it is otherwise (the
 // answer leaves such messages out after the search too).
@@ -108,9 +135,10 @@ std::string prefixMatch(const std::vector<std::string>& words, std::string_view 
 
 std::string relatedMatch(const std::vector<std::string>& words,
                          const std::vector<std::vector<std::string>>& related,
-                         std::string_view joiner) {
-    size_t spare = QueryBounds::kDefaultMaxPrefixTerms -
-                   std::min(words.size(), QueryBounds::kDefaultMaxPrefixTerms);
+                         std::string_view joiner, size_t otherPrefixTerms) {
+    const size_t used = words.size() + otherPrefixTerms;
+    size_t spare =
+        QueryBounds::kDefaultMaxPrefixTerms - std::min(used, QueryBounds::kDefaultMaxPrefixTerms);
     std::string match;
     for (size_t i = 0; i < words.size(); ++i) {
         std::string term = wordTerm(words[i]);
@@ -127,6 +155,12 @@ std::string relatedMatch(const std::vector<std::string>& words,
 }
 
 namespace {
+
+void addOnce(std::vector<std::string>& words, const std::string& word) {
+    if (std::find(words.begin(), words.end(), word) == words.end()) {
+        words.push_back(word);
+    }
+}
 
 std::vector<PlannedSearch> withExclusions(std::vector<PlannedSearch> plans,
                                           const std::vector<std::string>& excluded) {
@@ -243,6 +277,16 @@ std::vector<PlannedSearch> planSearches(const QuestionReading& reading) {
     if (related) {
         withinScope(relatedMatch(reading.words, reading.relatedWords, " AND "), kRelatedWordsWeight,
                     WordsJoined::all);
+        // Two of the words at least, each by itself or a related word, when
+        // no message holds them all: "kids" and "halloween" for "children
+        // dressing halloween", which no search for one word alone would lift
+        // above that word's many short messages.
+        if (reading.words.size() > 2 && reading.words.size() <= kMaxWordsSearchedApart) {
+            const std::string pairs = pairsMatch(reading.words, reading.relatedWords);
+            if (!pairs.empty()) {
+                withinScope(pairs, kRelatedWordsWeight, WordsJoined::each);
+            }
+        }
         // Apart, as the words themselves are: one word's related words alone.
         const size_t apart =
             reading.words.size() > 1 && reading.words.size() <= kMaxWordsSearchedApart
@@ -268,16 +312,46 @@ std::vector<PlannedSearch> planSearches(const QuestionReading& reading) {
         std::vector<std::string> wider = reading.words;
         for (const text::Token& token : text::tokenize(reading.timeWords)) {
             if (token.kind == text::TokenKind::word &&
-                TimeWords::english().namesMonthOrWeekday(token.folded) &&
-                std::find(wider.begin(), wider.end(), token.folded) == wider.end()) {
-                wider.push_back(token.folded);
+                TimeWords::english().namesMonthOrWeekday(token.folded)) {
+                addOnce(wider, token.folded);
+            }
+        }
+        // Everyone's messages about the people named may name them as the
+        // question does ("your dad saw the GP" for "what did the doctor tell
+        // Dad?"), and say the words in other words.
+        std::vector<std::string> widest = wider;
+        if (!reading.words.empty()) {
+            for (const std::string& word : reading.personWords) {
+                addOnce(widest, word);
+            }
+            for (const std::vector<std::string>& others : reading.relatedWords) {
+                for (const std::string& word : others) {
+                    addOnce(widest, word);
+                }
             }
         }
         auto widen = [&](PeopleScope scope, int step) {
+            if (step == 3 && !reading.personWords.empty() &&
+                reading.words.size() + reading.personWords.size() <= kMaxQuestionWords) {
+                // First the messages that name them as the question does:
+                // they hold all it asked, as those within the scope do.
+                plans.push_back({"(" +
+                                     relatedMatch(reading.words, reading.relatedWords, " AND ",
+                                                  reading.personWords.size()) +
+                                     ") AND (" + prefixMatch(reading.personWords, " OR ") + ")",
+                                 scope, false, false, 1.0, true, ReactedBy::none, WordsJoined::all,
+                                 false, step});
+            }
             plans.push_back({prefixMatch(reading.words, " AND "), scope, false, false, 0.5, true,
                              ReactedBy::none, WordsJoined::all, false, step});
-            if (wider.size() > 1 && wider.size() <= kMaxQuestionWords) {
-                plans.push_back({prefixMatch(wider, " OR "), scope, false, false, 0.25, true,
+            if (related && step == 3) {
+                plans.push_back({relatedMatch(reading.words, reading.relatedWords, " AND "), scope,
+                                 false, false, kRelatedWordsWeight / 2, true, ReactedBy::none,
+                                 WordsJoined::all, false, step});
+            }
+            const std::vector<std::string>& anyOf = step == 3 ? widest : wider;
+            if (anyOf.size() > 1 && anyOf.size() <= kMaxQuestionWords) {
+                plans.push_back({prefixMatch(anyOf, " OR "), scope, false, false, 0.25, true,
                                  ReactedBy::none, WordsJoined::all, false, step});
             }
         };

@@ -89,9 +89,11 @@ std::string prefixMatch(const std::vector<std::string>& words, std::string_view 
 // bounds' prefix terms allow (QueryBounds::kDefaultMaxPrefixTerms, one per
 // word first): "(<movie> OR <film>) AND <night>", each <word> its wordTerm.
 // `related` is parallel to `words` (missing entries mean none).
+// `otherPrefixTerms`: the prefix terms the match will be joined with,
+// left out of the budget.
 std::string relatedMatch(const std::vector<std::string>& words,
                          const std::vector<std::vector<std::string>>& related,
-                         std::string_view joiner);
+                         std::string_view joiner, size_t otherPrefixTerms = 0);
 
 // How much the search for the words with their related words counts, below
 // the question's own words (1).

@@ -1,5 +1,6 @@
 #include "answer/QuestionReading.hpp"
 
+#include "answer/EverydayWords.hpp"
 #include "base/AsciiText.hpp"
 #include "base/SpacelessText.hpp"
 #include "base/TextFold.hpp"
@@ -24,41 +25,49 @@ constexpr size_t kMaxWordBytes = 64;
 // without apostrophes ("what's" is looked up as "whats").
 const std::unordered_set<std::string_view>& stopWords() {
     static const std::unordered_set<std::string_view> words = {
-        "a",         "about",     "above",     "after",     "again",   "against",
-        "ago",       "all",       "am",        "an",        "and",     "any",
-        "anybody",   "anyone",    "anything",  "are",       "aren",    "arent",
-        "as",        "ask",       "asked",     "at",        "be",      "because",
-        "been",      "before",    "being",     "below",     "between", "both",
-        "but",       "by",        "can",       "chat",      "chats",   "conversation",
-        "could",     "couldn",    "couldnt",   "did",       "didn",    "didnt",
-        "do",        "does",      "doesn",     "doesnt",    "doing",   "don",
-        "dont",      "down",      "during",    "each",      "ever",    "every",
-        "everybody", "everyone",  "few",       "find",      "for",     "from",
-        "further",   "get",       "getting",   "got",       "gotten",  "group",
-        "had",       "has",       "hasn",      "hasnt",     "have",    "haven",
-        "havent",    "having",    "he",        "her",       "here",    "hers",
-        "herself",   "hes",       "him",       "himself",   "his",     "how",
-        "i",         "id",        "if",        "im",        "in",      "into",
-        "is",        "isn",       "isnt",      "it",        "its",     "itself",
-        "ive",       "just",      "know",      "let",       "ll",      "me",
-        "mention",   "mentioned", "message",   "messages",  "more",    "most",
-        "my",        "myself",    "no",        "nor",       "not",     "now",
-        "of",        "off",       "on",        "once",      "only",    "or",
-        "other",     "our",       "ours",      "ourselves", "out",     "over",
-        "own",       "please",    "re",        "remember",  "s",       "said",
-        "same",      "say",       "says",      "send",      "sent",    "she",
-        "shes",      "should",    "shouldn",   "show",      "so",      "some",
-        "somebody",  "someone",   "something", "such",      "t",       "talk",
-        "talked",    "tell",      "text",      "texted",    "than",    "that",
-        "thats",     "the",       "their",     "theirs",    "them",    "themselves",
-        "then",      "there",     "these",     "they",      "this",    "those",
-        "through",   "to",        "told",      "too",       "under",   "until",
-        "up",        "us",        "ve",        "very",      "was",     "wasn",
-        "wasnt",     "we",        "were",      "weren",     "what",    "whats",
-        "when",      "where",     "wheres",    "which",     "while",   "who",
-        "whom",      "whos",      "why",       "will",      "with",    "won",
-        "would",     "wouldn",    "write",     "wrote",     "you",     "your",
-        "yours",     "yourself",  "yourselves"};
+        "a",          "abt",          "about",     "above",    "after",
+        "again",      "against",      "ago",       "all",      "am",
+        "an",         "and",          "any",       "anybody",  "anyone",
+        "anything",   "are",          "aren",      "arent",    "as",
+        "ask",        "asked",        "at",        "be",       "because",
+        "been",       "before",       "being",     "below",    "between",
+        "both",       "but",          "by",        "can",      "chat",
+        "chats",      "conversation", "could",     "couldn",   "couldnt",
+        "did",        "didn",         "didnt",     "do",       "does",
+        "doesn",      "doesnt",       "doing",     "don",      "dont",
+        "down",       "during",       "each",      "ever",     "every",
+        "everybody",  "far",          "everyone",  "few",      "find",
+        "for",        "from",         "further",   "get",      "getting",
+        "go",         "goes",         "got",       "gotten",   "group",
+        "had",        "has",          "hasn",      "hasnt",    "have",
+        "haven",      "havent",       "having",    "he",       "her",
+        "here",       "hers",         "herself",   "hes",      "him",
+        "himself",    "his",          "how",       "i",        "id",
+        "if",         "im",           "in",        "into",     "is",
+        "isn",        "isnt",         "it",        "its",      "itself",
+        "ive",        "just",         "know",      "let",      "ll",
+        "me",         "mention",      "mentioned", "message",  "messages",
+        "more",       "most",         "my",        "myself",   "no",
+        "nor",        "not",          "now",       "of",       "off",
+        "on",         "once",         "only",      "or",       "other",
+        "our",        "ours",         "ourselves", "out",      "over",
+        "own",        "please",       "re",        "remember", "s",
+        "said",       "same",         "say",       "says",     "send",
+        "sent",       "she",          "shes",      "should",   "shouldn",
+        "show",       "so",           "some",      "somebody", "someone",
+        "something",  "such",         "t",         "talk",     "talked",
+        "tell",       "text",         "texted",    "than",     "that",
+        "thats",      "the",          "their",     "theirs",   "them",
+        "themselves", "then",         "there",     "these",    "they",
+        "this",       "those",        "through",   "to",       "told",
+        "too",        "under",        "until",     "up",       "us",
+        "ve",         "very",         "was",       "wasn",     "wasnt",
+        "we",         "were",         "weren",     "what",     "whats",
+        "when",       "where",        "wheres",    "which",    "while",
+        "who",        "whom",         "whos",      "why",      "will",
+        "with",       "won",          "would",     "wouldn",   "write",
+        "wrote",      "you",          "your",      "yours",    "yourself",
+        "yourselves"};
     return words;
 }
 
@@ -548,11 +557,15 @@ std::string wordStem(std::string_view folded) {
 std::vector<std::string> relatedWords(std::string_view word, const WordNet& wordnet) {
     std::vector<std::string> kept;
     std::set<std::string> stems{wordStem(word)};
+    const std::vector<std::string> everyday = everydayWords(word);
+    std::vector<std::string> candidates = everyday;
     for (std::string& related : wordnet.related(word)) {
-        if (kept.size() == kMaxRelatedWords) {
-            break;
-        }
-        if (related.size() >= 3 && !isQuestionStopWord(related) &&
+        candidates.push_back(std::move(related));
+    }
+    for (size_t i = 0; i < candidates.size() && kept.size() < kMaxRelatedWords; ++i) {
+        std::string& related = candidates[i];
+        // The table's own words are kept however short ("gp").
+        if ((related.size() >= 3 || i < everyday.size()) && !isQuestionStopWord(related) &&
             stems.insert(wordStem(related)).second) {
             kept.push_back(std::move(related));
         }
@@ -599,6 +612,12 @@ QuestionReading QuestionReader::read(std::string_view question, const TimeContex
     }
 
     const std::vector<text::Token> tokens = text::tokenize(question);
+    for (const text::Token& token : tokens) {
+        if (token.kind == text::TokenKind::word && personSpans.overlaps(token.begin, token.end) &&
+            token.folded.size() <= kMaxWordBytes && !isQuestionStopWord(token.folded)) {
+            addOnce(reading.personWords, token.folded);
+        }
+    }
     // The words not read as a time or a person; each reading below takes
     // its words out of this one list.
     std::vector<const text::Token*> words = freeWords(tokens, taken);
@@ -685,10 +704,10 @@ QuestionReading QuestionReader::read(std::string_view question, const TimeContex
             }
         }
     }
-    if (wordnet_ != nullptr) {
-        for (const std::string& word : reading.words) {
-            reading.relatedWords.push_back(relatedWords(word, *wordnet_));
-        }
+    static const WordNet noWordNet{std::filesystem::path()};
+    for (const std::string& word : reading.words) {
+        reading.relatedWords.push_back(
+            relatedWords(word, wordnet_ != nullptr ? *wordnet_ : noWordNet));
     }
     return reading;
 }

@@ -191,6 +191,21 @@ TEST(AnswerSearchPlan, SearchesWithinWhatWasNamedAndWiderOnlyAsAFallback) {
     const std::string movie = wordTerm("movie");
     const std::string night = wordTerm("night");
     const std::string film = wordTerm("film");
+    QuestionReading kidsHalloween;
+    kidsHalloween.words = {"children", "dressing", "halloween"};
+    kidsHalloween.relatedWords = {{"kid"}, {}, {}};
+    const std::string kids = wordTerm("children");
+    const std::string kid = wordTerm("kid");
+    const std::string dressing = wordTerm("dressing");
+    const std::string halloween = wordTerm("halloween");
+    QuestionReading doctorDad;
+    doctorDad.people = {3};
+    doctorDad.personWords = {"dad"};
+    doctorDad.words = {"doctor"};
+    doctorDad.relatedWords = {{"gp"}};
+    const std::string doctor = wordTerm("doctor");
+    const std::string gp = wordTerm("gp");
+    const std::string dad = wordTerm("dad");
     QuestionReading onADate;
     onADate.time = TimeRange{};
     onADate.timeWords = "8 June";
@@ -279,6 +294,29 @@ TEST(AnswerSearchPlan, SearchesWithinWhatWasNamedAndWiderOnlyAsAFallback) {
           night + "|any|||0.5|words:each",
           "(" + movie + " OR " + film + ") AND " + night + "|any|||0.5",
           film + "|any|||0.2|words:each"}},
+        // Three words or more: any two of them, each with its related words,
+        // when no message holds them all.
+        {"two of three words, said other ways",
+         kidsHalloween,
+         {kids + " AND " + dressing + " AND " + halloween + "|any|||1.0",
+          kids + " OR " + dressing + " OR " + halloween + "|any|||0.5|words:any|fills",
+          kids + "|any|||0.5|words:each", dressing + "|any|||0.5|words:each",
+          halloween + "|any|||0.5|words:each",
+          "(" + kids + " OR " + kid + ") AND " + dressing + " AND " + halloween + "|any|||0.5",
+          "((" + kids + " OR " + kid + ") AND " + dressing + ") OR ((" + kids + " OR " + kid +
+              ") AND " + halloween + ") OR (" + dressing + " AND " + halloween +
+              ")|any|||0.5|words:each",
+          kid + "|any|||0.2|words:each"}},
+        // Widened to everyone: first the messages that name the person as
+        // the question did; the related words join the wider searches.
+        {"a person's words and related words, widened",
+         doctorDad,
+         {doctor + "|from|||1.0", doctor + "|with|||0.6|fills",
+          "(" + doctor + " OR " + gp + ")|from|||0.5",
+          "(" + doctor + " OR " + gp + ")|with|||0.3|fills",
+          "((" + doctor + " OR " + gp + ")) AND (" + dad + ")|any|||1.0|fallback3",
+          doctor + "|any|||0.5|fallback3", "(" + doctor + " OR " + gp + ")|any|||0.2|fallback3",
+          doctor + " OR " + dad + " OR " + gp + "|any|||0.2|fallback3"}},
         // A date named with its month is also looked for as messages write
         // it, at any time: a message may tell of the day before it comes.
         {"a date alone", onADate, {"|any||time|1.0", "\"8\"* AND \"june\"|any|||1.0"}},

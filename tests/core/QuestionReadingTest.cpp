@@ -227,6 +227,38 @@ TEST(QuestionReading, KeepsAtMostSixteenWordsOfSixtyFourBytesOrFewer) {
     EXPECT_EQ(reading.words.back(), "wordp");
 }
 
+// The hand-kept everyday words stand first among a word's related words,
+// by the word's stem, with or without WordNet.
+TEST(QuestionReading, EverydayWordsAreRelatedWithoutWordNet) {
+    struct Case {
+        const char* word;
+        std::vector<std::string> related;
+    };
+    const Case cases[] = {
+        {"mechanic", {"garage"}},
+        {"mechanics", {"garage"}},
+        // An irregular form no stemmer reaches; a short word the table holds.
+        {"running", {"ran"}},
+        {"mouse", {"mice"}},
+        {"doctor", {"gp"}},
+        {"dentist", {"teeth", "dental"}},
+        {"movie", {}},
+        {"", {}},
+    };
+    const WordNet none{std::filesystem::path()};
+    for (const Case& c : cases) {
+        EXPECT_EQ(relatedWords(c.word, none), c.related) << c.word;
+    }
+    const People people = everyone();
+    const TimeExpressionParser parser;
+    const QuestionReader reader(people, kChatTitles, parser);
+    const QuestionReading reading = reader.read("what did the mechanic tell Mom?", kNow);
+    EXPECT_THAT(reading.words, ElementsAreArray({"mechanic"}));
+    ASSERT_EQ(reading.relatedWords.size(), 1u);
+    EXPECT_THAT(reading.relatedWords[0], ElementsAreArray({"garage"}));
+    EXPECT_THAT(reading.personWords, ElementsAreArray({"mom"}));
+}
+
 TEST(QuestionReading, StemsFindTheOtherFormsOfAWord) {
     struct Case {
         const char* word;
