@@ -56,8 +56,12 @@ struct TimeWords {
     // A holiday: `days` days from its first day, which is `month`/`day` each
     // year, `day` days after Easter Sunday (Western reckoning) when
     // `afterEaster`, or the `nth` `weekday` (1 Monday to 7 Sunday) of
-    // `month` when `nth` is not 0. Phrases are written without possessives
-    // ("new year eve" is also "New Year's Eve").
+    // `month` when `nth` is not 0 (-1: the last). Phrases are written
+    // without possessives ("new year eve" is also "New Year's Eve").
+    // `regions`: the countries (ISO 3166: "US", "GB") that keep it on that
+    // day; none for everywhere. A phrase kept on different days in
+    // different countries has one entry for each, and one without regions
+    // for everyone else.
     struct Holiday {
         std::string phrase;
         int month = 1;
@@ -66,6 +70,7 @@ struct TimeWords {
         bool afterEaster = false;
         int nth = 0;
         int weekday = 0;
+        std::vector<std::string> regions = {};
     };
 
     std::string language; // BCP 47 ("en")
