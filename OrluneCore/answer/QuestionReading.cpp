@@ -65,9 +65,9 @@ const std::unordered_set<std::string_view>& stopWords() {
         "we",         "were",         "weren",     "what",     "whats",
         "when",       "where",        "wheres",    "which",    "while",
         "who",        "whom",         "whos",      "why",      "will",
-        "with",       "won",          "would",     "wouldn",   "write",
-        "wrote",      "you",          "your",      "yours",    "yourself",
-        "yourselves"};
+        "with",       "without",      "won",       "would",    "wouldn",
+        "write",      "wrote",        "you",       "your",     "yours",
+        "yourself",   "yourselves"};
     return words;
 }
 
@@ -372,16 +372,23 @@ bool isReactionWord(std::string_view word) {
 
 // How many of `words` from `at` say that the word after them is one the
 // messages must not hold: "NOT" typed as a search operator, "except",
-// "excluding", "without", "other than", "apart from", and "not" after "but",
-// "and" or a comma ("dinner, not the birthday"); 0 when they do not. A "not"
-// elsewhere negates a verb ("why is the boiler not working?").
+// "excluding", "without" (not before a verb: "without charging"), "other
+// than", "apart from", and "not" after "but", "and" or a comma ("dinner,
+// not the birthday"); 0 when they do not. A "not" elsewhere negates a verb
+// ("why is the boiler not working?").
 size_t negationAt(const std::vector<const text::Token*>& words, size_t at,
                   std::string_view question) {
     const text::Token& token = *words[at];
     const std::string& folded = token.folded;
     if (question.substr(token.begin, token.end - token.begin) == "NOT" ||
-        isIn(folded, {"except", "excluding", "without"})) {
+        isIn(folded, {"except", "excluding"})) {
         return 1;
+    }
+    // "without chocolate"; "without charging me" tells of an act not done.
+    if (folded == "without") {
+        const bool act = at + 1 < words.size() && words[at + 1]->folded.size() > 5 &&
+                         words[at + 1]->folded.ends_with("ing");
+        return act ? 0 : 1;
     }
     if (at + 1 < words.size() && ((folded == "other" && words[at + 1]->folded == "than") ||
                                   (folded == "apart" && words[at + 1]->folded == "from"))) {

@@ -88,7 +88,8 @@ struct QuestionReading {
     // NOT engineer"), after a '-' that starts it ("-engineer"), after "but
     // not", "and not", "except", "excluding", "without", "other than" or
     // "apart from". A "not" that negates a verb ("why is the boiler not
-    // working?") excludes nothing. Never among `words`.
+    // working?"), or "without" before one ("without charging me"), excludes
+    // nothing. Never among `words`.
     std::vector<std::string> excludedWords;
     // For each of `words` (same order), the words a message may use instead
     // (relatedWords): searched at a lower weight than the words themselves.

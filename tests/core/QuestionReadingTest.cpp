@@ -367,6 +367,8 @@ TEST(QuestionReading, ReadsTheWordsTheMessagesMustNotHold) {
         {"dinner, not birthday", {"dinner"}, {"birthday"}},
         {"trips except Lisbon", {"trips"}, {"lisbon"}},
         {"cake without chocolate", {"cake"}, {"chocolate"}},
+        // An act not done is what a message tells of.
+        {"what did Jess fix without charging me", {"fix", "charging"}, {}},
         {"parking other than the car park", {"parking", "park"}, {"car"}},
         {"flights apart from the wedding", {"flights"}, {"wedding"}},
         // An excluded word is not searched for, wherever else it stands.
