@@ -2,12 +2,11 @@
 
 #include "Command.hpp"
 #include "answer/QuestionLength.hpp"
-#include "base/Environment.hpp"
 #include "services/ConfigManager.hpp"
-#include "services/LogFile.hpp"
 #include "services/ProcessStop.hpp"
 #include "services/RLMHelperError.hpp"
 #include "services/RLMHelperRunner.hpp"
+#include "services/StructuredLogger.hpp"
 #include "services/TextTrimming.hpp"
 #include "shadow/ShadowDB.hpp"
 
@@ -26,23 +25,6 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: orlune ask [--json] [--verbose] [--shadow-db PATH] QUESTION\n";
-
-// The runner's seams: its log lines go to the application's log file, and
-// to standard error too only when `verbose`.
-rlm::RLMHelperRunner::Seams loggingSeams(bool verbose) {
-    rlm::RLMHelperRunner::Seams seams;
-    if (!verbose) {
-        if (const auto folder = rlm::LogFile::defaultFolder(core::Environment::process());
-            folder && !rlm::LogFile::installed()) {
-            rlm::LogFile::install(
-                std::make_shared<rlm::LogFile>(core::joinPath(*folder, rlm::LogFile::kFileName)));
-        }
-        seams.logger = rlm::StructuredLogger(rlm::StructuredLogger::kBundleIdentifier,
-                                             rlm::StructuredLogger::kHelperCategory,
-                                             rlm::StructuredLogger::kLogFileOnly);
-    }
-    return seams;
-}
 
 // The answer as one JSON object: "answer", "messages" (the messages it relies
 // on, in its order) and "model" (null for an answer from the index alone).
@@ -135,6 +117,7 @@ int runAsk(const std::vector<std::string>& args) {
         return 2;
     }
 
+    rlm::StructuredLogger::showOnStandardError(verbose);
     try {
         // The platform's credential store answers through Qt's event loop.
         static char name[] = "orlune";
@@ -149,8 +132,7 @@ int runAsk(const std::vector<std::string>& args) {
         // VEYRLINK_BASE_URL / ORLUNE_RLM_MODEL name others;
         // ORLUNE_RLM_HELPER_CMD, else the resource helper.
         const rlm::AppConfig config = rlm::ConfigManager::shared().load();
-        const rlm::RLMHelperRunner runner(config, rlm::RLMHelperRunner::processEnvironment(),
-                                          loggingSeams(verbose));
+        const rlm::RLMHelperRunner runner(config, rlm::RLMHelperRunner::processEnvironment());
         const std::string path = shadowDB ? *shadowDB : core::ShadowDB::shadowDBPath();
         auto stop = std::make_shared<rlm::ProcessStop>();
         const StopOnSignals stopOnSignals(*stop);
@@ -187,8 +169,8 @@ const CommandRegistration registration(Command{
         "                    order: guid, sender_name, chat_title, time, text) and\n"
         "                    \"model\" (the model that answered; null when the\n"
         "                    answer comes from the index alone)\n"
-        "  --verbose         also print the runner's log lines (JSON, one a line) on\n"
-        "                    standard error; they always go to the log file\n"
+        "  --verbose         also print the log lines (JSON, one a line) on standard\n"
+        "                    error; they always go to the log file\n"
         "  --shadow-db PATH  the shadow database to ask about (default:\n"
         "                    $SHADOW_DB_PATH, else OrluneRLM/shadow.db in your\n"
         "                    per-user data folder: the one `orlune sync`, the read\n"

@@ -16,24 +16,21 @@ namespace orlune::cli {
 
 namespace {
 
-constexpr const char* kHelp =
-    "Usage: orlune chats [--shadow-db PATH] [--json]\n"
-    "\n"
-    "Lists the chats of the shadow database, most messages first: each chat's\n"
-    "id, how many of its messages the copy holds, whether it is left out and\n"
-    "its title. The chats left out (\"excludedChats\" in the app's config.json,\n"
-    "set with `orlune sync --exclude-chat ID` or the app's Settings) follow,\n"
-    "with the title they had when they were left out; the copy holds none of\n"
-    "their messages once a sync has run.\n"
-    "\n"
-    "Options:\n"
-    "  --shadow-db PATH  the shadow database (default: $SHADOW_DB_PATH, else\n"
-    "                    OrluneRLM/shadow.db in your per-user data folder: the\n"
-    "                    one `orlune sync`, `orlune ask` and the app use). It\n"
-    "                    is opened read-only.\n"
-    "  --json            one JSON object per chat: {\"chat_id\", \"title\",\n"
-    "                    \"is_group\", \"messages\", \"excluded\"}\n"
-    "  -h, --help        show this help\n";
+const std::string kHelp =
+    std::string("Usage: orlune chats [--shadow-db PATH] [--json]\n"
+                "\n"
+                "Lists the chats of the shadow database, most messages first: each chat's\n"
+                "id, how many of its messages the copy holds, whether it is left out and\n"
+                "its title. The chats left out (\"excludedChats\" in the app's config.json,\n"
+                "set with `orlune sync --exclude-chat ID` or the app's Settings) follow,\n"
+                "with the title they had when they were left out; the copy holds none of\n"
+                "their messages once a sync has run.\n"
+                "\n"
+                "Options:\n") +
+    kShadowDBOptionHelp +
+    std::string("  --json            one JSON object per chat: {\"chat_id\", \"title\",\n"
+                "                    \"is_group\", \"messages\", \"excluded\"}\n"
+                "  -h, --help        show this help\n");
 
 int runChats(const std::vector<std::string>& args) {
     OptionParser options("chats", {"--shadow-db"}, {"--json"});

@@ -13,23 +13,20 @@ namespace orlune::cli {
 
 namespace {
 
-constexpr const char* kHelp =
-    "Usage: orlune describe [--shadow-db PATH] [--json] TABLE\n"
-    "\n"
-    "Shows the columns of TABLE in the shadow database: name, declared type,\n"
-    "and whether it may hold NULL. TABLE must be one plain name (letters,\n"
-    "digits, underscores).\n"
-    "\n"
-    "Options:\n"
-    "  --shadow-db PATH  the shadow database (default: $SHADOW_DB_PATH, else\n"
-    "                    OrluneRLM/shadow.db in your per-user data folder: the\n"
-    "                    one `orlune sync`, `orlune ask` and the app use). It\n"
-    "                    is opened read-only.\n"
-    "  --json            one JSON object per column with the keys name, type\n"
-    "                    and not_null\n"
-    "  -h, --help        show this help\n"
-    "\n"
-    "A table that does not exist is an error (exit status 1).\n";
+const std::string kHelp =
+    std::string("Usage: orlune describe [--shadow-db PATH] [--json] TABLE\n"
+                "\n"
+                "Shows the columns of TABLE in the shadow database: name, declared type,\n"
+                "and whether it may hold NULL. TABLE must be one plain name (letters,\n"
+                "digits, underscores).\n"
+                "\n"
+                "Options:\n") +
+    kShadowDBOptionHelp +
+    std::string("  --json            one JSON object per column with the keys name, type\n"
+                "                    and not_null\n"
+                "  -h, --help        show this help\n"
+                "\n"
+                "A table that does not exist is an error (exit status 1).\n");
 
 int runDescribe(const std::vector<std::string>& args) {
     OptionParser options("describe", {"--shadow-db"}, {"--json"});

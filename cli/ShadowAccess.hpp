@@ -10,6 +10,13 @@
 
 namespace orlune::cli {
 
+// The --shadow-db entry of the read verbs' help.
+inline constexpr const char* kShadowDBOptionHelp =
+    "  --shadow-db PATH  the shadow database (default: $SHADOW_DB_PATH, else\n"
+    "                    OrluneRLM/shadow.db in your per-user data folder: the\n"
+    "                    one `orlune sync`, `orlune ask` and the app use). It\n"
+    "                    is opened read-only.\n";
+
 // The shadow database at `path`, or at the one default
 // (core::ShadowDB::shadowDBPath, which creates nothing), opened read-only.
 // Throws std::runtime_error saying what to do when nothing is there, and

@@ -15,28 +15,25 @@ namespace orlune::cli {
 
 namespace {
 
-constexpr const char* kHelp =
-    "Usage: orlune status [--shadow-db PATH] [--json]\n"
-    "\n"
-    "Says what the shadow database covers of your messages, so that \"not in\n"
-    "my messages\" can be told from \"not copied\": how many messages are\n"
-    "indexed, the dates of the first and last (local time), in how many chats,\n"
-    "how many chats you excluded, the store's rows the sync left out by why\n"
-    "(reactions, group events, junk, unsent messages, messages in Recently\n"
-    "Deleted) and how many attachments are not downloaded to this computer\n"
-    "(only in the cloud).\n"
-    "\n"
-    "Options:\n"
-    "  --shadow-db PATH  the shadow database (default: $SHADOW_DB_PATH, else\n"
-    "                    OrluneRLM/shadow.db in your per-user data folder: the\n"
-    "                    one `orlune sync`, `orlune ask` and the app use). It\n"
-    "                    is opened read-only.\n"
-    "  --json            one JSON object with the keys messages, first_message,\n"
-    "                    last_message (local time, ISO 8601 with the offset;\n"
-    "                    null when no message is copied), chats, chats_excluded,\n"
-    "                    left_out (reactions, events, junk, unsent, deleted) and\n"
-    "                    attachments_not_downloaded\n"
-    "  -h, --help        show this help\n";
+const std::string kHelp =
+    std::string("Usage: orlune status [--shadow-db PATH] [--json]\n"
+                "\n"
+                "Says what the shadow database covers of your messages, so that \"not in\n"
+                "my messages\" can be told from \"not copied\": how many messages are\n"
+                "indexed, the dates of the first and last (local time), in how many chats,\n"
+                "how many chats you excluded, the store's rows the sync left out by why\n"
+                "(reactions, group events, junk, unsent messages, messages in Recently\n"
+                "Deleted) and how many attachments are not downloaded to this computer\n"
+                "(only in the cloud).\n"
+                "\n"
+                "Options:\n") +
+    kShadowDBOptionHelp +
+    std::string("  --json            one JSON object with the keys messages, first_message,\n"
+                "                    last_message (local time, ISO 8601 with the offset;\n"
+                "                    null when no message is copied), chats, chats_excluded,\n"
+                "                    left_out (reactions, events, junk, unsent, deleted) and\n"
+                "                    attachments_not_downloaded\n"
+                "  -h, --help        show this help\n");
 
 // `t` in the calendar's zone as "2021-03-02T09:14:05+01:00".
 std::string isoLocalTime(core::Instant t, const core::LocalCalendar& calendar) {

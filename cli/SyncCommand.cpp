@@ -6,6 +6,7 @@
 #include "base/SystemDifferences.hpp"
 #include "services/ConfigManager.hpp"
 #include "shadow/ShadowDBReader.hpp"
+#include "store/ChatDBReader.hpp"
 #include "sync/ShadowSync.hpp"
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include <iostream>
 #include <optional>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -78,7 +80,8 @@ constexpr const char* kHelp =
     "\n"
     "While the configuration file cannot be read, the sync leaves out the\n"
     "chats it left out last time (--exclude-chat and --include-chat then fail\n"
-    "with status 1, copying nothing).\n"
+    "with status 1, copying nothing). So do they for an id that names no chat\n"
+    "in the messaging store or the shadow database.\n"
     "\n"
     "Prints how many messages were written and how many the shadow database\n"
     "holds. On a terminal it shows the rows read so far during long passes.\n"
@@ -272,11 +275,56 @@ std::optional<std::set<std::string>> configuredChatsLeftOut() {
     }
 }
 
+// Whether the messaging store at `storePath` has the chat; false, with the
+// store's error in `storeError`, when the store cannot be read.
+bool storeHasChat(const std::string& storePath, const std::string& chatId,
+                  std::string& storeError) {
+    try {
+        core::ChatDBReader store(storePath);
+        return store.hasChat(chatId);
+    } catch (const std::exception& error) {
+        storeError = error.what();
+        return false;
+    }
+}
+
+// Refuses, naming it, a chat id given to --exclude-chat or --include-chat
+// that neither the messaging store nor the shadow database has (a chat not
+// copied yet is in the store; one gone from the store is still in the copy)
+// and, for --include-chat, that is not left out either. Throws
+// std::runtime_error.
+void checkChatIds(const Options& options, const rlm::AppConfig& settings,
+                  const std::string& storePath, const std::string& shadowPath) {
+    auto check = [&](const std::string& chatId, bool leftOutIsKnown) {
+        if (leftOutIsKnown && settings.excludedChatIds().count(chatId) > 0) {
+            return;
+        }
+        std::string storeError;
+        if (storeHasChat(storePath, chatId, storeError) || titleInCopy(shadowPath, chatId)) {
+            return;
+        }
+        throw std::runtime_error(
+            "orlune sync: no chat has the id '" + chatId +
+            "' in the messaging store or the shadow database" +
+            (storeError.empty() ? "" : " (the store could not be read: " + storeError + ")") +
+            ". `orlune chats` lists the chats with their ids. Nothing was changed.");
+    };
+    for (const std::string& chatId : options.excludeChats) {
+        check(chatId, false);
+    }
+    for (const std::string& chatId : options.includeChats) {
+        check(chatId, true);
+    }
+}
+
 // Records --exclude-chat and --include-chat in the configuration (each left
 // out with the title the copy gives it) and returns every chat to leave out,
 // as configuredChatsLeftOut() without them. Throws rlm::FileError when they
-// cannot be recorded (a configuration that cannot be read or written).
+// cannot be recorded (a configuration that cannot be read or written) and
+// std::runtime_error for an id of no chat (checkChatIds); the configuration
+// is then left as it was.
 std::optional<std::set<std::string>> chatsToLeaveOut(const Options& options,
+                                                     const std::string& storePath,
                                                      const std::string& shadowPath) {
     const rlm::ConfigManager& config = rlm::ConfigManager::shared();
     if (options.excludeChats.empty() && options.includeChats.empty()) {
@@ -284,6 +332,7 @@ std::optional<std::set<std::string>> chatsToLeaveOut(const Options& options,
     }
     std::set<std::string> excluded;
     config.update([&](rlm::AppConfig& settings) {
+        checkChatIds(options, settings, storePath, shadowPath);
         for (const std::string& chatId : options.includeChats) {
             settings.includeChat(chatId);
         }
@@ -344,7 +393,8 @@ int runSync(const std::vector<std::string>& args) {
         try {
             core::ShadowSync sync(options.chatDB, options.shadowDB);
             storePath = sync.sourceDatabasePath();
-            sync.setExcludedChats(chatsToLeaveOut(options, sync.databasePath()));
+            sync.setExcludedChats(
+                chatsToLeaveOut(options, sync.sourceDatabasePath(), sync.databasePath()));
             sync.setContactFiles(contactFiles(options.contacts));
             sync.setIncludeJunk(options.includeJunk);
             std::cout << "Syncing " << sync.sourceDatabasePath() << " into " << sync.databasePath()
@@ -375,7 +425,8 @@ int runSync(const std::vector<std::string>& args) {
     std::optional<core::ShadowSync> sync;
     try {
         sync.emplace(options.chatDB, options.shadowDB);
-        sync->setExcludedChats(chatsToLeaveOut(options, sync->databasePath()));
+        sync->setExcludedChats(
+            chatsToLeaveOut(options, sync->sourceDatabasePath(), sync->databasePath()));
         sync->setContactFiles(contactFiles(options.contacts));
         sync->setIncludeJunk(options.includeJunk);
     } catch (const std::exception& error) {

@@ -13,19 +13,16 @@ namespace orlune::cli {
 
 namespace {
 
-constexpr const char* kHelp =
-    "Usage: orlune tables [--shadow-db PATH] [--json]\n"
-    "\n"
-    "Lists the tables and views of the shadow database by name, the full-text\n"
-    "index messages_fts and its internal tables included.\n"
-    "\n"
-    "Options:\n"
-    "  --shadow-db PATH  the shadow database (default: $SHADOW_DB_PATH, else\n"
-    "                    OrluneRLM/shadow.db in your per-user data folder: the\n"
-    "                    one `orlune sync`, `orlune ask` and the app use). It\n"
-    "                    is opened read-only.\n"
-    "  --json            one JSON object per table: {\"name\": ...}\n"
-    "  -h, --help        show this help\n";
+const std::string kHelp =
+    std::string("Usage: orlune tables [--shadow-db PATH] [--json]\n"
+                "\n"
+                "Lists the tables and views of the shadow database by name, the full-text\n"
+                "index messages_fts and its internal tables included.\n"
+                "\n"
+                "Options:\n") +
+    kShadowDBOptionHelp +
+    std::string("  --json            one JSON object per table: {\"name\": ...}\n"
+                "  -h, --help        show this help\n");
 
 int runTables(const std::vector<std::string>& args) {
     OptionParser options("tables", {"--shadow-db"}, {"--json"});

@@ -1,9 +1,13 @@
 #include "Command.hpp"
 #include "TerminalOutput.hpp"
+#include "base/Environment.hpp"
+#include "services/LogFile.hpp"
+#include "services/StructuredLogger.hpp"
 
 #include <csignal>
 #include <iostream>
 #include <map>
+#include <memory>
 
 namespace orlune::cli {
 
@@ -27,6 +31,18 @@ void printUsage(std::ostream& out) {
         out << command->synopsis << "\n";
     }
     out << "\nRun `orlune VERB --help` for the options of one verb.\n";
+}
+
+// Standard error is for the person: every part of a verb logs to the log
+// file only (`orlune ask --verbose` shows the lines again). Help makes no
+// file.
+void keepLogLinesInTheLogFile() {
+    if (const auto folder =
+            orlune::rlm::LogFile::defaultFolder(orlune::core::Environment::process())) {
+        orlune::rlm::LogFile::install(std::make_shared<orlune::rlm::LogFile>(
+            orlune::core::joinPath(*folder, orlune::rlm::LogFile::kFileName)));
+    }
+    orlune::rlm::StructuredLogger::showOnStandardError(false);
 }
 
 } // namespace
@@ -77,5 +93,6 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
+    keepLogLinesInTheLogFile();
     return command.run(rest);
 }

@@ -15,18 +15,23 @@ namespace {
 
 // Each search looks this far down its ranking before fusion.
 constexpr int kCandidatesPerSearch = 50;
+// A message that holds the thing asked for is often long ("The car is
+// ready. New clutch kit and the slave cylinder. Total 640€"), and the full-
+// text ranking puts short ones first: such a question looks further down.
+constexpr int kCandidatesForAKind = 150;
 // The best this many fused messages bring in the answers in their windows.
 constexpr size_t kHitsWithWindows = 8;
 // How much more a message that holds the kind of thing asked for counts:
 // enough to lift one from the bottom of a search's candidates to its top.
 constexpr double kHoldsAskedFor = 1.8;
-// How much more a message of yours or from someone in the address book
-// counts than one from a stranger with the same words (copies of what
-// friends said, shops, wrong numbers).
-constexpr double kFromSomeoneKnown = 1.25;
 // How many fused messages are weighed again (windows, the kind asked for)
 // before the best are kept.
 constexpr size_t kReweighed = kCandidatesPerSearch;
+// How much more a message of a conversation with someone the person knows
+// counts than one of a stranger's: what people ask about is mostly said by
+// the people in their address book and in the groups they named, and the
+// same words also come from unknown numbers (codes, adverts, wrong numbers).
+constexpr double kWithSomeoneKnown = 1.25;
 
 int64_t comparableTime(int64_t storeDate) {
     const auto instant = instantFromStoreDate(storeDate);
@@ -257,7 +262,10 @@ FoundAnswer AnswerFinder::find(std::string_view question, const TimeContext& con
             scope.reactions = std::move(reactions);
         }
         ShadowDBReader::SearchOutcome outcome =
-            db_.search(plan.match, scope, kCandidatesPerSearch, bounds);
+            db_.search(plan.match, scope,
+                       found.reading.askedFor == AskedFor::anything ? kCandidatesPerSearch
+                                                                    : kCandidatesForAKind,
+                       bounds);
         found.incomplete = found.incomplete || outcome.cutTexts > 0 || outcome.stoppedAtSizeLimit;
         if (!outcome.results.empty()) {
             allWordsFound = allWordsFound || (!plan.fallback && plan.joined == WordsJoined::all);
@@ -298,35 +306,55 @@ FoundAnswer AnswerFinder::find(std::string_view question, const TimeContext& con
         found.messages.resize(std::min(found.messages.size(), wanted));
         return found;
     }
-    std::vector<RankedMessage> candidates = fuseRankings(lists, std::max(wanted, kReweighed));
+    const size_t reweighed =
+        found.reading.askedFor == AskedFor::anything ? kReweighed : kCandidatesForAKind;
+    std::vector<RankedMessage> candidates = fuseRankings(lists, std::max(wanted, reweighed));
     addWindowAnswers(found.reading, candidates, bounds);
     leaveOutExcluded(found.reading.excludedWords, candidates);
-    // Only where someone among them is known: without an address book, only
-    // your own messages would be.
-    const bool anyoneKnown =
-        std::any_of(candidates.begin(), candidates.end(),
-                    [](const RankedMessage& candidate) { return candidate.message.senderName; });
+    std::unordered_map<std::string, bool> knownChats;
     for (RankedMessage& candidate : candidates) {
-        if (anyoneKnown && (candidate.message.isFromMe || candidate.message.senderName)) {
-            candidate.score *= kFromSomeoneKnown;
+        // A message that asks ("where did you park?") does not state the
+        // thing, whatever it holds.
+        if (found.reading.askedFor != AskedFor::anything &&
+            candidate.message.text.find('?') == std::string::npos &&
+            holdsAskedFor(candidate.message.text, found.reading.askedFor)) {
+            candidate.score *= kHoldsAskedFor;
         }
-    }
-    if (found.reading.askedFor != AskedFor::anything) {
-        for (RankedMessage& candidate : candidates) {
-            if (holdsAskedFor(candidate.message.text, found.reading.askedFor)) {
-                candidate.score *= kHoldsAskedFor;
-            }
+        if (withSomeoneKnown(candidate.message, knownChats)) {
+            candidate.score *= kWithSomeoneKnown;
         }
     }
     found.messages = bestFirst(std::move(candidates), wanted);
     return found;
 }
 
+bool AnswerFinder::withSomeoneKnown(const SearchResult& message,
+                                    std::unordered_map<std::string, bool>& knownChats) {
+    if (message.senderName) {
+        return true;
+    }
+    if (!message.isFromMe) {
+        return false;
+    }
+    auto [at, added] = knownChats.try_emplace(message.chatId, false);
+    if (added) {
+        // A one-to-one chat ("iMessage;-;+155...") with a handle of someone
+        // known. A group's members are not read here: your messages in a
+        // group count as a stranger's.
+        const size_t semicolon = message.chatId.rfind(';');
+        at->second = !message.isGroup && semicolon != std::string::npos &&
+                     db_.nameOfHandle(message.chatId.substr(semicolon + 1)).has_value();
+    }
+    return at->second;
+}
+
 void AnswerFinder::addWindowAnswers(const QuestionReading& reading,
                                     std::vector<RankedMessage>& candidates,
                                     const QueryBounds& bounds) {
     WindowWants wants;
-    wants.byMe = reading.byMe;
+    // Your reply answers a question about what they asked, as it does one
+    // about what you wrote.
+    wants.byMe = reading.byMe || reading.repliedToThem;
     wants.people = directory_->handlesOf(reading.people);
     wants.askedFor = reading.askedFor;
     if (reading.aboutReactions) {

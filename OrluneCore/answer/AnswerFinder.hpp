@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace orlune::core {
@@ -66,6 +67,12 @@ private:
     // its hit; a message already there keeps the better score.
     void addWindowAnswers(const QuestionReading& reading, std::vector<RankedMessage>& candidates,
                           const QueryBounds& bounds);
+
+    // Whether `message` is from someone in the address book, or yours in a
+    // one-to-one chat with someone in it. `knownChats`
+    // caches the answer for your messages by chat.
+    bool withSomeoneKnown(const SearchResult& message,
+                          std::unordered_map<std::string, bool>& knownChats);
 
     ShadowDBReader& db_;
     std::unique_ptr<Directory> directory_;

@@ -214,6 +214,10 @@ std::vector<PlannedSearch> planSearches(const QuestionReading& reading) {
         PeopleScope first = people ? PeopleScope::fromThem : PeopleScope::any;
         if (reading.byMe) {
             first = people ? PeopleScope::fromMeToThem : PeopleScope::fromMe;
+        } else if (reading.afterMine) {
+            // Your message holds the words; its reply ranks with it
+            // (AnswerFinder's windows), above their messages with the words.
+            first = PeopleScope::fromMeToThem;
         } else if (reading.bothSides && people) {
             first = PeopleScope::chatsWithThem;
         }

@@ -83,10 +83,14 @@ std::optional<Span> numberOrCodeIn(std::string_view text, const std::vector<Toke
     return std::nullopt;
 }
 
+bool isCurrencySymbol(std::string_view symbol) {
+    return isIn(symbol, {"$", "£", "€", "¥"});
+}
+
 std::optional<Span> amountIn(const std::vector<Token>& tokens) {
     for (size_t i = 0; i < tokens.size(); ++i) {
         const Token& token = tokens[i];
-        if (token.kind == TokenKind::symbol && isIn(token.folded, {"$", "£", "€", "¥"})) {
+        if (token.kind == TokenKind::symbol && isCurrencySymbol(token.folded)) {
             const Token* next = tokenAt(tokens, i + 1);
             if (next != nullptr && next->kind == TokenKind::number) {
                 return Span{token.begin, tokens[numberEnd(tokens, i + 1)].end};
@@ -97,9 +101,19 @@ std::optional<Span> amountIn(const std::vector<Token>& tokens) {
         }
         const size_t last = numberEnd(tokens, i);
         const Token* unit = tokenAt(tokens, last + 1);
-        if (isWord(unit, {"quid", "bucks", "dollars", "pounds", "euros", "usd", "gbp", "eur", "k",
-                          "grand", "each", "pp"})) {
+        // "145€", "15 €"
+        if (unit != nullptr && unit->kind == TokenKind::symbol && isCurrencySymbol(unit->folded)) {
             return Span{token.begin, unit->end};
+        }
+        if (isWord(unit, {"quid", "bucks", "dollars", "dollar", "pounds", "pound", "euros", "euro",
+                          "usd", "gbp", "eur", "k", "grand", "each", "pp", "pcm", "pw"})) {
+            return Span{token.begin, unit->end};
+        }
+        // "1150 a month", "90 per night"; not "take 2 a day"
+        const Token* period = tokenAt(tokens, last + 2);
+        if (token.digits >= 2 && isWord(unit, {"a", "an", "per"}) &&
+            isWord(period, {"month", "week", "night", "hour", "year", "day", "person", "head"})) {
+            return Span{token.begin, period->end};
         }
         // "12.50"
         if (last != i) {
@@ -387,7 +401,10 @@ std::vector<WindowPick> pickFromWindow(const SearchResult& hit,
                 } else {
                     factor = kMoreOfTheReply;
                 }
-            } else if (inReply) {
+            } else if (inReply && !isAcknowledgement(message.text)) {
+                // "thanks!" between their messages does not end their reply
+                // ("the technician comes at 4" ... "thanks!" ... "it was the
+                // valve").
                 replyEnded = true;
             }
         }

@@ -17,7 +17,8 @@
 namespace orlune::core {
 
 // Whether `text` holds a thing of `kind`: a number or code ("KL 612",
-// "4821", "B7"), an amount ("£40", "$12.50", "40 quid"), a time or date
+// "4821", "B7"), an amount ("£40", "$12.50", "145€", "40 quid", "1150 a
+// month"), a time or date
 // ("6pm", "18:30", "at noon", "Tuesday", "March", "tomorrow"), a place ("at
 // the Crown", "14 Mill Road", "meet at Kings Cross"), a link
 // ("https://...", "www...", "festival.example.com/..."). Always true for
@@ -36,7 +37,8 @@ bool isAcknowledgement(std::string_view text);
 
 // How far after a hit its window reaches, in messages and in time.
 inline constexpr int kWindowMessages = 6;
-inline constexpr int64_t kWindowSeconds = 6 * 3600;
+// A reply may come the next day ("the technician says it was the valve").
+inline constexpr int64_t kWindowSeconds = 30 * 3600;
 
 // How many of `after` (the messages just after `hit` in its chat, oldest
 // first) lie in its window: the first ones in its chat, at most

@@ -54,7 +54,7 @@ const std::unordered_set<std::string_view>& stopWords() {
         "own",        "please",       "re",        "remember", "s",
         "said",       "same",         "say",       "says",     "send",
         "sent",       "she",          "shes",      "should",   "shouldn",
-        "show",       "so",           "some",      "somebody", "someone",
+        "shall",      "so",           "some",      "somebody", "someone",
         "something",  "such",         "t",         "talk",     "talked",
         "tell",       "text",         "texted",    "than",     "that",
         "thats",      "the",          "their",     "theirs",   "them",
@@ -319,9 +319,17 @@ bool isIn(std::string_view word, std::initializer_list<std::string_view> list) {
     return std::find(list.begin(), list.end(), word) != list.end();
 }
 
+// The "-ing" forms of verbs of saying or asking ("Owen was asking about"),
+// and "wondered".
+bool isOngoingSayingVerb(std::string_view word) {
+    return isIn(word, {"telling", "saying", "asking", "texting", "sending", "sharing", "mentioning",
+                       "wondering", "wondered"});
+}
+
 // Verbs by which a question asks about what someone wrote or sent.
 bool isTellingVerb(std::string_view word) {
-    return isIn(word, {"tell",    "told",      "say",       "said",        "send",    "sent",
+    return isOngoingSayingVerb(word) ||
+           isIn(word, {"tell",    "told",      "say",       "said",        "send",    "sent",
                        "write",   "wrote",     "text",      "texted",      "mention", "mentioned",
                        "message", "messaged",  "ask",       "asked",       "share",   "shared",
                        "reply",   "replied",   "answer",    "answered",    "promise", "promised",
@@ -341,7 +349,8 @@ bool isSendingVerb(std::string_view word) {
 // Verbs of saying or asking: without a verb of sending, an attachment word
 // after one is what was talked about.
 bool isSayingVerb(std::string_view word) {
-    return isIn(word, {"say",      "said",       "ask",     "asked",     "tell",  "told",
+    return isOngoingSayingVerb(word) ||
+           isIn(word, {"say",      "said",       "ask",     "asked",     "tell",  "told",
                        "talk",     "talked",     "mention", "mentioned", "think", "thought",
                        "write",    "wrote",      "answer",  "answered",  "reply", "replied",
                        "complain", "complained", "decide",  "decided"});
@@ -446,11 +455,31 @@ struct QuestionForm {
     bool bothSides = false;
     bool sending = false;
     bool saying = false;
+    bool repliedToThem = false;
+    bool afterMine = false;
     WhenAsked when = WhenAsked::no;
     AskedFor askedFor = AskedFor::anything;
     // Words that only say what is asked for, left out of the search.
     std::vector<std::string> markers;
 };
+
+// Whether the question ends in a clause on something the people named
+// asked ("... Owen was asking about", "... Noor asked for"): a person, then
+// a verb of asking, then only "about" or "for".
+bool asksAfterThem(const std::vector<std::string>& words, const std::vector<bool>& namesSomeone) {
+    if (words.size() < 3 || !isIn(words.back(), {"about", "for"})) {
+        return false;
+    }
+    size_t verb = words.size() - 2;
+    if (!isIn(words[verb], {"asked", "asking", "wondering", "wondered"})) {
+        return false;
+    }
+    size_t subject = verb - 1;
+    if (subject > 0 && isIn(words[subject], {"was", "had", "has", "is", "kept", "been"})) {
+        --subject;
+    }
+    return namesSomeone[subject];
+}
 
 QuestionForm readForm(const std::vector<std::string>& words,
                       const std::vector<bool>& namesSomeone) {
@@ -480,6 +509,10 @@ QuestionForm readForm(const std::vector<std::string>& words,
                 ++j;
             }
             if (j < words.size()) {
+                // "... when I asked about the deposit"
+                form.afterMine = form.afterMine ||
+                                 (word == "i" && i > 0 && isIn(words[i - 1], {"when", "after"}) &&
+                                  isTellingVerb(words[j]));
                 iTells = iTells || (word == "i" && isTellingVerb(words[j]));
                 iReacts = iReacts || (word == "i" && isReactionWord(words[j]));
                 iTalks = iTalks || isTalkingVerb(words[j]);
@@ -493,6 +526,11 @@ QuestionForm readForm(const std::vector<std::string>& words,
     // "What did Tom send that I laughed at?" is about your reaction.
     form.byMe = (iTells && !otherSubject) || iReacts;
     form.bothSides = iTalks && !form.byMe;
+    form.repliedToThem = !form.byMe && asksAfterThem(words, namesSomeone);
+    // "show me ...", "show us ..." ask; "the show" is a topic.
+    if ((!words.empty() && words.front() == "show") || pair("show", "me") || pair("show", "us")) {
+        form.markers.emplace_back("show");
+    }
 
     const bool when = has("when");
     if (pair("how", "often") || (pair("how", "many") && (has("times") || has("messages")))) {
@@ -656,6 +694,8 @@ QuestionReading QuestionReader::read(std::string_view question, const TimeContex
     const QuestionForm form = readForm(allWords, namesSomeone);
     reading.byMe = form.byMe;
     reading.bothSides = form.bothSides;
+    reading.repliedToThem = form.repliedToThem;
+    reading.afterMine = form.afterMine && !form.byMe && !reading.people.empty();
     reading.when = form.when;
     reading.askedFor = form.askedFor;
 

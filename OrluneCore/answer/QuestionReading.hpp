@@ -49,6 +49,15 @@ struct QuestionReading {
     // with a verb of telling or sending, and no one else asked about ("what
     // did Lena say when I asked ...?" is about what Lena wrote).
     bool byMe = false;
+    // The question is about what you answered when the people named asked
+    // ("where are the photos Owen was asking about?", "the link Noor asked
+    // for"): your reply to their message answers it. Their messages are
+    // searched, as for any question about them.
+    bool repliedToThem = false;
+    // The question is about what the people named answered to a message of
+    // yours ("what did Lena say when I asked about the cat?"): your message
+    // holds the words, their reply the answer.
+    bool afterMine = false;
     // The question is about your conversation with the people named, both
     // sides ("when did I last talk to Omar?").
     bool bothSides = false;

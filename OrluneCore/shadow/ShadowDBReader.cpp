@@ -102,6 +102,11 @@ std::optional<std::string> ShadowDBReader::nameOfHandle(const std::string& handl
     return people_.nameOfHandle(handle);
 }
 
+std::map<std::string, ShadowPeopleTables::HandleOwner>
+ShadowDBReader::ownersOf(const std::vector<std::string>& handles) {
+    return people_.ownersOf(handles);
+}
+
 bool ShadowDBReader::hasPeopleTables() {
     return people_.present();
 }
@@ -115,6 +120,10 @@ ShadowDBReader::MessageContext ShadowDBReader::messageContext(const std::string&
 std::vector<SearchResult> ShadowDBReader::messageThread(const std::string& guid, int limit,
                                                         const QueryBounds& bounds) {
     return messages_.thread(guid, limit, bounds);
+}
+
+std::optional<std::string> ShadowDBReader::threadOriginatorOf(const std::string& guid) {
+    return messages_.threadOriginatorOf(guid);
 }
 
 } // namespace orlune::core

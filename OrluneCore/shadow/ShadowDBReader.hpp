@@ -192,6 +192,10 @@ public:
     People peopleMentionable(std::string_view text);
     // The display name of the person with `handle`, if any.
     std::optional<std::string> nameOfHandle(const std::string& handle);
+    // The person behind each of `handles` that has one, by handle
+    // (ShadowPeopleTables::ownersOf).
+    std::map<std::string, ShadowPeopleTables::HandleOwner>
+    ownersOf(const std::vector<std::string>& handles);
     // Whether the people and chats tables exist (a database at version 3 or
     // later). Throws prepareFailed or queryFailed.
     bool hasPeopleTables();
@@ -215,6 +219,10 @@ public:
     // (ShadowMessageTables::thread).
     std::vector<SearchResult> messageThread(const std::string& guid, int limit,
                                             const QueryBounds& bounds);
+    // The guid of the message that starts the thread the message with `guid`
+    // replies in; absent when it replies in none
+    // (ShadowMessageTables::threadOriginatorOf).
+    std::optional<std::string> threadOriginatorOf(const std::string& guid);
 
 protected:
     // For ShadowDB, which opens the connection itself.

@@ -329,6 +329,14 @@ ShadowMessageTables::storedCopies(const std::vector<std::string>& guids) {
     });
 }
 
+std::optional<std::string> ShadowMessageTables::threadOriginatorOf(const std::string& guid) {
+    if (!connection_.hasColumn("messages", "thread_originator_guid")) {
+        return std::nullopt;
+    }
+    const std::optional<StoredCopy> copy = storedCopies({guid}).front();
+    return copy ? copy->threadOriginatorGuid : std::nullopt;
+}
+
 std::vector<bool> ShadowMessageTables::stored(const std::vector<std::string>& guids) {
     return connection_.guarded([&] {
         sqlite::Statement message = connection_.db().prepare(kMessageStored);

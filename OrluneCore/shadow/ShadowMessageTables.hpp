@@ -60,6 +60,11 @@ public:
     // database made before threads were kept. Within `bounds` as context().
     // Throws prepareFailed or queryFailed.
     std::vector<SearchResult> thread(const std::string& guid, int limit, const QueryBounds& bounds);
+    // The guid of the message that starts the thread the message with `guid`
+    // replies in; absent for a message that replies in no thread (one that
+    // starts a thread included), an unknown guid and a database made before
+    // threads were kept. Throws prepareFailed or queryFailed.
+    std::optional<std::string> threadOriginatorOf(const std::string& guid);
 
     // The newest `limit` stored messages of a chat at or before `timestamp`
     // (guid and text), newest first.

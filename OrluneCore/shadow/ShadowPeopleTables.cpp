@@ -36,6 +36,9 @@ constexpr std::string_view kSelectHandlesOfPerson =
 constexpr std::string_view kSelectNameOfHandle =
     "SELECT p.display_name FROM person_handles h JOIN people p ON p.person_id = h.person_id "
     "WHERE h.handle = ?";
+constexpr std::string_view kSelectOwnerOfHandle =
+    "SELECT p.person_id, p.display_name FROM person_handles h JOIN people p "
+    "ON p.person_id = h.person_id WHERE h.handle = ?";
 constexpr std::string_view kSelectParticipants = "SELECT chat_id, handle_id, handle, service\n"
                                                  "FROM chat_participants\n"
                                                  "WHERE chat_id = ?\n"
@@ -286,6 +289,25 @@ std::optional<std::string> ShadowPeopleTables::nameOfHandle(const std::string& h
         }
         return std::nullopt;
     });
+}
+
+std::map<std::string, ShadowPeopleTables::HandleOwner>
+ShadowPeopleTables::ownersOf(const std::vector<std::string>& handles) {
+    std::map<std::string, HandleOwner> owners;
+    if (handles.empty() || !present()) {
+        return owners;
+    }
+    connection_.guarded([&] {
+        sqlite::Statement query = connection_.db().prepare(kSelectOwnerOfHandle);
+        for (const std::string& handle : handles) {
+            query.reset();
+            query.bindText(1, handle);
+            if (query.step()) {
+                owners.emplace(handle, HandleOwner{query.columnText(0), query.columnText(1)});
+            }
+        }
+    });
+    return owners;
 }
 
 std::optional<std::string> ShadowPeopleTables::fingerprint() {

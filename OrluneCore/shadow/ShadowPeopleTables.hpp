@@ -9,6 +9,7 @@
 #include "shadow/ShadowPeople.hpp"
 
 #include <cstddef>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -63,6 +64,16 @@ public:
     // The display name of the person with `handle`; absent for a handle of no
     // known person. Throws prepareFailed or queryFailed.
     std::optional<std::string> nameOfHandle(const std::string& handle);
+    // Who is behind a handle.
+    struct HandleOwner {
+        std::string personId;
+        std::string displayName;
+        friend bool operator==(const HandleOwner&, const HandleOwner&) = default;
+    };
+    // The person behind each of `handles` that has one, by handle: one
+    // lookup per handle, so that naming a few senders reads none of the rest
+    // of the address book. Throws prepareFailed or queryFailed.
+    std::map<std::string, HandleOwner> ownersOf(const std::vector<std::string>& handles);
     // The members of one chat, in handle_id order. Throws prepareFailed or
     // queryFailed.
     std::vector<ChatParticipant> participantsOf(const std::string& chatId);

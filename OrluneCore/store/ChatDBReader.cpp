@@ -360,6 +360,12 @@ std::optional<std::string> ChatDBReader::guidAt(int64_t rowid) {
     });
 }
 
+bool ChatDBReader::hasChat(const std::string& chatGuid) {
+    sqlite::Statement statement = prepare(chat_db_sql::kChatWithGuid);
+    statement.bindText(1, chatGuid);
+    return guarded([&] { return statement.step(); });
+}
+
 std::optional<int64_t> ChatDBReader::nthRowidAfter(int64_t afterRowid, int n) {
     sqlite::Statement statement = prepare(chat_db_sql::kNthRowidAfter);
     statement.bindInt64(1, afterRowid);

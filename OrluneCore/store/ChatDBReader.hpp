@@ -119,6 +119,7 @@ inline constexpr std::string_view kHasSequence =
 inline constexpr std::string_view kMessageSequence =
     "SELECT COALESCE(MAX(seq), 0) FROM sqlite_sequence WHERE name = 'message'";
 inline constexpr std::string_view kGuidAt = "SELECT guid FROM message WHERE ROWID = ?";
+inline constexpr std::string_view kChatWithGuid = "SELECT 1 FROM chat WHERE guid = ?";
 
 } // namespace chat_db_sql
 
@@ -255,6 +256,10 @@ public:
     // a NULL chat guid or handle id are skipped. Throws queryFailed when the
     // statement cannot be prepared or a step fails.
     std::vector<ChatParticipant> fetchChatParticipants();
+
+    // Whether the store has a chat with this guid (the chat id the shadow
+    // database and `orlune chats` show), junk or not. Throws queryFailed.
+    bool hasChat(const std::string& chatGuid);
 
     // The number of rows of `message`. Throws queryFailed.
     int64_t totalMessageCount();

@@ -3,8 +3,11 @@
 #include "services/ModelServer.hpp"
 #include "services/TextTrimming.hpp"
 
+#include <QFutureWatcher>
+#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <exception>
+#include <optional>
 
 namespace orlune::rlm {
 
@@ -32,16 +35,46 @@ void SettingsViewModel::load() {
     modelName_ = QString::fromStdString(loaded_.modelName.value_or(std::string()));
     contactFiles_ = loaded_.contactsFiles;
     chats_.clear();
+    chatListProblem_.clear();
+    chatListState_ = chatSource_ ? ChatListState::loading : ChatListState::none;
     if (chatSource_) {
-        try {
-            chats_ = chatSource_(loaded_);
-        } catch (const std::exception&) {
-            // No copy yet, or one that cannot be read: no chats to choose.
-        }
+        listChatsInBackground(loaded_);
     }
     errorMessage_.clear();
     isSaved_ = false;
     emit changed();
+}
+
+void SettingsViewModel::listChatsInBackground(const AppConfig& stored) {
+    struct Listed {
+        std::vector<ListedChat> chats;
+        std::optional<std::string> problem;
+    };
+    const int request = ++chatListRequest_;
+    // The task owns copies of what it uses; the watcher (a child of the
+    // model) brings the list back to this thread, and is gone with the model
+    // if the model goes first.
+    auto* watcher = new QFutureWatcher<Listed>(this);
+    connect(watcher, &QFutureWatcher<Listed>::finished, this, [this, watcher, request] {
+        const Listed listed = watcher->result();
+        watcher->deleteLater();
+        if (request != chatListRequest_) {
+            return;
+        }
+        chats_ = listed.chats;
+        chatListProblem_ = QString::fromStdString(listed.problem.value_or(std::string()));
+        chatListState_ = listed.problem ? ChatListState::failed : ChatListState::listed;
+        emit changed();
+    });
+    watcher->setFuture(QtConcurrent::run([source = chatSource_, stored]() -> Listed {
+        try {
+            return Listed{source(stored), std::nullopt};
+        } catch (const std::exception& error) {
+            return Listed{{}, std::string(error.what())};
+        } catch (...) {
+            return Listed{{}, std::string("The chats could not be read.")};
+        }
+    }));
 }
 
 void SettingsViewModel::setApiKey(const QString& text) {

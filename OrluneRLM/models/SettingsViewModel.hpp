@@ -47,11 +47,22 @@ public:
     void removeContactFile(int index);
 
     // Lists the chats a person can leave out, given the stored settings
-    // (ChatList's listChats on the shadow database); may throw, which
-    // shows no chats. Asked by each load().
+    // (ChatList's listChats on the shadow database). Asked by each load(),
+    // on a worker thread, so it must be safe to call from any thread; it
+    // may throw, which lists no chats and keeps its message.
     using ChatSource = std::function<std::vector<ListedChat>(const AppConfig& stored)>;
     void setChatSource(ChatSource source) { chatSource_ = std::move(source); }
-    // The chats as listed at load(), each marked as edited since.
+
+    // Where the chat list of the last load() stands: none without a source,
+    // loading while the source runs, then listed or failed (changed() is
+    // emitted when it arrives; a list asked for by an earlier load() is
+    // dropped).
+    enum class ChatListState { none, loading, listed, failed };
+    ChatListState chatListState() const { return chatListState_; }
+    // Why the chats could not be listed (the source's message); empty
+    // unless failed.
+    const QString& chatListProblem() const { return chatListProblem_; }
+    // The chats as listed since load(), each marked as edited since.
     const std::vector<ListedChat>& chats() const { return chats_; }
     // Leaves the listed chat with `chatId` out, or takes it back in; nothing
     // for a chat not listed. A chat newly left out is saved with its title.
@@ -79,6 +90,8 @@ private:
     // What the fields would store.
     AppConfig entered() const;
     void edited();
+    // Asks the chat source for the chats of `stored` off this thread.
+    void listChatsInBackground(const AppConfig& stored);
 
     ConfigManager& config_;
     AppConfig loaded_;
@@ -88,6 +101,10 @@ private:
     std::vector<std::string> contactFiles_;
     ChatSource chatSource_;
     std::vector<ListedChat> chats_;
+    ChatListState chatListState_ = ChatListState::none;
+    QString chatListProblem_;
+    // Counts the lists asked for; only the latest one is shown.
+    int chatListRequest_ = 0;
     QString errorMessage_;
     bool isSaved_ = false;
 };

@@ -33,6 +33,7 @@ struct ShadowSyncViewModel::SyncOutcome {
     std::int64_t count = 0;
     std::string error; // the failure's description when !succeeded
     std::vector<std::string> contactWarnings;
+    std::vector<std::string> notes; // ShadowSync::passNotes
     std::optional<core::MessageTimeSpan> span;
 };
 
@@ -182,6 +183,7 @@ void ShadowSyncViewModel::syncIfPossible() {
                 outcome.inserted = sync.performSync(
                     [progress](std::int64_t rowsRead) { progress->rowsRead = rowsRead; });
                 outcome.contactWarnings = sync.contactWarnings();
+                outcome.notes = sync.passNotes();
                 outcome.count = sync.messageCount();
                 outcome.span = core::ShadowDBReader(path).messageTimeSpan();
                 outcome.succeeded = true;
@@ -264,6 +266,14 @@ void ShadowSyncViewModel::handleOutcome(const SyncOutcome& outcome) {
             }
         }
         assignIfChanged(contactWarnings_, warnings, [this] { emit contactWarningsChanged(); });
+        if (!outcome.notes.empty()) {
+            QStringList notes;
+            for (const std::string& note : outcome.notes) {
+                notes.append(QString::fromStdString(note));
+                logger_.info("shadow_sync_note", {{"note", note}});
+            }
+            assignIfChanged(syncNotes_, notes, [this] { emit syncNotesChanged(); });
+        }
         assignIfChanged(messageCount_, outcome.count, [this] { emit messageCountChanged(); });
         assignIfChanged(messageSpan_, outcome.span, [this] { emit coverageChanged(); });
         emit lastSyncedAtChanged();

@@ -30,7 +30,7 @@ namespace orlune::rlm {
 //
 // A sync runs on the global thread pool with its own ShadowSync engine and
 // connections; its outcome is published back on the GUI thread through the
-// event loop, on success in the order contactWarnings, messageCount,
+// event loop, on success in the order contactWarnings, syncNotes, messageCount,
 // hasSynced, isSyncing, on failure lastError, isSyncing, and the event is
 // logged after them.
 // isSyncing is the only guard against overlapping syncs. If the model is
@@ -68,6 +68,11 @@ class ShadowSyncViewModel : public QObject {
     // read. Such a source is skipped (its people stay unnamed) and tried
     // again at every sync; the sync itself succeeds.
     Q_PROPERTY(QStringList contactWarnings READ contactWarnings NOTIFY contactWarningsChanged)
+    // What the latest pass that had something to say about the index said
+    // (ShadowSync::passNotes: a damaged search index rebuilt, ...), one
+    // sentence each; empty until a pass says something. A later pass
+    // without notes leaves them.
+    Q_PROPERTY(QStringList syncNotes READ syncNotes NOTIFY syncNotesChanged)
     // What the index covers as of the last successful sync, in local months
     // ("84,210 messages · Mar 2021 – today", core::coverageLine); empty
     // before one.
@@ -120,6 +125,7 @@ public:
     int secondsLeft() const { return secondsLeft_; }
     const QDateTime& lastSyncedAt() const { return lastSyncedAt_; }
     const QStringList& contactWarnings() const { return contactWarnings_; }
+    const QStringList& syncNotes() const { return syncNotes_; }
     QString coverageLine() const;
     // The index holds messages: questions can be answered from it, also
     // while a sync runs (a first sync's pages count as soon as written).
@@ -176,6 +182,7 @@ signals:
     void progressChanged();
     void lastSyncedAtChanged();
     void contactWarningsChanged();
+    void syncNotesChanged();
     void coverageChanged();
 
 private:
@@ -201,6 +208,7 @@ private:
     bool isIndexGrowing_ = false;
     QDateTime lastSyncedAt_;
     QStringList contactWarnings_;
+    QStringList syncNotes_;
     // The first and last message dates found by the last successful sync.
     std::optional<core::MessageTimeSpan> messageSpan_;
     std::function<std::vector<std::string>()> contactFiles_;

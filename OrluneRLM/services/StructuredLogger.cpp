@@ -2,12 +2,23 @@
 
 #include "services/LogFile.hpp"
 
+#include <atomic>
 #include <cerrno>
 #include <ctime>
 #include <nlohmann/json.hpp>
 #include <unistd.h>
 
 namespace orlune::rlm {
+
+namespace {
+
+std::atomic<bool> standardErrorShown{true};
+
+} // namespace
+
+void StructuredLogger::showOnStandardError(bool shown) {
+    standardErrorShown.store(shown);
+}
 
 StructuredLogger::StructuredLogger(std::string subsystem, std::string category, int fd, Clock clock)
     : subsystem_(std::move(subsystem)), category_(std::move(category)), fd_(fd),
@@ -76,13 +87,13 @@ void StructuredLogger::write(const std::string& level, const std::string& messag
     if (line.empty()) {
         return;
     }
-    if (fd_ != kLogFileOnly) {
+    if (fd_ != STDERR_FILENO || standardErrorShown.load()) {
         ssize_t written;
         do {
             written = ::write(fd_, line.data(), line.size());
         } while (written < 0 && errno == EINTR);
     }
-    if (fd_ == STDERR_FILENO || fd_ == kLogFileOnly) {
+    if (fd_ == STDERR_FILENO) {
         if (const std::shared_ptr<LogFile> file = LogFile::installed()) {
             file->append(line);
         }

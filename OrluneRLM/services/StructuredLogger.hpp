@@ -1,5 +1,6 @@
 #pragma once
-// One machine-readable line per event on standard error.
+// One machine-readable line per event on standard error (unless the
+// program keeps it for the person: showOnStandardError) and in the log file.
 
 #include <chrono>
 #include <functional>
@@ -36,14 +37,16 @@ public:
     static constexpr const char* kFullDiskAccessCategory = "full-disk-access";
     static constexpr const char* kShadowSyncCategory = "shadow-sync";
 
-    // No stream: lines go only to the installed log file (a command whose
-    // standard error is for the person, such as `orlune ask`).
-    static constexpr int kLogFileOnly = -1;
-
     // `fd` is where lines go (standard error unless a test points it
-    // elsewhere, or kLogFileOnly; the logger never opens or closes it) and `clock` gives the
+    // elsewhere; the logger never opens or closes it) and `clock` gives the
     // time of each entry (the system clock when empty).
     StructuredLogger(std::string subsystem, std::string category, int fd = 2, Clock clock = {});
+
+    // Whether lines for standard error are written there (the default): a
+    // program whose standard error is for the person (the `orlune` tool)
+    // turns this off, and its lines then go only to the installed log file.
+    // Process-wide, any thread.
+    static void showOnStandardError(bool shown);
 
     const std::string& subsystem() const { return subsystem_; }
     const std::string& category() const { return category_; }

@@ -199,7 +199,8 @@ OrluneRLMMenu::OrluneRLMMenu(Seams seams, QWidget* parent)
          {&ShadowSyncViewModel::isSyncingChanged, &ShadowSyncViewModel::lastErrorChanged,
           &ShadowSyncViewModel::messageCountChanged, &ShadowSyncViewModel::hasSyncedChanged,
           &ShadowSyncViewModel::progressChanged, &ShadowSyncViewModel::lastSyncedAtChanged,
-          &ShadowSyncViewModel::contactWarningsChanged, &ShadowSyncViewModel::coverageChanged}) {
+          &ShadowSyncViewModel::contactWarningsChanged, &ShadowSyncViewModel::syncNotesChanged,
+          &ShadowSyncViewModel::coverageChanged}) {
         connect(syncModel_, signal, this, &OrluneRLMMenu::updateWorkingScreen);
     }
     updateScreen();
@@ -574,6 +575,10 @@ QWidget* OrluneRLMMenu::buildWorkingScreen() {
         ViewStyle::label(QString(), ViewStyle::TextStyle::caption, ViewStyle::Tint::secondary,
                          QStringLiteral("contactWarningsLabel"), screen);
     layout->addWidget(contactWarningsLabel_);
+    syncNotesLabel_ =
+        ViewStyle::label(QString(), ViewStyle::TextStyle::caption, ViewStyle::Tint::secondary,
+                         QStringLiteral("syncNotesLabel"), screen);
+    layout->addWidget(syncNotesLabel_);
     answerSourceLabel_ =
         ViewStyle::label(QString(), ViewStyle::TextStyle::caption, ViewStyle::Tint::secondary,
                          QStringLiteral("answerSourceLabel"), screen);
@@ -630,6 +635,9 @@ void OrluneRLMMenu::updateWorkingScreen() {
     const QStringList& skipped = syncModel_->contactWarnings();
     contactWarningsLabel_->setText(skipped.isEmpty() ? QString() : contactWarningsText(skipped));
     contactWarningsLabel_->setVisible(!skipped.isEmpty());
+    const QStringList& notes = syncModel_->syncNotes();
+    syncNotesLabel_->setText(ViewStyle::wrappable(notes.join(QLatin1Char('\n'))));
+    syncNotesLabel_->setVisible(!notes.isEmpty());
     // Questions are answered from the index, also while a sync adds to it.
     chatView_->setReady(syncModel_->hasIndex());
     chatView_->setIndexGrowing(syncModel_->isIndexGrowing());

@@ -190,6 +190,8 @@ private:
     QWidget* workingScreen_ = nullptr;
     SyncStatusView* syncStatus_ = nullptr;
     QLabel* contactWarningsLabel_ = nullptr;
+    // What the last sync that had notes said (ShadowSyncViewModel::syncNotes).
+    QLabel* syncNotesLabel_ = nullptr;
     QLabel* answerSourceLabel_ = nullptr;
     ChatView* chatView_ = nullptr;
 };

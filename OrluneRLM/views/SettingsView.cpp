@@ -224,6 +224,25 @@ void SettingsView::saveSettings() {
 void SettingsView::updateChatList() {
     const std::vector<ListedChat>& chats = model_.chats();
     const QSignalBlocker blocker(chatsList_);
+    // While the chats are read, or when they cannot be, one line says so.
+    using State = SettingsViewModel::ChatListState;
+    const State state = model_.chatListState();
+    if (state == State::loading || state == State::failed) {
+        const QString text =
+            state == State::loading
+                ? QStringLiteral("Loading chats…")
+                : QStringLiteral("The chats cannot be listed: ") + model_.chatListProblem();
+        chatsList_->clear();
+        auto* line = new QListWidgetItem(text, chatsList_);
+        line->setFlags(Qt::ItemIsEnabled);
+        line->setToolTip(text);
+        line->setForeground(ViewStyle::colour(state == State::loading ? ViewStyle::Tint::secondary
+                                                                      : ViewStyle::Tint::red));
+        return;
+    }
+    if (chatsList_->count() > 0 && !chatsList_->item(0)->data(Qt::UserRole).isValid()) {
+        chatsList_->clear();
+    }
     while (chatsList_->count() > static_cast<int>(chats.size())) {
         delete chatsList_->takeItem(chatsList_->count() - 1);
     }

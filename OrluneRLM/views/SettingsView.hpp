@@ -36,7 +36,9 @@ namespace orlune::rlm {
 // selected one.
 //
 // The chats (SettingsViewModel::setChatSource) each have a switch, on for a
-// chat that is copied; switching one off and saving leaves it out.
+// chat that is copied; switching one off and saving leaves it out. They are
+// read off the GUI thread: the list says "Loading chats…" meanwhile, and
+// holds one line with the reason when they cannot be read.
 class SettingsView : public QDialog {
     Q_OBJECT
 

@@ -1,6 +1,7 @@
 #include "mcp/McpTools.hpp"
 
 #include "answer/AnswerFinder.hpp"
+#include "answer/AnswerWindows.hpp"
 #include "answer/MessageSearch.hpp"
 #include "base/Environment.hpp"
 #include "base/SystemLocale.hpp"
@@ -165,16 +166,18 @@ ListReply ask(Context& call) {
         messages.push_back(std::move(item));
     }
     OrderedJson body = OrderedJson::object();
+    // Why nothing is there for the question's time, before what was found.
+    const std::string outside = found.outsideCopied.empty() ? "" : found.outsideCopied + " ";
     if (found.reading.empty()) {
         body["answer"] = "The question names nothing to look for. Name a person, a chat, a "
                          "time, a kind of attachment or a word.";
     } else if (messages.empty()) {
-        body["answer"] = "No messages were found. I looked for " + found.understood + ".";
+        body["answer"] = outside + "No messages were found. I looked for " + found.understood + ".";
     } else if (found.widened) {
-        body["answer"] = "Nothing matched " + found.understood +
+        body["answer"] = outside + "Nothing matched " + found.understood +
                          "; the messages below match its words elsewhere, best first.";
     } else {
-        body["answer"] = "I looked for " + found.understood +
+        body["answer"] = outside + "I looked for " + found.understood +
                          ". The messages below are the best matches, best first.";
     }
     body["understood"] = found.understood;
@@ -251,6 +254,50 @@ ListReply searchMessages(Context& call) {
 
 // ---- get_conversation ----
 
+// The thread `anchor` replies in or starts: "originator" (the guid of the
+// message that starts it) and "messages", the thread without `anchor`, oldest
+// first (at most core::kThreadMessages read), each short (guid, from, time,
+// "is_originator", and the text cut shorter than in the window) and as many
+// as fit in a sixteenth of the reply's budget, "left_out" counting the others
+// read. Null for a message in no thread.
+OrderedJson threadOf(Context& call, const core::SearchResult& anchor) {
+    std::vector<core::SearchResult> thread =
+        call.db.messageThread(anchor.guid, core::kThreadMessages, call.bounds);
+    std::erase_if(thread,
+                  [&](const core::SearchResult& message) { return call.hidden(message.chatId); });
+    if (thread.empty()) {
+        return nullptr;
+    }
+    const std::string originator = call.db.threadOriginatorOf(anchor.guid).value_or(anchor.guid);
+    const size_t textBytes = call.bounds.maxCellBytes / 8;
+    const size_t mostBytes = call.settings.maxReplyBytes / 16;
+    OrderedJson entries = OrderedJson::array();
+    size_t shown = 0;
+    for (const core::SearchResult& message : thread) {
+        OrderedJson entry = OrderedJson::object();
+        entry["guid"] = message.guid;
+        entry["is_originator"] = message.guid == originator;
+        entry["from"] = senderLabel(call.db, message);
+        putTime(entry, "time", message.timestamp, call.calendar);
+        if (call.settings.privacy == Privacy::fullText) {
+            entry["text"] = std::string(core::utf8::prefixWithin(message.text, textBytes));
+        }
+        entries.push_back(std::move(entry));
+        if (entries.dump(-1, ' ', false, json::error_handler_t::replace).size() > mostBytes) {
+            entries.erase(entries.size() - 1);
+            break;
+        }
+        ++shown;
+    }
+    OrderedJson result = OrderedJson::object();
+    result["originator"] = originator;
+    result["messages"] = std::move(entries);
+    if (shown < thread.size()) {
+        result["left_out"] = thread.size() - shown;
+    }
+    return result;
+}
+
 ListReply conversation(Context& call) {
     const std::string cursor = call.text("cursor");
     std::string guid = cursor.empty() ? call.text("around_guid") : cursor;
@@ -285,6 +332,12 @@ ListReply conversation(Context& call) {
     }
     body["chat"] = context.message->chatTitle;
     body["chat_id"] = context.message->chatId;
+    // The thread of the message asked about; a page after the first goes on
+    // with the window only.
+    OrderedJson thread = cursor.empty() ? threadOf(call, *context.message) : OrderedJson();
+    if (!thread.is_null()) {
+        body["thread"] = std::move(thread);
+    }
     std::vector<std::pair<std::string, OrderedJson>> window;
     for (const core::SearchResult& result : context.before) {
         window.emplace_back(result.guid, call.message(result));
@@ -383,21 +436,25 @@ std::vector<ActivityRow> activity(Context& call, const core::TimeRange& time, bo
     return rows;
 }
 
-// Who is behind each handle.
+// Who is behind the handles a reply names, read for those handles alone:
+// an address book of any size costs one lookup per handle shown.
 struct Directory {
-    core::People people;
-    std::map<std::string, size_t> personOfHandle;
+    std::map<std::string, core::ShadowPeopleTables::HandleOwner> owners;
 
-    explicit Directory(core::ShadowDBReader& db) : people(db.people()) {
-        for (const core::HandleLink& link : people.links) {
-            personOfHandle.emplace(link.handleId, link.person);
+    Directory(core::ShadowDBReader& db, const std::vector<std::string>& handles)
+        : owners(db.ownersOf(handles)) {}
+};
+
+// The senders of `rows`, each once.
+std::vector<std::string> sendersOf(const std::vector<ActivityRow>& rows) {
+    std::set<std::string> senders;
+    for (const ActivityRow& row : rows) {
+        if (!row.sender.empty()) {
+            senders.insert(row.sender);
         }
     }
-    std::string nameOf(const std::string& handle) const {
-        const auto found = personOfHandle.find(handle);
-        return found == personOfHandle.end() ? handle : people.people[found->second].displayName;
-    }
-};
+    return {senders.begin(), senders.end()};
+}
 
 // One person (or one handle of no known person) with their counts.
 struct PersonCount {
@@ -413,13 +470,12 @@ std::vector<PersonCount> countByPerson(const std::vector<ActivityRow>& rows,
     for (const ActivityRow& row : rows) {
         PersonCount* entry = &you;
         if (!row.sender.empty()) {
-            const auto person = directory.personOfHandle.find(row.sender);
-            const std::string key = person == directory.personOfHandle.end()
-                                        ? "h:" + row.sender
-                                        : "p:" + std::to_string(person->second);
+            const auto owner = directory.owners.find(row.sender);
+            const bool known = owner != directory.owners.end();
+            const std::string key = known ? "p:" + owner->second.personId : "h:" + row.sender;
             entry = &byKey[key];
-            if (entry->handles.empty() && person != directory.personOfHandle.end()) {
-                entry->name = directory.people.people[person->second].displayName;
+            if (entry->handles.empty() && known) {
+                entry->name = owner->second.displayName;
             }
             if (std::find(entry->handles.begin(), entry->handles.end(), row.sender) ==
                 entry->handles.end()) {
@@ -450,9 +506,10 @@ OrderedJson handlesJson(const std::vector<std::string>& handles) {
 
 ListReply listPeople(Context& call) {
     const size_t offset = offsetCursor(call);
-    const Directory directory(call.db);
+    const std::vector<ActivityRow> rows = activity(call, {}, false);
+    const Directory directory(call.db, sendersOf(rows));
     PersonCount you;
-    std::vector<PersonCount> people = countByPerson(activity(call, {}, false), directory, you);
+    std::vector<PersonCount> people = countByPerson(rows, directory, you);
     OrderedJson body = OrderedJson::object();
     if (!call.text("name").empty()) {
         core::SearchFilters filters;
@@ -484,7 +541,6 @@ ListReply listPeople(Context& call) {
 
 ListReply listChats(Context& call) {
     const size_t offset = offsetCursor(call);
-    const Directory directory(call.db);
     struct ChatCount {
         std::string title;
         bool isGroup = false;
@@ -536,7 +592,7 @@ ListReply listChats(Context& call) {
         if (i >= offset && i < offset + limit) {
             OrderedJson members = OrderedJson::array();
             for (const core::ChatParticipant& member : call.db.fetchChatParticipants(id)) {
-                members.push_back(directory.nameOf(member.handle));
+                members.push_back(call.db.nameOfHandle(member.handle).value_or(member.handle));
             }
             item["members"] = std::move(members);
         }
@@ -573,7 +629,7 @@ ListReply stats(Context& call) {
             items.push_back(OrderedJson{{"month", month}, {"messages", messages}});
         }
     } else if (by == "person") {
-        const Directory directory(call.db);
+        const Directory directory(call.db, sendersOf(rows));
         PersonCount you;
         for (const PersonCount& person : countByPerson(rows, directory, you)) {
             OrderedJson item = OrderedJson::object();

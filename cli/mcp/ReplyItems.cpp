@@ -41,14 +41,23 @@ void putTime(OrderedJson& item, const std::string& key, int64_t storeDate,
         instant ? OrderedJson(isoLocalTime(*instant, calendar)) : OrderedJson(nullptr);
 }
 
+std::string senderLabel(core::ShadowDBReader& db, const core::SearchResult& message) {
+    if (message.isFromMe) {
+        return "You";
+    }
+    if (message.senderName) {
+        return *message.senderName;
+    }
+    return db.nameOfHandle(message.sender).value_or(message.sender);
+}
+
 OrderedJson messageItem(core::ShadowDBReader& db, const core::SearchResult& message,
                         const core::LocalCalendar& calendar, Privacy privacy) {
     OrderedJson item = OrderedJson::object();
     item["guid"] = message.guid;
     item["chat_id"] = message.chatId;
     item["chat"] = message.chatTitle;
-    item["from"] =
-        message.isFromMe ? std::string("You") : message.senderName.value_or(message.sender);
+    item["from"] = senderLabel(db, message);
     item["from_handle"] = message.isFromMe ? OrderedJson(nullptr) : OrderedJson(message.sender);
     item["is_from_me"] = message.isFromMe;
     putTime(item, "time", message.timestamp, calendar);

@@ -17,6 +17,10 @@ namespace orlune::mcp {
 void putTime(OrderedJson& item, const std::string& key, int64_t storeDate,
              const core::LocalCalendar& calendar);
 
+// Who sent `message`: "You", the sender's name (looked up in `db` when the
+// message was read without it), else their handle.
+std::string senderLabel(core::ShadowDBReader& db, const core::SearchResult& message);
+
 // One message: guid, chat_id, chat (its title), from ("You", the sender's
 // name, else their handle), from_handle (null for your own), is_from_me,
 // time and time_iso, text (left out under Privacy::metadataOnly),

@@ -92,7 +92,8 @@ json buildDefinitions() {
         "get_conversation", "Read a conversation",
         "The messages of one chat around one message (around_guid, from any other tool's "
         "reply) or, given a chat, around a time (the newest message up to its end; the "
-        "chat's newest without one), oldest first.",
+        "chat's newest without one), oldest first. When that message replies in a thread "
+        "or starts one, \"thread\" gives the thread's originator and its other messages.",
         objectSchema({{"chat", chat},
                       {"around_guid", text(200, "The guid of a message from an earlier reply.")},
                       {"around_time", text(200, std::string("With chat: ") + kTimeWords)},

@@ -14,12 +14,15 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <future>
 #include <gtest/gtest.h>
+#include <stdexcept>
 
 namespace orlune::testing {
 namespace {
 
 using rlm::ViewStyle;
+using Listed = rlm::SettingsViewModel::ChatListState;
 
 class KeyViewsTest : public AppTest {
 protected:
@@ -286,6 +289,8 @@ TEST_F(KeyViewsTest, SettingsSwitchChatsOffAndOnAndSaveTheChatsLeftOut) {
     sheet.show();
     auto* list = child<QListWidget>(&sheet, "settingsChatsList");
     auto* save = child<QPushButton>(&sheet, "settingsSaveButton");
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return sheet.model().chatListState() == Listed::listed; }, 5000));
     ASSERT_EQ(list->count(), 3);
     const struct {
         const char* text;
@@ -314,6 +319,60 @@ TEST_F(KeyViewsTest, SettingsSwitchChatsOffAndOnAndSaveTheChatsLeftOut) {
     EXPECT_EQ(config_.load().excludedChats,
               (std::vector<rlm::ExcludedChat>{{"c1", std::string("Ski trip")}}));
     saveScreenshot(&sheet, "settings-chats");
+}
+
+// The chats are read off the GUI thread: one line says they are loading
+// until they arrive, and a source that fails leaves one line with its
+// reason, no dialog and no switches.
+TEST_F(KeyViewsTest, SettingsChatsLoadInTheBackgroundAndAFailureIsALine) {
+    // Released at the latest when the test ends, so that no reader is left
+    // waiting.
+    struct Gate {
+        std::promise<void> promise;
+        std::shared_future<void> opened = promise.get_future().share();
+        bool open = false;
+        void release() {
+            if (!open) {
+                open = true;
+                promise.set_value();
+            }
+        }
+        ~Gate() { release(); }
+    } gate;
+    std::shared_future<void> released = gate.opened;
+    rlm::SettingsView sheet(config_, opener());
+    sheet.model().setChatSource([released](const rlm::AppConfig&) {
+        released.wait();
+        return std::vector<rlm::ListedChat>{{"c1", "Ski trip", true, 2, false}};
+    });
+    sheet.show();
+    auto* list = child<QListWidget>(&sheet, "settingsChatsList");
+    ASSERT_EQ(list->count(), 1);
+    EXPECT_EQ(list->item(0)->text(), "Loading chats…");
+    EXPECT_FALSE(list->item(0)->flags() & Qt::ItemIsUserCheckable);
+    gate.release();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return sheet.model().chatListState() == Listed::listed; }, 5000));
+    ASSERT_EQ(list->count(), 1);
+    EXPECT_EQ(list->item(0)->text(), "Ski trip (2)");
+    EXPECT_EQ(list->item(0)->checkState(), Qt::Checked);
+
+    rlm::SettingsView failing(config_, opener());
+    failing.model().setChatSource([](const rlm::AppConfig&) -> std::vector<rlm::ListedChat> {
+        throw std::runtime_error("shadow.db is damaged");
+    });
+    failing.show();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return failing.model().chatListState() == Listed::failed; }, 5000));
+    auto* failed = child<QListWidget>(&failing, "settingsChatsList");
+    ASSERT_EQ(failed->count(), 1);
+    EXPECT_EQ(failed->item(0)->text(), "The chats cannot be listed: shadow.db is damaged");
+    EXPECT_FALSE(failed->item(0)->flags() & Qt::ItemIsUserCheckable);
+    EXPECT_FALSE(child<QPushButton>(&failing, "settingsSaveButton")->isEnabled());
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        EXPECT_TRUE(!window->isVisible() || window == &sheet || window == &failing)
+            << "no dialog over the sheet: " << window->metaObject()->className();
+    }
 }
 
 TEST(SyncStatusViewTest, StatusLineFollowsTheSyncState) {

@@ -149,6 +149,56 @@ TEST_F(ExcludedChatsCommandTest, AChoiceThatCannotBeRecordedCopiesNothing) {
     EXPECT_FALSE(std::filesystem::exists(shadow()));
 }
 
+// An id of no chat, in the store or the copy, is refused by name before
+// anything is recorded or copied; an id the configuration leaves out can
+// always be taken back in, even once its chat is gone everywhere.
+TEST_F(ExcludedChatsCommandTest, AnIdOfNoChatIsRefusedAndRecordsNothing) {
+    const std::pair<std::vector<std::string>, std::string> refused[] = {
+        {{"--exclude-chat", "iMessage;+;chat999"}, "iMessage;+;chat999"},
+        {{"--include-chat", "iMessage;+;chat999"}, "iMessage;+;chat999"},
+        {{"--exclude-chat", kSkiTrip, "--exclude-chat=Ski trip"}, "Ski trip"},
+    };
+    for (const auto& [options, unknown] : refused) {
+        const ProcessResult result = sync(options);
+        EXPECT_EQ(result.exitCode, 1) << unknown;
+        EXPECT_THAT(result.err, HasSubstr("no chat has the id '" + unknown + "'"));
+        EXPECT_THAT(result.err, HasSubstr("`orlune chats` lists the chats"));
+        EXPECT_FALSE(std::filesystem::exists(dir.file("data/OrluneRLM/config.json")));
+        EXPECT_FALSE(std::filesystem::exists(shadow()));
+    }
+
+    std::filesystem::create_directories(dir.file("data/OrluneRLM"));
+    testing::writeFile(dir.file("data/OrluneRLM/config.json"),
+                       R"({"excludedChats":[{"chatId":"iMessage;+;chat999"}]})");
+    const ProcessResult back = sync({"--include-chat", "iMessage;+;chat999"});
+    EXPECT_EQ(back.exitCode, 0) << back.err;
+    EXPECT_EQ(configText(), "{}");
+}
+
+// What the configuration logs (a choice saved, a file that cannot be read)
+// goes to the log file; standard error holds only what is for the person.
+TEST_F(ExcludedChatsCommandTest, LogLinesGoToTheLogFileNotToStandardError) {
+    struct Logging {
+        std::vector<std::string> args;
+        const char* config; // written first, when given
+        const char* event;
+    };
+    const Logging cases[] = {
+        {{"sync", "--chat-db", dir.file("chat.db"), "--exclude-chat", kSkiTrip},
+         nullptr,
+         "\"config_saved\""},
+        {{"chats"}, "{broken", "\"config_load_failed\""},
+    };
+    for (const auto& [args, config, event] : cases) {
+        if (config != nullptr) {
+            testing::writeFile(dir.file("data/OrluneRLM/config.json"), config);
+        }
+        const ProcessResult result = orlune(args);
+        EXPECT_EQ(result.err.find("{\""), std::string::npos) << event << ": " << result.err;
+        EXPECT_THAT(readFile(dir.file("data/Logs/Orlune/OrluneRLM.log")), HasSubstr(event));
+    }
+}
+
 // While the configuration cannot be read, a sync leaves out what the last
 // one left out, rather than copying it back.
 TEST_F(ExcludedChatsCommandTest, AnUnreadableConfigurationKeepsTheChatsLeftOut) {

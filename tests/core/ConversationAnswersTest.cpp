@@ -73,6 +73,16 @@ BenchmarkCorpus conversations() {
         said("lena-boiler", kLena, false, "the boiler man is coming at 9 tomorrow", day + 60),
         said("lena-lol", kLena, false, "lol", day - 30),
         said("lena-ok", kLena, false, "ok", day - 31),
+        // Ana asked; my reply holds the link. A stranger has the same words
+        // as Theo's message.
+        said("ana-asks", kAna, false, "can you send me the link for the flat insurance", 3 * day),
+        said("ana-link", kAna, true, "https://example.org/renters this one", 3 * day - 2),
+        said("theo-gutter", kTheo, false, "the gutter guy fixed the leak, all good", 6 * day),
+        said("stranger-gutter", "+15559999999", false, "gutter leak", 6 * day),
+        // Theo's own words on the deposit are not his answer to my question.
+        said("theo-deposit", kTheo, false, "the deposit went through", 40 * day),
+        said("theo-deposit-ask", kTheo, true, "will you keep the whole deposit?", 41 * day),
+        said("theo-deposit-reply", kTheo, false, "no, one month only", 41 * day - 3),
     };
     corpus.now = kNow;
     corpus.zone = "Europe/London";
@@ -103,6 +113,11 @@ TEST(ConversationAnswers, TheMessageThatAnswersRanksFirst) {
         {"When did Ana first message me?", "ana-first"},
         // Within a time, a message that says something before "ok", "lol".
         {"What did Lena say yesterday?", "lena-boiler"},
+        {"what did Theo say when I asked about the deposit", "theo-deposit-reply"},
+        // What someone asked about: my reply.
+        {"the link for the flat insurance Ana asked about", "ana-link"},
+        // Someone known above a stranger with the same words.
+        {"who fixed the gutter leak", "theo-gutter"},
     };
     for (const auto& [question, expected] : cases) {
         const std::vector<std::string> found = engine.search(question, 5);
@@ -127,6 +142,10 @@ TEST(ConversationAnswers, WhatAMessageHolds) {
         {"it came to 12.50", AskedFor::amount, true},
         {"40 quid", AskedFor::amount, true},
         {"room 40", AskedFor::amount, false},
+        {"Total 640€ with IVA", AskedFor::amount, true},
+        {"15 € for under 10s", AskedFor::amount, true},
+        {"2 bed, 1150 a month", AskedFor::amount, true},
+        {"take 2 a day", AskedFor::amount, false},
         {"doors at 6:30", AskedFor::timeOrDate, true},
         {"around 7 pm", AskedFor::timeOrDate, true},
         {"Saturday works", AskedFor::timeOrDate, true},
@@ -180,10 +199,16 @@ TEST(ConversationAnswers, AWindowBringsTheReplyFromTheSideAskedAbout) {
         {"their reply, acknowledgement below, content above the hit",
          mine,
          {message("ack", kLena, "ok", 1), message("reply", kLena, "sure, at 6", 2),
-          message("more", kLena, "I have a key", 3), message("mine", "me", "thanks", 4),
+          message("more", kLena, "I have a key", 3), message("mine", "me", "and the plants?", 4),
           message("later", kLena, "another thing", 5)},
          fromLena,
          {{"ack", kAcknowledgingReply}, {"reply", kAnswerInWindow}, {"more", kMoreOfTheReply}}},
+        {"my thanks between their messages, the rest of the reply the next day",
+         mine,
+         {message("reply", kLena, "the man comes at 4", 1), message("thanks", "me", "thanks!", 2),
+          message("next-day", kLena, "he says it was the valve", 20 * 60)},
+         fromLena,
+         {{"reply", kAnswerInWindow}, {"next-day", kMoreOfTheReply}}},
         {"someone not asked about", mine, {message("x", kTheo, "sure", 1)}, fromLena, {}},
         {"too late for the window",
          mine,
@@ -201,6 +226,11 @@ TEST(ConversationAnswers, AWindowBringsTheReplyFromTheSideAskedAbout) {
          {message("r", kLena, "sure", 1)},
          WindowWants{false, {}, AskedFor::anything},
          {}},
+        {"what they asked about: my reply holds the link",
+         theirs,
+         {message("link", "me", "https://example.org/insurance this one", 1)},
+         WindowWants{true, {kLena}, AskedFor::link},
+         {{"link", kAnswerInWindow}}},
         {"the kind asked for, from the same side",
          theirs,
          {message("code", kLena, "it's the KL 612", 1), message("n", kLena, "gate 4471", 2)},

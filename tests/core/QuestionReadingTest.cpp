@@ -567,5 +567,41 @@ TEST(QuestionReading, ReadsHowTheQuestionIsPut) {
     }
 }
 
+// A clause on what someone asked ("... Jess was asking about") makes your
+// reply the answer, one on what I asked ("... when I asked about") theirs;
+// "show" asks only at the head of a question.
+TEST(QuestionReading, ReadsWhoseReplyAnswersAndWhenShowIsATopic) {
+    struct Case {
+        const char* question;
+        bool repliedToThem;
+        bool afterMine;
+        std::vector<std::string> words;
+    };
+    const Case cases[] = {
+        {"where are the old photos Jess was asking about", true, false, {"old", "photos"}},
+        {"the link for the insurance Jess asked about", true, false, {"insurance"}},
+        {"the recipe Alex asked for", true, false, {"recipe"}},
+        {"what did Jess say when I asked about the deposit", false, true, {"deposit"}},
+        {"what did Alex reply after I told him about the move", false, true, {"move"}},
+        // Their question itself, or mine.
+        {"did Jess ask about the photos", false, false, {"photos"}},
+        {"what did I ask Jess about", false, false, {}},
+        // No one named: nobody's reply to look for.
+        {"what did they say when I asked about the deposit", false, false, {"deposit"}},
+        {"photos Jess sent of the end of year show", false, false, {"end", "year", "show"}},
+        {"show me messages about the rent", false, false, {"rent"}},
+    };
+    const People people = everyone();
+    const TimeExpressionParser parser;
+    const QuestionReader reader(people, kChatTitles, parser);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.question);
+        const QuestionReading reading = reader.read(c.question, kNow);
+        EXPECT_EQ(reading.repliedToThem, c.repliedToThem);
+        EXPECT_EQ(reading.afterMine, c.afterMine);
+        EXPECT_THAT(reading.words, ElementsAreArray(c.words));
+    }
+}
+
 } // namespace
 } // namespace orlune::core

@@ -6,6 +6,7 @@
 #include "tests/mcp/McpTestSupport.hpp"
 #include "tests/support/PeopleStore.hpp"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -153,11 +154,61 @@ TEST_F(McpToolsTest, ReadsAConversationByChatOrByMessage) {
         result("get_conversation", {{"around_guid", "m7"}, {"before", 1}, {"after", 1}});
     EXPECT_EQ(field(around["messages"], "guid"), (std::vector<std::string>{"m2", "m7", "forged"}));
     EXPECT_EQ(around["messages"][1]["anchor"], true);
+    EXPECT_EQ(around["messages"][1]["from"], "Alex Kim") << "named, not the handle";
 
     // Up to the end of a day: the newest message by then.
     const json byDay =
         result("get_conversation", {{"chat", "Alex"}, {"around_time", "2025-11-20"}, {"after", 0}});
     EXPECT_EQ(field(byDay["messages"], "guid"), (std::vector<std::string>{"m1", "m2"}));
+}
+
+// A message that starts a thread or replies in one brings the thread: its
+// originator and the other replies, even those outside the window.
+TEST_F(McpToolsTest, AConversationSaysWhichThreadItsMessageIsIn) {
+    {
+        const std::string alex = "iMessage;-;+15550100001";
+        auto message = [&](const char* guid, const char* sender, const char* text, const char* at,
+                           int64_t rowid) {
+            const bool mine = std::string(sender) == "me";
+            return core::ShadowMessage(guid, alex, std::nullopt, sender, text, peopleStoreDate(at),
+                                       mine, false, false, {}, rowid);
+        };
+        core::ShadowDB db(dir.file("shadow.db"));
+        db.insertBatch({
+            message("t0", "me", "can you feed the cat on Friday?", "2025-12-11 09:00", 101),
+            message("t1", "+15550100001", "sure, I'll swing by at 6", "2025-12-11 09:30", 102)
+                .inThreadOf("t0"),
+            message("t2", "+15550100001", "unrelated", "2025-12-11 10:00", 103),
+            message("t3", "me", "thanks!", "2025-12-11 11:00", 104).inThreadOf("t0"),
+        });
+    }
+    const struct {
+        const char* anchor;
+        std::vector<std::string> thread; // guids; empty for no thread
+        const char* originator;
+    } cases[] = {
+        {"t1", {"t0", "t3"}, "t0"},
+        {"t0", {"t1", "t3"}, "t0"},
+        {"t2", {}, nullptr},
+        {"m7", {}, nullptr},
+    };
+    for (const auto& c : cases) {
+        const json window =
+            result("get_conversation", {{"around_guid", c.anchor}, {"before", 0}, {"after", 0}});
+        if (c.thread.empty()) {
+            EXPECT_FALSE(window.contains("thread")) << c.anchor;
+            continue;
+        }
+        const json& thread = window["thread"];
+        EXPECT_EQ(thread["originator"], c.originator) << c.anchor;
+        EXPECT_EQ(field(thread["messages"], "guid"), c.thread) << c.anchor;
+        for (const json& message : thread["messages"]) {
+            EXPECT_EQ(message["is_originator"], message["guid"] == c.originator) << c.anchor;
+        }
+    }
+    const json reply = result("get_conversation", {{"around_guid", "t0"}, {"after", 0}});
+    EXPECT_EQ(reply["thread"]["messages"][0]["from"], "Alex Kim");
+    EXPECT_EQ(reply["thread"]["messages"][0]["text"], "sure, I'll swing by at 6");
 }
 
 TEST_F(McpToolsTest, ListsPeopleAndChatsWithCountsAndLastActivity) {
@@ -188,6 +239,39 @@ TEST_F(McpToolsTest, ListsPeopleAndChatsWithCountsAndLastActivity) {
     EXPECT_EQ(ski[0]["members"], (json{"Alex Kim", "Jess Day"}));
 }
 
+// People are listed from who wrote, a page at a time: the rest of a large
+// address book never appears, and "more" counts and reaches the others.
+TEST_F(McpToolsTest, ListsPeopleAPageAtATimeFromWhoWrote) {
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(dir.file("shadow.db").c_str(), &db), SQLITE_OK);
+        // 3,000 people in the address book who never wrote.
+        const char* sql =
+            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
+            "INSERT INTO people (person_id, display_name) "
+            "SELECT 'silent' || i, 'Silent Person ' || i FROM n;"
+            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
+            "INSERT INTO person_handles (handle, person_id) "
+            "SELECT 'silent' || i || '@example.com', 'silent' || i FROM n;";
+        ASSERT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
+    const json all = result("list_people", {{"limit", 200}});
+    const std::vector<std::string> names = field(all["people"], "name");
+    EXPECT_EQ(std::count_if(names.begin(), names.end(),
+                            [](const std::string& name) { return name.find("Silent") == 0; }),
+              0);
+    ASSERT_GE(names.size(), 3u);
+
+    const json first = result("list_people", {{"limit", 2}});
+    EXPECT_EQ(field(first["people"], "name"), (std::vector<std::string>{names[0], names[1]}));
+    EXPECT_EQ(first["more"]["left_out"], names.size() - 2);
+    EXPECT_EQ(first["more"]["cursor"], "2");
+    const json next = result("list_people", {{"limit", 2}, {"cursor", "2"}});
+    EXPECT_EQ(field(next["people"], "name").front(), names[2]);
+    EXPECT_EQ(next["your_messages"], 2) << "the same counts on every page";
+}
+
 TEST_F(McpToolsTest, CountsByMonthPersonAndChat) {
     const json months = result("stats", {{"by", "month"}});
     EXPECT_EQ(months["total_messages"], 11);
@@ -212,6 +296,26 @@ TEST_F(McpToolsTest, AsksTheAnswerEngine) {
     EXPECT_EQ(answer["messages"][0]["guid"], "m3");
     EXPECT_NE(answer["understood"].get<std::string>().find("Jess"), std::string::npos);
     EXPECT_FALSE(answer["answer"].get<std::string>().empty());
+}
+
+// A question about a time the copy does not reach says where the messages
+// start or end, as the offline answer of the CLI and the app does.
+TEST_F(McpToolsTest, AnAskedTimeOutsideTheCopyIsNamed) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"what did Jess say about the flight in 2019?",
+         "Your messages here start in December 2024. "},
+        {"what did Jess say about the flight in 2031?",
+         "Your messages here end in December 2025. "},
+        {"what did Jess say about the flight in December 2025?", nullptr},
+    };
+    for (const auto& [question, note] : cases) {
+        const std::string answer = result("ask", {{"question", question}})["answer"];
+        if (note == nullptr) {
+            EXPECT_EQ(answer.find("Your messages here"), std::string::npos) << question;
+        } else {
+            EXPECT_EQ(answer.rfind(note, 0), 0u) << question << ": " << answer;
+        }
+    }
 }
 
 // Every string in `value` with where it is.

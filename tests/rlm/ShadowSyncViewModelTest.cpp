@@ -213,6 +213,35 @@ TEST_F(ShadowSyncViewModelTest, ContactsThatCannotBeReadAreReportedUntilTheyCanB
               (std::vector<std::string>{"isSyncing", "contactWarnings", "isSyncing"}));
 }
 
+// What a pass has to tell about the index (here: another store stands at
+// the path, so the copy was made again) is published and logged, and stays
+// through later passes that say nothing.
+TEST_F(ShadowSyncViewModelTest, ThePassNotesAreKeptForThePerson) {
+    makeStore(40);
+    ShadowSyncViewModel model(seams());
+    SignalRecorder changes;
+    changes.watch(&model, &ShadowSyncViewModel::syncNotesChanged, "syncNotes");
+    model.syncIfPossible();
+    waitUntilIdle(model);
+    EXPECT_TRUE(model.syncNotes().isEmpty());
+
+    std::filesystem::remove(chatDB());
+    makeStore(10);
+    model.syncIfPossible();
+    waitUntilIdle(model);
+    ASSERT_EQ(model.syncNotes().size(), 1);
+    EXPECT_TRUE(model.syncNotes()[0].contains("is not the one last copied"));
+    EXPECT_EQ(changes.take(), (std::vector<std::string>{"syncNotes"}));
+    const auto logged = eventsNamed(folder, "shadow_sync_note");
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_EQ(logged[0]["note"], model.syncNotes()[0].toStdString());
+
+    model.syncIfPossible();
+    waitUntilIdle(model);
+    EXPECT_EQ(model.syncNotes().size(), 1);
+    EXPECT_TRUE(changes.take().empty());
+}
+
 // The chats left out are asked for at every sync; when they cannot be told
 // (absent), those the last sync left out stay out.
 TEST_F(ShadowSyncViewModelTest, ChatsLeftOutAreAskedForAtEverySync) {
