@@ -72,6 +72,18 @@ std::vector<RankedMessage> bestFirst(std::vector<RankedMessage> candidates, size
     return kept;
 }
 
+// Without the messages that hold a word the question excluded: those found
+// by their attachments' names or in a window, and those of a search whose
+// exclusions did not fit its bounds.
+void leaveOutExcluded(const std::vector<std::string>& excluded,
+                      std::vector<RankedMessage>& candidates) {
+    std::erase_if(candidates, [&](const RankedMessage& candidate) {
+        return std::any_of(excluded.begin(), excluded.end(), [&](const std::string& word) {
+            return holdsFormOf(candidate.message.text, word);
+        });
+    });
+}
+
 } // namespace
 
 // The named chats a question may name, read once, and the people the
@@ -295,7 +307,9 @@ FoundAnswer AnswerFinder::find(std::string_view question, const TimeContext& con
                              return when == WhenAsked::latest ? x > y : x < y;
                          });
         lists.assign(1, std::move(byTime));
-        found.messages = fuseRankings(lists, wanted);
+        found.messages = fuseRankings(lists, wanted + kReweighed);
+        leaveOutExcluded(found.reading.excludedWords, found.messages);
+        found.messages.resize(std::min(found.messages.size(), wanted));
         return found;
     }
     const size_t reweighed =
@@ -318,6 +332,7 @@ FoundAnswer AnswerFinder::find(std::string_view question, const TimeContext& con
                                     std::max(wanted, reweighed));
     }
     addWindowAnswers(found.reading, candidates, bounds);
+    leaveOutExcluded(found.reading.excludedWords, candidates);
     std::unordered_map<std::string, bool> knownChats;
     for (RankedMessage& candidate : candidates) {
         // A message that asks ("where did you park?") does not state the

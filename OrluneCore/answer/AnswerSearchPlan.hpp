@@ -77,6 +77,10 @@ struct PlannedSearch {
 // \"cats\"* OR \"cat\")", as such a prefix begins too many other words.
 std::string wordTerm(const std::string& word);
 
+// Whether `text` holds a word that wordTerm(`word`) finds: the word, or a
+// word starting with its stem ("bringing" in "I'll bring it" for "brings").
+bool holdsFormOf(std::string_view text, const std::string& word);
+
 // Every word's wordTerm, joined by `joiner` (" AND ", " OR "):
 // "(\"wine\" OR \"wine\"*) AND ...". Empty for no words. One prefix term a word.
 std::string prefixMatch(const std::vector<std::string>& words, std::string_view joiner);
@@ -85,16 +89,19 @@ std::string prefixMatch(const std::vector<std::string>& words, std::string_view 
 // bounds' prefix terms allow (QueryBounds::kDefaultMaxPrefixTerms, one per
 // word first): "(<movie> OR <film>) AND <night>", each <word> its wordTerm.
 // `related` is parallel to `words` (missing entries mean none).
+// `otherPrefixTerms`: the prefix terms the match will be joined with,
+// left out of the budget.
 std::string relatedMatch(const std::vector<std::string>& words,
                          const std::vector<std::vector<std::string>>& related,
-                         std::string_view joiner);
+                         std::string_view joiner, size_t otherPrefixTerms = 0);
 
 // How much the search for the words with their related words counts, below
 // the question's own words (1).
 inline constexpr double kRelatedWordsWeight = 0.5;
 
 // The searches for `reading`, in the order they are run; none when the
-// question named nothing to look for.
+// question named nothing to look for. Each search with words leaves out the
+// messages that hold an excluded word, as far as the prefix terms allow.
 std::vector<PlannedSearch> planSearches(const QuestionReading& reading);
 
 } // namespace orlune::core

@@ -1,5 +1,6 @@
 #include "answer/QuestionReading.hpp"
 
+#include "answer/EverydayWords.hpp"
 #include "base/AsciiText.hpp"
 #include "base/SpacelessText.hpp"
 #include "base/TextFold.hpp"
@@ -24,41 +25,49 @@ constexpr size_t kMaxWordBytes = 64;
 // without apostrophes ("what's" is looked up as "whats").
 const std::unordered_set<std::string_view>& stopWords() {
     static const std::unordered_set<std::string_view> words = {
-        "a",         "about",     "above",     "after",     "again",   "against",
-        "ago",       "all",       "am",        "an",        "and",     "any",
-        "anybody",   "anyone",    "anything",  "are",       "aren",    "arent",
-        "as",        "ask",       "asked",     "at",        "be",      "because",
-        "been",      "before",    "being",     "below",     "between", "both",
-        "but",       "by",        "can",       "chat",      "chats",   "conversation",
-        "could",     "couldn",    "couldnt",   "did",       "didn",    "didnt",
-        "do",        "does",      "doesn",     "doesnt",    "doing",   "don",
-        "dont",      "down",      "during",    "each",      "ever",    "every",
-        "everybody", "everyone",  "few",       "find",      "for",     "from",
-        "further",   "get",       "getting",   "got",       "gotten",  "group",
-        "had",       "has",       "hasn",      "hasnt",     "have",    "haven",
-        "havent",    "having",    "he",        "her",       "here",    "hers",
-        "herself",   "hes",       "him",       "himself",   "his",     "how",
-        "i",         "id",        "if",        "im",        "in",      "into",
-        "is",        "isn",       "isnt",      "it",        "its",     "itself",
-        "ive",       "just",      "know",      "let",       "ll",      "me",
-        "mention",   "mentioned", "message",   "messages",  "more",    "most",
-        "my",        "myself",    "no",        "nor",       "not",     "now",
-        "of",        "off",       "on",        "once",      "only",    "or",
-        "other",     "our",       "ours",      "ourselves", "out",     "over",
-        "own",       "please",    "re",        "remember",  "s",       "said",
-        "same",      "say",       "says",      "send",      "sent",    "she",
-        "shes",      "should",    "shouldn",   "shall",     "so",      "some",
-        "somebody",  "someone",   "something", "such",      "t",       "talk",
-        "talked",    "tell",      "text",      "texted",    "than",    "that",
-        "thats",     "the",       "their",     "theirs",    "them",    "themselves",
-        "then",      "there",     "these",     "they",      "this",    "those",
-        "through",   "to",        "told",      "too",       "under",   "until",
-        "up",        "us",        "ve",        "very",      "was",     "wasn",
-        "wasnt",     "we",        "were",      "weren",     "what",    "whats",
-        "when",      "where",     "wheres",    "which",     "while",   "who",
-        "whom",      "whos",      "why",       "will",      "with",    "won",
-        "would",     "wouldn",    "write",     "wrote",     "you",     "your",
-        "yours",     "yourself",  "yourselves"};
+        "a",          "abt",          "about",     "above",    "after",
+        "again",      "against",      "ago",       "all",      "am",
+        "an",         "and",          "any",       "anybody",  "anyone",
+        "anything",   "are",          "aren",      "arent",    "as",
+        "ask",        "asked",        "at",        "be",       "because",
+        "been",       "before",       "being",     "below",    "between",
+        "both",       "but",          "by",        "can",      "chat",
+        "chats",      "conversation", "could",     "couldn",   "couldnt",
+        "did",        "didn",         "didnt",     "do",       "does",
+        "doesn",      "doesnt",       "doing",     "don",      "dont",
+        "down",       "during",       "each",      "ever",     "every",
+        "everybody",  "far",          "everyone",  "few",      "find",
+        "for",        "from",         "further",   "get",      "getting",
+        "go",         "goes",         "got",       "gotten",   "group",
+        "had",        "has",          "hasn",      "hasnt",    "have",
+        "haven",      "havent",       "having",    "he",       "her",
+        "here",       "hers",         "herself",   "hes",      "him",
+        "himself",    "his",          "how",       "i",        "id",
+        "if",         "im",           "in",        "into",     "is",
+        "isn",        "isnt",         "it",        "its",      "itself",
+        "ive",        "just",         "know",      "let",      "ll",
+        "me",         "mention",      "mentioned", "message",  "messages",
+        "more",       "most",         "my",        "myself",   "no",
+        "nor",        "not",          "now",       "of",       "off",
+        "on",         "once",         "only",      "or",       "other",
+        "our",        "ours",         "ourselves", "out",      "over",
+        "own",        "please",       "re",        "remember", "s",
+        "said",       "same",         "say",       "says",     "send",
+        "sent",       "she",          "shes",      "should",   "shouldn",
+        "shall",      "so",           "some",      "somebody", "someone",
+        "something",  "such",         "t",         "talk",     "talked",
+        "tell",       "text",         "texted",    "than",     "that",
+        "thats",      "the",          "their",     "theirs",   "them",
+        "themselves", "then",         "there",     "these",    "they",
+        "this",       "those",        "through",   "to",       "told",
+        "too",        "under",        "until",     "up",       "us",
+        "ve",         "very",         "was",       "wasn",     "wasnt",
+        "we",         "were",         "weren",     "what",     "whats",
+        "when",       "where",        "wheres",    "which",    "while",
+        "who",        "whom",         "whos",      "why",      "will",
+        "with",       "without",      "won",       "would",    "wouldn",
+        "write",      "wrote",        "you",       "your",     "yours",
+        "yourself",   "yourselves"};
     return words;
 }
 
@@ -370,6 +379,75 @@ bool isReactionWord(std::string_view word) {
                        [&](const ReactionWord& entry) { return entry.word == word; });
 }
 
+// How many of `words` from `at` say that the word after them is one the
+// messages must not hold: "NOT" typed as a search operator, "except",
+// "excluding", "without" (not before a verb: "without charging"), "other
+// than", "apart from", and "not" after "but", "and" or a comma ("dinner,
+// not the birthday"); 0 when they do not. A "not" elsewhere negates a verb
+// ("why is the boiler not working?").
+size_t negationAt(const std::vector<const text::Token*>& words, size_t at,
+                  std::string_view question) {
+    const text::Token& token = *words[at];
+    const std::string& folded = token.folded;
+    if (question.substr(token.begin, token.end - token.begin) == "NOT" ||
+        isIn(folded, {"except", "excluding"})) {
+        return 1;
+    }
+    // "without chocolate"; "without charging me" tells of an act not done.
+    if (folded == "without") {
+        const bool act = at + 1 < words.size() && words[at + 1]->folded.size() > 5 &&
+                         words[at + 1]->folded.ends_with("ing");
+        return act ? 0 : 1;
+    }
+    if (at + 1 < words.size() && ((folded == "other" && words[at + 1]->folded == "than") ||
+                                  (folded == "apart" && words[at + 1]->folded == "from"))) {
+        return 2;
+    }
+    if (folded != "not" || at == 0) {
+        return 0;
+    }
+    const text::Token& before = *words[at - 1];
+    const std::string_view between = question.substr(before.end, token.begin - before.end);
+    return isIn(before.folded, {"but", "and"}) || between.find(',') != std::string_view::npos ? 1
+                                                                                              : 0;
+}
+
+// A word typed with a '-' before it as the search operator ("-engineer"),
+// not a word joined by one ("e-mail").
+bool dashedOut(const text::Token& token, std::string_view question) {
+    return token.begin >= 1 && question[token.begin - 1] == '-' &&
+           (token.begin == 1 || question[token.begin - 2] == ' ');
+}
+
+// Takes the words the messages must not hold (negationAt, dashedOut) out of
+// `words` into `excluded`, with the words that said so.
+void takeExcludedWords(std::vector<const text::Token*>& words, std::string_view question,
+                       std::vector<std::string>& excluded) {
+    std::vector<const text::Token*> kept;
+    kept.reserve(words.size());
+    bool excluding = false;
+    for (size_t at = 0; at < words.size();) {
+        if (const size_t marker = negationAt(words, at, question)) {
+            excluding = true;
+            at += marker;
+            continue;
+        }
+        const text::Token* token = words[at++];
+        const bool searchable = token->folded.size() <= kMaxWordBytes &&
+                                !isSingleLetter(token->folded) &&
+                                !isQuestionStopWord(token->folded);
+        if (searchable && (excluding || dashedOut(*token, question))) {
+            if (excluded.size() < kMaxExcludedWords) {
+                addOnce(excluded, token->folded);
+            }
+            excluding = false;
+            continue;
+        }
+        kept.push_back(token);
+    }
+    words = std::move(kept);
+}
+
 // What the words of the whole question (folded, in order) say about whose
 // messages it asks for and what it asks for.
 struct QuestionForm {
@@ -524,11 +602,15 @@ std::string wordStem(std::string_view folded) {
 std::vector<std::string> relatedWords(std::string_view word, const WordNet& wordnet) {
     std::vector<std::string> kept;
     std::set<std::string> stems{wordStem(word)};
+    const std::vector<std::string> everyday = everydayWords(word);
+    std::vector<std::string> candidates = everyday;
     for (std::string& related : wordnet.related(word)) {
-        if (kept.size() == kMaxRelatedWords) {
-            break;
-        }
-        if (related.size() >= 3 && !isQuestionStopWord(related) &&
+        candidates.push_back(std::move(related));
+    }
+    for (size_t i = 0; i < candidates.size() && kept.size() < kMaxRelatedWords; ++i) {
+        std::string& related = candidates[i];
+        // The table's own words are kept however short ("gp").
+        if ((related.size() >= 3 || i < everyday.size()) && !isQuestionStopWord(related) &&
             stems.insert(wordStem(related)).second) {
             kept.push_back(std::move(related));
         }
@@ -575,6 +657,12 @@ QuestionReading QuestionReader::read(std::string_view question, const TimeContex
     }
 
     const std::vector<text::Token> tokens = text::tokenize(question);
+    for (const text::Token& token : tokens) {
+        if (token.kind == text::TokenKind::word && personSpans.overlaps(token.begin, token.end) &&
+            token.folded.size() <= kMaxWordBytes && !isQuestionStopWord(token.folded)) {
+            addOnce(reading.personWords, token.folded);
+        }
+    }
     // The words not read as a time or a person; each reading below takes
     // its words out of this one list.
     std::vector<const text::Token*> words = freeWords(tokens, taken);
@@ -637,7 +725,9 @@ QuestionReading QuestionReader::read(std::string_view question, const TimeContex
         afterDid = afterDid || token->folded == "did";
     }
 
-    std::set<std::string> seen;
+    takeExcludedWords(leftWords, question, reading.excludedWords);
+
+    std::set<std::string> seen(reading.excludedWords.begin(), reading.excludedWords.end());
     for (const text::Token* token : leftWords) {
         // Markers of what is asked for, and verbs that name the act of
         // writing ("post", "hear from"), are not what the messages say.
@@ -661,10 +751,10 @@ QuestionReading QuestionReader::read(std::string_view question, const TimeContex
             }
         }
     }
-    if (wordnet_ != nullptr) {
-        for (const std::string& word : reading.words) {
-            reading.relatedWords.push_back(relatedWords(word, *wordnet_));
-        }
+    static const WordNet noWordNet{std::filesystem::path()};
+    for (const std::string& word : reading.words) {
+        reading.relatedWords.push_back(
+            relatedWords(word, wordnet_ != nullptr ? *wordnet_ : noWordNet));
     }
     return reading;
 }
@@ -765,6 +855,13 @@ std::string describeReading(const QuestionReading& reading, const People& people
             quoted.push_back("\"" + word + "\"");
         }
         out += " about " + joinNames(quoted, "and");
+    }
+    if (!reading.excludedWords.empty()) {
+        std::vector<std::string> quoted;
+        for (const std::string& word : reading.excludedWords) {
+            quoted.push_back("\"" + word + "\"");
+        }
+        out += " without " + joinNames(quoted, "or");
     }
     return out;
 }

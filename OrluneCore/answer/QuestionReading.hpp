@@ -61,6 +61,10 @@ struct QuestionReading {
     // The question is about your conversation with the people named, both
     // sides ("when did I last talk to Omar?").
     bool bothSides = false;
+    // The words that named the people, folded, as written ("dad" for "what
+    // did the doctor tell Dad?"): a message about them by someone else may
+    // use them.
+    std::vector<std::string> personWords;
     WhenAsked when = WhenAsked::no;
     AskedFor askedFor = AskedFor::anything;
     // The chats named by their title, each once (indices into the titles the
@@ -88,9 +92,17 @@ struct QuestionReading {
     // each once, in order, at most kMaxQuestionWords, none longer than 64
     // bytes.
     std::vector<std::string> words;
+    // Words the messages must not hold, folded, each once, at most
+    // kMaxExcludedWords: the word after "NOT" (as a search is typed: "boiler
+    // NOT engineer"), after a '-' that starts it ("-engineer"), after "but
+    // not", "and not", "except", "excluding", "without", "other than" or
+    // "apart from". A "not" that negates a verb ("why is the boiler not
+    // working?"), or "without" before one ("without charging me"), excludes
+    // nothing. Never among `words`.
+    std::vector<std::string> excludedWords;
     // For each of `words` (same order), the words a message may use instead
     // (relatedWords): searched at a lower weight than the words themselves.
-    // Empty when the reader has no word database.
+    // Without a word database, only the everyday words (everydayWords).
     std::vector<std::vector<std::string>> relatedWords;
 
     bool empty() const {
@@ -100,6 +112,7 @@ struct QuestionReading {
 };
 
 inline constexpr size_t kMaxQuestionWords = 16;
+inline constexpr size_t kMaxExcludedWords = 4;
 
 // True for the common English words a question is made of ("what", "did",
 // "the", "say"), given folded.
@@ -114,10 +127,12 @@ std::string wordStem(std::string_view folded);
 // At most this many related words stand for one word of a question.
 inline constexpr size_t kMaxRelatedWords = 4;
 
-// The words `wordnet` relates to folded `word` (its commonest meaning's
-// synonyms, then the words derived from it) that would find other messages
+// The words related to folded `word`: its everyday words (everydayWords),
+// then those `wordnet` relates to it (its commonest meaning's synonyms, then
+// the words derived from it); only those that would find other messages
 // than `word` does: none with the same stem (wordStem) as `word` or as a
-// word kept before it, no common word, none shorter than 3 letters; at most
+// word kept before it, no common word, none from WordNet shorter than 3
+// letters; at most
 // kMaxRelatedWords. "movie" -> "film", "picture", "pic", "flick".
 std::vector<std::string> relatedWords(std::string_view word, const WordNet& wordnet);
 

@@ -74,6 +74,21 @@ LocalCalendar::LocalCalendar(const TimeContext& context)
 
 LocalCalendar::~LocalCalendar() = default;
 
+std::string LocalCalendar::region() const {
+    icu::UnicodeString id;
+    icu_->zone->getID(id);
+    char country[8] = {};
+    UErrorCode status = U_ZERO_ERROR;
+    const int32_t length =
+        icu::TimeZone::getRegion(id, country, static_cast<int32_t>(sizeof country), status);
+    // "001" is the world: a zone of no country.
+    if (U_SUCCESS(status) && length == 2) {
+        return std::string(country, 2);
+    }
+    const std::string fromLocale = icu::Locale(context_.locale.c_str()).getCountry();
+    return fromLocale.size() == 2 ? fromLocale : std::string();
+}
+
 year_month_day LocalCalendar::dateOf(Instant t) const {
     UErrorCode status = U_ZERO_ERROR;
     icu::Calendar& calendar = *icu_->calendar;

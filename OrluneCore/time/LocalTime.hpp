@@ -72,6 +72,12 @@ public:
     // The first day of the week in the context's locale.
     std::chrono::weekday firstDayOfWeek() const;
 
+    // The country whose holidays the person keeps, as an ISO 3166 code
+    // ("GB", "US"): the country of the context's zone ("Europe/Dublin":
+    // "IE"), else of its locale ("en_GB": "GB") for a zone of no country
+    // ("UTC"); empty when neither names one.
+    std::string region() const;
+
     // The form every time shown to a person takes, in the context's zone with
     // English names and a 24-hour clock: "Tue 9 Dec, 18:40", with the year
     // ("Mon 9 Dec 2024, 18:40") when it is not the year of the context's now.

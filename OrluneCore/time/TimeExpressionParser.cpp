@@ -871,6 +871,11 @@ private:
             return addDays(easterSunday(y), holiday.day);
         }
         const year_month ym = year{y} / month{static_cast<unsigned>(holiday.month)};
+        if (holiday.nth < 0) {
+            const year_month_day last = ym / std::chrono::last;
+            const weekday wanted = fromTableWeekday(holiday.weekday);
+            return addDays(last, -static_cast<int>((weekday{sys_days{last}} - wanted).count()));
+        }
         if (holiday.nth != 0) {
             const weekday wanted = fromTableWeekday(holiday.weekday);
             const int toFirst = static_cast<int>((wanted - weekday{sys_days{firstOf(ym)}}).count());
@@ -899,6 +904,34 @@ private:
         return best;
     }
 
+    // The holiday `phrase` names where the person lives (LocalCalendar::
+    // region): the entry of its words kept in that country, else the one
+    // kept everywhere, else the first.
+    const TimeWords::Holiday& keptHoliday(const Phrase& phrase) const {
+        const std::string region = calendar_.region();
+        const TimeWords::Holiday* everywhere = nullptr;
+        const TimeWords::Holiday* first = nullptr;
+        for (const Phrase& candidate : t_.holidays) {
+            if (candidate.words != phrase.words) {
+                continue;
+            }
+            const TimeWords::Holiday& holiday =
+                t_.holidayInfo[static_cast<size_t>(candidate.value)];
+            const auto& regions = holiday.regions;
+            if (std::find(regions.begin(), regions.end(), region) != regions.end()) {
+                return holiday;
+            }
+            if (regions.empty() && everywhere == nullptr) {
+                everywhere = &holiday;
+            }
+            if (first == nullptr) {
+                first = &holiday;
+            }
+        }
+        // `phrase` is among them: `first` is set.
+        return everywhere != nullptr ? *everywhere : *first;
+    }
+
     // "Christmas", "last Easter", "New Year's Eve": the latest that has
     // begun; "last", the latest that has ended; "this", this year's. A time
     // only with one of those words or a preposition ("at Christmas").
@@ -917,9 +950,15 @@ private:
         }
         auto hit = phraseWithPossessives(t_.holidays, j);
         if (!hit) {
+            // "the Fourth of July", "the August bank holiday".
+            if (auto the = phrase(t_.theWords, j)) {
+                hit = phraseWithPossessives(t_.holidays, the->next);
+            }
+        }
+        if (!hit) {
             return;
         }
-        const auto& holiday = t_.holidayInfo[static_cast<size_t>(hit->phrase->value)];
+        const TimeWords::Holiday& holiday = keptHoliday(*hit->phrase);
         int y = static_cast<int>(today_.year());
         for (int back = 0; back <= 2; ++back, --y) {
             const year_month_day first = holidayStart(holiday, y);

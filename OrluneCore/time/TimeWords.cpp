@@ -1,5 +1,7 @@
 #include "time/TimeWords.hpp"
 
+#include <algorithm>
+
 namespace orlune::core {
 
 namespace {
@@ -68,6 +70,59 @@ TimeWords makeEnglish() {
         {"good friday", 0, -2, 1, true},
         {"easter monday", 0, 1, 1, true},
         {"thanksgiving", 11, 0, 1, false, 4, 4},
+        {"thanksgiving", 10, 0, 1, false, 2, 1, {"CA"}},
+        {"thanksgiving day", 11, 0, 1, false, 4, 4},
+        {"thanksgiving day", 10, 0, 1, false, 2, 1, {"CA"}},
+        {"fourth of july", 7, 4},
+        {"independence day", 7, 4, 1, false, 0, 0, {"US"}},
+        {"memorial day", 5, 0, 1, false, -1, 1, {"US"}},
+        {"labor day", 9, 0, 1, false, 1, 1, {"US", "CA"}},
+        {"labour day", 9, 0, 1, false, 1, 1, {"CA"}},
+        {"presidents day", 2, 0, 1, false, 3, 1, {"US"}},
+        {"president day", 2, 0, 1, false, 3, 1, {"US"}},
+        {"martin luther king day", 1, 0, 1, false, 3, 1, {"US"}},
+        {"mlk day", 1, 0, 1, false, 3, 1, {"US"}},
+        {"juneteenth", 6, 19},
+        {"veterans day", 11, 11},
+        {"veteran day", 11, 11},
+        {"remembrance day", 11, 11},
+        {"remembrance sunday", 11, 0, 1, false, 2, 7},
+        {"canada day", 7, 1},
+        {"australia day", 1, 26},
+        {"anzac day", 4, 25},
+        {"burns night", 1, 25},
+        {"guy fawkes night", 11, 5},
+        {"st andrew day", 11, 30},
+        {"st andrews day", 11, 30},
+        {"st stephen day", 12, 26},
+        {"st stephens day", 12, 26},
+        // Mothering Sunday in Britain and Ireland, the second Sunday of May
+        // in most other places.
+        {"mother day", 0, -21, 1, true, 0, 0, {"GB", "IE"}},
+        {"mothers day", 0, -21, 1, true, 0, 0, {"GB", "IE"}},
+        {"mother day", 5, 0, 1, false, 2, 7},
+        {"mothers day", 5, 0, 1, false, 2, 7},
+        {"mothering sunday", 0, -21, 1, true},
+        {"father day", 6, 0, 1, false, 3, 7},
+        {"fathers day", 6, 0, 1, false, 3, 7},
+        // Britain's bank holidays; Ireland's August one is its first Monday.
+        {"early may bank holiday", 5, 0, 1, false, 1, 1},
+        {"may bank holiday", 5, 0, 1, false, 1, 1},
+        {"spring bank holiday", 5, 0, 1, false, -1, 1},
+        {"summer bank holiday", 8, 0, 1, false, -1, 1},
+        {"august bank holiday", 8, 0, 1, false, 1, 1, {"IE"}},
+        {"august bank holiday", 8, 0, 1, false, -1, 1},
+        {"shrove tuesday", 0, -47, 1, true},
+        {"pancake day", 0, -47, 1, true},
+        {"ash wednesday", 0, -46, 1, true},
+        {"palm sunday", 0, -7, 1, true},
+        {"maundy thursday", 0, -3, 1, true},
+        {"ascension day", 0, 39, 1, true},
+        {"pentecost", 0, 49, 1, true},
+        {"whitsun", 0, 49, 1, true},
+        {"whit sunday", 0, 49, 1, true},
+        {"whit monday", 0, 50, 1, true},
+        {"pentecost monday", 0, 50, 1, true},
     };
     w.weekBeforeLastWords = {"the week before last", "week before last"};
     w.earlierWords = {"earlier"};
@@ -109,6 +164,50 @@ bool TimeWords::namesMonthOrWeekday(std::string_view folded) const {
         }
     }
     return false;
+}
+
+bool TimeWords::saidAhead(std::string_view folded) const {
+    if (folded.empty()) {
+        return false;
+    }
+    for (const std::vector<Named>* names : {&months, &weekdays, &relativeDays, &numbers}) {
+        for (const Named& name : *names) {
+            if (name.phrase == folded) {
+                return !name.ambiguous && name.value >= 0 && names != &numbers;
+            }
+        }
+    }
+    for (const Unit& entry : units) {
+        if (entry.phrase == folded) {
+            return false;
+        }
+    }
+    for (const std::vector<std::string>* joining :
+         {&thisWords, &lastWords, &pastWords, &agoAfter, &agoBefore, &earlierWords, &pointPrefixes,
+          &sinceWords, &afterWords, &beforeWords, &untilWords, &betweenWords, &andWords, &fromWords,
+          &toWords, &ofWords, &theWords, &ordinalSuffixes}) {
+        for (const std::string& word : *joining) {
+            if (word == folded) {
+                return false;
+            }
+        }
+    }
+    // Every word of the relative days looking back ("the day before
+    // yesterday").
+    for (const Named& name : relativeDays) {
+        if (name.value >= 0) {
+            continue;
+        }
+        std::string_view rest = name.phrase;
+        while (!rest.empty()) {
+            const size_t space = std::min(rest.find(' '), rest.size());
+            if (rest.substr(0, space) == folded) {
+                return false;
+            }
+            rest.remove_prefix(std::min(space + 1, rest.size()));
+        }
+    }
+    return true;
 }
 
 } // namespace orlune::core

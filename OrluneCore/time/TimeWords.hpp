@@ -56,8 +56,12 @@ struct TimeWords {
     // A holiday: `days` days from its first day, which is `month`/`day` each
     // year, `day` days after Easter Sunday (Western reckoning) when
     // `afterEaster`, or the `nth` `weekday` (1 Monday to 7 Sunday) of
-    // `month` when `nth` is not 0. Phrases are written without possessives
-    // ("new year eve" is also "New Year's Eve").
+    // `month` when `nth` is not 0 (-1: the last). Phrases are written
+    // without possessives ("new year eve" is also "New Year's Eve").
+    // `regions`: the countries (ISO 3166: "US", "GB") that keep it on that
+    // day; none for everywhere. A phrase kept on different days in
+    // different countries has one entry for each, and one without regions
+    // for everyone else.
     struct Holiday {
         std::string phrase;
         int month = 1;
@@ -66,6 +70,7 @@ struct TimeWords {
         bool afterEaster = false;
         int nth = 0;
         int weekday = 0;
+        std::vector<std::string> regions = {};
     };
 
     std::string language; // BCP 47 ("en")
@@ -117,6 +122,15 @@ struct TimeWords {
     // "sat"), nor relative words ("last", "week", "yesterday"), which name
     // no day a message would mention.
     bool namesMonthOrWeekday(std::string_view folded) const;
+
+    // Whether `folded` (one word, folded) is a word of time that a message
+    // may write of a time after it was sent, so that a message about that
+    // time may hold it: names of months and weekdays, parts of the day,
+    // seasons, holidays, "weekend", "today", "tonight", "next", "end". Not a
+    // word that looks back ("last", "past", "ago", "yesterday"), a unit
+    // ("week"), a number word, a word that joins ("since", "of", "on") or an
+    // ambiguous short form ("may", "sat").
+    bool saidAhead(std::string_view folded) const;
 };
 
 } // namespace orlune::core

@@ -26,8 +26,9 @@ using samplestore::MessageRow;
 using testing::instantAt;
 using testing::peopleStoreDate;
 
-// Handles: 1 Mom (Carol Day, nickname "Mom"), 2 Jess Day, 3 Alex Kim.
-// Chats: 1 with Mom, 2 with Jess, 3 "Book Club" (Jess, Alex).
+// Handles: 1 Mom (Carol Day, nickname "Mom"), 2 Jess Day, 3 Alex Kim, 4 a
+// number in no address book. Chats: 1 with Mom, 2 with Jess, 3 "Book Club"
+// (Jess, Alex), 4 with the stranger.
 struct Row {
     const char* guid;
     const char* text;
@@ -57,6 +58,19 @@ const Row kRows[] = {
      "I wrote down the recipe from the old notebook in the kitchen drawer, the one "
      "with the stained cover and the pages missing near the back",
      "2021-04-01 18:00", 2, 2},
+    // A boiler and an engineer: the newer message holds both words.
+    {"engineer-tuesday", "engineer visit Tuesday 2-6pm", "2025-11-24 09:00", 1, 1},
+    {"boiler-clicking", "the boiler is clicking again", "2025-11-25 09:00", 1, 1},
+    {"boiler-engineer", "boiler engineer coming Thursday between 8 and 12", "2025-11-26 09:00", 1,
+     1},
+    // Mom tells of Jess's doctor in other words; Alex's message holds the
+    // question's own word.
+    {"jess-gp", "Jess saw the GP today, new tablets", "2025-11-20 09:00", 1, 1},
+    {"doctor-decoy", "the doctor was running late", "2025-11-21 09:00", 3, 3},
+    // A stranger's short message with the words of Jess's.
+    {"jess-plumber", "the plumber is coming on Friday morning to fix the sink", "2025-10-01 09:00",
+     2, 2},
+    {"stranger-plumber", "plumber coming lol", "2025-10-02 09:00", 4, 4},
     // A photo without words (its attachment is added below).
     {"alex-photo", "\xEF\xBF\xBC", "2025-11-20 10:00", 3, 3},
 };
@@ -90,8 +104,8 @@ protected:
 
     static void writeStore(const std::string& path) {
         ChatStoreWriter store(path);
-        const char* numbers[] = {"+15550100001", "+15550100002", "+15550100003"};
-        for (int64_t i = 0; i < 3; ++i) {
+        const char* numbers[] = {"+15550100001", "+15550100002", "+15550100003", "+15550100099"};
+        for (int64_t i = 0; i < 4; ++i) {
             store.addHandle(HandleRow{i + 1, std::string(numbers[i]), std::string("iMessage"),
                                       std::string("us")});
         }
@@ -103,6 +117,9 @@ protected:
             ChatRow{2, "iMessage;-;+15550100002", std::nullopt, kDirectChatStyle, "+15550100002"});
         store.addChat(
             ChatRow{3, "iMessage;+;chat300", std::string("Book Club"), kGroupChatStyle, "chat300"});
+        store.addChat(
+            ChatRow{4, "iMessage;-;+15550100099", std::nullopt, kDirectChatStyle, "+15550100099"});
+        store.addChatMember(4, 4);
         store.addChatMember(1, 1);
         store.addChatMember(2, 2);
         store.addChatMember(3, 2);
@@ -175,6 +192,57 @@ TEST_F(AnswerFinderTest, TheAnswerComesFirstAboveDecoysWithTheSameWords) {
         EXPECT_EQ(found.understood, c.understood);
         EXPECT_EQ(found.widened, c.widened);
     }
+}
+
+// A word after "NOT" (or "but not", "without") leaves out every message
+// holding it, the newer ones with more of the words included.
+TEST_F(AnswerFinderTest, AnExcludedWordLeavesOutTheMessagesThatHoldIt) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"boiler NOT engineer", "boiler-clicking"},
+        {"what did Mom say about the boiler but not the engineer?", "boiler-clicking"},
+        {"engineer -boiler", "engineer-tuesday"},
+        {"engineer without the boilers", "engineer-tuesday"},
+    };
+    for (const auto& [question, first] : cases) {
+        SCOPED_TRACE(question);
+        const std::vector<std::string> guids = guidsOf(find(question));
+        ASSERT_FALSE(guids.empty());
+        EXPECT_EQ(guids.front(), first);
+        EXPECT_THAT(guids, ::testing::Not(::testing::Contains("boiler-engineer")));
+    }
+}
+
+// A day named beside the question's words may be the day a message spoke
+// of, not the day it was sent: "engineer tuesday" finds the message saying
+// "Tuesday" above a newer one about the engineer on another day.
+TEST_F(AnswerFinderTest, ADayNamedIsAlsoLookedForAsAMessageWritesIt) {
+    for (const char* question :
+         {"engineer tuesday", "what did Mom say about the engineer on Tuesday?"}) {
+        const std::vector<std::string> guids = guidsOf(find(question));
+        ASSERT_FALSE(guids.empty()) << question;
+        EXPECT_EQ(guids.front(), "engineer-tuesday") << question;
+    }
+}
+
+// Nothing from Jess or in her chats: everyone's messages that name her as
+// the question does, in other words ("GP" for "doctor"), come before those
+// with the question's word alone.
+TEST_F(AnswerFinderTest, WidenedToEveryoneMessagesNamingThePersonComeFirst) {
+    const FoundAnswer found = find("what did the doctor tell Jess?");
+    EXPECT_TRUE(found.widened);
+    const std::vector<std::string> guids = guidsOf(found);
+    ASSERT_GE(guids.size(), 2u);
+    EXPECT_EQ(guids[0], "jess-gp");
+    EXPECT_THAT(guids, ::testing::Contains("doctor-decoy"));
+}
+
+// Someone you know saying it outranks a stranger's shorter message with the
+// same words.
+TEST_F(AnswerFinderTest, AMessageFromSomeoneKnownOutranksAStrangersWithTheSameWords) {
+    const std::vector<std::string> guids = guidsOf(find("plumber coming"));
+    ASSERT_GE(guids.size(), 2u);
+    EXPECT_EQ(guids[0], "jess-plumber");
+    EXPECT_EQ(guids[1], "stranger-plumber");
 }
 
 TEST_F(AnswerFinderTest, TheSameTextIsListedOnceWithItsCopiesCounted) {

@@ -38,6 +38,30 @@ TEST(AnswerSearchPlan, WordsBecomeQuotedPrefixesOfTheirStems) {
     EXPECT_EQ(prefixMatch({}, " OR "), "");
 }
 
+// What a search's term for a word finds, read in a message's text: the
+// answer leaves out the messages holding an excluded word by it.
+TEST(AnswerSearchPlan, AWordsFormsAreFoundInATextAsItsSearchFindsThem) {
+    struct Case {
+        const char* text;
+        const char* word;
+        bool holds;
+    };
+    const Case cases[] = {
+        {"Boiler engineer coming Thursday", "engineer", true},
+        {"two ENGINEERS came", "engineer", true},
+        {"I'll bring it round", "bringing", true},
+        {"the cat sat", "cats", true},
+        {"catsup", "cats", true},
+        // A short stem is no prefix: "cat" finds no "category".
+        {"in that category", "cats", false},
+        {"the engines", "boiler", false},
+        {"", "engineer", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(holdsFormOf(c.text, c.word), c.holds) << c.text << " / " << c.word;
+    }
+}
+
 TEST(AnswerSearchPlan, RelatedWordsStandBesideTheWordsWithinThePrefixBudget) {
     struct Case {
         const char* name;
@@ -167,6 +191,21 @@ TEST(AnswerSearchPlan, SearchesWithinWhatWasNamedAndWiderOnlyAsAFallback) {
     const std::string movie = wordTerm("movie");
     const std::string night = wordTerm("night");
     const std::string film = wordTerm("film");
+    QuestionReading kidsHalloween;
+    kidsHalloween.words = {"children", "dressing", "halloween"};
+    kidsHalloween.relatedWords = {{"kid"}, {}, {}};
+    const std::string kids = wordTerm("children");
+    const std::string kid = wordTerm("kid");
+    const std::string dressing = wordTerm("dressing");
+    const std::string halloween = wordTerm("halloween");
+    QuestionReading doctorDad;
+    doctorDad.people = {3};
+    doctorDad.personWords = {"dad"};
+    doctorDad.words = {"doctor"};
+    doctorDad.relatedWords = {{"gp"}};
+    const std::string doctor = wordTerm("doctor");
+    const std::string gp = wordTerm("gp");
+    const std::string dad = wordTerm("dad");
     QuestionReading onADate;
     onADate.time = TimeRange{};
     onADate.timeWords = "8 June";
@@ -175,6 +214,18 @@ TEST(AnswerSearchPlan, SearchesWithinWhatWasNamedAndWiderOnlyAsAFallback) {
     partyOnADate.time = TimeRange{};
     partyOnADate.timeWords = "on the 2nd of April";
     partyOnADate.words = {"party"};
+    QuestionReading boilerNotEngineer;
+    boilerNotEngineer.words = {"boiler"};
+    boilerNotEngineer.excludedWords = {"engineer"};
+    QuestionReading engineerTuesday;
+    engineerTuesday.time = TimeRange{};
+    engineerTuesday.timeWords = "Tuesday";
+    engineerTuesday.words = {"engineer"};
+    QuestionReading fridayMorning;
+    fridayMorning.time = TimeRange{};
+    fridayMorning.timeWords = "on Friday morning";
+    const std::string boiler = wordTerm("boiler");
+    const std::string engineer = wordTerm("engineer");
     const std::string party = wordTerm("party");
     const std::string april = wordTerm("april");
     const Case cases[] = {
@@ -182,6 +233,8 @@ TEST(AnswerSearchPlan, SearchesWithinWhatWasNamedAndWiderOnlyAsAFallback) {
          momYesterday,
          {"(\"grandma\" OR \"grandma\"*)|from||time|1.0",
           "(\"grandma\" OR \"grandma\"*)|with||time|0.6|fills",
+          // The day as a word, at any time: a message may speak of it ahead.
+          "(\"grandma\" OR \"grandma\"*) AND \"saturday\"|with|||0.5",
           // Wider step by step: the conversations with them, what they
           // wrote anywhere, then everyone's messages.
           "(\"grandma\" OR \"grandma\"*)|with|||0.5|fallback1",
@@ -241,6 +294,29 @@ TEST(AnswerSearchPlan, SearchesWithinWhatWasNamedAndWiderOnlyAsAFallback) {
           night + "|any|||0.5|words:each",
           "(" + movie + " OR " + film + ") AND " + night + "|any|||0.5",
           film + "|any|||0.2|words:each"}},
+        // Three words or more: any two of them, each with its related words,
+        // when no message holds them all.
+        {"two of three words, said other ways",
+         kidsHalloween,
+         {kids + " AND " + dressing + " AND " + halloween + "|any|||1.0",
+          kids + " OR " + dressing + " OR " + halloween + "|any|||0.5|words:any|fills",
+          kids + "|any|||0.5|words:each", dressing + "|any|||0.5|words:each",
+          halloween + "|any|||0.5|words:each",
+          "(" + kids + " OR " + kid + ") AND " + dressing + " AND " + halloween + "|any|||0.5",
+          "((" + kids + " OR " + kid + ") AND " + dressing + ") OR ((" + kids + " OR " + kid +
+              ") AND " + halloween + ") OR (" + dressing + " AND " + halloween +
+              ")|any|||0.5|words:each",
+          kid + "|any|||0.2|words:each"}},
+        // Widened to everyone: first the messages that name the person as
+        // the question did; the related words join the wider searches.
+        {"a person's words and related words, widened",
+         doctorDad,
+         {doctor + "|from|||1.0", doctor + "|with|||0.6|fills",
+          "(" + doctor + " OR " + gp + ")|from|||0.5",
+          "(" + doctor + " OR " + gp + ")|with|||0.3|fills",
+          "((" + doctor + " OR " + gp + ")) AND (" + dad + ")|any|||1.0|fallback3",
+          doctor + "|any|||0.5|fallback3", "(" + doctor + " OR " + gp + ")|any|||0.2|fallback3",
+          doctor + " OR " + dad + " OR " + gp + "|any|||0.2|fallback3"}},
         // A date named with its month is also looked for as messages write
         // it, at any time: a message may tell of the day before it comes.
         {"a date alone", onADate, {"|any||time|1.0", "\"8\"* AND \"june\"|any|||1.0"}},
@@ -251,6 +327,21 @@ TEST(AnswerSearchPlan, SearchesWithinWhatWasNamedAndWiderOnlyAsAFallback) {
           party + " OR " + april + "|with|||0.2|fallback1", party + "|from|||0.5|fallback2",
           party + " OR " + april + "|from|||0.2|fallback2", party + "|any|||0.5|fallback3",
           party + " OR " + april + "|any|||0.2|fallback3"}},
+        // Every search leaves out the messages with an excluded word.
+        {"an excluded word",
+         boilerNotEngineer,
+         {"(" + boiler + ") NOT (" + engineer + ")|any|||1.0"}},
+        // A weekday beside the question's words may be the day a message
+        // spoke of: looked for as a word too, below the search within it.
+        {"a word and a weekday",
+         engineerTuesday,
+         {engineer + "|any||time|1.0", engineer + " AND \"tuesday\"|any|||0.5",
+          engineer + "|any|||0.5|fallback3",
+          engineer + " OR " + wordTerm("tuesday") + "|any|||0.2|fallback3"}},
+        // Two words of time are looked for alone, as a date is.
+        {"two words of time alone",
+         fridayMorning,
+         {"|any||time|1.0", "\"friday\" AND \"morning\"|any|||1.0"}},
         {"nothing named", QuestionReading{}, {}},
     };
     for (const Case& c : cases) {

@@ -38,6 +38,26 @@ TEST(LocalTimeFormat, TimesAreShownInTheLocalZoneWithTheYearOnlyWhenItIsNotThisY
     }
 }
 
+// Whose holidays: the zone's country, else the locale's.
+TEST(LocalTimeRegion, TheZonesCountryElseTheLocales) {
+    struct Case {
+        const char* zone;
+        const char* locale;
+        const char* region;
+    };
+    const Case cases[] = {
+        {"Europe/Dublin", "en_US", "IE"},
+        {"America/Toronto", "en_US", "CA"},
+        {"Europe/London", "de_DE", "GB"},
+        {"UTC", "en_GB", "GB"},
+        {"UTC", "en", ""},
+    };
+    for (const Case& c : cases) {
+        const LocalCalendar calendar(TimeContext{instantAt("2025-12-10T12:00Z"), c.zone, c.locale});
+        EXPECT_EQ(calendar.region(), c.region) << c.zone << " " << c.locale;
+    }
+}
+
 TEST(LocalTimeOffset, FollowsTheZoneAndItsDaylightSavingAtThatInstant) {
     struct Case {
         const char* zone;

@@ -227,6 +227,38 @@ TEST(QuestionReading, KeepsAtMostSixteenWordsOfSixtyFourBytesOrFewer) {
     EXPECT_EQ(reading.words.back(), "wordp");
 }
 
+// The hand-kept everyday words stand first among a word's related words,
+// by the word's stem, with or without WordNet.
+TEST(QuestionReading, EverydayWordsAreRelatedWithoutWordNet) {
+    struct Case {
+        const char* word;
+        std::vector<std::string> related;
+    };
+    const Case cases[] = {
+        {"mechanic", {"garage"}},
+        {"mechanics", {"garage"}},
+        // An irregular form no stemmer reaches; a short word the table holds.
+        {"running", {"ran"}},
+        {"mouse", {"mice"}},
+        {"doctor", {"gp"}},
+        {"dentist", {"teeth", "dental"}},
+        {"movie", {}},
+        {"", {}},
+    };
+    const WordNet none{std::filesystem::path()};
+    for (const Case& c : cases) {
+        EXPECT_EQ(relatedWords(c.word, none), c.related) << c.word;
+    }
+    const People people = everyone();
+    const TimeExpressionParser parser;
+    const QuestionReader reader(people, kChatTitles, parser);
+    const QuestionReading reading = reader.read("what did the mechanic tell Mom?", kNow);
+    EXPECT_THAT(reading.words, ElementsAreArray({"mechanic"}));
+    ASSERT_EQ(reading.relatedWords.size(), 1u);
+    EXPECT_THAT(reading.relatedWords[0], ElementsAreArray({"garage"}));
+    EXPECT_THAT(reading.personWords, ElementsAreArray({"mom"}));
+}
+
 TEST(QuestionReading, StemsFindTheOtherFormsOfAWord) {
     struct Case {
         const char* word;
@@ -318,6 +350,51 @@ namespace {
 // How a question is put: whose messages it asks about ("I" only with a verb
 // of telling or sending), whether it asks when rather than what, the kind of
 // thing it asks for, and when an attachment word is a filter.
+// Words the messages must not hold: after a search's "NOT" or '-', or a
+// phrase that leaves something out; a "not" that negates a verb leaves
+// nothing out.
+TEST(QuestionReading, ReadsTheWordsTheMessagesMustNotHold) {
+    struct Case {
+        const char* question;
+        std::vector<std::string> words;
+        std::vector<std::string> excluded;
+    };
+    const Case cases[] = {
+        {"boiler NOT engineer", {"boiler"}, {"engineer"}},
+        {"boiler NOT the engineer NOT plumber", {"boiler"}, {"engineer", "plumber"}},
+        {"boiler -engineer", {"boiler"}, {"engineer"}},
+        {"what did Jess say about dinner but not the birthday?", {"dinner"}, {"birthday"}},
+        {"dinner, not birthday", {"dinner"}, {"birthday"}},
+        {"trips except Lisbon", {"trips"}, {"lisbon"}},
+        {"cake without chocolate", {"cake"}, {"chocolate"}},
+        // An act not done is what a message tells of.
+        {"what did Jess fix without charging me", {"fix", "charging"}, {}},
+        {"parking other than the car park", {"parking", "park"}, {"car"}},
+        {"flights apart from the wedding", {"flights"}, {"wedding"}},
+        // An excluded word is not searched for, wherever else it stands.
+        {"engineer boiler NOT engineer", {"boiler"}, {"engineer"}},
+        // "not" negating a verb; a '-' inside a word.
+        {"why is the boiler not working", {"boiler", "working"}, {}},
+        {"lowercase not is no operator: boiler not engineer",
+         {"lowercase", "operator", "boiler", "engineer"},
+         {}},
+        {"e-mail from the landlord", {"mail", "landlord"}, {}},
+        {"NOT", {}, {}},
+    };
+    const People people = everyone();
+    const TimeExpressionParser parser;
+    const QuestionReader reader(people, kChatTitles, parser);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.question);
+        const QuestionReading reading = reader.read(c.question, kNow);
+        EXPECT_THAT(reading.words, ElementsAreArray(c.words));
+        EXPECT_THAT(reading.excludedWords, ElementsAreArray(c.excluded));
+    }
+    const QuestionReading reading = reader.read("what did Jess say about cake NOT chocolate", kNow);
+    EXPECT_EQ(describeReading(reading, people, kChatTitles),
+              R"(messages from Jess Day about "cake" without "chocolate")");
+}
+
 TEST(QuestionReading, ReadsHowTheQuestionIsPut) {
     struct Case {
         const char* question;

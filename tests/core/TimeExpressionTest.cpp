@@ -223,6 +223,64 @@ TEST(TimeExpressionParse, SpokenPeriodsResolveToLocalRanges) {
     expectScenarios(TimeExpressionParser{}, scenarios);
 }
 
+// Holidays are those of the country the person lives in: the zone's, else
+// the locale's for a zone of no country; a holiday of another country is
+// read on its own day, and one kept differently in different countries on
+// the day of most of them.
+TEST(TimeExpressionParse, HolidaysAreThoseOfTheZonesCountry) {
+    constexpr const char* kDecember = "2025-12-11T12:00+00:00";
+    const std::vector<Scenario> scenarios = {
+        {kDecember,
+         "America/New_York",
+         "en_US",
+         {
+             {"at Thanksgiving", "2025-11-27T00:00-05:00", "2025-11-28T00:00-05:00"},
+             {"on the Fourth of July", "2025-07-04T00:00-04:00", "2025-07-05T00:00-04:00"},
+             {"Independence Day", "2025-07-04T00:00-04:00", "2025-07-05T00:00-04:00"},
+             // The last Monday of May; the first of September.
+             {"Memorial Day", "2025-05-26T00:00-04:00", "2025-05-27T00:00-04:00"},
+             {"Labor Day", "2025-09-01T00:00-04:00", "2025-09-02T00:00-04:00"},
+             {"on Mother's Day", "2025-05-11T00:00-04:00", "2025-05-12T00:00-04:00"},
+         }},
+        // Canada's Thanksgiving is the second Monday of October.
+        {kDecember,
+         "America/Toronto",
+         "en_CA",
+         {{"at Thanksgiving", "2025-10-13T00:00-04:00", "2025-10-14T00:00-04:00"}}},
+        {kDecember,
+         "Europe/London",
+         "en_GB",
+         {
+             // Mothering Sunday: three weeks before Easter (20 April 2025).
+             {"on Mother's Day", "2025-03-30T00:00+00:00", "2025-03-31T00:00+01:00"},
+             {"Boxing Day", "2024-12-26T00:00+00:00", "2024-12-27T00:00+00:00"},
+             {"Easter Monday", "2025-04-21T00:00+01:00", "2025-04-22T00:00+01:00"},
+             {"Whit Monday", "2025-06-09T00:00+01:00", "2025-06-10T00:00+01:00"},
+             {"at Pentecost", "2025-06-08T00:00+01:00", "2025-06-09T00:00+01:00"},
+             {"the summer bank holiday", "2025-08-25T00:00+01:00", "2025-08-26T00:00+01:00"},
+             {"the August bank holiday", "2025-08-25T00:00+01:00", "2025-08-26T00:00+01:00"},
+             // Another country's holiday on its own day.
+             {"last Thanksgiving", "2025-11-27T00:00+00:00", "2025-11-28T00:00+00:00"},
+         }},
+        // Ireland's August bank holiday is the first Monday.
+        {kDecember,
+         "Europe/Dublin",
+         "en_IE",
+         {{"the August bank holiday", "2025-08-04T00:00+01:00", "2025-08-05T00:00+01:00"}}},
+        // Elsewhere, Mother's Day is the second Sunday of May.
+        {kDecember,
+         "Europe/Berlin",
+         "en_US",
+         {{"on Mother's Day", "2025-05-11T00:00+02:00", "2025-05-12T00:00+02:00"}}},
+        // A zone of no country: the locale's.
+        {kDecember,
+         "UTC",
+         "en_CA",
+         {{"at Thanksgiving", "2025-10-13T00:00+00:00", "2025-10-14T00:00+00:00"}}},
+    };
+    expectScenarios(TimeExpressionParser{}, scenarios);
+}
+
 // Season, holiday and weekend words are times inside a question only with a
 // word that makes them one; alone they are what the question is about.
 TEST(TimeExpressionFind, SeasonsHolidaysAndWeekendsNeedAWordThatMakesThemTimes) {
@@ -361,6 +419,21 @@ TEST(TimeWordsNames, MonthsAndWeekdaysNameADayRelativeWordsDoNot) {
     }
     for (const char* word : {"may", "sat", "sun", "last", "week", "yesterday", "weekend", ""}) {
         EXPECT_FALSE(words.namesMonthOrWeekday(word)) << word;
+    }
+}
+
+// The words of time a message may write ahead of the time it speaks of
+// ("engineer coming Tuesday morning"); not those that look back, units,
+// numbers or the words that join.
+TEST(TimeWordsNames, WordsSaidAheadOfATimeAreItsNamesNotItsJoins) {
+    const TimeWords& words = TimeWords::english();
+    for (const char* word : {"march", "tuesday", "morning", "tonight", "today", "weekend", "summer",
+                             "easter", "christmas", "next", "end"}) {
+        EXPECT_TRUE(words.saidAhead(word)) << word;
+    }
+    for (const char* word : {"may", "sat", "last", "past", "ago", "yesterday", "before", "week",
+                             "days", "two", "since", "of", "on", "the", "th", ""}) {
+        EXPECT_FALSE(words.saidAhead(word)) << word;
     }
 }
 
