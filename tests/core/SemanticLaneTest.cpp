@@ -47,9 +47,9 @@ struct Row {
     int64_t chat;
 };
 const Row kRows[] = {
-    {"brakes", "the garage fixed the brakes, all good now", "2025-11-03 10:00", 2, 2},
+    {"brakes", "they fixed the brakes, all good now", "2025-11-03 10:00", 2, 2},
     {"mechanic", "my mechanic wants 300 for the tyres", "2025-11-04 10:00", 1, 1},
-    {"checkup", "the dog's checkup went fine, no shots needed", "2025-11-05 10:00", 1, 1},
+    {"checkup", "the dog's jabs went fine, nothing else needed", "2025-11-05 10:00", 1, 1},
     {"film", "that film last night was so long", "2025-11-06 10:00", 2, 2},
     {"late", "running late, sorry", "2025-11-07 10:00", 0, 1},
     {"soon", "see you soon", "2025-11-08 10:00", 0, 2},
@@ -332,7 +332,8 @@ TEST_F(SemanticLaneTest, AMessageNearInMeaningIsFoundAndAnExactMatchStillLeads) 
     // Only the messages about as near as the nearest: not the rest.
     EXPECT_THAT(answer(vet, &gateway), ElementsAre("checkup"));
 
-    // "mechanic" is in Lena's message; Theo's garage message only means it.
+    // "mechanic" is in Lena's message; Theo's message on the brakes only
+    // means it.
     const std::string mechanic = "What did the mechanic say?";
     EXPECT_THAT(answer(mechanic, nullptr), Not(Contains("brakes")));
     const std::vector<std::string> both = answer(mechanic, &gateway);
