@@ -1,6 +1,7 @@
 // `orlune ask`: one question to the helper, answered on standard output.
 
 #include "Command.hpp"
+#include "QtApplication.hpp"
 #include "answer/QuestionLength.hpp"
 #include "services/ConfigManager.hpp"
 #include "services/ProcessStop.hpp"
@@ -119,14 +120,7 @@ int runAsk(const std::vector<std::string>& args) {
 
     rlm::StructuredLogger::showOnStandardError(verbose);
     try {
-        // The platform's credential store answers through Qt's event loop.
-        static char name[] = "orlune";
-        static char* argv[] = {name, nullptr};
-        static int argc = 1;
-        std::optional<QCoreApplication> application;
-        if (QCoreApplication::instance() == nullptr) {
-            application.emplace(argc, argv);
-        }
+        const std::unique_ptr<QCoreApplication> application = qtApplicationIfNone();
         // The same runner the chat model builds: the stored key first, then
         // VEYRLINK_API_KEY; the saved model server and model unless
         // VEYRLINK_BASE_URL / ORLUNE_RLM_MODEL name others;

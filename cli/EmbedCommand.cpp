@@ -3,6 +3,7 @@
 
 #include "Command.hpp"
 #include "OptionParser.hpp"
+#include "QtApplication.hpp"
 #include "TerminalOutput.hpp"
 #include "services/ConfigManager.hpp"
 #include "services/ModelServer.hpp"
@@ -62,14 +63,7 @@ int runEmbed(const std::vector<std::string>& args) {
     }
     const std::string path = parser.value("--shadow-db").value_or(core::ShadowDB::shadowDBPath());
     try {
-        // The platform's credential store answers through Qt's event loop.
-        static char name[] = "orlune";
-        static char* argv[] = {name, nullptr};
-        static int argc = 1;
-        std::optional<QCoreApplication> application;
-        if (QCoreApplication::instance() == nullptr) {
-            application.emplace(argc, argv);
-        }
+        const std::unique_ptr<QCoreApplication> application = qtApplicationIfNone();
         const std::optional<rlm::ModelServer::EmbeddingSource> source =
             rlm::ModelServer::embeddingSource(rlm::ConfigManager::shared().load(),
                                               rlm::RLMHelperRunner::processEnvironment());
