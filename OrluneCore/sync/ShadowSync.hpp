@@ -145,13 +145,14 @@ class ShadowSync {
 public:
     // Rows read from the store per page.
     static constexpr int kBatchSize = 10000;
-    // Pages of new rows written in one transaction (ShadowDB::PageGroup): a
-    // first copy commits every 100,000 rows rather than every page, and
-    // writes a fraction of the bytes. Memory does not grow with it (SQLite's
-    // page cache holds the pages in between and moves them to the log when
-    // it is full); a pass killed part way loses the pages since its last
-    // commit, which the next pass reads again.
-    static constexpr int kPagesPerTransaction = 10;
+    // Pages of new rows written in one transaction (ShadowDB::PageGroup). More
+    // than one writes fewer bytes (each commit rewrites the guid indexes'
+    // pages it touched) and made a first copy of 200,000 messages faster,
+    // but at 1,000,000 it was no faster and its peak memory rose from 162 MB
+    // to 220 MB (bench_sync): one page a transaction until the guid-keyed
+    // tables stop growing at random places. A pass killed part way loses
+    // the pages since its last commit, which the next pass reads again.
+    static constexpr int kPagesPerTransaction = 1;
     // How many of the newest store rows each pass reads again to catch text
     // that arrived or changed after the row was first read.
     static constexpr int kRecheckWindow = 2000;
