@@ -139,6 +139,10 @@ protected:
         seams.makeChatModel = [this](const QString& shadowDBPath) {
             return makeChatModel(shadowDBPath);
         };
+        // No model server is asked to embed the messages here (one named by a
+        // test may not exist, and a quit waits for a running request); the
+        // embedding model's own tests use a fake server.
+        seams.embedding.source = [] { return std::optional<rlm::ModelServer::EmbeddingSource>{}; };
         return seams;
     }
 
